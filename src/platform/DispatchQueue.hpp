@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -10,6 +11,17 @@
 #include <vector>
 
 namespace qz {
+
+// Handle of a delayed work item; `cancel()` keeps it from running if it has not started.
+class ScheduledWork {
+  public:
+    ScheduledWork() : cancelled_(std::make_shared<std::atomic<bool>>(false)) {}
+    void cancel() { cancelled_->store(true); }
+    bool isCancelled() const { return cancelled_->load(); }
+
+  private:
+    std::shared_ptr<std::atomic<bool>> cancelled_;
+};
 
 // A queue of work items run on background threads.
 //
@@ -33,7 +45,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     // The shared concurrent queue.
     static std::shared_ptr<DispatchQueue> global();
 
-    // Submits `work` and returns at once.
+    // Submits `work` and returns at once. An exception escaping `work` is discarded.
     void async(Work work);
     // Submits `work` and returns once it has run. On a serial queue it runs after every
     // item submitted before it and alone. Called from an item already running on this
@@ -41,8 +53,8 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     // deadlocking. An exception thrown by `work` is rethrown to the caller.
     void sync(const Work& work);
     // Submits `work` after `seconds` of `Clock::current()` time (the clock installed at
-    // the time of the call).
-    void asyncAfter(double seconds, Work work);
+    // the time of the call). The handle cancels it while it is still pending.
+    ScheduledWork asyncAfter(double seconds, Work work);
 
     const std::string& label() const { return label_; }
     Kind kind() const { return kind_; }
@@ -54,6 +66,8 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     static std::string currentLabel();
     // The queue whose item the calling thread is running, or null.
     static std::shared_ptr<DispatchQueue> current();
+    // Whether the calling thread is the main queue's thread.
+    static bool isMainThread();
 
     ~DispatchQueue();
     DispatchQueue(const DispatchQueue&) = delete;
@@ -74,49 +88,48 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     bool draining_ = false;
 };
 
-// A counting semaphore.
+// A counting semaphore. Copies share one semaphore, so work that may outlive the
+// waiter (a late `signal` after a timed-out `wait`) can hold a copy safely.
 class DispatchSemaphore {
   public:
     explicit DispatchSemaphore(long value = 0);
 
     // Adds one and wakes one waiter.
-    void signal();
+    void signal() const;
     // Takes one, waiting as long as it takes.
-    void wait();
+    void wait() const;
     // Takes one, waiting at most `timeoutSeconds` of `Clock::current()` time.
     // Returns true when taken, false on time-out.
-    bool wait(double timeoutSeconds);
+    bool wait(double timeoutSeconds) const;
 
   private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    long value_;
+    struct State;
+    std::shared_ptr<State> state_;
 };
 
 // Tracks a set of tasks; lets callers wait for, or be notified of, their completion.
+// Copies share one group.
 class DispatchGroup {
   public:
-    DispatchGroup() = default;
+    DispatchGroup();
 
     // One more task in progress.
-    void enter();
+    void enter() const;
     // One task done; when none remain, the pending notifications are submitted.
     // An unbalanced `leave` (more leaves than enters) is ignored.
-    void leave();
+    void leave() const;
     // Waits until no task remains.
-    void wait();
+    void wait() const;
     // Waits at most `timeoutSeconds` of `Clock::current()` time; true when no task remains.
-    bool wait(double timeoutSeconds);
+    bool wait(double timeoutSeconds) const;
     // Submits `work` to `queue` once no task remains (at once if none does now).
-    void notify(std::shared_ptr<DispatchQueue> queue, std::function<void()> work);
+    void notify(std::shared_ptr<DispatchQueue> queue, std::function<void()> work) const;
     // Runs `work` on `queue` as a task of this group.
-    void async(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> work);
+    void async(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> work) const;
 
   private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    long count_ = 0;
-    std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> notifications_;
+    struct State;
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace qz
