@@ -86,7 +86,11 @@ std::optional<std::string> NumericPID::joinedBytesLocked() const {
     if (lower < 0 || upper < lower || upper >= static_cast<int64_t>(data_.size()))
         return std::nullopt;
     std::string joined;
-    for (int64_t i = lower; i <= upper; ++i) joined += data_[i];
+    for (int64_t i = lower; i <= upper; ++i) {
+        // An empty byte text is a missing byte, not a shorter number.
+        if (data_[i].empty()) return std::nullopt;
+        joined += data_[i];
+    }
     return joined;
 }
 
