@@ -16,7 +16,8 @@ class LoopbackServer {
   public:
     httplib::Server server;
 
-    LoopbackServer() = default;
+    // One request per connection: a stop never waits for an idle keep-alive connection.
+    LoopbackServer() { server.set_keep_alive_max_count(1); }
     ~LoopbackServer() { stop(); }
 
     // Binds and starts serving; the handlers must be set before.
