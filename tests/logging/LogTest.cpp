@@ -8,6 +8,7 @@
 
 #include "api/Communication/CommError.hpp"
 #include "api/Communication/GatewayLogger.hpp"
+#include "api/Communication/PelkSensor.hpp"
 #include "api/Logging/AES256Encryption.hpp"
 #include "api/Logging/FileLog.hpp"
 #include "api/Logging/LogBinder.hpp"
@@ -115,13 +116,15 @@ TEST_F(LogTest, LevelTagsAndShortForms) {
     Log::d(true, "F.cpp", 1, 2, "f()");
     Log::v(std::optional<std::string>("o"), "F.cpp", 1, 2, "f()");
     Log::w("warn", "F.cpp", 1, 2, "f()");
+    Log::i(PelkSensor::create("S1", SensorType::mfi("AA", 2)), "F.cpp", 1, 2, "f()");
+    Log::i(std::shared_ptr<PelkSensor>(), "F.cpp", 1, 2, "f()");
     Log::e2("E");
     Log::i2("I");
     Log::d2("D");
     Log::v2("V");
     Log::w2("W");
     auto l = lines();
-    ASSERT_EQ(l.size(), 13u);
+    ASSERT_EQ(l.size(), 15u);
     const std::string p = "[" + Log::sessionId() + "] <T> ";
     std::vector<std::string> expected = {
         p + "[E][F.cpp]:1 2 f() -> 1",
@@ -129,6 +132,8 @@ TEST_F(LogTest, LevelTagsAndShortForms) {
         p + "[D][F.cpp]:1 2 f() -> true",
         p + "[V][F.cpp]:1 2 f() -> Optional(\"o\")",
         p + "[W][F.cpp]:1 2 f() -> warn",
+        p + "[I][F.cpp]:1 2 f() -> PelkSensor: name: S1, type: mfi(\"AA\", 2)",
+        p + "[I][F.cpp]:1 2 f() -> nil",
         p + "[E] -> E",
         p + "[I] -> I",
         p + "[D] -> D",
