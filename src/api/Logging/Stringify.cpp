@@ -1,6 +1,6 @@
 #include "api/Logging/Stringify.hpp"
 
-#include <regex>
+#include <string_view>
 
 #include "platform/Text.hpp"
 
@@ -21,12 +21,17 @@ std::optional<URLParts> parseURL(const std::string& text) {
         if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' ||
             c == '`' || c == '{' || c == '|' || c == '}')
             return std::nullopt;
-    static const std::regex kURL(R"(^(([^:/?#]+):)?(//([^/?#]*))?([^?#]*)(\?([^#]*))?(#(.*))?$)");
-    std::smatch m;
-    if (!std::regex_match(text, m, kURL)) return std::nullopt;
+    // RFC 3986, appendix B: scheme ":" "//" authority path "?" query "#" fragment.
+    std::string_view rest(text);
+    auto stop = rest.find_first_of(":/?#");
+    if (stop != std::string_view::npos && stop > 0 && rest[stop] == ':')
+        rest.remove_prefix(stop + 1);
     URLParts parts;
-    if (m[3].matched) {
-        std::string authority = m[4].str();
+    if (rest.starts_with("//")) {
+        rest.remove_prefix(2);
+        auto end = rest.find_first_of("/?#");
+        std::string authority(rest.substr(0, end));
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
         auto at = authority.rfind('@');
         if (at != std::string::npos) authority.erase(0, at + 1);
         if (!authority.empty() && authority[0] == '[') {
@@ -39,8 +44,13 @@ std::optional<URLParts> parseURL(const std::string& text) {
         }
         parts.host = authority;
     }
-    parts.path = m[5].str();
-    parts.query = m[7].str();
+    auto pathEnd = rest.find_first_of("?#");
+    parts.path = std::string(rest.substr(0, pathEnd));
+    rest.remove_prefix(pathEnd == std::string_view::npos ? rest.size() : pathEnd);
+    if (rest.starts_with("?")) {
+        rest.remove_prefix(1);
+        parts.query = std::string(rest.substr(0, rest.find('#')));
+    }
     return parts;
 }
 
