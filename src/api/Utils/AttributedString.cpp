@@ -50,7 +50,13 @@ struct Builder {
             if (pendingSpace) {
                 char last = !collapsed.empty() ? collapsed.back()
                                                : (out.string.empty() ? '\n' : out.string.back());
-                if (last != '\n') collapsed += ' ';
+                if (last != '\n') {
+                    // A blank between two elements keeps the styles of the text before it.
+                    if (!collapsed.empty())
+                        collapsed += ' ';
+                    else
+                        append(" ", out.runs.empty() ? attrs : out.runs.back().attributes);
+                }
                 pendingSpace = false;
             }
             collapsed += c;
