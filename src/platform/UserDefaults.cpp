@@ -1,0 +1,183 @@
+#include "platform/UserDefaults.hpp"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "platform/FileSystem.hpp"
+
+namespace qz {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+namespace {
+
+struct Registry {
+    std::mutex mutex;
+    std::map<std::string, std::weak_ptr<UserDefaults>> suites;  // by file path
+};
+
+Registry& registry() {
+    static auto* r = new Registry;
+    return *r;
+}
+
+bool usableName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
+
+std::optional<double> parseNumber(const std::string& s) {
+    size_t begin = s.find_first_not_of(" \t\n");
+    if (begin == std::string::npos) return std::nullopt;
+    const char* first = s.data() + begin;
+    const char* last = s.data() + s.size();
+    if (*first == '+') ++first;
+    double value = 0;
+    auto [ptr, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || ptr == first) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::shared_ptr<UserDefaults> UserDefaults::suite(const std::string& name) {
+    if (!usableName(name)) return nullptr;
+    fs::path file = Paths::preferencesDirectory() / (name + ".json");
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto& slot = r.suites[file.string()];
+    if (auto existing = slot.lock()) return existing;
+    auto created = std::make_shared<UserDefaults>(name, file);
+    slot = created;
+    return created;
+}
+
+UserDefaults::UserDefaults(std::string name, fs::path file)
+    : name_(std::move(name)), file_(std::move(file)), values_(json::object()) {
+    std::lock_guard lock(mutex_);
+    loadLocked();
+}
+
+void UserDefaults::loadLocked() {
+    std::ifstream in(file_, std::ios::binary);
+    if (!in) return;
+    // A damaged file reads as an empty suite; the next change replaces it.
+    json parsed = json::parse(in, nullptr, false);
+    if (!parsed.is_discarded() && parsed.is_object()) values_ = std::move(parsed);
+}
+
+void UserDefaults::persistLocked() {
+    static std::atomic<uint64_t> counter{0};
+    lastWriteOk_ = false;
+    std::error_code ec;
+    fs::create_directories(file_.parent_path(), ec);
+    fs::path temp = file_;
+    temp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) return;
+        out << values_.dump(2);
+        out.flush();
+        if (!out) {
+            out.close();
+            fs::remove(temp, ec);
+            return;
+        }
+    }
+    fs::rename(temp, file_, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        return;
+    }
+    lastWriteOk_ = true;
+}
+
+std::optional<json> UserDefaults::object(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto it = values_.find(key);
+    if (it == values_.end()) return std::nullopt;
+    return *it;
+}
+
+void UserDefaults::set(const std::string& key, const json& value) {
+    if (value.is_null()) {
+        removeObject(key);
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    values_[key] = value;
+    persistLocked();
+}
+
+void UserDefaults::removeObject(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    if (values_.erase(key) == 0) return;
+    persistLocked();
+}
+
+std::optional<std::string> UserDefaults::string(const std::string& key) const {
+    auto v = object(key);
+    if (!v) return std::nullopt;
+    if (v->is_string()) return v->get<std::string>();
+    if (v->is_number() || v->is_boolean()) return v->dump();
+    return std::nullopt;
+}
+
+int64_t UserDefaults::integer(const std::string& key) const {
+    auto v = object(key);
+    if (!v) return 0;
+    if (v->is_number_integer()) return v->get<int64_t>();
+    if (v->is_number_unsigned()) return static_cast<int64_t>(v->get<uint64_t>());
+    if (v->is_boolean()) return v->get<bool>() ? 1 : 0;
+    std::optional<double> d;
+    if (v->is_number_float()) d = v->get<double>();
+    if (v->is_string()) d = parseNumber(v->get<std::string>());
+    if (!d || !std::isfinite(*d) || std::fabs(*d) >= 9.2e18) return 0;
+    return static_cast<int64_t>(*d);
+}
+
+bool UserDefaults::boolean(const std::string& key) const {
+    auto v = object(key);
+    if (!v) return false;
+    if (v->is_boolean()) return v->get<bool>();
+    if (v->is_number()) return v->get<double>() != 0;
+    if (v->is_string()) {
+        const auto s = v->get<std::string>();
+        size_t i = s.find_first_not_of(" \t\n");
+        if (i == std::string::npos) return false;
+        char c = s[i];
+        if (c == 'Y' || c == 'y' || c == 'T' || c == 't') return true;
+        auto d = parseNumber(s);
+        return d && *d != 0;
+    }
+    return false;
+}
+
+double UserDefaults::doubleValue(const std::string& key) const {
+    auto v = object(key);
+    if (!v) return 0;
+    if (v->is_number()) return v->get<double>();
+    if (v->is_boolean()) return v->get<bool>() ? 1 : 0;
+    if (v->is_string()) return parseNumber(v->get<std::string>()).value_or(0);
+    return 0;
+}
+
+json UserDefaults::dictionaryRepresentation() const {
+    std::lock_guard lock(mutex_);
+    return values_;
+}
+
+bool UserDefaults::lastWriteSucceeded() const {
+    std::lock_guard lock(mutex_);
+    return lastWriteOk_;
+}
+
+}  // namespace qz

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace qz {
+
+// A named suite of settings, persisted as one JSON object in
+// `Paths::preferencesDirectory()/<name>.json`.
+//
+// `suite(name)` returns the one shared instance per name and preferences folder.
+// Every change is written at once and atomically (temporary file, then rename), so
+// the file always holds a complete object. All operations are thread-safe.
+class UserDefaults {
+  public:
+    using json = nlohmann::json;
+
+    // The suite `name`; null when the name is empty or unusable as a file name.
+    static std::shared_ptr<UserDefaults> suite(const std::string& name);
+
+    const std::string& name() const { return name_; }
+    const std::filesystem::path& filePath() const { return file_; }
+
+    // The value under `key`, or nullopt when absent.
+    std::optional<json> object(const std::string& key) const;
+    // Stores `value` under `key`; a null value removes the key.
+    void set(const std::string& key, const json& value);
+    void removeObject(const std::string& key);
+
+    // A text value (numbers and booleans are given as text), or nullopt.
+    std::optional<std::string> string(const std::string& key) const;
+    // An integer value (numbers, booleans and numeric texts convert), else 0.
+    int64_t integer(const std::string& key) const;
+    // A boolean value (non-zero numbers and "true"/"YES"/"1"-like texts are true), else false.
+    bool boolean(const std::string& key) const;
+    // A floating-point value (numbers, booleans and numeric texts convert), else 0.
+    double doubleValue(const std::string& key) const;
+
+    // Every key and value.
+    json dictionaryRepresentation() const;
+    // Whether the last write reached the disk.
+    bool lastWriteSucceeded() const;
+
+    UserDefaults(std::string name, std::filesystem::path file);
+
+  private:
+    void loadLocked();
+    void persistLocked();
+
+    std::string name_;
+    std::filesystem::path file_;
+    mutable std::mutex mutex_;
+    json values_;
+    bool lastWriteOk_ = true;
+};
+
+}  // namespace qz
