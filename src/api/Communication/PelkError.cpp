@@ -7,7 +7,7 @@ namespace qz {
 std::string PelkError::description() const {
     switch (kind_) {
         case Kind::general:
-            return "general(description: " + quoted(description_) +
+            return "general(description: " + qz::quoted(description_) +
                    ", code: " + std::to_string(code_) + ")";
         case Kind::dataError:
             return "dataError";

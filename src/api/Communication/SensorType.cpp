@@ -7,7 +7,7 @@ namespace qz {
 std::string SensorType::description() const {
     if (isMfi()) {
         const auto& m = asMfi();
-        return "mfi(" + quoted(m.mac) + ", " + std::to_string(m.connectionId) + ")";
+        return "mfi(" + qz::quoted(m.mac) + ", " + std::to_string(m.connectionId) + ")";
     }
     return "le(" + asLe().uuid.uuidString() + ")";
 }

@@ -7,10 +7,10 @@ namespace qz {
 std::string WebError::description() const {
     switch (kind_) {
         case Kind::invalidParameter:
-            return "invalidParameter(" + quoted(text_) + ")";
+            return "invalidParameter(" + qz::quoted(text_) + ")";
         case Kind::general:
-            return "general(code: " + std::to_string(code_) + ", description: " + quoted(text_) +
-                   ")";
+            return "general(code: " + std::to_string(code_) +
+                   ", description: " + qz::quoted(text_) + ")";
         case Kind::unableToDecodeResponse:
             return "unableToDecodeResponse";
         case Kind::timeout:
