@@ -23,8 +23,12 @@ std::string scrambleToString(const Bytes& in) {
     return out;
 }
 
-Bytes toBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+Bytes toBytes(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
 
-std::string toString(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string toString(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 }  // namespace qz::sim

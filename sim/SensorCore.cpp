@@ -24,7 +24,9 @@ bool isHexText(const std::string& s) {
     });
 }
 
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+bool startsWith(const std::string& s, const char* prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
 
 std::string hexByte(unsigned v) {
     char buf[4];
@@ -33,35 +35,35 @@ std::string hexByte(unsigned v) {
 }
 
 // Set-up commands the sensor accepts with "OK" (after the "KQ"/"AT" head).
-constexpr const char* kSetupHeads[] = {"SP", "SM", "SH", "CM", "CF", "CR", "RP", "CD", "IF",
-                                       "AX", "A$", "L0", "L1", "S0", "S1", "ST", "AT", "CC",
-                                       "CAF", "FC", "TA", "WS", "Z"};
+constexpr const char* kSetupHeads[] = {"SP", "SM", "SH",  "CM", "CF", "CR", "RP", "CD",
+                                       "IF", "AX", "A$",  "L0", "L1", "S0", "S1", "ST",
+                                       "AT", "CC", "CAF", "FC", "TA", "WS", "Z"};
 
 }  // namespace
 
 Fault Fault::silence(int times, std::string match) {
-    return {Kind::Silence, std::move(match), times, {}, 0, 0};
+    return {Kind::Silence, std::move(match), times, {}, 0, 0, 0};
 }
 Fault Fault::noData(int times, std::string match) {
-    return {Kind::NoData, std::move(match), times, {}, 0, 0};
+    return {Kind::NoData, std::move(match), times, {}, 0, 0, 0};
 }
 Fault Fault::unknown(int times, std::string match) {
-    return {Kind::Unknown, std::move(match), times, {}, 0, 0};
+    return {Kind::Unknown, std::move(match), times, {}, 0, 0, 0};
 }
 Fault Fault::reply(std::string text, int times, std::string match) {
-    return {Kind::Reply, std::move(match), times, std::move(text), 0, 0};
+    return {Kind::Reply, std::move(match), times, std::move(text), 0, 0, 0};
 }
 Fault Fault::split(int parts, double gapSeconds, int times, std::string match) {
-    return {Kind::Split, std::move(match), times, {}, parts, gapSeconds};
+    return {Kind::Split, std::move(match), times, {}, parts, gapSeconds, 0};
 }
 Fault Fault::trailing(std::string text, int times, std::string match) {
-    return {Kind::TrailingText, std::move(match), times, std::move(text), 0, 0};
+    return {Kind::TrailingText, std::move(match), times, std::move(text), 0, 0, 0};
 }
 Fault Fault::delay(double seconds, int times, std::string match) {
-    return {Kind::Delay, std::move(match), times, {}, 0, seconds};
+    return {Kind::Delay, std::move(match), times, {}, 0, seconds, 0};
 }
 Fault Fault::disconnect(double reappearAfter, int times, std::string match) {
-    return {Kind::Disconnect, std::move(match), times, {}, 0, reappearAfter};
+    return {Kind::Disconnect, std::move(match), times, {}, 0, reappearAfter, 0};
 }
 
 const Bytes& SensorCore::recoveryProbe() {
@@ -184,6 +186,10 @@ SensorCore::Reply SensorCore::applyFaults(const std::string& command, const std:
     for (auto& f : faults_) {
         if (f.times == 0) continue;
         if (!f.match.empty() && normalise(f.match) != key) continue;
+        if (f.skip > 0) {
+            --f.skip;
+            continue;
+        }
         if (f.times > 0) --f.times;
         switch (f.kind) {
             case Fault::Kind::Silence:
@@ -213,9 +219,9 @@ SensorCore::Reply SensorCore::applyFaults(const std::string& command, const std:
                 break;
         }
     }
-    faults_.erase(std::remove_if(faults_.begin(), faults_.end(),
-                                 [](const Fault& f) { return f.times == 0; }),
-                  faults_.end());
+    faults_.erase(
+        std::remove_if(faults_.begin(), faults_.end(), [](const Fault& f) { return f.times == 0; }),
+        faults_.end());
     if (r.silent) return r;
     if (!replacement) {
         r.text = answerLocked(command, key);
@@ -299,8 +305,8 @@ std::string SensorCore::obdBody(const std::string& key) {
             } else if (pid % 0x20 == 0 && !ecu.mode1.empty()) {
                 auto has = [&](unsigned p) {
                     if (ecu.mode1.count(static_cast<uint8_t>(p))) return true;
-                    return p % 0x20 == 0 && ecu.mode1.upper_bound(static_cast<uint8_t>(p)) !=
-                                                ecu.mode1.end();
+                    return p % 0x20 == 0 &&
+                           ecu.mode1.upper_bound(static_cast<uint8_t>(p)) != ecu.mode1.end();
                 };
                 if (pid == 0 || has(pid)) {
                     uint32_t bits = 0;
@@ -320,8 +326,8 @@ std::string SensorCore::obdBody(const std::string& key) {
                 uint32_t bits = profile_.vin.empty() ? 0 : (1u << 30);
                 for (const auto& [p, _] : ecu.mode9)
                     if (p >= 1 && p <= 32) bits |= 1u << (32 - p);
-                data = hexByte(bits >> 24) + " " + hexByte(bits >> 16) + " " +
-                       hexByte(bits >> 8) + " " + hexByte(bits);
+                data = hexByte(bits >> 24) + " " + hexByte(bits >> 16) + " " + hexByte(bits >> 8) +
+                       " " + hexByte(bits);
             }
         }
         if (!data.empty()) lines.emplace_back(ecu.address, data);

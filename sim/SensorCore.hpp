@@ -32,6 +32,14 @@ struct Fault {
     std::string text;
     int parts = 0;
     double seconds = 0;
+    int skip = 0;  // matching commands that pass untouched before the fault applies
+
+    // The same fault, applied only after `commands` matching commands have passed.
+    Fault after(int commands) const {
+        Fault f = *this;
+        f.skip = commands;
+        return f;
+    }
 
     static Fault silence(int times = 1, std::string match = {});
     static Fault noData(int times = 1, std::string match = {});
@@ -54,7 +62,7 @@ struct Output {
 // The simulated sensor, independent of any transport: wire bytes in, wire bytes out.
 // Thread-safe; every call takes the core's lock.
 class SensorCore {
-public:
+  public:
     // Answers a command (blanks removed, upper-cased) with the reply body, or declines.
     using Handler = std::function<std::optional<std::string>(const std::string& command)>;
 
@@ -91,7 +99,7 @@ public:
     VehicleProfile profile() const;
     void setProfile(VehicleProfile profile);
 
-private:
+  private:
     struct Reply {
         std::string text;
         bool silent = false;

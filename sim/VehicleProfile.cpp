@@ -115,8 +115,7 @@ VehicleProfile VehicleProfile::fromJson(const nlohmann::json& doc) {
             ecu.mode9 = readPidMap(e.value("mode9", nlohmann::json()), where + ".mode9");
             ecu.stored = readCodes(e.value("stored", nlohmann::json()), where + ".stored");
             ecu.pending = readCodes(e.value("pending", nlohmann::json()), where + ".pending");
-            ecu.permanent =
-                readCodes(e.value("permanent", nlohmann::json()), where + ".permanent");
+            ecu.permanent = readCodes(e.value("permanent", nlohmann::json()), where + ".permanent");
             p.ecus.push_back(std::move(ecu));
         }
     }
@@ -141,7 +140,9 @@ VehicleProfile VehicleProfile::load(const std::filesystem::path& path) {
     return fromText(ss.str());
 }
 
-VehicleProfile VehicleProfile::builtIn() { return fromText(kBuiltInProfile); }
+VehicleProfile VehicleProfile::builtIn() {
+    return fromText(kBuiltInProfile);
+}
 
 std::filesystem::path VehicleProfile::sampleFolder() {
 #ifdef QZ_SIM_PROFILE_DIR

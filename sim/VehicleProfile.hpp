@@ -12,12 +12,12 @@ namespace qz::sim {
 
 // One control unit of the simulated vehicle.
 struct EcuProfile {
-    std::string address;                       // header text, e.g. "7E8"
-    std::map<uint8_t, std::string> mode1;      // PID -> data bytes ("1A F8"), no service/PID echo
-    std::map<uint8_t, std::string> mode9;      // extra Mode 9 answers (PID -> data bytes)
-    std::vector<std::string> stored;           // "KQTC"
-    std::vector<std::string> pending;          // "KQTCP"
-    std::vector<std::string> permanent;        // "KQTCA"
+    std::string address;                   // header text, e.g. "7E8"
+    std::map<uint8_t, std::string> mode1;  // PID -> data bytes ("1A F8"), no service/PID echo
+    std::map<uint8_t, std::string> mode9;  // extra Mode 9 answers (PID -> data bytes)
+    std::vector<std::string> stored;       // "KQTC"
+    std::vector<std::string> pending;      // "KQTCP"
+    std::vector<std::string> permanent;    // "KQTCA"
 };
 
 // The sensor and the vehicle behind it, read from a JSON document (see sim/README.md).

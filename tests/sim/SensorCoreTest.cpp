@@ -75,8 +75,7 @@ TEST(SimSensorCore, MultipleResponsesAndHeaders) {
 TEST(SimSensorCore, ModeNineAndCodeLists) {
     SensorCore core(twoEcus());
     EXPECT_EQ(ask(core, "0900"), "40 00 00 00 \r>");
-    EXPECT_EQ(ask(core, "0902"),
-              "01 57 56 57 5A 5A 5A 31 4B 5A 36 57 30 30 30 30 30 31 \r>");
+    EXPECT_EQ(ask(core, "0902"), "01 57 56 57 5A 5A 5A 31 4B 5A 36 57 30 30 30 30 30 31 \r>");
     EXPECT_EQ(ask(core, "KQTC"), "P0301\rP0420\rU0100\r\r>");
     EXPECT_EQ(ask(core, "KQTCP"), "P0171\r\r>");
     EXPECT_EQ(ask(core, "KQTCA"), "P0420\r\r>");
