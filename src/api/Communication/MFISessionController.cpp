@@ -101,8 +101,8 @@ MFISessionController::~MFISessionController() {
 void MFISessionController::setSessionLocked(std::shared_ptr<AccessorySession> session) {
     session_ = std::move(session);
     if (session_ && session_->accessory()) {
-        if (const auto* mac = textValue(session_->accessory()->valueForKey("macAddress")))
-            currentMac_ = *mac;
+        const std::any value = session_->accessory()->valueForKey("macAddress");
+        if (const auto* mac = textValue(value)) currentMac_ = *mac;
     } else {
         currentMac_.reset();
     }
