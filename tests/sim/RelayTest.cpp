@@ -146,7 +146,7 @@ TEST_F(RelayTest, ALateReplyIsNotTakenForTheNextOne) {
     // The answer to KQI comes 4 s late, after its 3-second wait.
     core().addFault(Fault::delay(4.0, 1, "KQI"));
     EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
-    Clock::current()->sleepFor(4.0);  // the late reply has arrived by now
+    Clock::current()->sleepFor(6.0);  // the late reply has arrived by now
     auto r = relay_->sendToSensor("KQDP");
     ASSERT_TRUE(r.has_value());
     EXPECT_EQ(*r, "6\r>");
