@@ -50,6 +50,16 @@ std::string nowText() {
     return state().dateFormatter.now();
 }
 
+// Joins texts (in place of literal + string, which trips a false -Wrestrict in g++ 12).
+std::string concat(std::initializer_list<std::string_view> parts) {
+    size_t n = 0;
+    for (auto p : parts) n += p.size();
+    std::string out;
+    out.reserve(n);
+    for (auto p : parts) out.append(p);
+    return out;
+}
+
 }  // namespace
 
 const char* logTag(LogEvent level) {
@@ -102,17 +112,18 @@ std::string Log::sessionIdForDraw(uint64_t draw) {
 
 std::vector<std::string> Log::headerLines(const std::string& id, const std::string& timeZoneName,
                                           int gmtOffsetSeconds) {
+    const std::string offset = DateFormat::gmtOffsetText(gmtOffsetSeconds);
     return {
-        "----------------- Starting session " + id + " -----------------",
-        "----------------- Logs in Current Timezone: " + timeZoneName + " ----------------- ",
-        "----------------- GMT Offset: " + DateFormat::gmtOffsetText(gmtOffsetSeconds) +
-            " ----------------- ",
+        concat({"----------------- Starting session ", id, " -----------------"}),
+        concat(
+            {"----------------- Logs in Current Timezone: ", timeZoneName, " ----------------- "}),
+        concat({"----------------- GMT Offset: ", offset, " ----------------- "}),
     };
 }
 
 std::string Log::format(LogEvent level, std::string_view text) {
     std::string line = state().inBackground.load() ? kBackgroundTag : "";
-    line += "[" + sessionId() + "] ";
+    line += concat({"[", sessionId(), "] "});
     line += nowText();
     line += " ";
     line += logTag(level);
@@ -178,8 +189,8 @@ std::string Log::argumentList(const std::vector<std::string>& args) {
 
 std::string Log::position(std::string_view filename, int64_t line, int64_t column,
                           std::string_view funcName) {
-    return "[" + sourceFileName(filename) + "]:" + std::to_string(line) + " " +
-           std::to_string(column) + " " + std::string(funcName);
+    return concat({"[", sourceFileName(filename), "]:", std::to_string(line), " ",
+                   std::to_string(column), " ", funcName});
 }
 
 void Log::level(LogEvent lvl, const std::string& message, const std::source_location& at) {
@@ -188,35 +199,35 @@ void Log::level(LogEvent lvl, const std::string& message, const std::source_loca
 
 void Log::level(LogEvent lvl, const std::string& message, std::string_view filename, int64_t line,
                 int64_t column, std::string_view funcName) {
-    const std::string text = position(filename, line, column, funcName) + " -> " + message;
+    const std::string text = concat({position(filename, line, column, funcName), " -> ", message});
     const std::string formatted = format(lvl, text);
     fileLogger()->write(formatted);
 }
 
 void Log::e2(std::string_view text) {
-    fileLogger()->write(format(LogEvent::error, " -> " + std::string(text)));
+    fileLogger()->write(format(LogEvent::error, concat({" -> ", text})));
 }
 void Log::i2(std::string_view text) {
-    fileLogger()->write(format(LogEvent::info, " -> " + std::string(text)));
+    fileLogger()->write(format(LogEvent::info, concat({" -> ", text})));
 }
 void Log::d2(std::string_view text) {
-    fileLogger()->write(format(LogEvent::debug, " -> " + std::string(text)));
+    fileLogger()->write(format(LogEvent::debug, concat({" -> ", text})));
 }
 void Log::v2(std::string_view text) {
-    fileLogger()->write(format(LogEvent::verbose, " -> " + std::string(text)));
+    fileLogger()->write(format(LogEvent::verbose, concat({" -> ", text})));
 }
 void Log::w2(std::string_view text) {
-    fileLogger()->write(format(LogEvent::warning, " -> " + std::string(text)));
+    fileLogger()->write(format(LogEvent::warning, concat({" -> ", text})));
 }
 
 void Log::PublicFuncCall(const std::vector<std::string>& args, const std::source_location& at) {
-    publicLine(LogEvent::info, " -> Function Called: " + argumentList(args), at);
+    publicLine(LogEvent::info, concat({" -> Function Called: ", argumentList(args)}), at);
 }
 
 void Log::PublicFuncCall(const std::vector<std::string>& args, std::string_view filename,
                          int64_t line, int64_t column, std::string_view funcName) {
-    publicLine(LogEvent::info, " -> Function Called: " + argumentList(args), filename, line, column,
-               funcName);
+    publicLine(LogEvent::info, concat({" -> Function Called: ", argumentList(args)}), filename,
+               line, column, funcName);
 }
 
 void Log::publicLine(LogEvent lvl, const std::string& part, const std::source_location& at) {
@@ -225,7 +236,7 @@ void Log::publicLine(LogEvent lvl, const std::string& part, const std::source_lo
 
 void Log::publicLine(LogEvent lvl, const std::string& part, std::string_view filename, int64_t line,
                      int64_t column, std::string_view funcName) {
-    std::string text = "[" + sessionId() + "] ";
+    std::string text = concat({"[", sessionId(), "] "});
     text += nowText();
     text += " ";
     text += logTag(lvl);

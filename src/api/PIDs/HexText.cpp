@@ -5,12 +5,13 @@ namespace {
 
 std::string hexDigits(uint64_t v, bool uppercase) {
     const char* digits = uppercase ? "0123456789ABCDEF" : "0123456789abcdef";
-    std::string out;
+    char buf[16];
+    size_t n = 0;
     do {
-        out.insert(out.begin(), digits[v & 0xF]);
+        buf[sizeof buf - 1 - n++] = digits[v & 0xF];
         v >>= 4;
     } while (v);
-    return out;
+    return std::string(buf + sizeof buf - n, n);
 }
 
 int hexDigit(char ch) {
@@ -24,14 +25,14 @@ int hexDigit(char ch) {
 
 std::string asTwoDigitHex(uint64_t value, bool uppercase) {
     std::string s = hexDigits(value, uppercase);
-    if (s.size() < 2) s.insert(s.begin(), '0');
-    return s;
+    return s.size() < 2 ? std::string(1, '0') + s : s;
 }
 
 std::string asTwoDigitHex(int64_t value, bool uppercase) {
     if (value >= 0) return asTwoDigitHex(static_cast<uint64_t>(value), uppercase);
     // Magnitude without overflow for INT64_MIN.
-    std::string s = "-" + hexDigits(0 - static_cast<uint64_t>(value), uppercase);
+    std::string s(1, '-');
+    s += hexDigits(0 - static_cast<uint64_t>(value), uppercase);
     return s;
 }
 
