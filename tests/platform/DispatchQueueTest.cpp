@@ -16,27 +16,31 @@ namespace {
 using namespace std::chrono_literals;
 
 // A one-shot event waited for in real time: a bound for things that must happen, never
-// a pause.
+// a pause. Copies share the event, so work captures it by value and a late call after
+// a failed test cannot touch a dead object.
 class Event {
   public:
-    void set() {
-        std::lock_guard lock(m_);
-        set_ = true;
-        cv_.notify_all();
+    void set() const {
+        std::lock_guard lock(s_->m);
+        s_->set = true;
+        s_->cv.notify_all();
     }
-    bool waitReal(std::chrono::milliseconds limit = 10s) {
-        std::unique_lock lock(m_);
-        return cv_.wait_for(lock, limit, [&] { return set_; });
+    bool waitReal(std::chrono::milliseconds limit = 10s) const {
+        std::unique_lock lock(s_->m);
+        return s_->cv.wait_for(lock, limit, [&] { return s_->set; });
     }
-    bool isSet() {
-        std::lock_guard lock(m_);
-        return set_;
+    bool isSet() const {
+        std::lock_guard lock(s_->m);
+        return s_->set;
     }
 
   private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool set_ = false;
+    struct State {
+        std::mutex m;
+        std::condition_variable cv;
+        bool set = false;
+    };
+    std::shared_ptr<State> s_ = std::make_shared<State>();
 };
 
 TEST(DispatchQueueTest, SerialQueueRunsItemsInOrderOneAtATime) {
@@ -154,8 +158,8 @@ TEST(DispatchQueueTest, QueuedWorkKeepsTheQueueAlive) {
     Event gate, ran;
     {
         auto q = DispatchQueue::create("test.released");
-        q->async([&] { gate.waitReal(); });
-        q->async([&] { ran.set(); });
+        q->async([gate] { gate.waitReal(); });
+        q->async([ran] { ran.set(); });
     }
     gate.set();
     EXPECT_TRUE(ran.waitReal());
@@ -184,8 +188,8 @@ TEST(DispatchQueueTest, AsyncAfterUnderVirtualClockWaitsForTheFullDelay) {
     ScopedClock scoped(clock);
     auto q = DispatchQueue::create("test.virtual");
     Event late, marker;
-    q->asyncAfter(3.0, [&] { late.set(); });
-    q->asyncAfter(2.9, [&] { marker.set(); });
+    q->asyncAfter(3.0, [late] { late.set(); });
+    q->asyncAfter(2.9, [marker] { marker.set(); });
     clock->advance(2.9);
     ASSERT_TRUE(marker.waitReal());
     // Were the 3 s item due, it would have gone out in the same pass and run first.
@@ -200,8 +204,8 @@ TEST(DispatchQueueTest, CancelledDelayedWorkNeverRuns) {
     ScopedClock scoped(clock);
     auto q = DispatchQueue::create("test.cancel");
     Event cancelledRan, marker;
-    auto handle = q->asyncAfter(1.0, [&] { cancelledRan.set(); });
-    q->asyncAfter(1.0, [&] { marker.set(); });
+    auto handle = q->asyncAfter(1.0, [cancelledRan] { cancelledRan.set(); });
+    q->asyncAfter(1.0, [marker] { marker.set(); });
     handle.cancel();
     clock->advance(1.0);
     ASSERT_TRUE(marker.waitReal());
@@ -281,7 +285,7 @@ TEST(DispatchSemaphoreTest, LateSignalAfterTimedOutWaitIsSafe) {
     std::thread late;
     {
         DispatchSemaphore sem;
-        late = std::thread([sem, &go] {
+        late = std::thread([sem, go] {
             go.waitReal();
             sem.signal();  // the waiter's copy is gone by now
         });
@@ -309,7 +313,7 @@ TEST(DispatchGroupTest, NotifyOnAnEmptyGroupRunsAtOnceAndExtraLeaveIsIgnored) {
     DispatchGroup group;
     group.leave();  // unbalanced: ignored
     Event ran;
-    group.notify(DispatchQueue::create("test.empty"), [&] { ran.set(); });
+    group.notify(DispatchQueue::create("test.empty"), [ran] { ran.set(); });
     EXPECT_TRUE(ran.waitReal());
     group.enter();
     EXPECT_FALSE(group.wait(0.0));
