@@ -114,8 +114,10 @@ TEST(UserDefaultsTest, ConcurrentWritersLoseNothingAndTheFileIsAlwaysWhole) {
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t)
         writers.emplace_back([&, t] {
-            for (int i = 0; i < 50; ++i)
-                prefs->set("w" + std::to_string(t) + "-" + std::to_string(i), i);
+            for (int i = 0; i < 50; ++i) {
+                std::string key = std::to_string(t * 1000 + i);
+                prefs->set(key, i);
+            }
         });
     for (auto& w : writers) w.join();
     stop = true;
