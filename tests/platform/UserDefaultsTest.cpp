@@ -114,7 +114,7 @@ TEST(UserDefaultsTest, ConcurrentWritersLoseNothingAndTheFileIsAlwaysWhole) {
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t)
         writers.emplace_back([&, t] {
-            for (int i = 0; i < 50; ++i) {
+            for (int i = 0; i < 25; ++i) {
                 std::string key = std::to_string(t * 1000 + i);
                 prefs->set(key, i);
             }
@@ -124,7 +124,7 @@ TEST(UserDefaultsTest, ConcurrentWritersLoseNothingAndTheFileIsAlwaysWhole) {
     reader.join();
     EXPECT_EQ(badReads.load(), 0);
     auto onDisk = readFile(prefs->filePath());
-    EXPECT_EQ(onDisk.size(), 201u);
+    EXPECT_EQ(onDisk.size(), 101u);
     EXPECT_TRUE(prefs->lastWriteSucceeded());
     // No temporary files left behind.
     int files = 0;
