@@ -152,6 +152,7 @@ TEST(DispatchQueueTest, MainQueueRunsOnOneThreadOfItsOwn) {
     EXPECT_NE(first, std::this_thread::get_id());
     EXPECT_TRUE(isMain);
     EXPECT_EQ(DispatchQueue::global()->kind(), DispatchQueue::concurrent);
+    EXPECT_EQ(main->label(), "main");
 }
 
 TEST(DispatchQueueTest, QueuedWorkKeepsTheQueueAlive) {
