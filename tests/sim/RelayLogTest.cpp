@@ -48,3 +48,32 @@ TEST(RelayLog, WiFiPasswordsAreMaskedInTheLogAndSentUnchanged) {
     EXPECT_EQ(masked, 3u);  // two outgoing lines and one time-out line
     Log::reset();
 }
+
+TEST(RelayLog, AnEchoedPasswordIsMaskedInTheReplyLines) {
+    ScopedHome home;
+    Log::reset();
+    ScopedClock clock(std::make_shared<ScaledClock>(0.1));
+    auto link = FakeSensorLink::create();
+    auto relay = Relay::createWithSensor(link);
+    link->core().setEcho(true);
+    const std::string command = "KQA$ config wifi p0 pw \"TOPS1CRIT\"";
+    auto reply = relay->sendToSensor(command);
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(*reply, command + "\rOK\r>");  // the caller still gets the reply verbatim
+    // "NO DATA" with the echo, then a retry that goes unanswered: the time-out line shows
+    // the echoed reply.
+    link->core().addFault(Fault::noData(1));
+    link->core().addFault(Fault::silence(1).after(1));
+    ASSERT_FALSE(relay->sendToSensor(command, false, 1).has_value());
+
+    size_t incoming = 0, timedOut = 0;
+    for (const auto& line : logLines()) {
+        EXPECT_EQ(line.find("TOPS1CRIT"), std::string::npos) << line;
+        if (line.find("pw \"***\"\rOK\r>") != std::string::npos) ++incoming;
+        if (line.find("response: KQA$ config wifi p0 pw \"***\"\rNO DATA\r>") != std::string::npos)
+            ++timedOut;
+    }
+    EXPECT_EQ(incoming, 1u);
+    EXPECT_EQ(timedOut, 1u);
+    Log::reset();
+}

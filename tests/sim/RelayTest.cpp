@@ -157,6 +157,9 @@ TEST_F(RelayTest, MasksTheWiFiPasswordInLogsButNotOnTheWire) {
               "KQA$ config wifi p0 pw \"***\"");
     EXPECT_EQ(Relay::maskedForLog("KQA$ config wifi p0 ssid \"HOME\""),
               "KQA$ config wifi p0 ssid \"HOME\"");
+    // An echoed command in a reply: the value is masked up to its line end, the rest stays.
+    EXPECT_EQ(Relay::maskedForLog("KQA$ config wifi p0 pw \"HUNTER2\"\rOK\r>"),
+              "KQA$ config wifi p0 pw \"***\"\rOK\r>");
     ASSERT_TRUE(relay_->sendToSensor("KQA$ config wifi p0 pw \"HUNTR2\"").has_value());
     EXPECT_EQ(core().commands().back(), "KQA$ config wifi p0 pw \"HUNTR2\"");
 }

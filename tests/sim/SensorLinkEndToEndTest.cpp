@@ -90,6 +90,14 @@ TEST_F(SensorLinkTest, CommandsAreWrittenAsBytesAndPartialWritesComplete) {
     EXPECT_EQ(relay_->sendToSensor("010C").value(), "1A F8 \r>");
 }
 
+TEST_F(SensorLinkTest, NonAsciiReplyTextArrivesIntact) {
+    // The echo carries the non-ASCII text back, scrambled byte-wise on the wire.
+    core_->setEcho(true);
+    const std::string command = "KQA$ config wifi p0 ssid \"Caf\xC3\xA9 \xE2\x98\x95\"";
+    EXPECT_EQ(relay_->sendToSensor(command).value(), command + "\rOK\r>");
+    EXPECT_EQ(relay_->consectutiveTimeouts(), 0);
+}
+
 TEST_F(SensorLinkTest, ALateReplyIsNotTheNextCommandsAnswer) {
     core_->addFault(Fault::delay(4.0, 1, "KQI"));
     EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);

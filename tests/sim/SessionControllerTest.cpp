@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "SimTestSupport.hpp"
+#include "api/Communication/GatewayLogger.hpp"
 #include "api/Communication/MFISessionController.hpp"
 #include "api/Communication/PelkNotifications.hpp"
 #include "api/Communication/SessionController.hpp"
@@ -34,6 +35,27 @@ class FakeLESession : public LESessionLink {
 class NullReceiver : public SensorReceiver {
   public:
     void received(const std::string&) override {}
+};
+
+// Collects the public log lines.
+class LineLog : public GatewayLoggerDelegate {
+  public:
+    void receivedLog(const std::string& line) override {
+        std::lock_guard lock(mutex_);
+        lines_.push_back(line);
+    }
+    bool anyEndsWith(const std::string& tail) const {
+        std::lock_guard lock(mutex_);
+        for (const auto& l : lines_)
+            if (l.size() >= tail.size() &&
+                l.compare(l.size() - tail.size(), tail.size(), tail) == 0)
+                return true;
+        return false;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
 };
 
 std::shared_ptr<PelkSensor> leSensor(const std::string& name, const UUID& uuid) {
@@ -112,4 +134,19 @@ TEST(SessionController, SpreadsTheBroadcastListener) {
     controller->setBroadcastListener(nullptr);
     EXPECT_FALSE(controller->mfiController()->broadcastListener());
     EXPECT_FALSE(le->broadcast);
+}
+
+TEST(SessionController, TheConnectLineDescribesTheOptionalListener) {
+    auto lines = std::make_shared<LineLog>();
+    auto previous = GatewayLogger::delegate();
+    GatewayLogger::setDelegate(lines);
+    auto controller = SessionController::create();
+    controller->setLESession(std::make_shared<FakeLESession>());
+    auto sensor = leSensor("Ostrel 1", UUID::random());
+    controller->connect(sensor, [](SensorConnectionStatus) {});
+    controller->connect(sensor, nullptr);
+    GatewayLogger::setDelegate(previous);
+    const std::string head = "Connect called on sensor " + sensor->description();
+    EXPECT_TRUE(lines->anyEndsWith(head + " with listener: Optional((Function))"));
+    EXPECT_TRUE(lines->anyEndsWith(head + " with listener: nil"));
 }

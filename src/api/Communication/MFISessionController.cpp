@@ -295,27 +295,23 @@ void MFISessionController::readToBuffer(const std::shared_ptr<Stream>& stream) {
         bool failed = false;
         Data data = readAvailable(*in, failed);
         if (!data.empty()) {
-            std::string raw(data.begin(), data.end());
-            if (!text::isValidUTF8(raw)) {
-                Log::i("Could not read from stream");
-            } else {
-                bool awaitingFw;
-                std::shared_ptr<SensorReceiver> receiver;
-                {
-                    std::lock_guard lock(mutex_);
-                    awaitingFw = awaitingFwResponse_;
-                    receiver = receiver_.lock();
-                }
-                std::string text = raw;
-                if (!awaitingFw) {
-                    text = xorString(raw);
-                    if (!text::isValidUTF8(text)) text.clear();
-                }
-                if (receiver)
-                    receiver->received(text);
-                else
-                    Log::i("No receiver set, msg is not forwarded");
+            bool awaitingFw;
+            std::shared_ptr<SensorReceiver> receiver;
+            {
+                std::lock_guard lock(mutex_);
+                awaitingFw = awaitingFwResponse_;
+                receiver = receiver_.lock();
             }
+            // Text is descrambled byte-wise before it is read as UTF-8: scrambled non-ASCII
+            // text is not UTF-8 on the wire.
+            std::string text(data.begin(), data.end());
+            if (!awaitingFw) text = xorString(text);
+            if (!text::isValidUTF8(text))
+                Log::i("Could not read from stream");
+            else if (receiver)
+                receiver->received(text);
+            else
+                Log::i("No receiver set, msg is not forwarded");
         }
         if (failed) {
             Log::e("Stream read failed, reading stopped");

@@ -53,9 +53,16 @@ std::string Relay::maskedForLog(const std::string& command) {
     std::string lower(command.size(), '\0');
     std::transform(command.begin(), command.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    auto at = lower.find(kPasswordCommand);
-    if (at == std::string::npos) return command;
-    return command.substr(0, at + kPasswordCommand.size()) + "\"***\"";
+    // Every occurrence (a reply may echo the command); the value runs to the line end.
+    std::string out;
+    size_t from = 0;
+    for (size_t at = lower.find(kPasswordCommand); at != std::string::npos;
+         at = lower.find(kPasswordCommand, from)) {
+        const size_t value = at + kPasswordCommand.size();
+        out += command.substr(from, value - from) + "\"***\"";
+        from = std::min(command.find_first_of("\r\n", value), command.size());
+    }
+    return out + command.substr(from);
 }
 
 bool Relay::waitForReply(std::unique_lock<std::mutex>& lock) {
@@ -107,14 +114,14 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
             post = true;
         }
         lock.unlock();
-        Log::e("cmd: \"" + logged + "\" timed out, response: " + response);
+        Log::e("cmd: \"" + logged + "\" timed out, response: " + maskedForLog(response));
         if (post) NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_TIMEDOUT);
         return std::unexpected(CommError::timedOut);
     }
     std::string response = response_;
     consectutiveTimeouts_ = 0;
     lock.unlock();
-    Log::v("<- " + response);
+    Log::v("<- " + maskedForLog(response));
     if (multipleResponess) response = strategy.process(response);
     return response;
 }

@@ -89,7 +89,8 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     int64_t consectutiveTimeouts() const;
     bool awaitingFwResponse() const;
 
-    // The command as the log shows it: the value of a Wi-Fi password command is masked.
+    // A command or reply as the log shows it: the value of a Wi-Fi password command (up to
+    // the line end) is masked.
     static std::string maskedForLog(const std::string& command);
 
   private:

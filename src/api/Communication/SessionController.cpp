@@ -47,8 +47,9 @@ void SessionController::connect(std::shared_ptr<PelkSensor> sensor, StatusListen
         std::lock_guard lock(mutex_);
         activeSensor_ = sensor;
     }
-    Log::PublicInfo("Connect called on sensor " + sensor->description() +
-                    " with listener: " + describe(listener));
+    // The listener is optional: "Optional((Function))" or "nil".
+    Log::PublicInfo("Connect called on sensor " + sensor->description() + " with listener: " +
+                    (listener ? "Optional(" + describe(listener) + ")" : std::string("nil")));
     NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_CONNECT_STARTED);
     if (sensor->sensorType().isMfi()) {
         mfiController_->openSession(sensor, false, std::move(listener));
