@@ -248,3 +248,14 @@ TEST(QZEFormatTest, ObjectiveCStyleFormats) {
     EXPECT_EQ(objcFormat("missing %@"), "missing (null)");
     EXPECT_EQ(objcFormat("trailing %"), "trailing %");
 }
+
+TEST(QZELoggingTest, ConsoleLinesWithoutAnAdapter) {
+    QZELogging::shared().registerLoggerInterface(nullptr);
+    ::testing::internal::CaptureStderr();
+    QZELogging::shared().logVerbose("a%d", 1);
+    QZELogging::shared().logDebug("b");
+    QZELogging::shared().logInfo("c");
+    QZELogging::shared().logWarning("d");
+    QZELogging::shared().logError("e %@", std::string("x"));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "V:a1\nV:b\nD:c\nW:d\nE:e x\n");
+}

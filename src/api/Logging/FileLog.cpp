@@ -166,10 +166,10 @@ void FileLog::writeInternal(std::string_view piece) {
 
 void FileLog::appendRecord(std::string_view piece) {
     const fs::path path = currentPath();
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0 && errno == ENOENT) {
         Paths::createDirectories(path.parent_path());
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     }
     if (fd < 0) return;
     if (auto record = eData(std::string(piece) + "\r")) {

@@ -29,7 +29,16 @@ concept LogDescribable = requires(const T& v) {
 }  // namespace detail
 
 // The text a message is logged with: texts unchanged, objects with a
-// description() by it, everything else as describe() prints it.
+// description() by it (through shared pointers too, "nil" for none),
+// everything else as describe() prints it.
+template <class T>
+std::string logText(const T& message);
+
+template <class T>
+std::string logText(const std::shared_ptr<T>& object) {
+    return object ? logText(*object) : "nil";
+}
+
 template <class T>
 std::string logText(const T& message) {
     if constexpr (std::is_convertible_v<const T&, std::string_view>) {
