@@ -1,0 +1,33 @@
+#include "api/Communication/GatewayLogger.hpp"
+
+#include <mutex>
+
+namespace qz {
+
+namespace {
+std::mutex& delegateMutex() {
+    static std::mutex m;
+    return m;
+}
+std::shared_ptr<GatewayLoggerDelegate>& delegateSlot() {
+    static std::shared_ptr<GatewayLoggerDelegate> d;
+    return d;
+}
+}  // namespace
+
+std::shared_ptr<GatewayLoggerDelegate> GatewayLogger::delegate() {
+    std::lock_guard lock(delegateMutex());
+    return delegateSlot();
+}
+
+void GatewayLogger::setDelegate(std::shared_ptr<GatewayLoggerDelegate> delegate) {
+    std::lock_guard lock(delegateMutex());
+    delegateSlot() = std::move(delegate);
+}
+
+void GatewayLogger::log(const std::string& line) {
+    auto d = delegate();
+    if (d) d->receivedLog(line);
+}
+
+}  // namespace qz

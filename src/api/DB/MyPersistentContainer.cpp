@@ -1,0 +1,202 @@
+#include "api/DB/MyPersistentContainer.hpp"
+
+#include <sqlite3.h>
+
+#include "platform/FileSystem.hpp"
+
+namespace qz {
+
+namespace {
+
+constexpr const char* kEventEntity = "AnalyticsEvent";
+
+StoreError errorOf(sqlite3* db, int code) {
+    return StoreError{code, db ? sqlite3_errmsg(db) : sqlite3_errstr(code)};
+}
+
+std::string quoted(const std::string& identifier) {
+    std::string out = "\"";
+    for (char c : identifier) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+const char* sqlType(ManagedObjectModel::AttributeType type) {
+    switch (type) {
+        case ManagedObjectModel::AttributeType::text:
+            return "TEXT";
+        case ManagedObjectModel::AttributeType::integer:
+            return "INTEGER";
+        case ManagedObjectModel::AttributeType::real:
+            return "REAL";
+        case ManagedObjectModel::AttributeType::blob:
+            return "BLOB";
+    }
+    return "BLOB";
+}
+
+// One prepared statement, finalised on scope exit.
+class Statement {
+  public:
+    Statement(sqlite3* db, const std::string& sql) : db_(db) {
+        rc_ = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr);
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    bool ok() const { return rc_ == SQLITE_OK; }
+    int rc() const { return rc_; }
+    sqlite3_stmt* get() { return stmt_; }
+
+  private:
+    sqlite3* db_;
+    sqlite3_stmt* stmt_ = nullptr;
+    int rc_;
+};
+
+}  // namespace
+
+MyPersistentContainer::MyPersistentContainer(std::string name,
+                                             ManagedObjectModel managedObjectModel)
+    : name_(std::move(name)),
+      model_(std::move(managedObjectModel)),
+      storeURL_(defaultDirectoryURL() / name_ / (name_ + ".sqlite")) {}
+
+MyPersistentContainer::~MyPersistentContainer() {
+    std::lock_guard lock(mutex_);
+    close();
+}
+
+std::filesystem::path MyPersistentContainer::defaultDirectoryURL() {
+    return Paths::applicationSupportDirectory();
+}
+
+void MyPersistentContainer::close() {
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+Result<void, StoreError> MyPersistentContainer::open() {
+    if (!Paths::createDirectories(storeURL_.parent_path()))
+        return std::unexpected(
+            StoreError{SQLITE_CANTOPEN, "cannot create " + storeURL_.parent_path().string()});
+    int rc = sqlite3_open_v2(storeURL_.c_str(), &db_,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                             nullptr);
+    if (rc != SQLITE_OK) {
+        StoreError e = errorOf(db_, rc);
+        close();
+        return std::unexpected(e);
+    }
+    sqlite3_busy_timeout(db_, 5000);
+    std::string schema = "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;";
+    for (const auto& entity : model_.entities) {
+        schema += "CREATE TABLE IF NOT EXISTS " + quoted(entity.name) +
+                  " (id INTEGER PRIMARY KEY AUTOINCREMENT";
+        for (const auto& a : entity.attributes)
+            schema += ", " + quoted(a.name) + " " + sqlType(a.type);
+        schema += ");";
+    }
+    char* message = nullptr;
+    rc = sqlite3_exec(db_, schema.c_str(), nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+        StoreError e{rc, message ? message : sqlite3_errstr(rc)};
+        sqlite3_free(message);
+        close();
+        return std::unexpected(e);
+    }
+    return {};
+}
+
+Result<void, StoreError> MyPersistentContainer::loadPersistentStores() {
+    std::lock_guard lock(mutex_);
+    if (db_) return {};
+    auto r = open();
+    if (!r && (r.error().code == SQLITE_NOTADB || r.error().code == SQLITE_CORRUPT)) {
+        std::error_code ec;
+        auto aside = storeURL_;
+        aside += ".corrupt";
+        std::filesystem::rename(storeURL_, aside, ec);
+        for (const char* suffix : {"-wal", "-shm"}) {
+            auto side = storeURL_;
+            side += suffix;
+            std::filesystem::remove(side, ec);
+        }
+        r = open();
+    }
+    return r;
+}
+
+void MyPersistentContainer::loadPersistentStores(
+    const std::function<void(std::optional<StoreError>)>& completion) {
+    auto r = loadPersistentStores();
+    if (completion) completion(r ? std::nullopt : std::optional<StoreError>(r.error()));
+}
+
+bool MyPersistentContainer::isLoaded() const {
+    std::lock_guard lock(mutex_);
+    return db_ != nullptr;
+}
+
+Result<int64_t, StoreError> MyPersistentContainer::insertEvent(const CachedEvent& event) {
+    std::lock_guard lock(mutex_);
+    if (!db_) return std::unexpected(StoreError{SQLITE_MISUSE, "store not loaded"});
+    Statement s(db_, "INSERT INTO " + quoted(kEventEntity) +
+                         " (eventType, payload, createdAt) VALUES (?, ?, ?)");
+    if (!s.ok()) return std::unexpected(errorOf(db_, s.rc()));
+    sqlite3_bind_text(s.get(), 1, event.eventType.data(), static_cast<int>(event.eventType.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_blob(s.get(), 2, event.payload.data(), static_cast<int>(event.payload.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_double(s.get(), 3, event.createdAt);
+    int rc = sqlite3_step(s.get());
+    if (rc != SQLITE_DONE) return std::unexpected(errorOf(db_, rc));
+    return sqlite3_last_insert_rowid(db_);
+}
+
+Result<std::vector<CachedEvent>, StoreError> MyPersistentContainer::fetchEvents(
+    size_t limit) const {
+    std::lock_guard lock(mutex_);
+    if (!db_) return std::unexpected(StoreError{SQLITE_MISUSE, "store not loaded"});
+    Statement s(db_, "SELECT id, eventType, payload, createdAt FROM " + quoted(kEventEntity) +
+                         " ORDER BY id LIMIT ?");
+    if (!s.ok()) return std::unexpected(errorOf(db_, s.rc()));
+    sqlite3_bind_int64(s.get(), 1, static_cast<sqlite3_int64>(limit));
+    std::vector<CachedEvent> events;
+    int rc;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+        CachedEvent e;
+        e.id = sqlite3_column_int64(s.get(), 0);
+        if (auto* t = sqlite3_column_text(s.get(), 1))
+            e.eventType.assign(reinterpret_cast<const char*>(t), sqlite3_column_bytes(s.get(), 1));
+        if (auto* b = static_cast<const uint8_t*>(sqlite3_column_blob(s.get(), 2)))
+            e.payload.assign(b, b + sqlite3_column_bytes(s.get(), 2));
+        e.createdAt = sqlite3_column_double(s.get(), 3);
+        events.push_back(std::move(e));
+    }
+    if (rc != SQLITE_DONE) return std::unexpected(errorOf(db_, rc));
+    return events;
+}
+
+Result<bool, StoreError> MyPersistentContainer::deleteEvent(int64_t id) {
+    std::lock_guard lock(mutex_);
+    if (!db_) return std::unexpected(StoreError{SQLITE_MISUSE, "store not loaded"});
+    Statement s(db_, "DELETE FROM " + quoted(kEventEntity) + " WHERE id = ?");
+    if (!s.ok()) return std::unexpected(errorOf(db_, s.rc()));
+    sqlite3_bind_int64(s.get(), 1, id);
+    int rc = sqlite3_step(s.get());
+    if (rc != SQLITE_DONE) return std::unexpected(errorOf(db_, rc));
+    return sqlite3_changes(db_) > 0;
+}
+
+Result<size_t, StoreError> MyPersistentContainer::eventCount() const {
+    std::lock_guard lock(mutex_);
+    if (!db_) return std::unexpected(StoreError{SQLITE_MISUSE, "store not loaded"});
+    Statement s(db_, "SELECT COUNT(*) FROM " + quoted(kEventEntity));
+    if (!s.ok()) return std::unexpected(errorOf(db_, s.rc()));
+    int rc = sqlite3_step(s.get());
+    if (rc != SQLITE_ROW) return std::unexpected(errorOf(db_, rc));
+    return static_cast<size_t>(sqlite3_column_int64(s.get(), 0));
+}
+
+}  // namespace qz

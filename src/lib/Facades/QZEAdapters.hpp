@@ -1,0 +1,105 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+// The adapter interfaces the host registers with the engine through QZEPitCrew.
+// Texts that may be absent are optionals.
+
+namespace qz {
+
+using OptionalText = std::optional<std::string>;
+
+// Sends commands to the sensor.
+class QZVehicleCommunicationProtocol {
+  public:
+    virtual ~QZVehicleCommunicationProtocol() = default;
+    // True when the sensor accepted the set-up command.
+    virtual bool sendSetupCommandToOstrel(const OptionalText& cmd) = 0;
+    // The reply text.
+    virtual OptionalText sendCommandToOstrel(const OptionalText& cmd) = 0;
+    virtual bool sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) = 0;
+};
+
+// The pins and protocol last selected on the sensor.
+class QZSensorStateTracker {
+  public:
+    virtual ~QZSensorStateTracker() = default;
+    virtual int64_t activeHighPin() = 0;
+    virtual int64_t activeLowPin() = 0;
+    // The protocol character last selected.
+    virtual OptionalText activeProtocolString() = 0;
+};
+
+// What is known of the connected vehicle.
+class QZVehicleStateInfo {
+  public:
+    virtual ~QZVehicleStateInfo() = default;
+    virtual int64_t modelYear() = 0;
+    // An EnhancedProtocolManufacturer number.
+    virtual int64_t vehicleDataManufacturer() = 0;
+    virtual OptionalText obd2ProtocolString() = 0;
+    virtual OptionalText vin() = 0;
+};
+
+// The current session's vehicle.
+class QZESessionProtocol {
+  public:
+    virtual ~QZESessionProtocol() = default;
+    virtual OptionalText activeVin() = 0;
+    // The active enhanced protocol, i.e. the make number.
+    virtual int64_t activeProtocol() = 0;
+};
+
+// The stored sensor and vehicle settings.
+class QZDataAdapter {
+  public:
+    virtual ~QZDataAdapter() = default;
+    virtual void setEnhancedProtocol(const OptionalText& value) = 0;
+    virtual OptionalText EnhancedProtocol() = 0;
+    virtual OptionalText VIN() = 0;
+    virtual void setVehicleParentMan(const OptionalText& value) = 0;
+    virtual OptionalText vehicleParentMan() = 0;
+    // For example 400 for version 4.00.
+    virtual int64_t sensorVersionNumber() = 0;
+    virtual int64_t obd2Protocol() = 0;
+    // Send the "KQ" form of set-up commands, else the "AT" form.
+    virtual bool useNewCommandSet() = 0;
+    virtual OptionalText customVehicleMan() = 0;
+};
+
+// Make names from VINs.
+class QZVINDataAdapter {
+  public:
+    virtual ~QZVINDataAdapter() = default;
+    virtual OptionalText manufacturerNameFromVin(const OptionalText& vin) = 0;
+};
+
+// The sensor's response wait (for the host app).
+class QZSensorTimeoutAdapter {
+  public:
+    virtual ~QZSensorTimeoutAdapter() = default;
+    virtual void setMaxWaitTimeForSensorResponse(double seconds) = 0;
+    virtual void resetSesorResponseTime() = 0;
+};
+
+// Shows a message to the user (for the host app).
+class QZEIndicatorAdapter {
+  public:
+    virtual ~QZEIndicatorAdapter() = default;
+    virtual void showWithTitle(const OptionalText& title, const OptionalText& message,
+                               std::function<void()> completionBlock) = 0;
+};
+
+// Remembers module response states per VIN (for the host app).
+class ModuleStatusManagerProtocol {
+  public:
+    virtual ~ModuleStatusManagerProtocol() = default;
+    virtual void setResponseState(int64_t state, const OptionalText& key,
+                                  const OptionalText& vin) = 0;
+    virtual int64_t responseStateForModuleKey(const OptionalText& key, const OptionalText& vin) = 0;
+};
+
+}  // namespace qz

@@ -1,0 +1,123 @@
+#include "lib/Facades/QZEVehicle.hpp"
+
+#include "lib/Logging/QZELogging.hpp"
+
+namespace qz {
+
+namespace {
+constexpr const char* kNoComms = "Communication protocol not implemented";
+constexpr const char* kNoTracker = "State tracker not implemented";
+constexpr const char* kNoTimeout = "QZSensorTimeoutAdapter not implemented";
+constexpr const char* kNoStateInfo = "QZVehicleStateInfo not implemented";
+}  // namespace
+
+QZEVehicle& QZEVehicle::TheVehicle() {
+    static QZEVehicle* instance = new QZEVehicle();
+    return *instance;
+}
+
+void QZEVehicle::registerCommuications(std::shared_ptr<QZVehicleCommunicationProtocol> comms) {
+    std::lock_guard lock(mutex_);
+    m_comms = std::move(comms);
+}
+void QZEVehicle::registerQZSensorStateTracker(std::shared_ptr<QZSensorStateTracker> tracker) {
+    std::lock_guard lock(mutex_);
+    m_stateTracker = std::move(tracker);
+}
+void QZEVehicle::registerQZSensorTimeoutAdapter(std::shared_ptr<QZSensorTimeoutAdapter> adapter) {
+    std::lock_guard lock(mutex_);
+    m_timeoutAdapter = std::move(adapter);
+}
+void QZEVehicle::registerVehicleStateInfoAdapter(std::shared_ptr<QZVehicleStateInfo> info) {
+    std::lock_guard lock(mutex_);
+    m_vehicleStateInfo = std::move(info);
+}
+
+std::shared_ptr<QZSensorStateTracker> QZEVehicle::stateTracker() {
+    std::lock_guard lock(mutex_);
+    return m_stateTracker;
+}
+std::shared_ptr<QZVehicleCommunicationProtocol> QZEVehicle::comms() {
+    std::lock_guard lock(mutex_);
+    return m_comms;
+}
+std::shared_ptr<QZSensorTimeoutAdapter> QZEVehicle::timeoutAdapter() {
+    std::lock_guard lock(mutex_);
+    return m_timeoutAdapter;
+}
+std::shared_ptr<QZVehicleStateInfo> QZEVehicle::vehicleStateInfo() {
+    std::lock_guard lock(mutex_);
+    return m_vehicleStateInfo;
+}
+
+bool QZEVehicle::sendSetupCommandToOstrel(const OptionalText& cmd) {
+    if (auto c = comms()) return c->sendSetupCommandToOstrel(cmd);
+    QZELogging::shared().logError(kNoComms);
+    return false;
+}
+
+OptionalText QZEVehicle::sendCommandToOstrel(const OptionalText& cmd) {
+    if (auto c = comms()) return c->sendCommandToOstrel(cmd);
+    QZELogging::shared().logError(kNoComms);
+    return std::nullopt;
+}
+
+bool QZEVehicle::sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) {
+    if (auto c = comms()) return c->sendSetupCommandToOstrel(cmd, ignoreTimeout);
+    QZELogging::shared().logError(kNoComms);
+    return false;
+}
+
+int64_t QZEVehicle::activeHighPin() {
+    if (auto t = stateTracker()) return t->activeHighPin();
+    QZELogging::shared().logError(kNoTracker);
+    return 0;
+}
+
+int64_t QZEVehicle::activeLowPin() {
+    if (auto t = stateTracker()) return t->activeLowPin();
+    QZELogging::shared().logError(kNoTracker);
+    return 0;
+}
+
+OptionalText QZEVehicle::activeProtocolString() {
+    if (auto t = stateTracker()) return t->activeProtocolString();
+    QZELogging::shared().logError(kNoTracker);
+    return std::nullopt;
+}
+
+void QZEVehicle::resetSesorResponseTime() {
+    if (auto t = timeoutAdapter()) return t->resetSesorResponseTime();
+    QZELogging::shared().logError(kNoTimeout);
+}
+
+void QZEVehicle::setMaxWaitTimeForSensorResponse(double seconds) {
+    if (auto t = timeoutAdapter()) return t->setMaxWaitTimeForSensorResponse(seconds);
+    QZELogging::shared().logError(kNoTimeout);
+}
+
+int64_t QZEVehicle::modelYear() {
+    if (auto i = vehicleStateInfo()) return i->modelYear();
+    QZELogging::shared().logError(kNoStateInfo);
+    return 0;
+}
+
+int64_t QZEVehicle::vehicleDataManufacturer() {
+    if (auto i = vehicleStateInfo()) return i->vehicleDataManufacturer();
+    QZELogging::shared().logError(kNoStateInfo);
+    return 0;
+}
+
+OptionalText QZEVehicle::obd2ProtocolString() {
+    if (auto i = vehicleStateInfo()) return i->obd2ProtocolString();
+    QZELogging::shared().logError(kNoStateInfo);
+    return std::nullopt;
+}
+
+OptionalText QZEVehicle::vin() {
+    if (auto i = vehicleStateInfo()) return i->vin();
+    QZELogging::shared().logError(kNoStateInfo);
+    return std::nullopt;
+}
+
+}  // namespace qz

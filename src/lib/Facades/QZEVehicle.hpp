@@ -1,0 +1,54 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "lib/Facades/QZEAdapters.hpp"
+
+namespace qz {
+
+// The engine's road to the sensor and the vehicle state.
+class QZEVehicle {
+  public:
+    static QZEVehicle& TheVehicle();
+
+    void registerCommuications(std::shared_ptr<QZVehicleCommunicationProtocol> comms);
+    void registerQZSensorStateTracker(std::shared_ptr<QZSensorStateTracker> tracker);
+    void registerQZSensorTimeoutAdapter(std::shared_ptr<QZSensorTimeoutAdapter> adapter);
+    void registerVehicleStateInfoAdapter(std::shared_ptr<QZVehicleStateInfo> info);
+
+    // Without a communication adapter: error log, false / none.
+    bool sendSetupCommandToOstrel(const OptionalText& cmd);
+    OptionalText sendCommandToOstrel(const OptionalText& cmd);
+    bool sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout);
+
+    // Without a state tracker: error log, 0 / none.
+    int64_t activeHighPin();
+    int64_t activeLowPin();
+    OptionalText activeProtocolString();
+
+    // Without a timeout adapter: error log only.
+    void resetSesorResponseTime();
+    void setMaxWaitTimeForSensorResponse(double seconds);
+
+    // Without vehicle state info: error log, 0 / none.
+    int64_t modelYear();
+    int64_t vehicleDataManufacturer();
+    OptionalText obd2ProtocolString();
+    OptionalText vin();
+
+  private:
+    QZEVehicle() = default;
+    std::shared_ptr<QZSensorStateTracker> stateTracker();
+    std::shared_ptr<QZVehicleCommunicationProtocol> comms();
+    std::shared_ptr<QZSensorTimeoutAdapter> timeoutAdapter();
+    std::shared_ptr<QZVehicleStateInfo> vehicleStateInfo();
+
+    std::mutex mutex_;
+    std::shared_ptr<QZSensorStateTracker> m_stateTracker;
+    std::shared_ptr<QZVehicleCommunicationProtocol> m_comms;
+    std::shared_ptr<QZSensorTimeoutAdapter> m_timeoutAdapter;
+    std::shared_ptr<QZVehicleStateInfo> m_vehicleStateInfo;
+};
+
+}  // namespace qz

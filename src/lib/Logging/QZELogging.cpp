@@ -1,0 +1,73 @@
+#include "lib/Logging/QZELogging.hpp"
+
+#include <cstdio>
+
+namespace qz {
+
+QZELogging& QZELogging::shared() {
+    static QZELogging* instance = new QZELogging();
+    return *instance;
+}
+
+void QZELogging::registerLoggerInterface(std::shared_ptr<LoggerInterface> adapter) {
+    std::lock_guard lock(mutex_);
+    m_adapter = std::move(adapter);
+}
+
+std::shared_ptr<LoggerInterface> QZELogging::adapter() const {
+    std::lock_guard lock(mutex_);
+    return m_adapter;
+}
+
+std::any QZELogging::logger() const {
+    std::lock_guard lock(mutex_);
+    return logger_;
+}
+
+void QZELogging::setLogger(std::any logger) {
+    std::lock_guard lock(mutex_);
+    logger_ = std::move(logger);
+}
+
+void QZELogging::emit(Level level, const std::string& text) {
+    auto a = adapter();
+    if (a) {
+        switch (level) {
+            case Level::verbose:
+                a->logVerbose(text);
+                break;
+            case Level::debug:
+                a->logDebug(text);
+                break;
+            case Level::info:
+                a->logInfo(text);
+                break;
+            case Level::warning:
+                a->logWarning(text);
+                break;
+            case Level::error:
+                a->logError(text);
+                break;
+        }
+        return;
+    }
+    const char* prefix = "V:";
+    switch (level) {
+        case Level::verbose:
+        case Level::debug:
+            prefix = "V:";
+            break;
+        case Level::info:
+            prefix = "D:";
+            break;
+        case Level::warning:
+            prefix = "W:";
+            break;
+        case Level::error:
+            prefix = "E:";
+            break;
+    }
+    std::fprintf(stderr, "%s%s\n", prefix, text.c_str());
+}
+
+}  // namespace qz
