@@ -225,14 +225,14 @@ std::shared_ptr<DispatchQueue> DispatchQueue::create(std::string label, Kind kin
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::main() {
-    static auto* q = new std::shared_ptr<DispatchQueue>(
-        new DispatchQueue("com.apple.main-thread", Kind::serial, &mainThread()));
+    static auto* q =
+        new std::shared_ptr<DispatchQueue>(new DispatchQueue("main", Kind::serial, &mainThread()));
     return *q;
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::global() {
-    static auto* q = new std::shared_ptr<DispatchQueue>(
-        new DispatchQueue("com.apple.root.default-qos", Kind::concurrent, &pool()));
+    static auto* q =
+        new std::shared_ptr<DispatchQueue>(new DispatchQueue("global", Kind::concurrent, &pool()));
     return *q;
 }
 

@@ -40,9 +40,9 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 
     // A new queue named `label`.
     static std::shared_ptr<DispatchQueue> create(std::string label, Kind kind = Kind::serial);
-    // The main queue ("com.apple.main-thread"), a serial queue served by its own thread.
+    // The main queue (label "main"), a serial queue served by its own thread.
     static std::shared_ptr<DispatchQueue> main();
-    // The shared concurrent queue.
+    // The shared concurrent queue (label "global").
     static std::shared_ptr<DispatchQueue> global();
 
     // Submits `work` and returns at once. An exception escaping `work` is discarded.

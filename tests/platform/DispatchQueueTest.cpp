@@ -152,6 +152,7 @@ TEST(DispatchQueueTest, MainQueueRunsOnOneThreadOfItsOwn) {
     EXPECT_NE(first, std::this_thread::get_id());
     EXPECT_TRUE(isMain);
     EXPECT_EQ(DispatchQueue::global()->kind(), DispatchQueue::concurrent);
+    EXPECT_EQ(main->label(), "main");
 }
 
 TEST(DispatchQueueTest, QueuedWorkKeepsTheQueueAlive) {
@@ -333,6 +334,36 @@ TEST(DispatchGroupTest, TimedWaitFollowsTheVirtualClock) {
     EXPECT_FALSE(result.get());
     group.leave();
     EXPECT_TRUE(group.wait(5.0));
+}
+
+}  // namespace
+}  // namespace qz
+
+namespace qz {
+namespace {
+
+// The process may end while queues, timers and observers are still busy: no leak report,
+// no crash in static destruction, no hang on a join.
+TEST(DispatchExitTest, ProcessExitsCleanlyWithWorkInFlight) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            auto q = DispatchQueue::create("exit.serial");
+            DispatchSemaphore never;
+            DispatchSemaphore started;
+            q->async([never, started] {
+                started.signal();
+                never.wait();
+            });
+            q->async([] {});
+            started.wait();
+            q->asyncAfter(1000.0, [] {});
+            Timer::schedule(500.0, true, q, [] {});
+            DispatchQueue::main()->async([never] { never.wait(); });
+            DispatchQueue::global()->async([never] { never.wait(); });
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
