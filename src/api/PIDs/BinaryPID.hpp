@@ -1,0 +1,29 @@
+#pragma once
+
+#include "api/PIDs/Mode1/PIDRow.hpp"
+#include "api/PIDs/PID.hpp"
+
+namespace qz {
+
+// An on/off value: one bit of one byte.
+class BinaryPID : public PID<bool> {
+  public:
+    BinaryPID(Mode mode, uint64_t pid, std::string fullName, std::string shortName,
+              int64_t responseBytes, int64_t byteToRead, int64_t bitToRead,
+              std::optional<int64_t> supportBit);
+    BinaryPID(Mode mode, const PIDRow& row);
+
+    int64_t bitToRead() const { return bitToRead_; }
+
+    std::string description() const override;
+    // "ON", "OFF", "N/A" for an absent value; "Unsupported"/"N/A" when not supported.
+    std::string valueAsText(bool useAltValueIfAvailable = false) const override;
+
+  protected:
+    std::optional<bool> valueLocked() const override;
+
+  private:
+    const int64_t bitToRead_;
+};
+
+}  // namespace qz

@@ -1,0 +1,68 @@
+#include "api/PIDs/HexText.hpp"
+
+namespace qz {
+namespace {
+
+std::string hexDigits(uint64_t v, bool uppercase) {
+    const char* digits = uppercase ? "0123456789ABCDEF" : "0123456789abcdef";
+    char buf[16];
+    size_t n = 0;
+    do {
+        buf[sizeof buf - 1 - n++] = digits[v & 0xF];
+        v >>= 4;
+    } while (v);
+    return std::string(buf + sizeof buf - n, n);
+}
+
+int hexDigit(char ch) {
+    if (ch >= '0' && ch <= '9') return ch - '0';
+    if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+    if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::string asTwoDigitHex(uint64_t value, bool uppercase) {
+    std::string s = hexDigits(value, uppercase);
+    return s.size() < 2 ? std::string(1, '0') + s : s;
+}
+
+std::string asTwoDigitHex(int64_t value, bool uppercase) {
+    if (value >= 0) return asTwoDigitHex(static_cast<uint64_t>(value), uppercase);
+    // Magnitude without overflow for INT64_MIN.
+    std::string s(1, '-');
+    s += hexDigits(0 - static_cast<uint64_t>(value), uppercase);
+    return s;
+}
+
+std::optional<uint64_t> parseHex64(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    uint64_t v = 0;
+    int significant = 0;
+    for (char ch : text) {
+        int d = hexDigit(ch);
+        if (d < 0) return std::nullopt;
+        if (significant == 0 && d == 0) continue;
+        if (++significant > 16) return std::nullopt;
+        v = (v << 4) | static_cast<uint64_t>(d);
+    }
+    return v;
+}
+
+std::optional<uint8_t> parseByte(std::string_view text) {
+    auto v = parseHex64(text);
+    if (!v || *v > 0xFF) return std::nullopt;
+    return static_cast<uint8_t>(*v);
+}
+
+uint8_t bitsOf(uint8_t byte, int64_t lower, int64_t upper) {
+    if (lower >= 8 || lower <= -8) return 0;
+    unsigned shifted = lower >= 0 ? (byte >> lower) : ((byte << -lower) & 0xFFu);
+    int64_t width = upper - lower + 1;
+    if (width >= 8) return static_cast<uint8_t>(shifted);
+    if (width <= 0) return 0;
+    return static_cast<uint8_t>(shifted & ((1u << width) - 1u));
+}
+
+}  // namespace qz

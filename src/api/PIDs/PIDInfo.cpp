@@ -1,0 +1,100 @@
+#include "api/PIDs/PIDInfo.hpp"
+
+#include "api/PIDs/HexText.hpp"
+
+namespace qz {
+
+PIDInfo::PIDInfo(Mode mode, uint64_t pid, std::string fullName, PIDCategory category,
+                 std::string shortName, int64_t responseBytes, std::optional<int64_t> supportBit)
+    : category_(category),
+      fullName_(std::move(fullName)),
+      shortName_(std::move(shortName)),
+      responseBytes_(responseBytes),
+      mode_(mode),
+      pid_(pid),
+      supportBit_(supportBit) {}
+
+PIDCategory PIDInfo::category() const {
+    auto l = lock();
+    return category_;
+}
+void PIDInfo::setCategory(PIDCategory category) {
+    auto l = lock();
+    category_ = category;
+}
+std::string PIDInfo::fullName() const {
+    auto l = lock();
+    return fullName_;
+}
+void PIDInfo::setFullName(std::string name) {
+    auto l = lock();
+    fullName_ = std::move(name);
+}
+std::string PIDInfo::shortName() const {
+    auto l = lock();
+    return shortName_;
+}
+void PIDInfo::setShortName(std::string name) {
+    auto l = lock();
+    shortName_ = std::move(name);
+}
+int64_t PIDInfo::responseBytes() const {
+    auto l = lock();
+    return responseBytes_;
+}
+void PIDInfo::setResponseBytes(int64_t count) {
+    auto l = lock();
+    responseBytes_ = count;
+}
+SupportStatus PIDInfo::supportStatus() const {
+    auto l = lock();
+    return supportStatus_;
+}
+void PIDInfo::setSupportStatus(SupportStatus status) {
+    auto l = lock();
+    supportStatus_ = status;
+}
+std::vector<std::string> PIDInfo::data() const {
+    auto l = lock();
+    return data_;
+}
+void PIDInfo::setData(std::vector<std::string> data) {
+    auto l = lock();
+    data_ = std::move(data);
+}
+
+std::string PIDInfo::descriptionHead() const {
+    return "PID: " + asTwoDigitHex(pid_) + ", " + fullName_;
+}
+
+std::optional<std::string> PIDInfo::unsupportedText() const {
+    if (supportStatus_ == SupportStatus::supported) return std::nullopt;
+    return supportStatus_ == SupportStatus::unsupported ? "Unsupported" : "N/A";
+}
+
+std::string PIDInfo::description() const {
+    auto l = lock();
+    return descriptionHead() + ", supported: " + std::string(caseName(supportStatus_));
+}
+
+std::string PIDInfo::valueAsText(bool) const {
+    auto l = lock();
+    return supportStatus_ == SupportStatus::unsupported ? "Unsupported" : "N/A";
+}
+
+void PIDInfo::setSupportedViaSupportBit() {
+    auto l = lock();
+    if (!supportBit_ || data_.empty()) return;
+    auto first = parseByte(data_[0]);
+    bool set = first && bitAt(*first, *supportBit_) && *supportBit_ <= 7;
+    supportStatus_ = set ? SupportStatus::supported : SupportStatus::unsupported;
+}
+
+bool PIDInfo::operator==(const PIDInfo& other) const {
+    if (this == &other) return true;
+    if (mode_ != other.mode_ || pid_ != other.pid_ || supportBit_ != other.supportBit_)
+        return false;
+    return fullName() == other.fullName();
+}
+
+}  // namespace qz

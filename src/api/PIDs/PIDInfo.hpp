@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "api/PIDs/Enums/PIDCategory.hpp"
+#include "api/PIDs/Mode.hpp"
+#include "api/PIDs/SupportStatus.hpp"
+
+namespace qz {
+
+// Root of every parameter object: which service and PID number it answers, its names, how many
+// data bytes the answer carries, whether the vehicle supports it and the data bytes of the last
+// answer (one hexadecimal text per byte, without the echo of service and PID number).
+//
+// One object is shared between the host's threads and the gateway queue: every field read and
+// every refresh is guarded by the object's own mutex. The mutex is never held while calling out.
+class PIDInfo {
+  public:
+    PIDInfo(Mode mode, uint64_t pid, std::string fullName, PIDCategory category,
+            std::string shortName, int64_t responseBytes, std::optional<int64_t> supportBit);
+    virtual ~PIDInfo() = default;
+    PIDInfo(const PIDInfo&) = delete;
+    PIDInfo& operator=(const PIDInfo&) = delete;
+
+    Mode mode() const { return mode_; }
+    uint64_t pid() const { return pid_; }
+    std::optional<int64_t> supportBit() const { return supportBit_; }
+
+    PIDCategory category() const;
+    void setCategory(PIDCategory category);
+    std::string fullName() const;
+    void setFullName(std::string name);
+    std::string shortName() const;
+    void setShortName(std::string name);
+    int64_t responseBytes() const;
+    void setResponseBytes(int64_t count);
+    SupportStatus supportStatus() const;
+    void setSupportStatus(SupportStatus status);
+    std::vector<std::string> data() const;
+
+    // Replaces `data` with the given byte texts unchanged.
+    virtual void setData(std::vector<std::string> data);
+
+    // "PID: 05, Engine Coolant Temperature, supported: unknown".
+    virtual std::string description() const;
+
+    // "Unsupported" for an unsupported parameter, else "N/A"; value kinds replace it.
+    virtual std::string valueAsText(bool useAltValueIfAvailable = false) const;
+
+    // Sets the support status from the support bit of the first data byte: no change without a
+    // support bit or data; unsupported for an unreadable first byte or a bit outside 0...7.
+    virtual void setSupportedViaSupportBit();
+
+    // Equal when full name, mode, number and support bit are equal.
+    bool operator==(const PIDInfo& other) const;
+
+  protected:
+    // Guards every mutable field of this object and of its subclasses.
+    std::unique_lock<std::mutex> lock() const { return std::unique_lock<std::mutex>(mutex_); }
+
+    // Fields below are read and written only while holding lock().
+    PIDCategory category_;
+    std::string fullName_;
+    std::string shortName_;
+    int64_t responseBytes_;
+    SupportStatus supportStatus_ = SupportStatus::unknown;
+    std::vector<std::string> data_;
+
+    // Head of every description: "PID: XX, <fullName>".
+    std::string descriptionHead() const;
+
+    // Text for a parameter that is not supported ("Unsupported" or "N/A"), or nothing when
+    // supported. Call with the lock held.
+    std::optional<std::string> unsupportedText() const;
+
+  private:
+    const Mode mode_;
+    const uint64_t pid_;
+    const std::optional<int64_t> supportBit_;
+    mutable std::mutex mutex_;
+};
+
+}  // namespace qz
