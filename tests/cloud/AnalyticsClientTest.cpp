@@ -5,6 +5,9 @@
 #include "api/Communication/Relay.hpp"
 #include "api/Communication/Vehicle.hpp"
 #include "api/DB/MyPersistentContainer.hpp"
+#include "api/Logging/AES256Encryption.hpp"
+#include "api/Logging/FileLog.hpp"
+#include "logging/LogFileReader.hpp"
 #include "platform/Application.hpp"
 #include "sim/FakeSensorLink.hpp"
 
@@ -204,6 +207,20 @@ TEST_F(AnalyticsTest, AnEventThatCannotBeEncodedFailsAtOnceAndIsNotPosted) {
                        [&](bool ok) { b = ok; });
     EXPECT_EQ(a, false);
     EXPECT_EQ(b, false);
+    // The log's text, its pieces joined (a long line is stored in several).
+    auto log = Log::fileLogger();
+    std::string text;
+    for (const auto& r :
+         qz::testing::parseRecords(qz::testing::readFileBytes(log->currentPath()))) {
+        auto plain = AES256Encryption::originalDataWithHexKey(r.ciphertext, log->key(), log->iv());
+        if (plain) text.append(plain->begin(), plain->end());
+    }
+    std::erase(text, '\r');
+    const std::string line = "Logging Scan complete event failed, json data was invalid : ";
+    int errorLines = 0;
+    for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+        ++errorLines;
+    EXPECT_EQ(errorLines, 2);
     EXPECT_TRUE(finished(*c));  // the client still works
     EXPECT_EQ(sink.count(), 1u);
     EXPECT_EQ(*container->eventCount(), 0u);
