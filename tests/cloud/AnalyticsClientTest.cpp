@@ -207,7 +207,7 @@ TEST_F(AnalyticsTest, AnEventThatCannotBeEncodedFailsAtOnceAndIsNotPosted) {
                        [&](bool ok) { b = ok; });
     EXPECT_EQ(a, false);
     EXPECT_EQ(b, false);
-    // The log's text, its pieces joined (a long line is stored in several).
+    // The log's text, its records joined (a long line is stored in several).
     auto log = Log::fileLogger();
     std::string text;
     for (const auto& r :
