@@ -214,7 +214,8 @@ TEST_F(FileLogTest, EmptyFolderGivesAValidEmptyGzip) {
     FileLog log;
     auto archive = log.combinedLog();
     ASSERT_TRUE(archive.has_value());
-    EXPECT_EQ(*archive, Paths::temporaryDirectory() / "log.gzip");
+    EXPECT_EQ(archive->filename(), "log.gzip");
+    EXPECT_EQ(archive->parent_path().parent_path(), Paths::temporaryDirectory());
     EXPECT_GT(fs::file_size(*archive), 0u);
     int status = -1;
     runCommand("gzip -t '" + archive->string() + "' 2>&1", &status);
@@ -265,9 +266,49 @@ TEST_F(FileLogTest, ArchiveHoldsEveryFileOldestFirst) {
     EXPECT_EQ(base.rfind("file:///", 0), 0u);
 
     // Written through a private file and renamed: nothing else is left behind.
-    for (auto& e : fs::directory_iterator(Paths::temporaryDirectory()))
+    for (auto& e : fs::directory_iterator(archive->parent_path()))
         EXPECT_EQ(e.path().filename().string().rfind("log.gzip.", 0), std::string::npos)
             << e.path();
+}
+
+TEST_F(FileLogTest, ArchiveLivesInAFolderOnlyThisUserCanEnter) {
+    // A shared temporary folder such as /tmp.
+    fs::path shared = home.path() / "shared-tmp";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    Paths::setTemporaryDirectory(shared);
+    FileLog log;
+    log.write("x");
+
+    auto check = [&](const fs::path& archive) {
+        EXPECT_EQ(archive.filename(), "log.gzip");
+        EXPECT_NE(archive.parent_path(), shared);
+        EXPECT_EQ(archive.parent_path().parent_path(), shared);
+        struct stat st {};
+        ASSERT_EQ(::lstat(archive.parent_path().c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_uid, ::getuid());
+        EXPECT_EQ(st.st_mode & 077, 0u);
+        int status = -1;
+        runCommand("gzip -t '" + archive.string() + "' 2>&1", &status);
+        EXPECT_EQ(status, 0);
+    };
+    auto first = log.combinedLog();
+    ASSERT_TRUE(first.has_value());
+    check(*first);
+    auto again = log.combinedLog();
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(*again, *first) << "the same folder is used again";
+
+    // A folder of that name open to others is not used.
+    fs::remove_all(first->parent_path());
+    fs::create_directory(first->parent_path());
+    fs::permissions(first->parent_path(), fs::perms::all);
+    auto other = log.combinedLog();
+    ASSERT_TRUE(other.has_value());
+    EXPECT_NE(other->parent_path(), first->parent_path());
+    check(*other);
+    EXPECT_FALSE(fs::exists(first->parent_path() / "log.gzip"));
 }
 
 TEST_F(FileLogTest, FileURLTextEscapes) {

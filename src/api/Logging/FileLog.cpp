@@ -84,6 +84,20 @@ std::vector<std::string> fittingPieces(const std::string& piece) {
     return out;
 }
 
+// A folder under `parent` that only this user can enter: one per user, used
+// only while it is a real folder owned by us with no access for others;
+// otherwise a new uniquely named one.
+std::optional<fs::path> privateFolder(const fs::path& parent) {
+    if (!Paths::createDirectories(parent)) return std::nullopt;
+    const fs::path folder = parent / ("qzenhanced-" + std::to_string(::getuid()));
+    ::mkdir(folder.c_str(), 0700);
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+        (st.st_mode & 077) == 0)
+        return folder;
+    return Paths::makeUniqueDirectory("qzenhanced", parent);
+}
+
 }  // namespace
 
 FileLog::FileLog() : FileLog(defaultDirectory()) {}
@@ -265,10 +279,10 @@ std::optional<fs::path> FileLog::combinedLog() {
     auto compressed = gzipCompress(buffer);
     if (!compressed) return std::nullopt;
 
-    const fs::path folder = Paths::temporaryDirectory();
-    if (!Paths::createDirectories(folder)) return std::nullopt;
-    const fs::path target = folder / kArchiveName;
-    std::string temp = (folder / (std::string(kArchiveName) + ".XXXXXX")).string();
+    const auto folder = privateFolder(Paths::temporaryDirectory());
+    if (!folder) return std::nullopt;
+    const fs::path target = *folder / kArchiveName;
+    std::string temp = (*folder / (std::string(kArchiveName) + ".XXXXXX")).string();
     int fd = ::mkstemp(temp.data());
     if (fd < 0) return std::nullopt;
     bool ok = writeAll(fd, compressed->data(), compressed->size());

@@ -29,7 +29,7 @@ class FileLog {
     static constexpr size_t kPieceLength = 255;
     // Stored in place of a piece that could not be encrypted.
     static constexpr const char* kMissingLine = "Coudlnt write line, data is missing";
-    // The archive's file name in the temporary folder.
+    // The archive's file name.
     static constexpr const char* kArchiveName = "log.gzip";
 
     // Log folder: defaultDirectory().
@@ -42,7 +42,8 @@ class FileLog {
 
     // Joins every entry of the log folder, oldest log file first, each behind an
     // encrypted "Filename: <file URL>" record, into a gzip stream written to
-    // "log.gzip" in the temporary folder (through a unique file and a rename).
+    // "log.gzip" in a folder of the temporary folder that only this user can
+    // enter (through a unique file and a rename).
     // An empty folder gives a valid empty gzip stream. None when compressing or
     // writing fails.
     std::optional<std::filesystem::path> combinedLog();

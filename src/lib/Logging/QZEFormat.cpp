@@ -6,13 +6,13 @@ namespace qz {
 
 namespace {
 
-std::string printfOne(const std::string& spec, auto value) {
+std::string printfOne(const std::string& conversion, auto value) {
     char buf[128];
-    int n = std::snprintf(buf, sizeof buf, spec.c_str(), value);
+    int n = std::snprintf(buf, sizeof buf, conversion.c_str(), value);
     if (n < 0) return {};
     if (static_cast<size_t>(n) < sizeof buf) return std::string(buf, static_cast<size_t>(n));
     std::string out(static_cast<size_t>(n) + 1, '\0');
-    std::snprintf(out.data(), out.size(), spec.c_str(), value);
+    std::snprintf(out.data(), out.size(), conversion.c_str(), value);
     out.resize(static_cast<size_t>(n));
     return out;
 }
