@@ -66,3 +66,45 @@ TEST(ResourcesTest, LibraryFindsItsResourceFolderAndHostsCanMoveIt) {
 
 }  // namespace
 }  // namespace qz
+
+#include <set>
+
+#include "api/VIN/VIN.hpp"
+
+namespace qz {
+namespace {
+
+// The shipped rebranded-VIN list names every maker group of the WMI table as a parent, and
+// every squish VIN has the form the checker compares: ten characters.
+TEST(ResourcesTest, RebrandedListCoversEveryParentOfTheWmiTable) {
+    auto document = DefinitionFile::load(kBuilt / "enhanceddiag" / "Rebranded-VINs.xml");
+    ASSERT_TRUE(document);
+    struct Parents : XMLParserDelegate {
+        std::set<std::string> parents;
+        std::vector<std::string> badSquish;
+        void didStartElement(XMLParser&, const std::string& name, const std::string&,
+                             const std::string&, const XMLAttributes& a) override {
+            if (name != "brand") return;
+            parents.insert(a.at("parent"));
+            std::string list = a.at("squishvins");
+            for (std::size_t start = 0;;) {
+                auto comma = list.find(',', start);
+                auto item = list.substr(start, comma - start);
+                if (item.size() != 10) badSquish.push_back(item);
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
+        }
+    } reader;
+    XMLParser parser(std::move(*document));
+    parser.setDelegate(&reader);
+    ASSERT_TRUE(parser.parse());
+    EXPECT_TRUE(reader.badSquish.empty());
+    for (const auto& record : *VIN::wmiTable()) {
+        if (record.parent) EXPECT_TRUE(reader.parents.count(*record.parent)) << *record.parent;
+    }
+    EXPECT_TRUE(reader.parents.count("Suzuki"));
+}
+
+}  // namespace
+}  // namespace qz
