@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
 #include "VehicleTestSupport.hpp"
+#include "api/VIN/VIN.hpp"
 #include "lib/Content/DefinitionFile.hpp"
 #include "platform/Bundle.hpp"
 #include "platform/xml/XMLParser.hpp"
@@ -66,10 +68,6 @@ TEST(ResourcesTest, LibraryFindsItsResourceFolderAndHostsCanMoveIt) {
 
 }  // namespace
 }  // namespace qz
-
-#include <set>
-
-#include "api/VIN/VIN.hpp"
 
 namespace qz {
 namespace {
