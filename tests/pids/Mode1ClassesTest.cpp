@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <type_traits>
 
 #include "api/PIDs/Mode1/Mode1PIDs.hpp"
 #include "api/PIDs/PIDInterface.hpp"
@@ -27,6 +28,83 @@ std::map<std::string, std::shared_ptr<PIDInfo>> conformAll(const Bytes& val13, c
 bool isPositionClass(const std::string& name) {
     return name.rfind("PID0106", 0) != 0 && name.rfind("PID0107", 0) != 0;
 }
+
+// Every class on its published base: the classes of the special bases and kinds by name, and
+// the remaining classes on the plain numeric kind.
+template <class Base, class... Classes>
+constexpr bool allOn = (std::is_same_v<typename Classes::Super, Base> && ...);
+
+static_assert(allOn<SignedNumericPID, PID0132, PID0154, PID017A_PF1_DP, PID017B_PF2_DP,
+                    PID018F_PM11, PID018F_PM21, PID019A_HEV_BATT_A, PID01A3_EVAP_A_VP,
+                    PID01A3_EVAP_A_VP_WR, PID01A3_EVAP_B_VP, PID01A3_EVAP_B_VP_WR, PID01AD_CKC_P,
+                    PID01AE_EVAP_PP, PID01AE_EVAP_PP_WR>);
+static_assert(allOn<PartialByteNumericPID, PID0101_DTC_CNT>);
+static_assert(
+    allOn<NumericPIDValueUnavailableIfMaxxed, PID0181_AECD1_TIME2, PID0181_AECD2_TIME2,
+          PID0181_AECD3_TIME2, PID0181_AECD4_TIME2, PID0181_AECD5_TIME2, PID0182_AECD10_TIME2,
+          PID0182_AECD6_TIME2, PID0182_AECD7_TIME2, PID0182_AECD8_TIME2, PID0182_AECD9_TIME2,
+          PID0189_AECD11_TIME2, PID0189_AECD12_TIME2, PID0189_AECD13_TIME2, PID0189_AECD14_TIME2,
+          PID0189_AECD15_TIME2, PID018A_AECD16_TIME2, PID018A_AECD17_TIME2, PID018A_AECD18_TIME2,
+          PID018A_AECD19_TIME2, PID018A_AECD20_TIME2>);
+static_assert(allOn<NoXConcentrationPIDBase, PID0183_NOX11, PID0183_NOX12, PID0183_NOX21,
+                    PID0183_NOX22, PID01A1_NOXC11, PID01A1_NOXC12, PID01A1_NOXC21, PID01A1_NOXC22,
+                    PID01A7_NOX13, PID01A7_NOX14, PID01A7_NOX23, PID01A7_NOX24, PID01A8_NOXC13,
+                    PID01A8_NOXC14, PID01A8_NOXC23, PID01A8_NOXC24>);
+static_assert(allOn<PIDScaledByPID4FA, PID0124_LAMBDA, PID0125_LAMBDA, PID0126_LAMBDA,
+                    PID0127_LAMBDA, PID0128_LAMBDA, PID0129_LAMBDA, PID012A_LAMBDA, PID012B_LAMBDA,
+                    PID0134_LAMBDA, PID0135_LAMBDA, PID0136_LAMBDA, PID0137_LAMBDA, PID0138_LAMBDA,
+                    PID0139_LAMBDA, PID013A_LAMBDA, PID013B_LAMBDA, PID0144>);
+static_assert(allOn<PIDScaledByPID4FB, PID0124_O2S, PID0125_O2S, PID0126_O2S, PID0127_O2S,
+                    PID0128_O2S, PID0129_O2S, PID012A_O2S, PID012B_O2S>);
+static_assert(allOn<PIDScaledByPID4FC, PID0134_O2S, PID0135_O2S, PID0136_O2S, PID0137_O2S,
+                    PID0138_O2S, PID0139_O2S, PID013A_O2S, PID013B_O2S>);
+static_assert(allOn<PIDScaledByPID4FD, PID010B>);
+static_assert(allOn<PIDScaledByPID50A, PID0110>);
+static_assert(allOn<PID016BBase, PID016B_EGRTA, PID016B_EGRTB, PID016B_EGRTC, PID016B_EGRTD>);
+static_assert(allOn<PID016FBase, PID016F_TCA_CINP, PID016F_TCB_CINP>);
+static_assert(
+    allOn<BinaryPID, PID0101_MIL, PID011E, PID0165_GPL_STAT, PID0165_PTO_STAT,
+          PID0188_SCR_INDUCE_SYSTEM_ACTIVE, PID0188_SCR_INDUCE_SYSTEM_HIST1_ACTIVE,
+          PID0188_SCR_INDUCE_SYSTEM_HIST2_ACTIVE, PID0188_SCR_INDUCE_SYSTEM_HIST3_ACTIVE,
+          PID0188_SCR_INDUCE_SYSTEM_HIST4_ACTIVE, PID018B_NOX_ADS_DESULF, PID018B_NOX_ADS_REGEN,
+          PID018B_PF_REGEN_STAT, PID018F_PM11_ACTIVE, PID018F_PM11_REGEN, PID018F_PM21_ACTIVE,
+          PID018F_PM21_REGEN, PID0194_NOX_WARN_ACT, PID01A9_ABS_DISABLED>);
+static_assert(allOn<DirectDataPID, PID0113, PID011D>);
+static_assert(allOn<BinaryIndexedPID<AirStatus>, PID0112>);
+static_assert(allOn<BinaryIndexedPID<ControlAreaStatus>, PID017D, PID017E>);
+static_assert(allOn<BinaryIndexedPID<FuelSystemStatus>, PID0103_FUELSYSA, PID0103_FUELSYSB>);
+static_assert(allOn<BinaryIndexedPID<SCRInducementState>, PID0188_SCR_INDUCE_SYSTEM,
+                    PID0188_SCR_INDUCE_SYSTEM_HIST1, PID0188_SCR_INDUCE_SYSTEM_HIST2,
+                    PID0188_SCR_INDUCE_SYSTEM_HIST3, PID0188_SCR_INDUCE_SYSTEM_HIST4>);
+static_assert(allOn<BinarySumPID<AutoNeuralDriveStatus>, PID0165_ND_STAT_AUTO>);
+static_assert(allOn<BinarySumPID<DEFDosingMode>, PID01AC_DEF_MODE>);
+static_assert(allOn<BinarySumPID<DEFType>, PID019B>);
+static_assert(allOn<BinarySumPID<DiscriminatoryDisplayStrategy>, PID0190_MI_DISP_VOBD>);
+static_assert(allOn<BinarySumPID<EVChargingState>, PID019A_HEV_MODE, PID019A_HEV_MODE_E>);
+static_assert(allOn<BinarySumPID<EmissionRequirements>, PID015F>);
+static_assert(allOn<BinarySumPID<EmissionsSystemReadiness>, PID0190_VOBD_RDY>);
+static_assert(allOn<BinarySumPID<FuelType>, PID0151>);
+static_assert(
+    allOn<BinarySumPID<InducementStatus>, PID0194_INDUC_L1, PID0194_INDUC_L2, PID0194_INDUC_L3>);
+static_assert(
+    allOn<BinarySumPID<LoopStatus>, PID0170_BP_A, PID0170_BP_B, PID0171_VGT_A, PID0171_VGT_B>);
+static_assert(allOn<BinarySumPID<MIActivationMode>, PID0190_MI_MODE_VOBD, PID0191_MI_MODE_ECU>);
+static_assert(allOn<BinarySumPID<ManualTransNeutralGearStatus>, PID0165_NG_STAT_MANUAL>);
+static_assert(allOn<BinarySumPID<OBDRequirements>, PID011C>);
+static_assert(allOn<BinarySumPID<RegenType>, PID018B_PF_REGEN_TYPE>);
+static_assert(
+    allOn<BinarySumPID<SimpleLoopStatus>, PID0192_FIQ1_CL, PID0192_FIQ2_CL, PID0192_FIT1_CL,
+          PID0192_FIT2_CL, PID0192_FP1_CL, PID0192_FP2_CL, PID0192_IFB1_CL, PID0192_IFB2_CL>);
+static_assert(allOn<BinarySumPID<TransmissionGear>, PID0165_GEAR_RCMD, PID01A4_GEAR_ACT>);
+
+constexpr int kPlainNumericClasses = 0
+#define QZ_PID(Class, Base, row) +(std::is_same_v<Class::Super, NumericPID> ? 1 : 0)
+#define QZ_PID13(Class, Base, row) QZ_PID(Class, Base, row)
+#include "api/PIDs/Mode1/Mode1PIDTable.inc"
+#undef QZ_PID
+#undef QZ_PID13
+    ;
+static_assert(kPlainNumericClasses == 281);
 
 TEST(SensorLayoutTest, FiftyTwoAdaptiveClasses) {
     EXPECT_EQ(conformAll({}, {}).size(), 52u);
@@ -179,6 +257,23 @@ TEST(BitFieldClassesTest, DefaultInForceWhenBuilt) {
     EXPECT_EQ(g.valueInternal(), TransmissionGear::neutral);
     setDefaultValue(TransmissionGear::unknown);
     EXPECT_EQ(g.valueAsText(false), "Unknown");
+}
+
+TEST(BitFieldClassesTest, DefTypeBesideItsSupportBits) {
+    // Byte A of 01 9B: the fluid type in the high nibble, the four support bits below it.
+    PID019B type;
+    PID019B_DEF_LVL level;
+    for (PIDInfo* p : {static_cast<PIDInfo*>(&type), static_cast<PIDInfo*>(&level)}) {
+        p->setData({"2F", "00", "00", "80"});
+        p->setSupportedViaSupportBit();
+        EXPECT_EQ(p->supportStatus(), SupportStatus::supported);
+    }
+    EXPECT_EQ(type.valueAsText(), "DEF is proper mixture");
+    type.setData({"D7", "00", "00", "00"});
+    EXPECT_EQ(type.caseValue(), DEFType::unavailable);
+    type.setData({"20", "00", "00", "00"});
+    type.setSupportedViaSupportBit();
+    EXPECT_EQ(type.supportStatus(), SupportStatus::unsupported);
 }
 
 }  // namespace

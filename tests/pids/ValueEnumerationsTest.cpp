@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <string_view>
+#include <typeinfo>
+
 #include "api/PIDs/Enums/ValueEnumerations.hpp"
 
 namespace qz {
@@ -13,6 +17,34 @@ concept HasSettableDefault = requires(E e) {
 template <class E>
 std::string_view textAt(int64_t index) {
     return rawValue(caseAt<E>(index));
+}
+
+template <class E>
+struct CaseText {
+    E value;
+    std::string_view text;
+};
+
+// The cases of E in order, each with its display text, which reads back to the case; the
+// initial default and whether the host may replace it.
+template <class E>
+void expectEnumeration(std::initializer_list<CaseText<E>> cases, E initialDefault, bool settable) {
+    SCOPED_TRACE(typeid(E).name());
+    ASSERT_EQ(caseCount<E>(), cases.size());
+    auto all = allCases<E>();
+    size_t order = 0;
+    for (const auto& c : cases) {
+        EXPECT_EQ(all[order], c.value) << order;
+        EXPECT_EQ(rawValue(c.value), c.text) << order;
+        EXPECT_EQ(fromRawValue<E>(c.text), c.value) << order;
+        ++order;
+    }
+    EXPECT_EQ(PIDEnumTable<E>::initialDefault, initialDefault);
+    EXPECT_EQ(HasSettableDefault<E>, settable);
+}
+
+TEST(ValueEnumerationsTest, EveryCaseTextDefaultAndSetter){
+#include "EnumerationCases.inc"
 }
 
 TEST(ValueEnumerationsTest, CaseCountsAndUnknownCase) {

@@ -35,7 +35,7 @@ class NumericPID : public PID<Measurement> {
     // The value converted to altUnit (the value itself when there is no altUnit).
     std::optional<Measurement> altValue() const;
 
-    // "PID: 0C, Engine Speed, value: 1726.000000 units: RPM supported: supported".
+    // "PID: 0C, Engine RPM, value: 1726.000000 units: RPM supported: supported".
     std::string description() const override;
     // "1726.0 RPM"; with the argument true and an alternative unit, the converted value.
     std::string valueAsText(bool useAltValueIfAvailable = false) const override;
