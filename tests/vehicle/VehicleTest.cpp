@@ -156,6 +156,10 @@ TEST_F(VehicleTest, VersionAndBusParsing) {
     EXPECT_FALSE(VehicleInitializer::parseSensorVersion("OSAPI\r>"));
     EXPECT_FALSE(VehicleInitializer::parseSensorVersion("1.2.3"));
     EXPECT_FALSE(VehicleInitializer::parseSensorVersion(std::string(50, '9')));
+    // Too small for single precision is still a number: it reads as 0.
+    EXPECT_EQ(VehicleInitializer::parseSensorVersion("0." + std::string(60, '0') + "1"), 0.0f);
+    EXPECT_FLOAT_EQ(*VehicleInitializer::parseSensorVersion("4."), 4.0f);
+    EXPECT_FLOAT_EQ(*VehicleInitializer::parseSensorVersion(".5"), 0.5f);
     EXPECT_EQ(VehicleInitializer::parseBusNumber("58\r>"), 58);
     EXPECT_FALSE(VehicleInitializer::parseBusNumber("6.5\r>"));
     EXPECT_FALSE(VehicleInitializer::parseBusNumber("?\r>"));
@@ -285,17 +289,26 @@ TEST_F(VehicleTest, PinBookkeeping) {
         const char* protocol;
     };
     const Case cases[] = {
-        {"KQSP 6", 6, 14, "6"},   {"KQSP1", 2, 10, "1"},
-        {"KQSP2", 2, 0, "2"},     {"KQSP5", 7, 0, "5"},
-        {"KQSP9", 6, 14, "9"},    {"KQSP:", 1, 0, ":"},
-        {"KQSP;", 14, 0, ";"},    {"KQSP<", 1, 9, "<"},
-        {"KQSP=", 3, 11, "="},    {"KQSPA", 3, 11, "A"},  // not in the table: pins stay
-        {"KQSM6E", 6, 14, "A"},   {"KQSM 2 A", 2, 10, "A"},
+        {"KQSP 6", 6, 14, "6"},
+        {"KQSP1", 2, 10, "1"},
+        {"KQSP2", 2, 0, "2"},
+        {"KQSP5", 7, 0, "5"},
+        {"KQSP9", 6, 14, "9"},
+        {"KQSP:", 1, 0, ":"},
+        {"KQSP;", 14, 0, ";"},
+        {"KQSP<", 1, 9, "<"},
+        {"KQSP=", 3, 11, "="},
+        {"KQSPA", 3, 11, "A"},  // not in the table: pins stay
+        {"KQSM6E", 6, 14, "A"},
+        {"KQSM 2 A", 2, 10, "A"},
         {"KQSM6", 2, 10, "A"},    // too short: nothing changes
         {"KQSM6E1", 2, 10, "A"},  // too long
         {"KQSMZZ", 0, 0, "A"},    // not hex: both 0
         {"ATSP6", 0, 0, "A"},     // other commands: nothing
         {"KQSP6KQSP", 0, 0, "6"},
+        {"KQSM6\xC3\xA9", 6, 0, "6"},  // six characters: the last is not hex
+        {"KQSM7E", 7, 14, "6"},
+        {"KQSM\xC3\xA9", 7, 14, "6"},  // six bytes, five characters: nothing changes
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cmd);

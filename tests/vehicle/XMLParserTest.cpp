@@ -51,6 +51,23 @@ TEST(XMLParserTest, EventsInDocumentOrder) {
                                         "</c>", "text:Citroën", "</a>", "end"}));
 }
 
+TEST(XMLParserTest, DocumentEncodingIsHonoured) {
+    // Latin-1 bytes as the declaration says; events always carry UTF-8.
+    XMLParser latin1(std::string_view(
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a n=\"Citro\xEBn\">\xE9</a>"));
+    Recorder r;
+    latin1.setDelegate(&r);
+    EXPECT_TRUE(latin1.parse());
+    EXPECT_EQ(r.events, (std::vector<std::string>{"start", "<a n=Citro\xC3\xABn>", "text:\xC3\xA9",
+                                                  "</a>", "end"}));
+    // No declaration: UTF-8.
+    XMLParser plain(std::string_view("<a>\xC3\xA9</a>"));
+    Recorder p;
+    plain.setDelegate(&p);
+    EXPECT_TRUE(plain.parse());
+    EXPECT_EQ(p.events[2], "text:\xC3\xA9");
+}
+
 TEST(XMLParserTest, MalformedDocumentStopsWithError) {
     XMLParser parser(std::string_view("<a><b>one</b><b>two</a>"));
     Recorder r;

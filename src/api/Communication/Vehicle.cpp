@@ -175,12 +175,14 @@ void Vehicle::proccessPinSwitchCommands(const std::string& cmd) {
             }
         }
     } else if (bare.rfind("KQSM", 0) == 0) {
-        if (bare.size() != 6) {
+        // Characters as the user sees them: "KQSM", the high pin, the low pin.
+        const auto characters = text::split(bare, 1);
+        if (characters.size() != 6) {
             Log::e("Invalid pin select command: " + cmd);
             return;
         }
-        const uint8_t high = hexToUInt8(bare.substr(4, 1));
-        const uint8_t low = hexToUInt8(bare.substr(5, 1));
+        const uint8_t high = hexToUInt8(characters[4]);
+        const uint8_t low = hexToUInt8(characters[5]);
         std::lock_guard lock(m_mutex);
         m_activeHighPin = high;
         m_activeLowPin = low;

@@ -43,6 +43,12 @@ std::optional<float> VehicleInitializer::parseSensorVersion(const std::string& r
     float version = 0;
     const char* end = digits.data() + digits.size();
     auto [ptr, ec] = std::from_chars(digits.data(), end, version, std::chars_format::fixed);
+    if (ec == std::errc::result_out_of_range && ptr == end &&
+        digits.substr(0, digits.find('.')).find_first_not_of('0') == std::string::npos) {
+        // Too small for single precision: it reads as 0. Only too large a number fails.
+        version = 0;
+        ec = std::errc();
+    }
     if (ec != std::errc() || ptr != end || !std::isfinite(version)) return std::nullopt;
     // The stored form is the hundredfold as a 64-bit integer.
     if (std::fabs(static_cast<double>(version) * 100.0) >= 9.0e18) return std::nullopt;

@@ -64,16 +64,15 @@ void to_json(nlohmann::json& j, const VinMap& map) {
 }
 
 std::vector<uint8_t> asciiValues(std::string_view text) {
+    // Per user-perceived character: only a lone ASCII character has a code (a base letter with
+    // a combining mark does not), and CR LF is one character, a line end.
     std::vector<uint8_t> codes;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) continue;  // bytes of non-ASCII characters
-        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+    for (const auto& character : text::split(text, 1)) {
+        if (character == "\r\n") {
             codes.push_back('\n');
-            ++i;
-            continue;
+        } else if (character.size() == 1 && static_cast<unsigned char>(character[0]) < 0x80) {
+            codes.push_back(static_cast<uint8_t>(character[0]));
         }
-        codes.push_back(c);
     }
     return codes;
 }

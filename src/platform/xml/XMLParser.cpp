@@ -50,7 +50,8 @@ void XMLParser::abortParsing() {
 bool XMLParser::parse() {
     if (m_result) return *m_result;
 
-    std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> expat(XML_ParserCreate("UTF-8"),
+    // The document's own encoding declaration (or byte-order mark) decides; UTF-8 without one.
+    std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> expat(XML_ParserCreate(nullptr),
                                                                        &XML_ParserFree);
     if (!expat) {
         m_error = XMLParseError{XML_ERROR_NO_MEMORY, 0, 0, XML_ErrorString(XML_ERROR_NO_MEMORY)};
