@@ -35,8 +35,9 @@ TEST(SensorLayoutTest, FiftyTwoAdaptiveClasses) {
 TEST(SensorLayoutTest, NoAnswersDropEverySensorAndBankThree) {
     auto all = conformAll({}, {});
     for (auto& [name, p] : all) {
-        if (isPositionClass(name))
+        if (isPositionClass(name)) {
             EXPECT_EQ(p->supportStatus(), SupportStatus::unsupported) << name;
+        }
     }
     EXPECT_EQ(all["PID0118_O2SB2S1"]->fullName(), "O2 Bank 2 - Sensor 1 - Oxygen Sensor Voltage");
     EXPECT_EQ(all["PID0106_SHRTF1"]->responseBytes(), 1);
@@ -82,9 +83,11 @@ TEST(SensorLayoutTest, FourBankLayout) {
 TEST(SensorLayoutTest, TwoBankAnswerDecides) {
     EXPECT_EQ(conformAll({0x10}, {0x10})["PID0118_O2SB2S1"]->shortName(), "O2SB2S1");
     EXPECT_EQ(conformAll({0x00}, {0x10})["PID0118_O2SB2S1"]->shortName(), "O2SB3S1");
-    for (auto& [name, p] : conformAll({}, {0x00, 0xFF}))
-        if (isPositionClass(name))
+    for (auto& [name, p] : conformAll({}, {0x00, 0xFF})) {
+        if (isPositionClass(name)) {
             EXPECT_EQ(p->supportStatus(), SupportStatus::unsupported) << name;
+        }
+    }
 }
 
 TEST(SensorLayoutTest, WideRangeNames) {

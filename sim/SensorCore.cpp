@@ -1,0 +1,440 @@
+#include "sim/SensorCore.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <set>
+
+namespace qz::sim {
+
+namespace {
+
+std::string normalise(const std::string& command) {
+    std::string key;
+    for (char c : command) {
+        if (c == ' ' || c == '\t' || c == '\n') continue;
+        key.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    }
+    return key;
+}
+
+bool isHexText(const std::string& s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+    });
+}
+
+bool startsWith(const std::string& s, const char* prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
+
+std::string hexByte(unsigned v) {
+    char buf[4];
+    std::snprintf(buf, sizeof buf, "%02X", v & 0xFFu);
+    return buf;
+}
+
+// Set-up commands the sensor accepts with "OK" (after the "KQ"/"AT" head).
+constexpr const char* kSetupHeads[] = {"SP", "SM", "SH",  "CM", "CF", "CR", "RP", "CD",
+                                       "IF", "AX", "A$",  "L0", "L1", "S0", "S1", "ST",
+                                       "AT", "CC", "CAF", "FC", "TA", "WS", "Z"};
+
+}  // namespace
+
+Fault Fault::silence(int times, std::string match) {
+    return {Kind::Silence, std::move(match), times, {}, 0, 0, 0};
+}
+Fault Fault::noData(int times, std::string match) {
+    return {Kind::NoData, std::move(match), times, {}, 0, 0, 0};
+}
+Fault Fault::unknown(int times, std::string match) {
+    return {Kind::Unknown, std::move(match), times, {}, 0, 0, 0};
+}
+Fault Fault::reply(std::string text, int times, std::string match) {
+    return {Kind::Reply, std::move(match), times, std::move(text), 0, 0, 0};
+}
+Fault Fault::split(int parts, double gapSeconds, int times, std::string match) {
+    return {Kind::Split, std::move(match), times, {}, parts, gapSeconds, 0};
+}
+Fault Fault::trailing(std::string text, int times, std::string match) {
+    return {Kind::TrailingText, std::move(match), times, std::move(text), 0, 0, 0};
+}
+Fault Fault::delay(double seconds, int times, std::string match) {
+    return {Kind::Delay, std::move(match), times, {}, 0, seconds, 0};
+}
+Fault Fault::disconnect(double reappearAfter, int times, std::string match) {
+    return {Kind::Disconnect, std::move(match), times, {}, 0, reappearAfter, 0};
+}
+
+const Bytes& SensorCore::recoveryProbe() {
+    static const Bytes probe = [] {
+        Bytes b{0x14};
+        for (char c : std::string("Recovery Mode?")) b.push_back(static_cast<uint8_t>(c));
+        return b;
+    }();
+    return probe;
+}
+
+SensorCore::SensorCore(VehicleProfile profile) : profile_(std::move(profile)) {
+    firmware_ = profile_.recovery;
+    resetState();
+}
+
+void SensorCore::resetState() {
+    echo_ = profile_.echo;
+    headers_ = false;
+    multi_ = false;
+    protocol_ = "0";
+}
+
+std::vector<Output> SensorCore::receive(const Bytes& wire) {
+    std::vector<Output> out;
+    std::lock_guard lock(mutex_);
+    if (firmware_) {
+        fwBuffer_.insert(fwBuffer_.end(), wire.begin(), wire.end());
+        feedFirmware(out);
+        return out;
+    }
+    for (uint8_t b : wire) feedCommandByte(b, out);
+    return out;
+}
+
+// In command mode a raw probe frame is recognised and ignored: a sensor that is not in
+// recovery mode does not answer it. Anything else is scrambled command text.
+void SensorCore::feedCommandByte(uint8_t wire, std::vector<Output>& out) {
+    const Bytes& probe = recoveryProbe();
+    if (line_.empty() && (!probe_.empty() || wire == probe[0])) {
+        probe_.push_back(wire);
+        if (probe_.back() == probe[probe_.size() - 1]) {
+            if (probe_.size() == probe.size()) probe_.clear();
+            return;
+        }
+        Bytes pending;
+        pending.swap(probe_);
+        // Not a probe after all: the bytes are command text.
+        for (uint8_t b : pending) feedText(scrambleByte(b), out);
+        return;
+    }
+    feedText(scrambleByte(wire), out);
+}
+
+void SensorCore::feedText(uint8_t c, std::vector<Output>& out) {
+    if (c == '\r') {
+        std::string command;
+        command.swap(line_);
+        runCommand(command, out);
+    } else if (c != '\n') {
+        line_.push_back(static_cast<char>(c));
+    }
+}
+
+void SensorCore::feedFirmware(std::vector<Output>& out) {
+    const Bytes& probe = recoveryProbe();
+    std::string acks;
+    while (fwBuffer_.size() >= kFrameSize) {
+        // Resynchronise on a probe: text sent to a sensor in recovery is dropped before it.
+        auto at = std::search(fwBuffer_.begin(), fwBuffer_.end(), probe.begin(), probe.end());
+        if (at != fwBuffer_.end() && at != fwBuffer_.begin() &&
+            at - fwBuffer_.begin() < static_cast<long>(kFrameSize)) {
+            fwBuffer_.erase(fwBuffer_.begin(), at);
+            continue;
+        }
+        Bytes frame(fwBuffer_.begin(), fwBuffer_.begin() + kFrameSize);
+        fwBuffer_.erase(fwBuffer_.begin(), fwBuffer_.begin() + kFrameSize);
+        if (frame == probe) {
+            if (!acks.empty()) out.push_back({Output::Kind::Bytes, toBytes(acks), 0});
+            acks.clear();
+            out.push_back({Output::Kind::Bytes, scramble(std::string_view("s")), 0});
+            continue;
+        }
+        frames_.push_back(frame);
+        acks.push_back(frame[0] == 0x01 ? 'C' : frame[0] == 0x04 ? 'D' : 'K');
+    }
+    if (!acks.empty()) out.push_back({Output::Kind::Bytes, toBytes(acks), 0});
+}
+
+void SensorCore::runCommand(const std::string& command, std::vector<Output>& out) {
+    commands_.push_back(command);
+    std::string key = normalise(command);
+    const bool echoed = echo_;  // a command that switches echo is answered in the old mode
+    Reply r = applyFaults(command, key);
+    if (!r.silent) {
+        std::string text = r.text;
+        if (echoed) text = command + "\r" + text;
+        Bytes wire = scramble(text);
+        int parts = std::clamp<int>(r.parts, 1, std::max<int>(1, static_cast<int>(wire.size())));
+        size_t start = 0;
+        for (int i = 0; i < parts; ++i) {
+            size_t end = (i == parts - 1) ? wire.size() : wire.size() * (i + 1) / parts;
+            out.push_back({Output::Kind::Bytes, Bytes(wire.begin() + start, wire.begin() + end),
+                           r.delay + r.gap * i});
+            start = end;
+        }
+    }
+    if (r.disconnect) {
+        double at = r.delay + r.gap * std::max(0, r.parts - 1);
+        out.push_back({Output::Kind::Disconnect, {}, at});
+        if (r.reappear >= 0) out.push_back({Output::Kind::Reappear, {}, at + r.reappear});
+    }
+}
+
+SensorCore::Reply SensorCore::applyFaults(const std::string& command, const std::string& key) {
+    Reply r;
+    std::optional<Fault::Kind> replacement;
+    std::string replacementText;
+    std::string trailing;
+    for (auto& f : faults_) {
+        if (f.times == 0) continue;
+        if (!f.match.empty() && normalise(f.match) != key) continue;
+        if (f.skip > 0) {
+            --f.skip;
+            continue;
+        }
+        if (f.times > 0) --f.times;
+        switch (f.kind) {
+            case Fault::Kind::Silence:
+                r.silent = true;
+                break;
+            case Fault::Kind::NoData:
+            case Fault::Kind::Unknown:
+            case Fault::Kind::Reply:
+                if (!replacement) {
+                    replacement = f.kind;
+                    replacementText = f.text;
+                }
+                break;
+            case Fault::Kind::Split:
+                r.parts = f.parts;
+                r.gap = f.seconds;
+                break;
+            case Fault::Kind::TrailingText:
+                trailing += f.text;
+                break;
+            case Fault::Kind::Delay:
+                r.delay += f.seconds;
+                break;
+            case Fault::Kind::Disconnect:
+                r.disconnect = true;
+                r.reappear = f.seconds;
+                break;
+        }
+    }
+    faults_.erase(
+        std::remove_if(faults_.begin(), faults_.end(), [](const Fault& f) { return f.times == 0; }),
+        faults_.end());
+    if (r.silent) return r;
+    if (!replacement) {
+        r.text = answerLocked(command, key);
+    } else if (*replacement == Fault::Kind::NoData) {
+        r.text = "NO DATA\r>";
+    } else if (*replacement == Fault::Kind::Unknown) {
+        r.text = "?\r>";
+    } else {
+        r.text = replacementText;
+    }
+    r.text += trailing;
+    return r;
+}
+
+std::string SensorCore::answer(const std::string& command) {
+    std::lock_guard lock(mutex_);
+    return answerLocked(command, normalise(command));
+}
+
+std::string SensorCore::answerLocked(const std::string& command, const std::string& key) {
+    if (key.empty()) return ">";
+    for (auto it = handlers_.rbegin(); it != handlers_.rend(); ++it) {
+        if (auto text = (*it)(key)) return *text + "\r>";
+    }
+    return body(key) + "\r>";
+}
+
+std::string SensorCore::body(const std::string& key) {
+    if (isHexText(key)) return obdBody(key);
+    if (!startsWith(key, "KQ") && !startsWith(key, "AT")) return "?";
+    const std::string op = key.substr(2);
+    if (op == "D" || op == "Z") {
+        resetState();
+        return "OK";
+    }
+    if (op == "I") return "OSAPI " + profile_.version;
+    if (op == "DP") return std::to_string(profile_.bus);
+    if (op == "TC") return codeBody(0);
+    if (op == "TCP") return codeBody(1);
+    if (op == "TCA") return codeBody(2);
+    if (op == "CC") {
+        for (auto& ecu : profile_.ecus) {
+            ecu.stored.clear();
+            ecu.pending.clear();
+        }
+        return "OK";
+    }
+    if (op == "X0" || op == "X1") {
+        multi_ = op == "X1";
+        return "OK";
+    }
+    if (op == "H0" || op == "H1") {
+        headers_ = op == "H1";
+        return "OK";
+    }
+    if (op == "E0" || op == "E1") {
+        echo_ = op == "E1";
+        return "OK";
+    }
+    if (startsWith(op, "SP")) {
+        protocol_ = op.substr(2);
+        return "OK";
+    }
+    for (const char* head : kSetupHeads) {
+        if (startsWith(op, head)) return "OK";
+    }
+    return "?";
+}
+
+std::string SensorCore::obdBody(const std::string& key) {
+    if (key.size() < 4 || key.size() % 2 != 0) return "NO DATA";
+    const unsigned service = std::stoul(key.substr(0, 2), nullptr, 16);
+    const unsigned pid = std::stoul(key.substr(2, 2), nullptr, 16);
+    std::vector<std::pair<std::string, std::string>> lines;  // address, data
+    for (size_t i = 0; i < profile_.ecus.size(); ++i) {
+        const auto& ecu = profile_.ecus[i];
+        std::string data;
+        if (service == 0x01 && key.size() == 4) {
+            if (auto it = ecu.mode1.find(static_cast<uint8_t>(pid)); it != ecu.mode1.end()) {
+                data = it->second;
+            } else if (pid % 0x20 == 0 && !ecu.mode1.empty()) {
+                auto has = [&](unsigned p) {
+                    if (ecu.mode1.count(static_cast<uint8_t>(p))) return true;
+                    return p % 0x20 == 0 &&
+                           ecu.mode1.upper_bound(static_cast<uint8_t>(p)) != ecu.mode1.end();
+                };
+                if (pid == 0 || has(pid)) {
+                    uint32_t bits = 0;
+                    for (unsigned k = 1; k <= 32; ++k)
+                        if (pid + k <= 0xFF && has(pid + k)) bits |= 1u << (32 - k);
+                    data = hexByte(bits >> 24) + " " + hexByte(bits >> 16) + " " +
+                           hexByte(bits >> 8) + " " + hexByte(bits);
+                }
+            }
+        } else if (service == 0x09 && key.size() == 4) {
+            if (auto it = ecu.mode9.find(static_cast<uint8_t>(pid)); it != ecu.mode9.end()) {
+                data = it->second;
+            } else if (i == 0 && !profile_.vin.empty() && pid == 0x02) {
+                data = "01";
+                for (char c : profile_.vin) data += " " + hexByte(static_cast<uint8_t>(c));
+            } else if (i == 0 && pid == 0x00 && (!profile_.vin.empty() || !ecu.mode9.empty())) {
+                uint32_t bits = profile_.vin.empty() ? 0 : (1u << 30);
+                for (const auto& [p, _] : ecu.mode9)
+                    if (p >= 1 && p <= 32) bits |= 1u << (32 - p);
+                data = hexByte(bits >> 24) + " " + hexByte(bits >> 16) + " " + hexByte(bits >> 8) +
+                       " " + hexByte(bits);
+            }
+        }
+        if (!data.empty()) lines.emplace_back(ecu.address, data);
+        if (!multi_ && !lines.empty()) break;
+    }
+    if (lines.empty()) return "NO DATA";
+    std::string out;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i) out += "\r";
+        if (headers_) out += lines[i].first + " ";
+        out += lines[i].second + " ";
+    }
+    return out;
+}
+
+std::string SensorCore::codeBody(int which) const {
+    std::vector<std::string> codes;
+    std::set<std::string> seen;
+    for (const auto& ecu : profile_.ecus) {
+        const auto& list = which == 0 ? ecu.stored : which == 1 ? ecu.pending : ecu.permanent;
+        for (const auto& code : list)
+            if (seen.insert(code).second) codes.push_back(code);
+    }
+    if (codes.empty()) return "NO DATA";
+    std::string out;
+    for (const auto& code : codes) out += code + "\r";
+    return out;
+}
+
+void SensorCore::addFault(Fault fault) {
+    std::lock_guard lock(mutex_);
+    faults_.push_back(std::move(fault));
+}
+
+void SensorCore::clearFaults() {
+    std::lock_guard lock(mutex_);
+    faults_.clear();
+}
+
+void SensorCore::addHandler(Handler handler) {
+    std::lock_guard lock(mutex_);
+    handlers_.push_back(std::move(handler));
+}
+
+std::vector<std::string> SensorCore::commands() const {
+    std::lock_guard lock(mutex_);
+    return commands_;
+}
+
+void SensorCore::clearCommands() {
+    std::lock_guard lock(mutex_);
+    commands_.clear();
+}
+
+std::vector<Bytes> SensorCore::firmwareFrames() const {
+    std::lock_guard lock(mutex_);
+    return frames_;
+}
+
+bool SensorCore::firmwareMode() const {
+    std::lock_guard lock(mutex_);
+    return firmware_;
+}
+
+void SensorCore::setFirmwareMode(bool on) {
+    std::lock_guard lock(mutex_);
+    firmware_ = on;
+    fwBuffer_.clear();
+    line_.clear();
+    probe_.clear();
+}
+
+bool SensorCore::echo() const {
+    std::lock_guard lock(mutex_);
+    return echo_;
+}
+
+void SensorCore::setEcho(bool on) {
+    std::lock_guard lock(mutex_);
+    echo_ = on;
+}
+
+bool SensorCore::headers() const {
+    std::lock_guard lock(mutex_);
+    return headers_;
+}
+
+bool SensorCore::multiResponse() const {
+    std::lock_guard lock(mutex_);
+    return multi_;
+}
+
+std::string SensorCore::protocol() const {
+    std::lock_guard lock(mutex_);
+    return protocol_;
+}
+
+VehicleProfile SensorCore::profile() const {
+    std::lock_guard lock(mutex_);
+    return profile_;
+}
+
+void SensorCore::setProfile(VehicleProfile profile) {
+    std::lock_guard lock(mutex_);
+    profile_ = std::move(profile);
+    firmware_ = profile_.recovery;
+    resetState();
+}
+
+}  // namespace qz::sim

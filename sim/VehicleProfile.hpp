@@ -1,0 +1,47 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace qz::sim {
+
+// One control unit of the simulated vehicle.
+struct EcuProfile {
+    std::string address;                   // header text, e.g. "7E8"
+    std::map<uint8_t, std::string> mode1;  // PID -> data bytes ("1A F8"), no service/PID echo
+    std::map<uint8_t, std::string> mode9;  // extra Mode 9 answers (PID -> data bytes)
+    std::vector<std::string> stored;       // "KQTC"
+    std::vector<std::string> pending;      // "KQTCP"
+    std::vector<std::string> permanent;    // "KQTCA"
+};
+
+// The sensor and the vehicle behind it, read from a JSON document (see sim/README.md).
+// Unknown keys are kept in `raw` so that extensions can read their own sections.
+struct VehicleProfile {
+    std::string version = "4.05";  // answered to "KQI"
+    int bus = 6;                   // answered to "KQDP"
+    bool recovery = false;         // the sensor sits in firmware recovery mode
+    bool echo = false;             // echo commands from start-up
+    std::string vin;
+    std::vector<EcuProfile> ecus;
+    nlohmann::json raw = nlohmann::json::object();
+
+    // Throws std::invalid_argument with a readable message on a malformed document.
+    static VehicleProfile fromJson(const nlohmann::json& doc);
+    static VehicleProfile fromText(const std::string& text);
+    // Throws std::runtime_error when the file cannot be read.
+    static VehicleProfile load(const std::filesystem::path& path);
+    // The built-in profile: a CAN 11/500 car with one engine control unit.
+    static VehicleProfile builtIn();
+    // The folder of the sample profiles shipped with the simulator.
+    static std::filesystem::path sampleFolder();
+
+    bool isCan() const { return bus >= 6 && bus <= 9; }
+};
+
+}  // namespace qz::sim

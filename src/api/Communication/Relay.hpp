@@ -1,0 +1,118 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "api/Communication/CommError.hpp"
+#include "api/Communication/SensorDelegate.hpp"
+#include "api/Communication/SensorReceiver.hpp"
+#include "api/PIDs/Enums/MultiResponseStrategy.hpp"
+#include "platform/NotificationCenter.hpp"
+#include "platform/Result.hpp"
+
+namespace qz {
+
+class SessionController;
+
+// The command relay: turns the sensor link into a blocking request/reply service.
+//
+// Every text exchange with the sensor goes through `sendToSensor`: the command goes out
+// with one carriage return appended, and the call blocks until a received chunk that
+// itself holds the prompt ">" completes the reply (at most 3 seconds per transmission on
+// the installed `Clock`). The reply comes back verbatim: every chunk since the
+// transmission, concatenated, up to and including the chunk with ">" (echo, carriage
+// returns and anything after the ">" in that chunk included).
+//
+// - The command is sent again only while the reply holds "NO DATA", at most
+//   `noDataRetryCount` more times (a negative count counts as 0); when every try answered
+//   "NO DATA" the call succeeds with that text. `CommError::noData` is never returned.
+// - A transmission that receives nothing within 3 seconds fails with `timedOut`; the fifth
+//   such empty time-out in a row (counted across calls, reset by any success) puts the relay
+//   in its timed-out state and posts "DeviceTimedOut" synchronously on the sending thread
+//   (the session controller disconnects inside that post). In that state `sendToSensor`
+//   fails at once until "DeviceConnectStarted" is posted (`resetTimeOut`).
+// - A reply that arrives after its command timed out is discarded before the next
+//   transmission, so it is never taken as the answer to the next command.
+//
+// Firmware mode: `sendFwModeCommand` writes one raw frame (the recovery probe, answered by
+// a bare "s"); `writeFw` writes one raw block and completes when the expected 'C' and
+// 'K'/'D' acknowledgements have all arrived.
+//
+// One exchange at a time: callers serialise (the gateway's serial queue does). The
+// session's delivery thread calls `received`; the shared state is guarded.
+class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> {
+  public:
+    // Seconds one transmission waits for its reply.
+    static constexpr double kReplyTimeout = 3.0;
+    // Empty time-outs in a row that declare the sensor dead.
+    static constexpr int64_t kTimeoutsBeforeDisconnect = 5;
+
+    // A relay over `sessionController` (its `bt` and `sensor`); registers itself as the
+    // controller's receiver and observes "DeviceConnectStarted".
+    static std::shared_ptr<Relay> create(std::shared_ptr<SessionController> sessionController);
+    // A relay that sends straight to `sensor` (no session controller); for tests and tools.
+    // A null `sensor` gives a relay that answers `noDelegate`.
+    static std::shared_ptr<Relay> createWithSensor(std::shared_ptr<SensorDelegate> sensor);
+
+    ~Relay() override;
+    Relay(const Relay&) = delete;
+    Relay& operator=(const Relay&) = delete;
+
+    // One exchange; blocks. `command` is given without a line ending.
+    Result<std::string, CommError> sendToSensor(const std::string& command,
+                                                bool multipleResponess = false,
+                                                int noDataRetryCount = 0,
+                                                MultiResponseStrategy strategy = {});
+
+    // One raw firmware-mode frame; blocks. A bare "s" left in the buffer at the time-out
+    // is the recovery probe's answer and counts as success.
+    Result<std::string, CommError> sendFwModeCommand(const Data& data);
+
+    // One raw firmware block; blocks until `acksExpected` 'C' and (bytes / 15 -
+    // `acksExpected`) 'K'/'D' acknowledgements have arrived.
+    Result<std::string, CommError> writeFw(const Data& data, int64_t acksExpected);
+
+    // SensorReceiver: one descrambled chunk, on the session's delivery thread.
+    void received(const std::string& response) override;
+
+    // Leaves the timed-out state ("DeviceConnectStarted").
+    void resetTimeOut();
+
+    // The controller the relay was built with (null for `createWithSensor`).
+    const std::shared_ptr<SessionController>& bt() const { return bt_; }
+    const std::shared_ptr<SensorDelegate>& sensor() const { return sensor_; }
+
+    bool timedOut() const;
+    int64_t consectutiveTimeouts() const;
+    bool awaitingFwResponse() const;
+
+    // The command as the log shows it: the value of a Wi-Fi password command is masked.
+    static std::string maskedForLog(const std::string& command);
+
+  private:
+    Relay(std::shared_ptr<SessionController> bt, std::shared_ptr<SensorDelegate> sensor);
+    void attach();
+    void receviedFwResponse(const std::string& response);  // mutex_ held
+    // Waits (mutex_ held through `lock`) for one signal that comes with a reply.
+    bool waitForReply(std::unique_lock<std::mutex>& lock);
+
+    const std::shared_ptr<SessionController> bt_;
+    const std::shared_ptr<SensorDelegate> sensor_;
+    ObserverToken connectStartedToken_ = 0;
+
+    mutable std::mutex mutex_;
+    std::condition_variable replied_;
+    bool awaitingFwResponse_ = false;
+    std::string stringBuffer_;
+    std::string response_;
+    int64_t numPendingC_ = 0;
+    int64_t numPendingK_ = 0;
+    int64_t consectutiveTimeouts_ = 0;
+    bool timedOut_ = false;
+    int64_t semaphore_ = 0;  // complete replies signalled and not yet taken
+};
+
+}  // namespace qz

@@ -1,0 +1,212 @@
+#include "api/Communication/SessionController.hpp"
+
+#include <algorithm>
+#include <cctype>
+
+#include "api/Communication/MFISessionController.hpp"
+#include "api/Communication/PelkNotifications.hpp"
+#include "api/Logging/Log.hpp"
+#include "platform/Describe.hpp"
+
+namespace qz {
+
+std::shared_ptr<SessionController> SessionController::create() {
+    std::shared_ptr<SessionController> controller(new SessionController());
+    std::weak_ptr<SessionController> weak = controller;
+    controller->timedOutToken_ = NotificationCenter::defaultCenter().addObserver(
+        PelkNotifications::SENSOR_TIMEDOUT, [weak](const Notification&) {
+            if (auto self = weak.lock()) self->timedOut();
+        });
+    return controller;
+}
+
+SessionController::SessionController() : mfiController_(MFISessionController::create()) {}
+
+SessionController::~SessionController() {
+    NotificationCenter::defaultCenter().removeObserver(timedOutToken_);
+}
+
+std::shared_ptr<DispatchQueue> SessionController::btQueue() {
+    static auto queue = DispatchQueue::create("BtCommunicationQueue", DispatchQueue::concurrent);
+    return queue;
+}
+
+void SessionController::setSensorDelegate(std::shared_ptr<SensorDelegate> delegate) {
+    std::shared_ptr<SensorReceiver> receiver;
+    {
+        std::lock_guard lock(mutex_);
+        sensorDelegate_ = delegate;
+        receiver = sensorReceiver_.lock();
+    }
+    if (delegate && receiver) delegate->setReceiver(receiver);
+}
+
+void SessionController::connect(std::shared_ptr<PelkSensor> sensor, StatusListener listener) {
+    if (!sensor) return;
+    {
+        std::lock_guard lock(mutex_);
+        activeSensor_ = sensor;
+    }
+    Log::PublicInfo("Connect called on sensor " + sensor->description() +
+                    " with listener: " + describe(listener));
+    NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_CONNECT_STARTED);
+    if (sensor->sensorType().isMfi()) {
+        mfiController_->openSession(sensor, false, std::move(listener));
+        setSensorDelegate(mfiController_);
+        return;
+    }
+    auto le = leController();
+    if (!le) {
+        // No BLE session in this build: fail the connection cleanly.
+        Log::PublicError("No BLE session available for sensor " + sensor->description());
+        setSensorDelegate(nullptr);
+        if (listener) listener(SensorConnectionStatus::errorOpeningConnection);
+        return;
+    }
+    le->connectToDevice(sensor->sensorType().asLe().uuid, std::move(listener));
+    setSensorDelegate(le);
+}
+
+void SessionController::disconnect(bool notify) {
+    auto sensor = activeSensor();
+    if (!sensor) return;
+    Log::PublicInfo("Disconnecting sensor " + sensor->description() + ")");
+    if (sensor->sensorType().isMfi()) {
+        mfiController_->closeSession(notify);
+    } else if (auto le = leController()) {
+        le->disconnectDevice();
+    }
+}
+
+void SessionController::openSession(std::shared_ptr<PelkSensor> sensor, bool fwSession,
+                                    StatusListener listener) {
+    auto active = activeSensor();
+    if (!active) return;
+    if (active->sensorType().isMfi()) {
+        mfiController_->openSession(sensor, fwSession, std::move(listener));
+    } else if (listener) {
+        listener(SensorConnectionStatus::errorOpeningConnection);
+    }
+}
+
+std::optional<std::string> SessionController::currentMac() const {
+    auto sensor = activeSensor();
+    if (!sensor) return std::nullopt;
+    const auto& type = sensor->sensorType();
+    if (type.isMfi()) return type.asMfi().mac;
+    std::string lower = sensor->name();
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower.find("astech") != std::string::npos) {
+        const std::string& name = sensor->name();
+        auto at = name.rfind(' ');
+        return at == std::string::npos ? name : name.substr(at + 1);
+    }
+    return type.asLe().uuid.uuidString();
+}
+
+void SessionController::send(const std::string& cmd) {
+    if (auto delegate = sensorDelegate()) delegate->send(cmd);
+}
+
+void SessionController::write(const Data& fwdata, bool useFwDelegate) {
+    if (auto delegate = sensorDelegate()) delegate->write(fwdata, useFwDelegate);
+}
+
+void SessionController::setReceiver(const std::shared_ptr<SensorReceiver>& receiver) {
+    std::shared_ptr<SensorDelegate> delegate;
+    {
+        std::lock_guard lock(mutex_);
+        sensorReceiver_ = receiver;
+        delegate = sensorDelegate_;
+    }
+    if (delegate && receiver) delegate->setReceiver(receiver);
+}
+
+void SessionController::timedOut() {
+    Log::PublicInfo("Sensor timed out, disconnecting");
+    disconnect(true);
+}
+
+std::shared_ptr<LESessionLink> SessionController::leController() const {
+    std::lock_guard lock(mutex_);
+    return leController_;
+}
+
+void SessionController::setLESession(std::shared_ptr<LESessionLink> session) {
+    BroadcastListener listener;
+    {
+        std::lock_guard lock(mutex_);
+        leController_ = session;
+        listener = broadcastListener_;
+    }
+    if (session) session->setBroadcastListener(std::move(listener));
+}
+
+std::shared_ptr<PelkSensor> SessionController::activeSensor() const {
+    std::lock_guard lock(mutex_);
+    return activeSensor_;
+}
+
+std::shared_ptr<SensorDelegate> SessionController::sensorDelegate() const {
+    std::lock_guard lock(mutex_);
+    return sensorDelegate_;
+}
+
+BroadcastListener SessionController::broadcastListener() const {
+    std::lock_guard lock(mutex_);
+    return broadcastListener_;
+}
+
+void SessionController::setBroadcastListener(BroadcastListener listener) {
+    std::shared_ptr<LESessionLink> le;
+    {
+        std::lock_guard lock(mutex_);
+        broadcastListener_ = listener;
+        le = leController_;
+    }
+    mfiController_->setBroadcastListener(listener);
+    if (le) le->setBroadcastListener(listener);
+}
+
+StatusListener SessionController::statusListener() const {
+    std::lock_guard lock(mutex_);
+    return statusListener_;
+}
+
+void SessionController::setStatusListener(StatusListener listener) {
+    std::lock_guard lock(mutex_);
+    statusListener_ = std::move(listener);
+}
+
+StatusListener SessionController::firmwareStatusListener() const {
+    std::lock_guard lock(mutex_);
+    return firmwareStatusListener_;
+}
+
+void SessionController::setFirmwareStatusListener(StatusListener listener) {
+    std::lock_guard lock(mutex_);
+    firmwareStatusListener_ = std::move(listener);
+}
+
+BroadcastListener SessionController::firmwareBroadcastListener() const {
+    std::lock_guard lock(mutex_);
+    return firmwareBroadcastListener_;
+}
+
+void SessionController::setFirmwareBroadcastListener(BroadcastListener listener) {
+    std::lock_guard lock(mutex_);
+    firmwareBroadcastListener_ = std::move(listener);
+}
+
+bool SessionController::autoReconnect() const {
+    std::lock_guard lock(mutex_);
+    return autoReconnect_;
+}
+
+void SessionController::setAutoReconnect(bool value) {
+    std::lock_guard lock(mutex_);
+    autoReconnect_ = value;
+}
+
+}  // namespace qz

@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "api/Communication/PelkNotifications.hpp"
+#include "api/Communication/Relay.hpp"
+#include "platform/Clock.hpp"
+#include "platform/DispatchQueue.hpp"
+#include "platform/NotificationCenter.hpp"
+#include "sim/FakeSensorLink.hpp"
+
+using namespace qz;
+using namespace qz::sim;
+
+namespace {
+
+// One tenth of real time: the 3-second wait lasts 300 ms, ample for a reply that must come.
+class RelayTest : public ::testing::Test {
+  protected:
+    ScopedClock clock_{std::make_shared<ScaledClock>(0.1)};
+    std::shared_ptr<FakeSensorLink> link_ = FakeSensorLink::create();
+    std::shared_ptr<Relay> relay_ = Relay::createWithSensor(link_);
+    SensorCore& core() { return link_->core(); }
+};
+
+// A sensor whose input the test plays by hand.
+class ManualSensor : public SensorDelegate {
+  public:
+    void send(const std::string& cmd) override {
+        std::lock_guard lock(mutex_);
+        sent_.push_back(cmd);
+    }
+    void write(const Data& fwdata, bool useFwDelegate) override {
+        std::lock_guard lock(mutex_);
+        ++writes_;
+    }
+    void setReceiver(const std::shared_ptr<SensorReceiver>&) override {}
+    std::vector<std::string> sent() {
+        std::lock_guard lock(mutex_);
+        return sent_;
+    }
+    int writes() {
+        std::lock_guard lock(mutex_);
+        return writes_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::string> sent_;
+    int writes_ = 0;
+};
+
+}  // namespace
+
+TEST_F(RelayTest, ReturnsTheReplyVerbatimAcrossChunks) {
+    core().addFault(Fault::split(3, 0.2));
+    auto r = relay_->sendToSensor("KQI");
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(*r, "OSAPI 4.05\r>");
+    EXPECT_EQ(core().commands(), std::vector<std::string>{"KQI"});
+
+    core().addFault(Fault::trailing("\rZZ"));
+    r = relay_->sendToSensor("KQD");
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(*r, "OK\r>\rZZ");
+
+    core().setEcho(true);
+    r = relay_->sendToSensor("010C");
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(*r, "010C\r1A F8 \r>");
+}
+
+TEST_F(RelayTest, RetriesOnlyWhileTheReplyHoldsNoData) {
+    core().addFault(Fault::noData(-1, "010C"));
+    auto r = relay_->sendToSensor("010C", false, 2);
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(*r, "NO DATA\r>");
+    EXPECT_EQ(core().commands().size(), 3u);
+
+    core().clearCommands();
+    r = relay_->sendToSensor("010C", false, -4);  // a negative count is taken as 0
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(core().commands().size(), 1u);
+
+    core().clearFaults();
+    core().clearCommands();
+    core().addFault(Fault::noData(1, "010C"));
+    r = relay_->sendToSensor("010C", false, 5);
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(*r, "1A F8 \r>");
+    EXPECT_EQ(core().commands().size(), 2u);
+}
+
+TEST_F(RelayTest, FoldsMultipleResponsesOnlyWhenAsked) {
+    core().setProfile(VehicleProfile::load(VehicleProfile::sampleFolder() / "two-ecus-can.json"));
+    ASSERT_TRUE(relay_->sendToSensor("KQX1").has_value());
+    auto raw = relay_->sendToSensor("0100");
+    ASSERT_TRUE(raw.has_value());
+    EXPECT_EQ(*raw, "BE 1F A8 13 \r98 18 80 11 \r>");
+    auto folded = relay_->sendToSensor("0100", true, 0, MultiResponseStrategy::bitwiseOr);
+    ASSERT_TRUE(folded.has_value());
+    EXPECT_EQ(*folded, "BE 1F A8 13");
+}
+
+TEST_F(RelayTest, FiveEmptyTimeOutsInARowDeclareTheSensorDead) {
+    std::atomic<int> posts{0};
+    std::thread::id postThread;
+    auto token = NotificationCenter::defaultCenter().addObserver(
+        PelkNotifications::SENSOR_TIMEDOUT, [&](const Notification&) {
+            ++posts;
+            postThread = std::this_thread::get_id();
+        });
+    core().addFault(Fault::silence(-1, "KQI"));
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
+    EXPECT_EQ(relay_->consectutiveTimeouts(), 4);
+    EXPECT_TRUE(relay_->sendToSensor("KQD").has_value());
+    EXPECT_EQ(relay_->consectutiveTimeouts(), 0);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
+    EXPECT_FALSE(relay_->timedOut());
+    EXPECT_EQ(posts.load(), 0);
+    EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
+    EXPECT_TRUE(relay_->timedOut());
+    EXPECT_EQ(posts.load(), 1);
+    EXPECT_EQ(postThread, std::this_thread::get_id());
+
+    core().clearCommands();
+    EXPECT_EQ(relay_->sendToSensor("KQD").error(), CommError::timedOut);
+    EXPECT_TRUE(core().commands().empty());  // nothing sent in the timed-out state
+
+    NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_CONNECT_STARTED);
+    EXPECT_FALSE(relay_->timedOut());
+    EXPECT_TRUE(relay_->sendToSensor("KQD").has_value());
+    NotificationCenter::defaultCenter().removeObserver(token);
+}
+
+TEST_F(RelayTest, ATimeOutAfterNoDataIsNotAnEmptyTimeOut) {
+    core().addFault(Fault::noData(1, "010C"));
+    core().addFault(Fault::silence(1, "010C").after(1));  // the retry goes unanswered
+    EXPECT_EQ(relay_->sendToSensor("010C", false, 1).error(), CommError::timedOut);
+    EXPECT_EQ(core().commands().size(), 2u);
+    EXPECT_EQ(relay_->consectutiveTimeouts(), 0);
+}
+
+TEST_F(RelayTest, ALateReplyIsNotTakenForTheNextOne) {
+    // The answer to KQI comes 4 s late, after its 3-second wait.
+    core().addFault(Fault::delay(4.0, 1, "KQI"));
+    EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
+    Clock::current()->sleepFor(4.0);  // the late reply has arrived by now
+    auto r = relay_->sendToSensor("KQDP");
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(*r, "6\r>");
+}
+
+TEST_F(RelayTest, MasksTheWiFiPasswordInLogsButNotOnTheWire) {
+    EXPECT_EQ(Relay::maskedForLog("KQA$ config wifi p0 pw \"HUNTER2\""),
+              "KQA$ config wifi p0 pw \"***\"");
+    EXPECT_EQ(Relay::maskedForLog("KQA$ config wifi p0 ssid \"HOME\""),
+              "KQA$ config wifi p0 ssid \"HOME\"");
+    ASSERT_TRUE(relay_->sendToSensor("KQA$ config wifi p0 pw \"HUNTR2\"").has_value());
+    EXPECT_EQ(core().commands().back(), "KQA$ config wifi p0 pw \"HUNTR2\"");
+}
+
+TEST_F(RelayTest, NoSensorMeansNoDelegate) {
+    auto relay = Relay::createWithSensor(nullptr);
+    EXPECT_EQ(relay->sendToSensor("KQD").error(), CommError::noDelegate);
+    EXPECT_EQ(relay->sendFwModeCommand(SensorCore::recoveryProbe()).error(), CommError::noDelegate);
+    EXPECT_EQ(relay->writeFw(Data(30), 1).error(), CommError::noDelegate);
+    EXPECT_TRUE(relay->awaitingFwResponse());
+}
+
+TEST_F(RelayTest, RecoveryProbeSucceedsOnABareS) {
+    auto r = relay_->sendFwModeCommand(SensorCore::recoveryProbe());
+    EXPECT_EQ(r.error(), CommError::timedOut);  // a working sensor ignores the probe
+    core().setFirmwareMode(true);
+    r = relay_->sendFwModeCommand(SensorCore::recoveryProbe());
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(*r, "s");
+    EXPECT_EQ(relay_->consectutiveTimeouts(), 0);
+}
+
+TEST_F(RelayTest, FirmwareBlocksCompleteOnTheirAcknowledgements) {
+    core().setFirmwareMode(true);
+    Data block;
+    for (uint8_t type : {0x01, 0x01, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02, 0x04}) {
+        block.push_back(type);
+        block.insert(block.end(), 14, 0x5A);
+    }
+    auto r = relay_->writeFw(block, 2);
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(*r, "CCKKKKKKKD");
+    EXPECT_TRUE(relay_->awaitingFwResponse());
+    EXPECT_EQ(core().firmwareFrames().size(), 10u);
+
+    // Surplus acknowledgements never bring the counters back to zero.
+    core().addFault(Fault::silence());
+    r = relay_->writeFw(Data(block.begin(), block.begin() + 15 * 2), 0);
+    EXPECT_EQ(r.error(), CommError::timedOut);
+}
+
+TEST(RelayFirmware, CountsAcknowledgementsSpreadOverChunks) {
+    ScopedClock clock(std::make_shared<ScaledClock>(0.1));
+    auto sensor = std::make_shared<ManualSensor>();
+    auto relay = Relay::createWithSensor(sensor);
+    std::thread feeder([&] {
+        while (sensor->writes() == 0) std::this_thread::yield();
+        relay->received("CKKKK");
+        relay->received("DKKKC");
+    });
+    auto r = relay->writeFw(Data(150, 0x11), 2);
+    feeder.join();
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(*r, "CKKKKDKKKC");
+    // The next ordinary send leaves acknowledgement counting.
+    std::thread answer([&] {
+        while (sensor->sent().empty()) std::this_thread::yield();
+        relay->received("OK\r>");
+    });
+    auto ok = relay->sendToSensor("KQD");
+    answer.join();
+    ASSERT_TRUE(ok.has_value());
+    EXPECT_EQ(*ok, "OK\r>");
+    EXPECT_EQ(sensor->sent(), std::vector<std::string>{"KQD\r"});
+}
