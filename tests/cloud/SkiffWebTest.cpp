@@ -113,3 +113,58 @@ TEST(FirmwareStates, DescribeThemselvesByCase) {
               FirmwareUpdateState::updateFailed(FirmwareUpdateError::notConnected));
     EXPECT_EQ(FirmwareUpdateState::updateProgress(0.5f), FirmwareUpdateState::updateProgress(0.5f));
 }
+
+namespace {
+
+// An image of `records` records, each a header frame and `dataFrames` data frames, then
+// the last frame.
+Data framedImage(int records, int dataFrames) {
+    Data image;
+    auto frame = [&](uint8_t kind, uint8_t fill) {
+        image.push_back(kind);
+        image.insert(image.end(), 14, fill);
+    };
+    for (int r = 0; r < records; ++r) {
+        frame(0x01, static_cast<uint8_t>(r));
+        for (int d = 0; d < dataFrames; ++d) frame(0x02, static_cast<uint8_t>(d));
+    }
+    frame(0x04, 0);
+    return image;
+}
+
+}  // namespace
+
+TEST(SkiffUpdaterBlocks, CutsTheImageIntoBlocksOfWholeFramesWithTheirAcks) {
+    // 10 records of 1 header + 9 data frames, and the last frame: 101 frames, 1515 bytes.
+    Data image = framedImage(10, 9);
+    auto blocks = SkiffUpdater::makeBlocks(image, 375);
+    ASSERT_TRUE(blocks);
+    ASSERT_EQ(blocks->size(), 5u);  // 4 x 25 frames + 1 frame
+    EXPECT_EQ((*blocks)[0].data.size(), 375u);
+    EXPECT_EQ((*blocks)[0].acksExpected, 3);  // frames 0, 10, 20
+    EXPECT_EQ((*blocks)[1].acksExpected, 2);  // frames 30, 40
+    EXPECT_EQ((*blocks)[4].data.size(), 15u);
+    EXPECT_EQ((*blocks)[4].acksExpected, 0);
+    Data joined;
+    int64_t acks = 0;
+    for (const auto& b : *blocks) {
+        joined.insert(joined.end(), b.data.begin(), b.data.end());
+        acks += b.acksExpected;
+    }
+    EXPECT_EQ(joined, image);
+    EXPECT_EQ(acks, 10);
+}
+
+TEST(SkiffUpdaterBlocks, RefusesImagesThatAreNotWholeFramesEndingWithTheLastFrame) {
+    Data image = framedImage(2, 3);
+    EXPECT_EQ(SkiffUpdater::makeBlocks({}, 375).error(), FirmwareUpdateError::malformedPayload);
+    Data cut(image.begin(), image.end() - 1);
+    EXPECT_EQ(SkiffUpdater::makeBlocks(cut, 375).error(), FirmwareUpdateError::malformedPayload);
+    Data noEnd(image.begin(), image.end() - 15);
+    EXPECT_EQ(SkiffUpdater::makeBlocks(noEnd, 375).error(), FirmwareUpdateError::malformedPayload);
+    Data earlyEnd = image;
+    earlyEnd[15] = 0x04;
+    EXPECT_EQ(SkiffUpdater::makeBlocks(earlyEnd, 375).error(),
+              FirmwareUpdateError::malformedPayload);
+    EXPECT_EQ(SkiffUpdater::makeBlocks(image, 100).error(), FirmwareUpdateError::setupFailed);
+}

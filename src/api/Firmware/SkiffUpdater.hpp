@@ -3,15 +3,46 @@
 #include <atomic>
 #include <mutex>
 #include <optional>
+#include <vector>
 
+#include "api/Firmware/FirmwareUpdateError.hpp"
 #include "platform/Result.hpp"
 
 namespace qz {
 
+// One write of a firmware update: whole frames and the 'C' acknowledgements they earn.
+struct FirmwareBlock {
+    Data data;
+    int64_t acksExpected = 0;
+
+    bool operator==(const FirmwareBlock&) const = default;
+};
+
 // The sensor firmware updater: keeps the downloaded image until it is written to the
 // sensor.
+//
+// Block and acknowledgement scheme. The firmware server delivers the image already cut
+// into raw 15-byte frames; the first byte of each frame is its kind:
+//   0x01  a record header: the sensor answers 'C' once it has taken the record;
+//   0x04  the last frame of the image: answered 'D', after which the sensor reboots;
+//   other data frames: answered 'K'.
+// The image is written PACKET_BLOCK_SIZE bytes (25 frames) at a time through the
+// relay's firmware write, which waits until every frame of the block is acknowledged:
+// acksExpected 'C's (the headers in the block) and one 'K' or 'D' for every other frame.
+// A block whose acknowledgements do not all arrive in time ends the update with timeOut.
+// An image that is empty, not whole frames, or does not end with a 0x04 frame (and only
+// there) is malformedPayload and nothing is written.
 class SkiffUpdater {
   public:
+    static constexpr size_t kFrameSize = 15;
+    static constexpr uint8_t kHeaderFrame = 0x01;
+    static constexpr uint8_t kLastFrame = 0x04;
+
+    // The image cut into blocks of `blockSize` bytes (a multiple of the frame size; the
+    // last block may be shorter), with the acknowledgements each earns.
+    static Result<std::vector<FirmwareBlock>, FirmwareUpdateError> makeBlocks(const Data& image,
+                                                                              size_t blockSize);
+
     SkiffUpdater(std::optional<Data> fwData = std::nullopt, int64_t packetBlockSize = 375,
                  bool upgradeHasStarted = false, bool inRecovery = false)
         : fwData_(std::move(fwData)),
