@@ -32,6 +32,23 @@ const Sample kSamples[] = {
 #include "CatalogueSamples.inc"
 };
 
+struct FixedRow {
+    uint64_t pid;
+    size_t position;
+    const char* className;
+    int64_t responseBytes;
+    int64_t supportBit;
+    int64_t lower, upper;
+    bool numeric;
+    double minValue, maxValue;
+    const char* unit;
+    const char* altUnit;
+};
+
+const FixedRow kFixedRows[] = {
+#include "CatalogueRows.inc"
+};
+
 // The answer of sample set `set` for a PID: the same formulas the expectations were worked from.
 std::vector<std::string> sampleAnswer(int set, uint64_t key, int64_t count) {
     std::vector<std::string> out;
@@ -252,6 +269,26 @@ TEST(CatalogueStructureTest, BuiltOnceAndSharedAcrossThreads) {
     EXPECT_EQ(pi.supportedPIDs()[0], first[0]);
     EXPECT_EQ(pi.relay(), nullptr);
     EXPECT_EQ(pi.vehicle(), nullptr);
+}
+
+TEST(CatalogueDecodeTest, FixedDataOfEveryObject) {
+    auto map = PIDInterface().pidMap();
+    ASSERT_EQ(std::size(kFixedRows), 348u);
+    for (const auto& r : kFixedRows) {
+        SCOPED_TRACE(r.className);
+        const auto& p = map->at(r.pid).at(r.position);
+        EXPECT_EQ(className(*p), r.className);
+        EXPECT_EQ(p->responseBytes(), r.responseBytes);
+        EXPECT_EQ(p->supportBit(), r.supportBit < 0 ? std::nullopt : std::optional(r.supportBit));
+        auto* n = dynamic_cast<NumericPID*>(p.get());
+        ASSERT_EQ(n != nullptr, r.numeric);
+        if (!n) continue;
+        EXPECT_EQ(n->bytesToRead(), (ClosedRange{r.lower, r.upper}));
+        EXPECT_EQ(n->minValue(), r.minValue);
+        EXPECT_EQ(n->maxValue(), r.maxValue);
+        EXPECT_EQ(n->units() ? n->units()->symbol() : "", r.unit);
+        EXPECT_EQ(n->altUnit() ? n->altUnit()->symbol() : "", r.altUnit);
+    }
 }
 
 TEST(CatalogueDecodeTest, EverySampleOfEveryObject) {

@@ -146,7 +146,7 @@ TEST_F(RelayTest, ALateReplyIsNotTakenForTheNextOne) {
     // The answer to KQI comes 4 s late, after its 3-second wait.
     core().addFault(Fault::delay(4.0, 1, "KQI"));
     EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
-    Clock::current()->sleepFor(4.0);  // the late reply has arrived by now
+    Clock::current()->sleepFor(6.0);  // the late reply has arrived by now
     auto r = relay_->sendToSensor("KQDP");
     ASSERT_TRUE(r.has_value());
     EXPECT_EQ(*r, "6\r>");
@@ -221,4 +221,25 @@ TEST(RelayFirmware, CountsAcknowledgementsSpreadOverChunks) {
     ASSERT_TRUE(ok.has_value());
     EXPECT_EQ(*ok, "OK\r>");
     EXPECT_EQ(sensor->sent(), std::vector<std::string>{"KQD\r"});
+}
+
+TEST(RelayClock, TheReplyDeadlineRunsOnTheInjectedMonotonicClock) {
+    auto clock = std::make_shared<VirtualClock>();
+    ScopedClock scoped(clock);
+    auto link = FakeSensorLink::create();
+    link->core().addFault(Fault::silence());
+    auto relay = Relay::createWithSensor(link);
+    std::atomic<bool> done{false};
+    Result<std::string, CommError> result = std::string();
+    std::thread sender([&] {
+        result = relay->sendToSensor("KQI");
+        done = true;
+    });
+    ASSERT_TRUE(clock->waitForWaiters(1));
+    clock->advance(2.9);
+    ASSERT_TRUE(clock->waitForWaiters(1));
+    EXPECT_FALSE(done.load());  // real time passing does not end the wait; only the clock does
+    clock->advance(0.2);
+    sender.join();
+    EXPECT_EQ(result.error(), CommError::timedOut);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,6 +49,20 @@ class PID : public PIDInfo {
 
     const ClosedRange bytesToRead_;
     std::optional<T> valueInternal_;
+};
+
+// A parameter with a typed value.
+template <class P>
+concept PIDData = std::derived_from<P, PIDInfo> && requires(const P& p) {
+    typename P::Value;
+    { p.value() } -> std::same_as<std::optional<typename P::Value>>;
+};
+
+// A complete parameter class: built from the mode alone, support readable from its support bit.
+// The catalogue holds such objects as shared PIDInfo references.
+template <class P>
+concept FinalPID = PIDData<P> && std::constructible_from<P, Mode> && requires(P& p) {
+    p.setSupportedViaSupportBit();
 };
 
 // Parameters whose support and names follow the oxygen-sensor layout the vehicle reports in its

@@ -123,7 +123,8 @@ std::shared_ptr<InputStream> InputStream::create() {
 
 bool InputStream::hasBytesAvailable() const {
     std::lock_guard lock(mutex_);
-    return status_ == StreamStatus::open && !bytes_.empty();
+    // Bytes that arrived before the end stay readable.
+    return (status_ == StreamStatus::open || status_ == StreamStatus::atEnd) && !bytes_.empty();
 }
 
 long InputStream::read(uint8_t* buffer, size_t maxLength) {
@@ -133,7 +134,7 @@ long InputStream::read(uint8_t* buffer, size_t maxLength) {
         failNextRead_ = false;
         return -1;
     }
-    if (status_ != StreamStatus::open) return 0;
+    if (status_ != StreamStatus::open && status_ != StreamStatus::atEnd) return 0;
     size_t n = std::min(maxLength, bytes_.size());
     std::copy_n(bytes_.begin(), n, buffer);
     bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<long>(n));

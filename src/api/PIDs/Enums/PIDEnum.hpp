@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <concepts>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -50,6 +51,12 @@ constexpr std::optional<E> fromRawValue(std::string_view text) {
         if (texts[i] == text) return static_cast<E>(i);
     return std::nullopt;
 }
+
+// An enumeration whose cases have display texts (`rawValue`).
+template <class E>
+concept PIDEnum = CaseIndexable<E> && requires(E e) {
+    { rawValue(e) } -> std::convertible_to<std::string_view>;
+};
 
 template <CaseIndexable E>
 std::vector<E> allCases() {

@@ -640,4 +640,25 @@ struct PIDEnumTable<TransmissionGear> {
     static constexpr int orderFor(int64_t index) { return plainOrder(index, texts.size()); }
 };
 
+// Every enumeration has display texts and an index rule.
+static_assert(PIDEnum<AirStatus>);
+static_assert(PIDEnum<AutoNeuralDriveStatus>);
+static_assert(PIDEnum<ControlAreaStatus>);
+static_assert(PIDEnum<DEFDosingMode>);
+static_assert(PIDEnum<DEFType>);
+static_assert(PIDEnum<DiscriminatoryDisplayStrategy>);
+static_assert(PIDEnum<EmissionRequirements>);
+static_assert(PIDEnum<EmissionsSystemReadiness>);
+static_assert(PIDEnum<EVChargingState>);
+static_assert(PIDEnum<FuelSystemStatus>);
+static_assert(PIDEnum<FuelType>);
+static_assert(PIDEnum<InducementStatus>);
+static_assert(PIDEnum<LoopStatus>);
+static_assert(PIDEnum<ManualTransNeutralGearStatus>);
+static_assert(PIDEnum<MIActivationMode>);
+static_assert(PIDEnum<OBDRequirements>);
+static_assert(PIDEnum<RegenType>);
+static_assert(PIDEnum<SCRInducementState>);
+static_assert(PIDEnum<SimpleLoopStatus>);
+static_assert(PIDEnum<TransmissionGear>);
 }  // namespace qz

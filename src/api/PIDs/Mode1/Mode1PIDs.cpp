@@ -29,6 +29,12 @@ const Mode1ClassInfo kClasses[] = {
 
 }  // namespace
 
+#define QZ_PID(Class, Base, row) static_assert(FinalPID<Class>);
+#define QZ_PID13(Class, Base, row) static_assert(FinalPID<Class>);
+#include "api/PIDs/Mode1/Mode1PIDTable.inc"
+#undef QZ_PID
+#undef QZ_PID13
+
 #define QZ_PID(Class, Base, row) \
     Class::Class(Mode mode) : Base(mode, kRows[static_cast<size_t>(Mode1Class::Class)]) {}
 #define QZ_PID13(Class, Base, row)                                                                 \
