@@ -115,6 +115,11 @@ int SimulatedAccessory::sessionsOpened() const {
     return sessions_;
 }
 
+int SimulatedAccessory::chunksDelivered() const {
+    std::lock_guard lock(mutex_);
+    return delivered_;
+}
+
 bool SimulatedAccessory::sessionOpen() const {
     std::lock_guard lock(mutex_);
     return !toHost_.expired();
@@ -156,6 +161,10 @@ void SimulatedAccessory::fromHost(const Data& bytes, const std::weak_ptr<InputSt
             switch (out.kind) {
                 case Output::Kind::Bytes:
                     if (auto in = toHost.lock()) in->deliver(out.bytes);
+                    {
+                        std::lock_guard lock(self->mutex_);
+                        ++self->delivered_;
+                    }
                     break;
                 case Output::Kind::Disconnect:
                     self->unplug();

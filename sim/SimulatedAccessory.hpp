@@ -48,6 +48,8 @@ class SimulatedAccessory : public std::enable_shared_from_this<SimulatedAccessor
     void failNextRead();
     // Sessions opened so far.
     int sessionsOpened() const;
+    // Answer chunks written to the host so far.
+    int chunksDelivered() const;
     bool sessionOpen() const;
 
   private:
@@ -67,6 +69,7 @@ class SimulatedAccessory : public std::enable_shared_from_this<SimulatedAccessor
     std::weak_ptr<InputStream> toHost_;
     std::weak_ptr<OutputStream> fromHost_;
     int sessions_ = 0;
+    int delivered_ = 0;
 };
 
 }  // namespace qz::sim

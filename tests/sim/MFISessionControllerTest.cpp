@@ -160,10 +160,8 @@ TEST_F(MFISessionTest, AFailedReadStopsTheDrain) {
     ASSERT_TRUE(eventually([&] { return status.saw(SensorConnectionStatus::connected); }));
     sim->failNextRead();
     mfi_->send("KQI\r");
-    ASSERT_TRUE(eventually([&] { return sim->core().commands().size() == 1; }));
-    drainMain();
-    Clock::current()->sleepFor(0.5);
-    drainMain();
+    ASSERT_TRUE(eventually([&] { return sim->chunksDelivered() == 1; }));
+    drainMain();                   // the has-bytes event has been handled
     EXPECT_EQ(sink_->text(), "");  // nothing garbled handed on, and the loop ended
     // The bytes stay in the stream and come with the next delivery.
     mfi_->send("KQDP\r");
@@ -196,12 +194,40 @@ TEST_F(MFISessionTest, TextWithoutAReceiverIsDropped) {
     mfi_->openSession(sim->sensor(), false, status.listener());
     ASSERT_TRUE(eventually([&] { return status.saw(SensorConnectionStatus::connected); }));
     mfi_->send("KQI\r");
-    ASSERT_TRUE(eventually([&] { return sim->core().commands().size() == 1; }));
-    Clock::current()->sleepFor(0.5);
-    drainMain();
+    ASSERT_TRUE(eventually([&] { return sim->chunksDelivered() == 1; }));
+    drainMain();  // the has-bytes event has been handled
     mfi_->setReceiver(sink_);
     mfi_->send("KQDP\r");
     ASSERT_TRUE(eventually([&] { return sink_->text() == "6\r>"; }));
+}
+
+TEST_F(MFISessionTest, StreamErrorsAreLoggedWithoutClosingTheSession) {
+    auto sim = SimulatedAccessory::create();
+    sim->plugIn();
+    StatusLog status;
+    mfi_->openSession(sim->sensor(), false, status.listener());
+    ASSERT_TRUE(eventually([&] { return status.saw(SensorConnectionStatus::connected); }));
+    auto session = mfi_->session();
+    session->inputStream()->fail();
+    session->outputStream()->finish();
+    drainMain();
+    EXPECT_EQ(mfi_->session(), session);
+    EXPECT_FALSE(status.saw(SensorConnectionStatus::disconnected));
+    mfi_->send("KQI\r");  // the ended output stream refuses the bytes; nothing breaks
+    mfi_->closeSession(true);
+    EXPECT_TRUE(status.saw(SensorConnectionStatus::disconnected));
+}
+
+TEST_F(MFISessionTest, ListsOnlySensorAccessories) {
+    auto sim = SimulatedAccessory::create();
+    sim->plugIn();
+    SimulatedAccessory::Options options;
+    options.protocols = {"com.example.other"};
+    auto other = SimulatedAccessory::create(std::make_shared<SensorCore>(), options);
+    other->plugIn();
+    auto sensors = mfi_->connectedSensors();
+    ASSERT_EQ(sensors.size(), 1u);
+    EXPECT_EQ(sensors[0]->sensorType(), sim->sensor()->sensorType());
 }
 
 TEST_F(MFISessionTest, BroadcastsAppearAndDisappear) {

@@ -222,3 +222,24 @@ TEST(RelayFirmware, CountsAcknowledgementsSpreadOverChunks) {
     EXPECT_EQ(*ok, "OK\r>");
     EXPECT_EQ(sensor->sent(), std::vector<std::string>{"KQD\r"});
 }
+
+TEST(RelayClock, TheReplyDeadlineRunsOnTheInjectedMonotonicClock) {
+    auto clock = std::make_shared<VirtualClock>();
+    ScopedClock scoped(clock);
+    auto link = FakeSensorLink::create();
+    link->core().addFault(Fault::silence());
+    auto relay = Relay::createWithSensor(link);
+    std::atomic<bool> done{false};
+    Result<std::string, CommError> result = std::string();
+    std::thread sender([&] {
+        result = relay->sendToSensor("KQI");
+        done = true;
+    });
+    ASSERT_TRUE(clock->waitForWaiters(1));
+    clock->advance(2.9);
+    ASSERT_TRUE(clock->waitForWaiters(1));
+    EXPECT_FALSE(done.load());  // real time passing does not end the wait; only the clock does
+    clock->advance(0.2);
+    sender.join();
+    EXPECT_EQ(result.error(), CommError::timedOut);
+}

@@ -58,7 +58,7 @@ void SessionController::connect(std::shared_ptr<PelkSensor> sensor, StatusListen
     auto le = leController();
     if (!le) {
         // No BLE session in this build: fail the connection cleanly.
-        Log::PublicError("No BLE session available for sensor " + sensor->description());
+        Log::e("No BLE session available for sensor " + sensor->description());
         setSensorDelegate(nullptr);
         if (listener) listener(SensorConnectionStatus::errorOpeningConnection);
         return;
