@@ -308,51 +308,6 @@ TEST_F(GatewayTest, AFailedDownloadKeepsNoImage) {
     EXPECT_FALSE(gateway->firmwareUpdater()->fwData());
 }
 
-// MARK: the live-data and smog families before they are wired
-
-TEST_F(GatewayTest, LiveDataRefusesWhileBusyAndOtherwiseReportsNotConnected) {
-    auto gateway = Gateway::create();
-    gateway->setIsBusy(true);
-    Received<Result<std::shared_ptr<PIDInfo>, CommError>> pid;
-    auto rpm = gateway->pidInterface()->getPids().front();
-    gateway->updatePID(rpm, pid.callback());
-    ASSERT_EQ(pid.size(), 1u) << "refused at once";
-    EXPECT_EQ(pid.at(0).value.error(), CommError::deviceBusy);
-    EXPECT_EQ(lines->containing("Could not update PID, device is busy"), 0u) << "an error line";
-
-    gateway->setIsBusy(false);
-    Received<Result<std::shared_ptr<PIDInfo>, CommError>> pid2;
-    gateway->updatePID(rpm, pid2.callback());
-    Received<Result<std::vector<std::shared_ptr<PIDInfo>>, CommError>> supported;
-    gateway->supportedPids(supported.callback());
-    Received<Result<bool, CommError>> autoVin;
-    gateway->checkAutoVinSupport(autoVin.callback());
-    Received<Result<std::string, CommError>> vin;
-    gateway->requestVin(vin.callback());
-    ASSERT_TRUE(pid2.waitFor(1) && supported.waitFor(1) && autoVin.waitFor(1) && vin.waitFor(1));
-    EXPECT_EQ(pid2.at(0).value.error(), CommError::notConnected);
-    EXPECT_EQ(supported.at(0).value.error(), CommError::notConnected);
-    EXPECT_EQ(autoVin.at(0).value.error(), CommError::notConnected);
-    EXPECT_EQ(vin.at(0).value.error(), CommError::notConnected);
-}
-
-TEST_F(GatewayTest, SmogRefusesWhileBusyAndReleasesTheFlagItTook) {
-    auto gateway = Gateway::create();
-    gateway->setIsBusy(true);
-    Received<Result<SmogInfoReport, SmogInfoError>> busy;
-    gateway->requestSmogInfo(busy.callback());
-    ASSERT_EQ(busy.size(), 1u);
-    EXPECT_EQ(busy.at(0).value.error(), SmogInfoError::deviceBusy);
-    EXPECT_TRUE(gateway->isBusy()) << "a refused call leaves the other operation's flag";
-
-    gateway->setIsBusy(false);
-    Received<Result<SmogInfoReport, SmogInfoError>> smog;
-    gateway->requestSmogInfo(smog.callback());
-    ASSERT_TRUE(smog.waitFor(1));
-    EXPECT_EQ(smog.at(0).value.error(), SmogInfoError::notConnected);
-    EXPECT_FALSE(gateway->isBusy());
-}
-
 TEST_F(GatewayTest, TheBusyFlagIsTakenByOneCallerAtATime) {
     auto gateway = Gateway::create();
     std::atomic<int> winners{0};

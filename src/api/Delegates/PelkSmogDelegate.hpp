@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "api/Live/SmogInfoError.hpp"
 #include "api/Live/SmogInfoReport.hpp"
@@ -11,7 +12,8 @@ namespace qz {
 // The emissions-readiness check.
 class PelkSmogDelegate {
   public:
-    using SmogListener = std::function<void(Result<SmogInfoReport, SmogInfoError>)>;
+    using SmogListener =
+        std::function<void(Result<std::shared_ptr<SmogInfoReport>, SmogInfoError>)>;
 
     virtual ~PelkSmogDelegate() = default;
 

@@ -86,6 +86,8 @@ class Gateway : public PelkSensorDelegate,
     // PelkLiveDelegate.
     void updatePID(std::shared_ptr<PIDInfo> pid, PIDCallback callback) override;
     void supportedPids(PIDListCallback callback) override;
+    std::vector<std::shared_ptr<PIDInfo>> pids() override;
+    void requestOdometer(OdometerCallback callback) override;
     void checkAutoVinSupport(SupportCallback callback) override;
     void requestVin(VinCallback callback) override;
 
