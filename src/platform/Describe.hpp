@@ -22,7 +22,7 @@ namespace qz {
 
 // `s` in double quotes with quotes, backslashes and control characters escaped:
 // \" \\ \n \r \t \0 and \u{X} for the other control characters.
-std::string quoted(std::string_view s);
+std::string stringLiteral(std::string_view s);
 
 std::string describe(const std::string& s);
 std::string describe(std::string_view s);
