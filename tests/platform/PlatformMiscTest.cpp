@@ -99,6 +99,7 @@ TEST(DescribeTest, PrintsValuesAsTheLogLinesShowThem) {
     EXPECT_EQ(describe(std::vector<int>{}), "[]");
     EXPECT_EQ(describe(std::vector<uint8_t>{1, 2, 3}), "3 bytes");
     EXPECT_EQ(describe(std::map<std::string, int>{{"k", 1}}), "[\"k\": 1]");
+    EXPECT_EQ(qz::quoted("a\"b"), "\"a\\\"b\"");
     EXPECT_EQ(stringLiteral(std::string("a\\b\n\t\r\x01", 7) + std::string(1, '\0')),
               "\"a\\\\b\\n\\t\\r\\u{1}\\0\"");
 }
