@@ -1,14 +1,19 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
 #include "api/Firmware/FirmwareUpdateError.hpp"
+#include "api/Firmware/FirmwareUpdateState.hpp"
 #include "platform/Result.hpp"
 
 namespace qz {
+
+class Relay;
 
 // One write of a firmware update: whole frames and the 'C' acknowledgements they earn.
 struct FirmwareBlock {
@@ -42,6 +47,18 @@ class SkiffUpdater {
     // last block may be shorter), with the acknowledgements each earns.
     static Result<std::vector<FirmwareBlock>, FirmwareUpdateError> makeBlocks(const Data& image,
                                                                               size_t blockSize);
+
+    using Listener = std::function<void(FirmwareUpdateState)>;
+
+    // Writes the kept image into the sensor through the relay, block by block, and blocks
+    // the calling thread until the last block is acknowledged (the caller runs it on
+    // "GatewayQueue"). The listener hears updateProgress after every block, then
+    // updateComplete; or one updateFailed: firmwareNotDownloaded (no image),
+    // malformedPayload, notConnected (no relay or no sensor link), timeOut (a block not
+    // fully acknowledged in time), unexpectedDisconnect ("DeviceDisconnected" before the
+    // last block was acknowledged), setupFailed (an update already running). Returns the
+    // final state.
+    FirmwareUpdateState writeImage(const std::shared_ptr<Relay>& relay, const Listener& listener);
 
     SkiffUpdater(std::optional<Data> fwData = std::nullopt, int64_t packetBlockSize = 375,
                  bool upgradeHasStarted = false, bool inRecovery = false)

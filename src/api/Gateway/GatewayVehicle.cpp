@@ -9,8 +9,8 @@
 #include "api/Communication/Vehicle.hpp"
 #define QZ_GATEWAY_HAS_VEHICLE 1
 #endif
-#if __has_include("api/Communication/PelkData.hpp")
-#include "api/Communication/PelkData.hpp"
+#if __has_include("api/Data/PelkData.hpp")
+#include "api/Data/PelkData.hpp"
 #define QZ_GATEWAY_HAS_PELKDATA 1
 #endif
 #if __has_include("api/Analytics/AnalyticsClient.hpp")
