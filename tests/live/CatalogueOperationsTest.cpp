@@ -16,6 +16,7 @@ namespace {
 class CatalogueOperations : public ::testing::Test {
   protected:
     void use(VehicleProfile profile) {
+        rig_.reset();  // its clock goes before the next one is installed
         rig_ = std::make_unique<RelayRig>(std::move(profile));
         pids_.setRelay(rig_->relay);
     }
