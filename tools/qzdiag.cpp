@@ -1,11 +1,13 @@
 // qzdiag: drives the library through its public API against the simulated sensor, which is
 // plugged in as an MFi accessory and reached through the same session a real sensor uses.
 //
-//   qzdiag [--vehicle PROFILE.json] [--home DIR] [--json] COMMAND
+//   qzdiag [--vehicle PROFILE.json] [--home DIR] [--json] COMMAND [ARGS...]
 //
 // Commands: info (connect, initialise, show the sensor, disconnect), logs (write the log
-// archive and show its path).
+// archive and show its path), vin, live [PID...] and smog (the live-data and readiness calls,
+// see LiveCommands.hpp).
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "DiagSession.hpp"
+#include "LiveCommands.hpp"
 #include "platform/FileSystem.hpp"
 
 using qz::tools::DiagSession;
@@ -30,6 +33,7 @@ struct Options {
     std::optional<std::string> home;
     bool json = false;
     std::string command;
+    std::vector<std::string> args;  // after the command (the PIDs of `live`)
 };
 
 void usage(std::ostream& out) {
@@ -38,6 +42,9 @@ void usage(std::ostream& out) {
            "commands:\n"
            "  info   connect to the sensor, initialise it, show its state, version and bus\n"
            "  logs   write the log archive and show its path\n"
+           "  vin    read the VIN through Mode 9, check it, show model year, make and parent\n"
+           "  live [PID...]  refresh the supported parameters, or the listed PIDs (hex), once\n"
+           "  smog   run the emissions-readiness check: verdict, figures and code counts\n"
            "\n"
            "options:\n"
            "  --vehicle PROFILE.json  the simulated vehicle (default: the built-in profile)\n"
@@ -70,6 +77,8 @@ std::optional<Options> parse(int argc, char** argv, std::string& error) {
             return std::nullopt;
         } else if (options.command.empty()) {
             options.command = a;
+        } else if (options.command == "live") {
+            options.args.push_back(a);
         } else {
             error = "unexpected argument " + a;
             return std::nullopt;
@@ -159,7 +168,8 @@ int main(int argc, char** argv) {
         usage(std::cout);
         return 0;
     }
-    if (options->command != "info" && options->command != "logs") {
+    static const std::vector<std::string> kCommands = {"info", "logs", "vin", "live", "smog"};
+    if (std::find(kCommands.begin(), kCommands.end(), options->command) == kCommands.end()) {
         std::cerr << "qzdiag: unknown command " << options->command << "\n";
         usage(std::cerr);
         return 64;
@@ -180,7 +190,17 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         return printError(*options, options->command, e.what());
     }
-    int rc = options->command == "info" ? runInfo(*options, *session) : runLogs(*options, *session);
+    int rc = 0;
+    if (options->command == "info")
+        rc = runInfo(*options, *session);
+    else if (options->command == "logs")
+        rc = runLogs(*options, *session);
+    else if (options->command == "vin")
+        rc = qz::tools::runVin(options->json, *session);
+    else if (options->command == "live")
+        rc = qz::tools::runLive(options->json, options->args, *session);
+    else
+        rc = qz::tools::runSmog(options->json, *session);
     session.reset();
     return rc;
 }
