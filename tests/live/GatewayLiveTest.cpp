@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <condition_variable>
 
+#include "api/Communication/Relay.hpp"
 #include "api/Communication/SessionController.hpp"
 #include "api/PIDs/Mode1/Mode1PIDs.hpp"
 #include "api/PIDs/PIDInterface.hpp"
@@ -230,6 +231,19 @@ TEST_F(GatewayLive, WithoutASessionEveryCallReportsNotConnected) {
     EXPECT_EQ(smog.at(0).value.error(), SmogInfoError::notConnected);
     EXPECT_EQ(lines->endingWith(" -> Smog check requested, but no sensor is connected").size(), 1u);
     EXPECT_FALSE(gateway->isBusy());
+}
+
+TEST_F(GatewayLive, ASmogCheckAfterADisconnectIsNotConnected) {
+    connect();
+    gateway->disconnect();
+    ASSERT_TRUE(qz::simtest::eventually(
+        [&] { return gateway->status() != SensorConnectionStatus::connected; }));
+    ASSERT_TRUE(gateway->relay()->bt()->activeSensor());  // kept after the disconnect
+    Received<SmogResult> smog;
+    gateway->requestSmogInfo(smog.callback());
+    ASSERT_TRUE(smog.waitFor(1));
+    EXPECT_EQ(smog.at(0).value.error(), SmogInfoError::notConnected);
+    EXPECT_TRUE(sent().empty());
 }
 
 TEST_F(GatewayLive, EveryCallReportsOnceWhenTheGatewayIsReleasedFirst) {
