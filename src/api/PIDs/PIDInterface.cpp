@@ -153,8 +153,11 @@ Result<std::shared_ptr<PIDInfo>, CommError> PIDInterface::updatePid(
 
     // Only objects of the request's own service take the answer.
     PIDList targets;
-    for (const auto& p : supportedPIDs())
-        if (p->pid() == pid->pid() && p->mode() == pid->mode()) targets.push_back(p);
+    auto map = pidMap();
+    if (auto it = map->find(pid->pid()); it != map->end())
+        for (const auto& p : it->second)
+            if (p->mode() == pid->mode() && p->supportStatus() == SupportStatus::supported)
+                targets.push_back(p);
     if (targets.empty()) targets.push_back(pid);
     for (const auto& t : targets) t->setData(*tokens);
     return pid;
