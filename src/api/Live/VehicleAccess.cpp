@@ -43,7 +43,7 @@ Result<std::string, CommError> sendAndUpdate(const std::shared_ptr<Vehicle>& veh
                                              MultiResponseStrategy strategy) {
 #ifdef QZ_LIVE_HAS_VEHICLE
     if (!vehicle || !pid) return std::unexpected(CommError::noDelegate);
-    return vehicle->sendAndUpdate(pid, multipleResponses, strategy);
+    return vehicle->sendAndUpdate(*pid, multipleResponses, strategy);
 #else
     (void)vehicle;
     (void)pid;
