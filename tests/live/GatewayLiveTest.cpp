@@ -101,8 +101,8 @@ class GatewayLive : public GatewayTest {
         return out;
     }
 
-    // Replies that must come have 600 ms; a silent sensor costs 600 ms per command.
-    ScopedClock slower{std::make_shared<ScaledClock>(0.2)};
+    // Replies that must come have 1.5 s; a silent sensor costs 1.5 s per command.
+    ScopedClock slower{std::make_shared<ScaledClock>(0.5)};
     std::shared_ptr<SensorCore> core;
     std::shared_ptr<SimulatedAccessory> accessory;
     std::shared_ptr<Gateway> gateway = Gateway::create();
@@ -192,7 +192,7 @@ TEST_F(GatewayLive, EveryCallRefusesAtOnceWhileBusy) {
 
 TEST_F(GatewayLive, ACallDuringAnotherOnesRefreshIsRefused) {
     connect();
-    core->addFault(Fault::delay(1.0, 1, "010C"));  // 200 ms: time to call again meanwhile
+    core->addFault(Fault::delay(1.0, 1, "010C"));  // 500 ms: time to call again meanwhile
     Received<PIDResult> first;
     gateway->updatePID(std::make_shared<PID010C>(), first.callback());
     ASSERT_TRUE(qz::simtest::eventually([&] { return gateway->isBusy() || first.size() > 0; }));

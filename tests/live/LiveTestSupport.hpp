@@ -12,10 +12,10 @@
 
 namespace qz::livetest {
 
-// A relay wired straight to a simulated sensor, at one tenth of real time: a reply that must
-// come has 300 ms, a silent sensor costs 300 ms per transmission.
+// A relay wired straight to a simulated sensor, at half of real time: a reply that must come
+// has 1.5 s (ample under load), a silent sensor costs 1.5 s per transmission.
 struct RelayRig {
-    ScopedClock clock{std::make_shared<ScaledClock>(0.1)};
+    ScopedClock clock{std::make_shared<ScaledClock>(0.5)};
     std::shared_ptr<sim::FakeSensorLink> link;
     std::shared_ptr<Relay> relay;
 
