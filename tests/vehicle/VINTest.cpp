@@ -186,3 +186,24 @@ TEST(VINTest, AsciiValues) {
 
 }  // namespace
 }  // namespace qz
+
+#include "lib/Utils/QZEnhancedUtils.hpp"
+
+namespace qz {
+namespace {
+
+// The engine's model-year decoder and VIN::year agree on every letter and digit a VIN uses
+// in position 10, in both year cycles.
+TEST(VINTest, EngineModelYearAgrees) {
+    const std::string chars = "ABCDEFGHJKLMNPRSTVWXY123456789";
+    for (char seventh : {'4', 'F'}) {
+        for (char c : chars) {
+            const std::string vin = vinWithYearChar(std::string(1, c), seventh);
+            SCOPED_TRACE(vin);
+            EXPECT_EQ(QZEnhancedUtils::vehicleYearFromVINString(vin), VIN::year(vin).value());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qz
