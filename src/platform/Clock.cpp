@@ -39,7 +39,8 @@ std::shared_ptr<Clock> systemClock() {
 Clock::Duration Clock::toDuration(double seconds) {
     if (!(seconds > 0)) return Duration::zero();  // also NaN
     seconds = std::min(seconds, kMaxSeconds);
-    return std::chrono::duration_cast<Duration>(std::chrono::duration<double>(seconds));
+    // Rounded, so that 2.9 s + 0.1 s of advances reach a 3 s deadline.
+    return std::chrono::round<Duration>(std::chrono::duration<double>(seconds));
 }
 
 double Clock::toSeconds(Duration d) {

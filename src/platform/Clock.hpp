@@ -84,7 +84,9 @@ class ScaledClock : public Clock {
 };
 
 // Time that moves only through `advance`. Sleepers and waiters block until the
-// virtual time reaches their deadline (or, for waits, their predicate holds).
+// virtual time reaches their deadline (or, for waits, their predicate holds). Timed
+// waits are woken by `advance` and also recheck every 2 ms of real time, which covers
+// an advance that lands just before they block.
 class VirtualClock : public Clock {
   public:
     VirtualClock();
@@ -100,7 +102,9 @@ class VirtualClock : public Clock {
     void advance(double seconds);
     // Seconds advanced since construction.
     double elapsed() const;
-    // Number of threads currently blocked in `sleepFor` or `waitUntil` on this clock.
+    // Number of threads currently blocked in `sleepFor` or `waitUntil` on this clock
+    // (the thread that runs delayed queue work counts while it waits for an item
+    // scheduled on this clock).
     size_t waiterCount() const;
     // Blocks (in real time, at most `realTimeoutSeconds`) until at least `count`
     // threads are blocked on this clock. Returns whether they are.

@@ -6,7 +6,7 @@
 
 namespace qz {
 
-std::string quoted(std::string_view s) {
+std::string stringLiteral(std::string_view s) {
     std::string out = "\"";
     for (char ch : s) {
         auto c = static_cast<unsigned char>(ch);
@@ -121,13 +121,13 @@ std::string describe(const std::vector<uint8_t>& data) {
 }
 
 std::string debugDescribe(const std::string& s) {
-    return quoted(s);
+    return stringLiteral(s);
 }
 std::string debugDescribe(std::string_view s) {
-    return quoted(s);
+    return stringLiteral(s);
 }
 std::string debugDescribe(const char* s) {
-    return s ? quoted(s) : std::string("nil");
+    return s ? stringLiteral(s) : std::string("nil");
 }
 
 }  // namespace qz

@@ -22,7 +22,12 @@ namespace qz {
 
 // `s` in double quotes with quotes, backslashes and control characters escaped:
 // \" \\ \n \r \t \0 and \u{X} for the other control characters.
-std::string quoted(std::string_view s);
+std::string stringLiteral(std::string_view s);
+// The same as `stringLiteral`. Call it qualified (`qz::quoted`): unqualified calls with a
+// std::string argument also find std::quoted.
+inline std::string quoted(std::string_view s) {
+    return stringLiteral(s);
+}
 
 std::string describe(const std::string& s);
 std::string describe(std::string_view s);

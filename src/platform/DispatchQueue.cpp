@@ -165,6 +165,12 @@ class Scheduler {
                 }
             }
             if (!due.empty()) {
+                // Items that fell due together go out in deadline order.
+                std::stable_sort(due.begin(), due.end(), [](const Entry& a, const Entry& b) {
+                    if (a.clock != b.clock)
+                        return std::less<Clock*>()(a.clock.get(), b.clock.get());
+                    return a.deadline < b.deadline;
+                });
                 lock.unlock();
                 for (auto& e : due)
                     if (!e.handle.isCancelled()) e.queue->async(std::move(e.work));
@@ -219,14 +225,14 @@ std::shared_ptr<DispatchQueue> DispatchQueue::create(std::string label, Kind kin
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::main() {
-    static auto* q = new std::shared_ptr<DispatchQueue>(
-        new DispatchQueue("com.apple.main-thread", Kind::serial, &mainThread()));
+    static auto* q =
+        new std::shared_ptr<DispatchQueue>(new DispatchQueue("main", Kind::serial, &mainThread()));
     return *q;
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::global() {
-    static auto* q = new std::shared_ptr<DispatchQueue>(
-        new DispatchQueue("com.apple.root.default-qos", Kind::concurrent, &pool()));
+    static auto* q =
+        new std::shared_ptr<DispatchQueue>(new DispatchQueue("global", Kind::concurrent, &pool()));
     return *q;
 }
 
@@ -284,6 +290,41 @@ void DispatchQueue::sync(const Work& work) {
         runItem(work);
         return;
     }
+    if (executor_ == &mainThread()) {
+        syncOnQueueThread(work);
+        return;
+    }
+    // Take a turn on the queue: a placeholder item holds the queue while the caller runs
+    // `work` on its own thread, so queues the caller is running stay current inside it.
+    struct Turn {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool started = false;
+        bool finished = false;
+    };
+    auto turn = std::make_shared<Turn>();
+    async([turn] {
+        std::unique_lock lock(turn->mutex);
+        turn->started = true;
+        turn->cv.notify_all();
+        turn->cv.wait(lock, [&] { return turn->finished; });
+    });
+    {
+        std::unique_lock lock(turn->mutex);
+        turn->cv.wait(lock, [&] { return turn->started; });
+    }
+    struct Finish {
+        Turn& turn;
+        ~Finish() {
+            std::lock_guard lock(turn.mutex);
+            turn.finished = true;
+            turn.cv.notify_all();
+        }
+    } finish{*turn};
+    runItem(work);
+}
+
+void DispatchQueue::syncOnQueueThread(const Work& work) {
     struct Completion {
         std::mutex mutex;
         std::condition_variable cv;

@@ -40,17 +40,19 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 
     // A new queue named `label`.
     static std::shared_ptr<DispatchQueue> create(std::string label, Kind kind = Kind::serial);
-    // The main queue ("com.apple.main-thread"), a serial queue served by its own thread.
+    // The main queue (label "main"), a serial queue served by its own thread.
     static std::shared_ptr<DispatchQueue> main();
-    // The shared concurrent queue.
+    // The shared concurrent queue (label "global").
     static std::shared_ptr<DispatchQueue> global();
 
     // Submits `work` and returns at once. An exception escaping `work` is discarded.
     void async(Work work);
     // Submits `work` and returns once it has run. On a serial queue it runs after every
-    // item submitted before it and alone. Called from an item already running on this
-    // queue (directly or through nested `sync` calls) it runs `work` inline instead of
-    // deadlocking. An exception thrown by `work` is rethrown to the caller.
+    // item submitted before it and alone. It runs on the calling thread, except on the
+    // main queue, where it runs on the main queue's thread. Called from an item already
+    // running on this queue (directly or through nested `sync` calls) it runs `work`
+    // inline instead of deadlocking. An exception thrown by `work` is rethrown to the
+    // caller.
     void sync(const Work& work);
     // Submits `work` after `seconds` of `Clock::current()` time (the clock installed at
     // the time of the call). The handle cancels it while it is still pending.
@@ -79,6 +81,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     DispatchQueue(std::string label, Kind kind, Executor* executor);
     void drain();
     void runItem(const Work& work);
+    void syncOnQueueThread(const Work& work);
 
     std::string label_;
     Kind kind_;

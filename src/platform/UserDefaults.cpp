@@ -1,5 +1,6 @@
 #include "platform/UserDefaults.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -8,7 +9,6 @@
 #include <cmath>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "platform/FileSystem.hpp"
 
@@ -81,19 +81,23 @@ void UserDefaults::persistLocked() {
     fs::create_directories(file_.parent_path(), ec);
     fs::path temp = file_;
     temp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return;
-        out << values_.dump(2);
-        out.flush();
-        if (!out) {
-            out.close();
-            fs::remove(temp, ec);
-            return;
-        }
+    const std::string text = values_.dump(2);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    bool ok = true;
+    for (size_t done = 0; ok && done < text.size();) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            ok = false;
+        else
+            done += static_cast<size_t>(n);
     }
-    fs::rename(temp, file_, ec);
-    if (ec) {
+    // On disk before it replaces the old file, so a crash leaves one or the other whole.
+    if (ok && ::fsync(fd) != 0) ok = false;
+    if (::close(fd) != 0) ok = false;
+    if (ok) fs::rename(temp, file_, ec);
+    if (!ok || ec) {
         fs::remove(temp, ec);
         return;
     }

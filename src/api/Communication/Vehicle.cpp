@@ -1,0 +1,333 @@
+#include "api/Communication/Vehicle.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "api/Communication/Relay.hpp"
+#include "api/Communication/VehicleInitializer.hpp"
+#include "api/Data/EnhancedProtocolManufacturerNames.hpp"
+#include "api/Data/PelkData.hpp"
+#include "api/Logging/Log.hpp"
+#include "api/PIDs/PIDInfo.hpp"
+#include "api/VIN/VIN.hpp"
+#include "lib/Content/DefinitionFile.hpp"
+#include "lib/Facades/QZEPitCrew.hpp"
+#include "lib/XMLParsers/QZERebrandedVinChecker.hpp"
+#include "platform/Text.hpp"
+
+namespace qz {
+
+namespace {
+
+constexpr std::size_t kVinLength = 17;
+
+struct PinCommand {
+    const char* command;
+    int64_t high;
+    int64_t low;
+};
+
+constexpr PinCommand kPinCommands[] = {
+    {"KQSP1", 2, 10}, {"KQSP2", 2, 0},  {"KQSP3", 7, 0},  {"KQSP4", 7, 0},  {"KQSP5", 7, 0},
+    {"KQSP6", 6, 14}, {"KQSP7", 6, 14}, {"KQSP8", 6, 14}, {"KQSP9", 6, 14}, {"KQSP:", 1, 0},
+    {"KQSP;", 14, 0}, {"KQSP<", 1, 9},  {"KQSP=", 3, 11},
+};
+
+std::string removingAll(std::string text, std::string_view what) {
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at)) {
+        text.erase(at, what.size());
+    }
+    return text;
+}
+
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+std::string twoDigitHex(uint64_t value) {
+    char buffer[24];
+    std::snprintf(buffer, sizeof buffer, "%02llX", static_cast<unsigned long long>(value));
+    return buffer;
+}
+
+}  // namespace
+
+std::shared_ptr<Vehicle> Vehicle::create() {
+    return create(
+        DefinitionFile::path("Rebranded-VINs", "xml", DefinitionFile::kEnhancedDiagDirectory));
+}
+
+std::shared_ptr<Vehicle> Vehicle::create(std::optional<std::filesystem::path> rebrandedVins) {
+    return std::shared_ptr<Vehicle>(new Vehicle(std::move(rebrandedVins)));
+}
+
+Vehicle::Vehicle(std::optional<std::filesystem::path> rebrandedVins)
+    : m_rebrandingChecker(std::make_unique<QZERebrandedVinChecker>(std::move(rebrandedVins))) {}
+
+Vehicle::~Vehicle() = default;
+
+std::shared_ptr<Relay> Vehicle::relay() const {
+    std::lock_guard lock(m_mutex);
+    return m_relay;
+}
+
+void Vehicle::setRelay(std::shared_ptr<Relay> relay) {
+    std::lock_guard lock(m_mutex);
+    m_relay = std::move(relay);
+}
+
+void Vehicle::registerWithEngine(QZEPitCrew& pitCrew) {
+    auto self = shared_from_this();
+    pitCrew.registerSessionAdapter(self);
+    pitCrew.registerVehicleStateInfoAdapter(self);
+    pitCrew.registerVehicleCommuications(self);
+    pitCrew.registerVehicleSensorStateTracker(self);
+}
+
+VehicleInitializer& Vehicle::initializer() {
+    // Built on first use, on the work queue.
+    std::lock_guard lock(m_mutex);
+    if (!m_initializer) m_initializer = std::make_unique<VehicleInitializer>(*this);
+    return *m_initializer;
+}
+
+bool Vehicle::initializeVehicle() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_initialized = false;
+    }
+    auto& init = initializer();
+    if (!init.doStandardInit(2)) return false;
+
+    const float version = init.sensorVersion();
+    const BusProtocol bus = init.busProtocol();
+    {
+        std::lock_guard lock(m_mutex);
+        m_activeSensorVersion = version;
+        m_activeMainBus = bus;
+    }
+    // Rounded, so that 2.10 (2.0999999 in single precision) is stored as 210.
+    PelkData::shared()->setActiveSensorVersion(std::llround(static_cast<double>(version) * 100.0));
+    PelkData::shared()->setActiveBusProtocol(bus);
+    {
+        std::lock_guard lock(m_mutex);
+        m_initialized = true;
+    }
+    return true;
+}
+
+bool Vehicle::checkIfInRecoveryMode() {
+    Data probe = {0x14};
+    for (char c : std::string_view("Recovery Mode?")) probe.push_back(static_cast<uint8_t>(c));
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        auto r = relay();
+        if (!r) continue;
+        auto answer = r->sendFwModeCommand(probe);
+        if (answer && *answer == "s") return true;
+    }
+    return false;
+}
+
+Result<std::string, CommError> Vehicle::exchange(const std::string& command) {
+    auto r = relay();
+    if (!r) return std::unexpected(CommError::noDelegate);
+    return r->sendToSensor(command, false, 0, MultiResponseStrategy{});
+}
+
+OptionalText Vehicle::sendCommandToOstrel(const OptionalText& cmd) {
+    if (!cmd) {
+        Log::e("Invalid cmd");
+        return kNoDataReply;
+    }
+    auto reply = exchange(*cmd);
+    if (!reply) return kNoDataReply;
+    proccessPinSwitchCommands(*cmd);
+    return *reply;
+}
+
+bool Vehicle::sendSetupCommandToOstrel(const OptionalText& cmd) {
+    if (!cmd) {
+        Log::e("Invalid cmd");
+        return false;
+    }
+    auto reply = exchange(*cmd);
+    if (!reply) return false;
+    proccessPinSwitchCommands(*cmd);
+    return reply->find("OK") != std::string::npos;
+}
+
+bool Vehicle::sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) {
+    // A missing command is a failure here too, never reported as accepted.
+    return sendSetupCommandToOstrel(cmd);
+}
+
+void Vehicle::proccessPinSwitchCommands(const std::string& cmd) {
+    const std::string bare = removingAll(cmd, " ");
+    if (bare.rfind("KQSP", 0) == 0) {
+        std::lock_guard lock(m_mutex);
+        m_activeObdProtocol = removingAll(bare, "KQSP");
+        for (const auto& pin : kPinCommands) {
+            if (bare == pin.command) {
+                m_activeHighPin = pin.high;
+                m_activeLowPin = pin.low;
+                break;
+            }
+        }
+    } else if (bare.rfind("KQSM", 0) == 0) {
+        if (bare.size() != 6) {
+            Log::e("Invalid pin select command: " + cmd);
+            return;
+        }
+        const uint8_t high = hexToUInt8(bare.substr(4, 1));
+        const uint8_t low = hexToUInt8(bare.substr(5, 1));
+        std::lock_guard lock(m_mutex);
+        m_activeHighPin = high;
+        m_activeLowPin = low;
+    }
+}
+
+uint8_t Vehicle::hexToUInt8(std::string_view text) {
+    if (text.rfind("0x", 0) == 0) text.remove_prefix(2);
+    if (text.empty()) return 0;
+    unsigned value = 0;
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    if (ec != std::errc() || ptr != text.data() + text.size() || value > 255) return 0;
+    return static_cast<uint8_t>(value);
+}
+
+Result<std::string, CommError> Vehicle::sendAndUpdate(PIDInfo& pid, bool multipleResponses,
+                                                      MultiResponseStrategy strategy) {
+    const std::string request =
+        twoDigitHex(static_cast<uint64_t>(pid.mode())) + twoDigitHex(pid.pid());
+    auto r = relay();
+    if (!r) return std::unexpected(CommError::noDelegate);
+    auto reply = r->sendToSensor(request, multipleResponses, 0, strategy);
+    if (!reply) return reply;
+
+    const std::string cleaned = removingAll(*reply, " \r>");
+    const std::string compact = removingAll(cleaned, " ");
+    for (char c : compact) {
+        if (!isHexDigit(c)) return std::unexpected(CommError::invalidData);
+    }
+    std::vector<std::string> tokens;
+    std::size_t start = 0;
+    while (true) {
+        const auto space = cleaned.find(' ', start);
+        tokens.push_back(cleaned.substr(start, space - start));
+        if (space == std::string::npos) break;
+        start = space + 1;
+    }
+    if (static_cast<int64_t>(tokens.size()) != pid.responseBytes()) {
+        return std::unexpected(CommError::invalidData);
+    }
+    pid.setData(std::move(tokens));
+    return reply;
+}
+
+std::optional<std::string> Vehicle::currentVin() const {
+    std::lock_guard lock(m_mutex);
+    return m_currentVin;
+}
+
+void Vehicle::setCurrentVin(std::optional<std::string> vin) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_currentVin == vin) return;
+        m_currentVin = vin;
+    }
+    bool matched = false;
+    int64_t listedMake = 0;
+    if (m_rebrandingChecker) {
+        listedMake = m_rebrandingChecker->checkVinForMake(vin);
+        matched = m_rebrandingChecker->matched();
+    }
+    const std::string parent = VIN::parentString(vin);
+    PelkData::shared()->setActiveParentMan(parent);
+
+    EnhancedProtocolManufacturer make = static_cast<EnhancedProtocolManufacturer>(listedMake);
+    if (!matched) {
+        make = vin && text::characterCount(*vin) == kVinLength
+                   ? enhancedProtocolManufacturerFrom(parent)
+                   : EnhancedProtocolManufacturer::Unknown;
+    }
+    auto year = VIN::year(vin);
+
+    std::lock_guard lock(m_mutex);
+    m_activeEnhancedProtocol = make;
+    m_activeYear = year ? std::optional<int64_t>(*year) : std::nullopt;
+}
+
+bool Vehicle::initialized() const {
+    std::lock_guard lock(m_mutex);
+    return m_initialized;
+}
+
+BusProtocol Vehicle::activeMainBus() const {
+    std::lock_guard lock(m_mutex);
+    return m_activeMainBus;
+}
+
+EnhancedProtocolManufacturer Vehicle::activeEnhancedProtocol() const {
+    std::lock_guard lock(m_mutex);
+    return m_activeEnhancedProtocol;
+}
+
+std::optional<int64_t> Vehicle::activeYear() const {
+    std::lock_guard lock(m_mutex);
+    return m_activeYear;
+}
+
+float Vehicle::activeSensorVersion() const {
+    std::lock_guard lock(m_mutex);
+    return m_activeSensorVersion;
+}
+
+void Vehicle::setActivePins(BusPins pins) {
+    std::lock_guard lock(m_mutex);
+    m_activeHighPin = pins.high;
+    m_activeLowPin = pins.low;
+}
+
+int64_t Vehicle::activeHighPin() {
+    std::lock_guard lock(m_mutex);
+    return m_activeHighPin;
+}
+
+int64_t Vehicle::activeLowPin() {
+    std::lock_guard lock(m_mutex);
+    return m_activeLowPin;
+}
+
+OptionalText Vehicle::activeProtocolString() {
+    std::lock_guard lock(m_mutex);
+    return m_activeObdProtocol;
+}
+
+int64_t Vehicle::modelYear() {
+    std::lock_guard lock(m_mutex);
+    return m_activeYear.value_or(0);
+}
+
+int64_t Vehicle::vehicleDataManufacturer() {
+    return activeProtocol();
+}
+
+OptionalText Vehicle::obd2ProtocolString() {
+    return qz::obd2ProtocolString(activeMainBus());
+}
+
+OptionalText Vehicle::vin() {
+    return activeVin();
+}
+
+OptionalText Vehicle::activeVin() {
+    return currentVin().value_or("");
+}
+
+int64_t Vehicle::activeProtocol() {
+    std::lock_guard lock(m_mutex);
+    return static_cast<int64_t>(m_activeEnhancedProtocol);
+}
+
+}  // namespace qz

@@ -1,0 +1,129 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "api/Communication/BusProtocol.hpp"
+#include "api/Communication/CommError.hpp"
+#include "api/PIDs/Enums/MultiResponseStrategy.hpp"
+#include "lib/Facades/QZEAdapters.hpp"
+#include "lib/Utils/EnhancedProtocolManufacturer.hpp"
+#include "platform/Result.hpp"
+
+namespace qz {
+
+class PIDInfo;
+class QZEPitCrew;
+class QZERebrandedVinChecker;
+class Relay;
+class VehicleInitializer;
+
+// What the library knows of the sensor and the car (sensor version, bus, pins, VIN, make,
+// model year), and the engine's only road to the sensor: the engine's communication, session,
+// vehicle-state and sensor-state adapter.
+//
+// The sending operations run on the gateway's serial work queue; the fields are guarded by a
+// mutex (never held while sending or logging) so other threads may read them.
+class Vehicle : public QZVehicleCommunicationProtocol,
+                public QZSensorStateTracker,
+                public QZVehicleStateInfo,
+                public QZESessionProtocol,
+                public std::enable_shared_from_this<Vehicle> {
+  public:
+    // What every failed engine command answers.
+    static constexpr const char* kNoDataReply = "NO DATA/r>";
+
+    // A vehicle whose rebranded-VIN list is the library's "enhanceddiag/Rebranded-VINs.xml"
+    // (no list when the resource is missing).
+    static std::shared_ptr<Vehicle> create();
+    // A vehicle with the given rebranded-VIN list path (nullopt: none).
+    static std::shared_ptr<Vehicle> create(std::optional<std::filesystem::path> rebrandedVins);
+
+    ~Vehicle() override;
+    Vehicle(const Vehicle&) = delete;
+    Vehicle& operator=(const Vehicle&) = delete;
+
+    std::shared_ptr<Relay> relay() const;
+    void setRelay(std::shared_ptr<Relay> relay);
+
+    // Registers this vehicle with the engine as communication, session, state-info and
+    // sensor-state adapter.
+    void registerWithEngine(QZEPitCrew& pitCrew);
+
+    // Initialises a freshly connected sensor; stores its version and bus in PelkData.
+    bool initializeVehicle();
+    // Probes up to three times whether the sensor sits in firmware recovery mode.
+    bool checkIfInRecoveryMode();
+    // One parameter request; stores the answer's bytes in `pid`.
+    Result<std::string, CommError> sendAndUpdate(PIDInfo& pid, bool multipleResponses,
+                                                 MultiResponseStrategy strategy);
+
+    std::optional<std::string> currentVin() const;
+    // Resolves the make (rebranded-VIN list, then the WMI table) and the model year when the
+    // VIN changes.
+    void setCurrentVin(std::optional<std::string> vin);
+
+    VehicleInitializer& initializer();
+
+    bool initialized() const;
+    BusProtocol activeMainBus() const;
+    EnhancedProtocolManufacturer activeEnhancedProtocol() const;
+    std::optional<int64_t> activeYear() const;
+    float activeSensorVersion() const;
+
+    // Pins the sensor uses after initialisation on the given bus.
+    void setActivePins(BusPins pins);
+
+    // QZVehicleCommunicationProtocol
+    OptionalText sendCommandToOstrel(const OptionalText& cmd) override;
+    bool sendSetupCommandToOstrel(const OptionalText& cmd) override;
+    // As above; the flag has no effect.
+    bool sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) override;
+
+    // QZSensorStateTracker
+    int64_t activeHighPin() override;
+    int64_t activeLowPin() override;
+    OptionalText activeProtocolString() override;
+
+    // QZVehicleStateInfo
+    int64_t modelYear() override;
+    int64_t vehicleDataManufacturer() override;
+    OptionalText obd2ProtocolString() override;
+    OptionalText vin() override;
+
+    // QZESessionProtocol
+    OptionalText activeVin() override;
+    int64_t activeProtocol() override;
+
+    // The pins and protocol text that a "KQSP" or "KQSM" command selects.
+    void proccessPinSwitchCommands(const std::string& cmd);
+
+    // "0x" prefix optional; empty, unparseable or above 255 gives 0.
+    static uint8_t hexToUInt8(std::string_view text);
+
+  private:
+    explicit Vehicle(std::optional<std::filesystem::path> rebrandedVins);
+    Result<std::string, CommError> exchange(const std::string& command);
+
+    std::unique_ptr<QZERebrandedVinChecker> m_rebrandingChecker;
+    std::unique_ptr<VehicleInitializer> m_initializer;
+
+    mutable std::mutex m_mutex;
+    std::shared_ptr<Relay> m_relay;
+    bool m_initialized = false;
+    std::optional<std::string> m_currentVin;
+    BusProtocol m_activeMainBus = BusProtocol::unknownBus;
+    int64_t m_activeHighPin = 0;
+    int64_t m_activeLowPin = 0;
+    std::string m_activeObdProtocol = "0";
+    EnhancedProtocolManufacturer m_activeEnhancedProtocol = EnhancedProtocolManufacturer::Unknown;
+    std::optional<int64_t> m_activeYear;
+    float m_activeSensorVersion = 0;
+};
+
+}  // namespace qz

@@ -1,0 +1,95 @@
+#include "api/Data/PelkData.hpp"
+
+#include "api/VIN/VIN.hpp"
+
+namespace qz {
+
+std::shared_ptr<PelkData> PelkData::shared() {
+    static const std::shared_ptr<PelkData> instance = std::make_shared<PelkData>();
+    return instance;
+}
+
+PelkData::PelkData(std::string suiteName) : m_suiteName(std::move(suiteName)) {}
+
+std::shared_ptr<UserDefaults> PelkData::prefs() const {
+    return UserDefaults::suite(m_suiteName);
+}
+
+void PelkData::store(const char* key, const std::optional<nlohmann::json>& value) {
+    auto suite = prefs();
+    if (!suite) return;
+    if (value) {
+        suite->set(key, *value);
+    } else {
+        suite->removeObject(key);
+    }
+}
+
+OptionalText PelkData::text(const char* key) const {
+    auto suite = prefs();
+    if (!suite) return std::nullopt;
+    return suite->string(key);
+}
+
+void PelkData::setInRecoveryMode(bool inRecovery) {
+    store(kInRecoveryKey, inRecovery);
+}
+
+void PelkData::setActiveSensorVersion(std::optional<int64_t> versionTimes100) {
+    store(kActiveSensorVersionKey,
+          versionTimes100 ? std::optional<nlohmann::json>(*versionTimes100) : std::nullopt);
+}
+
+void PelkData::setActiveBusProtocol(BusProtocol bus) {
+    store(kObd2ProtocolKey, rawValue(bus));
+}
+
+void PelkData::setActiveParentMan(const std::optional<std::string>& parent) {
+    setVehicleParentMan(parent);
+}
+
+void PelkData::setEnhancedProtocolString(const std::optional<std::string>& value) {
+    setEnhancedProtocol(value);
+}
+
+void PelkData::setEnhancedProtocol(const OptionalText& value) {
+    store(kEnhancedProtocolKey, value ? std::optional<nlohmann::json>(*value) : std::nullopt);
+}
+
+OptionalText PelkData::EnhancedProtocol() {
+    return text(kEnhancedProtocolKey);
+}
+
+OptionalText PelkData::VIN() {
+    return text(kVinKey);
+}
+
+void PelkData::setVehicleParentMan(const OptionalText& value) {
+    store(kVehicleParentManKey, value ? std::optional<nlohmann::json>(*value) : std::nullopt);
+}
+
+OptionalText PelkData::vehicleParentMan() {
+    return text(kVehicleParentManKey);
+}
+
+int64_t PelkData::sensorVersionNumber() {
+    auto suite = prefs();
+    return suite ? suite->integer(kActiveSensorVersionKey) : 0;
+}
+
+int64_t PelkData::obd2Protocol() {
+    auto suite = prefs();
+    if (!suite) return 0;
+    auto bus = busProtocolFromRawValue(suite->integer(kObd2ProtocolKey));
+    return bus ? rawValue(*bus) : 0;
+}
+
+OptionalText PelkData::customVehicleMan() {
+    return text(kCustomVehicleManKey);
+}
+
+OptionalText PelkData::manufacturerNameFromVin(const OptionalText& vin) {
+    return qz::VIN::manufacturerName(vin);
+}
+
+}  // namespace qz

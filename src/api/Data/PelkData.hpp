@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "api/Communication/BusProtocol.hpp"
+#include "lib/Facades/QZEAdapters.hpp"
+#include "platform/UserDefaults.hpp"
+
+namespace qz {
+
+// The persistent store of sensor and vehicle facts, shared by the facade layer (typed setters)
+// and the engine (its data and VIN adapters). Nothing is cached: every read goes to the suite,
+// and every write is stored at once (the suite writes its file atomically).
+class PelkData : public QZDataAdapter, public QZVINDataAdapter {
+  public:
+    static constexpr const char* kSuiteName = "com.ostrel.qzenhanced.pelkdata";
+
+    // Keys of the suite.
+    static constexpr const char* kInRecoveryKey = "inRecovery";
+    static constexpr const char* kActiveSensorVersionKey = "activeSensorVersion";
+    static constexpr const char* kObd2ProtocolKey = "obd2Protocol";
+    static constexpr const char* kEnhancedProtocolKey = "enhancedProtocol";
+    static constexpr const char* kVehicleParentManKey = "vehicleParentMan";
+    static constexpr const char* kVinKey = "vin";
+    static constexpr const char* kCustomVehicleManKey = "customVehicleMan";
+
+    static std::shared_ptr<PelkData> shared();
+
+    explicit PelkData(std::string suiteName = kSuiteName);
+
+    // The suite; null when it cannot be opened (setters then do nothing, getters answer their
+    // defaults). Opened for the current preferences folder on each use.
+    std::shared_ptr<UserDefaults> prefs() const;
+
+    // Facade-layer setters.
+    void setInRecoveryMode(bool inRecovery);
+    void setActiveSensorVersion(std::optional<int64_t> versionTimes100);
+    void setActiveBusProtocol(BusProtocol bus);
+    void setActiveParentMan(const std::optional<std::string>& parent);
+    void setEnhancedProtocolString(const std::optional<std::string>& value);
+
+    // QZDataAdapter
+    void setEnhancedProtocol(const OptionalText& value) override;
+    OptionalText EnhancedProtocol() override;
+    OptionalText VIN() override;
+    void setVehicleParentMan(const OptionalText& value) override;
+    OptionalText vehicleParentMan() override;
+    int64_t sensorVersionNumber() override;
+    // The stored bus number when it is a known bus, else 0.
+    int64_t obd2Protocol() override;
+    // Always true: the engine sends the "KQ" form of its set-up commands.
+    bool useNewCommandSet() override { return true; }
+    OptionalText customVehicleMan() override;
+
+    // QZVINDataAdapter
+    OptionalText manufacturerNameFromVin(const OptionalText& vin) override;
+
+  private:
+    void store(const char* key, const std::optional<nlohmann::json>& value);
+    OptionalText text(const char* key) const;
+
+    std::string m_suiteName;
+};
+
+}  // namespace qz
