@@ -5,16 +5,12 @@
 #include <vector>
 
 #include "api/Communication/PelkSensorState.hpp"
+#include "api/Communication/Vehicle.hpp"
 #include "api/Gateway/Gateway.hpp"
 #include "platform/Clock.hpp"
 #include "sim/SensorCore.hpp"
 #include "sim/SimulatedAccessory.hpp"
 #include "sim/VehicleProfile.hpp"
-
-#if __has_include("api/Communication/Vehicle.hpp")
-#include "api/Communication/Vehicle.hpp"
-#define QZDIAG_HAS_VEHICLE 1
-#endif
 
 namespace qz::tools {
 
@@ -58,9 +54,7 @@ class StateLog {
 };
 
 std::string busText(Gateway& gateway) {
-#ifdef QZDIAG_HAS_VEHICLE
-    if (auto vehicle = gateway.vehicle()) return vehicle->obd2ProtocolString();
-#endif
+    if (auto vehicle = gateway.vehicle()) return vehicle->obd2ProtocolString().value_or("UNKNOWN");
     return "UNKNOWN";
 }
 

@@ -3,13 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "GatewayTestSupport.hpp"
-#if __has_include("api/Data/PelkData.hpp")
-#include "api/Data/PelkData.hpp"
-#endif
-#include "lib/Logging/QZELogging.hpp"
-#if __has_include("api/Communication/Vehicle.hpp")
 #include "api/Communication/Vehicle.hpp"
-#endif
+#include "api/Data/PelkData.hpp"
+#include "lib/Logging/QZELogging.hpp"
 
 using namespace qz;
 using namespace qz::gwtest;
@@ -18,7 +14,6 @@ TEST_F(GatewayTest, RegistersItsAdaptersWithTheEngine) {
     auto gateway = Gateway::create();
     auto& binder = gateway->binder();
     EXPECT_EQ(QZELogging::shared().adapter(), binder.loggerInterface);
-#if __has_include("api/Communication/Vehicle.hpp")
     EXPECT_EQ(binder.vehicleCommunicationProtocol.get(),
               static_cast<QZVehicleCommunicationProtocol*>(gateway->vehicle().get()));
     EXPECT_EQ(binder.sessionProtocol.get(),
@@ -27,12 +22,9 @@ TEST_F(GatewayTest, RegistersItsAdaptersWithTheEngine) {
               static_cast<QZVehicleStateInfo*>(gateway->vehicle().get()));
     EXPECT_EQ(binder.sensorStateTracker.get(),
               static_cast<QZSensorStateTracker*>(gateway->vehicle().get()));
-#endif
-#if __has_include("api/Data/PelkData.hpp")
     EXPECT_EQ(binder.vinDataAdapter.get(),
               static_cast<QZVINDataAdapter*>(PelkData::shared().get()));
     EXPECT_EQ(binder.dataAdapter.get(), static_cast<QZDataAdapter*>(PelkData::shared().get()));
-#endif
 }
 
 TEST_F(GatewayTest, ASecondGatewayTakesOverTheRegistrations) {

@@ -5,12 +5,10 @@
 
 #include "GatewayTestSupport.hpp"
 #include "api/Communication/SessionController.hpp"
+#include "api/Data/PelkData.hpp"
+#include "platform/UserDefaults.hpp"
 #include "sim/SimulatedAccessory.hpp"
 #include "sim/VehicleProfile.hpp"
-
-#if __has_include("api/Communication/Vehicle.hpp")
-#define QZ_TEST_HAS_VEHICLE 1
-#endif
 
 using namespace qz;
 using namespace qz::gwtest;
@@ -40,7 +38,7 @@ class GatewayConnectTest : public GatewayTest {
     }
     size_t sent(const std::string& command) const {
         size_t n = 0;
-        for (auto& c : core->commands()) n += c == command + "\r";
+        for (auto& c : core->commands()) n += c == command;
         return n;
     }
 
@@ -53,16 +51,17 @@ class GatewayConnectTest : public GatewayTest {
 
 TEST_F(GatewayConnectTest, StartsTheSensorUpAndReportsOnTheMainQueue) {
     plugIn();
+    PelkData::shared()->setInRecoveryMode(true);
     auto s = sensor();
     ASSERT_TRUE(s);
     Received<PelkSensorState> states;
     gateway->connect(s, states.callback());
     ASSERT_TRUE(states.waitFor(1));
+    drainQueues();
     auto first = states.at(0);
     EXPECT_TRUE(first.onMain);
     EXPECT_EQ(gateway->status(), SensorConnectionStatus::connected);
     EXPECT_EQ(gateway->sensorListener() != nullptr, true);
-#ifdef QZ_TEST_HAS_VEHICLE
     EXPECT_EQ(first.value, PelkSensorState::onSensorConnected(PelkSensorStatus::initialized));
     EXPECT_TRUE(s->isIntialized());
     EXPECT_EQ(lines->endingWith(" -> Initialized sensor").size(), 1u);
@@ -70,12 +69,8 @@ TEST_F(GatewayConnectTest, StartsTheSensorUpAndReportsOnTheMainQueue) {
     EXPECT_EQ(sent("KQI"), 1u);
     EXPECT_EQ(sent("KQDP"), 1u);
     EXPECT_FLOAT_EQ(gateway->sensorVersion(), 4.05f);
-#else
-    // Without the vehicle adapter the start-up cannot run: reported, never faked.
-    EXPECT_EQ(first.value,
-              PelkSensorState::onSensorConnected(PelkSensorStatus::initializationFailed));
-    EXPECT_FALSE(s->isIntialized());
-#endif
+    EXPECT_EQ(PelkData::shared()->prefs()->object("inRecovery"), false)
+        << "a successful start-up clears the recovery flag";
     EXPECT_EQ(lines->containing("Attempting to connect"), 0u);
 
     gateway->disconnect();
@@ -88,18 +83,19 @@ TEST_F(GatewayConnectTest, StartsTheSensorUpAndReportsOnTheMainQueue) {
 
 TEST_F(GatewayConnectTest, ASensorInRecoveryIsRecognised) {
     plugIn(VehicleProfile::load(VehicleProfile::sampleFolder() / "recovery.json"));
+    PelkData::shared()->setInRecoveryMode(true);
     auto s = sensor();
     ASSERT_TRUE(s);
     Received<PelkSensorState> states;
     gateway->connect(s, states.callback());
     ASSERT_TRUE(states.waitFor(1));
-#ifdef QZ_TEST_HAS_VEHICLE
     EXPECT_EQ(states.at(0).value,
               PelkSensorState::onSensorConnected(PelkSensorStatus::recoveryMode));
     EXPECT_EQ(lines->endingWith(" -> Failed to initialize: Sensor is in recovery mode").size(), 1u);
-#endif
     EXPECT_FALSE(s->isIntialized());
     EXPECT_TRUE(states.at(0).onMain);
+    drainQueues();
+    EXPECT_EQ(PelkData::shared()->prefs()->object("inRecovery"), true);
 }
 
 TEST_F(GatewayConnectTest, ASilentSensorFailsToInitialize) {

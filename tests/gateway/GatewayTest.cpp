@@ -9,6 +9,7 @@
 #include "api/Communication/Relay.hpp"
 #include "api/Communication/SessionController.hpp"
 #include "api/DB/MyPersistentContainer.hpp"
+#include "api/Data/PelkData.hpp"
 #include "api/Firmware/SkiffUpdater.hpp"
 #include "api/PIDs/PIDInterface.hpp"
 #include "platform/Compression.hpp"
@@ -115,6 +116,13 @@ TEST_F(GatewayTest, VersionsWithoutTouchingTheSensor) {
     EXPECT_EQ(gateway->lastConnectedFwVersion(), version);
     EXPECT_EQ(calls(), before + 4)
         << "lastConnectedFwVersion writes its own line and sensorVersion's";
+}
+
+TEST_F(GatewayTest, VersionsComeFromTheSettingsStore) {
+    PelkData::shared()->setActiveSensorVersion(123);
+    auto gateway = Gateway::create();
+    EXPECT_FLOAT_EQ(gateway->sensorVersion(), 1.23f);
+    EXPECT_FLOAT_EQ(gateway->lastConnectedFwVersion(), 1.23f);
 }
 
 TEST_F(GatewayTest, ZippedLogsArriveOnTheMainQueueAsAGzipArchive) {
@@ -269,9 +277,12 @@ TEST_F(GatewayTest, DownloadLogsTheKeyRequestsRecentAndKeepsTheImage) {
     });
     srv.server.Get("/firmware/version", [&](const httplib::Request& req, httplib::Response& res) {
         EXPECT_EQ(req.get_param_value("appVersion"), "1.6.194");
+        EXPECT_EQ(req.get_param_value("currentVersion"), "405");
+        EXPECT_EQ(req.get_param_value("isLe"), "false");
         res.set_content(R"({"version": "4.10"})", "application/json");
     });
     startServer();
+    PelkData::shared()->setActiveSensorVersion(405);
     auto gateway = Gateway::create();
 
     Received<Result<std::string, FirmwareError>> version;

@@ -5,8 +5,10 @@
 #include "api/Communication/PelkError.hpp"
 #include "api/Communication/Relay.hpp"
 #include "api/Communication/SessionController.hpp"
+#include "api/Communication/Vehicle.hpp"
 #include "api/DB/ManagedObjectModel.hpp"
 #include "api/DB/MyPersistentContainer.hpp"
+#include "api/Data/PelkData.hpp"
 #include "api/Firmware/SkiffUpdater.hpp"
 #include "api/Logging/FileLog.hpp"
 #include "api/Logging/Log.hpp"
@@ -46,7 +48,7 @@ std::shared_ptr<Gateway> Gateway::create() {
 Gateway::Gateway()
     : api_(std::make_shared<PelkWeb>(PelkWeb::defaultBaseURL(), URLSession::shared())),
       sessionController_(SessionController::create()),
-      vehicle_(makeVehicle()),
+      vehicle_(Vehicle::create()),
       pidInterface_(std::make_shared<PIDInterface>()),
       firmwareUpdater_(std::make_shared<SkiffUpdater>(std::nullopt, 375, false, false)) {
     Log::PublicInfo("Gateway initialized");
@@ -59,7 +61,7 @@ Gateway::Gateway()
     if (auto loaded = ConfigManager::initializeFromBundles(); !loaded)
         Log::e("Could not load the configuration document: " + loaded.error().description());
 
-    wireVehicle();
+    vehicle_->setRelay(relay_);
     pidInterface_->setRelay(relay_);
     pidInterface_->setVehicle(vehicle_);
     bindData();
@@ -132,13 +134,13 @@ void Gateway::handleStatus(SensorConnectionStatus status, const std::shared_ptr<
     };
     switch (status) {
         case SensorConnectionStatus::connected: {
-            bool initialized = initializeVehicle();
+            bool initialized = vehicle_->initializeVehicle();
             sensor->setIsIntialized(initialized);
             if (initialized) {
                 Log::PublicInfo("Initialized sensor");
                 report(PelkSensorState::onSensorConnected(PelkSensorStatus::initialized));
-                setStoredRecoveryFlag(false);
-            } else if (checkIfInRecoveryMode()) {
+                PelkData::shared()->setInRecoveryMode(false);
+            } else if (vehicle_->checkIfInRecoveryMode()) {
                 Log::PublicError("Failed to initialize: Sensor is in recovery mode");
                 report(PelkSensorState::onSensorConnected(PelkSensorStatus::recoveryMode));
             } else {
@@ -173,7 +175,7 @@ std::string Gateway::libraryVersion() {
 
 float Gateway::sensorVersion() {
     Log::PublicFuncCall({});
-    return static_cast<float>(storedSensorVersionNumber()) / 100.0f;
+    return static_cast<float>(PelkData::shared()->sensorVersionNumber()) / 100.0f;
 }
 
 float Gateway::lastConnectedFwVersion() {
@@ -182,7 +184,7 @@ float Gateway::lastConnectedFwVersion() {
 }
 
 std::string Gateway::currentVersionText() {
-    return std::to_string(storedSensorVersionNumber());
+    return std::to_string(PelkData::shared()->sensorVersionNumber());
 }
 
 void Gateway::requestZippedLogs(LogsClosure closure) {
@@ -232,7 +234,7 @@ std::shared_ptr<MyPersistentContainer> Gateway::persistentContainer() {
 }
 
 std::optional<std::string> Gateway::vin() const {
-    return currentVin();
+    return vehicle_->currentVin();
 }
 
 }  // namespace qz

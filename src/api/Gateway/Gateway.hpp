@@ -130,15 +130,8 @@ class Gateway : public PelkSensorDelegate,
     // Handles one status of the session opened by the latest connect, on "GatewayQueue".
     void handleStatus(SensorConnectionStatus status, const std::shared_ptr<PelkSensor>& sensor,
                       const SensorListener& listener);
-    // Vehicle hooks (wired to the vehicle adapter and the settings store when present).
-    static std::shared_ptr<Vehicle> makeVehicle();
-    void wireVehicle();
+    // Asks the analytics client to re-send the events cached while the backend was away.
     void processCachedEvents();
-    std::optional<std::string> currentVin() const;
-    bool initializeVehicle();
-    bool checkIfInRecoveryMode();
-    static void setStoredRecoveryFlag(bool value);
-    static int64_t storedSensorVersionNumber();
     // The sensor version as the firmware server wants it (x100, decimal).
     static std::string currentVersionText();
     bool activeSensorIsLe() const;

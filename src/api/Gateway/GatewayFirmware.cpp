@@ -1,6 +1,7 @@
 // The firmware family: the gateway hands the work over to the firmware server client and
 // the updater; BLE sensors are refused.
 
+#include "api/Communication/Relay.hpp"
 #include "api/Communication/SessionController.hpp"
 #include "api/Firmware/SkiffUpdater.hpp"
 #include "api/Firmware/SkiffWeb.hpp"
@@ -72,10 +73,17 @@ void Gateway::startFirmwareUpdate(UpdateListener listener) {
         if (listener) listener(FirmwareUpdateState::notSupported());
         return;
     }
-    if (!startUpdate(*firmwareUpdater_, vehicle_, listener)) {
-        Log::e("The firmware updater cannot write images in this build");
-        if (listener) listener(FirmwareUpdateState::updateFailed(FirmwareUpdateError::setupFailed));
-    }
+    if (startUpdate(*firmwareUpdater_, vehicle_, listener)) return;
+    // The transfer runs on "GatewayQueue", where it holds the relay until the last block is
+    // acknowledged; the updater reports every outcome through the listener.
+    std::weak_ptr<SkiffUpdater> updater = firmwareUpdater_;
+    gatewayQueue()->async([updater, relay = relay_, listener] {
+        if (auto u = updater.lock()) {
+            u->writeImage(relay, listener);
+        } else if (listener) {
+            listener(FirmwareUpdateState::updateFailed(FirmwareUpdateError::setupFailed));
+        }
+    });
 }
 
 }  // namespace qz
