@@ -67,12 +67,7 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
         return std::unexpected(SmogInfoError::setupFailed);
     }
     auto flags = LiveDataSupportChecker(relay).checkSupport(false);
-    if (!flags) {
-        // Leave the sensor as it was found: with several units answering, later single-answer
-        // requests would read merged lines.
-        (void)relay->sendToSensor("KQX0", false, 0, MultiResponseStrategy::bitwiseOr);
-        return std::unexpected(SmogInfoError::setupFailed);
-    }
+    if (!flags) return std::unexpected(SmogInfoError::setupFailed);
 
     auto report = std::shared_ptr<SmogInfoReport>(new SmogInfoReport());
     for (const auto& p : report->pids()) {
