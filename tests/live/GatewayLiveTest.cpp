@@ -316,6 +316,9 @@ TEST_F(GatewayLive, ReadsAndChecksTheVin) {
     ASSERT_TRUE(vin.waitFor(1));
     EXPECT_EQ(vin.at(0).value, "1HGCM82633A004352");
     EXPECT_TRUE(vin.at(0).onGatewayQueue);
+#ifdef QZ_TEST_HAS_VEHICLE
+    EXPECT_EQ(sent(), std::vector<std::string>{"0902"});  // CAN: no multiple-response switching
+#endif
     EXPECT_EQ(
         lines->endingWith("isValidVin(_:) -> Function Called: [\"vin:1HGCM82633A004352\"]").size(),
         1u);
