@@ -191,6 +191,42 @@ TEST_F(CatalogueOperations, DiscoveryReadsLayoutAndMaximaThroughItsOwnObjects) {
     EXPECT_TRUE(sawLambda);
 }
 
+TEST_F(CatalogueOperations, ReportedMaximaRescaleOnlyWhenNotZero) {
+    auto o2Current = [&]() -> PIDScaledByPID4FC* {
+        for (auto& p : pids_.supportedPIDs())
+            if (auto* c = dynamic_cast<PIDScaledByPID4FC*>(p.get()); c && p->pid() == 0x34)
+                return c;
+        return nullptr;
+    };
+    use(profileWith(R"({"13": "01", "34": "80 00 80 00", "4F": "00 00 80 00"})"));
+    ASSERT_TRUE(pids_.checkSupport());
+    auto* lambda = dynamic_cast<PIDScaledByPID4FA*>(catalogueObjects(0x34).front().get());
+    ASSERT_TRUE(lambda);
+    EXPECT_DOUBLE_EQ(lambda->scalar(), 3.05e-05);  // equivalence-ratio maximum 0: kept
+    auto* current = o2Current();
+    ASSERT_TRUE(current);
+    EXPECT_DOUBLE_EQ(current->scalar(), 128.0 / 32768.0);
+    EXPECT_DOUBLE_EQ(current->offset(), -128.0);
+    EXPECT_DOUBLE_EQ(current->minValue(), -128.0);
+
+    rig_->core().setProfile(
+        profileWith(R"({"13": "01", "34": "80 00 80 00", "4F": "00 00 40 00"})"));
+    ASSERT_TRUE(pids_.checkSupport());
+    EXPECT_DOUBLE_EQ(current->scalar(), 64.0 / 32768.0);
+    EXPECT_DOUBLE_EQ(current->offset(), -64.0);
+    EXPECT_DOUBLE_EQ(current->minValue(), -64.0);
+}
+
+TEST_F(CatalogueOperations, SupportBitsDecideAfterTheWalk) {
+    use(profileWith(R"({"9C": "05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"})"));
+    auto result = pids_.checkSupport();
+    ASSERT_TRUE(result);
+    std::vector<std::string> names;
+    for (auto& p : *result) names.push_back(p->shortName());
+    EXPECT_EQ(names, (std::vector<std::string>{"O2S13_PCT", "O2S23_PCT"}));  // bits 0 and 2
+    for (auto& p : catalogueObjects(0x9C)) EXPECT_EQ(p->data().size(), 17u);
+}
+
 TEST_F(CatalogueOperations, AFailedLayoutReadFailsTheDiscoveryAndChangesNothing) {
     use(profileWith(R"({"13": "01", "0C": "1A F8"})"));
     rig_->core().addFault(Fault::noData(1, "0113"));
