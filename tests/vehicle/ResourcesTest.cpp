@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
 #include "VehicleTestSupport.hpp"
+#include "api/VIN/VIN.hpp"
 #include "lib/Content/DefinitionFile.hpp"
 #include "platform/Bundle.hpp"
 #include "platform/xml/XMLParser.hpp"
@@ -62,6 +64,44 @@ TEST(ResourcesTest, LibraryFindsItsResourceFolderAndHostsCanMoveIt) {
     ASSERT_TRUE(moved);
     EXPECT_EQ(text(*DefinitionFile::load(*moved)), "<r/>");
     EXPECT_FALSE(DefinitionFile::path("Missing", "xml"));
+}
+
+}  // namespace
+}  // namespace qz
+
+namespace qz {
+namespace {
+
+// The shipped rebranded-VIN list names every maker group of the WMI table as a parent, and
+// every squish VIN has the form the checker compares: ten characters.
+TEST(ResourcesTest, RebrandedListCoversEveryParentOfTheWmiTable) {
+    auto document = DefinitionFile::load(kBuilt / "enhanceddiag" / "Rebranded-VINs.xml");
+    ASSERT_TRUE(document);
+    struct Parents : XMLParserDelegate {
+        std::set<std::string> parents;
+        std::vector<std::string> badSquish;
+        void didStartElement(XMLParser&, const std::string& name, const std::string&,
+                             const std::string&, const XMLAttributes& a) override {
+            if (name != "brand") return;
+            parents.insert(a.at("parent"));
+            std::string list = a.at("squishvins");
+            for (std::size_t start = 0;;) {
+                auto comma = list.find(',', start);
+                auto item = list.substr(start, comma - start);
+                if (item.size() != 10) badSquish.push_back(item);
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
+        }
+    } reader;
+    XMLParser parser(std::move(*document));
+    parser.setDelegate(&reader);
+    ASSERT_TRUE(parser.parse());
+    EXPECT_TRUE(reader.badSquish.empty());
+    for (const auto& record : *VIN::wmiTable()) {
+        if (record.parent) EXPECT_TRUE(reader.parents.count(*record.parent)) << *record.parent;
+    }
+    EXPECT_TRUE(reader.parents.count("Suzuki"));
 }
 
 }  // namespace

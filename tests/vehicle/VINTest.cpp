@@ -4,6 +4,7 @@
 #include <string>
 
 #include "api/VIN/VIN.hpp"
+#include "lib/Utils/QZEnhancedUtils.hpp"
 
 namespace qz {
 namespace {
@@ -186,8 +187,6 @@ TEST(VINTest, AsciiValues) {
 
 }  // namespace
 }  // namespace qz
-
-#include "lib/Utils/QZEnhancedUtils.hpp"
 
 namespace qz {
 namespace {

@@ -88,10 +88,10 @@ class VehicleTest : public ::testing::Test {
     std::shared_ptr<Vehicle> vehicle;
 };
 
-// Tests in which some replies never come: each wait lasts 0.6 s.
+// Tests in which some replies never come: each wait lasts 0.9 s.
 class VehicleTimeoutTest : public VehicleTest {
   protected:
-    VehicleTimeoutTest() : VehicleTest(0.2) {}
+    VehicleTimeoutTest() : VehicleTest(0.3) {}
 };
 
 TEST_F(VehicleTest, InitialisesAndStoresVersionAndBus) {
