@@ -39,6 +39,9 @@ TEST(URLSession, CarriesMethodHeadersAndBodyBothWays) {
     srv.server.Get("/plain", [](const httplib::Request& req, httplib::Response& res) {
         res.set_content("method " + req.method + " q=" + req.get_param_value("q"), "text/plain");
     });
+    srv.server.Get("/moved", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/plain?q=r");
+    });
     srv.server.Delete(
         "/thing", [](const httplib::Request& req, httplib::Response& res) { res.status = 204; });
     srv.start();
@@ -63,6 +66,13 @@ TEST(URLSession, CarriesMethodHeadersAndBodyBothWays) {
     auto d = perform(session, URLRequest(srv.origin() + "/thing", "DELETE"));
     ASSERT_TRUE(d.has_value());
     EXPECT_EQ(d->statusCode, 204);
+
+    auto moved = perform(session, URLRequest(srv.origin() + "/moved"));
+    ASSERT_TRUE(moved.has_value());
+    EXPECT_EQ(moved->statusCode, 200);
+    EXPECT_EQ(moved->url, srv.origin() + "/plain?q=r");
+    EXPECT_EQ(moved->bodyText(), "method GET q=r");
+    EXPECT_FALSE(moved->value("Location"));  // the headers are the final response's
 
     auto missing = perform(session, URLRequest(srv.origin() + "/nowhere"));
     ASSERT_TRUE(missing.has_value());

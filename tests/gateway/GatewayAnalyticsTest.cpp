@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "GatewayTestSupport.hpp"
+#include "api/Analytics/AnalyticsClient.hpp"
 #include "api/DB/ManagedObjectModel.hpp"
 #include "api/DB/MyPersistentContainer.hpp"
-#if __has_include("api/Analytics/AnalyticsClient.hpp")
-#include "api/Analytics/AnalyticsClient.hpp"
-#endif
 
 using namespace qz;
 using namespace qz::gwtest;
@@ -33,7 +31,6 @@ TEST_F(GatewayTest, StartUpResendsCachedAnalyticsEvents) {
                     });
     startServer();
     auto gateway = Gateway::create();
-#if __has_include("api/Analytics/AnalyticsClient.hpp")
     ASSERT_TRUE(gateway->analyticsClient());
     EXPECT_EQ(gateway->analyticsClient(), gateway->analyticsClient());
     EXPECT_EQ(gateway->analyticsClient()->container(), gateway->persistentContainer());
@@ -49,7 +46,4 @@ TEST_F(GatewayTest, StartUpResendsCachedAnalyticsEvents) {
         if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_TRUE(gone);
-#else
-    EXPECT_FALSE(gateway->analyticsClient());
-#endif
 }

@@ -73,7 +73,18 @@ TEST_F(GatewayTest, YmmeOfAMalformedVinFailsOnTheMainQueue) {
     ASSERT_TRUE(got.waitFor(1));
     EXPECT_TRUE(got.at(0).onMain);
     ASSERT_FALSE(got.at(0).value.has_value());
-#if __has_include("api/Web/VinDatabase.hpp")
     EXPECT_EQ(got.at(0).value.error(), VinError::invalidVin);
-#endif
+}
+
+TEST_F(GatewayTest, YmmeComesFromTheOfflineDatabaseOnTheMainQueue) {
+    auto gateway = Gateway::create();
+    Received<Result<YMME, VinError>> got;
+    gateway->requestYmme(kVin, got.callback());
+    ASSERT_TRUE(got.waitFor(1));
+    EXPECT_TRUE(got.at(0).onMain);
+    ASSERT_TRUE(got.at(0).value.has_value()) << describe(got.at(0).value.error());
+    EXPECT_EQ(got.at(0).value->make, "Honda");
+    EXPECT_EQ(got.at(0).value->model, "Accord");
+    EXPECT_EQ(got.at(0).value->year, 2003);
+    EXPECT_EQ(got.at(0).value->vin, kVin);
 }

@@ -168,6 +168,16 @@ TEST_F(GatewayTest, ABleSensorWithoutABleSessionDoesNotOpen) {
     EXPECT_EQ(states.at(0).value.error()->code(), 99);
 }
 
+TEST_F(GatewayTest, ConnectingWithoutASensorFailsLikeAStreamThatDoesNotOpen) {
+    auto gateway = Gateway::create();
+    Received<PelkSensorState> states;
+    gateway->connect(nullptr, states.callback());
+    ASSERT_TRUE(states.waitFor(1));
+    EXPECT_TRUE(states.at(0).onMain);
+    EXPECT_EQ(states.at(0).value,
+              PelkSensorState::onError(PelkError::general("Could not open stream", 99)));
+}
+
 TEST_F(GatewayTest, AStatusForAReleasedGatewayIsDropped) {
     auto gateway = Gateway::create();
     Received<PelkSensorState> states;

@@ -24,11 +24,6 @@ namespace {
 
 std::atomic<int> GatewayCount{0};
 
-template <class F>
-std::string closureText(const F& f) {
-    return describe(f);
-}
-
 }  // namespace
 
 std::shared_ptr<DispatchQueue> Gateway::gatewayQueue() {
@@ -52,10 +47,8 @@ Gateway::Gateway()
       pidInterface_(std::make_shared<PIDInterface>()),
       firmwareUpdater_(std::make_shared<SkiffUpdater>(std::nullopt, 375, false, false)) {
     Log::PublicInfo("Gateway initialized");
-    int count = GatewayCount.load();
-    if (count != 0)
+    if (int count = GatewayCount.fetch_add(1); count != 0)
         Log::PublicError("Multiple gateways created: current count :" + std::to_string(count));
-    GatewayCount.fetch_add(1);
     relay_ = Relay::create(sessionController_);
 
     if (auto loaded = ConfigManager::initializeFromBundles(); !loaded)
@@ -100,7 +93,7 @@ void Gateway::setYmme(std::optional<YMME> value) {
 // MARK: connecting
 
 void Gateway::connect(std::shared_ptr<PelkSensor> sensor, SensorListener listener) {
-    Log::PublicFuncCall({"sensor: " + logText(sensor), "sensorListener: " + closureText(listener)});
+    Log::PublicFuncCall({"sensor: " + logText(sensor), "sensorListener: " + describe(listener)});
     if (!sensor) {
         Log::e("Cannot connect without a sensor");
         if (listener)
@@ -188,7 +181,7 @@ std::string Gateway::currentVersionText() {
 }
 
 void Gateway::requestZippedLogs(LogsClosure closure) {
-    Log::PublicFuncCall({"closure: " + closureText(closure)});
+    Log::PublicFuncCall({"closure: " + describe(closure)});
     DispatchQueue::global()->async([closure = std::move(closure)] {
         std::optional<std::filesystem::path> url = Log::fileLogger()->combinedLog();
         DispatchQueue::main()->async([closure, url] {
@@ -210,7 +203,7 @@ std::vector<std::shared_ptr<PelkSensor>> Gateway::connectedDevices() {
 }
 
 void Gateway::registerForConnectionUpdates(BroadcastListener callback) {
-    Log::PublicFuncCall({"callback: " + closureText(callback)});
+    Log::PublicFuncCall({"callback: " + describe(callback)});
     relay_->bt()->setBroadcastListener(std::move(callback));
 }
 

@@ -4,12 +4,8 @@
 #include "api/Gateway/Gateway.hpp"
 #include "api/Logging/Log.hpp"
 #include "api/Web/PelkWeb.hpp"
-#include "platform/Describe.hpp"
-
-#if __has_include("api/Web/VinDatabase.hpp")
 #include "api/Web/VinDatabase.hpp"
-#define QZ_GATEWAY_HAS_VINDB 1
-#endif
+#include "platform/Describe.hpp"
 
 namespace qz {
 
@@ -44,13 +40,7 @@ void Gateway::requestYmme(const std::string& vin, YmmeCompletion completion) {
     Log::PublicFuncCall({"vin: " + vin, "completion: " + describe(completion)});
     auto deliver = onMain(std::move(completion));
     // The database is decrypted on first use: off the caller's thread.
-    DispatchQueue::global()->async([vin, deliver] {
-#ifdef QZ_GATEWAY_HAS_VINDB
-        deliver(VinDatabase::lookup(vin));
-#else
-        deliver(std::unexpected(VinError::databaseUnavailable));
-#endif
-    });
+    DispatchQueue::global()->async([vin, deliver] { deliver(VinDatabase::lookup(vin)); });
 }
 
 }  // namespace qz

@@ -1,15 +1,11 @@
 // The gateway's registrations with the engine and its analytics client.
 
+#include "api/Analytics/AnalyticsClient.hpp"
 #include "api/Communication/Vehicle.hpp"
 #include "api/Data/PelkData.hpp"
 #include "api/Gateway/Gateway.hpp"
 #include "api/Logging/Log.hpp"
 #include "api/Logging/LogBinder.hpp"
-
-#if __has_include("api/Analytics/AnalyticsClient.hpp")
-#include "api/Analytics/AnalyticsClient.hpp"
-#define QZ_GATEWAY_HAS_ANALYTICS 1
-#endif
 
 namespace qz {
 
@@ -32,31 +28,15 @@ void Gateway::bindData() {
 }
 
 std::shared_ptr<AnalyticsClient> Gateway::analyticsClient() {
-#ifdef QZ_GATEWAY_HAS_ANALYTICS
     auto container = persistentContainer();
     std::lock_guard lock(lazyMutex_);
-    if (!analyticsClient_) {
-        std::weak_ptr<Vehicle> vehicle = vehicle_;
-        auto info = [vehicle] {
-            AnalyticsVehicleInfo result;
-            if (auto v = vehicle.lock()) {
-                result.busProtocol = v->obd2ProtocolString().value_or("UNKNOWN");
-                result.sensorVersion = v->activeSensorVersion();
-            }
-            return result;
-        };
-        analyticsClient_ = std::make_shared<AnalyticsClient>(info, container, api_);
-    }
+    if (!analyticsClient_)
+        analyticsClient_ = std::make_shared<AnalyticsClient>(vehicle_, container);
     return analyticsClient_;
-#else
-    return nullptr;
-#endif
 }
 
 void Gateway::processCachedEvents() {
-#ifdef QZ_GATEWAY_HAS_ANALYTICS
-    if (auto client = analyticsClient()) client->processCachedEvents();
-#endif
+    analyticsClient()->processCachedEvents();
 }
 
 }  // namespace qz

@@ -290,6 +290,7 @@ struct URLSessionEngine : std::enable_shared_from_this<URLSessionEngine> {
         t->easy = h;
         curl_easy_setopt(h, CURLOPT_URL, req.url.c_str());
         curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
