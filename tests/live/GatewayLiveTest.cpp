@@ -362,9 +362,17 @@ TEST_F(GatewayLive, AsksForVinSupport) {
     gateway->checkAutoVinSupport(supported.callback());
     ASSERT_TRUE(supported.waitFor(1));
 #ifdef QZ_TEST_HAS_VEHICLE
-    // A CAN vehicle (recorded at start-up) answers at once, on the caller's thread.
+    // A CAN vehicle (recorded at start-up) answers at once, on the caller's thread, also after
+    // a disconnect.
     EXPECT_FALSE(supported.at(0).onGatewayQueue);
     EXPECT_TRUE(sent().empty());
+    gateway->disconnect();
+    ASSERT_TRUE(qz::simtest::eventually(
+        [&] { return gateway->status() != SensorConnectionStatus::connected; }));
+    Received<BoolResult> again;
+    gateway->checkAutoVinSupport(again.callback());
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again.at(0).value, true);
 #else
     EXPECT_TRUE(supported.at(0).onGatewayQueue);
     EXPECT_EQ(sent(), std::vector<std::string>{"0900"});
