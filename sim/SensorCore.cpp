@@ -317,13 +317,13 @@ std::string SensorCore::obdBody(const std::string& key) {
                 }
             }
         } else if (service == 0x09 && key.size() == 4) {
+            const std::string vin = !ecu.vin.empty() ? ecu.vin : i == 0 ? profile_.vin : "";
             if (auto it = ecu.mode9.find(static_cast<uint8_t>(pid)); it != ecu.mode9.end()) {
                 data = it->second;
-            } else if (i == 0 && !profile_.vin.empty() && pid == 0x02) {
-                data = "01";
-                for (char c : profile_.vin) data += " " + hexByte(static_cast<uint8_t>(c));
-            } else if (i == 0 && pid == 0x00 && (!profile_.vin.empty() || !ecu.mode9.empty())) {
-                uint32_t bits = profile_.vin.empty() ? 0 : (1u << 30);
+            } else if (!vin.empty() && pid == 0x02) {
+                data = vinBody(vin);
+            } else if (pid == 0x00 && (!vin.empty() || !ecu.mode9.empty())) {
+                uint32_t bits = vin.empty() ? 0 : (1u << 30);
                 for (const auto& [p, _] : ecu.mode9)
                     if (p >= 1 && p <= 32) bits |= 1u << (32 - p);
                 data = hexByte(bits >> 24) + " " + hexByte(bits >> 16) + " " + hexByte(bits >> 8) +
@@ -335,10 +335,37 @@ std::string SensorCore::obdBody(const std::string& key) {
     }
     if (lines.empty()) return "NO DATA";
     std::string out;
-    for (size_t i = 0; i < lines.size(); ++i) {
+    for (const auto& [address, data] : lines) {
+        // A unit's answer may span several lines; each carries the unit's header.
+        size_t start = 0;
+        while (start <= data.size()) {
+            size_t end = data.find('\r', start);
+            if (end == std::string::npos) end = data.size();
+            if (!out.empty()) out += "\r";
+            if (headers_) out += address + " ";
+            out += data.substr(start, end - start) + " ";
+            start = end + 1;
+        }
+    }
+    return out;
+}
+
+// On CAN the sensor joins the frames of the VIN into one line: the count of items (01) and the
+// 17 characters. On the older buses the VIN comes as five messages of a sequence number and
+// four bytes, the first one padded with zeros.
+std::string SensorCore::vinBody(const std::string& vin) const {
+    std::string out;
+    if (profile_.isCan()) {
+        out = "01";
+        for (char c : vin) out += " " + hexByte(static_cast<uint8_t>(c));
+        return out;
+    }
+    std::string padded = std::string((4 - vin.size() % 4) % 4, '\0') + vin;
+    for (size_t i = 0; i * 4 < padded.size(); ++i) {
         if (i) out += "\r";
-        if (headers_) out += lines[i].first + " ";
-        out += lines[i].second + " ";
+        out += hexByte(static_cast<unsigned>(i + 1));
+        for (size_t k = 0; k < 4; ++k)
+            out += " " + hexByte(static_cast<uint8_t>(padded[i * 4 + k]));
     }
     return out;
 }

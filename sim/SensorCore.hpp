@@ -119,6 +119,7 @@ class SensorCore {
     std::string body(const std::string& key);
     std::string obdBody(const std::string& key);
     std::string codeBody(int which) const;
+    std::string vinBody(const std::string& vin) const;
     void resetState();
 
     mutable std::mutex mutex_;

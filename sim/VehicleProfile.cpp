@@ -116,6 +116,10 @@ VehicleProfile VehicleProfile::fromJson(const nlohmann::json& doc) {
             ecu.stored = readCodes(e.value("stored", nlohmann::json()), where + ".stored");
             ecu.pending = readCodes(e.value("pending", nlohmann::json()), where + ".pending");
             ecu.permanent = readCodes(e.value("permanent", nlohmann::json()), where + ".permanent");
+            if (e.contains("vin")) {
+                if (!e["vin"].is_string()) fail(where + ".vin must be a text");
+                ecu.vin = e["vin"].get<std::string>();
+            }
             p.ecus.push_back(std::move(ecu));
         }
     }

@@ -18,6 +18,7 @@ struct EcuProfile {
     std::vector<std::string> stored;       // "KQTC"
     std::vector<std::string> pending;      // "KQTCP"
     std::vector<std::string> permanent;    // "KQTCA"
+    std::string vin;  // answered to "0902" by this unit (the first unit falls back to the top vin)
 };
 
 // The sensor and the vehicle behind it, read from a JSON document (see sim/README.md).

@@ -1,8 +1,274 @@
 #include "api/PIDs/PIDInterface.hpp"
 
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+#include "api/Communication/Relay.hpp"
+#include "api/Live/LiveDataSupportChecker.hpp"
+#include "api/Live/VehicleAccess.hpp"
+#include "api/Logging/Log.hpp"
+#include "api/PIDs/HexText.hpp"
 #include "api/PIDs/Mode1/Mode1PIDs.hpp"
 
 namespace qz {
+
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string trimmed(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && isBlank(s[b])) ++b;
+    while (e > b && isBlank(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+std::vector<std::string> splitDroppingEmpty(const std::string& s, char sep) {
+    std::vector<std::string> out;
+    std::string cur;
+    for (char c : s) {
+        if (c == sep) {
+            if (!cur.empty()) out.push_back(std::move(cur));
+            cur.clear();
+        } else {
+            cur.push_back(c);
+        }
+    }
+    if (!cur.empty()) out.push_back(std::move(cur));
+    return out;
+}
+
+// Split at every single blank; empty pieces count.
+std::vector<std::string> splitAtBlanks(const std::string& s) {
+    std::vector<std::string> out(1);
+    for (char c : s) {
+        if (c == ' ')
+            out.emplace_back();
+        else
+            out.back().push_back(c);
+    }
+    return out;
+}
+
+void removeAll(std::string& s, std::string_view what) {
+    for (size_t at; (at = s.find(what)) != std::string::npos;) s.erase(at, what.size());
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+    std::string out;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i) out += ' ';
+        out += parts[i];
+    }
+    return out;
+}
+
+double numberOf(const std::shared_ptr<NumericPID>& pid) {
+    auto v = pid->value();
+    return v ? v->value : 0.0;
+}
+
+}  // namespace
+
+std::string PIDInterface::requestText(const PIDInfo& pid) {
+    return asTwoDigitHex(static_cast<int64_t>(pid.mode())) + asTwoDigitHex(pid.pid());
+}
+
+Result<std::vector<std::string>, CommError> PIDInterface::cleanAnswer(const std::string& answer,
+                                                                      Mode mode,
+                                                                      int64_t responseBytes) {
+    std::vector<std::string> pieces;
+    for (auto& piece : splitDroppingEmpty(answer, '\r')) pieces.push_back(trimmed(piece));
+    // The last piece is the prompt line. An answer without data lines, or with a blank one,
+    // carries no bytes.
+    if (pieces.size() < 2) return std::unexpected(CommError::invalidData);
+    pieces.pop_back();
+    for (const auto& piece : pieces)
+        if (piece.empty()) return std::unexpected(CommError::invalidData);
+    if (mode == Mode::LiveData && pieces.size() >= 2) {
+        for (auto& piece : pieces) {
+            auto tokens = splitDroppingEmpty(piece, ' ');
+            tokens.erase(tokens.begin());
+            piece = joined(tokens);
+        }
+    }
+    std::string text = joined(pieces);
+    removeAll(text, " \r>");
+    for (char c : text)
+        if (c != ' ' && !std::isxdigit(static_cast<unsigned char>(c)))
+            return std::unexpected(CommError::invalidData);
+    auto tokens = splitAtBlanks(text);
+    if (static_cast<int64_t>(tokens.size()) < responseBytes)
+        return std::unexpected(CommError::invalidData);
+    return tokens;
+}
+
+std::vector<std::string> PIDInterface::vinData(const std::string& answer) {
+    std::string text = answer;
+    removeAll(text, " \r>");
+    std::vector<std::string> lines;
+    for (auto piece : splitDroppingEmpty(text, '\r')) {
+        std::string line;
+        for (char c : piece) {
+            if (c == '>' || c == '\r')
+                line.push_back(' ');
+            else if (c != '\n')
+                line.push_back(c);
+        }
+        for (size_t at = 0; (at = line.find("  ", at)) != std::string::npos; ++at)
+            line.replace(at, 2, " ");
+        line = trimmed(line);
+        if (std::find(lines.begin(), lines.end(), line) == lines.end()) lines.push_back(line);
+    }
+    std::vector<std::string> data;
+    for (const auto& line : lines) {
+        for (const auto& token : splitDroppingEmpty(line, ' ')) {
+            auto byte = parseByte(token);
+            if (!byte) continue;
+            const bool vinChar =
+                (*byte >= 0x30 && *byte <= 0x39) || (*byte >= 0x41 && *byte <= 0x5A);
+            if (vinChar) data.push_back(asTwoDigitHex(static_cast<uint64_t>(*byte), false));
+        }
+    }
+    if (data.empty()) data.emplace_back();
+    return data;
+}
+
+Result<std::shared_ptr<PIDInfo>, CommError> PIDInterface::updatePid(
+    const std::shared_ptr<PIDInfo>& pid) {
+    if (!pid) return std::unexpected(CommError::invalidData);
+    if (pid->mode() == Mode::VehicleInfo && pid->pid() == 2) return updateVinPid(pid);
+    auto r = relay();
+    if (!r) {
+        Log::e("Relay not set");
+        return std::unexpected(CommError::noDelegate);
+    }
+    auto answer = r->sendToSensor(requestText(*pid), false, 0, MultiResponseStrategy::bitwiseOr);
+    if (!answer) return std::unexpected(answer.error());
+    auto tokens = cleanAnswer(*answer, pid->mode(), pid->responseBytes());
+    if (!tokens) return std::unexpected(tokens.error());
+
+    // Only objects of the request's own service take the answer.
+    PIDList targets;
+    auto map = pidMap();
+    if (auto it = map->find(pid->pid()); it != map->end())
+        for (const auto& p : it->second)
+            if (p->mode() == pid->mode() && p->supportStatus() == SupportStatus::supported)
+                targets.push_back(p);
+    if (targets.empty()) targets.push_back(pid);
+    for (const auto& t : targets) t->setData(*tokens);
+    return pid;
+}
+
+Result<std::shared_ptr<PIDInfo>, CommError> PIDInterface::updateVinPid(
+    const std::shared_ptr<PIDInfo>& pid) {
+    auto r = relay();
+    if (!r) {
+        Log::e("Relay not set");
+        return std::unexpected(CommError::noDelegate);
+    }
+    const bool onCan = vehicleaccess::onCanBus(vehicle());
+    if (!onCan) (void)r->sendToSensor("KQX1", false, 0, MultiResponseStrategy::bitwiseOr);
+    auto answer = r->sendToSensor(requestText(*pid), !onCan, 0, MultiResponseStrategy::unchanged);
+    if (!onCan) (void)r->sendToSensor("KQX0", false, 0, MultiResponseStrategy::bitwiseOr);
+    if (!answer) return std::unexpected(answer.error());
+    pid->setData(vinData(*answer));
+    return pid;
+}
+
+Result<PIDInterface::PIDList, PelkError> PIDInterface::checkSupport() {
+    auto r = relay();
+    if (!r) {
+        Log::e("Relay not set");
+        return std::unexpected(PelkError::initialization());
+    }
+    auto walk = LiveDataSupportChecker(r).checkSupport(true);
+    if (!walk) return std::unexpected(PelkError::initialization());
+    std::vector<bool> flags = std::move(*walk);
+
+    std::vector<uint8_t> val13, val1D;
+    auto readLayout = [&](uint64_t number, std::shared_ptr<DirectDataPID> probe,
+                          std::vector<uint8_t>& into) -> bool {
+        if (!flags[number]) return true;
+        flags[number] = false;
+        if (!updatePid(probe)) return false;
+        into = probe->value().value_or(std::vector<uint8_t>{});
+        return true;
+    };
+    if (!readLayout(0x13, std::make_shared<PID0113>(Mode::LiveData), val13))
+        return std::unexpected(PelkError::initialization());
+    if (!readLayout(0x1D, std::make_shared<PID011D>(Mode::LiveData), val1D))
+        return std::unexpected(PelkError::initialization());
+
+    double maxRatio = 0, maxVoltage = 0, maxCurrent = 0, maxPressure = 0, maxAirFlow = 0;
+    if (flags[0x4F]) {
+        flags[0x4F] = false;
+        auto er = std::make_shared<PID014F_ER>(Mode::LiveData);
+        auto osv = std::make_shared<PID014F_OSV>(Mode::LiveData);
+        auto osc = std::make_shared<PID014F_OSC>(Mode::LiveData);
+        auto imap = std::make_shared<PID014F_IMAP>(Mode::LiveData);
+        for (const std::shared_ptr<PIDInfo>& p :
+             {std::shared_ptr<PIDInfo>(er), std::shared_ptr<PIDInfo>(osv),
+              std::shared_ptr<PIDInfo>(osc), std::shared_ptr<PIDInfo>(imap)})
+            if (!updatePid(p)) return std::unexpected(PelkError::initialization());
+        maxRatio = numberOf(er);
+        maxVoltage = numberOf(osv);
+        maxCurrent = numberOf(osc);
+        maxPressure = numberOf(imap);
+    }
+    if (flags[0x50]) {
+        flags[0x50] = false;
+        auto fr = std::make_shared<PID0150_FR>(Mode::LiveData);
+        if (!updatePid(fr)) return std::unexpected(PelkError::initialization());
+        maxAirFlow = numberOf(fr);
+    }
+
+    // A new discovery starts from scratch: nothing a previous vehicle supported carries over.
+    auto map = pidMap();
+    for (const auto& [number, list] : *map)
+        for (const auto& p : list) p->setSupportStatus(SupportStatus::unknown);
+
+    for (size_t i = 0; i < flags.size(); ++i) {
+        if (!flags[i]) continue;
+        auto it = map->find(i);
+        if (it == map->end()) continue;
+        for (const auto& p : it->second) {
+            p->setSupportStatus(SupportStatus::supported);
+            if (auto* layout = dynamic_cast<PIDDeterminedByPID13*>(p.get()))
+                layout->conformBasedOnPIDS(val13, val1D);
+            if (auto* a = dynamic_cast<PIDScaledByPID4FA*>(p.get()); a && maxRatio != 0)
+                a->scaleBasedOnPID4FA(maxRatio / 65535.0);
+            if (auto* b = dynamic_cast<PIDScaledByPID4FB*>(p.get()); b && maxVoltage != 0)
+                b->scaleBasedOnPID4FB(maxVoltage / 65535.0);
+            if (auto* c = dynamic_cast<PIDScaledByPID4FC*>(p.get()); c && maxCurrent != 0)
+                c->scaleBasedOnPID4FC(maxCurrent / 32768.0);
+            if (auto* d = dynamic_cast<PIDScaledByPID4FD*>(p.get()); d && maxPressure != 0)
+                d->scaleBasedOnPID4FD(maxPressure / 255.0);
+            if (auto* f = dynamic_cast<PIDScaledByPID50A*>(p.get()); f && maxAirFlow != 0)
+                f->scaleBasedOnPID50A(maxAirFlow / 65535.0);
+            if (p->supportBit()) {
+                if (updatePid(p)) p->setSupportedViaSupportBit();
+            }
+        }
+    }
+    return supportedPIDs();
+}
+
+Result<bool, PelkError> PIDInterface::checkVinSupport() {
+    auto r = relay();
+    if (!r) {
+        Log::e("Relay not set");
+        return std::unexpected(PelkError::initialization());
+    }
+    auto supported = LiveDataSupportChecker(r).checkVinSupport();
+    if (!supported)
+        return std::unexpected(PelkError::general(describe(supported.error()),
+                                                  static_cast<int64_t>(supported.error())));
+    return *supported;
+}
 
 PIDInterface::PIDMap PIDInterface::buildCatalogue() {
     PIDMap map;

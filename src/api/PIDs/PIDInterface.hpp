@@ -6,7 +6,10 @@
 #include <mutex>
 #include <vector>
 
+#include "api/Communication/CommError.hpp"
+#include "api/Communication/PelkError.hpp"
 #include "api/PIDs/PIDInfo.hpp"
+#include "platform/Result.hpp"
 
 namespace qz {
 
@@ -42,10 +45,41 @@ class PIDInterface {
     // Every catalogue object, supported or not, in the catalogue's iteration order.
     PIDList getPids() const;
 
+    // Support discovery over the whole catalogue (blocks on the relay): runs the support walk,
+    // reads the oxygen-sensor layout (01 13, 01 1D) and the reported maxima (01 4F, 01 50)
+    // through objects of its own, then resets every catalogue object's support and marks,
+    // adapts, rescales and bit-checks the flagged ones. Any failure before the marking is
+    // `initialization` and leaves the catalogue untouched. The result is `supportedPIDs()`.
+    Result<PIDList, PelkError> checkSupport();
+
+    // Refreshes one parameter number (blocks on the relay): sends "0MPP", cleans the answer
+    // into byte texts and hands them to every supported catalogue object of the same service
+    // and number, or to `pid` itself when there is none. Mode 9 PID 02 takes the VIN route.
+    // Non-hexadecimal, empty or blank answers and too few bytes are `invalidData`.
+    Result<std::shared_ptr<PIDInfo>, CommError> updatePid(const std::shared_ptr<PIDInfo>& pid);
+
+    // Whether the vehicle reports its VIN over Mode 9 (blocks on the relay).
+    Result<bool, PelkError> checkVinSupport();
+
+    // "010C", "0902": the mode and the PID number as two upper-case hex digits each.
+    static std::string requestText(const PIDInfo& pid);
+
+    // The cleaned byte texts of a Mode 1 / Mode 9 answer (see updatePid), or `invalidData`.
+    static Result<std::vector<std::string>, CommError> cleanAnswer(const std::string& answer,
+                                                                   Mode mode,
+                                                                   int64_t responseBytes);
+    // The VIN characters of a "0902" answer as lower-case hex byte texts (distinct lines
+    // once, bytes that are no digit or upper-case letter dropped).
+    static std::vector<std::string> vinData(const std::string& answer);
+
     // A freshly built catalogue (143 PIDs, 348 objects), independent of any PIDInterface.
     static PIDMap buildCatalogue();
 
   private:
+    // Reads the VIN (Mode 9 PID 02) into `pid` only; on buses other than CAN the sensor's
+    // multiple-response mode is switched on around the request.
+    Result<std::shared_ptr<PIDInfo>, CommError> updateVinPid(const std::shared_ptr<PIDInfo>& pid);
+
     mutable std::mutex mutex_;  // guards the three fields below
     std::shared_ptr<Relay> relay_;
     std::shared_ptr<Vehicle> vehicle_;

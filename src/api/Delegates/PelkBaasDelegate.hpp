@@ -1,0 +1,35 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "api/Communication/WebError.hpp"
+#include "api/Communication/YMME.hpp"
+#include "api/Web/QZVehicleXmlType.hpp"
+#include "api/Web/RepairAsset.hpp"
+#include "api/Web/VinError.hpp"
+#include "platform/Result.hpp"
+
+namespace qz {
+
+// The maker's backend and the offline VIN database. Results arrive on the main queue.
+class PelkBaasDelegate {
+  public:
+    using XmlCompletion = std::function<void(Result<std::string, WebError>)>;
+    using YmmeCompletion = std::function<void(Result<YMME, VinError>)>;
+    using RepairListener = std::function<void(Result<RepairAsset, WebError>)>;
+
+    virtual ~PelkBaasDelegate() = default;
+
+    // The vehicle document of the given type, as XML text.
+    virtual void requestXml(const std::string& vin, QZVehicleXmlType type,
+                            XmlCompletion completion) = 0;
+    // Year, make, model and engine of a VIN from the offline database.
+    virtual void requestYmme(const std::string& vin, YmmeCompletion completion) = 0;
+    // Repair information for a VIN and its trouble codes.
+    virtual void requestRepairInfo(const std::string& vin, const std::vector<std::string>& dtcs,
+                                   RepairListener listener) = 0;
+};
+
+}  // namespace qz

@@ -1,0 +1,57 @@
+#include "api/Live/LiveDataSupportChecker.hpp"
+
+#include <array>
+#include <cstdio>
+
+#include "api/Communication/Relay.hpp"
+#include "api/Logging/Log.hpp"
+#include "api/PIDs/HexText.hpp"
+
+namespace qz {
+
+Result<std::vector<bool>, CommError> LiveDataSupportChecker::checkSupport(
+    bool controlMultiResponse) {
+    if (!relay_) return std::unexpected(CommError::noDelegate);
+    if (controlMultiResponse) {
+        auto on = relay_->sendToSensor("KQX1", false, 0, MultiResponseStrategy::bitwiseOr);
+        if (!on) return std::unexpected(on.error());
+    }
+    std::array<SupportPid, 6> blocks;
+    for (size_t i = 0; i < blocks.size(); ++i) blocks[i].pid = static_cast<int64_t>(i) * 0x20;
+    for (auto& block : blocks) {
+        char request[8];
+        std::snprintf(request, sizeof request, "01%02X", static_cast<unsigned>(block.pid));
+        auto answer = relay_->sendToSensor(request, true, 2, MultiResponseStrategy::bitwiseOr);
+        if (!answer) break;
+        if (!block.setSupport(*answer)) {
+            Log::i("next block not supported");
+            break;
+        }
+    }
+    if (controlMultiResponse) {
+        auto off = relay_->sendToSensor("KQX0", false, 0, MultiResponseStrategy::bitwiseOr);
+        if (!off) return std::unexpected(off.error());
+    }
+    std::vector<bool> flags;
+    flags.reserve(kFlagCount);
+    flags.push_back(true);
+    for (const auto& block : blocks)
+        flags.insert(flags.end(), block.supportArray.begin(), block.supportArray.end());
+    return flags;
+}
+
+Result<bool, CommError> LiveDataSupportChecker::checkVinSupport() {
+    if (!relay_) return std::unexpected(CommError::noDelegate);
+    auto answer = relay_->sendToSensor("0900", true, 0, MultiResponseStrategy::bitwiseOr);
+    if (!answer) return std::unexpected(answer.error());
+    std::string text;
+    for (char c : *answer)
+        if (c != ' ') text.push_back(c);
+    for (size_t at; (at = text.find("\r>")) != std::string::npos;) text.erase(at, 2);
+    if (text.empty()) return std::unexpected(CommError::invalidData);
+    auto value = parseHex64(text);
+    if (!value) return std::unexpected(CommError::invalidData);
+    return ((*value >> 30) & 1u) != 0;
+}
+
+}  // namespace qz

@@ -1,0 +1,108 @@
+#include "api/Live/SmogInfoRetriever.hpp"
+
+#include <regex>
+
+#include "api/Communication/Relay.hpp"
+#include "api/Live/LiveDataSupportChecker.hpp"
+#include "api/Live/VehicleAccess.hpp"
+#include "api/Logging/Log.hpp"
+
+namespace qz {
+
+namespace {
+
+// Splits at every line break character (CR, LF, VT, FF, NEL, LS, PS).
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out(1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t breakLength = 0;
+        if (c == '\n' || c == '\r' || c == '\v' || c == '\f') {
+            breakLength = 1;
+        } else if (c == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) == 0x85) {
+            breakLength = 2;
+        } else if (c == 0xE2 && i + 2 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+                   (static_cast<unsigned char>(text[i + 2]) == 0xA8 ||
+                    static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
+            breakLength = 3;
+        }
+        if (breakLength) {
+            out.emplace_back();
+            i += breakLength - 1;
+        } else {
+            out.back().push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+int64_t SmogInfoRetriever::countCodeLines(const std::string& reply) {
+    static const std::regex code("^[B|C|P|U][0-9,a-f,A-F]{4}(-)?([a-f,A-F,0-9]{2})?");
+    std::string text;
+    for (char c : reply)
+        if (c != '>') text.push_back(c);
+    int64_t n = 0;
+    for (const auto& line : lines(text))
+        if (std::regex_search(line, code)) ++n;
+    return n;
+}
+
+Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrieveSmogStatus() {
+    auto relay = vehicleaccess::relayOf(vehicle_);
+    if (!relay) {
+        Log::e("Setup failed");
+        return std::unexpected(SmogInfoError::setupFailed);
+    }
+    if (!relay->sendToSensor("KQX1", false, 0, MultiResponseStrategy::bitwiseOr)) {
+        Log::e("Setup failed");
+        return std::unexpected(SmogInfoError::setupFailed);
+    }
+    relay = vehicleaccess::relayOf(vehicle_);
+    if (!relay) {
+        Log::e("Vehicle does not have a relay set");
+        return std::unexpected(SmogInfoError::setupFailed);
+    }
+    auto flags = LiveDataSupportChecker(relay).checkSupport(false);
+    if (!flags) return std::unexpected(SmogInfoError::setupFailed);
+
+    auto report = std::shared_ptr<SmogInfoReport>(new SmogInfoReport());
+    for (const auto& p : report->pids()) {
+        const uint64_t number = p->pid();
+        if (number >= flags->size() || !(*flags)[number]) {
+            p->setSupportStatus(SupportStatus::unsupported);
+            Log::i(p->fullName() + " not supported");
+            continue;
+        }
+        p->setSupportStatus(SupportStatus::supported);
+        const auto strategy = p->category() == PIDCategory::numeric
+                                  ? MultiResponseStrategy::smallestValue
+                                  : MultiResponseStrategy::bitwiseOr;
+        if (vehicleaccess::sendAndUpdate(vehicle_, p, true, strategy))
+            Log::i("Updated: " + p->description());
+        else
+            Log::e(p->fullName() + " error updating");
+    }
+
+    auto count = [&](const char* command) -> int64_t {
+        auto r = vehicleaccess::relayOf(vehicle_);
+        if (!r) return 0;
+        auto reply = r->sendToSensor(command, false, 0, MultiResponseStrategy::bitwiseOr);
+        return reply ? countCodeLines(*reply) : 0;
+    };
+    report->setNumConfirmed(count("KQTC"));
+    report->setNumPending(count("KQTCP"));
+    Log::i("MIL Status report complete: " + report->description());
+
+    relay = vehicleaccess::relayOf(vehicle_);
+    if (!relay || !relay->sendToSensor("KQX0", false, 0, MultiResponseStrategy::bitwiseOr)) {
+        Log::e("Setup failed");
+        return std::unexpected(SmogInfoError::setupFailed);
+    }
+    return report;
+}
+
+}  // namespace qz

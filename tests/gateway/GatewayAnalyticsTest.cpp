@@ -1,0 +1,49 @@
+// Start-up re-sends the analytics events cached while the backend was unreachable.
+
+#include <gtest/gtest.h>
+
+#include "GatewayTestSupport.hpp"
+#include "api/Analytics/AnalyticsClient.hpp"
+#include "api/DB/ManagedObjectModel.hpp"
+#include "api/DB/MyPersistentContainer.hpp"
+
+using namespace qz;
+using namespace qz::gwtest;
+
+TEST_F(GatewayTest, StartUpResendsCachedAnalyticsEvents) {
+    {
+        MyPersistentContainer store("AnalyticsEvent", *ManagedObjectModel::named("AnalyticsEvent"));
+        ASSERT_TRUE(store.loadPersistentStores());
+        std::string json = R"({"eventType": "logScanStarted", "vin": "1HGCM82633A004352"})";
+        ASSERT_TRUE(store.insertEvent({0, "logScanStarted", Data(json.begin(), json.end()), 1.0}));
+    }
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<std::string> posted;
+    srv.server.Post(R"(/api/v2/analytics/(\w+))",
+                    [&](const httplib::Request& req, httplib::Response& res) {
+                        {
+                            std::lock_guard lock(m);
+                            posted.push_back(req.matches[1].str() + " " + req.body);
+                        }
+                        cv.notify_all();
+                        res.status = 200;
+                    });
+    startServer();
+    auto gateway = Gateway::create();
+    ASSERT_TRUE(gateway->analyticsClient());
+    EXPECT_EQ(gateway->analyticsClient(), gateway->analyticsClient());
+    EXPECT_EQ(gateway->analyticsClient()->container(), gateway->persistentContainer());
+    std::unique_lock lock(m);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return !posted.empty(); }));
+    EXPECT_EQ(posted[0].rfind("logScanStarted ", 0), 0u);
+    lock.unlock();
+    auto store = gateway->persistentContainer();
+    // Deleted once the backend took it.
+    bool gone = false;
+    for (int i = 0; i < 30000 && !gone; ++i) {
+        gone = store->eventCount().value_or(1) == 0;
+        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(gone);
+}

@@ -1,0 +1,62 @@
+// The log lines of the live-data code, read back from the library's (encrypted) log file.
+#include <gtest/gtest.h>
+
+#include "LiveTestSupport.hpp"
+#include "api/Live/LiveDataSupportChecker.hpp"
+#include "api/Logging/AES256Encryption.hpp"
+#include "api/Logging/FileLog.hpp"
+#include "api/Logging/Log.hpp"
+#include "api/PIDs/Mode1/Mode1PIDs.hpp"
+#include "api/PIDs/PIDInterface.hpp"
+#include "api/milstatus/PID0101_MonitorStatus.hpp"
+#include "logging/LogFileReader.hpp"
+#include "platform/FileSystem.hpp"
+
+using namespace qz;
+using namespace qz::livetest;
+using namespace qz::testing;
+
+namespace {
+
+class LiveLog : public ::testing::Test {
+  protected:
+    void SetUp() override { Log::reset(); }
+    void TearDown() override { Log::reset(); }
+
+    // Everything logged so far, pieces joined, carriage returns dropped.
+    std::string logged() {
+        auto log = Log::fileLogger();
+        std::string out;
+        for (const auto& r : parseRecords(readFileBytes(log->currentPath()))) {
+            auto plain =
+                AES256Encryption::originalDataWithHexKey(r.ciphertext, log->key(), log->iv());
+            if (plain) out.append(plain->begin(), plain->end());
+        }
+        std::erase(out, '\r');
+        return out;
+    }
+    bool has(const std::string& text) { return logged().find(text) != std::string::npos; }
+
+    ScopedHome home;
+};
+
+}  // namespace
+
+TEST_F(LiveLog, TheSupportWalkLogsEveryBlockItRead) {
+    RelayRig rig;
+    rig.core().addFault(qz::sim::Fault::reply("80 00 00 00 \r>", 1, "0120"));
+    ASSERT_TRUE(LiveDataSupportChecker(rig.relay).checkSupport(false));
+    EXPECT_TRUE(has("01:\u270502:\u274C03:\u274C04:\u274C05:\u2705"));
+    EXPECT_TRUE(has("21:\u270522:\u274C"));
+    EXPECT_TRUE(has("3F:\u274C40:\u274C"));
+    EXPECT_TRUE(has("[I]") && has("-> next block not supported"));
+}
+
+TEST_F(LiveLog, MissingRelayAndWrongLengthAreLogged) {
+    PIDInterface unwired;
+    EXPECT_FALSE(unwired.updatePid(std::make_shared<PID010C>()));
+    EXPECT_TRUE(has("[E]") && has("-> Relay not set"));
+    PID0101_MonitorStatus m;
+    m.setData({"00"});
+    EXPECT_TRUE(has("-> invalid length"));
+}

@@ -1,0 +1,115 @@
+// qzdiag's live-data commands as a user runs them: a separate process, the simulated sensor.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/FileSystem.hpp"
+
+namespace {
+
+struct Run {
+    int status = -1;
+    std::string out;
+};
+
+Run qzdiag(const std::string& args) {
+    Run run;
+    std::string command = std::string(QZ_BINARY_DIR) + "/qzdiag " + args + " 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    std::array<char, 4096> buffer{};
+    size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        run.out.append(buffer.data(), n);
+    int rc = ::pclose(pipe);
+    run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return run;
+}
+
+class QzdiagLive : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::filesystem::exists(std::string(QZ_BINARY_DIR) + "/qzdiag"))
+            GTEST_SKIP() << "qzdiag is not built";
+    }
+    qz::ScopedHome home;
+    std::string homeArg() const { return "--home '" + home.path().string() + "/app'"; }
+    std::string vehicle(const char* profile) const {
+        return " --vehicle '" + std::string(QZ_SOURCE_DIR) + "/sim/profiles/" + profile + "'";
+    }
+};
+
+}  // namespace
+
+TEST_F(QzdiagLive, VinIsReadCheckedAndDecoded) {
+    auto run = qzdiag(homeArg() + " --json vin");
+    ASSERT_EQ(run.status, 0) << run.out;
+    auto doc = nlohmann::json::parse(run.out);
+    EXPECT_EQ(doc["vin"], "1HGCM82633A004352");
+    EXPECT_EQ(doc["year"], 2003);
+    EXPECT_EQ(doc["make"], "Honda");
+    EXPECT_EQ(doc["parent"], "Honda");
+}
+
+TEST_F(QzdiagLive, LiveListsEveryParameterObjectOfTheListedPids) {
+    auto run = qzdiag(homeArg() + " --json live 0C 01 A6");
+    ASSERT_EQ(run.status, 0) << run.out;
+    auto doc = nlohmann::json::parse(run.out);
+    ASSERT_TRUE(doc.is_array());
+    bool sawRpm = false, sawMil = false, sawOdometer = false;
+    for (auto& p : doc) {
+        ASSERT_TRUE(p.contains("name") && p.contains("shortName") && p.contains("text") &&
+                    p.contains("unit") && p.contains("value") && p.contains("supported"));
+        if (p["pid"] == "0C") {
+            sawRpm = true;
+            EXPECT_EQ(p["value"], 1726.0);
+            EXPECT_EQ(p["unit"], "RPM");
+            EXPECT_EQ(p["text"], "1726.0 RPM");
+            EXPECT_EQ(p["supported"], true);
+        }
+        if (p["shortName"] == "MIL") {
+            sawMil = true;
+            EXPECT_EQ(p["value"], true);
+        }
+        if (p["pid"] == "A6") {
+            sawOdometer = true;
+            EXPECT_EQ(p["supported"], false);
+            EXPECT_TRUE(p["value"].is_null());
+        }
+    }
+    EXPECT_TRUE(sawRpm && sawMil && sawOdometer);
+}
+
+TEST_F(QzdiagLive, LiveRefreshesEverySupportedParameterOfAFullVehicle) {
+    auto run = qzdiag(homeArg() + vehicle("live-full.json") + " --json live");
+    ASSERT_EQ(run.status, 0) << run.out;
+    auto doc = nlohmann::json::parse(run.out);
+    ASSERT_GT(doc.size(), 250u);
+    size_t withValue = 0;
+    for (auto& p : doc) {
+        EXPECT_EQ(p["supported"], true);
+        withValue += !p["value"].is_null();
+    }
+    EXPECT_GT(withValue, 200u);
+}
+
+TEST_F(QzdiagLive, SmogPrintsTheVerdictOrTheFailure) {
+    auto run = qzdiag(homeArg() + " --json smog");
+    auto doc = nlohmann::json::parse(run.out);
+#if __has_include("api/Communication/Vehicle.hpp")
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(doc["verdict"], "fail");  // MIL on, one stored code
+    EXPECT_EQ(doc["milOn"], true);
+    EXPECT_EQ(doc["numConfirmed"], 1);
+    EXPECT_EQ(doc["runTimeSinceEngineStart"]["value"], 300.0);
+#else
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(doc["ok"], false);
+#endif
+}

@@ -1,0 +1,263 @@
+#include "LiveCommands.hpp"
+
+#include <algorithm>
+#include <condition_variable>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "DiagSession.hpp"
+#include "api/Communication/PelkSensorState.hpp"
+#include "api/Gateway/Gateway.hpp"
+#include "api/Live/SmogInfoReport.hpp"
+#include "api/PIDs/BinaryPID.hpp"
+#include "api/PIDs/DirectDataPID.hpp"
+#include "api/PIDs/HexText.hpp"
+#include "api/PIDs/NumericPID.hpp"
+#include "api/VIN/VIN.hpp"
+#include "platform/Clock.hpp"
+
+namespace qz::tools {
+
+namespace {
+
+// One answer of the library, handed over from whichever thread calls back.
+template <class T>
+class Answer {
+  public:
+    std::function<void(T)> callback() {
+        return [s = state_](T value) {
+            {
+                std::lock_guard lock(s->mutex);
+                if (!s->value) s->value.emplace(std::move(value));
+            }
+            s->cv.notify_all();
+        };
+    }
+    std::optional<T> wait() {
+        std::unique_lock lock(state_->mutex);
+        Clock::current()->waitFor(lock, state_->cv, DiagSession::kAnswerTimeout,
+                                  [&] { return state_->value.has_value(); });
+        return state_->value;
+    }
+
+  private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::optional<T> value;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+int fail(bool json, const std::string& command, const std::string& message) {
+    if (json)
+        std::cout << nlohmann::json{{"command", command}, {"ok", false}, {"error", message}}.dump(2)
+                  << "\n";
+    else
+        std::cerr << "qzdiag: " << message << "\n";
+    return 2;
+}
+
+// Connects to the first sensor in reach and waits for its start-up; an error text on failure.
+std::optional<std::string> connect(Gateway& gateway) {
+    auto sensors = gateway.connectedDevices();
+    if (sensors.empty()) return "no sensor in reach";
+    Answer<PelkSensorState> state;
+    gateway.connect(sensors.front(), state.callback());
+    auto first = state.wait();
+    if (!first) return "the sensor did not answer";
+    if (first->kind() != PelkSensorState::Kind::onSensorConnected ||
+        gateway.status() != SensorConnectionStatus::connected)
+        return "the connection did not open";
+    return std::nullopt;
+}
+
+void disconnect(Gateway& gateway) {
+    gateway.disconnect();
+    Gateway::gatewayQueue()->sync([] {});
+}
+
+nlohmann::json parameterJson(const std::shared_ptr<PIDInfo>& p) {
+    nlohmann::json value = nullptr;
+    nlohmann::json unit = nullptr;
+    if (auto numeric = std::dynamic_pointer_cast<NumericPID>(p)) {
+        if (auto v = numeric->value()) value = v->value;
+        if (numeric->units() && !numeric->units()->symbol().empty())
+            unit = numeric->units()->symbol();
+    } else if (auto flag = std::dynamic_pointer_cast<BinaryPID>(p)) {
+        if (auto v = flag->value()) value = *v;
+    } else if (auto bytes = std::dynamic_pointer_cast<DirectDataPID>(p)) {
+        if (auto v = bytes->value()) {
+            std::string text;
+            for (uint8_t b : *v) text += (text.empty() ? "" : " ") + asTwoDigitHex(uint64_t{b});
+            value = text;
+        }
+    } else if (!p->data().empty()) {
+        value = p->valueAsText(false);
+    }
+    return {{"pid", asTwoDigitHex(p->pid())},
+            {"name", p->fullName()},
+            {"shortName", p->shortName()},
+            {"value", value},
+            {"unit", unit},
+            {"text", p->valueAsText(false)},
+            {"supported", p->supportStatus() == SupportStatus::supported}};
+}
+
+std::optional<uint64_t> pidNumber(const std::string& text) {
+    std::string_view t(text);
+    if (t.starts_with("0x") || t.starts_with("0X")) t.remove_prefix(2);
+    if (t.empty() || t.size() > 2) return std::nullopt;
+    return parseHex64(t);
+}
+
+}  // namespace
+
+int runVin(bool json, DiagSession& session) {
+    Gateway& gateway = *session.gateway();
+    if (auto error = connect(gateway)) return fail(json, "vin", *error);
+    Answer<Result<std::string, CommError>> answer;
+    gateway.requestVin(answer.callback());
+    auto result = answer.wait();
+    disconnect(gateway);
+    if (!result) return fail(json, "vin", "the library did not answer");
+    if (!*result)
+        return fail(json, "vin", "the VIN could not be read: " + describe(result->error()));
+    const std::string vin = **result;
+    auto year = VIN::year(vin);
+    const std::string make = VIN::manufacturerName(vin);
+    const std::string parent = VIN::parentString(vin);
+    if (json) {
+        std::cout << nlohmann::json{{"vin", vin},
+                                    {"year", year ? nlohmann::json(*year) : nlohmann::json()},
+                                    {"make", make},
+                                    {"parent", parent}}
+                         .dump(2)
+                  << "\n";
+    } else {
+        std::cout << "VIN:    " << vin << "\n"
+                  << "Year:   " << (year ? std::to_string(*year) : "unknown") << "\n"
+                  << "Make:   " << make << "\n"
+                  << "Parent: " << parent << "\n";
+    }
+    return 0;
+}
+
+int runLive(bool json, const std::vector<std::string>& pids, DiagSession& session) {
+    std::set<uint64_t> wanted;
+    for (const auto& text : pids) {
+        auto n = pidNumber(text);
+        if (!n) {
+            std::cerr << "qzdiag: not a PID number: " << text << "\n";
+            return 64;
+        }
+        wanted.insert(*n);
+    }
+    Gateway& gateway = *session.gateway();
+    if (auto error = connect(gateway)) return fail(json, "live", *error);
+
+    Answer<Result<std::vector<std::shared_ptr<PIDInfo>>, PelkError>> discovery;
+    gateway.supportedPids(discovery.callback());
+    auto supported = discovery.wait();
+    if (!supported || !*supported) {
+        disconnect(gateway);
+        return fail(json, "live",
+                    "the supported parameters could not be read" +
+                        (supported ? ": " + supported->error().description() : std::string()));
+    }
+
+    // The parameter objects to show, and one request per PID number: a refresh feeds every
+    // supported object of its number.
+    std::vector<std::shared_ptr<PIDInfo>> shown;
+    std::vector<std::shared_ptr<PIDInfo>> requests;
+    std::set<uint64_t> requested;
+    if (wanted.empty()) {
+        shown = **supported;
+        for (auto& p : shown)
+            if (requested.insert(p->pid()).second) requests.push_back(p);
+    } else {
+        for (auto& p : gateway.pids()) {
+            if (!wanted.count(p->pid())) continue;
+            shown.push_back(p);
+            const bool isSupported = p->supportStatus() == SupportStatus::supported;
+            if (!isSupported || requested.insert(p->pid()).second) requests.push_back(p);
+        }
+        for (uint64_t n : wanted)
+            if (std::none_of(shown.begin(), shown.end(), [&](auto& p) { return p->pid() == n; }))
+                std::cerr << "qzdiag: PID " << asTwoDigitHex(n) << " is not in the catalogue\n";
+    }
+    std::map<uint64_t, std::string> errors;
+    for (auto& p : requests) {
+        Answer<Result<std::shared_ptr<PIDInfo>, CommError>> refreshed;
+        gateway.updatePID(p, refreshed.callback());
+        auto r = refreshed.wait();
+        if (!r)
+            errors[p->pid()] = "no answer";
+        else if (!*r)
+            errors[p->pid()] = describe(r->error());
+    }
+    disconnect(gateway);
+
+    if (json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (auto& p : shown) list.push_back(parameterJson(p));
+        std::cout << list.dump(2) << "\n";
+    } else {
+        for (auto& p : shown) {
+            std::string line =
+                asTwoDigitHex(p->pid()) + "  " + p->fullName() + ": " + p->valueAsText(false);
+            if (auto e = errors.find(p->pid()); e != errors.end()) line += "  (" + e->second + ")";
+            std::cout << line << "\n";
+        }
+    }
+    return 0;
+}
+
+int runSmog(bool json, DiagSession& session) {
+    Gateway& gateway = *session.gateway();
+    if (auto error = connect(gateway)) return fail(json, "smog", *error);
+    Answer<Result<std::shared_ptr<SmogInfoReport>, SmogInfoError>> answer;
+    gateway.requestSmogInfo(answer.callback());
+    auto result = answer.wait();
+    disconnect(gateway);
+    if (!result) return fail(json, "smog", "the library did not answer");
+    if (!*result) return fail(json, "smog", "the smog check failed: " + describe(result->error()));
+    auto report = **result;
+    auto monitors = report->monitorStatus();
+    const std::string verdict = describe(report->smogCheckResult());
+    std::vector<std::pair<std::string, std::shared_ptr<NumericPID>>> figures = {
+        {"runTimeSinceEngineStart", report->runTimeSinceEngineStart()},
+        {"distanceMilOn", report->distanceMilOn()},
+        {"distanceMilOff", report->distanceMilOff()},
+        {"timeMilOn", report->timeMilOn()},
+        {"timeMilOff", report->timeMilOff()}};
+    if (json) {
+        nlohmann::json doc{{"verdict", verdict},
+                           {"milOn", monitors->milOn()},
+                           {"dtcCount", monitors->dtcCount()},
+                           {"monitorsComplete", monitors->areAllComplete()},
+                           {"monitorStatus", monitors->description()},
+                           {"numConfirmed", report->numConfirmed()},
+                           {"numPending", report->numPending()}};
+        for (auto& [key, pid] : figures) doc[key] = parameterJson(pid);
+        std::cout << doc.dump(2) << "\n";
+    } else {
+        std::cout << "Verdict:          " << verdict << "\n"
+                  << "MIL:              " << (monitors->milOn() ? "on" : "off") << "\n"
+                  << "Emission codes:   " << monitors->dtcCount() << "\n"
+                  << "Stored codes:     " << report->numConfirmed() << "\n"
+                  << "Pending codes:    " << report->numPending() << "\n"
+                  << "Monitors:         " << monitors->description() << "\n";
+        for (auto& [key, pid] : figures)
+            std::cout << pid->fullName() << ": " << pid->valueAsText(false) << "\n";
+    }
+    return 0;
+}
+
+}  // namespace qz::tools

@@ -1,0 +1,206 @@
+// qzdiag: drives the library through its public API against the simulated sensor, which is
+// plugged in as an MFi accessory and reached through the same session a real sensor uses.
+//
+//   qzdiag [--vehicle PROFILE.json] [--home DIR] [--json] COMMAND [ARGS...]
+//
+// Commands: info (connect, initialise, show the sensor, disconnect), logs (write the log
+// archive and show its path), vin, live [PID...] and smog (the live-data and readiness calls,
+// see LiveCommands.hpp).
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "DiagSession.hpp"
+#include "LiveCommands.hpp"
+#include "platform/FileSystem.hpp"
+
+using qz::tools::DiagSession;
+using qz::tools::InfoReport;
+
+namespace {
+
+struct Options {
+    std::optional<std::string> vehicle;
+    std::optional<std::string> home;
+    bool json = false;
+    std::string command;
+    std::vector<std::string> args;  // after the command (the PIDs of `live`)
+};
+
+void usage(std::ostream& out) {
+    out << "usage: qzdiag [--vehicle PROFILE.json] [--home DIR] [--json] COMMAND\n"
+           "\n"
+           "commands:\n"
+           "  info   connect to the sensor, initialise it, show its state, version and bus\n"
+           "  logs   write the log archive and show its path\n"
+           "  vin    read the VIN through Mode 9, check it, show model year, make and parent\n"
+           "  live [PID...]  refresh the supported parameters, or the listed PIDs (hex), once\n"
+           "  smog   run the emissions-readiness check: verdict, figures and code counts\n"
+           "\n"
+           "options:\n"
+           "  --vehicle PROFILE.json  the simulated vehicle (default: the built-in profile)\n"
+           "  --home DIR              the folder that stands for the app's home\n"
+           "  --json                  print one JSON document\n";
+}
+
+std::optional<Options> parse(int argc, char** argv, std::string& error) {
+    Options options;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](const char* name) -> std::optional<std::string> {
+            if (i + 1 >= args.size()) {
+                error = std::string(name) + " needs a value";
+                return std::nullopt;
+            }
+            return args[++i];
+        };
+        if (a == "--vehicle") {
+            if (!(options.vehicle = value("--vehicle"))) return std::nullopt;
+        } else if (a == "--home") {
+            if (!(options.home = value("--home"))) return std::nullopt;
+        } else if (a == "--json") {
+            options.json = true;
+        } else if (a == "-h" || a == "--help") {
+            options.command = "help";
+        } else if (!a.empty() && a[0] == '-') {
+            error = "unknown option " + a;
+            return std::nullopt;
+        } else if (options.command.empty()) {
+            options.command = a;
+        } else if (options.command == "live") {
+            options.args.push_back(a);
+        } else {
+            error = "unexpected argument " + a;
+            return std::nullopt;
+        }
+    }
+    if (options.command.empty()) {
+        error = "no command given";
+        return std::nullopt;
+    }
+    return options;
+}
+
+// Two decimals, as the sensor writes its version.
+double rounded(float v) {
+    return std::round(static_cast<double>(v) * 100.0) / 100.0;
+}
+
+std::string versionText(float v) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.2f", static_cast<double>(v));
+    return buffer;
+}
+
+int printError(const Options& options, const std::string& command, const std::string& message) {
+    if (options.json) {
+        std::cout << nlohmann::json{{"command", command}, {"ok", false}, {"error", message}}.dump(2)
+                  << "\n";
+    } else {
+        std::cerr << "qzdiag: " << message << "\n";
+    }
+    return 1;
+}
+
+int runInfo(const Options& options, DiagSession& session) {
+    InfoReport r = session.info();
+    if (!r.error.empty() && !r.sensorName) return printError(options, "info", r.error);
+    if (options.json) {
+        nlohmann::json doc{{"command", "info"}, {"ok", r.ok()}};
+        doc["sensor"] = {{"name", *r.sensorName},
+                         {"identifier", r.sensorIdentifier.value_or("")},
+                         {"type", r.sensorType}};
+        doc["state"] = r.stateText;
+        doc["initialized"] = r.initialized;
+        doc["sensorVersion"] = rounded(r.sensorVersion);
+        doc["bus"] = r.bus;
+        doc["libraryVersion"] = r.libraryVersion;
+        doc["disconnected"] = r.disconnected;
+        if (!r.error.empty()) doc["error"] = r.error;
+        std::cout << doc.dump(2) << "\n";
+    } else {
+        std::cout << "Sensor:          " << *r.sensorName << " ("
+                  << r.sensorIdentifier.value_or("no identifier") << ", " << r.sensorType << ")\n"
+                  << "Sensor state:    " << r.stateText << "\n"
+                  << "Sensor version:  " << versionText(r.sensorVersion) << "\n"
+                  << "Bus:             " << r.bus << "\n"
+                  << "Library version: " << r.libraryVersion << "\n"
+                  << "Disconnected:    " << (r.disconnected ? "yes" : "no") << "\n";
+        if (!r.error.empty()) std::cerr << "qzdiag: " << r.error << "\n";
+    }
+    return r.ok() ? 0 : 2;
+}
+
+int runLogs(const Options& options, DiagSession& session) {
+    auto path = session.logs();
+    if (!path) return printError(options, "logs", "the log archive could not be written");
+    if (options.json) {
+        std::cout
+            << nlohmann::json{{"command", "logs"}, {"ok", true}, {"path", path->string()}}.dump(2)
+            << "\n";
+    } else {
+        std::cout << path->string() << "\n";
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    auto options = parse(argc, argv, error);
+    if (!options) {
+        std::cerr << "qzdiag: " << error << "\n";
+        usage(std::cerr);
+        return 64;
+    }
+    if (options->command == "help") {
+        usage(std::cout);
+        return 0;
+    }
+    static const std::vector<std::string> kCommands = {"info", "logs", "vin", "live", "smog"};
+    if (std::find(kCommands.begin(), kCommands.end(), options->command) == kCommands.end()) {
+        std::cerr << "qzdiag: unknown command " << options->command << "\n";
+        usage(std::cerr);
+        return 64;
+    }
+    if (options->home) {
+        std::filesystem::path home = std::filesystem::absolute(*options->home);
+        if (!qz::Paths::createDirectories(home)) {
+            return printError(*options, options->command, "cannot create " + home.string());
+        }
+        qz::Paths::setHome(home);
+        qz::Paths::setDocumentsDirectory(home / "Documents");
+        qz::Paths::setTemporaryDirectory(home / "tmp");
+    }
+
+    std::unique_ptr<DiagSession> session;
+    try {
+        session = std::make_unique<DiagSession>(options->vehicle);
+    } catch (const std::exception& e) {
+        return printError(*options, options->command, e.what());
+    }
+    int rc = 0;
+    if (options->command == "info")
+        rc = runInfo(*options, *session);
+    else if (options->command == "logs")
+        rc = runLogs(*options, *session);
+    else if (options->command == "vin")
+        rc = qz::tools::runVin(options->json, *session);
+    else if (options->command == "live")
+        rc = qz::tools::runLive(options->json, options->args, *session);
+    else
+        rc = qz::tools::runSmog(options->json, *session);
+    session.reset();
+    return rc;
+}
