@@ -148,6 +148,24 @@ TEST_F(AnalyticsTest, EventsRefusedByTheBackendAreCachedAndResentOnce) {
     EXPECT_EQ(sink.count(), 2u);
 }
 
+TEST_F(AnalyticsTest, OnlyStatusesFrom200To299CountAsSent) {
+    sink.install(srv.server);
+    startServer();
+    auto container = store();
+    auto c = client(container);
+    for (int status : {201, 204, 299}) {
+        sink.status = status;
+        EXPECT_TRUE(started(*c)) << status;
+    }
+    EXPECT_EQ(*container->eventCount(), 0u);
+    size_t cached = 0;
+    for (int status : {300, 400, 404}) {
+        sink.status = status;
+        EXPECT_FALSE(started(*c)) << status;
+        EXPECT_EQ(*container->eventCount(), ++cached) << status;
+    }
+}
+
 TEST_F(AnalyticsTest, EventsCachedWhileTheBackendIsDownSurviveARestart) {
     startServer();
     srv.stop();  // nothing listens on the backend's port any more

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "GatewayTestSupport.hpp"
 #include "api/Analytics/AnalyticsClient.hpp"
 #include "api/DB/ManagedObjectModel.hpp"
 #include "api/DB/MyPersistentContainer.hpp"
+#include "platform/Bundle.hpp"
 
 using namespace qz;
 using namespace qz::gwtest;
@@ -46,4 +50,54 @@ TEST_F(GatewayTest, StartUpResendsCachedAnalyticsEvents) {
         if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_TRUE(gone);
+}
+
+TEST_F(GatewayTest, StartUpLoadsTheHostConfigurationForTheBackendRequests) {
+    // The host app's bundle carries pelkconfig.json; the library's has none.
+    auto bundle = home->path() / "App.app";
+    std::filesystem::create_directories(bundle);
+    std::ofstream(bundle / "pelkconfig.json")
+        << R"({"clientId":"host-id","clientkey":"host-key","clientPass":"host-pass"})";
+    Bundle::setMainPath(bundle);
+    {
+        MyPersistentContainer store("AnalyticsEvent", *ManagedObjectModel::named("AnalyticsEvent"));
+        ASSERT_TRUE(store.loadPersistentStores());
+        std::string json = R"({"eventType": "logScanStarted"})";
+        ASSERT_TRUE(store.insertEvent({0, "logScanStarted", Data(json.begin(), json.end()), 1.0}));
+    }
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<std::string> ids;
+    srv.server.Post(R"(/api/v2/analytics/(\w+))",
+                    [&](const httplib::Request& req, httplib::Response& res) {
+                        {
+                            std::lock_guard lock(m);
+                            ids.push_back(req.get_header_value("clientId") + "/" +
+                                          req.get_header_value("clientkey") + "/" +
+                                          req.get_header_value("clientPass"));
+                        }
+                        cv.notify_all();
+                        res.status = 200;
+                    });
+    startServer();
+    auto gateway = Gateway::create();
+    Bundle::setMainPath({});
+    EXPECT_EQ(ConfigManager::credentials(),
+              (BackendCredentials{"host-id", "host-key", "host-pass"}));
+    std::unique_lock lock(m);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return !ids.empty(); }));
+    EXPECT_EQ(ids[0], "host-id/host-key/host-pass");
+}
+
+TEST_F(GatewayTest, StartUpCompletesWithoutAConfigurationDocument) {
+    auto empty = home->path() / "Empty.app";
+    std::filesystem::create_directories(empty);
+    Bundle::setMainPath(empty);
+    Bundle::setLibraryPath(empty);
+    auto gateway = Gateway::create();
+    Bundle::setMainPath({});
+    Bundle::setLibraryPath({});
+    EXPECT_FALSE(ConfigManager::credentials());
+    EXPECT_TRUE(gateway->analyticsClient());
+    EXPECT_EQ(lines->endingWith(" -> Gateway initialized").size(), 1u);
 }

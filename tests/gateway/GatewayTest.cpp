@@ -30,11 +30,6 @@ std::shared_ptr<PelkSensor> leSensor() {
     return PelkSensor::create("Ostrel LE", SensorType::le(UUID::random()));
 }
 
-// A state that holds the given kind.
-bool isKind(const PelkSensorState& s, PelkSensorState::Kind kind) {
-    return s.kind() == kind;
-}
-
 }  // namespace
 
 // MARK: construction and destruction
@@ -190,6 +185,37 @@ TEST_F(GatewayTest, AStatusForAReleasedGatewayIsDropped) {
     release.set_value();
     drainQueues();
     EXPECT_EQ(states.size(), 0u);
+}
+
+TEST_F(GatewayTest, ConnectAndDisconnectWriteTheirInfoLinesToTheFile) {
+    auto gateway = Gateway::create();
+    Received<PelkSensorState> states;
+    gateway->connect(unknownMfiSensor(), states.callback());
+    ASSERT_TRUE(states.waitFor(1));
+    auto le = leSensor();
+    gateway->connect(le, states.callback());
+    ASSERT_TRUE(states.waitFor(2));
+    gateway->disconnect();
+    // Records are not separated: a line's text is followed by the next line's "[" or the end.
+    auto text = fileLogText() + "[";
+    EXPECT_NE(text.find(" -> Attempting to connect to sensor FFFFFFFFFFFF["), std::string::npos);
+    // A BLE sensor by its peripheral's UUID text.
+    EXPECT_NE(text.find(" -> Attempting to connect to sensor " + *le->identifier() + "["),
+              std::string::npos);
+    EXPECT_NE(text.find(" -> disconnecting["), std::string::npos);
+    EXPECT_EQ(lines->containing("disconnecting"), 0u) << "an info line, not a public one";
+}
+
+TEST_F(GatewayTest, PublicCallsLabelTheirClosureArguments) {
+    auto gateway = Gateway::create();
+    Received<std::optional<std::filesystem::path>> logs;
+    gateway->requestZippedLogs(logs.callback());
+    gateway->registerForConnectionUpdates([](std::shared_ptr<PelkSensor>, BroadcastStatus) {});
+    gateway->disconnect();
+    EXPECT_EQ(lines->endingWith(" -> Function Called: [\"closure: (Function)\"]").size(), 1u);
+    EXPECT_EQ(lines->endingWith(" -> Function Called: [\"callback: (Function)\"]").size(), 1u);
+    EXPECT_EQ(lines->endingWith(" -> Function Called: []").size(), 1u) << "disconnect()";
+    ASSERT_TRUE(logs.waitFor(1));
 }
 
 TEST_F(GatewayTest, TheHostMaySetTheStatus) {

@@ -13,10 +13,13 @@
 #include "api/Communication/PelkSensorState.hpp"
 #include "api/Firmware/SkiffWeb.hpp"
 #include "api/Gateway/Gateway.hpp"
+#include "api/Logging/AES256Encryption.hpp"
+#include "api/Logging/FileLog.hpp"
 #include "api/Logging/Log.hpp"
 #include "api/Web/PelkWeb.hpp"
 #include "api/config/ConfigManager.hpp"
 #include "cloud/LoopbackServer.hpp"
+#include "logging/LogFileReader.hpp"
 #include "platform/Clock.hpp"
 #include "platform/DispatchQueue.hpp"
 #include "platform/FileSystem.hpp"
@@ -95,6 +98,19 @@ class Received {
     };
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
+
+// The text of the current log file, its records decrypted and joined.
+inline std::string fileLogText() {
+    auto log = Log::fileLogger();
+    std::string text;
+    for (const auto& r :
+         qz::testing::parseRecords(qz::testing::readFileBytes(log->currentPath()))) {
+        auto plain = AES256Encryption::originalDataWithHexKey(r.ciphertext, log->key(), log->iv());
+        if (plain) text.append(plain->begin(), plain->end());
+    }
+    std::erase(text, '\r');
+    return text;
+}
 
 // Lets "GatewayQueue" and then the main queue run everything queued on them so far.
 inline void drainQueues() {
