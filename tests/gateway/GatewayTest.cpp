@@ -296,6 +296,13 @@ TEST_F(GatewayTest, FirmwareOperationsRefuseABleSensor) {
     ASSERT_EQ(update.size(), 1u);
     EXPECT_EQ(update.at(0).value, FirmwareUpdateState::notSupported());
     EXPECT_EQ(requests.load(), 0);
+    auto text = fileLogText() + "[";
+    EXPECT_NE(text.find(" -> Downloading firmware for version key: 4.10["), std::string::npos);
+    EXPECT_NE(text.find(" -> Could not download firmware as current sensor is incompatible["),
+              std::string::npos);
+    EXPECT_NE(text.find(" -> Tried to update firmware on an LE sensor which is not supported by "
+                        "the library at this time["),
+              std::string::npos);
 }
 
 TEST_F(GatewayTest, DownloadLogsTheKeyRequestsRecentAndKeepsTheImage) {
@@ -339,6 +346,8 @@ TEST_F(GatewayTest, DownloadLogsTheKeyRequestsRecentAndKeepsTheImage) {
     }
     EXPECT_EQ(gateway->firmwareUpdater()->fwData(), image);
     EXPECT_EQ(lines->containing("versionKey:some-key"), 1u);
+    EXPECT_NE(fileLogText().find(" -> Downloading firmware for version key: some-key"),
+              std::string::npos);
 }
 
 TEST_F(GatewayTest, AFailedDownloadKeepsNoImage) {
