@@ -101,3 +101,17 @@ TEST_F(GatewayTest, StartUpCompletesWithoutAConfigurationDocument) {
     EXPECT_TRUE(gateway->analyticsClient());
     EXPECT_EQ(lines->endingWith(" -> Gateway initialized").size(), 1u);
 }
+
+TEST_F(GatewayTest, AStoreThatCannotBeLoadedDoesNotStopStartUp) {
+    // A plain file where the store's folder would go.
+    auto blocked = Paths::applicationSupportDirectory() / "AnalyticsEvent";
+    std::filesystem::create_directories(blocked.parent_path());
+    std::ofstream(blocked) << "not a folder";
+    auto gateway = Gateway::create();
+    auto container = gateway->persistentContainer();
+    ASSERT_TRUE(container);
+    EXPECT_FALSE(container->isLoaded());
+    EXPECT_EQ(gateway->persistentContainer(), container) << "built once, never again";
+    EXPECT_EQ(gateway->analyticsClient()->container(), container);
+    EXPECT_EQ(lines->endingWith(" -> Gateway initialized").size(), 1u);
+}
