@@ -187,6 +187,21 @@ TEST_F(AnalyticsTest, EventsCachedWhileTheBackendIsDownSurviveARestart) {
     EXPECT_EQ(sink.count(), 2u);
 }
 
+TEST_F(AnalyticsTest, MoreCachedEventsThanOneReadHoldsAreAllResent) {
+    sink.install(srv.server);
+    startServer();
+    auto container = store();
+    const size_t cached = 1001;  // one more than a page of the store's read
+    std::string json = R"({"eventType": "logScanStarted"})";
+    for (size_t i = 0; i < cached; ++i)
+        ASSERT_TRUE(
+            container->insertEvent({0, "logScanStarted", Data(json.begin(), json.end()), 1.0}));
+    auto c = client(container);
+    EXPECT_EQ(resend(*c), (std::pair<size_t, size_t>{cached, 0}));
+    EXPECT_EQ(*container->eventCount(), 0u);
+    EXPECT_EQ(sink.count(), cached);
+}
+
 TEST_F(AnalyticsTest, OverlappingResendsPostEachEventOnce) {
     sink.install(srv.server);
     sink.status = 503;

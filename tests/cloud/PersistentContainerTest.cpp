@@ -53,6 +53,12 @@ TEST(MyPersistentContainer, KeepsEventsAcrossARestartUntilDeleted) {
                                          Data{'{', '"', 'a', '"', ':', '1', '}'}, 100.5}));
     EXPECT_EQ((*events)[1].payload, binary);
     EXPECT_EQ(c->fetchEvents(1)->size(), 1u);
+    // A page after a given id.
+    auto rest = c->fetchEvents(1000, first);
+    ASSERT_TRUE(rest);
+    ASSERT_EQ(rest->size(), 1u);
+    EXPECT_EQ(rest->front().id, second);
+    EXPECT_TRUE(c->fetchEvents(1000, second)->empty());
     EXPECT_TRUE(*c->deleteEvent(first));
     EXPECT_FALSE(*c->deleteEvent(first));
     EXPECT_EQ(*c->eventCount(), 1u);

@@ -177,13 +177,20 @@ void AnalyticsClient::logScanComplete(
 void AnalyticsClient::processCachedEvents(std::function<void(size_t, size_t)> done) {
     auto state = state_;
     state->dataQueue->async([state, done = std::move(done)] {
+        // Every cached event, read page by page.
+        constexpr size_t kPage = 1000;
         std::vector<CachedEvent> events;
-        if (state->container) {
-            if (auto fetched = state->container->fetchEvents()) {
-                events = std::move(*fetched);
-            } else {
+        while (state->container) {
+            auto fetched =
+                state->container->fetchEvents(kPage, events.empty() ? 0 : events.back().id);
+            if (!fetched) {
                 Log::e("Could not read cached analytics events: " + fetched.error().description());
+                break;
             }
+            size_t got = fetched->size();
+            events.insert(events.end(), std::make_move_iterator(fetched->begin()),
+                          std::make_move_iterator(fetched->end()));
+            if (got < kPage) break;
         }
         {
             // An event already being re-sent by an earlier call is left to that call.

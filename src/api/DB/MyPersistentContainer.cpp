@@ -155,13 +155,14 @@ Result<int64_t, StoreError> MyPersistentContainer::insertEvent(const CachedEvent
 }
 
 Result<std::vector<CachedEvent>, StoreError> MyPersistentContainer::fetchEvents(
-    size_t limit) const {
+    size_t limit, int64_t afterId) const {
     std::lock_guard lock(mutex_);
     if (!db_) return std::unexpected(StoreError{SQLITE_MISUSE, "store not loaded"});
     Statement s(db_, "SELECT id, eventType, payload, createdAt FROM " + quoted(kEventEntity) +
-                         " ORDER BY id LIMIT ?");
+                         " WHERE id > ? ORDER BY id LIMIT ?");
     if (!s.ok()) return std::unexpected(errorOf(db_, s.rc()));
-    sqlite3_bind_int64(s.get(), 1, static_cast<sqlite3_int64>(limit));
+    sqlite3_bind_int64(s.get(), 1, afterId);
+    sqlite3_bind_int64(s.get(), 2, static_cast<sqlite3_int64>(limit));
     std::vector<CachedEvent> events;
     int rc;
     while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {

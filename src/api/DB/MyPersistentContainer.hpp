@@ -50,8 +50,9 @@ class MyPersistentContainer {
     // The cached analytics events (entity "AnalyticsEvent"). Operations on a store that
     // is not loaded fail.
     Result<int64_t, StoreError> insertEvent(const CachedEvent& event);
-    // Oldest first; at most `limit` events.
-    Result<std::vector<CachedEvent>, StoreError> fetchEvents(size_t limit = 1000) const;
+    // Oldest first; at most `limit` events, those with an id above `afterId`.
+    Result<std::vector<CachedEvent>, StoreError> fetchEvents(size_t limit = 1000,
+                                                             int64_t afterId = 0) const;
     // True when an event with that id was deleted.
     Result<bool, StoreError> deleteEvent(int64_t id);
     Result<size_t, StoreError> eventCount() const;
