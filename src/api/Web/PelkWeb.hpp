@@ -15,7 +15,8 @@ namespace qz {
 
 // The client of the maker's backend. Every request carries the backend client
 // credentials kept by ConfigManager as the header fields "clientId", "clientkey" and
-// "clientPass". Completions are called once, on the URL session's callback thread.
+// "clientPass". Completions are called once, on the URL session's callback thread (a request
+// refused before it is sent: at once, on the caller's thread).
 //
 // Endpoints under BAAS_API:
 //   POST repair                      {"vin", "dtcs": [...]} -> RepairAsset JSON
