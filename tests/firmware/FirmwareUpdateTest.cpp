@@ -130,7 +130,18 @@ TEST_F(FirmwareUpdateTest, AFullUpdateGoesThroughTheLoaderAndTheRestart) {
     connect();
     download();
     const int before = accessory->sessionsOpened();
-    gateway->startFirmwareUpdate(update.callback());
+    // While the blocks go out, the worker's callbacks sit in the firmware slots of both the
+    // controller and the MFi session, which carries a firmware session.
+    std::atomic<int> installed{0};
+    auto record = update.callback();
+    auto mfi = controller()->mfiController();
+    gateway->startFirmwareUpdate([&, record, mfi](FirmwareUpdateState state) {
+        if (state == FirmwareUpdateState::updateProgress(0.2f))
+            installed = (controller()->firmwareBroadcastListener() ? 1 : 0) +
+                        (mfi->firmwareBroadcastListener() ? 1 : 0) +
+                        (mfi->firmwareStatusListener() ? 1 : 0) + (mfi->fwSession() ? 1 : 0);
+        record(state);
+    });
     // Returns at once: the recovery probe alone takes a clock wait on "GatewayQueue".
     EXPECT_EQ(update.size(), 0u);
     ASSERT_TRUE(update.waitFor(6));
@@ -143,6 +154,7 @@ TEST_F(FirmwareUpdateTest, AFullUpdateGoesThroughTheLoaderAndTheRestart) {
     }
     EXPECT_EQ(heard[5].value, FirmwareUpdateState::updateComplete());
     EXPECT_TRUE(heard[5].onGatewayQueue);
+    EXPECT_EQ(installed, 4);
     EXPECT_EQ(written(), fw);
     EXPECT_FALSE(gateway->firmwareUpdater()->inRecovery);
 
@@ -160,7 +172,6 @@ TEST_F(FirmwareUpdateTest, AFullUpdateGoesThroughTheLoaderAndTheRestart) {
     for (const auto& s : states.entries())
         EXPECT_NE(s.value.kind(), PelkSensorState::Kind::onSensorDisconnected);
     EXPECT_EQ(accessory->sessionsOpened(), before + 2);  // the loader's, then after the restart
-    auto mfi = controller()->mfiController();
     EXPECT_FALSE(mfi->autoReconnect());
     EXPECT_FALSE(mfi->fwSession());
     EXPECT_FALSE(core->firmwareMode());

@@ -178,8 +178,14 @@ void SkiffUpdater::startUpdate(const std::shared_ptr<Vehicle>& vehicle, Listener
         refuse(blocks.error());
         return;
     }
+    // The worker keeps the updater; one not held by a shared_ptr cannot hand itself over.
     auto self = weak_from_this().lock();
-    if (!self || upgradeHasStarted.exchange(true)) {
+    if (!self) {
+        Log::e("Firmware updater is not shared, cannot start the update");
+        refuse(FirmwareUpdateError::setupFailed);
+        return;
+    }
+    if (upgradeHasStarted.exchange(true)) {
         Log::e("Firmware update already running");
         refuse(FirmwareUpdateError::setupFailed);
         return;

@@ -7,8 +7,6 @@
 #include <optional>
 #include <vector>
 
-#include "api/Communication/PelkSensor.hpp"
-#include "api/Communication/SensorStatus.hpp"
 #include "api/Firmware/FirmwareUpdateError.hpp"
 #include "api/Firmware/FirmwareUpdateState.hpp"
 #include "platform/Result.hpp"
@@ -54,7 +52,9 @@ struct FirmwareBlock {
 //     connects as a new accessory. Its `appeared` makes the callback open a firmware
 //     session (`openSession(sensor:fwSession:true,with:)`, own status callback); the
 //     worker goes on once that reports `connected` (errorOpeningConnection: setupFailed;
-//     no loader within loaderWaitSeconds: timeOut; "KQFW" refused: setupFailed).
+//     no loader within loaderWaitSeconds: timeOut; "KQFW" refused: setupFailed). Only the
+//     first `appeared` while the loader is awaited opens a session: one during the
+//     transfer would close the session that carries it.
 //  3. The blocks are written as above, with updateProgress after each. A
 //     "DeviceDisconnected" or `disappeared` before the last block is acknowledged is
 //     unexpectedDisconnect.
@@ -65,7 +65,8 @@ struct FirmwareBlock {
 //     status listener, and the gateway initialises it as after any connect. The update is
 //     complete once `disappeared` is heard (none within rebootWaitSeconds: timeOut). A
 //     rebooted sensor broadcast as `appeared` before autoReconnect took effect is given
-//     that ordinary session by the callback itself.
+//     that ordinary session by the callback itself. A sensor updated from recovery used
+//     its ordinary session, so there the app hears the drop as a disconnect.
 //  5. Whatever the outcome, firmwareBroadcastListener and firmwareStatusListener are
 //     cleared on both, then the listener hears the final state.
 class SkiffUpdater : public std::enable_shared_from_this<SkiffUpdater> {
