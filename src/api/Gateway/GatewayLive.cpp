@@ -8,7 +8,6 @@
 
 #include "api/Communication/Relay.hpp"
 #include "api/Gateway/Gateway.hpp"
-#include "api/Live/VehicleAccess.hpp"
 #include "api/Live/VinCheck.hpp"
 #include "api/Logging/Log.hpp"
 #include "api/PIDs/PID0902.hpp"
@@ -189,7 +188,7 @@ void Gateway::checkAutoVinSupport(SupportCallback callback) {
         if (callback) callback(std::unexpected(PelkError::deviceBusy()));
         return;
     }
-    if (vehicleaccess::onCanBus(vehicle())) {
+    if (PIDInterface::onCanBus(vehicle())) {
         if (callback) callback(true);
         return;
     }
