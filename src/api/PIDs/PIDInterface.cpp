@@ -53,8 +53,9 @@ std::vector<std::string> splitAtBlanks(const std::string& s) {
     return out;
 }
 
+// One left-to-right pass: text that the removal joins up is not removed again.
 void removeAll(std::string& s, std::string_view what) {
-    for (size_t at; (at = s.find(what)) != std::string::npos;) s.erase(at, what.size());
+    for (size_t at = 0; (at = s.find(what, at)) != std::string::npos;) s.erase(at, what.size());
 }
 
 std::string joined(const std::vector<std::string>& parts) {
