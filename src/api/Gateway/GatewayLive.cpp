@@ -1,8 +1,9 @@
 // The live-data family: supported parameters, refreshes, the odometer, VIN support and the VIN.
-// Each call refuses at once while another operation holds the busy flag, and otherwise runs
-// its vehicle work on "GatewayQueue", holding the gateway weakly. Every call reports exactly
-// once; a gateway released before the queued work runs reports `noDelegate` (CommError
-// results) or `callbackDeallocated` (PelkError results).
+// Each call but the odometer's refuses at once while another operation holds the busy flag;
+// all run their vehicle work on "GatewayQueue", holding the gateway weakly (the odometer and
+// VIN calls through the simpler calls, which test the flag again there). Every call reports
+// exactly once; a gateway released before the queued work runs reports `noDelegate`
+// (CommError results) or `callbackDeallocated` (PelkError results).
 
 #include <source_location>
 
