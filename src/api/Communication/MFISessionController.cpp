@@ -1,6 +1,7 @@
 #include "api/Communication/MFISessionController.hpp"
 
 #include <algorithm>
+#include <source_location>
 
 #include "api/Communication/PelkNotifications.hpp"
 #include "api/Logging/Log.hpp"
@@ -45,6 +46,27 @@ Data readAvailable(InputStream& stream, bool& failed) {
 std::shared_ptr<Accessory> accessoryOf(const Notification& notification) {
     const auto* accessory = notification.value<std::shared_ptr<Accessory>>(kAccessoryKey);
     return accessory ? *accessory : nullptr;
+}
+
+// The accessory of an accessory notification when it speaks the sensor protocol, else null;
+// logs which it is, for the `event` ("connected", "disconnected") at the caller's position.
+std::shared_ptr<Accessory> sensorAccessoryOf(
+    const Notification& notification, const std::string& event,
+    const std::source_location& at = std::source_location::current()) {
+    auto accessory = accessoryOf(notification);
+    if (!accessory) {
+        Log::i("Error, no user info for accessory", at);
+        return nullptr;
+    }
+    if (!speaksSensorProtocol(*accessory)) {
+        Log::PublicInfo(
+            "Non Ostrel MFI Accessory " + event + ": " + describe(accessory->protocolStrings()),
+            at);
+        return nullptr;
+    }
+    Log::PublicInfo("Ostrel MFI Accessory " + event + ": " + describe(accessory->protocolStrings()),
+                    at);
+    return accessory;
 }
 
 }  // namespace
@@ -320,17 +342,8 @@ void MFISessionController::readToBuffer(const std::shared_ptr<Stream>& stream) {
 
 void MFISessionController::accessoryDidConnect(const Notification& notification) {
     Log::i("Accessory did connect");
-    auto accessory = accessoryOf(notification);
-    if (!accessory) {
-        Log::i("Error, no user info for accessory");
-        return;
-    }
-    if (!speaksSensorProtocol(*accessory)) {
-        Log::PublicInfo("Non Ostrel MFI Accessory connected: " +
-                        describe(accessory->protocolStrings()));
-        return;
-    }
-    Log::PublicInfo("Ostrel MFI Accessory connected: " + describe(accessory->protocolStrings()));
+    auto accessory = sensorAccessoryOf(notification, "connected");
+    if (!accessory) return;
     StatusListener listener;
     bool reconnect = false;
     {
@@ -352,17 +365,8 @@ void MFISessionController::accessoryDidConnect(const Notification& notification)
 
 void MFISessionController::accessoryDidDisconnect(const Notification& notification) {
     Log::i("Accessory did disconnect");
-    auto accessory = accessoryOf(notification);
-    if (!accessory) {
-        Log::i("Error, no user info for accessory");
-        return;
-    }
-    if (!speaksSensorProtocol(*accessory)) {
-        Log::PublicInfo("Non Ostrel MFI Accessory disconnected: " +
-                        describe(accessory->protocolStrings()));
-        return;
-    }
-    Log::PublicInfo("Ostrel MFI Accessory disconnected: " + describe(accessory->protocolStrings()));
+    auto accessory = sensorAccessoryOf(notification, "disconnected");
+    if (!accessory) return;
     bool ours = false;
     bool fw = false;
     {
