@@ -405,17 +405,6 @@ TEST_F(VehicleTest, NewVinResolvesMakeAndYear) {
     EXPECT_EQ(vehicle->activeVin(), "");
 }
 
-struct ErrorLines : LoggerInterface {
-    std::vector<std::string> errors;
-    void logVerbose(const std::optional<std::string>&) override {}
-    void logDebug(const std::optional<std::string>&) override {}
-    void logInfo(const std::optional<std::string>&) override {}
-    void logWarning(const std::optional<std::string>&) override {}
-    void logError(const std::optional<std::string>& l) override {
-        errors.push_back(l.value_or(""));
-    }
-};
-
 TEST_F(VehicleTest, SameVinTwiceResolvesOnce) {
     auto lines = std::make_shared<ErrorLines>();
     auto previous = QZELogging::shared().adapter();

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "lib/Logging/LoggerInterface.hpp"
 #include "lib/Utils/DataAES256.hpp"
 #include "support/TestSupport.hpp"
 
@@ -16,5 +19,17 @@ inline void writeDefinitionFile(const std::filesystem::path& path, const std::st
                                                   DataAES256::definitionFileKey());
     writeFileBytes(path, *encrypted);
 }
+
+// A logger interface that keeps the error lines and drops the rest.
+struct ErrorLines : LoggerInterface {
+    std::vector<std::string> errors;
+    void logVerbose(const std::optional<std::string>&) override {}
+    void logDebug(const std::optional<std::string>&) override {}
+    void logInfo(const std::optional<std::string>&) override {}
+    void logWarning(const std::optional<std::string>&) override {}
+    void logError(const std::optional<std::string>& line) override {
+        errors.push_back(line.value_or(""));
+    }
+};
 
 }  // namespace qz::vehicletest
