@@ -149,6 +149,18 @@ void SensorCore::feedFirmware(std::vector<Output>& out) {
         }
         frames_.push_back(frame);
         acks.push_back(frame[0] == 0x01 ? 'C' : frame[0] == 0x04 ? 'D' : 'K');
+        if (frame[0] == 0x04 && rebootAfterUpdate_) {
+            // The last frame: acknowledge it, then restart into the new firmware.
+            out.push_back({Output::Kind::Bytes, toBytes(acks), 0});
+            acks.clear();
+            out.push_back({Output::Kind::Disconnect, {}, dropAfter_});
+            out.push_back({Output::Kind::Reappear, {}, dropAfter_ + backAfter_});
+            fwBuffer_.clear();
+            firmware_ = false;
+            ++reboots_;
+            resetState();
+            break;
+        }
     }
     if (!acks.empty()) out.push_back({Output::Kind::Bytes, toBytes(acks), 0});
 }
@@ -258,6 +270,10 @@ std::string SensorCore::body(const std::string& key) {
         return "OK";
     }
     if (op == "I") return "OSAPI " + profile_.version;
+    if (op == "FW") {
+        loaderRequested_ = true;
+        return "OK";
+    }
     if (op == "DP") return std::to_string(profile_.bus);
     if (op == "TC") return codeBody(0);
     if (op == "TCP") return codeBody(1);
@@ -425,6 +441,27 @@ void SensorCore::setFirmwareMode(bool on) {
     fwBuffer_.clear();
     line_.clear();
     probe_.clear();
+}
+
+bool SensorCore::takeLoaderRequest() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(loaderRequested_, false);
+}
+
+int SensorCore::reboots() const {
+    std::lock_guard lock(mutex_);
+    return reboots_;
+}
+
+void SensorCore::setRebootTimes(double dropAfter, double backAfter) {
+    std::lock_guard lock(mutex_);
+    dropAfter_ = dropAfter;
+    backAfter_ = backAfter;
+}
+
+void SensorCore::setRebootsAfterUpdate(bool on) {
+    std::lock_guard lock(mutex_);
+    rebootAfterUpdate_ = on;
 }
 
 bool SensorCore::echo() const {

@@ -90,6 +90,16 @@ class SensorCore {
 
     bool firmwareMode() const;
     void setFirmwareMode(bool on);
+    // "KQFW" was answered: the sensor restarts into its loader once the host releases the
+    // link. Reading clears the request.
+    bool takeLoaderRequest();
+    // Restarts after the last firmware frame so far.
+    int reboots() const;
+    // Clock seconds from the last frame's 'D' to the dropped link, and on to the sensor
+    // connecting again in command mode.
+    void setRebootTimes(double dropAfter, double backAfter);
+    // Whether the sensor restarts after the last frame (false: it stays silent on the link).
+    void setRebootsAfterUpdate(bool on);
     bool echo() const;
     void setEcho(bool on);
     bool headers() const;
@@ -132,6 +142,11 @@ class SensorCore {
     Bytes probe_;     // raw bytes that may be the start of a probe frame
     Bytes fwBuffer_;  // raw bytes in firmware mode
     bool firmware_ = false;
+    bool loaderRequested_ = false;
+    int reboots_ = 0;
+    double dropAfter_ = 0.5;
+    double backAfter_ = 3.0;
+    bool rebootAfterUpdate_ = true;
     bool echo_ = false;
     bool headers_ = false;
     bool multi_ = false;

@@ -6,6 +6,19 @@
 
 namespace qz::sim {
 
+namespace {
+
+// Where the accessory's answers and restarts run (delays through the installed clock).
+std::shared_ptr<DispatchQueue> simQueue() {
+    static auto queue = DispatchQueue::create("qz.sim.accessory", DispatchQueue::serial);
+    return queue;
+}
+
+// Clock seconds from the released link to the loader's restart.
+constexpr double kLoaderRestart = 0.5;
+
+}  // namespace
+
 // The accessory's link back to the simulator, held weakly so that the accessory manager's
 // list does not keep the simulator alive.
 class SimulatedAccessory::Device : public AccessoryDevice {
@@ -147,9 +160,22 @@ bool SimulatedAccessory::sessionOpened(const std::string& protocol,
 }
 
 void SimulatedAccessory::sessionClosed() {
-    std::lock_guard lock(mutex_);
-    toHost_.reset();
-    fromHost_.reset();
+    {
+        std::lock_guard lock(mutex_);
+        toHost_.reset();
+        fromHost_.reset();
+    }
+    if (!core_->takeLoaderRequest()) return;
+    // Released after "KQFW": the sensor restarts into its firmware loader, which connects as
+    // a new accessory.
+    std::weak_ptr<SimulatedAccessory> weak = weak_from_this();
+    simQueue()->asyncAfter(kLoaderRestart, [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->unplug();
+        self->core_->setFirmwareMode(true);
+        self->plugIn();
+    });
 }
 
 void SimulatedAccessory::fromHost(const Data& bytes, const std::weak_ptr<InputStream>& toHost) {
@@ -174,11 +200,10 @@ void SimulatedAccessory::fromHost(const Data& bytes, const std::weak_ptr<InputSt
                     break;
             }
         };
-        static auto queue = DispatchQueue::create("qz.sim.accessory", DispatchQueue::serial);
         if (out.delay > 0)
-            queue->asyncAfter(out.delay, action);
+            simQueue()->asyncAfter(out.delay, action);
         else
-            queue->async(action);
+            simQueue()->async(action);
     }
 }
 

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/Locked.hpp"
+
 namespace qz {
 
 namespace fs = std::filesystem;
@@ -36,8 +38,7 @@ Bundle Bundle::library() {
 
 void Bundle::setLibraryPath(const fs::path& path) {
     auto& p = bundlePaths();
-    std::lock_guard lock(p.mutex);
-    p.library = path;
+    lockedAssign(p.mutex, p.library, path);
 }
 
 Bundle Bundle::main() {
@@ -54,8 +55,7 @@ Bundle Bundle::main() {
 
 void Bundle::setMainPath(const fs::path& path) {
     auto& p = bundlePaths();
-    std::lock_guard lock(p.mutex);
-    p.main = path;
+    lockedAssign(p.mutex, p.main, path);
 }
 
 std::optional<fs::path> Bundle::path(const std::string& forResource, const std::string& ofType,

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <random>
 
+#include "platform/Locked.hpp"
+
 namespace qz {
 
 namespace fs = std::filesystem;
@@ -48,8 +50,7 @@ fs::path Paths::home() {
 
 void Paths::setHome(const fs::path& path) {
     auto& o = overrides();
-    std::lock_guard lock(o.mutex);
-    o.home = path;
+    lockedAssign(o.mutex, o.home, path);
 }
 
 fs::path Paths::documentsDirectory() {
@@ -60,8 +61,7 @@ fs::path Paths::documentsDirectory() {
 
 void Paths::setDocumentsDirectory(const fs::path& path) {
     auto& o = overrides();
-    std::lock_guard lock(o.mutex);
-    o.documents = path;
+    lockedAssign(o.mutex, o.documents, path);
 }
 
 fs::path Paths::temporaryDirectory() {
@@ -77,8 +77,7 @@ fs::path Paths::temporaryDirectory() {
 
 void Paths::setTemporaryDirectory(const fs::path& path) {
     auto& o = overrides();
-    std::lock_guard lock(o.mutex);
-    o.temporary = path;
+    lockedAssign(o.mutex, o.temporary, path);
 }
 
 fs::path Paths::applicationSupportDirectory() {

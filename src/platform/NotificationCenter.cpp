@@ -24,22 +24,19 @@ NotificationCenter::NotificationCenter() = default;
 NotificationCenter::~NotificationCenter() = default;
 
 ObserverToken NotificationCenter::addObserver(const std::string& name, Observer fn) {
-    auto entry = std::make_shared<Entry>();
-    entry->name = name;
-    entry->anyObject = true;
-    entry->object = nullptr;
-    entry->fn = std::move(fn);
-    std::lock_guard lock(mutex_);
-    entry->token = nextToken_++;
-    entries_.push_back(std::move(entry));
-    return entries_.back()->token;
+    return add(name, true, nullptr, std::move(fn));
 }
 
 ObserverToken NotificationCenter::addObserver(const std::string& name, const void* object,
                                               Observer fn) {
+    return add(name, false, object, std::move(fn));
+}
+
+ObserverToken NotificationCenter::add(const std::string& name, bool anyObject, const void* object,
+                                      Observer fn) {
     auto entry = std::make_shared<Entry>();
     entry->name = name;
-    entry->anyObject = false;
+    entry->anyObject = anyObject;
     entry->object = object;
     entry->fn = std::move(fn);
     std::lock_guard lock(mutex_);

@@ -61,6 +61,8 @@ class NotificationCenter {
 
   private:
     struct Entry;
+    // Registers `fn` for `name`, from any object or from `object` only.
+    ObserverToken add(const std::string& name, bool anyObject, const void* object, Observer fn);
     std::mutex mutex_;
     std::vector<std::shared_ptr<Entry>> entries_;
     uint64_t nextToken_ = 1;

@@ -11,6 +11,7 @@
 #include <map>
 
 #include "platform/FileSystem.hpp"
+#include "platform/Locked.hpp"
 
 namespace qz {
 
@@ -175,13 +176,11 @@ double UserDefaults::doubleValue(const std::string& key) const {
 }
 
 json UserDefaults::dictionaryRepresentation() const {
-    std::lock_guard lock(mutex_);
-    return values_;
+    return lockedCopy(mutex_, values_);
 }
 
 bool UserDefaults::lastWriteSucceeded() const {
-    std::lock_guard lock(mutex_);
-    return lastWriteOk_;
+    return lockedCopy(mutex_, lastWriteOk_);
 }
 
 }  // namespace qz

@@ -145,6 +145,8 @@ TEST_F(CatalogueOperations, CleaningHelpers) {
     EXPECT_EQ(PIDInterface::requestText(PID010C()), "010C");
     EXPECT_EQ(PIDInterface::requestText(PID0902()), "0902");
     EXPECT_EQ(PIDInterface::vinData("NO DATA\r>"), Tokens{""});
+    // " \r>" goes in one pass: what its removal joins up stays and still separates lines.
+    EXPECT_EQ(PIDInterface::vinData("31 \r \r>>32\r>"), (Tokens{"31", "32"}));
     EXPECT_EQ(PIDInterface::cleanAnswer("1A F8 \r>", Mode::LiveData, 2).value(),
               (Tokens{"1A", "F8"}));
     EXPECT_EQ(PIDInterface::cleanAnswer("1A  F8\r>", Mode::LiveData, 2).value(),

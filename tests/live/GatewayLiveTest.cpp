@@ -15,10 +15,6 @@
 #include "sim/SimulatedAccessory.hpp"
 #include "sim/VehicleProfile.hpp"
 
-#if __has_include("api/Communication/Vehicle.hpp")
-#define QZ_TEST_HAS_VEHICLE 1
-#endif
-
 using namespace qz;
 using namespace qz::gwtest;
 using qz::sim::Fault;
@@ -270,11 +266,7 @@ TEST_F(GatewayLive, EveryCallReportsOnceWhenTheGatewayIsReleasedFirst) {
     EXPECT_EQ(pid.size(), 1u);
     EXPECT_EQ(pid.at(0).value.error(), CommError::noDelegate);
     EXPECT_EQ(list.at(0).value.error(), PelkError::callbackDeallocated());
-#ifdef QZ_TEST_HAS_VEHICLE
     EXPECT_EQ(autoVin.at(0).value, true);  // a CAN vehicle answers before anything is queued
-#else
-    EXPECT_EQ(autoVin.at(0).value.error(), PelkError::callbackDeallocated());
-#endif
     EXPECT_EQ(vin.at(0).value.error(), CommError::noDelegate);
     EXPECT_EQ(odometer.at(0).value.error(), CommError::noDelegate);
     EXPECT_EQ(smog.at(0).value.error(), SmogInfoError::setupFailed);
@@ -316,9 +308,7 @@ TEST_F(GatewayLive, ReadsAndChecksTheVin) {
     ASSERT_TRUE(vin.waitFor(1));
     EXPECT_EQ(vin.at(0).value, "1HGCM82633A004352");
     EXPECT_TRUE(vin.at(0).onGatewayQueue);
-#ifdef QZ_TEST_HAS_VEHICLE
     EXPECT_EQ(sent(), std::vector<std::string>{"0902"});  // CAN: no multiple-response switching
-#endif
     EXPECT_EQ(
         lines->endingWith("isValidVin(_:) -> Function Called: [\"vin:1HGCM82633A004352\"]").size(),
         1u);
@@ -334,11 +324,7 @@ TEST_F(GatewayLive, ReadsAndChecksTheVin) {
     gateway->requestVin(silent.callback());
     ASSERT_TRUE(silent.waitFor(1));
     EXPECT_EQ(silent.at(0).value.error(), CommError::timedOut);
-#ifdef QZ_TEST_HAS_VEHICLE
     EXPECT_EQ(sent().back(), "0902");  // on CAN: the request alone
-#else
-    EXPECT_EQ(sent().back(), "KQX0");
-#endif
 }
 
 TEST_F(GatewayLive, OffCanTheVinIsReadWithMultipleResponses) {
@@ -361,7 +347,6 @@ TEST_F(GatewayLive, AsksForVinSupport) {
     Received<BoolResult> supported;
     gateway->checkAutoVinSupport(supported.callback());
     ASSERT_TRUE(supported.waitFor(1));
-#ifdef QZ_TEST_HAS_VEHICLE
     // A CAN vehicle (recorded at start-up) answers at once, on the caller's thread, also after
     // a disconnect.
     EXPECT_FALSE(supported.at(0).onGatewayQueue);
@@ -373,10 +358,6 @@ TEST_F(GatewayLive, AsksForVinSupport) {
     gateway->checkAutoVinSupport(again.callback());
     ASSERT_EQ(again.size(), 1u);
     EXPECT_EQ(again.at(0).value, true);
-#else
-    EXPECT_TRUE(supported.at(0).onGatewayQueue);
-    EXPECT_EQ(sent(), std::vector<std::string>{"0900"});
-#endif
     EXPECT_EQ(supported.at(0).value, true);
 }
 
@@ -390,7 +371,6 @@ TEST_F(GatewayLive, ADisconnectMidDiscoveryFailsIt) {
     EXPECT_FALSE(gateway->isBusy());
 }
 
-#ifdef QZ_TEST_HAS_VEHICLE
 TEST_F(GatewayLive, RunsTheSmogCheck) {
     connect();  // MIL on (01 01 = 81 07 65 04), one stored code
     Received<SmogResult> smog;
@@ -432,15 +412,3 @@ TEST_F(GatewayLive, SmogVerdictsFromTheVehicle) {
     ASSERT_TRUE(failed.waitFor(1));
     EXPECT_EQ(failed.at(0).value.error(), SmogInfoError::setupFailed);
 }
-#else
-TEST_F(GatewayLive, SmogCheckWithoutAVehicleAdapterFailsSetup) {
-    connect();
-    Received<SmogResult> smog;
-    gateway->requestSmogInfo(smog.callback());
-    ASSERT_TRUE(smog.waitFor(1));
-    EXPECT_EQ(smog.at(0).value.error(), SmogInfoError::setupFailed);
-    EXPECT_EQ(lines->containing("Smog Check complete, result :failure(QZEnhanced.SmogInfoError."
-                                "setupFailed)"),
-              1u);
-}
-#endif

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "LiveTestSupport.hpp"
+#include "api/Communication/Vehicle.hpp"
 #include "api/Live/LiveDataSupportChecker.hpp"
+#include "api/Live/SmogInfoRetriever.hpp"
 #include "api/Logging/AES256Encryption.hpp"
 #include "api/Logging/FileLog.hpp"
 #include "api/Logging/Log.hpp"
@@ -59,4 +61,21 @@ TEST_F(LiveLog, MissingRelayAndWrongLengthAreLogged) {
     PID0101_MonitorStatus m;
     m.setData({"00"});
     EXPECT_TRUE(has("-> invalid length"));
+}
+
+TEST_F(LiveLog, TheSmogRetrievalLogsEveryParameterAndTheReport) {
+    RelayRig rig(profileWith(R"({"01": "00 07 65 00", "1F": "00 10"})"));
+    rig.core().addFault(qz::sim::Fault::noData(-1, "0101"));
+    auto vehicle = Vehicle::create(std::nullopt);
+    vehicle->setRelay(rig.relay);
+    ASSERT_TRUE(SmogInfoRetriever(vehicle).retrieveSmogStatus());
+    EXPECT_TRUE(has("[I]") && has("-> Updated: "));
+    EXPECT_TRUE(has("-> Engine Run Time Since MIL Activated not supported"));
+    EXPECT_TRUE(has("[E]") && has("-> Malfunction Indicator Lamp (MIL) Status error updating"));
+    EXPECT_TRUE(has("-> MIL Status report complete: ["));
+    EXPECT_FALSE(has("-> Setup failed"));
+
+    vehicle->setRelay(nullptr);
+    EXPECT_FALSE(SmogInfoRetriever(vehicle).retrieveSmogStatus());
+    EXPECT_TRUE(has("-> Setup failed"));
 }

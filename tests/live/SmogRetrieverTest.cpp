@@ -1,8 +1,6 @@
 // The smog check's exchanges against the simulated vehicle, through a real Vehicle.
 #include <gtest/gtest.h>
 
-#if __has_include("api/Communication/Vehicle.hpp")
-
 #include <algorithm>
 
 #include "LiveTestSupport.hpp"
@@ -92,5 +90,3 @@ TEST_F(SmogRetriever, SetupFailures) {
     vehicle_->setRelay(nullptr);
     EXPECT_EQ(run().error(), SmogInfoError::setupFailed);
 }
-
-#endif

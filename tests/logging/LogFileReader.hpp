@@ -1,26 +1,26 @@
 #pragma once
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "api/Logging/AES256Encryption.hpp"
+#include "api/Logging/FileLog.hpp"
+#include "api/Logging/Log.hpp"
 #include "platform/Result.hpp"
+#include "support/TestSupport.hpp"
 
 namespace qz::testing {
+
+using testsupport::readFileBytes;
+using testsupport::runCommand;
+using testsupport::writeFileBytes;
 
 // One record of a log file or archive.
 struct LogRecord {
     size_t length = 0;  // the length field
     Data ciphertext;
 };
-
-inline Data readFileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // Splits bytes into records; `rest` receives what is left after the last
 // complete record (plain failure texts, if any).
@@ -37,27 +37,10 @@ inline std::vector<LogRecord> parseRecords(const Data& bytes, Data* rest = nullp
     return out;
 }
 
-// Runs a shell command and returns its standard output; `status` gets its exit code.
-inline std::string runCommand(const std::string& command, int* status = nullptr) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-    int rc = ::pclose(pipe);
-    if (status) *status = rc;
-    return out;
-}
-
 // Decrypts one ciphertext with the openssl command-line tool.
 inline std::string opensslDecrypt(const Data& ciphertext, const std::string& key,
                                   const std::string& iv, const std::filesystem::path& scratch) {
-    {
-        std::ofstream f(scratch, std::ios::binary | std::ios::trunc);
-        f.write(reinterpret_cast<const char*>(ciphertext.data()),
-                static_cast<std::streamsize>(ciphertext.size()));
-    }
+    writeFileBytes(scratch, ciphertext);
     int status = 0;
     std::string out = runCommand("openssl enc -d -aes-256-cbc -K " + key + " -iv " + iv + " -in '" +
                                      scratch.string() + "' 2>/dev/null",
@@ -72,6 +55,18 @@ inline std::vector<std::string> decryptAll(const Data& bytes, const std::string&
     std::vector<std::string> out;
     for (const auto& r : parseRecords(bytes))
         out.push_back(opensslDecrypt(r.ciphertext, key, iv, scratch));
+    return out;
+}
+
+// The lines of the library log's current file, decrypted in process; records that do not
+// decrypt are left out.
+inline std::vector<std::string> libraryLogLines() {
+    auto log = Log::fileLogger();
+    std::vector<std::string> out;
+    for (const auto& r : parseRecords(readFileBytes(log->currentPath()))) {
+        auto plain = AES256Encryption::originalDataWithHexKey(r.ciphertext, log->key(), log->iv());
+        if (plain) out.emplace_back(plain->begin(), plain->end());
+    }
     return out;
 }
 

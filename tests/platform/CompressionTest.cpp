@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "platform/FileSystem.hpp"
-#include "platform/PlatformTestSupport.hpp"
+#include "support/TestSupport.hpp"
 
 namespace qz {
 namespace {
 
-using namespace platformtest;
+using namespace testsupport;
 
 Data sample(size_t n) {
     Data d(n);
@@ -27,21 +27,21 @@ TEST(CompressionTest, GzipOutputIsReadableByGzip) {
         auto packed = gzipCompress(plain);
         ASSERT_TRUE(packed);
         auto file = home.path() / "out.gz";
-        writeBytes(file, *packed);
+        writeFileBytes(file, *packed);
         EXPECT_TRUE(run("gzip -t " + file.string())) << n;
         EXPECT_TRUE(run("gzip -dc " + file.string() + " > " + (home.path() / "out").string()));
-        EXPECT_EQ(readBytes(home.path() / "out"), plain) << n;
+        EXPECT_EQ(readFileBytes(home.path() / "out"), plain) << n;
     }
 }
 
 TEST(CompressionTest, ReadsGzipOutputIncludingConcatenatedMembers) {
     ScopedHome home;
     auto dir = home.path();
-    writeBytes(dir / "a", bytes("first part\n"));
-    writeBytes(dir / "b", bytes("second part\n"));
+    writeFileBytes(dir / "a", bytes("first part\n"));
+    writeFileBytes(dir / "b", bytes("second part\n"));
     ASSERT_TRUE(run("gzip -c " + (dir / "a").string() + " > " + (dir / "ab.gz").string() +
                     " && gzip -c " + (dir / "b").string() + " >> " + (dir / "ab.gz").string()));
-    auto unpacked = gzipDecompress(readBytes(dir / "ab.gz"));
+    auto unpacked = gzipDecompress(readFileBytes(dir / "ab.gz"));
     ASSERT_TRUE(unpacked);
     EXPECT_EQ(*unpacked, bytes("first part\nsecond part\n"));
 }

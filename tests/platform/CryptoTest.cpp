@@ -5,12 +5,12 @@
 #include <thread>
 
 #include "platform/FileSystem.hpp"
-#include "platform/PlatformTestSupport.hpp"
+#include "support/TestSupport.hpp"
 
 namespace qz {
 namespace {
 
-using namespace platformtest;
+using namespace testsupport;
 
 Data pattern(size_t n, uint8_t seed) {
     Data d(n);
@@ -32,15 +32,15 @@ TEST_P(CryptoCliTest, CbcAgreesWithOpensslInBothDirections) {
     auto ours = AES256::encryptCBC(kKey, kIv, plain);
     ASSERT_TRUE(ours);
     EXPECT_EQ(ours->size(), AES256::encryptedLength(plain.size()));
-    writeBytes(dir / "ours.bin", *ours);
+    writeFileBytes(dir / "ours.bin", *ours);
     ASSERT_TRUE(run("openssl enc -d -aes-256-cbc -K " + hex(kKey) + " -iv " + hex(kIv) + " -in " +
                     (dir / "ours.bin").string() + " -out " + (dir / "ours.txt").string()));
-    EXPECT_EQ(readBytes(dir / "ours.txt"), plain);
+    EXPECT_EQ(readFileBytes(dir / "ours.txt"), plain);
 
-    writeBytes(dir / "plain.bin", plain);
+    writeFileBytes(dir / "plain.bin", plain);
     ASSERT_TRUE(run("openssl enc -e -aes-256-cbc -K " + hex(kKey) + " -iv " + hex(kIv) + " -in " +
                     (dir / "plain.bin").string() + " -out " + (dir / "theirs.bin").string()));
-    Data theirs = readBytes(dir / "theirs.bin");
+    Data theirs = readFileBytes(dir / "theirs.bin");
     EXPECT_EQ(theirs, *ours);
     auto back = AES256::decryptCBC(kKey, kIv, theirs);
     ASSERT_TRUE(back);
@@ -51,15 +51,15 @@ TEST_P(CryptoCliTest, EcbAgreesWithOpensslInBothDirections) {
     Data plain = pattern(GetParam(), 9);
     auto ours = AES256::encryptECB(kKey, plain);
     ASSERT_TRUE(ours);
-    writeBytes(dir / "ours.bin", *ours);
+    writeFileBytes(dir / "ours.bin", *ours);
     ASSERT_TRUE(run("openssl enc -d -aes-256-ecb -K " + hex(kKey) + " -in " +
                     (dir / "ours.bin").string() + " -out " + (dir / "ours.txt").string()));
-    EXPECT_EQ(readBytes(dir / "ours.txt"), plain);
+    EXPECT_EQ(readFileBytes(dir / "ours.txt"), plain);
 
-    writeBytes(dir / "plain.bin", plain);
+    writeFileBytes(dir / "plain.bin", plain);
     ASSERT_TRUE(run("openssl enc -e -aes-256-ecb -K " + hex(kKey) + " -in " +
                     (dir / "plain.bin").string() + " -out " + (dir / "theirs.bin").string()));
-    auto back = AES256::decryptECB(kKey, readBytes(dir / "theirs.bin"));
+    auto back = AES256::decryptECB(kKey, readFileBytes(dir / "theirs.bin"));
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, plain);
 }

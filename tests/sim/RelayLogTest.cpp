@@ -12,21 +12,6 @@
 using namespace qz;
 using namespace qz::sim;
 
-namespace {
-
-std::vector<std::string> logLines() {
-    auto log = Log::fileLogger();
-    std::vector<std::string> out;
-    for (const auto& r :
-         qz::testing::parseRecords(qz::testing::readFileBytes(log->currentPath()))) {
-        auto plain = AES256Encryption::originalDataWithHexKey(r.ciphertext, log->key(), log->iv());
-        if (plain) out.emplace_back(plain->begin(), plain->end());
-    }
-    return out;
-}
-
-}  // namespace
-
 TEST(RelayLog, WiFiPasswordsAreMaskedInTheLogAndSentUnchanged) {
     ScopedHome home;
     Log::reset();
@@ -39,7 +24,7 @@ TEST(RelayLog, WiFiPasswordsAreMaskedInTheLogAndSentUnchanged) {
     ASSERT_FALSE(relay->sendToSensor(command).has_value());  // the time-out line too
     EXPECT_EQ(link->core().commands().back(), command);
 
-    auto lines = logLines();
+    auto lines = qz::testing::libraryLogLines();
     size_t masked = 0;
     for (const auto& line : lines) {
         EXPECT_EQ(line.find("TOPS1CRIT"), std::string::npos) << line;
@@ -67,7 +52,7 @@ TEST(RelayLog, AnEchoedPasswordIsMaskedInTheReplyLines) {
     ASSERT_FALSE(relay->sendToSensor(command, false, 1).has_value());
 
     size_t incoming = 0, timedOut = 0;
-    for (const auto& line : logLines()) {
+    for (const auto& line : qz::testing::libraryLogLines()) {
         EXPECT_EQ(line.find("TOPS1CRIT"), std::string::npos) << line;
         if (line.find("pw \"***\"\rOK\r>") != std::string::npos) ++incoming;
         if (line.find("response: KQA$ config wifi p0 pw \"***\"\rNO DATA\r>") != std::string::npos)

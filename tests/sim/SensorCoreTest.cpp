@@ -179,9 +179,15 @@ TEST(SimSensorCore, FirmwareFramesAreAcknowledgedRaw) {
     ASSERT_EQ(first.size(), 1u);
     EXPECT_EQ(toString(first[0].bytes), "C");
     auto rest = core.receive(Bytes(block.begin() + 20, block.end()));
-    ASSERT_EQ(rest.size(), 1u);
+    ASSERT_EQ(rest.size(), 3u);
     EXPECT_EQ(toString(rest[0].bytes), "KKD");
     EXPECT_EQ(core.firmwareFrames().size(), 4u);
+    // After the last frame the sensor restarts into command mode: link down, then back.
+    EXPECT_EQ(rest[1].kind, Output::Kind::Disconnect);
+    EXPECT_EQ(rest[2].kind, Output::Kind::Reappear);
+    EXPECT_GT(rest[2].delay, rest[1].delay);
+    EXPECT_FALSE(core.firmwareMode());
+    EXPECT_EQ(core.reboots(), 1);
 }
 
 TEST(SimSensorCore, HandlersExtendTheCommandLanguage) {

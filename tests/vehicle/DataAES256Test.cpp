@@ -66,16 +66,16 @@ TEST(DataAES256Test, ReadableByOpensslAndBack) {
     TempDir dir;
     std::string plain = "<?xml version=\"1.0\"?>\n<list><brand name=\"x\"/></list>\n";
     for (int i = 0; i < 50; ++i) plain += "line " + std::to_string(i) + "\n";
-    writeBytes(dir / "ours.enc",
-               *DataAES256::encryptedWithKey(Data(plain.begin(), plain.end()), key()));
+    writeFileBytes(dir / "ours.enc",
+                   *DataAES256::encryptedWithKey(Data(plain.begin(), plain.end()), key()));
     ASSERT_TRUE(run("openssl enc -d -aes-256-ecb -K " + kKeyHex + " -in " +
                     (dir / "ours.enc").string() + " -out " + (dir / "ours.txt").string()));
-    EXPECT_EQ(text(readBytes(dir / "ours.txt")), plain);
+    EXPECT_EQ(text(readFileBytes(dir / "ours.txt")), plain);
 
     writeText(dir / "theirs.txt", plain);
     ASSERT_TRUE(run("openssl enc -e -aes-256-ecb -K " + kKeyHex + " -in " +
                     (dir / "theirs.txt").string() + " -out " + (dir / "theirs.enc").string()));
-    auto decrypted = DataAES256::decryptedWithKey(readBytes(dir / "theirs.enc"), key());
+    auto decrypted = DataAES256::decryptedWithKey(readFileBytes(dir / "theirs.enc"), key());
     ASSERT_TRUE(decrypted);
     EXPECT_EQ(text(*decrypted), plain);
 }

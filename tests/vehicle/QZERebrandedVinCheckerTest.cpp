@@ -33,29 +33,18 @@ const char* kList = R"(<?xml version="1.0"?>
 </rebranded>
 )";
 
-struct Lines : LoggerInterface {
-    std::vector<std::string> errors;
-    void logVerbose(const std::optional<std::string>&) override {}
-    void logDebug(const std::optional<std::string>&) override {}
-    void logInfo(const std::optional<std::string>&) override {}
-    void logWarning(const std::optional<std::string>&) override {}
-    void logError(const std::optional<std::string>& line) override {
-        errors.push_back(line.value_or(""));
-    }
-};
-
 class RebrandedVinCheckerTest : public testing::Test {
   protected:
     void SetUp() override {
         writeDefinitionFile(dir / "list.xml", kList);
-        lines = std::make_shared<Lines>();
+        lines = std::make_shared<ErrorLines>();
         previous = QZELogging::shared().adapter();
         QZELogging::shared().registerLoggerInterface(lines);
     }
     void TearDown() override { QZELogging::shared().registerLoggerInterface(previous); }
 
     TempDir dir;
-    std::shared_ptr<Lines> lines;
+    std::shared_ptr<ErrorLines> lines;
     std::shared_ptr<LoggerInterface> previous;
 };
 

@@ -32,8 +32,8 @@ TEST(ResourcesTest, EveryShippedFileDecryptsAndParses) {
 
         const auto built = kBuilt / relative;
         ASSERT_TRUE(fs::exists(built));
-        const Data encrypted = readBytes(built);
-        const Data plain = readBytes(entry.path());
+        const Data encrypted = readFileBytes(built);
+        const Data plain = readFileBytes(entry.path());
         EXPECT_NE(encrypted, plain);
         auto decrypted = DefinitionFile::load(built);
         ASSERT_TRUE(decrypted);

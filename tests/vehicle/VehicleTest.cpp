@@ -28,20 +28,8 @@ using sim::Fault;
 using sim::SensorCore;
 using sim::VehicleProfile;
 
-// Lines written to the library's log since the last Log::reset().
-std::vector<std::string> logLines() {
-    auto log = Log::fileLogger();
-    std::vector<std::string> out;
-    for (const auto& r :
-         qz::testing::parseRecords(qz::testing::readFileBytes(log->currentPath()))) {
-        auto plain = AES256Encryption::originalDataWithHexKey(r.ciphertext, log->key(), log->iv());
-        if (plain) out.emplace_back(plain->begin(), plain->end());
-    }
-    return out;
-}
-
 std::size_t linesContaining(const std::string& text) {
-    auto lines = logLines();
+    auto lines = qz::testing::libraryLogLines();
     return std::count_if(lines.begin(), lines.end(),
                          [&](const std::string& l) { return l.find(text) != std::string::npos; });
 }
@@ -416,17 +404,6 @@ TEST_F(VehicleTest, NewVinResolvesMakeAndYear) {
     EXPECT_EQ(vehicle->activeEnhancedProtocol(), EnhancedProtocolManufacturer::Unknown);
     EXPECT_EQ(vehicle->activeVin(), "");
 }
-
-struct ErrorLines : LoggerInterface {
-    std::vector<std::string> errors;
-    void logVerbose(const std::optional<std::string>&) override {}
-    void logDebug(const std::optional<std::string>&) override {}
-    void logInfo(const std::optional<std::string>&) override {}
-    void logWarning(const std::optional<std::string>&) override {}
-    void logError(const std::optional<std::string>& l) override {
-        errors.push_back(l.value_or(""));
-    }
-};
 
 TEST_F(VehicleTest, SameVinTwiceResolvesOnce) {
     auto lines = std::make_shared<ErrorLines>();

@@ -1,11 +1,13 @@
 #include "api/Communication/MFISessionController.hpp"
 
 #include <algorithm>
+#include <source_location>
 
 #include "api/Communication/PelkNotifications.hpp"
 #include "api/Logging/Log.hpp"
 #include "api/Utils/StringXor.hpp"
 #include "platform/DispatchQueue.hpp"
+#include "platform/Locked.hpp"
 #include "platform/Text.hpp"
 #include "platform/accessory/AccessoryManager.hpp"
 
@@ -44,6 +46,27 @@ Data readAvailable(InputStream& stream, bool& failed) {
 std::shared_ptr<Accessory> accessoryOf(const Notification& notification) {
     const auto* accessory = notification.value<std::shared_ptr<Accessory>>(kAccessoryKey);
     return accessory ? *accessory : nullptr;
+}
+
+// The accessory of an accessory notification when it speaks the sensor protocol, else null;
+// logs which it is, for the `event` ("connected", "disconnected") at the caller's position.
+std::shared_ptr<Accessory> sensorAccessoryOf(
+    const Notification& notification, const std::string& event,
+    const std::source_location& at = std::source_location::current()) {
+    auto accessory = accessoryOf(notification);
+    if (!accessory) {
+        Log::i("Error, no user info for accessory", at);
+        return nullptr;
+    }
+    if (!speaksSensorProtocol(*accessory)) {
+        Log::PublicInfo(
+            "Non Ostrel MFI Accessory " + event + ": " + describe(accessory->protocolStrings()),
+            at);
+        return nullptr;
+    }
+    Log::PublicInfo("Ostrel MFI Accessory " + event + ": " + describe(accessory->protocolStrings()),
+                    at);
+    return accessory;
 }
 
 }  // namespace
@@ -131,10 +154,7 @@ void MFISessionController::openSession(const std::shared_ptr<PelkSensor>& sensor
 
 void MFISessionController::openSession(const std::shared_ptr<Accessory>& accessory, bool fwSession,
                                        StatusListener listener) {
-    {
-        std::lock_guard lock(mutex_);
-        fwSession_ = fwSession;
-    }
+    lockedAssign(mutex_, fwSession_, fwSession);
     Log::i("Opening session");
     closeSession(false);
     {
@@ -247,8 +267,7 @@ void MFISessionController::write(const Data& fwdata, bool useFwDelegate) {
 }
 
 void MFISessionController::setReceiver(const std::shared_ptr<SensorReceiver>& receiver) {
-    std::lock_guard lock(mutex_);
-    receiver_ = receiver;
+    lockedAssign(mutex_, receiver_, receiver);
 }
 
 void MFISessionController::stream(const std::shared_ptr<Stream>& stream, StreamEvent event) {
@@ -323,17 +342,8 @@ void MFISessionController::readToBuffer(const std::shared_ptr<Stream>& stream) {
 
 void MFISessionController::accessoryDidConnect(const Notification& notification) {
     Log::i("Accessory did connect");
-    auto accessory = accessoryOf(notification);
-    if (!accessory) {
-        Log::i("Error, no user info for accessory");
-        return;
-    }
-    if (!speaksSensorProtocol(*accessory)) {
-        Log::PublicInfo("Non Ostrel MFI Accessory connected: " +
-                        describe(accessory->protocolStrings()));
-        return;
-    }
-    Log::PublicInfo("Ostrel MFI Accessory connected: " + describe(accessory->protocolStrings()));
+    auto accessory = sensorAccessoryOf(notification, "connected");
+    if (!accessory) return;
     StatusListener listener;
     bool reconnect = false;
     {
@@ -355,17 +365,8 @@ void MFISessionController::accessoryDidConnect(const Notification& notification)
 
 void MFISessionController::accessoryDidDisconnect(const Notification& notification) {
     Log::i("Accessory did disconnect");
-    auto accessory = accessoryOf(notification);
-    if (!accessory) {
-        Log::i("Error, no user info for accessory");
-        return;
-    }
-    if (!speaksSensorProtocol(*accessory)) {
-        Log::PublicInfo("Non Ostrel MFI Accessory disconnected: " +
-                        describe(accessory->protocolStrings()));
-        return;
-    }
-    Log::PublicInfo("Ostrel MFI Accessory disconnected: " + describe(accessory->protocolStrings()));
+    auto accessory = sensorAccessoryOf(notification, "disconnected");
+    if (!accessory) return;
     bool ours = false;
     bool fw = false;
     {
@@ -378,10 +379,7 @@ void MFISessionController::accessoryDidDisconnect(const Notification& notificati
     if (!sensor) return;
     Log::i("Closing session from disconnect");
     closeSession(!fw);
-    {
-        std::lock_guard lock(mutex_);
-        lastSensorToDisconnect_ = accessory;
-    }
+    lockedAssign(mutex_, lastSensorToDisconnect_, accessory);
     notifyConnectionEvent(std::move(sensor), BroadcastStatus::disappeared);
 }
 
@@ -397,68 +395,55 @@ void MFISessionController::notifyConnectionEvent(std::shared_ptr<PelkSensor> sen
 }
 
 std::shared_ptr<AccessorySession> MFISessionController::session() const {
-    std::lock_guard lock(mutex_);
-    return session_;
+    return lockedCopy(mutex_, session_);
 }
 
 bool MFISessionController::fwSession() const {
-    std::lock_guard lock(mutex_);
-    return fwSession_;
+    return lockedCopy(mutex_, fwSession_);
 }
 
 std::optional<std::string> MFISessionController::currentMac() const {
-    std::lock_guard lock(mutex_);
-    return currentMac_;
+    return lockedCopy(mutex_, currentMac_);
 }
 
 bool MFISessionController::awaitingFwResponse() const {
-    std::lock_guard lock(mutex_);
-    return awaitingFwResponse_;
+    return lockedCopy(mutex_, awaitingFwResponse_);
 }
 
 StatusListener MFISessionController::statusListener() const {
-    std::lock_guard lock(mutex_);
-    return statusListener_;
+    return lockedCopy(mutex_, statusListener_);
 }
 
 StatusListener MFISessionController::firmwareStatusListener() const {
-    std::lock_guard lock(mutex_);
-    return firmwareStatusListener_;
+    return lockedCopy(mutex_, firmwareStatusListener_);
 }
 
 void MFISessionController::setFirmwareStatusListener(StatusListener listener) {
-    std::lock_guard lock(mutex_);
-    firmwareStatusListener_ = std::move(listener);
+    lockedAssign(mutex_, firmwareStatusListener_, std::move(listener));
 }
 
 BroadcastListener MFISessionController::broadcastListener() const {
-    std::lock_guard lock(mutex_);
-    return broadcastListener_;
+    return lockedCopy(mutex_, broadcastListener_);
 }
 
 void MFISessionController::setBroadcastListener(BroadcastListener listener) {
-    std::lock_guard lock(mutex_);
-    broadcastListener_ = std::move(listener);
+    lockedAssign(mutex_, broadcastListener_, std::move(listener));
 }
 
 BroadcastListener MFISessionController::firmwareBroadcastListener() const {
-    std::lock_guard lock(mutex_);
-    return firmwareBroadcastListener_;
+    return lockedCopy(mutex_, firmwareBroadcastListener_);
 }
 
 void MFISessionController::setFirmwareBroadcastListener(BroadcastListener listener) {
-    std::lock_guard lock(mutex_);
-    firmwareBroadcastListener_ = std::move(listener);
+    lockedAssign(mutex_, firmwareBroadcastListener_, std::move(listener));
 }
 
 bool MFISessionController::autoReconnect() const {
-    std::lock_guard lock(mutex_);
-    return autoReconnect_;
+    return lockedCopy(mutex_, autoReconnect_);
 }
 
 void MFISessionController::setAutoReconnect(bool value) {
-    std::lock_guard lock(mutex_);
-    autoReconnect_ = value;
+    lockedAssign(mutex_, autoReconnect_, value);
 }
 
 }  // namespace qz

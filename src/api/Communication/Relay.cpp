@@ -8,6 +8,7 @@
 #include "api/Logging/Log.hpp"
 #include "platform/Clock.hpp"
 #include "platform/Describe.hpp"
+#include "platform/Locked.hpp"
 
 namespace qz {
 
@@ -215,18 +216,15 @@ void Relay::resetTimeOut() {
 }
 
 bool Relay::timedOut() const {
-    std::lock_guard lock(mutex_);
-    return timedOut_;
+    return lockedCopy(mutex_, timedOut_);
 }
 
 int64_t Relay::consectutiveTimeouts() const {
-    std::lock_guard lock(mutex_);
-    return consectutiveTimeouts_;
+    return lockedCopy(mutex_, consectutiveTimeouts_);
 }
 
 bool Relay::awaitingFwResponse() const {
-    std::lock_guard lock(mutex_);
-    return awaitingFwResponse_;
+    return lockedCopy(mutex_, awaitingFwResponse_);
 }
 
 }  // namespace qz

@@ -7,6 +7,7 @@
 #include "api/Communication/PelkNotifications.hpp"
 #include "api/Logging/Log.hpp"
 #include "platform/Describe.hpp"
+#include "platform/Locked.hpp"
 
 namespace qz {
 
@@ -43,10 +44,7 @@ void SessionController::setSensorDelegate(std::shared_ptr<SensorDelegate> delega
 
 void SessionController::connect(std::shared_ptr<PelkSensor> sensor, StatusListener listener) {
     if (!sensor) return;
-    {
-        std::lock_guard lock(mutex_);
-        activeSensor_ = sensor;
-    }
+    lockedAssign(mutex_, activeSensor_, sensor);
     // The listener is optional: "Optional((Function))" or "nil".
     Log::PublicInfo("Connect called on sensor " + sensor->description() + " with listener: " +
                     (listener ? "Optional(" + describe(listener) + ")" : std::string("nil")));
@@ -130,8 +128,7 @@ void SessionController::timedOut() {
 }
 
 std::shared_ptr<LESessionLink> SessionController::leController() const {
-    std::lock_guard lock(mutex_);
-    return leController_;
+    return lockedCopy(mutex_, leController_);
 }
 
 void SessionController::setLESession(std::shared_ptr<LESessionLink> session) {
@@ -145,18 +142,15 @@ void SessionController::setLESession(std::shared_ptr<LESessionLink> session) {
 }
 
 std::shared_ptr<PelkSensor> SessionController::activeSensor() const {
-    std::lock_guard lock(mutex_);
-    return activeSensor_;
+    return lockedCopy(mutex_, activeSensor_);
 }
 
 std::shared_ptr<SensorDelegate> SessionController::sensorDelegate() const {
-    std::lock_guard lock(mutex_);
-    return sensorDelegate_;
+    return lockedCopy(mutex_, sensorDelegate_);
 }
 
 BroadcastListener SessionController::broadcastListener() const {
-    std::lock_guard lock(mutex_);
-    return broadcastListener_;
+    return lockedCopy(mutex_, broadcastListener_);
 }
 
 void SessionController::setBroadcastListener(BroadcastListener listener) {
@@ -171,43 +165,35 @@ void SessionController::setBroadcastListener(BroadcastListener listener) {
 }
 
 StatusListener SessionController::statusListener() const {
-    std::lock_guard lock(mutex_);
-    return statusListener_;
+    return lockedCopy(mutex_, statusListener_);
 }
 
 void SessionController::setStatusListener(StatusListener listener) {
-    std::lock_guard lock(mutex_);
-    statusListener_ = std::move(listener);
+    lockedAssign(mutex_, statusListener_, std::move(listener));
 }
 
 StatusListener SessionController::firmwareStatusListener() const {
-    std::lock_guard lock(mutex_);
-    return firmwareStatusListener_;
+    return lockedCopy(mutex_, firmwareStatusListener_);
 }
 
 void SessionController::setFirmwareStatusListener(StatusListener listener) {
-    std::lock_guard lock(mutex_);
-    firmwareStatusListener_ = std::move(listener);
+    lockedAssign(mutex_, firmwareStatusListener_, std::move(listener));
 }
 
 BroadcastListener SessionController::firmwareBroadcastListener() const {
-    std::lock_guard lock(mutex_);
-    return firmwareBroadcastListener_;
+    return lockedCopy(mutex_, firmwareBroadcastListener_);
 }
 
 void SessionController::setFirmwareBroadcastListener(BroadcastListener listener) {
-    std::lock_guard lock(mutex_);
-    firmwareBroadcastListener_ = std::move(listener);
+    lockedAssign(mutex_, firmwareBroadcastListener_, std::move(listener));
 }
 
 bool SessionController::autoReconnect() const {
-    std::lock_guard lock(mutex_);
-    return autoReconnect_;
+    return lockedCopy(mutex_, autoReconnect_);
 }
 
 void SessionController::setAutoReconnect(bool value) {
-    std::lock_guard lock(mutex_);
-    autoReconnect_ = value;
+    lockedAssign(mutex_, autoReconnect_, value);
 }
 
 }  // namespace qz

@@ -14,6 +14,7 @@
 #include "lib/Content/DefinitionFile.hpp"
 #include "lib/Facades/QZEPitCrew.hpp"
 #include "lib/XMLParsers/QZERebrandedVinChecker.hpp"
+#include "platform/Locked.hpp"
 #include "platform/Text.hpp"
 
 namespace qz {
@@ -68,13 +69,11 @@ Vehicle::Vehicle(std::optional<std::filesystem::path> rebrandedVins)
 Vehicle::~Vehicle() = default;
 
 std::shared_ptr<Relay> Vehicle::relay() const {
-    std::lock_guard lock(m_mutex);
-    return m_relay;
+    return lockedCopy(m_mutex, m_relay);
 }
 
 void Vehicle::setRelay(std::shared_ptr<Relay> relay) {
-    std::lock_guard lock(m_mutex);
-    m_relay = std::move(relay);
+    lockedAssign(m_mutex, m_relay, std::move(relay));
 }
 
 void Vehicle::registerWithEngine(QZEPitCrew& pitCrew) {
@@ -93,10 +92,7 @@ VehicleInitializer& Vehicle::initializer() {
 }
 
 bool Vehicle::initializeVehicle() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_initialized = false;
-    }
+    lockedAssign(m_mutex, m_initialized, false);
     auto& init = initializer();
     if (!init.doStandardInit(2)) return false;
 
@@ -110,10 +106,7 @@ bool Vehicle::initializeVehicle() {
     // Rounded, so that 2.10 (2.0999999 in single precision) is stored as 210.
     PelkData::shared()->setActiveSensorVersion(std::llround(static_cast<double>(version) * 100.0));
     PelkData::shared()->setActiveBusProtocol(bus);
-    {
-        std::lock_guard lock(m_mutex);
-        m_initialized = true;
-    }
+    lockedAssign(m_mutex, m_initialized, true);
     return true;
 }
 
@@ -228,8 +221,7 @@ Result<std::string, CommError> Vehicle::sendAndUpdate(PIDInfo& pid, bool multipl
 }
 
 std::optional<std::string> Vehicle::currentVin() const {
-    std::lock_guard lock(m_mutex);
-    return m_currentVin;
+    return lockedCopy(m_mutex, m_currentVin);
 }
 
 void Vehicle::setCurrentVin(std::optional<std::string> vin) {
@@ -261,28 +253,23 @@ void Vehicle::setCurrentVin(std::optional<std::string> vin) {
 }
 
 bool Vehicle::initialized() const {
-    std::lock_guard lock(m_mutex);
-    return m_initialized;
+    return lockedCopy(m_mutex, m_initialized);
 }
 
 BusProtocol Vehicle::activeMainBus() const {
-    std::lock_guard lock(m_mutex);
-    return m_activeMainBus;
+    return lockedCopy(m_mutex, m_activeMainBus);
 }
 
 EnhancedProtocolManufacturer Vehicle::activeEnhancedProtocol() const {
-    std::lock_guard lock(m_mutex);
-    return m_activeEnhancedProtocol;
+    return lockedCopy(m_mutex, m_activeEnhancedProtocol);
 }
 
 std::optional<int64_t> Vehicle::activeYear() const {
-    std::lock_guard lock(m_mutex);
-    return m_activeYear;
+    return lockedCopy(m_mutex, m_activeYear);
 }
 
 float Vehicle::activeSensorVersion() const {
-    std::lock_guard lock(m_mutex);
-    return m_activeSensorVersion;
+    return lockedCopy(m_mutex, m_activeSensorVersion);
 }
 
 void Vehicle::setActivePins(BusPins pins) {
@@ -292,18 +279,15 @@ void Vehicle::setActivePins(BusPins pins) {
 }
 
 int64_t Vehicle::activeHighPin() {
-    std::lock_guard lock(m_mutex);
-    return m_activeHighPin;
+    return lockedCopy(m_mutex, m_activeHighPin);
 }
 
 int64_t Vehicle::activeLowPin() {
-    std::lock_guard lock(m_mutex);
-    return m_activeLowPin;
+    return lockedCopy(m_mutex, m_activeLowPin);
 }
 
 OptionalText Vehicle::activeProtocolString() {
-    std::lock_guard lock(m_mutex);
-    return m_activeObdProtocol;
+    return lockedCopy(m_mutex, m_activeObdProtocol);
 }
 
 int64_t Vehicle::modelYear() {

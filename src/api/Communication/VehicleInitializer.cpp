@@ -18,6 +18,15 @@ Result<std::string, CommError> exchange(const std::shared_ptr<Relay>& relay,
     return relay->sendToSensor(command, false, 0, MultiResponseStrategy{});
 }
 
+// The digits and points of a reply, in order.
+std::string numberText(const std::string& reply) {
+    std::string digits;
+    for (char c : reply) {
+        if ((c >= '0' && c <= '9') || c == '.') digits += c;
+    }
+    return digits;
+}
+
 }  // namespace
 
 bool VehicleInitializer::doStandardInit(int retry) {
@@ -35,10 +44,7 @@ bool VehicleInitializer::doStandardInit(int retry) {
 }
 
 std::optional<float> VehicleInitializer::parseSensorVersion(const std::string& reply) {
-    std::string digits;
-    for (char c : reply) {
-        if ((c >= '0' && c <= '9') || c == '.') digits += c;
-    }
+    const std::string digits = numberText(reply);
     if (digits.empty()) return std::nullopt;
     float version = 0;
     const char* end = digits.data() + digits.size();
@@ -56,10 +62,7 @@ std::optional<float> VehicleInitializer::parseSensorVersion(const std::string& r
 }
 
 std::optional<int64_t> VehicleInitializer::parseBusNumber(const std::string& reply) {
-    std::string digits;
-    for (char c : reply) {
-        if ((c >= '0' && c <= '9') || c == '.') digits += c;
-    }
+    const std::string digits = numberText(reply);
     if (digits.empty()) return std::nullopt;
     int64_t number = 0;
     const char* end = digits.data() + digits.size();

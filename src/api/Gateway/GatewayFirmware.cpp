@@ -15,17 +15,6 @@ namespace {
 
 constexpr const char* kAppVersion = "1.6.194";
 
-// Starts the update when the updater offers it; false when it cannot.
-template <class Updater, class V, class L>
-bool startUpdate(Updater& updater, const std::shared_ptr<V>& vehicle, const L& listener) {
-    if constexpr (requires { updater.startUpdate(vehicle, listener); }) {
-        updater.startUpdate(vehicle, listener);
-        return true;
-    } else {
-        return false;
-    }
-}
-
 }  // namespace
 
 void Gateway::requestLatestServerFirmware(VersionListener listener) {
@@ -73,17 +62,7 @@ void Gateway::startFirmwareUpdate(UpdateListener listener) {
         if (listener) listener(FirmwareUpdateState::notSupported());
         return;
     }
-    if (startUpdate(*firmwareUpdater_, vehicle_, listener)) return;
-    // The transfer runs on "GatewayQueue", where it holds the relay until the last block is
-    // acknowledged; the updater reports every outcome through the listener.
-    std::weak_ptr<SkiffUpdater> updater = firmwareUpdater_;
-    gatewayQueue()->async([updater, relay = relay_, listener] {
-        if (auto u = updater.lock()) {
-            u->writeImage(relay, listener);
-        } else if (listener) {
-            listener(FirmwareUpdateState::updateFailed(FirmwareUpdateError::setupFailed));
-        }
-    });
+    firmwareUpdater_->startUpdate(vehicle_, std::move(listener));
 }
 
 }  // namespace qz

@@ -1,14 +1,14 @@
 // The live-data family: supported parameters, refreshes, the odometer, VIN support and the VIN.
-// Each call refuses at once while another operation holds the busy flag, and otherwise runs
-// its vehicle work on "GatewayQueue", holding the gateway weakly. Every call reports exactly
-// once; a gateway released before the queued work runs reports `noDelegate` (CommError
-// results) or `callbackDeallocated` (PelkError results).
+// Each call but the odometer's refuses at once while another operation holds the busy flag;
+// all run their vehicle work on "GatewayQueue", holding the gateway weakly (the odometer and
+// VIN calls through the simpler calls, which test the flag again there). Every call reports
+// exactly once; a gateway released before the queued work runs reports `noDelegate`
+// (CommError results) or `callbackDeallocated` (PelkError results).
 
 #include <source_location>
 
 #include "api/Communication/Relay.hpp"
 #include "api/Gateway/Gateway.hpp"
-#include "api/Live/VehicleAccess.hpp"
 #include "api/Live/VinCheck.hpp"
 #include "api/Logging/Log.hpp"
 #include "api/PIDs/PID0902.hpp"
@@ -189,7 +189,7 @@ void Gateway::checkAutoVinSupport(SupportCallback callback) {
         if (callback) callback(std::unexpected(PelkError::deviceBusy()));
         return;
     }
-    if (vehicleaccess::onCanBus(vehicle())) {
+    if (PIDInterface::onCanBus(vehicle())) {
         if (callback) callback(true);
         return;
     }

@@ -47,7 +47,7 @@ Result<bool, CommError> LiveDataSupportChecker::checkVinSupport() {
     std::string text;
     for (char c : *answer)
         if (c != ' ') text.push_back(c);
-    for (size_t at; (at = text.find("\r>")) != std::string::npos;) text.erase(at, 2);
+    for (size_t at = 0; (at = text.find("\r>", at)) != std::string::npos;) text.erase(at, 2);
     if (text.empty()) return std::unexpected(CommError::invalidData);
     auto value = parseHex64(text);
     if (!value) return std::unexpected(CommError::invalidData);

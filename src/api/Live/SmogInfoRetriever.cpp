@@ -3,8 +3,8 @@
 #include <regex>
 
 #include "api/Communication/Relay.hpp"
+#include "api/Communication/Vehicle.hpp"
 #include "api/Live/LiveDataSupportChecker.hpp"
-#include "api/Live/VehicleAccess.hpp"
 #include "api/Logging/Log.hpp"
 
 namespace qz {
@@ -52,7 +52,7 @@ int64_t SmogInfoRetriever::countCodeLines(const std::string& reply) {
 }
 
 Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrieveSmogStatus() {
-    auto relay = vehicleaccess::relayOf(vehicle_);
+    auto relay = vehicle_ ? vehicle_->relay() : nullptr;
     if (!relay) {
         Log::e("Setup failed");
         return std::unexpected(SmogInfoError::setupFailed);
@@ -61,7 +61,7 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
         Log::e("Setup failed");
         return std::unexpected(SmogInfoError::setupFailed);
     }
-    relay = vehicleaccess::relayOf(vehicle_);
+    relay = vehicle_->relay();
     if (!relay) {
         Log::e("Vehicle does not have a relay set");
         return std::unexpected(SmogInfoError::setupFailed);
@@ -81,14 +81,14 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
         const auto strategy = p->category() == PIDCategory::numeric
                                   ? MultiResponseStrategy::smallestValue
                                   : MultiResponseStrategy::bitwiseOr;
-        if (vehicleaccess::sendAndUpdate(vehicle_, p, true, strategy))
+        if (vehicle_->sendAndUpdate(*p, true, strategy))
             Log::i("Updated: " + p->description());
         else
             Log::e(p->fullName() + " error updating");
     }
 
     auto count = [&](const char* command) -> int64_t {
-        auto r = vehicleaccess::relayOf(vehicle_);
+        auto r = vehicle_->relay();
         if (!r) return 0;
         auto reply = r->sendToSensor(command, false, 0, MultiResponseStrategy::bitwiseOr);
         return reply ? countCodeLines(*reply) : 0;
@@ -97,7 +97,7 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
     report->setNumPending(count("KQTCP"));
     Log::i("MIL Status report complete: " + report->description());
 
-    relay = vehicleaccess::relayOf(vehicle_);
+    relay = vehicle_->relay();
     if (!relay || !relay->sendToSensor("KQX0", false, 0, MultiResponseStrategy::bitwiseOr)) {
         Log::e("Setup failed");
         return std::unexpected(SmogInfoError::setupFailed);

@@ -13,6 +13,7 @@
 #include "api/Logging/AES256Encryption.hpp"
 #include "platform/Compression.hpp"
 #include "platform/FileSystem.hpp"
+#include "platform/Locked.hpp"
 #include "platform/Text.hpp"
 
 namespace fs = std::filesystem;
@@ -119,36 +120,28 @@ const std::string& FileLog::iv() {
 }
 
 uint64_t FileLog::maxFileSize() const {
-    std::lock_guard lock(mutex_);
-    return maxFileSize_;
+    return lockedCopy(mutex_, maxFileSize_);
 }
 void FileLog::setMaxFileSize(uint64_t kib) {
-    std::lock_guard lock(mutex_);
-    maxFileSize_ = kib;
+    lockedAssign(mutex_, maxFileSize_, kib);
 }
 int64_t FileLog::maxFileCount() const {
-    std::lock_guard lock(mutex_);
-    return maxFileCount_;
+    return lockedCopy(mutex_, maxFileCount_);
 }
 void FileLog::setMaxFileCount(int64_t count) {
-    std::lock_guard lock(mutex_);
-    maxFileCount_ = count;
+    lockedAssign(mutex_, maxFileCount_, count);
 }
 fs::path FileLog::directory() const {
-    std::lock_guard lock(mutex_);
-    return directory_;
+    return lockedCopy(mutex_, directory_);
 }
 void FileLog::setDirectory(fs::path directory) {
-    std::lock_guard lock(mutex_);
-    directory_ = std::move(directory);
+    lockedAssign(mutex_, directory_, std::move(directory));
 }
 std::string FileLog::name() const {
-    std::lock_guard lock(mutex_);
-    return name_;
+    return lockedCopy(mutex_, name_);
 }
 void FileLog::setName(std::string name) {
-    std::lock_guard lock(mutex_);
-    name_ = std::move(name);
+    lockedAssign(mutex_, name_, std::move(name));
 }
 
 fs::path FileLog::currentPath() const {

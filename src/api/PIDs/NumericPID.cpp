@@ -39,36 +39,28 @@ NumericPID::NumericPID(Mode mode, const PIDRow& row)
                  unitFor(row.altUnit), row.minValue, row.maxValue, row.scalar, row.offset) {}
 
 double NumericPID::minValue() const {
-    auto l = lock();
-    return minValue_;
+    return locked(minValue_);
 }
 void NumericPID::setMinValue(double v) {
-    auto l = lock();
-    minValue_ = v;
+    setLocked(minValue_, v);
 }
 double NumericPID::maxValue() const {
-    auto l = lock();
-    return maxValue_;
+    return locked(maxValue_);
 }
 void NumericPID::setMaxValue(double v) {
-    auto l = lock();
-    maxValue_ = v;
+    setLocked(maxValue_, v);
 }
 double NumericPID::scalar() const {
-    auto l = lock();
-    return scalar_;
+    return locked(scalar_);
 }
 void NumericPID::setScalar(double v) {
-    auto l = lock();
-    scalar_ = v;
+    setLocked(scalar_, v);
 }
 double NumericPID::offset() const {
-    auto l = lock();
-    return offset_;
+    return locked(offset_);
 }
 void NumericPID::setOffset(double v) {
-    auto l = lock();
-    offset_ = v;
+    setLocked(offset_, v);
 }
 
 double NumericPID::computedMaxLocked() const {

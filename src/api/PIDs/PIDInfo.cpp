@@ -15,52 +15,40 @@ PIDInfo::PIDInfo(Mode mode, uint64_t pid, std::string fullName, PIDCategory cate
       supportBit_(supportBit) {}
 
 PIDCategory PIDInfo::category() const {
-    auto l = lock();
-    return category_;
+    return locked(category_);
 }
 void PIDInfo::setCategory(PIDCategory category) {
-    auto l = lock();
-    category_ = category;
+    setLocked(category_, category);
 }
 std::string PIDInfo::fullName() const {
-    auto l = lock();
-    return fullName_;
+    return locked(fullName_);
 }
 void PIDInfo::setFullName(std::string name) {
-    auto l = lock();
-    fullName_ = std::move(name);
+    setLocked(fullName_, std::move(name));
 }
 std::string PIDInfo::shortName() const {
-    auto l = lock();
-    return shortName_;
+    return locked(shortName_);
 }
 void PIDInfo::setShortName(std::string name) {
-    auto l = lock();
-    shortName_ = std::move(name);
+    setLocked(shortName_, std::move(name));
 }
 int64_t PIDInfo::responseBytes() const {
-    auto l = lock();
-    return responseBytes_;
+    return locked(responseBytes_);
 }
 void PIDInfo::setResponseBytes(int64_t count) {
-    auto l = lock();
-    responseBytes_ = count;
+    setLocked(responseBytes_, count);
 }
 SupportStatus PIDInfo::supportStatus() const {
-    auto l = lock();
-    return supportStatus_;
+    return locked(supportStatus_);
 }
 void PIDInfo::setSupportStatus(SupportStatus status) {
-    auto l = lock();
-    supportStatus_ = status;
+    setLocked(supportStatus_, status);
 }
 std::vector<std::string> PIDInfo::data() const {
-    auto l = lock();
-    return data_;
+    return locked(data_);
 }
 void PIDInfo::setData(std::vector<std::string> data) {
-    auto l = lock();
-    data_ = std::move(data);
+    setLocked(data_, std::move(data));
 }
 
 std::string PIDInfo::descriptionHead() const {

@@ -4,11 +4,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "api/PIDs/Enums/PIDCategory.hpp"
 #include "api/PIDs/Mode.hpp"
 #include "api/PIDs/SupportStatus.hpp"
+#include "platform/Locked.hpp"
 
 namespace qz {
 
@@ -61,6 +63,16 @@ class PIDInfo {
   protected:
     // Guards every mutable field of this object and of its subclasses.
     std::unique_lock<std::mutex> lock() const { return std::unique_lock<std::mutex>(mutex_); }
+    // A copy of one of the guarded fields, taken under lock().
+    template <class T>
+    T locked(const T& field) const {
+        return lockedCopy(mutex_, field);
+    }
+    // Assigns one of the guarded fields under lock().
+    template <class T, class U>
+    void setLocked(T& field, U&& value) {
+        lockedAssign(mutex_, field, std::forward<U>(value));
+    }
 
     // Fields below are read and written only while holding lock().
     PIDCategory category_;

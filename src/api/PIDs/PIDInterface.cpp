@@ -5,8 +5,8 @@
 #include <cmath>
 
 #include "api/Communication/Relay.hpp"
+#include "api/Communication/Vehicle.hpp"
 #include "api/Live/LiveDataSupportChecker.hpp"
-#include "api/Live/VehicleAccess.hpp"
 #include "api/Logging/Log.hpp"
 #include "api/PIDs/HexText.hpp"
 #include "api/PIDs/Mode1/Mode1PIDs.hpp"
@@ -53,8 +53,9 @@ std::vector<std::string> splitAtBlanks(const std::string& s) {
     return out;
 }
 
+// One left-to-right pass: text that the removal joins up is not removed again.
 void removeAll(std::string& s, std::string_view what) {
-    for (size_t at; (at = s.find(what)) != std::string::npos;) s.erase(at, what.size());
+    for (size_t at = 0; (at = s.find(what, at)) != std::string::npos;) s.erase(at, what.size());
 }
 
 std::string joined(const std::vector<std::string>& parts) {
@@ -163,6 +164,19 @@ Result<std::shared_ptr<PIDInfo>, CommError> PIDInterface::updatePid(
     return pid;
 }
 
+bool PIDInterface::onCanBus(const std::shared_ptr<Vehicle>& vehicle) {
+    if (!vehicle) return false;
+    switch (vehicle->activeMainBus()) {
+        case BusProtocol::can11500:
+        case BusProtocol::can29500:
+        case BusProtocol::can11250:
+        case BusProtocol::can29250:
+            return true;
+        default:
+            return false;
+    }
+}
+
 Result<std::shared_ptr<PIDInfo>, CommError> PIDInterface::updateVinPid(
     const std::shared_ptr<PIDInfo>& pid) {
     auto r = relay();
@@ -170,7 +184,7 @@ Result<std::shared_ptr<PIDInfo>, CommError> PIDInterface::updateVinPid(
         Log::e("Relay not set");
         return std::unexpected(CommError::noDelegate);
     }
-    const bool onCan = vehicleaccess::onCanBus(vehicle());
+    const bool onCan = onCanBus(vehicle());
     if (!onCan) (void)r->sendToSensor("KQX1", false, 0, MultiResponseStrategy::bitwiseOr);
     auto answer = r->sendToSensor(requestText(*pid), !onCan, 0, MultiResponseStrategy::unchanged);
     if (!onCan) (void)r->sendToSensor("KQX0", false, 0, MultiResponseStrategy::bitwiseOr);

@@ -72,6 +72,9 @@ class PIDInterface {
     // once, bytes that are no digit or upper-case letter dropped).
     static std::vector<std::string> vinData(const std::string& answer);
 
+    // The vehicle's active bus is one of the four CAN buses (false without a vehicle).
+    static bool onCanBus(const std::shared_ptr<Vehicle>& vehicle);
+
     // A freshly built catalogue (143 PIDs, 348 objects), independent of any PIDInterface.
     static PIDMap buildCatalogue();
 

@@ -1,16 +1,9 @@
 #include "api/milstatus/PID0101_MonitorStatus.hpp"
 
+#include "api/Communication/Vehicle.hpp"
 #include "api/Logging/Log.hpp"
-#include "api/PIDs/HexText.hpp"
 
 namespace qz {
-
-uint8_t hexToUInt8(const std::string& text) {
-    std::string_view rest(text);
-    if (rest.starts_with("0x")) rest.remove_prefix(2);
-    if (rest.empty()) return 0;
-    return parseByte(rest).value_or(0);
-}
 
 PID0101_MonitorStatus::PID0101_MonitorStatus(Mode mode)
     : PID<std::monostate>(mode, 0x01, PIDCategory::other, "Malfunction Indicator Lamp (MIL) Status",
@@ -70,10 +63,10 @@ void PID0101_MonitorStatus::setData(std::vector<std::string> data) {
         Log::e("invalid length");
         return;
     }
-    const uint8_t a = hexToUInt8(data[0]);
-    const uint8_t b = hexToUInt8(data[1]);
-    const uint8_t c = hexToUInt8(data[2]);
-    const uint8_t d = hexToUInt8(data[3]);
+    const uint8_t a = Vehicle::hexToUInt8(data[0]);
+    const uint8_t b = Vehicle::hexToUInt8(data[1]);
+    const uint8_t c = Vehicle::hexToUInt8(data[2]);
+    const uint8_t d = Vehicle::hexToUInt8(data[3]);
     auto bit = [](uint8_t v, int i) -> uint8_t { return (v >> i) & 1u; };
     auto fromCD = [&](int i) { return statusFromBytes(bit(c, i), bit(d, i)); };
 

@@ -54,8 +54,4 @@ class PID0101_MonitorStatus : public PID<std::monostate> {
     MonitorTestStatus misfireTest_ = MonitorTestStatus::unknown;
 };
 
-// A text as one byte: an optional "0x" head is dropped; empty, non-hexadecimal or above 255
-// gives 0.
-uint8_t hexToUInt8(const std::string& text);
-
 }  // namespace qz

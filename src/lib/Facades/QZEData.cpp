@@ -1,6 +1,7 @@
 #include "lib/Facades/QZEData.hpp"
 
 #include "lib/Logging/QZELogging.hpp"
+#include "platform/Locked.hpp"
 
 namespace qz {
 
@@ -14,29 +15,23 @@ QZEData& QZEData::sharedData() {
 }
 
 void QZEData::registerQZDataAdapter(std::shared_ptr<QZDataAdapter> adapter) {
-    std::lock_guard lock(mutex_);
-    m_qzDataAdapter = std::move(adapter);
+    lockedAssign(mutex_, m_qzDataAdapter, std::move(adapter));
 }
 void QZEData::registerSessionAdapter(std::shared_ptr<QZESessionProtocol> adapter) {
-    std::lock_guard lock(mutex_);
-    m_sessionAdapter = std::move(adapter);
+    lockedAssign(mutex_, m_sessionAdapter, std::move(adapter));
 }
 void QZEData::registerVinAdapter(std::shared_ptr<QZVINDataAdapter> adapter) {
-    std::lock_guard lock(mutex_);
-    m_vinAdapter = std::move(adapter);
+    lockedAssign(mutex_, m_vinAdapter, std::move(adapter));
 }
 
 std::shared_ptr<QZDataAdapter> QZEData::dataAdapter() {
-    std::lock_guard lock(mutex_);
-    return m_qzDataAdapter;
+    return lockedCopy(mutex_, m_qzDataAdapter);
 }
 std::shared_ptr<QZESessionProtocol> QZEData::sessionAdapter() {
-    std::lock_guard lock(mutex_);
-    return m_sessionAdapter;
+    return lockedCopy(mutex_, m_sessionAdapter);
 }
 std::shared_ptr<QZVINDataAdapter> QZEData::vinAdapter() {
-    std::lock_guard lock(mutex_);
-    return m_vinAdapter;
+    return lockedCopy(mutex_, m_vinAdapter);
 }
 
 void QZEData::setEnhancedProtocol(const OptionalText& value) {

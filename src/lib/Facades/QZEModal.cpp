@@ -1,6 +1,7 @@
 #include "lib/Facades/QZEModal.hpp"
 
 #include "lib/Logging/QZELogging.hpp"
+#include "platform/Locked.hpp"
 
 namespace qz {
 
@@ -10,17 +11,12 @@ QZEModal& QZEModal::manager() {
 }
 
 void QZEModal::registerAdapter(std::shared_ptr<QZEIndicatorAdapter> adapter) {
-    std::lock_guard lock(mutex_);
-    m_adapter = std::move(adapter);
+    lockedAssign(mutex_, m_adapter, std::move(adapter));
 }
 
 void QZEModal::showWithTitle(const OptionalText& title, const OptionalText& message,
                              std::function<void()> completionBlock) {
-    std::shared_ptr<QZEIndicatorAdapter> a;
-    {
-        std::lock_guard lock(mutex_);
-        a = m_adapter;
-    }
+    std::shared_ptr<QZEIndicatorAdapter> a = lockedCopy(mutex_, m_adapter);
     if (a) return a->showWithTitle(title, message, std::move(completionBlock));
     QZELogging::shared().logError("Adapter not implemented");
 }

@@ -1,5 +1,7 @@
 #include "lib/Facades/QZEModuleStatusManager.hpp"
 
+#include "platform/Locked.hpp"
+
 namespace qz {
 
 QZEModuleStatusManager& QZEModuleStatusManager::manager() {
@@ -9,13 +11,11 @@ QZEModuleStatusManager& QZEModuleStatusManager::manager() {
 
 void QZEModuleStatusManager::setImplementation(
     std::shared_ptr<ModuleStatusManagerProtocol> implementation) {
-    std::lock_guard lock(mutex_);
-    impl = std::move(implementation);
+    lockedAssign(mutex_, impl, std::move(implementation));
 }
 
 std::shared_ptr<ModuleStatusManagerProtocol> QZEModuleStatusManager::implementation() {
-    std::lock_guard lock(mutex_);
-    return impl;
+    return lockedCopy(mutex_, impl);
 }
 
 void QZEModuleStatusManager::setResponseState(int64_t state, const OptionalText& key,

@@ -1,6 +1,7 @@
 #include "lib/Facades/QZEVehicle.hpp"
 
 #include "lib/Logging/QZELogging.hpp"
+#include "platform/Locked.hpp"
 
 namespace qz {
 
@@ -17,37 +18,29 @@ QZEVehicle& QZEVehicle::TheVehicle() {
 }
 
 void QZEVehicle::registerCommuications(std::shared_ptr<QZVehicleCommunicationProtocol> comms) {
-    std::lock_guard lock(mutex_);
-    m_comms = std::move(comms);
+    lockedAssign(mutex_, m_comms, std::move(comms));
 }
 void QZEVehicle::registerQZSensorStateTracker(std::shared_ptr<QZSensorStateTracker> tracker) {
-    std::lock_guard lock(mutex_);
-    m_stateTracker = std::move(tracker);
+    lockedAssign(mutex_, m_stateTracker, std::move(tracker));
 }
 void QZEVehicle::registerQZSensorTimeoutAdapter(std::shared_ptr<QZSensorTimeoutAdapter> adapter) {
-    std::lock_guard lock(mutex_);
-    m_timeoutAdapter = std::move(adapter);
+    lockedAssign(mutex_, m_timeoutAdapter, std::move(adapter));
 }
 void QZEVehicle::registerVehicleStateInfoAdapter(std::shared_ptr<QZVehicleStateInfo> info) {
-    std::lock_guard lock(mutex_);
-    m_vehicleStateInfo = std::move(info);
+    lockedAssign(mutex_, m_vehicleStateInfo, std::move(info));
 }
 
 std::shared_ptr<QZSensorStateTracker> QZEVehicle::stateTracker() {
-    std::lock_guard lock(mutex_);
-    return m_stateTracker;
+    return lockedCopy(mutex_, m_stateTracker);
 }
 std::shared_ptr<QZVehicleCommunicationProtocol> QZEVehicle::comms() {
-    std::lock_guard lock(mutex_);
-    return m_comms;
+    return lockedCopy(mutex_, m_comms);
 }
 std::shared_ptr<QZSensorTimeoutAdapter> QZEVehicle::timeoutAdapter() {
-    std::lock_guard lock(mutex_);
-    return m_timeoutAdapter;
+    return lockedCopy(mutex_, m_timeoutAdapter);
 }
 std::shared_ptr<QZVehicleStateInfo> QZEVehicle::vehicleStateInfo() {
-    std::lock_guard lock(mutex_);
-    return m_vehicleStateInfo;
+    return lockedCopy(mutex_, m_vehicleStateInfo);
 }
 
 bool QZEVehicle::sendSetupCommandToOstrel(const OptionalText& cmd) {

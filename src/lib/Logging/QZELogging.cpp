@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/Locked.hpp"
+
 namespace qz {
 
 QZELogging& QZELogging::shared() {
@@ -10,23 +12,19 @@ QZELogging& QZELogging::shared() {
 }
 
 void QZELogging::registerLoggerInterface(std::shared_ptr<LoggerInterface> adapter) {
-    std::lock_guard lock(mutex_);
-    m_adapter = std::move(adapter);
+    lockedAssign(mutex_, m_adapter, std::move(adapter));
 }
 
 std::shared_ptr<LoggerInterface> QZELogging::adapter() const {
-    std::lock_guard lock(mutex_);
-    return m_adapter;
+    return lockedCopy(mutex_, m_adapter);
 }
 
 std::any QZELogging::logger() const {
-    std::lock_guard lock(mutex_);
-    return logger_;
+    return lockedCopy(mutex_, logger_);
 }
 
 void QZELogging::setLogger(std::any logger) {
-    std::lock_guard lock(mutex_);
-    logger_ = std::move(logger);
+    lockedAssign(mutex_, logger_, std::move(logger));
 }
 
 void QZELogging::emit(Level level, const std::string& text) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/Describe.hpp"
+#include "platform/Locked.hpp"
 
 namespace qz {
 
@@ -22,13 +23,11 @@ std::any Accessory::valueForKey(const std::string& key) const {
 }
 
 bool Accessory::isConnected() const {
-    std::lock_guard lock(mutex_);
-    return connected_;
+    return lockedCopy(mutex_, connected_);
 }
 
 void Accessory::setConnected(bool connected) {
-    std::lock_guard lock(mutex_);
-    connected_ = connected;
+    lockedAssign(mutex_, connected_, connected);
 }
 
 void Accessory::addStreams(std::weak_ptr<InputStream> in, std::weak_ptr<OutputStream> out) {

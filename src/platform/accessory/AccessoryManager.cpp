@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/DispatchQueue.hpp"
+#include "platform/Locked.hpp"
 #include "platform/NotificationCenter.hpp"
 
 namespace qz {
@@ -13,8 +14,7 @@ AccessoryManager& AccessoryManager::shared() {
 }
 
 std::vector<std::shared_ptr<Accessory>> AccessoryManager::connectedAccessories() const {
-    std::lock_guard lock(mutex_);
-    return connected_;
+    return lockedCopy(mutex_, connected_);
 }
 
 void AccessoryManager::registerForLocalNotifications() {

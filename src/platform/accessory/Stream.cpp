@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/Locked.hpp"
+
 namespace qz {
 
 std::shared_ptr<RunLoop> RunLoop::main() {
@@ -35,13 +37,11 @@ std::string describe(StreamEvent event) {
 }
 
 void Stream::setDelegate(std::weak_ptr<StreamDelegate> delegate) {
-    std::lock_guard lock(mutex_);
-    delegate_ = std::move(delegate);
+    lockedAssign(mutex_, delegate_, std::move(delegate));
 }
 
 void Stream::scheduleInRunLoop(std::shared_ptr<RunLoop> runLoop, const std::string&) {
-    std::lock_guard lock(mutex_);
-    runLoop_ = std::move(runLoop);
+    lockedAssign(mutex_, runLoop_, std::move(runLoop));
 }
 
 void Stream::removeFromRunLoop(const std::shared_ptr<RunLoop>& runLoop, const std::string&) {
@@ -59,13 +59,11 @@ void Stream::open() {
 }
 
 void Stream::close() {
-    std::lock_guard lock(mutex_);
-    status_ = StreamStatus::closed;
+    lockedAssign(mutex_, status_, StreamStatus::closed);
 }
 
 StreamStatus Stream::streamStatus() const {
-    std::lock_guard lock(mutex_);
-    return status_;
+    return lockedCopy(mutex_, status_);
 }
 
 std::string Stream::description() const {
@@ -94,11 +92,7 @@ void Stream::finish() {
 }
 
 void Stream::post(StreamEvent event) {
-    std::shared_ptr<RunLoop> loop;
-    {
-        std::lock_guard lock(mutex_);
-        loop = runLoop_;
-    }
+    std::shared_ptr<RunLoop> loop = lockedCopy(mutex_, runLoop_);
     if (!loop) return;
     std::weak_ptr<Stream> weak = weak_from_this();
     loop->queue()->async([weak, event] {
@@ -152,8 +146,7 @@ void InputStream::deliver(const Data& bytes) {
 }
 
 void InputStream::failNextRead() {
-    std::lock_guard lock(mutex_);
-    failNextRead_ = true;
+    lockedAssign(mutex_, failNextRead_, true);
 }
 
 std::shared_ptr<OutputStream> OutputStream::create(size_t capacity) {
@@ -206,13 +199,11 @@ void OutputStream::drain() {
 }
 
 void OutputStream::setSink(Sink sink) {
-    std::lock_guard lock(mutex_);
-    sink_ = std::move(sink);
+    lockedAssign(mutex_, sink_, std::move(sink));
 }
 
 void OutputStream::setCapacity(size_t capacity) {
-    std::lock_guard lock(mutex_);
-    capacity_ = std::max<size_t>(capacity, 1);
+    lockedAssign(mutex_, capacity_, std::max<size_t>(capacity, 1));
 }
 
 }  // namespace qz

@@ -112,18 +112,25 @@ constexpr ClosedRange R(int64_t lower, int64_t upper) {
     return ClosedRange{lower, upper};
 }
 
-constexpr PIDRow numeric(uint64_t pid, int64_t responseBytes, std::string_view shortName,
-                         std::string_view fullName, std::optional<ClosedRange> bytes,
-                         std::optional<int64_t> supportBit, UnitId units, UnitId altUnit,
-                         std::optional<double> minValue, std::optional<double> maxValue,
-                         double scalar, double offset) {
+// The fields every row has; the builders below add those of their kind.
+constexpr PIDRow named(uint64_t pid, int64_t responseBytes, std::string_view shortName,
+                       std::string_view fullName, std::optional<int64_t> supportBit) {
     PIDRow r;
     r.pid = pid;
     r.responseBytes = responseBytes;
     r.shortName = shortName;
     r.fullName = fullName;
-    r.bytes = bytes;
     r.supportBit = supportBit;
+    return r;
+}
+
+constexpr PIDRow numeric(uint64_t pid, int64_t responseBytes, std::string_view shortName,
+                         std::string_view fullName, std::optional<ClosedRange> bytes,
+                         std::optional<int64_t> supportBit, UnitId units, UnitId altUnit,
+                         std::optional<double> minValue, std::optional<double> maxValue,
+                         double scalar, double offset) {
+    PIDRow r = named(pid, responseBytes, shortName, fullName, supportBit);
+    r.bytes = bytes;
     r.units = units;
     r.altUnit = altUnit;
     r.minValue = minValue;
@@ -150,12 +157,7 @@ constexpr PIDRow partialByte(uint64_t pid, int64_t responseBytes, std::string_vi
 constexpr PIDRow flag(uint64_t pid, int64_t responseBytes, std::string_view shortName,
                       std::string_view fullName, int64_t byte, int64_t bit,
                       std::optional<int64_t> supportBit) {
-    PIDRow r;
-    r.pid = pid;
-    r.responseBytes = responseBytes;
-    r.shortName = shortName;
-    r.fullName = fullName;
-    r.supportBit = supportBit;
+    PIDRow r = named(pid, responseBytes, shortName, fullName, supportBit);
     r.byte = byte;
     r.bit = bit;
     return r;
