@@ -241,13 +241,8 @@ TEST_F(AnalyticsTest, AnEventThatCannotBeEncodedFailsAtOnceAndIsNotPosted) {
     EXPECT_EQ(a, false);
     EXPECT_EQ(b, false);
     // The log's text, its records joined (a long line is stored in several).
-    auto log = Log::fileLogger();
     std::string text;
-    for (const auto& r :
-         qz::testing::parseRecords(qz::testing::readFileBytes(log->currentPath()))) {
-        auto plain = AES256Encryption::originalDataWithHexKey(r.ciphertext, log->key(), log->iv());
-        if (plain) text.append(plain->begin(), plain->end());
-    }
+    for (const auto& record : qz::testing::libraryLogLines()) text += record;
     std::erase(text, '\r');
     const std::string line = "Logging Scan complete event failed, json data was invalid : ";
     int errorLines = 0;

@@ -13,8 +13,6 @@
 #include "api/Communication/PelkSensorState.hpp"
 #include "api/Firmware/SkiffWeb.hpp"
 #include "api/Gateway/Gateway.hpp"
-#include "api/Logging/AES256Encryption.hpp"
-#include "api/Logging/FileLog.hpp"
 #include "api/Logging/Log.hpp"
 #include "api/Web/PelkWeb.hpp"
 #include "api/config/ConfigManager.hpp"
@@ -101,13 +99,8 @@ class Received {
 
 // The text of the current log file, its records decrypted and joined.
 inline std::string fileLogText() {
-    auto log = Log::fileLogger();
     std::string text;
-    for (const auto& r :
-         qz::testing::parseRecords(qz::testing::readFileBytes(log->currentPath()))) {
-        auto plain = AES256Encryption::originalDataWithHexKey(r.ciphertext, log->key(), log->iv());
-        if (plain) text.append(plain->begin(), plain->end());
-    }
+    for (const auto& record : qz::testing::libraryLogLines()) text += record;
     std::erase(text, '\r');
     return text;
 }
