@@ -5,8 +5,6 @@
 #include "api/Communication/Relay.hpp"
 #include "api/Communication/Vehicle.hpp"
 #include "api/DB/MyPersistentContainer.hpp"
-#include "api/Logging/AES256Encryption.hpp"
-#include "api/Logging/FileLog.hpp"
 #include "logging/LogFileReader.hpp"
 #include "platform/Application.hpp"
 #include "sim/FakeSensorLink.hpp"
