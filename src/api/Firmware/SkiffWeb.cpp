@@ -1,23 +1,23 @@
 #include "api/Firmware/SkiffWeb.hpp"
 
 #include <cstdlib>
-#include <mutex>
 #include <nlohmann/json.hpp>
 
+#include "api/Web/CheckedResponse.hpp"
+#include "api/Web/HostOverride.hpp"
 #include "platform/web/URLSession.hpp"
 
 namespace qz {
 
 namespace {
 
-std::mutex& addressMutex() {
-    static std::mutex m;
-    return m;
+HostOverride& addressOverride() {
+    static HostOverride address;
+    return address;
 }
 
-std::string& addressOverride() {
-    static std::string address;
-    return address;
+FirmwareError statusError(const URLResponse& response) {
+    return FirmwareError::invalidResponse(response.statusCode);
 }
 
 bool validVersionText(const std::string& text) {
@@ -36,23 +36,14 @@ std::string query(const std::string& appVersion, const std::string& currentVersi
 }  // namespace
 
 std::string SkiffWeb::serverAddress() {
-    {
-        std::lock_guard lock(addressMutex());
-        if (!addressOverride().empty()) return addressOverride();
-    }
-    if (const char* env = std::getenv("QZ_FIRMWARE_SERVER"); env && *env) {
-        std::string a = env;
-        while (!a.empty() && a.back() == '/') a.pop_back();
-        return a;
-    }
+    if (auto address = addressOverride().value(); !address.empty()) return address;
+    if (const char* env = std::getenv("QZ_FIRMWARE_SERVER"); env && *env)
+        return HostOverride::withoutTrailingSlashes(env);
     return kDefaultServerAddress;
 }
 
 void SkiffWeb::setServerAddress(const std::string& address) {
-    std::string a = address;
-    while (!a.empty() && a.back() == '/') a.pop_back();
-    std::lock_guard lock(addressMutex());
-    addressOverride() = a;
+    addressOverride().set(address);
 }
 
 FirmwareError SkiffWeb::firmwareError(const URLError& error) {
@@ -69,23 +60,19 @@ void SkiffWeb::requestServerVersion(const std::string& appVersion,
     URLRequest r(serverAddress() + "/firmware/version?" + query(appVersion, currentVersion, isLe));
     r.setValue("application/json", "Accept");
     r.timeoutInterval = kVersionTimeout;
+    auto decode = [](URLResponse& response) -> Result<std::string, FirmwareError> {
+        try {
+            auto j = nlohmann::json::parse(response.body.begin(), response.body.end());
+            auto version = j.at("version").get<std::string>();
+            if (version.empty()) throw std::runtime_error("empty version");
+            return version;
+        } catch (const std::exception&) {
+            return std::unexpected(FirmwareError::invalidPayload());
+        }
+    };
     URLSession::shared()
         ->dataTask(std::move(r),
-                   [completion = std::move(completion)](Result<URLResponse, URLError> result) {
-                       if (!result)
-                           return completion(std::unexpected(firmwareError(result.error())));
-                       if (!result->isSuccess())
-                           return completion(
-                               std::unexpected(FirmwareError::invalidResponse(result->statusCode)));
-                       try {
-                           auto j = nlohmann::json::parse(result->body.begin(), result->body.end());
-                           auto version = j.at("version").get<std::string>();
-                           if (version.empty()) throw std::runtime_error("empty version");
-                           completion(std::move(version));
-                       } catch (const std::exception&) {
-                           completion(std::unexpected(FirmwareError::invalidPayload()));
-                       }
-                   })
+                   checkedResponse(std::move(completion), firmwareError, statusError, decode))
         ->resume();
 }
 
@@ -101,18 +88,13 @@ void SkiffWeb::downloadFirmware(const std::string& appVersion, const std::string
                  "&versionKey=" + percentEncoded(versionKey));
     r.setValue("application/octet-stream", "Accept");
     r.timeoutInterval = kDownloadTimeout;
+    auto decode = [](URLResponse& response) -> Result<Data, FirmwareError> {
+        if (response.body.empty()) return std::unexpected(FirmwareError::invalidPayload());
+        return std::move(response.body);
+    };
     URLSession::shared()
         ->dataTask(std::move(r),
-                   [completion = std::move(completion)](Result<URLResponse, URLError> result) {
-                       if (!result)
-                           return completion(std::unexpected(firmwareError(result.error())));
-                       if (!result->isSuccess())
-                           return completion(
-                               std::unexpected(FirmwareError::invalidResponse(result->statusCode)));
-                       if (result->body.empty())
-                           return completion(std::unexpected(FirmwareError::invalidPayload()));
-                       completion(std::move(result->body));
-                   })
+                   checkedResponse(std::move(completion), firmwareError, statusError, decode))
         ->resume();
 }
 

@@ -4,23 +4,27 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <mutex>
 #include <nlohmann/json.hpp>
 
+#include "api/Web/CheckedResponse.hpp"
+#include "api/Web/HostOverride.hpp"
 #include "api/config/ConfigManager.hpp"
 
 namespace qz {
 
 namespace {
 
-std::mutex& hostMutex() {
-    static std::mutex m;
-    return m;
+HostOverride& hostOverride() {
+    static HostOverride host;
+    return host;
 }
 
-std::string& hostOverride() {
-    static std::string host;
-    return host;
+WebError transportError(const URLError& error) {
+    return PelkWeb::webError(error);
+}
+
+WebError statusError(const URLResponse& response) {
+    return PelkWeb::webError(response);
 }
 
 bool isTroubleCode(const std::string& code) {
@@ -60,25 +64,17 @@ std::string statusText(const URLResponse& response) {
 }  // namespace
 
 std::string PelkWeb::backendHost() {
-    {
-        std::lock_guard lock(hostMutex());
-        if (!hostOverride().empty()) return hostOverride();
-    }
+    if (auto host = hostOverride().value(); !host.empty()) return host;
     if (const char* env = std::getenv("QZ_BACKEND_HOST"); env && *env) return env;
     return kDefaultBackendHost;
 }
 
 void PelkWeb::setBackendHost(const std::string& host) {
-    std::string h = host;
-    while (!h.empty() && h.back() == '/') h.pop_back();
-    std::lock_guard lock(hostMutex());
-    hostOverride() = h;
+    hostOverride().set(host);
 }
 
 std::string PelkWeb::defaultBaseURL() {
-    std::string host = backendHost();
-    while (!host.empty() && host.back() == '/') host.pop_back();
-    return host + kApiPath;
+    return HostOverride::withoutTrailingSlashes(backendHost()) + kApiPath;
 }
 
 PelkWeb::PelkWeb() : PelkWeb(defaultBaseURL(), URLSession::shared()) {}
@@ -139,19 +135,17 @@ void PelkWeb::requestRepairInfo(const std::string& vin, const std::vector<std::s
     r.setValue("application/json", "Content-Type");
     r.setValue("application/json", "Accept");
     r.setBody(nlohmann::json{{"vin", *normalized}, {"dtcs", codes}}.dump());
+    auto decode = [](URLResponse& response) -> Result<RepairAsset, WebError> {
+        try {
+            auto j = nlohmann::json::parse(response.body.begin(), response.body.end());
+            return j.get<RepairAsset>();
+        } catch (const nlohmann::json::exception&) {
+            return std::unexpected(WebError::unableToDecodeResponse());
+        }
+    };
     urlSession
         ->dataTask(std::move(r),
-                   [listener = std::move(listener)](Result<URLResponse, URLError> result) {
-                       if (!result) return listener(std::unexpected(webError(result.error())));
-                       if (!result->isSuccess())
-                           return listener(std::unexpected(webError(*result)));
-                       try {
-                           auto j = nlohmann::json::parse(result->body.begin(), result->body.end());
-                           listener(j.get<RepairAsset>());
-                       } catch (const nlohmann::json::exception&) {
-                           listener(std::unexpected(WebError::unableToDecodeResponse()));
-                       }
-                   })
+                   checkedResponse(std::move(listener), transportError, statusError, decode))
         ->resume();
 }
 
@@ -165,17 +159,14 @@ void PelkWeb::requestXml(const std::string& vin, QZVehicleXmlType type,
     const char* document = type == QZVehicleXmlType::recalls ? "recalls" : "bulletins";
     URLRequest r = request("vehicle/" + *normalized + "/" + document, "GET");
     r.setValue("application/xml", "Accept");
+    auto decode = [](URLResponse& response) -> Result<std::string, WebError> {
+        std::string text = response.bodyText();
+        if (!isWellFormedXml(text)) return std::unexpected(WebError::unableToDecodeResponse());
+        return text;
+    };
     urlSession
         ->dataTask(std::move(r),
-                   [completion = std::move(completion)](Result<URLResponse, URLError> result) {
-                       if (!result) return completion(std::unexpected(webError(result.error())));
-                       if (!result->isSuccess())
-                           return completion(std::unexpected(webError(*result)));
-                       std::string text = result->bodyText();
-                       if (!isWellFormedXml(text))
-                           return completion(std::unexpected(WebError::unableToDecodeResponse()));
-                       completion(std::move(text));
-                   })
+                   checkedResponse(std::move(completion), transportError, statusError, decode))
         ->resume();
 }
 
