@@ -1,5 +1,7 @@
 #include "sim/FakeSensorLink.hpp"
 
+#include "platform/Locked.hpp"
+
 namespace qz::sim {
 
 std::shared_ptr<FakeSensorLink> FakeSensorLink::create(std::shared_ptr<SensorCore> core) {
@@ -7,29 +9,21 @@ std::shared_ptr<FakeSensorLink> FakeSensorLink::create(std::shared_ptr<SensorCor
 }
 
 void FakeSensorLink::send(const std::string& cmd) {
-    {
-        std::lock_guard lock(mutex_);
-        awaitingFw_ = false;
-    }
+    lockedAssign(mutex_, awaitingFw_, false);
     feed(scramble(std::string_view(cmd)));
 }
 
 void FakeSensorLink::write(const Data& fwdata, bool useFwDelegate) {
-    {
-        std::lock_guard lock(mutex_);
-        awaitingFw_ = useFwDelegate;
-    }
+    lockedAssign(mutex_, awaitingFw_, useFwDelegate);
     feed(fwdata);
 }
 
 void FakeSensorLink::setReceiver(const std::shared_ptr<SensorReceiver>& receiver) {
-    std::lock_guard lock(mutex_);
-    receiver_ = receiver;
+    lockedAssign(mutex_, receiver_, receiver);
 }
 
 bool FakeSensorLink::linkUp() const {
-    std::lock_guard lock(mutex_);
-    return up_;
+    return lockedCopy(mutex_, up_);
 }
 
 void FakeSensorLink::feed(const Bytes& wire) {

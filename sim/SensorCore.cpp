@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <set>
 
+#include "platform/Locked.hpp"
+
 namespace qz::sim {
 
 namespace {
@@ -416,8 +418,7 @@ void SensorCore::addHandler(Handler handler) {
 }
 
 std::vector<std::string> SensorCore::commands() const {
-    std::lock_guard lock(mutex_);
-    return commands_;
+    return lockedCopy(mutex_, commands_);
 }
 
 void SensorCore::clearCommands() {
@@ -426,13 +427,11 @@ void SensorCore::clearCommands() {
 }
 
 std::vector<Bytes> SensorCore::firmwareFrames() const {
-    std::lock_guard lock(mutex_);
-    return frames_;
+    return lockedCopy(mutex_, frames_);
 }
 
 bool SensorCore::firmwareMode() const {
-    std::lock_guard lock(mutex_);
-    return firmware_;
+    return lockedCopy(mutex_, firmware_);
 }
 
 void SensorCore::setFirmwareMode(bool on) {
@@ -449,8 +448,7 @@ bool SensorCore::takeLoaderRequest() {
 }
 
 int SensorCore::reboots() const {
-    std::lock_guard lock(mutex_);
-    return reboots_;
+    return lockedCopy(mutex_, reboots_);
 }
 
 void SensorCore::setRebootTimes(double dropAfter, double backAfter) {
@@ -460,38 +458,31 @@ void SensorCore::setRebootTimes(double dropAfter, double backAfter) {
 }
 
 void SensorCore::setRebootsAfterUpdate(bool on) {
-    std::lock_guard lock(mutex_);
-    rebootAfterUpdate_ = on;
+    lockedAssign(mutex_, rebootAfterUpdate_, on);
 }
 
 bool SensorCore::echo() const {
-    std::lock_guard lock(mutex_);
-    return echo_;
+    return lockedCopy(mutex_, echo_);
 }
 
 void SensorCore::setEcho(bool on) {
-    std::lock_guard lock(mutex_);
-    echo_ = on;
+    lockedAssign(mutex_, echo_, on);
 }
 
 bool SensorCore::headers() const {
-    std::lock_guard lock(mutex_);
-    return headers_;
+    return lockedCopy(mutex_, headers_);
 }
 
 bool SensorCore::multiResponse() const {
-    std::lock_guard lock(mutex_);
-    return multi_;
+    return lockedCopy(mutex_, multi_);
 }
 
 std::string SensorCore::protocol() const {
-    std::lock_guard lock(mutex_);
-    return protocol_;
+    return lockedCopy(mutex_, protocol_);
 }
 
 VehicleProfile SensorCore::profile() const {
-    std::lock_guard lock(mutex_);
-    return profile_;
+    return lockedCopy(mutex_, profile_);
 }
 
 void SensorCore::setProfile(VehicleProfile profile) {

@@ -2,6 +2,7 @@
 
 #include "api/Communication/MFISessionController.hpp"
 #include "platform/DispatchQueue.hpp"
+#include "platform/Locked.hpp"
 #include "platform/accessory/AccessoryManager.hpp"
 
 namespace qz::sim {
@@ -90,13 +91,11 @@ void SimulatedAccessory::unplug() {
 }
 
 bool SimulatedAccessory::pluggedIn() const {
-    std::lock_guard lock(mutex_);
-    return plugged_;
+    return lockedCopy(mutex_, plugged_);
 }
 
 std::shared_ptr<Accessory> SimulatedAccessory::accessory() const {
-    std::lock_guard lock(mutex_);
-    return accessory_;
+    return lockedCopy(mutex_, accessory_);
 }
 
 std::shared_ptr<PelkSensor> SimulatedAccessory::sensor() const {
@@ -124,13 +123,11 @@ void SimulatedAccessory::failNextRead() {
 }
 
 int SimulatedAccessory::sessionsOpened() const {
-    std::lock_guard lock(mutex_);
-    return sessions_;
+    return lockedCopy(mutex_, sessions_);
 }
 
 int SimulatedAccessory::chunksDelivered() const {
-    std::lock_guard lock(mutex_);
-    return delivered_;
+    return lockedCopy(mutex_, delivered_);
 }
 
 bool SimulatedAccessory::sessionOpen() const {

@@ -16,6 +16,7 @@
 #include "api/Web/PelkWeb.hpp"
 #include "api/config/ConfigManager.hpp"
 #include "platform/Describe.hpp"
+#include "platform/Locked.hpp"
 #include "platform/web/URLSession.hpp"
 
 namespace qz {
@@ -76,18 +77,15 @@ bool Gateway::tryBeginBusy() {
 }
 
 Gateway::SensorListener Gateway::sensorListener() const {
-    std::lock_guard lock(mutex_);
-    return sensorListener_;
+    return lockedCopy(mutex_, sensorListener_);
 }
 
 std::optional<YMME> Gateway::ymme() const {
-    std::lock_guard lock(mutex_);
-    return ymme_;
+    return lockedCopy(mutex_, ymme_);
 }
 
 void Gateway::setYmme(std::optional<YMME> value) {
-    std::lock_guard lock(mutex_);
-    ymme_ = std::move(value);
+    lockedAssign(mutex_, ymme_, std::move(value));
 }
 
 // MARK: connecting
@@ -103,10 +101,7 @@ void Gateway::connect(std::shared_ptr<PelkSensor> sensor, SensorListener listene
         return;
     }
     Log::i("Attempting to connect to sensor " + sensor->identifier().value_or(""));
-    {
-        std::lock_guard lock(mutex_);
-        sensorListener_ = listener;
-    }
+    lockedAssign(mutex_, sensorListener_, listener);
     std::weak_ptr<Gateway> weak = weak_from_this();
     auto callback = [weak, sensor, listener](SensorConnectionStatus status) {
         gatewayQueue()->async([weak, sensor, listener, status] {

@@ -1,6 +1,7 @@
 #include "api/Live/SmogInfoReport.hpp"
 
 #include "api/PIDs/Mode1/Mode1PIDs.hpp"
+#include "platform/Locked.hpp"
 
 namespace qz {
 
@@ -16,14 +17,12 @@ std::shared_ptr<SmogInfoReport> SmogInfoReport::makeForTesting() {
     return std::shared_ptr<SmogInfoReport>(new SmogInfoReport());
 }
 
-#define QZ_REPORT_FIELD(Type, name, Setter)   \
-    Type SmogInfoReport::name() const {       \
-        std::lock_guard l(mutex_);            \
-        return name##_;                       \
-    }                                         \
-    void SmogInfoReport::Setter(Type value) { \
-        std::lock_guard l(mutex_);            \
-        name##_ = std::move(value);           \
+#define QZ_REPORT_FIELD(Type, name, Setter)              \
+    Type SmogInfoReport::name() const {                  \
+        return lockedCopy(mutex_, name##_);              \
+    }                                                    \
+    void SmogInfoReport::Setter(Type value) {            \
+        lockedAssign(mutex_, name##_, std::move(value)); \
     }
 QZ_REPORT_FIELD(std::shared_ptr<NumericPID>, runTimeSinceEngineStart, setRunTimeSinceEngineStart)
 QZ_REPORT_FIELD(std::shared_ptr<NumericPID>, distanceMilOn, setDistanceMilOn)
@@ -71,8 +70,7 @@ SmogReportStatus SmogInfoReport::smogCheckResult() const {
 }
 
 void SmogInfoReport::setSmogCheckResult(SmogReportStatus value) {
-    std::lock_guard l(mutex_);
-    smogCheckResult_ = value;
+    lockedAssign(mutex_, smogCheckResult_, value);
 }
 
 std::string SmogInfoReport::description() const {

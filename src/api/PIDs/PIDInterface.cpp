@@ -10,6 +10,7 @@
 #include "api/Logging/Log.hpp"
 #include "api/PIDs/HexText.hpp"
 #include "api/PIDs/Mode1/Mode1PIDs.hpp"
+#include "platform/Locked.hpp"
 
 namespace qz {
 
@@ -301,9 +302,7 @@ std::shared_ptr<const PIDInterface::PIDMap> PIDInterface::pidMap() const {
 }
 
 void PIDInterface::setPidMap(PIDMap map) {
-    auto built = std::make_shared<const PIDMap>(std::move(map));
-    std::lock_guard<std::mutex> l(mutex_);
-    pidMap_ = std::move(built);
+    lockedAssign(mutex_, pidMap_, std::make_shared<const PIDMap>(std::move(map)));
 }
 
 PIDInterface::PIDList PIDInterface::getPids() const {
@@ -323,23 +322,19 @@ PIDInterface::PIDList PIDInterface::supportedPIDs() const {
 }
 
 std::shared_ptr<Relay> PIDInterface::relay() const {
-    std::lock_guard<std::mutex> l(mutex_);
-    return relay_;
+    return lockedCopy(mutex_, relay_);
 }
 
 void PIDInterface::setRelay(std::shared_ptr<Relay> relay) {
-    std::lock_guard<std::mutex> l(mutex_);
-    relay_ = std::move(relay);
+    lockedAssign(mutex_, relay_, std::move(relay));
 }
 
 std::shared_ptr<Vehicle> PIDInterface::vehicle() const {
-    std::lock_guard<std::mutex> l(mutex_);
-    return vehicle_;
+    return lockedCopy(mutex_, vehicle_);
 }
 
 void PIDInterface::setVehicle(std::shared_ptr<Vehicle> vehicle) {
-    std::lock_guard<std::mutex> l(mutex_);
-    vehicle_ = std::move(vehicle);
+    lockedAssign(mutex_, vehicle_, std::move(vehicle));
 }
 
 }  // namespace qz

@@ -10,52 +10,40 @@ PID0101_MonitorStatus::PID0101_MonitorStatus(Mode mode)
                           "MIL", 4, ClosedRange{0, 3}, std::nullopt) {}
 
 bool PID0101_MonitorStatus::milOn() const {
-    auto l = lock();
-    return milOn_;
+    return locked(milOn_);
 }
 void PID0101_MonitorStatus::setMilOn(bool value) {
-    auto l = lock();
-    milOn_ = value;
+    setLocked(milOn_, value);
 }
 int64_t PID0101_MonitorStatus::dtcCount() const {
-    auto l = lock();
-    return dtcCount_;
+    return locked(dtcCount_);
 }
 void PID0101_MonitorStatus::setDtcCount(int64_t value) {
-    auto l = lock();
-    dtcCount_ = value;
+    setLocked(dtcCount_, value);
 }
 MonitorTestType PID0101_MonitorStatus::monitorType() const {
-    auto l = lock();
-    return monitorType_;
+    return locked(monitorType_);
 }
 void PID0101_MonitorStatus::setMonitorType(MonitorTestType value) {
-    auto l = lock();
-    monitorType_ = std::move(value);
+    setLocked(monitorType_, std::move(value));
 }
 MonitorTestStatus PID0101_MonitorStatus::componentsTest() const {
-    auto l = lock();
-    return componentsTest_;
+    return locked(componentsTest_);
 }
 void PID0101_MonitorStatus::setComponentsTest(MonitorTestStatus value) {
-    auto l = lock();
-    componentsTest_ = value;
+    setLocked(componentsTest_, value);
 }
 MonitorTestStatus PID0101_MonitorStatus::fuelSystemTest() const {
-    auto l = lock();
-    return fuelSystemTest_;
+    return locked(fuelSystemTest_);
 }
 void PID0101_MonitorStatus::setFuelSystemTest(MonitorTestStatus value) {
-    auto l = lock();
-    fuelSystemTest_ = value;
+    setLocked(fuelSystemTest_, value);
 }
 MonitorTestStatus PID0101_MonitorStatus::misfireTest() const {
-    auto l = lock();
-    return misfireTest_;
+    return locked(misfireTest_);
 }
 void PID0101_MonitorStatus::setMisfireTest(MonitorTestStatus value) {
-    auto l = lock();
-    misfireTest_ = value;
+    setLocked(misfireTest_, value);
 }
 
 void PID0101_MonitorStatus::setData(std::vector<std::string> data) {
