@@ -1,13 +1,9 @@
 #include "DiagSession.hpp"
 
-#include <condition_variable>
-#include <mutex>
-#include <vector>
-
+#include "Answers.hpp"
 #include "api/Communication/PelkSensorState.hpp"
 #include "api/Communication/Vehicle.hpp"
 #include "api/Gateway/Gateway.hpp"
-#include "platform/Clock.hpp"
 #include "sim/SensorCore.hpp"
 #include "sim/SimulatedAccessory.hpp"
 #include "sim/VehicleProfile.hpp"
@@ -15,43 +11,6 @@
 namespace qz::tools {
 
 namespace {
-
-// Collects the connect listener's states (the listener may outlive the run).
-class StateLog {
-  public:
-    PelkSensorDelegate::SensorListener listener() {
-        return [state = state_](PelkSensorState s) {
-            {
-                std::lock_guard lock(state->mutex);
-                state->seen.push_back(std::move(s));
-            }
-            state->changed.notify_all();
-        };
-    }
-    // Waits until a state that `match` accepts has arrived; the first such state.
-    std::optional<PelkSensorState> waitFor(std::function<bool(const PelkSensorState&)> match,
-                                           double seconds) {
-        std::unique_lock lock(state_->mutex);
-        std::optional<PelkSensorState> found;
-        Clock::current()->waitFor(lock, state_->changed, seconds, [&] {
-            for (auto& s : state_->seen)
-                if (match(s)) {
-                    found = s;
-                    return true;
-                }
-            return false;
-        });
-        return found;
-    }
-
-  private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::vector<PelkSensorState> seen;
-    };
-    std::shared_ptr<State> state_ = std::make_shared<State>();
-};
 
 std::string busText(Gateway& gateway) {
     if (auto vehicle = gateway.vehicle()) return vehicle->obd2ProtocolString().value_or("UNKNOWN");
@@ -85,9 +44,9 @@ InfoReport DiagSession::info() {
     report.sensorIdentifier = sensor->identifier();
     report.sensorType = sensor->sensorType().isMfi() ? "mfi" : "le";
 
-    StateLog states;
-    gateway_->connect(sensor, states.listener());
-    auto first = states.waitFor([](const PelkSensorState&) { return true; }, kAnswerTimeout);
+    Answers<PelkSensorState> states;
+    gateway_->connect(sensor, states.callback());
+    auto first = states.first();
     if (!first) {
         report.error = "the sensor did not answer";
         gateway_->disconnect();
@@ -115,22 +74,10 @@ InfoReport DiagSession::info() {
 }
 
 std::optional<std::filesystem::path> DiagSession::logs() {
-    std::optional<std::filesystem::path> result;
     // The closure runs on the main queue; this thread only waits.
-    auto shared = std::make_shared<std::pair<std::mutex, std::condition_variable>>();
-    auto answer = std::make_shared<std::optional<std::optional<std::filesystem::path>>>();
-    gateway_->requestZippedLogs([shared, answer](std::optional<std::filesystem::path> url) {
-        {
-            std::lock_guard lock(shared->first);
-            *answer = url;
-        }
-        shared->second.notify_all();
-    });
-    std::unique_lock lock(shared->first);
-    Clock::current()->waitFor(lock, shared->second, kAnswerTimeout,
-                              [&] { return answer->has_value(); });
-    if (answer->has_value()) result = **answer;
-    return result;
+    Answers<std::optional<std::filesystem::path>> answer;
+    gateway_->requestZippedLogs(answer.callback());
+    return answer.first().value_or(std::nullopt);
 }
 
 }  // namespace qz::tools

@@ -1,16 +1,15 @@
 #include "LiveCommands.hpp"
 
 #include <algorithm>
-#include <condition_variable>
 #include <iostream>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 
 #include <nlohmann/json.hpp>
 
+#include "Answers.hpp"
 #include "DiagSession.hpp"
 #include "api/Communication/PelkSensorState.hpp"
 #include "api/Gateway/Gateway.hpp"
@@ -20,40 +19,10 @@
 #include "api/PIDs/HexText.hpp"
 #include "api/PIDs/NumericPID.hpp"
 #include "api/VIN/VIN.hpp"
-#include "platform/Clock.hpp"
 
 namespace qz::tools {
 
 namespace {
-
-// One answer of the library, handed over from whichever thread calls back.
-template <class T>
-class Answer {
-  public:
-    std::function<void(T)> callback() {
-        return [s = state_](T value) {
-            {
-                std::lock_guard lock(s->mutex);
-                if (!s->value) s->value.emplace(std::move(value));
-            }
-            s->cv.notify_all();
-        };
-    }
-    std::optional<T> wait() {
-        std::unique_lock lock(state_->mutex);
-        Clock::current()->waitFor(lock, state_->cv, DiagSession::kAnswerTimeout,
-                                  [&] { return state_->value.has_value(); });
-        return state_->value;
-    }
-
-  private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable cv;
-        std::optional<T> value;
-    };
-    std::shared_ptr<State> state_ = std::make_shared<State>();
-};
 
 int fail(bool json, const std::string& command, const std::string& message) {
     if (json)
@@ -68,9 +37,9 @@ int fail(bool json, const std::string& command, const std::string& message) {
 std::optional<std::string> connect(Gateway& gateway) {
     auto sensors = gateway.connectedDevices();
     if (sensors.empty()) return "no sensor in reach";
-    Answer<PelkSensorState> state;
+    Answers<PelkSensorState> state;
     gateway.connect(sensors.front(), state.callback());
-    auto first = state.wait();
+    auto first = state.first();
     if (!first) return "the sensor did not answer";
     if (first->kind() != PelkSensorState::Kind::onSensorConnected ||
         gateway.status() != SensorConnectionStatus::connected)
@@ -122,9 +91,9 @@ std::optional<uint64_t> pidNumber(const std::string& text) {
 int runVin(bool json, DiagSession& session) {
     Gateway& gateway = *session.gateway();
     if (auto error = connect(gateway)) return fail(json, "vin", *error);
-    Answer<Result<std::string, CommError>> answer;
+    Answers<Result<std::string, CommError>> answer;
     gateway.requestVin(answer.callback());
-    auto result = answer.wait();
+    auto result = answer.first();
     disconnect(gateway);
     if (!result) return fail(json, "vin", "the library did not answer");
     if (!*result)
@@ -162,9 +131,9 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
     Gateway& gateway = *session.gateway();
     if (auto error = connect(gateway)) return fail(json, "live", *error);
 
-    Answer<Result<std::vector<std::shared_ptr<PIDInfo>>, PelkError>> discovery;
+    Answers<Result<std::vector<std::shared_ptr<PIDInfo>>, PelkError>> discovery;
     gateway.supportedPids(discovery.callback());
-    auto supported = discovery.wait();
+    auto supported = discovery.first();
     if (!supported || !*supported) {
         disconnect(gateway);
         return fail(json, "live",
@@ -194,9 +163,9 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
     }
     std::map<uint64_t, std::string> errors;
     for (auto& p : requests) {
-        Answer<Result<std::shared_ptr<PIDInfo>, CommError>> refreshed;
+        Answers<Result<std::shared_ptr<PIDInfo>, CommError>> refreshed;
         gateway.updatePID(p, refreshed.callback());
-        auto r = refreshed.wait();
+        auto r = refreshed.first();
         if (!r)
             errors[p->pid()] = "no answer";
         else if (!*r)
@@ -222,9 +191,9 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
 int runSmog(bool json, DiagSession& session) {
     Gateway& gateway = *session.gateway();
     if (auto error = connect(gateway)) return fail(json, "smog", *error);
-    Answer<Result<std::shared_ptr<SmogInfoReport>, SmogInfoError>> answer;
+    Answers<Result<std::shared_ptr<SmogInfoReport>, SmogInfoError>> answer;
     gateway.requestSmogInfo(answer.callback());
-    auto result = answer.wait();
+    auto result = answer.first();
     disconnect(gateway);
     if (!result) return fail(json, "smog", "the library did not answer");
     if (!*result) return fail(json, "smog", "the smog check failed: " + describe(result->error()));
