@@ -2,44 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
-#include "platform/FileSystem.hpp"
+#include "support/QzdiagRun.hpp"
 
 namespace {
 
-struct Run {
-    int status = -1;
-    std::string out;
-};
+using qz::testsupport::qzdiag;
 
-Run qzdiag(const std::string& args) {
-    Run run;
-    std::string command = std::string(QZ_BINARY_DIR) + "/qzdiag " + args + " 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buffer{};
-    size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-        run.out.append(buffer.data(), n);
-    int rc = ::pclose(pipe);
-    run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return run;
-}
-
-class QzdiagLive : public ::testing::Test {
+class QzdiagLive : public qz::testsupport::QzdiagFixture {
   protected:
-    void SetUp() override {
-        if (!std::filesystem::exists(std::string(QZ_BINARY_DIR) + "/qzdiag"))
-            GTEST_SKIP() << "qzdiag is not built";
-    }
-    qz::ScopedHome home;
-    std::string homeArg() const { return "--home '" + home.path().string() + "/app'"; }
     std::string vehicle(const char* profile) const {
         return " --vehicle '" + std::string(QZ_SOURCE_DIR) + "/sim/profiles/" + profile + "'";
     }
