@@ -239,9 +239,7 @@ TEST_F(AnalyticsTest, AnEventThatCannotBeEncodedFailsAtOnceAndIsNotPosted) {
     EXPECT_EQ(a, false);
     EXPECT_EQ(b, false);
     // The log's text, its records joined (a long line is stored in several).
-    std::string text;
-    for (const auto& record : qz::testing::libraryLogLines()) text += record;
-    std::erase(text, '\r');
+    const std::string text = qz::testing::libraryLogText();
     const std::string line = "Logging Scan complete event failed, json data was invalid : ";
     int errorLines = 0;
     for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))

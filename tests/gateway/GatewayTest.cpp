@@ -197,7 +197,7 @@ TEST_F(GatewayTest, ConnectAndDisconnectWriteTheirInfoLinesToTheFile) {
     ASSERT_TRUE(states.waitFor(2));
     gateway->disconnect();
     // Records are not separated: a line's text is followed by the next line's "[" or the end.
-    auto text = fileLogText() + "[";
+    auto text = libraryLogText() + "[";
     EXPECT_NE(text.find(" -> Attempting to connect to sensor FFFFFFFFFFFF["), std::string::npos);
     // A BLE sensor by its peripheral's UUID text.
     EXPECT_NE(text.find(" -> Attempting to connect to sensor " + *le->identifier() + "["),
@@ -296,7 +296,7 @@ TEST_F(GatewayTest, FirmwareOperationsRefuseABleSensor) {
     ASSERT_EQ(update.size(), 1u);
     EXPECT_EQ(update.at(0).value, FirmwareUpdateState::notSupported());
     EXPECT_EQ(requests.load(), 0);
-    auto text = fileLogText() + "[";
+    auto text = libraryLogText() + "[";
     EXPECT_NE(text.find(" -> Downloading firmware for version key: 4.10["), std::string::npos);
     EXPECT_NE(text.find(" -> Could not download firmware as current sensor is incompatible["),
               std::string::npos);
@@ -346,7 +346,7 @@ TEST_F(GatewayTest, DownloadLogsTheKeyRequestsRecentAndKeepsTheImage) {
     }
     EXPECT_EQ(gateway->firmwareUpdater()->fwData(), image);
     EXPECT_EQ(lines->containing("versionKey:some-key"), 1u);
-    EXPECT_NE(fileLogText().find(" -> Downloading firmware for version key: some-key"),
+    EXPECT_NE(libraryLogText().find(" -> Downloading firmware for version key: some-key"),
               std::string::npos);
 }
 

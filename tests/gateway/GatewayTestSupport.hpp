@@ -98,12 +98,7 @@ class Received {
 };
 
 // The text of the current log file, its records decrypted and joined.
-inline std::string fileLogText() {
-    std::string text;
-    for (const auto& record : qz::testing::libraryLogLines()) text += record;
-    std::erase(text, '\r');
-    return text;
-}
+using qz::testing::libraryLogText;
 
 // Lets "GatewayQueue" and then the main queue run everything queued on them so far.
 inline void drainQueues() {

@@ -5,8 +5,6 @@
 #include "api/Communication/Vehicle.hpp"
 #include "api/Live/LiveDataSupportChecker.hpp"
 #include "api/Live/SmogInfoRetriever.hpp"
-#include "api/Logging/AES256Encryption.hpp"
-#include "api/Logging/FileLog.hpp"
 #include "api/Logging/Log.hpp"
 #include "api/PIDs/Mode1/Mode1PIDs.hpp"
 #include "api/PIDs/PIDInterface.hpp"
@@ -25,19 +23,8 @@ class LiveLog : public ::testing::Test {
     void SetUp() override { Log::reset(); }
     void TearDown() override { Log::reset(); }
 
-    // Everything logged so far, pieces joined, carriage returns dropped.
-    std::string logged() {
-        auto log = Log::fileLogger();
-        std::string out;
-        for (const auto& r : parseRecords(readFileBytes(log->currentPath()))) {
-            auto plain =
-                AES256Encryption::originalDataWithHexKey(r.ciphertext, log->key(), log->iv());
-            if (plain) out.append(plain->begin(), plain->end());
-        }
-        std::erase(out, '\r');
-        return out;
-    }
-    bool has(const std::string& text) { return logged().find(text) != std::string::npos; }
+    // Whether anything logged so far (pieces joined, carriage returns dropped) holds `text`.
+    bool has(const std::string& text) { return libraryLogText().find(text) != std::string::npos; }
 
     ScopedHome home;
 };

@@ -70,4 +70,13 @@ inline std::vector<std::string> libraryLogLines() {
     return out;
 }
 
+// libraryLogLines() joined (a long line is stored in several records), carriage returns
+// dropped.
+inline std::string libraryLogText() {
+    std::string text;
+    for (const auto& line : libraryLogLines()) text += line;
+    std::erase(text, '\r');
+    return text;
+}
+
 }  // namespace qz::testing
