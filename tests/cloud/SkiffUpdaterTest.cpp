@@ -7,25 +7,13 @@
 #include "platform/FileSystem.hpp"
 #include "platform/NotificationCenter.hpp"
 #include "sim/FakeSensorLink.hpp"
+#include "support/FirmwareImage.hpp"
 
 using namespace qz;
 
 namespace {
 
-// `records` records of a header frame and `dataFrames` data frames, then the last frame.
-Data image(int records, int dataFrames) {
-    Data out;
-    auto frame = [&](uint8_t kind, uint8_t fill) {
-        out.push_back(kind);
-        out.insert(out.end(), 14, fill);
-    };
-    for (int r = 0; r < records; ++r) {
-        frame(0x01, static_cast<uint8_t>(r));
-        for (int d = 0; d < dataFrames; ++d) frame(0x02, static_cast<uint8_t>(d));
-    }
-    frame(0x04, 0);
-    return out;
-}
+using qz::testsupport::firmwareImage;
 
 class SkiffUpdaterTest : public ::testing::Test {
   protected:
@@ -44,7 +32,7 @@ class SkiffUpdaterTest : public ::testing::Test {
 
 TEST_F(SkiffUpdaterTest, WritesEveryBlockAndReportsProgressThenCompletion) {
     link->core().setFirmwareMode(true);
-    Data fw = image(10, 9);  // 101 frames: 5 blocks of at most 25 frames
+    Data fw = firmwareImage(10, 9);  // 101 frames: 5 blocks of at most 25 frames
     updater.setFwData(fw);
     EXPECT_EQ(run(), FirmwareUpdateState::updateComplete());
     std::vector<FirmwareUpdateState> expected;
@@ -62,12 +50,12 @@ TEST_F(SkiffUpdaterTest, WritesEveryBlockAndReportsProgressThenCompletion) {
 TEST_F(SkiffUpdaterTest, RefusesWithoutAUsableImageOrLink) {
     link->core().setFirmwareMode(true);
     EXPECT_EQ(run(), FirmwareUpdateState::updateFailed(FirmwareUpdateError::firmwareNotDownloaded));
-    Data fw = image(2, 2);
+    Data fw = firmwareImage(2, 2);
     fw.pop_back();
     updater.setFwData(fw);
     EXPECT_EQ(run(), FirmwareUpdateState::updateFailed(FirmwareUpdateError::malformedPayload));
     EXPECT_TRUE(link->core().firmwareFrames().empty());
-    updater.setFwData(image(2, 2));
+    updater.setFwData(firmwareImage(2, 2));
     EXPECT_EQ(updater.writeImage(Relay::createWithSensor(nullptr), {}),
               FirmwareUpdateState::updateFailed(FirmwareUpdateError::notConnected));
     EXPECT_EQ(updater.writeImage(nullptr, {}),
@@ -80,7 +68,7 @@ TEST_F(SkiffUpdaterTest, RefusesWithoutAUsableImageOrLink) {
 TEST_F(SkiffUpdaterTest, ASensorThatDoesNotAcknowledgeTimesOut) {
     ScopedClock clock(std::make_shared<ScaledClock>(0.01));
     // A sensor in command mode takes the frames as text and acknowledges nothing.
-    updater.setFwData(image(3, 3));
+    updater.setFwData(firmwareImage(3, 3));
     EXPECT_EQ(run(), FirmwareUpdateState::updateFailed(FirmwareUpdateError::timeOut));
     EXPECT_EQ(heard.size(), 1u);
     EXPECT_FALSE(updater.upgradeHasStarted);
@@ -88,7 +76,7 @@ TEST_F(SkiffUpdaterTest, ASensorThatDoesNotAcknowledgeTimesOut) {
 
 TEST_F(SkiffUpdaterTest, ADisconnectBeforeTheLastBlockEndsTheUpdate) {
     link->core().setFirmwareMode(true);
-    updater.setFwData(image(10, 9));
+    updater.setFwData(firmwareImage(10, 9));
     auto state = updater.writeImage(relay, [&](FirmwareUpdateState s) {
         heard.push_back(s);
         if (heard.size() == 2)

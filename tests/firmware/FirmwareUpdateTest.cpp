@@ -3,13 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "../gateway/GatewayTestSupport.hpp"
 #include "api/Communication/MFISessionController.hpp"
 #include "api/Communication/Relay.hpp"
 #include "api/Communication/SessionController.hpp"
 #include "api/Firmware/SkiffUpdater.hpp"
-#include "api/Logging/AES256Encryption.hpp"
-#include "api/Logging/FileLog.hpp"
+#include "gateway/FirmwareServerTest.hpp"
 #include "logging/LogFileReader.hpp"
 #include "sim/SimulatedAccessory.hpp"
 #include "sim/VehicleProfile.hpp"
@@ -25,68 +23,8 @@ namespace {
 
 using Kind = FirmwareUpdateState::Kind;
 
-// `records` records of a header frame and `dataFrames` data frames, then the last frame.
-Data image(int records, int dataFrames) {
-    Data out;
-    auto frame = [&](uint8_t kind, uint8_t fill) {
-        out.push_back(kind);
-        out.insert(out.end(), 14, fill);
-    };
-    for (int r = 0; r < records; ++r) {
-        frame(0x01, static_cast<uint8_t>(r));
-        for (int d = 0; d < dataFrames; ++d) frame(0x02, static_cast<uint8_t>(d));
-    }
-    frame(0x04, 0);
-    return out;
-}
-
-// The library log's text so far.
-std::string logText() {
-    auto log = Log::fileLogger();
-    std::string text;
-    for (const auto& r :
-         qz::testing::parseRecords(qz::testing::readFileBytes(log->currentPath()))) {
-        auto plain = AES256Encryption::originalDataWithHexKey(r.ciphertext, log->key(), log->iv());
-        if (plain) text.append(plain->begin(), plain->end());
-    }
-    return text;
-}
-
-class FirmwareUpdateTest : public GatewayTest {
+class FirmwareUpdateTest : public FirmwareServerTest {
   protected:
-    void SetUp() override {
-        GatewayTest::SetUp();
-        srv.server.Get(
-            "/firmware/download", [this](const httplib::Request&, httplib::Response& res) {
-                res.set_content(std::string(fw.begin(), fw.end()), "application/octet-stream");
-            });
-        startServer();
-    }
-    void TearDown() override {
-        gateway.reset();
-        if (accessory) accessory->unplug();
-        GatewayTest::TearDown();
-    }
-    void plugIn(VehicleProfile profile = VehicleProfile::builtIn()) {
-        core = std::make_shared<SensorCore>(std::move(profile));
-        accessory = SimulatedAccessory::create(core);
-        accessory->plugIn();
-        gateway = Gateway::create();
-    }
-    void connect() {
-        auto devices = gateway->connectedDevices();
-        ASSERT_EQ(devices.size(), 1u);
-        gateway->connect(devices[0], states.callback());
-        ASSERT_TRUE(states.waitFor(1));
-        ASSERT_EQ(states.at(0).value.kind(), PelkSensorState::Kind::onSensorConnected);
-    }
-    void download() {
-        Received<FirmwareDownloadState> got;
-        gateway->downloadFirmware("recent", got.callback());
-        ASSERT_TRUE(got.waitFor(2));
-        ASSERT_EQ(got.at(1).value, FirmwareDownloadState::firmwareDownloadCompleted(
-                                       FirmwareDownloadStatus::downloadComplete()));
-    }
     // Starts the update and waits for its final state (the last value the listener hears).
     FirmwareUpdateState runUpdate() {
         gateway->startFirmwareUpdate(update.callback());
@@ -115,11 +53,6 @@ class FirmwareUpdateTest : public GatewayTest {
     // A slower clock than the other gateway tests: the restart must not outrun the main
     // queue's broadcast even under load.
     ScopedClock slower{std::make_shared<ScaledClock>(0.1)};
-    Data fw = image(10, 9);  // 101 frames: 5 blocks of 375 bytes at most
-    std::shared_ptr<SensorCore> core;
-    std::shared_ptr<SimulatedAccessory> accessory;
-    std::shared_ptr<Gateway> gateway;
-    Received<PelkSensorState> states;
     Received<FirmwareUpdateState> update;
 };
 
@@ -209,7 +142,7 @@ TEST_F(FirmwareUpdateTest, RefusalsAreImmediateAndLogged) {
     ASSERT_EQ(refused.size(), 1u);
     EXPECT_EQ(refused.at(0).value,
               FirmwareUpdateState::updateFailed(FirmwareUpdateError::firmwareNotDownloaded));
-    EXPECT_NE(logText().find("Tried to install firmware without downloading it first"),
+    EXPECT_NE(libraryLogText().find("Tried to install firmware without downloading it first"),
               std::string::npos);
 
     // An image but no link.
@@ -218,7 +151,8 @@ TEST_F(FirmwareUpdateTest, RefusalsAreImmediateAndLogged) {
     ASSERT_EQ(refused.size(), 2u);
     EXPECT_EQ(refused.at(1).value,
               FirmwareUpdateState::updateFailed(FirmwareUpdateError::notConnected));
-    EXPECT_NE(logText().find("Tried to install firmware while disconnected"), std::string::npos);
+    EXPECT_NE(libraryLogText().find("Tried to install firmware while disconnected"),
+              std::string::npos);
 
     // A BLE sensor handed straight to the updater (the gateway itself answers notSupported).
     controller()->connect(PelkSensor::create("Ostrel BLE", SensorType::le(UUID::random())), {});

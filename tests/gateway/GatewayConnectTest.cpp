@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "GatewayTestSupport.hpp"
+#include "SimulatedSensorTest.hpp"
 #include "api/Communication/SessionController.hpp"
 #include "api/Data/PelkData.hpp"
 #include "platform/UserDefaults.hpp"
@@ -19,18 +19,9 @@ using qz::sim::VehicleProfile;
 
 namespace {
 
-class GatewayConnectTest : public GatewayTest {
+class GatewayConnectTest : public SimulatedSensorTest {
   protected:
-    void plugIn(VehicleProfile profile = VehicleProfile::builtIn()) {
-        core = std::make_shared<SensorCore>(std::move(profile));
-        accessory = SimulatedAccessory::create(core);
-        accessory->plugIn();
-    }
-    void TearDown() override {
-        gateway.reset();
-        if (accessory) accessory->unplug();
-        GatewayTest::TearDown();
-    }
+    GatewayConnectTest() { gateway = Gateway::create(); }
     std::shared_ptr<PelkSensor> sensor() {
         auto devices = gateway->connectedDevices();
         EXPECT_EQ(devices.size(), 1u);
@@ -41,10 +32,6 @@ class GatewayConnectTest : public GatewayTest {
         for (auto& c : core->commands()) n += c == command;
         return n;
     }
-
-    std::shared_ptr<SensorCore> core;
-    std::shared_ptr<SimulatedAccessory> accessory;
-    std::shared_ptr<Gateway> gateway = Gateway::create();
 };
 
 }  // namespace

@@ -3,74 +3,21 @@
 
 #include <gtest/gtest.h>
 
-#include "GatewayTestSupport.hpp"
+#include "FirmwareServerTest.hpp"
 #include "api/Firmware/SkiffUpdater.hpp"
-#include "sim/SimulatedAccessory.hpp"
-#include "sim/VehicleProfile.hpp"
 
 using namespace qz;
 using namespace qz::gwtest;
-using qz::sim::SensorCore;
-using qz::sim::SimulatedAccessory;
 using qz::sim::VehicleProfile;
 
 namespace {
 
-// `records` records of a header frame and `dataFrames` data frames, then the last frame.
-Data image(int records, int dataFrames) {
-    Data out;
-    auto frame = [&](uint8_t kind, uint8_t fill) {
-        out.push_back(kind);
-        out.insert(out.end(), 14, fill);
-    };
-    for (int r = 0; r < records; ++r) {
-        frame(0x01, static_cast<uint8_t>(r));
-        for (int d = 0; d < dataFrames; ++d) frame(0x02, static_cast<uint8_t>(d));
-    }
-    frame(0x04, 0);
-    return out;
-}
-
-class GatewayFirmwareUpdateTest : public GatewayTest {
+class GatewayFirmwareUpdateTest : public FirmwareServerTest {
   protected:
     void SetUp() override {
-        GatewayTest::SetUp();
-        srv.server.Get(
-            "/firmware/download", [this](const httplib::Request&, httplib::Response& res) {
-                res.set_content(std::string(fw.begin(), fw.end()), "application/octet-stream");
-            });
-        startServer();
-        core = std::make_shared<SensorCore>(
-            VehicleProfile::load(VehicleProfile::sampleFolder() / "recovery.json"));
-        accessory = SimulatedAccessory::create(core);
-        accessory->plugIn();
-        gateway = Gateway::create();
+        FirmwareServerTest::SetUp();
+        plugIn(VehicleProfile::load(VehicleProfile::sampleFolder() / "recovery.json"));
     }
-    void TearDown() override {
-        gateway.reset();
-        accessory->unplug();
-        GatewayTest::TearDown();
-    }
-    void connect() {
-        auto devices = gateway->connectedDevices();
-        ASSERT_EQ(devices.size(), 1u);
-        gateway->connect(devices[0], states.callback());
-        ASSERT_TRUE(states.waitFor(1));
-        ASSERT_EQ(states.at(0).value.kind(), PelkSensorState::Kind::onSensorConnected);
-    }
-    void download() {
-        Received<FirmwareDownloadState> got;
-        gateway->downloadFirmware("recent", got.callback());
-        ASSERT_TRUE(got.waitFor(2));
-        ASSERT_EQ(got.at(1).value, FirmwareDownloadState::firmwareDownloadCompleted(
-                                       FirmwareDownloadStatus::downloadComplete()));
-    }
-
-    Data fw = image(10, 9);  // 101 frames: 5 blocks of 375 bytes at most
-    std::shared_ptr<SensorCore> core;
-    std::shared_ptr<SimulatedAccessory> accessory;
-    std::shared_ptr<Gateway> gateway;
-    Received<PelkSensorState> states;
 };
 
 }  // namespace

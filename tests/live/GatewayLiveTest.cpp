@@ -10,7 +10,7 @@
 #include "api/Communication/SessionController.hpp"
 #include "api/PIDs/Mode1/Mode1PIDs.hpp"
 #include "api/PIDs/PIDInterface.hpp"
-#include "gateway/GatewayTestSupport.hpp"
+#include "gateway/SimulatedSensorTest.hpp"
 #include "sim/SimTestSupport.hpp"
 #include "sim/SimulatedAccessory.hpp"
 #include "sim/VehicleProfile.hpp"
@@ -58,13 +58,9 @@ class QueueGate {
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
-class GatewayLive : public GatewayTest {
+class GatewayLive : public SimulatedSensorTest {
   protected:
-    void plugIn(VehicleProfile profile = VehicleProfile::builtIn()) {
-        core = std::make_shared<SensorCore>(std::move(profile));
-        accessory = SimulatedAccessory::create(core);
-        accessory->plugIn();
-    }
+    GatewayLive() { gateway = Gateway::create(); }
     void connect(VehicleProfile profile = VehicleProfile::builtIn()) {
         plugIn(std::move(profile));
         auto devices = gateway->connectedDevices();
@@ -78,9 +74,7 @@ class GatewayLive : public GatewayTest {
     }
     void TearDown() override {
         drainQueues();
-        gateway.reset();
-        if (accessory) accessory->unplug();
-        GatewayTest::TearDown();
+        SimulatedSensorTest::TearDown();
     }
     std::vector<std::string> sent() const {
         std::vector<std::string> out;
@@ -99,9 +93,6 @@ class GatewayLive : public GatewayTest {
 
     // Replies that must come have 1.5 s; a silent sensor costs 1.5 s per command.
     ScopedClock slower{std::make_shared<ScaledClock>(0.5)};
-    std::shared_ptr<SensorCore> core;
-    std::shared_ptr<SimulatedAccessory> accessory;
-    std::shared_ptr<Gateway> gateway = Gateway::create();
 };
 
 VehicleProfile profileWith(const std::string& mode1, const std::string& vin = "1HGCM82633A004352",
