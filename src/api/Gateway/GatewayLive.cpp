@@ -64,6 +64,34 @@ CommError odometerError(const PelkError& error) {
     }
 }
 
+// Runs `work` on "GatewayQueue" for a gateway that is still there and connected, holding the
+// busy flag meanwhile, and hands its result to `callback` once the gateway is let go. A gateway
+// released before then reports `gone`; one not connected logs `notConnectedText` and reports
+// `notConnected`.
+template <class Callback, class Error, class Work>
+void runWhenConnected(std::weak_ptr<Gateway> weak, Callback callback, CallLog log,
+                      std::string notConnectedText, Error gone, Error notConnected, Work work) {
+    Gateway::gatewayQueue()->async([weak = std::move(weak), callback = std::move(callback), log,
+                                    notConnectedText = std::move(notConnectedText), gone,
+                                    notConnected, work = std::move(work)] {
+        auto self = weak.lock();
+        if (!self) {
+            if (callback) callback(std::unexpected(gone));
+            return;
+        }
+        if (self->status() != SensorConnectionStatus::connected) {
+            log.e(notConnectedText);
+            if (callback) callback(std::unexpected(notConnected));
+            return;
+        }
+        self->setIsBusy(true);
+        auto result = work(*self);
+        self->setIsBusy(false);
+        self.reset();
+        if (callback) callback(std::move(result));
+    });
+}
+
 }  // namespace
 
 void Gateway::updatePID(std::shared_ptr<PIDInfo> pid, PIDCallback callback) {
@@ -76,24 +104,10 @@ void Gateway::updatePID(std::shared_ptr<PIDInfo> pid, PIDCallback callback) {
         if (callback) callback(std::unexpected(CommError::deviceBusy));
         return;
     }
-    std::weak_ptr<Gateway> weak = weak_from_this();
-    gatewayQueue()->async([weak, pid = std::move(pid), callback = std::move(callback), log] {
-        auto self = weak.lock();
-        if (!self) {
-            if (callback) callback(std::unexpected(CommError::noDelegate));
-            return;
-        }
-        if (self->status() != SensorConnectionStatus::connected) {
-            log.e("Could not update PID, device not connected");
-            if (callback) callback(std::unexpected(CommError::notConnected));
-            return;
-        }
-        self->setIsBusy(true);
-        auto result = self->pidInterface()->updatePid(pid);
-        self->setIsBusy(false);
-        self.reset();
-        if (callback) callback(std::move(result));
-    });
+    runWhenConnected(
+        weak_from_this(), std::move(callback), log, "Could not update PID, device not connected",
+        CommError::noDelegate, CommError::notConnected,
+        [pid = std::move(pid)](Gateway& g) { return g.pidInterface()->updatePid(pid); });
 }
 
 void Gateway::supportedPids(PIDListCallback callback) {
@@ -105,24 +119,10 @@ void Gateway::supportedPids(PIDListCallback callback) {
         if (callback) callback(std::unexpected(PelkError::deviceBusy()));
         return;
     }
-    std::weak_ptr<Gateway> weak = weak_from_this();
-    gatewayQueue()->async([weak, callback = std::move(callback), log] {
-        auto self = weak.lock();
-        if (!self) {
-            if (callback) callback(std::unexpected(PelkError::callbackDeallocated()));
-            return;
-        }
-        if (self->status() != SensorConnectionStatus::connected) {
-            log.e("Could not retrieve supported PIDs: device not connected");
-            if (callback) callback(std::unexpected(PelkError::notConnected()));
-            return;
-        }
-        self->setIsBusy(true);
-        auto result = self->pidInterface()->checkSupport();
-        self->setIsBusy(false);
-        self.reset();
-        if (callback) callback(std::move(result));
-    });
+    runWhenConnected(weak_from_this(), std::move(callback), log,
+                     "Could not retrieve supported PIDs: device not connected",
+                     PelkError::callbackDeallocated(), PelkError::notConnected(),
+                     [](Gateway& g) { return g.pidInterface()->checkSupport(); });
 }
 
 std::vector<std::shared_ptr<PIDInfo>> Gateway::pids() {
@@ -193,24 +193,10 @@ void Gateway::checkAutoVinSupport(SupportCallback callback) {
         if (callback) callback(true);
         return;
     }
-    std::weak_ptr<Gateway> weak = weak_from_this();
-    gatewayQueue()->async([weak, callback = std::move(callback), log] {
-        auto self = weak.lock();
-        if (!self) {
-            if (callback) callback(std::unexpected(PelkError::callbackDeallocated()));
-            return;
-        }
-        if (self->status() != SensorConnectionStatus::connected) {
-            log.e("Could not check auto VIN support. Device is not connected");
-            if (callback) callback(std::unexpected(PelkError::notConnected()));
-            return;
-        }
-        self->setIsBusy(true);
-        auto result = self->pidInterface()->checkVinSupport();
-        self->setIsBusy(false);
-        self.reset();
-        if (callback) callback(std::move(result));
-    });
+    runWhenConnected(weak_from_this(), std::move(callback), log,
+                     "Could not check auto VIN support. Device is not connected",
+                     PelkError::callbackDeallocated(), PelkError::notConnected(),
+                     [](Gateway& g) { return g.pidInterface()->checkVinSupport(); });
 }
 
 void Gateway::requestVin(VinCallback callback) {
