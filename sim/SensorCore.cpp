@@ -299,6 +299,10 @@ std::string SensorCore::body(const std::string& key) {
         echo_ = op == "E1";
         return "OK";
     }
+    if (op == "AX") {
+        wifiMode_ = true;
+        return "OK";
+    }
     if (startsWith(op, "SP")) {
         protocol_ = op.substr(2);
         return "OK";
@@ -479,6 +483,10 @@ bool SensorCore::multiResponse() const {
 
 std::string SensorCore::protocol() const {
     return lockedCopy(mutex_, protocol_);
+}
+
+bool SensorCore::wifiMode() const {
+    return lockedCopy(mutex_, wifiMode_);
 }
 
 VehicleProfile SensorCore::profile() const {

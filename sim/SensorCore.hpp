@@ -105,6 +105,7 @@ class SensorCore {
     bool headers() const;
     bool multiResponse() const;
     std::string protocol() const;  // the text after the last "KQSP"/"ATSP"
+    bool wifiMode() const;         // "KQAX" switched the sensor to its Wi-Fi mode
 
     VehicleProfile profile() const;
     void setProfile(VehicleProfile profile);
@@ -151,6 +152,7 @@ class SensorCore {
     bool headers_ = false;
     bool multi_ = false;
     std::string protocol_ = "0";
+    bool wifiMode_ = false;
 };
 
 }  // namespace qz::sim
