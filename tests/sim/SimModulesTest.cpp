@@ -290,7 +290,7 @@ TEST(SimModules, AClearRequestClearsTheModulesCodesForLaterReads) {
         {{"KQSM6E", "18 00 FF 00"}, "NO DATA\r>"},
         {{"KQSM70", "14 FF 00"}, "83 F1 28 54 FF 00 EF \r\r>"},
         {{"18 00 FF 00"}, "82 F1 28 58 00 F3 \r\r>"},
-        {{"KQH0", "KQSP1", "KQSH6110F1", "13"}, "53 01 23 04 56 \r53 07 89 \r\r>"},
+        {{"KQH0", "KQSP1", "KQSH6110F1", "13"}, "53 01 23 04 56 \r53 07 89 00 00 \r\r>"},
         {{"14", "13"}, "53 00 00 \r\r>"},
     };
     for (const auto& [commands, reply] : steps)
