@@ -33,7 +33,8 @@ int fail(bool json, const std::string& command, const std::string& message) {
     return 2;
 }
 
-// Connects to the first sensor in reach and waits for its start-up; an error text on failure.
+}  // namespace
+
 std::optional<std::string> connect(Gateway& gateway) {
     auto sensors = gateway.connectedDevices();
     if (sensors.empty()) return "no sensor in reach";
@@ -51,6 +52,8 @@ void disconnect(Gateway& gateway) {
     gateway.disconnect();
     Gateway::gatewayQueue()->sync([] {});
 }
+
+namespace {
 
 nlohmann::json parameterJson(const std::shared_ptr<PIDInfo>& p) {
     nlohmann::json value = nullptr;

@@ -1,11 +1,21 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
+
+namespace qz {
+class Gateway;
+}
 
 namespace qz::tools {
 
 class DiagSession;
+
+// Connects to the first sensor in reach and waits for its start-up; an error text on failure.
+std::optional<std::string> connect(Gateway& gateway);
+// Disconnects and lets "GatewayQueue" finish what it holds.
+void disconnect(Gateway& gateway);
 
 // The live-data demo commands. Each connects to the simulated sensor through the gateway,
 // runs its public calls, prints the outcome (one JSON document with `json`) and disconnects.

@@ -5,7 +5,7 @@
 //
 // Commands: info (connect, initialise, show the sensor, disconnect), logs (write the log
 // archive and show its path), vin, live [PID...] and smog (the live-data and readiness calls,
-// see LiveCommands.hpp).
+// see LiveCommands.hpp), wifi (the Wi-Fi mode and configuration, see WiFiCommand.hpp).
 
 #include <algorithm>
 #include <cmath>
@@ -21,6 +21,7 @@
 
 #include "DiagSession.hpp"
 #include "LiveCommands.hpp"
+#include "WiFiCommand.hpp"
 #include "platform/FileSystem.hpp"
 
 using qz::tools::DiagSession;
@@ -33,7 +34,7 @@ struct Options {
     std::optional<std::string> home;
     bool json = false;
     std::string command;
-    std::vector<std::string> args;  // after the command (the PIDs of `live`)
+    std::vector<std::string> args;  // after the command (the PIDs of `live`, the options of `wifi`)
 };
 
 void usage(std::ostream& out) {
@@ -45,6 +46,10 @@ void usage(std::ostream& out) {
            "  vin    read the VIN through Mode 9, check it, show model year, make and parent\n"
            "  live [PID...]  refresh the supported parameters, or the listed PIDs (hex), once\n"
            "  smog   run the emissions-readiness check: verdict, figures and code counts\n"
+           "  wifi --ssid S [--password P] [--security open|wep|wpa2] [--hidden]\n"
+           "       [--static IP,MASK,GATEWAY,DNS]\n"
+           "         switch the sensor to Wi-Fi mode and apply the configuration (WPA2 unless\n"
+           "         told otherwise; DHCP unless --static)\n"
            "\n"
            "options:\n"
            "  --vehicle PROFILE.json  the simulated vehicle (default: the built-in profile)\n"
@@ -64,7 +69,14 @@ std::optional<Options> parse(int argc, char** argv, std::string& error) {
             }
             return args[++i];
         };
-        if (a == "--vehicle") {
+        if (options.command == "wifi" && qz::tools::isWiFiOption(a)) {
+            options.args.push_back(a);
+            if (qz::tools::wifiOptionTakesValue(a)) {
+                auto v = value(a.c_str());
+                if (!v) return std::nullopt;
+                options.args.push_back(*v);
+            }
+        } else if (a == "--vehicle") {
             if (!(options.vehicle = value("--vehicle"))) return std::nullopt;
         } else if (a == "--home") {
             if (!(options.home = value("--home"))) return std::nullopt;
@@ -168,7 +180,8 @@ int main(int argc, char** argv) {
         usage(std::cout);
         return 0;
     }
-    static const std::vector<std::string> kCommands = {"info", "logs", "vin", "live", "smog"};
+    static const std::vector<std::string> kCommands = {"info", "logs", "vin",
+                                                       "live", "smog", "wifi"};
     if (std::find(kCommands.begin(), kCommands.end(), options->command) == kCommands.end()) {
         std::cerr << "qzdiag: unknown command " << options->command << "\n";
         usage(std::cerr);
@@ -199,6 +212,8 @@ int main(int argc, char** argv) {
         rc = qz::tools::runVin(options->json, *session);
     else if (options->command == "live")
         rc = qz::tools::runLive(options->json, options->args, *session);
+    else if (options->command == "wifi")
+        rc = qz::tools::runWiFi(options->json, options->args, *session);
     else
         rc = qz::tools::runSmog(options->json, *session);
     session.reset();

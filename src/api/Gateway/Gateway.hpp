@@ -9,6 +9,7 @@
 #include "api/Communication/PelkSensor.hpp"
 #include "api/Communication/SensorStatus.hpp"
 #include "api/Communication/YMME.hpp"
+#include "api/Delegates/AsTechDelegate.hpp"
 #include "api/Delegates/PelkAccessoryDelegate.hpp"
 #include "api/Delegates/PelkBaasDelegate.hpp"
 #include "api/Delegates/PelkFirmwareDelegate.hpp"
@@ -45,6 +46,7 @@ class Gateway : public PelkSensorDelegate,
                 public PelkBaasDelegate,
                 public PelkLiveDelegate,
                 public PelkSmogDelegate,
+                public AsTechDelegate,
                 public std::enable_shared_from_this<Gateway> {
   public:
     static std::shared_ptr<Gateway> create();
@@ -93,6 +95,10 @@ class Gateway : public PelkSensorDelegate,
 
     // PelkSmogDelegate.
     void requestSmogInfo(SmogListener listener) override;
+
+    // AsTechDelegate.
+    void switchToWiFiMode(WiFiCallback closure) override;
+    void applyWiFiConfiguration(const WiFiConfiguration& config, WiFiCallback callback) override;
 
     // The VIN in use.
     std::optional<std::string> vin() const;
