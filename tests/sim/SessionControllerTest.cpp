@@ -77,6 +77,7 @@ TEST(SessionController, NothingHappensBeforeAnyConnect) {
 
 TEST(SessionController, ABleSensorFailsCleanlyWithoutABleSession) {
     auto controller = SessionController::create();
+    controller->setLESession(nullptr);
     int connectStarted = 0;
     auto token = NotificationCenter::defaultCenter().addObserver(
         PelkNotifications::SENSOR_CONNECT_STARTED, [&](const Notification&) { ++connectStarted; });

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "api/Communication/LESessionController.hpp"
 #include "api/Communication/MFISessionController.hpp"
 #include "api/Communication/PelkNotifications.hpp"
 #include "api/Logging/Log.hpp"
@@ -21,7 +22,8 @@ std::shared_ptr<SessionController> SessionController::create() {
     return controller;
 }
 
-SessionController::SessionController() : mfiController_(MFISessionController::create()) {}
+SessionController::SessionController()
+    : mfiController_(MFISessionController::create()), leController_(LESessionController::create()) {}
 
 SessionController::~SessionController() {
     NotificationCenter::defaultCenter().removeObserver(timedOutToken_);

@@ -192,8 +192,10 @@ std::vector<std::shared_ptr<PelkSensor>> Gateway::connectedDevices() {
     std::vector<std::shared_ptr<PelkSensor>> sensors;
     const auto& controller = relay_->bt();
     if (auto mfi = controller->mfiController()) sensors = mfi->connectedSensors();
-    // The BLE session, when one is plugged in, reports its discovered sensors through the
-    // broadcast listener; it keeps no list the controller can read.
+    if (auto le = controller->leController()) {
+        auto seen = le->discoveredDevices();
+        sensors.insert(sensors.end(), seen.begin(), seen.end());
+    }
     return sensors;
 }
 

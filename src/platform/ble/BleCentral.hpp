@@ -127,8 +127,8 @@ class BlePeripheralDelegate {
 
 // A remote peripheral known to a central. The object stays the same for one peripheral for
 // the life of its central, across disconnects and rescans. The requests below are valid while
-// the peripheral is connected; made while it is not, they are answered with an error (reads,
-// writes, discovery) or ignored (notify, RSSI).
+// the peripheral is connected; made while it is not, they are ignored (no callback), and those
+// still open when the link closes are never answered: `didDisconnectPeripheral` ends them all.
 class BlePeripheral {
   public:
     virtual ~BlePeripheral() = default;
