@@ -124,6 +124,17 @@ TEST(SessionController, ForwardsToTheBleSessionAndHandsOverTheReceiver) {
     EXPECT_EQ(controller->currentMac(), "4D5E");
 }
 
+TEST(SessionController, ACommandSentAsSoonAsTheLinkIsUpReachesTheSession) {
+    auto controller = SessionController::create();
+    auto le = std::make_shared<FakeLESession>();
+    controller->setLESession(le);
+    // The fake reports `connected` inside the connect call, as a fast link may.
+    controller->connect(leSensor("Ostrel", UUID::random()), [&](SensorConnectionStatus s) {
+        if (s == SensorConnectionStatus::connected) controller->send("KQD\r");
+    });
+    EXPECT_EQ(le->sent, std::vector<std::string>{"KQD\r"});
+}
+
 TEST(SessionController, SpreadsTheBroadcastListener) {
     auto controller = SessionController::create();
     auto le = std::make_shared<FakeLESession>();

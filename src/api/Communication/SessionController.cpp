@@ -51,9 +51,11 @@ void SessionController::connect(std::shared_ptr<PelkSensor> sensor, StatusListen
     Log::PublicInfo("Connect called on sensor " + sensor->description() + " with listener: " +
                     (listener ? "Optional(" + describe(listener) + ")" : std::string("nil")));
     NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_CONNECT_STARTED);
+    // The session becomes current before it opens: a fast link reports `connected`, and the
+    // relay sends, before the open call returns.
     if (sensor->sensorType().isMfi()) {
-        mfiController_->openSession(sensor, false, std::move(listener));
         setSensorDelegate(mfiController_);
+        mfiController_->openSession(sensor, false, std::move(listener));
         return;
     }
     auto le = leController();
@@ -64,8 +66,8 @@ void SessionController::connect(std::shared_ptr<PelkSensor> sensor, StatusListen
         if (listener) listener(SensorConnectionStatus::errorOpeningConnection);
         return;
     }
-    le->connectToDevice(sensor->sensorType().asLe().uuid, std::move(listener));
     setSensorDelegate(le);
+    le->connectToDevice(sensor->sensorType().asLe().uuid, std::move(listener));
 }
 
 void SessionController::disconnect(bool notify) {

@@ -28,9 +28,10 @@ std::atomic<int> GatewayCount{0};
 }  // namespace
 
 std::shared_ptr<DispatchQueue> Gateway::gatewayQueue() {
-    static const std::shared_ptr<DispatchQueue> queue =
-        DispatchQueue::create("GatewayQueue", DispatchQueue::serial);
-    return queue;
+    // Leaked: session callbacks still running on other threads at exit may queue work here.
+    static const auto* queue = new std::shared_ptr<DispatchQueue>(
+        DispatchQueue::create("GatewayQueue", DispatchQueue::serial));
+    return *queue;
 }
 
 int Gateway::gatewayCount() {
