@@ -23,7 +23,8 @@ std::shared_ptr<SessionController> SessionController::create() {
 }
 
 SessionController::SessionController()
-    : mfiController_(MFISessionController::create()), leController_(LESessionController::create()) {}
+    : mfiController_(MFISessionController::create()),
+      leController_(LESessionController::create()) {}
 
 SessionController::~SessionController() {
     NotificationCenter::defaultCenter().removeObserver(timedOutToken_);
