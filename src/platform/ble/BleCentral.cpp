@@ -1,5 +1,7 @@
 #include "platform/ble/BleCentral.hpp"
 
+#include "platform/ble/BlueZCentral.hpp"
+
 #include <algorithm>
 #include <cctype>
 #include <mutex>
@@ -19,28 +21,6 @@ FactorySlot& factorySlot() {
     static auto* s = new FactorySlot;
     return *s;
 }
-
-// Until a Bluetooth stack is wired in: a central that reports no Bluetooth.
-class UnsupportedCentral final : public BleCentral {
-  public:
-    UnsupportedCentral(std::weak_ptr<BleCentralDelegate> delegate,
-                       std::shared_ptr<DispatchQueue> queue)
-        : queue_(std::move(queue)) {
-        queue_->async([delegate] {
-            if (auto d = delegate.lock())
-                d->centralManagerDidUpdateState(BleManagerState::unsupported);
-        });
-    }
-    BleManagerState state() const override { return BleManagerState::unsupported; }
-    std::shared_ptr<DispatchQueue> queue() const override { return queue_; }
-    void scanForPeripherals(const std::vector<std::string>&) override {}
-    void stopScan() override {}
-    void connect(const std::shared_ptr<BlePeripheral>&) override {}
-    void cancelPeripheralConnection(const std::shared_ptr<BlePeripheral>&) override {}
-
-  private:
-    std::shared_ptr<DispatchQueue> queue_;
-};
 
 }  // namespace
 
@@ -76,7 +56,7 @@ std::shared_ptr<BleCentral> makeBleCentral(std::weak_ptr<BleCentralDelegate> del
     }
     if (!queue) queue = DispatchQueue::main();
     if (factory) return factory(std::move(delegate), std::move(queue));
-    return std::make_shared<UnsupportedCentral>(std::move(delegate), std::move(queue));
+    return BlueZCentral::create(std::move(delegate), std::move(queue));
 }
 
 std::string describe(BleManagerState state) {
