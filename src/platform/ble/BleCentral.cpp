@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <mutex>
 
 namespace qz {
@@ -56,7 +57,9 @@ std::shared_ptr<BleCentral> makeBleCentral(std::weak_ptr<BleCentralDelegate> del
     }
     if (!queue) queue = DispatchQueue::main();
     if (factory) return factory(std::move(delegate), std::move(queue));
-    return BlueZCentral::create(std::move(delegate), std::move(queue));
+    BlueZOptions options;
+    if (const char* adapter = std::getenv("QZ_BLE_ADAPTER")) options.adapter = adapter;
+    return BlueZCentral::create(std::move(delegate), std::move(queue), options);
 }
 
 std::string describe(BleManagerState state) {

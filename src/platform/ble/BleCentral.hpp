@@ -205,7 +205,8 @@ using BleCentralFactory = std::function<std::shared_ptr<BleCentral>(
     std::weak_ptr<BleCentralDelegate> delegate, std::shared_ptr<DispatchQueue> queue)>;
 
 // Installs the factory every new central comes from (process-wide). Without one (or after
-// installing an empty one), centrals are BlueZ centrals on the system bus's first adapter.
+// installing an empty one), centrals are BlueZ centrals on the system bus, on the adapter named
+// by the environment variable QZ_BLE_ADAPTER ("hci1") or else the first one BlueZ lists.
 // Returns the previous factory.
 BleCentralFactory setBleCentralFactory(BleCentralFactory factory);
 // A new central from the installed factory.
