@@ -108,9 +108,12 @@ TEST_F(LESessionTest, CarriesCommandsAndRepliesThroughTheRelay) {
     // Text that is not ASCII reaches the sensor as it was written.
     const std::string ssid = "KQA$ config wifi p0 ssid \"Café ☕\"";
     EXPECT_EQ(relay->sendToSensor(ssid).value(), "OK\r>");
+    module->core().setEcho(true);  // and comes back as it went
+    EXPECT_EQ(relay->sendToSensor(ssid).value(), ssid + "\rOK\r>");
+    module->core().setEcho(false);
     module->core().addFault(Fault::split(2));
     EXPECT_EQ(relay->sendToSensor("010C").value(), "1A F8 \r>");
-    EXPECT_EQ(module->core().commands(), (std::vector<std::string>{"KQD", "KQI", ssid, "010C"}));
+    EXPECT_EQ(module->core().commands(), (std::vector<std::string>{"KQD", "KQI", ssid, ssid, "010C"}));
 }
 
 TEST_F(LESessionTest, EachNotificationIsOneDescrambledChunk) {
