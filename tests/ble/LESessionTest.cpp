@@ -113,7 +113,8 @@ TEST_F(LESessionTest, CarriesCommandsAndRepliesThroughTheRelay) {
     module->core().setEcho(false);
     module->core().addFault(Fault::split(2));
     EXPECT_EQ(relay->sendToSensor("010C").value(), "1A F8 \r>");
-    EXPECT_EQ(module->core().commands(), (std::vector<std::string>{"KQD", "KQI", ssid, ssid, "010C"}));
+    EXPECT_EQ(module->core().commands(),
+              (std::vector<std::string>{"KQD", "KQI", ssid, ssid, "010C"}));
 }
 
 TEST_F(LESessionTest, EachNotificationIsOneDescrambledChunk) {

@@ -2,7 +2,12 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <deque>
 #include <mutex>
@@ -11,6 +16,29 @@
 #include <sdbus-c++/sdbus-c++.h>
 
 namespace qz {
+
+namespace {
+
+// Whether a "unix:path=" address has a listener. sd-bus keeps a connection object it could not
+// start, so an address that cannot work is turned away before a connection is made.
+bool reachable(const std::string& address, std::string& why) {
+    const std::string key = "unix:path=";
+    if (address.rfind(key, 0) != 0) return true;
+    std::string path = address.substr(key.size());
+    path = path.substr(0, path.find_first_of(",;"));
+    sockaddr_un where{};
+    where.sun_family = AF_UNIX;
+    if (path.size() >= sizeof where.sun_path) return true;
+    std::memcpy(where.sun_path, path.c_str(), path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return true;
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0;
+    if (!ok) why = "the bus at " + address + " cannot be reached: " + std::strerror(errno);
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
 
 struct BusLoop::State {
     std::mutex mutex;
@@ -28,17 +56,27 @@ struct BusLoop::State {
         [[maybe_unused]] auto n = ::write(wakeFd, &one, sizeof one);
     }
 
-    void run(const std::string& address, const std::string& name) {
-        std::unique_ptr<sdbus::IConnection> connection;
+    // The connection, or null with `error` set.
+    std::unique_ptr<sdbus::IConnection> open(const std::string& address, const std::string& name) {
+        std::string why;
         try {
-            connection = address.empty() ? sdbus::createSystemBusConnection()
-                                         : sdbus::createSessionBusConnectionWithAddress(address);
-            if (!name.empty()) connection->requestName(name);
+            if (address.empty() || reachable(address, why)) {
+                auto connection = address.empty()
+                                      ? sdbus::createSystemBusConnection()
+                                      : sdbus::createSessionBusConnectionWithAddress(address);
+                if (!name.empty()) connection->requestName(name);
+                return connection;
+            }
         } catch (const std::exception& e) {
-            connection.reset();
-            std::lock_guard lock(mutex);
-            error = e.what();
+            why = e.what();
         }
+        std::lock_guard lock(mutex);
+        error = why;
+        return nullptr;
+    }
+
+    void run(const std::string& address, const std::string& name) {
+        auto connection = open(address, name);
         for (;;) {
             std::deque<Task> batch;
             bool last;
