@@ -2,6 +2,8 @@
 
 #include <openssl/evp.h>
 
+#include <cstring>
+
 namespace qz {
 
 const char* describe(CryptoError error) {
@@ -89,6 +91,49 @@ Result<Data, CryptoError> AES256::encryptECB(const Data& key, const Data& data) 
 
 Result<Data, CryptoError> AES256::decryptECB(const Data& key, const Data& data) {
     return run(false, false, key, nullptr, data);
+}
+
+AES256CBCEncryptor::AES256CBCEncryptor(const Data& key, const Data& iv) {
+    const EVP_CIPHER* c = cipher(true);
+    if (!c || key.size() != AES256::keyLength || iv.size() != AES256::ivLength) return;
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    if (!ctx) return;
+    if (EVP_EncryptInit_ex2(ctx, c, key.data(), iv.data(), nullptr) != 1) {
+        EVP_CIPHER_CTX_free(ctx);
+        return;
+    }
+    std::memcpy(iv_, iv.data(), sizeof iv_);
+    ctx_ = ctx;
+}
+
+AES256CBCEncryptor::~AES256CBCEncryptor() {
+    EVP_CIPHER_CTX_free(static_cast<EVP_CIPHER_CTX*>(ctx_));
+}
+
+size_t AES256CBCEncryptor::encrypt(std::string_view first, std::string_view second, Data& out,
+                                   size_t at) {
+    auto* ctx = static_cast<EVP_CIPHER_CTX*>(ctx_);
+    const size_t total = first.size() + second.size();
+    if (!ctx || total > static_cast<size_t>(INT32_MAX) - AES256::blockLength) return 0;
+    // A new message from the IV; the key schedule stays.
+    if (EVP_EncryptInit_ex2(ctx, nullptr, nullptr, iv_, nullptr) != 1) return 0;
+    out.resize(at + total + AES256::blockLength);
+    uint8_t* dst = out.data() + at;
+    int written = 0;
+    for (std::string_view part : {first, second}) {
+        if (part.empty()) continue;
+        int n = 0;
+        if (EVP_EncryptUpdate(ctx, dst + written, &n,
+                              reinterpret_cast<const unsigned char*>(part.data()),
+                              static_cast<int>(part.size())) != 1)
+            return 0;
+        written += n;
+    }
+    int last = 0;
+    if (EVP_EncryptFinal_ex(ctx, dst + written, &last) != 1) return 0;
+    const size_t n = static_cast<size_t>(written + last);
+    out.resize(at + n);
+    return n;
 }
 
 }  // namespace qz
