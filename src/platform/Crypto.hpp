@@ -53,8 +53,15 @@ class AES256CBCEncryptor {
     size_t encrypt(std::string_view first, std::string_view second, Data& out, size_t at);
 
   private:
-    void* ctx_ = nullptr;  // EVP_CIPHER_CTX
+    bool start(const Data& key);
+
+    void* ctx_ = nullptr;  // EVP_CIPHER_CTX, padding off, chaining on from the last message
     uint8_t iv_[AES256::ivLength] = {};
+    // The chaining value after the last message, and the block that brings any chaining value
+    // c back to the IV: encrypting rewind_ ^ c gives the IV (rewind_ is the IV decrypted).
+    uint8_t chain_[AES256::blockLength] = {};
+    uint8_t rewind_[AES256::blockLength] = {};
+    Data key_;
 };
 
 }  // namespace qz

@@ -204,7 +204,7 @@ void FileLog::appendRecord(std::string_view piece) {
         std::string_view missing(kMissingLine);
         appendBytes(reinterpret_cast<const uint8_t*>(missing.data()), missing.size());
     }
-    cleanup();
+    if (fd_ < 0 || size_ >= maxFileSize_ * 1024) cleanup();
 }
 
 void FileLog::appendBytes(const uint8_t* bytes, size_t count) {
