@@ -108,6 +108,7 @@ TEST_F(BaseModuleTest, RepliesRaiseTheResponseStateInOrder) {
     };
     const std::vector<Case> cases = {
         {4, {""}, ResponseStateUnknown},
+        {4, {"\r\r>"}, ResponseStateUnknown},
         {4, {"NO DATA\r\r>"}, ResponseStateNoData},
         {4, {"7F 19 12\r\r>"}, ResponseStateHasNakData},
         {4, {"03 7F 19 12"}, ResponseStateHasNakData},

@@ -16,6 +16,12 @@ namespace qz {
 namespace {
 
 using definitionxml::attribute;
+
+// The attribute's value, or null when the element does not have it.
+const std::string* find(const XMLAttributes& attributes, const char* name) {
+    auto it = attributes.find(name);
+    return it == attributes.end() ? nullptr : &it->second;
+}
 using M = EnhancedProtocolManufacturer;
 
 constexpr int64_t kGMLANBus = 58;
@@ -153,11 +159,11 @@ void QZEBasicXMLParserDelegate::startCode(const XMLAttributes& attributes) {
     m_foundTC = true;
     m_currentCode.reset();
     m_currentDefinition.reset();
-    const auto code = attribute(attributes, "c");
-    const auto definition = attribute(attributes, "d");
+    const auto* code = find(attributes, "c");
+    const auto* definition = find(attributes, "d");
     if (!code || !definition) return;
     m_codeDict[*code] = *definition;
-    if (auto j2012 = attribute(attributes, "j2012")) j2012Table()[*code] = *j2012;
+    if (const auto* j2012 = find(attributes, "j2012")) j2012Table()[*code] = *j2012;
 }
 
 void QZEBasicXMLParserDelegate::startSubaruCode(const XMLAttributes& attributes) {
@@ -185,19 +191,21 @@ void QZEBasicXMLParserDelegate::startModel(const XMLAttributes& attributes) {
 }
 
 void QZEBasicXMLParserDelegate::startBit(const XMLAttributes& attributes) {
-    const auto code = attribute(attributes, "c");
-    const auto bit = QZEnhancedUtils::hexStringToInt(attribute(attributes, "bitNum").value_or(""));
-    const std::string byteText = m_currentByte.value_or("");
+    static const std::string none;
+    const auto* code = find(attributes, "c");
+    const auto* bitNum = find(attributes, "bitNum");
+    const auto* description = find(attributes, "Description");
+    const auto bit = QZEnhancedUtils::hexStringToInt(bitNum ? *bitNum : none);
+    const std::string& byteText = m_currentByte ? *m_currentByte : none;
     const uint64_t byte = byteText.size() >= 3
                               ? wholeHex(byteText)
                               : static_cast<uint64_t>(QZEnhancedUtils::hexStringToInt(byteText));
     // The J2012 table is keyed by the code: without one the mapping is skipped.
-    if (auto j2012 = attribute(attributes, "j2012"); j2012 && code) j2012Table()[*code] = *j2012;
+    if (const auto* j2012 = find(attributes, "j2012"); j2012 && code) j2012Table()[*code] = *j2012;
     if (!m_currentBitEncodedAddress)
         m_currentBitEncodedAddress = std::make_shared<QZEBitEncodedAddress>();
-    m_currentBitEncodedAddress->setBit(static_cast<uint64_t>(bit), byte, code.value_or(""),
-                                       attribute(attributes, "Description").value_or(""),
-                                       m_currentStatus);
+    m_currentBitEncodedAddress->setBit(static_cast<uint64_t>(bit), byte, code ? *code : none,
+                                       description ? *description : none, m_currentStatus);
 }
 
 QZEDictionary& QZEBasicXMLParserDelegate::j2012Table() {
@@ -251,11 +259,13 @@ void QZEBasicXMLParserDelegate::didEndElement(XMLParser& parser, const std::stri
 void QZEBasicXMLParserDelegate::endModule() {
     m_inModuleSection = false;
     if (m_currentModule && m_extraDict) {
-        (*m_extraDict)["dtcsDict"] = QZEValue(m_codeDict);
+        (*m_extraDict)["dtcsDict"] = QZEValue(std::move(m_codeDict));
+        m_codeDict.clear();
         if (m_currentBitEncodedAddress)
             (*m_extraDict)["dtcBitEncodedDitct"] = QZEValue(m_currentBitEncodedAddress);
         if (m_subaruCodeStore) (*m_extraDict)["SUBARU_CODE_STORE"] = QZEValue(m_subaruCodeStore);
-        m_currentModule->setExtras(*m_extraDict);
+        m_currentModule->setExtras(std::move(m_extraDict));
+        m_extraDict.reset();
     }
     m_currentBitEncodedAddress.reset();
     m_subaruCodeStore.reset();

@@ -152,7 +152,8 @@ std::string QZEBaseDiagnosticModule::retryIfNrcAckOnCAN(const std::string& cmd) 
 void QZEBaseDiagnosticModule::evaluteModuleResponse(const std::string& reply) {
     int64_t state = ResponseStateHasData;
     const char* name = "HasData";
-    if (reply.empty()) {
+    // A reply that holds only the prompt or blank lines says nothing, like an empty one.
+    if (reply::tokens(reply).empty()) {
         state = ResponseStateUnknown;
         name = "Unknown";
     } else if (contains(reply, "NO DATA")) {

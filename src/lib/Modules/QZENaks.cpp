@@ -26,8 +26,9 @@ std::unique_ptr<icu::RegexPattern> compile(std::string_view pattern) {
 }
 
 std::unique_ptr<icu::RegexPattern> nakPattern(std::string_view group) {
-    std::string pattern(kNakPattern);
-    pattern.replace(pattern.find("%@"), 2, group);
+    size_t at = kNakPattern.find("%@");
+    std::string pattern;
+    pattern.append(kNakPattern.substr(0, at)).append(group).append(kNakPattern.substr(at + 2));
     return compile(pattern);
 }
 

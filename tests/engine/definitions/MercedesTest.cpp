@@ -158,6 +158,10 @@ TEST_F(MercedesTest, ChassisAndYearEdges) {
     EXPECT_TRUE(logger->lines().empty());
     EXPECT_FALSE(parser.parse(mercedesVin('C')));
 
+    // A name from the definitions never leads out of its folder.
+    EXPECT_FALSE(parser.loadModule("../ecus/ME97", "", "ENGINE", "ENGINE"));
+    EXPECT_TRUE(parser.loadModule("ME97", "", "ENGINE", "ENGINE"));
+
     for (const auto& [id, hex] : std::vector<std::pair<std::string, std::string>>{{"2016", "7E0"},
                                                                                   {"5", "05"},
                                                                                   {"$07E0", "07E0"},
