@@ -100,10 +100,13 @@ struct Read {
 
 // What the scripted modules do, by module acronym: reads in order (the last repeats; none: no
 // data) and the clear result (yes when not given). Every read and clear is logged in the
-// event log as "read:<acronym>" and "clear:<acronym>".
+// event log as "read:<acronym>" and "clear:<acronym>" (with " on DIAG-H" while the Honda DIAG-H
+// flag is set).
 struct ModuleScript {
     std::map<std::string, std::deque<Read>> reads;
     std::map<std::string, bool> clears;
+    // Called with the acronym during each read.
+    std::function<void(const std::string&)> onRead;
     std::mutex mutex;
 
     Read next(const std::string& acronym) {
@@ -123,7 +126,8 @@ class ScriptedModule : public QZEDiagnosticModule {
 
     bool scanCodes(QZEModuleData& module) override {
         const std::string name = module.accronym().value_or("");
-        events_->add("read:" + name);
+        events_->add("read:" + name + diagH());
+        if (script_->onRead) script_->onRead(name);
         Read r = script_->next(name);
         codes_ = r.codes;
         statuses_ = r.statuses;
@@ -134,8 +138,7 @@ class ScriptedModule : public QZEDiagnosticModule {
     }
     bool clearCodes(QZEModuleData& module) override {
         const std::string name = module.accronym().value_or("");
-        events_->add("clear:" + name +
-                     (QZEHondaKlineDiagnosticModule::DIAGH() ? " on DIAG-H" : ""));
+        events_->add("clear:" + name + diagH());
         std::lock_guard lock(script_->mutex);
         auto it = script_->clears.find(name);
         return it == script_->clears.end() || it->second;
@@ -149,6 +152,9 @@ class ScriptedModule : public QZEDiagnosticModule {
     void setResponseState(int64_t value) override { state_ = value; }
 
   private:
+    static std::string diagH() {
+        return QZEHondaKlineDiagnosticModule::DIAGH() ? " on DIAG-H" : "";
+    }
     std::shared_ptr<ModuleScript> script_;
     std::shared_ptr<EventLog> events_;
     Texts codes_, statuses_, definitions_;
