@@ -36,7 +36,7 @@ std::optional<std::string> QZEChryslerVPWDiagnosticModule::j2190Bitmap(std::stri
     const int positive = (reply::byteValue(request[0]) + 0x40) & 0xFF;
     const size_t skip = request.size();
     for (auto line : reply::lines(text)) {
-        auto t = reply::blankTokens(line);
+        auto t = reply::tokens(line);
         if (t.size() < skip + 3 || t[0].size() != 2 || reply::byteValue(t[0]) != positive) continue;
         bool echoed = true;
         for (size_t i = 1; i < skip && echoed; ++i) echoed = t[i] == request[i];

@@ -189,7 +189,7 @@ void QZEProtocolModule::waitBeforeFirstKLineExchange() {
 std::vector<std::vector<std::string>> QZEProtocolModule::kLineMessages(std::string_view text) {
     std::vector<std::vector<std::string>> messages;
     for (auto line : reply::lines(text)) {
-        auto t = reply::blankTokens(line);
+        auto t = reply::tokens(line);
         if (t.empty() || !std::all_of(t.begin(), t.end(), isByteToken)) continue;
         const int first = reply::byteValue(t[0]);
         if (!(first & 0x80)) {
