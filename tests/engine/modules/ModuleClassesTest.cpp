@@ -381,7 +381,9 @@ TEST_F(ModuleClassesTest, ToyotaKLineAsksForAKeyCycleOnAPendingAnswer) {
         read.join();
         center.removeObserver(token);
         EXPECT_EQ(prompts, c.prompts);
-        if (c.prompts) EXPECT_EQ(message, QZEToyotaKlineDiagnosticModule::kKeyCycleMessage);
+        if (c.prompts) {
+            EXPECT_EQ(message, QZEToyotaKlineDiagnosticModule::kKeyCycleMessage);
+        }
         EXPECT_EQ(ok, c.ok);
         EXPECT_EQ(fakes.eventsOf("send:").size(), c.sends.size());
         EXPECT_EQ(codesOf(module).size(), c.ok ? 1u : 0u);

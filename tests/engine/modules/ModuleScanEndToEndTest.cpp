@@ -220,9 +220,11 @@ TEST_P(ModuleScanEndToEnd, FullAndQuickScansFindTheCodesAndAClearClearsThem) {
     EXPECT_EQ(codesOf(quick), expected(c, true));
     expectRestored(protocol, pins);
 
-    for (const auto& module : full)
-        if (module->codeList() && !module->codeList()->empty())
+    for (const auto& module : full) {
+        if (module->codeList() && !module->codeList()->empty()) {
             EXPECT_TRUE(clear(module)) << module->accronym().value_or("");
+        }
+    }
     EXPECT_TRUE(codesOf(scan(QZEnhancedScanner::kFullScan)).empty());
 }
 
