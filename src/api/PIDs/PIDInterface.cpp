@@ -99,9 +99,9 @@ Result<std::vector<std::string>, CommError> PIDInterface::cleanAnswer(const std:
     }
     std::string text = joined(pieces);
     removeAll(text, " \r>");
-    for (char c : text)
-        if (c != ' ' && !std::isxdigit(static_cast<unsigned char>(c)))
-            return std::unexpected(CommError::invalidData);
+    std::string compact = text;
+    removeAll(compact, " ");
+    if (!isHex(compact)) return std::unexpected(CommError::invalidData);
     auto tokens = splitAtBlanks(text);
     if (static_cast<int64_t>(tokens.size()) < responseBytes)
         return std::unexpected(CommError::invalidData);
