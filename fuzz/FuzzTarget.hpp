@@ -36,9 +36,9 @@ bool registerTarget(std::string_view name, Target target);
     }                                                                         \
     static void qzFuzzBody(const uint8_t* data, size_t size)
 #else
-#define QZ_FUZZ_TARGET(name)                                                        \
-    static void qzFuzzBody(const uint8_t* data, size_t size);                       \
-    [[maybe_unused]] static const bool qzFuzzRegistered =                           \
-        ::qz::fuzz::registerTarget(#name, &qzFuzzBody);                             \
+#define QZ_FUZZ_TARGET(name)                                  \
+    static void qzFuzzBody(const uint8_t* data, size_t size); \
+    [[maybe_unused]] static const bool qzFuzzRegistered =     \
+        ::qz::fuzz::registerTarget(#name, &qzFuzzBody);       \
     static void qzFuzzBody(const uint8_t* data, size_t size)
 #endif
