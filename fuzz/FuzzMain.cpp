@@ -2,13 +2,26 @@
 // InstantClock, installed before the first input.
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "FuzzSupport.hpp"
 #include "platform/FileSystem.hpp"
 
+namespace {
+std::filesystem::path home;
+}
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static auto* home = new qz::ScopedHome;
-    std::atexit([] { delete home; });
+    auto made = qz::Paths::makeUniqueDirectory("qz-fuzz-");
+    if (!made) std::abort();
+    home = *made;
+    qz::Paths::setHome(home);
+    qz::Paths::setTemporaryDirectory(home / "tmp");
+    qz::Paths::createDirectories(home / "tmp");
     qz::Clock::install(std::make_shared<qz::fuzz::InstantClock>());
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(home, ec);
+    });
     return 0;
 }
