@@ -12,7 +12,10 @@ std::filesystem::path home;
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    auto made = qz::Paths::makeUniqueDirectory("qz-fuzz-");
+    // In memory where there is such a folder: settings and stores sync every write.
+    std::error_code ec;
+    const bool shm = std::filesystem::is_directory("/dev/shm", ec);
+    auto made = qz::Paths::makeUniqueDirectory("qz-fuzz", shm ? "/dev/shm" : "");
     if (!made) std::abort();
     home = *made;
     qz::Paths::setHome(home);
