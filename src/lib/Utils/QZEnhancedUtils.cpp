@@ -98,12 +98,14 @@ int64_t yearForCharacter(char c) {
 
 }  // namespace
 
-int32_t QZEnhancedUtils::hexStringToInt(const std::string& text) {
-    std::string padded = text;
-    while (padded.size() < 2) padded = "0" + padded;
+int32_t QZEnhancedUtils::hexStringToInt(std::string_view text) {
+    // The first two characters, left-padded with "0".
+    char padded[2] = {'0', '0'};
+    if (text.size() == 1) padded[1] = text[0];
+    if (text.size() >= 2) padded[0] = text[0], padded[1] = text[1];
     int32_t value = 0;
-    for (size_t i = 0; i < 2; ++i) {
-        int d = hexValue(padded[i]);
+    for (char c : padded) {
+        int d = hexValue(c);
         if (d < 0) break;
         value = value * 16 + d;
     }

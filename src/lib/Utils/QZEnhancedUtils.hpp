@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace qz {
 
@@ -13,7 +14,7 @@ class QZEnhancedUtils {
 
     // The first two characters (left-padded with "0") read as base 16, stopping
     // at the first non-hex character: "7" -> 7, "1A3" -> 26, "G1" -> 0.
-    static int32_t hexStringToInt(const std::string& text);
+    static int32_t hexStringToInt(std::string_view text);
 
     // The upper-case hex digit for 0-15 (48 + v below 10, else 55 + v).
     static char hex2ascii(uint8_t v);

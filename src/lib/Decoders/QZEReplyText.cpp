@@ -1,0 +1,273 @@
+#include "lib/Decoders/QZEReplyText.hpp"
+
+#include <algorithm>
+
+#include "lib/Utils/QZEnhancedUtils.hpp"
+
+namespace qz::reply {
+
+namespace {
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+bool isHex(std::string_view token) {
+    return !token.empty() && std::all_of(token.begin(), token.end(), isHexDigit);
+}
+
+// A frame marker of the headers-off multi-frame display: one hex digit and a colon.
+bool isMarker(std::string_view token) {
+    return token.size() == 2 && isHexDigit(token[0]) && token[1] == ':';
+}
+
+int markerValue(std::string_view token) {
+    return byteValue(token.substr(0, 1));
+}
+
+// A CAN identifier as the headers-on display shows it (11-bit "7E8", 29-bit "18DAF110").
+bool isIdentifier(std::string_view token) {
+    return token.size() >= 3 && isHex(token);
+}
+
+// The length line of the headers-off multi-frame display.
+bool isLengthLine(const Tokens& line) {
+    return line.size() == 1 && line[0].size() == 3 && isHex(line[0]);
+}
+
+int lengthValue(std::string_view token) {
+    int value = 0;
+    for (char c : token) value = value * 16 + byteValue(std::string_view(&c, 1));
+    return value;
+}
+
+// Builds the messages of one reply.
+class CanReader {
+  public:
+    std::vector<Tokens> read(std::string_view text) {
+        std::vector<Tokens> rows;
+        for (auto line : lines(text)) {
+            auto t = tokens(line);
+            if (!t.empty()) rows.push_back(std::move(t));
+        }
+        for (size_t i = 0; i < rows.size(); ++i) {
+            Tokens& row = rows[i];
+            if (isLengthLine(row) && i + 1 < rows.size() && isMarker(rows[i + 1][0])) {
+                startMultiFrame(lengthValue(row[0]), Tokens{}, Mode::markers);
+                continue;
+            }
+            if (isMarker(row[0])) {
+                // After a lost frame the rest of that message is skipped.
+                if (skipping_) continue;
+                if (mode_ != Mode::markers) startMultiFrame(-1, Tokens{}, Mode::markers);
+                if (markerValue(row[0]) != nextSequence_) {
+                    finish();
+                    skipping_ = true;
+                    continue;
+                }
+                nextSequence_ = (nextSequence_ + 1) & 15;
+                append(row.begin() + 1, row.end());
+                continue;
+            }
+            skipping_ = false;
+            if (mode_ == Mode::markers) finish();
+            if (isIdentifier(row[0])) {
+                headersOn_ = true;
+                row.erase(row.begin());
+                if (row.empty()) continue;
+            }
+            if (headersOn_ && frame(row)) continue;
+            finish();
+            messages_.push_back(std::move(row));
+        }
+        finish();
+        return std::move(messages_);
+    }
+
+  private:
+    enum class Mode { none, frames, markers };
+
+    void startMultiFrame(int length, Tokens first, Mode mode) {
+        finish();
+        mode_ = mode;
+        expected_ = length;
+        nextSequence_ = mode == Mode::frames ? 1 : 0;
+        skipping_ = false;
+        current_.clear();
+        append(first.begin(), first.end());
+    }
+
+    template <class It>
+    void append(It begin, It end) {
+        for (auto it = begin; it != end; ++it) {
+            if (expected_ >= 0 && static_cast<int>(current_.size()) >= expected_) break;
+            current_.push_back(*it);
+        }
+        if (expected_ >= 0 && static_cast<int>(current_.size()) >= expected_) finish();
+    }
+
+    void finish() {
+        if (mode_ != Mode::none && !current_.empty()) messages_.push_back(std::move(current_));
+        current_.clear();
+        mode_ = Mode::none;
+        expected_ = -1;
+    }
+
+    // One ISO-TP frame of the headers-on display; false when the row is not one.
+    bool frame(const Tokens& row) {
+        if (row[0].size() != 2 || !isHex(row[0])) return false;
+        int pci = byteValue(row[0]);
+        switch (pci >> 4) {
+            case 0: {  // single frame
+                finish();
+                size_t length = std::min<size_t>(pci & 15, row.size() - 1);
+                if (length > 0) messages_.emplace_back(row.begin() + 1, row.begin() + 1 + length);
+                return true;
+            }
+            case 1: {  // first frame: 12-bit length
+                if (row.size() < 2) {
+                    finish();
+                    return true;
+                }
+                int length = ((pci & 15) << 8) | byteValue(row[1]);
+                startMultiFrame(length, Tokens(row.begin() + 2, row.end()), Mode::frames);
+                return true;
+            }
+            case 2:  // consecutive frame
+                if (mode_ != Mode::frames) return true;
+                if ((pci & 15) != nextSequence_) {
+                    finish();
+                    return true;
+                }
+                nextSequence_ = (nextSequence_ + 1) & 15;
+                append(row.begin() + 1, row.end());
+                return true;
+            case 3:  // flow control
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    std::vector<Tokens> messages_;
+    Tokens current_;
+    Mode mode_ = Mode::none;
+    int expected_ = -1;
+    int nextSequence_ = 0;
+    bool skipping_ = false;
+    bool headersOn_ = false;
+};
+
+}  // namespace
+
+Tokens tokens(std::string_view text) {
+    Tokens out;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && isSpace(text[i])) ++i;
+        size_t start = i;
+        while (i < text.size() && !isSpace(text[i])) ++i;
+        if (i > start) {
+            auto token = text.substr(start, i - start);
+            if (token != ">") out.push_back(token);
+        }
+    }
+    return out;
+}
+
+std::vector<std::string_view> lines(std::string_view text) {
+    std::vector<std::string_view> out;
+    size_t start = 0;
+    while (true) {
+        size_t end = text.find('\r', start);
+        if (end == std::string_view::npos) {
+            out.push_back(text.substr(start));
+            return out;
+        }
+        out.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+Tokens blankTokens(std::string_view line) {
+    return tokens(line);
+}
+
+int byteValue(std::string_view token) {
+    return QZEnhancedUtils::hexStringToInt(token);
+}
+
+std::string j2012Code(int64_t a, int64_t b) {
+    static constexpr char letters[] = "PCBU";
+    std::string code(5, ' ');
+    if (a >= 0 && a < 256) code[0] = letters[a >> 6];
+    code[1] = static_cast<char>('0' + ((a >> 4) & 3));
+    code[2] = QZEnhancedUtils::hex2ascii(static_cast<uint8_t>(a & 15));
+    code[3] = QZEnhancedUtils::hex2ascii(static_cast<uint8_t>((b >> 4) & 15));
+    code[4] = QZEnhancedUtils::hex2ascii(static_cast<uint8_t>(b & 15));
+    return code;
+}
+
+namespace {
+
+void addWord(std::string& text, const char* word) {
+    if (!text.empty()) text += '/';
+    text += word;
+}
+
+}  // namespace
+
+std::string udsStatusText(int64_t status) {
+    std::string out;
+    if (status & 0x80) addWord(out, "MIL");
+    if (status & 0x08) addWord(out, "CONFIRMED");
+    if (status & 0x04) addWord(out, "PENDING");
+    return out;
+}
+
+std::string kwp2000StatusText(uint8_t status, int64_t make) {
+    std::string out;
+    if (make == 9 || make == 10) {  // Mercedes, Hyundai: bit 7 and bits 6-5
+        if (status & 0x80) addWord(out, "MIL");
+        switch ((status >> 5) & 3) {
+            case 1:
+                addWord(out, "NOT PRESENT");
+                break;
+            case 2:
+                addWord(out, "INTERMITTENT");
+                break;
+            case 3:
+                addWord(out, "PRESENT");
+                break;
+        }
+        return out;
+    }
+    switch (status) {  // every other make: exact values only
+        case 0x80:
+            return "MIL";
+        case 0xA0:
+            return "STORED/MIL";
+        case 0xC0:
+            return "PENDING/MIL";
+        case 0xE0:
+            return "ACTIVE/MIL";
+        case 0x20:
+            return "STORED";
+        case 0x40:
+            return "PENDING";
+        case 0x60:
+            return "ACTIVE";
+        default:
+            return "";
+    }
+}
+
+std::vector<Tokens> canMessages(std::string_view text) {
+    return CanReader().read(text);
+}
+
+}  // namespace qz::reply

@@ -1,0 +1,311 @@
+#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
+
+#include <algorithm>
+#include <cctype>
+
+#include "lib/Facades/QZEData.hpp"
+#include "lib/Facades/QZEVehicle.hpp"
+#include "lib/Logging/QZELogging.hpp"
+#include "lib/Modules/QZENaks.hpp"
+#include "lib/Utils/QZEnhancedUtils.hpp"
+#include "platform/Clock.hpp"
+
+namespace qz {
+
+namespace {
+
+constexpr int kSendAttempts = 3;
+constexpr double kKlinePause = 1.0;
+constexpr double kCanPause = 5.0;
+
+QZELogging& log() {
+    return QZELogging::shared();
+}
+
+bool contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+void pause(double seconds) {
+    Clock::current()->sleepFor(seconds);
+}
+
+std::vector<std::string> toStrings(const reply::Tokens& tokens) {
+    return {tokens.begin(), tokens.end()};
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+// The wait for the user, shared with the notification observers so that a post racing with
+// the module's destruction never touches a freed module.
+struct QZEBaseDiagnosticModule::Interaction {
+    std::atomic<bool> awaiting{false};
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool interrupted = false;
+
+    void begin() {
+        std::lock_guard lock(mutex);
+        interrupted = false;
+        awaiting = true;
+    }
+    // Ends a wait: by the user, or by the link going away (only while one is pending).
+    void end(bool byUser) {
+        {
+            std::lock_guard lock(mutex);
+            if (!byUser) {
+                if (!awaiting) return;
+                interrupted = true;
+            }
+            awaiting = false;
+        }
+        changed.notify_all();
+    }
+};
+
+QZEBaseDiagnosticModule::QZEBaseDiagnosticModule(int64_t manufacturer)
+    : m_vehicleManufacturer(manufacturer), interaction_(std::make_shared<Interaction>()) {
+    auto& center = NotificationCenter::defaultCenter();
+    auto complete = [state = interaction_](const Notification&) { state->end(true); };
+    auto linkLost = [state = interaction_](const Notification&) { state->end(false); };
+    observers_.push_back(
+        center.addObserver(QZEModuleNotifications::kInteractionComplete, complete));
+    observers_.push_back(center.addObserver(QZEModuleNotifications::kDeviceDisconnected, linkLost));
+    observers_.push_back(center.addObserver(QZEModuleNotifications::kDeviceTimedOut, linkLost));
+}
+
+QZEBaseDiagnosticModule::~QZEBaseDiagnosticModule() {
+    for (auto token : observers_) NotificationCenter::defaultCenter().removeObserver(token);
+}
+
+bool QZEBaseDiagnosticModule::scanCodes(QZEModuleData&) {
+    log().logVerbose("Not implemented, should not be called!");
+    return false;
+}
+
+bool QZEBaseDiagnosticModule::clearCodes(QZEModuleData&) {
+    log().logVerbose("Not implemented, should not be called!");
+    return false;
+}
+
+// --- Sending ---
+
+std::string QZEBaseDiagnosticModule::sendCommandToOstrel(const std::string& cmd) {
+    log().logVerbose("Send this command to the vehicle: %@", cmd);
+    std::string reply = QZEVehicle::TheVehicle().sendCommandToOstrel(cmd).value_or("");
+    if (!cmd.starts_with("KQ")) evaluteModuleResponse(reply);
+    return reply;
+}
+
+bool QZEBaseDiagnosticModule::sendSetupCommandToOstrel(const std::string& cmd) {
+    bool accepted = false;
+    for (int attempt = 0; attempt < kSendAttempts && !accepted; ++attempt)
+        accepted = QZEVehicle::TheVehicle().sendSetupCommandToOstrel(cmd);
+    return accepted;
+}
+
+std::string QZEBaseDiagnosticModule::sendCommandWithReties(const std::string& cmd) {
+    std::string reply = sendCommandToOstrel(cmd);
+    for (int attempt = 2; attempt <= kSendAttempts && contains(reply, "NO DATA"); ++attempt) {
+        log().logInfo("Retrying NO_DATA CMD: %@, attempt %@ of 3", cmd, std::to_string(attempt));
+        reply = sendCommandToOstrel(cmd);
+    }
+    return reply;
+}
+
+std::string QZEBaseDiagnosticModule::retryIfNrcAckOnKline(const std::string& cmd) {
+    std::string reply;
+    for (int sends = 1; sends <= kSendAttempts; ++sends) {
+        reply = sendCommandToOstrel(cmd);
+        bool empty = parseResponseToArray(reply).empty();
+        if (!empty) {
+            if (!QZENaks::isNAK(reply)) break;
+            if (!QZENaks::response(reply, QZENaks::NakBusy)) {
+                if (QZENaks::response(reply, QZENaks::NakResponsePending)) continue;
+                break;
+            }
+        }
+        pause(kKlinePause);  // empty or busy, also after the last send
+    }
+    return reply;
+}
+
+std::string QZEBaseDiagnosticModule::retryIfNrcAckOnCAN(const std::string& cmd) {
+    std::string reply;
+    for (int sends = 1; sends <= kSendAttempts; ++sends) {
+        reply = sendCommandToOstrel(cmd);
+        if (contains(reply, "NO DATA")) break;
+        if (cleanResponseString(reply).empty()) pause(kCanPause);
+        if (!QZENaks::response(reply, QZENaks::NakBusy | QZENaks::NakResponsePending)) break;
+        pause(kCanPause);  // also after the last send
+    }
+    return reply;
+}
+
+void QZEBaseDiagnosticModule::evaluteModuleResponse(const std::string& reply) {
+    int64_t state = ResponseStateHasData;
+    const char* name = "HasData";
+    // A reply that holds only the prompt or blank lines says nothing, like an empty one.
+    if (reply::tokens(reply).empty()) {
+        state = ResponseStateUnknown;
+        name = "Unknown";
+    } else if (contains(reply, "NO DATA")) {
+        state = ResponseStateNoData;
+        name = "NoData";
+    } else if (QZENaks::isNAK(reply)) {
+        // GM replies count as negative only when they begin with "7F".
+        bool gm = m_vehicleManufacturer == 1;
+        bool leading7F = reply.starts_with("7F") || reply.starts_with("7f");
+        if (!gm || leading7F) {
+            state = ResponseStateHasNakData;
+            name = "NakData";
+        }
+    }
+    if (state > responseState_) {
+        log().logInfo("Updrading response state to %@due to response: %@", name, reply);
+        responseState_ = state;
+    }
+}
+
+std::vector<std::string> QZEBaseDiagnosticModule::cleanResponseString(std::string_view reply) {
+    return toStrings(reply::tokens(reply));
+}
+
+std::vector<std::string> QZEBaseDiagnosticModule::parseResponseToArray(std::string_view reply) {
+    return cleanResponseString(reply);
+}
+
+// --- Results ---
+
+void QZEBaseDiagnosticModule::addCode(const std::string& code, const std::string& status,
+                                      const std::optional<std::string>& description) {
+    log().logInfo("Adding Code: %@, status: %@, description: %@", code, status, description);
+    auto it = std::find(m_codeArray.begin(), m_codeArray.end(), code);
+    if (it == m_codeArray.end()) {
+        m_codeArray.push_back(code);
+        m_statusArray.push_back(status);
+        if (description) m_definitionArray.push_back(*description);
+        return;
+    }
+    size_t i = static_cast<size_t>(it - m_codeArray.begin());
+    if (i >= m_statusArray.size() || status.empty()) return;
+    std::string& stored = m_statusArray[i];
+    size_t start = 0;
+    while (start <= status.size()) {
+        size_t end = std::min(status.find('/', start), status.size());
+        std::string word = status.substr(start, end - start);
+        if (!word.empty() && !contains(stored, word)) {
+            if (!stored.empty()) stored += '/';
+            stored += word;
+        }
+        start = end + 1;
+    }
+}
+
+void QZEBaseDiagnosticModule::addCode(const std::string& code, const std::string& status) {
+    addCode(code, status, std::nullopt);
+}
+
+void QZEBaseDiagnosticModule::addCodeUnlessFiller(const std::string& code,
+                                                  const std::string& status) {
+    if (!reply::isFillerCode(code)) addCode(code, status);
+}
+
+// --- Bus and pins ---
+
+void QZEBaseDiagnosticModule::setProtocolIfNeeded(const std::optional<std::string>& protocol) {
+    if (!protocol || protocol->size() != 1) {
+        log().logError("Invalid protocol requested");
+        return;
+    }
+    if (QZEVehicle::TheVehicle().activeProtocolString() == protocol) return;
+    sendSetupCommandToOstrel(setupCommand("SP" + *protocol));
+}
+
+void QZEBaseDiagnosticModule::setPinsIfNeeded(const std::optional<std::string>& pins) {
+    if (!pins || pins->size() != 2) return;
+    if (!QZEnhancedUtils::checkFwIsAtLeast(400, "PIN SWITCHING")) return;
+    int high = hexDigit((*pins)[0]);
+    int low = hexDigit((*pins)[1]);
+    if (high < 0 || low < 0) {
+        log().logError("Invalid pins requested: %@", *pins);
+        return;
+    }
+    auto& vehicle = QZEVehicle::TheVehicle();
+    if (vehicle.activeHighPin() == high && vehicle.activeLowPin() == low) return;
+    sendSetupCommandToOstrel("KQSM" + *pins);
+}
+
+// --- Interaction ---
+
+void QZEBaseDiagnosticModule::postInteractionNotificaiton(const std::string& message) {
+    interaction_->begin();
+    NotificationCenter::defaultCenter().post(QZEModuleNotifications::kInteractionRequired, nullptr,
+                                             {{"msg", message}});
+}
+
+void QZEBaseDiagnosticModule::handleInteractionResponse() {
+    interaction_->end(true);
+}
+
+bool QZEBaseDiagnosticModule::awaitingInteraction() const {
+    return interaction_->awaiting;
+}
+
+bool QZEBaseDiagnosticModule::waitForInteraction() {
+    std::unique_lock lock(interaction_->mutex);
+    interaction_->changed.wait(lock, [&] { return !interaction_->awaiting; });
+    return !interaction_->interrupted;
+}
+
+// --- Helpers ---
+
+std::string QZEBaseDiagnosticModule::setupCommand(std::string_view suffix) {
+    std::string out = QZEData::sharedData().useNewCommandSet() ? "KQ" : "AT";
+    out += suffix;
+    return out;
+}
+
+bool QZEBaseDiagnosticModule::sendSetupCommands(std::initializer_list<std::string> commands) {
+    for (const auto& cmd : commands)
+        if (!sendSetupCommandToOstrel(cmd)) return false;
+    return true;
+}
+
+std::string QZEBaseDiagnosticModule::request(const std::string& cmd, Retry retry) {
+    switch (retry) {
+        case Retry::noData:
+            return sendCommandWithReties(cmd);
+        case Retry::nrcKline:
+            return retryIfNrcAckOnKline(cmd);
+        case Retry::nrcCan:
+            return retryIfNrcAckOnCAN(cmd);
+        case Retry::none:
+            break;
+    }
+    return sendCommandToOstrel(cmd);
+}
+
+bool QZEBaseDiagnosticModule::isPositiveResponse(std::string_view reply, uint8_t service) {
+    if (QZENaks::isNAK(reply)) return false;
+    int positive = (service + 0x40) & 0xFF;
+    for (auto token : reply::tokens(reply))
+        if (token.size() == 2 && hexDigit(token[0]) >= 0 && hexDigit(token[1]) >= 0 &&
+            reply::byteValue(token) == positive)
+            return true;
+    return false;
+}
+
+void QZEBaseDiagnosticModule::selectBus(const QZEModuleData& module) {
+    if (auto protocol = module.extra("protocol").text()) setProtocolIfNeeded(protocol);
+    if (auto pins = module.extra("pins").text()) setPinsIfNeeded(pins);
+}
+
+}  // namespace qz

@@ -1,0 +1,199 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lib/Decoders/QZEReplyText.hpp"
+#include "lib/Facades/QZEAdapters.hpp"
+#include "lib/Modules/QZEDiagnosticModule.hpp"
+#include "platform/NotificationCenter.hpp"
+
+namespace qz {
+
+// Notifications of the user-interaction hand-shake and of the link, posted on the default
+// centre.
+struct QZEModuleNotifications {
+    // A module needs the user; the message text is under the user-info key "msg".
+    static constexpr const char* kInteractionRequired = "PelkInteractionRequired";
+    // The user has acted; every live module stops waiting.
+    static constexpr const char* kInteractionComplete = "PelkInteractionComplete";
+    static constexpr const char* kDeviceDisconnected = "DeviceDisconnected";
+    static constexpr const char* kDeviceTimedOut = "DeviceTimedOut";
+};
+
+// Base of every manufacturer module class. An instance reads or clears one module: it sends
+// requests through the QZEVehicle facade (with the engine's retries), classifies every vehicle
+// reply into the response state, decodes replies and collects the codes with their statuses.
+// Everything runs synchronously on the caller's thread; the pauses go through the installed
+// clock.
+//
+// A module class derives from it, passes its make to the constructor and overrides scanCodes
+// and clearCodes. Three hooks are virtual and every base operation calls them on the instance:
+// sendCommandToOstrel (used by all retry helpers), addDTCWithAByte and addUdsCodeFromBytes
+// (used by the decoders).
+class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
+  public:
+    // Empty lists, request type 1, retries enabled; observes the interaction hand-shake.
+    explicit QZEBaseDiagnosticModule(int64_t manufacturer);
+    ~QZEBaseDiagnosticModule() override;
+    QZEBaseDiagnosticModule(const QZEBaseDiagnosticModule&) = delete;
+    QZEBaseDiagnosticModule& operator=(const QZEBaseDiagnosticModule&) = delete;
+
+    // Defaults that log "Not implemented, should not be called!" and fail.
+    bool scanCodes(QZEModuleData& module) override;
+    bool clearCodes(QZEModuleData& module) override;
+
+    // The live result lists.
+    const std::vector<std::string>& codeArray() const override { return m_codeArray; }
+    const std::vector<std::string>& statusArray() const override { return m_statusArray; }
+    const std::vector<std::string>& definitionArray() const override { return m_definitionArray; }
+    int32_t requestType() const override { return requestType_; }
+    void setRequestType(int32_t value) override { requestType_ = value; }
+    // The highest ResponseState seen.
+    int64_t responseState() const override { return responseState_; }
+    void setResponseState(int64_t value) override { responseState_ = value; }
+
+    int64_t vehicleManufacturer() const { return m_vehicleManufacturer; }
+    bool retryEnabled() const { return retryEnabled_; }
+    void setRetryEnabled(bool value) { retryEnabled_ = value; }
+
+    // --- Sending (command texts carry no carriage return) ---
+
+    // Sends through QZEVehicle and returns the reply (empty when no communication adapter is
+    // registered). Replies to vehicle requests (commands not beginning with "KQ") raise the
+    // response state.
+    virtual std::string sendCommandToOstrel(const std::string& cmd);
+    // A sensor set-up command, up to 3 attempts until one is accepted.
+    bool sendSetupCommandToOstrel(const std::string& cmd);
+    // Up to 3 sends while the reply holds "NO DATA" (no pause).
+    std::string sendCommandWithReties(const std::string& cmd);
+    // Up to 3 sends: at once after "response pending" (78), after a 1 s pause for an empty
+    // reply or a busy answer (21, 37, 10, 23; the pause also follows the last send).
+    std::string retryIfNrcAckOnKline(const std::string& cmd);
+    // Up to 3 sends: "NO DATA" returns at once; an empty reply is returned after a 5 s pause;
+    // a busy or pending answer is resent after a 5 s pause (also after the last send).
+    std::string retryIfNrcAckOnCAN(const std::string& cmd);
+    // Raises the response state for a vehicle reply.
+    void evaluteModuleResponse(const std::string& reply);
+
+    // --- Reply splitting: tokens at white space, without empty tokens and ">" ---
+    static std::vector<std::string> cleanResponseString(std::string_view reply);
+    static std::vector<std::string> parseResponseToArray(std::string_view reply);
+
+    // --- Results ---
+
+    // Appends a new code with its status (and the description, when there is one); for a known
+    // code, merges each "/"-separated word of the status that the stored status does not
+    // already contain.
+    void addCode(const std::string& code, const std::string& status,
+                 const std::optional<std::string>& description);
+    void addCode(const std::string& code, const std::string& status);
+
+    // --- Bus and pins ---
+
+    // Selects a one-character protocol ("KQSP"/"ATSP") unless it is already active.
+    void setProtocolIfNeeded(const std::optional<std::string>& protocol);
+    // Selects a pin pair ("KQSM" + high and low hex digit) unless it is already active; only
+    // on firmware that can switch pins.
+    void setPinsIfNeeded(const std::optional<std::string>& pins);
+
+    // --- Interaction with the user ---
+
+    // Sets awaitingInteraction and posts "PelkInteractionRequired" with {"msg": message}.
+    void postInteractionNotificaiton(const std::string& message);
+    // Stops waiting ("PelkInteractionComplete").
+    void handleInteractionResponse();
+    bool awaitingInteraction() const;
+    // Blocks while awaitingInteraction holds. True when the user completed the interaction;
+    // false when "DeviceDisconnected" or "DeviceTimedOut" ended the wait.
+    bool waitForInteraction();
+
+    // --- Decoders (lib/Decoders). Results are the code count after decoding unless noted. ---
+
+    // KWP2000 records (A, B, status) after the count that follows "58" (the first token when
+    // there is no "58").
+    int64_t decodeKWP2000ResponseBytes(const std::vector<std::string>& tokens);
+    // KWP2000 ReadDiagnosticTroubleCodesByStatus reply on CAN; 0 for "NO DATA" or "7F".
+    int64_t decodeKWP2000CANResponse(std::string_view reply);
+    int64_t decodeEnhancedCodesCANChryslerJ2012(std::string_view reply);
+    int64_t decodeJ2012(std::string_view reply);
+    // GMLAN lines: "81 A B <failure type> <status> ...".
+    int64_t decodeEnhancedCodesCANGMJ2012(std::string_view reply);
+    // J1850 PWM lines: "<response byte> A B A B".
+    int64_t decodeCodesPWMFordJ2012(std::string_view reply);
+    // J1850 VPW GM lines: "<response byte> A B <status>".
+    int64_t decodeEnhancedCodesVPWGMJ2012(std::string_view reply);
+    // Chrysler J2190 bitmaps: three bytes, each set bit one fault.
+    int64_t decodeEnhancedCodesVPWChryslerJ2190Old(std::string_view reply);
+    int64_t decodeEnhancedCodesVPWChryslerJ2190New(std::string_view reply, int64_t faultCodeID);
+    int32_t countDTCsJ2190(std::string_view reply);
+    // Toyota service 53 replies.
+    int64_t decodeToyotaDataCAN(std::string_view reply, const std::string& status = "");
+    int64_t decodeToyotaDataKLine(std::string_view reply, const std::string& status = "");
+    int64_t decodeExtendedCANBroadcast(std::string_view reply, bool useExtendedCan,
+                                       const std::string& status);
+    // UDS 59 replies; the result is the number of records handed to addUdsCodeFromBytes.
+    int64_t decodeUds(std::string_view reply);
+    int64_t decodeExtendedUds(std::string_view reply);
+    // Identification bytes joined without separator, or none.
+    std::optional<std::string> decodeEcuIdentificationWithRequest(std::string_view request,
+                                                                  std::string_view response);
+
+    // Hook: one UDS record (A, B, failure type, status) becomes "P0123-45" with the status
+    // words of the status byte.
+    virtual void addUdsCodeFromBytes(const std::vector<std::string>& bytes);
+    // Hook: the J2012 code of two bytes with a status.
+    virtual void addDTCWithAByte(uint32_t a, uint32_t b, const std::string& status);
+
+    static std::string getJ2012CodeFromBytes(int32_t a, int32_t b);
+    // UDS status words.
+    static std::string decodeStatusByte(int64_t status);
+    // KWP2000 status words of this module's make.
+    std::string getKWP2000Status(uint8_t status) const;
+
+    // --- Helpers shared by the module classes ---
+
+    // The set-up command in the form the sensor takes: "KQ" + suffix, or "AT" + suffix when
+    // the settings ask for the old command set.
+    static std::string setupCommand(std::string_view suffix);
+    // Sends each set-up command in order; stops at the first one refused.
+    bool sendSetupCommands(std::initializer_list<std::string> commands);
+
+    enum class Retry { none, noData, nrcKline, nrcCan };
+    // A vehicle request through the given retry helper.
+    std::string request(const std::string& cmd, Retry retry);
+    // True when the reply is not a negative response and holds the positive answer to the
+    // service (service + 0x40) as a token.
+    static bool isPositiveResponse(std::string_view reply, uint8_t service);
+    // Selects the module's "protocol" and "pins" extras, where present.
+    void selectBus(const QZEModuleData& module);
+
+  protected:
+    // Decoder internals on token views.
+    int64_t decodeKwp2000Records(const reply::Tokens& tokens);
+    void addCodeUnlessFiller(const std::string& code, const std::string& status);
+
+    std::vector<std::string> m_codeArray;
+    std::vector<std::string> m_definitionArray;
+    std::vector<std::string> m_statusArray;
+    int64_t m_vehicleManufacturer;
+
+  private:
+    struct Interaction;
+
+    bool retryEnabled_ = true;
+    int32_t requestType_ = 1;
+    int64_t responseState_ = ResponseStateUnknown;
+    std::shared_ptr<Interaction> interaction_;
+    std::vector<ObserverToken> observers_;
+};
+
+}  // namespace qz

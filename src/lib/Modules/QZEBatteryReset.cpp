@@ -1,0 +1,38 @@
+#include "lib/Modules/QZEBatteryReset.hpp"
+
+#include "lib/Facades/QZEVehicle.hpp"
+#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
+#include "platform/Locked.hpp"
+
+namespace qz {
+
+std::optional<std::string> QZEBatteryResetResult::message() const {
+    return lockedCopy(mutex_, message_);
+}
+
+void QZEBatteryResetResult::setMessage(std::optional<std::string> value) {
+    lockedAssign(mutex_, message_, std::move(value));
+}
+
+std::string QZEBatteryReset::send(const std::string& cmd) {
+    std::string reply;
+    for (int sends = 0; sends < 3; ++sends) {
+        reply = QZEVehicle::TheVehicle().sendCommandToOstrel(cmd).value_or("");
+        if (reply.find("NO DATA") == std::string::npos) break;
+    }
+    return reply;
+}
+
+std::shared_ptr<QZEBatteryResetResult> QZEBatteryReset::resetToDefaultsWithResult(
+    std::shared_ptr<QZEBatteryResetResult> result) {
+    send("KQCM7F8");
+    send("KQD");
+    QZEVehicle::TheVehicle().resetSesorResponseTime();
+    return result;
+}
+
+std::vector<std::string> QZEBatteryReset::responseToArray(std::string_view reply) {
+    return QZEBaseDiagnosticModule::cleanResponseString(reply);
+}
+
+}  // namespace qz

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "lib/Records/QZEModuleData.hpp"
+
+namespace qz {
+
+// Outcome of a module read, highest seen so far.
+enum ResponseState : int64_t {
+    ResponseStateUnknown = 0,
+    ResponseStateNoData = 1,
+    ResponseStateHasNakData = 2,
+    ResponseStateHasData = 3,
+};
+
+// What the module scanner uses of a module class: read or clear one module, then the codes,
+// statuses and descriptions found (parallel lists; statuses and descriptions may be shorter)
+// and how the module answered.
+class QZEDiagnosticModule {
+  public:
+    virtual ~QZEDiagnosticModule() = default;
+    virtual bool scanCodes(QZEModuleData& module) = 0;
+    virtual bool clearCodes(QZEModuleData& module) = 0;
+    virtual const std::vector<std::string>& codeArray() const = 0;
+    virtual const std::vector<std::string>& statusArray() const = 0;
+    virtual const std::vector<std::string>& definitionArray() const = 0;
+    virtual int32_t requestType() const = 0;
+    virtual void setRequestType(int32_t value) = 0;
+    virtual int64_t responseState() const = 0;
+    virtual void setResponseState(int64_t value) = 0;
+};
+
+}  // namespace qz

@@ -1,0 +1,93 @@
+#include "lib/Modules/QZENaks.hpp"
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include <unicode/regex.h>
+#include <unicode/unistr.h>
+
+namespace qz {
+
+namespace {
+
+// The negative-response pattern with "%@" standing for the response-code group. Commas are
+// members of the character classes, as the pattern has always been written.
+constexpr std::string_view kNakPattern =
+    R"(^([A-F,a-f,0-9]{2,}\s)?(([A-F,a-f,0-9]{2})\s){0,3}7[Ff]\s([A-F,a-f,0-9]{2})\s%@.*(\s)?(>)?)";
+
+std::unique_ptr<icu::RegexPattern> compile(std::string_view pattern) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexPattern> compiled(icu::RegexPattern::compile(
+        icu::UnicodeString::fromUTF8(icu::StringPiece(pattern.data(), pattern.size())),
+        UREGEX_CASE_INSENSITIVE, status));
+    if (U_FAILURE(status)) return nullptr;
+    return compiled;
+}
+
+std::unique_ptr<icu::RegexPattern> nakPattern(std::string_view group) {
+    size_t at = kNakPattern.find("%@");
+    std::string pattern;
+    pattern.append(kNakPattern.substr(0, at)).append(group).append(kNakPattern.substr(at + 2));
+    return compile(pattern);
+}
+
+bool matches(const icu::RegexPattern& pattern, std::string_view text) {
+    UErrorCode status = U_ZERO_ERROR;
+    auto input = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), text.size()));
+    std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(input, status));
+    if (U_FAILURE(status)) return false;
+    bool found = matcher->find(status);
+    return U_SUCCESS(status) && found;
+}
+
+struct Family {
+    int64_t bit;
+    const char* group;
+};
+
+// In the order they are tried.
+constexpr std::array<Family, 8> kFamilies = {{
+    {QZENaks::NakBusy, "(21|37|10|23)"},
+    {QZENaks::NakSubFunction, "(12)"},
+    {QZENaks::NakServiceNotSupported, "(11)"},
+    {QZENaks::NakOutOfRange, "(31)"},
+    {QZENaks::NakResponsePending, "(78)"},
+    {QZENaks::NakConditionsNotCorrect, "(22)"},
+    {QZENaks::NakMessageLength, "(13)"},
+    {QZENaks::NakNotInActiveSession, "(7E)"},
+}};
+
+// Compiled once; a compiled pattern is safe to share between threads.
+struct Patterns {
+    std::unique_ptr<icu::RegexPattern> any = nakPattern("([A-F,a-f,0-9]{2})");
+    std::array<std::unique_ptr<icu::RegexPattern>, kFamilies.size()> families;
+    Patterns() {
+        for (size_t i = 0; i < kFamilies.size(); ++i) families[i] = nakPattern(kFamilies[i].group);
+    }
+};
+
+const Patterns& patterns() {
+    static const Patterns* instance = new Patterns();
+    return *instance;
+}
+
+}  // namespace
+
+bool QZENaks::response(std::string_view reply, int64_t mask) {
+    const auto& p = patterns();
+    for (size_t i = 0; i < kFamilies.size(); ++i)
+        if ((mask & kFamilies[i].bit) && matches(*p.families[i], reply)) return true;
+    return false;
+}
+
+bool QZENaks::isNAK(std::string_view reply) {
+    return matches(*patterns().any, reply);
+}
+
+bool QZENaks::doesStringMatchRegex(std::string_view text, std::string_view pattern) {
+    auto compiled = compile(pattern);
+    return compiled && matches(*compiled, text);
+}
+
+}  // namespace qz

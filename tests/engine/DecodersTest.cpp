@@ -1,0 +1,674 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <set>
+
+#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
+#include "support/EngineFakes.hpp"
+
+using namespace qz;
+using namespace qz::testsupport;
+
+namespace {
+
+using Texts = std::vector<std::string>;
+using Bytes = std::vector<int>;
+
+class Module : public QZEBaseDiagnosticModule {
+  public:
+    explicit Module(int64_t make = 4) : QZEBaseDiagnosticModule(make) {}
+};
+
+// --- References from the standards, written independently of the library ---
+
+// SAE J2012: letter from the top two bits, then the digit and three hex digits.
+std::string refJ2012(int a, int b) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%c%d%X%02X", "PCBU"[a >> 6], (a >> 4) & 3, a & 15, b);
+    return buf;
+}
+
+// ISO 14229 status bits: warning indicator (7), confirmed (3), pending (2).
+std::string refUdsStatus(int s) {
+    Texts words;
+    if (s & 0x80) words.push_back("MIL");
+    if (s & 0x08) words.push_back("CONFIRMED");
+    if (s & 0x04) words.push_back("PENDING");
+    std::string out;
+    for (const auto& w : words) out += (out.empty() ? "" : "/") + w;
+    return out;
+}
+
+// --- The sensor's display ---
+
+std::string hex(const Bytes& bytes) {
+    std::string out;
+    for (int b : bytes) {
+        char buf[4];
+        std::snprintf(buf, sizeof buf, "%02X", b & 0xFF);
+        out += (out.empty() ? "" : " ") + std::string(buf);
+    }
+    return out;
+}
+
+Bytes slice(const Bytes& b, size_t from, size_t count) {
+    from = std::min(from, b.size());
+    return Bytes(b.begin() + from, b.begin() + std::min(b.size(), from + count));
+}
+
+// ISO-TP segmentation: a single frame up to `room` data bytes, else a first frame and
+// consecutive frames with sequence numbers 1...F, 0, ...; each frame with its PCI bytes.
+std::vector<Bytes> isoTpFrames(const Bytes& payload, size_t room = 7) {
+    std::vector<Bytes> frames;
+    if (payload.size() <= room) {
+        Bytes f{static_cast<int>(payload.size())};
+        f.insert(f.end(), payload.begin(), payload.end());
+        frames.push_back(f);
+        return frames;
+    }
+    int length = static_cast<int>(payload.size());
+    Bytes first{0x10 | (length >> 8), length & 0xFF};
+    auto head = slice(payload, 0, room - 1);
+    first.insert(first.end(), head.begin(), head.end());
+    frames.push_back(first);
+    int sequence = 1;
+    for (size_t at = room - 1; at < payload.size(); at += room, sequence = (sequence + 1) & 15) {
+        Bytes f{0x20 | sequence};
+        auto part = slice(payload, at, room);
+        f.insert(f.end(), part.begin(), part.end());
+        frames.push_back(f);
+    }
+    return frames;
+}
+
+enum class Headers { off, on, onPadded };
+const std::vector<Headers> kAllHeaders = {Headers::off, Headers::on, Headers::onPadded};
+
+const char* name(Headers h) {
+    return h == Headers::off  ? "headers off"
+           : h == Headers::on ? "headers on"
+                              : "headers on, padded";
+}
+
+// A CAN reply as the sensor prints it.
+std::string canReply(const Bytes& payload, Headers headers, const std::string& id = "7E8") {
+    std::string out;
+    if (headers == Headers::off) {
+        if (payload.size() <= 7) return hex(payload) + "\r\r>";
+        char length[8];
+        std::snprintf(length, sizeof length, "%03X\r", static_cast<unsigned>(payload.size()));
+        out = length;
+        size_t at = 0;
+        for (int marker = 0; at < payload.size(); marker = (marker + 1) & 15) {
+            size_t n = at == 0 ? 6 : 7;
+            char m[8];
+            std::snprintf(m, sizeof m, "%X: ", marker);
+            out += m + hex(slice(payload, at, n)) + "\r";
+            at += n;
+        }
+        return out + "\r>";
+    }
+    out = id + " ";
+    for (auto frame : isoTpFrames(payload)) {
+        if (headers == Headers::onPadded) frame.resize(8, 0xAA);
+        out += hex(frame) + "\r";
+    }
+    return out + "\r>";
+}
+
+// Extended addressing: every frame starts with the address byte; with headers on the
+// identifier comes first.
+std::string extendedCanReply(const Bytes& payload, bool headersOn, int address = 0xF1) {
+    std::string out = headersOn ? "6F1 " : "";
+    for (auto frame : isoTpFrames(payload, 6)) {
+        frame.insert(frame.begin(), address);
+        out += hex(frame) + "\r";
+    }
+    return out + "\r>";
+}
+
+struct Record {
+    int a, b, ftb, status;
+};
+
+// Distinct codes of every letter, never the filler code.
+std::vector<Record> records(int n) {
+    std::vector<Record> out;
+    for (int i = 0; i < n; ++i)
+        out.push_back(
+            {(1 + 7 * i) & 0xFF, (i * 59 + 7) & 0xFF, (i * 13 + 3) & 0xFF, (i * 29 + n) & 0xFF});
+    return out;
+}
+
+Bytes udsPayload(const std::vector<Record>& rs) {
+    Bytes p{0x59, 0x02, 0xFF};
+    for (const auto& r : rs) p.insert(p.end(), {r.a, r.b, r.ftb, r.status});
+    return p;
+}
+
+}  // namespace
+
+class DecodersTest : public ::testing::Test {
+  protected:
+    EngineFakes fakes;
+};
+
+TEST(J2012Test, EveryBytePairGivesTheStandardText) {
+    for (int a = 0; a < 256; ++a)
+        for (int b = 0; b < 256; ++b)
+            ASSERT_EQ(QZEBaseDiagnosticModule::getJ2012CodeFromBytes(a, b), refJ2012(a, b))
+                << a << " " << b;
+    EXPECT_EQ(QZEBaseDiagnosticModule::getJ2012CodeFromBytes(0x01, 0x23), "P0123");
+    EXPECT_EQ(QZEBaseDiagnosticModule::getJ2012CodeFromBytes(0xC1, 0x00), "U0100");
+    EXPECT_EQ(QZEBaseDiagnosticModule::getJ2012CodeFromBytes(0x141, 0x00), " 0100");
+}
+
+TEST_F(DecodersTest, StatusTables) {
+    for (int s = 0; s < 256; ++s) ASSERT_EQ(Module::decodeStatusByte(s), refUdsStatus(s)) << s;
+    EXPECT_EQ(Module::decodeStatusByte(0x8C), "MIL/CONFIRMED/PENDING");
+
+    struct Case {
+        int64_t make;
+        int status;
+        const char* text;
+    };
+    const std::vector<Case> cases = {
+        {4, 0x80, "MIL"},
+        {4, 0xA0, "STORED/MIL"},
+        {4, 0xC0, "PENDING/MIL"},
+        {4, 0xE0, "ACTIVE/MIL"},
+        {4, 0x00, ""},
+        {4, 0x20, "STORED"},
+        {4, 0x40, "PENDING"},
+        {4, 0x60, "ACTIVE"},
+        {4, 0x2F, ""},
+        {5, 0xE1, ""},
+        {9, 0x2F, "NOT PRESENT"},
+        {9, 0x40, "INTERMITTENT"},
+        {9, 0xE0, "MIL/PRESENT"},
+        {10, 0x80, "MIL"},
+        {10, 0x1F, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Module(c.make).getKWP2000Status(static_cast<uint8_t>(c.status)), c.text)
+            << c.make << " " << c.status;
+}
+
+// UDS 59 02 replies of 1 to 40 records, single- and multi-frame, in every display.
+TEST_F(DecodersTest, UdsRepliesOfEverySizeAndDisplay) {
+    for (int n = 1; n <= 40; ++n) {
+        auto rs = records(n);
+        Texts codes, statuses;
+        for (const auto& r : rs) {
+            char ftb[4];
+            std::snprintf(ftb, sizeof ftb, "%02X", r.ftb);
+            codes.push_back(refJ2012(r.a, r.b) + "-" + ftb);
+            statuses.push_back(refUdsStatus(r.status));
+        }
+        for (auto headers : kAllHeaders) {
+            SCOPED_TRACE(std::to_string(n) + " records, " + name(headers));
+            Module m;
+            EXPECT_EQ(m.decodeUds(canReply(udsPayload(rs), headers)), n);
+            EXPECT_EQ(m.codeArray(), codes);
+            EXPECT_EQ(m.statusArray(), statuses);
+        }
+        for (bool on : {false, true}) {
+            SCOPED_TRACE(std::to_string(n) + " records, extended addressing");
+            Module m;
+            EXPECT_EQ(m.decodeExtendedUds(extendedCanReply(udsPayload(rs), on)), n);
+            EXPECT_EQ(m.codeArray(), codes);
+            EXPECT_EQ(m.statusArray(), statuses);
+        }
+    }
+}
+
+// KWP2000 and Toyota replies of 1 to 20 codes in every display.
+TEST_F(DecodersTest, KwpAndToyotaCanRepliesOfEverySizeAndDisplay) {
+    const int kwpStatus[] = {0x20, 0x40, 0x60, 0x80, 0xA0, 0xC0, 0xE0, 0x00};
+    const char* kwpText[] = {"STORED",     "PENDING",     "ACTIVE",     "MIL",
+                             "STORED/MIL", "PENDING/MIL", "ACTIVE/MIL", ""};
+    for (int n = 1; n <= 20; ++n) {
+        auto rs = records(n);
+        Bytes kwp{0x58, n}, toyota{0x53, n};
+        Texts codes, kwpStatuses;
+        for (size_t i = 0; i < rs.size(); ++i) {
+            kwp.insert(kwp.end(), {rs[i].a, rs[i].b, kwpStatus[i % 8]});
+            toyota.insert(toyota.end(), {rs[i].a, rs[i].b});
+            codes.push_back(refJ2012(rs[i].a, rs[i].b));
+            kwpStatuses.push_back(kwpText[i % 8]);
+        }
+        for (auto headers : kAllHeaders) {
+            SCOPED_TRACE(std::to_string(n) + " codes, " + name(headers));
+            Module m;
+            EXPECT_EQ(m.decodeKWP2000CANResponse(canReply(kwp, headers)), n);
+            EXPECT_EQ(m.codeArray(), codes);
+            EXPECT_EQ(m.statusArray(), kwpStatuses);
+            Module t;
+            EXPECT_EQ(t.decodeToyotaDataCAN(canReply(toyota, headers), "STORED"), n);
+            EXPECT_EQ(t.codeArray(), codes);
+            EXPECT_EQ(t.statusArray(), Texts(n, "STORED"));
+            Module b;
+            EXPECT_EQ(b.decodeExtendedCANBroadcast(canReply(toyota, headers), false, "PENDING"), n);
+            EXPECT_EQ(b.codeArray(), codes);
+        }
+        Module e;
+        EXPECT_EQ(e.decodeExtendedCANBroadcast(extendedCanReply(toyota, true), true, ""), n);
+        EXPECT_EQ(e.codeArray(), codes);
+    }
+}
+
+// Each layout's own rules, one row per reply.
+TEST_F(DecodersTest, LayoutRules) {
+    using Decode = std::function<int64_t(Module&, const std::string&)>;
+    struct Case {
+        const char* layout;
+        Decode decode;
+        std::string reply;
+        int64_t result;
+        Texts codes;
+        Texts statuses;
+        int64_t make = 4;
+    };
+    Decode kwpBytes = [](Module& m, const std::string& r) {
+        return m.decodeKWP2000ResponseBytes(Module::cleanResponseString(r));
+    };
+    Decode kwpCan = [](Module& m, const std::string& r) { return m.decodeKWP2000CANResponse(r); };
+    Decode chrysler = [](Module& m, const std::string& r) {
+        return m.decodeEnhancedCodesCANChryslerJ2012(r) + m.decodeJ2012(r);
+    };
+    Decode gmlan = [](Module& m, const std::string& r) {
+        return m.decodeEnhancedCodesCANGMJ2012(r);
+    };
+    Decode pwm = [](Module& m, const std::string& r) { return m.decodeCodesPWMFordJ2012(r); };
+    Decode vpw = [](Module& m, const std::string& r) { return m.decodeEnhancedCodesVPWGMJ2012(r); };
+    Decode toyotaCan = [](Module& m, const std::string& r) { return m.decodeToyotaDataCAN(r); };
+    Decode toyotaK = [](Module& m, const std::string& r) {
+        return m.decodeToyotaDataKLine(r, "STORED");
+    };
+    Decode broadcast = [](Module& m, const std::string& r) {
+        return m.decodeExtendedCANBroadcast(r, false, "");
+    };
+    Decode uds = [](Module& m, const std::string& r) { return m.decodeUds(r); };
+    Decode extUds = [](Module& m, const std::string& r) { return m.decodeExtendedUds(r); };
+
+    const std::vector<Case> cases = {
+        // KWP2000 bytes from "58" on.
+        {"kwp", kwpBytes, "83 F1 10 58 01 01 23 20 C5", 1, {"P0123"}, {"STORED"}},
+        {"kwp: Mercedes status", kwpBytes, "58 01 01 23 E0", 1, {"P0123"}, {"MIL/PRESENT"}, 9},
+        {"kwp: filler dropped", kwpBytes, "58 02 00 00 20 41 00 40", 1, {"C0100"}, {"PENDING"}},
+        {"kwp: count from the first token", kwpBytes, "01 01 23 60", 1, {"P0123"}, {"ACTIVE"}},
+        {"kwp: no codes", kwpBytes, "58 00", 0, {}, {}},
+        {"kwp: count past the data",
+         kwpBytes,
+         "58 03 01 23 20 04 56 40 07",
+         2,
+         {"P0123", "P0456"},
+         {"STORED", "PENDING"}},
+        {"kwp: count missing", kwpBytes, "83 F1 10 58", 0, {}, {}},
+        // KWP2000 on CAN.
+        {"kwp can: no data", kwpCan, "NO DATA\r\r>", 0, {}, {}},
+        {"kwp can: negative", kwpCan, "7F 18 12\r\r>", 0, {}, {}},
+        {"kwp can: negative, headers on", kwpCan, "7E8 03 7F 18 78\r\r>", 0, {}, {}},
+        {"kwp can: no 58", kwpCan, "01 02 03 04 05\r\r>", 0, {}, {}},
+        {"kwp can: no record", kwpCan, "58 00\r\r>", 0, {}, {}},
+        {"kwp can: lines ended by a blank",
+         kwpCan,
+         "008 \r0: 58 02 01 23 20 04 \r1: 56 40 \r\r>",
+         2,
+         {"P0123", "P0456"},
+         {"STORED", "PENDING"}},
+        {"kwp can: frames without the length line",
+         kwpCan,
+         "0: 58 02 01 23 20 04\r1: 56 40\r\r>",
+         2,
+         {"P0123", "P0456"},
+         {"STORED", "PENDING"}},
+        {"kwp can: 29-bit identifier",
+         kwpCan,
+         "18DAF110 05 58 01 01 23 20\r\r>",
+         1,
+         {"P0123"},
+         {"STORED"}},
+        {"kwp can: identifier on every line",
+         kwpCan,
+         "7E8 10 08 58 02 01 23 20 04\r7E8 21 56 40\r\r>",
+         2,
+         {"P0123", "P0456"},
+         {"STORED", "PENDING"}},
+        {"kwp can: lost frame",
+         kwpCan,
+         "7E8 10 0B 58 03 01 23 20 04\r22 01 02 03\r\r>",
+         1,
+         {"P0123"},
+         {"STORED"}},
+        {"chrysler forwards", chrysler, "58 01 01 23 20\r\r>", 2, {"P0123"}, {"STORED"}},
+        // GMLAN lines.
+        {"gmlan: headers on",
+         gmlan,
+         "5E8 81 01 23 45 92 00 00 00\r81 C1 00 00 10 00 00 00\r\r>",
+         2,
+         {"P0123", "U0100"},
+         {"CURRENT/HISTORY/MIL", "HISTORY"}},
+        {"gmlan: headers off keeps the first code",
+         gmlan,
+         "81 01 23 45 02 00 00 00\r81 04 56 00 00 00 00 00\r\r>",
+         2,
+         {"P0123", "P0456"},
+         {"CURRENT", ""}},
+        {"gmlan: short or odd lines",
+         gmlan,
+         "5E8 81 01 23 45 80 00 00\r82 01 02 03 04 05 06 07\r81 00 00 00 80 00 00 00\r",
+         0,
+         {},
+         {}},
+        {"gmlan: a short line ends",
+         gmlan,
+         "81 01 23 45 80 00 00 00\r81\r81 04 56 00 80 00 00 00",
+         1,
+         {"P0123"},
+         {"MIL"}},
+        // J1850 PWM lines.
+        {"pwm",
+         pwm,
+         "53 01 23 04 56\r53 C1 00 00 00\r\r>",
+         3,
+         {"P0123", "P0456", "U0100"},
+         {"", "", ""}},
+        {"pwm: one code on the line", pwm, "53 01 23\r\r>", 1, {"P0123"}, {""}},
+        {"pwm: a pair cut short", pwm, "53 01 23 04\r\r>", 1, {"P0123"}, {""}},
+        {"pwm: short line ends", pwm, "53 01\r53 01 23 04 56", 0, {}, {}},
+        // J1850 VPW GM lines.
+        {"vpw",
+         vpw,
+         "59 01 23 DA\r59 04 56 00\r\r>",
+         2,
+         {"P0123", "P0456"},
+         {"CURRENT/SINCE CLEAR/HISTORY/SINCE POWER/MIL", ""}},
+        {"vpw: no status byte", vpw, "59 01 23\r\r>", 1, {"P0123"}, {""}},
+        {"vpw: status byte 02", vpw, "59 01 23 02 ", 1, {"P0123"}, {"CURRENT"}},
+        {"vpw: too short", vpw, "59 01   \r", 0, {}, {}},
+        // Toyota on CAN.
+        {"toyota can: count 0 still reads a pair",
+         toyotaCan,
+         "53 00 01 23\r\r>",
+         1,
+         {"P0123"},
+         {""}},
+        {"toyota can: fewer pairs than counted",
+         toyotaCan,
+         "53 03 01 23 04 56\r\r>",
+         2,
+         {"P0123", "P0456"},
+         {"", ""}},
+        {"toyota can: too short", toyotaCan, "53 01\r\r>  ", 0, {}, {}},
+        {"toyota can: no 53", toyotaCan, "7F 13 12\r\r>", 0, {}, {}},
+        {"toyota can: filler", toyotaCan, "53 02 00 00 04 56\r\r>", 1, {"P0456"}, {""}},
+        // Toyota on K-line: format byte, target, source, 53, [count,] pairs, checksum.
+        {"toyota k: odd length",
+         toyotaK,
+         "85 F1 10 53 01 23 04 56 AA\r\r>",
+         2,
+         {"P0123", "P0456"},
+         {"STORED", "STORED"}},
+        {"toyota k: even length with count",
+         toyotaK,
+         "84 F1 10 53 01 01 23 AA\r\r>",
+         1,
+         {"P0123"},
+         {"STORED"}},
+        {"toyota k: skipped lines", toyotaK, "83 F1 10 7F 13 12 AA\r81 F1 10\r\r>", 0, {}, {}},
+        {"toyota k: count past the line",
+         toyotaK,
+         "83 F1 10 53 01 23 AA\r86 F1 10 53 05 04 56 AA\r",
+         0,
+         {"P0123"},
+         {"STORED"}},
+        // Toyota broadcast.
+        {"broadcast: negative", broadcast, "7F 13 12 00 00 00\r\r>", 0, {}, {}},
+        {"broadcast: no 53", broadcast, "01 02 03 04 05\r\r>", 0, {}, {}},
+        {"broadcast: 53 only inside a token", broadcast, "0153 02 03 04\r\r>", 0, {}, {}},
+        {"broadcast: 53 last", broadcast, "01 02 03 04 53\r\r>", 0, {}, {}},
+        {"broadcast: count 0", broadcast, "53 00 01 23 45\r\r>", 0, {}, {}},
+        // UDS.
+        {"uds: length 07", uds, "7E8 07 59 02 FF 01 23 45 08\r\r>", 1, {"P0123-45"}, {"CONFIRMED"}},
+        {"uds: length 06", uds, "7E8 06 59 02 FF 01 23 45 08\r\r>", 0, {}, {}},
+        {"uds: short text", uds, "59 02 FF", 0, {}, {}},
+        {"uds: no 59", uds, "7E8 03 7F 19 78\r\r>", 0, {}, {}},
+        {"uds: pending then data",
+         uds,
+         "7E8 03 7F 19 78\r07 59 02 FF C1 00 01 8C\r\r>",
+         1,
+         {"U0100-01"},
+         {"MIL/CONFIRMED/PENDING"}},
+        {"uds: filler", uds, "59 02 FF 00 00 00 08 01 23 45 00\r\r>", 2, {"P0123-45"}, {""}},
+        {"uds: length past the data",
+         uds,
+         "7E8 10 0F 59 02 FF 01 23 45 08\r21 04 56\r\r>",
+         1,
+         {"P0123-45"},
+         {"CONFIRMED"}},
+        {"uds: a lost frame keeps what came before",
+         uds,
+         "0B7\r0: 59 02 FF 01 23 45\r1: 08 04 56 78 2C 07 89\r3: 0A 2C 01 01 01 01 01\r\r>",
+         2,
+         {"P0123-45", "P0456-78"},
+         {"CONFIRMED", "CONFIRMED/PENDING"}},
+        {"extended uds: single frame", extUds, "F1 06 59 02 FF 01 23 45\r\r>", 0, {}, {}},
+        {"extended uds: a lost frame",
+         extUds,
+         "6F1 F1 10 0F 59 02 FF 01 23\rF1 21 45 08 04 56 78 2C\rF1 23 00 00 00 00 00 00\r\r>",
+         2,
+         {"P0123-45", "P0456-78"},
+         {"CONFIRMED", "CONFIRMED/PENDING"}},
+        {"extended uds: frames on one line",
+         extUds,
+         "F1 10 0B 59 02 FF 01 23 F1 21 45 08 04 56 78 2C\r\r>",
+         2,
+         {"P0123-45", "P0456-78"},
+         {"CONFIRMED", "CONFIRMED/PENDING"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.layout) + ": " + c.reply);
+        Module m(c.make);
+        EXPECT_EQ(c.decode(m, c.reply), c.result);
+        EXPECT_EQ(m.codeArray(), c.codes);
+        EXPECT_EQ(m.statusArray(), c.statuses);
+    }
+    EXPECT_EQ(fakes.logger->linesStartingWith("E:Invalid byte count on line, aborting.").size(),
+              1u);
+    EXPECT_EQ(fakes.logger->linesStartingWith("I:Unexpected line format, skipping line: ").size(),
+              2u);
+    EXPECT_EQ(fakes.logger->linesStartingWith("V:Improper response received  ").size(), 1u);
+}
+
+TEST_F(DecodersTest, UdsRecordsAndTheHooksModuleClassesReplace) {
+    Module m;
+    m.addUdsCodeFromBytes({"01", "23", "45", "08"});
+    m.addUdsCodeFromBytes({"01", "23", "45"});
+    m.addUdsCodeFromBytes({"00", "00", "45", "08"});
+    EXPECT_EQ(m.codeArray(), (Texts{"P0123-45"}));
+    EXPECT_EQ(m.statusArray(), (Texts{"CONFIRMED"}));
+    EXPECT_EQ(fakes.logger->linesStartingWith("E:Incorrect UDS code size: "),
+              (Texts{"E:Incorrect UDS code size: 3"}));
+    m.addDTCWithAByte(0x141, 0x23, "X");
+    m.addDTCWithAByte(0, 0, "X");
+    EXPECT_EQ(m.codeArray(), (Texts{"P0123-45", " 0123"}));
+
+    // Every decoder hands its records to the instance's hooks.
+    class Hooks : public Module {
+      public:
+        void addUdsCodeFromBytes(const std::vector<std::string>& bytes) override {
+            seen.push_back("uds " + bytes[0] + bytes[1]);
+        }
+        void addDTCWithAByte(uint32_t a, uint32_t b, const std::string& status) override {
+            seen.push_back("dtc " + std::to_string(a) + " " + std::to_string(b) + " " + status);
+        }
+        Texts seen;
+    } h;
+    h.decodeUds("7E8 07 59 02 FF 01 23 45 08\r\r>");
+    h.decodeExtendedUds(extendedCanReply(udsPayload(records(2)), true));
+    h.decodeToyotaDataCAN("53 01 01 23\r\r>", "S");
+    h.decodeExtendedCANBroadcast("53 01 04 56\r\r>", false, "T");
+    EXPECT_EQ(h.seen, (Texts{"uds 0123", "uds 0107", "uds 0842", "dtc 1 35 S", "dtc 4 86 T"}));
+    EXPECT_TRUE(h.codeArray().empty());
+}
+
+TEST_F(DecodersTest, ChryslerJ2190Bitmaps) {
+    Module count;
+    EXPECT_EQ(count.countDTCsJ2190("81 00 FF"), 10);
+    EXPECT_EQ(count.countDTCsJ2190("81 00"), 0);
+
+    // Byte-major: byte 0 from 0x80 to 0x01, then byte 1, then byte 2.
+    Module old;
+    old.addCode("P0001", "S");
+    EXPECT_EQ(old.decodeEnhancedCodesVPWChryslerJ2190Old("81 40 01"), 4);
+    EXPECT_EQ(old.definitionArray(),
+              (Texts{"RR WHEEL SENSOR SIGNAL FAILURE", "LF SENSOR CONTINUITY FAILURE",
+                     "BUS SYSTEM COMMUNICATION", "BRAKE FLUID LEVEL SWITCH"}));
+    EXPECT_EQ(old.codeArray(), (Texts{"P0001", "", "", ""}));
+    EXPECT_EQ(old.statusArray(), (Texts{"S", "", "", ""}));
+    Module shortOld;
+    EXPECT_EQ(shortOld.decodeEnhancedCodesVPWChryslerJ2190Old("FF FF"), 0);
+    EXPECT_TRUE(shortOld.definitionArray().empty());
+
+    struct Case {
+        int64_t year;
+        int64_t id;
+        const char* reply;
+        Texts codes;
+        Texts texts;
+    };
+    const std::vector<Case> cases = {
+        {2001, 2, "00 00 80", {"02"}, {"Shorted LF Diode"}},
+        {2002, 2, "00 00 80", {"41"}, {"Open ISO Coil RF"}},
+        {2001,
+         2,
+         "00 85 00",
+         {"", "43", "47"},
+         {"UNKNOWN 9", "Shorted ISO Coil RF", "Shorted ISO Coil LF"}},
+        {2002,
+         2,
+         "00 85 0D",
+         {"43", "47", "", "", "45", ""},
+         {"Shorted ISO Coil RF", "Shorted ISO Coil LF", "UNKNOWN 25", "UNKNOWN 26",
+          "Open Dump Coil LF", "UNKNOWN 27"}},
+        {2010,
+         1,
+         "C0 40 01",
+         {"36", "32", "", "71"},
+         {"Missing Sensor REAR", "Missing Sensor RR", "UNKNOWN 1", "RAM Incident"}},
+        {2010,
+         3,
+         "40 01 01",
+         {"63", "90", ""},
+         {"Shuttled Reset Switch", "Shorted Sensor L", "UNKNOWN 25"}},
+        {2010, 4, "FF FF FF", {}, {}},
+        {2010, 1, "FF", {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        fakes.vehicle->year = c.year;
+        Module m;
+        m.decodeEnhancedCodesVPWChryslerJ2190New(c.reply, c.id);
+        EXPECT_EQ(m.codeArray(), c.codes);
+        EXPECT_EQ(m.definitionArray(), c.texts);
+        EXPECT_EQ(m.statusArray().size(), c.codes.size());
+    }
+    Module all;
+    for (int64_t id : {1, 2, 3}) all.decodeEnhancedCodesVPWChryslerJ2190New("FF FF FF", id);
+    EXPECT_EQ(all.codeArray().size(), 72u);
+    EXPECT_EQ(all.statusArray().size(), 72u);
+}
+
+TEST_F(DecodersTest, EcuIdentification) {
+    struct Case {
+        const char* request;
+        const char* reply;
+        OptionalText id;
+    };
+    const std::vector<Case> cases = {
+        {"1A86", "5A 86 01 02 03 04 05 06\r>", "0102030405"},
+        {"1A86", "5A 00 5A 86 01 02 03 04 05", "0102030405"},
+        {"1A86", "5A 86 01 02 03 04", std::nullopt},
+        {"1A86", "5A 87 01 02 03 04 05", std::nullopt},
+        {"1A87", "5A 87 01 02 03 04 05", "0304"},
+        {"1A87", "5A 87 01 02 03", std::nullopt},
+        {"22F100", "62 F1 00 11 22 33 44 55", "334455"},
+        {"22F100", "62 F1 00 11 22 33 44", std::nullopt},
+        {"3C00", "7C 00 01 02 03 04 05 06 07 08 09", "0405060708"},
+        {"3C00", "7C 00 01 02 03 04 05 06 07 08", std::nullopt},
+        {"1A90", "5A 90 01 02 03 04 05", std::nullopt},
+    };
+    Module m;
+    for (const auto& c : cases)
+        EXPECT_EQ(m.decodeEcuIdentificationWithRequest(c.request, c.reply), c.id)
+            << c.request << " " << c.reply;
+}
+
+// Truncated and garbage replies: never a crash, never a code the full reply does not hold.
+TEST_F(DecodersTest, TruncatedAndGarbageRepliesYieldOnlyRealCodes) {
+    using Decode = std::function<void(Module&, const std::string&)>;
+    const std::vector<std::pair<Decode, std::string>> decoders = {
+        {[](Module& m, const std::string& r) {
+             m.decodeKWP2000ResponseBytes(Module::cleanResponseString(r));
+         },
+         "83 F1 10 58 03 01 23 20 04 56 40 C1 00 60 C5"},
+        {[](Module& m, const std::string& r) { m.decodeKWP2000CANResponse(r); },
+         canReply({0x58, 3, 1, 0x23, 0x20, 4, 0x56, 0x40, 0xC1, 0, 0x60}, Headers::off)},
+        {[](Module& m, const std::string& r) { m.decodeKWP2000CANResponse(r); },
+         canReply({0x58, 3, 1, 0x23, 0x20, 4, 0x56, 0x40, 0xC1, 0, 0x60}, Headers::on)},
+        {[](Module& m, const std::string& r) { m.decodeEnhancedCodesCANGMJ2012(r); },
+         "5E8 81 01 23 45 92 00 00 00\r81 C1 00 00 10 00 00 00\r\r>"},
+        {[](Module& m, const std::string& r) { m.decodeCodesPWMFordJ2012(r); },
+         "53 01 23 04 56\r53 C1 00 81 11\r\r>"},
+        {[](Module& m, const std::string& r) { m.decodeEnhancedCodesVPWGMJ2012(r); },
+         "59 01 23 DA\r59 04 56 00\r\r>"},
+        {[](Module& m, const std::string& r) { m.decodeToyotaDataCAN(r); },
+         canReply({0x53, 4, 1, 0x23, 4, 0x56, 0xC1, 0, 0x81, 0x11}, Headers::off)},
+        {[](Module& m, const std::string& r) { m.decodeToyotaDataCAN(r); },
+         canReply({0x53, 4, 1, 0x23, 4, 0x56, 0xC1, 0, 0x81, 0x11}, Headers::onPadded)},
+        {[](Module& m, const std::string& r) { m.decodeToyotaDataKLine(r); },
+         "85 F1 10 53 01 23 04 56 AA\r84 F1 10 53 01 C1 00 AA\r\r>"},
+        {[](Module& m, const std::string& r) { m.decodeExtendedCANBroadcast(r, false, ""); },
+         canReply({0x53, 4, 1, 0x23, 4, 0x56, 0xC1, 0, 0x81, 0x11}, Headers::off)},
+        {[](Module& m, const std::string& r) { m.decodeUds(r); },
+         canReply(udsPayload(records(5)), Headers::off)},
+        {[](Module& m, const std::string& r) { m.decodeUds(r); },
+         canReply(udsPayload(records(5)), Headers::on)},
+        {[](Module& m, const std::string& r) { m.decodeExtendedUds(r); },
+         extendedCanReply(udsPayload(records(5)), true)},
+    };
+    for (const auto& [decode, full] : decoders) {
+        Module whole;
+        decode(whole, full);
+        ASSERT_FALSE(whole.codeArray().empty()) << full;
+        std::set<std::string> real(whole.codeArray().begin(), whole.codeArray().end());
+        for (size_t cut = 0; cut <= full.size(); ++cut) {
+            if (cut < full.size() && full[cut] != ' ' && full[cut] != '\r') continue;
+            Module m;
+            decode(m, full.substr(0, cut));
+            for (const auto& code : m.codeArray())
+                EXPECT_TRUE(real.count(code)) << code << " from " << full.substr(0, cut);
+        }
+    }
+
+    // Garbage of every sort goes through every decoder without harm.
+    std::mt19937 random(7);
+    const Texts pieces = {
+        "58", "59", "53",  "7F", "81",    "00", "FF",      "0:", "1:", "F:", "7E8",
+        "10", "21", "0A3", "\r", "\r\r>", ">",  "NO DATA", "5A", "86", " ",  "1"};
+    for (int i = 0; i < 3000; ++i) {
+        std::string reply;
+        int n = static_cast<int>(random() % 40);
+        for (int k = 0; k < n; ++k) reply += pieces[random() % pieces.size()] + " ";
+        Module m;
+        for (const auto& entry : decoders) entry.first(m, reply);
+        m.decodeEnhancedCodesVPWChryslerJ2190Old(reply);
+        m.decodeEnhancedCodesVPWChryslerJ2190New(reply, 1 + i % 3);
+        m.countDTCsJ2190(reply);
+        m.decodeEcuIdentificationWithRequest(i % 2 ? "1A86" : "1A87", reply);
+        EXPECT_EQ(m.codeArray().size(), m.statusArray().size()) << reply;
+    }
+}
