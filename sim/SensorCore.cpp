@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <map>
 #include <set>
 
 #include "platform/Locked.hpp"
+#include "sim/SensorDisplay.hpp"
 
 namespace qz::sim {
 
@@ -14,7 +16,8 @@ namespace {
 std::string normalise(const std::string& command) {
     std::string key;
     for (char c : command) {
-        if (c == ' ' || c == '\t' || c == '\n') continue;
+        // Blanks and control characters (the BMW set-up puts 0x10 before "KQCD1") are ignored.
+        if (c == ' ' || static_cast<unsigned char>(c) < 0x20) continue;
         key.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
     }
     return key;
@@ -37,9 +40,64 @@ std::string hexByte(unsigned v) {
 }
 
 // Set-up commands the sensor accepts with "OK" (after the "KQ"/"AT" head).
-constexpr const char* kSetupHeads[] = {"SP", "SM", "SH",  "CM", "CF", "CR", "RP", "CD",
-                                       "IF", "AX", "A$",  "L0", "L1", "S0", "S1", "ST",
+constexpr const char* kSetupHeads[] = {"AX", "A$", "L0",  "L1", "S0", "S1", "ST",
                                        "AT", "CC", "CAF", "FC", "TA", "WS", "Z"};
+
+// The pins a protocol selects ("KQSP" text → "KQSM" pair); none: the pins stay.
+std::optional<std::string> pinsOfProtocol(const std::string& protocol) {
+    static const std::map<std::string, std::string> pins = {
+        {"1", "2A"}, {"2", "20"}, {"3", "70"}, {"4", "70"}, {"5", "70"}, {"6", "6E"}, {"7", "6E"},
+        {"8", "6E"}, {"9", "6E"}, {":", "10"}, {";", "E0"}, {"<", "19"}, {"=", "3B"}};
+    auto it = pins.find(protocol);
+    if (it == pins.end()) return std::nullopt;
+    return it->second;
+}
+
+enum class Family { Can, KLine, J1850 };
+
+std::optional<uint32_t> hexValue(const std::string& text) {
+    if (text.empty() || text.size() > 8 || !isHexText(text)) return std::nullopt;
+    return static_cast<uint32_t>(std::stoul(text, nullptr, 16));
+}
+
+// The protocol text that stands for the vehicle's bus while none is selected.
+std::string autoProtocol(int bus) {
+    if (bus == 58) return ":";
+    if (bus == 59) return ";";
+    return std::to_string(bus);
+}
+
+// The bus a protocol text selects, as "KQDP" reports it; the vehicle's bus when automatic.
+int activeBus(const std::string& protocol, int vehicleBus) {
+    if (protocol.size() == 1 && protocol[0] >= '1' && protocol[0] <= '9') return protocol[0] - '0';
+    if (protocol == ":") return 58;
+    if (protocol == ";") return 59;
+    return vehicleBus;
+}
+
+Family familyOf(const std::string& protocol, int vehicleBus) {
+    if (protocol == ":" || protocol == "<" || protocol == "=") return Family::Can;
+    if (protocol == ";") return Family::KLine;
+    const int bus = activeBus(protocol, vehicleBus);
+    if (bus == 1 || bus == 2) return Family::J1850;
+    if ((bus >= 3 && bus <= 5) || bus == 59 || bus == 97) return Family::KLine;
+    return Family::Can;
+}
+
+bool listed(const std::vector<std::string>& choices, const std::string& value) {
+    return choices.empty() || std::find(choices.begin(), choices.end(), value) != choices.end();
+}
+
+// The longest request key of `table` that begins `request` (both hex without blanks).
+const ModuleProfile::Replies::value_type* longestPrefix(const ModuleProfile::Replies& table,
+                                                        const std::string& request) {
+    const ModuleProfile::Replies::value_type* best = nullptr;
+    for (const auto& entry : table)
+        if (startsWith(request, entry.first.c_str()) &&
+            (!best || entry.first.size() > best->first.size()))
+            best = &entry;
+    return best;
+}
 
 }  // namespace
 
@@ -79,6 +137,7 @@ const Bytes& SensorCore::recoveryProbe() {
 
 SensorCore::SensorCore(VehicleProfile profile) : profile_(std::move(profile)) {
     firmware_ = profile_.recovery;
+    modules_.assign(profile_.modules.size(), {});
     resetState();
 }
 
@@ -87,6 +146,14 @@ void SensorCore::resetState() {
     headers_ = false;
     multi_ = false;
     protocol_ = "0";
+    pins_ = pinsOfProtocol(autoProtocol(profile_.bus)).value_or("6E");
+    header_.clear();
+    filter_.reset();
+    mask_.reset();
+    rawCan_ = false;
+    extendedCan_ = false;
+    responseBytes_ = false;
+    interface_.clear();
 }
 
 std::vector<Output> SensorCore::receive(const Bytes& wire) {
@@ -264,7 +331,7 @@ std::string SensorCore::answerLocked(const std::string& command, const std::stri
 }
 
 std::string SensorCore::body(const std::string& key) {
-    if (isHexText(key)) return obdBody(key);
+    if (isHexText(key)) return header_.empty() ? obdBody(key) : moduleBody(key);
     if (!startsWith(key, "KQ") && !startsWith(key, "AT")) return "?";
     const std::string op = key.substr(2);
     if (op == "D" || op == "Z") {
@@ -276,7 +343,7 @@ std::string SensorCore::body(const std::string& key) {
         loaderRequested_ = true;
         return "OK";
     }
-    if (op == "DP") return std::to_string(profile_.bus);
+    if (op == "DP") return std::to_string(activeBus(protocol_, profile_.bus));
     if (op == "TC") return codeBody(0);
     if (op == "TCP") return codeBody(1);
     if (op == "TCA") return codeBody(2);
@@ -303,14 +370,146 @@ std::string SensorCore::body(const std::string& key) {
         wifiMode_ = true;
         return "OK";
     }
-    if (startsWith(op, "SP")) {
-        protocol_ = op.substr(2);
-        return "OK";
-    }
+    if (auto reply = busSetting(op)) return *reply;
     for (const char* head : kSetupHeads) {
         if (startsWith(op, head)) return "OK";
     }
     return "?";
+}
+
+// The settings that decide which module a request reaches and how its answer is shown.
+std::optional<std::string> SensorCore::busSetting(const std::string& op) {
+    if (op.size() < 2) return std::nullopt;
+    const std::string head = op.substr(0, 2);
+    const std::string value = op.substr(2);
+    auto hex = [&](std::optional<uint32_t>& target) -> std::string {
+        auto v = hexValue(value);
+        if (!v) return "?";
+        target = v;
+        return "OK";
+    };
+    auto flag = [&](bool& target) -> std::string {
+        if (value != "0" && value != "1") return "?";
+        target = value == "1";
+        return "OK";
+    };
+    if (head == "SP") {
+        if (value.empty()) return "?";
+        protocol_ = value;
+        pins_ = pinsOfProtocol(value).value_or(pins_);
+        interface_.clear();
+        return "OK";
+    }
+    if (head == "SM") {
+        if (value.size() != 2 || !isHexText(value)) return "?";
+        pins_ = value;
+        return "OK";
+    }
+    if (head == "SH") {
+        if (!hexValue(value)) return "?";
+        header_ = value;
+        return "OK";
+    }
+    if (head == "CF") return hex(filter_);
+    if (head == "CM") return hex(mask_);
+    if (head == "CR") return flag(rawCan_);
+    if (head == "CD") return flag(extendedCan_);
+    if (head == "RP") return flag(responseBytes_);
+    if (head == "IF") {
+        if (value.empty()) return "?";
+        interface_ = value;
+        return "OK";
+    }
+    return std::nullopt;
+}
+
+// A request to the modules the header in force selects (see sim/README.md, "Modules").
+std::string SensorCore::moduleBody(const std::string& key) {
+    if (key.size() % 2 != 0) return "NO DATA";
+    const std::string protocol =
+        protocol_ == "0" || protocol_.empty() ? autoProtocol(profile_.bus) : protocol_;
+    const Family family = familyOf(protocol, profile_.bus);
+    const uint32_t header = *hexValue(header_);
+    // A three-byte K-line or J1850 header: format (or priority), target, tester.
+    const bool threeBytes = header_.size() == 6 && family != Family::Can;
+    const auto headerByte = [&](int i) { return static_cast<uint8_t>(header >> (16 - 8 * i)); };
+    const uint32_t mask = mask_.value_or(0x1FFFFFFF);
+
+    std::string out;
+    for (size_t i = 0; i < profile_.modules.size(); ++i) {
+        const auto& m = profile_.modules[i];
+        if (!listed(m.protocols, protocol) || !listed(m.pins, pins_)) continue;
+        if (!m.interface.empty() && m.interface != interface_) continue;
+        if (m.request != header && !(threeBytes && m.request == headerByte(1))) continue;
+        std::string request = key;
+        if (family == Family::Can) {
+            if (filter_ && (m.response & mask) != (*filter_ & mask)) continue;
+            if (extendedCan_ != m.extRequest.has_value()) continue;
+            if (m.extRequest) {
+                if (key.substr(0, 2) != hexByte(*m.extRequest)) continue;
+                request = key.substr(2);
+            }
+        }
+
+        const auto* answer = moduleAnswer(i, request);
+        if (!answer) continue;
+        switch (family) {
+            case Family::Can: {
+                char id[16];
+                std::snprintf(id, sizeof id, m.wide ? "%08X" : "%03X", m.response);
+                out += display::canAnswer(*answer, {id, headers_, rawCan_ || m.raw,
+                                                    extendedCan_ ? m.extResponse : std::nullopt});
+                break;
+            }
+            case Family::KLine: {
+                display::KLine view{headers_, 0x80, true, 0xF1, static_cast<uint8_t>(m.response)};
+                if (threeBytes) {
+                    view.format = headerByte(0);
+                    view.lengthInFormat = (headerByte(0) & 0x3F) != 0;
+                    view.target = headerByte(2);
+                }
+                out += display::kLineAnswer(*answer, view);
+                break;
+            }
+            case Family::J1850: {
+                display::J1850 view{headers_, 0x6C, 0xF1, static_cast<uint8_t>(m.response)};
+                if (threeBytes) {
+                    view.priority = headerByte(0);
+                    view.target = headerByte(2);
+                }
+                out += display::j1850Answer(*answer, view);
+                break;
+            }
+        }
+        if (!multi_) break;
+    }
+    return out.empty() ? "NO DATA" : out;
+}
+
+// What module `index` answers to `request` this time (none: it stays silent); a positive
+// answer to its clear request clears its codes.
+const ModuleProfile::Answer* SensorCore::moduleAnswer(size_t index, const std::string& request) {
+    const auto& m = profile_.modules[index];
+    auto& state = modules_[index];
+    const auto* entry = state.cleared ? longestPrefix(m.cleared, request) : nullptr;
+    const bool fromCleared = entry != nullptr;
+    if (!entry) entry = longestPrefix(m.replies, request);
+    if (!entry) {
+        state.lastRequest.reset();
+        return nullptr;
+    }
+    const bool repeat = state.lastRequest == entry->first && state.lastFromCleared == fromCleared;
+    const size_t at = repeat ? std::min(state.next, entry->second.size() - 1) : 0;
+    state.lastRequest = entry->first;
+    state.lastFromCleared = fromCleared;
+    state.next = at + 1;
+    const auto& answer = entry->second[at];
+    if (answer.empty()) return nullptr;
+    if (answer.front().empty() || answer.front().front() != 0x7F) {
+        for (const auto& clear : m.clear)
+            if (startsWith(request, clear.c_str())) state.cleared = true;
+    }
+    return &answer;
 }
 
 std::string SensorCore::obdBody(const std::string& key) {
@@ -365,6 +564,7 @@ std::string SensorCore::obdBody(const std::string& key) {
             if (end == std::string::npos) end = data.size();
             if (!out.empty()) out += "\r";
             if (headers_) out += address + " ";
+            if (responseBytes_) out += hexByte(service | 0x40) + " " + hexByte(pid) + " ";
             out += data.substr(start, end - start) + " ";
             start = end + 1;
         }
@@ -489,6 +689,14 @@ bool SensorCore::wifiMode() const {
     return lockedCopy(mutex_, wifiMode_);
 }
 
+std::string SensorCore::header() const {
+    return lockedCopy(mutex_, header_);
+}
+
+std::string SensorCore::pins() const {
+    return lockedCopy(mutex_, pins_);
+}
+
 VehicleProfile SensorCore::profile() const {
     return lockedCopy(mutex_, profile_);
 }
@@ -497,6 +705,7 @@ void SensorCore::setProfile(VehicleProfile profile) {
     std::lock_guard lock(mutex_);
     profile_ = std::move(profile);
     firmware_ = profile_.recovery;
+    modules_.assign(profile_.modules.size(), {});
     resetState();
 }
 

@@ -106,6 +106,8 @@ class SensorCore {
     bool multiResponse() const;
     std::string protocol() const;  // the text after the last "KQSP"/"ATSP"
     bool wifiMode() const;         // "KQAX" switched the sensor to its Wi-Fi mode
+    std::string header() const;    // the text after the last "KQSH"; empty after "KQD"
+    std::string pins() const;      // the connector pins in force, as "KQSM" takes them ("6E")
 
     VehicleProfile profile() const;
     void setProfile(VehicleProfile profile);
@@ -129,6 +131,9 @@ class SensorCore {
     std::string answerLocked(const std::string& command, const std::string& key);
     std::string body(const std::string& key);
     std::string obdBody(const std::string& key);
+    std::optional<std::string> busSetting(const std::string& op);
+    std::string moduleBody(const std::string& key);
+    const ModuleProfile::Answer* moduleAnswer(size_t index, const std::string& request);
     std::string codeBody(int which) const;
     std::string vinBody(const std::string& vin) const;
     void resetState();
@@ -153,6 +158,21 @@ class SensorCore {
     bool multi_ = false;
     std::string protocol_ = "0";
     bool wifiMode_ = false;
+    std::string pins_;
+    std::string header_;
+    std::optional<uint32_t> filter_;
+    std::optional<uint32_t> mask_;
+    bool rawCan_ = false;         // "KQCR1"
+    bool extendedCan_ = false;    // "KQCD1"
+    bool responseBytes_ = false;  // "KQRP1"
+    std::string interface_;       // "KQIF"
+    struct ModuleState {
+        bool cleared = false;
+        std::optional<std::string> lastRequest;  // the entry answered last, and from which table
+        bool lastFromCleared = false;
+        size_t next = 0;  // which answer of that entry a repeat gets
+    };
+    std::vector<ModuleState> modules_;
 };
 
 }  // namespace qz::sim

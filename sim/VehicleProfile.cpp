@@ -1,7 +1,9 @@
 #include "sim/VehicleProfile.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -66,6 +68,157 @@ std::vector<std::string> readCodes(const nlohmann::json& arr, const std::string&
     return out;
 }
 
+// Hex text with blanks removed, upper-cased; none when another character is in it.
+std::optional<std::string> hexText(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == ' ' || c == '\t') continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+        out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    }
+    return out;
+}
+
+std::string evenHex(const nlohmann::json& value, const std::string& where) {
+    if (!value.is_string()) fail(where + " must be a text");
+    auto hex = hexText(value.get<std::string>());
+    if (!hex || hex->size() % 2 != 0)
+        fail(where + ": \"" + value.get<std::string>() + "\" is not a list of hex bytes");
+    return *hex;
+}
+
+std::vector<uint8_t> bytesOf(const std::string& hex) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+uint32_t readId(const nlohmann::json& module, const char* key, const std::string& where,
+                size_t& digits) {
+    if (!module.contains(key) || !module[key].is_string())
+        fail(where + "." + key + " must be a text");
+    auto hex = hexText(module[key].get<std::string>());
+    if (!hex || hex->empty() || hex->size() > 8)
+        fail(where + "." + key + " must be an identifier of 1 to 8 hex digits");
+    digits = hex->size();
+    return static_cast<uint32_t>(std::stoul(*hex, nullptr, 16));
+}
+
+uint8_t readByte(const nlohmann::json& value, const std::string& where) {
+    std::string hex = evenHex(value, where);
+    if (hex.size() != 2) fail(where + " must be one hex byte");
+    return bytesOf(hex)[0];
+}
+
+// A text or a list of texts, blanks removed and upper-cased.
+std::vector<std::string> readChoices(const nlohmann::json& value, const std::string& where) {
+    std::vector<std::string> out;
+    auto add = [&](const nlohmann::json& v) {
+        if (!v.is_string()) fail(where + " must be a text or a list of texts");
+        std::string text;
+        for (char c : v.get<std::string>())
+            if (c != ' ')
+                text.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+        if (text.empty()) fail(where + " must not be empty");
+        out.push_back(text);
+    };
+    if (value.is_array()) {
+        for (const auto& v : value) add(v);
+    } else {
+        add(value);
+    }
+    return out;
+}
+
+// One answer: messages separated by "|"; an empty text is an answer of no message.
+ModuleProfile::Answer readAnswer(const nlohmann::json& value, const std::string& where) {
+    if (!value.is_string()) fail(where + " must be a text");
+    const std::string text = value.get<std::string>();
+    ModuleProfile::Answer answer;
+    if (text.find_first_not_of(" \t") == std::string::npos) return answer;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = std::min(text.find('|', start), text.size());
+        std::string hex = evenHex(nlohmann::json(text.substr(start, end - start)), where);
+        if (hex.empty()) fail(where + ": an empty message between \"|\"");
+        if (hex.size() > 2 * 4095) fail(where + ": a message longer than 4095 bytes");
+        answer.push_back(bytesOf(hex));
+        start = end + 1;
+    }
+    return answer;
+}
+
+ModuleProfile::Replies readReplies(const nlohmann::json& obj, const std::string& where) {
+    ModuleProfile::Replies out;
+    if (obj.is_null()) return out;
+    if (!obj.is_object()) fail(where + " must be an object");
+    for (const auto& [key, value] : obj.items()) {
+        const std::string at = where + "[\"" + key + "\"]";
+        std::string request = evenHex(nlohmann::json(key), at);
+        ModuleProfile::Answers answers;
+        if (value.is_array()) {
+            if (value.empty()) fail(at + " must not be an empty list");
+            for (const auto& v : value) answers.push_back(readAnswer(v, at));
+        } else {
+            answers.push_back(readAnswer(value, at));
+        }
+        if (!out.emplace(request, std::move(answers)).second)
+            fail(at + ": the request is given twice");
+    }
+    return out;
+}
+
+ModuleProfile readModule(const nlohmann::json& m, const std::string& where) {
+    static const std::set<std::string> known = {"name",    "protocol", "pins",       "interface",
+                                                "request", "response", "extRequest", "extResponse",
+                                                "raw",     "replies",  "clear",      "cleared"};
+    if (!m.is_object()) fail(where + " must be an object");
+    for (const auto& [key, _] : m.items())
+        if (!known.count(key)) fail(where + ": unknown key \"" + key + "\"");
+    ModuleProfile module;
+    if (m.contains("name")) {
+        if (!m["name"].is_string()) fail(where + ".name must be a text");
+        module.name = m["name"].get<std::string>();
+    }
+    if (m.contains("protocol")) module.protocols = readChoices(m["protocol"], where + ".protocol");
+    if (m.contains("pins")) {
+        module.pins = readChoices(m["pins"], where + ".pins");
+        for (const auto& pins : module.pins)
+            if (pins.size() != 2 || !hexText(pins))
+                fail(where + ".pins: \"" + pins + "\" is not two hex digits");
+    }
+    if (m.contains("interface")) {
+        auto choices = readChoices(m["interface"], where + ".interface");
+        if (choices.size() != 1) fail(where + ".interface must be one text");
+        module.interface = choices[0];
+    }
+    size_t requestDigits = 0, responseDigits = 0;
+    module.request = readId(m, "request", where, requestDigits);
+    module.response = readId(m, "response", where, responseDigits);
+    module.wide = std::max(requestDigits, responseDigits) > 3 ||
+                  std::max(module.request, module.response) > 0x7FF;
+    if (m.contains("extRequest") != m.contains("extResponse"))
+        fail(where + ": extRequest and extResponse go together");
+    if (m.contains("extRequest")) {
+        module.extRequest = readByte(m["extRequest"], where + ".extRequest");
+        module.extResponse = readByte(m["extResponse"], where + ".extResponse");
+    }
+    if (m.contains("raw")) {
+        if (!m["raw"].is_boolean()) fail(where + ".raw must be true or false");
+        module.raw = m["raw"].get<bool>();
+    }
+    module.replies = readReplies(m.value("replies", nlohmann::json()), where + ".replies");
+    if (m.contains("clear")) {
+        for (const auto& clear : readChoices(m["clear"], where + ".clear"))
+            module.clear.push_back(evenHex(nlohmann::json(clear), where + ".clear"));
+    }
+    module.cleared = readReplies(m.value("cleared", nlohmann::json()), where + ".cleared");
+    if (!module.cleared.empty() && module.clear.empty())
+        fail(where + ": \"cleared\" needs \"clear\"");
+    return module;
+}
+
 }  // namespace
 
 VehicleProfile VehicleProfile::fromJson(const nlohmann::json& doc) {
@@ -122,6 +275,12 @@ VehicleProfile VehicleProfile::fromJson(const nlohmann::json& doc) {
             }
             p.ecus.push_back(std::move(ecu));
         }
+    }
+    if (doc.contains("modules")) {
+        const auto& modules = doc["modules"];
+        if (!modules.is_array()) fail("\"modules\" must be an array");
+        for (size_t i = 0; i < modules.size(); ++i)
+            p.modules.push_back(readModule(modules[i], "modules[" + std::to_string(i) + "]"));
     }
     return p;
 }

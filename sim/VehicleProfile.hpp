@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -21,6 +22,29 @@ struct EcuProfile {
     std::string vin;  // answered to "0902" by this unit (the first unit falls back to the top vin)
 };
 
+// One manufacturer control module, reached through the header, protocol and pins in force
+// (see sim/README.md, "Modules").
+struct ModuleProfile {
+    using Message = std::vector<uint8_t>;            // one response message, service byte first
+    using Answer = std::vector<Message>;             // what the module sends for one request
+    using Answers = std::vector<Answer>;             // one answer per repeat; the last one stays
+    using Replies = std::map<std::string, Answers>;  // request hex (upper case, no blanks)
+
+    std::string name;                    // for messages only
+    std::vector<std::string> protocols;  // "KQSP" values that reach it; empty: any
+    std::vector<std::string> pins;       // "KQSM" pairs ("6E") that reach it; empty: any
+    std::string interface;               // "KQIF" value it needs; empty: any
+    uint32_t request = 0;                // CAN identifier, or K-line/J1850 address
+    uint32_t response = 0;
+    bool wide = false;                   // 29-bit CAN identifiers
+    std::optional<uint8_t> extRequest;   // extended addressing: first byte of each request
+    std::optional<uint8_t> extResponse;  // extended addressing: first byte of each reply frame
+    bool raw = false;                    // CAN answers are raw frames, not ISO-TP messages
+    Replies replies;
+    std::vector<std::string> clear;  // request hex prefixes that clear the module's codes
+    Replies cleared;                 // answers that take precedence once cleared
+};
+
 // The sensor and the vehicle behind it, read from a JSON document (see sim/README.md).
 // Unknown keys are kept in `raw` so that extensions can read their own sections.
 struct VehicleProfile {
@@ -30,6 +54,7 @@ struct VehicleProfile {
     bool echo = false;             // echo commands from start-up
     std::string vin;
     std::vector<EcuProfile> ecus;
+    std::vector<ModuleProfile> modules;
     nlohmann::json raw = nlohmann::json::object();
 
     // Throws std::invalid_argument with a readable message on a malformed document.

@@ -206,13 +206,13 @@ TEST(SimVehicleProfile, ReadsTheDocumentedSchemaAndRejectsMalformedOnes) {
         "vin": "1HGCM82633A004352",
         "ecus": [ { "address": "18DAF110", "mode1": { "0c": "1a f8" },
                     "stored": ["P0420"], "pending": [], "permanent": [] } ],
-        "modules": { "future": "extension" } })");
+        "future": { "section": "extension" } })");
     EXPECT_EQ(p.version, "4.10");
     EXPECT_EQ(p.bus, 7);
     EXPECT_TRUE(p.echo);
     ASSERT_EQ(p.ecus.size(), 1u);
     EXPECT_EQ(p.ecus[0].mode1.at(0x0C), "1A F8");
-    EXPECT_EQ(p.raw["modules"]["future"], "extension");
+    EXPECT_EQ(p.raw["future"]["section"], "extension");
 
     EXPECT_THROW(VehicleProfile::fromText("{"), std::invalid_argument);
     EXPECT_THROW(VehicleProfile::fromText(R"({"ecus": [ { "mode1": {} } ]})"),

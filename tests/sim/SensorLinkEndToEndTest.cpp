@@ -178,3 +178,21 @@ TEST_F(SensorLinkTest, OpeningAFirmwareSessionForAMissingSensorReportsAnError) {
     ASSERT_TRUE(eventually([&] { return ok.saw(SensorConnectionStatus::connected); }));
     EXPECT_TRUE(controller_->mfiController()->fwSession());
 }
+
+TEST_F(SensorLinkTest, ReadsAndClearsAManufacturerModule) {
+    core_->setProfile(VehicleProfile::load(VehicleProfile::sampleFolder() / "modules-sample.json"));
+    for (const char* setup : {"KQRP1", "KQH1", "KQSH7E0", "KQCF7E8"})
+        EXPECT_EQ(relay_->sendToSensor(setup).value(), "OK\r>");
+    EXPECT_EQ(relay_->sendToSensor("19 02 FF").value(), "7E8 03 7F 19 78 \r\r>");
+    EXPECT_EQ(relay_->sendToSensor("19 02 FF").value(),
+              "7E8 10 0F 59 02 FF 01 23 45 \r21 08 C1 00 00 2F 04 20 \r22 00 8C \r\r>");
+    EXPECT_EQ(relay_->sendToSensor("14 FF FF FF").value(), "7E8 03 7F 14 78 \r\r>");
+    EXPECT_EQ(relay_->sendToSensor("14 FF FF FF").value(), "7E8 01 54 \r\r>");
+    EXPECT_EQ(relay_->sendToSensor("19 02 FF").value(), "7E8 03 59 02 FF \r\r>");
+    // Another header reaches no module; "KQD" brings back the generic answers.
+    EXPECT_EQ(relay_->sendToSensor("KQSH7FF").value(), "OK\r>");
+    EXPECT_EQ(relay_->sendToSensor("3E", false, 1).value(), "NO DATA\r>");
+    EXPECT_EQ(relay_->sendToSensor("KQD").value(), "OK\r>");
+    EXPECT_EQ(relay_->sendToSensor("010C").value(), "1A F8 \r>");
+    EXPECT_EQ(core_->commands().size(), 14u);
+}

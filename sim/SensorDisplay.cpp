@@ -1,0 +1,143 @@
+#include "sim/SensorDisplay.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <initializer_list>
+#include <utility>
+
+namespace qz::sim::display {
+
+namespace {
+
+Message slice(const Message& bytes, size_t from, size_t count) {
+    from = std::min(from, bytes.size());
+    count = std::min(count, bytes.size() - from);
+    return Message(bytes.begin() + static_cast<long>(from),
+                   bytes.begin() + static_cast<long>(from + count));
+}
+
+// Collects the lines of one module's answer; with headers on, the first line starts with the
+// module's identifier.
+class Lines {
+  public:
+    explicit Lines(std::string head) : head_(std::move(head)) {}
+    void add(const std::string& text) {
+        if (!head_.empty()) out_ += std::exchange(head_, {}) + " ";
+        out_ += text + "\r";
+    }
+    std::string text() && { return std::move(out_); }
+
+  private:
+    std::string head_;
+    std::string out_;
+};
+
+}  // namespace
+
+std::string byteText(const Message& bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() * 3);
+    for (uint8_t b : bytes) {
+        out.push_back(kDigits[b >> 4]);
+        out.push_back(kDigits[b & 0x0F]);
+        out.push_back(' ');
+    }
+    return out;
+}
+
+std::vector<Message> isoTpFrames(const Message& payload, std::optional<uint8_t> address) {
+    const size_t room = address ? 7 : 8;  // data bytes of a CAN frame after the address byte
+    auto frame = [&](std::initializer_list<uint8_t> pci, size_t from, size_t count) {
+        Message f;
+        if (address) f.push_back(*address);
+        f.insert(f.end(), pci);
+        Message data = slice(payload, from, count);
+        f.insert(f.end(), data.begin(), data.end());
+        return f;
+    };
+    const size_t size = payload.size();
+    if (size < room) return {frame({static_cast<uint8_t>(size)}, 0, size)};
+    std::vector<Message> frames;
+    frames.push_back(frame(
+        {static_cast<uint8_t>(0x10 | ((size >> 8) & 0x0F)), static_cast<uint8_t>(size & 0xFF)}, 0,
+        room - 2));
+    uint8_t sequence = 1;
+    for (size_t at = room - 2; at < size; at += room - 1, sequence = (sequence + 1) & 0x0F)
+        frames.push_back(frame({static_cast<uint8_t>(0x20 | sequence)}, at, room - 1));
+    return frames;
+}
+
+std::string canAnswer(const std::vector<Message>& messages, const Can& view) {
+    Lines lines(view.headers ? view.identifier : std::string());
+    for (const auto& message : messages) {
+        if (view.raw) {
+            for (size_t at = 0; at < message.size(); at += 8)
+                lines.add(byteText(slice(message, at, 8)));
+        } else if (view.headers || view.address) {
+            for (const auto& frame : isoTpFrames(message, view.address)) lines.add(byteText(frame));
+        } else if (message.size() <= 7) {
+            lines.add(byteText(message));
+        } else {
+            // Headers off: the length, then each frame's data behind its sequence number.
+            char text[8];
+            std::snprintf(text, sizeof text, "%03zX", message.size() & 0xFFF);
+            lines.add(text);
+            lines.add("0: " + byteText(slice(message, 0, 6)));
+            unsigned sequence = 1;
+            for (size_t at = 6; at < message.size(); at += 7, sequence = (sequence + 1) & 0x0F) {
+                std::snprintf(text, sizeof text, "%X: ", sequence);
+                lines.add(text + byteText(slice(message, at, 7)));
+            }
+        }
+    }
+    return std::move(lines).text();
+}
+
+std::string kLineAnswer(const std::vector<Message>& messages, const KLine& view) {
+    std::string out;
+    for (const auto& message : messages) {
+        if (!view.headers) {
+            out += byteText(message) + "\r";
+            continue;
+        }
+        const bool inFormat = view.lengthInFormat && message.size() <= 0x3F;
+        const auto length = static_cast<uint8_t>(message.size());
+        Message bytes{static_cast<uint8_t>((view.format & 0xC0) | (inFormat ? length : 0)),
+                      view.target, view.source};
+        if (!inFormat) bytes.push_back(length);
+        bytes.insert(bytes.end(), message.begin(), message.end());
+        unsigned sum = 0;
+        for (uint8_t b : bytes) sum += b;
+        bytes.push_back(static_cast<uint8_t>(sum));
+        out += byteText(bytes) + "\r";
+    }
+    return out;
+}
+
+std::string j1850Answer(const std::vector<Message>& messages, const J1850& view) {
+    std::string out;
+    for (const auto& message : messages) {
+        if (!view.headers) {
+            out += byteText(message) + "\r";
+            continue;
+        }
+        Message bytes{view.priority, view.target, view.source};
+        bytes.insert(bytes.end(), message.begin(), message.end());
+        bytes.push_back(j1850Crc(bytes));
+        out += byteText(bytes) + "\r";
+    }
+    return out;
+}
+
+uint8_t j1850Crc(const Message& bytes) {
+    uint8_t crc = 0xFF;
+    for (uint8_t b : bytes) {
+        crc ^= b;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<uint8_t>((crc & 0x80) ? (crc << 1) ^ 0x1D : crc << 1);
+    }
+    return static_cast<uint8_t>(~crc);
+}
+
+}  // namespace qz::sim::display
