@@ -11,12 +11,14 @@ int64_t QZEBaseDiagnosticModule::decodeEnhancedCodesCANGMJ2012(std::string_view 
     auto lines = reply::lines(text);
     log.logVerbose("In this STRING: %@ there are %d codes", text, static_cast<int>(lines.size()));
     for (auto line : lines) {
+        auto t = reply::tokens(line);
+        // The identifier that headers-on replies show (alone or before the first frame) is not
+        // part of a code line; a reply with headers off starts with "81" and keeps it.
+        bool identifier = !t.empty() && reply::isIdentifier(t[0]);
+        if (identifier && t.size() == 1) continue;
         if (line.size() < 8) break;
         log.logVerbose("item: %@", line);
-        auto t = reply::tokens(line);
-        // The identifier that headers-on replies show is not part of the line; a reply with
-        // headers off starts with "81" and keeps it.
-        if (!t.empty() && t[0].size() >= 3) t.erase(t.begin());
+        if (identifier) t.erase(t.begin());
         if (t.empty() || t[0] != "81" || t.size() - 1 <= 6) {
             log.logInfo("Unexpected line format, skipping line: %@", line);
             continue;

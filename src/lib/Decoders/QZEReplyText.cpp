@@ -29,11 +29,6 @@ int markerValue(std::string_view token) {
     return byteValue(token.substr(0, 1));
 }
 
-// A CAN identifier as the headers-on display shows it (11-bit "7E8", 29-bit "18DAF110").
-bool isIdentifier(std::string_view token) {
-    return token.size() >= 3 && isHex(token);
-}
-
 // The length line of the headers-off multi-frame display.
 bool isLengthLine(const Tokens& line) {
     return line.size() == 1 && line[0].size() == 3 && isHex(line[0]);
@@ -195,6 +190,10 @@ std::vector<std::string_view> lines(std::string_view text) {
 
 Tokens blankTokens(std::string_view line) {
     return tokens(line);
+}
+
+bool isIdentifier(std::string_view token) {
+    return token.size() >= 3 && isHex(token);
 }
 
 int byteValue(std::string_view token) {

@@ -21,6 +21,10 @@ std::vector<std::string_view> lines(std::string_view text);
 // every byte do) adds no empty token, and a line end or ">" left on the line is not a token.
 Tokens blankTokens(std::string_view line);
 
+// A CAN identifier as the headers-on display shows it: 3 or more hex digits ("7E8",
+// "18DAF110").
+bool isIdentifier(std::string_view token);
+
 // A byte token's value: its first two characters (left-padded with "0") read as hex up to the
 // first character that is not a hex digit, so "0:" reads 0 and "7E8" reads 0x7E.
 int byteValue(std::string_view token);
