@@ -342,3 +342,42 @@ TEST_F(MakeModuleTest, SubaruDetailCodesGiveTheCodeAndItsText) {
     EXPECT_EQ(codesWithStatus(kLine), (Texts{"P1152 PENDING", "P0031 STORED"}));
     EXPECT_EQ(kLine.definitionArray(), (Texts{"Front oxygen sensor circuit low, bank 1", ""}));
 }
+
+// Mercedes on CAN: KWP2000 units identify through "1A 87"; a K-line unit listed with the CAN
+// units is read on its K-line protocol and the vehicle's CAN protocol comes back afterwards.
+TEST_F(MakeModuleTest, MercedesCanReadsKwpUnitsByVariantAndKLineUnitsOnKLine) {
+    struct CanBus : FakeSettings {
+        int64_t obd2Protocol() override { return 6; }
+    };
+    fakes.crew.registerQZDataAdapter(std::make_shared<CanBus>());
+    auto variant = [](const char* name, const char* keys, QZEDictionary codes) {
+        auto m = std::make_shared<QZEModuleData>();
+        m->setAccronym(name);
+        m->setExtras(QZEDictionary{
+            {"MBDIAGKEYS", keys}, {"PROTOCOL", "KWP_CAN"}, {"dtcsDict", QZEValue(codes)}});
+        return m;
+    };
+    auto merged = moduleAt("$7E0", "$7E8");
+    merged.setExtras(QZEDictionary{
+        {"PROTOCOL", "KWP_CAN"},
+        {"MBVARIANTS",
+         QZEValue::List{QZEValue(variant("ME20", "0102,0001,", {{"P0100", "Petrol air flow"}})),
+                        QZEValue(variant("CR3", "0204,0011,", {{"P0100", "Diesel air flow"}}))}}});
+    vehicle->script("1A87", {"7E8 06 5A 87 01 02 02 04 \r\r>"});
+    vehicle->script("18 02 FF 00", {"7E8 05 58 01 01 00 E0 \r\r>"});
+    QZEMercedesCANDiagnosticModule can;
+    EXPECT_TRUE(can.scanCodes(merged));
+    EXPECT_EQ(sent(), (Texts{"KQSH7E0", "KQCF7E8", "KQH1", "1A87", "18 02 FF 00", "KQH0"}));
+    EXPECT_EQ(codesWithStatus(can), (Texts{"P0100 MIL/PRESENT"}));
+    EXPECT_EQ(can.definitionArray(), (Texts{"Diesel air flow"}));
+
+    fakes.events->clear();
+    vehicle->protocol = "6";
+    auto airmatic = moduleAt("$2C", "$2C");
+    airmatic.setExtra("PROTOCOL", "KWFB");
+    vehicle->script("18 02 FF 00", {"58 01 90 00 40 \r\r>"});
+    QZEMercedesCANDiagnosticModule kLineUnit;
+    EXPECT_TRUE(kLineUnit.scanCodes(airmatic));
+    EXPECT_EQ(sent(), (Texts{"KQSP4", "KQSH812CF1", "18 02 FF 00", "KQSP6"}));
+    EXPECT_EQ(codesWithStatus(kLineUnit), (Texts{"B1000 INTERMITTENT"}));
+}
