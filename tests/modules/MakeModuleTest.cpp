@@ -263,19 +263,21 @@ TEST_F(MakeModuleTest, BmwCanReadsAndClearsWithExtendedAddressing) {
     EXPECT_TRUE(QZEBmwCanDiagnosticModule().clearCodes(record));
 }
 
-// BMW on K-line: the method's header and request; after a good read the pins it answered on,
-// and the rest before the first exchange only once.
+// BMW on K-line: the pin of the pin read, the method's header and request; after a good read
+// the pins it answered on, and the rest before the first exchange only once.
 TEST_F(MakeModuleTest, BmwKlineNotesThePinsOfAGoodReadAndRestsOnceWhenAsked) {
+    // The switch to the K-line protocol after the scanner's pin switch moved the pins to 7/0.
     vehicle->protocol = "5";
-    vehicle->highPin = 8;
+    vehicle->highPin = 7;
     vehicle->lowPin = 0;
     vehicle->script("18 00 FF 00", {"58 01 9E 10 20 \r\r>"});
     QZEBmwKlineDiagnosticModule module;
     module.setUseAlternateMethod(true);
     module.setDelayTransmission(true);
+    module.setHighPin(8);
     auto record = moduleAt("78", "78");
     EXPECT_TRUE(module.scanCodes(record));
-    EXPECT_EQ(sent(), (Texts{"KQSH8178F1", "18 00 FF 00"}));
+    EXPECT_EQ(sent(), (Texts{"KQSM80", "KQSH8178F1", "18 00 FF 00"}));
     EXPECT_EQ(fakes.eventsOf("sleep:"), (Texts{"sleep:2"}));
     EXPECT_FALSE(module.delayTransmission());
     EXPECT_EQ(record.extra("RESPONSE_PIN_COMMAND"), QZEValue("80"));
