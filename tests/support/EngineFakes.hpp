@@ -40,7 +40,8 @@ class EventLog {
 };
 
 // Virtual time in which a sleep returns at once after moving the time on; each sleep is
-// logged. A wait returns at once too (at its deadline when its predicate does not hold).
+// logged. A wait lasts until its predicate holds (a reply from the simulated sensor); only
+// when nothing comes for 10 real seconds does it count as reaching its deadline.
 class SteppingClock : public Clock {
   public:
     explicit SteppingClock(std::shared_ptr<EventLog> log) : log_(std::move(log)) {}
@@ -59,10 +60,10 @@ class SteppingClock : public Clock {
         now_ += toDuration(seconds);
         elapsed_ += seconds;
     }
-    bool waitUntil(std::unique_lock<std::mutex>&, std::condition_variable&, TimePoint deadline,
-                   const std::function<bool()>& pred) override {
-        if (pred()) return true;
-        std::lock_guard lock(mutex_);
+    bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                   TimePoint deadline, const std::function<bool()>& pred) override {
+        if (cv.wait_for(lock, std::chrono::seconds(10), pred)) return true;
+        std::lock_guard guard(mutex_);
         if (deadline > now_) {
             elapsed_ += toSeconds(deadline - now_);
             now_ = deadline;

@@ -19,7 +19,7 @@ void eachCodeLine(std::string_view text, Each each) {
     for (auto line : reply::lines(text)) {
         if (line.size() < 8) break;
         QZELogging::shared().logVerbose("item: %@", line);
-        each(line, reply::blankTokens(line));
+        each(line, reply::tokens(line));
     }
 }
 
@@ -193,7 +193,7 @@ const FaultTable kJ2190Id3 = {{
 
 // The three bitmap bytes, or none when the reply holds fewer than three tokens.
 std::optional<std::array<int, 3>> bitmapBytes(std::string_view text) {
-    auto t = reply::blankTokens(text);
+    auto t = reply::tokens(text);
     if (t.size() < 3) return std::nullopt;
     return std::array<int, 3>{reply::byteValue(t[0]), reply::byteValue(t[1]),
                               reply::byteValue(t[2])};

@@ -1,6 +1,8 @@
 // KWP2000 ReadDiagnosticTroubleCodesByStatus replies: "58", the count, then (A, B, status)
 // records; on K-line as bytes, on CAN in the sensor's frame display.
 
+#include <algorithm>
+
 #include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Logging/QZELogging.hpp"
 #include "lib/Modules/QZEBaseDiagnosticModule.hpp"

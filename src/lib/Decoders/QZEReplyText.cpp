@@ -188,10 +188,6 @@ std::vector<std::string_view> lines(std::string_view text) {
     }
 }
 
-Tokens blankTokens(std::string_view line) {
-    return tokens(line);
-}
-
 bool isIdentifier(std::string_view token) {
     return token.size() >= 3 && isHex(token);
 }

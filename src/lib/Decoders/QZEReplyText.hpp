@@ -11,15 +11,13 @@ namespace qz::reply {
 
 using Tokens = std::vector<std::string_view>;
 
-// The reply split at white space and line ends, without empty tokens and ">".
+// The reply split at white space and line ends, without empty tokens and ">". Lines split at
+// blanks read the same way: a doubled or trailing blank (the sensor prints one after every
+// byte) adds no empty token.
 Tokens tokens(std::string_view text);
 
 // The reply split at carriage returns, each line as it stands.
 std::vector<std::string_view> lines(std::string_view text);
-
-// One line split at blanks. A doubled or trailing blank (as sensors that print a blank after
-// every byte do) adds no empty token, and a line end or ">" left on the line is not a token.
-Tokens blankTokens(std::string_view line);
 
 // A CAN identifier as the headers-on display shows it: 3 or more hex digits ("7E8",
 // "18DAF110").

@@ -38,7 +38,7 @@ int64_t QZEBaseDiagnosticModule::decodeToyotaDataKLine(std::string_view text,
     auto& log = QZELogging::shared();
     for (auto line : reply::lines(text)) {
         // <format> <target> <source> 53 [count] A B ... <checksum>
-        auto t = reply::blankTokens(line);
+        auto t = reply::tokens(line);
         if (t.size() < 5 || t[3] != "53") continue;
         int length = reply::byteValue(t[0]) & 0x3F;
         size_t n = 0;

@@ -364,7 +364,10 @@ std::string QZEMercedesJsonParser::convertRequestIdToStandardHex(const std::stri
     if (ec != std::errc() || ptr != end || begin == end) {
         double number = 0;
         auto [dptr, dec] = std::from_chars(begin, end, number);
-        if (dec != std::errc() || dptr != end || begin == end) return "00";
+        // Only a number that fits is one.
+        if (dec != std::errc() || dptr != end || begin == end || !(number > -9.2e18) ||
+            !(number < 9.2e18))
+            return "00";
         value = static_cast<long>(number);
     }
     char text[32];

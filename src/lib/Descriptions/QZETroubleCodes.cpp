@@ -66,6 +66,8 @@ void QZETroubleCodes::storeTable(const std::string& name,
 }
 
 void QZETroubleCodes::initDict() {
+    // Once "sae" is in, nothing waits for a load running on another thread.
+    if (hasTable(kSaeTable)) return;
     std::lock_guard load(m_loadMutex);
     {
         std::lock_guard lock(m_mutex);
@@ -76,6 +78,8 @@ void QZETroubleCodes::initDict() {
 }
 
 bool QZETroubleCodes::loadCustomDefinitions(const std::string& name) {
+    // A table is stored whole, so one that is there is loaded.
+    if (hasTable(name)) return false;
     std::lock_guard load(m_loadMutex);
     initDict();
     if (hasTable(name)) return false;

@@ -162,13 +162,10 @@ TEST_F(MercedesTest, ChassisAndYearEdges) {
     EXPECT_FALSE(parser.loadModule("../ecus/ME97", "", "ENGINE", "ENGINE"));
     EXPECT_TRUE(parser.loadModule("ME97", "", "ENGINE", "ENGINE"));
 
-    for (const auto& [id, hex] : std::vector<std::pair<std::string, std::string>>{{"2016", "7E0"},
-                                                                                  {"5", "05"},
-                                                                                  {"$07E0", "07E0"},
-                                                                                  {"$$7E0", "7E0"},
-                                                                                  {"abc", "00"},
-                                                                                  {"", "00"},
-                                                                                  {"12.7", "0C"}})
+    const std::vector<std::pair<std::string, std::string>> ids = {
+        {"2016", "7E0"}, {"5", "05"},    {"$07E0", "07E0"}, {"$$7E0", "7E0"}, {"abc", "00"},
+        {"", "00"},      {"12.7", "0C"}, {"1e300", "00"},   {"nan", "00"}};
+    for (const auto& [id, hex] : ids)
         EXPECT_EQ(QZEMercedesJsonParser::convertRequestIdToStandardHex(id), hex) << id;
 }
 
