@@ -14,27 +14,30 @@ int64_t QZEBaseDiagnosticModule::decodeKWP2000ResponseBytes(
     return decodeKwp2000Records(reply::Tokens(tokens.begin(), tokens.end()));
 }
 
+std::vector<QZEKwpRecord> QZEBaseDiagnosticModule::kwpRecords(const reply::Tokens& message,
+                                                              size_t countAt) {
+    std::vector<QZEKwpRecord> out;
+    if (message.size() <= countAt) return out;
+    // A count larger than the reply yields the whole records that are there.
+    const size_t count = std::min(static_cast<size_t>(reply::byteValue(message[countAt])),
+                                  (message.size() - countAt - 1) / 3);
+    for (size_t r = 0; r < count; ++r) {
+        const size_t at = countAt + 1 + 3 * r;
+        out.push_back({reply::byteValue(message[at]), reply::byteValue(message[at + 1]),
+                       reply::byteValue(message[at + 2])});
+    }
+    return out;
+}
+
 int64_t QZEBaseDiagnosticModule::decodeKwp2000Records(const reply::Tokens& tokens) {
     // The count follows the first "58"; without one it is the first token.
-    size_t p = 0;
-    for (size_t i = 0; i < tokens.size(); ++i)
-        if (tokens[i] == "58") {
-            p = i + 1;
-            break;
-        }
-    if (p >= tokens.size()) return 0;
-    size_t n = static_cast<size_t>(reply::byteValue(tokens[p]));
-    if (n == 0) return 0;
-    // A count larger than the reply yields the whole records that are there.
-    n = std::min(n, (tokens.size() - p - 1) / 3);
-    for (size_t r = 0; r < n; ++r) {
-        size_t at = p + 1 + 3 * r;
-        std::string status =
-            getKWP2000Status(static_cast<uint8_t>(reply::byteValue(tokens[at + 2])));
-        std::string code =
-            reply::j2012Code(reply::byteValue(tokens[at]), reply::byteValue(tokens[at + 1]));
-        QZELogging::shared().logVerbose("CODE %@", code);
-        addCodeUnlessFiller(code, status);
+    auto at = std::find(tokens.begin(), tokens.end(), "58");
+    const size_t countAt = at == tokens.end() ? 0 : static_cast<size_t>(at - tokens.begin()) + 1;
+    if (countAt >= tokens.size() || reply::byteValue(tokens[countAt]) == 0) return 0;
+    for (const auto& record : kwpRecords(tokens, countAt)) {
+        QZELogging::shared().logVerbose("CODE %@", reply::j2012Code(record.a, record.b));
+        addDTCWithAByte(static_cast<uint32_t>(record.a), static_cast<uint32_t>(record.b),
+                        getKWP2000Status(static_cast<uint8_t>(record.status)));
     }
     return static_cast<int64_t>(m_codeArray.size());
 }

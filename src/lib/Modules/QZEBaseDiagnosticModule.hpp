@@ -29,6 +29,13 @@ struct QZEModuleNotifications {
     static constexpr const char* kDeviceTimedOut = "DeviceTimedOut";
 };
 
+// One KWP2000 trouble-code record: the two code bytes and the status byte.
+struct QZEKwpRecord {
+    int a;
+    int b;
+    int status;
+};
+
 // Base of every manufacturer module class. An instance reads or clears one module: it sends
 // requests through the QZEVehicle facade (with the engine's retries), classifies every vehicle
 // reply into the response state, decodes replies and collects the codes with their statuses.
@@ -121,8 +128,11 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // --- Decoders (lib/Decoders). Results are the code count after decoding unless noted. ---
 
     // KWP2000 records (A, B, status) after the count that follows "58" (the first token when
-    // there is no "58").
+    // there is no "58"), each handed to addDTCWithAByte.
     int64_t decodeKWP2000ResponseBytes(const std::vector<std::string>& tokens);
+    // The records after the count at `countAt` of a KWP2000 trouble-code reply (by default:
+    // service byte, count, records of three bytes); a record cut short is left out.
+    static std::vector<QZEKwpRecord> kwpRecords(const reply::Tokens& message, size_t countAt = 1);
     // KWP2000 ReadDiagnosticTroubleCodesByStatus reply on CAN; 0 for "NO DATA" or "7F".
     int64_t decodeKWP2000CANResponse(std::string_view reply);
     int64_t decodeEnhancedCodesCANChryslerJ2012(std::string_view reply);

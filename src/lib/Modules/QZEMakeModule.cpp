@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "lib/Decoders/QZEBitEncodedAddress.hpp"
 #include "lib/Descriptions/QZETroubleCodes.hpp"
 #include "lib/Facades/QZEVehicle.hpp"
 #include "lib/Logging/QZELogging.hpp"
@@ -11,10 +12,48 @@
 
 namespace qz {
 
-namespace {
+// --- The tables ---
 
-// Time the K-line needs to rest after a pin or protocol switch before a module is woken.
-constexpr double kKLineRest = 2.0;
+namespace {
+using A = QZEAddressing;
+using L = QZEReplyLayout;
+using R = QZEBaseDiagnosticModule::Retry;
+using H = QZEKLineHeaders;
+using B = QZEBusChoice;
+}  // namespace
+
+// clang-format off
+// Addressing, read request, reply layout, clear request, retries; the status of codes whose reply gives none, the
+// request id in front of each request, the positive answers to the read and the clear, headers shown, the protocol.
+const QZEModuleProtocol QZEModuleProtocols::kwpKLine           {A::kLine,       "18 00 FF 00",    L::kwp2000KLine,      "14 FF 00",    R::nrcKline};
+const QZEModuleProtocol QZEModuleProtocols::kwpCan             {A::can,         "18 00 FF 00",    L::kwp2000Can,        "14 FF 00",    R::nrcCan};
+const QZEModuleProtocol QZEModuleProtocols::udsCan             {A::can,         "19 02 FF",       L::uds,               "14 FF FF FF", R::nrcCan};
+const QZEModuleProtocol QZEModuleProtocols::udsCanHeaders      {A::can,         "19 02 FF",       L::uds,               "14 FF FF FF", R::nrcCan,   "",       false, -1,   -1,   true};
+const QZEModuleProtocol QZEModuleProtocols::fordPwm            {A::j1850Pwm,    "13",             L::j1850Pwm,          "14",          R::nrcKline, "STORED"};
+const QZEModuleProtocol QZEModuleProtocols::gmVpw              {A::j1850Vpw,    "19 D2 FF 00",    L::j1850VpwGm,        "14",          R::nrcKline};
+const QZEModuleProtocol QZEModuleProtocols::gmCan              {A::canNoFilter, "A9 81 12",       L::gmlan,             "04",          R::nrcCan,   "",       false, 0x81};
+const QZEModuleProtocol QZEModuleProtocols::chryslerVpw        {A::j1850Vpw,    "13",             L::j1850Pwm,          "14",          R::nrcKline, "STORED"};
+const QZEModuleProtocol QZEModuleProtocols::toyotaCan          {A::can,         "13",             L::toyotaCan,         "14",          R::nrcCan,   "STORED"};
+const QZEModuleProtocol QZEModuleProtocols::toyotaExtendedCan  {A::preset,      "13",             L::toyotaExtendedCan, "14",          R::nrcCan,   "STORED", true};
+const QZEModuleProtocol QZEModuleProtocols::toyotaKLine        {A::kLine,       "13",             L::toyotaKLine,       "14",          R::nrcKline, "STORED"};
+const QZEModuleProtocol QZEModuleProtocols::hondaBitTable      {A::kLine,       "21",             L::bitTable,          "14 FF 00",    R::nrcKline, "STORED"};
+const QZEModuleProtocol QZEModuleProtocols::hyundaiMut         {A::kLineLength, "04 18 00 FF 00", L::kwp2000KLine,      "03 14 FF 00", R::nrcKline, "",       false, 0x58, 0x54};
+const QZEModuleProtocol QZEModuleProtocols::bmwKLine           {A::kLineLength, "18 02 FF FF",    L::kwp2000KLine,      "14 FF FF",    R::nrcKline};
+const QZEModuleProtocol QZEModuleProtocols::bmwCan             {A::preset,      "19 02 FF",       L::extendedUds,       "14 FF FF FF", R::nrcCan,   "",       true,  -1,   -1,   true};
+const QZEModuleProtocol QZEModuleProtocols::mercedesKwp2000    {A::kLine,       "18 02 FF FF",    L::kwp2000KLine,      "14 FF FF",    R::nrcKline, "",       false, -1,   -1,   false, "5"};
+const QZEModuleProtocol QZEModuleProtocols::mercedesKwfb       {A::kLine,       "18 02 FF 00",    L::kwp2000KLine,      "14 FF 00",    R::nrcKline, "",       false, -1,   -1,   false, "4"};
+const QZEModuleProtocol QZEModuleProtocols::mercedesMbIso      {A::kLine,       "18 02 FF 00",    L::kwp2000KLine,      "14 FF 00",    R::nrcKline};
+const QZEModuleProtocol QZEModuleProtocols::mercedesKwpCan     {A::preset,      "18 02 FF 00",    L::kwp2000Can,        "14 FF 00",    R::nrcCan};
+const QZEModuleProtocol QZEModuleProtocols::mitsubishiBitTable {A::kLine,       "21",             L::bitTable,          "14 FF 00",    R::nrcKline};
+
+// K-line headers, the module's bus, the rest before the first exchange, pins noted, failure-type texts.
+const QZEModuleTraits QZEModuleTraits::restoring    {H::lenient, B::restore,  0, false, false};
+const QZEModuleTraits QZEModuleTraits::hyundaiKLine {H::lenient, B::restore,  1, true,  false};
+const QZEModuleTraits QZEModuleTraits::kLine        {H::checked, B::keepPins, 2, true,  true};
+const QZEModuleTraits QZEModuleTraits::can          {H::checked, B::keepPins, 0, false, true};
+// clang-format on
+
+namespace {
 
 QZELogging& log() {
     return QZELogging::shared();
@@ -33,37 +72,81 @@ QZEMessageBytes strings(reply::Tokens::const_iterator begin, reply::Tokens::cons
     return QZEMessageBytes(begin, end);
 }
 
+// The byte of a positive answer to a request: `positive` when given, else the request's first
+// byte + 0x40 ("18 00 FF 00" and "1902FF" alike); -1 when there is no request.
+int positiveByte(std::string_view request, int positive) {
+    if (positive >= 0) return positive;
+    auto t = reply::tokens(request);
+    if (t.empty()) return -1;
+    return (value(t[0]) + 0x40) & 0xFF;
+}
+
+bool startsWith(const QZEMessageBytes& message, int byte) {
+    return !message.empty() && isHexByte(message[0]) && value(message[0]) == byte;
+}
+
 // The K-line message of one line with headers shown, or none when the line is not one.
-std::optional<QZEMessageBytes> headedKLineMessage(const reply::Tokens& t) {
-    if (t.size() < 4 || !std::all_of(t.begin(), t.end(), isHexByte)) return std::nullopt;
+std::optional<QZEMessageBytes> headedKLineMessage(const reply::Tokens& t, QZEKLineHeaders mode) {
+    if (t.empty() || !std::all_of(t.begin(), t.end(), isHexByte)) return std::nullopt;
     const int format = value(t[0]);
     if ((format & 0x80) == 0) return std::nullopt;
     size_t length = static_cast<size_t>(format & 0x3F);
     size_t head = 3;
     if (length == 0) {
+        if (t.size() < 4) return std::nullopt;
         length = static_cast<size_t>(value(t[3]));
         head = 4;
     }
-    if (head + length + 1 != t.size()) return std::nullopt;
-    int sum = 0;
-    for (size_t i = 0; i + 1 < t.size(); ++i) sum += value(t[i]);
-    if ((sum & 0xFF) != value(t.back())) return std::nullopt;
+    if (mode == QZEKLineHeaders::checked) {
+        if (head + length + 1 != t.size()) return std::nullopt;
+        int sum = 0;
+        for (size_t i = 0; i + 1 < t.size(); ++i) sum += value(t[i]);
+        if ((sum & 0xFF) != value(t.back())) return std::nullopt;
+    } else {
+        if (t.size() <= head) return std::nullopt;
+        length = std::min(length, t.size() - head);
+    }
     return strings(t.begin() + static_cast<std::ptrdiff_t>(head),
                    t.begin() + static_cast<std::ptrdiff_t>(head + length));
+}
+
+std::string headerFormat(QZEAddressing addressing) {
+    switch (addressing) {
+        case QZEAddressing::kLine:
+            return "81";
+        case QZEAddressing::kLineLength:
+            return "80";
+        case QZEAddressing::j1850Pwm:
+            return "C4";
+        case QZEAddressing::j1850Vpw:
+            return "6C";
+        default:
+            return "";
+    }
+}
+
+// The pins in force as "KQSM" takes them ("70", "6E").
+std::string activePins() {
+    auto& vehicle = QZEVehicle::TheVehicle();
+    return objcFormat("%lX%lX", vehicle.activeHighPin(), vehicle.activeLowPin());
 }
 
 }  // namespace
 
 // --- Reply layouts ---
 
-std::vector<QZEMessageBytes> QZEMakeModule::kLineMessages(std::string_view text) {
+std::vector<QZEMessageBytes> QZEMakeModule::kLineMessages(std::string_view text,
+                                                          QZEKLineHeaders headers) {
     std::vector<QZEMessageBytes> out;
     for (auto line : reply::lines(text)) {
         auto t = reply::tokens(line);
         if (t.empty()) continue;
-        if (auto message = headedKLineMessage(t))
+        if (auto message = headedKLineMessage(t, headers)) {
             out.push_back(std::move(*message));
-        else
+            continue;
+        }
+        const bool plain = std::all_of(t.begin(), t.end(), isHexByte) && !(value(t[0]) & 0x80);
+        if (headers == QZEKLineHeaders::checked || plain)
             out.push_back(strings(t.begin(), t.end()));
     }
     return out;
@@ -127,25 +210,12 @@ std::vector<QZEMessageBytes> QZEMakeModule::extendedMessages(std::string_view te
 }
 
 std::optional<QZEMessageBytes> QZEMakeModule::positiveMessage(
-    const std::vector<QZEMessageBytes>& messages, std::string_view request) {
-    auto requestTokens = reply::tokens(request);
-    if (requestTokens.empty()) return std::nullopt;
-    const int positive = (value(requestTokens[0]) + 0x40) & 0xFF;
+    const std::vector<QZEMessageBytes>& messages, std::string_view request, int positive) {
+    positive = positiveByte(request, positive);
+    if (positive < 0) return std::nullopt;
     for (const auto& message : messages)
-        if (!message.empty() && isHexByte(message[0]) && value(message[0]) == positive)
-            return message;
+        if (startsWith(message, positive)) return message;
     return std::nullopt;
-}
-
-std::vector<QZEKwpRecord> QZEMakeModule::kwpRecords(const QZEMessageBytes& message) {
-    std::vector<QZEKwpRecord> out;
-    if (message.size() < 2) return out;
-    const size_t count = std::min(static_cast<size_t>(value(message[1])), (message.size() - 2) / 3);
-    for (size_t r = 0; r < count; ++r) {
-        const size_t at = 2 + 3 * r;
-        out.push_back({value(message[at]), value(message[at + 1]), value(message[at + 2])});
-    }
-    return out;
 }
 
 std::string QZEMakeModule::hexByte(int v) {
@@ -162,134 +232,238 @@ std::optional<std::string> QZEMakeModule::address(const std::optional<std::strin
     return out;
 }
 
-// --- K-line ---
+std::vector<QZEMessageBytes> QZEMakeModule::messagesOf(std::string_view reply,
+                                                       const QZEModuleProtocol& row) const {
+    switch (row.layout) {
+        case QZEReplyLayout::kwp2000KLine:
+        case QZEReplyLayout::toyotaKLine:
+        case QZEReplyLayout::bitTable:
+            return kLineMessages(reply, m_traits.kLineHeaders);
+        case QZEReplyLayout::toyotaExtendedCan:
+        case QZEReplyLayout::extendedUds:
+            return extendedMessages(reply);
+        default:
+            return canMessages(reply);
+    }
+}
 
-void QZEMakeModule::prepareKLine(const QZEModuleData& module, bool waitFirst) {
+// --- Reading and clearing ---
+
+QZEMakeModule::QZEMakeModule(int64_t manufacturer, const QZEModuleTraits& traits)
+    : QZEBaseDiagnosticModule(manufacturer), m_traits(traits) {}
+
+bool QZEMakeModule::scanCodes(QZEModuleData& module) {
+    return read(module, protocolFor(module));
+}
+
+bool QZEMakeModule::clearCodes(QZEModuleData& module) {
+    return clear(module, protocolFor(module));
+}
+
+std::optional<std::string> QZEMakeModule::protocolOf(const QZEModuleData& module) const {
+    return module.extra("protocol").text();
+}
+
+bool QZEMakeModule::read(QZEModuleData& module, const QZEModuleProtocol& row,
+                         const std::function<bool()>& exchange) {
+    m_readingModule = &module;
+    const bool ok = exchange ? exchange()
+                             : onModuleBus(module, row, [&] { return readAddressed(module, row); });
+    m_readingModule = nullptr;
+    finishCodes(module, row.status);
+    if (ok && m_traits.notesPins) notePins(module);
+    return ok;
+}
+
+bool QZEMakeModule::clear(QZEModuleData& module, const QZEModuleProtocol& row) {
+    return onModuleBus(module, row, [&] { return clearAddressed(module, row); });
+}
+
+bool QZEMakeModule::readAddressed(const QZEModuleData& module, const QZEModuleProtocol& row) {
+    if (row.layout == QZEReplyLayout::bitTable) {
+        auto table = module.extra("dtcBitEncodedDitct").object<QZEBitEncodedAddress>();
+        return table && readBitTable(module, *table, row);
+    }
+    std::string text = row.read;
+    if (row.prefixAddress) text = address(module.requestId()).value_or("") + " " + text;
+    const std::string reply = request(text, row.retry);
+    const int positive = positiveByte(row.read, row.readPositive);
+    auto messages = messagesOf(reply, row);
+    if (!positiveMessage(messages, row.read, positive)) return false;
+    switch (row.layout) {
+        case QZEReplyLayout::kwp2000Can:
+            decodeKWP2000CANResponse(reply);
+            break;
+        case QZEReplyLayout::kwp2000KLine:
+            // The base decoder reads the count after the "58" of ReadDTCByStatus; other read
+            // services answer in the same layout under their own response byte.
+            for (auto& message : messages) {
+                if (!startsWith(message, positive)) continue;
+                message[0] = "58";
+                decodeKWP2000ResponseBytes(message);
+            }
+            break;
+        case QZEReplyLayout::gmlan:
+            decodeEnhancedCodesCANGMJ2012(reply);
+            break;
+        case QZEReplyLayout::j1850Pwm:
+            decodeCodesPWMFordJ2012(reply);
+            break;
+        case QZEReplyLayout::j1850VpwGm:
+            decodeEnhancedCodesVPWGMJ2012(reply);
+            break;
+        case QZEReplyLayout::toyotaCan:
+            decodeToyotaDataCAN(reply, row.status);
+            break;
+        case QZEReplyLayout::toyotaKLine:
+            decodeToyotaDataKLine(reply, row.status);
+            break;
+        case QZEReplyLayout::toyotaExtendedCan:
+            decodeExtendedCANBroadcast(reply, true, row.status);
+            break;
+        case QZEReplyLayout::uds:
+            decodeUds(reply);
+            break;
+        case QZEReplyLayout::extendedUds:
+            decodeExtendedUds(reply);
+            break;
+        case QZEReplyLayout::bitTable:
+            break;
+    }
+    return true;
+}
+
+bool QZEMakeModule::clearAddressed(const QZEModuleData& module, const QZEModuleProtocol& row) {
+    std::string text = row.clear;
+    if (row.prefixAddress) text = address(module.requestId()).value_or("") + " " + text;
+    const std::string reply = request(text, row.retry);
+    return positiveMessage(messagesOf(reply, row), row.clear, row.clearPositive).has_value();
+}
+
+bool QZEMakeModule::readBitTable(const QZEModuleData& module, const QZEBitEncodedAddress& table,
+                                 const QZEModuleProtocol& row) {
+    const auto j2012 = module.extra("dtcJ2012EncodedDict").dictionary();
+    const int positive = positiveByte(row.read, row.readPositive);
+    bool answered = false;
+    for (uint64_t byte : table.addresses()) {
+        const std::string cmd = row.read + " " + hexByte(static_cast<int>(byte));
+        // "<read + 40> <byte> <fault bits>"
+        const auto messages = messagesOf(request(cmd, row.retry), row);
+        auto message = std::find_if(messages.begin(), messages.end(), [&](const auto& m) {
+            return m.size() >= 3 && startsWith(m, positive) &&
+                   static_cast<uint64_t>(value(m[1])) == (byte & 0xFF);
+        });
+        if (message == messages.end()) continue;
+        answered = true;
+        const int bits = value((*message)[2]);
+        for (uint64_t bit = 0; bit < 8; ++bit) {
+            if (!(bits & (1 << bit))) continue;
+            auto info = table.infoForBit(bit, byte);
+            if (!info || (*info)[0].empty()) {
+                log().logVerbose("No fault for bit %@ of byte %@", bit,
+                                 hexByte(static_cast<int>(byte)));
+                continue;
+            }
+            std::string code = (*info)[0];
+            if (j2012)
+                if (auto it = j2012->find(code); it != j2012->end() && it->second.text())
+                    code = *it->second.text();
+            const std::string status = info->size() > 2 ? (*info)[2] : std::string();
+            addDescribedCode(code, status.empty() ? row.status : status, (*info)[1]);
+        }
+    }
+    return answered;
+}
+
+// --- The sensor ---
+
+struct QZEMakeModule::Bus {
+    bool selected = false;
+    bool protocolChosen = false;
+    OptionalText protocol;
+    std::string pins;
+    bool pinsKnown = false;
+};
+
+QZEMakeModule::Bus QZEMakeModule::selectModuleBus(const QZEModuleData& module) {
+    Bus before;
+    if (!selectsModuleBus()) return before;
+    auto& vehicle = QZEVehicle::TheVehicle();
+    before.selected = true;
+    before.protocol = vehicle.activeProtocolString();
+    before.pins = activePins();
+    // No pins known (no state tracker): nothing to keep or put back.
+    before.pinsKnown = vehicle.activeHighPin() != 0;
+
+    const auto protocol = protocolOf(module);
     const auto pins = module.extra("pins").text();
-    if (auto protocol = module.extra("protocol").text()) {
-        if (pins)
+    if (protocol) {
+        if (pins || m_traits.bus == QZEBusChoice::restore)
             setProtocolIfNeeded(protocol);
         else
             selectProtocolKeepingPins(*protocol);
     }
     if (pins) setPinsIfNeeded(pins);
-    if (waitFirst) {
-        log().logVerbose("Delaying the first K-line transmission by %@ s", kKLineRest);
-        Clock::current()->sleepFor(kKLineRest);
-    }
+    before.protocolChosen = protocol.has_value();
+    return before;
 }
 
-void QZEMakeModule::keepHighPin(int64_t highPin) {
-    if (highPin <= 0 || QZEVehicle::TheVehicle().activeHighPin() == highPin) return;
-    if (!QZEnhancedUtils::checkFwIsAtLeast(400, "PIN SWITCHING")) return;
-    sendSetupCommandToOstrel(objcFormat("KQSM%lX0", highPin));
+void QZEMakeModule::restoreBus(const Bus& before) {
+    if (!before.selected || m_traits.bus != QZEBusChoice::restore) return;
+    auto& vehicle = QZEVehicle::TheVehicle();
+    if (before.protocolChosen && before.protocol &&
+        vehicle.activeProtocolString() != before.protocol)
+        setProtocolIfNeeded(before.protocol);
+    if (before.pinsKnown && activePins() != before.pins) setPinsIfNeeded(before.pins);
 }
 
 void QZEMakeModule::selectProtocolKeepingPins(const std::string& protocol) {
     auto& vehicle = QZEVehicle::TheVehicle();
-    const int64_t high = vehicle.activeHighPin();
-    const int64_t low = vehicle.activeLowPin();
+    const bool pinsKnown = vehicle.activeHighPin() != 0;
+    const std::string pins = activePins();
     setProtocolIfNeeded(protocol);
-    if (vehicle.activeHighPin() == high && vehicle.activeLowPin() == low) return;
-    if (!QZEnhancedUtils::checkFwIsAtLeast(400, "PIN SWITCHING")) return;
-    sendSetupCommandToOstrel(objcFormat("KQSM%lX%lX", high, low));
+    if (pinsKnown) setPinsIfNeeded(pins);
 }
 
-bool QZEMakeModule::selectKLineModule(const std::string& format, const std::string& moduleAddress) {
-    return sendSetupCommandToOstrel(setupCommand("SH") + format + moduleAddress + "F1");
-}
-
-std::optional<QZEMessageBytes> QZEMakeModule::kLineRequest(const std::string& cmd) {
-    return positiveMessage(kLineMessages(request(cmd, Retry::nrcKline)), cmd);
-}
-
-bool QZEMakeModule::readKLineCodes(const std::string& cmd) {
-    const std::string reply = request(cmd, Retry::nrcKline);
-    bool answered = false;
-    for (auto message : kLineMessages(reply)) {
-        if (!positiveMessage({message}, cmd)) continue;
-        answered = true;
-        // The base decoder reads the count after the "58" of ReadDTCByStatus; other read
-        // services answer in the same layout under their own response byte.
-        message[0] = "58";
-        decodeKWP2000ResponseBytes(message);
+bool QZEMakeModule::onModuleBus(const QZEModuleData& module,
+                                const std::function<bool()>& exchange) {
+    const Bus before = selectModuleBus(module);
+    if (m_traits.startDelay > 0 && m_delayTransmission.exchange(false)) {
+        log().logVerbose("Delaying the first K-line transmission by %@ s", m_traits.startDelay);
+        Clock::current()->sleepFor(m_traits.startDelay);
     }
-    return answered;
+    const bool ok = exchange();
+    restoreBus(before);
+    return ok;
 }
 
-bool QZEMakeModule::clearKLine(const std::string& cmd) {
-    return kLineRequest(cmd).has_value();
+bool QZEMakeModule::onModuleBus(const QZEModuleData& module, const QZEModuleProtocol& row,
+                                const std::function<bool()>& exchange) {
+    return onModuleBus(module, [&] {
+        if (!addressModule(module, row)) return false;
+        ShownHeaders shown(*this, row.showHeaders);
+        return exchange();
+    });
 }
 
-void QZEMakeModule::notePins(QZEModuleData& module) const {
-    auto& vehicle = QZEVehicle::TheVehicle();
-    module.setExtra("RESPONSE_PIN_COMMAND",
-                    objcFormat("%lX%lX", vehicle.activeHighPin(), vehicle.activeLowPin()));
-}
-
-bool QZEMakeModule::readKLine(QZEModuleData& module, const QZEKLineMethod& method) {
-    auto target = address(module.requestId());
-    if (!target) return false;
-    if (*method.protocol) selectProtocolKeepingPins(method.protocol);
-    if (!selectKLineModule(method.format, *target)) return false;
-    log().logVerbose("Reading %@ with the %@ method", module.description(), method.name);
-    return readKLineCodes(method.read);
-}
-
-bool QZEMakeModule::clearKLine(const QZEModuleData& module, const QZEKLineMethod& method) {
-    auto target = address(module.requestId());
-    if (!target) return false;
-    if (*method.protocol) selectProtocolKeepingPins(method.protocol);
-    if (!selectKLineModule(method.format, *target)) return false;
-    return clearKLine(method.clear);
-}
-
-// --- CAN ---
-
-bool QZEMakeModule::selectCanModule(const QZEModuleData& module) {
-    auto requestId = address(module.requestId());
-    if (!requestId) return false;
-    if (!sendSetupCommandToOstrel(setupCommand("SH") + *requestId)) return false;
-    if (auto responseId = address(module.responseId()))
-        return sendSetupCommandToOstrel(setupCommand("CF") + *responseId);
-    return true;
-}
-
-std::string QZEMakeModule::canRequest(const std::string& cmd) {
-    return request(cmd, Retry::nrcCan);
-}
-
-namespace {
-
-std::vector<QZEMessageBytes> messagesOf(QZECanMethod::Layout layout, std::string_view reply) {
-    return layout == QZECanMethod::Layout::extendedUds ? QZEMakeModule::extendedMessages(reply)
-                                                       : QZEMakeModule::canMessages(reply);
-}
-
-}  // namespace
-
-bool QZEMakeModule::readCanCodes(const QZECanMethod& method, const std::string& prefix) {
-    ShownHeaders shown(*this, method.showHeaders);
-    const std::string reply = canRequest(prefix + method.read);
-    if (!positiveMessage(messagesOf(method.layout, reply), method.read)) return false;
-    switch (method.layout) {
-        case QZECanMethod::Layout::uds:
-            decodeUds(reply);
-            break;
-        case QZECanMethod::Layout::kwp2000:
-            decodeKWP2000CANResponse(reply);
-            break;
-        case QZECanMethod::Layout::extendedUds:
-            decodeExtendedUds(reply);
-            break;
+bool QZEMakeModule::addressModule(const QZEModuleData& module, const QZEModuleProtocol& row) {
+    const auto target = address(module.requestId());
+    if (!target && (row.addressing != QZEAddressing::preset || row.prefixAddress)) return false;
+    if (!row.protocol.empty()) selectProtocolKeepingPins(row.protocol);
+    switch (row.addressing) {
+        case QZEAddressing::preset:
+            return true;
+        case QZEAddressing::can:
+        case QZEAddressing::canNoFilter:
+            if (!sendSetupCommandToOstrel(setupCommand("SH") + *target)) return false;
+            if (row.addressing == QZEAddressing::can)
+                if (auto response = address(module.responseId()))
+                    return sendSetupCommandToOstrel(setupCommand("CF") + *response);
+            return true;
+        default:
+            return sendSetupCommandToOstrel(setupCommand("SH") + headerFormat(row.addressing) +
+                                            *target + "F1");
     }
-    return true;
-}
-
-bool QZEMakeModule::clearCan(const QZECanMethod& method, const std::string& prefix) {
-    ShownHeaders shown(*this, method.showHeaders);
-    const std::string reply = canRequest(prefix + method.clear);
-    return positiveMessage(messagesOf(method.layout, reply), method.clear).has_value();
 }
 
 QZEMakeModule::ShownHeaders::ShownHeaders(QZEBaseDiagnosticModule& module, bool show)
@@ -301,17 +475,45 @@ QZEMakeModule::ShownHeaders::~ShownHeaders() {
     if (shown_) module_.sendSetupCommandToOstrel(setupCommand("H0"));
 }
 
+void QZEMakeModule::notePins(QZEModuleData& module) const {
+    if (QZEVehicle::TheVehicle().activeHighPin() != 0)
+        module.setExtra("RESPONSE_PIN_COMMAND", activePins());
+}
+
 // --- Results ---
 
 void QZEMakeModule::addDescribedCode(const std::string& code, const std::string& status,
                                      const std::string& description) {
     if (reply::isFillerCode(code)) return;
+    const std::string text = description == QZETroubleCodes::kNoDescription ? "" : description;
+    if (m_definitionArray.size() < m_codeArray.size()) m_definitionArray.resize(m_codeArray.size());
+    auto it = std::find(m_codeArray.begin(), m_codeArray.end(), code);
+    if (it == m_codeArray.end()) {
+        addCode(code, status, text);
+        return;
+    }
     addCode(code, status);
-    if (!description.empty() && description != QZETroubleCodes::kNoDescription)
-        m_descriptions.emplace(code, description);
+    std::string& stored = m_definitionArray[static_cast<size_t>(it - m_codeArray.begin())];
+    if (text.empty() || stored.find(text) != std::string::npos) return;
+    stored = stored.empty() ? text : stored + "; " + text;
 }
 
-void QZEMakeModule::finishDefinitions(const QZEModuleData& module, bool completeTexts) {
+void QZEMakeModule::replaceCodes(const std::vector<std::string>& codes,
+                                 const std::vector<std::string>& statuses,
+                                 const std::vector<std::string>& descriptions) {
+    m_codeArray.clear();
+    m_statusArray.clear();
+    m_definitionArray.clear();
+    for (size_t i = 0; i < codes.size(); ++i)
+        addDescribedCode(codes[i], i < statuses.size() ? statuses[i] : std::string(),
+                         i < descriptions.size() ? descriptions[i] : std::string());
+}
+
+void QZEMakeModule::finishCodes(const QZEModuleData& module, const std::string& status,
+                                bool completeTexts) {
+    if (!status.empty())
+        for (size_t i = 0; i < m_codeArray.size() && i < m_statusArray.size(); ++i)
+            if (m_statusArray[i].empty()) m_statusArray[i] = status;
     const auto table = module.extra("dtcsDict").dictionary();
     auto tableText = [&](const std::string& code) -> std::optional<std::string> {
         if (!table) return std::nullopt;
@@ -319,16 +521,15 @@ void QZEMakeModule::finishDefinitions(const QZEModuleData& module, bool complete
         if (entry == table->end()) return std::nullopt;
         return entry->second.text();
     };
-    std::vector<std::string> definitions;
-    definitions.reserve(m_codeArray.size());
-    for (const auto& code : m_codeArray) {
-        std::string text;
+    m_definitionArray.resize(m_codeArray.size());
+    for (size_t i = 0; i < m_codeArray.size(); ++i) {
+        std::string& text = m_definitionArray[i];
+        if (!text.empty()) continue;
+        const std::string& code = m_codeArray[i];
         const size_t dash = code.find('-');
-        if (auto it = m_descriptions.find(code); it != m_descriptions.end()) {
-            text = it->second;
-        } else if (auto exact = tableText(code)) {
+        if (auto exact = tableText(code)) {
             text = *exact;
-        } else if (dash != std::string::npos) {
+        } else if (dash != std::string::npos && m_traits.failureTypeTexts) {
             if (auto base = tableText(code.substr(0, dash))) {
                 const std::string failureType = failureTypeText(code);
                 if (!failureType.empty())
@@ -337,9 +538,7 @@ void QZEMakeModule::finishDefinitions(const QZEModuleData& module, bool complete
                     text = *base;
             }
         }
-        definitions.push_back(std::move(text));
     }
-    m_definitionArray = std::move(definitions);
 }
 
 std::string QZEMakeModule::failureTypeText(const std::string& code) const {

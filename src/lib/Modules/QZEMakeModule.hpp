@@ -1,7 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,29 +12,106 @@
 
 namespace qz {
 
+class QZEBitEncodedAddress;
+
 // The bytes of one vehicle message, service byte first, as hex tokens ("58", "01", ...).
 using QZEMessageBytes = std::vector<std::string>;
 
-// A K-line KWP2000 way of reaching a module: the sensor protocol it needs (empty: the one in
-// force), the format byte of the three-byte header (format, module address, tester F1), and the
-// read and clear requests. One row per make and method.
-struct QZEKLineMethod {
-    const char* name;
-    const char* protocol;
-    const char* format;
-    const char* read;
-    const char* clear;
+// How a request reaches its module.
+enum class QZEAddressing {
+    preset,       // the scanner (or the class) has set the header; with prefixAddress the
+                  // module's address goes in front of every request (extended addressing)
+    can,          // header "KQSH" + request id, filter "KQCF" + response id
+    canNoFilter,  // header only: the answers come on other identifiers (GMLAN)
+    kLine,        // header "81 <id> F1": format byte with the length, target, tester
+    kLineLength,  // header "80 <id> F1": a length byte follows the header
+    j1850Pwm,     // header "C4 <id> F1"
+    j1850Vpw,     // header "6C <id> F1"
 };
 
-// A CAN way of reading a module: the reply layout, the read and clear requests, and whether
-// the exchange shows headers (the scanner leaves them off on that class's bus and the layout
-// wants them). One row per make and method.
-struct QZECanMethod {
-    enum class Layout { uds, kwp2000, extendedUds };
-    Layout layout;
-    const char* read;
-    const char* clear;
-    bool showHeaders;
+// The reply layout a read is decoded with.
+enum class QZEReplyLayout {
+    kwp2000Can,         // "58", count, (A, B, status) in the CAN frame display
+    kwp2000KLine,       // the same in K-line messages, under the read's positive answer
+    gmlan,              // "81 A B <failure type> <status>" lines
+    j1850Pwm,           // "<response> A B A B" lines, headers off
+    j1850VpwGm,         // "<response> A B <status>" lines, headers off
+    toyotaCan,          // "53", count, (A, B) pairs on CAN
+    toyotaKLine,        // the same in K-line messages, headers on
+    toyotaExtendedCan,  // the same from a unit behind the gateway (extended addressing)
+    uds,                // "59 <type> <mask>", (A, B, failure type, status) records
+    extendedUds,        // the same with extended addressing (an address byte before each frame)
+    bitTable,           // "61 <byte> <fault bits>" K-line answers to "21 <byte>", one per byte
+};
+
+// One way of reading and clearing a module: a row of the table below.
+struct QZEModuleProtocol {
+    QZEAddressing addressing;
+    std::string read;  // the request for the codes (the request's first byte for a bit table)
+    QZEReplyLayout layout;
+    std::string clear;  // the request that clears them
+    QZEBaseDiagnosticModule::Retry retry;
+    std::string status = {};     // status of the codes whose reply gives none
+    bool prefixAddress = false;  // requests start with the module's request id
+    int readPositive = -1;       // byte of a positive answer to the read (-1: service + 0x40)
+    int clearPositive = -1;      // the same for the clear
+    bool showHeaders = false;    // the exchange runs with headers shown ("H1", then "H0")
+    std::string protocol = {};   // the sensor protocol the row needs (pins kept), if any
+};
+
+// The rows of the module classes: what each one sends, how it decodes the answer and how it
+// clears. A class picks its row by module; rows several makes share are named by protocol.
+struct QZEModuleProtocols {
+    static const QZEModuleProtocol kwpKLine;  // KWP2000 "18 00 FF 00" on K-line
+    static const QZEModuleProtocol kwpCan;    // KWP2000 "18 00 FF 00" on CAN
+    static const QZEModuleProtocol udsCan;    // UDS "19 02 FF" on CAN
+    static const QZEModuleProtocol udsCanHeaders;
+    static const QZEModuleProtocol fordPwm;
+    static const QZEModuleProtocol gmVpw;
+    static const QZEModuleProtocol gmCan;
+    static const QZEModuleProtocol chryslerVpw;
+    static const QZEModuleProtocol toyotaCan;
+    static const QZEModuleProtocol toyotaExtendedCan;
+    static const QZEModuleProtocol toyotaKLine;
+    static const QZEModuleProtocol hondaBitTable;
+    static const QZEModuleProtocol hyundaiMut;
+    static const QZEModuleProtocol bmwKLine;
+    static const QZEModuleProtocol bmwCan;
+    static const QZEModuleProtocol mercedesKwp2000;
+    static const QZEModuleProtocol mercedesKwfb;
+    static const QZEModuleProtocol mercedesMbIso;
+    static const QZEModuleProtocol mercedesKwpCan;
+    static const QZEModuleProtocol mitsubishiBitTable;
+};
+
+// How K-line headers are taken off a reply shown with headers.
+enum class QZEKLineHeaders {
+    lenient,  // any line whose first byte has bit 7 set loses header, length byte and checksum
+              // (the length cut to what is there); lines that are not all bytes are dropped
+    checked,  // only a line whose length and checksum agree loses them; others stand as they are
+};
+
+// How a class selects the module's own protocol and pins (its "protocol" and "pins" extras).
+enum class QZEBusChoice {
+    restore,   // both for the exchange; the sensor's protocol and pins are put back afterwards
+    keepPins,  // a protocol switch keeps the pins in force unless the module names its own;
+               // nothing is put back
+};
+
+// Where the module classes differ in how they meet the sensor: one row per kind of class.
+struct QZEModuleTraits {
+    QZEKLineHeaders kLineHeaders;
+    QZEBusChoice bus;
+    double startDelay;  // seconds the line rests before the first exchange, when asked to
+    bool notesPins;     // a good read notes the pins it answered on ("RESPONSE_PIN_COMMAND")
+    // A code with a failure type ("P0171-00") takes the text of its base code in the module's
+    // table with the failure type's; without, such a code's text is the scan's to fill.
+    bool failureTypeTexts;
+
+    static const QZEModuleTraits restoring;     // GM, Chrysler, Ford, Toyota, Honda, Hyundai
+    static const QZEModuleTraits hyundaiKLine;  // the same, resting 1 s and noting its pins
+    static const QZEModuleTraits kLine;         // BMW, Nissan, Mercedes, VAG, Mitsubishi, Subaru
+    static const QZEModuleTraits can;           // the CAN classes of those makes
 };
 
 // A code with the text its module's definition gives (empty: none).
@@ -42,81 +120,91 @@ struct QZEDescribedCode {
     std::string definition;
 };
 
-// One KWP2000 trouble-code record: the two code bytes and the status byte.
-struct QZEKwpRecord {
-    int a;
-    int b;
-    int status;
-};
-
-// The layer between the base class and the manufacturer module classes: reply layouts of the
-// K-line and CAN messages, the exchanges every make repeats (select the module, send with the
-// engine's retries, decode or check the answer), and the code descriptions a module's
-// definition supplies. A class is its table rows plus what is its own.
+// The layer between the base class and every manufacturer module class. A class is its table
+// rows plus what is its own: this layer selects the module's protocol and pins (by the class's
+// traits), rests the line when asked, addresses the module, sends the request with the row's
+// retries, checks the positive answer, decodes the reply and completes the codes: statuses the
+// reply did not give, one description per code, and the module's own texts from its definition.
 class QZEMakeModule : public QZEBaseDiagnosticModule {
   public:
-    using QZEBaseDiagnosticModule::QZEBaseDiagnosticModule;
+    QZEMakeModule(int64_t manufacturer, const QZEModuleTraits& traits);
+
+    // Reads (clears) with the module's row; true when the module answered positively.
+    bool scanCodes(QZEModuleData& module) override;
+    bool clearCodes(QZEModuleData& module) override;
+
+    // The module scanner asks the first K-line module after its set-up or a pin switch to rest
+    // the line (the class's start delay) before its first exchange.
+    void setDelayTransmission(bool value) { m_delayTransmission = value; }
+    bool delayTransmission() const { return m_delayTransmission; }
 
     // --- Reply layouts ---
 
-    // The messages of a K-line reply. With headers shown, a line is <format> <target> <source>
-    // [<length>] <data...> <checksum>; a line whose header and checksum agree loses them. Any
-    // other line is a message as it stands.
-    static std::vector<QZEMessageBytes> kLineMessages(std::string_view reply);
+    // The messages of a K-line reply, each from its service byte on. A line shown with headers
+    // is <format> <target> <source> [<length>] <data...> <checksum>; which lines lose their
+    // header the mode says. A line without one (its first byte a service byte) is a message.
+    static std::vector<QZEMessageBytes> kLineMessages(
+        std::string_view reply, QZEKLineHeaders headers = QZEKLineHeaders::checked);
     // The messages of an ISO-TP CAN reply in any display state.
     static std::vector<QZEMessageBytes> canMessages(std::string_view reply);
     // The messages of a CAN reply with extended addressing: every frame starts with the
     // sender's address byte, then the ISO-TP frame (an identifier in front is skipped).
     static std::vector<QZEMessageBytes> extendedMessages(std::string_view reply);
-    // The first message that answers the service positively (service + 0x40 first).
+    // The first message that answers positively: its first byte is `positive`, or the
+    // request's service + 0x40 when `positive` is -1.
     static std::optional<QZEMessageBytes> positiveMessage(
-        const std::vector<QZEMessageBytes>& messages, std::string_view request);
-    // The records after the count of a KWP2000 trouble-code reply (service byte, count,
-    // records of three bytes); a record cut short is left out.
-    static std::vector<QZEKwpRecord> kwpRecords(const QZEMessageBytes& message);
+        const std::vector<QZEMessageBytes>& messages, std::string_view request, int positive = -1);
 
     // Two upper-case hex digits.
     static std::string hexByte(int value);
-    // A module address or identifier as the sensor takes it: "$" marks removed, upper case;
-    // none when nothing is left.
+    // A module address or identifier as the sensor takes it: "$" and blanks removed, upper
+    // case; none when nothing is left.
     static std::optional<std::string> address(const std::optional<std::string>& id);
 
   protected:
-    // --- K-line ---
+    // The row for a module.
+    virtual QZEModuleProtocol protocolFor(const QZEModuleData& module) const = 0;
+    // Whether the module's protocol and pins are selected for its exchange.
+    virtual bool selectsModuleBus() const { return true; }
+    // The protocol the module is reached on: its "protocol" extra, if any.
+    virtual std::optional<std::string> protocolOf(const QZEModuleData& module) const;
 
-    // Brings the sensor to the module: its "protocol" extra, then its "pins" extra, or, when
-    // it has none, back to the pins in force before (a protocol switch also selects pins, and
-    // the scanner may be reading on other pins). With `waitFirst` it first lets the bus rest.
-    void prepareKLine(const QZEModuleData& module, bool waitFirst);
-    // For a read on a pin pair: the high pin the scanner switched to (low pin none), selected
-    // again when something since (the scanner's switch to the K-line protocol) moved the pins.
-    void keepHighPin(int64_t highPin);
-    // Selects the protocol of a method, keeping the pins in force.
+    // A read: `exchange` (by default the row's read on the module's bus), then the codes
+    // completed with the row's status and, after a good read of a class that notes them, the
+    // pins. The decoders' hooks find the module in readingModule() meanwhile.
+    bool read(QZEModuleData& module, const QZEModuleProtocol& row,
+              const std::function<bool()>& exchange = nullptr);
+    // The row's clear on the module's bus.
+    bool clear(QZEModuleData& module, const QZEModuleProtocol& row);
+    // The module being read, or none.
+    const QZEModuleData* readingModule() const { return m_readingModule; }
+
+    // Runs `exchange` with the module's bus selected and the line rested when asked; then
+    // puts the sensor's protocol and pins back where the class's traits say so.
+    bool onModuleBus(const QZEModuleData& module, const std::function<bool()>& exchange);
+    // The same with the row's protocol in force and the module addressed (false, and the
+    // exchange not run, when that fails), headers shown for the rows that want them.
+    bool onModuleBus(const QZEModuleData& module, const QZEModuleProtocol& row,
+                     const std::function<bool()>& exchange);
+    // Sends the header (and filter) that reaches the module; false when the module has no
+    // address or the sensor refused it.
+    bool addressModule(const QZEModuleData& module, const QZEModuleProtocol& row);
+    // Sends the row's read to the addressed module and decodes a positive answer.
+    bool readAddressed(const QZEModuleData& module, const QZEModuleProtocol& row);
+    // Sends the row's clear to the addressed module; true when it was answered positively.
+    bool clearAddressed(const QZEModuleData& module, const QZEModuleProtocol& row);
+    // Reads a bit-encoded fault table, a byte at a time (the row's read byte and the table
+    // byte): each set bit is the fault of the table, reported as its J2012 code where the
+    // module's "dtcJ2012EncodedDict" gives one, with the table's status or the row's. True
+    // when any byte was answered.
+    bool readBitTable(const QZEModuleData& module, const QZEBitEncodedAddress& table,
+                      const QZEModuleProtocol& row);
+
+    // The messages of a reply in the row's layout.
+    std::vector<QZEMessageBytes> messagesOf(std::string_view reply,
+                                            const QZEModuleProtocol& row) const;
+    // Selects a protocol and, when that moved them, the pins in force before.
     void selectProtocolKeepingPins(const std::string& protocol);
-    // The three-byte header to the module: format, address, tester.
-    bool selectKLineModule(const std::string& format, const std::string& moduleAddress);
-    // Sends a K-line request with the K-line retries; the positive answer, if any.
-    std::optional<QZEMessageBytes> kLineRequest(const std::string& request);
-    // Reads KWP2000 codes with the base decoder; true when the module answered positively.
-    bool readKLineCodes(const std::string& request);
-    // Sends a clear; true when the module confirmed it.
-    bool clearKLine(const std::string& request);
-    // After a good read: the pins the module answered on, as "RESPONSE_PIN_COMMAND".
-    void notePins(QZEModuleData& module) const;
-    // Reads (or clears) the module with one of the methods, in order, until one answers.
-    bool readKLine(QZEModuleData& module, const QZEKLineMethod& method);
-    bool clearKLine(const QZEModuleData& module, const QZEKLineMethod& method);
-
-    // --- CAN ---
-
-    // Header and filter to the module's request and response identifiers.
-    bool selectCanModule(const QZEModuleData& module);
-    // Sends a CAN request with the CAN retries; the reply.
-    std::string canRequest(const std::string& request);
-    // Reads codes in the method's layout (`prefix` goes before the request, as the extended
-    // address does); true when the module answered positively.
-    bool readCanCodes(const QZECanMethod& method, const std::string& prefix = "");
-    bool clearCan(const QZECanMethod& method, const std::string& prefix = "");
 
     // Shows headers for the life of the object when asked to, and hides them again.
     class ShownHeaders {
@@ -133,23 +221,41 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
 
     // --- Results ---
 
-    // Adds a code with its description from the module's own definition.
+    // Adds a code with a description (none: empty or "No description available"); the filler
+    // code is left out. A known code keeps its place, merges the status and joins a
+    // description it does not hold yet.
     void addDescribedCode(const std::string& code, const std::string& status,
                           const std::string& description);
-    // Lines up the description list with the codes: the description a class gave, else the
-    // code's text in the module's code table ("dtcsDict"). A code with a failure type
-    // ("P0171-00") takes its base code's text and the failure type's text from the catalogue;
-    // when the catalogue cannot tell the failure type, the text stays empty for the scan to fill
-    // from the catalogue, unless `completeTexts` (the scan will not fill it), when the base
-    // code's text is kept alone. Codes without any text stay empty.
-    void finishDefinitions(const QZEModuleData& module, bool completeTexts = false);
+    // Replaces the code lists with the given parallel lists, merging repeated codes.
+    void replaceCodes(const std::vector<std::string>& codes,
+                      const std::vector<std::string>& statuses,
+                      const std::vector<std::string>& descriptions);
+    // Gives codes without a status `status`, and lines up one description per code: the one
+    // the class gave, else the code's text in the module's code table ("dtcsDict"). Where the
+    // class's traits say so, a code with a failure type ("P0171-00") takes its base code's text
+    // and the failure type's text from the catalogue; when the catalogue cannot tell the
+    // failure type, the text stays empty for the scan to fill from the catalogue, unless
+    // `completeTexts` (the scan will not fill it), when the base code's text is kept alone.
+    // Codes without any text stay empty.
+    void finishCodes(const QZEModuleData& module, const std::string& status,
+                     bool completeTexts = false);
+    // After a good read: the pins the module answered on, as "RESPONSE_PIN_COMMAND", when the
+    // sensor's pins are known.
+    void notePins(QZEModuleData& module) const;
+
+    const QZEModuleTraits& traits() const { return m_traits; }
 
   private:
+    struct Bus;
+    Bus selectModuleBus(const QZEModuleData& module);
+    void restoreBus(const Bus& before);
     // ": <failure type text>" of a code with a failure type, as the catalogue words it for this
     // module's make; empty when the catalogue does not know the code's base.
     std::string failureTypeText(const std::string& code) const;
 
-    std::map<std::string, std::string> m_descriptions;
+    const QZEModuleTraits& m_traits;
+    std::atomic<bool> m_delayTransmission{false};
+    const QZEModuleData* m_readingModule = nullptr;
 };
 
 }  // namespace qz

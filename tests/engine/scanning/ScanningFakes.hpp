@@ -183,8 +183,7 @@ class TestModuleScanner : public QZEModuleScanner {
         if (!real) return nullptr;
         Loaded l;
         l.type = typeid(*real);
-        if (auto* d = dynamic_cast<QZEDelayedTransmission*>(real.get()))
-            l.delay = d->delayTransmission();
+        if (auto* d = dynamic_cast<QZEMakeModule*>(real.get())) l.delay = d->delayTransmission();
         if (auto* p = dynamic_cast<QZEMultiPinModule*>(real.get())) l.highPin = p->highPin();
         if (auto* m = dynamic_cast<QZEMercedesKlineDiagnosticModule*>(real.get()))
             l.performAll = m->performAllMethodScan();

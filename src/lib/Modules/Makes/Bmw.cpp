@@ -1,39 +1,31 @@
 #include "lib/Modules/Makes/Bmw.hpp"
 
+#include "lib/Facades/QZEVehicle.hpp"
+#include "lib/Logging/QZEFormat.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
 #include "lib/Utils/QZEnhancedUtils.hpp"
 
 namespace qz {
 
 namespace {
-
 constexpr int64_t kBmw = static_cast<int64_t>(EnhancedProtocolManufacturer::BMW);
-
-constexpr QZEKLineMethod kOrdinary{"ordinary", "", "80", "18 02 FF FF", "14 FF FF"};
-constexpr QZEKLineMethod kAlternate{"alternate", "", "81", "18 00 FF 00", "14 FF 00"};
-constexpr QZECanMethod kExtendedUds{QZECanMethod::Layout::extendedUds, "19 02 FF", "14 FF FF FF",
-                                    true};
-
 }  // namespace
 
-QZEBmwKlineDiagnosticModule::QZEBmwKlineDiagnosticModule() : QZEMakeModule(kBmw) {}
+QZEBmwKlineDiagnosticModule::QZEBmwKlineDiagnosticModule()
+    : QZEMakeModule(kBmw, QZEModuleTraits::kLine) {}
 
-const QZEKLineMethod& QZEBmwKlineDiagnosticModule::method() const {
-    return m_useAlternateMethod ? kAlternate : kOrdinary;
+QZEModuleProtocol QZEBmwKlineDiagnosticModule::protocolFor(const QZEModuleData&) const {
+    return m_useAlternateMethod ? QZEModuleProtocols::kwpKLine : QZEModuleProtocols::bmwKLine;
 }
 
 bool QZEBmwKlineDiagnosticModule::scanCodes(QZEModuleData& module) {
-    keepHighPin(highPin());
-    prepareKLine(module, takeDelayTransmission());
-    const bool ok = readKLine(module, method());
-    if (ok) notePins(module);
-    finishDefinitions(module);
-    return ok;
-}
-
-bool QZEBmwKlineDiagnosticModule::clearCodes(QZEModuleData& module) {
-    prepareKLine(module, takeDelayTransmission());
-    return clearKLine(module, method());
+    // The high pin of the pin read (low pin none), selected again when something since (the
+    // scanner's switch to the K-line protocol) moved the pins.
+    const int64_t pin = highPin();
+    if (pin > 0 && QZEVehicle::TheVehicle().activeHighPin() != pin &&
+        QZEnhancedUtils::checkFwIsAtLeast(400, "PIN SWITCHING"))
+        sendSetupCommandToOstrel(objcFormat("KQSM%lX0", pin));
+    return QZEMakeModule::scanCodes(module);
 }
 
 std::vector<int64_t> QZEBmwKlineDiagnosticModule::getHighPINs() {
@@ -41,19 +33,11 @@ std::vector<int64_t> QZEBmwKlineDiagnosticModule::getHighPINs() {
     return {7};
 }
 
-QZEBmwCanDiagnosticModule::QZEBmwCanDiagnosticModule() : QZEMakeModule(kBmw) {}
+QZEBmwCanDiagnosticModule::QZEBmwCanDiagnosticModule()
+    : QZEMakeModule(kBmw, QZEModuleTraits::can) {}
 
-bool QZEBmwCanDiagnosticModule::scanCodes(QZEModuleData& module) {
-    auto target = address(module.requestId());
-    if (!target) return false;
-    const bool ok = readCanCodes(kExtendedUds, *target + " ");
-    finishDefinitions(module);
-    return ok;
-}
-
-bool QZEBmwCanDiagnosticModule::clearCodes(QZEModuleData& module) {
-    auto target = address(module.requestId());
-    return target && clearCan(kExtendedUds, *target + " ");
+QZEModuleProtocol QZEBmwCanDiagnosticModule::protocolFor(const QZEModuleData&) const {
+    return QZEModuleProtocols::bmwCan;
 }
 
 }  // namespace qz

@@ -10,13 +10,10 @@ namespace qz {
 
 // BMW modules on K-line (KWP2000 by module address), over the ordinary or the alternate method,
 // on the pin pair the scanner selected.
-class QZEBmwKlineDiagnosticModule : public QZEMakeModule,
-                                    public QZEDelayedTransmission,
-                                    public QZEMultiPinModule {
+class QZEBmwKlineDiagnosticModule : public QZEMakeModule, public QZEMultiPinModule {
   public:
     QZEBmwKlineDiagnosticModule();
     bool scanCodes(QZEModuleData& module) override;
-    bool clearCodes(QZEModuleData& module) override;
 
     // YES for modules of the alternate K-line bus.
     void setUseAlternateMethod(bool value) { m_useAlternateMethod = value; }
@@ -25,9 +22,10 @@ class QZEBmwKlineDiagnosticModule : public QZEMakeModule,
     // The high pins to try: 7 and 8 on firmware that switches pins, else 7.
     static std::vector<int64_t> getHighPINs();
 
-  private:
-    const QZEKLineMethod& method() const;
+  protected:
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 
+  private:
     bool m_useAlternateMethod = false;
 };
 
@@ -36,8 +34,9 @@ class QZEBmwKlineDiagnosticModule : public QZEMakeModule,
 class QZEBmwCanDiagnosticModule : public QZEMakeModule {
   public:
     QZEBmwCanDiagnosticModule();
-    bool scanCodes(QZEModuleData& module) override;
-    bool clearCodes(QZEModuleData& module) override;
+
+  protected:
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 };
 
 }  // namespace qz

@@ -8,6 +8,7 @@ namespace qz {
 
 namespace {
 
+constexpr int64_t kChrysler = static_cast<int64_t>(EnhancedProtocolManufacturer::Chrysler);
 constexpr int32_t kBitmapRequestType = 2;
 // The protocol of the CAN B bus (bus key 10), which the scan also reads bus key 11 on.
 constexpr const char* kCanBProtocol = "<";
@@ -15,7 +16,7 @@ constexpr const char* kCanBProtocol = "<";
 }  // namespace
 
 QZEChryslerVPWDiagnosticModule::QZEChryslerVPWDiagnosticModule()
-    : QZEProtocolModule(static_cast<int64_t>(EnhancedProtocolManufacturer::Chrysler)) {}
+    : QZEMakeModule(kChrysler, QZEModuleTraits::restoring) {}
 
 QZEModuleProtocol QZEChryslerVPWDiagnosticModule::protocolFor(const QZEModuleData&) const {
     return QZEModuleProtocols::chryslerVpw;
@@ -25,7 +26,7 @@ bool QZEChryslerVPWDiagnosticModule::scanCodes(QZEModuleData& module) {
     setRequestType(kBitmapRequestType);
     const auto type = module.extra("type").text();
     if (type && type->starts_with("J2190")) return readJ2190(module, *type);
-    return QZEProtocolModule::scanCodes(module);
+    return QZEMakeModule::scanCodes(module);
 }
 
 std::optional<std::string> QZEChryslerVPWDiagnosticModule::j2190Bitmap(std::string_view text,
@@ -60,32 +61,30 @@ bool QZEChryslerVPWDiagnosticModule::readJ2190(QZEModuleData& module, const std:
         return false;
     }
     const auto& row = QZEModuleProtocols::chryslerVpw;
-    beforeExchange();
-    const bool ok = onModuleBus(module, [&] {
-        address(module, row.addressing);
-        const auto bitmap = j2190Bitmap(request(*readout, row.retry), *readout);
-        if (!bitmap) return false;
-        if (block == 0)
-            decodeEnhancedCodesVPWChryslerJ2190Old(*bitmap);
-        else
-            decodeEnhancedCodesVPWChryslerJ2190New(*bitmap, block);
-        return true;
+    return read(module, row, [&] {
+        return onModuleBus(module, row, [&] {
+            const auto bitmap = j2190Bitmap(request(*readout, row.retry), *readout);
+            if (!bitmap) return false;
+            if (block == 0)
+                decodeEnhancedCodesVPWChryslerJ2190Old(*bitmap);
+            else
+                decodeEnhancedCodesVPWChryslerJ2190New(*bitmap, block);
+            return true;
+        });
     });
-    completeCodes(module, row.status);
-    return ok;
 }
 
 QZEChryslerCANDiagnosticModule::QZEChryslerCANDiagnosticModule()
-    : QZEProtocolModule(static_cast<int64_t>(EnhancedProtocolManufacturer::Chrysler)) {}
+    : QZEMakeModule(kChrysler, QZEModuleTraits::restoring) {}
 
 QZEModuleProtocol QZEChryslerCANDiagnosticModule::protocolFor(const QZEModuleData&) const {
-    return QZEModuleProtocols::chryslerCan;
+    return QZEModuleProtocols::kwpCan;
 }
 
 std::optional<std::string> QZEChryslerCANDiagnosticModule::protocolOf(
     const QZEModuleData& module) const {
     if (module.busType() == "10" || module.busType() == "11") return kCanBProtocol;
-    return QZEProtocolModule::protocolOf(module);
+    return QZEMakeModule::protocolOf(module);
 }
 
 }  // namespace qz

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "lib/Modules/Makes/QZEProtocolModule.hpp"
+#include "lib/Modules/QZEMakeModule.hpp"
 
 namespace qz {
 
@@ -12,7 +12,7 @@ namespace qz {
 // "type" is "J2190" or "J2190_<n>" report their faults as a three-byte bitmap, read with their
 // "readoutCmd" and decoded with the first layout, or the second layout's fault block n. Reads
 // have request type 2.
-class QZEChryslerVPWDiagnosticModule : public QZEProtocolModule {
+class QZEChryslerVPWDiagnosticModule : public QZEMakeModule {
   public:
     QZEChryslerVPWDiagnosticModule();
     bool scanCodes(QZEModuleData& module) override;
@@ -32,7 +32,7 @@ class QZEChryslerVPWDiagnosticModule : public QZEProtocolModule {
 // Chrysler modules on 11- and 29-bit CAN: KWP2000 on CAN ("18 00 FF 00"), "14 FF 00" clears.
 // The modules listed under bus keys 10 and 11 are read on CAN B (protocol "<", which the scan
 // selects for them); the class selects it itself where it is not in force, as when clearing.
-class QZEChryslerCANDiagnosticModule : public QZEProtocolModule {
+class QZEChryslerCANDiagnosticModule : public QZEMakeModule {
   public:
     QZEChryslerCANDiagnosticModule();
 

@@ -4,19 +4,23 @@
 
 namespace qz {
 
+namespace {
+constexpr int64_t kFord = static_cast<int64_t>(EnhancedProtocolManufacturer::Ford);
+}  // namespace
+
 QZEFordPWMDiagnosticModule::QZEFordPWMDiagnosticModule()
-    : QZEProtocolModule(static_cast<int64_t>(EnhancedProtocolManufacturer::Ford)) {}
+    : QZEMakeModule(kFord, QZEModuleTraits::restoring) {}
 
 QZEModuleProtocol QZEFordPWMDiagnosticModule::protocolFor(const QZEModuleData&) const {
     return QZEModuleProtocols::fordPwm;
 }
 
 QZEFordCANDiagnosticModule::QZEFordCANDiagnosticModule()
-    : QZEProtocolModule(static_cast<int64_t>(EnhancedProtocolManufacturer::Ford)) {}
+    : QZEMakeModule(kFord, QZEModuleTraits::restoring) {}
 
 QZEModuleProtocol QZEFordCANDiagnosticModule::protocolFor(const QZEModuleData& module) const {
-    if (module.extra("type").text() == "UDS") return QZEModuleProtocols::fordCanUds;
-    return QZEModuleProtocols::fordCanKwp;
+    if (module.extra("type").text() == "UDS") return QZEModuleProtocols::udsCan;
+    return QZEModuleProtocols::kwpCan;
 }
 
 }  // namespace qz

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "lib/Modules/Makes/QZEProtocolModule.hpp"
+#include "lib/Modules/QZEMakeModule.hpp"
 
 namespace qz {
 
 // Ford modules on J1850 PWM: "13" read in PWM lines, "14" clears.
-class QZEFordPWMDiagnosticModule : public QZEProtocolModule {
+class QZEFordPWMDiagnosticModule : public QZEMakeModule {
   public:
     QZEFordPWMDiagnosticModule();
 
@@ -15,7 +15,7 @@ class QZEFordPWMDiagnosticModule : public QZEProtocolModule {
 
 // Ford and Mazda modules on high- and medium-speed CAN: KWP2000 on CAN, or UDS for the modules
 // whose "type" is "UDS".
-class QZEFordCANDiagnosticModule : public QZEProtocolModule {
+class QZEFordCANDiagnosticModule : public QZEMakeModule {
   public:
     QZEFordCANDiagnosticModule();
 

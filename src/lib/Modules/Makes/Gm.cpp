@@ -4,15 +4,19 @@
 
 namespace qz {
 
+namespace {
+constexpr int64_t kGm = static_cast<int64_t>(EnhancedProtocolManufacturer::GM);
+}  // namespace
+
 QZEGmVpwDiagnosticModule::QZEGmVpwDiagnosticModule()
-    : QZEProtocolModule(static_cast<int64_t>(EnhancedProtocolManufacturer::GM)) {}
+    : QZEMakeModule(kGm, QZEModuleTraits::restoring) {}
 
 QZEModuleProtocol QZEGmVpwDiagnosticModule::protocolFor(const QZEModuleData&) const {
     return QZEModuleProtocols::gmVpw;
 }
 
 QZEGmCANDiagnosticModule::QZEGmCANDiagnosticModule()
-    : QZEProtocolModule(static_cast<int64_t>(EnhancedProtocolManufacturer::GM)) {}
+    : QZEMakeModule(kGm, QZEModuleTraits::restoring) {}
 
 QZEModuleProtocol QZEGmCANDiagnosticModule::protocolFor(const QZEModuleData&) const {
     return QZEModuleProtocols::gmCan;

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "lib/Modules/Makes/QZEProtocolModule.hpp"
+#include "lib/Modules/QZEMakeModule.hpp"
 
 namespace qz {
 
 // GM modules on J1850 VPW (Class 2): "19 D2 FF 00" read, "14" clears.
-class QZEGmVpwDiagnosticModule : public QZEProtocolModule {
+class QZEGmVpwDiagnosticModule : public QZEMakeModule {
   public:
     QZEGmVpwDiagnosticModule();
 
@@ -14,7 +14,7 @@ class QZEGmVpwDiagnosticModule : public QZEProtocolModule {
 };
 
 // GM modules on CAN (GMLAN, also on single-wire CAN): "A9 81 12" read, "04" clears.
-class QZEGmCANDiagnosticModule : public QZEProtocolModule {
+class QZEGmCANDiagnosticModule : public QZEMakeModule {
   public:
     QZEGmCANDiagnosticModule();
 

@@ -1,6 +1,5 @@
 #include "lib/Modules/Makes/Hyundai.hpp"
 
-#include "lib/Facades/QZEVehicle.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
 #include "lib/Utils/QZEnhancedUtils.hpp"
 
@@ -14,7 +13,8 @@ constexpr const char* kMutLineHeader = "KQSH8040F1";
 
 }  // namespace
 
-QZEHyundaiKlineModule::QZEHyundaiKlineModule() : QZEProtocolModule(kHyundai) {}
+QZEHyundaiKlineModule::QZEHyundaiKlineModule()
+    : QZEMakeModule(kHyundai, QZEModuleTraits::hyundaiKLine) {}
 
 std::vector<int64_t> QZEHyundaiKlineModule::getHighPINs() {
     if (QZEnhancedUtils::checkFwIsAtLeast(400, "PIN SWITCHING")) return {8, 12, 13, 7};
@@ -22,40 +22,31 @@ std::vector<int64_t> QZEHyundaiKlineModule::getHighPINs() {
 }
 
 QZEModuleProtocol QZEHyundaiKlineModule::protocolFor(const QZEModuleData&) const {
-    return QZEModuleProtocols::hyundaiKLine;
+    return QZEModuleProtocols::kwpKLine;
 }
 
-void QZEHyundaiKlineModule::beforeExchange() {
-    if (takeDelayTransmission()) waitBeforeFirstKLineExchange();
-}
-
-void QZEHyundaiKlineModule::afterGoodRead(QZEModuleData& module) {
-    if (QZEVehicle::TheVehicle().activeHighPin() != 0)
-        module.setExtra("RESPONSE_PIN_COMMAND", activePins());
-}
-
-QZEHyundaiMutModule::QZEHyundaiMutModule() : QZEProtocolModule(kHyundai) {}
+QZEHyundaiMutModule::QZEHyundaiMutModule() : QZEMakeModule(kHyundai, QZEModuleTraits::restoring) {}
 
 QZEModuleProtocol QZEHyundaiMutModule::protocolFor(const QZEModuleData&) const {
     return QZEModuleProtocols::hyundaiMut;
 }
 
 bool QZEHyundaiMutModule::scanCodes(QZEModuleData& module) {
-    const bool ok = QZEProtocolModule::scanCodes(module);
+    const bool ok = QZEMakeModule::scanCodes(module);
     sendSetupCommandToOstrel(kMutLineHeader);
     return ok;
 }
 
 bool QZEHyundaiMutModule::clearCodes(QZEModuleData& module) {
-    const bool ok = QZEProtocolModule::clearCodes(module);
+    const bool ok = QZEMakeModule::clearCodes(module);
     sendSetupCommandToOstrel(kMutLineHeader);
     return ok;
 }
 
-QZEHyundaiCanModule::QZEHyundaiCanModule() : QZEProtocolModule(kHyundai) {}
+QZEHyundaiCanModule::QZEHyundaiCanModule() : QZEMakeModule(kHyundai, QZEModuleTraits::restoring) {}
 
 QZEModuleProtocol QZEHyundaiCanModule::protocolFor(const QZEModuleData&) const {
-    return QZEModuleProtocols::hyundaiCan;
+    return QZEModuleProtocols::udsCan;
 }
 
 }  // namespace qz

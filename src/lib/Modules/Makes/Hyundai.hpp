@@ -4,15 +4,13 @@
 #include <vector>
 
 #include "lib/Modules/Makes/QZEModuleOptions.hpp"
-#include "lib/Modules/Makes/QZEProtocolModule.hpp"
+#include "lib/Modules/QZEMakeModule.hpp"
 
 namespace qz {
 
 // Hyundai modules on K-line, read on several pin pairs: KWP2000 ("18 00 FF 00"), "14 FF 00"
 // clears. After a read that worked it notes the pins it answered on ("RESPONSE_PIN_COMMAND").
-class QZEHyundaiKlineModule : public QZEProtocolModule,
-                              public QZEDelayedTransmission,
-                              public QZEMultiPinModule {
+class QZEHyundaiKlineModule : public QZEMakeModule, public QZEMultiPinModule {
   public:
     QZEHyundaiKlineModule();
 
@@ -21,15 +19,13 @@ class QZEHyundaiKlineModule : public QZEProtocolModule,
 
   protected:
     QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
-    void beforeExchange() override;
-    void afterGoodRead(QZEModuleData& module) override;
 };
 
 // Hyundai modules on the MUT line (pin 12, selected by the scanner): KWP2000 with a length
 // byte in each request ("04 18 00 FF 00"), "03 14 FF 00" clears. Each module is addressed with
 // its own header; the line's header ("8040F1", which the scanner's erase routine uses) is put
 // back afterwards.
-class QZEHyundaiMutModule : public QZEProtocolModule {
+class QZEHyundaiMutModule : public QZEMakeModule {
   public:
     QZEHyundaiMutModule();
     bool scanCodes(QZEModuleData& module) override;
@@ -40,7 +36,7 @@ class QZEHyundaiMutModule : public QZEProtocolModule {
 };
 
 // Hyundai modules on CAN: UDS ("19 02 FF"), "14 FF FF FF" clears.
-class QZEHyundaiCanModule : public QZEProtocolModule {
+class QZEHyundaiCanModule : public QZEMakeModule {
   public:
     QZEHyundaiCanModule();
 

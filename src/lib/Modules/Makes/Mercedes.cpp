@@ -11,14 +11,15 @@ namespace {
 
 constexpr int64_t kMercedes = static_cast<int64_t>(EnhancedProtocolManufacturer::Mercedes);
 
-// K-line methods: KWP2000 with fast initialisation, and the slow initialisation of "KWFB" units.
-constexpr QZEKLineMethod kKwp2000{"KW2000", "5", "81", "18 02 FF FF", "14 FF FF"};
-constexpr QZEKLineMethod kKwfb{"KWFB", "4", "81", "18 02 FF 00", "14 FF 00"};
-// MB-ISO: requests from the module's definition, these when it gives none.
-constexpr QZEKLineMethod kMbIso{"MBISO", "", "81", "18 02 FF 00", "14 FF 00"};
-// CAN: UDS and KWP2000 on CAN; the identification runs with headers shown, around the read.
-constexpr QZECanMethod kUds{QZECanMethod::Layout::uds, "19 02 FF", "14 FF FF FF", false};
-constexpr QZECanMethod kKwpOnCan{QZECanMethod::Layout::kwp2000, "18 02 FF 00", "14 FF 00", false};
+// K-line methods: KWP2000 with fast initialisation, and the slow initialisation of "KWFB" units,
+// by the names "READTYPE" keeps.
+struct Method {
+    const char* name;
+    const QZEModuleProtocol& row;
+};
+const Method kKwp2000{"KW2000", QZEModuleProtocols::mercedesKwp2000};
+const Method kKwfb{"KWFB", QZEModuleProtocols::mercedesKwfb};
+// CAN: the identification runs with headers shown, around the read.
 constexpr const char* kUdsIdentification = "22F100";
 constexpr const char* kKwpIdentification = "1A87";
 
@@ -27,17 +28,22 @@ bool contains(std::string_view text, std::string_view part) {
 }
 
 // The unit's own K-line method by its "PROTOCOL", then the other one.
-std::vector<const QZEKLineMethod*> kLineMethods(const QZEModuleData& module) {
+std::vector<const Method*> kLineMethods(const QZEModuleData& module) {
     const bool kwfb = contains(module.extra("PROTOCOL").text().value_or(""), "KWFB");
     if (kwfb) return {&kKwfb, &kKwp2000};
     return {&kKwp2000, &kKwfb};
 }
 
-const QZEKLineMethod* methodNamed(const std::optional<std::string>& name) {
+const Method* methodNamed(const std::optional<std::string>& name) {
     if (!name) return nullptr;
     for (const auto* method : {&kKwp2000, &kKwfb})
         if (*name == method->name) return method;
     return nullptr;
+}
+
+bool isCanUnit(const QZEModuleData& module) {
+    const std::string protocol = module.extra("PROTOCOL").text().value_or("");
+    return protocol == "UDS_CAN" || protocol == "KWP_CAN";
 }
 
 // A Mercedes identifier as the sensor takes it ("$07E0", "$7E0" and decimal "2016" are 7E0).
@@ -50,50 +56,43 @@ std::optional<std::string> mercedesId(const std::optional<std::string>& id) {
 
 // --- MB-ISO ---
 
-QZEMercedesMBISODiagModule::QZEMercedesMBISODiagModule() : QZEMakeModule(kMercedes) {}
+QZEMercedesMBISODiagModule::QZEMercedesMBISODiagModule()
+    : QZEMakeModule(kMercedes, QZEModuleTraits::kLine) {}
 
-bool QZEMercedesMBISODiagModule::scanCodes(QZEModuleData& module) {
-    prepareKLine(module, takeDelayTransmission());
-    const std::string read = module.extra("readoutCmd").text().value_or(kMbIso.read);
-    const QZEKLineMethod method{kMbIso.name, "", kMbIso.format, read.c_str(), kMbIso.clear};
-    const bool ok = readKLine(module, method);
-    if (ok) notePins(module);
-    finishDefinitions(module);
-    return ok;
-}
-
-bool QZEMercedesMBISODiagModule::clearCodes(QZEModuleData& module) {
-    prepareKLine(module, takeDelayTransmission());
-    const std::string clear = module.extra("Clear_ID").text().value_or(kMbIso.clear);
-    const QZEKLineMethod method{kMbIso.name, "", kMbIso.format, kMbIso.read, clear.c_str()};
-    return clearKLine(module, method);
+QZEModuleProtocol QZEMercedesMBISODiagModule::protocolFor(const QZEModuleData& module) const {
+    QZEModuleProtocol row = QZEModuleProtocols::mercedesMbIso;
+    if (auto read = module.extra("readoutCmd").text()) row.read = *read;
+    if (auto clear = module.extra("Clear_ID").text()) row.clear = *clear;
+    return row;
 }
 
 // --- K-line ---
 
-QZEMercedesKlineDiagnosticModule::QZEMercedesKlineDiagnosticModule() : QZEMakeModule(kMercedes) {}
+QZEMercedesKlineDiagnosticModule::QZEMercedesKlineDiagnosticModule()
+    : QZEMakeModule(kMercedes, QZEModuleTraits::kLine) {}
 
-bool QZEMercedesKlineDiagnosticModule::scanCodes(QZEModuleData& module) {
-    prepareKLine(module, takeDelayTransmission());
-    auto methods = kLineMethods(module);
-    if (!m_performAllMethodScan) methods.resize(1);
-    bool ok = false;
-    for (const auto* method : methods) {
-        ok = readKLine(module, *method);
-        if (ok) {
-            module.setExtra("READTYPE", method->name);
-            notePins(module);
-            break;
-        }
-    }
-    finishDefinitions(module);
-    return ok;
+QZEModuleProtocol QZEMercedesKlineDiagnosticModule::protocolFor(const QZEModuleData& module) const {
+    const auto* method = methodNamed(module.extra("READTYPE").text());
+    return (method ? method : kLineMethods(module).front())->row;
 }
 
-bool QZEMercedesKlineDiagnosticModule::clearCodes(QZEModuleData& module) {
-    prepareKLine(module, takeDelayTransmission());
-    const auto* method = methodNamed(module.extra("READTYPE").text());
-    return clearKLine(module, method ? *method : *kLineMethods(module).front());
+bool QZEMercedesKlineDiagnosticModule::scanCodes(QZEModuleData& module) {
+    auto methods = kLineMethods(module);
+    if (!m_performAllMethodScan) methods.resize(1);
+    const Method* answered = nullptr;
+    const bool ok = read(module, methods.front()->row, [&] {
+        return onModuleBus(module, [&] {
+            for (const auto* method : methods) {
+                if (addressModule(module, method->row) && readAddressed(module, method->row)) {
+                    answered = method;
+                    return true;
+                }
+            }
+            return false;
+        });
+    });
+    if (answered) module.setExtra("READTYPE", answered->name);
+    return ok;
 }
 
 std::vector<int64_t> QZEMercedesKlineDiagnosticModule::getHighPINs() {
@@ -102,7 +101,8 @@ std::vector<int64_t> QZEMercedesKlineDiagnosticModule::getHighPINs() {
 
 // --- CAN ---
 
-QZEMercedesCANDiagnosticModule::QZEMercedesCANDiagnosticModule() : QZEMakeModule(kMercedes) {}
+QZEMercedesCANDiagnosticModule::QZEMercedesCANDiagnosticModule()
+    : QZEMakeModule(kMercedes, QZEModuleTraits::can) {}
 
 std::vector<const QZEModuleData*> QZEMercedesCANDiagnosticModule::variantsOf(
     const QZEModuleData& module) {
@@ -133,50 +133,58 @@ const QZEModuleData* QZEMercedesCANDiagnosticModule::variantFor(
     return variants.front();
 }
 
-bool QZEMercedesCANDiagnosticModule::scanCodes(QZEModuleData& module) {
+QZEModuleProtocol QZEMercedesCANDiagnosticModule::protocolFor(const QZEModuleData& module) const {
     const std::string protocol = module.extra("PROTOCOL").text().value_or("");
-    if (protocol != "UDS_CAN" && protocol != "KWP_CAN") return readKLineUnit(module, false);
-    const bool uds = protocol == "UDS_CAN";
+    if (protocol == "UDS_CAN") return QZEModuleProtocols::udsCan;
+    if (protocol == "KWP_CAN") return QZEModuleProtocols::mercedesKwpCan;
+    return kLineMethods(module).front()->row;
+}
+
+bool QZEMercedesCANDiagnosticModule::addressCanUnit(const QZEModuleData& module) {
     auto requestId = mercedesId(module.requestId());
     if (!requestId || !sendSetupCommandToOstrel(setupCommand("SH") + *requestId)) return false;
     if (auto responseId = mercedesId(module.responseId()))
         sendSetupCommandToOstrel(setupCommand("CF") + *responseId);
+    return true;
+}
 
+bool QZEMercedesCANDiagnosticModule::scanCodes(QZEModuleData& module) {
+    if (!isCanUnit(module)) return readKLineUnit(module, false);
+    if (!addressCanUnit(module)) return false;
+    const auto row = protocolFor(module);
     ShownHeaders shown(*this, true);
-    const char* identify = uds ? kUdsIdentification : kKwpIdentification;
-    const std::string reply = canRequest(identify);
+    const char* identify =
+        row.layout == QZEReplyLayout::uds ? kUdsIdentification : kKwpIdentification;
+    const std::string reply = request(identify, row.retry);
     if (contains(reply, "NO DATA") || reply::tokens(reply).empty()) return false;
     auto identification = decodeEcuIdentificationWithRequest(identify, reply);
     const QZEModuleData* variant = variantFor(variantsOf(module), identification);
     QZELogging::shared().logInfo("Mercedes unit %@ identified as %@, variant %@", module.accronym(),
                                  identification, variant->accronym());
-    const bool ok = readCanCodes(uds ? kUds : kKwpOnCan);
+    const bool ok = readAddressed(module, row);
     // The scan leaves the texts of a unit with variants as they are.
-    finishDefinitions(*variant, true);
+    finishCodes(*variant, row.status, true);
     return ok;
 }
 
 bool QZEMercedesCANDiagnosticModule::clearCodes(QZEModuleData& module) {
-    const std::string protocol = module.extra("PROTOCOL").text().value_or("");
-    if (protocol != "UDS_CAN" && protocol != "KWP_CAN") return readKLineUnit(module, true);
-    auto requestId = mercedesId(module.requestId());
-    if (!requestId || !sendSetupCommandToOstrel(setupCommand("SH") + *requestId)) return false;
-    if (auto responseId = mercedesId(module.responseId()))
-        sendSetupCommandToOstrel(setupCommand("CF") + *responseId);
+    if (!isCanUnit(module)) return readKLineUnit(module, true);
+    if (!addressCanUnit(module)) return false;
     ShownHeaders shown(*this, true);
-    return clearCan(protocol == "UDS_CAN" ? kUds : kKwpOnCan);
+    return clearAddressed(module, protocolFor(module));
 }
 
 bool QZEMercedesCANDiagnosticModule::readKLineUnit(QZEModuleData& module, bool clear) {
     // The K-line protocol selects the K-line pins; the CAN protocol of the vehicle brings the
     // CAN pins back afterwards.
-    QZEKLineMethod method = *kLineMethods(module).front();
-    setProtocolIfNeeded(std::string(method.protocol));
-    method.protocol = "";
-    const bool ok = clear ? clearKLine(module, method) : readKLine(module, method);
+    QZEModuleProtocol row = protocolFor(module);
+    setProtocolIfNeeded(row.protocol);
+    row.protocol.clear();
+    const bool ok = addressModule(module, row) &&
+                    (clear ? clearAddressed(module, row) : readAddressed(module, row));
     const int64_t bus = QZEData::sharedData().obd2Protocol();
     if (bus >= 1 && bus <= 9) setProtocolIfNeeded(std::to_string(bus));
-    if (!clear) finishDefinitions(module);
+    if (!clear) finishCodes(module, row.status);
     return ok;
 }
 

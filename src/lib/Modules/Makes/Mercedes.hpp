@@ -12,24 +12,22 @@ namespace qz {
 
 // Mercedes modules on MB-ISO: protocol, fault read and erase requests from the module's own
 // definition ("protocol", "readoutCmd", "Clear_ID").
-class QZEMercedesMBISODiagModule : public QZEMakeModule, public QZEDelayedTransmission {
+class QZEMercedesMBISODiagModule : public QZEMakeModule {
   public:
     QZEMercedesMBISODiagModule();
-    bool scanCodes(QZEModuleData& module) override;
-    bool clearCodes(QZEModuleData& module) override;
+
+  protected:
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 };
 
 // Mercedes modules on K-line, on the pin pair the scanner selected: KWP2000 with fast
 // initialisation, or with the slow initialisation of the "KWFB" units. The module's own method
 // comes first; with the all-method scan the other one is tried when it does not answer. The
 // method that answered is kept in the module's "READTYPE" for its clear.
-class QZEMercedesKlineDiagnosticModule : public QZEMakeModule,
-                                         public QZEDelayedTransmission,
-                                         public QZEMultiPinModule {
+class QZEMercedesKlineDiagnosticModule : public QZEMakeModule, public QZEMultiPinModule {
   public:
     QZEMercedesKlineDiagnosticModule();
     bool scanCodes(QZEModuleData& module) override;
-    bool clearCodes(QZEModuleData& module) override;
 
     // Whether every method is tried on each module.
     void setPerformAllMethodScan(bool value) { m_performAllMethodScan = value; }
@@ -37,6 +35,10 @@ class QZEMercedesKlineDiagnosticModule : public QZEMakeModule,
 
     // The high pins to try: 13, 12, 11, 9, 7.
     static std::vector<int64_t> getHighPINs();
+
+  protected:
+    // The method that answered the read ("READTYPE"), else the module's own.
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 
   private:
     bool m_performAllMethodScan = false;
@@ -59,7 +61,12 @@ class QZEMercedesCANDiagnosticModule : public QZEMakeModule {
     // The unit's variants: its "MBVARIANTS", or the unit itself.
     static std::vector<const QZEModuleData*> variantsOf(const QZEModuleData& module);
 
+  protected:
+    // UDS or KWP2000 on CAN by the unit's "PROTOCOL"; a K-line unit's own K-line method.
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
+
   private:
+    bool addressCanUnit(const QZEModuleData& module);
     bool readKLineUnit(QZEModuleData& module, bool clear);
 };
 

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "lib/Decoders/QZEBitEncodedAddress.hpp"
 #include "lib/Modules/QZEMakeModule.hpp"
 
 namespace qz {
@@ -18,9 +17,10 @@ class QZEMitsubishiKlineDiagnosticModule : public QZEMakeModule {
     bool scanCodes(QZEModuleData& module) override;
     bool clearCodes(QZEModuleData& module) override;
 
+  protected:
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
+
   private:
-    // Reads the faults of a table; true when the module answered.
-    bool readBitTable(const QZEBitEncodedAddress& table, const QZEModuleData& module);
     bool selectLineSpeed(const std::string& baud, const QZEModuleData& module);
 };
 
@@ -28,8 +28,9 @@ class QZEMitsubishiKlineDiagnosticModule : public QZEMakeModule {
 class QZEMitsubishiCANDiagnosticModule : public QZEMakeModule {
   public:
     QZEMitsubishiCANDiagnosticModule();
-    bool scanCodes(QZEModuleData& module) override;
-    bool clearCodes(QZEModuleData& module) override;
+
+  protected:
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 };
 
 }  // namespace qz

@@ -6,42 +6,21 @@
 namespace qz {
 
 namespace {
-
 constexpr int64_t kNissan = static_cast<int64_t>(EnhancedProtocolManufacturer::Nissan);
-
-constexpr QZEKLineMethod kKwp{"KWP2000", "", "81", "18 00 FF 00", "14 FF 00"};
-constexpr QZECanMethod kUds{QZECanMethod::Layout::uds, "19 02 FF", "14 FF FF FF", true};
-
 }  // namespace
 
-QZENissanKWPDiagnosticModule::QZENissanKWPDiagnosticModule() : QZEMakeModule(kNissan) {}
+QZENissanKWPDiagnosticModule::QZENissanKWPDiagnosticModule()
+    : QZEMakeModule(kNissan, QZEModuleTraits::kLine) {}
 
-bool QZENissanKWPDiagnosticModule::scanCodes(QZEModuleData& module) {
-    prepareKLine(module, false);
-    const bool ok = readKLine(module, kKwp);
-    if (ok) notePins(module);
-    finishDefinitions(module);
-    return ok;
+QZEModuleProtocol QZENissanKWPDiagnosticModule::protocolFor(const QZEModuleData&) const {
+    return QZEModuleProtocols::kwpKLine;
 }
 
-bool QZENissanKWPDiagnosticModule::clearCodes(QZEModuleData& module) {
-    prepareKLine(module, false);
-    return clearKLine(module, kKwp);
-}
+QZNissanCanDiagnosticModule::QZNissanCanDiagnosticModule()
+    : QZEMakeModule(kNissan, QZEModuleTraits::can) {}
 
-QZNissanCanDiagnosticModule::QZNissanCanDiagnosticModule() : QZEMakeModule(kNissan) {}
-
-bool QZNissanCanDiagnosticModule::scanCodes(QZEModuleData& module) {
-    selectBus(module);
-    if (!selectCanModule(module)) return false;
-    const bool ok = readCanCodes(kUds);
-    finishDefinitions(module);
-    return ok;
-}
-
-bool QZNissanCanDiagnosticModule::clearCodes(QZEModuleData& module) {
-    selectBus(module);
-    return selectCanModule(module) && clearCan(kUds);
+QZEModuleProtocol QZNissanCanDiagnosticModule::protocolFor(const QZEModuleData&) const {
+    return QZEModuleProtocols::udsCanHeaders;
 }
 
 void QZNissanCanDiagnosticModule::addUdsCodeFromBytes(const std::vector<std::string>& bytes) {

@@ -11,20 +11,22 @@ namespace qz {
 class QZENissanKWPDiagnosticModule : public QZEMakeModule {
   public:
     QZENissanKWPDiagnosticModule();
-    bool scanCodes(QZEModuleData& module) override;
-    bool clearCodes(QZEModuleData& module) override;
+
+  protected:
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 };
 
 // Nissan modules on CAN (UDS), also on the CAN pins of K-line vehicles.
 class QZNissanCanDiagnosticModule : public QZEMakeModule {
   public:
     QZNissanCanDiagnosticModule();
-    bool scanCodes(QZEModuleData& module) override;
-    bool clearCodes(QZEModuleData& module) override;
 
     // A UDS record becomes the J2012 code, "-N" and the failure-type byte ("P1148-N12"), whose
     // text comes from Nissan's failure types.
     void addUdsCodeFromBytes(const std::vector<std::string>& bytes) override;
+
+  protected:
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 };
 
 }  // namespace qz

@@ -11,11 +11,9 @@ namespace {
 
 constexpr int64_t kSubaru = static_cast<int64_t>(EnhancedProtocolManufacturer::Subaru);
 
-constexpr QZEKLineMethod kKwp{"KWP2000", "", "81", "18 00 FF 00", "14 FF 00"};
-constexpr QZECanMethod kUds{QZECanMethod::Layout::uds, "19 02 FF", "14 FF FF FF", true};
-
-const QZESubaruCodeStore* storeOf(const QZEModuleData& module) {
-    return module.extra("SUBARU_CODE_STORE").object<QZESubaruCodeStore>().get();
+const QZESubaruCodeStore* storeOf(const QZEModuleData* module) {
+    if (!module) return nullptr;
+    return module->extra("SUBARU_CODE_STORE").object<QZESubaruCodeStore>().get();
 }
 
 std::string upper(std::string text) {
@@ -39,44 +37,28 @@ QZEDescribedCode subaruCodeForDetails(const QZESubaruCodeStore* store,
     return {fallback, ""};
 }
 
-QZESubaruKlineDiagnosticModule::QZESubaruKlineDiagnosticModule() : QZEMakeModule(kSubaru) {}
+QZESubaruKlineDiagnosticModule::QZESubaruKlineDiagnosticModule()
+    : QZEMakeModule(kSubaru, QZEModuleTraits::kLine) {}
 
-bool QZESubaruKlineDiagnosticModule::scanCodes(QZEModuleData& module) {
-    prepareKLine(module, false);
-    auto target = address(module.requestId());
-    if (!target || !selectKLineModule(kKwp.format, *target)) return false;
-    auto message = kLineRequest(kKwp.read);
-    if (message) {
-        for (const auto& record : kwpRecords(*message)) {
-            const std::string j2012 = getJ2012CodeFromBytes(record.a, record.b);
-            auto code = subaruCodeForDetails(storeOf(module),
-                                             {hexByte(record.a) + hexByte(record.b), j2012}, j2012);
-            addDescribedCode(code.code, getKWP2000Status(static_cast<uint8_t>(record.status)),
-                             code.definition);
-        }
-        notePins(module);
-    }
-    finishDefinitions(module);
-    return message.has_value();
+QZEModuleProtocol QZESubaruKlineDiagnosticModule::protocolFor(const QZEModuleData&) const {
+    return QZEModuleProtocols::kwpKLine;
 }
 
-bool QZESubaruKlineDiagnosticModule::clearCodes(QZEModuleData& module) {
-    prepareKLine(module, false);
-    return clearKLine(module, kKwp);
+void QZESubaruKlineDiagnosticModule::addDTCWithAByte(uint32_t a, uint32_t b,
+                                                     const std::string& status) {
+    const std::string j2012 =
+        getJ2012CodeFromBytes(static_cast<int32_t>(a), static_cast<int32_t>(b));
+    auto code = subaruCodeForDetails(
+        storeOf(readingModule()),
+        {hexByte(static_cast<int>(a)) + hexByte(static_cast<int>(b)), j2012}, j2012);
+    addDescribedCode(code.code, status, code.definition);
 }
 
-QZESubaruCanDiagnosticModule::QZESubaruCanDiagnosticModule() : QZEMakeModule(kSubaru) {}
+QZESubaruCanDiagnosticModule::QZESubaruCanDiagnosticModule()
+    : QZEMakeModule(kSubaru, QZEModuleTraits::can) {}
 
-bool QZESubaruCanDiagnosticModule::scanCodes(QZEModuleData& module) {
-    m_store = storeOf(module);
-    if (!selectCanModule(module)) return false;
-    const bool ok = readCanCodes(kUds);
-    finishDefinitions(module);
-    return ok;
-}
-
-bool QZESubaruCanDiagnosticModule::clearCodes(QZEModuleData& module) {
-    return selectCanModule(module) && clearCan(kUds);
+QZEModuleProtocol QZESubaruCanDiagnosticModule::protocolFor(const QZEModuleData&) const {
+    return QZEModuleProtocols::udsCanHeaders;
 }
 
 void QZESubaruCanDiagnosticModule::addUdsCodeFromBytes(const std::vector<std::string>& bytes) {
@@ -86,8 +68,8 @@ void QZESubaruCanDiagnosticModule::addUdsCodeFromBytes(const std::vector<std::st
     }
     const std::string j2012 =
         getJ2012CodeFromBytes(reply::byteValue(bytes[0]), reply::byteValue(bytes[1]));
-    auto code =
-        subaruCodeForDetails(m_store, {upper(bytes[0] + bytes[1] + bytes[2]), j2012}, j2012);
+    auto code = subaruCodeForDetails(storeOf(readingModule()),
+                                     {upper(bytes[0] + bytes[1] + bytes[2]), j2012}, j2012);
     addDescribedCode(code.code, decodeStatusByte(reply::byteValue(bytes[3])), code.definition);
 }
 

@@ -20,8 +20,12 @@ QZEDescribedCode subaruCodeForDetails(const QZESubaruCodeStore* store,
 class QZESubaruKlineDiagnosticModule : public QZEMakeModule {
   public:
     QZESubaruKlineDiagnosticModule();
-    bool scanCodes(QZEModuleData& module) override;
-    bool clearCodes(QZEModuleData& module) override;
+
+    // The code of a KWP2000 record by its detail codes, with its text.
+    void addDTCWithAByte(uint32_t a, uint32_t b, const std::string& status) override;
+
+  protected:
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 };
 
 // Subaru modules on CAN (UDS); a record's detail code is its three code bytes ("013016") or
@@ -29,15 +33,13 @@ class QZESubaruKlineDiagnosticModule : public QZEMakeModule {
 class QZESubaruCanDiagnosticModule : public QZEMakeModule {
   public:
     QZESubaruCanDiagnosticModule();
-    bool scanCodes(QZEModuleData& module) override;
-    bool clearCodes(QZEModuleData& module) override;
 
     // As the base operation, but the code is the five-character J2012 code without the
     // failure type; a record that is not four tokens is logged and skipped.
     void addUdsCodeFromBytes(const std::vector<std::string>& bytes) override;
 
-  private:
-    const QZESubaruCodeStore* m_store = nullptr;
+  protected:
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 };
 
 }  // namespace qz

@@ -8,15 +8,19 @@
 
 namespace qz {
 
+namespace {
+constexpr int64_t kToyota = static_cast<int64_t>(EnhancedProtocolManufacturer::Toyota);
+}  // namespace
+
 QZEToyotaKlineDiagnosticModule::QZEToyotaKlineDiagnosticModule()
-    : QZEProtocolModule(static_cast<int64_t>(EnhancedProtocolManufacturer::Toyota)) {}
+    : QZEMakeModule(kToyota, QZEModuleTraits::restoring) {}
 
 QZEModuleProtocol QZEToyotaKlineDiagnosticModule::protocolFor(const QZEModuleData&) const {
     return QZEModuleProtocols::toyotaKLine;
 }
 
 bool QZEToyotaKlineDiagnosticModule::scanCodes(QZEModuleData& module) {
-    const bool ok = QZEProtocolModule::scanCodes(module);
+    const bool ok = QZEMakeModule::scanCodes(module);
     mapTwoDigitCodes(module);
     return ok;
 }
@@ -68,7 +72,7 @@ void QZEToyotaKlineDiagnosticModule::mapTwoDigitCodes(const QZEModuleData& modul
 }
 
 QZEToyotaCanDiagnosticModule::QZEToyotaCanDiagnosticModule()
-    : QZEProtocolModule(static_cast<int64_t>(EnhancedProtocolManufacturer::Toyota)) {}
+    : QZEMakeModule(kToyota, QZEModuleTraits::restoring) {}
 
 QZEModuleProtocol QZEToyotaCanDiagnosticModule::protocolFor(const QZEModuleData& module) const {
     if (module.extraFlag("isExtCAN")) return QZEModuleProtocols::toyotaExtendedCan;

@@ -4,14 +4,14 @@
 #include <string>
 
 #include "lib/Facades/QZEAdapters.hpp"
-#include "lib/Modules/Makes/QZEProtocolModule.hpp"
+#include "lib/Modules/QZEMakeModule.hpp"
 
 namespace qz {
 
 // Toyota modules on K-line: "13" read in K-line messages (headers on), "14" clears. Older
 // engine and transmission controllers answer two-digit codes ("00 12"), reported as the J2012
 // code their definition maps them to ("dtcJ2012EncodedDict").
-class QZEToyotaKlineDiagnosticModule : public QZEProtocolModule {
+class QZEToyotaKlineDiagnosticModule : public QZEMakeModule {
   public:
     // Asked of the user when a controller keeps answering "response pending".
     static constexpr const char* kKeyCycleMessage =
@@ -44,7 +44,7 @@ class QZEToyotaKlineDiagnosticModule : public QZEProtocolModule {
 // Toyota modules on CAN: "13" read in the CAN frame display, "14" clears. Modules with
 // "isExtCAN" sit behind the body gateway, which the scanner addresses (750/758, extended
 // addressing): their requests start with their own address byte.
-class QZEToyotaCanDiagnosticModule : public QZEProtocolModule {
+class QZEToyotaCanDiagnosticModule : public QZEMakeModule {
   public:
     QZEToyotaCanDiagnosticModule();
 

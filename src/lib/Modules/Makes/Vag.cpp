@@ -14,9 +14,6 @@ namespace {
 
 constexpr int64_t kVag = static_cast<int64_t>(EnhancedProtocolManufacturer::VOLKSWAGEN);
 
-constexpr QZEKLineMethod kKwp{"KWP2000", "", "81", "18 00 FF 00", "14 FF 00"};
-constexpr QZECanMethod kUds{QZECanMethod::Layout::uds, "19 02 FF", "14 FF FF FF", false};
-
 // TP2.0: the channel set-up goes to 200 and is answered on the module's call-up identifier;
 // the parameters are asked once the channel is open; A8 closes it.
 constexpr const char* kSetupIdentifier = "200";
@@ -53,8 +50,9 @@ std::string firstListed(const std::string& list) {
     return list.substr(0, list.find(','));
 }
 
-QZEVagTroubleCodeStore* moduleStoreOf(const QZEModuleData& module) {
-    return module.extra("VAG_CODE_STORE").object<QZEVagTroubleCodeStore>().get();
+QZEVagTroubleCodeStore* moduleStoreOf(const QZEModuleData* module) {
+    if (!module) return nullptr;
+    return module->extra("VAG_CODE_STORE").object<QZEVagTroubleCodeStore>().get();
 }
 
 std::optional<std::string> definitionOfCode(const std::string& code,
@@ -132,65 +130,47 @@ QZETp2Assembler::Step QZETp2Assembler::feed(std::string_view reply) {
 // --- K-line ---
 
 QZEVAGKLineModule::QZEVAGKLineModule(std::shared_ptr<QZEVagGlobalTroubleCodeStore> codeStore)
-    : QZEMakeModule(kVag), m_codeStore(std::move(codeStore)) {}
+    : QZEMakeModule(kVag, QZEModuleTraits::kLine), m_codeStore(std::move(codeStore)) {}
 
-bool QZEVAGKLineModule::scanCodes(QZEModuleData& module) {
-    prepareKLine(module, takeDelayTransmission());
-    auto target = address(module.requestId());
-    if (!target || !selectKLineModule(kKwp.format, *target)) return false;
-    auto message = kLineRequest(kKwp.read);
-    if (message) {
-        for (const auto& record : kwpRecords(*message)) {
-            auto code =
-                vagCodeForFaultNumber(record.a, record.b, moduleStoreOf(module), m_codeStore.get());
-            addDescribedCode(code.code, getKWP2000Status(static_cast<uint8_t>(record.status)),
-                             code.definition);
-        }
-        notePins(module);
-    }
-    finishDefinitions(module);
-    return message.has_value();
+QZEModuleProtocol QZEVAGKLineModule::protocolFor(const QZEModuleData&) const {
+    return QZEModuleProtocols::kwpKLine;
 }
 
-bool QZEVAGKLineModule::clearCodes(QZEModuleData& module) {
-    prepareKLine(module, takeDelayTransmission());
-    return clearKLine(module, kKwp);
+void QZEVAGKLineModule::addDTCWithAByte(uint32_t a, uint32_t b, const std::string& status) {
+    auto code = vagCodeForFaultNumber(static_cast<int>(a), static_cast<int>(b),
+                                      moduleStoreOf(readingModule()), m_codeStore.get());
+    addDescribedCode(code.code, status, code.definition);
 }
 
 // --- CAN ---
 
 QZEVAGCanModule::QZEVAGCanModule(std::shared_ptr<QZEVagGlobalTroubleCodeStore> codeStore)
-    : QZEMakeModule(kVag), m_codeStore(std::move(codeStore)) {
+    : QZEMakeModule(kVag, QZEModuleTraits::can), m_codeStore(std::move(codeStore)) {
     setRetryEnabled(false);
 }
 
+QZEModuleProtocol QZEVAGCanModule::protocolFor(const QZEModuleData& module) const {
+    // TP2.0 carries KWP2000; the rest is UDS.
+    if (!module.extra("TP2").isNull()) return QZEModuleProtocols::kwpKLine;
+    return QZEModuleProtocols::udsCan;
+}
+
 bool QZEVAGCanModule::scanCodes(QZEModuleData& module) {
-    m_moduleStore = moduleStoreOf(module);
-    bool ok = false;
-    if (!module.extra("TP2").isNull()) {
-        auto message = tp2Request(module, kKwp.read);
-        ok = message && positiveMessage({*message}, kKwp.read);
-        if (ok) {
-            for (const auto& record : kwpRecords(*message)) {
-                auto code =
-                    vagCodeForFaultNumber(record.a, record.b, m_moduleStore, m_codeStore.get());
-                addDescribedCode(code.code, getKWP2000Status(static_cast<uint8_t>(record.status)),
-                                 code.definition);
-            }
-        }
-    } else {
-        ok = selectCanModule(module) && readCanCodes(kUds);
-    }
-    finishDefinitions(module);
-    return ok;
+    if (module.extra("TP2").isNull()) return QZEMakeModule::scanCodes(module);
+    const auto row = protocolFor(module);
+    return read(module, row, [&] {
+        auto message = tp2Request(module, row.read);
+        if (!message || !positiveMessage({*message}, row.read)) return false;
+        decodeKWP2000ResponseBytes(*message);
+        return true;
+    });
 }
 
 bool QZEVAGCanModule::clearCodes(QZEModuleData& module) {
-    if (!module.extra("TP2").isNull()) {
-        auto message = tp2Request(module, kKwp.clear);
-        return message && positiveMessage({*message}, kKwp.clear);
-    }
-    return selectCanModule(module) && clearCan(kUds);
+    if (module.extra("TP2").isNull()) return QZEMakeModule::clearCodes(module);
+    const auto row = protocolFor(module);
+    auto message = tp2Request(module, row.clear);
+    return message && positiveMessage({*message}, row.clear);
 }
 
 void QZEVAGCanModule::addUdsCodeFromBytes(const std::vector<std::string>& bytes) {
@@ -200,8 +180,15 @@ void QZEVAGCanModule::addUdsCodeFromBytes(const std::vector<std::string>& bytes)
     }
     const std::string base =
         getJ2012CodeFromBytes(reply::byteValue(bytes[0]), reply::byteValue(bytes[1]));
-    addDescribedCode(base + "-" + bytes[2], decodeStatusByte(reply::byteValue(bytes[3])),
-                     definitionOfCode(base, m_moduleStore, m_codeStore.get()).value_or(""));
+    addDescribedCode(
+        base + "-" + bytes[2], decodeStatusByte(reply::byteValue(bytes[3])),
+        definitionOfCode(base, moduleStoreOf(readingModule()), m_codeStore.get()).value_or(""));
+}
+
+void QZEVAGCanModule::addDTCWithAByte(uint32_t a, uint32_t b, const std::string& status) {
+    auto code = vagCodeForFaultNumber(static_cast<int>(a), static_cast<int>(b),
+                                      moduleStoreOf(readingModule()), m_codeStore.get());
+    addDescribedCode(code.code, status, code.definition);
 }
 
 std::optional<QZEMessageBytes> QZEVAGCanModule::tp2Request(const QZEModuleData& module,

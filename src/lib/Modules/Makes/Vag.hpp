@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "lib/Descriptions/QZEVagTroubleCodeStore.hpp"
-#include "lib/Modules/Makes/QZEModuleOptions.hpp"
 #include "lib/Modules/QZEMakeModule.hpp"
 
 namespace qz {
@@ -51,13 +50,17 @@ class QZETp2Assembler {
 };
 
 // Volkswagen-group modules on K-line (KWP2000 by module address), codes by fault number.
-class QZEVAGKLineModule : public QZEMakeModule, public QZEDelayedTransmission {
+class QZEVAGKLineModule : public QZEMakeModule {
   public:
     // The Volkswagen-group global code store the module scanner makes once per scan.
     explicit QZEVAGKLineModule(std::shared_ptr<QZEVagGlobalTroubleCodeStore> codeStore = nullptr);
-    bool scanCodes(QZEModuleData& module) override;
-    bool clearCodes(QZEModuleData& module) override;
     const std::shared_ptr<QZEVagGlobalTroubleCodeStore>& codeStore() const { return m_codeStore; }
+
+    // A KWP2000 record: the code of its fault number, with its definition from the stores.
+    void addDTCWithAByte(uint32_t a, uint32_t b, const std::string& status) override;
+
+  protected:
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 
   private:
     std::shared_ptr<QZEVagGlobalTroubleCodeStore> m_codeStore;
@@ -76,6 +79,11 @@ class QZEVAGCanModule : public QZEMakeModule {
 
     // A UDS record: the code with its failure type and status; its definition from the stores.
     void addUdsCodeFromBytes(const std::vector<std::string>& bytes) override;
+    // A KWP2000 record: as on K-line.
+    void addDTCWithAByte(uint32_t a, uint32_t b, const std::string& status) override;
+
+  protected:
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 
   private:
     // Opens the channel to the module: header and filter of the channel identifiers it gives.
@@ -86,7 +94,6 @@ class QZEVAGCanModule : public QZEMakeModule {
     std::optional<QZEMessageBytes> tp2Request(const QZEModuleData& module, const std::string& kwp);
 
     std::shared_ptr<QZEVagGlobalTroubleCodeStore> m_codeStore;
-    QZEVagTroubleCodeStore* m_moduleStore = nullptr;
     int m_sequence = 0;
 };
 
