@@ -148,6 +148,36 @@ class ScriptedVehicle : public QZVehicleCommunicationProtocol,
     int refusals_ = 0;
 };
 
+// The scripted sensor keeping the protocol and pins that "KQSP" and "KQSM" select, as the
+// facade's vehicle does: a bus protocol brings its pins, another protocol leaves them.
+class PinTrackingVehicle : public ScriptedVehicle {
+  public:
+    using ScriptedVehicle::ScriptedVehicle;
+    bool sendSetupCommandToOstrel(const OptionalText& cmd) override {
+        track(cmd.value_or(""));
+        return ScriptedVehicle::sendSetupCommandToOstrel(cmd);
+    }
+    OptionalText sendCommandToOstrel(const OptionalText& cmd) override {
+        track(cmd.value_or(""));
+        return ScriptedVehicle::sendCommandToOstrel(cmd);
+    }
+
+  private:
+    void track(const std::string& cmd) {
+        if (cmd.starts_with("KQSP") && cmd.size() == 5) {
+            protocol = cmd.substr(4);
+            const char p = cmd[4];
+            if (p == '1') highPin = 2, lowPin = 10;
+            if (p == '2') highPin = 2, lowPin = 0;
+            if (p >= '3' && p <= '5') highPin = 7, lowPin = 0;
+            if (p >= '6' && p <= '9') highPin = 6, lowPin = 14;
+        } else if (cmd.starts_with("KQSM") && cmd.size() == 6) {
+            highPin = std::stoi(cmd.substr(4, 1), nullptr, 16);
+            lowPin = std::stoi(cmd.substr(5, 1), nullptr, 16);
+        }
+    }
+};
+
 // The stored settings the engine reads.
 class FakeSettings : public QZDataAdapter {
   public:

@@ -53,28 +53,6 @@ std::string can(const std::string& payload, std::optional<uint8_t> address = {})
     return sim::display::canAnswer({bytesOf(payload)}, {"758", false, false, address}) + "\r>";
 }
 
-// The sensor state as a real sensor keeps it: "KQSP" selects the protocol and its pins, "KQSM"
-// the pins.
-class TrackingVehicle : public ScriptedVehicle {
-  public:
-    using ScriptedVehicle::ScriptedVehicle;
-    bool sendSetupCommandToOstrel(const OptionalText& cmd) override {
-        const std::string c = cmd.value_or("");
-        if (c.starts_with("KQSP") && c.size() == 5) {
-            protocol = c.substr(4);
-            const char p = c[4];
-            if (p == '1') highPin = 2, lowPin = 10;
-            if (p == '2') highPin = 2, lowPin = 0;
-            if (p >= '3' && p <= '5') highPin = 7, lowPin = 0;
-            if (p >= '6' && p <= '9') highPin = 6, lowPin = 14;
-        } else if (c.starts_with("KQSM") && c.size() == 6) {
-            highPin = std::stoi(c.substr(4, 1), nullptr, 16);
-            lowPin = std::stoi(c.substr(5, 1), nullptr, 16);
-        }
-        return ScriptedVehicle::sendSetupCommandToOstrel(cmd);
-    }
-};
-
 class Session : public QZESessionProtocol {
   public:
     OptionalText vin;
@@ -97,7 +75,8 @@ class ModuleClassesTest : public ::testing::Test {
     }
 
     EngineFakes fakes;
-    std::shared_ptr<TrackingVehicle> vehicle = std::make_shared<TrackingVehicle>(fakes.events);
+    std::shared_ptr<PinTrackingVehicle> vehicle =
+        std::make_shared<PinTrackingVehicle>(fakes.events);
     std::shared_ptr<Session> session = std::make_shared<Session>();
 };
 

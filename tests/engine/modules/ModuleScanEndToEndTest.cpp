@@ -1,27 +1,17 @@
 // The module classes end to end: QZEnhancedScanner -> QZEModuleScanner -> module class ->
 // QZEVehicle -> Vehicle -> relay -> MFi session -> simulated vehicle, one make's profile per
-// case. Pauses cost nothing (PauseFreeClock); replies come in scaled real time.
+// case. Pauses cost nothing (SimulatedVehicleRig).
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
-#include <mutex>
 #include <set>
 
-#include "api/Communication/Vehicle.hpp"
-#include "api/Gateway/Gateway.hpp"
-#include "engine/modules/PauseFreeClock.hpp"
-#include "gateway/SimulatedSensorTest.hpp"
-#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
-#include "lib/Scanning/QZEModuleScanner.hpp"
-#include "lib/Scanning/QZEnhancedScanner.hpp"
-#include "platform/NotificationCenter.hpp"
-#include "sim/VehicleProfile.hpp"
+#include "engine/modules/SimulatedVehicleRig.hpp"
 
 using namespace qz;
-using namespace qz::gwtest;
-using qz::sim::VehicleProfile;
+using namespace qz::modtest;
 
 namespace {
 
@@ -67,83 +57,19 @@ Results expected(const Case& c, bool quick) {
     return out;
 }
 
-// Keeps what the scan reports.
-class Sink : public QZEEnhancedScannerDelegate {
-  public:
-    void scannedModule(const QZEModuleDataPtr& module) override {
-        std::lock_guard lock(mutex_);
-        modules_.push_back(module);
-    }
-    void interactionRequired(const std::string&) override {}
-    std::vector<QZEModuleDataPtr> modules() const {
-        std::lock_guard lock(mutex_);
-        return modules_;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<QZEModuleDataPtr> modules_;
-};
-
 const std::vector<std::string> kRestoreCan11 = {"KQSP6",   "KQCM7F8", "KQD", "010D",
                                                 "KQSH7FF", "KQCF7FF", "3E",  "KQD"};
 
-class ModuleScanEndToEnd : public SimulatedSensorTest, public ::testing::WithParamInterface<Case> {
+class ModuleScanEndToEnd : public SimulatedVehicleTest, public ::testing::WithParamInterface<Case> {
   protected:
     void SetUp() override {
-        SimulatedSensorTest::SetUp();
+        SimulatedVehicleTest::SetUp();
         const Case& c = GetParam();
-        auto profile = VehicleProfile::load(VehicleProfile::sampleFolder() / (c.profile + ".json"));
+        auto profile = profileNamed(c.profile + ".json");
         profile.bus = c.bus;
         profile.vin = c.vin;
-        plugIn(std::move(profile));
-        gateway = Gateway::create();
-        auto devices = gateway->connectedDevices();
-        ASSERT_EQ(devices.size(), 1u);
-        Received<PelkSensorState> states;
-        gateway->connect(devices.front(), states.callback());
-        ASSERT_TRUE(states.waitFor(1));
-        ASSERT_EQ(gateway->status(), SensorConnectionStatus::connected);
-        drainQueues();
-        gateway->vehicle()->setCurrentVin(c.vin);
-        // A module asking the user is answered from the main queue, as an app would.
-        prompt = NotificationCenter::defaultCenter().addObserver(
-            QZEModuleNotifications::kInteractionRequired, [this](const Notification&) {
-                ++prompts;
-                DispatchQueue::main()->async([] {
-                    NotificationCenter::defaultCenter().post(
-                        QZEModuleNotifications::kInteractionComplete);
-                });
-            });
-    }
-    void TearDown() override {
-        NotificationCenter::defaultCenter().removeObserver(prompt);
-        drainQueues();
-        SimulatedSensorTest::TearDown();
-    }
-
-    std::vector<std::string> sent() const {
-        std::vector<std::string> out;
-        for (auto c : core->commands()) {
-            if (!c.empty() && c.back() == '\r') c.pop_back();
-            out.push_back(c);
-        }
-        return out;
-    }
-
-    // Runs a scan as the gateway would, on its queue; the reported modules.
-    std::vector<QZEModuleDataPtr> scan(int64_t type) {
-        auto sink = std::make_shared<Sink>();
-        int64_t total = 0;
-        Gateway::gatewayQueue()->sync([&] {
-            QZEnhancedScanner scanner;
-            scanner.setDelegate(sink);
-            total = scanner.loadScan(type);
-            scanner.startScan(type);
-        });
-        drainQueues();
-        EXPECT_GT(total, 2);
-        return sink->modules();
+        minimumReads = 3;
+        ASSERT_NO_FATAL_FAILURE(connectTo(std::move(profile)));
     }
 
     static Results codesOf(const std::vector<QZEModuleDataPtr>& modules) {
@@ -182,23 +108,6 @@ class ModuleScanEndToEnd : public SimulatedSensorTest, public ::testing::WithPar
         EXPECT_EQ(core->protocol(), protocol);
         EXPECT_EQ(core->pins(), pins);
     }
-
-    bool clear(const QZEModuleDataPtr& module) {
-        bool ok = false;
-        Gateway::gatewayQueue()->sync([&] {
-            QZEModuleScanner clearer;
-            clearer.prepareForClear();
-            ok = clearer.clearModule(module, QZEValue(*module->busType()).integerValue());
-        });
-        drainQueues();
-        return ok;
-    }
-
-    std::shared_ptr<testsupport::PauseFreeClock> pauses =
-        std::make_shared<testsupport::PauseFreeClock>();
-    ScopedClock pauseClock{pauses};
-    ObserverToken prompt{};
-    std::atomic<int> prompts{0};
 };
 
 TEST_P(ModuleScanEndToEnd, FullAndQuickScansFindTheCodesAndAClearClearsThem) {
@@ -207,13 +116,13 @@ TEST_P(ModuleScanEndToEnd, FullAndQuickScansFindTheCodesAndAClearClearsThem) {
     const std::string pins = core->pins();
 
     core->clearCommands();
-    const double pausedBefore = pauses->paused();
+    const double pausedBefore = clock->slept();
     auto full = scan(QZEnhancedScanner::kFullScan);
     EXPECT_EQ(codesOf(full), expected(c, false));
     expectDescribed(full);
     expectRestored(protocol, pins);
-    EXPECT_GE(pauses->paused() - pausedBefore, 5.0);  // the pause before the restore
-    EXPECT_EQ(prompts, c.prompts);
+    EXPECT_GE(clock->slept() - pausedBefore, 5.0);  // the pause before the restore
+    EXPECT_EQ(modulePrompts, c.prompts);
 
     core->clearCommands();
     auto quick = scan(QZEnhancedScanner::kQuickScan);

@@ -13,10 +13,13 @@
 #include <vector>
 
 #include "api/Communication/Vehicle.hpp"
+#include "api/Gateway/Gateway.hpp"
 #include "gateway/SimulatedSensorTest.hpp"
+#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
 #include "lib/Scanning/QZEModuleScanner.hpp"
 #include "lib/Scanning/QZEnhancedScanner.hpp"
 #include "platform/Clock.hpp"
+#include "platform/NotificationCenter.hpp"
 #include "sim/VehicleProfile.hpp"
 
 // A make's simulated vehicle reached the way a scan reaches a car: QZEnhancedScanner ->
@@ -93,11 +96,34 @@ inline std::string moduleKey(const QZEModuleData& module) {
     return module.busType().value_or("") + "/" + module.accronym().value_or("");
 }
 
-// A connected gateway on a profile of sim/profiles, its VIN set as the scan controller does.
+// A connected gateway on a simulated vehicle, its VIN set as the scan controller does. Sleeps
+// cost nothing. The user answers at once: the scanner's key flick (ScanCollector), and a
+// module's "PelkInteractionRequired" from the main queue, as an app would.
 class SimulatedVehicleTest : public gwtest::SimulatedSensorTest {
   protected:
-    void connectTo(const std::string& profileFile) {
-        auto profile = sim::VehicleProfile::load(sim::VehicleProfile::sampleFolder() / profileFile);
+    void SetUp() override {
+        gwtest::SimulatedSensorTest::SetUp();
+        prompt = NotificationCenter::defaultCenter().addObserver(
+            QZEModuleNotifications::kInteractionRequired, [this](const Notification&) {
+                ++modulePrompts;
+                DispatchQueue::main()->async([] {
+                    NotificationCenter::defaultCenter().post(
+                        QZEModuleNotifications::kInteractionComplete);
+                });
+            });
+    }
+    void TearDown() override {
+        NotificationCenter::defaultCenter().removeObserver(prompt);
+        gwtest::drainQueues();
+        gwtest::SimulatedSensorTest::TearDown();
+    }
+
+    // A profile of sim/profiles.
+    static sim::VehicleProfile profileNamed(const std::string& file) {
+        return sim::VehicleProfile::load(sim::VehicleProfile::sampleFolder() / file);
+    }
+    void connectTo(const std::string& profileFile) { connectTo(profileNamed(profileFile)); }
+    void connectTo(sim::VehicleProfile profile) {
         const std::string vin = profile.vin;
         gateway = Gateway::create();
         plugIn(std::move(profile));
@@ -124,7 +150,7 @@ class SimulatedVehicleTest : public gwtest::SimulatedSensorTest {
             scanner->startScan(scanType);
         });
         gwtest::drainQueues();
-        EXPECT_GT(expected, 0) << "the scan set-up failed";
+        EXPECT_GE(expected, minimumReads) << "the scan set-up failed";
         lastInteractions = collector->interactions;
         return collector->modules();
     }
@@ -137,7 +163,18 @@ class SimulatedVehicleTest : public gwtest::SimulatedSensorTest {
             scanner.prepareForClear();
             ok = scanner.clearModule(module, std::stoll(module->busType().value_or("0")));
         });
+        gwtest::drainQueues();
         return ok;
+    }
+
+    // The commands the sensor received, without their carriage returns.
+    std::vector<std::string> sent() const {
+        std::vector<std::string> out;
+        for (auto c : core->commands()) {
+            if (!c.empty() && c.back() == '\r') c.pop_back();
+            out.push_back(c);
+        }
+        return out;
     }
 
     // The sensor settings a scan must leave as it found them.
@@ -147,8 +184,14 @@ class SimulatedVehicleTest : public gwtest::SimulatedSensorTest {
                (core->multiResponse() ? ", multiple responses" : "");
     }
 
-    ScopedClock instantSleeps{std::make_shared<InstantSleepClock>()};
+    std::shared_ptr<InstantSleepClock> clock = std::make_shared<InstantSleepClock>();
+    ScopedClock instantSleeps{clock};
+    // The module reads a scan must expect at the least.
+    int64_t minimumReads = 1;
+    // Key flicks asked in the last scan, and module prompts so far.
     int lastInteractions = 0;
+    std::atomic<int> modulePrompts{0};
+    ObserverToken prompt{};
 };
 
 }  // namespace qz::modtest

@@ -19,34 +19,6 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-// The scripted sensor keeping the protocol and pins that "KQSP" and "KQSM" select, as the
-// facade's vehicle does.
-class PinTrackingVehicle : public ScriptedVehicle {
-  public:
-    using ScriptedVehicle::ScriptedVehicle;
-    bool sendSetupCommandToOstrel(const OptionalText& cmd) override {
-        track(cmd.value_or(""));
-        return ScriptedVehicle::sendSetupCommandToOstrel(cmd);
-    }
-    OptionalText sendCommandToOstrel(const OptionalText& cmd) override {
-        track(cmd.value_or(""));
-        return ScriptedVehicle::sendCommandToOstrel(cmd);
-    }
-
-  private:
-    void track(const std::string& cmd) {
-        if (cmd.starts_with("KQSP") && cmd.size() == 5) {
-            protocol = cmd.substr(4);
-            const bool kLine = protocol >= "3" && protocol <= "5";
-            highPin = kLine ? 7 : 6;
-            lowPin = kLine ? 0 : 14;
-        } else if (cmd.starts_with("KQSM") && cmd.size() == 6) {
-            highPin = std::stoi(cmd.substr(4, 1), nullptr, 16);
-            lowPin = std::stoi(cmd.substr(5, 1), nullptr, 16);
-        }
-    }
-};
-
 class MakeModuleTest : public ::testing::Test {
   protected:
     MakeModuleTest() {
