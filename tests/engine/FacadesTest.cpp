@@ -9,25 +9,13 @@
 #include "lib/Facades/QZEVehicle.hpp"
 #include "lib/Logging/QZELogging.hpp"
 #include "lib/Utils/QZEnhancedUtils.hpp"
+#include "support/EngineFakes.hpp"
 
 using namespace qz;
 
 namespace {
 
-class RecordingLogger : public LoggerInterface {
-  public:
-    void logVerbose(const std::optional<std::string>& t) override { add("V", t); }
-    void logDebug(const std::optional<std::string>& t) override { add("D", t); }
-    void logInfo(const std::optional<std::string>& t) override { add("I", t); }
-    void logWarning(const std::optional<std::string>& t) override { add("W", t); }
-    void logError(const std::optional<std::string>& t) override { add("E", t); }
-    std::vector<std::string> lines;
-
-  private:
-    void add(const char* level, const std::optional<std::string>& t) {
-        lines.push_back(std::string(level) + ":" + t.value_or("<null>"));
-    }
-};
+using testsupport::RecordingLogger;
 
 class FakeVehicle : public QZVehicleCommunicationProtocol,
                     public QZSensorStateTracker,
@@ -135,7 +123,7 @@ TEST_F(EngineFacadeTest, FallbackAnswersWithoutAdapters) {
         comms,   comms,   comms,   tracker, tracker,
         tracker, timeout, timeout, info,    info,
         info,    info,    session, session, "E:Adapter not implemented"};
-    EXPECT_EQ(logger->lines, expected);
+    EXPECT_EQ(logger->lines(), expected);
 }
 
 TEST_F(EngineFacadeTest, RegistrationsForwardToTheAdapters) {
@@ -162,7 +150,7 @@ TEST_F(EngineFacadeTest, RegistrationsForwardToTheAdapters) {
     d.setEnhancedProtocol("BMW");
     EXPECT_EQ(d.EnhancedProtocol(), "BMW");
     EXPECT_EQ(d.customVehicleMan(), std::nullopt);
-    EXPECT_TRUE(logger->lines.empty());
+    EXPECT_TRUE(logger->lines().empty());
 
     // A later registration replaces the earlier one.
     crew.registerQZDataAdapter(nullptr);
@@ -173,11 +161,12 @@ TEST_F(EngineFacadeTest, FirmwareGate) {
     auto data = std::make_shared<FakeData>();
     crew.registerQZDataAdapter(data);
     EXPECT_FALSE(QZEnhancedUtils::checkFwIsAtLeast(407, std::string("GM LAN")));
-    ASSERT_EQ(logger->lines.size(), 1u);
-    EXPECT_EQ(logger->lines[0], "D:Current sensor FW (406) is below min required for GM LAN (407)");
+    ASSERT_EQ(logger->lines().size(), 1u);
+    EXPECT_EQ(logger->lines()[0],
+              "D:Current sensor FW (406) is below min required for GM LAN (407)");
     data->version = 407;
     EXPECT_TRUE(QZEnhancedUtils::checkFwIsAtLeast(407, std::string("GM LAN")));
-    EXPECT_EQ(logger->lines.size(), 1u);
+    EXPECT_EQ(logger->lines().size(), 1u);
 }
 
 TEST(QZEnhancedUtilsTest, HexAndBits) {

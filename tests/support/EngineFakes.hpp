@@ -149,10 +149,12 @@ class ScriptedVehicle : public QZVehicleCommunicationProtocol,
 };
 
 // The scripted sensor keeping the protocol and pins that "KQSP" and "KQSM" select, as the
-// facade's vehicle does: a bus protocol brings its pins, another protocol leaves them.
+// facade's vehicle does: a bus protocol brings its pins, another protocol leaves them. With
+// tracksProtocol off, only "KQSM" is kept.
 class PinTrackingVehicle : public ScriptedVehicle {
   public:
     using ScriptedVehicle::ScriptedVehicle;
+    bool tracksProtocol = true;
     bool sendSetupCommandToOstrel(const OptionalText& cmd) override {
         track(cmd.value_or(""));
         return ScriptedVehicle::sendSetupCommandToOstrel(cmd);
@@ -165,6 +167,7 @@ class PinTrackingVehicle : public ScriptedVehicle {
   private:
     void track(const std::string& cmd) {
         if (cmd.starts_with("KQSP") && cmd.size() == 5) {
+            if (!tracksProtocol) return;
             protocol = cmd.substr(4);
             const char p = cmd[4];
             if (p == '1') highPin = 2, lowPin = 10;
@@ -214,6 +217,14 @@ class RecordingLogger : public LoggerInterface {
             if (line.starts_with(prefix)) out.push_back(line);
         return out;
     }
+    size_t count(const std::string& line) const {
+        auto all = lines();
+        return static_cast<size_t>(std::count(all.begin(), all.end(), line));
+    }
+    size_t countStartingWith(const std::string& prefix) const {
+        return linesStartingWith(prefix).size();
+    }
+    bool has(const std::string& line) const { return count(line) > 0; }
     void clear() {
         std::lock_guard lock(mutex_);
         lines_.clear();
@@ -250,6 +261,15 @@ class EngineFakes {
     }
     EngineFakes(const EngineFakes&) = delete;
     EngineFakes& operator=(const EngineFakes&) = delete;
+
+    // Puts another scripted sensor in the place of `vehicle`, in every role.
+    void useVehicle(std::shared_ptr<ScriptedVehicle> other) {
+        vehicle = std::move(other);
+        crew.registerVehicleCommuications(vehicle);
+        crew.registerVehicleSensorStateTracker(vehicle);
+        crew.registerVehicleStateInfoAdapter(vehicle);
+        crew.registerVehicleSensorTimeoutAdapter(vehicle);
+    }
 
     // Only the events of one kind ("send:", "sleep:", "setup:").
     std::vector<std::string> eventsOf(const std::string& prefix) const {

@@ -20,44 +20,34 @@ size_t QZEVagTroubleCodeStore::count() const {
     return m_dfcc_array.size();
 }
 
-std::optional<size_t> QZEVagTroubleCodeStore::lastIndexListing(
-    const std::vector<std::string>& lists, const std::optional<std::string>& value) const {
+std::optional<std::string> QZEVagTroubleCodeStore::lookUp(
+    const std::vector<std::string>& lists, const std::optional<std::string>& value,
+    const std::vector<std::string>& out) const {
     if (!value) return std::nullopt;
+    std::lock_guard lock(m_mutex);
     for (size_t i = lists.size(); i-- > 0;)
-        if (definitionxml::listContains(lists[i], *value)) return i;
+        if (definitionxml::listContains(lists[i], *value)) return out[i];
     return std::nullopt;
 }
 
 std::optional<std::string> QZEVagTroubleCodeStore::getJ2012ForDfcc(
     const std::optional<std::string>& dfcc) {
-    std::lock_guard lock(m_mutex);
-    auto i = lastIndexListing(m_dfcc_array, dfcc);
-    if (!i) return std::nullopt;
-    return m_j2012_array[*i];
+    return lookUp(m_dfcc_array, dfcc, m_j2012_array);
 }
 
 std::optional<std::string> QZEVagTroubleCodeStore::getDfccForJ2012(
     const std::optional<std::string>& j2012) {
-    std::lock_guard lock(m_mutex);
-    auto i = lastIndexListing(m_j2012_array, j2012);
-    if (!i) return std::nullopt;
-    return m_dfcc_array[*i];
+    return lookUp(m_j2012_array, j2012, m_dfcc_array);
 }
 
 std::optional<std::string> QZEVagTroubleCodeStore::getDefinitionForDfcc(
     const std::optional<std::string>& dfcc) {
-    std::lock_guard lock(m_mutex);
-    auto i = lastIndexListing(m_dfcc_array, dfcc);
-    if (!i) return std::nullopt;
-    return m_definition_array[*i];
+    return lookUp(m_dfcc_array, dfcc, m_definition_array);
 }
 
 std::optional<std::string> QZEVagTroubleCodeStore::getDefinitionForJ20120(
     const std::optional<std::string>& j2012) {
-    std::lock_guard lock(m_mutex);
-    auto i = lastIndexListing(m_j2012_array, j2012);
-    if (!i) return std::nullopt;
-    return m_definition_array[*i];
+    return lookUp(m_j2012_array, j2012, m_definition_array);
 }
 
 void QZEVagGlobalTroubleCodeStore::lazyLoadFile() {

@@ -30,9 +30,10 @@ class QZEVagTroubleCodeStore : public QZEObject {
     size_t count() const;
 
   private:
-    // Index of the last entry whose list in `lists` holds `value`.
-    std::optional<size_t> lastIndexListing(const std::vector<std::string>& lists,
-                                           const std::optional<std::string>& value) const;
+    // The entry of `out` of the last entry whose list in `lists` holds `value`.
+    std::optional<std::string> lookUp(const std::vector<std::string>& lists,
+                                      const std::optional<std::string>& value,
+                                      const std::vector<std::string>& out) const;
 
     mutable std::mutex m_mutex;
     std::vector<std::string> m_dfcc_array;

@@ -279,14 +279,18 @@ bool QZEMakeModule::clear(QZEModuleData& module, const QZEModuleProtocol& row) {
     return onModuleBus(module, row, [&] { return clearAddressed(module, row); });
 }
 
+std::string QZEMakeModule::send(const QZEModuleData& module, const QZEModuleProtocol& row,
+                                const std::string& request) {
+    if (!row.prefixAddress) return this->request(request, row.retry);
+    return this->request(address(module.requestId()).value_or("") + " " + request, row.retry);
+}
+
 bool QZEMakeModule::readAddressed(const QZEModuleData& module, const QZEModuleProtocol& row) {
     if (row.layout == QZEReplyLayout::bitTable) {
         auto table = module.extra("dtcBitEncodedDitct").object<QZEBitEncodedAddress>();
         return table && readBitTable(module, *table, row);
     }
-    std::string text = row.read;
-    if (row.prefixAddress) text = address(module.requestId()).value_or("") + " " + text;
-    const std::string reply = request(text, row.retry);
+    const std::string reply = send(module, row, row.read);
     const int positive = positiveByte(row.read, row.readPositive);
     auto messages = messagesOf(reply, row);
     if (!positiveMessage(messages, row.read, positive)) return false;
@@ -334,9 +338,7 @@ bool QZEMakeModule::readAddressed(const QZEModuleData& module, const QZEModulePr
 }
 
 bool QZEMakeModule::clearAddressed(const QZEModuleData& module, const QZEModuleProtocol& row) {
-    std::string text = row.clear;
-    if (row.prefixAddress) text = address(module.requestId()).value_or("") + " " + text;
-    const std::string reply = request(text, row.retry);
+    const std::string reply = send(module, row, row.clear);
     return positiveMessage(messagesOf(reply, row), row.clear, row.clearPositive).has_value();
 }
 

@@ -246,6 +246,11 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     const QZEModuleTraits& traits() const { return m_traits; }
 
   private:
+    // Sends a request of the row to the addressed module (its address in front where the row
+    // says so) with the row's retries; the reply.
+    std::string send(const QZEModuleData& module, const QZEModuleProtocol& row,
+                     const std::string& request);
+
     struct Bus;
     Bus selectModuleBus(const QZEModuleData& module);
     void restoreBus(const Bus& before);

@@ -16,6 +16,7 @@
 #include "lib/Records/QZEModuleData.hpp"
 #include "platform/Bundle.hpp"
 #include "platform/xml/XMLParser.hpp"
+#include "support/EngineFakes.hpp"
 #include "vehicle/VehicleTestSupport.hpp"
 
 namespace qz::definitionstest {
@@ -23,41 +24,7 @@ namespace qz::definitionstest {
 using namespace vehicletest;
 
 // Keeps every engine log line as "<level>:<text>".
-class RecordingLogger : public LoggerInterface {
-  public:
-    void logVerbose(const std::optional<std::string>& t) override { add("V", t); }
-    void logDebug(const std::optional<std::string>& t) override { add("D", t); }
-    void logInfo(const std::optional<std::string>& t) override { add("I", t); }
-    void logWarning(const std::optional<std::string>& t) override { add("W", t); }
-    void logError(const std::optional<std::string>& t) override { add("E", t); }
-
-    std::vector<std::string> lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-    size_t count(const std::string& line) const {
-        auto all = lines();
-        return static_cast<size_t>(std::count(all.begin(), all.end(), line));
-    }
-    size_t countStartingWith(const std::string& prefix) const {
-        auto all = lines();
-        return static_cast<size_t>(std::count_if(
-            all.begin(), all.end(), [&](const auto& l) { return l.starts_with(prefix); }));
-    }
-    bool has(const std::string& line) const { return count(line) > 0; }
-    void clear() {
-        std::lock_guard lock(mutex_);
-        lines_.clear();
-    }
-
-  private:
-    void add(const char* level, const std::optional<std::string>& t) {
-        std::lock_guard lock(mutex_);
-        lines_.push_back(std::string(level) + ":" + t.value_or("<null>"));
-    }
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
+using RecordingLogger = testsupport::RecordingLogger;
 
 // The stored settings and vehicle state the loader reads.
 struct FakeSettings : QZDataAdapter, QZVehicleStateInfo {

@@ -157,6 +157,7 @@ TEST_F(DescriptionStoresTest, VagStoresFindEntriesByListedValues) {
         <tc><c v="9999,16">P0100</c><d>Mass air flow</d></tc>
         <tc><c>P0101</c><d>Range &amp; performance</d></tc>
         <tc><c v="1">P0102</c></tc>
+        <tc><c v="21">P0103</c><d>First text</d><d>Last text</d></tc>
       </global>
       <tc><c v="7">P0200</c><d>Outside</d></tc>
     </vag>)");
@@ -168,7 +169,8 @@ TEST_F(DescriptionStoresTest, VagStoresFindEntriesByListedValues) {
     EXPECT_EQ(global.getJ2012ForDfcc("4660"), "P0300");
     EXPECT_FALSE(global.getJ2012ForDfcc("1"));
     EXPECT_FALSE(global.getJ2012ForDfcc("7"));
-    EXPECT_EQ(global.count(), 3u);
+    EXPECT_EQ(global.getDefinitionForDfcc("21"), "Last text");  // of several texts, the last
+    EXPECT_EQ(global.count(), 4u);
 
     std::filesystem::remove(resources.path() / "enhanceddiag/vag-modules-tcs.xml");
     QZEVagGlobalTroubleCodeStore missing;

@@ -22,9 +22,7 @@ using Texts = std::vector<std::string>;
 class MakeModuleTest : public ::testing::Test {
   protected:
     MakeModuleTest() {
-        fakes.crew.registerVehicleCommuications(vehicle);
-        fakes.crew.registerVehicleStateInfoAdapter(vehicle);
-        fakes.crew.registerVehicleSensorStateTracker(vehicle);
+        fakes.useVehicle(vehicle);
         fakes.settings->version = 408;
     }
     // What the module sent, in order ("KQ..." set-up commands and requests alike).

@@ -63,8 +63,7 @@ class Session : public QZESessionProtocol {
 class ModuleClassesTest : public ::testing::Test {
   protected:
     ModuleClassesTest() {
-        fakes.crew.registerVehicleCommuications(vehicle);
-        fakes.crew.registerVehicleSensorStateTracker(vehicle);
+        fakes.useVehicle(vehicle);
         fakes.crew.registerSessionAdapter(session);
         vehicle->protocol = "5";
         vehicle->highPin = 7;

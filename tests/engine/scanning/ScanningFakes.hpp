@@ -32,31 +32,18 @@ namespace qz::scanningtest {
 using namespace testsupport;
 using Texts = std::vector<std::string>;
 
-// The scripted sensor of EngineFakes that also keeps the pins "KQSM" selects and answers the
-// protocol text and VIN.
-class ScanVehicle : public ScriptedVehicle {
+// The pin-tracking scripted sensor of EngineFakes, keeping only what "KQSM" selects, that also
+// answers the protocol text and VIN.
+class ScanVehicle : public PinTrackingVehicle {
   public:
-    using ScriptedVehicle::ScriptedVehicle;
+    explicit ScanVehicle(std::shared_ptr<EventLog> log) : PinTrackingVehicle(std::move(log)) {
+        tracksProtocol = false;
+    }
     OptionalText protocolText;
     OptionalText vinText;
 
     OptionalText obd2ProtocolString() override { return protocolText; }
     OptionalText vin() override { return vinText; }
-    bool sendSetupCommandToOstrel(const OptionalText& cmd) override {
-        track(cmd.value_or(""));
-        return ScriptedVehicle::sendSetupCommandToOstrel(cmd);
-    }
-    OptionalText sendCommandToOstrel(const OptionalText& cmd) override {
-        track(cmd.value_or(""));
-        return ScriptedVehicle::sendCommandToOstrel(cmd);
-    }
-
-  private:
-    void track(const std::string& cmd) {
-        if (cmd.size() != 6 || !cmd.starts_with("KQSM")) return;
-        highPin = std::stoll(cmd.substr(4, 1), nullptr, 16);
-        lowPin = std::stoll(cmd.substr(5, 1), nullptr, 16);
-    }
 };
 
 struct FakeSession : QZESessionProtocol {
@@ -266,9 +253,7 @@ class RecordingDelegate : public QZEEnhancedScannerDelegate {
 class ScanningTest : public ::testing::Test {
   protected:
     ScanningTest() {
-        fakes.crew.registerVehicleCommuications(vehicle);
-        fakes.crew.registerVehicleSensorStateTracker(vehicle);
-        fakes.crew.registerVehicleStateInfoAdapter(vehicle);
+        fakes.useVehicle(vehicle);
         fakes.crew.registerSessionAdapter(session);
         Bundle::setLibraryPath(resources.path());
         QZETroubleCodes::TheCodes().reset();
