@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <future>
 #include <optional>
 
 #include <sdbus-c++/sdbus-c++.h>
@@ -540,6 +541,13 @@ void FakeBlueZ::sync() {
     });
     std::unique_lock lock(done->mutex);
     done->cv.wait(lock, [&] { return done->done; });
+}
+
+std::shared_ptr<void> FakeBlueZ::hold() {
+    if (!loop_) return nullptr;
+    auto gate = std::make_shared<std::promise<void>>();
+    loop_->post([held = gate->get_future().share()](sdbus::IConnection*) { held.wait(); });
+    return std::shared_ptr<void>(nullptr, [gate](void*) { gate->set_value(); });
 }
 
 void FakeBlueZ::add(const std::shared_ptr<SimulatedBGX13>& module) {
