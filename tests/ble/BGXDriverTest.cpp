@@ -210,6 +210,7 @@ TEST_F(DriverTest, RefusedFailedAndInterruptedWritesLeaveTheDeviceWritable) {
     device->connect();
     ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Connected; }));
     EXPECT_FALSE(device->writeData({})) << "nothing to write";
+    drainMain();  // the credit message of `Connected` is out before the write fault is armed
 
     // A failed write is dropped: the next one goes.
     module->injectFault(SimulatedBGX13::Fault::write);
@@ -336,6 +337,7 @@ TEST_F(DriverTest, InterrogationLinesValuesAndRequestOrder) {
         return BleCharacteristic{uuid, properties, BGXUUID::streamingService, uuid};
     };
     const size_t before = module->requests().size();
+    std::vector<std::string> requests;
     DispatchQueue::main()->sync([&] {
         device->didDiscoverCharacteristicsForService(
             device->peripheral(), {BGXUUID::streamingService, BGXUUID::streamingService},
@@ -343,8 +345,8 @@ TEST_F(DriverTest, InterrogationLinesValuesAndRequestOrder) {
              c(tx, BleProperty::notify), c(mode, BleProperty::notify | BleProperty::read)},
             std::nullopt);
         EXPECT_EQ(device->device_unique_id(), std::nullopt);
+        requests = module->requests();  // before the answers come back
     });
-    auto requests = module->requests();
     EXPECT_EQ(std::vector<std::string>(requests.begin() + static_cast<std::ptrdiff_t>(before),
                                        requests.end()),
               (std::vector<std::string>{"read " + uid, "notify " + rx, "notify " + tx,
