@@ -382,6 +382,7 @@ TEST_F(EnhancedScannerTest, ReportedModulesStayAsTheyWereReported) {
     };
     auto ford = module("P", "1");
     auto twice = loaded({{"1", {ford}}});
+    fakes.logger->clear();
     twice->startScan(1);
     vehicle->onSetup = nullptr;
     ASSERT_EQ(delegate->acronyms(), (Texts{"P", "P*MSCAN"}));
