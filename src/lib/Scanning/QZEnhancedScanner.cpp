@@ -503,6 +503,9 @@ void QZEnhancedScanner::peformMercedesScan(QZEModuleScanner& scanner) {
         const QZEModuleArray modules = *modulesOf(scanner, key);
         if ((key == "4" || key == "96") && firmware() >= 405) {
             scanner.setPerformMercedesFullKlineMethod(true);
+            // Selecting a protocol resets the sensor's pins, so K-line goes first: otherwise
+            // the first module of the first pin pair is read on the K-line default pins.
+            scanner.ensureKLineProtocolActive();
             (void)scanModules(modules, key, QZEMercedesKlineDiagnosticModule::getHighPINs(),
                               std::nullopt, scanner, false);
         } else {

@@ -272,7 +272,7 @@ TEST_F(EnhancedScannerTest, EachMakesStrategyReadsItsBuses) {
          "",
          {{"1", {module("C", "1")}}, {"4", {module("K", "4")}}},
          {},
-         {"setup:KQCM7FF", "read:C", "setup:KQSMD0", "send:KQSP5", "setup:KQX1", "setup:KQH1",
+         {"setup:KQCM7FF", "read:C", "send:KQSP5", "setup:KQSMD0", "setup:KQX1", "setup:KQH1",
           "read:K", "setup:KQSMC0", "read:K", "setup:KQSMB0", "read:K", "setup:KQSM90", "read:K",
           "setup:KQSM70", "read:K"},
          {"C", "K", "K", "K", "K", "K"}},
