@@ -41,9 +41,15 @@ class ScanVehicle : public PinTrackingVehicle {
     }
     OptionalText protocolText;
     OptionalText vinText;
+    // Called with each set-up command before it is answered.
+    std::function<void(const std::string&)> onSetup;
 
     OptionalText obd2ProtocolString() override { return protocolText; }
     OptionalText vin() override { return vinText; }
+    bool sendSetupCommandToOstrel(const OptionalText& cmd) override {
+        if (onSetup) onSetup(cmd.value_or(""));
+        return PinTrackingVehicle::sendSetupCommandToOstrel(cmd);
+    }
 };
 
 struct FakeSession : QZESessionProtocol {
@@ -208,9 +214,12 @@ class TestEnhancedScanner : public QZEnhancedScanner {
 class RecordingDelegate : public QZEEnhancedScannerDelegate {
   public:
     void scannedModule(const QZEModuleDataPtr& module) override {
-        std::lock_guard lock(mutex_);
-        modules_.push_back(module);
-        onMain_.push_back(DispatchQueue::isMainThread());
+        {
+            std::lock_guard lock(mutex_);
+            modules_.push_back(module);
+            onMain_.push_back(DispatchQueue::isMainThread());
+        }
+        if (onModule) onModule(module);
     }
     void interactionRequired(const std::string& message) override {
         {
@@ -240,6 +249,8 @@ class RecordingDelegate : public QZEEnhancedScannerDelegate {
         return messages_;
     }
     std::function<void()> onInteraction;
+    // Called with each module reported, as a receiver that changes it would.
+    std::function<void(const QZEModuleDataPtr&)> onModule;
 
   private:
     mutable std::mutex mutex_;
