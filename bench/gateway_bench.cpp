@@ -19,6 +19,7 @@
 #include <iterator>
 #include <mutex>
 
+#include "BenchSupport.hpp"
 #include "api/Communication/PelkSensorState.hpp"
 #include "api/Communication/Relay.hpp"
 #include "api/Communication/SessionController.hpp"
@@ -30,27 +31,9 @@
 
 using namespace qz;
 using namespace qz::sim;
+using namespace qz::benchsupport;
 
 namespace {
-
-// Counts listener calls and lets the benchmark wait for the next one.
-struct Waiter {
-    std::mutex mutex;
-    std::condition_variable cv;
-    int calls = 0;
-
-    void hit() {
-        {
-            std::lock_guard lock(mutex);
-            ++calls;
-        }
-        cv.notify_all();
-    }
-    bool waitFor(int n) {
-        std::unique_lock lock(mutex);
-        return cv.wait_for(lock, std::chrono::seconds(30), [&] { return calls >= n; });
-    }
-};
 
 // Records in the library's log files.
 size_t logRecords() {
@@ -72,16 +55,8 @@ size_t logRecords() {
 // open accessory session, `settingsWrites` settings files written and `logRecords` records
 // encrypted and appended.
 double baselineMicros(int rounds, int settingsWrites, int records) {
-    auto accessory = SimulatedAccessory::create();
-    accessory->plugIn();
-    auto controller = SessionController::create();
-    auto relay = Relay::create(controller);
-    auto sensor = accessory->sensor();
-    Waiter opened;
-    controller->connect(sensor, [&](SensorConnectionStatus s) {
-        if (s == SensorConnectionStatus::connected) opened.hit();
-    });
-    if (!opened.waitFor(1)) return 0;
+    BareRelay bare;
+    if (!bare.isOpen) return 0;
     const auto folder = Paths::home() / "plain";
     std::filesystem::create_directories(folder);
     const std::string settings(300, 's');
@@ -93,7 +68,7 @@ double baselineMicros(int rounds, int settingsWrites, int records) {
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < rounds; ++i) {
         for (const char* cmd : {"KQD", "KQI", "KQDP"})
-            benchmark::DoNotOptimize(relay->sendToSensor(cmd));
+            benchmark::DoNotOptimize(bare.relay->sendToSensor(cmd));
         for (int w = 0; w < settingsWrites; ++w) {
             const auto temp = folder / "settings.json.tmp";
             int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -115,8 +90,6 @@ double baselineMicros(int rounds, int settingsWrites, int records) {
     auto elapsed = std::chrono::steady_clock::now() - start;
     ::close(log);
     EVP_CIPHER_CTX_free(ctx);
-    controller->disconnect(false);
-    accessory->unplug();
     return std::chrono::duration<double, std::micro>(elapsed).count() / rounds;
 }
 

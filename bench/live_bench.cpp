@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 
+#include "BenchSupport.hpp"
 #include "api/Communication/Relay.hpp"
 #include "api/PIDs/PIDInterface.hpp"
 #include "platform/FileSystem.hpp"
@@ -18,14 +19,9 @@
 
 using namespace qz;
 using namespace qz::sim;
+using benchsupport::threadCpuMicros;
 
 namespace {
-
-double threadCpuMicros() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
-}
 
 // A sensor that answers every command at once, in the sending thread, and records it.
 class InstantSensor : public SensorDelegate {

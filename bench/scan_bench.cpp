@@ -7,14 +7,10 @@
 // (CPU microseconds per module read), ratio (scan / baseline). Target: library_us at most 1000.
 #include <benchmark/benchmark.h>
 
-#include <time.h>
-
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 
+#include "BenchSupport.hpp"
 #include "api/Communication/PelkSensorState.hpp"
 #include "api/Communication/Relay.hpp"
 #include "api/Communication/SessionController.hpp"
@@ -30,31 +26,9 @@
 
 using namespace qz;
 using namespace qz::sim;
+using namespace qz::benchsupport;
 
 namespace {
-
-double threadCpuMicros() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
-}
-
-struct Waiter {
-    std::mutex mutex;
-    std::condition_variable cv;
-    int calls = 0;
-    void hit() {
-        {
-            std::lock_guard lock(mutex);
-            ++calls;
-        }
-        cv.notify_all();
-    }
-    bool waitFor(int n) {
-        std::unique_lock lock(mutex);
-        return cv.wait_for(lock, std::chrono::seconds(30), [&] { return calls >= n; });
-    }
-};
 
 class CountingDelegate : public QZEEnhancedScannerDelegate {
   public:
@@ -66,26 +40,17 @@ class CountingDelegate : public QZEEnhancedScannerDelegate {
 
 // CPU microseconds of the calling thread for the commands through a bare relay.
 double baselineMicros(const VehicleProfile& profile, const std::vector<std::string>& commands) {
-    auto core = std::make_shared<SensorCore>(profile);
-    auto accessory = SimulatedAccessory::create(core);
-    accessory->plugIn();
-    auto controller = SessionController::create();
-    auto relay = Relay::create(controller);
-    Waiter opened;
-    controller->connect(accessory->sensor(), [&](SensorConnectionStatus s) {
-        if (s == SensorConnectionStatus::connected) opened.hit();
-    });
+    BareRelay bare(std::make_shared<SensorCore>(profile));
     double cpu = 0;
-    if (opened.waitFor(1)) {
+    if (bare.isOpen) {
         auto queue = DispatchQueue::create("baseline");
         queue->sync([&] {
             const double start = threadCpuMicros();
-            for (const auto& cmd : commands) benchmark::DoNotOptimize(relay->sendToSensor(cmd));
+            for (const auto& cmd : commands)
+                benchmark::DoNotOptimize(bare.relay->sendToSensor(cmd));
             cpu = threadCpuMicros() - start;
         });
     }
-    controller->disconnect(false);
-    accessory->unplug();
     return cpu;
 }
 

@@ -207,23 +207,31 @@ void BGXDevice::changeDeviceState(DeviceState state) {
         sendFastAck({FastAckMessage::kSetCredit, static_cast<uint16_t>(credit & 0xFFFF)});
 }
 
-void BGXDevice::stopConnectionTimer() {
-    std::shared_ptr<Timer> timer;
+void BGXDevice::replaceTimer(std::shared_ptr<Timer> BGXDevice::*slot,
+                             std::shared_ptr<Timer> timer) {
+    std::shared_ptr<Timer> old;
     {
         std::lock_guard lock(mutex_);
-        timer = std::move(connectionTimer_);
+        old = std::exchange(this->*slot, std::move(timer));
     }
-    if (timer) timer->invalidate();
+    if (old) old->invalidate();
+}
+
+void BGXDevice::stopConnectionTimer() {
+    replaceTimer(&BGXDevice::connectionTimer_, nullptr);
 }
 
 void BGXDevice::stopTimers() {
     stopConnectionTimer();
-    std::shared_ptr<Timer> timer;
-    {
-        std::lock_guard lock(mutex_);
-        timer = std::move(rssiTimer_);
-    }
-    if (timer) timer->invalidate();
+    replaceTimer(&BGXDevice::rssiTimer_, nullptr);
+}
+
+void BGXDevice::forgetCharacteristics() {
+    perRXchar_.reset();
+    perTXchar_.reset();
+    modeChar_.reset();
+    firRevStrChar_.reset();
+    deviceUniqueIdenChar_.reset();
 }
 
 // MARK: connecting
@@ -241,12 +249,7 @@ bool BGXDevice::connect() {
             if (auto d = self->deviceDelegate()) d->connectionTimeoutForDevice(self);
             self->disconnect();
         });
-        std::shared_ptr<Timer> old;
-        {
-            std::lock_guard lock(mutex_);
-            old = std::exchange(connectionTimer_, timer);
-        }
-        if (old) old->invalidate();
+        replaceTimer(&BGXDevice::connectionTimer_, std::move(timer));
         return true;
     });
 }
@@ -265,12 +268,7 @@ void BGXDevice::deviceDidConnect() {
             if (state == DeviceState::Connected || state == DeviceState::Interrogating)
                 self->peripheral_->readRSSI();
         });
-        std::shared_ptr<Timer> old;
-        {
-            std::lock_guard lock(mutex_);
-            old = std::exchange(rssiTimer_, timer);
-        }
-        if (old) old->invalidate();
+        replaceTimer(&BGXDevice::rssiTimer_, std::move(timer));
     });
 }
 
@@ -289,11 +287,7 @@ void BGXDevice::deviceDidDisconnect() {
         dropPendingWrite("the link closed");
         changeDeviceState(DeviceState::Disconnected);
         std::lock_guard lock(mutex_);
-        perRXchar_.reset();
-        perTXchar_.reset();
-        modeChar_.reset();
-        firRevStrChar_.reset();
-        deviceUniqueIdenChar_.reset();
+        forgetCharacteristics();
         dataWriteSize_ = 0;
         busMode_ = 0;
     });
@@ -335,11 +329,7 @@ void BGXDevice::didDiscoverServices(const std::shared_ptr<BlePeripheral>&,
     }
     {
         std::lock_guard lock(mutex_);
-        perRXchar_.reset();
-        perTXchar_.reset();
-        modeChar_.reset();
-        firRevStrChar_.reset();
-        deviceUniqueIdenChar_.reset();
+        forgetCharacteristics();
         // Fast acknowledgement is decided anew by each interrogation.
         fastAck_ = false;
         fastAckTxBytes_ = 0;
@@ -464,25 +454,31 @@ void BGXDevice::didUpdateValueForCharacteristic(const std::shared_ptr<BlePeriphe
         disconnectWithError(*error);
         return;
     }
-    std::unique_lock lock(mutex_);
-    if (is(perTXchar_, characteristic)) {
-        lock.unlock();
-        streamValue(value);
-    } else if (is(perRXchar_, characteristic)) {
-        lock.unlock();
-        fastAckValue(value);
-    } else if (is(modeChar_, characteristic)) {
-        lock.unlock();
-        busModeValue(value);
-    } else if (is(modelNumberChar_, characteristic)) {
-        lock.unlock();
-        modelNumberValue(value);
-    } else if (is(firRevStrChar_, characteristic)) {
-        lock.unlock();
-        firmwareRevisionValue(value);
-    } else if (is(deviceUniqueIdenChar_, characteristic)) {
-        deviceUniqueIdValue_ = value;
+    // Which characteristic's value it is; the first match counts.
+    using Stored = std::optional<BleCharacteristic> BGXDevice::*;
+    using Handler = void (BGXDevice::*)(const Data&);
+    static constexpr std::pair<Stored, Handler> kHandlers[] = {
+        {&BGXDevice::perTXchar_, &BGXDevice::streamValue},
+        {&BGXDevice::perRXchar_, &BGXDevice::fastAckValue},
+        {&BGXDevice::modeChar_, &BGXDevice::busModeValue},
+        {&BGXDevice::modelNumberChar_, &BGXDevice::modelNumberValue},
+        {&BGXDevice::firRevStrChar_, &BGXDevice::firmwareRevisionValue},
+        {&BGXDevice::deviceUniqueIdenChar_, &BGXDevice::deviceUniqueIdValue},
+    };
+    Handler handler = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [stored, h] : kHandlers)
+            if (is(this->*stored, characteristic)) {
+                handler = h;
+                break;
+            }
     }
+    if (handler) (this->*handler)(value);
+}
+
+void BGXDevice::deviceUniqueIdValue(const Data& value) {
+    lockedAssign(mutex_, deviceUniqueIdValue_, value);
 }
 
 void BGXDevice::streamValue(const Data& value) {

@@ -139,8 +139,12 @@ class BGXDevice : public BlePeripheralDelegate, public std::enable_shared_from_t
     auto onQueue(F&& work) -> decltype(work());
 
     void changeDeviceState(DeviceState state);
+    // Puts `timer` in the slot and stops the one it held.
+    void replaceTimer(std::shared_ptr<Timer> BGXDevice::*slot, std::shared_ptr<Timer> timer);
     void stopConnectionTimer();
     void stopTimers();
+    // Under the device lock.
+    void forgetCharacteristics();
     void writeChunkOfData();
     void finishChunk();
     void dropPendingWrite(const char* why);
@@ -150,6 +154,7 @@ class BGXDevice : public BlePeripheralDelegate, public std::enable_shared_from_t
     void firmwareRevisionValue(const Data& value);
     void streamValue(const Data& value);
     void fastAckValue(const Data& value);
+    void deviceUniqueIdValue(const Data& value);
     void announce(const char* key);
     bool is(const std::optional<BleCharacteristic>& stored, const BleCharacteristic& c) const;
     std::string peripheralName() const;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "GatewayTestSupport.hpp"
 #include "sim/SensorCore.hpp"
@@ -22,6 +24,16 @@ class SimulatedSensorTest : public GatewayTest {
         core = std::make_shared<sim::SensorCore>(std::move(profile));
         accessory = sim::SimulatedAccessory::create(core);
         accessory->plugIn();
+    }
+
+    // The commands the sensor received, without their carriage returns.
+    std::vector<std::string> sent() const {
+        std::vector<std::string> out;
+        for (auto c : core->commands()) {
+            if (!c.empty() && c.back() == '\r') c.pop_back();
+            out.push_back(c);
+        }
+        return out;
     }
 
     std::shared_ptr<sim::SensorCore> core;

@@ -77,14 +77,6 @@ class GatewayLive : public SimulatedSensorTest {
         drainQueues();
         SimulatedSensorTest::TearDown();
     }
-    std::vector<std::string> sent() const {
-        std::vector<std::string> out;
-        for (auto c : core->commands()) {
-            if (!c.empty() && c.back() == '\r') c.pop_back();
-            out.push_back(c);
-        }
-        return out;
-    }
     static std::vector<uint64_t> numbers(const std::vector<std::shared_ptr<PIDInfo>>& list) {
         std::vector<uint64_t> out;
         for (auto& p : list) out.push_back(p->pid());

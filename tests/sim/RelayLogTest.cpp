@@ -12,12 +12,23 @@
 using namespace qz;
 using namespace qz::sim;
 
-TEST(RelayLog, WiFiPasswordsAreMaskedInTheLogAndSentUnchanged) {
+namespace {
+
+// A relay over a fake link, logging to a scratch home, in scaled time.
+class RelayLog : public ::testing::Test {
+  protected:
+    ~RelayLog() override { Log::reset(); }
+
     ScopedHome home;
-    Log::reset();
-    ScopedClock clock(std::make_shared<ScaledClock>(0.1));
-    auto link = FakeSensorLink::create();
-    auto relay = Relay::createWithSensor(link);
+    const bool freshLog = (Log::reset(), true);  // the log starts anew in the scratch home
+    ScopedClock clock{std::make_shared<ScaledClock>(0.1)};
+    std::shared_ptr<FakeSensorLink> link = FakeSensorLink::create();
+    std::shared_ptr<Relay> relay = Relay::createWithSensor(link);
+};
+
+}  // namespace
+
+TEST_F(RelayLog, WiFiPasswordsAreMaskedInTheLogAndSentUnchanged) {
     const std::string command = "KQA$ config wifi p0 pw \"TOPS1CRIT\"";
     ASSERT_TRUE(relay->sendToSensor(command).has_value());
     link->core().addFault(Fault::silence());
@@ -31,15 +42,9 @@ TEST(RelayLog, WiFiPasswordsAreMaskedInTheLogAndSentUnchanged) {
         if (line.find("KQA$ config wifi p0 pw \"***\"") != std::string::npos) ++masked;
     }
     EXPECT_EQ(masked, 3u);  // two outgoing lines and one time-out line
-    Log::reset();
 }
 
-TEST(RelayLog, AnEchoedPasswordIsMaskedInTheReplyLines) {
-    ScopedHome home;
-    Log::reset();
-    ScopedClock clock(std::make_shared<ScaledClock>(0.1));
-    auto link = FakeSensorLink::create();
-    auto relay = Relay::createWithSensor(link);
+TEST_F(RelayLog, AnEchoedPasswordIsMaskedInTheReplyLines) {
     link->core().setEcho(true);
     const std::string command = "KQA$ config wifi p0 pw \"TOPS1CRIT\"";
     auto reply = relay->sendToSensor(command);
@@ -60,15 +65,9 @@ TEST(RelayLog, AnEchoedPasswordIsMaskedInTheReplyLines) {
     }
     EXPECT_EQ(incoming, 1u);
     EXPECT_EQ(timedOut, 1u);
-    Log::reset();
 }
 
-TEST(RelayLog, NoPartOfAPasswordReachesTheLogWhateverItsBlanksAndLineBreaks) {
-    ScopedHome home;
-    Log::reset();
-    ScopedClock clock(std::make_shared<ScaledClock>(0.1));
-    auto link = FakeSensorLink::create();
-    auto relay = Relay::createWithSensor(link);
+TEST_F(RelayLog, NoPartOfAPasswordReachesTheLogWhateverItsBlanksAndLineBreaks) {
     link->core().setEcho(true);
     const std::vector<std::string> commands = {
         "KQA$ config wifi p0 pw\t\"TOPS1CRIT\"",
@@ -83,5 +82,4 @@ TEST(RelayLog, NoPartOfAPasswordReachesTheLogWhateverItsBlanksAndLineBreaks) {
     const std::string log = qz::testing::libraryLogText();
     EXPECT_EQ(log.find("TOPS"), std::string::npos) << log;
     EXPECT_EQ(log.find("1CRIT"), std::string::npos) << log;
-    Log::reset();
 }

@@ -30,10 +30,6 @@ constexpr std::array<int64_t, 4> kChrysler29BitBuses = {7, 9, 10, 11};
 constexpr std::array<std::string_view, 7> kModuleFields = {
     "Acronym", "Description", "Request_ID", "Response_ID", "Common", "Light", "ModuleCategory"};
 
-bool isMake(int64_t make, M m) {
-    return make == static_cast<int64_t>(m);
-}
-
 // A hex text read up to its first character that is not a hex digit.
 uint64_t wholeHex(const std::string& text) {
     uint64_t value = 0;

@@ -34,10 +34,6 @@ QZELogging& log() {
     return QZELogging::shared();
 }
 
-bool isMake(int64_t make, Make m) {
-    return make == static_cast<int64_t>(m);
-}
-
 // The set-up command in the form the settings select ("KQ" or "AT" + suffix).
 std::string form(std::string_view suffix) {
     return QZEBaseDiagnosticModule::setupCommand(suffix);

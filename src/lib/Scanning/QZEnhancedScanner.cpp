@@ -26,10 +26,6 @@ QZELogging& log() {
     return QZELogging::shared();
 }
 
-bool isMake(int64_t make, Make m) {
-    return make == static_cast<int64_t>(m);
-}
-
 std::string form(std::string_view suffix) {
     return QZEBaseDiagnosticModule::setupCommand(suffix);
 }

@@ -22,4 +22,9 @@ enum class EnhancedProtocolManufacturer : int64_t {
     Subaru = 13,
 };
 
+// Whether a make number is the make.
+constexpr bool isMake(int64_t make, EnhancedProtocolManufacturer m) {
+    return make == static_cast<int64_t>(m);
+}
+
 }  // namespace qz

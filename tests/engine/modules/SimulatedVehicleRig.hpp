@@ -167,16 +167,6 @@ class SimulatedVehicleTest : public gwtest::SimulatedSensorTest {
         return ok;
     }
 
-    // The commands the sensor received, without their carriage returns.
-    std::vector<std::string> sent() const {
-        std::vector<std::string> out;
-        for (auto c : core->commands()) {
-            if (!c.empty() && c.back() == '\r') c.pop_back();
-            out.push_back(c);
-        }
-        return out;
-    }
-
     // The sensor settings a scan must leave as it found them.
     std::string sensorState() const {
         return "protocol " + core->protocol() + ", header " + core->header() + ", pins " +
