@@ -1,17 +1,21 @@
 #pragma once
 
-// What the fuzz targets share: time that never waits, and ways to cut an input into parts.
+// What the fuzz targets share: time that never waits, a quiet engine log, and ways to cut an
+// input into parts.
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "lib/Logging/LoggerInterface.hpp"
+#include "lib/Logging/QZELogging.hpp"
 #include "platform/Clock.hpp"
 
 namespace qz::fuzz {
@@ -44,6 +48,26 @@ class InstantClock : public Clock {
     }
     mutable std::mutex mutex_;
     TimePoint now_{};
+};
+
+// While it lives, the engine's log lines go to a listener that only takes them (without one
+// they would go to standard error).
+class QuietEngineLog {
+  public:
+    QuietEngineLog() { QZELogging::shared().registerLoggerInterface(std::make_shared<Lines>()); }
+    ~QuietEngineLog() { QZELogging::shared().registerLoggerInterface(nullptr); }
+    QuietEngineLog(const QuietEngineLog&) = delete;
+    QuietEngineLog& operator=(const QuietEngineLog&) = delete;
+
+  private:
+    struct Lines : LoggerInterface {
+        size_t seen = 0;
+        void logVerbose(const std::optional<std::string>& t) override { seen += t.has_value(); }
+        void logDebug(const std::optional<std::string>& t) override { seen += t.has_value(); }
+        void logInfo(const std::optional<std::string>& t) override { seen += t.has_value(); }
+        void logWarning(const std::optional<std::string>& t) override { seen += t.has_value(); }
+        void logError(const std::optional<std::string>& t) override { seen += t.has_value(); }
+    };
 };
 
 // Stops the process when a property the target checks does not hold.
