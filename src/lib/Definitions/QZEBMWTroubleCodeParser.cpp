@@ -7,79 +7,67 @@ namespace qz {
 
 QZEBMWTroubleCodeParser::QZEBMWTroubleCodeParser(
     std::string chassisID, std::unordered_map<std::string, QZECodeTable>& dictionary)
-    : chassisCode(std::move(chassisID)), m_codeDictionary(dictionary) {}
+    : TroubleCodeSectionParser({Matching::strict, Descriptions::last, "Error parsing BMW XML"}),
+      chassisCode(std::move(chassisID)),
+      m_codeDictionary(dictionary) {}
 
-bool QZEBMWTroubleCodeParser::parseDocumentWithFile(Data data) {
-    return definitionxml::parseDocument(std::move(data), *this, "Error parsing BMW XML");
+bool QZEBMWTroubleCodeParser::startsSection(const std::string& elementName,
+                                            const XMLAttributes& attributes) const {
+    if (elementName != "chassis") return false;
+    auto vins = definitionxml::attribute(attributes, "vins");
+    return vins && vins->find(chassisCode) != std::string::npos;
 }
 
+bool QZEBMWTroubleCodeParser::endsSection(const std::string& elementName) const {
+    return elementName == "chassis";
+}
+
+// The chassis is the section; inside it, only the entries of a module are read.
 void QZEBMWTroubleCodeParser::didStartElement(XMLParser&, const std::string& elementName,
                                               const std::string&, const std::string&,
                                               const XMLAttributes& attributes) {
     auto& log = QZELogging::shared();
     if (!foundChassisTag) {
-        if (elementName != "chassis") return;
-        auto vins = definitionxml::attribute(attributes, "vins");
-        if (vins && vins->find(chassisCode) != std::string::npos) {
-            log.logVerbose("BMW TC: found match, loading modules");
-            foundChassisTag = true;
-        }
+        if (!startsSection(elementName, attributes)) return;
+        log.logVerbose("BMW TC: found match, loading modules");
+        foundChassisTag = true;
         return;
     }
     if (elementName == "module") {
         foundModuleTag = true;
         activeModule = definitionxml::attribute(attributes, "Acronym");
         log.logVerbose("BMW TC: %@ Module started", activeModule);
-    } else if (!foundModuleTag) {
-        return;
-    } else if (elementName == "tc") {
-        foundTCTag = true;
-        troubleCode.reset();
-        tcDescription.reset();
-    } else if (foundTCTag && elementName == "c") {
-        foundCodeTag = true;
-        troubleCode.reset();
-    } else if (foundTCTag && elementName == "d") {
-        foundDescriptionTag = true;
-        tcDescription.reset();
+    } else if (foundModuleTag) {
+        startEntryElement(elementName, attributes);
     }
-}
-
-void QZEBMWTroubleCodeParser::foundCharacters(XMLParser&, const std::string& characters) {
-    if (foundCodeTag)
-        definitionxml::appendText(troubleCode, characters);
-    else if (foundDescriptionTag)
-        definitionxml::appendText(tcDescription, characters);
 }
 
 void QZEBMWTroubleCodeParser::didEndElement(XMLParser&, const std::string& elementName,
                                             const std::string&, const std::string&) {
     if (!foundChassisTag) return;
     auto& log = QZELogging::shared();
-    if (elementName == "chassis") {
+    if (endsSection(elementName)) {
         log.logVerbose("BMW TC: Chassis ended, aborting parsing.");
-        foundChassisTag = foundModuleTag = foundTCTag = false;
-        foundCodeTag = foundDescriptionTag = false;
+        foundChassisTag = foundModuleTag = false;
+        clearEntry();
         return;  // a later chassis that matches is read as well
     }
     if (elementName == "module") {
         log.logVerbose("BMW TC: %@ Module ended", activeModule);
         foundModuleTag = false;
         activeModule.reset();
-    } else if (elementName == "tc" && foundTCTag) {
-        log.logVerbose("BMW TC: %@ TroubleCode ended", activeModule);
-        if (troubleCode && tcDescription && activeModule) {
-            log.logVerbose("BMW TC: Adding TC: %@:%@", troubleCode, tcDescription);
-            m_codeDictionary["BMW" + chassisCode + *activeModule][*troubleCode] = *tcDescription;
-        }
-        troubleCode.reset();
-        tcDescription.reset();
-        foundTCTag = false;
-    } else if (elementName == "c") {
-        foundCodeTag = false;
-    } else if (elementName == "d") {
-        foundDescriptionTag = false;
+        return;
     }
+    if (elementName == "tc" && inEntry())
+        log.logVerbose("BMW TC: %@ TroubleCode ended", activeModule);
+    endEntryElement(elementName);
+}
+
+void QZEBMWTroubleCodeParser::foundEntry(const std::string& code, const std::string& description,
+                                         const std::optional<std::string>&) {
+    if (!activeModule) return;
+    QZELogging::shared().logVerbose("BMW TC: Adding TC: %@:%@", code, description);
+    m_codeDictionary["BMW" + chassisCode + *activeModule][code] = description;
 }
 
 }  // namespace qz

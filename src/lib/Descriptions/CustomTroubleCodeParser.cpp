@@ -3,11 +3,16 @@
 namespace qz {
 
 CustomTroubleCodeParser::CustomTroubleCodeParser(std::string parentMan, QZECodeTable& dictionary)
-    : TroubleCodeSectionParser(Descriptions::joined),
+    : TroubleCodeSectionParser({Matching::loose, Descriptions::joined, "Error parsing XML"}),
       parentMan(std::move(parentMan)),
       m_codeDictionary(dictionary) {}
 
-bool CustomTroubleCodeParser::isSection(const std::string& elementName) const {
+bool CustomTroubleCodeParser::startsSection(const std::string& elementName,
+                                            const XMLAttributes&) const {
+    return endsSection(elementName);
+}
+
+bool CustomTroubleCodeParser::endsSection(const std::string& elementName) const {
     return elementName.starts_with(parentMan);
 }
 

@@ -16,7 +16,9 @@ class CustomTroubleCodeParser : public TroubleCodeSectionParser {
     CustomTroubleCodeParser(std::string parentMan, QZECodeTable& dictionary);
 
   protected:
-    bool isSection(const std::string& elementName) const override;
+    bool startsSection(const std::string& elementName,
+                       const XMLAttributes& attributes) const override;
+    bool endsSection(const std::string& elementName) const override;
     void foundEntry(const std::string& code, const std::string& description,
                     const std::optional<std::string>& value) override;
 

@@ -5,26 +5,32 @@
 namespace qz {
 
 bool TroubleCodeSectionParser::parseDocumentWithFile(Data data) {
-    return definitionxml::parseDocument(std::move(data), *this, "Error parsing XML");
+    return definitionxml::parseDocument(std::move(data), *this, reading.parseError);
+}
+
+bool TroubleCodeSectionParser::is(const std::string& elementName, const char* name) const {
+    return reading.matching == Matching::strict ? elementName == name
+                                                : elementName.starts_with(name);
 }
 
 void TroubleCodeSectionParser::didStartElement(XMLParser&, const std::string& elementName,
                                                const std::string&, const std::string&,
                                                const XMLAttributes& attributes) {
     if (!foundSectionTag) {
-        foundSectionTag = isSection(elementName);
+        foundSectionTag = startsSection(elementName, attributes);
         return;
     }
-    if (elementName.starts_with("tc")) {
-        foundTCTag = true;
-    } else if (elementName.starts_with("c")) {
-        foundCodeTag = true;
-        troubleCode.reset();  // the code is this element's whole text
-        codeValue = definitionxml::attribute(attributes, "v");
-    } else if (elementName.starts_with("d")) {
-        foundDescriptionTag = true;
-        if (descriptions == Descriptions::last) tcDescription.reset();
+    startEntryElement(elementName, attributes);
+}
+
+void TroubleCodeSectionParser::didEndElement(XMLParser&, const std::string& elementName,
+                                             const std::string&, const std::string&) {
+    if (!foundSectionTag) return;
+    if (endsSection(elementName)) {
+        foundSectionTag = false;
+        return;
     }
+    endEntryElement(elementName);
 }
 
 void TroubleCodeSectionParser::foundCharacters(XMLParser&, const std::string& characters) {
@@ -35,25 +41,43 @@ void TroubleCodeSectionParser::foundCharacters(XMLParser&, const std::string& ch
         definitionxml::appendText(tcDescription, characters);
 }
 
-void TroubleCodeSectionParser::didEndElement(XMLParser&, const std::string& elementName,
-                                             const std::string&, const std::string&) {
-    if (!foundSectionTag) return;
-    if (isSection(elementName)) {
-        foundSectionTag = false;
+void TroubleCodeSectionParser::startEntryElement(const std::string& elementName,
+                                                 const XMLAttributes& attributes) {
+    const bool strict = reading.matching == Matching::strict;
+    if (is(elementName, "tc")) {
+        foundTCTag = true;
+        if (strict) troubleCode.reset(), tcDescription.reset();
+    } else if (strict && !foundTCTag) {
         return;
+    } else if (is(elementName, "c")) {
+        foundCodeTag = true;
+        troubleCode.reset();  // the code is this element's whole text
+        codeValue = definitionxml::attribute(attributes, "v");
+    } else if (is(elementName, "d")) {
+        foundDescriptionTag = true;
+        if (reading.descriptions == Descriptions::last) tcDescription.reset();
     }
-    if (elementName.starts_with("tc")) {
+}
+
+void TroubleCodeSectionParser::endEntryElement(const std::string& elementName) {
+    if (is(elementName, "tc")) {
         if (troubleCode && tcDescription) foundEntry(*troubleCode, *tcDescription, codeValue);
         troubleCode.reset();
         tcDescription.reset();
         codeValue.reset();
         foundTCTag = false;
-        return;
-    }
-    if (elementName.starts_with("c"))
+    } else if (is(elementName, "c")) {
         foundCodeTag = false;
-    else if (elementName.starts_with("d"))
+    } else if (is(elementName, "d")) {
         foundDescriptionTag = false;
+    }
+}
+
+void TroubleCodeSectionParser::clearEntry() {
+    troubleCode.reset();
+    tcDescription.reset();
+    codeValue.reset();
+    foundTCTag = foundCodeTag = foundDescriptionTag = false;
 }
 
 }  // namespace qz

@@ -5,9 +5,15 @@
 namespace qz {
 
 VagTroubleCodeParser::VagTroubleCodeParser(QZEVagTroubleCodeStore& store)
-    : TroubleCodeSectionParser(Descriptions::last), m_codeStore(store) {}
+    : TroubleCodeSectionParser({Matching::loose, Descriptions::last, "Error parsing XML"}),
+      m_codeStore(store) {}
 
-bool VagTroubleCodeParser::isSection(const std::string& elementName) const {
+bool VagTroubleCodeParser::startsSection(const std::string& elementName,
+                                         const XMLAttributes&) const {
+    return endsSection(elementName);
+}
+
+bool VagTroubleCodeParser::endsSection(const std::string& elementName) const {
     return elementName == "global";
 }
 

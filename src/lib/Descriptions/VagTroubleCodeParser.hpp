@@ -17,7 +17,9 @@ class VagTroubleCodeParser : public TroubleCodeSectionParser {
     explicit VagTroubleCodeParser(QZEVagTroubleCodeStore& store);
 
   protected:
-    bool isSection(const std::string& elementName) const override;
+    bool startsSection(const std::string& elementName,
+                       const XMLAttributes& attributes) const override;
+    bool endsSection(const std::string& elementName) const override;
     void foundEntry(const std::string& code, const std::string& description,
                     const std::optional<std::string>& value) override;
 
