@@ -33,6 +33,19 @@ using namespace qz::sim;
 
 namespace {
 
+// A simulated Bluetooth world, installed while it lives, holding one BGX13 module that keeps
+// no record of its traffic.
+struct ModuleWorld {
+    explicit ModuleWorld(SimulatedBGX13::Options options) {
+        options.record = false;
+        module = SimulatedBGX13::create(std::make_shared<SensorCore>(), options);
+        world->add(module);
+    }
+    std::shared_ptr<SimulatedBluetooth> world = SimulatedBluetooth::create();
+    SimulatedBluetooth::Installation installation{world};
+    std::shared_ptr<SimulatedBGX13> module;
+};
+
 const char* const kCommands[] = {"KQI", "010C", "0100", "KQDP"};
 constexpr size_t kCommandCount = sizeof(kCommands) / sizeof(kCommands[0]);
 constexpr size_t kBulkBytes = 64 * 1024;
@@ -73,12 +86,7 @@ double linkMicros() {
 
 void BM_RelayOverSimulatedBGX13(benchmark::State& state) {
     auto quiet = console::setSink(nullptr);
-    auto world = SimulatedBluetooth::create();
-    SimulatedBluetooth::Installation installation(world);
-    SimulatedBGX13::Options options;
-    options.record = false;
-    auto module = SimulatedBGX13::create(std::make_shared<SensorCore>(), options);
-    world->add(module);
+    ModuleWorld ble({});
     auto controller = SessionController::create();
     auto relay = Relay::create(controller);
     auto le = controller->leController();
@@ -159,13 +167,9 @@ double plainChunkingMicros(const Data& payload) {
 
 void BM_BulkWriteWithFastAck(benchmark::State& state) {
     auto quiet = console::setSink(nullptr);
-    auto world = SimulatedBluetooth::create();
-    SimulatedBluetooth::Installation installation(world);
     SimulatedBGX13::Options options;
-    options.record = false;
     options.feedsSensor = false;
-    auto module = SimulatedBGX13::create(std::make_shared<SensorCore>(), options);
-    world->add(module);
+    ModuleWorld ble(options);
     auto done = std::make_shared<WriteDone>();
     auto scanner = BGXScanner::create(DispatchQueue::main(), done);
     waitUntil([&] { return scanner->scanState() == ScanState::Idle; });
@@ -201,7 +205,7 @@ void BM_BulkWriteWithFastAck(benchmark::State& state) {
     state.counters["plain_us"] = plain;
     state.counters["ratio"] = plain > 0 ? perWrite / plain : 0;
     state.counters["chunk_overhead_us"] = (perWrite - plain) / chunks;
-    state.counters["overrun_bytes"] = static_cast<double>(module->creditOverrun());
+    state.counters["overrun_bytes"] = static_cast<double>(ble.module->creditOverrun());
 
     device->disconnect();
     DispatchQueue::main()->sync([] {});
