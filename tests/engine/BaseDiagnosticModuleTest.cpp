@@ -15,10 +15,7 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-class Module : public QZEBaseDiagnosticModule {
-  public:
-    explicit Module(int64_t make = 4) : QZEBaseDiagnosticModule(make) {}
-};
+using Module = BareModule;
 
 class BaseModuleTest : public ::testing::Test {
   protected:

@@ -16,10 +16,7 @@ namespace {
 using Texts = std::vector<std::string>;
 using Bytes = std::vector<int>;
 
-class Module : public QZEBaseDiagnosticModule {
-  public:
-    explicit Module(int64_t make = 4) : QZEBaseDiagnosticModule(make) {}
-};
+using Module = BareModule;
 
 // --- References from the standards, written independently of the library ---
 

@@ -20,10 +20,7 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-class Module : public QZEBaseDiagnosticModule {
-  public:
-    explicit Module(int64_t make) : QZEBaseDiagnosticModule(make) {}
-};
+using Module = BareModule;
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include "lib/Facades/QZEAdapters.hpp"
 #include "lib/Facades/QZEPitCrew.hpp"
 #include "lib/Logging/LoggerInterface.hpp"
+#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
 #include "platform/Clock.hpp"
 
 // Fakes of the engine's adapters for tests of the engine and the module classes: a scripted
@@ -237,6 +238,12 @@ class RecordingLogger : public LoggerInterface {
     }
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
+};
+
+// The base module class with nothing of a make's own (Toyota's make number by default).
+class BareModule : public QZEBaseDiagnosticModule {
+  public:
+    explicit BareModule(int64_t make = 4) : QZEBaseDiagnosticModule(make) {}
 };
 
 // Registers the fakes with the engine (through QZEPitCrew) and the stepping clock for the life

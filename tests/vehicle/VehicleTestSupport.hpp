@@ -20,6 +20,14 @@ inline void writeDefinitionFile(const std::filesystem::path& path, const std::st
     writeFileBytes(path, *encrypted);
 }
 
+// Writes `plain` encrypted as the definition file at `relative` under the resource folder.
+inline void writeResource(const std::filesystem::path& resources, const std::string& relative,
+                          const std::string& plain) {
+    const auto path = resources / relative;
+    std::filesystem::create_directories(path.parent_path());
+    writeDefinitionFile(path, plain);
+}
+
 // A logger interface that keeps the error lines and drops the rest.
 struct ErrorLines : LoggerInterface {
     std::vector<std::string> errors;

@@ -69,9 +69,7 @@ class DefinitionsTest : public ::testing::Test {
 
     // Writes an encrypted resource at the path under the resource folder.
     void writeResource(const std::string& relative, const std::string& plain) {
-        const auto path = resources.path() / relative;
-        std::filesystem::create_directories(path.parent_path());
-        writeDefinitionFile(path, plain);
+        vehicletest::writeResource(resources.path(), relative, plain);
     }
 
     TempDir resources{"qz-definitions"};

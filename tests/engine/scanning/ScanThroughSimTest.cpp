@@ -115,9 +115,7 @@ class ScanThroughSimTest : public gwtest::SimulatedSensorTest {
     }
 
     void writeResource(const std::string& relative, const std::string& plain) {
-        const auto path = resources.path() / relative;
-        std::filesystem::create_directories(path.parent_path());
-        vehicletest::writeDefinitionFile(path, plain);
+        vehicletest::writeResource(resources.path(), relative, plain);
     }
 
     // Connects the gateway to the simulated vehicle and sets its VIN.

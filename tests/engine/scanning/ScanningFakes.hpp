@@ -287,9 +287,7 @@ class ScanningTest : public ::testing::Test {
     }
     void useStatusManager() { fakes.crew.registerModuleStatusManager(statusManager); }
     void writeResource(const std::string& relative, const std::string& plain) {
-        const auto path = resources.path() / relative;
-        std::filesystem::create_directories(path.parent_path());
-        vehicletest::writeDefinitionFile(path, plain);
+        vehicletest::writeResource(resources.path(), relative, plain);
     }
 
     // A module record listed under a bus key.
