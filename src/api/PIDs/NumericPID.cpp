@@ -99,8 +99,8 @@ std::optional<uint64_t> NumericPID::joinedNumberLocked() const {
             const std::string& text = data_[i];
             const int high = text.size() == 2 ? hexDigitValue(text[0]) : -1;
             const int low = text.size() == 2 ? hexDigitValue(text[1]) : -1;
-            bytes = (high | low) >= 0;
-            v = v << 8 | static_cast<uint64_t>(high << 4 | low);
+            bytes = high >= 0 && low >= 0;
+            if (bytes) v = v << 8 | static_cast<uint64_t>(high << 4 | low);
         }
         if (bytes) return v;
         v = 0;
