@@ -33,8 +33,9 @@ class QZEModuleDataInterface {
 
 // The engine's record of one vehicle module: identity, addresses, the codes found with their
 // statuses and descriptions (parallel lists; none is not the same as empty), and the extras the
-// definition file or the scan attached. A new record has false, 0 and none everywhere.
-class QZEModuleData : public QZEModuleDataInterface {
+// definition file or the scan attached. A new record has false, 0 and none everywhere. Extras
+// may hold records themselves (a folded module's variants).
+class QZEModuleData : public QZEModuleDataInterface, public QZEObject {
   public:
     QZEModuleData() = default;
 

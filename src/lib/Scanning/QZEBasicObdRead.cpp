@@ -1,0 +1,201 @@
+// The generic OBD-II code read and the code texts of QZEnhancedScanner.
+
+#include <algorithm>
+#include <cctype>
+#include <unordered_set>
+
+#include "lib/Descriptions/QZETroubleCodes.hpp"
+#include "lib/Facades/QZEData.hpp"
+#include "lib/Facades/QZEVehicle.hpp"
+#include "lib/Logging/QZELogging.hpp"
+#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
+#include "lib/Scanning/QZEnhancedScanner.hpp"
+#include "lib/Utils/EnhancedProtocolManufacturer.hpp"
+#include "lib/Utils/QZEnhancedUtils.hpp"
+
+namespace qz {
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+std::string upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+// A code as the sensor lists it: a letter of B, C, P, U and four hex digits.
+bool isListedCode(const std::string& token) {
+    return token.size() == 5 && QZEnhancedUtils::isJ2012(token) && token != "P0000";
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1)
+        parts.push_back(text.substr(start, at - start));
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+constexpr const char* kEngine = "ENGINE";
+
+}  // namespace
+
+std::vector<std::string> QZEnhancedScanner::cleanResponseString(std::string_view reply) {
+    std::vector<std::string> tokens;
+    size_t i = 0;
+    while (i < reply.size()) {
+        while (i < reply.size() && std::isspace(static_cast<unsigned char>(reply[i]))) ++i;
+        size_t start = i;
+        while (i < reply.size() && !std::isspace(static_cast<unsigned char>(reply[i]))) ++i;
+        if (i > start && reply.substr(start, i - start) != ">")
+            tokens.emplace_back(reply.substr(start, i - start));
+    }
+    return tokens;
+}
+
+QZEModuleDataPtr QZEnhancedScanner::basicCodeResponseToQZEModuleDataWithString(
+    const std::string& reply, const std::string& type) {
+    Texts codes;
+    std::unordered_set<std::string> seen;
+    for (auto& token : cleanResponseString(reply))
+        if (isListedCode(token) && seen.insert(token).second) codes.push_back(token);
+
+    auto module = std::make_shared<QZEModuleData>();
+    module->setDescription(useSeperateEmissionsModules() ? type : std::string("Emissions"));
+    module->setAccronym(std::string("OBD"));
+    module->setBusType(std::to_string(QZEData::sharedData().obd2Protocol()));
+    const int64_t make = QZEVehicle::TheVehicle().vehicleDataManufacturer();
+    Texts definitions, statuses;
+    for (const auto& code : codes) {
+        definitions.push_back(QZETroubleCodes::TheCodes().troubleCodeDef(code, make));
+        statuses.push_back(type);
+    }
+    module->setCodeList(std::move(codes));
+    module->setDefinitionList(std::move(definitions));
+    module->setStatusList(std::move(statuses));
+    module->setResponseState(ResponseStateHasData);
+    populateCodeDefs(*module);
+    return module;
+}
+
+void QZEnhancedScanner::addCode(const std::string& code, const std::string& status,
+                                const std::optional<std::string>& description,
+                                QZEModuleData& module) {
+    const std::string newStatus = upper(status);
+    Texts codes = module.codeList().value_or(Texts{});
+    Texts statuses = module.statusList().value_or(Texts{});
+    Texts definitions = module.definitionList().value_or(Texts{});
+    for (auto& s : statuses) s = upper(s);
+
+    auto at = std::find(codes.begin(), codes.end(), code);
+    if (at == codes.end()) {
+        codes.push_back(code);
+        statuses.push_back(newStatus);
+        if (description) definitions.push_back(*description);
+    } else if (!newStatus.empty()) {
+        const size_t i = static_cast<size_t>(at - codes.begin());
+        if (statuses.size() <= i) statuses.resize(i + 1);
+        std::string& merged = statuses[i];
+        for (const auto& word : split(newStatus, '/')) {
+            if (contains(merged, word)) continue;
+            merged = merged.empty() ? word : merged + "/" + word;
+        }
+    }
+    module.setCodeList(std::move(codes));
+    module.setStatusList(std::move(statuses));
+    module.setDefinitionList(std::move(definitions));
+}
+
+void QZEnhancedScanner::populateCodeDefs(QZEModuleData& module) {
+    const Texts codes = module.codeList().value_or(Texts{});
+    if (codes.empty()) return;
+    Texts definitions = module.definitionList().value_or(Texts{});
+    Texts statuses = module.statusList().value_or(Texts{});
+    auto& data = QZEData::sharedData();
+    const int64_t make = data.activeProtocol();
+    const bool bmw = make == static_cast<int64_t>(EnhancedProtocolManufacturer::BMW);
+    const bool variants = !module.extra("MBVARIANTS").isNull();
+    std::optional<std::string> vin;
+    if (bmw) vin = data.activeVin();
+
+    for (size_t i = 0; i < codes.size(); ++i) {
+        if (definitions.size() <= i) definitions.resize(i + 1);
+        if (statuses.size() <= i) statuses.resize(i + 1);
+        if (!statuses[i].empty() && statuses[i].back() == '/') statuses[i].pop_back();
+
+        const std::string& current = definitions[i];
+        if (!current.empty() && current != "Reserved" && !contains(lower(current), "check report"))
+            continue;
+        std::string text;
+        if (bmw)
+            text = QZETroubleCodes::TheCodes().bmwTroubleCodeDef(codes[i], module.accronym(), vin);
+        else if (variants)
+            continue;
+        else
+            text = QZETroubleCodes::TheCodes().troubleCodeDef(codes[i], make);
+        if (!QZEnhancedUtils::isJ2012(codes[i]) && contains(lower(text), "check report")) continue;
+        definitions[i] = std::move(text);
+    }
+    module.setDefinitionList(std::move(definitions));
+    module.setStatusList(std::move(statuses));
+}
+
+void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
+    auto send = [](std::string_view suffix) {
+        return QZEVehicle::TheVehicle()
+            .sendCommandToOstrel(QZEBaseDiagnosticModule::setupCommand(suffix))
+            .value_or("");
+    };
+    const bool separate = useSeperateEmissionsModules();
+    auto d = delegate();
+    QZEModuleArray built;
+    auto build = [&](const std::string& reply, const char* type) {
+        auto module = basicCodeResponseToQZEModuleDataWithString(reply, type);
+        module->setLight(std::string(kEngine));
+        module->setCategory(std::string(kEngine));
+        built.push_back(module);
+        if (separate && d) d->scannedModule(module);
+    };
+
+    const std::string confirmed = send("TC");
+    QZELogging::shared().logInfo("Confirmed Codes Result: %@", confirmed);
+    build(confirmed, "Confirmed");
+    const std::string pending = send("TCP");
+    QZELogging::shared().logInfo("Pending Codes Result: %@", pending);
+    build(pending, "Pending");
+    const std::string permanent = send("TCA");
+    QZELogging::shared().logInfo("Perm Codes Result: %@", permanent);
+    if (includePermanent) build(permanent, "Permanent");
+
+    if (separate) return;
+    QZEModuleData& combined = *built.front();
+    struct Entry {
+        std::string code, status;
+        std::optional<std::string> definition;
+    };
+    std::vector<Entry> entries;
+    for (const auto& module : built) {
+        const Texts codes = module->codeList().value_or(Texts{});
+        const Texts statuses = module->statusList().value_or(Texts{});
+        const Texts definitions = module->definitionList().value_or(Texts{});
+        for (size_t i = 0; i < codes.size(); ++i)
+            entries.push_back(
+                {codes[i], i < statuses.size() ? statuses[i] : std::string(),
+                 i < definitions.size() ? std::optional(definitions[i]) : std::nullopt});
+    }
+    for (const auto& e : entries) addCode(e.code, e.status, e.definition, combined);
+    if (d) d->scannedModule(built.front());
+}
+
+}  // namespace qz

@@ -1,0 +1,628 @@
+#include "lib/Scanning/QZEModuleScanner.hpp"
+
+#include <cctype>
+#include <unordered_set>
+
+#include "lib/Descriptions/QZEVagTroubleCodeStore.hpp"
+#include "lib/Facades/QZEData.hpp"
+#include "lib/Facades/QZEModuleStatusManager.hpp"
+#include "lib/Facades/QZEVehicle.hpp"
+#include "lib/Logging/QZELogging.hpp"
+#include "lib/Modules/Makes/Bmw.hpp"
+#include "lib/Modules/Makes/Chrysler.hpp"
+#include "lib/Modules/Makes/Ford.hpp"
+#include "lib/Modules/Makes/Gm.hpp"
+#include "lib/Modules/Makes/Honda.hpp"
+#include "lib/Modules/Makes/Hyundai.hpp"
+#include "lib/Modules/Makes/Mercedes.hpp"
+#include "lib/Modules/Makes/Mitsubishi.hpp"
+#include "lib/Modules/Makes/Nissan.hpp"
+#include "lib/Modules/Makes/Subaru.hpp"
+#include "lib/Modules/Makes/Toyota.hpp"
+#include "lib/Modules/Makes/Vag.hpp"
+#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
+#include "lib/Utils/EnhancedProtocolManufacturer.hpp"
+#include "platform/Clock.hpp"
+
+namespace qz {
+
+namespace {
+
+using Make = EnhancedProtocolManufacturer;
+
+QZELogging& log() {
+    return QZELogging::shared();
+}
+
+bool isMake(int64_t make, Make m) {
+    return make == static_cast<int64_t>(m);
+}
+
+// The set-up command in the form the settings select ("KQ" or "AT" + suffix).
+std::string form(std::string_view suffix) {
+    return QZEBaseDiagnosticModule::setupCommand(suffix);
+}
+
+bool contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+std::string hexPins(int64_t high, int64_t low) {
+    return objcFormat("%lX%lX", high, low);
+}
+
+constexpr int kScanAttempts = 3;
+constexpr int kKLineRestoreAttempts = 3;
+constexpr double kRestorePause = 5.0;
+constexpr double kKLineRestorePause = 1.0;
+
+}  // namespace
+
+QZEModuleScanner::QZEModuleScanner()
+    : m_vehicleManufacturer(QZEData::sharedData().activeProtocol()) {
+    log().logVerbose("Init bus array");
+}
+
+QZEModuleScanner::~QZEModuleScanner() {
+    log().logVerbose("dealloc");
+}
+
+std::optional<int64_t> QZEModuleScanner::busFromReply(std::string_view reply) {
+    if (reply.empty() || contains(reply, "NO DATA")) return std::nullopt;
+    // An echoed command is its own line.
+    auto skipBlanks = [&] {
+        while (!reply.empty() && std::isspace(static_cast<unsigned char>(reply.front())))
+            reply.remove_prefix(1);
+    };
+    skipBlanks();
+    if (reply.starts_with("KQDP") || reply.starts_with("ATDP")) {
+        reply.remove_prefix(4);
+        skipBlanks();
+    }
+    int64_t value = 0;
+    size_t digits = 0;
+    while (digits < reply.size() && digits < 9 &&
+           std::isdigit(static_cast<unsigned char>(reply[digits])))
+        value = value * 10 + (reply[digits++] - '0');
+    return value;
+}
+
+bool QZEModuleScanner::setupScan(int64_t scanType) {
+    m_requestType = 1;
+    auto& vehicle = QZEVehicle::TheVehicle();
+    QZEnhancedDiagnosticXMLParser parser(m_vehicleManufacturer, vehicle.obd2ProtocolString(),
+                                         vehicle.vin(), scanType == kQuickScan);
+    m_infoKeyedByBus.addEntriesFromOrderedDictionary(parser.loadXml());
+    std::string keys;
+    for (const auto& key : m_infoKeyedByBus.allKeys())
+        keys += (keys.empty() ? "" : ", ") + key + ": " +
+                std::to_string(m_infoKeyedByBus.objectForKey(key)->size()) + " modules";
+    log().logVerbose("Scan info: %@", "{" + keys + "}");
+    return setupSensor(scanType != kCheckEngineScan);
+}
+
+bool QZEModuleScanner::prepareForClear() {
+    return setupSensor(true);
+}
+
+bool QZEModuleScanner::setupSensor(bool notCheckEngine) {
+    bool ok = notCheckEngine ? sendSetupCommandToOstrel(form("RP1")) : true;
+    m_responseBytesOn = true;
+
+    const std::string reply = sendCommandToOstrel(form("DP"));
+    log().logVerbose("Response string: %@", reply);
+    auto bus = busFromReply(reply);
+    if (!bus) {
+        m_originalBus = kNoBus;
+        return false;
+    }
+    m_originalBus = *bus;
+
+    if (notCheckEngine && isMake(m_vehicleManufacturer, Make::BMW) &&
+        contains(QZEVehicle::TheVehicle().obd2ProtocolString().value_or(""), "CAN")) {
+        if (!sendSetupCommandToOstrel(objcFormat("%@6F1", form("SH")))) return false;
+        if (!sendSetupCommandToOstrel(std::string("\x10") + "KQCD1")) return false;
+    }
+    log().logVerbose("Original bus is %li", m_originalBus);
+    m_activeBus = m_originalBus;
+    return ok;
+}
+
+// --- Sensor switches ---
+
+void QZEModuleScanner::multiResponseOnIfOff() {
+    if (m_multiRespIsOn) return;
+    sendSetupCommandToOstrel(form("X1"));
+    m_multiRespIsOn = true;
+}
+
+void QZEModuleScanner::headersOnIfOff() {
+    if (m_headerDispIsOn) return;
+    sendSetupCommandToOstrel(form("H1"));
+    m_headerDispIsOn = true;
+}
+
+void QZEModuleScanner::headersOffIfOn() {
+    if (!m_headerDispIsOn) return;
+    sendSetupCommandToOstrel(form("H0"));
+    m_headerDispIsOn = false;
+}
+
+void QZEModuleScanner::rawCanOffIfOn() {
+    if (!m_rawCanOn) return;
+    sendCommandToOstrel("KQCR0");
+    m_rawCanOn = false;
+}
+
+void QZEModuleScanner::sendCanMask29() {
+    sendSetupCommandToOstrel(objcFormat("%@1FFFFFFF", form("CM")));
+}
+
+void QZEModuleScanner::sendCanMask11() {
+    sendSetupCommandToOstrel(objcFormat("%@7FF", form("CM")));
+}
+
+void QZEModuleScanner::ensureKLineProtocolActive() {
+    if (m_activeBus == 3 || m_activeBus == 4 || m_activeBus == 5) return;
+    log().logVerbose("Changing Active bus to 5");
+    m_activeBus = 5;
+    sendCommandToOstrel(form("SP5"));
+}
+
+void QZEModuleScanner::initVagGlobalStore() {
+    if (!m_vagGlobalCodeStore)
+        m_vagGlobalCodeStore = std::make_shared<QZEVagGlobalTroubleCodeStore>();
+}
+
+// --- Choosing and preparing a module class ---
+
+std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadModule(int64_t busKey,
+                                                                  int32_t scanType) {
+    switch (busKey) {
+        case 2:
+            headersOffIfOn();
+            m_activeBus = 1;
+            if (scanType == 1) multiResponseOnIfOff();
+            log().logVerbose("Original bus is %li, active is %li", m_originalBus, m_activeBus);
+            if (m_originalBus != 1) sendSetupCommandToOstrel(form("SP1"));
+            return std::make_unique<QZEFordPWMDiagnosticModule>();
+        case 3: {
+            const bool gm = isMake(m_vehicleManufacturer, Make::GM);
+            log().logVerbose("Original bus is %li, active is %li", m_originalBus, m_activeBus);
+            if (m_activeBus != 2) {
+                m_activeBus = 2;
+                sendSetupCommandToOstrel(form("SP2"));
+            }
+            if (!gm) return std::make_unique<QZEChryslerVPWDiagnosticModule>();
+            if (scanType == 1) multiResponseOnIfOff();
+            headersOffIfOn();
+            return std::make_unique<QZEGmVpwDiagnosticModule>();
+        }
+        case 4:
+        case 96:
+        case 99:
+            return loadKLineModule(busKey);
+        case 12:
+            return std::make_unique<QZEHyundaiMutModule>();
+        case 1:
+        case 7:
+        case 9:
+        case 10:
+        case 11:
+        case 58:
+        case 95:
+        case 97:
+        case 98:
+            return loadCanModule(busKey, scanType);
+        default:
+            return nullptr;
+    }
+}
+
+std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadKLineModule(int64_t busKey) {
+    ensureKLineProtocolActive();
+    switch (static_cast<Make>(m_vehicleManufacturer)) {
+        case Make::Toyota:
+            multiResponseOnIfOff();
+            headersOnIfOff();
+            log().logInfo("Loading Toyota Kline Module");
+            return std::make_unique<QZEToyotaKlineDiagnosticModule>();
+        case Make::Mercedes: {
+            multiResponseOnIfOff();
+            headersOnIfOff();
+            if (busKey == 96) {
+                auto module = std::make_unique<QZEMercedesMBISODiagModule>();
+                module->setDelayTransmission(m_delayTransmission);
+                log().logInfo("Loading Mercedes MBISO Module");
+                m_delayTransmission = false;
+                return module;
+            }
+            if (busKey == 4) {
+                auto module = std::make_unique<QZEMercedesKlineDiagnosticModule>();
+                module->setDelayTransmission(m_delayTransmission);
+                module->setPerformAllMethodScan(m_performAllMercedesModules);
+                log().logInfo("Loading Mercedes KLine Module");
+                m_delayTransmission = false;
+                return module;
+            }
+            return nullptr;
+        }
+        case Make::BMW: {
+            if (m_activeBus != 4) {
+                log().logVerbose("Start BMW KLine Diagnostics");
+                m_activeBus = 4;
+            }
+            auto module = std::make_unique<QZEBmwKlineDiagnosticModule>();
+            module->setDelayTransmission(m_delayTransmission);
+            module->setUseAlternateMethod(busKey == 99);
+            module->setHighPin(m_currentHighPIN);
+            m_delayTransmission = false;
+            return module;
+        }
+        case Make::Nissan:
+            log().logVerbose("Nissan!");
+            multiResponseOnIfOff();
+            headersOnIfOff();
+            return std::make_unique<QZENissanKWPDiagnosticModule>();
+        case Make::Honda:
+            log().logVerbose("HONDA!");
+            headersOnIfOff();
+            rawCanOffIfOn();
+            return std::make_unique<QZEHondaKlineDiagnosticModule>();
+        case Make::VOLKSWAGEN: {
+            log().logVerbose("HONDA!");
+            headersOnIfOff();
+            rawCanOffIfOn();
+            initVagGlobalStore();
+            auto module = std::make_unique<QZEVAGKLineModule>(m_vagGlobalCodeStore);
+            module->setDelayTransmission(m_delayTransmission);
+            m_delayTransmission = false;
+            return module;
+        }
+        case Make::Hyundai: {
+            multiResponseOnIfOff();
+            headersOnIfOff();
+            auto module = std::make_unique<QZEHyundaiKlineModule>();
+            module->setDelayTransmission(m_delayTransmission);
+            module->setHighPin(m_currentHighPIN);
+            m_delayTransmission = false;
+            return module;
+        }
+        case Make::Mitsubishi:
+            return std::make_unique<QZEMitsubishiKlineDiagnosticModule>();
+        case Make::Subaru:
+            multiResponseOnIfOff();
+            headersOnIfOff();
+            return std::make_unique<QZESubaruKlineDiagnosticModule>();
+        default:
+            return nullptr;
+    }
+}
+
+std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadCanModule(int64_t busKey,
+                                                                     int32_t scanType) {
+    const auto make = static_cast<Make>(m_vehicleManufacturer);
+    std::unique_ptr<QZEDiagnosticModule> nissan;
+    if (make == Make::Nissan) {
+        if (busKey == 97 && m_activeBus != 97) {
+            sendSetupCommandToOstrel(form("SP6"));
+            m_activeBus = 97;
+            sendSetupCommandToOstrel(form("X0"));
+        }
+        nissan = std::make_unique<QZNissanCanDiagnosticModule>();
+        log().logInfo("Loading Nissan CAN Diagnostic Module");
+    }
+    if (!m_customCanMaskSet) {
+        m_customCanMaskSet = true;
+        if (make == Make::Honda || busKey == 7 || busKey == 9 || busKey == 10 || busKey == 11)
+            sendCanMask29();
+        else if (busKey != 95)
+            sendCanMask11();
+    }
+    log().logVerbose("CAN Bus");
+
+    switch (make) {
+        case Make::GM:
+            if (scanType == 1) multiResponseOnIfOff();
+            headersOnIfOff();
+            if (busKey == 95 && m_activeBus != 95) {
+                log().logInfo("Setting bus formodu GM CAN ON VPW");
+                sendSetupCommandToOstrel(form("SP6"));
+                m_activeBus = 95;
+                sendCanMask11();
+            }
+            log().logInfo("Loaded GM CAN Diagnostic Module");
+            return std::make_unique<QZEGmCANDiagnosticModule>();
+        case Make::Chrysler:
+            return std::make_unique<QZEChryslerCANDiagnosticModule>();
+        case Make::Ford:
+        case Make::Mazda:
+            log().logInfo("Loading Ford CAN Diagnostic Module");
+            return std::make_unique<QZEFordCANDiagnosticModule>();
+        case Make::Toyota:
+            log().logInfo("Loading Toyota CAN Diagnostic Module");
+            return std::make_unique<QZEToyotaCanDiagnosticModule>();
+        case Make::BMW:
+            log().logInfo("Loading BMW CAN Diagnostic Module");
+            return std::make_unique<QZEBmwCanDiagnosticModule>();
+        case Make::Nissan:
+            return nissan;
+        case Make::Honda:
+            log().logInfo("Loading Honda CAN Diagnostic Module");
+            return std::make_unique<QZEHondaCanDiagnosticModule>();
+        case Make::VOLKSWAGEN:
+            initVagGlobalStore();
+            if (m_activeBus != 6) {
+                sendSetupCommandToOstrel(form("SP6"));
+                sendCanMask11();
+                m_activeBus = 6;
+            }
+            headersOnIfOff();
+            if (busKey == 98) {
+                if (!m_multiRespIsOn) {
+                    sendCommandToOstrel(form("X1"));
+                    m_multiRespIsOn = true;
+                }
+                if (!m_rawCanOn) {
+                    sendCommandToOstrel("KQCR1");
+                    m_rawCanOn = true;
+                }
+            } else if (busKey == 1) {
+                if (m_multiRespIsOn) {
+                    sendCommandToOstrel(form("X0"));
+                    m_multiRespIsOn = false;
+                }
+                rawCanOffIfOn();
+            }
+            log().logInfo("Loading VAG CAN Diagnostic Module");
+            return std::make_unique<QZEVAGCanModule>(m_vagGlobalCodeStore);
+        case Make::Mercedes:
+            return std::make_unique<QZEMercedesCANDiagnosticModule>();
+        case Make::Hyundai:
+            headersOnIfOff();
+            log().logInfo("Loading HYUNDAI CAN Diagnostic Module");
+            return std::make_unique<QZEHyundaiCanModule>();
+        case Make::Mitsubishi:
+            if (m_activeBus != 6) {
+                sendCommandToOstrel(form("SP6"));
+                m_activeBus = 6;
+            }
+            return std::make_unique<QZEMitsubishiCANDiagnosticModule>();
+        case Make::Subaru:
+            log().logInfo("Loading Subaru CAN Diagnostic Module");
+            return std::make_unique<QZESubaruCanDiagnosticModule>();
+        default:
+            return nullptr;
+    }
+}
+
+// --- Reading ---
+
+bool QZEModuleScanner::scanModule(const QZEModuleDataPtr& module, int64_t busKey) {
+    if (!module) {
+        log().logVerbose("No matching key found for module");
+        return false;
+    }
+    log().logVerbose("found matching key");
+    m_currentModule = module;
+    return runScan(busKey);
+}
+
+bool QZEModuleScanner::runScan(int64_t busKey) {
+    m_codeArray.clear();
+    m_statusArray.clear();
+    m_definitionArray.clear();
+    log().logVerbose("runscan: bustype :%li,  originalBus: %li, activeBus: %li", busKey,
+                     m_originalBus, m_activeBus);
+    m_modelYear = QZEVehicle::TheVehicle().modelYear();
+
+    auto object = loadModule(busKey, 1);
+    if (!object || !m_currentModule) {
+        log().logError("No Module loaded!!");
+        return false;
+    }
+    QZEModuleData& module = *m_currentModule;
+    log().logInfo("Scanning module: %@ with request_ID: %@ manufacturer: %ld", module.description(),
+                  module.requestId(), m_vehicleManufacturer);
+
+    auto& status = QZEModuleStatusManager::manager();
+    const OptionalText vin = QZEData::sharedData().activeVin();
+    const std::string key = moduleKey(module);
+    const int64_t best = status.responseStateForModuleKey(key, vin);
+
+    std::unordered_set<std::string> gathered;
+    bool ok = false;
+    int64_t state = 0;
+    for (int attempt = 1; attempt <= kScanAttempts; ++attempt) {
+        if (attempt > 1)
+            log().logWarning(
+                "Retrying module: %@ with request_ID: %@ manufacturer: %ld due to lower response "
+                "state, current: %@ highestseen: %@",
+                module.description(), module.requestId(), m_vehicleManufacturer,
+                responseStateString(state), responseStateString(best));
+        ok = object->scanCodes(module);
+        state = object->responseState();
+        status.setResponseState(state, key, vin);
+        if (module.responseState() < state) module.setResponseState(state);
+
+        const auto& codes = object->codeArray();
+        const auto& statuses = object->statusArray();
+        const auto& definitions = object->definitionArray();
+        for (size_t i = 0; i < codes.size(); ++i) {
+            const std::string codeStatus = i < statuses.size() ? statuses[i] : std::string();
+            if (!gathered.insert(codes[i] + "-" + codeStatus).second) continue;
+            m_codeArray.push_back(codes[i]);
+            m_statusArray.push_back(codeStatus);
+            m_definitionArray.push_back(i < definitions.size() ? definitions[i] : std::string());
+        }
+        m_requestType = object->requestType();
+        if (state >= best) break;
+    }
+    log().logInfo(
+        "Scanning module complete: %@ with request_ID: %@ manufacturer: %ld found %lu codes -- "
+        "%@  ",
+        module.description(), module.requestId(), m_vehicleManufacturer, object->codeArray().size(),
+        responseStateString(module.responseState()));
+    return ok;
+}
+
+std::string QZEModuleScanner::moduleKey(const QZEModuleData& module) {
+    auto& vehicle = QZEVehicle::TheVehicle();
+    return objcFormat("%@ %@ lowpin:%@ highpin:%@ bus:%@", module.moduleDescription(),
+                      module.requestResponseKey(), std::to_string(vehicle.activeLowPin()),
+                      std::to_string(vehicle.activeHighPin()), std::to_string(m_activeBus));
+}
+
+std::string QZEModuleScanner::responseStateString(int64_t state) {
+    return QZEModuleStatusManager::responseStateString(state);
+}
+
+// --- Clearing ---
+
+bool QZEModuleScanner::clearModule(const QZEModuleDataPtr& module, int64_t busKey) {
+    m_codeArray.clear();
+    log().logVerbose("Code Array Count %lu", m_codeArray.size());
+    if (!module) {
+        log().logVerbose("No matching key found for module");
+        return false;
+    }
+    log().logVerbose("found matching key");
+    m_currentModule = module;
+    const bool ok = clearCodes(busKey);
+    exitScanMode();
+    return ok;
+}
+
+bool QZEModuleScanner::clearCodes(int64_t busKey) {
+    m_modelYear = QZEVehicle::TheVehicle().modelYear();
+    if (!m_currentModule) return false;
+    const QZEModuleData& module = *m_currentModule;
+    auto has = [&](const char* key) { return !module.extra(key).isNull(); };
+
+    if (has("*GM_LAN")) {
+        sendSetupCommandToOstrel("KQSP:");
+        return performClearCodesOnBus(busKey);
+    }
+    if (has("*HSCAN")) {
+        sendSetupCommandToOstrel("KQSM3B");
+        const bool ok = performClearCodesOnBus(busKey);
+        sendSetupCommandToOstrel("KQSM6E");
+        return ok;
+    }
+    if (has("*MSCAN")) {
+        sendSetupCommandToOstrel("KQSP=");
+        const bool ok = performClearCodesOnBus(busKey);
+        sendSetupCommandToOstrel(form("SP6"));
+        return ok;
+    }
+    if (isMake(m_vehicleManufacturer, Make::Toyota) && module.extraFlag("isExtCAN"))
+        return performToyotaExtendedCANClear(module);
+    if (isMake(m_vehicleManufacturer, Make::Honda) && module.busType() == "4" &&
+        module.extraFlag("wasReadOnDiagH")) {
+        QZEHondaKlineDiagnosticModule::setDIAGH(true);
+        sendSetupCommandToOstrel("KQSP;");
+        sendSetupCommandToOstrel("KQIF5");
+        const bool ok = performClearCodesOnBus(busKey);
+        QZEHondaKlineDiagnosticModule::setDIAGH(false);
+        sendSetupCommandToOstrel(form("SP5"));
+        return ok;
+    }
+    if (busKey == 12) {
+        sendCommandToOstrel("KQSP5");
+        sendCommandToOstrel("KQSMC0");
+        sendCommandToOstrel(form("X0"));
+        sendCommandToOstrel("KQSH8040F1");
+        sendCommandToOstrel(form("IFP"));
+        const std::string reply = sendCommandToOstrel("06 31 01 00 00 00 00");
+        if (contains(reply, "80 F1 40 02 71 01 25")) performClearCodesOnBus(12);
+        sendCommandToOstrel("06 31 02 00 00 00 00");
+        return performClearCodesOnBus(12);
+    }
+    return performClearCodesOnBus(busKey);
+}
+
+bool QZEModuleScanner::performToyotaExtendedCANClear(const QZEModuleData&) {
+    sendSetupCommandToOstrel(form("SH") + "750");
+    sendSetupCommandToOstrel(form("CF") + "758");
+    sendSetupCommandToOstrel("KQCD1");
+    return performClearCodesOnBus(1);
+}
+
+std::string QZEModuleScanner::activePins() {
+    auto& vehicle = QZEVehicle::TheVehicle();
+    return hexPins(vehicle.activeHighPin(), vehicle.activeLowPin());
+}
+
+bool QZEModuleScanner::performClearCodesOnBus(int64_t busKey) {
+    auto object = loadModule(busKey, 0);
+    const std::string before = activePins();
+    if (m_currentModule) {
+        auto pins = m_currentModule->extra("RESPONSE_PIN_COMMAND").text();
+        if (pins && *pins != before) {
+            log().logInfo("Has alternate pins, switching to : %@ from %@", *pins, before);
+            sendSetupCommandToOstrel("KQSM" + *pins);
+            resetTransmissionDelay();
+        }
+    }
+    const bool ok = object && m_currentModule ? object->clearCodes(*m_currentModule) : false;
+    if (activePins() != before) {
+        log().logInfo("Resetting PINSt to %@", before);
+        sendSetupCommandToOstrel("KQSM" + before);
+    }
+    return ok;
+}
+
+// --- Restoring ---
+
+void QZEModuleScanner::exitScanMode() {
+    Clock::current()->sleepFor(kRestorePause);
+    const bool specialCan = m_activeBus == 95 || m_activeBus == 97;
+    if (!specialCan && m_originalBus <= 10)
+        sendSetupCommandToOstrel(objcFormat("%@%li", form("SP"), m_originalBus));
+    if (m_customCanMaskSet) {
+        const bool bus29 = m_originalBus == 7 || m_originalBus == 9;
+        sendSetupCommandToOstrel(form("CM") + (bus29 ? "FFFFFF00" : "7F8"));
+    }
+    if (specialCan && m_originalBus <= 10)
+        sendSetupCommandToOstrel(objcFormat("%@%li", form("SP"), m_originalBus));
+    sendSetupCommandToOstrel(form("D"));
+    sendSetupCommandToOstrel("010D");
+
+    auto restoreCan = [&](const char* id) {
+        sendSetupCommandToOstrel(form("SH") + id);
+        sendSetupCommandToOstrel(form("CF") + id);
+        sendSetupCommandToOstrel("3E");
+        sendSetupCommandToOstrel(form("D"));
+    };
+    if (m_originalBus == 6 || m_originalBus == 8) restoreCan("7FF");
+    if (m_originalBus == 7 || m_originalBus == 9) restoreCan("1FFFFFFF");
+
+    if (m_originalBus >= 3 && m_originalBus <= 5) {
+        bool reinitialised = false;
+        for (int attempt = 0; attempt < kKLineRestoreAttempts && !reinitialised; ++attempt) {
+            reinitialised = QZEVehicle::TheVehicle().sendSetupCommandToOstrel(form("X0"), true);
+            if (reinitialised) {
+                log().logVerbose("KLine bus reinitialized successfully");
+            } else {
+                log().logVerbose("Sleeping for 1 second");
+                Clock::current()->sleepFor(kKLineRestorePause);
+            }
+        }
+        if (!reinitialised) log().logVerbose("KLine bus DID NOT reinitialize successfully");
+    }
+    if (!QZEData::sharedData().useNewCommandSet())
+        for (const char* cmd : {"ATX0", "ATL0", "ATE0", "ATH0", "ATRP0", "ATX0"})
+            sendSetupCommandToOstrel(cmd);
+}
+
+// --- Sensor traffic ---
+
+bool QZEModuleScanner::sendSetupCommandToOstrel(const std::string& cmd) {
+    return QZEVehicle::TheVehicle().sendSetupCommandToOstrel(cmd);
+}
+
+std::string QZEModuleScanner::sendCommandToOstrel(const std::string& cmd) {
+    return QZEVehicle::TheVehicle().sendCommandToOstrel(cmd).value_or("");
+}
+
+}  // namespace qz

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lib/Definitions/QZEnhancedDiagnosticXMLParser.hpp"
+#include "lib/Modules/QZEDiagnosticModule.hpp"
+#include "lib/Records/QZEModuleData.hpp"
+
+namespace qz {
+
+class QZEVagGlobalTroubleCodeStore;
+
+// Drives one scan's (or one clear's) modules, one at a time: loads the make's module lists,
+// learns the starting bus from the sensor, picks the module class for a module's bus key and
+// the make, brings the sensor into the protocol, header, mask and multi-response state that
+// class needs, runs its read (retried while it answers worse than before) or its clear, and
+// at the end puts the sensor back as it found it.
+//
+// Synchronous on the caller's thread; its pauses go through the installed clock. Not for use
+// from several threads at once.
+class QZEModuleScanner {
+  public:
+    // Engine scan types.
+    static constexpr int64_t kCheckEngineScan = 0;
+    static constexpr int64_t kFullScan = 1;
+    static constexpr int64_t kQuickScan = 2;
+    // The starting bus when the sensor named none.
+    static constexpr int64_t kNoBus = 999;
+
+    // Takes the make from the session.
+    QZEModuleScanner();
+    virtual ~QZEModuleScanner();
+    QZEModuleScanner(const QZEModuleScanner&) = delete;
+    QZEModuleScanner& operator=(const QZEModuleScanner&) = delete;
+
+    // Loads the module lists and learns the starting bus; false when the sensor named no bus,
+    // the response-byte switch was refused, or the BMW CAN set-up failed.
+    bool setupScan(int64_t scanType);
+    // The sensor set-up of a clear (the module lists stay untouched).
+    bool prepareForClear();
+
+    // Reads one module listed under the bus key; false for a null module, no module class,
+    // or a failed read. The codes are then in codeArray, statusArray and definitionArray.
+    bool scanModule(const QZEModuleDataPtr& module, int64_t busKey);
+    // Clears one module, then restores the sensor. Run prepareForClear first.
+    bool clearModule(const QZEModuleDataPtr& module, int64_t busKey);
+    // Clears the current module along its special path (GM LAN, HS-CAN, MS-CAN, Toyota
+    // extended CAN, Honda DIAG-H, Hyundai MUT) or plainly.
+    bool clearCodes(int64_t busKey);
+    // Puts the sensor back into its ordinary OBD-II state on the starting bus.
+    void exitScanMode();
+
+    // The module class for the bus key and make, with the sensor prepared for it; null when
+    // there is none. scanType is 1 when reading, 0 when clearing. Every read and clear gets
+    // its module object here.
+    virtual std::unique_ptr<QZEDiagnosticModule> loadModule(int64_t busKey, int32_t scanType);
+    // Reads the current module, at most three times while it answers worse than the best
+    // state remembered for it.
+    bool runScan(int64_t busKey);
+    // The module's key in the status manager.
+    std::string moduleKey(const QZEModuleData& module);
+    static std::string responseStateString(int64_t state);
+
+    void ensureKLineProtocolActive();
+    void initVagGlobalStore();
+    bool performClearCodesOnBus(int64_t busKey);
+    bool performToyotaExtendedCANClear(const QZEModuleData& module);
+
+    // Sensor state as this scanner changed it.
+    int64_t getActiveBus() const { return m_activeBus; }
+    void setActiveBus(int64_t bus) { m_activeBus = bus; }
+    int64_t originalBus() const { return m_originalBus; }
+    // The next K-line module class waits before its first exchange.
+    void resetTransmissionDelay() { m_delayTransmission = true; }
+    int64_t getHighPin() const { return m_currentHighPIN; }
+    void setHighPin(int64_t pin) { m_currentHighPIN = pin; }
+    int64_t getLowPin() const { return m_currentLowPIN; }
+    void setLowPin(int64_t pin) { m_currentLowPIN = pin; }
+    void setPerformMercedesFullKlineMethod(bool value) { m_performAllMercedesModules = value; }
+    int64_t manufacturer() const { return m_vehicleManufacturer; }
+
+    // The codes of the last read (index-aligned).
+    const std::vector<std::string>& codeArray() const { return m_codeArray; }
+    const std::vector<std::string>& statusArray() const { return m_statusArray; }
+    const std::vector<std::string>& definitionArray() const { return m_definitionArray; }
+    size_t absCodeCount() const { return m_codeArray.size(); }
+    int32_t requestType() const { return m_requestType; }
+    // Bus key text to the modules of that bus, in definition-file order.
+    const QZEModuleListsByBus& moduleDictionary() const { return m_infoKeyedByBus; }
+    QZEModuleListsByBus& moduleDictionary() { return m_infoKeyedByBus; }
+
+    bool sendSetupCommandToOstrel(const std::string& cmd);
+    std::string sendCommandToOstrel(const std::string& cmd);
+
+    // The starting bus of a "KQDP" reply: its leading decimal number (after an echo of the
+    // command, if any); none for an empty reply or "NO DATA".
+    static std::optional<int64_t> busFromReply(std::string_view reply);
+
+  private:
+    bool setupSensor(bool notCheckEngine);
+    // The switches of the table: multi-response on, headers on/off, raw CAN off.
+    void multiResponseOnIfOff();
+    void headersOnIfOff();
+    void headersOffIfOn();
+    void rawCanOffIfOn();
+    void sendCanMask29();
+    void sendCanMask11();
+    std::unique_ptr<QZEDiagnosticModule> loadKLineModule(int64_t busKey);
+    std::unique_ptr<QZEDiagnosticModule> loadCanModule(int64_t busKey, int32_t scanType);
+    std::string activePins();
+
+    int64_t m_vehicleManufacturer;
+    int64_t m_modelYear = 1996;
+    int64_t m_activeBus = 0;
+    bool m_multiRespIsOn = false;
+    bool m_headerDispIsOn = false;
+    bool m_customCanMaskSet = false;
+    bool m_delayTransmission = true;
+    int64_t m_currentHighPIN = 0;
+    int64_t m_currentLowPIN = 0;
+    bool m_performAllMercedesModules = false;
+    bool m_responseBytesOn = false;
+    std::vector<std::string> m_codeArray;
+    std::vector<std::string> m_definitionArray;
+    std::vector<std::string> m_statusArray;
+    int32_t m_requestType = 1;
+    QZEModuleDataPtr m_currentModule;
+    int64_t m_originalBus = kNoBus;
+    QZEModuleListsByBus m_infoKeyedByBus;
+    std::shared_ptr<QZEVagGlobalTroubleCodeStore> m_vagGlobalCodeStore;
+    bool m_rawCanOn = false;
+};
+
+}  // namespace qz

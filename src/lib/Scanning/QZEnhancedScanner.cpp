@@ -1,0 +1,550 @@
+#include "lib/Scanning/QZEnhancedScanner.hpp"
+
+#include <algorithm>
+
+#include "lib/Facades/QZEData.hpp"
+#include "lib/Facades/QZEVehicle.hpp"
+#include "lib/Logging/QZELogging.hpp"
+#include "lib/Modules/Makes/Bmw.hpp"
+#include "lib/Modules/Makes/Honda.hpp"
+#include "lib/Modules/Makes/Hyundai.hpp"
+#include "lib/Modules/Makes/Mercedes.hpp"
+#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
+#include "lib/Utils/EnhancedProtocolManufacturer.hpp"
+#include "lib/Utils/QZEnhancedUtils.hpp"
+#include "platform/Clock.hpp"
+#include "platform/DispatchQueue.hpp"
+#include "platform/Locked.hpp"
+
+namespace qz {
+
+namespace {
+
+using Make = EnhancedProtocolManufacturer;
+
+QZELogging& log() {
+    return QZELogging::shared();
+}
+
+bool isMake(int64_t make, Make m) {
+    return make == static_cast<int64_t>(m);
+}
+
+std::string form(std::string_view suffix) {
+    return QZEBaseDiagnosticModule::setupCommand(suffix);
+}
+
+int64_t keyNumber(const std::string& key) {
+    return QZEValue(key).integerValue();
+}
+
+int64_t firmware() {
+    return QZEData::sharedData().sensorVersionNumber();
+}
+
+constexpr const char* kKeyFlickMessage = "A Keyflick is required before this scan.";
+constexpr double kInteractionPoll = 1.0;
+
+}  // namespace
+
+QZEnhancedScanner::QZEnhancedScanner() {
+    auto& center = NotificationCenter::defaultCenter();
+    auto linkLost = [flags = m_flags](const Notification&) { flags->scanError = true; };
+    m_observers.push_back(
+        center.addObserver(QZEModuleNotifications::kDeviceDisconnected, linkLost));
+    m_observers.push_back(center.addObserver(QZEModuleNotifications::kDeviceTimedOut, linkLost));
+}
+
+QZEnhancedScanner::~QZEnhancedScanner() {
+    auto& center = NotificationCenter::defaultCenter();
+    for (auto token : m_observers) center.removeObserver(token);
+}
+
+std::shared_ptr<QZEEnhancedScannerDelegate> QZEnhancedScanner::delegate() const {
+    return lockedCopy(m_mutex, m_delegate).lock();
+}
+
+void QZEnhancedScanner::setDelegate(std::weak_ptr<QZEEnhancedScannerDelegate> delegate) {
+    lockedAssign(m_mutex, m_delegate, std::move(delegate));
+}
+
+// --- Loading ---
+
+std::shared_ptr<QZEModuleScanner> QZEnhancedScanner::makeModuleScanner() {
+    return std::make_shared<QZEModuleScanner>();
+}
+
+int64_t QZEnhancedScanner::loadScan(int64_t scanType) {
+    m_scanner = makeModuleScanner();
+    if (!m_scanner->setupScan(scanType)) {
+        log().logError("Scanner setup failed");
+        return 0;
+    }
+    log().logInfo("dictionay has %td entries", m_scanner->moduleDictionary().count());
+    m_totalModules = 2;
+    if (scanType != kCheckEngineScan)
+        m_totalModules += countModulesForScan(m_scanner->moduleDictionary());
+    log().logInfo("Loading scan with %@ modules found", std::to_string(m_totalModules));
+    return m_totalModules;
+}
+
+int32_t QZEnhancedScanner::countModulesForScan(const QZEModuleListsByBus& modules) {
+    log().logVerbose("dictionay has %td entries", modules.count());
+    const int64_t fw = firmware();
+    const int64_t make = QZEVehicle::TheVehicle().vehicleDataManufacturer();
+    const size_t buses = modules.count();
+    int64_t total = 0;
+    for (const auto& key : modules.allKeys()) {
+        const int64_t n = static_cast<int64_t>(modules.objectForKey(key)->size());
+        const int64_t bus = keyNumber(key);
+        const bool kline = bus == 4 || bus == 99;
+        if (kline && isMake(make, Make::Hyundai))
+            total += n * static_cast<int64_t>(QZEHyundaiKlineModule::getHighPINs().size());
+        else if (kline && isMake(make, Make::BMW))
+            total += n * static_cast<int64_t>(QZEBmwKlineDiagnosticModule::getHighPINs().size());
+        else if (fw >= 401 && (isMake(make, Make::Ford) || isMake(make, Make::Mazda)) && key == "1")
+            total += 2 * n;
+        else if (fw >= 402 && isMake(make, Make::Honda) && buses == 1 && key == "4")
+            total = n + 5;
+        else if (!isMake(make, Make::Mercedes) || fw < 405)
+            total += n;
+        else if (!kline && bus != 96)
+            total += n;
+        else
+            total +=
+                n * static_cast<int64_t>(QZEMercedesKlineDiagnosticModule::getHighPINs().size());
+    }
+    return static_cast<int32_t>(total);
+}
+
+bool QZEnhancedScanner::isManufacturer(int64_t make) {
+    return QZEVehicle::TheVehicle().vehicleDataManufacturer() == make;
+}
+
+bool QZEnhancedScanner::doesEnhancedScannerSupportCurrentManufacturer() {
+    for (Make m : {Make::GM, Make::Ford, Make::Toyota, Make::Honda, Make::Mercedes, Make::Hyundai,
+                   Make::Mazda})
+        if (isManufacturer(static_cast<int64_t>(m))) return true;
+    return false;
+}
+
+bool QZEnhancedScanner::keyFlickRequiredBeforeScan() const {
+    return isManufacturer(static_cast<int64_t>(Make::BMW));
+}
+
+void QZEnhancedScanner::scanComplete(const QZEModuleArray&) {}
+
+void QZEnhancedScanner::interactionComplete() {
+    NotificationCenter::defaultCenter().post(QZEModuleNotifications::kInteractionComplete);
+    m_awaitingInteraction = false;
+}
+
+// --- Running ---
+
+void QZEnhancedScanner::startScan(int64_t) {
+    if (!m_scanner) {
+        log().logError("'loadScan' not called, nothing will happen, call it first!!");
+        return;
+    }
+    if (keyFlickRequiredBeforeScan()) {
+        if (auto d = delegate()) {
+            m_awaitingInteraction = true;
+            d->interactionRequired(kKeyFlickMessage);
+            // Ends with interactionComplete, or when the link goes away.
+            while (m_awaitingInteraction && !scanErrorDuringScan())
+                Clock::current()->sleepFor(kInteractionPoll);
+        } else {
+            log().logWarning("No delegate to ask for the key flick, scanning without it");
+        }
+    }
+
+    const int64_t make = QZEVehicle::TheVehicle().vehicleDataManufacturer();
+    if (doesEnhancedScannerSupportCurrentManufacturer()) {
+        performEnhancedScanForManufacturer(make, m_scanner, lockedCopy(m_mutex, m_delegate));
+        m_scanner->exitScanMode();
+        return;
+    }
+
+    auto& dictionary = m_scanner->moduleDictionary();
+    int64_t scanned = 0;
+    for (const auto& key : dictionary.allKeys()) {
+        if (scanErrorDuringScan()) break;
+        const QZEModuleArray modules = *dictionary.objectForKey(key);
+        const int64_t bus = keyNumber(key);
+        if (key == "10") m_scanner->sendCommandToOstrel("KQSP<");
+        if ((bus == 4 || bus == 99) && isMake(make, Make::BMW)) {
+            if (bus == 4) {
+                QZEnhancedScanner bmw;
+                bmw.setScanErrorDuringScan(scanErrorDuringScan());
+                bmw.performEnhancedScanForManufacturer(make, m_scanner,
+                                                       lockedCopy(m_mutex, m_delegate));
+                if (bmw.scanErrorDuringScan()) setScanErrorDuringScan(true);
+            } else {
+                log().logInfo(
+                    "Skipping old implementationm for BMW Alternate KLine bus, as its handled "
+                    "elsewhere");
+            }
+            continue;
+        }
+        QZEModuleArray kept;
+        for (const auto& module : modules) {
+            if (scanErrorDuringScan()) break;
+            ++scanned;
+            log().logInfo("Scanning module %li of %li, progress %f", scanned, m_totalModules,
+                          m_totalModules > 0 ? static_cast<double>(scanned) / m_totalModules : 0.0);
+            auto result = filterEnhancedData(module, *m_scanner, kept, key);
+            if (result) populateCodeDefs(*result);
+            if (auto d = delegate()) d->scannedModule(module);
+            if (result) kept.push_back(result);
+        }
+    }
+    m_scanner->exitScanMode();
+}
+
+void QZEnhancedScanner::readModule(const QZEModuleDataPtr& record, QZEModuleScanner& scanner,
+                                   const std::string& busKey) {
+    scanner.scanModule(record, keyNumber(busKey));
+    record->setCodeList(scanner.codeArray());
+    record->setStatusList(scanner.statusArray());
+    record->setDefinitionList(scanner.definitionArray());
+    record->setRequestType(scanner.requestType());
+}
+
+QZEModuleDataPtr QZEnhancedScanner::filterEnhancedData(const QZEModuleDataPtr& module,
+                                                       QZEModuleScanner& scanner,
+                                                       QZEModuleArray& kept,
+                                                       const std::string& busKey) {
+    if (!module) return nullptr;
+    log().logInfo("Scanning module: %@ address: %@", module->accronym(), module->requestId());
+    readModule(module, scanner, busKey);
+    const auto codes = module->codeList().value_or(std::vector<std::string>{});
+    if (codes.empty()) return nullptr;
+    const auto statuses = module->statusList().value_or(std::vector<std::string>{});
+    const auto definitions = module->definitionList().value_or(std::vector<std::string>{});
+
+    bool duplicate = false;
+    for (const auto& other : kept) {
+        if (other->accronym() != module->accronym() || other->requestId() != module->requestId() ||
+            other->responseId() != module->responseId())
+            continue;
+        duplicate = true;
+        auto otherCodes = other->codeList().value_or(std::vector<std::string>{});
+        auto otherStatuses = other->statusList().value_or(std::vector<std::string>{});
+        auto otherDefinitions = other->definitionList().value_or(std::vector<std::string>{});
+        const size_t compared = std::min(otherCodes.size(), otherStatuses.size());
+        for (size_t i = 0; i < codes.size(); ++i) {
+            const std::string status = i < statuses.size() ? statuses[i] : std::string();
+            bool held = false;
+            for (size_t j = 0; j < compared && !held; ++j)
+                held = otherCodes[j] == codes[i] && otherStatuses[j] == status;
+            if (held) continue;
+            otherCodes.push_back(codes[i]);
+            otherStatuses.push_back(status);
+            if (i < definitions.size()) otherDefinitions.push_back(definitions[i]);
+        }
+        other->setCodeList(std::move(otherCodes));
+        other->setStatusList(std::move(otherStatuses));
+        other->setDefinitionList(std::move(otherDefinitions));
+    }
+    if (duplicate) return nullptr;
+    log().logInfo("Found codes %td codes for module: %@", codes.size(), module->description());
+    populateCodeDefs(*module);
+    return module;
+}
+
+// --- Reading buses ---
+
+void QZEnhancedScanner::deliverOnMainQueue(const QZEModuleDataPtr& module) {
+    m_delivered.insert(module);
+    auto d = delegate();
+    if (!d) return;
+    if (DispatchQueue::isMainThread())
+        d->scannedModule(module);
+    else
+        DispatchQueue::main()->async([d, module] { d->scannedModule(module); });
+}
+
+QZEModuleArray QZEnhancedScanner::scanModules(const QZEModuleArray& modules,
+                                              const std::string& busKey, QZEModuleScanner& scanner,
+                                              const Marker& mark) {
+    return readBus(modules, busKey, scanner, mark, false);
+}
+
+QZEModuleArray QZEnhancedScanner::readBus(const QZEModuleArray& modules, const std::string& busKey,
+                                          QZEModuleScanner& scanner, const Marker& mark,
+                                          bool alwaysCopy) {
+    log().logVerbose("Scanning modules on bus %@", busKey);
+    QZEModuleArray found;
+    for (size_t i = 0; i < modules.size(); ++i) {
+        if (scanErrorDuringScan()) break;
+        QZEModuleDataPtr module = modules[i];
+        if (!module) continue;
+        // A record that was read (and reported) before is read again as a new record, so what
+        // was reported stays as it was.
+        if (alwaysCopy || (module->codeList() && !module->codeList()->empty()) ||
+            m_delivered.count(module)) {
+            module = module->copy();
+            module->removeExtra("RESPONSE_PIN_COMMAND");
+        }
+        log().logVerbose("Scanning module: %@ address: %@ (%d of %ld)", module->accronym(),
+                         module->requestId(), static_cast<int>(i + 1),
+                         static_cast<long>(modules.size()));
+        readModule(module, scanner, busKey);
+        if (module->codeList() && !module->codeList()->empty()) {
+            log().logVerbose("Found codes %td codes for module: %@", module->codeList()->size(),
+                             module->description());
+            if (mark) mark(*module);
+            found.push_back(module);
+        }
+        populateCodeDefs(*module);
+        deliverOnMainQueue(module);
+    }
+    return found;
+}
+
+std::string QZEnhancedScanner::pinSwitchCommand(int64_t pinValue) const {
+    return objcFormat("%@%lX", "KQSM", pinValue);
+}
+
+std::expected<QZEModuleArray, QZEScanCallError> QZEnhancedScanner::scanModules(
+    const QZEModuleArray& modules, const std::string& busKey, const std::vector<int64_t>& highPins,
+    const std::optional<std::vector<int64_t>>& lowPins, QZEModuleScanner& scanner, bool,
+    const Marker& mark) {
+    if (lowPins && lowPins->size() != highPins.size())
+        return std::unexpected(QZEScanCallError{
+            "Invalid Low Pins",
+            "Invalid number of low pins for high pins - must be 1:1 or low pins should be nil"});
+    QZEModuleArray found;
+    for (size_t i = 0; i < highPins.size(); ++i) {
+        if (scanErrorDuringScan()) break;
+        const int64_t high = highPins[i];
+        const std::optional<int64_t> low =
+            lowPins ? std::optional<int64_t>((*lowPins)[i]) : std::nullopt;
+        const int64_t pins = QZEnhancedUtils::getPinValueForPinsWithHighPin(high, low);
+        const std::string command = pinSwitchCommand(pins);
+        log().logVerbose("Sending pin switch command: %@", command);
+        scanner.sendSetupCommandToOstrel(command);
+        scanner.resetTransmissionDelay();
+        scanner.setHighPin(high);
+        scanner.setLowPin(low.value_or(0));
+        auto marked = [&](QZEModuleData& module) {
+            if (!module.extra("RESPONSE_PIN_COMMAND").isNull())
+                module.setAccronym(objcFormat("%@-%lX", module.accronym(), pins));
+            if (mark) mark(module);
+        };
+        auto read = readBus(modules, busKey, scanner, marked, true);
+        found.insert(found.end(), read.begin(), read.end());
+    }
+    return found;
+}
+
+// --- Make strategies ---
+
+const QZEModuleArray* QZEnhancedScanner::modulesOf(QZEModuleScanner& scanner,
+                                                   const std::string& key) const {
+    return scanner.moduleDictionary().objectForKey(key);
+}
+
+void QZEnhancedScanner::performEnhancedScanForManufacturer(
+    int64_t make, const std::shared_ptr<QZEModuleScanner>& scanner,
+    std::weak_ptr<QZEEnhancedScannerDelegate> caller) {
+    if (!scanner) return;
+    switch (static_cast<Make>(make)) {
+        case Make::GM:
+            setDelegate(std::move(caller));
+            return performGMScan(*scanner);
+        case Make::Hyundai:
+            setDelegate(std::move(caller));
+            return performHyundaiScan(*scanner);
+        case Make::Toyota:
+            setDelegate(std::move(caller));
+            return performToyotaScan(*scanner);
+        case Make::BMW:
+            setDelegate(std::move(caller));
+            return performBMWKBusScan(*scanner);
+        case Make::Honda:
+            setDelegate(std::move(caller));
+            return performHondaScan(*scanner);
+        case Make::Mercedes:
+            setDelegate(std::move(caller));
+            return peformMercedesScan(*scanner);
+        case Make::Ford:
+        case Make::Mazda: {
+            bool doMsCan = true;
+            const auto vin = QZEData::sharedData().activeVin();
+            if (isMake(make, Make::Ford) && QZEnhancedUtils::vehicleYearFromVINString(vin) >= 2010)
+                doMsCan = QZEMSCanHelper().isMsCanSupportedByVin(vin) &&
+                          QZEnhancedUtils::checkFwIsAtLeast(407, "FORD MS CAN");
+            setDelegate(std::move(caller));
+            return performFordScan(*scanner, doMsCan);
+        }
+        default:
+            return;
+    }
+}
+
+void QZEnhancedScanner::performGMScan(QZEModuleScanner& scanner) {
+    QZEModuleArray found;
+    for (const auto& key : scanner.moduleDictionary().allKeys()) {
+        const QZEModuleArray modules = *modulesOf(scanner, key);
+        if (key == "58") {
+            if (!QZEnhancedUtils::checkFwIsAtLeast(407, "GM LAN")) continue;
+            scanner.sendSetupCommandToOstrel("KQSP:");
+        }
+        auto read = scanModules(modules, key, scanner);
+        found.insert(found.end(), read.begin(), read.end());
+        if (scanErrorDuringScan()) break;
+    }
+    scanComplete(found);
+}
+
+void QZEnhancedScanner::performFordScan(QZEModuleScanner& scanner, bool doMsCan) {
+    auto markAs = [](const char* mark) {
+        return [mark](QZEModuleData& module) {
+            module.setAccronym(module.accronym().value_or("") + mark);
+            module.setExtra(mark, "1");
+        };
+    };
+    for (const auto& key : scanner.moduleDictionary().allKeys()) {
+        const QZEModuleArray modules = *modulesOf(scanner, key);
+        scanModules(modules, key, scanner);
+        if (scanErrorDuringScan()) break;
+        if (key != "1" || firmware() < 401) continue;
+        if (doMsCan) {
+            scanner.sendSetupCommandToOstrel("KQSP=");
+            scanModules(modules, key, scanner, markAs("*MSCAN"));
+        } else if (QZEnhancedUtils::checkFwIsAtLeast(406, "Ford HSCAN")) {
+            scanner.sendSetupCommandToOstrel("KQSM3B");
+            scanModules(modules, key, scanner, markAs("*HSCAN"));
+            scanner.sendSetupCommandToOstrel("KQSM6E");
+        } else {
+            scanner.sendSetupCommandToOstrel("KQSM6E");
+        }
+        scanner.sendSetupCommandToOstrel(form("SP6"));
+        if (scanErrorDuringScan()) break;
+    }
+}
+
+void QZEnhancedScanner::performToyotaScan(QZEModuleScanner& scanner) {
+    for (const auto& key : scanner.moduleDictionary().allKeys()) {
+        const QZEModuleArray modules = *modulesOf(scanner, key);
+        if (key != "1") {
+            scanModules(modules, key, scanner);
+        } else {
+            scanModules(filterExtendedCANModules(modules, true), key, scanner);
+            const int64_t fw = firmware();
+            if (!scanErrorDuringScan() && (fw >= 403 || (fw >= 251 && fw <= 399))) {
+                scanner.sendSetupCommandToOstrel(form("SH") + "750");
+                scanner.sendSetupCommandToOstrel(form("CF") + "758");
+                scanner.sendSetupCommandToOstrel("KQCD1");
+                scanModules(filterExtendedCANModules(modules, false), key, scanner);
+            }
+        }
+        if (scanErrorDuringScan()) break;
+    }
+}
+
+void QZEnhancedScanner::performHondaScan(QZEModuleScanner& scanner) {
+    auto& dictionary = scanner.moduleDictionary();
+    for (const auto& key : dictionary.allKeys()) {
+        const QZEModuleArray modules = *modulesOf(scanner, key);
+        if (key != "4") {
+            scanModules(modules, key, scanner);
+        } else {
+            scanModules(filterHondaDIAGHOnlyModules(modules, true), key, scanner);
+            if (!scanErrorDuringScan() && QZEnhancedUtils::checkFwIsAtLeast(406, "DIAGH") &&
+                dictionary.count() == 1) {
+                QZEHondaKlineDiagnosticModule::setDIAGH(true);
+                scanner.sendSetupCommandToOstrel("KQSP;");
+                scanner.sendSetupCommandToOstrel("KQIF5");
+                scanModules(filterHondaDIAGHModules(modules, false), key, scanner,
+                            [](QZEModuleData& module) { module.setExtra("wasReadOnDiagH", "1"); });
+                QZEHondaKlineDiagnosticModule::setDIAGH(false);
+                scanner.sendSetupCommandToOstrel(form("SP5"));
+            }
+        }
+        if (scanErrorDuringScan()) break;
+    }
+}
+
+void QZEnhancedScanner::performHyundaiScan(QZEModuleScanner& scanner) {
+    for (const auto& key : scanner.moduleDictionary().allKeys()) {
+        const QZEModuleArray modules = *modulesOf(scanner, key);
+        if (key == "4") {
+            if (scanner.getActiveBus() != 4) {
+                scanner.sendSetupCommandToOstrel(form("SP5"));
+                scanner.setActiveBus(4);
+            }
+            (void)scanModules(modules, key, QZEHyundaiKlineModule::getHighPINs(), std::nullopt,
+                              scanner);
+        } else if (key == "12") {
+            scanner.sendCommandToOstrel("KQSP5");
+            scanner.sendCommandToOstrel("KQSMC0");
+            scanner.sendCommandToOstrel(form("X0"));
+            scanner.sendCommandToOstrel("KQSH8040F1");
+            scanModules(modules, key, scanner);
+        } else {
+            scanModules(modules, key, scanner);
+        }
+        if (scanErrorDuringScan()) break;
+    }
+}
+
+void QZEnhancedScanner::peformMercedesScan(QZEModuleScanner& scanner) {
+    for (const auto& key : scanner.moduleDictionary().allKeys()) {
+        const QZEModuleArray modules = *modulesOf(scanner, key);
+        if ((key == "4" || key == "96") && firmware() >= 405) {
+            scanner.setPerformMercedesFullKlineMethod(true);
+            (void)scanModules(modules, key, QZEMercedesKlineDiagnosticModule::getHighPINs(),
+                              std::nullopt, scanner, false);
+        } else {
+            scanModules(modules, key, scanner);
+        }
+        if (scanErrorDuringScan()) break;
+    }
+}
+
+void QZEnhancedScanner::performBMWKBusScan(QZEModuleScanner& scanner) {
+    for (const char* key : {"4", "99"}) {
+        const QZEModuleArray* listed = modulesOf(scanner, key);
+        if (!listed) continue;
+        const QZEModuleArray modules = *listed;
+        if (QZEnhancedUtils::checkFwIsAtLeast(400, "PIN SWITCHING BMW")) {
+            (void)scanModules(modules, key, QZEBmwKlineDiagnosticModule::getHighPINs(),
+                              std::nullopt, scanner);
+        } else {
+            scanner.resetTransmissionDelay();
+            scanModules(modules, key, scanner);
+        }
+    }
+}
+
+// --- Filters ---
+
+namespace {
+
+QZEModuleArray filterByFlag(const QZEModuleArray& modules, const char* key, bool keepUnflagged) {
+    QZEModuleArray out;
+    for (const auto& module : modules)
+        if (module && module->extraFlag(key) != keepUnflagged) out.push_back(module);
+    return out;
+}
+
+}  // namespace
+
+QZEModuleArray QZEnhancedScanner::filterExtendedCANModules(const QZEModuleArray& modules,
+                                                           bool filterExtended) {
+    return filterByFlag(modules, "isExtCAN", filterExtended);
+}
+
+QZEModuleArray QZEnhancedScanner::filterHondaDIAGHModules(const QZEModuleArray& modules,
+                                                          bool filterDIAGH) {
+    return filterByFlag(modules, "isDIAGH", filterDIAGH);
+}
+
+QZEModuleArray QZEnhancedScanner::filterHondaDIAGHOnlyModules(const QZEModuleArray& modules,
+                                                              bool filterDIAGHOnly) {
+    return filterByFlag(modules, "isDIAGHOnly", filterDIAGHOnly);
+}
+
+}  // namespace qz

@@ -1,0 +1,170 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "lib/Records/QZEModuleData.hpp"
+#include "lib/Scanning/QZEModuleScanner.hpp"
+#include "platform/NotificationCenter.hpp"
+
+namespace qz {
+
+// Receives the modules of a scan and the requests for the user.
+class QZEEnhancedScannerDelegate {
+  public:
+    virtual ~QZEEnhancedScannerDelegate() = default;
+    // One module has been read (on the main queue from the make strategies, on the scanning
+    // thread from the generic bus loop and the generic OBD-II read).
+    virtual void scannedModule(const QZEModuleDataPtr& module) = 0;
+    // The user must act; the scan waits until interactionComplete is called.
+    virtual void interactionRequired(const std::string& message) = 0;
+};
+
+// A caller error of the pin-pair read.
+struct QZEScanCallError {
+    std::string name;
+    std::string reason;
+};
+
+using QZEModuleArray = std::vector<QZEModuleDataPtr>;
+
+// The top of a scan: loads the make's module lists through a module scanner, walks the modules
+// bus by bus with the make's strategy, reports every module to its delegate, and reads the
+// generic OBD-II codes. Synchronous on the caller's thread, where it blocks while the sensor
+// answers, while it pauses and while it waits for the user; interactionComplete and the link
+// notifications may come from any thread.
+class QZEnhancedScanner {
+  public:
+    // Engine scan types, as the module scanner's.
+    static constexpr int64_t kCheckEngineScan = QZEModuleScanner::kCheckEngineScan;
+    static constexpr int64_t kFullScan = QZEModuleScanner::kFullScan;
+    static constexpr int64_t kQuickScan = QZEModuleScanner::kQuickScan;
+
+    // Watches "DeviceDisconnected" and "DeviceTimedOut", either of which ends the scan at the
+    // next module.
+    QZEnhancedScanner();
+    virtual ~QZEnhancedScanner();
+    QZEnhancedScanner(const QZEnhancedScanner&) = delete;
+    QZEnhancedScanner& operator=(const QZEnhancedScanner&) = delete;
+
+    // Makes the module scanner and sets the sensor up; the expected number of module reads
+    // (2 for the generic read, plus the modules for a full or quick scan), 0 when the set-up
+    // failed.
+    int64_t loadScan(int64_t scanType);
+    // Runs the module scan (the argument is not used) and restores the sensor.
+    void startScan(int64_t scanType);
+    // Reads the stored and pending codes (and the permanent ones when asked) as one module
+    // "OBD", or three when useSeperateEmissionsModules is set.
+    void startBasicObdScan(bool includePermanent);
+    // The user has done what interactionRequired asked: posts "PelkInteractionComplete".
+    void interactionComplete();
+
+    bool keyFlickRequiredBeforeScan() const;
+    void scanComplete(const QZEModuleArray& modules);
+
+    bool scanErrorDuringScan() const { return m_flags->scanError; }
+    void setScanErrorDuringScan(bool value) { m_flags->scanError = value; }
+    bool awaitingInteraction() const { return m_awaitingInteraction; }
+    bool useSeperateEmissionsModules() const { return m_useSeperateEmissionsModules; }
+    void setUseSeperateEmissionsModules(bool value) { m_useSeperateEmissionsModules = value; }
+    std::shared_ptr<QZEEnhancedScannerDelegate> delegate() const;
+    void setDelegate(std::weak_ptr<QZEEnhancedScannerDelegate> delegate);
+    int64_t totalModules() const { return m_totalModules; }
+    // Null before loadScan.
+    const std::shared_ptr<QZEModuleScanner>& moduleScanner() const { return m_scanner; }
+
+    static int32_t countModulesForScan(const QZEModuleListsByBus& modules);
+    static bool isManufacturer(int64_t make);
+    static bool doesEnhancedScannerSupportCurrentManufacturer();
+
+    // --- Steps of the scan ---
+
+    // One module of the generic bus loop; the module when it found codes and is no duplicate
+    // of one already kept for the bus (whose lists then take its new codes), else null.
+    QZEModuleDataPtr filterEnhancedData(const QZEModuleDataPtr& module, QZEModuleScanner& scanner,
+                                        QZEModuleArray& kept, const std::string& busKey);
+    void performEnhancedScanForManufacturer(int64_t make,
+                                            const std::shared_ptr<QZEModuleScanner>& scanner,
+                                            std::weak_ptr<QZEEnhancedScannerDelegate> caller);
+    void performGMScan(QZEModuleScanner& scanner);
+    void performFordScan(QZEModuleScanner& scanner, bool doMsCan);
+    void performToyotaScan(QZEModuleScanner& scanner);
+    void performBMWKBusScan(QZEModuleScanner& scanner);
+    void performHondaScan(QZEModuleScanner& scanner);
+    void peformMercedesScan(QZEModuleScanner& scanner);
+    void performHyundaiScan(QZEModuleScanner& scanner);
+
+    // The modules whose flag is off (filter YES) or on (filter NO), in order.
+    static QZEModuleArray filterExtendedCANModules(const QZEModuleArray& modules,
+                                                   bool filterExtended);
+    static QZEModuleArray filterHondaDIAGHModules(const QZEModuleArray& modules, bool filterDIAGH);
+    static QZEModuleArray filterHondaDIAGHOnlyModules(const QZEModuleArray& modules,
+                                                      bool filterDIAGHOnly);
+
+    // Called on a module that found codes before it is delivered.
+    using Marker = std::function<void(QZEModuleData&)>;
+    // Reads a bus's modules and delivers each on the main queue; the modules that found
+    // codes. A module delivered before by this scanner is read as a copy.
+    QZEModuleArray scanModules(const QZEModuleArray& modules, const std::string& busKey,
+                               QZEModuleScanner& scanner, const Marker& mark = {});
+    // The same on each high pin in turn (low pins: none, or one per high pin); a module that
+    // answered on its own pins is named "<acronym>-<pin value in hex>".
+    std::expected<QZEModuleArray, QZEScanCallError> scanModules(
+        const QZEModuleArray& modules, const std::string& busKey,
+        const std::vector<int64_t>& highPins, const std::optional<std::vector<int64_t>>& lowPins,
+        QZEModuleScanner& scanner, bool allowDuplicateAddresses = true, const Marker& mark = {});
+
+    // --- Generic OBD-II read and code texts ---
+
+    // Tokens at white space and line ends, without empty tokens and ">".
+    static std::vector<std::string> cleanResponseString(std::string_view reply);
+    // The module of a "KQTC"/"KQTCP"/"KQTCA" reply: its J2012 codes with the type as status.
+    QZEModuleDataPtr basicCodeResponseToQZEModuleDataWithString(const std::string& reply,
+                                                                const std::string& type);
+    // Merges one code into a module (statuses upper-cased, status words joined by "/").
+    static void addCode(const std::string& code, const std::string& status,
+                        const std::optional<std::string>& description, QZEModuleData& module);
+    // Fills the missing or placeholder code texts of a module from the catalogues.
+    void populateCodeDefs(QZEModuleData& module);
+
+  protected:
+    // The module scanner of a new scan.
+    virtual std::shared_ptr<QZEModuleScanner> makeModuleScanner();
+
+  private:
+    struct Flags {
+        std::atomic<bool> scanError{false};
+    };
+
+    void deliverOnMainQueue(const QZEModuleDataPtr& module);
+    // scanModules; with alwaysCopy every module is read as a copy.
+    QZEModuleArray readBus(const QZEModuleArray& modules, const std::string& busKey,
+                           QZEModuleScanner& scanner, const Marker& mark, bool alwaysCopy);
+    // Reads one module and takes over the scanner's codes.
+    static void readModule(const QZEModuleDataPtr& record, QZEModuleScanner& scanner,
+                           const std::string& busKey);
+    const QZEModuleArray* modulesOf(QZEModuleScanner& scanner, const std::string& key) const;
+    std::string pinSwitchCommand(int64_t pinValue) const;
+
+    std::shared_ptr<QZEModuleScanner> m_scanner;
+    int64_t m_totalModules = 0;
+    std::atomic<bool> m_awaitingInteraction{false};
+    std::shared_ptr<Flags> m_flags = std::make_shared<Flags>();
+    std::atomic<bool> m_useSeperateEmissionsModules{false};
+    mutable std::mutex m_mutex;
+    std::weak_ptr<QZEEnhancedScannerDelegate> m_delegate;
+    // Records this scanner has delivered (scanning thread only).
+    std::unordered_set<QZEModuleDataPtr> m_delivered;
+    std::vector<ObserverToken> m_observers;
+};
+
+}  // namespace qz
