@@ -4,12 +4,13 @@
 #include <vector>
 
 #include "lib/Modules/Makes/QZEModuleOptions.hpp"
-#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
+#include "lib/Modules/QZEMakeModule.hpp"
 
 namespace qz {
 
-// BMW modules on K-line, over the ordinary or the alternate method.
-class QZEBmwKlineDiagnosticModule : public QZEBaseDiagnosticModule,
+// BMW modules on K-line (KWP2000 by module address), over the ordinary or the alternate method,
+// on the pin pair the scanner selected.
+class QZEBmwKlineDiagnosticModule : public QZEMakeModule,
                                     public QZEDelayedTransmission,
                                     public QZEMultiPinModule {
   public:
@@ -25,11 +26,14 @@ class QZEBmwKlineDiagnosticModule : public QZEBaseDiagnosticModule,
     static std::vector<int64_t> getHighPINs();
 
   private:
+    const QZEKLineMethod& method() const;
+
     bool m_useAlternateMethod = false;
 };
 
-// BMW modules on CAN.
-class QZEBmwCanDiagnosticModule : public QZEBaseDiagnosticModule {
+// BMW modules on CAN: UDS with extended addressing behind the 6F1 header the scan set up (the
+// module's address goes in front of every request).
+class QZEBmwCanDiagnosticModule : public QZEMakeModule {
   public:
     QZEBmwCanDiagnosticModule();
     bool scanCodes(QZEModuleData& module) override;

@@ -1,23 +1,41 @@
 #pragma once
 
-#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "lib/Modules/Makes/QZEProtocolModule.hpp"
 
 namespace qz {
 
-// Chrysler modules on J1850 VPW.
-class QZEChryslerVPWDiagnosticModule : public QZEBaseDiagnosticModule {
+// Chrysler modules on J1850 VPW: "13" read in PWM-style lines, "14" clears. Modules whose
+// "type" is "J2190" or "J2190_<n>" report their faults as a three-byte bitmap, read with their
+// "readoutCmd" and decoded with the first layout, or the second layout's fault block n. Reads
+// have request type 2.
+class QZEChryslerVPWDiagnosticModule : public QZEProtocolModule {
   public:
     QZEChryslerVPWDiagnosticModule();
     bool scanCodes(QZEModuleData& module) override;
-    bool clearCodes(QZEModuleData& module) override;
+
+    // The three bitmap bytes ("b0 b1 b2") of a positive answer to the read-out request; none
+    // when the reply holds no such answer.
+    static std::optional<std::string> j2190Bitmap(std::string_view reply,
+                                                  const std::string& readout);
+
+  protected:
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
+
+  private:
+    bool readJ2190(QZEModuleData& module, const std::string& type);
 };
 
-// Chrysler modules on CAN.
-class QZEChryslerCANDiagnosticModule : public QZEBaseDiagnosticModule {
+// Chrysler modules on 11- and 29-bit CAN: KWP2000 on CAN ("18 00 FF 00"), "14 FF 00" clears.
+class QZEChryslerCANDiagnosticModule : public QZEProtocolModule {
   public:
     QZEChryslerCANDiagnosticModule();
-    bool scanCodes(QZEModuleData& module) override;
-    bool clearCodes(QZEModuleData& module) override;
+
+  protected:
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 };
 
 }  // namespace qz

@@ -5,25 +5,18 @@
 namespace qz {
 
 QZEFordPWMDiagnosticModule::QZEFordPWMDiagnosticModule()
-    : QZEBaseDiagnosticModule(static_cast<int64_t>(EnhancedProtocolManufacturer::Ford)) {}
+    : QZEProtocolModule(static_cast<int64_t>(EnhancedProtocolManufacturer::Ford)) {}
 
-bool QZEFordPWMDiagnosticModule::scanCodes(QZEModuleData&) {
-    return false;
-}
-
-bool QZEFordPWMDiagnosticModule::clearCodes(QZEModuleData&) {
-    return false;
+QZEModuleProtocol QZEFordPWMDiagnosticModule::protocolFor(const QZEModuleData&) const {
+    return QZEModuleProtocols::fordPwm;
 }
 
 QZEFordCANDiagnosticModule::QZEFordCANDiagnosticModule()
-    : QZEBaseDiagnosticModule(static_cast<int64_t>(EnhancedProtocolManufacturer::Ford)) {}
+    : QZEProtocolModule(static_cast<int64_t>(EnhancedProtocolManufacturer::Ford)) {}
 
-bool QZEFordCANDiagnosticModule::scanCodes(QZEModuleData&) {
-    return false;
-}
-
-bool QZEFordCANDiagnosticModule::clearCodes(QZEModuleData&) {
-    return false;
+QZEModuleProtocol QZEFordCANDiagnosticModule::protocolFor(const QZEModuleData& module) const {
+    if (module.extra("type").text() == "UDS") return QZEModuleProtocols::fordCanUds;
+    return QZEModuleProtocols::fordCanKwp;
 }
 
 }  // namespace qz

@@ -1,23 +1,26 @@
 #pragma once
 
-#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
+#include "lib/Modules/Makes/QZEProtocolModule.hpp"
 
 namespace qz {
 
-// Ford modules on J1850 PWM.
-class QZEFordPWMDiagnosticModule : public QZEBaseDiagnosticModule {
+// Ford modules on J1850 PWM: "13" read in PWM lines, "14" clears.
+class QZEFordPWMDiagnosticModule : public QZEProtocolModule {
   public:
     QZEFordPWMDiagnosticModule();
-    bool scanCodes(QZEModuleData& module) override;
-    bool clearCodes(QZEModuleData& module) override;
+
+  protected:
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 };
 
-// Ford and Mazda modules on high- and medium-speed CAN.
-class QZEFordCANDiagnosticModule : public QZEBaseDiagnosticModule {
+// Ford and Mazda modules on high- and medium-speed CAN: KWP2000 on CAN, or UDS for the modules
+// whose "type" is "UDS".
+class QZEFordCANDiagnosticModule : public QZEProtocolModule {
   public:
     QZEFordCANDiagnosticModule();
-    bool scanCodes(QZEModuleData& module) override;
-    bool clearCodes(QZEModuleData& module) override;
+
+  protected:
+    QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 };
 
 }  // namespace qz

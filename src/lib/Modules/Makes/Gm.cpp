@@ -5,25 +5,17 @@
 namespace qz {
 
 QZEGmVpwDiagnosticModule::QZEGmVpwDiagnosticModule()
-    : QZEBaseDiagnosticModule(static_cast<int64_t>(EnhancedProtocolManufacturer::GM)) {}
+    : QZEProtocolModule(static_cast<int64_t>(EnhancedProtocolManufacturer::GM)) {}
 
-bool QZEGmVpwDiagnosticModule::scanCodes(QZEModuleData&) {
-    return false;
-}
-
-bool QZEGmVpwDiagnosticModule::clearCodes(QZEModuleData&) {
-    return false;
+QZEModuleProtocol QZEGmVpwDiagnosticModule::protocolFor(const QZEModuleData&) const {
+    return QZEModuleProtocols::gmVpw;
 }
 
 QZEGmCANDiagnosticModule::QZEGmCANDiagnosticModule()
-    : QZEBaseDiagnosticModule(static_cast<int64_t>(EnhancedProtocolManufacturer::GM)) {}
+    : QZEProtocolModule(static_cast<int64_t>(EnhancedProtocolManufacturer::GM)) {}
 
-bool QZEGmCANDiagnosticModule::scanCodes(QZEModuleData&) {
-    return false;
-}
-
-bool QZEGmCANDiagnosticModule::clearCodes(QZEModuleData&) {
-    return false;
+QZEModuleProtocol QZEGmCANDiagnosticModule::protocolFor(const QZEModuleData&) const {
+    return QZEModuleProtocols::gmCan;
 }
 
 }  // namespace qz

@@ -1,46 +1,47 @@
 #include "lib/Modules/Makes/Hyundai.hpp"
 
+#include "lib/Facades/QZEVehicle.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
 #include "lib/Utils/QZEnhancedUtils.hpp"
 
 namespace qz {
 
-QZEHyundaiKlineModule::QZEHyundaiKlineModule()
-    : QZEBaseDiagnosticModule(static_cast<int64_t>(EnhancedProtocolManufacturer::Hyundai)) {}
+namespace {
 
-bool QZEHyundaiKlineModule::scanCodes(QZEModuleData&) {
-    return false;
-}
+constexpr int64_t kHyundai = static_cast<int64_t>(EnhancedProtocolManufacturer::Hyundai);
 
-bool QZEHyundaiKlineModule::clearCodes(QZEModuleData&) {
-    return false;
-}
+}  // namespace
+
+QZEHyundaiKlineModule::QZEHyundaiKlineModule() : QZEProtocolModule(kHyundai) {}
 
 std::vector<int64_t> QZEHyundaiKlineModule::getHighPINs() {
     if (QZEnhancedUtils::checkFwIsAtLeast(400, "PIN SWITCHING")) return {8, 12, 13, 7};
     return {7};
 }
 
-QZEHyundaiMutModule::QZEHyundaiMutModule()
-    : QZEBaseDiagnosticModule(static_cast<int64_t>(EnhancedProtocolManufacturer::Hyundai)) {}
-
-bool QZEHyundaiMutModule::scanCodes(QZEModuleData&) {
-    return false;
+QZEModuleProtocol QZEHyundaiKlineModule::protocolFor(const QZEModuleData&) const {
+    return QZEModuleProtocols::hyundaiKLine;
 }
 
-bool QZEHyundaiMutModule::clearCodes(QZEModuleData&) {
-    return false;
+void QZEHyundaiKlineModule::beforeExchange() {
+    if (takeDelayTransmission()) waitBeforeFirstKLineExchange();
 }
 
-QZEHyundaiCanModule::QZEHyundaiCanModule()
-    : QZEBaseDiagnosticModule(static_cast<int64_t>(EnhancedProtocolManufacturer::Hyundai)) {}
-
-bool QZEHyundaiCanModule::scanCodes(QZEModuleData&) {
-    return false;
+void QZEHyundaiKlineModule::afterGoodRead(QZEModuleData& module) {
+    if (QZEVehicle::TheVehicle().activeHighPin() != 0)
+        module.setExtra("RESPONSE_PIN_COMMAND", activePins());
 }
 
-bool QZEHyundaiCanModule::clearCodes(QZEModuleData&) {
-    return false;
+QZEHyundaiMutModule::QZEHyundaiMutModule() : QZEProtocolModule(kHyundai) {}
+
+QZEModuleProtocol QZEHyundaiMutModule::protocolFor(const QZEModuleData&) const {
+    return QZEModuleProtocols::hyundaiMut;
+}
+
+QZEHyundaiCanModule::QZEHyundaiCanModule() : QZEProtocolModule(kHyundai) {}
+
+QZEModuleProtocol QZEHyundaiCanModule::protocolFor(const QZEModuleData&) const {
+    return QZEModuleProtocols::hyundaiCan;
 }
 
 }  // namespace qz

@@ -1,23 +1,29 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "lib/Modules/Makes/QZEModuleOptions.hpp"
-#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
+#include "lib/Modules/QZEMakeModule.hpp"
 
 namespace qz {
 
-// Mercedes modules on MB-ISO.
-class QZEMercedesMBISODiagModule : public QZEBaseDiagnosticModule, public QZEDelayedTransmission {
+// Mercedes modules on MB-ISO: protocol, fault read and erase requests from the module's own
+// definition ("protocol", "readoutCmd", "Clear_ID").
+class QZEMercedesMBISODiagModule : public QZEMakeModule, public QZEDelayedTransmission {
   public:
     QZEMercedesMBISODiagModule();
     bool scanCodes(QZEModuleData& module) override;
     bool clearCodes(QZEModuleData& module) override;
 };
 
-// Mercedes modules on K-line, on several pin pairs.
-class QZEMercedesKlineDiagnosticModule : public QZEBaseDiagnosticModule,
+// Mercedes modules on K-line, on the pin pair the scanner selected: KWP2000 with fast
+// initialisation, or with the slow initialisation of the "KWFB" units. The module's own method
+// comes first; with the all-method scan the other one is tried when it does not answer. The
+// method that answered is kept in the module's "READTYPE" for its clear.
+class QZEMercedesKlineDiagnosticModule : public QZEMakeModule,
                                          public QZEDelayedTransmission,
                                          public QZEMultiPinModule {
   public:
@@ -36,12 +42,25 @@ class QZEMercedesKlineDiagnosticModule : public QZEBaseDiagnosticModule,
     bool m_performAllMethodScan = false;
 };
 
-// Mercedes modules on CAN.
-class QZEMercedesCANDiagnosticModule : public QZEBaseDiagnosticModule {
+// Mercedes modules on CAN: the unit's identification picks its variant (by the variant's
+// "MBDIAGKEYS") among the units that share its address, then the codes are read in UDS or in
+// KWP2000 on CAN as its "PROTOCOL" says, with that variant's code texts. A K-line unit listed
+// with the CAN units is read on K-line.
+class QZEMercedesCANDiagnosticModule : public QZEMakeModule {
   public:
     QZEMercedesCANDiagnosticModule();
     bool scanCodes(QZEModuleData& module) override;
     bool clearCodes(QZEModuleData& module) override;
+
+    // The variant whose keys (comma-separated) the identification holds; the first variant when
+    // none does or there is no identification.
+    static const QZEModuleData* variantFor(const std::vector<const QZEModuleData*>& variants,
+                                           const std::optional<std::string>& identification);
+    // The unit's variants: its "MBVARIANTS", or the unit itself.
+    static std::vector<const QZEModuleData*> variantsOf(const QZEModuleData& module);
+
+  private:
+    bool readKLineUnit(QZEModuleData& module, bool clear);
 };
 
 }  // namespace qz

@@ -1,19 +1,31 @@
 #pragma once
 
-#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
+#include <string>
+
+#include "lib/Decoders/QZEBitEncodedAddress.hpp"
+#include "lib/Modules/QZEMakeModule.hpp"
 
 namespace qz {
 
-// Mitsubishi modules on K-line.
-class QZEMitsubishiKlineDiagnosticModule : public QZEBaseDiagnosticModule {
+// Mitsubishi modules on K-line (MUT), at the line speed of their "baud_hex" (selected as the
+// sensor's interface). A module with a bit-encoded fault table reads each of its bytes ("21"
+// and the byte); any other reads KWP2000. The clear is the module's "Clear_ID", or KWP2000's.
+// The folded braking module tries the line speeds of its "baud_rates" in turn, each with its
+// own table, stopping at the first that answers when it is marked "first".
+class QZEMitsubishiKlineDiagnosticModule : public QZEMakeModule {
   public:
     QZEMitsubishiKlineDiagnosticModule();
     bool scanCodes(QZEModuleData& module) override;
     bool clearCodes(QZEModuleData& module) override;
+
+  private:
+    // Reads the faults of a table; true when the module answered.
+    bool readBitTable(const QZEBitEncodedAddress& table, const QZEModuleData& module);
+    bool selectLineSpeed(const std::string& baud, const QZEModuleData& module);
 };
 
-// Mitsubishi modules on CAN.
-class QZEMitsubishiCANDiagnosticModule : public QZEBaseDiagnosticModule {
+// Mitsubishi modules on CAN (KWP2000 on CAN).
+class QZEMitsubishiCANDiagnosticModule : public QZEMakeModule {
   public:
     QZEMitsubishiCANDiagnosticModule();
     bool scanCodes(QZEModuleData& module) override;

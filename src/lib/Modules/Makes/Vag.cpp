@@ -1,33 +1,280 @@
 #include "lib/Modules/Makes/Vag.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <utility>
 
+#include "lib/Logging/QZELogging.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
+#include "platform/Clock.hpp"
 
 namespace qz {
 
+namespace {
+
+constexpr int64_t kVag = static_cast<int64_t>(EnhancedProtocolManufacturer::VOLKSWAGEN);
+
+constexpr QZEKLineMethod kKwp{"KWP2000", "", "81", "18 00 FF 00", "14 FF 00"};
+constexpr QZECanMethod kUds{QZECanMethod::Layout::uds, "19 02 FF", "14 FF FF FF", false};
+
+// TP2.0: the channel set-up goes to 200 and is answered on the module's call-up identifier;
+// the parameters are asked once the channel is open; A8 closes it.
+constexpr const char* kSetupIdentifier = "200";
+constexpr const char* kSetupRequest = " C0 00 10 00 03 01";
+constexpr const char* kChannelParameters = "A0 0F 8A FF 32 FF";
+constexpr const char* kChannelClose = "A8";
+// Replies (and acknowledgements) one request may take before its answer is whole.
+constexpr int kTp2Rounds = 16;
+constexpr int kPendingAttempts = 3;
+constexpr double kPendingPause = 5.0;
+
+QZELogging& log() {
+    return QZELogging::shared();
+}
+
+bool isHexByte(std::string_view token) {
+    return token.size() == 2 && std::isxdigit(static_cast<unsigned char>(token[0])) &&
+           std::isxdigit(static_cast<unsigned char>(token[1]));
+}
+
+// The frames of a raw CAN reply: one per line, an identifier in front skipped.
+std::vector<reply::Tokens> rawFrames(std::string_view text) {
+    std::vector<reply::Tokens> out;
+    for (auto line : reply::lines(text)) {
+        auto t = reply::tokens(line);
+        if (!t.empty() && reply::isIdentifier(t[0])) t.erase(t.begin());
+        if (t.empty() || !std::all_of(t.begin(), t.end(), isHexByte)) continue;
+        out.push_back(std::move(t));
+    }
+    return out;
+}
+
+std::string firstListed(const std::string& list) {
+    return list.substr(0, list.find(','));
+}
+
+QZEVagTroubleCodeStore* moduleStoreOf(const QZEModuleData& module) {
+    return module.extra("VAG_CODE_STORE").object<QZEVagTroubleCodeStore>().get();
+}
+
+std::optional<std::string> definitionOfCode(const std::string& code,
+                                            QZEVagTroubleCodeStore* moduleStore,
+                                            QZEVagTroubleCodeStore* globalStore) {
+    for (auto* store : {moduleStore, globalStore})
+        if (store)
+            if (auto definition = store->getDefinitionForJ20120(code)) return definition;
+    return std::nullopt;
+}
+
+}  // namespace
+
+QZEVagCode vagCodeForFaultNumber(int a, int b, QZEVagTroubleCodeStore* moduleStore,
+                                 QZEVagTroubleCodeStore* globalStore) {
+    const int number = ((a & 0xFF) << 8) | (b & 0xFF);
+    char padded[8];
+    std::snprintf(padded, sizeof padded, "%05d", number);
+    for (const std::string& dfcc : {std::string(padded), std::to_string(number)}) {
+        for (auto* store : {moduleStore, globalStore}) {
+            if (!store) continue;
+            auto j2012 = store->getJ2012ForDfcc(dfcc);
+            if (!j2012 || firstListed(*j2012).empty()) continue;
+            return {firstListed(*j2012), store->getDefinitionForDfcc(dfcc).value_or("")};
+        }
+    }
+    std::string code = reply::j2012Code(a & 0xFF, b & 0xFF);
+    std::string definition = definitionOfCode(code, moduleStore, globalStore).value_or("");
+    return {std::move(code), std::move(definition)};
+}
+
+// --- TP2.0 ---
+
+QZETp2Assembler::Step QZETp2Assembler::feed(std::string_view reply) {
+    Step step;
+    bool sawData = false;
+    for (const auto& frame : rawFrames(reply)) {
+        const int op = reply::byteValue(frame[0]);
+        const int kind = op >> 4;
+        const int sequence = op & 15;
+        if (kind > 3) continue;  // acknowledgements and channel frames
+        sawData = true;
+        if (m_nextSequence >= 0 && sequence != m_nextSequence) {
+            step.broken = true;
+            return step;
+        }
+        m_nextSequence = (sequence + 1) & 15;
+        auto payload = frame.begin() + 1;
+        if (!m_started) {
+            if (frame.end() - payload < 2) {
+                step.broken = true;
+                return step;
+            }
+            m_length = static_cast<size_t>(reply::byteValue(payload[0]) << 8 |
+                                           reply::byteValue(payload[1]));
+            m_started = true;
+            payload += 2;
+        }
+        for (; payload != frame.end() && m_message.size() < m_length; ++payload)
+            m_message.emplace_back(*payload);
+        step.ackNeeded = kind == 0 || kind == 1;
+        step.ackSequence = m_nextSequence;
+        if (kind == 1 || kind == 3) {
+            if (m_message.size() < m_length) {
+                step.broken = true;
+                return step;
+            }
+            step.complete = true;
+        }
+    }
+    if (!sawData) step.broken = true;
+    return step;
+}
+
+// --- K-line ---
+
 QZEVAGKLineModule::QZEVAGKLineModule(std::shared_ptr<QZEVagGlobalTroubleCodeStore> codeStore)
-    : QZEBaseDiagnosticModule(static_cast<int64_t>(EnhancedProtocolManufacturer::VOLKSWAGEN)),
-      m_codeStore(std::move(codeStore)) {}
+    : QZEMakeModule(kVag), m_codeStore(std::move(codeStore)) {}
 
-bool QZEVAGKLineModule::scanCodes(QZEModuleData&) {
-    return false;
+bool QZEVAGKLineModule::scanCodes(QZEModuleData& module) {
+    prepareKLine(module, takeDelayTransmission());
+    auto target = address(module.requestId());
+    if (!target || !selectKLineModule(kKwp.format, *target)) return false;
+    auto message = kLineRequest(kKwp.read);
+    if (message) {
+        for (const auto& record : kwpRecords(*message)) {
+            auto code =
+                vagCodeForFaultNumber(record.a, record.b, moduleStoreOf(module), m_codeStore.get());
+            addDescribedCode(code.code, getKWP2000Status(static_cast<uint8_t>(record.status)),
+                             code.definition);
+        }
+        notePins(module);
+    }
+    finishDefinitions(module);
+    return message.has_value();
 }
 
-bool QZEVAGKLineModule::clearCodes(QZEModuleData&) {
-    return false;
+bool QZEVAGKLineModule::clearCodes(QZEModuleData& module) {
+    prepareKLine(module, takeDelayTransmission());
+    return clearKLine(module, kKwp);
 }
+
+// --- CAN ---
 
 QZEVAGCanModule::QZEVAGCanModule(std::shared_ptr<QZEVagGlobalTroubleCodeStore> codeStore)
-    : QZEBaseDiagnosticModule(static_cast<int64_t>(EnhancedProtocolManufacturer::VOLKSWAGEN)),
-      m_codeStore(std::move(codeStore)) {}
+    : QZEMakeModule(kVag), m_codeStore(std::move(codeStore)) {
+    setRetryEnabled(false);
+}
 
-bool QZEVAGCanModule::scanCodes(QZEModuleData&) {
+bool QZEVAGCanModule::scanCodes(QZEModuleData& module) {
+    m_moduleStore = moduleStoreOf(module);
+    bool ok = false;
+    if (!module.extra("TP2").isNull()) {
+        auto message = tp2Request(module, kKwp.read);
+        ok = message && positiveMessage({*message}, kKwp.read);
+        if (ok) {
+            for (const auto& record : kwpRecords(*message)) {
+                auto code =
+                    vagCodeForFaultNumber(record.a, record.b, m_moduleStore, m_codeStore.get());
+                addDescribedCode(code.code, getKWP2000Status(static_cast<uint8_t>(record.status)),
+                                 code.definition);
+            }
+        }
+    } else {
+        ok = selectCanModule(module) && readCanCodes(kUds);
+    }
+    finishDefinitions(module);
+    return ok;
+}
+
+bool QZEVAGCanModule::clearCodes(QZEModuleData& module) {
+    if (!module.extra("TP2").isNull()) {
+        auto message = tp2Request(module, kKwp.clear);
+        return message && positiveMessage({*message}, kKwp.clear);
+    }
+    return selectCanModule(module) && clearCan(kUds);
+}
+
+void QZEVAGCanModule::addUdsCodeFromBytes(const std::vector<std::string>& bytes) {
+    if (bytes.size() != 4) {
+        log().logError("Incorrect UDS code size: %@", bytes.size());
+        return;
+    }
+    const std::string base =
+        getJ2012CodeFromBytes(reply::byteValue(bytes[0]), reply::byteValue(bytes[1]));
+    addDescribedCode(base + "-" + bytes[2], decodeStatusByte(reply::byteValue(bytes[3])),
+                     definitionOfCode(base, m_moduleStore, m_codeStore.get()).value_or(""));
+}
+
+std::optional<QZEMessageBytes> QZEVAGCanModule::tp2Request(const QZEModuleData& module,
+                                                           const std::string& kwp) {
+    auto tp2 = address(module.extra("TP2").text());
+    auto callUp = address(module.extra("CallUp").text());
+    if (!tp2 || !callUp) return std::nullopt;
+    if (!openChannel(*tp2, *callUp)) return std::nullopt;
+    auto message = channelRequest(kwp);
+    closeChannel();
+    return message;
+}
+
+bool QZEVAGCanModule::openChannel(const std::string& tp2, const std::string& callUp) {
+    m_sequence = 0;
+    if (!sendSetupCommandToOstrel(setupCommand("SH") + kSetupIdentifier) ||
+        !sendSetupCommandToOstrel(setupCommand("CF") + callUp))
+        return false;
+    const std::string reply = sendCommandToOstrel(tp2 + kSetupRequest);
+    // <destination> D0 <tester's identifier, low, high> <module's identifier, low, high> ...
+    std::optional<std::pair<int, int>> ids;
+    for (const auto& frame : rawFrames(reply)) {
+        if (frame.size() < 6 || frame[1] != "D0") continue;
+        auto word = [&](size_t at) {
+            return (reply::byteValue(frame[at + 1]) << 8 | reply::byteValue(frame[at])) & 0x7FF;
+        };
+        ids = std::make_pair(word(2), word(4));
+        break;
+    }
+    if (!ids) {
+        log().logVerbose("No TP2.0 channel at %@", tp2);
+        return false;
+    }
+    const auto [receive, transmit] = *ids;
+    if (!sendSetupCommandToOstrel(setupCommand("SH") + objcFormat("%03X", transmit)) ||
+        !sendSetupCommandToOstrel(setupCommand("CF") + objcFormat("%03X", receive)))
+        return false;
+    const std::string parameters = sendCommandToOstrel(kChannelParameters);
+    for (const auto& frame : rawFrames(parameters))
+        if (frame[0] == "A1") return true;
+    log().logVerbose("TP2.0 channel at %@ gave no parameters", tp2);
+    closeChannel();
     return false;
 }
 
-bool QZEVAGCanModule::clearCodes(QZEModuleData&) {
-    return false;
+void QZEVAGCanModule::closeChannel() {
+    sendCommandToOstrel(kChannelClose);
+}
+
+std::optional<QZEMessageBytes> QZEVAGCanModule::channelRequest(const std::string& kwp) {
+    const auto bytes = reply::tokens(kwp);
+    for (int attempt = 1; attempt <= kPendingAttempts; ++attempt) {
+        // One data frame: last, acknowledgement wanted, the length, the request.
+        const std::string frame = hexByte(0x10 | m_sequence) + " " +
+                                  hexByte(static_cast<int>(bytes.size() >> 8)) + " " +
+                                  hexByte(static_cast<int>(bytes.size())) + " " + kwp;
+        m_sequence = (m_sequence + 1) & 15;
+        std::string reply = sendCommandToOstrel(frame);
+        QZETp2Assembler assembler;
+        QZETp2Assembler::Step step;
+        for (int round = 0; round < kTp2Rounds; ++round) {
+            step = assembler.feed(reply);
+            if (step.broken || !step.ackNeeded) break;
+            reply = sendCommandToOstrel(objcFormat("B%X", step.ackSequence));
+            if (step.complete) break;
+        }
+        if (!step.complete) return std::nullopt;
+        const auto& message = assembler.message();
+        const bool pending = message.size() >= 3 && message[0] == "7F" && message[2] == "78";
+        if (!pending) return message;
+        Clock::current()->sleepFor(kPendingPause);
+    }
+    return std::nullopt;
 }
 
 }  // namespace qz

@@ -1,15 +1,57 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "lib/Descriptions/QZEVagTroubleCodeStore.hpp"
 #include "lib/Modules/Makes/QZEModuleOptions.hpp"
-#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
+#include "lib/Modules/QZEMakeModule.hpp"
 
 namespace qz {
 
-// Volkswagen-group modules on K-line.
-class QZEVAGKLineModule : public QZEBaseDiagnosticModule, public QZEDelayedTransmission {
+// A Volkswagen-group code with its definition, found through the module's and the global
+// code stores.
+using QZEVagCode = QZEDescribedCode;
+
+// The Volkswagen-group code of a KWP2000 record: its two bytes are the fault number (DFCC),
+// looked up as written with five digits and plainly, in the module's store and then in the
+// global store. A number that no store lists is read as the J2012 code of the two bytes.
+QZEVagCode vagCodeForFaultNumber(int a, int b, QZEVagTroubleCodeStore* moduleStore,
+                                 QZEVagTroubleCodeStore* globalStore);
+
+// Collects one KWP2000 message from the raw TP2.0 frames of one or more replies. A data frame
+// is <op/sequence> <payload...>: op 0 wants an acknowledgement before more frames follow, 1 is
+// the last frame and wants one, 2 is followed by more, 3 is the last without one; the first
+// frame's payload starts with the message length (two bytes). Acknowledgements (B, 9) and
+// channel frames (A) in the reply are skipped; an identifier in front of a line is skipped.
+class QZETp2Assembler {
+  public:
+    struct Step {
+        // The message is whole.
+        bool complete = false;
+        // The module waits for an acknowledgement ("B" + ackSequence) before it goes on.
+        bool ackNeeded = false;
+        int ackSequence = 0;
+        // A frame out of sequence, or a reply without any data frame.
+        bool broken = false;
+    };
+
+    // Takes the frames of one reply.
+    Step feed(std::string_view reply);
+    const QZEMessageBytes& message() const { return m_message; }
+
+  private:
+    QZEMessageBytes m_message;
+    size_t m_length = 0;
+    bool m_started = false;
+    int m_nextSequence = -1;
+};
+
+// Volkswagen-group modules on K-line (KWP2000 by module address), codes by fault number.
+class QZEVAGKLineModule : public QZEMakeModule, public QZEDelayedTransmission {
   public:
     // The Volkswagen-group global code store the module scanner makes once per scan.
     explicit QZEVAGKLineModule(std::shared_ptr<QZEVagGlobalTroubleCodeStore> codeStore = nullptr);
@@ -21,8 +63,10 @@ class QZEVAGKLineModule : public QZEBaseDiagnosticModule, public QZEDelayedTrans
     std::shared_ptr<QZEVagGlobalTroubleCodeStore> m_codeStore;
 };
 
-// Volkswagen-group modules on CAN (UDS, and KWP over TP2.0).
-class QZEVAGCanModule : public QZEBaseDiagnosticModule {
+// Volkswagen-group modules on CAN: UDS on bus key 1; KWP2000 over a TP2.0 channel (opened at
+// the module's "TP2" address, answered on its "CallUp" identifier) on bus key 98, with the
+// frames reassembled here and the codes found by fault number.
+class QZEVAGCanModule : public QZEMakeModule {
   public:
     // The Volkswagen-group global code store the module scanner makes once per scan.
     explicit QZEVAGCanModule(std::shared_ptr<QZEVagGlobalTroubleCodeStore> codeStore = nullptr);
@@ -30,8 +74,20 @@ class QZEVAGCanModule : public QZEBaseDiagnosticModule {
     bool clearCodes(QZEModuleData& module) override;
     const std::shared_ptr<QZEVagGlobalTroubleCodeStore>& codeStore() const { return m_codeStore; }
 
+    // A UDS record: the code with its failure type and status; its definition from the stores.
+    void addUdsCodeFromBytes(const std::vector<std::string>& bytes) override;
+
   private:
+    // Opens the channel to the module: header and filter of the channel identifiers it gives.
+    bool openChannel(const std::string& tp2, const std::string& callUp);
+    void closeChannel();
+    // One KWP2000 request on the open channel; the module's whole answer.
+    std::optional<QZEMessageBytes> channelRequest(const std::string& kwp);
+    std::optional<QZEMessageBytes> tp2Request(const QZEModuleData& module, const std::string& kwp);
+
     std::shared_ptr<QZEVagGlobalTroubleCodeStore> m_codeStore;
+    QZEVagTroubleCodeStore* m_moduleStore = nullptr;
+    int m_sequence = 0;
 };
 
 }  // namespace qz
