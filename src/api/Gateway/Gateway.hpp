@@ -14,6 +14,7 @@
 #include "api/Delegates/PelkBaasDelegate.hpp"
 #include "api/Delegates/PelkFirmwareDelegate.hpp"
 #include "api/Delegates/PelkLiveDelegate.hpp"
+#include "api/Delegates/PelkScanDelegate.hpp"
 #include "api/Delegates/PelkSensorDelegate.hpp"
 #include "api/Delegates/PelkSmogDelegate.hpp"
 #include "api/Gateway/Binder.hpp"
@@ -45,6 +46,7 @@ class Gateway : public PelkSensorDelegate,
                 public PelkFirmwareDelegate,
                 public PelkBaasDelegate,
                 public PelkLiveDelegate,
+                public PelkScanDelegate,
                 public PelkSmogDelegate,
                 public AsTechDelegate,
                 public std::enable_shared_from_this<Gateway> {
@@ -92,6 +94,12 @@ class Gateway : public PelkSensorDelegate,
     void requestOdometer(OdometerCallback callback) override;
     void checkAutoVinSupport(SupportCallback callback) override;
     void requestVin(VinCallback callback) override;
+
+    // PelkScanDelegate.
+    bool supportsEnhancedDiagnostics(const std::string& vin) override;
+    void performScan(std::optional<std::string> vin, PelkScanType scanType,
+                     ScanListener listener) override;
+    void clearModule(std::shared_ptr<PelkModule> module, ClearListener listener) override;
 
     // PelkSmogDelegate.
     void requestSmogInfo(SmogListener listener) override;
