@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "ScanTestSupport.hpp"
 #include "api/Communication/Relay.hpp"
@@ -433,6 +434,54 @@ TEST_F(GatewayScan, NoProgressIsComputedWithoutExpectedModules) {
     controller->scannedModule(record);
     EXPECT_EQ(controller->scannedModules().size(), 1u);
     EXPECT_TRUE(heard.empty());
+}
+
+
+TEST_F(GatewayScan, TheResultHoldsAModuleStillQueuedOnTheMainQueue) {
+    ASSERT_NO_FATAL_FAILURE(connectTo(genericCar()));
+    // A report the engine queued on the main queue just before the scan's end; the main queue
+    // reaches it only once the test lets it.
+    auto late = std::make_shared<QZEModuleData>();
+    late->setAccronym(std::string("ECM"));
+    late->setDescription(std::string("Engine"));
+    late->setCodeList(Texts{"P0101"});
+    late->setResponseState(ResponseStateHasData);
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool waiting = false, released = false;
+    std::weak_ptr<ScanController> weak;
+    std::vector<PelkScanProgress> heard;
+    auto controller = ScanController::create(kHondaVin, PelkScanType::cel, [&](PelkScanProgress p) {
+        {
+            std::lock_guard lock(mutex);
+            heard.push_back(p);
+        }
+        if (p.kind() != PelkScanProgress::Kind::update || heard.size() != 1) return;
+        DispatchQueue::main()->async([&] {
+            std::unique_lock lock(mutex);
+            waiting = true;
+            cv.notify_all();
+            cv.wait(lock, [&] { return released; });
+            lock.unlock();
+            if (auto c = weak.lock()) c->scannedModule(late);
+        });
+    });
+    weak = controller;
+    std::thread releaser([&] {
+        std::unique_lock lock(mutex);
+        cv.wait(lock, [&] { return waiting; });
+        released = true;
+        cv.notify_all();
+    });
+    Gateway::gatewayQueue()->sync([&] {
+        ASSERT_EQ(controller->load(), 2);
+        controller->start();
+    });
+    releaser.join();
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(heard.back().kind(), PelkScanProgress::Kind::complete);
+    EXPECT_EQ(moduleLines(**heard.back().result()),
+              (Texts{"OBD: P0420/CONFIRMED P0171/PENDING P0300/PERMANENT", "ECM: P0101"}));
 }
 
 }  // namespace
