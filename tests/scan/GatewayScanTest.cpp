@@ -165,7 +165,7 @@ TEST_F(GatewayScan, TheResultArrivesWhenTheAnalyticsEventFails) {
 }
 
 TEST_F(GatewayScan, WhileAScanWaitsForTheKeyFlickEveryVehicleOperationIsRefused) {
-    ASSERT_NO_FATAL_FAILURE(connectTo(bmwCar(), false));
+    ASSERT_NO_FATAL_FAILURE(connectTo(bmwCar()));
     ScanRecorder running;
     gateway->performScan(kBmwVin, PelkScanType::all, running.listener());
     auto prompt = running.waitFor(isPrompt);
@@ -208,7 +208,7 @@ TEST_F(GatewayScan, WhileAScanWaitsForTheKeyFlickEveryVehicleOperationIsRefused)
 }
 
 TEST_F(GatewayScan, AnEndedScansListenerHearsNoLaterPrompt) {
-    ASSERT_NO_FATAL_FAILURE(connectTo(bmwCar(), false));
+    ASSERT_NO_FATAL_FAILURE(connectTo(bmwCar()));
     auto& center = NotificationCenter::defaultCenter();
     auto prompt = [&](const std::string& msg) {
         center.post("PelkInteractionRequired", nullptr, {{"msg", msg}});
@@ -273,7 +273,7 @@ TEST_F(GatewayScan, WithoutAnOpenSessionScansAndClearsReportDisconnectedAtOnce) 
 
     // Connected once, then closed: no command goes out and the relay is not locked out.
     gateway.reset();
-    ASSERT_NO_FATAL_FAILURE(connectTo(genericCar(), false));
+    ASSERT_NO_FATAL_FAILURE(connectTo(genericCar()));
     auto cel = scan(PelkScanType::cel, kHondaVin);
     ASSERT_TRUE(cel && *cel->result());
     gateway->disconnect();
@@ -344,7 +344,7 @@ TEST_F(GatewayScan, TheGenericClearSendsOneClearAndHoldsNoBusyFlag) {
 }
 
 TEST_F(GatewayScan, AGenericClearWithoutAnswerReportsTheCommunicationError) {
-    ASSERT_NO_FATAL_FAILURE(connectTo(genericCar(), false));
+    ASSERT_NO_FATAL_FAILURE(connectTo(genericCar(), Waits::quick));
     auto obd = moduleNamed(modulesOf(scan(PelkScanType::cel, kHondaVin)), "OBD");
     ASSERT_TRUE(obd);
     core->addFault(Fault::silence(1, "KQCC"));
@@ -388,7 +388,7 @@ TEST_F(GatewayScan, ManufacturerClearsThatCannotRunCompleteFalseAndFreeTheGatewa
 }
 
 TEST_F(GatewayScan, ALinkLostInTheMiddleOfAScanEndsItWithTheModulesSoFar) {
-    ASSERT_NO_FATAL_FAILURE(connectTo("bmw.json", false));
+    ASSERT_NO_FATAL_FAILURE(connectTo("bmw.json", Waits::quick));
     ScanRecorder whole;
     whole.onInteraction([](const InteractionType& t) { t.listener()(); });
     const auto all = modulesOf(scan(PelkScanType::all, kBmwVin, whole));
@@ -435,7 +435,6 @@ TEST_F(GatewayScan, NoProgressIsComputedWithoutExpectedModules) {
     EXPECT_EQ(controller->scannedModules().size(), 1u);
     EXPECT_TRUE(heard.empty());
 }
-
 
 TEST_F(GatewayScan, TheResultHoldsAModuleStillQueuedOnTheMainQueue) {
     ASSERT_NO_FATAL_FAILURE(connectTo(genericCar()));

@@ -165,6 +165,49 @@ class QueueGate {
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
+// Sleeps pass at once; a wait that is not answered lasts `factor` of its length in real time,
+// after which the time has moved on to its deadline. For tests in which the sensor stays
+// silent: its time-outs cost little, while answers still have ample time.
+class QuickClock : public Clock {
+  public:
+    explicit QuickClock(double factor) : factor_(factor) {}
+    TimePoint now() const override { return std::chrono::steady_clock::now() + offset(); }
+    WallTimePoint wallNow() const override {
+        return std::chrono::system_clock::now() +
+               std::chrono::duration_cast<std::chrono::system_clock::duration>(offset());
+    }
+    void sleepFor(double seconds) override {
+        if (seconds <= 0) return;
+        std::lock_guard lock(mutex_);
+        offset_ += toDuration(seconds);
+    }
+    bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                   TimePoint deadline, const std::function<bool()>& pred) override {
+        const auto remaining = deadline - now();
+        const auto realEnd = std::chrono::steady_clock::now() +
+                             std::chrono::duration_cast<Duration>(remaining * factor_);
+        while (!pred()) {
+            if (std::chrono::steady_clock::now() >= realEnd) {
+                std::lock_guard guard(mutex_);
+                const auto behind = deadline - (std::chrono::steady_clock::now() + offset_);
+                if (behind > Duration::zero()) offset_ += behind;
+                return pred();
+            }
+            cv.wait_until(lock, realEnd);
+        }
+        return true;
+    }
+
+  private:
+    Duration offset() const {
+        std::lock_guard lock(mutex_);
+        return offset_;
+    }
+    const double factor_;
+    mutable std::mutex mutex_;
+    Duration offset_{};
+};
+
 // One analytics event the backend received.
 struct Event {
     std::string type;
@@ -191,12 +234,16 @@ class ScanTest : public gwtest::SimulatedSensorTest {
     }
     void TearDown() override {
         gwtest::drainQueues();
-        instantSleeps.reset();
+        scanClock.reset();
         SimulatedSensorTest::TearDown();
     }
 
-    // Plugs the vehicle in and connects; `instant`: sleeps pass at once from then on.
-    void connectTo(sim::VehicleProfile profile, bool instant = true) {
+    // The clock of the scans: sleeps pass at once; unanswered waits last their length (the
+    // sensor answers every command) or, `quick`, a tenth of it (the sensor falls silent).
+    enum class Waits { real, quick };
+
+    // Plugs the vehicle in and connects; the scan clock runs from then on.
+    void connectTo(sim::VehicleProfile profile, Waits waits = Waits::real) {
         gateway = Gateway::create();
         plugIn(std::move(profile));
         auto devices = gateway->connectedDevices();
@@ -207,11 +254,14 @@ class ScanTest : public gwtest::SimulatedSensorTest {
         ASSERT_EQ(gateway->status(), SensorConnectionStatus::connected);
         gwtest::drainQueues();
         core->clearCommands();
-        if (instant) instantSleeps.emplace(std::make_shared<modtest::InstantSleepClock>());
+        if (waits == Waits::real)
+            scanClock.emplace(std::make_shared<modtest::InstantSleepClock>());
+        else
+            scanClock.emplace(std::make_shared<QuickClock>(0.1));
     }
-    void connectTo(const std::string& sampleProfile, bool instant = true) {
+    void connectTo(const std::string& sampleProfile, Waits waits = Waits::real) {
         connectTo(sim::VehicleProfile::load(sim::VehicleProfile::sampleFolder() / sampleProfile),
-                  instant);
+                  waits);
     }
 
     // A whole scan; its last value.
@@ -244,7 +294,7 @@ class ScanTest : public gwtest::SimulatedSensorTest {
         return n;
     }
 
-    std::optional<ScopedClock> instantSleeps;
+    std::optional<ScopedClock> scanClock;
     int backendStatus = 200;
     std::mutex eventsMutex;
     std::condition_variable eventsChanged;
