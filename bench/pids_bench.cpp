@@ -1,90 +1,87 @@
-// Parameter catalogue: decoding every catalogue object from a full set of answers (values and
-// texts), against a plain decode of the same bytes; and the memory of the built catalogue.
+// Parameter catalogue: every catalogue object decoded from a full set of raw answers (the
+// answer of each PID number cleaned into byte texts and handed to its objects, then each
+// object's value as text in its unit and in its alternative unit), beside a plain loop that
+// splits the same answers and builds the same two texts per object, measured in the same run.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
-#include "api/PIDs/Mode1/Mode1PIDs.hpp"
+#include "api/PIDs/BinaryPID.hpp"
+#include "api/PIDs/NumericPID.hpp"
 #include "api/PIDs/PIDInterface.hpp"
-
-// Live heap bytes of this process, for the memory counters.
-namespace {
-std::atomic<long long> gLiveBytes{0};
-constexpr size_t kHeader = alignof(std::max_align_t);
-}  // namespace
-
-void* operator new(size_t size) {
-    auto* base = static_cast<char*>(std::malloc(size + kHeader));
-    if (!base) throw std::bad_alloc();
-    *reinterpret_cast<size_t*>(base) = size;
-    gLiveBytes += static_cast<long long>(size);
-    return base + kHeader;
-}
-void* operator new[](size_t size) {
-    return operator new(size);
-}
-void operator delete(void* p) noexcept {
-    if (!p) return;
-    char* base = static_cast<char*>(p) - kHeader;
-    gLiveBytes -= static_cast<long long>(*reinterpret_cast<size_t*>(base));
-    std::free(base);
-}
-void operator delete[](void* p) noexcept {
-    operator delete(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    operator delete(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-    operator delete(p);
-}
+#include "api/PIDs/Units.hpp"
 
 namespace {
 
 using namespace qz;
 
-std::vector<std::string> answer(uint64_t key, int64_t count) {
-    std::vector<std::string> out;
+// The sensor's answer to 01 PP: the data bytes, a blank after each, then the prompt line.
+std::string rawAnswer(uint64_t pid, int64_t count) {
+    std::string out;
     for (int64_t i = 0; i < count; ++i) {
         char buf[4];
-        std::snprintf(buf, sizeof buf, "%02X",
-                      static_cast<unsigned>((key * 29 + i * 53 + 7) & 0xFF));
-        out.push_back(buf);
+        std::snprintf(buf, sizeof buf, "%02X ",
+                      static_cast<unsigned>((pid * 29 + static_cast<uint64_t>(i) * 53 + 7) & 0xFF));
+        out += buf;
     }
-    return out;
+    return out + "\r>";
 }
 
+// What the plain loop knows of an object: where its number is and how it scales, or for the
+// other kinds one bit of one byte.
+struct PlainObject {
+    bool numeric = false;
+    int64_t lower = 0, upper = 0;
+    double scalar = 1, offset = 0;
+    const Dimension* unit = nullptr;
+    const Dimension* alt = nullptr;
+};
+
+struct PlainNumber {
+    std::string raw;
+    std::vector<PlainObject> objects;
+};
+
 struct Fixture {
-    PIDInterface::PIDList objects;
-    // Plain baseline: per object the answer, the first byte read and a scale.
-    struct Plain {
-        std::vector<std::string> data;
-        int64_t lower, upper;
-        double scalar, offset;
+    PIDInterface interface;
+    struct Number {
+        uint64_t pid;
+        int64_t responseBytes;
+        std::string raw;
+        std::vector<std::shared_ptr<PIDInfo>> objects;
     };
-    std::vector<Plain> plain;
+    std::vector<Number> numbers;
+    std::vector<PlainNumber> plain;
+    size_t objects = 0;
 
     Fixture() {
-        PIDInterface pi;
-        objects = pi.getPids();
-        for (auto& p : objects) {
-            auto data = answer(p->pid(), p->responseBytes());
-            p->setData(data);
-            p->setSupportStatus(SupportStatus::supported);
-            Plain row{data, 0, 0, 1.0, 0.0};
-            if (auto* n = dynamic_cast<NumericPID*>(p.get())) {
-                row.lower = n->bytesToRead().lowerBound;
-                row.upper = n->bytesToRead().upperBound;
-                row.scalar = n->scalar();
-                row.offset = n->offset();
+        for (const auto& [pid, list] : *interface.pidMap()) {
+            int64_t bytes = 0;
+            for (const auto& p : list) bytes = std::max(bytes, p->responseBytes());
+            Number n{pid, bytes, rawAnswer(pid, bytes), list};
+            PlainNumber plainNumber{n.raw, {}};
+            for (const auto& p : list) {
+                p->setSupportStatus(SupportStatus::supported);
+                PlainObject o;
+                if (auto* numeric = dynamic_cast<NumericPID*>(p.get())) {
+                    o = {true,
+                         numeric->bytesToRead().lowerBound,
+                         numeric->bytesToRead().upperBound,
+                         numeric->scalar(),
+                         numeric->offset(),
+                         numeric->units() ? numeric->units() : &UnitNone::none(),
+                         numeric->altUnit()};
+                }
+                plainNumber.objects.push_back(o);
             }
-            plain.push_back(std::move(row));
+            numbers.push_back(std::move(n));
+            plain.push_back(std::move(plainNumber));
+            objects += list.size();
         }
     }
 };
@@ -94,83 +91,87 @@ Fixture& fixture() {
     return f;
 }
 
+// to_chars' shortest text, ".0" after a whole number, a blank and the symbol.
+std::string plainText(double value, const std::string& symbol) {
+    char buf[64];
+    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    std::string text(buf, res.ptr);
+    if (text.find('.') == std::string::npos) text += ".0";
+    return text + " " + symbol;
+}
+
 double gBaselineNsPerPass = 0;
 
-// Plain decode: join the byte texts, parse, scale, print the number and a unit text.
+// Plain: split each answer at blanks, then per object join its byte texts, read them as one
+// number, scale it and build its two texts.
 void BM_PlainDecodeBaseline(benchmark::State& state) {
     auto& f = fixture();
-    auto start = std::chrono::steady_clock::now();
+    const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
-        for (const auto& row : f.plain) {
-            std::string joined;
-            for (int64_t i = row.lower; i <= row.upper; ++i) joined += row.data[i];
-            double v =
-                static_cast<double>(std::strtoull(joined.c_str(), nullptr, 16)) * row.scalar +
-                row.offset;
-            char buf[64];
-            std::snprintf(buf, sizeof buf, "%g", v);
-            std::string text = std::string(buf) + " unit";
-            benchmark::DoNotOptimize(text);
+        for (const auto& number : f.plain) {
+            std::vector<std::string> bytes;
+            std::string current;
+            for (char c : number.raw) {
+                if (c == ' ' || c == '\r' || c == '>') {
+                    if (!current.empty()) bytes.push_back(std::move(current));
+                    current.clear();
+                } else {
+                    current += c;
+                }
+            }
+            for (const auto& o : number.objects) {
+                if (!o.numeric) {
+                    const bool on = std::strtoul(bytes[0].c_str(), nullptr, 16) & 1;
+                    std::string text = on ? "ON" : "OFF", alt = on ? "ON" : "OFF";
+                    benchmark::DoNotOptimize(text);
+                    benchmark::DoNotOptimize(alt);
+                    continue;
+                }
+                std::string joined;
+                for (int64_t i = o.lower; i <= o.upper; ++i) joined += bytes[i];
+                const double v =
+                    static_cast<double>(std::strtoull(joined.c_str(), nullptr, 16)) * o.scalar +
+                    o.offset;
+                std::string text = plainText(v, o.unit->symbol());
+                std::string alt =
+                    o.alt ? plainText(o.alt->fromBase(o.unit->toBase(v)), o.alt->symbol()) : text;
+                benchmark::DoNotOptimize(text);
+                benchmark::DoNotOptimize(alt);
+            }
         }
     }
-    auto ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start);
+    const std::chrono::duration<double, std::nano> ns = std::chrono::steady_clock::now() - start;
     gBaselineNsPerPass = ns.count() / static_cast<double>(state.iterations());
-    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(f.plain.size()));
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(f.objects));
+    state.counters["us_per_pass"] = gBaselineNsPerPass / 1e3;
 }
 BENCHMARK(BM_PlainDecodeBaseline);
 
-// Every catalogue object: its value and both texts.
+// The library: each answer cleaned into byte texts and handed to every object of its number,
+// then both texts of every object.
 void BM_DecodeCatalogue(benchmark::State& state) {
     auto& f = fixture();
-    auto start = std::chrono::steady_clock::now();
+    const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
-        for (const auto& p : f.objects) {
-            auto text = p->valueAsText(false);
-            auto alt = p->valueAsText(true);
-            benchmark::DoNotOptimize(text);
-            benchmark::DoNotOptimize(alt);
+        for (const auto& number : f.numbers) {
+            auto tokens =
+                PIDInterface::cleanAnswer(number.raw, Mode::LiveData, number.responseBytes);
+            for (const auto& p : number.objects) {
+                p->setData(*tokens);
+                auto text = p->valueAsText(false);
+                auto alt = p->valueAsText(true);
+                benchmark::DoNotOptimize(text);
+                benchmark::DoNotOptimize(alt);
+            }
         }
     }
-    auto ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start);
-    double perPass = ns.count() / static_cast<double>(state.iterations());
-    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(f.objects.size()));
-    state.counters["passes_per_s"] =
-        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    const std::chrono::duration<double, std::nano> ns = std::chrono::steady_clock::now() - start;
+    const double perPass = ns.count() / static_cast<double>(state.iterations());
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(f.objects));
+    state.counters["us_per_pass"] = perPass / 1e3;
     if (gBaselineNsPerPass > 0) state.counters["x_plain_baseline"] = perPass / gBaselineNsPerPass;
 }
 BENCHMARK(BM_DecodeCatalogue);
-
-// Memory of a built catalogue, beside a plain table of the same values.
-void BM_CatalogueMemory(benchmark::State& state) {
-    { auto warm = PIDInterface::buildCatalogue(); }  // shared unit objects made once
-    long long catalogueBytes = 0, plainBytes = 0;
-    for (auto _ : state) {
-        long long before = gLiveBytes.load();
-        auto map = PIDInterface::buildCatalogue();
-        catalogueBytes = gLiveBytes.load() - before;
-        benchmark::DoNotOptimize(map);
-
-        before = gLiveBytes.load();
-        struct PlainRow {
-            uint64_t pid;
-            std::string shortName, fullName;
-            double scalar, offset, minValue, maxValue;
-        };
-        std::vector<PlainRow> rows;
-        for (const auto& info : mode1Classes())
-            if (info.row->inCatalogue)
-                rows.push_back({info.row->pid, std::string(info.row->shortName),
-                                std::string(info.row->fullName), info.row->scalar, info.row->offset,
-                                0, 0});
-        plainBytes = gLiveBytes.load() - before;
-        benchmark::DoNotOptimize(rows);
-    }
-    state.counters["catalogue_bytes"] = static_cast<double>(catalogueBytes);
-    state.counters["plain_table_bytes"] = static_cast<double>(plainBytes);
-    state.counters["x_plain_table"] =
-        plainBytes ? static_cast<double>(catalogueBytes) / static_cast<double>(plainBytes) : 0;
-}
-BENCHMARK(BM_CatalogueMemory)->Iterations(20);
 
 }  // namespace
 

@@ -2,10 +2,13 @@
 
 #include "Answers.hpp"
 #include "api/Communication/PelkSensorState.hpp"
+#include "api/Communication/SessionController.hpp"
 #include "api/Communication/Vehicle.hpp"
 #include "api/Gateway/Gateway.hpp"
+#include "platform/Console.hpp"
 #include "sim/SensorCore.hpp"
 #include "sim/SimulatedAccessory.hpp"
+#include "sim/SimulatedBluetooth.hpp"
 #include "sim/VehicleProfile.hpp"
 
 namespace qz::tools {
@@ -19,16 +22,42 @@ std::string busText(Gateway& gateway) {
 
 }  // namespace
 
-DiagSession::DiagSession(const std::optional<std::string>& profile) {
+// The simulated Bluetooth world of the run: every central the library makes is one of its
+// own (never the machine's Bluetooth), with the sensor's BGX13 module in reach over BLE.
+class DiagSession::Bluetooth {
+  public:
+    Bluetooth() : installation(sim::SimulatedBluetooth::create()) {}
+    sim::SimulatedBluetooth::Installation installation;
+    std::shared_ptr<sim::SimulatedBGX13> module;
+};
+
+DiagSession::DiagSession(const std::optional<std::string>& profile, Transport transport)
+    : bluetooth_(std::make_unique<Bluetooth>()) {
     auto vehicle = profile ? sim::VehicleProfile::load(*profile) : sim::VehicleProfile::builtIn();
-    accessory_ = sim::SimulatedAccessory::create(std::make_shared<sim::SensorCore>(vehicle));
-    accessory_->plugIn();
+    auto core = std::make_shared<sim::SensorCore>(vehicle);
+    // The driver's console lines are not the demo's output.
+    console::setSink(nullptr);
+    if (transport == Transport::ble) {
+        sim::SimulatedBGX13::Options options;
+        options.identifier = UUID::fromString("5D1E0B13-0B7E-4C1A-9A3F-0571E7B6A13C");
+        bluetooth_->module = sim::SimulatedBGX13::create(core, options);
+        bluetooth_->installation.world()->add(bluetooth_->module);
+    } else {
+        accessory_ = sim::SimulatedAccessory::create(core);
+        accessory_->plugIn();
+    }
     gateway_ = Gateway::create();
+    if (transport != Transport::ble) return;
+    auto le = gateway_->sessionController()->leController();
+    auto clock = Clock::current();
+    auto deadline = clock->deadlineAfter(kAnswerTimeout);
+    while (le && le->discoveredDevices().empty() && clock->now() < deadline) clock->sleepFor(0.005);
 }
 
 DiagSession::~DiagSession() {
     gateway_.reset();
     if (accessory_) accessory_->unplug();
+    bluetooth_.reset();
 }
 
 InfoReport DiagSession::info() {

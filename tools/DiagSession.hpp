@@ -9,7 +9,9 @@ namespace qz {
 class Gateway;
 namespace sim {
 class SimulatedAccessory;
-}
+class SimulatedBGX13;
+class SimulatedBluetooth;
+}  // namespace sim
 }  // namespace qz
 
 namespace qz::tools {
@@ -30,16 +32,22 @@ struct InfoReport {
     bool ok() const { return initialized && error.empty(); }
 };
 
-// One run of the demo: the simulated sensor plugged in as an MFi accessory and a gateway
-// that reaches it through the accessory session, as the host app would.
+// How the demo reaches the simulated sensor.
+enum class Transport { mfi, ble };
+
+// One run of the demo: the simulated sensor plugged in as an MFi accessory, or in reach as a
+// BGX13 Bluetooth LE module, and a gateway that reaches it through the matching session, as
+// the host app would.
 class DiagSession {
   public:
     // Seconds the demo waits for each answer of the library.
     static constexpr double kAnswerTimeout = 30.0;
 
     // `profile`: a vehicle profile file; none for the built-in one. Throws when the
-    // profile cannot be read.
-    explicit DiagSession(const std::optional<std::string>& profile);
+    // profile cannot be read. Over BLE, waits (at most kAnswerTimeout) until the gateway
+    // has discovered the sensor.
+    explicit DiagSession(const std::optional<std::string>& profile,
+                         Transport transport = Transport::mfi);
     ~DiagSession();
 
     // Connects to the first sensor in reach, waits for its start-up, reads the versions
@@ -51,6 +59,8 @@ class DiagSession {
     const std::shared_ptr<Gateway>& gateway() const { return gateway_; }
 
   private:
+    class Bluetooth;
+    std::unique_ptr<Bluetooth> bluetooth_;
     std::shared_ptr<sim::SimulatedAccessory> accessory_;
     std::shared_ptr<Gateway> gateway_;
 };

@@ -1,7 +1,8 @@
 // qzdiag: drives the library through its public API against the simulated sensor, which is
-// plugged in as an MFi accessory and reached through the same session a real sensor uses.
+// plugged in as an MFi accessory (or in reach as a BGX13 Bluetooth LE module) and reached
+// through the same session a real sensor uses.
 //
-//   qzdiag [--vehicle PROFILE.json] [--home DIR] [--json] COMMAND [ARGS...]
+//   qzdiag [--transport mfi|ble] [--vehicle PROFILE.json] [--home DIR] [--json] COMMAND [ARGS...]
 //
 // Commands: info (connect, initialise, show the sensor, disconnect), logs (write the log
 // archive and show its path), vin, live [PID...] and smog (the live-data and readiness calls,
@@ -39,13 +40,15 @@ namespace {
 struct Options {
     std::optional<std::string> vehicle;
     std::optional<std::string> home;
+    qz::tools::Transport transport = qz::tools::Transport::mfi;
     bool json = false;
     std::string command;
     std::vector<std::string> args;  // after the command (the PIDs of `live`, the options of `wifi`)
 };
 
 void usage(std::ostream& out) {
-    out << "usage: qzdiag [--vehicle PROFILE.json] [--home DIR] [--json] COMMAND\n"
+    out << "usage: qzdiag [--transport mfi|ble] [--vehicle PROFILE.json] [--home DIR] [--json] "
+           "COMMAND\n"
            "\n"
            "commands:\n"
            "  info   connect to the sensor, initialise it, show its state, version and bus\n"
@@ -64,6 +67,8 @@ void usage(std::ostream& out) {
            "         with scan, scan again afterwards\n"
            "\n"
            "options:\n"
+           "  --transport mfi|ble     reach the sensor as an MFi accessory (default) or over\n"
+           "                          Bluetooth LE through its BGX13 module\n"
            "  --vehicle PROFILE.json  the simulated vehicle (default: the built-in profile)\n"
            "  --home DIR              the folder that stands for the app's home\n"
            "  --json                  print one JSON document\n";
@@ -90,6 +95,17 @@ std::optional<Options> parse(int argc, char** argv, std::string& error) {
             }
         } else if (a == "--vehicle") {
             if (!(options.vehicle = value("--vehicle"))) return std::nullopt;
+        } else if (a == "--transport") {
+            auto t = value("--transport");
+            if (!t) return std::nullopt;
+            if (*t == "mfi") {
+                options.transport = qz::tools::Transport::mfi;
+            } else if (*t == "ble") {
+                options.transport = qz::tools::Transport::ble;
+            } else {
+                error = "unknown transport " + *t + " (mfi or ble)";
+                return std::nullopt;
+            }
         } else if (a == "--home") {
             if (!(options.home = value("--home"))) return std::nullopt;
         } else if (a == "--json") {
@@ -218,7 +234,7 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<DiagSession> session;
     try {
-        session = std::make_unique<DiagSession>(options->vehicle);
+        session = std::make_unique<DiagSession>(options->vehicle, options->transport);
     } catch (const std::exception& e) {
         return printError(*options, options->command, e.what());
     }

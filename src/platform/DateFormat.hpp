@@ -1,8 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace qz {
 
@@ -12,6 +15,9 @@ namespace qz {
 // a AM/PM, mm minute, ss second, S.. fraction of a second (as many digits as letters),
 // Z offset "+hhmm"; text in single quotes is copied, '' is a quote; other characters
 // are copied. Thread-safe.
+//
+// The system's time zone is read on first use and read again when the TZ variable
+// changes, and otherwise at most once a second (so a changed zone file is noticed).
 class DateFormat {
   public:
     explicit DateFormat(std::string pattern = "yyyy-MM-dd HH:mm:ss.SSS");
@@ -24,6 +30,11 @@ class DateFormat {
     std::string string(std::chrono::system_clock::time_point time, int gmtOffsetSeconds) const;
     // The current wall time of `Clock::current()`.
     std::string now() const;
+    // Appends `now()` to `out`.
+    void appendNow(std::string& out) const;
+    // Appends `string(time, gmtOffsetSeconds)` to `out`.
+    void append(std::string& out, std::chrono::system_clock::time_point time,
+                int gmtOffsetSeconds) const;
 
     // The identifier of the current time zone, e.g. "Europe/Berlin" ("GMT" when unknown).
     static std::string timeZoneName();
@@ -39,7 +50,21 @@ class DateFormat {
     static bool setTimeZone(const std::optional<std::string>& identifier);
 
   private:
+    // One field of the pattern: a run of one letter, or text copied as it stands.
+    struct Field {
+        char letter = 0;  // 0: `text`
+        int count = 0;
+        std::string text;
+    };
+
+    // The fields at the local second `local` (seconds since 1970) with `gmtOffsetSeconds`;
+    // fractions of a second as zeros, each one's place and length noted in `fractions`.
+    void render(std::string& out, int64_t local, int gmtOffsetSeconds,
+                std::vector<std::pair<size_t, int>>& fractions) const;
+
     std::string pattern_;
+    std::vector<Field> fields_;
+    uint64_t id_;  // tells formats apart in the per-thread cache of the last rendered second
 };
 
 }  // namespace qz

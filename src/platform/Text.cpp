@@ -11,11 +11,6 @@ namespace qz::text {
 
 namespace {
 
-bool isAscii(std::string_view s) {
-    return std::all_of(s.begin(), s.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 // Byte offsets of character boundaries in ASCII text: every byte is one character
 // except that "\r\n" is one.
 template <class Fn>
@@ -92,7 +87,35 @@ void boundaries(const std::u16string& s, Fn&& fn) {
 
 }  // namespace
 
+bool isAscii(std::string_view bytes) {
+    // No early exit: the loop vectorises, which beats stopping early on short texts.
+    unsigned char any = 0;
+    for (char c : bytes) any |= static_cast<unsigned char>(c);
+    return any < 0x80;
+}
+
+std::vector<std::string_view> splitAscii(std::string_view ascii, size_t maxCharacters) {
+    std::vector<std::string_view> pieces;
+    if (maxCharacters == 0) maxCharacters = 1;
+    if (ascii.find('\r') == std::string_view::npos) {  // one byte, one character
+        for (size_t at = 0; at < ascii.size(); at += maxCharacters)
+            pieces.push_back(ascii.substr(at, maxCharacters));
+        return pieces;
+    }
+    size_t inPiece = 0, start = 0;
+    asciiBoundaries(ascii, [&](size_t b) {
+        if (++inPiece == maxCharacters) {
+            pieces.push_back(ascii.substr(start, b - start));
+            start = b;
+            inPiece = 0;
+        }
+    });
+    if (start < ascii.size()) pieces.push_back(ascii.substr(start));
+    return pieces;
+}
+
 bool isValidUTF8(std::string_view bytes) {
+    if (isAscii(bytes)) return true;
     const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
     int64_t length = static_cast<int64_t>(bytes.size());
     for (int64_t i = 0; i < length;) {
@@ -137,15 +160,7 @@ std::vector<std::string> split(std::string_view utf8, size_t maxCharacters) {
     if (maxCharacters == 0) maxCharacters = 1;
     size_t inPiece = 0;
     if (isAscii(utf8)) {
-        size_t start = 0;
-        asciiBoundaries(utf8, [&](size_t b) {
-            if (++inPiece == maxCharacters) {
-                pieces.emplace_back(utf8.substr(start, b - start));
-                start = b;
-                inPiece = 0;
-            }
-        });
-        if (start < utf8.size()) pieces.emplace_back(utf8.substr(start));
+        for (auto piece : splitAscii(utf8, maxCharacters)) pieces.emplace_back(piece);
         return pieces;
     }
     std::u16string s = toUTF16(utf8);

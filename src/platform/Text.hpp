@@ -19,6 +19,10 @@ size_t characterCount(std::string_view utf8);
 std::vector<std::string> split(std::string_view utf8, size_t maxCharacters);
 // Whether `bytes` is valid UTF-8.
 bool isValidUTF8(std::string_view bytes);
+// Whether every byte is below 0x80.
+bool isAscii(std::string_view bytes);
+// `split` for ASCII text, as views into it (every byte is one character, "\r\n" is one).
+std::vector<std::string_view> splitAscii(std::string_view ascii, size_t maxCharacters);
 // `bytes` with each invalid sequence replaced by U+FFFD.
 std::string sanitizeUTF8(std::string_view bytes);
 

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
+#include "logging/LogFileReader.hpp"
 #include "support/QzdiagRun.hpp"
 
 namespace {
@@ -71,6 +73,27 @@ TEST_F(QzdiagLive, LiveRefreshesEverySupportedParameterOfAFullVehicle) {
         withValue += !p["value"].is_null();
     }
     EXPECT_GT(withValue, 200u);
+}
+
+TEST_F(QzdiagLive, LiveRefreshesEachSupportedPidNumberOnce) {
+    auto run = qzdiag(homeArg() + vehicle("live-full.json") + " --json live");
+    ASSERT_EQ(run.status, 0) << run.out;
+    std::set<std::string> numbers;
+    for (auto& p : nlohmann::json::parse(run.out)) numbers.insert(p["pid"].get<std::string>());
+    // The refreshes in the program's log.
+    qz::FileLog log(home.path() / "scratch");
+    size_t refreshes = 0;
+    for (const auto& record : qz::testing::parseRecords(qz::testsupport::readFileBytes(
+             home.path() / "app" / "Documents" / "Logs" / "pelklog-0.log"))) {
+        auto plain =
+            qz::AES256Encryption::originalDataWithHexKey(record.ciphertext, log.key(), log.iv());
+        ASSERT_TRUE(plain);
+        refreshes +=
+            std::string(plain->begin(), plain->end()).find("Requesting to update data for PID") !=
+            std::string::npos;
+    }
+    EXPECT_GT(numbers.size(), 100u);
+    EXPECT_EQ(refreshes, numbers.size());
 }
 
 TEST_F(QzdiagLive, SmogPrintsTheVerdictAndFigures) {

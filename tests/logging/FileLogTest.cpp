@@ -1,13 +1,18 @@
 #include "api/Logging/FileLog.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -163,6 +168,128 @@ TEST_F(FileLogTest, RotatesAfterTheWriteThatReachesTheLimit) {
     EXPECT_FALSE(fs::exists(log.currentPath()));
     log.write("next");
     EXPECT_EQ(plaintexts(log.currentPath(), log), std::vector<std::string>{"next\r"});
+}
+
+TEST_F(FileLogTest, RotatesWhenAWriteBringsTheFileToExactlyTheLimit) {
+    FileLog log;
+    makeFile(log.currentPath(), 1048576 - 19);
+    log.write("x");  // a 19-byte record: exactly 1,048,576 bytes
+    EXPECT_EQ(FileLog::fileSize(logs / "pelklog-1.log"), 1048576u);
+    EXPECT_FALSE(fs::exists(log.currentPath()));
+}
+
+// The files as they were written when every record opened, appended to and closed file 0 and
+// then asked the file system for its size: the logger keeps the file open and counts, and
+// must leave the same bytes and rotate at the same records.
+TEST_F(FileLogTest, WritesTheBytesAndRotatesAtTheRecordsOfAnOpenPerRecordWriter) {
+    const fs::path ours = home.path() / "ours";
+    const fs::path reference = home.path() / "reference";
+    FileLog log(ours);
+    log.setMaxFileSize(2);
+    fs::create_directories(reference);
+    auto referenceWrite = [&](const std::string& line) {
+        auto name = [&](int64_t n) {
+            return reference / ("pelklog-" + std::to_string(n) + ".log");
+        };
+        for (const auto& piece : text::split(line, FileLog::kPieceLength)) {
+            const std::string plain = piece + "\r";
+            auto record = AES256Encryption::encryptedDataWithHexKey(
+                Data(plain.begin(), plain.end()), log.key(), log.iv());
+            ASSERT_TRUE(record.has_value());
+            int fd = ::open(name(0).c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            ASSERT_EQ(::write(fd, record->data(), record->size()),
+                      static_cast<ssize_t>(record->size()));
+            ::close(fd);
+            if (FileLog::fileSize(name(0)) >= 2 * 1024) {
+                int64_t top = 0;
+                while (fs::exists(name(top + 1))) ++top;
+                for (int64_t n = top; n >= 0; --n) fs::rename(name(n), name(n + 1));
+                fs::remove(name(10));
+            }
+        }
+    };
+    const std::vector<std::string> kinds = {
+        "short",
+        std::string(255, 'a'),
+        std::string(256, 'b'),
+        std::string(600, 'c') + "\r\n" + std::string(300, 'd'),
+        repeat("\xC3\xA9", 300),
+        "family \xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9 and text",
+        "",
+    };
+    for (int i = 0; i < 300; ++i) {
+        const std::string line = kinds[static_cast<size_t>(i) % kinds.size()] + std::to_string(i);
+        log.write(line);
+        referenceWrite(line);
+    }
+    std::set<std::string> names;
+    for (auto& e : fs::directory_iterator(reference)) names.insert(e.path().filename().string());
+    ASSERT_EQ(names.size(), 10u);
+    for (const auto& name : names) {
+        EXPECT_EQ(readFileBytes(ours / name), readFileBytes(reference / name)) << name;
+        EXPECT_EQ(plaintexts(ours / name, log), plaintexts(reference / name, log)) << name;
+    }
+}
+
+TEST_F(FileLogTest, AFileOrFolderChangedUnderneathIsNoticedBeforeTheNextRecord) {
+    const fs::path folder = home.path() / "Documents" / "Logs";
+    const fs::path file = folder / "pelklog-0.log";
+    struct Change {
+        const char* what;
+        std::function<void()> apply;
+        std::vector<std::string> expected;  // file 0 afterwards
+    };
+    const std::vector<Change> changes = {
+        {"file removed", [&] { fs::remove(file); }, {"after\r"}},
+        {"file moved away", [&] { fs::rename(file, home.path() / "moved.log"); }, {"after\r"}},
+        {"file replaced",
+         [&] {
+             FileLog other(home.path());
+             other.write("other");
+             fs::rename(home.path() / "pelklog-0.log", file);
+         },
+         {"other\r", "after\r"}},
+        {"folder removed", [&] { fs::remove_all(folder); }, {"after\r"}},
+        {"folder above moved",
+         [&] { fs::rename(home.path() / "Documents", home.path() / "Moved"); },
+         {"after\r"}},
+    };
+    for (const auto& change : changes) {
+        FileLog log;
+        log.write("before");
+        change.apply();
+        log.write("after");
+        EXPECT_EQ(plaintexts(file, log), change.expected) << change.what;
+        fs::remove_all(home.path() / "Moved");
+        fs::remove_all(folder);
+    }
+}
+
+TEST_F(FileLogTest, ARecordCutShortByAFullDiskIsTakenOffAgain) {
+    FileLog log;
+    log.write("before");
+    const uint64_t size = FileLog::fileSize(log.currentPath());
+    // The file may grow 10 bytes more: the next record is cut short, the one after gets
+    // nothing written.
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    rlimit small = limit;
+    small.rlim_cur = size + 10;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    log.write(std::string(100, 'x'));
+    const uint64_t cut = FileLog::fileSize(log.currentPath());
+    log.write("lost too");
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(cut, size);
+
+    log.write("after");
+    Data rest;
+    auto records = parseRecords(readFileBytes(log.currentPath()), &rest);
+    EXPECT_TRUE(rest.empty());
+    EXPECT_EQ(plaintexts(log.currentPath(), log),
+              (std::vector<std::string>{"before\r", "after\r"}));
 }
 
 TEST_F(FileLogTest, KeepsAtMostTenFiles) {

@@ -9,7 +9,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,9 +110,6 @@ class SimulatedVehicleTest : public gwtest::SimulatedSensorTest {
         gwtest::drainQueues();
         gateway->vehicle()->setCurrentVin(vin);
         core->clearCommands();
-        // Connecting keeps the scaled clock: the session may lose the first command while it
-        // opens, and waits there for the relay's time-out.
-        instantSleeps.emplace(std::make_shared<InstantSleepClock>());
     }
 
     // Runs a whole module scan on "GatewayQueue"; the modules reported.
@@ -151,13 +147,7 @@ class SimulatedVehicleTest : public gwtest::SimulatedSensorTest {
                (core->multiResponse() ? ", multiple responses" : "");
     }
 
-    void TearDown() override {
-        gwtest::drainQueues();
-        instantSleeps.reset();
-        SimulatedSensorTest::TearDown();
-    }
-
-    std::optional<ScopedClock> instantSleeps;
+    ScopedClock instantSleeps{std::make_shared<InstantSleepClock>()};
     int lastInteractions = 0;
 };
 

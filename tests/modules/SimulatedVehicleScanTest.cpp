@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ struct MakeCase {
     // The last commands of every scan and clear: the sensor back on its bus.
     Texts restoreTail;
 };
+
+void PrintTo(const MakeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 const Texts kCanRestore{"KQD", "010D", "KQSH7FF", "KQCF7FF", "3E", "KQD"};
 const Texts kKLineRestore{"KQD", "010D", "KQX0"};

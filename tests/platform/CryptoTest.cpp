@@ -113,5 +113,23 @@ TEST(CryptoTest, ThreadsEncryptIndependently) {
     EXPECT_EQ(mismatches.load(), 0);
 }
 
+TEST(CryptoTest, APreparedEncryptorStartsEveryMessageFromTheIv) {
+    AES256CBCEncryptor prepared(kKey, kIv);
+    ASSERT_TRUE(prepared.valid());
+    Data out;
+    for (size_t length : {0u, 1u, 15u, 16u, 17u, 31u, 32u, 255u, 256u, 1000u, 3u}) {
+        const Data plain = pattern(length, static_cast<uint8_t>(length));
+        const std::string text(plain.begin(), plain.end());
+        const size_t cut = length / 3;
+        const size_t n = prepared.encrypt(std::string_view(text).substr(0, cut),
+                                          std::string_view(text).substr(cut), out, 2);
+        auto expected = AES256::encryptCBC(kKey, kIv, plain);
+        ASSERT_TRUE(expected);
+        EXPECT_EQ(n, expected->size()) << length;
+        EXPECT_EQ(Data(out.begin() + 2, out.end()), *expected) << length;
+    }
+    EXPECT_FALSE(AES256CBCEncryptor(Data(31), kIv).valid());
+}
+
 }  // namespace
 }  // namespace qz

@@ -187,6 +187,19 @@ TEST_F(MFISessionTest, FirmwareAcknowledgementsPassRaw) {
     ASSERT_TRUE(eventually([&] { return sink_->text() == "KOSAPI 4.05\r>"; }));
 }
 
+TEST_F(MFISessionTest, BytesThatAreNoUTF8BecomeReplacementCharactersAndThePromptStays) {
+    auto sim = SimulatedAccessory::create();
+    sim->plugIn();
+    sim->core().addFault(Fault::reply("41 0C 1A \xFF\xC3\r>", 1, "010C"));
+    StatusLog status;
+    mfi_->setReceiver(sink_);
+    mfi_->openSession(sim->sensor(), false, status.listener());
+    ASSERT_TRUE(eventually([&] { return status.saw(SensorConnectionStatus::connected); }));
+    mfi_->send("010C\r");
+    ASSERT_TRUE(eventually([&] { return sink_->text() == "41 0C 1A \xEF\xBF\xBD\xEF\xBF\xBD\r>"; }))
+        << sink_->text();
+}
+
 TEST_F(MFISessionTest, TextWithoutAReceiverIsDropped) {
     auto sim = SimulatedAccessory::create();
     sim->plugIn();

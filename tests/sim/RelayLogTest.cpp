@@ -62,3 +62,26 @@ TEST(RelayLog, AnEchoedPasswordIsMaskedInTheReplyLines) {
     EXPECT_EQ(timedOut, 1u);
     Log::reset();
 }
+
+TEST(RelayLog, NoPartOfAPasswordReachesTheLogWhateverItsBlanksAndLineBreaks) {
+    ScopedHome home;
+    Log::reset();
+    ScopedClock clock(std::make_shared<ScaledClock>(0.1));
+    auto link = FakeSensorLink::create();
+    auto relay = Relay::createWithSensor(link);
+    link->core().setEcho(true);
+    const std::vector<std::string> commands = {
+        "KQA$ config wifi p0 pw\t\"TOPS1CRIT\"",
+        "KQA$ config wifi p0 pw \"TOPS\n1CRIT\"",
+        "KQA$ Config\tWiFi  p0 PW\t \"TOPS1CRIT\"",
+    };
+    for (const auto& command : commands) {
+        EXPECT_TRUE(relay->sendToSensor(command).has_value()) << command;
+        link->core().addFault(Fault::silence());
+        EXPECT_FALSE(relay->sendToSensor(command).has_value()) << command;
+    }
+    const std::string log = qz::testing::libraryLogText();
+    EXPECT_EQ(log.find("TOPS"), std::string::npos) << log;
+    EXPECT_EQ(log.find("1CRIT"), std::string::npos) << log;
+    Log::reset();
+}

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 
 #include "api/Communication/PelkNotifications.hpp"
@@ -9,6 +10,7 @@
 #include "platform/DispatchQueue.hpp"
 #include "platform/NotificationCenter.hpp"
 #include "sim/FakeSensorLink.hpp"
+#include "sim/SimTestSupport.hpp"
 
 using namespace qz;
 using namespace qz::sim;
@@ -162,6 +164,97 @@ TEST_F(RelayTest, MasksTheWiFiPasswordInLogsButNotOnTheWire) {
               "KQA$ config wifi p0 pw \"***\"\rOK\r>");
     ASSERT_TRUE(relay_->sendToSensor("KQA$ config wifi p0 pw \"HUNTR2\"").has_value());
     EXPECT_EQ(core().commands().back(), "KQA$ config wifi p0 pw \"HUNTR2\"");
+}
+
+TEST(RelayMask, TheWholeValueIsMaskedWhateverTheBlanksAndLineBreaks) {
+    struct Case {
+        std::string text, password, masked;
+    };
+    const std::string cmd = "KQA$ config wifi p0 pw ";
+    const std::vector<Case> cases = {
+        {"KQA$ config wifi p0 pw\t\"S3CRET\"", "", "KQA$ config wifi p0 pw\t\"***\""},
+        {"KQA$ CONFIG  Wifi\tP0 pw \t \"S3CRET\"", "", "KQA$ CONFIG  Wifi\tP0 pw \t \"***\""},
+        {cmd + "\"S3\nCRET\"", "", cmd + "\"***\""},
+        {cmd + "\"S3\nCRET\"\rOK\r>", "", cmd + "\"***\"\rOK\r>"},
+        // The exchange's own value is masked whole, carriage returns inside and all.
+        {cmd + "\"S3\rCRET\"", "\"S3\rCRET\"", cmd + "\"***\""},
+        {cmd + "\"S3\r?\rCRET\"\r?\r>", "\"S3\rCRET\"", cmd + "\"***\"\r?\r\"***\"\r?\r>"},
+        {"KQA$ config wifi p0 ssid \"pw \"", "", "KQA$ config wifi p0 ssid \"pw \""},
+        {"KQA$ config wifi p0 pw", "", "KQA$ config wifi p0 pw"},
+        {"OK\r>", "\"S3CRET\"", "OK\r>"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Relay::maskedForLog(c.text, c.password), c.masked) << c.text;
+    EXPECT_EQ(Relay::passwordOf(cmd + "\"a b\tc\""), "\"a b\tc\"");
+    EXPECT_EQ(Relay::passwordOf("KQA$ config wifi p0 ssid \"x\""), "");
+}
+
+// On a clock that moves only when told: after a time-out, the next command goes out only once
+// the late reply's prompt is in or the link has been quiet for a second; none of the late reply
+// (nor the part of it that came before the time-out) reaches the next answer.
+TEST(RelaySettle, TheNextCommandWaitsOutTheLateReplyAndGetsOnlyItsOwn) {
+    auto clock = std::make_shared<VirtualClock>();
+    ScopedClock scoped(clock);
+    auto sensor = std::make_shared<ManualSensor>();
+    auto relay = Relay::createWithSensor(sensor);
+    auto send = [&](const std::string& command) {
+        return std::async(std::launch::async,
+                          [relay, command] { return relay->sendToSensor(command); });
+    };
+    auto sent = [&](size_t n) {
+        return simtest::eventually([&] { return sensor->sent().size() == n; });
+    };
+
+    auto first = send("010C");
+    ASSERT_TRUE(sent(1));
+    relay->received("41 0C 1A");  // part of the answer, no prompt
+    ASSERT_TRUE(clock->waitForWaiters(1));
+    clock->advance(3.0);
+    EXPECT_EQ(first.get().error(), CommError::timedOut);
+
+    auto second = send("010D");
+    ASSERT_TRUE(clock->waitForWaiters(1));
+    clock->advance(0.6);
+    relay->received(" F8 \r");  // more of the late answer: dropped, the link is not quiet yet
+    ASSERT_TRUE(clock->waitForWaiters(1));
+    clock->advance(0.6);
+    ASSERT_TRUE(clock->waitForWaiters(1));
+    EXPECT_EQ(sensor->sent().size(), 1u);
+    relay->received(">");  // its prompt: the next command goes out at once
+    ASSERT_TRUE(sent(2));
+    EXPECT_EQ(sensor->sent()[1], "010D\r");
+    relay->received("41 0D 32 \r>");
+    auto answer = second.get();
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(*answer, "41 0D 32 \r>");
+
+    // A late answer that never comes: one quiet second, then the next command.
+    auto third = send("0105");
+    ASSERT_TRUE(sent(3));
+    ASSERT_TRUE(clock->waitForWaiters(1));
+    clock->advance(3.0);
+    EXPECT_EQ(third.get().error(), CommError::timedOut);
+    auto fourth = send("0105");
+    ASSERT_TRUE(clock->waitForWaiters(1));
+    clock->advance(0.9);
+    ASSERT_TRUE(clock->waitForWaiters(1));
+    EXPECT_EQ(sensor->sent().size(), 3u);
+    clock->advance(0.1);
+    ASSERT_TRUE(sent(4));
+    relay->received("41 05 7B \r>");
+    EXPECT_EQ(*fourth.get(), "41 05 7B \r>");
+}
+
+TEST_F(RelayTest, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
+    // 010C's answer comes 3.2 s after it was sent; 010D is asked for right after the time-out
+    // and answered half a second after it goes out.
+    core().addFault(Fault::delay(3.2, 1, "010C"));
+    core().addFault(Fault::delay(0.5, 1, "010D"));
+    EXPECT_EQ(relay_->sendToSensor("010C").error(), CommError::timedOut);
+    auto speed = relay_->sendToSensor("010D");
+    ASSERT_TRUE(speed.has_value());
+    EXPECT_EQ(*speed, FakeSensorLink::create()->core().answer("010D"));
+    EXPECT_EQ(core().commands(), (std::vector<std::string>{"010C", "010D"}));
 }
 
 TEST_F(RelayTest, NoSensorMeansNoDelegate) {

@@ -77,6 +77,7 @@ TEST(SessionController, NothingHappensBeforeAnyConnect) {
 
 TEST(SessionController, ABleSensorFailsCleanlyWithoutABleSession) {
     auto controller = SessionController::create();
+    controller->setLESession(nullptr);
     int connectStarted = 0;
     auto token = NotificationCenter::defaultCenter().addObserver(
         PelkNotifications::SENSOR_CONNECT_STARTED, [&](const Notification&) { ++connectStarted; });
@@ -121,6 +122,17 @@ TEST(SessionController, ForwardsToTheBleSessionAndHandsOverTheReceiver) {
     controller->connect(PelkSensor::create("Ostrel 4D5E", SensorType::mfi("4D5E", -1)), nullptr);
     EXPECT_EQ(controller->sensorDelegate(), controller->mfiController());
     EXPECT_EQ(controller->currentMac(), "4D5E");
+}
+
+TEST(SessionController, ACommandSentAsSoonAsTheLinkIsUpReachesTheSession) {
+    auto controller = SessionController::create();
+    auto le = std::make_shared<FakeLESession>();
+    controller->setLESession(le);
+    // The fake reports `connected` inside the connect call, as a fast link may.
+    controller->connect(leSensor("Ostrel", UUID::random()), [&](SensorConnectionStatus s) {
+        if (s == SensorConnectionStatus::connected) controller->send("KQD\r");
+    });
+    EXPECT_EQ(le->sent, std::vector<std::string>{"KQD\r"});
 }
 
 TEST(SessionController, SpreadsTheBroadcastListener) {

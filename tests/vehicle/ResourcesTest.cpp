@@ -104,5 +104,19 @@ TEST(ResourcesTest, RebrandedListCoversEveryParentOfTheWmiTable) {
     EXPECT_TRUE(reader.parents.count("Suzuki"));
 }
 
+TEST(ResourcesTest, DefinitionFilesAreReadWhole) {
+    TempDir dir;
+    for (size_t size : {size_t{0}, size_t{1}, size_t{3 << 20}}) {
+        Data bytes(size);
+        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+        writeFileBytes(dir / "file", bytes);
+        auto read = DefinitionFile::read(dir / "file");
+        ASSERT_TRUE(read) << size;
+        EXPECT_EQ(*read, bytes) << size;
+    }
+    EXPECT_FALSE(DefinitionFile::read(dir / "missing"));
+    EXPECT_FALSE(DefinitionFile::read(dir.path()));
+}
+
 }  // namespace
 }  // namespace qz

@@ -104,6 +104,21 @@ TEST(XMLParserTest, AbortFromDelegateEndsTheParse) {
     EXPECT_FALSE(parser.parse());  // runs once
 }
 
+TEST(XMLParserTest, PositionIsWhereTheParseStopped) {
+    XMLParser whole{std::string_view("<a>\n  <b/>\n</a>")};
+    EXPECT_EQ(whole.lineNumber(), 0);
+    ASSERT_TRUE(whole.parse());
+    EXPECT_EQ(whole.lineNumber(), 3);
+    EXPECT_EQ(whole.columnNumber(), 4);
+
+    XMLParser broken{std::string_view("<a>\n  <b>\n</a>")};
+    ASSERT_FALSE(broken.parse());
+    ASSERT_TRUE(broken.parserError());
+    EXPECT_EQ(broken.parserError()->line, 3);
+    EXPECT_EQ(broken.lineNumber(), 3);
+    EXPECT_EQ(broken.columnNumber(), broken.parserError()->column);
+}
+
 TEST(XMLParserTest, DocumentsLargerThanOneChunkStream) {
     std::string doc = "<list>";
     const int n = 20000;

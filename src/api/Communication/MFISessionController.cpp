@@ -322,12 +322,15 @@ void MFISessionController::readToBuffer(const std::shared_ptr<Stream>& stream) {
                 receiver = receiver_.lock();
             }
             // Text is descrambled byte-wise before it is read as UTF-8: scrambled non-ASCII
-            // text is not UTF-8 on the wire.
+            // text is not UTF-8 on the wire. Bytes that are not UTF-8 become replacement
+            // characters; the rest of the chunk, its prompt above all, still goes on.
             std::string text(data.begin(), data.end());
             if (!awaitingFw) text = xorString(text);
-            if (!text::isValidUTF8(text))
+            if (!text::isValidUTF8(text)) {
                 Log::i("Could not read from stream");
-            else if (receiver)
+                text = text::sanitizeUTF8(text);
+            }
+            if (receiver)
                 receiver->received(text);
             else
                 Log::i("No receiver set, msg is not forwarded");

@@ -18,6 +18,45 @@ int64_t countOf(const std::string& text, char c) {
     return static_cast<int64_t>(std::count(text.begin(), text.end(), c));
 }
 
+// Blanks between the words of a password command and before its value (a carriage return
+// ends the sensor's line and so is none of them).
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f';
+}
+
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Where the value of the first Wi-Fi password command at or after `from` starts: after
+// "config wifi p0 pw" (any case, blanks between the words) and the blanks after "pw". npos
+// when there is none.
+size_t passwordValueStart(std::string_view text, size_t from) {
+    static constexpr std::string_view kWords[] = {"config", "wifi", "p0"};
+    for (size_t at = from; at + 2 <= text.size(); ++at) {
+        if (lower(text[at]) != 'p' || lower(text[at + 1]) != 'w') continue;
+        const size_t after = at + 2;
+        if (after < text.size() && !isBlank(text[after]) && text[after] != '\r') continue;
+        // The words before "pw", from the nearest back.
+        size_t end = at;
+        bool matched = true;
+        for (size_t w = std::size(kWords); w-- > 0 && matched;) {
+            size_t wordEnd = end;
+            while (wordEnd > 0 && isBlank(text[wordEnd - 1])) --wordEnd;
+            const std::string_view word = kWords[w];
+            matched = wordEnd < end && wordEnd >= word.size();
+            for (size_t k = 0; matched && k < word.size(); ++k)
+                matched = lower(text[wordEnd - word.size() + k]) == word[k];
+            end = wordEnd - word.size();
+        }
+        if (!matched) continue;
+        size_t value = after;
+        while (value < text.size() && isBlank(text[value])) ++value;
+        return value;
+    }
+    return std::string_view::npos;
+}
+
 }  // namespace
 
 std::shared_ptr<Relay> Relay::create(std::shared_ptr<SessionController> sessionController) {
@@ -49,21 +88,39 @@ Relay::~Relay() {
     NotificationCenter::defaultCenter().removeObserver(connectStartedToken_);
 }
 
-std::string Relay::maskedForLog(const std::string& command) {
-    static const std::string kPasswordCommand = "config wifi p0 pw ";
-    std::string lower(command.size(), '\0');
-    std::transform(command.begin(), command.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    // Every occurrence (a reply may echo the command); the value runs to the line end.
+std::string_view Relay::passwordOf(std::string_view command) {
+    const size_t value = passwordValueStart(command, 0);
+    return value == std::string_view::npos ? std::string_view() : command.substr(value);
+}
+
+std::string Relay::maskedForLog(std::string_view text, std::string_view password) {
+    static constexpr std::string_view kMask = "\"***\"";
     std::string out;
-    size_t from = 0;
-    for (size_t at = lower.find(kPasswordCommand); at != std::string::npos;
-         at = lower.find(kPasswordCommand, from)) {
-        const size_t value = at + kPasswordCommand.size();
-        out += command.substr(from, value - from) + "\"***\"";
-        from = std::min(command.find_first_of("\r\n", value), command.size());
+    size_t copied = 0;
+    // Every occurrence (a reply may echo the command).
+    for (size_t value = passwordValueStart(text, 0); value != std::string_view::npos;
+         value = passwordValueStart(text, value)) {
+        size_t end = std::min(text.find('\r', value), text.size());
+        if (!password.empty() && text.substr(value).starts_with(password))
+            end = value + password.size();
+        if (end == value) continue;  // no value
+        out.append(text, copied, value - copied);
+        out += kMask;
+        copied = value = end;
     }
-    return out + command.substr(from);
+    if (copied == 0 && password.empty()) return std::string(text);
+    out.append(text, copied);
+    // A value with carriage returns inside reaches the sensor as several lines, which it may
+    // echo each on its own: the parts after the first are masked wherever they stand.
+    for (size_t cr = password.find('\r'); cr != std::string_view::npos;) {
+        const size_t next = password.find('\r', cr + 1);
+        const std::string_view part = password.substr(cr + 1, next - (cr + 1));
+        for (size_t at = part.empty() ? std::string::npos : out.find(part); at != std::string::npos;
+             at = out.find(part, at + kMask.size()))
+            out.replace(at, part.size(), kMask);
+        cr = next;
+    }
+    return out;
 }
 
 bool Relay::waitForReply(std::unique_lock<std::mutex>& lock) {
@@ -74,6 +131,21 @@ bool Relay::waitForReply(std::unique_lock<std::mutex>& lock) {
         if (!response_.empty()) return true;
     }
     return false;
+}
+
+void Relay::settle(std::unique_lock<std::mutex>& lock) {
+    if (!settling_) return;
+    auto clock = Clock::current();
+    const auto limit = clock->deadlineAfter(kReplyTimeout);
+    while (settling_) {
+        const auto quietUntil = lastInput_ + Clock::toDuration(kSettleTime);
+        const auto now = clock->now();
+        if (now >= quietUntil || now >= limit) break;
+        const auto seen = lastInput_;
+        clock->waitUntil(lock, replied_, std::min(quietUntil, limit),
+                         [&] { return !settling_ || lastInput_ != seen; });
+    }
+    settling_ = false;
 }
 
 Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
@@ -89,8 +161,11 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
         Log::e("No sensor delegate set");
         return std::unexpected(CommError::noDelegate);
     }
-    const std::string logged = maskedForLog(command);
+    const std::string_view password = passwordOf(command);
+    const std::string logged = maskedForLog(command, password);
+    const std::string transmitted = command + "\r";
     std::unique_lock lock(mutex_);
+    settle(lock);
     stringBuffer_.clear();
     response_.clear();
     while (true) {
@@ -102,7 +177,7 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
         // Whatever was signalled before this transmission belongs to an earlier one.
         semaphore_ = 0;
         lock.unlock();
-        sensor_->send(command + "\r");
+        sensor_->send(transmitted);
         Log::v("-> " + logged);
         lock.lock();
         if (waitForReply(lock)) continue;
@@ -114,15 +189,18 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
             consectutiveTimeouts_ = 0;
             post = true;
         }
+        // The reply may still come: it must not be taken for the next command's.
+        settling_ = true;
+        lastInput_ = Clock::current()->now();
         lock.unlock();
-        Log::e("cmd: \"" + logged + "\" timed out, response: " + maskedForLog(response));
+        Log::e("cmd: \"" + logged + "\" timed out, response: " + maskedForLog(response, password));
         if (post) NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_TIMEDOUT);
         return std::unexpected(CommError::timedOut);
     }
     std::string response = response_;
     consectutiveTimeouts_ = 0;
     lock.unlock();
-    Log::v("<- " + maskedForLog(response));
+    Log::v("<- " + maskedForLog(response, password));
     if (multipleResponess) response = strategy.process(response);
     return response;
 }
@@ -130,6 +208,7 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
 Result<std::string, CommError> Relay::sendFwModeCommand(const Data& data) {
     if (!sensor_) return std::unexpected(CommError::noDelegate);
     std::unique_lock lock(mutex_);
+    settling_ = false;  // firmware mode takes the link as it is
     stringBuffer_.clear();
     response_.clear();
     semaphore_ = 0;
@@ -151,6 +230,7 @@ Result<std::string, CommError> Relay::writeFw(const Data& data, int64_t acksExpe
     {
         std::lock_guard lock(mutex_);
         awaitingFwResponse_ = true;
+        settling_ = false;
         numPendingC_ = pendingC = acksExpected;
         numPendingK_ = pendingK = static_cast<int64_t>(data.size() / 15) - acksExpected;
         stringBuffer_.clear();
@@ -187,11 +267,19 @@ void Relay::received(const std::string& response) {
             receviedFwResponse(response);
             return;
         }
-        stringBuffer_ += response;
-        if (response.find('>') == std::string::npos) return;
-        response_ = std::move(stringBuffer_);
-        stringBuffer_.clear();
-        ++semaphore_;
+        if (settling_) {
+            // The rest of a timed-out reply: dropped, and its prompt ends the settling.
+            if (response.find('>') != std::string::npos)
+                settling_ = false;
+            else
+                lastInput_ = Clock::current()->now();
+        } else {
+            stringBuffer_ += response;
+            if (response.find('>') == std::string::npos) return;
+            response_ = std::move(stringBuffer_);
+            stringBuffer_.clear();
+            ++semaphore_;
+        }
     }
     replied_.notify_all();
 }

@@ -5,11 +5,13 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "api/Communication/CommError.hpp"
 #include "api/Communication/SensorDelegate.hpp"
 #include "api/Communication/SensorReceiver.hpp"
 #include "api/PIDs/Enums/MultiResponseStrategy.hpp"
+#include "platform/Clock.hpp"
 #include "platform/NotificationCenter.hpp"
 #include "platform/Result.hpp"
 
@@ -34,8 +36,10 @@ class SessionController;
 //   in its timed-out state and posts "DeviceTimedOut" synchronously on the sending thread
 //   (the session controller disconnects inside that post). In that state `sendToSensor`
 //   fails at once until "DeviceConnectStarted" is posted (`resetTimeOut`).
-// - A reply that arrives after its command timed out is discarded before the next
-//   transmission, so it is never taken as the answer to the next command.
+// - After a time-out the relay does not transmit again until the late reply's prompt has
+//   arrived or the link has stayed quiet for `kSettleTime` (at most `kReplyTimeout` in all);
+//   what arrives meanwhile is discarded, so a late reply is never taken as the answer to the
+//   next command, and no part of it is left in front of that answer.
 //
 // Firmware mode: `sendFwModeCommand` writes one raw frame (the recovery probe, answered by
 // a bare "s"); `writeFw` writes one raw block and completes when the expected 'C' and
@@ -49,6 +53,8 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     static constexpr double kReplyTimeout = 3.0;
     // Empty time-outs in a row that declare the sensor dead.
     static constexpr int64_t kTimeoutsBeforeDisconnect = 5;
+    // Seconds of silence after a time-out before the next transmission.
+    static constexpr double kSettleTime = 1.0;
 
     // A relay over `sessionController` (its `bt` and `sensor`); registers itself as the
     // controller's receiver and observes "DeviceConnectStarted".
@@ -89,9 +95,15 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     int64_t consectutiveTimeouts() const;
     bool awaitingFwResponse() const;
 
-    // A command or reply as the log shows it: the value of a Wi-Fi password command (up to
-    // the line end) is masked.
-    static std::string maskedForLog(const std::string& command);
+    // A command or reply as the log shows it, with the value of every Wi-Fi password
+    // command ("config wifi p0 pw", any case, any whitespace between the words and before
+    // the value) masked as "***" in quotes. The value runs to the next carriage return (a
+    // line feed does not end it); `password`, the value of the exchange's own command when
+    // it is one, is masked whole wherever a reply echoes it, line breaks and all.
+    static std::string maskedForLog(std::string_view text, std::string_view password = {});
+    // The value of a Wi-Fi password command (everything after the whitespace that follows
+    // "pw"), or empty when `command` is none.
+    static std::string_view passwordOf(std::string_view command);
 
   private:
     Relay(std::shared_ptr<SessionController> bt, std::shared_ptr<SensorDelegate> sensor);
@@ -99,6 +111,8 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     void receviedFwResponse(const std::string& response);  // mutex_ held
     // Waits (mutex_ held through `lock`) for one signal that comes with a reply.
     bool waitForReply(std::unique_lock<std::mutex>& lock);
+    // After a time-out: waits (mutex_ held) until the late reply is through or the link is quiet.
+    void settle(std::unique_lock<std::mutex>& lock);
 
     const std::shared_ptr<SessionController> bt_;
     const std::shared_ptr<SensorDelegate> sensor_;
@@ -114,6 +128,10 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     int64_t consectutiveTimeouts_ = 0;
     bool timedOut_ = false;
     int64_t semaphore_ = 0;  // complete replies signalled and not yet taken
+    // Since a time-out and until its late reply's prompt or a quiet `kSettleTime`; input is
+    // dropped meanwhile. `lastInput_`: the time-out or the last chunk since.
+    bool settling_ = false;
+    Clock::TimePoint lastInput_{};
 };
 
 }  // namespace qz

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "api/Communication/LESessionController.hpp"
 #include "api/Communication/MFISessionController.hpp"
 #include "api/Communication/PelkNotifications.hpp"
 #include "api/Logging/Log.hpp"
@@ -21,7 +22,9 @@ std::shared_ptr<SessionController> SessionController::create() {
     return controller;
 }
 
-SessionController::SessionController() : mfiController_(MFISessionController::create()) {}
+SessionController::SessionController()
+    : mfiController_(MFISessionController::create()),
+      leController_(LESessionController::create()) {}
 
 SessionController::~SessionController() {
     NotificationCenter::defaultCenter().removeObserver(timedOutToken_);
@@ -49,9 +52,11 @@ void SessionController::connect(std::shared_ptr<PelkSensor> sensor, StatusListen
     Log::PublicInfo("Connect called on sensor " + sensor->description() + " with listener: " +
                     (listener ? "Optional(" + describe(listener) + ")" : std::string("nil")));
     NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_CONNECT_STARTED);
+    // The session becomes current before it opens: a fast link reports `connected`, and the
+    // relay sends, before the open call returns.
     if (sensor->sensorType().isMfi()) {
-        mfiController_->openSession(sensor, false, std::move(listener));
         setSensorDelegate(mfiController_);
+        mfiController_->openSession(sensor, false, std::move(listener));
         return;
     }
     auto le = leController();
@@ -62,8 +67,8 @@ void SessionController::connect(std::shared_ptr<PelkSensor> sensor, StatusListen
         if (listener) listener(SensorConnectionStatus::errorOpeningConnection);
         return;
     }
-    le->connectToDevice(sensor->sensorType().asLe().uuid, std::move(listener));
     setSensorDelegate(le);
+    le->connectToDevice(sensor->sensorType().asLe().uuid, std::move(listener));
 }
 
 void SessionController::disconnect(bool notify) {

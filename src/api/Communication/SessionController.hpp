@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "api/Communication/PelkSensor.hpp"
 #include "api/Communication/SensorDelegate.hpp"
@@ -29,6 +30,8 @@ class LESessionLink : public SensorDelegate {
     virtual void disconnectDevice() = 0;
     // The app's appear/disappear listener, for the session and its bridge.
     virtual void setBroadcastListener(BroadcastListener listener) = 0;
+    // The sensors seen so far, in discovery order.
+    virtual std::vector<std::shared_ptr<PelkSensor>> discoveredDevices() const { return {}; }
 };
 
 // The one place that knows which transport carries the current sensor. It opens the MFi
@@ -37,12 +40,12 @@ class LESessionLink : public SensorDelegate {
 // on as receiver whenever the session changes, spreads the broadcast listener to both
 // sessions and disconnects when the relay posts "DeviceTimedOut".
 //
-// Until a BLE session is plugged in with `setLESession`, connecting to a BLE sensor
-// reports `errorOpeningConnection` to the listener and opens nothing.
+// Both sessions are built with the controller; `setLESession` replaces the BLE one. Without a
+// BLE session, connecting to a BLE sensor reports `errorOpeningConnection` and opens nothing.
 class SessionController : public SensorDelegate,
                           public std::enable_shared_from_this<SessionController> {
   public:
-    // A controller with a new MFi session; observes "DeviceTimedOut".
+    // A controller with a new MFi session and a new BLE session; observes "DeviceTimedOut".
     static std::shared_ptr<SessionController> create();
     ~SessionController() override;
     SessionController(const SessionController&) = delete;

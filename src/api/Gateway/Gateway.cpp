@@ -28,9 +28,10 @@ std::atomic<int> GatewayCount{0};
 }  // namespace
 
 std::shared_ptr<DispatchQueue> Gateway::gatewayQueue() {
-    static const std::shared_ptr<DispatchQueue> queue =
-        DispatchQueue::create("GatewayQueue", DispatchQueue::serial);
-    return queue;
+    // Leaked: session callbacks still running on other threads at exit may queue work here.
+    static const auto* queue = new std::shared_ptr<DispatchQueue>(
+        DispatchQueue::create("GatewayQueue", DispatchQueue::serial));
+    return *queue;
 }
 
 int Gateway::gatewayCount() {
@@ -192,8 +193,10 @@ std::vector<std::shared_ptr<PelkSensor>> Gateway::connectedDevices() {
     std::vector<std::shared_ptr<PelkSensor>> sensors;
     const auto& controller = relay_->bt();
     if (auto mfi = controller->mfiController()) sensors = mfi->connectedSensors();
-    // The BLE session, when one is plugged in, reports its discovered sensors through the
-    // broadcast listener; it keeps no list the controller can read.
+    if (auto le = controller->leController()) {
+        auto seen = le->discoveredDevices();
+        sensors.insert(sensors.end(), seen.begin(), seen.end());
+    }
     return sensors;
 }
 

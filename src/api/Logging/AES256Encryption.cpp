@@ -81,4 +81,20 @@ std::optional<Data> AES256Encryption::originalDataWithHexKey(const Data& ciphert
     return std::move(*plain);
 }
 
+AES256Encryption::RecordEncryptor::RecordEncryptor(std::string_view hexKey, std::string_view hexIV)
+    : cipher_(std::make_unique<AES256CBCEncryptor>(keyBytes(hexKey), ivBytes(hexIV))) {}
+
+AES256Encryption::RecordEncryptor::~RecordEncryptor() = default;
+
+bool AES256Encryption::RecordEncryptor::encrypt(std::string_view text, std::string_view suffix,
+                                                Data& record) {
+    if (AES256::encryptedLength(text.size() + suffix.size()) > kMaxCiphertext) return false;
+    const size_t n = cipher_->encrypt(text, suffix, record, 3);
+    if (n == 0 || n > kMaxCiphertext) return false;
+    record[0] = kRecordMarker;
+    record[1] = static_cast<uint8_t>((n >> 8) & 0xFF);
+    record[2] = static_cast<uint8_t>(n & 0xFF);
+    return true;
+}
+
 }  // namespace qz

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string_view>
 
 #include "platform/Result.hpp"
 
 namespace qz {
+
+class AES256CBCEncryptor;
 
 // Hex keys and the encrypted records of the log files.
 class AES256Encryption {
@@ -37,6 +40,21 @@ class AES256Encryption {
     static std::optional<Data> originalDataWithHexKey(const Data& ciphertext,
                                                       std::string_view hexKey,
                                                       std::string_view hexIV);
+
+    // Records under one key and IV, both read from their hex texts once. Not thread-safe.
+    class RecordEncryptor {
+      public:
+        RecordEncryptor(std::string_view hexKey, std::string_view hexIV);
+        ~RecordEncryptor();
+
+        // The record of text + suffix into `record` (replacing its contents): the same bytes
+        // as encryptedDataWithHexKey. False, with `record` unspecified, when encryption fails
+        // or the ciphertext would not fit the length field.
+        bool encrypt(std::string_view text, std::string_view suffix, Data& record);
+
+      private:
+        std::unique_ptr<AES256CBCEncryptor> cipher_;
+    };
 };
 
 }  // namespace qz

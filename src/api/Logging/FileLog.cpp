@@ -1,10 +1,13 @@
 #include "api/Logging/FileLog.hpp"
 
 #include <fcntl.h>
+#include <sys/epoll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -107,6 +110,10 @@ FileLog::FileLog(fs::path directory) : directory_(std::move(directory)) {
     Paths::createDirectories(directory_);
 }
 
+FileLog::~FileLog() {
+    closeFile();
+}
+
 const std::string& FileLog::key() {
     std::lock_guard lock(mutex_);
     if (!key_) key_ = replaced(replaced(kStoredKey, '7', 'c'), '2', 'e');
@@ -135,13 +142,17 @@ fs::path FileLog::directory() const {
     return lockedCopy(mutex_, directory_);
 }
 void FileLog::setDirectory(fs::path directory) {
-    lockedAssign(mutex_, directory_, std::move(directory));
+    std::lock_guard lock(mutex_);
+    directory_ = std::move(directory);
+    closeFile();
 }
 std::string FileLog::name() const {
     return lockedCopy(mutex_, name_);
 }
 void FileLog::setName(std::string name) {
-    lockedAssign(mutex_, name_, std::move(name));
+    std::lock_guard lock(mutex_);
+    name_ = std::move(name);
+    closeFile();
 }
 
 fs::path FileLog::currentPath() const {
@@ -162,31 +173,159 @@ fs::path FileLog::defaultDirectory() {
 
 void FileLog::write(std::string_view text) {
     if (text.empty()) return;
-    auto pieces = text::split(text, kPieceLength);
+    if (text::isAscii(text)) {
+        std::lock_guard lock(mutex_);
+        if (text.size() <= kPieceLength) {  // one piece
+            writeInternal(text);
+            return;
+        }
+        for (auto piece : text::splitAscii(text, kPieceLength)) writeInternal(piece);
+        return;
+    }
+    const auto pieces = text::split(text, kPieceLength);
     std::lock_guard lock(mutex_);
     for (const auto& piece : pieces) writeInternal(piece);
 }
 
 void FileLog::writeInternal(std::string_view piece) {
+    if (piece.size() < AES256Encryption::kMaxPlaintext) {
+        appendRecord(piece);
+        return;
+    }
     for (const auto& part : fittingPieces(std::string(piece))) appendRecord(part);
 }
 
 void FileLog::appendRecord(std::string_view piece) {
-    const fs::path path = currentPath();
+    if (!ensureOpen()) return;
+    if (!encryptor_) encryptor_ = std::make_unique<AES256Encryption::RecordEncryptor>(key(), iv());
+    if (text::isValidUTF8(piece) && encryptor_->encrypt(piece, "\r", record_)) {
+        appendBytes(record_.data(), record_.size());
+    } else {
+        std::string_view missing(kMissingLine);
+        appendBytes(reinterpret_cast<const uint8_t*>(missing.data()), missing.size());
+    }
+    if (fd_ < 0 || size_ >= maxFileSize_ * 1024) cleanup();
+}
+
+void FileLog::appendBytes(const uint8_t* bytes, size_t count) {
+    ssize_t w;
+    do {
+        w = ::write(fd_, bytes, count);
+    } while (w < 0 && errno == EINTR);
+    if (w == static_cast<ssize_t>(count)) {
+        size_ += count;
+        return;
+    }
+    // Nothing or only part of it was written (a full disk): the part is cut off again, so
+    // that the next record follows the last whole one.
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        closeFile();
+        return;
+    }
+    uint64_t end = static_cast<uint64_t>(st.st_size);
+    if (w > 0) {
+        end -= std::min<uint64_t>(end, static_cast<uint64_t>(w));
+        if (::ftruncate(fd_, static_cast<off_t>(end)) != 0) {
+            closeFile();
+            return;
+        }
+    }
+    size_ = end;
+}
+
+bool FileLog::ensureOpen() {
+    if (fd_ >= 0 && !changedUnderneath()) return true;
+    closeFile();
+    const fs::path path = directory_ / logName(0);
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0 && errno == ENOENT) {
         Paths::createDirectories(path.parent_path());
         fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     }
-    if (fd < 0) return;
-    if (auto record = eData(std::string(piece) + "\r")) {
-        writeAll(fd, record->data(), record->size());
-    } else {
-        std::string_view missing(kMissingLine);
-        writeAll(fd, reinterpret_cast<const uint8_t*>(missing.data()), missing.size());
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return false;
     }
-    ::close(fd);
-    cleanup();
+    fd_ = fd;
+    size_ = static_cast<uint64_t>(st.st_size);
+    device_ = static_cast<uint64_t>(st.st_dev);
+    inode_ = static_cast<uint64_t>(st.st_ino);
+    openPath_ = path;
+    openName_ = path.filename().string();
+    watchFolder();
+    return true;
+}
+
+void FileLog::watchFolder() {
+    watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch_ < 0) return;
+    const fs::path folder = openPath_.parent_path();
+    folderWatch_ = ::inotify_add_watch(watch_, folder.c_str(),
+                                       IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                           IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+    bool ok = folderWatch_ >= 0;
+    // A folder further up that is moved or removed takes ours with it.
+    std::error_code ec;
+    fs::path up = fs::absolute(folder, ec);
+    while (ok && !ec && up.has_parent_path() && up.parent_path() != up) {
+        up = up.parent_path();
+        ok = ::inotify_add_watch(watch_, up.c_str(), IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) >=
+             0;
+    }
+    if (ok && !ec) {
+        poll_ = ::epoll_create1(EPOLL_CLOEXEC);
+        struct epoll_event interest {};
+        interest.events = EPOLLIN;
+        ok = poll_ >= 0 && ::epoll_ctl(poll_, EPOLL_CTL_ADD, watch_, &interest) == 0;
+    }
+    if (!ok || ec) {
+        if (poll_ >= 0) ::close(poll_);
+        ::close(watch_);
+        poll_ = -1;
+        watch_ = -1;
+        folderWatch_ = -1;
+    }
+}
+
+bool FileLog::changedUnderneath() {
+    if (watch_ < 0) {
+        struct stat st {};
+        return ::stat(openPath_.c_str(), &st) != 0 || static_cast<uint64_t>(st.st_dev) != device_ ||
+               static_cast<uint64_t>(st.st_ino) != inode_;
+    }
+    // An empty epoll poll costs less than any question to the inotify descriptor itself.
+    struct epoll_event ready {};
+    if (::epoll_wait(poll_, &ready, 1, 0) == 0) return false;
+    alignas(struct inotify_event) char buffer[4096];
+    bool changed = false;
+    for (;;) {
+        const ssize_t n = ::read(watch_, buffer, sizeof buffer);
+        if (n <= 0) return changed || (n < 0 && errno != EAGAIN && errno != EINTR);
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
+            at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+            if (event->wd != folderWatch_ ||
+                (event->mask & ~(IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ISDIR)) !=
+                    0) {
+                changed = true;  // the folder itself, a folder above it, or lost events
+            } else if (event->len > 0 && openName_ == event->name) {
+                changed = true;
+            }
+        }
+    }
+}
+
+void FileLog::closeFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (poll_ >= 0) ::close(poll_);
+    if (watch_ >= 0) ::close(watch_);
+    fd_ = -1;
+    poll_ = -1;
+    watch_ = -1;
+    folderWatch_ = -1;
 }
 
 std::optional<Data> FileLog::eData(std::string_view text) {
@@ -197,9 +336,10 @@ std::optional<Data> FileLog::eData(std::string_view text) {
 
 void FileLog::cleanup() {
     std::lock_guard lock(mutex_);
-    const uint64_t size = fileSize(directory_ / logName(0));
+    const uint64_t size = fd_ >= 0 ? size_ : fileSize(directory_ / logName(0));
     const uint64_t limit = maxFileSize_ * 1024;
     if (size > 0 && limit > 0 && size >= limit && maxFileCount_ > 0) {
+        closeFile();
         rename(0);
         std::error_code ec;
         fs::remove(directory_ / logName(maxFileCount_), ec);

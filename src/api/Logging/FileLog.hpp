@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "api/Logging/AES256Encryption.hpp"
 #include "platform/Result.hpp"
 
 namespace qz {
@@ -19,6 +21,13 @@ namespace qz {
 // up by one and only maxFileCount are kept. One lock covers a whole line and the
 // archive's reading of the files. Nothing is reported to callers: a piece that
 // cannot be stored is lost.
+//
+// File 0 stays open between records and its size is counted here. Before each
+// record the logger checks (through inotify, else by the path's identity) that
+// neither the file nor its folder was removed, moved or replaced underneath; if
+// one was, the file is opened (and the folder made) again. Each record goes to
+// the file in one write; a short write (a full disk) is cut back off the file,
+// so no half record is left between whole ones.
 class FileLog {
   public:
     // The base name, the limit in KiB and the number of files kept.
@@ -35,6 +44,9 @@ class FileLog {
     // Log folder: defaultDirectory().
     FileLog();
     explicit FileLog(std::filesystem::path directory);
+    ~FileLog();
+    FileLog(const FileLog&) = delete;
+    FileLog& operator=(const FileLog&) = delete;
 
     // The AES-256 key (64 hex digits) and CBC IV (32 hex digits) of every record.
     const std::string& key();
@@ -84,6 +96,13 @@ class FileLog {
   private:
     void writeInternal(std::string_view piece);
     void appendRecord(std::string_view piece);
+    // Appends `bytes` with one write; a short write is cut back off the file.
+    void appendBytes(const uint8_t* bytes, size_t count);
+    // File 0 open for appending, opened again when it changed underneath.
+    bool ensureOpen();
+    bool changedUnderneath();
+    void watchFolder();
+    void closeFile();
 
     mutable std::recursive_mutex mutex_;
     std::optional<std::string> key_;
@@ -92,6 +111,21 @@ class FileLog {
     int64_t maxFileCount_ = kDefaultMaxFileCount;
     std::filesystem::path directory_;
     std::string name_ = kDefaultName;
+
+    // The open file 0 (fd_ < 0: none), its size, identity and the name it was opened as.
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    uint64_t device_ = 0;
+    uint64_t inode_ = 0;
+    std::filesystem::path openPath_;
+    std::string openName_;
+    // inotify over the folder (its entries and itself) and the folder's ancestors;
+    // -1 when unavailable, and then the path's identity is compared before each record.
+    int watch_ = -1;
+    int folderWatch_ = -1;
+    int poll_ = -1;  // epoll over watch_: the cheap way to ask whether anything happened
+    std::unique_ptr<AES256Encryption::RecordEncryptor> encryptor_;
+    Data record_;  // buffer of the record being written
 };
 
 }  // namespace qz

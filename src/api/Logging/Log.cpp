@@ -3,9 +3,11 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <random>
+#include <unordered_map>
 
 #include "api/Communication/GatewayLogger.hpp"
 #include "api/Logging/FileLog.hpp"
@@ -46,9 +48,60 @@ uint64_t drawSessionNumber() {
     return dist(engine);
 }
 
-std::string nowText() {
-    return state().dateFormatter.now();
+// The session id (starting the session on its first use) and the file logger, read under
+// one lock once the session runs.
+std::shared_ptr<FileLog> sessionAndLogger(std::string& id) {
+    auto& s = state();
+    {
+        std::lock_guard lock(s.mutex);
+        if (s.sessionId) {
+            id = *s.sessionId;
+            return fileLoggerLocked(s);
+        }
+    }
+    id = Log::sessionId();
+    return Log::fileLogger();
 }
+
+// Appends the common prefix: marker (when `marker`), "[" session "] ", time, " ", tag. The
+// members are read in that order (the session's first use writes its header first).
+std::shared_ptr<FileLog> appendPrefix(std::string& out, LogEvent level, bool marker) {
+    auto& s = state();
+    if (marker && s.inBackground.load()) out += kBackgroundTag;
+    std::string id;
+    auto logger = sessionAndLogger(id);
+    out += '[';
+    out += id;
+    out += "] ";
+    s.dateFormatter.appendNow(out);
+    out += ' ';
+    out += logTag(level);
+    return logger;
+}
+
+// The calling thread's line buffer, emptied (lines are built without allocating).
+std::string& lineBuffer() {
+    thread_local std::string buffer;
+    buffer.clear();
+    return buffer;
+}
+
+// A call site: its file and function texts are static, so their addresses identify it.
+struct Site {
+    const char* file;
+    const char* function;
+    uint_least32_t line;
+    uint_least32_t column;
+    bool operator==(const Site&) const = default;
+};
+
+struct SiteHash {
+    size_t operator()(const Site& s) const {
+        size_t h = std::hash<const void*>()(s.file);
+        h = h * 31 + std::hash<const void*>()(s.function);
+        return h * 31 + (size_t{s.line} << 16 ^ s.column);
+    }
+};
 
 // Joins texts (in place of literal + string, which trips a false -Wrestrict in g++ 12).
 std::string concat(std::initializer_list<std::string_view> parts) {
@@ -122,11 +175,8 @@ std::vector<std::string> Log::headerLines(const std::string& id, const std::stri
 }
 
 std::string Log::format(LogEvent level, std::string_view text) {
-    std::string line = state().inBackground.load() ? kBackgroundTag : "";
-    line += concat({"[", sessionId(), "] "});
-    line += nowText();
-    line += " ";
-    line += logTag(level);
+    std::string line;
+    appendPrefix(line, level, true);
     line += text;
     return line;
 }
@@ -193,31 +243,63 @@ std::string Log::position(std::string_view filename, int64_t line, int64_t colum
                    std::to_string(column), " ", funcName});
 }
 
-void Log::level(LogEvent lvl, const std::string& message, const std::source_location& at) {
-    level(lvl, message, at.file_name(), at.line(), at.column(), functionName(at.function_name()));
+const std::string& Log::sitePosition(const std::source_location& at) {
+    thread_local std::unordered_map<Site, std::string, SiteHash> positions;
+    auto [it, added] =
+        positions.try_emplace(Site{at.file_name(), at.function_name(), at.line(), at.column()});
+    if (added)
+        it->second =
+            position(at.file_name(), at.line(), at.column(), functionName(at.function_name()));
+    return it->second;
 }
 
-void Log::level(LogEvent lvl, const std::string& message, std::string_view filename, int64_t line,
-                int64_t column, std::string_view funcName) {
-    const std::string text = concat({position(filename, line, column, funcName), " -> ", message});
-    const std::string formatted = format(lvl, text);
-    fileLogger()->write(formatted);
+void Log::level(LogEvent lvl, std::string_view message, const std::source_location& at) {
+    const std::string& where = sitePosition(at);
+    std::string& line = lineBuffer();
+    auto logger = appendPrefix(line, lvl, true);
+    line += where;
+    line += " -> ";
+    line += message;
+    logger->write(line);
 }
+
+void Log::level(LogEvent lvl, std::string_view message, std::string_view filename, int64_t line,
+                int64_t column, std::string_view funcName) {
+    const std::string where = position(filename, line, column, funcName);
+    std::string& text = lineBuffer();
+    auto logger = appendPrefix(text, lvl, true);
+    text += where;
+    text += " -> ";
+    text += message;
+    logger->write(text);
+}
+
+namespace {
+
+void shortLine(LogEvent level, std::string_view text) {
+    std::string& line = lineBuffer();
+    auto logger = appendPrefix(line, level, true);
+    line += " -> ";
+    line += text;
+    logger->write(line);
+}
+
+}  // namespace
 
 void Log::e2(std::string_view text) {
-    fileLogger()->write(format(LogEvent::error, concat({" -> ", text})));
+    shortLine(LogEvent::error, text);
 }
 void Log::i2(std::string_view text) {
-    fileLogger()->write(format(LogEvent::info, concat({" -> ", text})));
+    shortLine(LogEvent::info, text);
 }
 void Log::d2(std::string_view text) {
-    fileLogger()->write(format(LogEvent::debug, concat({" -> ", text})));
+    shortLine(LogEvent::debug, text);
 }
 void Log::v2(std::string_view text) {
-    fileLogger()->write(format(LogEvent::verbose, concat({" -> ", text})));
+    shortLine(LogEvent::verbose, text);
 }
 void Log::w2(std::string_view text) {
-    fileLogger()->write(format(LogEvent::warning, concat({" -> ", text})));
+    shortLine(LogEvent::warning, text);
 }
 
 void Log::PublicFuncCall(const std::vector<std::string>& args, const std::source_location& at) {
@@ -230,20 +312,26 @@ void Log::PublicFuncCall(const std::vector<std::string>& args, std::string_view 
                line, column, funcName);
 }
 
+namespace {
+
+void publicText(LogEvent level, std::string_view where, const std::string& part) {
+    std::string text;
+    auto logger = appendPrefix(text, level, false);
+    text += where;
+    text += part;
+    logger->write(text);
+    GatewayLogger::log(text);
+}
+
+}  // namespace
+
 void Log::publicLine(LogEvent lvl, const std::string& part, const std::source_location& at) {
-    publicLine(lvl, part, at.file_name(), at.line(), at.column(), functionName(at.function_name()));
+    publicText(lvl, sitePosition(at), part);
 }
 
 void Log::publicLine(LogEvent lvl, const std::string& part, std::string_view filename, int64_t line,
                      int64_t column, std::string_view funcName) {
-    std::string text = concat({"[", sessionId(), "] "});
-    text += nowText();
-    text += " ";
-    text += logTag(lvl);
-    text += position(filename, line, column, funcName);
-    text += part;
-    fileLogger()->write(text);
-    GatewayLogger::log(text);
+    publicText(lvl, position(filename, line, column, funcName), part);
 }
 
 void Log::didEnterBackground() {

@@ -50,6 +50,17 @@ std::string logText(const T& message) {
     }
 }
 
+namespace detail {
+// logText(message), without a copy for texts.
+template <class T>
+decltype(auto) logView(const T& message) {
+    if constexpr (std::is_convertible_v<const T&, std::string_view>)
+        return std::string_view(message);
+    else
+        return logText(message);
+}
+}  // namespace detail
+
 // The library's logging facade. Every line goes to the one FileLog; public
 // lines also go, as plain text, to GatewayLogger's delegate. Nothing goes to
 // the console. Any thread may log; a call returns once the line is stored.
@@ -65,54 +76,54 @@ class Log {
     template <class T>
     static void e(const T& message,
                   const std::source_location& at = std::source_location::current()) {
-        level(LogEvent::error, logText(message), at);
+        level(LogEvent::error, detail::logView(message), at);
     }
     template <class T>
     static void i(const T& message,
                   const std::source_location& at = std::source_location::current()) {
-        level(LogEvent::info, logText(message), at);
+        level(LogEvent::info, detail::logView(message), at);
     }
     template <class T>
     static void d(const T& message,
                   const std::source_location& at = std::source_location::current()) {
-        level(LogEvent::debug, logText(message), at);
+        level(LogEvent::debug, detail::logView(message), at);
     }
     template <class T>
     static void v(const T& message,
                   const std::source_location& at = std::source_location::current()) {
-        level(LogEvent::verbose, logText(message), at);
+        level(LogEvent::verbose, detail::logView(message), at);
     }
     template <class T>
     static void w(const T& message,
                   const std::source_location& at = std::source_location::current()) {
-        level(LogEvent::warning, logText(message), at);
+        level(LogEvent::warning, detail::logView(message), at);
     }
 
     // Level lines with an explicit source position.
     template <class T>
     static void e(const T& message, std::string_view filename, int64_t line, int64_t column,
                   std::string_view funcName) {
-        level(LogEvent::error, logText(message), filename, line, column, funcName);
+        level(LogEvent::error, detail::logView(message), filename, line, column, funcName);
     }
     template <class T>
     static void i(const T& message, std::string_view filename, int64_t line, int64_t column,
                   std::string_view funcName) {
-        level(LogEvent::info, logText(message), filename, line, column, funcName);
+        level(LogEvent::info, detail::logView(message), filename, line, column, funcName);
     }
     template <class T>
     static void d(const T& message, std::string_view filename, int64_t line, int64_t column,
                   std::string_view funcName) {
-        level(LogEvent::debug, logText(message), filename, line, column, funcName);
+        level(LogEvent::debug, detail::logView(message), filename, line, column, funcName);
     }
     template <class T>
     static void v(const T& message, std::string_view filename, int64_t line, int64_t column,
                   std::string_view funcName) {
-        level(LogEvent::verbose, logText(message), filename, line, column, funcName);
+        level(LogEvent::verbose, detail::logView(message), filename, line, column, funcName);
     }
     template <class T>
     static void w(const T& message, std::string_view filename, int64_t line, int64_t column,
                   std::string_view funcName) {
-        level(LogEvent::warning, logText(message), filename, line, column, funcName);
+        level(LogEvent::warning, detail::logView(message), filename, line, column, funcName);
     }
 
     // Short forms: no source position, the text follows the tag after " -> ".
@@ -182,9 +193,11 @@ class Log {
     static void reset();
 
   private:
-    static void level(LogEvent level, const std::string& message, const std::source_location& at);
-    static void level(LogEvent level, const std::string& message, std::string_view filename,
+    static void level(LogEvent level, std::string_view message, const std::source_location& at);
+    static void level(LogEvent level, std::string_view message, std::string_view filename,
                       int64_t line, int64_t column, std::string_view funcName);
+    // position() of a call site, worked out once per thread.
+    static const std::string& sitePosition(const std::source_location& at);
     static void publicLine(LogEvent level, const std::string& part, const std::source_location& at);
     static void publicLine(LogEvent level, const std::string& part, std::string_view filename,
                            int64_t line, int64_t column, std::string_view funcName);

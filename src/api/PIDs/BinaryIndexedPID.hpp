@@ -58,10 +58,7 @@ class BinaryIndexedPID : public PID<E> {
 
     // The byte the value is read from, or nothing when the answer does not hold it.
     std::optional<uint8_t> fieldByteLocked() const {
-        auto bytes = readableBytes(this->data_);
-        int64_t j = this->bytesToRead_.upperBound;
-        if (j < 0 || j >= static_cast<int64_t>(bytes.size())) return std::nullopt;
-        return bytes[j];
+        return readableByteAt(this->data_, this->bytesToRead_.upperBound);
     }
 
     virtual E decodeLocked() const {

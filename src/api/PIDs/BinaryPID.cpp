@@ -16,10 +16,9 @@ BinaryPID::BinaryPID(Mode mode, const PIDRow& row)
                 row.responseBytes, row.byte, row.bit, row.supportBit) {}
 
 std::optional<bool> BinaryPID::valueLocked() const {
-    auto bytes = readableBytes(data_);
-    int64_t i = bytesToRead_.lowerBound;
-    if (i < 0 || i >= static_cast<int64_t>(bytes.size())) return std::nullopt;
-    return bitToRead_ >= 0 && bitToRead_ <= 7 && bitAt(bytes[i], bitToRead_);
+    auto byte = readableByteAt(data_, bytesToRead_.lowerBound);
+    if (!byte) return std::nullopt;
+    return bitToRead_ >= 0 && bitToRead_ <= 7 && bitAt(*byte, bitToRead_);
 }
 
 namespace {

@@ -86,10 +86,32 @@ std::optional<std::string> NumericPID::joinedBytesLocked() const {
     return joined;
 }
 
+std::optional<uint64_t> NumericPID::joinedNumberLocked() const {
+    if (data_.empty()) return std::nullopt;
+    auto [lower, upper] = bytesToRead_;
+    if (lower < 0 || upper < lower || upper >= static_cast<int64_t>(data_.size()))
+        return std::nullopt;
+    uint64_t v = 0;
+    int significant = 0;
+    for (int64_t i = lower; i <= upper; ++i) {
+        // An empty byte text is a missing byte, not a shorter number.
+        if (data_[i].empty()) return std::nullopt;
+        for (char ch : data_[i]) {
+            int d = ch >= '0' && ch <= '9'   ? ch - '0'
+                    : ch >= 'a' && ch <= 'f' ? ch - 'a' + 10
+                    : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10
+                                             : -1;
+            if (d < 0) return std::nullopt;
+            if (significant == 0 && d == 0) continue;
+            if (++significant > 16) return std::nullopt;
+            v = (v << 4) | static_cast<uint64_t>(d);
+        }
+    }
+    return v;
+}
+
 std::optional<Measurement> NumericPID::valueLocked() const {
-    auto joined = joinedBytesLocked();
-    if (!joined) return std::nullopt;
-    auto raw = parseHex64(*joined);
+    auto raw = joinedNumberLocked();
     if (!raw) return std::nullopt;
     return measure(static_cast<double>(*raw));
 }
@@ -117,11 +139,15 @@ std::string NumericPID::description() const {
 std::string NumericPID::valueAsText(bool useAltValueIfAvailable) const {
     auto l = lock();
     if (auto text = unsupportedText()) return *text;
-    std::optional<Measurement> v;
-    if (useAltValueIfAvailable) v = altValueLocked();
-    if (!v) v = valueLocked();
+    // Decoded once; the alternative unit is a conversion of the same value.
+    std::optional<Measurement> v = valueLocked();
     if (!v) return "N/A";
-    return shortestNumberText(v->value) + " " + v->unit->symbol();
+    if (useAltValueIfAvailable && altUnit_) v = v->converted(*altUnit_);
+    std::string text;
+    appendShortestNumberText(text, v->value);
+    text += ' ';
+    text += v->unit->symbol();
+    return text;
 }
 
 }  // namespace qz

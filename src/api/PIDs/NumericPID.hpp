@@ -47,6 +47,8 @@ class NumericPID : public PID<Measurement> {
     Measurement measure(double raw) const;
     // The joined text of the bytes in bytesToRead, or nothing when a byte is missing.
     std::optional<std::string> joinedBytesLocked() const;
+    // parseHex64 of joinedBytesLocked(), read straight from the byte texts.
+    std::optional<uint64_t> joinedNumberLocked() const;
     // (2^(8n) - 1) * scalar + offset for n = number of bytes in bytesToRead.
     double computedMaxLocked() const;
     std::optional<Measurement> altValueLocked() const;

@@ -76,9 +76,13 @@ class PIDDeterminedByPID13 {
 
 // Every text of `data` that reads as a byte, in order; the others are left out.
 std::vector<uint8_t> readableBytes(const std::vector<std::string>& data);
+// readableBytes(data)[index], or nothing when there is no such byte.
+std::optional<uint8_t> readableByteAt(const std::vector<std::string>& data, int64_t index);
 
 // Shortest text that reads back as the same double; whole numbers keep ".0" (1726.0).
 std::string shortestNumberText(double value);
+// Appends shortestNumberText(value) to `out`.
+void appendShortestNumberText(std::string& out, double value);
 
 // printf "%f" of a value (six decimals).
 std::string fixedNumberText(double value);

@@ -47,8 +47,9 @@ void PIDInfo::setSupportStatus(SupportStatus status) {
 std::vector<std::string> PIDInfo::data() const {
     return locked(data_);
 }
-void PIDInfo::setData(std::vector<std::string> data) {
-    setLocked(data_, std::move(data));
+void PIDInfo::setData(const std::vector<std::string>& data) {
+    // Copied into the texts already there: no allocation once the sizes have settled.
+    setLocked(data_, data);
 }
 
 std::string PIDInfo::descriptionHead() const {

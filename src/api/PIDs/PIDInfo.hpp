@@ -45,7 +45,7 @@ class PIDInfo {
     std::vector<std::string> data() const;
 
     // Replaces `data` with the given byte texts unchanged.
-    virtual void setData(std::vector<std::string> data);
+    virtual void setData(const std::vector<std::string>& data);
 
     // "PID: 05, Engine Coolant Temperature, supported: unknown".
     virtual std::string description() const;

@@ -20,6 +20,10 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
 std::string trimmed(const std::string& s) {
     size_t b = 0, e = s.size();
     while (b < e && isBlank(s[b])) ++b;
@@ -42,30 +46,9 @@ std::vector<std::string> splitDroppingEmpty(const std::string& s, char sep) {
     return out;
 }
 
-// Split at every single blank; empty pieces count.
-std::vector<std::string> splitAtBlanks(const std::string& s) {
-    std::vector<std::string> out(1);
-    for (char c : s) {
-        if (c == ' ')
-            out.emplace_back();
-        else
-            out.back().push_back(c);
-    }
-    return out;
-}
-
 // One left-to-right pass: text that the removal joins up is not removed again.
 void removeAll(std::string& s, std::string_view what) {
     for (size_t at = 0; (at = s.find(what, at)) != std::string::npos;) s.erase(at, what.size());
-}
-
-std::string joined(const std::vector<std::string>& parts) {
-    std::string out;
-    for (size_t i = 0; i < parts.size(); ++i) {
-        if (i) out += ' ';
-        out += parts[i];
-    }
-    return out;
 }
 
 double numberOf(const std::shared_ptr<NumericPID>& pid) {
@@ -82,27 +65,65 @@ std::string PIDInterface::requestText(const PIDInfo& pid) {
 Result<std::vector<std::string>, CommError> PIDInterface::cleanAnswer(const std::string& answer,
                                                                       Mode mode,
                                                                       int64_t responseBytes) {
-    std::vector<std::string> pieces;
-    for (auto& piece : splitDroppingEmpty(answer, '\r')) pieces.push_back(trimmed(piece));
+    // The non-empty pieces between carriage returns, trimmed. None holds a carriage return
+    // afterwards, so the text joined from them holds no " \r>" to remove. (Scratch space of
+    // this thread: no allocation per answer.)
+    thread_local std::vector<std::string_view> pieces;
+    thread_local std::string text;
+    pieces.clear();
+    text.clear();
+    std::string_view rest(answer);
+    while (!rest.empty()) {
+        const size_t cr = rest.find('\r');
+        std::string_view piece = rest.substr(0, cr);
+        rest.remove_prefix(cr == std::string_view::npos ? rest.size() : cr + 1);
+        if (piece.empty()) continue;
+        while (!piece.empty() && isBlank(piece.front())) piece.remove_prefix(1);
+        while (!piece.empty() && isBlank(piece.back())) piece.remove_suffix(1);
+        pieces.push_back(piece);
+    }
     // The last piece is the prompt line. An answer without data lines, or with a blank one,
     // carries no bytes.
     if (pieces.size() < 2) return std::unexpected(CommError::invalidData);
     pieces.pop_back();
     for (const auto& piece : pieces)
         if (piece.empty()) return std::unexpected(CommError::invalidData);
-    if (mode == Mode::LiveData && pieces.size() >= 2) {
-        for (auto& piece : pieces) {
-            auto tokens = splitDroppingEmpty(piece, ' ');
-            tokens.erase(tokens.begin());
-            piece = joined(tokens);
+    const bool dropFirst = mode == Mode::LiveData && pieces.size() >= 2;
+    for (size_t p = 0; p < pieces.size(); ++p) {
+        if (p) text += ' ';
+        if (!dropFirst) {
+            text += pieces[p];
+            continue;
+        }
+        // Its words (runs between blanks) but the first, one blank apart.
+        bool first = true, wrote = false;
+        std::string_view words = pieces[p];
+        while (!words.empty()) {
+            const size_t blank = words.find(' ');
+            const std::string_view word = words.substr(0, blank);
+            words.remove_prefix(blank == std::string_view::npos ? words.size() : blank + 1);
+            if (word.empty()) continue;
+            if (first) {
+                first = false;
+                continue;
+            }
+            if (wrote) text += ' ';
+            text += word;
+            wrote = true;
         }
     }
-    std::string text = joined(pieces);
-    removeAll(text, " \r>");
     for (char c : text)
-        if (c != ' ' && !std::isxdigit(static_cast<unsigned char>(c)))
-            return std::unexpected(CommError::invalidData);
-    auto tokens = splitAtBlanks(text);
+        if (c != ' ' && !isHexDigit(c)) return std::unexpected(CommError::invalidData);
+    // Split at every single blank; empty tokens count.
+    std::vector<std::string> tokens;
+    tokens.reserve(text.size() / 3 + 1);
+    size_t start = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || text[i] == ' ') {
+            tokens.emplace_back(text, start, i - start);
+            start = i + 1;
+        }
+    }
     if (static_cast<int64_t>(tokens.size()) < responseBytes)
         return std::unexpected(CommError::invalidData);
     return tokens;

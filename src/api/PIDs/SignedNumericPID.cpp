@@ -7,9 +7,7 @@
 namespace qz {
 
 std::optional<Measurement> SignedNumericPID::valueLocked() const {
-    auto joined = joinedBytesLocked();
-    if (!joined) return std::nullopt;
-    auto n = parseHex64(*joined);
+    auto n = joinedNumberLocked();
     // Must fit a signed 64-bit number.
     if (!n || *n > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
     int64_t width = 8 * bytesToRead_.count();

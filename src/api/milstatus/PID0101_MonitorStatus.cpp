@@ -46,7 +46,7 @@ void PID0101_MonitorStatus::setMisfireTest(MonitorTestStatus value) {
     setLocked(misfireTest_, value);
 }
 
-void PID0101_MonitorStatus::setData(std::vector<std::string> data) {
+void PID0101_MonitorStatus::setData(const std::vector<std::string>& data) {
     if (static_cast<int64_t>(data.size()) != responseBytes()) {
         Log::e("invalid length");
         return;

@@ -32,7 +32,7 @@ class PID0101_MonitorStatus : public PID<std::monostate> {
 
     // Decodes the four data bytes A B C D; any other count logs "invalid length" and changes
     // nothing. Texts that are no byte read as 0. `data` itself is not stored.
-    void setData(std::vector<std::string> data) override;
+    void setData(const std::vector<std::string>& data) override;
 
     // The ignition type is known, its group has no incomplete monitor, and neither has any of
     // the three continuous monitors.

@@ -1,7 +1,10 @@
 #include "lib/Content/DefinitionFile.hpp"
 
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "lib/Utils/DataAES256.hpp"
 #include "platform/Bundle.hpp"
@@ -15,10 +18,30 @@ std::optional<std::filesystem::path> DefinitionFile::path(const std::string& nam
 }
 
 std::optional<Data> DefinitionFile::read(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    Data bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    // The whole file in one read (more only if the system hands it over in parts); one byte
+    // more than its size shows whether it grew meanwhile.
+    Data bytes(static_cast<size_t>(st.st_size) + 1);
+    size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+        if (got == bytes.size()) bytes.resize(bytes.size() * 2);
+    }
+    ::close(fd);
+    bytes.resize(got);
     return bytes;
 }
 

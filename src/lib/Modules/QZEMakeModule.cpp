@@ -179,6 +179,12 @@ void QZEMakeModule::prepareKLine(const QZEModuleData& module, bool waitFirst) {
     }
 }
 
+void QZEMakeModule::keepHighPin(int64_t highPin) {
+    if (highPin <= 0 || QZEVehicle::TheVehicle().activeHighPin() == highPin) return;
+    if (!QZEnhancedUtils::checkFwIsAtLeast(400, "PIN SWITCHING")) return;
+    sendSetupCommandToOstrel(objcFormat("KQSM%lX0", highPin));
+}
+
 void QZEMakeModule::selectProtocolKeepingPins(const std::string& protocol) {
     auto& vehicle = QZEVehicle::TheVehicle();
     const int64_t high = vehicle.activeHighPin();

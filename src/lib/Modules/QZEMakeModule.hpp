@@ -88,6 +88,9 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     // it has none, back to the pins in force before (a protocol switch also selects pins, and
     // the scanner may be reading on other pins). With `waitFirst` it first lets the bus rest.
     void prepareKLine(const QZEModuleData& module, bool waitFirst);
+    // For a read on a pin pair: the high pin the scanner switched to (low pin none), selected
+    // again when something since (the scanner's switch to the K-line protocol) moved the pins.
+    void keepHighPin(int64_t highPin);
     // Selects the protocol of a method, keeping the pins in force.
     void selectProtocolKeepingPins(const std::string& protocol);
     // The three-byte header to the module: format, address, tester.

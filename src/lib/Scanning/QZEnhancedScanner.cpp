@@ -387,11 +387,14 @@ void QZEnhancedScanner::performGMScan(QZEModuleScanner& scanner) {
     QZEModuleArray found;
     for (const auto& key : scanner.moduleDictionary().allKeys()) {
         const QZEModuleArray modules = *modulesOf(scanner, key);
+        Marker mark;
         if (key == "58") {
             if (!QZEnhancedUtils::checkFwIsAtLeast(407, "GM LAN")) continue;
             scanner.sendSetupCommandToOstrel("KQSP:");
+            // Its clear selects single-wire CAN again.
+            mark = [](QZEModuleData& module) { module.setExtra("*GM_LAN", "1"); };
         }
-        auto read = scanModules(modules, key, scanner);
+        auto read = scanModules(modules, key, scanner, mark);
         found.insert(found.end(), read.begin(), read.end());
         if (scanErrorDuringScan()) break;
     }

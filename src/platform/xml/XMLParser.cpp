@@ -13,11 +13,23 @@ struct XMLParser::Callbacks {
     static void startElement(void* userData, const XML_Char* name, const XML_Char** atts) {
         XMLParser& p = self(userData);
         if (p.m_aborted || !p.m_delegate) return;
-        XMLAttributes attributes;
+        // The map and its nodes are used again from element to element: their texts keep
+        // their room, so a document of many elements costs no allocation per element.
+        XMLAttributes& attributes = p.m_attributes;
+        while (!attributes.empty())
+            p.m_spareAttributes.push_back(attributes.extract(attributes.begin()));
         for (const XML_Char** a = atts; a && a[0]; a += 2) {
             // The first of two same-named attributes would be a well-formedness error; expat
             // rejects it before we get here.
-            attributes.emplace(a[0], a[1] ? a[1] : "");
+            if (p.m_spareAttributes.empty()) {
+                attributes.emplace(a[0], a[1] ? a[1] : "");
+                continue;
+            }
+            auto node = std::move(p.m_spareAttributes.back());
+            p.m_spareAttributes.pop_back();
+            node.key() = a[0];
+            node.mapped() = a[1] ? a[1] : "";
+            attributes.insert(std::move(node));
         }
         static const std::string empty;
         p.m_delegate->didStartElement(p, name, empty, empty, attributes);
@@ -40,6 +52,28 @@ struct XMLParser::Callbacks {
 XMLParser::XMLParser(std::vector<uint8_t> data) : m_data(std::move(data)) {}
 
 XMLParser::XMLParser(std::string_view text) : m_data(text.begin(), text.end()) {}
+
+void XMLParser::ExpatFree::operator()(void* parser) const {
+    XML_ParserFree(static_cast<XML_Parser>(parser));
+}
+
+long XMLParser::lineNumber() const {
+    settlePosition();
+    return m_line;
+}
+
+long XMLParser::columnNumber() const {
+    settlePosition();
+    return m_column;
+}
+
+void XMLParser::settlePosition() const {
+    if (!m_finished) return;
+    auto* x = static_cast<XML_Parser>(m_finished.get());
+    m_line = static_cast<long>(XML_GetCurrentLineNumber(x));
+    m_column = static_cast<long>(XML_GetCurrentColumnNumber(x));
+    m_finished.reset();
+}
 
 void XMLParser::abortParsing() {
     if (m_aborted) return;
@@ -72,7 +106,7 @@ bool XMLParser::parse() {
     bool ok = !m_aborted;
     std::size_t offset = 0;
     while (ok) {
-        const std::size_t n = std::min(kChunkSize, m_data.size() - offset);
+        const std::size_t n = std::min(kPieceLimit, m_data.size() - offset);
         const bool last = offset + n == m_data.size();
         const auto* chunk = reinterpret_cast<const char*>(m_data.data() + offset);
         const XML_Status status = XML_Parse(x, chunk, static_cast<int>(n), last ? 1 : 0);
@@ -84,13 +118,14 @@ bool XMLParser::parse() {
         if (last) break;
     }
 
-    m_line = static_cast<long>(XML_GetCurrentLineNumber(x));
-    m_column = static_cast<long>(XML_GetCurrentColumnNumber(x));
     m_expat = nullptr;
 
     if (ok) {
+        m_finished.reset(expat.release());
         if (m_delegate) m_delegate->parserDidEndDocument(*this);
     } else {
+        m_line = static_cast<long>(XML_GetCurrentLineNumber(x));
+        m_column = static_cast<long>(XML_GetCurrentColumnNumber(x));
         XMLParseError error;
         if (m_aborted) {
             error.code = kAborted;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,8 +44,8 @@ class XMLParserDelegate {
     virtual void parseErrorOccurred(XMLParser& parser, const XMLParseError& error) {}
 };
 
-// Event-driven (streaming) XML reader over expat. The document is fed to expat in chunks,
-// so memory use does not grow with the document beyond the input buffer itself.
+// Event-driven (streaming) XML reader over expat. The document is parsed where it lies, so
+// memory use does not grow with the document beyond the input buffer itself.
 // External entities are never fetched; internal entity expansion is bounded by expat.
 class XMLParser {
   public:
@@ -71,14 +72,24 @@ class XMLParser {
     void abortParsing();
 
     const std::optional<XMLParseError>& parserError() const { return m_error; }
-    long lineNumber() const { return m_line; }
-    long columnNumber() const { return m_column; }
+    // Where the parse stopped (its end after a whole document); 0 before parse() returns.
+    long lineNumber() const;
+    long columnNumber() const;
 
-    // Bytes handed to expat per call.
+    // The most bytes one call of expat takes: a real document goes over in one piece, parsed
+    // where it lies, neither copied nor gone over twice.
+    static constexpr std::size_t kPieceLimit = 0x7FFFFFFF;
+    // What counts as a large document (the piece size of a streaming feed).
     static constexpr std::size_t kChunkSize = 64 * 1024;
 
   private:
     struct Callbacks;
+    struct ExpatFree {
+        void operator()(void* parser) const;
+    };
+    // Reads the position off a finished parse, the first time it is asked for: expat finds it
+    // by going over the whole document once more.
+    void settlePosition() const;
 
     std::vector<uint8_t> m_data;
     XMLParserDelegate* m_delegate = nullptr;
@@ -87,8 +98,12 @@ class XMLParser {
     std::optional<bool> m_result;
     std::optional<XMLParseError> m_error;
     void* m_expat = nullptr;
-    long m_line = 0;
-    long m_column = 0;
+    mutable std::unique_ptr<void, ExpatFree> m_finished;  // until its position is read
+    mutable long m_line = 0;
+    mutable long m_column = 0;
+    // The attributes handed to the delegate, and nodes kept for the next element's.
+    XMLAttributes m_attributes;
+    std::vector<XMLAttributes::node_type> m_spareAttributes;
 };
 
 }  // namespace qz

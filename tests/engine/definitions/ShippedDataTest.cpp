@@ -26,45 +26,23 @@ const fs::path& shippedFolder() {
     return folder;
 }
 
-const std::set<std::string> kLights = {"4X4",
-                                       "ABS",
-                                       "ADAPTIVE CRUISE",
-                                       "AIRBAG",
-                                       "BLIND SPOT MONITOR",
-                                       "COLLISION AVOIDANCE",
-                                       "ELECTRICAL",
-                                       "LANE KEEP ASSIST",
-                                       "MAINTENANCE",
-                                       "POWER STEERING",
-                                       "REAR PARKING AID",
-                                       "SECURITY THEFT SYSTEM",
-                                       "SUSPENSION",
-                                       "TIRE PRESSURE",
-                                       "TRACTION CONTROL",
-                                       "TRANSMISSION",
-                                       "ENGINE",
-                                       "UNKNOWN"};
-const std::set<std::string> kCategories = {"4WD/AWD",
-                                           "ABS AND BRAKES",
-                                           "AIRBAGS AND RESTRAINTS",
-                                           "BATTERY AND POWER",
-                                           "DOORS AND WINDOWS",
-                                           "DRIVE INFORMATION AND CONTROL",
-                                           "DRIVER ASSIST AND ACTIVE SAFETY",
-                                           "ENGINE",
-                                           "ENTERTAINMENT AND NAVIGATION",
-                                           "HEAT AND AIR CONDITIONING",
-                                           "HYBRID AND EV",
-                                           "LIGHTS",
-                                           "NETWORK",
-                                           "PREMIUM VEHICLE OPTIONS",
-                                           "SEATS AND MIRRORS",
-                                           "SECURITY AND KEYLESS ENTRY",
-                                           "TIRE PRESSURE",
-                                           "TRAILER AND AUXILIARY EQUIPMENT",
-                                           "TRANSMISSION AND DRIVETRAIN",
-                                           "VEHICLE CONTROL AND SUSPENSION",
-                                           "UNKNOWN"};
+// Raw values of the public light and module-category enums.
+std::set<std::string> rawValues(std::string_view list) {
+    std::set<std::string> out;
+    for (auto item : definitionxml::splitList(list)) out.emplace(item);
+    return out;
+}
+const std::set<std::string> kLights = rawValues(
+    "4X4,ABS,ADAPTIVE CRUISE,AIRBAG,BLIND SPOT MONITOR,COLLISION AVOIDANCE,ELECTRICAL,"
+    "LANE KEEP ASSIST,MAINTENANCE,POWER STEERING,REAR PARKING AID,SECURITY THEFT SYSTEM,"
+    "SUSPENSION,TIRE PRESSURE,TRACTION CONTROL,TRANSMISSION,ENGINE,UNKNOWN");
+const std::set<std::string> kCategories = rawValues(
+    "4WD/AWD,ABS AND BRAKES,AIRBAGS AND RESTRAINTS,BATTERY AND POWER,DOORS AND WINDOWS,"
+    "DRIVE INFORMATION AND CONTROL,DRIVER ASSIST AND ACTIVE SAFETY,ENGINE,"
+    "ENTERTAINMENT AND NAVIGATION,HEAT AND AIR CONDITIONING,HYBRID AND EV,LIGHTS,NETWORK,"
+    "PREMIUM VEHICLE OPTIONS,SEATS AND MIRRORS,SECURITY AND KEYLESS ENTRY,TIRE PRESSURE,"
+    "TRAILER AND AUXILIARY EQUIPMENT,TRANSMISSION AND DRIVETRAIN,"
+    "VEHICLE CONTROL AND SUSPENSION,UNKNOWN");
 
 // The text as the public module reads it (upper case) is one of the enum's raw values.
 bool valid(const std::set<std::string>& values, const std::optional<std::string>& text) {

@@ -367,6 +367,25 @@ TEST_F(EnhancedScannerTest, ReportedModulesStayAsTheyWereReported) {
     EXPECT_EQ(delegate->modules()[0]->extra("RESPONSE_PIN_COMMAND").text(), "80");
 }
 
+// A GM LAN module with codes is marked so that its clear selects single-wire CAN again.
+TEST_F(EnhancedScannerTest, GmLanModulesAreClearedOverGmLan) {
+    setMake(1);
+    fakes.settings->version = 407;
+    script->reads["L"] = {{3, {"B1000"}, {"STORED"}}};
+    auto scan = loaded({{"58", {module("L", "58"), module("N", "58")}}});
+    scan->startScan(1);
+    const auto reported = delegate->modules();
+    ASSERT_EQ(reported.size(), 2u);
+    EXPECT_TRUE(reported[0]->extraFlag("*GM_LAN"));
+    EXPECT_FALSE(reported[1]->extraFlag("*GM_LAN"));
+
+    TestModuleScanner clearing(script, fakes.events);
+    clearing.prepareForClear();
+    clearEvents();
+    EXPECT_TRUE(clearing.clearModule(reported[0], 58));
+    EXPECT_EQ(traffic(), (Texts{"setup:KQSP:", "setup:KQCM7FF", "setup:KQH1", "clear:L"}));
+}
+
 // "DeviceDisconnected" or "DeviceTimedOut" ends the scan before the next module; the sensor is
 // still restored.
 TEST_F(EnhancedScannerTest, ALostLinkEndsTheScanAtTheNextModule) {

@@ -23,6 +23,7 @@ const QZEKLineMethod& QZEBmwKlineDiagnosticModule::method() const {
 }
 
 bool QZEBmwKlineDiagnosticModule::scanCodes(QZEModuleData& module) {
+    keepHighPin(highPin());
     prepareKLine(module, takeDelayTransmission());
     const bool ok = readKLine(module, method());
     if (ok) notePins(module);

@@ -9,6 +9,8 @@ namespace qz {
 namespace {
 
 constexpr int32_t kBitmapRequestType = 2;
+// The protocol of the CAN B bus (bus key 10), which the scan also reads bus key 11 on.
+constexpr const char* kCanBProtocol = "<";
 
 }  // namespace
 
@@ -78,6 +80,12 @@ QZEChryslerCANDiagnosticModule::QZEChryslerCANDiagnosticModule()
 
 QZEModuleProtocol QZEChryslerCANDiagnosticModule::protocolFor(const QZEModuleData&) const {
     return QZEModuleProtocols::chryslerCan;
+}
+
+std::optional<std::string> QZEChryslerCANDiagnosticModule::protocolOf(
+    const QZEModuleData& module) const {
+    if (module.busType() == "10" || module.busType() == "11") return kCanBProtocol;
+    return QZEProtocolModule::protocolOf(module);
 }
 
 }  // namespace qz

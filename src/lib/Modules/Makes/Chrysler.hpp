@@ -30,12 +30,15 @@ class QZEChryslerVPWDiagnosticModule : public QZEProtocolModule {
 };
 
 // Chrysler modules on 11- and 29-bit CAN: KWP2000 on CAN ("18 00 FF 00"), "14 FF 00" clears.
+// The modules listed under bus keys 10 and 11 are read on CAN B (protocol "<", which the scan
+// selects for them); the class selects it itself where it is not in force, as when clearing.
 class QZEChryslerCANDiagnosticModule : public QZEProtocolModule {
   public:
     QZEChryslerCANDiagnosticModule();
 
   protected:
     QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
+    std::optional<std::string> protocolOf(const QZEModuleData& module) const override;
 };
 
 }  // namespace qz

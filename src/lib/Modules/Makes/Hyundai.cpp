@@ -9,6 +9,8 @@ namespace qz {
 namespace {
 
 constexpr int64_t kHyundai = static_cast<int64_t>(EnhancedProtocolManufacturer::Hyundai);
+// The header the scanner selects for the MUT line.
+constexpr const char* kMutLineHeader = "KQSH8040F1";
 
 }  // namespace
 
@@ -36,6 +38,18 @@ QZEHyundaiMutModule::QZEHyundaiMutModule() : QZEProtocolModule(kHyundai) {}
 
 QZEModuleProtocol QZEHyundaiMutModule::protocolFor(const QZEModuleData&) const {
     return QZEModuleProtocols::hyundaiMut;
+}
+
+bool QZEHyundaiMutModule::scanCodes(QZEModuleData& module) {
+    const bool ok = QZEProtocolModule::scanCodes(module);
+    sendSetupCommandToOstrel(kMutLineHeader);
+    return ok;
+}
+
+bool QZEHyundaiMutModule::clearCodes(QZEModuleData& module) {
+    const bool ok = QZEProtocolModule::clearCodes(module);
+    sendSetupCommandToOstrel(kMutLineHeader);
+    return ok;
 }
 
 QZEHyundaiCanModule::QZEHyundaiCanModule() : QZEProtocolModule(kHyundai) {}

@@ -26,10 +26,14 @@ class QZEHyundaiKlineModule : public QZEProtocolModule,
 };
 
 // Hyundai modules on the MUT line (pin 12, selected by the scanner): KWP2000 with a length
-// byte in each request ("04 18 00 FF 00"), "03 14 FF 00" clears.
+// byte in each request ("04 18 00 FF 00"), "03 14 FF 00" clears. Each module is addressed with
+// its own header; the line's header ("8040F1", which the scanner's erase routine uses) is put
+// back afterwards.
 class QZEHyundaiMutModule : public QZEProtocolModule {
   public:
     QZEHyundaiMutModule();
+    bool scanCodes(QZEModuleData& module) override;
+    bool clearCodes(QZEModuleData& module) override;
 
   protected:
     QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;

@@ -46,22 +46,23 @@ using R = QZEBaseDiagnosticModule::Retry;
 }  // namespace
 
 // clang-format off
-//                                                  addressing        read                   layout                clear          retry        status    prefix read+ clear+
-const QZEModuleProtocol QZEModuleProtocols::fordPwm          {A::j1850Pwm,    "13",                  L::j1850Pwm,          "14",          R::nrcKline, "STORED"};
-const QZEModuleProtocol QZEModuleProtocols::fordCanKwp       {A::can,         "18 00 FF 00",         L::kwp2000Can,        "14 FF 00",    R::nrcCan};
-const QZEModuleProtocol QZEModuleProtocols::fordCanUds       {A::can,         "19 02 FF",            L::uds,               "14 FF FF FF", R::nrcCan};
-const QZEModuleProtocol QZEModuleProtocols::gmVpw            {A::j1850Vpw,    "19 D2 FF 00",         L::j1850VpwGm,        "14",          R::nrcKline};
-const QZEModuleProtocol QZEModuleProtocols::gmCan            {A::canNoFilter, "A9 81 12",            L::gmlan,             "04",          R::nrcCan,   "",       false, 0x81};
-const QZEModuleProtocol QZEModuleProtocols::chryslerVpw      {A::j1850Vpw,    "13",                  L::j1850Pwm,          "14",          R::nrcKline, "STORED"};
-const QZEModuleProtocol QZEModuleProtocols::chryslerCan      {A::can,         "18 00 FF 00",         L::kwp2000Can,        "14 FF 00",    R::nrcCan};
-const QZEModuleProtocol QZEModuleProtocols::toyotaCan        {A::can,         "13",                  L::toyotaCan,         "14",          R::nrcCan,   "STORED"};
-const QZEModuleProtocol QZEModuleProtocols::toyotaExtendedCan{A::preset,      "13",                  L::toyotaExtendedCan, "14",          R::nrcCan,   "STORED", true};
-const QZEModuleProtocol QZEModuleProtocols::toyotaKLine      {A::kLine,       "13",                  L::toyotaKLine,       "14",          R::nrcKline, "STORED"};
-const QZEModuleProtocol QZEModuleProtocols::hondaKLine       {A::kLine,       "18 00 FF 00",         L::kwp2000KLine,      "14 FF 00",    R::nrcKline};
-const QZEModuleProtocol QZEModuleProtocols::hondaCan         {A::can,         "19 02 FF",            L::uds,               "14 FF FF FF", R::nrcCan};
-const QZEModuleProtocol QZEModuleProtocols::hyundaiKLine     {A::kLine,       "18 00 FF 00",         L::kwp2000KLine,      "14 FF 00",    R::nrcKline};
-const QZEModuleProtocol QZEModuleProtocols::hyundaiCan       {A::can,         "19 02 FF",            L::uds,               "14 FF FF FF", R::nrcCan};
-const QZEModuleProtocol QZEModuleProtocols::hyundaiMut       {A::kLineLength, "04 18 00 FF 00",      L::kwp2000KLine,      "03 14 FF 00", R::nrcKline, "",       false, 0x58, 0x54};
+// Addressing, read request, reply layout, clear request, retries; then, where a row needs them: the status of codes
+// whose reply gives none, the request id in front of each request, the positive answers to the read and the clear.
+const QZEModuleProtocol QZEModuleProtocols::fordPwm           {A::j1850Pwm,    "13",             L::j1850Pwm,          "14",          R::nrcKline, "STORED"};
+const QZEModuleProtocol QZEModuleProtocols::fordCanKwp        {A::can,         "18 00 FF 00",    L::kwp2000Can,        "14 FF 00",    R::nrcCan};
+const QZEModuleProtocol QZEModuleProtocols::fordCanUds        {A::can,         "19 02 FF",       L::uds,               "14 FF FF FF", R::nrcCan};
+const QZEModuleProtocol QZEModuleProtocols::gmVpw             {A::j1850Vpw,    "19 D2 FF 00",    L::j1850VpwGm,        "14",          R::nrcKline};
+const QZEModuleProtocol QZEModuleProtocols::gmCan             {A::canNoFilter, "A9 81 12",       L::gmlan,             "04",          R::nrcCan,   "",       false, 0x81};
+const QZEModuleProtocol QZEModuleProtocols::chryslerVpw       {A::j1850Vpw,    "13",             L::j1850Pwm,          "14",          R::nrcKline, "STORED"};
+const QZEModuleProtocol QZEModuleProtocols::chryslerCan       {A::can,         "18 00 FF 00",    L::kwp2000Can,        "14 FF 00",    R::nrcCan};
+const QZEModuleProtocol QZEModuleProtocols::toyotaCan         {A::can,         "13",             L::toyotaCan,         "14",          R::nrcCan,   "STORED"};
+const QZEModuleProtocol QZEModuleProtocols::toyotaExtendedCan {A::preset,      "13",             L::toyotaExtendedCan, "14",          R::nrcCan,   "STORED", true};
+const QZEModuleProtocol QZEModuleProtocols::toyotaKLine       {A::kLine,       "13",             L::toyotaKLine,       "14",          R::nrcKline, "STORED"};
+const QZEModuleProtocol QZEModuleProtocols::hondaKLine        {A::kLine,       "18 00 FF 00",    L::kwp2000KLine,      "14 FF 00",    R::nrcKline};
+const QZEModuleProtocol QZEModuleProtocols::hondaCan          {A::can,         "19 02 FF",       L::uds,               "14 FF FF FF", R::nrcCan};
+const QZEModuleProtocol QZEModuleProtocols::hyundaiKLine      {A::kLine,       "18 00 FF 00",    L::kwp2000KLine,      "14 FF 00",    R::nrcKline};
+const QZEModuleProtocol QZEModuleProtocols::hyundaiCan        {A::can,         "19 02 FF",       L::uds,               "14 FF FF FF", R::nrcCan};
+const QZEModuleProtocol QZEModuleProtocols::hyundaiMut        {A::kLineLength, "04 18 00 FF 00", L::kwp2000KLine,      "03 14 FF 00", R::nrcKline, "",       false, 0x58, 0x54};
 // clang-format on
 
 // --- Reading and clearing ---
@@ -114,13 +115,10 @@ bool QZEProtocolModule::onModuleBus(const QZEModuleData& module,
     // No pins known (no state tracker): nothing to keep or put back.
     const bool pinsKnown = vehicle.activeHighPin() != 0;
 
-    const auto protocol = module.extra("protocol").text();
+    const auto protocol = protocolOf(module);
     const auto pins = module.extra("pins").text();
     if (protocol) setProtocolIfNeeded(protocol);
-    if (pins)
-        setPinsIfNeeded(pins);
-    else if (pinsKnown && activePins() != pinsBefore)
-        setPinsIfNeeded(pinsBefore);  // a protocol switch keeps the pins in force
+    if (pins) setPinsIfNeeded(pins);
 
     const bool ok = exchange();
 
@@ -128,6 +126,10 @@ bool QZEProtocolModule::onModuleBus(const QZEModuleData& module,
         setProtocolIfNeeded(protocolBefore);
     if (pinsKnown && activePins() != pinsBefore) setPinsIfNeeded(pinsBefore);
     return ok;
+}
+
+std::optional<std::string> QZEProtocolModule::protocolOf(const QZEModuleData& module) const {
+    return module.extra("protocol").text();
 }
 
 std::optional<std::string> QZEProtocolModule::lineHeader(QZEAddressing addressing,

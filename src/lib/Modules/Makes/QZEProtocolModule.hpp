@@ -93,8 +93,10 @@ class QZEProtocolModule : public QZEBaseDiagnosticModule {
   protected:
     // The row for a module.
     virtual QZEModuleProtocol protocolFor(const QZEModuleData& module) const = 0;
-    // Whether the module's "protocol" and "pins" extras are selected for its exchange.
+    // Whether the module's protocol and pins are selected for its exchange.
     virtual bool selectsModuleBus() const { return true; }
+    // The protocol the module is reached on: its "protocol" extra, if any.
+    virtual std::optional<std::string> protocolOf(const QZEModuleData& module) const;
     // Runs before each read and clear (a K-line class waits here when asked to).
     virtual void beforeExchange() {}
     // Runs after a read that worked.

@@ -1,0 +1,215 @@
+#include "api/Communication/LESessionController.hpp"
+
+#include <algorithm>
+
+#include "api/Communication/PelkNotifications.hpp"
+#include "api/Gateway/Gateway.hpp"
+#include "api/Logging/Log.hpp"
+#include "api/Utils/StringXor.hpp"
+#include "platform/Locked.hpp"
+#include "platform/Text.hpp"
+
+namespace qz {
+
+std::shared_ptr<PelkSensor> pelkSensor(const BGXDevice& device) {
+    return PelkSensor::create(device.name().value_or(""), SensorType::le(device.identifier()));
+}
+
+// MARK: bridge
+
+std::shared_ptr<LESessionObjcBridge> LESessionObjcBridge::create() {
+    std::shared_ptr<LESessionObjcBridge> bridge(new LESessionObjcBridge());
+    // Made on the driver's queue: the central's first report, queued there, finds the bridge
+    // complete.
+    DispatchQueue::main()->sync(
+        [&] { bridge->bgxDeviceScanner_ = BGXScanner::create(DispatchQueue::main(), bridge); });
+    return bridge;
+}
+
+LESessionObjcBridge::LESessionObjcBridge() = default;
+
+BroadcastListener LESessionObjcBridge::broadcastListener() const {
+    return lockedCopy(mutex_, broadcastListener_);
+}
+
+void LESessionObjcBridge::setBroadcastListener(BroadcastListener listener) {
+    lockedAssign(mutex_, broadcastListener_, std::move(listener));
+}
+
+StatusListener LESessionObjcBridge::connectionListener() const {
+    return lockedCopy(mutex_, connectionListener_);
+}
+
+std::shared_ptr<SensorReceiver> LESessionObjcBridge::receiver() const {
+    return lockedCopy(mutex_, receiver_).lock();
+}
+
+void LESessionObjcBridge::setReceiver(const std::shared_ptr<SensorReceiver>& receiver) {
+    lockedAssign(mutex_, receiver_, receiver);
+}
+
+std::shared_ptr<BGXDevice> LESessionObjcBridge::device() const {
+    return lockedCopy(mutex_, device_);
+}
+
+std::vector<std::shared_ptr<BGXDevice>> LESessionObjcBridge::discoveredDevices() const {
+    return lockedCopy(mutex_, discoveredDevices_);
+}
+
+void LESessionObjcBridge::bluetoothStateChanged(int state) {
+    if (state == static_cast<int>(BleManagerState::poweredOn)) bgxDeviceScanner_->startScan();
+}
+
+void LESessionObjcBridge::scanStateChanged(ScanState state) {
+    if (state == ScanState::Unavailable) Log::PublicError("BLE Cant scan, BLE is not powered on");
+}
+
+void LESessionObjcBridge::deviceDiscovered(const std::shared_ptr<BGXDevice>& device) {
+    BroadcastListener listener;
+    {
+        std::lock_guard lock(mutex_);
+        discoveredDevices_.push_back(device);
+        listener = broadcastListener_;
+    }
+    if (listener) listener(pelkSensor(*device), BroadcastStatus::appeared);
+}
+
+void LESessionObjcBridge::connectToDevice(const UUID& identifier, StatusListener listener) {
+    // The scanner's own device for the identifier: a listed one may be stale after a power
+    // cycle or a rediscovery, and the central's events would no longer reach it.
+    auto device = bgxDeviceScanner_->trackedDevice(identifier);
+    if (!device) {
+        std::lock_guard lock(mutex_);
+        auto it = std::find_if(discoveredDevices_.rbegin(), discoveredDevices_.rend(),
+                               [&](const auto& d) { return d->identifier() == identifier; });
+        if (it != discoveredDevices_.rend()) device = *it;
+    }
+    if (!device) {
+        // Never discovered: say so instead of leaving the caller waiting.
+        if (listener)
+            Gateway::gatewayQueue()->async(
+                [listener] { listener(SensorConnectionStatus::errorOpeningConnection); });
+        return;
+    }
+    bgxDeviceScanner_->adopt(device);
+    {
+        std::lock_guard lock(mutex_);
+        device_ = device;
+        connectionListener_ = std::move(listener);
+        reportedState_ = device->deviceState();
+    }
+    auto self = shared_from_this();
+    device->setSerialDelegate(self);
+    device->setDeviceDelegate(self);
+    device->connect();
+}
+
+void LESessionObjcBridge::stateChangedForDevice(const std::shared_ptr<BGXDevice>& device) {
+    // Read now, on the driver's queue, as the change happens.
+    const DeviceState state = device->deviceState();
+    StatusListener listener;
+    {
+        std::lock_guard lock(mutex_);
+        if (device != device_ || reportedState_ == state) return;
+        reportedState_ = state;
+        listener = connectionListener_;
+    }
+    if (state != DeviceState::Connected && state != DeviceState::Disconnected) return;
+    const bool closed = state == DeviceState::Disconnected;
+    Gateway::gatewayQueue()->async([listener, closed] {
+        if (listener)
+            listener(closed ? SensorConnectionStatus::disconnected
+                            : SensorConnectionStatus::connected);
+        if (closed)
+            NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_DISCONNECTED);
+    });
+}
+
+void LESessionObjcBridge::dataRead(const Data& data, const std::shared_ptr<BGXDevice>&) {
+    // Descrambled byte by byte before it is read as UTF-8: scrambled non-ASCII text is not
+    // UTF-8 on the wire.
+    Data plain = xorData(data);
+    std::string text(plain.begin(), plain.end());
+    if (!text::isValidUTF8(text)) {
+        Log::i("Could not read from stream");
+        return;
+    }
+    auto target = receiver();
+    if (!target) {
+        Log::i("No receiver set, msg is not forwarded: " + text);
+        return;
+    }
+    target->received(text);
+}
+
+// MARK: session
+
+std::shared_ptr<LESessionController> LESessionController::create() {
+    std::shared_ptr<LESessionController> session(new LESessionController());
+    return session;
+}
+
+LESessionController::LESessionController() : controller_(LESessionObjcBridge::create()) {}
+
+void LESessionController::send(const std::string& cmd) {
+    // Scrambled as bytes and sent as bytes: a UTF-8 round trip would empty non-ASCII text.
+    transmit(xorData(Data(cmd.begin(), cmd.end())));
+}
+
+void LESessionController::write(const Data& fwdata, bool) {
+    transmit(fwdata);
+}
+
+void LESessionController::transmit(Data bytes) {
+    std::weak_ptr<LESessionController> weak = weak_from_this();
+    controller_->bgxDeviceScanner()->queue()->async([weak, bytes = std::move(bytes)] {
+        auto self = weak.lock();
+        if (!self) return;
+        if (auto device = self->controller_->device()) device->writeData(bytes);
+    });
+}
+
+void LESessionController::setReceiver(const std::shared_ptr<SensorReceiver>& receiver) {
+    lockedAssign(mutex_, receiver_, receiver);
+    controller_->setReceiver(receiver);
+}
+
+std::shared_ptr<SensorReceiver> LESessionController::receiver() const {
+    return lockedCopy(mutex_, receiver_).lock();
+}
+
+void LESessionController::connectToDevice(const UUID& uuid, StatusListener listener) {
+    controller_->connectToDevice(uuid, std::move(listener));
+}
+
+void LESessionController::connect(const std::shared_ptr<PelkSensor>& sensor,
+                                  StatusListener listener) {
+    if (sensor && sensor->sensorType().isLe())
+        controller_->connectToDevice(sensor->sensorType().asLe().uuid, std::move(listener));
+}
+
+void LESessionController::disconnectDevice() {
+    if (auto device = controller_->device()) device->disconnect();
+}
+
+void LESessionController::disconnect(bool) {
+    disconnectDevice();
+}
+
+void LESessionController::setBroadcastListener(BroadcastListener listener) {
+    lockedAssign(mutex_, broadcastListener_, listener);
+    controller_->setBroadcastListener(std::move(listener));
+}
+
+BroadcastListener LESessionController::broadcastListener() const {
+    return lockedCopy(mutex_, broadcastListener_);
+}
+
+std::vector<std::shared_ptr<PelkSensor>> LESessionController::discoveredDevices() const {
+    std::vector<std::shared_ptr<PelkSensor>> sensors;
+    for (const auto& device : controller_->discoveredDevices())
+        sensors.push_back(pelkSensor(*device));
+    return sensors;
+}
+
+}  // namespace qz

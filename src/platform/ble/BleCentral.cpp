@@ -1,0 +1,83 @@
+#include "platform/ble/BleCentral.hpp"
+
+#include "platform/ble/BlueZCentral.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <mutex>
+
+namespace qz {
+
+namespace {
+
+constexpr const char* kBaseUUIDTail = "-0000-1000-8000-00805f9b34fb";
+
+struct FactorySlot {
+    std::mutex mutex;
+    BleCentralFactory factory;
+};
+
+FactorySlot& factorySlot() {
+    static auto* s = new FactorySlot;
+    return *s;
+}
+
+}  // namespace
+
+BleError BleError::att(int code) {
+    return BleError{kATTErrorDomain, code, "The handle is invalid."};
+}
+
+std::string normalizedBleUUID(const std::string& text) {
+    std::string lower = text;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower.size() == 4) return "0000" + lower + kBaseUUIDTail;
+    if (lower.size() == 8) return lower + kBaseUUIDTail;
+    return lower;
+}
+
+std::string BlePeripheral::description() const {
+    return name().value_or("(no name)") + " (" + identifier().uuidString() + ")";
+}
+
+BleCentralFactory setBleCentralFactory(BleCentralFactory factory) {
+    std::lock_guard lock(factorySlot().mutex);
+    std::swap(factorySlot().factory, factory);
+    return factory;
+}
+
+std::shared_ptr<BleCentral> makeBleCentral(std::weak_ptr<BleCentralDelegate> delegate,
+                                           std::shared_ptr<DispatchQueue> queue) {
+    BleCentralFactory factory;
+    {
+        std::lock_guard lock(factorySlot().mutex);
+        factory = factorySlot().factory;
+    }
+    if (!queue) queue = DispatchQueue::main();
+    if (factory) return factory(std::move(delegate), std::move(queue));
+    BlueZOptions options;
+    if (const char* adapter = std::getenv("QZ_BLE_ADAPTER")) options.adapter = adapter;
+    return BlueZCentral::create(std::move(delegate), std::move(queue), options);
+}
+
+std::string describe(BleManagerState state) {
+    switch (state) {
+        case BleManagerState::unknown:
+            return "unknown";
+        case BleManagerState::resetting:
+            return "resetting";
+        case BleManagerState::unsupported:
+            return "unsupported";
+        case BleManagerState::unauthorized:
+            return "unauthorized";
+        case BleManagerState::poweredOff:
+            return "poweredOff";
+        case BleManagerState::poweredOn:
+            return "poweredOn";
+    }
+    return "unknown";
+}
+
+}  // namespace qz

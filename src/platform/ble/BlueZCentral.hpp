@@ -1,0 +1,66 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/ble/BleCentral.hpp"
+
+namespace qz {
+
+// Where a BlueZ central looks for Bluetooth.
+struct BlueZOptions {
+    // The adapter's name ("hci0", "hci1", ...); empty: the first adapter BlueZ lists.
+    std::string adapter;
+    // The D-Bus address of the bus BlueZ is on; empty: the system bus (DBUS_SYSTEM_BUS_ADDRESS
+    // when set, else the standard socket).
+    std::string busAddress;
+};
+
+// The BLE central over BlueZ, the Linux Bluetooth stack, on D-Bus (org.bluez):
+// - state: the adapter's Powered property (poweredOn/poweredOff); unsupported when the bus,
+//   the org.bluez service or the adapter cannot be found;
+// - scan: SetDiscoveryFilter(UUIDs, Transport "le") and StartDiscovery; discoveries come from
+//   the object manager's InterfacesAdded and from Device1 property changes, once per device per
+//   scan;
+// - connect and cancel: Device1.Connect and Disconnect; connected once both Connected and
+//   ServicesResolved hold; a dropped link is Connected turning false (or the device removed);
+// - services and characteristics: the objects under the device, by UUID;
+// - read, write, notify: GattCharacteristic1 ReadValue, WriteValue (type "request" or
+//   "command", one call at a time per device, in call order), StartNotify / StopNotify with the
+//   values from PropertiesChanged;
+// - maximum write length: the characteristics' MTU less 3 (20 while unknown); signal strength:
+//   the last RSSI the device reported.
+// Peripheral identifiers are name-based UUIDs of the device address, stable across runs.
+//
+// All D-Bus work runs on the central's own bus thread (see BusLoop); callbacks go to the queue
+// the central was made with.
+class BlueZCentral : public BleCentral {
+  public:
+    static std::shared_ptr<BlueZCentral> create(std::weak_ptr<BleCentralDelegate> delegate,
+                                                std::shared_ptr<DispatchQueue> queue,
+                                                BlueZOptions options = {});
+    // Makes BlueZ centrals with `options` (for setBleCentralFactory).
+    static BleCentralFactory factory(BlueZOptions options = {});
+    // The identifier of the peripheral with this device address ("AA:BB:CC:DD:EE:FF").
+    static UUID identifierForAddress(const std::string& address);
+
+    ~BlueZCentral() override;
+
+    BleManagerState state() const override;
+    std::shared_ptr<DispatchQueue> queue() const override;
+    void scanForPeripherals(const std::vector<std::string>& serviceUuids) override;
+    void stopScan() override;
+    void connect(const std::shared_ptr<BlePeripheral>& peripheral) override;
+    void cancelPeripheralConnection(const std::shared_ptr<BlePeripheral>& peripheral) override;
+
+    // The object path of the adapter in use, once known.
+    std::string adapterPath() const;
+
+    struct Impl;
+
+  private:
+    explicit BlueZCentral(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
+    std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace qz

@@ -1,0 +1,220 @@
+// The BlueZ backend over a private dbus-daemon, against the fake org.bluez of sim/: the driver,
+// the session and the gateway reach the simulated BGX13 module through D-Bus as they would reach
+// a real sensor through BlueZ.
+#include <gtest/gtest.h>
+
+#include "BleTestSupport.hpp"
+#include "PrivateBus.hpp"
+#include "api/Communication/LESessionController.hpp"
+#include "api/Communication/PelkNotifications.hpp"
+#include "api/Communication/Relay.hpp"
+#include "api/Communication/SessionController.hpp"
+#include "gateway/GatewayTestSupport.hpp"
+#include "platform/ble/BlueZCentral.hpp"
+#include "sim/FakeBlueZ.hpp"
+
+using namespace qz;
+using namespace qz::bletest;
+using qz::sim::FakeBlueZ;
+using qz::sim::SimulatedBGX13;
+
+namespace {
+
+// A private bus with the fake BlueZ on it and a BlueZ central factory for it in place.
+class BlueZTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // Never skipped: the test command installs dbus-daemon.
+        ASSERT_FALSE(bus.address.empty()) << bus.error;
+        fake = FakeBlueZ::start(bus.address);
+        ASSERT_TRUE(fake->serving());
+        module = SimulatedBGX13::create(std::make_shared<sim::SensorCore>());
+        fake->add(module);
+        use({});
+    }
+    void TearDown() override {
+        drainMain();
+        if (fake) fake->stop();
+        setBleCentralFactory(previous);
+    }
+    void use(BlueZOptions options) {
+        options.busAddress = bus.address;
+        auto before = setBleCentralFactory(BlueZCentral::factory(options));
+        if (!replaced) previous = before;
+        replaced = true;
+    }
+    // A scanner over the BlueZ central with a recorder as every delegate.
+    std::shared_ptr<BGXScanner> scanner() {
+        auto s = BGXScanner::create(DispatchQueue::main(), recorder);
+        scanners.push_back(s);
+        return s;
+    }
+
+    PrivateBus bus;
+    std::shared_ptr<FakeBlueZ> fake;
+    std::shared_ptr<SimulatedBGX13> module;
+    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+    std::vector<std::shared_ptr<BGXScanner>> scanners;
+    BleCentralFactory previous;
+    bool replaced = false;
+};
+
+}  // namespace
+
+TEST_F(BlueZTest, TheDriverScansConnectsAndStreamsThroughBlueZ) {
+    ScopedClock clock(std::make_shared<ScaledClock>(0.05));
+    auto s = scanner();
+    ASSERT_TRUE(eventually([&] { return s->scanState() == ScanState::Idle; }));
+    EXPECT_EQ(std::dynamic_pointer_cast<BlueZCentral>(s->centralManager())->adapterPath(),
+              "/org/bluez/hci0");
+    s->startScan();
+    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->discovered) == 1; }));
+    EXPECT_TRUE(fake->discovering());
+    EXPECT_EQ(fake->filterUuids(), std::vector<std::string>{BGXUUID::streamingService});
+    EXPECT_EQ(fake->filterTransport(), "le");
+    auto device = recorder->get(recorder->discovered).at(0);
+    EXPECT_EQ(device->identifier(), BlueZCentral::identifierForAddress("c0:4e:30:1a:2b:3c"));
+    EXPECT_EQ(device->name(), "Ostrel BLE");
+    EXPECT_EQ(device->rssi(), -58);
+
+    device->setDeviceDelegate(recorder);
+    device->setSerialDelegate(recorder);
+    device->connect();
+    ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Connected; }));
+    EXPECT_EQ(device->modelNumber(), "BGX13P");
+    EXPECT_TRUE(device->fastAck());
+    ASSERT_TRUE(eventually([&] { return device->fastAckTxBytes() == 2048; }));
+    EXPECT_EQ(device->peripheral()->maximumWriteValueLength(BleWriteType::withoutResponse), 244u);
+
+    // A command out, its answer back as notifications, credit returned for each.
+    ASSERT_TRUE(device->writeData(sim::scramble("KQI\r")));
+    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->reads) == 1; }));
+    EXPECT_EQ(sim::toString(sim::scramble(recorder->get(recorder->reads).at(0))), "OSAPI 4.05\r>");
+    ASSERT_TRUE(eventually([&] { return module->writes(BGXUUID::peripheralTX).size() == 2; }));
+    EXPECT_EQ(module->writes(BGXUUID::peripheralTX).at(0), (Data{0x00, 0xFF, 0x7F}));
+    EXPECT_EQ(module->writes(BGXUUID::peripheralTX).at(1), (Data{0x01, 0x0C, 0x00}));
+    EXPECT_EQ(fake->writeTypes(BGXUUID::peripheralRX), std::vector<std::string>{"command"});
+
+    // A long write in credit-sized chunks; then a bus mode write with response.
+    ASSERT_TRUE(device->writeData(Data(3000, 0x1B)));
+    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->written) == 2; }));
+    EXPECT_EQ(module->creditOverrun(), 0u);
+    bool done = false;
+    ASSERT_TRUE(device->writeBusMode(2, std::nullopt, [&](auto&, auto& error) { done = !error; }));
+    ASSERT_TRUE(eventually([&] { return device->busMode() == 2; }));
+    ASSERT_TRUE(eventually([&] { return done; }));
+    EXPECT_EQ(fake->writeTypes(BGXUUID::busMode), std::vector<std::string>{"request"});
+
+    // A failed write is dropped and the next one goes; a failed read closes the link.
+    module->injectFault(SimulatedBGX13::Fault::write);
+    ASSERT_TRUE(device->writeString("x"));
+    ASSERT_TRUE(eventually([&] { return device->canWrite() && device->writeString("y"); }));
+    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->written) == 3; }));
+    module->injectFault(SimulatedBGX13::Fault::valueUpdate);
+    EXPECT_TRUE(device->readBusMode());
+    ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
+    EXPECT_EQ(recorder->count(recorder->errors), 1u);
+}
+
+TEST_F(BlueZTest, TheSessionAndTheGatewayWorkThroughBlueZ) {
+    ScopedHome home;
+    ScopedClock clock(std::make_shared<ScaledClock>(0.05));
+    auto gateway = Gateway::create();
+    std::shared_ptr<PelkSensor> sensor;
+    ASSERT_TRUE(eventually([&] {
+        auto devices = gateway->connectedDevices();
+        if (!devices.empty()) sensor = devices.front();
+        return sensor != nullptr;
+    }));
+    gwtest::Received<PelkSensorState> states;
+    gateway->connect(sensor, states.callback());
+    ASSERT_TRUE(states.waitFor(1));
+    EXPECT_EQ(states.at(0).value,
+              PelkSensorState::onSensorConnected(PelkSensorStatus::initialized));
+    auto relay = gateway->relay();
+    const std::string ssid = "KQA$ config wifi p0 ssid \"Café\"";
+    Gateway::gatewayQueue()->sync([&] { EXPECT_EQ(relay->sendToSensor(ssid).value(), "OK\r>"); });
+    EXPECT_EQ(module->core().commands().back(), ssid);
+
+    // The link drops: reported once.
+    module->dropLink();
+    ASSERT_TRUE(states.waitFor(2));
+    EXPECT_EQ(states.at(1).value, PelkSensorState::onSensorDisconnected());
+    // Connected again, then closed by the app.
+    gateway->connect(sensor, states.callback());
+    ASSERT_TRUE(states.waitFor(3));
+    EXPECT_EQ(states.at(2).value,
+              PelkSensorState::onSensorConnected(PelkSensorStatus::initialized));
+    gateway->disconnect();
+    ASSERT_TRUE(states.waitFor(4));
+    EXPECT_EQ(states.at(3).value, PelkSensorState::onSensorDisconnected());
+    gwtest::drainQueues();
+    EXPECT_EQ(states.size(), 4u);
+    EXPECT_EQ(fake->connectCalls(), 2);
+    gateway.reset();
+    drainMain();
+}
+
+TEST_F(BlueZTest, PowerAdaptersAndMissingBluetooth) {
+    // The adapter starts switched off: no scan until it is powered.
+    fake->setPowered(false);
+    fake->sync();
+    auto s = scanner();
+    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->bluetoothStates) == 1; }));
+    EXPECT_EQ(recorder->get(recorder->bluetoothStates), std::vector{4});
+    EXPECT_EQ(s->scanState(), ScanState::Unavailable);
+    fake->setPowered(true);
+    ASSERT_TRUE(eventually([&] { return s->scanState() == ScanState::Idle; }));
+    EXPECT_TRUE(s->startScan());
+    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->discovered) == 1; }));
+
+    // A host picks its adapter by name; an adapter that is not there means no Bluetooth.
+    fake->addAdapter("hci1");
+    fake->sync();
+    use({.adapter = "hci1"});
+    auto second = std::make_shared<Recorder>();
+    auto other = BGXScanner::create(DispatchQueue::main(), second);
+    ASSERT_TRUE(eventually([&] { return second->count(second->bluetoothStates) == 1; }));
+    EXPECT_EQ(std::dynamic_pointer_cast<BlueZCentral>(other->centralManager())->adapterPath(),
+              "/org/bluez/hci1");
+    use({.adapter = "hci7"});
+    auto none = std::make_shared<Recorder>();
+    auto missing = BGXScanner::create(DispatchQueue::main(), none);
+    ASSERT_TRUE(eventually([&] { return none->count(none->bluetoothStates) == 1; }));
+    EXPECT_EQ(none->get(none->bluetoothStates), std::vector{2});
+
+    // No org.bluez on the bus, and no bus at all.
+    fake->stop();
+    for (const std::string& address : {bus.address, std::string("unix:path=/nonexistent/bus")}) {
+        SCOPED_TRACE(address);
+        setBleCentralFactory(BlueZCentral::factory({.busAddress = address}));
+        auto r = std::make_shared<Recorder>();
+        auto sc = BGXScanner::create(DispatchQueue::main(), r);
+        ASSERT_TRUE(eventually([&] { return r->count(r->bluetoothStates) == 1; }));
+        EXPECT_EQ(r->get(r->bluetoothStates), std::vector{2});
+        EXPECT_EQ(sc->scanState(), ScanState::Unavailable);
+    }
+}
+
+TEST_F(BlueZTest, FailedAndUnansweredConnects) {
+    auto clock = std::make_shared<VirtualClock>();
+    ScopedClock scoped(clock);
+    auto s = scanner();
+    ASSERT_TRUE(eventually([&] { return s->scanState() == ScanState::Idle; }));
+    s->startScan();
+    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->discovered) == 1; }));
+    auto device = recorder->get(recorder->discovered).at(0);
+    device->setDeviceDelegate(recorder);
+
+    module->setConnectAnswer(SimulatedBGX13::ConnectAnswer::refuse);
+    device->connect();
+    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->timeouts) == 1; }));
+    ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
+
+    module->setConnectAnswer(SimulatedBGX13::ConnectAnswer::silent);
+    device->connect();
+    ASSERT_TRUE(eventually([&] { return fake->connectCalls() == 2; }));
+    clock->advance(30.5);
+    ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
+    EXPECT_EQ(recorder->count(recorder->timeouts), 2u);
+}
