@@ -128,7 +128,7 @@ int gatewayScan(Gateway& gateway, const std::string& vin) {
     return ok && *ok ? updates->load() : -1;
 }
 
-void BM_FullScanThroughTheGateway(benchmark::State& state, const std::string& file) {
+void BM_GatewayFullScan(benchmark::State& state, const std::string& file) {
     ScopedHome home;
     PelkWeb::setBackendHost("http://127.0.0.1:9");
     auto profile = VehicleProfile::load(VehicleProfile::sampleFolder() / file);
@@ -187,8 +187,8 @@ const bool registered = [] {
     std::sort(files.begin(), files.end());
     for (const auto& file : files)
         benchmark::RegisterBenchmark(
-            ("BM_FullScanThroughTheGateway/" + file.stem().string()).c_str(),
-            BM_FullScanThroughTheGateway, file.string())
+            ("BM_GatewayFullScan/" + file.stem().string()).c_str(),
+            BM_GatewayFullScan, file.string())
             ->Unit(benchmark::kMicrosecond)
             ->Iterations(10);
     return true;
