@@ -72,12 +72,17 @@ bool isEnd(const PelkScanProgress& p) {
            p.error()->kind() != PelkScanError::Kind::enhancedUnsupported;
 }
 
-std::optional<std::string> readVin(Gateway& gateway) {
+// The VIN read through Mode 9, else the profile's, as the user would enter it.
+std::optional<std::string> vehicleVin(Gateway& gateway, const DiagSession& session) {
     Answers<Result<std::string, CommError>> answer;
     gateway.requestVin(answer.callback());
     auto vin = answer.first();
     if (vin && *vin) return **vin;
-    return std::nullopt;
+    if (session.profileVin())
+        std::cerr << "qzdiag: the VIN could not be read ("
+                  << (vin ? describe(vin->error()) : std::string("no answer"))
+                  << "), scanning with the profile's VIN" << std::endl;
+    return session.profileVin();
 }
 
 // Runs one scan on the connected sensor, answering its interactions.
@@ -212,7 +217,7 @@ int runScan(bool json, const std::vector<std::string>& args, DiagSession& sessio
         std::cerr << "qzdiag: " << *error << "\n";
         return kFailed;
     }
-    const auto outcome = scanOnce(json, gateway, *type, readVin(gateway));
+    const auto outcome = scanOnce(json, gateway, *type, vehicleVin(gateway, session));
     disconnect(gateway);
     return report(json, outcome);
 }
@@ -238,7 +243,7 @@ int runClear(bool json, const std::vector<std::string>& args, DiagSession& sessi
     };
     if (auto error = connect(gateway)) return print(false, *error);
 
-    const auto vin = readVin(gateway);
+    const auto vin = vehicleVin(gateway, session);
     const auto scanned = scanOnce(json, gateway, PelkScanType::all, vin);
     std::shared_ptr<PelkModule> module;
     for (const auto& m : scanned.modules)
