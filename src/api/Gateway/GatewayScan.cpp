@@ -1,6 +1,7 @@
 // The scan family: scans through a ScanController on "GatewayQueue", reported to analytics, and
 // clears of the modules the latest scan reported.
 
+#include <atomic>
 #include <charconv>
 #include <map>
 #include <mutex>
@@ -86,13 +87,13 @@ const char* boolText(bool value) {
 
 // Receives every value of one scan's controller and passes it on to the caller.
 void relayProgress(const std::shared_ptr<ScanState>& state, PelkScanProgress value) {
-    const bool final = value.kind() == PelkScanProgress::Kind::complete;
+    const bool isFinal = value.kind() == PelkScanProgress::Kind::complete;
     auto gateway = state->gateway.lock();
     if (!gateway) {
-        if (final) state->release();
+        if (isFinal) state->release();
         return;
     }
-    if (final && !state->completed.exchange(true)) {
+    if (isFinal && !state->completed.exchange(true)) {
         gateway->setIsBusy(false);
         const auto& result = *value.result();
         auto vin = gateway->vehicle()->currentVin();
