@@ -209,9 +209,12 @@ void ScanController::scannedModule(const QZEModuleDataPtr& record) {
 // MARK: interactions
 
 void ScanController::interactionRequired(const std::string& message) {
-    std::shared_ptr<ScanController> self = shared_from_this();
-    auto done = [self] {
-        if (self->finished_) {
+    // Held weakly: an app that keeps the prompt (often from its listener) would otherwise keep
+    // the controller, and with it its listener, alive for good.
+    std::weak_ptr<ScanController> weak = weak_from_this();
+    auto done = [weak] {
+        auto self = weak.lock();
+        if (!self || self->finished_) {
             Log::i("Interaction answered after its scan ended");
             return;
         }
