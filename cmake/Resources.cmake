@@ -1,5 +1,5 @@
 # The library's resource folder: every file of resources/ encrypted with the library's own
-# definition-file operation into ${CMAKE_BINARY_DIR}/resources (QZ_BUILD_RESOURCE_DIR), at the
+# definition-file operation into ${CMAKE_BINARY_DIR}/resources, beside the library, at the
 # same relative path. Markdown notes are not resources.
 
 add_executable(qz_encrypt_resource ${CMAKE_CURRENT_LIST_DIR}/EncryptResource.cpp)

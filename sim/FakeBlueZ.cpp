@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <future>
 #include <optional>
 
 #include <sdbus-c++/sdbus-c++.h>
@@ -162,12 +163,23 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
         });
         o.registerMethod("StopDiscovery").onInterface(kAdapter).implementedAs([this, raw] {
             raw->discovering = false;
-            lockedAssign(owner->mutex_, owner->discovering_, false);
             raw->object->emitPropertiesChangedSignal(kAdapter, {"Discovering"});
+            // Without discovery BlueZ knows no signal strength: RSSI goes away.
+            if (raw == &primary())
+                for (auto& d : devices)
+                    if (d->object)
+                        d->object->emitSignal("PropertiesChanged")
+                            .onInterface("org.freedesktop.DBus.Properties")
+                            .withArguments(std::string(kDevice), VariantMap{},
+                                           std::vector<std::string>{"RSSI"});
+            lockedAssign(owner->mutex_, owner->discovering_, false);
         });
         o.registerMethod("RemoveDevice")
             .onInterface(kAdapter)
-            .implementedAs([](const sdbus::ObjectPath&) {});
+            .implementedAs([this](const sdbus::ObjectPath& path) {
+                for (auto& d : devices)
+                    if (d->path == path) forget(*d);
+            });
         o.finishRegistration();
         o.emitInterfacesAddedSignal();
         adapters.push_back(std::move(a));
@@ -179,6 +191,10 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
         a.object->emitPropertiesChangedSignal(kAdapter, {"Powered"});
         if (on || &a != &primary()) return;
         for (auto& d : devices) {
+            if (d->pendingConnect) {
+                d->pendingConnect->returnError(failed("Adapter powered off"));
+                d->pendingConnect.reset();
+            }
             if (d->connected) d->module->detach();
             teardown(*d);
         }
@@ -213,6 +229,20 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
             }
     }
 
+    // BlueZ lets go of a device (RemoveDevice, or a temporary device out of reach for long):
+    // its object goes; discovery makes a new one when the module is seen again.
+    void forget(Device& d) {
+        if (d.pendingConnect) {
+            d.pendingConnect->returnError(failed("Device removed"));
+            d.pendingConnect.reset();
+        }
+        if (d.connected) d.module->detach();
+        teardown(d);
+        if (!d.object) return;
+        d.object->emitInterfacesRemovedSignal();
+        d.object.reset();
+    }
+
     // Discovery sees a device in reach: exported on first sight, its RSSI renewed afterwards.
     void seen(Device& d) {
         if (!primary().discovering || !primary().powered || !d.inReach) return;
@@ -230,9 +260,9 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
             return std::string("public");
         });
         o.registerProperty("Name").onInterface(kDevice).withGetter(
-            [module] { return module->options().name; });
+            [module] { return module->advertisedName().value_or(""); });
         o.registerProperty("Alias").onInterface(kDevice).withGetter(
-            [module] { return module->options().name; });
+            [module] { return module->advertisedName().value_or(""); });
         o.registerProperty("UUIDs").onInterface(kDevice).withGetter(
             [] { return std::vector<std::string>{BGXUUID::streamingService}; });
         o.registerProperty("RSSI").onInterface(kDevice).withGetter(
@@ -267,6 +297,10 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
         }
         if (d.connected) {
             result.returnResults();
+            return;
+        }
+        if (d.pendingConnect) {
+            result.returnError(sdbus::Error("org.bluez.Error.InProgress", "In Progress"));
             return;
         }
         if (!d.inReach || !primary().powered) {
@@ -394,7 +428,12 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
                         result.returnError(failed(answer.error->description));
                         return;
                     }
-                    raw->value.assign(answer.value.begin(), answer.value.end());
+                    // Value is the last value read or notified; its changes are signalled.
+                    std::vector<uint8_t> value(answer.value.begin(), answer.value.end());
+                    const bool changed = value != raw->value;
+                    raw->value = std::move(value);
+                    if (changed)
+                        raw->object->emitPropertiesChangedSignal(kGattCharacteristic, {"Value"});
                     result.returnResults(raw->value);
                 });
         o.registerMethod("WriteValue")
@@ -408,7 +447,10 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
                     std::lock_guard lock(owner->mutex_);
                     owner->writeTypes_[raw->uuid].push_back(type);
                 }
-                if (auto error = device->module->write(raw->uuid, Data(value.begin(), value.end())))
+                auto kind =
+                    type == "command" ? BleWriteType::withoutResponse : BleWriteType::withResponse;
+                if (auto error =
+                        device->module->write(raw->uuid, Data(value.begin(), value.end()), kind))
                     throw failed(error->description);
             });
         o.registerMethod("StartNotify")
@@ -501,6 +543,13 @@ void FakeBlueZ::sync() {
     done->cv.wait(lock, [&] { return done->done; });
 }
 
+std::shared_ptr<void> FakeBlueZ::hold() {
+    if (!loop_) return nullptr;
+    auto gate = std::make_shared<std::promise<void>>();
+    loop_->post([held = gate->get_future().share()](sdbus::IConnection*) { held.wait(); });
+    return std::shared_ptr<void>(nullptr, [gate](void*) { gate->set_value(); });
+}
+
 void FakeBlueZ::add(const std::shared_ptr<SimulatedBGX13>& module) {
     auto bus = bus_;
     loop_->post([bus, module](sdbus::IConnection* c) {
@@ -512,6 +561,18 @@ void FakeBlueZ::remove(const std::shared_ptr<SimulatedBGX13>& module) {
     auto bus = bus_;
     loop_->post([bus, module](sdbus::IConnection* c) {
         if (c) bus->remove(module);
+    });
+}
+
+void FakeBlueZ::forget(const std::shared_ptr<SimulatedBGX13>& module) {
+    auto bus = bus_;
+    loop_->post([bus, module](sdbus::IConnection* c) {
+        if (!c) return;
+        for (auto& d : bus->devices)
+            if (d->module == module) {
+                d->inReach = false;
+                bus->forget(*d);
+            }
     });
 }
 

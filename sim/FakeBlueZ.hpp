@@ -15,9 +15,11 @@ namespace qz::sim {
 // BGX13 modules: the object manager at "/", one adapter (Adapter1: power, discovery with its
 // filter), a Device1 object for each module in reach once discovery has seen it, and, while a
 // device is connected, its GattService1 and GattCharacteristic1 objects (ReadValue, WriteValue,
-// StartNotify / StopNotify, values as PropertiesChanged). Connect honours the module's connect
-// answer (accepted, refused, never answered until Disconnect); a dropped link shows as Connected
-// turning false and the GATT objects going away, as with BlueZ.
+// StartNotify / StopNotify, values read or notified as PropertiesChanged of Value). Connect
+// honours the module's connect answer (accepted, refused, never answered until Disconnect; a
+// second Connect meanwhile is InProgress; the adapter's power-off fails it); a dropped link shows
+// as Connected turning false and the GATT objects going away, and stopping discovery takes the
+// devices' RSSI away, as with BlueZ.
 class FakeBlueZ : public std::enable_shared_from_this<FakeBlueZ> {
   public:
     struct Options {
@@ -38,6 +40,9 @@ class FakeBlueZ : public std::enable_shared_from_this<FakeBlueZ> {
     // A module comes in reach (discovery then finds it) or goes (its link drops).
     void add(const std::shared_ptr<SimulatedBGX13>& module);
     void remove(const std::shared_ptr<SimulatedBGX13>& module);
+    // BlueZ lets go of the module's device object (as after RemoveDevice, or when a temporary
+    // device has been out of reach for long); a later `add` makes a new one.
+    void forget(const std::shared_ptr<SimulatedBGX13>& module);
     // The adapter's power, as if switched by the user.
     void setPowered(bool on);
     // A second adapter that the central may be told to use.
@@ -45,6 +50,8 @@ class FakeBlueZ : public std::enable_shared_from_this<FakeBlueZ> {
 
     // Waits until everything asked of the fake so far has been done.
     void sync();
+    // Stalls the fake, as a busy BlueZ, until the returned handle is released: calls wait.
+    std::shared_ptr<void> hold();
     // Whether the bus name could be taken.
     bool serving() const;
 

@@ -63,6 +63,23 @@ std::vector<SimulatedBGX13::ServiceSpec> SimulatedBGX13::services() const {
     };
 }
 
+std::optional<uint32_t> SimulatedBGX13::propertiesOf(const std::string& uuid) const {
+    for (const auto& service : services())
+        for (const auto& c : service.characteristics)
+            if (c.uuid == uuid) return c.properties;
+    return std::nullopt;
+}
+
+std::optional<std::string> SimulatedBGX13::peripheralName() const {
+    if (options_.name.empty()) return std::nullopt;
+    return options_.name;
+}
+
+std::optional<std::string> SimulatedBGX13::advertisedName() const {
+    if (options_.localName) return options_.localName;
+    return peripheralName();
+}
+
 SimulatedBGX13::ConnectAnswer SimulatedBGX13::connectAnswer() const {
     return lockedCopy(mutex_, connectAnswer_);
 }
@@ -120,6 +137,10 @@ std::optional<BleError> SimulatedBGX13::takeFault(Fault fault) {
 }
 
 SimulatedBGX13::ReadAnswer SimulatedBGX13::read(const std::string& uuid) {
+    {
+        std::lock_guard lock(mutex_);
+        if (link_ && options_.record) requests_.push_back("read " + uuid);
+    }
     if (auto error = takeFault(Fault::valueUpdate)) return {true, {}, error};
     std::lock_guard lock(mutex_);
     if (uuid == BGXUUID::busMode) {
@@ -135,8 +156,13 @@ SimulatedBGX13::ReadAnswer SimulatedBGX13::read(const std::string& uuid) {
     return {true, {}, attError(2, "Reading is not permitted.")};
 }
 
-std::optional<BleError> SimulatedBGX13::write(const std::string& uuid, const Data& value) {
+std::optional<BleError> SimulatedBGX13::write(const std::string& uuid, const Data& value,
+                                              BleWriteType type) {
     if (auto error = takeFault(Fault::write)) return error;
+    const uint32_t allowed = propertiesOf(uuid).value_or(0);
+    if (!(allowed & (type == BleWriteType::withResponse ? BleProperty::write
+                                                        : BleProperty::writeWithoutResponse)))
+        return attError(3, "Writing is not permitted.");
     std::lock_guard lock(mutex_);
     if (!link_) return attError(14, "The peripheral is not connected.");
     if (options_.record) writes_[uuid].push_back(value);
@@ -180,12 +206,15 @@ std::optional<BleError> SimulatedBGX13::write(const std::string& uuid, const Dat
 }
 
 void SimulatedBGX13::setNotifying(const std::string& uuid, bool on) {
+    const bool notifies = propertiesOf(uuid).value_or(0) & BleProperty::notify;
     std::lock_guard lock(mutex_);
     if (!link_) return;
+    if (options_.record) requests_.push_back("notify " + uuid);
     if (!on) {
         notifying_.erase(uuid);
         return;
     }
+    if (!notifies) return;
     notifying_.insert(uuid);
     if (uuid == BGXUUID::peripheralRX && options_.fastAck) {
         // The module's buffer: what the central may send before credit comes back.
@@ -285,6 +314,10 @@ std::vector<Data> SimulatedBGX13::notifications(const std::string& uuid) const {
     std::lock_guard lock(mutex_);
     auto it = notifications_.find(uuid);
     return it == notifications_.end() ? std::vector<Data>{} : it->second;
+}
+
+std::vector<std::string> SimulatedBGX13::requests() const {
+    return lockedCopy(mutex_, requests_);
 }
 
 size_t SimulatedBGX13::creditOverrun() const {

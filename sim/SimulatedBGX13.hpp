@@ -26,13 +26,16 @@ namespace qz::sim {
 // on TX of at most `notifySize` bytes (delays through the installed clock).
 //
 // A radio (the simulated central, or the fake BlueZ of the tests) attaches a Link while a
-// central is connected and calls `read`, `write` and `setNotifying` for it. Faults: connect
+// central is connected and calls `read`, `write` and `setNotifying` for it; each is held to the
+// characteristic's properties (a write of a kind it does not take, or a read of one that cannot
+// be read, fails; a subscription to one that does not notify is ignored). Faults: connect
 // refused or never answered, errors in service discovery, characteristic discovery, a value
 // read and a write, a dropped link, and the sensor core's own faults.
 class SimulatedBGX13 : public std::enable_shared_from_this<SimulatedBGX13> {
   public:
     struct Options {
-        std::string name = "Ostrel BLE";
+        std::string name = "Ostrel BLE";            // the peripheral's own name; empty: none
+        std::optional<std::string> localName;       // the advertised name; none: `name`
         std::optional<UUID> identifier;             // random when none
         std::string address = "C0:4E:30:1A:2B:3C";  // the device address a BlueZ radio shows
         int rssi = -58;
@@ -98,8 +101,11 @@ class SimulatedBGX13 : public std::enable_shared_from_this<SimulatedBGX13> {
     void detach();
     bool linked() const;
     ReadAnswer read(const std::string& uuid);
-    std::optional<BleError> write(const std::string& uuid, const Data& value);
+    std::optional<BleError> write(const std::string& uuid, const Data& value, BleWriteType type);
     void setNotifying(const std::string& uuid, bool on);
+    // The peripheral's own name (none when `name` is empty) and the advertised one.
+    std::optional<std::string> peripheralName() const;
+    std::optional<std::string> advertisedName() const;
     // Consumes one injected fault of that kind; its error, or none.
     std::optional<BleError> takeFault(Fault fault);
     // Called when the module starts advertising again (after a link drop and reappearance).
@@ -117,6 +123,9 @@ class SimulatedBGX13 : public std::enable_shared_from_this<SimulatedBGX13> {
     std::vector<Data> writes(const std::string& uuid) const;
     // Notifications sent on `uuid`.
     std::vector<Data> notifications(const std::string& uuid) const;
+    // The central's reads and subscriptions while linked, in order: "read <uuid>",
+    // "notify <uuid>" (also those refused).
+    std::vector<std::string> requests() const;
     // Bytes the central sent beyond the credit the module gave it.
     size_t creditOverrun() const;
     size_t bytesReceived() const;
@@ -132,6 +141,8 @@ class SimulatedBGX13 : public std::enable_shared_from_this<SimulatedBGX13> {
     void notifyLocked(const std::string& uuid, const Data& value);  // mutex_ held
     void dropLocked();                                              // mutex_ held
     void schedule(const std::vector<Output>& outputs);              // mutex_ held
+    // The properties of `uuid` in the GATT table, or none when it has no such characteristic.
+    std::optional<uint32_t> propertiesOf(const std::string& uuid) const;
 
     const std::shared_ptr<SensorCore> core_;
     const Options options_;
@@ -150,6 +161,7 @@ class SimulatedBGX13 : public std::enable_shared_from_this<SimulatedBGX13> {
     std::deque<Data> pendingOut_;
     std::map<std::string, std::vector<Data>> writes_;
     std::map<std::string, std::vector<Data>> notifications_;
+    std::vector<std::string> requests_;
     size_t overrun_ = 0;
     size_t received_ = 0;
     std::function<void()> advertiseHook_;

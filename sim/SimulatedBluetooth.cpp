@@ -31,7 +31,7 @@ class SimulatedCentral::Peripheral : public BlePeripheral,
     bool connected() const { return lockedCopy(mutex_, connected_); }
 
     UUID identifier() const override { return module_->identifier(); }
-    std::optional<std::string> name() const override { return module_->options().name; }
+    std::optional<std::string> name() const override { return module_->peripheralName(); }
     void setDelegate(std::weak_ptr<BlePeripheralDelegate> delegate) override {
         lockedAssign(mutex_, delegate_, std::move(delegate));
     }
@@ -73,7 +73,7 @@ class SimulatedCentral::Peripheral : public BlePeripheral,
 
     void writeValue(const Data& value, const BleCharacteristic& c, BleWriteType type) override {
         if (!connected()) return;
-        auto error = module_->write(c.uuid, value);
+        auto error = module_->write(c.uuid, value, type);
         if (type == BleWriteType::withResponse || error) {
             post([c, error](BlePeripheralDelegate& d, const std::shared_ptr<BlePeripheral>& p) {
                 d.didWriteValueForCharacteristic(p, c, error);
@@ -202,7 +202,7 @@ void SimulatedCentral::report(const std::shared_ptr<SimulatedBGX13>& module) {
             return;
     }
     std::shared_ptr<BlePeripheral> peripheral = peripheralFor(module);
-    BleAdvertisement advertisement{module->options().name, {BGXUUID::streamingService}};
+    BleAdvertisement advertisement{module->advertisedName(), {BGXUUID::streamingService}};
     int rssi = module->rssi();
     post([peripheral, advertisement, rssi](BleCentralDelegate& d) {
         d.didDiscoverPeripheral(peripheral, advertisement, rssi);
@@ -278,9 +278,11 @@ void SimulatedCentral::connect(const std::shared_ptr<BlePeripheral>& peripheral)
                 d.didFailToConnectPeripheral(handle, connectFailedError());
             });
             return;
-        case SimulatedBGX13::ConnectAnswer::silent:
-            lockedAssign(mutex_, pending_, std::set<Peripheral*>{p.get()});
+        case SimulatedBGX13::ConnectAnswer::silent: {
+            std::lock_guard lock(mutex_);
+            pending_.insert(p.get());
             return;
+        }
     }
 }
 
@@ -317,17 +319,27 @@ void SimulatedCentral::linkLost(const std::shared_ptr<Peripheral>& peripheral,
 
 void SimulatedCentral::powerChanged(bool on) {
     std::vector<std::shared_ptr<Peripheral>> dropped;
+    std::vector<std::shared_ptr<Peripheral>> abandoned;
     {
         std::lock_guard lock(mutex_);
         if (powered_ == on) return;
         powered_ = on;
         if (!on) {
             scanning_ = false;
-            pending_.clear();
-            for (auto& [module, p] : peripherals_)
+            for (auto& [module, p] : peripherals_) {
                 if (connected_.count(p.get())) dropped.push_back(p);
+                if (pending_.count(p.get())) abandoned.push_back(p);
+            }
+            pending_.clear();
             connected_.clear();
         }
+    }
+    // Attempts still waiting fail: the radio that was to make them is off.
+    for (const auto& p : abandoned) {
+        std::shared_ptr<BlePeripheral> handle = p;
+        post([handle](BleCentralDelegate& d) {
+            d.didFailToConnectPeripheral(handle, poweredOffError());
+        });
     }
     for (const auto& p : dropped) {
         p->setConnected(false);

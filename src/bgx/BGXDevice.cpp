@@ -6,6 +6,7 @@
 #include "bgx/BGXScanner.hpp"
 #include "platform/Console.hpp"
 #include "platform/Locked.hpp"
+#include "platform/Text.hpp"
 
 namespace qz {
 
@@ -27,8 +28,11 @@ std::string hexUpper(const Data& bytes) {
     return out;
 }
 
-std::string textOf(const Data& bytes) {
-    return std::string(bytes.begin(), bytes.end());
+// The value as UTF-8 text, or none when it is not UTF-8.
+std::optional<std::string> textOf(const Data& bytes) {
+    std::string text(bytes.begin(), bytes.end());
+    if (!text::isValidUTF8(text)) return std::nullopt;
+    return text;
 }
 
 }  // namespace
@@ -76,12 +80,13 @@ std::optional<std::string> BGXDevice::name() const {
     return device_name_;
 }
 
+// The peripheral's own name as the interrogation lines show it (no advertised fallback).
 std::string BGXDevice::peripheralName() const {
-    return name().value_or("(null)");
+    return peripheral_->name().value_or("(null)");
 }
 
 std::string BGXDevice::description() const {
-    return peripheralName() + " rssi=" + std::to_string(rssi()) +
+    return name().value_or("(null)") + " rssi=" + std::to_string(rssi()) +
            " id=" + identifier_.uuidString() +
            " DeviceState=" + nameForDeviceState(static_cast<uint64_t>(deviceState()));
 }
@@ -346,13 +351,13 @@ void BGXDevice::didDiscoverCharacteristicsForService(
     const std::shared_ptr<BlePeripheral>&, const BleService& service,
     const std::vector<BleCharacteristic>& characteristics, const std::optional<BleError>& error) {
     console::log("peripheral: " + peripheralName() +
-                 " didDiscoverCharacteristicsForService: " + service.uuid);
+                 " didDiscoverCharacteristicsForService: " + bleUUIDText(service.uuid));
     if (error) {
         disconnectWithError(*error);
         return;
     }
-    std::vector<BleCharacteristic> toRead;
-    std::vector<BleCharacteristic> toSubscribe;
+    // The requests go out in the order of the characteristics: true reads, false subscribes.
+    std::vector<std::pair<BleCharacteristic, bool>> requests;
     std::optional<BleCharacteristic> model;
     {
         std::lock_guard lock(mutex_);
@@ -361,44 +366,50 @@ void BGXDevice::didDiscoverCharacteristicsForService(
                 if (c.uuid == BGXUUID::modelNumber) modelNumberChar_ = c;
                 if (c.uuid == BGXUUID::firmwareRevision) {
                     firRevStrChar_ = c;
-                    toRead.push_back(c);
+                    requests.emplace_back(c, true);
                 }
             } else if (c.uuid == BGXUUID::peripheralRX) {
                 perRXchar_ = c;
                 if (c.has(BleProperty::notify)) {
-                    toSubscribe.push_back(c);
+                    requests.emplace_back(c, false);
                     fastAck_ = true;
                     writeWithResponse_ = false;
                     fastAckRxBytes_ = kInitialFastAckRxBytes;
                 }
             } else if (c.uuid == BGXUUID::peripheralTX) {
                 perTXchar_ = c;
-                toSubscribe.push_back(c);
+                requests.emplace_back(c, false);
             } else if (c.uuid == BGXUUID::busMode) {
                 modeChar_ = c;
-                toSubscribe.push_back(c);
+                requests.emplace_back(c, false);
             } else if (c.uuid == BGXUUID::deviceUniqueId) {
                 deviceUniqueIdenChar_ = c;
-                toRead.push_back(c);
+                // A value read on an earlier link is not this characteristic's.
+                deviceUniqueIdValue_.reset();
+                requests.emplace_back(c, true);
             }
         }
         if (perRXchar_ && perTXchar_ && modeChar_ && modelNumberChar_) model = modelNumberChar_;
     }
-    for (const auto& c : toSubscribe) peripheral_->setNotifyValue(true, c);
-    for (const auto& c : toRead) peripheral_->readValue(c);
+    for (const auto& [c, read] : requests) {
+        if (read)
+            peripheral_->readValue(c);
+        else
+            peripheral_->setNotifyValue(true, c);
+    }
     if (model) peripheral_->readValue(*model);
 }
 
 void BGXDevice::modelNumberValue(const Data& value) {
     console::log(std::to_string(value.size()));
-    std::string model = textOf(value);
+    std::optional<std::string> model = textOf(value);
     std::optional<BleCharacteristic> mode;
     {
         std::lock_guard lock(mutex_);
         modelNumber_ = model;
         mode = modeChar_;
     }
-    console::log("Model Number: " + model);
+    console::log("Model Number: " + model.value_or("(null)"));
     if (mode) peripheral_->readValue(*mode);
 }
 
@@ -416,10 +427,11 @@ void BGXDevice::busModeValue(const Data& value) {
 }
 
 void BGXDevice::firmwareRevisionValue(const Data& value) {
-    std::string text = textOf(value);
+    // A value that is not UTF-8 has no parts.
+    const std::optional<std::string> decoded = textOf(value);
+    const std::string text = decoded.value_or("");
     std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
+    for (size_t start = 0; decoded;) {
         size_t dash = text.find('-', start);
         parts.push_back(text.substr(start, dash == std::string::npos ? dash : dash - start));
         if (dash == std::string::npos) break;
@@ -476,20 +488,20 @@ void BGXDevice::didUpdateValueForCharacteristic(const std::shared_ptr<BlePeriphe
 void BGXDevice::streamValue(const Data& value) {
     const int64_t n = static_cast<int64_t>(value.size());
     bool fastAck;
-    bool overrun = false;
+    int64_t overrun = 0;
     {
         std::lock_guard lock(mutex_);
         fastAck = fastAck_;
         if (fastAck) {
             fastAckRxBytes_ -= n;
             if (fastAckRxBytes_ < 0) {
-                overrun = true;
+                overrun = -fastAckRxBytes_;
                 fastAckRxBytes_ = 0;
             }
         }
     }
-    if (overrun)
-        console::log("BGX Warning: the module sent " + std::to_string(n) +
+    if (overrun > 0)
+        console::log("BGX Warning: the module sent " + std::to_string(overrun) +
                      " bytes beyond its receive credit; credit kept at 0.");
     if (auto s = serialDelegate()) s->dataRead(value, shared_from_this());
     if (!fastAck) return;
@@ -507,10 +519,10 @@ void BGXDevice::streamValue(const Data& value) {
 }
 
 void BGXDevice::fastAckValue(const Data& value) {
+    if (!fastAck()) console::log("Warning: fastAck received but fastAck is not enabled.");
     bool resume = false;
     {
         std::lock_guard lock(mutex_);
-        if (!fastAck_) console::log("Warning: fastAck received but fastAck is not enabled.");
         auto message = FastAckMessage::parse(value);
         if (!message) return;
         if (message->command == FastAckMessage::kSetCredit) {
@@ -632,8 +644,8 @@ void BGXDevice::didWriteValueForCharacteristic(const std::shared_ptr<BlePeripher
         mode = is(modeChar_, characteristic);
     }
     if (error)
-        console::log("Error " + error->localizedDescription() +
-                     " writing to the characteristic (UUID): " + characteristic.uuid);
+        console::log("Error " + error->errorDescription() +
+                     " writing to the characteristic (UUID): " + bleUUIDText(characteristic.uuid));
     if (mode) {
         BusModeCompletion handler;
         {
@@ -705,7 +717,7 @@ bool BGXDevice::writeBusMode(BusMode mode, const std::optional<std::string>& pas
 void BGXDevice::didReadRSSI(const std::shared_ptr<BlePeripheral>&, int rssi,
                             const std::optional<BleError>& error) {
     if (error) {
-        console::log("Error reading RSSI: " + error->localizedDescription());
+        console::log("Error reading RSSI: " + error->errorDescription());
         return;
     }
     {

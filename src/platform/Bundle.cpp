@@ -1,5 +1,7 @@
 #include "platform/Bundle.hpp"
 
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <mutex>
 
@@ -19,6 +21,33 @@ BundlePaths& bundlePaths() {
     static auto* p = new BundlePaths;
     return *p;
 }
+
+#ifndef QZ_INSTALLED_RESOURCES_FROM_LIBRARY
+#define QZ_INSTALLED_RESOURCES_FROM_LIBRARY "../share/QZEnhanced/resources"
+#endif
+
+// The folder of the file that holds this code: the shared library, or the program a static
+// library was linked into.
+fs::path codeFolder() {
+    std::error_code ec;
+    Dl_info info{};
+    fs::path file;
+    if (::dladdr(reinterpret_cast<void*>(&codeFolder), &info) && info.dli_fname)
+        file = info.dli_fname;
+    if (!file.is_absolute()) file = fs::read_symlink("/proc/self/exe", ec);
+    return fs::weakly_canonical(file, ec).parent_path();
+}
+
+// The resource folder of this library: "resources" beside it in a build tree, else where
+// an installation puts it relative to the library.
+fs::path foundResourceFolder() {
+    const fs::path folder = codeFolder();
+    const fs::path installed = (folder / QZ_INSTALLED_RESOURCES_FROM_LIBRARY).lexically_normal();
+    std::error_code ec;
+    for (const fs::path& candidate : {folder / "resources", installed})
+        if (fs::is_directory(candidate, ec)) return candidate;
+    return installed;
+}
 }  // namespace
 
 Bundle Bundle::library() {
@@ -29,11 +58,8 @@ Bundle Bundle::library() {
     }
     const char* env = std::getenv("QZ_RESOURCE_DIR");
     if (env && *env) return Bundle(fs::path(env));
-#ifdef QZ_BUILD_RESOURCE_DIR
-    return Bundle(fs::path(QZ_BUILD_RESOURCE_DIR));
-#else
-    return Bundle(fs::path("resources"));
-#endif
+    static const fs::path found = foundResourceFolder();
+    return Bundle(found);
 }
 
 void Bundle::setLibraryPath(const fs::path& path) {

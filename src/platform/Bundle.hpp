@@ -10,7 +10,8 @@ namespace qz {
 class Bundle {
   public:
     // The library's resources: the folder set with `setLibraryPath`, else $QZ_RESOURCE_DIR,
-    // else the build's resource folder.
+    // else the one found from the library's own file: "resources" beside it (a build
+    // tree), else the installed folder (<prefix>/share/QZEnhanced/resources).
     static Bundle library();
     static void setLibraryPath(const std::filesystem::path& path);  // empty: back to default
 

@@ -14,6 +14,9 @@ std::string stringLiteral(std::string_view s) {
             case '"':
                 out += "\\\"";
                 break;
+            case '\'':
+                out += "\\'";
+                break;
             case '\\':
                 out += "\\\\";
                 break;

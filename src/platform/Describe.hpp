@@ -21,7 +21,7 @@ namespace qz {
 // `describe(E)` function found next to the enumeration's declaration.
 
 // `s` in double quotes with quotes, backslashes and control characters escaped:
-// \" \\ \n \r \t \0 and \u{X} for the other control characters.
+// \" \' \\ \n \r \t \0 and \u{X} for the other control characters.
 std::string stringLiteral(std::string_view s);
 // The same as `stringLiteral`. Call it qualified (`qz::quoted`): unqualified calls with a
 // std::string argument also find std::quoted.

@@ -1,6 +1,7 @@
 #include "platform/UserDefaults.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <utility>
 
 #include "platform/FileSystem.hpp"
 #include "platform/Locked.hpp"
@@ -47,6 +49,20 @@ std::optional<double> parseNumber(const std::string& s) {
     return value;
 }
 
+// Temporary files of a write are "<file>.tmp-<pid>-<n>".
+std::string temporaryPrefix(const fs::path& file) {
+    return file.filename().string() + ".tmp-";
+}
+
+// Whether the process that wrote a temporary file may still be writing it.
+bool writerMayBeRunning(const std::string& rest) {
+    long pid = 0;
+    auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
+    if (ec != std::errc() || end == rest.data() || pid <= 0) return false;
+    if (pid == static_cast<long>(::getpid())) return false;  // this suite is not writing yet
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
 }  // namespace
 
 std::shared_ptr<UserDefaults> UserDefaults::suite(const std::string& name) {
@@ -64,15 +80,56 @@ std::shared_ptr<UserDefaults> UserDefaults::suite(const std::string& name) {
 UserDefaults::UserDefaults(std::string name, fs::path file)
     : name_(std::move(name)), file_(std::move(file)), values_(json::object()) {
     std::lock_guard lock(mutex_);
+    removeLeftoversLocked();
     loadLocked();
 }
 
 void UserDefaults::loadLocked() {
+    std::error_code ec;
+    if (!fs::is_regular_file(file_, ec)) return;  // no file yet
+    // A file that cannot be read reads as an empty suite; the next change replaces it.
     std::ifstream in(file_, std::ios::binary);
-    if (!in) return;
-    // A damaged file reads as an empty suite; the next change replaces it.
-    json parsed = json::parse(in, nullptr, false);
-    if (!parsed.is_discarded() && parsed.is_object()) values_ = std::move(parsed);
+    if (!in) {
+        loadProblem_ = "unreadable";
+        return;
+    }
+    std::string text;
+    char buffer[64 * 1024];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        text.append(buffer, static_cast<size_t>(in.gcount()));
+        if (text.size() > kMaxFileBytes) {
+            loadProblem_ = "larger than " + std::to_string(kMaxFileBytes) + " bytes";
+            return;
+        }
+    }
+    // The parser itself is iterative; writing a deeper document back would not be.
+    bool tooDeep = false;
+    json parsed = json::parse(
+        text,
+        [&](int depth, json::parse_event_t, json&) {
+            if (depth > kMaxDepth) tooDeep = true;
+            return !tooDeep;
+        },
+        false);
+    if (tooDeep) {
+        loadProblem_ = "nested deeper than " + std::to_string(kMaxDepth) + " levels";
+    } else if (parsed.is_discarded() || !parsed.is_object()) {
+        loadProblem_ = "not a JSON object";
+    } else {
+        values_ = std::move(parsed);
+    }
+}
+
+void UserDefaults::removeLeftoversLocked() {
+    const std::string prefix = temporaryPrefix(file_);
+    std::error_code ec;
+    for (fs::directory_iterator it(file_.parent_path(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(prefix, 0) != 0 || writerMayBeRunning(name.substr(prefix.size()))) continue;
+        std::error_code ignored;
+        fs::remove(it->path(), ignored);
+    }
 }
 
 void UserDefaults::persistLocked() {
@@ -80,8 +137,8 @@ void UserDefaults::persistLocked() {
     lastWriteOk_ = false;
     std::error_code ec;
     fs::create_directories(file_.parent_path(), ec);
-    fs::path temp = file_;
-    temp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    fs::path temp = file_.parent_path() / (temporaryPrefix(file_) + std::to_string(::getpid()) +
+                                           "-" + std::to_string(counter.fetch_add(1)));
     const std::string text = values_.dump(2);
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) return;
@@ -181,6 +238,11 @@ json UserDefaults::dictionaryRepresentation() const {
 
 bool UserDefaults::lastWriteSucceeded() const {
     return lockedCopy(mutex_, lastWriteOk_);
+}
+
+std::optional<std::string> UserDefaults::takeLoadProblem() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(loadProblem_, std::nullopt);
 }
 
 }  // namespace qz

@@ -17,9 +17,16 @@ namespace qz {
 // `suite(name)` returns the one shared instance per name and preferences folder.
 // Every change is written at once and atomically (temporary file, then rename), so
 // the file always holds a complete object. All operations are thread-safe.
+//
+// A file that is damaged, larger than `kMaxFileBytes` or nested deeper than
+// `kMaxDepth` reads as an empty suite (the next change replaces it); opening a suite
+// removes the temporary files that writes killed midway left behind.
 class UserDefaults {
   public:
     using json = nlohmann::json;
+
+    static constexpr std::uintmax_t kMaxFileBytes = 4 * 1024 * 1024;
+    static constexpr int kMaxDepth = 64;
 
     // The suite `name`; null when the name is empty or unusable as a file name.
     static std::shared_ptr<UserDefaults> suite(const std::string& name);
@@ -46,11 +53,15 @@ class UserDefaults {
     json dictionaryRepresentation() const;
     // Whether the last write reached the disk.
     bool lastWriteSucceeded() const;
+    // Why the file could not be read when the suite opened, once; nullopt afterwards
+    // and when it read (or did not exist).
+    std::optional<std::string> takeLoadProblem();
 
     UserDefaults(std::string name, std::filesystem::path file);
 
   private:
     void loadLocked();
+    void removeLeftoversLocked();
     void persistLocked();
 
     std::string name_;
@@ -58,6 +69,7 @@ class UserDefaults {
     mutable std::mutex mutex_;
     json values_;
     bool lastWriteOk_ = true;
+    std::optional<std::string> loadProblem_;
 };
 
 }  // namespace qz

@@ -99,6 +99,19 @@ TEST_F(DriverTest, WithoutFastAcknowledgementWritesWaitForResponses) {
     ASSERT_TRUE(eventually([&] { return recorder->count(recorder->reads) == 1; }));
     EXPECT_EQ(sim::toString(sim::scramble(recorder->get(recorder->reads).at(0))), "OSAPI 4.05\r>");
     EXPECT_TRUE(txWrites(*module).empty()) << "no credit messages";
+
+    // A credit message all the same: logged (with no lock of the driver held) and taken.
+    ConsoleLines console([&](const std::string& line) {
+        if (line.starts_with("Warning: fastAck")) EXPECT_FALSE(device->fastAck());
+    });
+    BleCharacteristic rx{BGXUUID::peripheralRX, BleProperty::write, BGXUUID::streamingService,
+                         BGXUUID::peripheralRX};
+    DispatchQueue::main()->sync([&] {
+        device->didUpdateValueForCharacteristic(device->peripheral(), rx, Data{0x00, 0x10, 0x00},
+                                                std::nullopt);
+    });
+    EXPECT_EQ(console.containing("Warning: fastAck received but fastAck is not enabled."), 1u);
+    EXPECT_EQ(device->fastAckTxBytes(), 16);
 }
 
 // Each write goes out in chunks of min(remaining, write length, credit); the module never sees
@@ -183,7 +196,9 @@ TEST_F(DriverTest, ReceiveCreditNeverGoesBelowZero) {
                                                 std::nullopt);
         EXPECT_EQ(device->fastAckRxBytes(), 0);
     });
-    EXPECT_EQ(console.containing("beyond its receive credit"), 1u);
+    EXPECT_EQ(console.containing("BGX Warning: the module sent 7233 bytes beyond its receive "
+                                 "credit; credit kept at 0."),
+              1u);
     drainMain();
     EXPECT_EQ(device->fastAckRxBytes(), kInitialFastAckRxBytes);
 }
@@ -195,6 +210,7 @@ TEST_F(DriverTest, RefusedFailedAndInterruptedWritesLeaveTheDeviceWritable) {
     device->connect();
     ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Connected; }));
     EXPECT_FALSE(device->writeData({})) << "nothing to write";
+    drainMain();  // the credit message of `Connected` is out before the write fault is armed
 
     // A failed write is dropped: the next one goes.
     module->injectFault(SimulatedBGX13::Fault::write);
@@ -257,7 +273,8 @@ TEST_F(DriverTest, FirmwareRevisionTexts) {
     for (const Row& row : {Row{"BGX13P.1.2.2738.2-1524-2738", "1.2.2738.2", "1524", false},
                            Row{"BGX13S-77-x", std::nullopt, "77", false},
                            Row{"OTHER.3-9-1", "OTHER.3-9-1", "9", false},
-                           Row{"BGX13P.1.2-1524", std::nullopt, std::nullopt, true}}) {
+                           Row{"BGX13P.1.2-1524", std::nullopt, std::nullopt, true},
+                           Row{"BGX13P.1.\xff-1524-2738", std::nullopt, std::nullopt, true}}) {
         SCOPED_TRACE(row.text);
         recorder = std::make_shared<Recorder>();
         world = sim::SimulatedBluetooth::create();
@@ -279,6 +296,132 @@ TEST_F(DriverTest, FirmwareRevisionTexts) {
         drainMain();
         scanner.reset();
     }
+}
+
+// The interrogation's lines name the peripheral by its own name and the services as the platform
+// writes their identifiers; a value that is not UTF-8 is no text; the reads and subscriptions go
+// out in the order of the characteristics; errors are written as the platform describes them.
+TEST_F(DriverTest, InterrogationLinesValuesAndRequestOrder) {
+    auto module = addModule(options([](auto& o) {
+        o.name = "";
+        o.localName = "Ostrel adv";
+        o.modelNumber = "\xff\xfe";
+        o.feedsSensor = false;
+    }));
+    ConsoleLines console;
+    auto device = connected();
+    EXPECT_EQ(device->name(), "Ostrel adv");
+    EXPECT_TRUE(device->description().starts_with("Ostrel adv rssi=-58 id="));
+    EXPECT_EQ(console.containing("peripheral: (null) didDiscoverServices"), 1u);
+    EXPECT_EQ(console.containing("peripheral: (null) didDiscoverCharacteristicsForService: "
+                                 "331A36F5-2459-45EA-9D95-6142F0C4B307"),
+              1u);
+    EXPECT_EQ(console.containing("peripheral: (null) didDiscoverCharacteristicsForService: 180A"),
+              1u);
+    EXPECT_EQ(device->modelNumber(), std::nullopt);
+    EXPECT_EQ(console.containing("Model Number: (null)"), 1u);
+
+    const std::string rx = BGXUUID::peripheralRX, tx = BGXUUID::peripheralTX,
+                      mode = BGXUUID::busMode, uid = BGXUUID::deviceUniqueId,
+                      model = BGXUUID::modelNumber;
+    EXPECT_EQ(
+        module->requests(),
+        (std::vector<std::string>{"notify " + rx, "notify " + tx, "notify " + mode, "read " + uid,
+                                  "read " + std::string(BGXUUID::firmwareRevision), "read " + model,
+                                  "read " + mode}));
+    ASSERT_TRUE(eventually([&] { return device->device_unique_id() == "3C2EF50012ABCDEF"; }));
+
+    // A table that lists the unique id first: read before the subscriptions, and the value of
+    // the characteristic found before is gone until it is read again.
+    auto c = [](const std::string& uuid, uint32_t properties) {
+        return BleCharacteristic{uuid, properties, BGXUUID::streamingService, uuid};
+    };
+    const size_t before = module->requests().size();
+    std::vector<std::string> requests;
+    DispatchQueue::main()->sync([&] {
+        device->didDiscoverCharacteristicsForService(
+            device->peripheral(), {BGXUUID::streamingService, BGXUUID::streamingService},
+            {c(uid, BleProperty::read), c(rx, BleProperty::write | BleProperty::notify),
+             c(tx, BleProperty::notify), c(mode, BleProperty::notify | BleProperty::read)},
+            std::nullopt);
+        EXPECT_EQ(device->device_unique_id(), std::nullopt);
+        requests = module->requests();  // before the answers come back
+    });
+    EXPECT_EQ(std::vector<std::string>(requests.begin() + static_cast<std::ptrdiff_t>(before),
+                                       requests.end()),
+              (std::vector<std::string>{"read " + uid, "notify " + rx, "notify " + tx,
+                                        "notify " + mode, "read " + model}));
+    EXPECT_TRUE(eventually([&] { return device->device_unique_id() == "3C2EF50012ABCDEF"; }));
+
+    module->injectFault(SimulatedBGX13::Fault::write);
+    ASSERT_TRUE(device->writeString("x"));
+    ASSERT_TRUE(eventually([&] { return console.containing("writing to the characteristic"); }));
+    EXPECT_EQ(console.containing("Error Error Domain=CBATTErrorDomain Code=3 \"Writing is not "
+                                 "permitted.\" UserInfo={NSLocalizedDescription=Writing is not "
+                                 "permitted.} writing to the characteristic (UUID): "
+                                 "A9DA6040-0823-4995-94EC-9CE41CA28833"),
+              1u);
+}
+
+// Attempts the modules never answer end when cancelled (each of them), or when Bluetooth goes off.
+TEST_F(DriverTest, UnansweredAttemptsEndWhenCancelledOrWhenBluetoothGoesOff) {
+    for (const char* name : {"one", "two"})
+        addModule(options([&](auto& o) {
+            o.name = name;
+        }))->setConnectAnswer(SimulatedBGX13::ConnectAnswer::silent);
+    scanner = BGXScanner::create(DispatchQueue::main(), recorder);
+    ASSERT_TRUE(eventually([&] { return scanner->scanState() == ScanState::Idle; }));
+    scanner->startScan();
+    ASSERT_TRUE(eventually([&] { return scanner->devicesDiscovered().size() == 2; }));
+    auto devices = scanner->devicesDiscovered();
+    for (const auto& d : devices) {
+        d->setDeviceDelegate(recorder);
+        EXPECT_TRUE(d->connect());
+    }
+    for (const auto& d : devices) EXPECT_TRUE(d->disconnect());
+    for (const auto& d : devices)
+        ASSERT_TRUE(eventually([&] { return d->deviceState() == DeviceState::Disconnected; }));
+    EXPECT_EQ(recorder->count(recorder->timeouts), 0u);
+
+    for (const auto& d : devices) d->connect();
+    world->setPowered(false);
+    for (const auto& d : devices)
+        ASSERT_TRUE(eventually([&] { return d->deviceState() == DeviceState::Disconnected; }));
+    EXPECT_EQ(recorder->count(recorder->timeouts), 2u);
+}
+
+// The module holds the central to the properties of its characteristics.
+TEST(SimulatedBGX13Module, WritesOnlyWhatItsCharacteristicsTake) {
+    struct QuietLink : SimulatedBGX13::Link {
+        void notify(const std::string&, const Data&) override {}
+        void dropped(const BleError&) override {}
+    };
+    auto module = SimulatedBGX13::create(std::make_shared<sim::SensorCore>(),
+                                         options([](auto& o) { o.feedsSensor = false; }));
+    module->attach(std::make_shared<QuietLink>());
+    struct Row {
+        const char* uuid;
+        BleWriteType type;
+        bool taken;
+    };
+    for (const Row& row : {Row{BGXUUID::peripheralRX, BleWriteType::withResponse, true},
+                           Row{BGXUUID::peripheralRX, BleWriteType::withoutResponse, true},
+                           Row{BGXUUID::peripheralTX, BleWriteType::withoutResponse, true},
+                           Row{BGXUUID::peripheralTX, BleWriteType::withResponse, false},
+                           Row{BGXUUID::busMode, BleWriteType::withResponse, true},
+                           Row{BGXUUID::busMode, BleWriteType::withoutResponse, false},
+                           Row{BGXUUID::deviceUniqueId, BleWriteType::withResponse, false},
+                           Row{BGXUUID::modelNumber, BleWriteType::withoutResponse, false}}) {
+        SCOPED_TRACE(std::string(row.uuid) +
+                     (row.type == BleWriteType::withResponse ? " request" : " command"));
+        auto error = module->write(row.uuid, {0x01, 0x02, 0x00}, row.type);
+        EXPECT_EQ(!error, row.taken);
+        if (error) {
+            EXPECT_EQ(error->code, 3);
+        }
+    }
+    EXPECT_TRUE(module->read(BGXUUID::peripheralTX).error);
+    EXPECT_EQ(module->read(BGXUUID::busMode).value, Data{1});
 }
 
 TEST_F(DriverTest, ConnectionTimerRunsUntilConnected) {
@@ -440,6 +583,13 @@ TEST(BGXUtilities, NamesVersionsAndCasts) {
     EXPECT_EQ(SafeType<BGXSerialDelegate>(recorder).get(),
               static_cast<BGXSerialDelegate*>(static_cast<Recorder*>(recorder.get())));
     EXPECT_EQ(SafeType<BGXScanner>(recorder), nullptr);
+
+    EXPECT_EQ(bleUUIDText(BGXUUID::deviceInformationService), "180A");
+    EXPECT_EQ(bleUUIDText("00012a24-0000-1000-8000-00805f9b34fb"), "00012A24");
+    EXPECT_EQ(bleUUIDText(BGXUUID::busMode), "75A9F022-AF03-4E41-B4BC-9DE90A47D50B");
+    EXPECT_EQ(BleError::att(1).errorDescription(),
+              "Error Domain=CBATTErrorDomain Code=1 \"The handle is invalid.\" "
+              "UserInfo={NSLocalizedDescription=The handle is invalid.}");
 
     auto m = FastAckMessage::parse({0x01, 0x40, 0x00});
     ASSERT_TRUE(m);

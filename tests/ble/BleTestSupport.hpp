@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -85,11 +86,13 @@ class Recorder : public BGXScanDelegate, public BGXDeviceDelegate, public BGXSer
     mutable std::mutex mutex_;
 };
 
-// Collects the driver's console lines for the life of the object.
+// Collects the driver's console lines for the life of the object; `onLine`, when given, sees
+// each line first (on the logging thread).
 class ConsoleLines {
   public:
-    ConsoleLines()
-        : previous_(console::setSink([this](const std::string& line) {
+    explicit ConsoleLines(std::function<void(const std::string&)> onLine = {})
+        : previous_(console::setSink([this, onLine](const std::string& line) {
+              if (onLine) onLine(line);
               std::lock_guard lock(mutex_);
               lines_.push_back(line);
           })) {}

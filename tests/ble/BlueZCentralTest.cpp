@@ -79,9 +79,12 @@ TEST_F(BlueZTest, TheDriverScansConnectsAndStreamsThroughBlueZ) {
 
     device->setDeviceDelegate(recorder);
     device->setSerialDelegate(recorder);
+    ConsoleLines console;
     device->connect();
     ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Connected; }));
     EXPECT_EQ(device->modelNumber(), "BGX13P");
+    // A read changes the characteristic's Value too: answered once all the same.
+    EXPECT_EQ(console.containing("Model Number: BGX13P"), 1u);
     EXPECT_TRUE(device->fastAck());
     ASSERT_TRUE(eventually([&] { return device->fastAckTxBytes() == 2048; }));
     EXPECT_EQ(device->peripheral()->maximumWriteValueLength(BleWriteType::withoutResponse), 244u);
@@ -211,10 +214,65 @@ TEST_F(BlueZTest, FailedAndUnansweredConnects) {
     ASSERT_TRUE(eventually([&] { return recorder->count(recorder->timeouts) == 1; }));
     ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
 
+    // Asked twice while the module does not answer: one Connect call.
     module->setConnectAnswer(SimulatedBGX13::ConnectAnswer::silent);
     device->connect();
+    device->connect();
     ASSERT_TRUE(eventually([&] { return fake->connectCalls() == 2; }));
-    clock->advance(30.5);
-    ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
+    {
+        // Given up, and asked again while BlueZ is busy: the cancelled call fails only after
+        // the new attempt has begun.
+        auto busy = fake->hold();
+        clock->advance(30.5);
+        ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
+        EXPECT_EQ(recorder->count(recorder->timeouts), 2u);
+        device->connect();
+    }
+    // That late failure does not end the new attempt (seen by the time a module added afterwards
+    // is discovered); the adapter switched off does.
+    ASSERT_TRUE(eventually([&] { return fake->connectCalls() == 3; }));
+    auto other = SimulatedBGX13::create(std::make_shared<sim::SensorCore>(),
+                                        options([](auto& o) { o.address = "C0:4E:30:1A:2B:3D"; }));
+    fake->add(other);
+    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->discovered) == 2; }));
+    drainMain();
+    EXPECT_EQ(device->deviceState(), DeviceState::Connecting);
     EXPECT_EQ(recorder->count(recorder->timeouts), 2u);
+    fake->setPowered(false);
+    ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
+    EXPECT_EQ(recorder->count(recorder->timeouts), 3u);
+    EXPECT_EQ(fake->connectCalls(), 3);
+}
+
+// BlueZ lets go of a device and finds it again while the scan runs: reported again. It forgets
+// the signal strength once discovery stops: the last value it gave stays the device's.
+TEST_F(BlueZTest, AForgottenDeviceIsFoundAgainAndKeepsItsLastSignalStrength) {
+    auto clock = std::make_shared<VirtualClock>();
+    ScopedClock scoped(clock);
+    ConsoleLines console;
+    auto s = scanner();
+    ASSERT_TRUE(eventually([&] { return s->scanState() == ScanState::Idle; }));
+    s->startScan();
+    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->discovered) == 1; }));
+    auto device = recorder->get(recorder->discovered).at(0);
+    fake->forget(module);
+    fake->add(module);
+    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->discovered) == 2; }));
+    EXPECT_EQ(recorder->get(recorder->discovered).at(1), device);
+    EXPECT_EQ(s->devicesDiscovered().size(), 1u);
+
+    device->setDeviceDelegate(recorder);
+    device->connect();
+    ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Connected; }));
+    module->setRssi(-70);
+    fake->add(module);  // seen again, at -70 dBm
+    fake->sync();
+    s->stopScan();
+    ASSERT_TRUE(eventually([&] { return !fake->discovering(); }));
+    clock->advance(15.1);
+    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->rssis) == 1; }));
+    EXPECT_EQ(recorder->get(recorder->rssis), std::vector{-70});
+    clock->advance(15);
+    drainMain();
+    EXPECT_EQ(console.containing("Error reading RSSI"), 0u);
 }

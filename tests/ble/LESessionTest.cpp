@@ -1,6 +1,10 @@
 // The BLE session through the session controller and the relay, over the simulated module.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <typeinfo>
+
 #include "BleTestSupport.hpp"
 #include "api/Communication/LESessionController.hpp"
 #include "api/Communication/PelkNotifications.hpp"
@@ -187,6 +191,35 @@ TEST_F(LESessionTest, TheEndOfALinkIsReportedOnce) {
         EXPECT_EQ(posted.load(), 1);
         EXPECT_EQ(session()->discoveredDevices().size(), 1u);
     }
+}
+
+// A connect request made while the end of the last link is still on its way to the bridge: that
+// end goes to the listener of the last link, the new link to the new one.
+TEST_F(LESessionTest, AnEndOnItsWayIsReportedToItsOwnLink) {
+    connect();
+    auto bridge = session()->controller();
+    auto device = bridge->device();
+    StatusLog second;
+    auto listener = [inner = second.listener()](SensorConnectionStatus s) { inner(s); };
+    std::atomic<bool> started{false};
+    std::atomic<bool> release{false};
+    DispatchQueue::main()->async([&] {
+        device->disconnect();  // the link's end now waits behind this item
+        started = true;
+        while (!release) std::this_thread::yield();
+    });
+    ASSERT_TRUE(eventually([&] { return started.load(); }));
+    std::thread other([&] { controller->connect(sensor(), listener); });
+    // Time for the request to reach the bridge; it must not take the device over yet.
+    eventually([&] { return bridge->connectionListener().target_type() == typeid(listener); }, 0.2);
+    release = true;
+    other.join();
+    ASSERT_TRUE(eventually([&] { return second.saw(SensorConnectionStatus::connected); }));
+    drainGatewayQueue();
+    EXPECT_EQ(status.seen(), (std::vector{SensorConnectionStatus::connected,
+                                          SensorConnectionStatus::disconnected}));
+    EXPECT_EQ(second.seen(), std::vector{SensorConnectionStatus::connected});
+    EXPECT_EQ(posted.load(), 1);
 }
 
 // A connect request for another sensor replaces the current device: the old one's changes are

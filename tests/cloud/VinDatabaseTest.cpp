@@ -96,4 +96,13 @@ TEST(VinDatabase, MissingOrUnreadableDatabaseIsReported) {
     EXPECT_FALSE(VinDatabase::decode(
         R"({"vehicles":[{"pattern":"1HGCM826","years":[2007,2003],"make":"a","model":"b"}]})"));
     EXPECT_FALSE(VinDatabase::decode("[]"));
+    // Years must be whole numbers of a calendar's range; none is converted unchecked.
+    for (const char* years : {"[1e300,2007]", "[2003,-1e300]", "[2003.5,2007]", "[-1,2007]",
+                              "[2003,18446744073709551615]", "[2003,\"2007\"]", "[2003,10000]"})
+        EXPECT_FALSE(
+            VinDatabase::decode(std::string(R"({"vehicles":[{"pattern":"1HGCM826","years":)") +
+                                years + R"(,"make":"a","model":"b"}]})"))
+            << years;
+    EXPECT_TRUE(VinDatabase::decode(
+        R"({"vehicles":[{"pattern":"1HGCM826","years":[2003.0,2007],"make":"a","model":"b"}]})"));
 }

@@ -322,6 +322,18 @@ TEST_F(BaseModuleTest, TheUserInteractionEndsByTheUserOrByTheLinkGoingAway) {
         EXPECT_EQ(result, std::string(ending) == "PelkInteractionComplete" ? 1 : 0);
         EXPECT_FALSE(m.awaitingInteraction());
     }
+
+    // A link lost just before the module asks ends its wait at once: the loss is not missed.
+    for (const char* loss : {"DeviceDisconnected", "DeviceTimedOut"}) {
+        SCOPED_TRACE(loss);
+        messages.clear();
+        Module m;
+        center.post(loss);
+        m.postInteractionNotificaiton("too late");
+        EXPECT_FALSE(m.awaitingInteraction());
+        if (!m.awaitingInteraction()) EXPECT_FALSE(m.waitForInteraction());
+        EXPECT_EQ(messages, (Texts{"too late"}));
+    }
     center.removeObserver(token);
 }
 

@@ -21,27 +21,21 @@ TEST_F(GatewayTest, StartUpResendsCachedAnalyticsEvents) {
         std::string json = R"({"eventType": "logScanStarted", "vin": "1HGCM82633A004352"})";
         ASSERT_TRUE(store.insertEvent({0, "logScanStarted", Data(json.begin(), json.end()), 1.0}));
     }
-    std::mutex m;
-    std::condition_variable cv;
-    std::vector<std::string> posted;
-    srv.server.Post(R"(/api/v2/analytics/(\w+))",
-                    [&](const httplib::Request& req, httplib::Response& res) {
-                        {
-                            std::lock_guard lock(m);
-                            posted.push_back(req.matches[1].str() + " " + req.body);
-                        }
-                        cv.notify_all();
-                        res.status = 200;
-                    });
+    // The handler outlives this body on the server thread: it holds the collector's state.
+    Received<std::string> posted;
+    srv.server.Post(
+        R"(/api/v2/analytics/(\w+))",
+        [post = posted.callback()](const httplib::Request& req, httplib::Response& res) {
+            res.status = 200;
+            post(req.matches[1].str() + " " + req.body);
+        });
     startServer();
     auto gateway = Gateway::create();
     ASSERT_TRUE(gateway->analyticsClient());
     EXPECT_EQ(gateway->analyticsClient(), gateway->analyticsClient());
     EXPECT_EQ(gateway->analyticsClient()->container(), gateway->persistentContainer());
-    std::unique_lock lock(m);
-    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return !posted.empty(); }));
-    EXPECT_EQ(posted[0].rfind("logScanStarted ", 0), 0u);
-    lock.unlock();
+    ASSERT_TRUE(posted.waitFor(1));
+    EXPECT_EQ(posted.at(0).value.rfind("logScanStarted ", 0), 0u);
     auto store = gateway->persistentContainer();
     // Deleted once the backend took it.
     bool gone = false;
@@ -65,28 +59,20 @@ TEST_F(GatewayTest, StartUpLoadsTheHostConfigurationForTheBackendRequests) {
         std::string json = R"({"eventType": "logScanStarted"})";
         ASSERT_TRUE(store.insertEvent({0, "logScanStarted", Data(json.begin(), json.end()), 1.0}));
     }
-    std::mutex m;
-    std::condition_variable cv;
-    std::vector<std::string> ids;
-    srv.server.Post(R"(/api/v2/analytics/(\w+))",
-                    [&](const httplib::Request& req, httplib::Response& res) {
-                        {
-                            std::lock_guard lock(m);
-                            ids.push_back(req.get_header_value("clientId") + "/" +
-                                          req.get_header_value("clientkey") + "/" +
-                                          req.get_header_value("clientPass"));
-                        }
-                        cv.notify_all();
-                        res.status = 200;
-                    });
+    Received<std::string> ids;
+    srv.server.Post(R"(/api/v2/analytics/(\w+))", [id = ids.callback()](const httplib::Request& req,
+                                                                        httplib::Response& res) {
+        res.status = 200;
+        id(req.get_header_value("clientId") + "/" + req.get_header_value("clientkey") + "/" +
+           req.get_header_value("clientPass"));
+    });
     startServer();
     auto gateway = Gateway::create();
     Bundle::setMainPath({});
     EXPECT_EQ(ConfigManager::credentials(),
               (BackendCredentials{"host-id", "host-key", "host-pass"}));
-    std::unique_lock lock(m);
-    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return !ids.empty(); }));
-    EXPECT_EQ(ids[0], "host-id/host-key/host-pass");
+    ASSERT_TRUE(ids.waitFor(1));
+    EXPECT_EQ(ids.at(0).value, "host-id/host-key/host-pass");
 }
 
 TEST_F(GatewayTest, StartUpCompletesWithoutAConfigurationDocument) {

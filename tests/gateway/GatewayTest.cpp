@@ -363,13 +363,3 @@ TEST_F(GatewayTest, AFailedDownloadKeepsNoImage) {
     EXPECT_EQ(last.status()->kind(), FirmwareDownloadStatus::Kind::downloadFailed);
     EXPECT_FALSE(gateway->firmwareUpdater()->fwData());
 }
-
-TEST_F(GatewayTest, TheBusyFlagIsTakenByOneCallerAtATime) {
-    auto gateway = Gateway::create();
-    std::atomic<int> winners{0};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 8; ++i)
-        threads.emplace_back([&] { winners += gateway->tryBeginBusy() ? 1 : 0; });
-    for (auto& t : threads) t.join();
-    EXPECT_EQ(winners.load(), 1);
-}

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <future>
 
 #include "api/Communication/Relay.hpp"
 #include "api/Communication/SessionController.hpp"
@@ -262,6 +263,27 @@ TEST_F(GatewayLive, EveryCallReportsOnceWhenTheGatewayIsReleasedFirst) {
     EXPECT_EQ(odometer.at(0).value.error(), CommError::noDelegate);
     EXPECT_EQ(smog.at(0).value.error(), SmogInfoError::setupFailed);
     EXPECT_EQ(lines->endingWith(" -> Smog check requested, but gateway is nil").size(), 1u);
+    EXPECT_TRUE(sent().empty());
+}
+
+TEST_F(GatewayLive, TheOdometerOfAGatewayReleasedBetweenItsHopsIsUnsupported) {
+    connect();
+    Received<OdometerResult> odometer;
+    {
+        QueueGate first;
+        gateway->requestOdometer(odometer.callback());
+        std::promise<void> firstHopDone;
+        Gateway::gatewayQueue()->async([&] { firstHopDone.set_value(); });
+        // The first hop queues the supported-parameter list behind this gate.
+        QueueGate second;
+        first.open();
+        firstHopDone.get_future().wait();
+        gateway.reset();
+    }
+    ASSERT_TRUE(odometer.waitFor(1));
+    drainQueues();
+    EXPECT_EQ(odometer.size(), 1u);
+    EXPECT_EQ(odometer.at(0).value.error(), CommError::unsupported);
     EXPECT_TRUE(sent().empty());
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 
@@ -104,4 +106,34 @@ TEST_F(QzdiagLive, SmogPrintsTheVerdictAndFigures) {
     EXPECT_EQ(doc["milOn"], true);
     EXPECT_EQ(doc["numConfirmed"], 1);
     EXPECT_EQ(doc["runTimeSinceEngineStart"]["value"], 300.0);
+}
+
+TEST_F(QzdiagLive, LiveRunsOnEveryShippedProfile) {
+    size_t profiles = 0;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(QZ_SOURCE_DIR) + "/sim/profiles")) {
+        if (entry.path().extension() != ".json") continue;
+        ++profiles;
+        const std::string name = entry.path().filename().string();
+        SCOPED_TRACE(name);
+        std::ifstream in(entry.path());
+        const bool recovery =
+            nlohmann::json::parse(in).value("/sensor/recovery"_json_pointer, false);
+        auto run = qzdiag(homeArg() + vehicle(name.c_str()) + " --json live");
+        auto doc = nlohmann::json::parse(run.out, nullptr, false);
+        ASSERT_FALSE(doc.is_discarded()) << run.out;
+        if (recovery) {
+            // A sensor in firmware recovery mode has no live data: a clean refusal.
+            EXPECT_EQ(run.status, 2);
+            EXPECT_EQ(doc["ok"], false);
+            continue;
+        }
+        EXPECT_EQ(run.status, 0) << run.out;
+        ASSERT_TRUE(doc.is_array()) << run.out;
+        for (const auto& p : doc) {
+            EXPECT_EQ(p["supported"], true) << p.dump();
+            EXPECT_NE(p["text"], "Unsupported") << p.dump();
+        }
+    }
+    EXPECT_GE(profiles, 6u);
 }

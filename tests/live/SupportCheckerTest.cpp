@@ -61,10 +61,8 @@ TEST(SupportChecker, EveryUnitsBitmapIsMerged) {
     RelayRig rig(VehicleProfile::load(VehicleProfile::sampleFolder() / "two-ecus-can.json"));
     auto flags = LiveDataSupportChecker(rig.relay).checkSupport(true);
     ASSERT_TRUE(flags);
-    // BE 1F A8 13 | 98 18 80 11
-    EXPECT_EQ(setFlags(*flags),
-              (std::vector<size_t>{0x00, 0x01, 0x03, 0x04, 0x05, 0x06, 0x07, 0x0C, 0x0D, 0x0E, 0x0F,
-                                   0x10, 0x11, 0x13, 0x15, 0x1C, 0x1F, 0x20}));
+    // 80 18 00 00 | 88 08 00 00
+    EXPECT_EQ(setFlags(*flags), (std::vector<size_t>{0x00, 0x01, 0x05, 0x0C, 0x0D}));
 }
 
 TEST(SupportChecker, NoDataEndsTheWalkWithoutFlags) {

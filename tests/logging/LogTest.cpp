@@ -179,7 +179,7 @@ TEST_F(LogTest, PublicLinesGoToTheFileAndTheHostDelegate) {
     auto delegate = std::make_shared<RecordingDelegate>();
     GatewayLogger::setDelegate(delegate);
     Log::PublicFuncCall({}, "Gateway.cpp", 3, 4, "disconnect()");
-    Log::PublicFuncCall({"a\"b", "c\\d\n", "plain"}, "Gateway.cpp", 3, 4, "connect(withSensor:)");
+    Log::PublicFuncCall({"a\"b", "c\\d\n", "it's"}, "Gateway.cpp", 3, 4, "connect(withSensor:)");
     Log::PublicInfo("info", "Gateway.cpp", 5, 6, "status");
     Log::PublicError(CommError::timedOut, "/x/Gateway.cpp", 7, 8, "scan()");
     Log::i("private", "Gateway.cpp", 1, 1, "f()");
@@ -190,7 +190,7 @@ TEST_F(LogTest, PublicLinesGoToTheFileAndTheHostDelegate) {
     EXPECT_EQ(masked(l[3]), p + "[I][Gateway.cpp]:3 4 disconnect() -> Function Called: []");
     EXPECT_EQ(
         masked(l[4]),
-        p + R"([I][Gateway.cpp]:3 4 connect(withSensor:) -> Function Called: ["a\"b", "c\\d\n", "plain"])");
+        p + R"([I][Gateway.cpp]:3 4 connect(withSensor:) -> Function Called: ["a\"b", "c\\d\n", "it\'s"])");
     EXPECT_EQ(masked(l[5]), p + "[I][Gateway.cpp]:5 6 status -> info");
     EXPECT_EQ(masked(l[6]), p + "[E][Gateway.cpp]:7 8 scan() -> timedOut");
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "api/PIDs/HexText.hpp"
+#include "api/Utils/ByteBits.hpp"
 
 namespace qz {
 namespace {
@@ -94,12 +95,14 @@ TEST(HexTextTest, BitReadsAndByteParsing) {
     EXPECT_EQ(bitAt(0x80, 6), 0u);
     EXPECT_EQ(bitAt(~0ull, 64), 0u);
     EXPECT_EQ(bitAt(~0ull, -1), 0u);
-    EXPECT_EQ(bitsOf(0x3C, 4, 5), 3);
-    EXPECT_EQ(bitsOf(0x83, 0, 6), 3);
-    EXPECT_EQ(bitsOf(0xAB, 0, 7), 0xAB);
-    EXPECT_EQ(bitsOf(0xAB, 0, 9), 0xAB);
-    EXPECT_EQ(bitsOf(0xAB, 8, 9), 0);
-    EXPECT_EQ(bitsOf(0x81, -1, 6), 0x02);
+    EXPECT_EQ(bits(0x3C, 4, 5), 3);
+    EXPECT_EQ(bits(0x83, 0, 6), 3);
+    EXPECT_EQ(bits(0xAB, 0, 7), 0xAB);
+    EXPECT_EQ(bits(0xAB, 0, 9), 0xAB);
+    EXPECT_EQ(bits(0xAB, 8, 9), 0);
+    EXPECT_EQ(bits(0x81, -1, 6), 0x02);
+    EXPECT_TRUE(isHex("09afAF") && isHex(""));
+    EXPECT_FALSE(isHex("0x1F") || isHex("1 F") || isHex("G"));
     EXPECT_EQ(parseByte("7f"), 0x7F);
     EXPECT_EQ(parseByte("0FF"), 0xFF);
     EXPECT_EQ(parseByte("100"), std::nullopt);

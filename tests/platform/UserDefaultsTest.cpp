@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <fstream>
 #include <thread>
@@ -97,6 +99,59 @@ TEST(UserDefaultsTest, DamagedFileReadsAsEmptyAndIsReplacedOnTheNextChange) {
     EXPECT_EQ(prefs->dictionaryRepresentation(), json::object());
     prefs->set("k", 1);
     EXPECT_EQ(readFile(file), (json{{"k", 1}}));
+}
+
+// {"k": [[...]]} with `depth` nested lists under the top object.
+std::string nested(size_t depth) {
+    return "{\"k\": " + std::string(depth, '[') + std::string(depth, ']') + "}";
+}
+
+TEST(UserDefaultsTest, FilesTooLargeOrTooDeepReadAsEmptyAndAreReplaced) {
+    ScopedHome home;
+    fs::create_directories(Paths::preferencesDirectory());
+    const std::string huge = "{\"k\": \"" + std::string(UserDefaults::kMaxFileBytes, 'x') + "\"}";
+    const struct {
+        std::string content;
+        std::optional<std::string> problem;
+    } cases[] = {
+        {nested(UserDefaults::kMaxDepth), std::nullopt},
+        {nested(UserDefaults::kMaxDepth + 1), "nested deeper than 64 levels"},
+        {nested(100000), "nested deeper than 64 levels"},
+        {huge, "larger than 4194304 bytes"},
+        {"{\"half\": ", "not a JSON object"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content.substr(0, 40));
+        const std::string name = "suite" + std::to_string(n++);
+        const auto file = Paths::preferencesDirectory() / (name + ".json");
+        std::ofstream(file) << c.content;
+        auto prefs = UserDefaults::suite(name);
+        EXPECT_EQ(prefs->takeLoadProblem(), c.problem);
+        EXPECT_EQ(prefs->takeLoadProblem(), std::nullopt) << "reported once";
+        EXPECT_EQ(prefs->dictionaryRepresentation().empty(), c.problem.has_value());
+        prefs->set("v", 1);
+        EXPECT_TRUE(prefs->lastWriteSucceeded());
+        EXPECT_EQ(readFile(file)["v"], 1);
+    }
+}
+
+TEST(UserDefaultsTest, OpeningASuiteRemovesWhatKilledWritesLeftBehind) {
+    ScopedHome home;
+    const auto dir = Paths::preferencesDirectory();
+    fs::create_directories(dir);
+    const std::string own = std::to_string(::getpid());
+    // Written by a process that is gone, by this one, by a running one, and for another suite.
+    for (const std::string& name :
+         std::vector<std::string>{"s.json.tmp-999999999-3", "s.json.tmp-" + own + "-7",
+                                  "s.json.tmp-1-0", "other.json.tmp-999999999-0"})
+        std::ofstream(dir / name) << "{\"half";
+    auto prefs = UserDefaults::suite("s");
+    EXPECT_FALSE(fs::exists(dir / "s.json.tmp-999999999-3"));
+    EXPECT_FALSE(fs::exists(dir / ("s.json.tmp-" + own + "-7")));
+    EXPECT_TRUE(fs::exists(dir / "s.json.tmp-1-0"));
+    EXPECT_TRUE(fs::exists(dir / "other.json.tmp-999999999-0"));
+    EXPECT_EQ(prefs->takeLoadProblem(), std::nullopt);
 }
 
 TEST(UserDefaultsTest, ConcurrentWritersLoseNothingAndTheFileIsAlwaysWhole) {

@@ -99,10 +99,10 @@ TEST_F(RelayTest, FoldsMultipleResponsesOnlyWhenAsked) {
     ASSERT_TRUE(relay_->sendToSensor("KQX1").has_value());
     auto raw = relay_->sendToSensor("0100");
     ASSERT_TRUE(raw.has_value());
-    EXPECT_EQ(*raw, "BE 1F A8 13 \r98 18 80 11 \r>");
+    EXPECT_EQ(*raw, "80 18 00 00 \r88 08 00 00 \r>");
     auto folded = relay_->sendToSensor("0100", true, 0, MultiResponseStrategy::bitwiseOr);
     ASSERT_TRUE(folded.has_value());
-    EXPECT_EQ(*folded, "BE 1F A8 13");
+    EXPECT_EQ(*folded, "88 18 00 00");
 }
 
 TEST_F(RelayTest, FiveEmptyTimeOutsInARowDeclareTheSensorDead) {

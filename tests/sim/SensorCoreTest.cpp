@@ -64,7 +64,7 @@ TEST(SimSensorCore, MultipleResponsesAndHeaders) {
     EXPECT_EQ(ask(core, "010D"), "32 \r>");
     ask(core, "KQX1");
     EXPECT_EQ(ask(core, "010D"), "32 \r31 \r>");
-    EXPECT_EQ(ask(core, "0100"), "BE 1F A8 13 \r98 18 80 11 \r>");
+    EXPECT_EQ(ask(core, "0100"), "80 18 00 00 \r88 08 00 00 \r>");
     ask(core, "KQH1");
     EXPECT_EQ(ask(core, "010D"), "7E8 32 \r7E9 31 \r>");
     ask(core, "KQD");

@@ -12,6 +12,9 @@ TEST(StringXorTest, ScramblesEveryByteButPromptAndReturn) {
     EXPECT_EQ(xorString(">"), ">");
     EXPECT_EQ(xorString(xorString("KQD\r41 00 BE 3F>")), "KQD\r41 00 BE 3F>");
     EXPECT_EQ(xorString(""), "");
+    // "e" and "V" scramble to the bytes that pass unchanged: not their own inverse.
+    EXPECT_EQ(xorString("eV"), ">\r");
+    EXPECT_EQ(xorString(xorString("eV")), ">\r");
 }
 
 TEST(StringXorTest, NonAsciiTextIsScrambledNotEmptied) {
@@ -69,5 +72,7 @@ TEST(AttributedStringTest, ReadsHtml) {
     auto lines = html2AttributedString("a<br>b &amp; c");
     ASSERT_TRUE(lines.has_value());
     EXPECT_EQ(lines->string, "a\nb & c\n");
-    EXPECT_FALSE(html2AttributedString("").has_value());
+    auto empty = html2AttributedString("");
+    ASSERT_TRUE(empty.has_value());
+    EXPECT_TRUE(empty->string.empty() && empty->runs.empty());
 }

@@ -7,13 +7,15 @@
 #include "VehicleTestSupport.hpp"
 #include "api/Data/EnhancedProtocolManufacturerNames.hpp"
 #include "api/Data/PelkData.hpp"
+#include "api/Logging/Log.hpp"
+#include "logging/LogFileReader.hpp"
 
 namespace qz {
 namespace {
 
 using namespace vehicletest;
 
-class PelkDataTest : public testing::Test {
+class PelkDataTest : public ::testing::Test {
   protected:
     ScopedHome home;
     PelkData data;
@@ -109,6 +111,23 @@ TEST_F(PelkDataTest, FileIsAlwaysComplete) {
     for (const auto& entry : std::filesystem::directory_iterator(file.parent_path())) {
         EXPECT_EQ(entry.path(), file) << "left over: " << entry.path();
     }
+}
+
+// The write that follows every sensor initialisation used to overflow the stack on a file
+// nested this deep.
+TEST_F(PelkDataTest, ADeeplyNestedFileIsRefusedWithALogLineAndReplaced) {
+    Log::reset();
+    const auto file = Paths::preferencesDirectory() / (std::string(PelkData::kSuiteName) + ".json");
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file) << "{\"vin\": " << std::string(100000, '[') << std::string(100000, ']')
+                        << "}";
+    data.setActiveSensorVersion(406);
+    data.setActiveBusProtocol(BusProtocol::can11500);
+    EXPECT_EQ(data.sensorVersionNumber(), 406);
+    EXPECT_EQ(data.VIN(), std::nullopt);
+    EXPECT_NE(testing::libraryLogText().find("Settings file " + file.string() +
+                                             " not read (nested deeper than 64 levels)"),
+              std::string::npos);
 }
 
 TEST_F(PelkDataTest, ManufacturerNameFromVin) {

@@ -75,6 +75,13 @@ void LESessionObjcBridge::deviceDiscovered(const std::shared_ptr<BGXDevice>& dev
 }
 
 void LESessionObjcBridge::connectToDevice(const UUID& identifier, StatusListener listener) {
+    // On the driver's queue: changes of the device already queued there (the end of an earlier
+    // link) are reported before the request takes the device and the listener.
+    bgxDeviceScanner_->queue()->sync(
+        [&] { connectOnDriverQueue(identifier, std::move(listener)); });
+}
+
+void LESessionObjcBridge::connectOnDriverQueue(const UUID& identifier, StatusListener listener) {
     // The scanner's own device for the identifier: a listed one may be stale after a power
     // cycle or a rediscovery, and the central's events would no longer reach it.
     auto device = bgxDeviceScanner_->trackedDevice(identifier);

@@ -63,7 +63,7 @@ class LESessionObjcBridge : public BGXScanDelegate,
 
   private:
     LESessionObjcBridge();
-    void report(SensorConnectionStatus status, bool postDisconnected);
+    void connectOnDriverQueue(const UUID& identifier, StatusListener listener);
 
     std::shared_ptr<BGXScanner> bgxDeviceScanner_;  // set once by `create`
 

@@ -9,6 +9,7 @@
 #include "api/Data/EnhancedProtocolManufacturerNames.hpp"
 #include "api/Data/PelkData.hpp"
 #include "api/Logging/Log.hpp"
+#include "api/PIDs/HexText.hpp"
 #include "api/PIDs/PIDInfo.hpp"
 #include "api/VIN/VIN.hpp"
 #include "lib/Content/DefinitionFile.hpp"
@@ -40,10 +41,6 @@ std::string removingAll(std::string text, std::string_view what) {
         text.erase(at, what.size());
     }
     return text;
-}
-
-bool isHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 std::string twoDigitHex(uint64_t value) {
@@ -201,10 +198,7 @@ Result<std::string, CommError> Vehicle::sendAndUpdate(PIDInfo& pid, bool multipl
     if (!reply) return reply;
 
     const std::string cleaned = removingAll(*reply, " \r>");
-    const std::string compact = removingAll(cleaned, " ");
-    for (char c : compact) {
-        if (!isHexDigit(c)) return std::unexpected(CommError::invalidData);
-    }
+    if (!isHex(removingAll(cleaned, " "))) return std::unexpected(CommError::invalidData);
     std::vector<std::string> tokens;
     std::size_t start = 0;
     while (true) {

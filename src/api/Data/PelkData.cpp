@@ -1,5 +1,6 @@
 #include "api/Data/PelkData.hpp"
 
+#include "api/Logging/Log.hpp"
 #include "api/VIN/VIN.hpp"
 
 namespace qz {
@@ -12,7 +13,13 @@ std::shared_ptr<PelkData> PelkData::shared() {
 PelkData::PelkData(std::string suiteName) : m_suiteName(std::move(suiteName)) {}
 
 std::shared_ptr<UserDefaults> PelkData::prefs() const {
-    return UserDefaults::suite(m_suiteName);
+    auto suite = UserDefaults::suite(m_suiteName);
+    if (suite) {
+        if (auto problem = suite->takeLoadProblem())
+            Log::e("Settings file " + suite->filePath().string() + " not read (" + *problem +
+                   "), starting from defaults");
+    }
+    return suite;
 }
 
 void PelkData::store(const char* key, const std::optional<nlohmann::json>& value) {

@@ -72,11 +72,6 @@ Gateway::~Gateway() {
     }
 }
 
-bool Gateway::tryBeginBusy() {
-    bool expected = false;
-    return isBusy_.compare_exchange_strong(expected, true);
-}
-
 Gateway::SensorListener Gateway::sensorListener() const {
     return lockedCopy(mutex_, sensorListener_);
 }

@@ -114,8 +114,6 @@ class Gateway : public PelkSensorDelegate,
     // Parts shared with the feature families.
     bool isBusy() const { return isBusy_.load(); }
     void setIsBusy(bool value) { isBusy_.store(value); }
-    // Sets the busy flag when it is clear; false when another operation holds it.
-    bool tryBeginBusy();
 
     Binder& binder() { return binder_; }
     const std::shared_ptr<PelkWeb>& api() const { return api_; }

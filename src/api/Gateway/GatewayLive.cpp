@@ -56,10 +56,7 @@ CommError odometerError(const PelkError& error) {
             return CommError::notConnected;
         case PelkError::Kind::deviceBusy:
             return CommError::deviceBusy;
-        case PelkError::Kind::callbackDeallocated:
-            // The gateway went away between the hops.
-            return CommError::noDelegate;
-        default:
+        default:  // general, initialization, callbackDeallocated
             return CommError::unsupported;
     }
 }

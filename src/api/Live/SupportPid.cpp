@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "api/Logging/Log.hpp"
+#include "api/PIDs/HexText.hpp"
 
 namespace qz {
 
@@ -12,14 +13,10 @@ namespace {
 
 // Every token (split at white space, the prompt dropped) is made of hexadecimal digits.
 bool holdsOnlyHexTokens(const std::string& response) {
-    bool any = false;
-    for (char c : response) {
-        const auto u = static_cast<unsigned char>(c);
-        if (std::isspace(u) || c == '>') continue;
-        if (!std::isxdigit(u)) return false;
-        any = true;
-    }
-    return any;
+    std::string digits;
+    for (char c : response)
+        if (!std::isspace(static_cast<unsigned char>(c)) && c != '>') digits += c;
+    return !digits.empty() && isHex(digits);
 }
 
 std::optional<uint32_t> bitmapOf(const std::string& response) {

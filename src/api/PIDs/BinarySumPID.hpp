@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/PIDs/BinaryIndexedPID.hpp"
+#include "api/Utils/ByteBits.hpp"
 
 namespace qz {
 
@@ -24,7 +25,7 @@ class BinarySumPID : public BinaryIndexedPID<E> {
     E decodeLocked() const override {
         auto byte = this->fieldByteLocked();
         if (!byte) return defaultValue<E>();
-        return caseAt<E>(bitsOf(*byte, this->bitsToRead_.lowerBound, this->bitsToRead_.upperBound));
+        return caseAt<E>(*bits(*byte, this->bitsToRead_.lowerBound, this->bitsToRead_.upperBound));
     }
 };
 

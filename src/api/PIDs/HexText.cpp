@@ -36,6 +36,12 @@ std::string asTwoDigitHex(int64_t value, bool uppercase) {
     return s;
 }
 
+bool isHex(std::string_view text) {
+    for (char ch : text)
+        if (hexDigit(ch) < 0) return false;
+    return true;
+}
+
 std::optional<uint64_t> parseHex64(std::string_view text) {
     if (text.empty()) return std::nullopt;
     uint64_t v = 0;
@@ -54,15 +60,6 @@ std::optional<uint8_t> parseByte(std::string_view text) {
     auto v = parseHex64(text);
     if (!v || *v > 0xFF) return std::nullopt;
     return static_cast<uint8_t>(*v);
-}
-
-uint8_t bitsOf(uint8_t byte, int64_t lower, int64_t upper) {
-    if (lower >= 8 || lower <= -8) return 0;
-    unsigned shifted = lower >= 0 ? (byte >> lower) : ((byte << -lower) & 0xFFu);
-    int64_t width = upper - lower + 1;
-    if (width >= 8) return static_cast<uint8_t>(shifted);
-    if (width <= 0) return 0;
-    return static_cast<uint8_t>(shifted & ((1u << width) - 1u));
 }
 
 }  // namespace qz

@@ -1,6 +1,7 @@
 #include "api/PIDs/PartialByteNumericPID.hpp"
 
 #include "api/PIDs/HexText.hpp"
+#include "api/Utils/ByteBits.hpp"
 
 namespace qz {
 
@@ -25,7 +26,7 @@ std::optional<Measurement> PartialByteNumericPID::valueLocked() const {
     if (i < 0 || i >= static_cast<int64_t>(data_.size())) return std::nullopt;
     auto byte = parseByte(data_[i]);
     if (!byte) return std::nullopt;
-    return measure(bitsOf(*byte, bitsToRead_.lowerBound, bitsToRead_.upperBound));
+    return measure(*bits(*byte, bitsToRead_.lowerBound, bitsToRead_.upperBound));
 }
 
 }  // namespace qz

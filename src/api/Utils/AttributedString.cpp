@@ -3,6 +3,7 @@
 #include <libxml/HTMLparser.h>
 #include <libxml/tree.h>
 
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -103,6 +104,9 @@ struct Builder {
 }  // namespace
 
 std::optional<AttributedString> html2AttributedString(std::string_view html) {
+    // The reader makes no document of empty input; empty HTML is empty text.
+    if (html.empty()) return AttributedString{};
+    if (html.size() > static_cast<size_t>(INT_MAX)) return std::nullopt;
     htmlDocPtr doc = htmlReadMemory(html.data(), static_cast<int>(html.size()), nullptr, "UTF-8",
                                     HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
     if (!doc) return std::nullopt;

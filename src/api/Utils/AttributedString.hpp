@@ -32,8 +32,8 @@ struct AttributedString {
 };
 
 // Reads HTML (UTF-8) into styled text: text content with collapsed blanks, line
-// ends after block elements and <br>, bold, italic, underline and links. None
-// when the HTML reader fails.
+// ends after block elements and <br>, bold, italic, underline and links. Empty
+// text for empty HTML; none when the HTML reader fails.
 std::optional<AttributedString> html2AttributedString(std::string_view html);
 
 }  // namespace qz

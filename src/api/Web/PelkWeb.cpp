@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
+#include "api/PIDs/HexText.hpp"
 #include "api/Web/CheckedResponse.hpp"
 #include "api/Web/HostOverride.hpp"
 #include "api/config/ConfigManager.hpp"
@@ -33,15 +34,9 @@ bool isTroubleCode(const std::string& code) {
     if (code.size() != 5 && code.size() != 8) return false;
     char system = static_cast<char>(std::toupper(static_cast<unsigned char>(code[0])));
     if (system != 'P' && system != 'C' && system != 'B' && system != 'U') return false;
-    for (size_t i = 1; i < 5; ++i)
-        if (!std::isxdigit(static_cast<unsigned char>(code[i]))) return false;
-    if (code.size() == 8) {
-        if (code[5] != '-') return false;
-        if (!std::isxdigit(static_cast<unsigned char>(code[6])) ||
-            !std::isxdigit(static_cast<unsigned char>(code[7])))
-            return false;
-    }
-    return true;
+    const std::string_view text(code);
+    if (!isHex(text.substr(1, 4))) return false;
+    return code.size() == 5 || (code[5] == '-' && isHex(text.substr(6, 2)));
 }
 
 bool isWellFormedXml(const std::string& text) {

@@ -1,5 +1,6 @@
 #include "api/Web/VinDatabase.hpp"
 
+#include <cmath>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
@@ -24,6 +25,28 @@ std::optional<std::string> optionalText(const nlohmann::json& j, const char* key
     return it->get<std::string>();
 }
 
+// A model year: a whole number of at most four digits, checked before it is converted
+// (the document may hold any number, 1e300 included).
+std::optional<int> modelYear(const nlohmann::json& j) {
+    constexpr int kLast = 9999;
+    if (j.is_number_unsigned()) {
+        const auto v = j.get<uint64_t>();
+        if (v > kLast) return std::nullopt;
+        return static_cast<int>(v);
+    }
+    if (j.is_number_integer()) {
+        const auto v = j.get<int64_t>();
+        if (v < 0 || v > kLast) return std::nullopt;
+        return static_cast<int>(v);
+    }
+    if (j.is_number_float()) {
+        const double v = j.get<double>();
+        if (!(v >= 0 && v <= kLast) || v != std::floor(v)) return std::nullopt;
+        return static_cast<int>(v);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<VinDatabase> VinDatabase::decode(const std::string& json) {
@@ -37,8 +60,11 @@ std::optional<VinDatabase> VinDatabase::decode(const std::string& json) {
                 c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             const auto& years = v.at("years");
             if (!years.is_array() || years.size() != 2) return std::nullopt;
-            e.firstYear = years[0].get<int>();
-            e.lastYear = years[1].get<int>();
+            auto first = modelYear(years[0]);
+            auto last = modelYear(years[1]);
+            if (!first || !last) return std::nullopt;
+            e.firstYear = *first;
+            e.lastYear = *last;
             e.make = v.at("make").get<std::string>();
             e.model = v.at("model").get<std::string>();
             e.series = optionalText(v, "series");

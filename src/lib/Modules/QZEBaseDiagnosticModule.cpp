@@ -50,17 +50,21 @@ struct QZEBaseDiagnosticModule::Interaction {
     std::mutex mutex;
     std::condition_variable changed;
     bool interrupted = false;
+    // The link went away while this module lived: no later wait could end by the sensor, and a
+    // loss just before a wait begins must not leave it blocked.
+    bool linkLost = false;
 
     void begin() {
         std::lock_guard lock(mutex);
-        interrupted = false;
-        awaiting = true;
+        interrupted = linkLost;
+        awaiting = !linkLost;
     }
-    // Ends a wait: by the user, or by the link going away (only while one is pending).
+    // Ends a wait: by the user, or by the link going away.
     void end(bool byUser) {
         {
             std::lock_guard lock(mutex);
             if (!byUser) {
+                linkLost = true;
                 if (!awaiting) return;
                 interrupted = true;
             }

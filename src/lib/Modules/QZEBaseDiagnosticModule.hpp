@@ -107,7 +107,9 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
 
     // --- Interaction with the user ---
 
-    // Sets awaitingInteraction and posts "PelkInteractionRequired" with {"msg": message}.
+    // Sets awaitingInteraction and posts "PelkInteractionRequired" with {"msg": message}. Once
+    // the link has gone away during the module's life the message is still posted, but there
+    // is nothing to wait for.
     void postInteractionNotificaiton(const std::string& message);
     // Stops waiting ("PelkInteractionComplete").
     void handleInteractionResponse();

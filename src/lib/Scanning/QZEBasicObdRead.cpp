@@ -100,6 +100,9 @@ void QZEnhancedScanner::addCode(const std::string& code, const std::string& stat
 
     auto at = std::find(codes.begin(), codes.end(), code);
     if (at == codes.end()) {
+        // Shorter lists are padded first, so the new status and text stay beside their code.
+        if (statuses.size() < codes.size()) statuses.resize(codes.size());
+        if (description && definitions.size() < codes.size()) definitions.resize(codes.size());
         codes.push_back(code);
         statuses.push_back(newStatus);
         if (description) definitions.push_back(*description);
@@ -153,28 +156,27 @@ void QZEnhancedScanner::populateCodeDefs(QZEModuleData& module) {
 
 void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
     auto send = [](std::string_view suffix) {
-        return QZEVehicle::TheVehicle()
-            .sendCommandToOstrel(QZEBaseDiagnosticModule::setupCommand(suffix))
-            .value_or("");
+        return QZEVehicle::TheVehicle().sendCommandToOstrel(
+            QZEBaseDiagnosticModule::setupCommand(suffix));
     };
     const bool separate = useSeperateEmissionsModules();
     auto d = delegate();
     QZEModuleArray built;
-    auto build = [&](const std::string& reply, const char* type) {
-        auto module = basicCodeResponseToQZEModuleDataWithString(reply, type);
+    auto build = [&](const OptionalText& reply, const char* type) {
+        auto module = basicCodeResponseToQZEModuleDataWithString(reply.value_or(""), type);
         module->setLight(std::string(kEngine));
         module->setCategory(std::string(kEngine));
         built.push_back(module);
         if (separate && d) d->scannedModule(module);
     };
 
-    const std::string confirmed = send("TC");
+    const OptionalText confirmed = send("TC");
     QZELogging::shared().logInfo("Confirmed Codes Result: %@", confirmed);
     build(confirmed, "Confirmed");
-    const std::string pending = send("TCP");
+    const OptionalText pending = send("TCP");
     QZELogging::shared().logInfo("Pending Codes Result: %@", pending);
     build(pending, "Pending");
-    const std::string permanent = send("TCA");
+    const OptionalText permanent = send("TCA");
     QZELogging::shared().logInfo("Perm Codes Result: %@", permanent);
     if (includePermanent) build(permanent, "Permanent");
 

@@ -109,9 +109,9 @@ bool QZEModuleScanner::setupSensor(bool notCheckEngine) {
     bool ok = notCheckEngine ? sendSetupCommandToOstrel(form("RP1")) : true;
     m_responseBytesOn = true;
 
-    const std::string reply = sendCommandToOstrel(form("DP"));
+    const OptionalText reply = QZEVehicle::TheVehicle().sendCommandToOstrel(form("DP"));
     log().logVerbose("Response string: %@", reply);
-    auto bus = busFromReply(reply);
+    auto bus = busFromReply(reply.value_or(""));
     if (!bus) {
         m_originalBus = kNoBus;
         return false;

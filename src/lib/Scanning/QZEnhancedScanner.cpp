@@ -255,7 +255,8 @@ QZEModuleDataPtr QZEnhancedScanner::filterEnhancedData(const QZEModuleDataPtr& m
 // --- Reading buses ---
 
 void QZEnhancedScanner::deliverOnMainQueue(const QZEModuleDataPtr& module) {
-    m_delivered.insert(module);
+    // The receiver may change the record on the main queue; a later read starts from this copy.
+    m_delivered.insert_or_assign(module, module->copy());
     auto d = delegate();
     if (!d) return;
     if (DispatchQueue::isMainThread())
@@ -281,8 +282,10 @@ QZEModuleArray QZEnhancedScanner::readBus(const QZEModuleArray& modules, const s
         if (!module) continue;
         // A record that was read (and reported) before is read again as a new record, so what
         // was reported stays as it was.
-        if (alwaysCopy || (module->codeList() && !module->codeList()->empty()) ||
-            m_delivered.count(module)) {
+        if (auto delivered = m_delivered.find(module); delivered != m_delivered.end()) {
+            module = delivered->second->copy();
+            module->removeExtra("RESPONSE_PIN_COMMAND");
+        } else if (alwaysCopy || (module->codeList() && !module->codeList()->empty())) {
             module = module->copy();
             module->removeExtra("RESPONSE_PIN_COMMAND");
         }
@@ -290,13 +293,15 @@ QZEModuleArray QZEnhancedScanner::readBus(const QZEModuleArray& modules, const s
                          module->requestId(), static_cast<int>(i + 1),
                          static_cast<long>(modules.size()));
         readModule(module, scanner, busKey);
-        if (module->codeList() && !module->codeList()->empty()) {
+        const bool hasCodes = module->codeList() && !module->codeList()->empty();
+        if (hasCodes) {
             log().logVerbose("Found codes %td codes for module: %@", module->codeList()->size(),
                              module->description());
-            if (mark) mark(*module);
             found.push_back(module);
         }
+        // The code texts first: BMW texts are looked up under the acronym as listed.
         populateCodeDefs(*module);
+        if (hasCodes && mark) mark(*module);
         deliverOnMainQueue(module);
     }
     return found;
@@ -498,6 +503,9 @@ void QZEnhancedScanner::peformMercedesScan(QZEModuleScanner& scanner) {
         const QZEModuleArray modules = *modulesOf(scanner, key);
         if ((key == "4" || key == "96") && firmware() >= 405) {
             scanner.setPerformMercedesFullKlineMethod(true);
+            // Selecting a protocol resets the sensor's pins, so K-line goes first: otherwise
+            // the first module of the first pin pair is read on the K-line default pins.
+            scanner.ensureKLineProtocolActive();
             (void)scanModules(modules, key, QZEMercedesKlineDiagnosticModule::getHighPINs(),
                               std::nullopt, scanner, false);
         } else {

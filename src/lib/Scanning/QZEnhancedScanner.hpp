@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "lib/Records/QZEModuleData.hpp"
@@ -162,8 +162,9 @@ class QZEnhancedScanner {
     std::atomic<bool> m_useSeperateEmissionsModules{false};
     mutable std::mutex m_mutex;
     std::weak_ptr<QZEEnhancedScannerDelegate> m_delegate;
-    // Records this scanner has delivered (scanning thread only).
-    std::unordered_set<QZEModuleDataPtr> m_delivered;
+    // Records this scanner has delivered, each with a copy taken before it was handed over
+    // (scanning thread only).
+    std::unordered_map<QZEModuleDataPtr, QZEModuleDataPtr> m_delivered;
     std::vector<ObserverToken> m_observers;
 };
 

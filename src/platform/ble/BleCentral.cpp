@@ -29,6 +29,11 @@ BleError BleError::att(int code) {
     return BleError{kATTErrorDomain, code, "The handle is invalid."};
 }
 
+std::string BleError::errorDescription() const {
+    return "Error Domain=" + domain + " Code=" + std::to_string(code) + " \"" + description +
+           "\" UserInfo={NSLocalizedDescription=" + description + "}";
+}
+
 std::string normalizedBleUUID(const std::string& text) {
     std::string lower = text;
     std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -36,6 +41,16 @@ std::string normalizedBleUUID(const std::string& text) {
     if (lower.size() == 4) return "0000" + lower + kBaseUUIDTail;
     if (lower.size() == 8) return lower + kBaseUUIDTail;
     return lower;
+}
+
+std::string bleUUIDText(const std::string& uuid) {
+    std::string text = normalizedBleUUID(uuid);
+    const std::string tail = kBaseUUIDTail;
+    if (text.size() == 8 + tail.size() && text.ends_with(tail))
+        text = text.starts_with("0000") ? text.substr(4, 4) : text.substr(0, 8);
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
 }
 
 std::string BlePeripheral::description() const {

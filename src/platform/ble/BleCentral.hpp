@@ -59,11 +59,17 @@ struct BleError {
     static constexpr const char* kATTErrorDomain = "CBATTErrorDomain";
     static BleError att(int code = 1);
     std::string localizedDescription() const { return description; }
+    // The platform's full text of the error:
+    // Error Domain=<domain> Code=<code> "<text>" UserInfo={NSLocalizedDescription=<text>}
+    std::string errorDescription() const;
 };
 
 // GATT identifiers are compared as lower-case 128-bit texts; a 16-bit identifier ("180A")
 // stands for its expansion on the Bluetooth base UUID.
 std::string normalizedBleUUID(const std::string& text);
+// The platform's text of an identifier, as log lines show it: upper case, and a 16- or 32-bit
+// identifier on the Bluetooth base UUID by its short form ("180A").
+std::string bleUUIDText(const std::string& uuid);
 
 // A service of a connected peripheral, as discovered. `key` is the backend's own handle.
 struct BleService {

@@ -124,6 +124,9 @@ class BlueZPeripheral : public BlePeripheral, public std::enable_shared_from_thi
         lockedAssign(mutex_, delegate_, std::move(delegate));
     }
     void setMtu(size_t mtu) { mtu_ = mtu; }
+    // The last signal strength BlueZ reported for the device (it forgets it between scans).
+    std::optional<int> lastRssi() const { return lockedCopy(mutex_, rssi_); }
+    void setRssi(int rssi) { lockedAssign(mutex_, rssi_, std::optional<int>(rssi)); }
 
     void discoverServices() override;
     void discoverCharacteristics(const BleService& service) override;
@@ -156,6 +159,7 @@ class BlueZPeripheral : public BlePeripheral, public std::enable_shared_from_thi
     std::atomic<size_t> mtu_{0};
     mutable std::mutex mutex_;
     std::optional<std::string> name_;
+    std::optional<int> rssi_;
     std::weak_ptr<BlePeripheralDelegate> delegate_;
 };
 
@@ -172,6 +176,7 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
         bool pending = false;     // Connect called, not yet reported
         bool connected = false;   // reported connected
         bool cancelling = false;  // Disconnect asked for
+        uint64_t attempt = 0;     // the Connect call whose reply counts
         std::deque<Write> writes;
         bool writing = false;
     };
@@ -196,6 +201,10 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
     std::vector<std::string> filter;
     std::set<std::string> reported;  // devices reported by this scan
     std::map<std::string, Link> links;
+    uint64_t attempts = 0;
+    // Characteristics asked to notify: their Value changes are notifications (a read changes
+    // Value too, and is answered by its reply).
+    std::set<std::string> notifying;
 
     // MARK: plumbing
 
@@ -248,6 +257,7 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
             p = slot;
         }
         if (auto name = property<std::string>(device, "Name")) p->setName(name);
+        if (auto rssi = property<int16_t>(device, "RSSI")) p->setRssi(*rssi);
         return p;
     }
 
@@ -367,7 +377,13 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
         if (it == objects.end()) return;
         for (const auto& interface : removed) it->second.erase(interface);
         if (it->second.empty()) objects.erase(it);
-        if (std::find(removed.begin(), removed.end(), kDevice) != removed.end()) linkClosed(path);
+        if (std::find(removed.begin(), removed.end(), kDevice) != removed.end()) {
+            linkClosed(path);
+            // A device BlueZ let go of and finds again is a new sighting of this scan.
+            reported.erase(path);
+        }
+        if (std::find(removed.begin(), removed.end(), kGattCharacteristic) != removed.end())
+            notifying.erase(path);
         if (path == adapterPath() &&
             std::find(removed.begin(), removed.end(), kAdapter) != removed.end()) {
             lockedAssign(mutex, adapter, std::string());
@@ -480,22 +496,28 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
             deliver([handle](BleCentralDelegate& d) { d.didConnectPeripheral(handle); });
             return;
         }
+        // The attempt under way answers for this one too (a second Connect would fail with
+        // InProgress and leave the first one's link unreported).
+        if (link.pending) return;
         link.pending = true;
         link.cancelling = false;
+        link.attempt = ++attempts;
         std::weak_ptr<Impl> weak = weak_from_this();
         std::string path = p->path();
         proxy(path)
             .callMethodAsync("Connect")
             .onInterface(kDevice)
             .withTimeout(std::chrono::seconds(60))
-            .uponReplyInvoke([weak, path](const sdbus::Error* error) {
-                if (auto self = weak.lock()) self->connectReplied(path, error);
+            .uponReplyInvoke([weak, path, attempt = link.attempt](const sdbus::Error* error) {
+                if (auto self = weak.lock()) self->connectReplied(path, attempt, error);
             });
     }
 
-    void connectReplied(const std::string& path, const sdbus::Error* error) {
-        auto& link = links[path];
-        if (!link.pending) return;  // cancelled meanwhile
+    void connectReplied(const std::string& path, uint64_t attempt, const sdbus::Error* error) {
+        // The reply of an attempt cancelled meanwhile says nothing about a later one.
+        auto lit = links.find(path);
+        if (lit == links.end() || !lit->second.pending || lit->second.attempt != attempt) return;
+        auto& link = lit->second;
         if (error && error->getName() != "org.bluez.Error.AlreadyConnected") {
             link.pending = false;
             auto p = peripheral(path);
@@ -535,6 +557,7 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
         if (lit == links.end() || !lit->second.connected) return;
         bool asked = lit->second.cancelling;
         links.erase(lit);
+        std::erase_if(notifying, [&](const std::string& c) { return under(c, path); });
         auto p = peripheral(path);
         if (!p) return;
         std::shared_ptr<BlePeripheral> handle = p;
@@ -646,6 +669,7 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
     }
 
     void valueNotified(const std::string& path, const Props& props) {
+        if (!notifying.count(path)) return;
         auto p = peripheralOfCharacteristic(path);
         if (!p || !isConnected(p->path())) return;
         auto c = characteristicAt(path);
@@ -731,6 +755,10 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
     }
 
     void notify(const BleCharacteristic& c, bool enabled) {
+        if (enabled)
+            notifying.insert(c.key);
+        else
+            notifying.erase(c.key);
         proxy(c.key)
             .callMethodAsync(enabled ? "StartNotify" : "StopNotify")
             .onInterface(kGattCharacteristic)
@@ -741,7 +769,7 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
     }
 
     void rssi(const std::shared_ptr<BlueZPeripheral>& p) {
-        auto value = property<int16_t>(objects[p->path()][kDevice], "RSSI");
+        auto value = p->lastRssi();
         std::optional<BleError> failure;
         if (!value) failure = BleError{"org.bluez.Error", 8, "No signal strength known"};
         int rssi = value.value_or(0);

@@ -4,6 +4,7 @@
 #include "lib/Decoders/QZEBitEncodedAddress.hpp"
 #include "lib/Definitions/QZEBMWTroubleCodeParser.hpp"
 #include "lib/Definitions/QZEBasicXMLParserDelegate.hpp"
+#include "lib/Definitions/QZEStupidXMLParser.hpp"
 #include "lib/Definitions/QZEVagXMLParserDelegate.hpp"
 #include "lib/Descriptions/QZESubaruCodeStore.hpp"
 #include "lib/Descriptions/QZEVagTroubleCodeStore.hpp"
@@ -278,6 +279,17 @@ TEST_F(DefinitionsTest, VagReaderListsTheBussModules) {
     EXPECT_EQ(acronyms(readVag(1, false, "WVWZZZ1KZ8W00000")), (Strings{"ENG", "ABS"}));
     EXPECT_EQ(QZEVagXMLParserDelegate::vehicleIdFromVin(kVagVin), "WZ1K");
     EXPECT_EQ(QZEVagXMLParserDelegate::vehicleIdFromVin(std::nullopt), "NOTSET");
+}
+
+TEST_F(DefinitionsTest, StupidParserLogsEveryEvent) {
+    {
+        QZEStupidXMLParser parser;
+        EXPECT_TRUE(parseWith(parser, "<a><b>x</b></a>"));
+    }
+    EXPECT_EQ(logger->lines(), (Strings{"D:parserDidStartDocument", "D:didStartElement --> a",
+                                        "D:didStartElement --> b", "D:foundCharacters --> x",
+                                        "D:didEndElement   --> b", "D:didEndElement   --> a",
+                                        "D:parserDidEndDocument", "D:Dealloc stupid XML parser"}));
 }
 
 }  // namespace

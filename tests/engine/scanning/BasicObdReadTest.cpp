@@ -118,6 +118,18 @@ TEST_F(BasicObdReadTest, ReadsStoredPendingAndPermanentCodes) {
     auto m = scan.basicCodeResponseToQZEModuleDataWithString("P0301 P0420 P1234\r>", "Pending");
     EXPECT_EQ(m->definitionList(),
               (Texts{"Cylinder 1 misfire", "Catalyst efficiency", "No description available"}));
+
+    // No sensor: the replies are logged as missing, and the module has no codes.
+    fakes.crew.registerVehicleCommuications(nullptr);
+    delegate = std::make_shared<RecordingDelegate>();
+    scan.setDelegate(delegate);
+    fakes.logger->clear();
+    scan.startBasicObdScan(true);
+    EXPECT_EQ(fakes.logger->linesStartingWith("I:"),
+              (Texts{"I:Confirmed Codes Result: (null)", "I:Pending Codes Result: (null)",
+                     "I:Perm Codes Result: (null)"}));
+    ASSERT_EQ(delegate->modules().size(), 1u);
+    EXPECT_EQ(delegate->modules()[0]->codeList(), Texts{});
 }
 
 TEST_F(BasicObdReadTest, MergesStatusWords) {
@@ -142,6 +154,25 @@ TEST_F(BasicObdReadTest, MergesStatusWords) {
         {{"P0100"}, {""}, {"MAF"}, "P0100", "Pending", "x", {"P0100"}, {"PENDING"}, {"MAF"}},
         {{"P0100"}, {}, {}, "P0100", "Pending", "x", {"P0100"}, {"PENDING"}, {}},
         {{"P0100"}, {"CONFIRMED"}, {"MAF"}, "P0100", "", "x", {"P0100"}, {"CONFIRMED"}, {"MAF"}},
+        // Shorter lists: the new code's status and text stay beside it.
+        {{"P0100", "P0200"},
+         {"CONFIRMED"},
+         {},
+         "P0300",
+         "Pending",
+         "Misfire",
+         {"P0100", "P0200", "P0300"},
+         {"CONFIRMED", "", "PENDING"},
+         {"", "", "Misfire"}},
+        {{"P0100", "P0200"},
+         {"CONFIRMED"},
+         {"MAF"},
+         "P0300",
+         "Pending",
+         std::nullopt,
+         {"P0100", "P0200", "P0300"},
+         {"CONFIRMED", "", "PENDING"},
+         {"MAF"}},
     };
     for (const auto& c : cases) {
         QZEModuleData m;

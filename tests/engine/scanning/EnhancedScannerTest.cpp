@@ -272,7 +272,7 @@ TEST_F(EnhancedScannerTest, EachMakesStrategyReadsItsBuses) {
          "",
          {{"1", {module("C", "1")}}, {"4", {module("K", "4")}}},
          {},
-         {"setup:KQCM7FF", "read:C", "setup:KQSMD0", "send:KQSP5", "setup:KQX1", "setup:KQH1",
+         {"setup:KQCM7FF", "read:C", "send:KQSP5", "setup:KQSMD0", "setup:KQX1", "setup:KQH1",
           "read:K", "setup:KQSMC0", "read:K", "setup:KQSMB0", "read:K", "setup:KQSM90", "read:K",
           "setup:KQSM70", "read:K"},
          {"C", "K", "K", "K", "K", "K"}},
@@ -365,6 +365,55 @@ TEST_F(EnhancedScannerTest, ReportedModulesStayAsTheyWereReported) {
     EXPECT_TRUE(hyundai->extra("RESPONSE_PIN_COMMAND").isNull());
     EXPECT_TRUE(delegate->modules()[1]->extra("RESPONSE_PIN_COMMAND").isNull());
     EXPECT_EQ(delegate->modules()[0]->extra("RESPONSE_PIN_COMMAND").text(), "80");
+
+    // A record the receiver changes on the main queue is read again as it was handed over: the
+    // second read starts from a copy taken before delivery, not from the record in use.
+    setMake(3);
+    fakes.settings->version = 401;
+    setVin("1FAHP3F209L123456");
+    script->reads["P"] = {{3, {"P0100"}, {"STORED"}}};
+    delegate = std::make_shared<RecordingDelegate>();
+    delegate->onModule = [](const QZEModuleDataPtr& m) {
+        m->setResponseState(ResponseStateNoData);
+        m->setDescription(std::string("changed by the receiver"));
+    };
+    vehicle->onSetup = [](const std::string& cmd) {
+        if (cmd == "KQSP=") DispatchQueue::main()->sync([] {});
+    };
+    auto ford = module("P", "1");
+    auto twice = loaded({{"1", {ford}}});
+    fakes.logger->clear();
+    twice->startScan(1);
+    vehicle->onSetup = nullptr;
+    ASSERT_EQ(delegate->acronyms(), (Texts{"P", "P*MSCAN"}));
+    EXPECT_EQ(delegate->modules()[0], ford);
+    EXPECT_EQ(ford->accronym(), "P");
+    EXPECT_FALSE(ford->extraFlag("*MSCAN"));
+    // The second read names the module as listed, not as the receiver changed it.
+    auto found = fakes.logger->linesStartingWith("V:Found codes 1 codes for module: ");
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[1], "V:Found codes 1 codes for module: P module");
+}
+
+// BMW code texts come from the table of the module as listed, also for a module that answered on
+// its own pins and is named by them.
+TEST_F(EnhancedScannerTest, BmwCodeTextsUseTheListedAcronym) {
+    writeResource("enhanceddiag/bmw-modules.xml", R"(<bmw>
+        <chassis code="F30" vins="3A5C">
+          <module Acronym="DME" Description="Engine" Request_ID="12">
+            <tc><c>2A82</c><d>Camshaft control</d></tc>
+          </module>
+        </chassis></bmw>)");
+    setMake(5);
+    fakes.settings->version = 400;
+    setVin("WBA3A5C50DF123456");
+    script->reads["BMW3A5CDME"] = {{3, {"2A82"}, {"STORED"}, {}, "70"}, {1}};
+    auto scan = loaded({{"4", {module("BMW3A5CDME", "4")}}});
+    delegate->onInteraction = [&] { scan->interactionComplete(); };
+    scan->startScan(1);
+    const auto reported = delegate->modules();
+    ASSERT_EQ(delegate->acronyms(), (Texts{"BMW3A5CDME-70", "BMW3A5CDME"}));
+    EXPECT_EQ(reported[0]->definitionList(), Texts{"Camshaft control"});
 }
 
 // A GM LAN module with codes is marked so that its clear selects single-wire CAN again.

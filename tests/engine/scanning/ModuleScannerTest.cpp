@@ -139,6 +139,13 @@ TEST_F(ModuleScannerTest, SetUpLearnsTheStartingBus) {
             if (e.starts_with("setup:") || e.starts_with("send:")) sent.push_back(e);
         EXPECT_EQ(sent, c.events);
     }
+    // No sensor: no starting bus, and the missing reply is logged as such.
+    fakes.crew.registerVehicleCommuications(nullptr);
+    fakes.logger->clear();
+    TestModuleScanner s(script, fakes.events);
+    EXPECT_FALSE(s.setupScan(1));
+    EXPECT_EQ(s.originalBus(), QZEModuleScanner::kNoBus);
+    EXPECT_EQ(fakes.logger->linesStartingWith("V:Response"), Texts{"V:Response string: (null)"});
 }
 
 // The loader runs for every scan type; the quick scan lists the common modules only.

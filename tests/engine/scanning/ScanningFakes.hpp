@@ -39,11 +39,14 @@ class ScanVehicle : public ScriptedVehicle {
     using ScriptedVehicle::ScriptedVehicle;
     OptionalText protocolText;
     OptionalText vinText;
+    // Called with each set-up command before it is answered.
+    std::function<void(const std::string&)> onSetup;
 
     OptionalText obd2ProtocolString() override { return protocolText; }
     OptionalText vin() override { return vinText; }
     bool sendSetupCommandToOstrel(const OptionalText& cmd) override {
         track(cmd.value_or(""));
+        if (onSetup) onSetup(cmd.value_or(""));
         return ScriptedVehicle::sendSetupCommandToOstrel(cmd);
     }
     OptionalText sendCommandToOstrel(const OptionalText& cmd) override {
@@ -222,9 +225,12 @@ class TestEnhancedScanner : public QZEnhancedScanner {
 class RecordingDelegate : public QZEEnhancedScannerDelegate {
   public:
     void scannedModule(const QZEModuleDataPtr& module) override {
-        std::lock_guard lock(mutex_);
-        modules_.push_back(module);
-        onMain_.push_back(DispatchQueue::isMainThread());
+        {
+            std::lock_guard lock(mutex_);
+            modules_.push_back(module);
+            onMain_.push_back(DispatchQueue::isMainThread());
+        }
+        if (onModule) onModule(module);
     }
     void interactionRequired(const std::string& message) override {
         {
@@ -254,6 +260,8 @@ class RecordingDelegate : public QZEEnhancedScannerDelegate {
         return messages_;
     }
     std::function<void()> onInteraction;
+    // Called with each module reported, as a receiver that changes it would.
+    std::function<void(const QZEModuleDataPtr&)> onModule;
 
   private:
     mutable std::mutex mutex_;
