@@ -114,6 +114,11 @@ class Gateway : public PelkSensorDelegate,
     // Parts shared with the feature families.
     bool isBusy() const { return isBusy_.load(); }
     void setIsBusy(bool value) { isBusy_.store(value); }
+    // Sets the busy flag when it is clear; false when another operation holds it.
+    bool tryBeginBusy() {
+        bool expected = false;
+        return isBusy_.compare_exchange_strong(expected, true);
+    }
 
     Binder& binder() { return binder_; }
     const std::shared_ptr<PelkWeb>& api() const { return api_; }
