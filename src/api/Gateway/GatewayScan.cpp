@@ -33,8 +33,8 @@ struct ScanState {
     const std::weak_ptr<Gateway> gateway;
     const PelkScanType scanType;
     const PelkScanDelegate::ScanListener listener;
-    // The final result waits for the analytics client; later values are dropped.
-    std::atomic<bool> analyticsPending{false};
+    // The final result has arrived (it may still wait for the analytics client); later values
+    // are dropped.
     std::atomic<bool> completed{false};
 
     // Keeps the controller (and with it this state) alive for the scan.
@@ -93,13 +93,15 @@ void relayProgress(const std::shared_ptr<ScanState>& state, PelkScanProgress val
         if (isFinal) state->release();
         return;
     }
-    if (isFinal && !state->completed.exchange(true)) {
+    // Nothing follows a scan's end.
+    if (state->completed) return;
+    if (isFinal) {
+        if (state->completed.exchange(true)) return;
         gateway->setIsBusy(false);
         const auto& result = *value.result();
         auto vin = gateway->vehicle()->currentVin();
         if (result && vin) {
             const SortedCodes codes(*result);
-            state->analyticsPending = true;
             gateway->analyticsClient()->logScanComplete(
                 *vin, rawValue(state->scanType), codes.confirmed, codes.pending, codes.permanent,
                 codes.enhanced, 0, gateway->ymme(), gateway->sessionController()->currentMac(),
@@ -114,7 +116,6 @@ void relayProgress(const std::shared_ptr<ScanState>& state, PelkScanProgress val
         state->listener(std::move(value));
         return;
     }
-    if (state->analyticsPending) return;
     state->listener(std::move(value));
 }
 
