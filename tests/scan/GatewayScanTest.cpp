@@ -141,6 +141,12 @@ TEST_F(GatewayScan, WithoutAVinTheScanRunsGenericallyAndReportsAtOnce) {
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].body["vin"], "");
     EXPECT_FALSE(gateway->vin());
+
+    // The make check sets the VIN, which stays set.
+    EXPECT_TRUE(gateway->supportsEnhancedDiagnostics(kHondaVin));
+    EXPECT_EQ(gateway->vin(), kHondaVin);
+    EXPECT_FALSE(gateway->supportsEnhancedDiagnostics("NOT A VIN"));
+    EXPECT_EQ(gateway->vin(), "NOT A VIN");
 }
 
 TEST_F(GatewayScan, TheResultArrivesWhenTheAnalyticsEventFails) {
