@@ -25,13 +25,15 @@ const char* kHondaVin = "1HGCM82633A004352";
 const char* kBmwVin = "WBAVB33526PX12345";
 const char* kKeyFlick = "A Keyflick is required before this scan.";
 
-// A car with stored, pending and permanent generic codes.
+// A car with stored, pending and permanent generic codes, one both stored and pending.
 VehicleProfile genericCar() {
     return VehicleProfile::fromText(R"({"sensor": {"version": "4.08", "bus": 6},
         "vin": "1HGCM82633A004352",
-        "ecus": [{"address": "7E8", "mode1": {"0D": "00"},
-                  "stored": ["P0420"], "pending": ["P0171"], "permanent": ["P0300"]}]})");
+        "ecus": [{"address": "7E8", "mode1": {"0D": "00"}, "stored": ["P0420", "P0101"],
+                  "pending": ["P0171", "P0101"], "permanent": ["P0300"]}]})");
 }
+const char* kGenericCodes =
+    "OBD: P0420/CONFIRMED P0101/CONFIRMED/PENDING P0171/PENDING P0300/PERMANENT";
 
 // A BMW without manufacturer modules: its scans wait for a key flick first.
 VehicleProfile bmwCar() {
@@ -78,8 +80,7 @@ TEST_F(GatewayScan, EachScanTypeReportsProgressTheResultAndAnalytics) {
         ASSERT_TRUE(end);
         const auto modules = modulesOf(end);
         ASSERT_FALSE(modules.empty());
-        EXPECT_EQ(moduleLines({modules.back()}),
-                  Texts{"OBD: P0420/CONFIRMED P0171/PENDING P0300/PERMANENT"});
+        EXPECT_EQ(moduleLines({modules.back()}), Texts{kGenericCodes});
         EXPECT_EQ(modules.back()->results()[0]->codeDescription(),
                   "Catalyst system efficiency below threshold, bank 1");
         EXPECT_EQ(modules.back()->lightCategory(), PelkLightCategory::engine);
@@ -108,8 +109,9 @@ TEST_F(GatewayScan, EachScanTypeReportsProgressTheResultAndAnalytics) {
         EXPECT_EQ(started.body["mac"], "001A2B3C4D5E");
         EXPECT_EQ(finished.type, "logScanFinished");
         EXPECT_EQ(finished.body["scanType"], c.raw);
-        EXPECT_EQ(finished.body["confirmedCodes"], nlohmann::json({"P0420"}));
-        EXPECT_EQ(finished.body["pendingCodes"], nlohmann::json({"P0171"}));
+        // A code of two kinds is in both lists.
+        EXPECT_EQ(finished.body["confirmedCodes"], nlohmann::json({"P0420", "P0101"}));
+        EXPECT_EQ(finished.body["pendingCodes"], nlohmann::json({"P0101", "P0171"}));
         EXPECT_EQ(finished.body["permanantCodes"], nlohmann::json({"P0300"}));
         gwtest::drainQueues();
         EXPECT_FALSE(gateway->isBusy());
@@ -484,8 +486,7 @@ TEST_F(GatewayScan, TheResultHoldsAModuleStillQueuedOnTheMainQueue) {
     releaser.join();
     std::lock_guard lock(mutex);
     ASSERT_EQ(heard.back().kind(), PelkScanProgress::Kind::complete);
-    EXPECT_EQ(moduleLines(**heard.back().result()),
-              (Texts{"OBD: P0420/CONFIRMED P0171/PENDING P0300/PERMANENT", "ECM: P0101"}));
+    EXPECT_EQ(moduleLines(**heard.back().result()), (Texts{kGenericCodes, "ECM: P0101"}));
 }
 
 }  // namespace

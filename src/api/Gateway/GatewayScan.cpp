@@ -1,10 +1,12 @@
 // The scan family: scans through a ScanController on "GatewayQueue", reported to analytics, and
 // clears of the modules the latest scan reported.
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <map>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "api/Analytics/AnalyticsClient.hpp"
@@ -64,19 +66,32 @@ struct SortedCodes {
             if (!module) continue;
             const auto results = module->results();
             if (module->acronym() == "OBD") {
-                for (const auto& code : results) {
-                    if (code->status() == "CONFIRMED")
-                        confirmed.push_back(code->code());
-                    else if (code->status() == "PENDING")
-                        pending.push_back(code->code());
-                    else
-                        permanent.push_back(code->code());
-                }
+                for (const auto& code : results) sortByStatus(*code);
             } else {
                 std::vector<std::string> codes;
                 for (const auto& code : results) codes.push_back(code->code());
                 enhanced[module->acronym()] = std::move(codes);
             }
+        }
+    }
+
+  private:
+    // A code read as several kinds carries their words joined by "/" ("CONFIRMED/PENDING"):
+    // it goes into the list of each; any other status counts as permanent.
+    void sortByStatus(const PelkTroubleCode& code) {
+        std::vector<std::vector<std::string>*> added;
+        const std::string& status = code.status();
+        for (size_t from = 0; from <= status.size();) {
+            const size_t to = std::min(status.find('/', from), status.size());
+            const std::string_view word(status.data() + from, to - from);
+            auto* list = word == "CONFIRMED" ? &confirmed
+                         : word == "PENDING" ? &pending
+                                             : &permanent;
+            if (std::find(added.begin(), added.end(), list) == added.end()) {
+                list->push_back(code.code());
+                added.push_back(list);
+            }
+            from = to + 1;
         }
     }
 };
