@@ -4,18 +4,26 @@
 // are measured in batches that take turns, in CPU time of the whole process (both threads), so that
 // the difference is the library's own work: the relay, its two log lines and, over the accessory,
 // the session. Counters: baseline_us and relay_us (CPU per exchange), own_us (the difference), and
-// wall time per exchange.
+// wall time per exchange; log_syscalls_us, in the fake-link run, is the CPU per exchange of the
+// system calls the log's two lines cannot do without (per line one look for changes to its
+// folder and one write of its record), the floor of own_us on this machine.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/epoll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
 #include "api/Communication/Relay.hpp"
 #include "api/Communication/SessionController.hpp"
+#include "api/Logging/FileLog.hpp"
 #include "api/Logging/Log.hpp"
 #include "platform/DispatchQueue.hpp"
 #include "platform/FileSystem.hpp"
@@ -106,12 +114,50 @@ void runAgainstPlainTrip(benchmark::State& state, Exchange&& exchange) {
     state.counters["failures"] = static_cast<double>(failures);
 }
 
+// CPU per exchange of the log's system calls alone, as the log makes them for each of the two
+// lines: an empty epoll_wait on an inotify watch of the folder, then one write() of a record of
+// `recordBytes` to the open file.
+double logSyscallsUs(const std::filesystem::path& folder, size_t recordBytes) {
+    const auto file = folder / "syscalls.log";
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ::inotify_add_watch(watch, folder.c_str(), IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO);
+    const int poll = ::epoll_create1(EPOLL_CLOEXEC);
+    epoll_event interest{};
+    interest.events = EPOLLIN;
+    ::epoll_ctl(poll, EPOLL_CTL_ADD, watch, &interest);
+    const std::string record(recordBytes, 'x');
+    constexpr int kLines = 20000;
+    const double start = processCpuSeconds();
+    for (int i = 0; i < kLines; ++i) {
+        epoll_event ready{};
+        benchmark::DoNotOptimize(::epoll_wait(poll, &ready, 1, 0));
+        benchmark::DoNotOptimize(::write(fd, record.data(), record.size()));
+    }
+    const double perLine = (processCpuSeconds() - start) / kLines;
+    ::close(poll);
+    ::close(watch);
+    ::close(fd);
+    std::error_code ec;
+    std::filesystem::remove(file, ec);
+    return 2 * perLine * 1e6;
+}
+
 void BM_RelayOverFakeLink(benchmark::State& state) {
     ScopedHome home;  // the relay's log lines go to a scratch folder
     Log::reset();
     auto relay = Relay::createWithSensor(FakeSensorLink::create());
     runAgainstPlainTrip(state,
                         [&](const char* cmd) { return relay->sendToSensor(cmd).has_value(); });
+    // The size of the relay's records: what one more exchange adds to the log file.
+    const auto logFile = Log::fileLogger()->currentPath();
+    std::error_code ec;
+    const auto before = std::filesystem::file_size(logFile, ec);
+    (void)relay->sendToSensor(kCommands[1]);
+    const auto after = std::filesystem::file_size(logFile, ec);
+    if (!ec && after > before)
+        state.counters["log_syscalls_us"] =
+            logSyscallsUs(home.path(), static_cast<size_t>(after - before) / 2);
     Log::reset();
 }
 

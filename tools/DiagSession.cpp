@@ -34,6 +34,7 @@ class DiagSession::Bluetooth {
 DiagSession::DiagSession(const std::optional<std::string>& profile, Transport transport)
     : bluetooth_(std::make_unique<Bluetooth>()) {
     auto vehicle = profile ? sim::VehicleProfile::load(*profile) : sim::VehicleProfile::builtIn();
+    if (!vehicle.vin.empty()) profileVin_ = vehicle.vin;
     auto core = std::make_shared<sim::SensorCore>(vehicle);
     // The driver's console lines are not the demo's output.
     console::setSink(nullptr);

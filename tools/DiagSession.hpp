@@ -57,12 +57,15 @@ class DiagSession {
     std::optional<std::filesystem::path> logs();
 
     const std::shared_ptr<Gateway>& gateway() const { return gateway_; }
+    // The VIN of the vehicle profile (as a user would enter it), if it has one.
+    const std::optional<std::string>& profileVin() const { return profileVin_; }
 
   private:
     class Bluetooth;
     std::unique_ptr<Bluetooth> bluetooth_;
     std::shared_ptr<sim::SimulatedAccessory> accessory_;
     std::shared_ptr<Gateway> gateway_;
+    std::optional<std::string> profileVin_;
 };
 
 }  // namespace qz::tools

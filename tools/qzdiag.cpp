@@ -6,12 +6,17 @@
 //
 // Commands: info (connect, initialise, show the sensor, disconnect), logs (write the log
 // archive and show its path), vin, live [PID...] and smog (the live-data and readiness calls,
-// see LiveCommands.hpp), wifi (the Wi-Fi mode and configuration, see WiFiCommand.hpp).
+// see LiveCommands.hpp), wifi (the Wi-Fi mode and configuration, see WiFiCommand.hpp), scan and
+// clear (trouble codes, see ScanCommands.hpp).
+//
+// QZ_TIME_SCALE (a factor between 0 and 1) runs every wait and pause of the library that much
+// faster, for tests of the demo.
 
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -22,7 +27,9 @@
 
 #include "DiagSession.hpp"
 #include "LiveCommands.hpp"
+#include "ScanCommands.hpp"
 #include "WiFiCommand.hpp"
+#include "platform/Clock.hpp"
 #include "platform/FileSystem.hpp"
 
 using qz::tools::DiagSession;
@@ -53,6 +60,11 @@ void usage(std::ostream& out) {
            "       [--static IP,MASK,GATEWAY,DNS]\n"
            "         switch the sensor to Wi-Fi mode and apply the configuration (WPA2 unless\n"
            "         told otherwise; DHCP unless --static)\n"
+           "  scan [cel|com|all]  scan for trouble codes (default all): every module with its\n"
+           "         codes, statuses and descriptions\n"
+           "  clear ACRONYM [scan [cel|com|all]]\n"
+           "         scan (all), clear the module with that acronym (OBD: the generic codes);\n"
+           "         with scan, scan again afterwards\n"
            "\n"
            "options:\n"
            "  --transport mfi|ble     reach the sensor as an MFi accessory (default) or over\n"
@@ -105,7 +117,8 @@ std::optional<Options> parse(int argc, char** argv, std::string& error) {
             return std::nullopt;
         } else if (options.command.empty()) {
             options.command = a;
-        } else if (options.command == "live") {
+        } else if (options.command == "live" || options.command == "scan" ||
+                   options.command == "clear") {
             options.args.push_back(a);
         } else {
             error = "unexpected argument " + a;
@@ -196,8 +209,8 @@ int main(int argc, char** argv) {
         usage(std::cout);
         return 0;
     }
-    static const std::vector<std::string> kCommands = {"info", "logs", "vin",
-                                                       "live", "smog", "wifi"};
+    static const std::vector<std::string> kCommands = {"info", "logs", "vin",  "live",
+                                                       "smog", "wifi", "scan", "clear"};
     if (std::find(kCommands.begin(), kCommands.end(), options->command) == kCommands.end()) {
         std::cerr << "qzdiag: unknown command " << options->command << "\n";
         usage(std::cerr);
@@ -211,6 +224,12 @@ int main(int argc, char** argv) {
         qz::Paths::setHome(home);
         qz::Paths::setDocumentsDirectory(home / "Documents");
         qz::Paths::setTemporaryDirectory(home / "tmp");
+    }
+
+    std::optional<qz::ScopedClock> fastClock;
+    if (const char* scale = std::getenv("QZ_TIME_SCALE")) {
+        const double factor = std::atof(scale);
+        if (factor > 0 && factor < 1) fastClock.emplace(std::make_shared<qz::ScaledClock>(factor));
     }
 
     std::unique_ptr<DiagSession> session;
@@ -230,6 +249,10 @@ int main(int argc, char** argv) {
         rc = qz::tools::runLive(options->json, options->args, *session);
     else if (options->command == "wifi")
         rc = qz::tools::runWiFi(options->json, options->args, *session);
+    else if (options->command == "scan")
+        rc = qz::tools::runScan(options->json, options->args, *session);
+    else if (options->command == "clear")
+        rc = qz::tools::runClear(options->json, options->args, *session);
     else
         rc = qz::tools::runSmog(options->json, *session);
     session.reset();

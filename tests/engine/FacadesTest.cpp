@@ -236,6 +236,24 @@ TEST(QZEFormatTest, ObjectiveCStyleFormats) {
     EXPECT_EQ(objcFormat("%@ %d", true, 'A'), "1 65");
     EXPECT_EQ(objcFormat("missing %@"), "missing (null)");
     EXPECT_EQ(objcFormat("trailing %"), "trailing %");
+    // Every kind through the plain "%@" and "%s" and through a width; texts and numbers alone
+    // give what the argument records give.
+    EXPECT_EQ(objcFormat("%@|%s|%@|%@|%s", 2.5, UINT64_MAX, INT64_MIN, nullptr, std::string("t")),
+              "2.5|18446744073709551615|-9223372036854775808|(null)|t");
+    EXPECT_EQ(objcFormat("[%4@][%-3s]%@%", "ab", "c", 1e21), "[  ab][c  ]1e+21%");
+    const std::optional<std::string> some("o"), none;
+    const char* null = nullptr;
+    for (std::string_view format : {"%@|%s|%@|%@|%%|%@|%@|%@|%@ %@", "%@%@%@%@%@%@%@%@%@%@%@",
+                                    "%@ %5s", "%@ %", "%d %@", "no conversion", "%%%@%%"})
+        EXPECT_EQ(objcFormat(format, UINT64_MAX, INT64_MIN, nullptr, some, 'A', none, true, null,
+                             std::string_view("v")),
+                  formatArgs(format, {toFormatArg(UINT64_MAX), toFormatArg(INT64_MIN),
+                                      toFormatArg(nullptr), toFormatArg(some), toFormatArg('A'),
+                                      toFormatArg(none), toFormatArg(true), toFormatArg(null),
+                                      toFormatArg(std::string_view("v"))}))
+            << format;
+    EXPECT_EQ(objcFormat("%@|%@|%@|%@|%@", UINT64_MAX, some, 'A', none, true),
+              "18446744073709551615|o|65|(null)|1");
 }
 
 TEST(QZELoggingTest, ConsoleLinesWithoutAnAdapter) {

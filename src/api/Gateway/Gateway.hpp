@@ -14,6 +14,7 @@
 #include "api/Delegates/PelkBaasDelegate.hpp"
 #include "api/Delegates/PelkFirmwareDelegate.hpp"
 #include "api/Delegates/PelkLiveDelegate.hpp"
+#include "api/Delegates/PelkScanDelegate.hpp"
 #include "api/Delegates/PelkSensorDelegate.hpp"
 #include "api/Delegates/PelkSmogDelegate.hpp"
 #include "api/Gateway/Binder.hpp"
@@ -45,6 +46,7 @@ class Gateway : public PelkSensorDelegate,
                 public PelkFirmwareDelegate,
                 public PelkBaasDelegate,
                 public PelkLiveDelegate,
+                public PelkScanDelegate,
                 public PelkSmogDelegate,
                 public AsTechDelegate,
                 public std::enable_shared_from_this<Gateway> {
@@ -93,6 +95,12 @@ class Gateway : public PelkSensorDelegate,
     void checkAutoVinSupport(SupportCallback callback) override;
     void requestVin(VinCallback callback) override;
 
+    // PelkScanDelegate.
+    bool supportsEnhancedDiagnostics(const std::string& vin) override;
+    void performScan(std::optional<std::string> vin, PelkScanType scanType,
+                     ScanListener listener) override;
+    void clearModule(std::shared_ptr<PelkModule> module, ClearListener listener) override;
+
     // PelkSmogDelegate.
     void requestSmogInfo(SmogListener listener) override;
 
@@ -106,6 +114,11 @@ class Gateway : public PelkSensorDelegate,
     // Parts shared with the feature families.
     bool isBusy() const { return isBusy_.load(); }
     void setIsBusy(bool value) { isBusy_.store(value); }
+    // Sets the busy flag when it is clear; false when another operation holds it.
+    bool tryBeginBusy() {
+        bool expected = false;
+        return isBusy_.compare_exchange_strong(expected, true);
+    }
 
     Binder& binder() { return binder_; }
     const std::shared_ptr<PelkWeb>& api() const { return api_; }

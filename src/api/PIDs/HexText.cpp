@@ -14,13 +14,6 @@ std::string hexDigits(uint64_t v, bool uppercase) {
     return std::string(buf + sizeof buf - n, n);
 }
 
-int hexDigit(char ch) {
-    if (ch >= '0' && ch <= '9') return ch - '0';
-    if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-    if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 std::string asTwoDigitHex(uint64_t value, bool uppercase) {
@@ -38,7 +31,7 @@ std::string asTwoDigitHex(int64_t value, bool uppercase) {
 
 bool isHex(std::string_view text) {
     for (char ch : text)
-        if (hexDigit(ch) < 0) return false;
+        if (hexDigitValue(ch) < 0) return false;
     return true;
 }
 
@@ -47,7 +40,7 @@ std::optional<uint64_t> parseHex64(std::string_view text) {
     uint64_t v = 0;
     int significant = 0;
     for (char ch : text) {
-        int d = hexDigit(ch);
+        int d = hexDigitValue(ch);
         if (d < 0) return std::nullopt;
         if (significant == 0 && d == 0) continue;
         if (++significant > 16) return std::nullopt;
@@ -57,6 +50,11 @@ std::optional<uint64_t> parseHex64(std::string_view text) {
 }
 
 std::optional<uint8_t> parseByte(std::string_view text) {
+    if (text.size() == 2) {
+        const int high = hexDigitValue(text[0]), low = hexDigitValue(text[1]);
+        if ((high | low) < 0) return std::nullopt;
+        return static_cast<uint8_t>(high << 4 | low);
+    }
     auto v = parseHex64(text);
     if (!v || *v > 0xFF) return std::nullopt;
     return static_cast<uint8_t>(*v);

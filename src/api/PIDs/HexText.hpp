@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +16,24 @@ std::string asTwoDigitHex(uint64_t value, bool uppercase = true);
 // Bit `index` of `value` as 0 or 1; an index outside the type's width gives 0.
 constexpr uint64_t bitAt(uint64_t value, int64_t index) {
     return (index < 0 || index >= 64) ? 0 : (value >> index) & 1u;
+}
+
+namespace detail {
+inline constexpr std::array<int8_t, 256> kHexDigitValues = [] {
+    std::array<int8_t, 256> values{};
+    values.fill(-1);
+    for (int d = 0; d < 10; ++d) values['0' + d] = static_cast<int8_t>(d);
+    for (int d = 0; d < 6; ++d) {
+        values['a' + d] = static_cast<int8_t>(10 + d);
+        values['A' + d] = static_cast<int8_t>(10 + d);
+    }
+    return values;
+}();
+}  // namespace detail
+
+// The value 0...15 of a hexadecimal digit (either case), -1 for any other character.
+constexpr int hexDigitValue(char ch) {
+    return detail::kHexDigitValues[static_cast<unsigned char>(ch)];
 }
 
 // Whether every character of `text` is a hexadecimal digit (0-9, a-f, A-F); the empty text is.

@@ -92,15 +92,25 @@ std::optional<uint64_t> NumericPID::joinedNumberLocked() const {
     if (lower < 0 || upper < lower || upper >= static_cast<int64_t>(data_.size()))
         return std::nullopt;
     uint64_t v = 0;
+    if (upper - lower < 8) {
+        // At most eight byte texts of two digits each: at most 16 digits, no count needed.
+        bool bytes = true;
+        for (int64_t i = lower; i <= upper && bytes; ++i) {
+            const std::string& text = data_[i];
+            const int high = text.size() == 2 ? hexDigitValue(text[0]) : -1;
+            const int low = text.size() == 2 ? hexDigitValue(text[1]) : -1;
+            bytes = high >= 0 && low >= 0;
+            if (bytes) v = v << 8 | static_cast<uint64_t>(high << 4 | low);
+        }
+        if (bytes) return v;
+        v = 0;
+    }
     int significant = 0;
     for (int64_t i = lower; i <= upper; ++i) {
         // An empty byte text is a missing byte, not a shorter number.
         if (data_[i].empty()) return std::nullopt;
         for (char ch : data_[i]) {
-            int d = ch >= '0' && ch <= '9'   ? ch - '0'
-                    : ch >= 'a' && ch <= 'f' ? ch - 'a' + 10
-                    : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10
-                                             : -1;
+            const int d = hexDigitValue(ch);
             if (d < 0) return std::nullopt;
             if (significant == 0 && d == 0) continue;
             if (++significant > 16) return std::nullopt;
@@ -138,16 +148,20 @@ std::string NumericPID::description() const {
 
 std::string NumericPID::valueAsText(bool useAltValueIfAvailable) const {
     auto l = lock();
-    if (auto text = unsupportedText()) return *text;
+    if (supportStatus_ != SupportStatus::supported) return *unsupportedText();
     // Decoded once; the alternative unit is a conversion of the same value.
     std::optional<Measurement> v = valueLocked();
     if (!v) return "N/A";
     if (useAltValueIfAvailable && altUnit_) v = v->converted(*altUnit_);
-    std::string text;
-    appendShortestNumberText(text, v->value);
-    text += ' ';
-    text += v->unit->symbol();
-    return text;
+    const std::string& symbol = v->unit->symbol();
+    // Written whole into one buffer, then copied once.
+    char buf[kShortestNumberTextMax + 64];
+    char* end = writeShortestNumberText(buf, v->value);
+    *end++ = ' ';
+    if (symbol.size() > static_cast<size_t>(buf + sizeof buf - end))
+        return std::string(buf, end) + symbol;
+    end = std::copy(symbol.begin(), symbol.end(), end);
+    return std::string(buf, end);
 }
 
 }  // namespace qz

@@ -83,6 +83,10 @@ std::optional<uint8_t> readableByteAt(const std::vector<std::string>& data, int6
 std::string shortestNumberText(double value);
 // Appends shortestNumberText(value) to `out`.
 void appendShortestNumberText(std::string& out, double value);
+// Room writeShortestNumberText needs at most.
+inline constexpr size_t kShortestNumberTextMax = 64;
+// Writes shortestNumberText(value) at `out` and returns the end of what it wrote.
+char* writeShortestNumberText(char* out, double value);
 
 // printf "%f" of a value (six decimals).
 std::string fixedNumberText(double value);

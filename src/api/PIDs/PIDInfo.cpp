@@ -48,8 +48,25 @@ std::vector<std::string> PIDInfo::data() const {
     return locked(data_);
 }
 void PIDInfo::setData(const std::vector<std::string>& data) {
-    // Copied into the texts already there: no allocation once the sizes have settled.
-    setLocked(data_, data);
+    auto l = lock();
+    if (data_.size() != data.size()) {
+        data_ = data;
+        return;
+    }
+    // Copied into the texts already there: no allocation once the sizes have settled, and
+    // byte texts (two digits) character by character, without a call per text.
+    const std::string* from = data.data();
+    std::string* to = data_.data();
+    for (const std::string* const end = from + data.size(); from != end; ++from, ++to) {
+        if (from->size() == 2 && to->size() == 2) {
+            const char high = (*from)[0], low = (*from)[1];
+            char* out = to->data();
+            out[0] = high;
+            out[1] = low;
+        } else {
+            *to = *from;
+        }
+    }
 }
 
 std::string PIDInfo::descriptionHead() const {

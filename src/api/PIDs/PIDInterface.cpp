@@ -20,10 +20,6 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-bool isHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 std::string trimmed(const std::string& s) {
     size_t b = 0, e = s.size();
     while (b < e && isBlank(s[b])) ++b;
@@ -65,64 +61,52 @@ std::string PIDInterface::requestText(const PIDInfo& pid) {
 Result<std::vector<std::string>, CommError> PIDInterface::cleanAnswer(const std::string& answer,
                                                                       Mode mode,
                                                                       int64_t responseBytes) {
-    // The non-empty pieces between carriage returns, trimmed. None holds a carriage return
-    // afterwards, so the text joined from them holds no " \r>" to remove. (Scratch space of
-    // this thread: no allocation per answer.)
-    thread_local std::vector<std::string_view> pieces;
-    thread_local std::string text;
-    pieces.clear();
-    text.clear();
-    std::string_view rest(answer);
-    while (!rest.empty()) {
-        const size_t cr = rest.find('\r');
-        std::string_view piece = rest.substr(0, cr);
-        rest.remove_prefix(cr == std::string_view::npos ? rest.size() : cr + 1);
-        if (piece.empty()) continue;
-        while (!piece.empty() && isBlank(piece.front())) piece.remove_prefix(1);
-        while (!piece.empty() && isBlank(piece.back())) piece.remove_suffix(1);
-        pieces.push_back(piece);
-    }
-    // The last piece is the prompt line. An answer without data lines, or with a blank one,
-    // carries no bytes.
-    if (pieces.size() < 2) return std::unexpected(CommError::invalidData);
-    pieces.pop_back();
-    for (const auto& piece : pieces)
-        if (piece.empty()) return std::unexpected(CommError::invalidData);
-    const bool dropFirst = mode == Mode::LiveData && pieces.size() >= 2;
-    for (size_t p = 0; p < pieces.size(); ++p) {
-        if (p) text += ' ';
-        if (!dropFirst) {
-            text += pieces[p];
-            continue;
+    // The answer's lines are the non-empty pieces between carriage returns, trimmed; the last
+    // is the prompt line. The data lines' texts, joined with single blanks, are split at every
+    // single blank (empty tokens count). From two data lines on, each line of a live-data
+    // answer gives its words (runs between blanks) but the first; a line that gives none still
+    // leaves the empty token between its neighbours. No joined text is built: the tokens are
+    // taken from the lines as they stand.
+    const std::string_view all(answer);
+    size_t lines = 0, promptStart = 0;
+    for (size_t at = 0; at < all.size();) {
+        const size_t cr = std::min(all.find('\r', at), all.size());
+        if (cr > at) {
+            ++lines;
+            promptStart = at;
         }
-        // Its words (runs between blanks) but the first, one blank apart.
-        bool first = true, wrote = false;
-        std::string_view words = pieces[p];
-        while (!words.empty()) {
-            const size_t blank = words.find(' ');
-            const std::string_view word = words.substr(0, blank);
-            words.remove_prefix(blank == std::string_view::npos ? words.size() : blank + 1);
-            if (word.empty()) continue;
-            if (first) {
-                first = false;
-                continue;
-            }
-            if (wrote) text += ' ';
-            text += word;
-            wrote = true;
-        }
+        at = cr + 1;
     }
-    for (char c : text)
-        if (c != ' ' && !isHexDigit(c)) return std::unexpected(CommError::invalidData);
-    // Split at every single blank; empty tokens count.
+    if (lines < 2) return std::unexpected(CommError::invalidData);
+    const bool dropFirst = mode == Mode::LiveData && lines >= 3;
+
     std::vector<std::string> tokens;
-    tokens.reserve(text.size() / 3 + 1);
-    size_t start = 0;
-    for (size_t i = 0; i <= text.size(); ++i) {
-        if (i == text.size() || text[i] == ' ') {
-            tokens.emplace_back(text, start, i - start);
-            start = i + 1;
+    tokens.reserve(promptStart / 3 + 1);
+    for (size_t at = 0; at < promptStart;) {
+        const size_t cr = all.find('\r', at);
+        std::string_view line = all.substr(at, cr - at);
+        at = cr + 1;
+        if (line.empty()) continue;
+        while (!line.empty() && isBlank(line.front())) line.remove_prefix(1);
+        while (!line.empty() && isBlank(line.back())) line.remove_suffix(1);
+        if (line.empty()) return std::unexpected(CommError::invalidData);
+        const size_t before = tokens.size();
+        bool first = dropFirst;
+        const char* const end = line.data() + line.size();
+        for (const char* from = line.data();; ++from) {
+            const char* blank = from;
+            bool hex = true;
+            for (; blank != end && *blank != ' '; ++blank) hex = hex && hexDigitValue(*blank) >= 0;
+            if (first && blank != from) {
+                first = false;  // the echo word: neither checked nor kept
+            } else if (!dropFirst || blank != from) {
+                if (!hex) return std::unexpected(CommError::invalidData);
+                tokens.emplace_back(from, blank);
+            }
+            if (blank == end) break;
+            from = blank;
         }
+        if (tokens.size() == before) tokens.emplace_back();
     }
     if (static_cast<int64_t>(tokens.size()) < responseBytes)
         return std::unexpected(CommError::invalidData);

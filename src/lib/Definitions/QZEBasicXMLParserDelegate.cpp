@@ -105,9 +105,9 @@ void QZEBasicXMLParserDelegate::didStartElement(XMLParser&, const std::string& e
 
 void QZEBasicXMLParserDelegate::startModule(const XMLAttributes& attributes) {
     auto& log = QZELogging::shared();
-    const auto acronym = attribute(attributes, "Acronym");
-    const auto description = attribute(attributes, "Description");
-    const auto requestId = attribute(attributes, "Request_ID");
+    auto acronym = attribute(attributes, "Acronym");
+    auto description = attribute(attributes, "Description");
+    auto requestId = attribute(attributes, "Request_ID");
     if (description)
         log.logVerbose("Found module with description: %@ and requestID: %@ on bus %@", description,
                        requestId, m_busType);
@@ -118,13 +118,13 @@ void QZEBasicXMLParserDelegate::startModule(const XMLAttributes& attributes) {
     m_extraDict.emplace();
     if (acronym && description && requestId) {
         m_inModuleSection = true;
-        module->setDescription(description);
+        module->setDescription(std::move(description));
         if (isMake(m_vehicleManufacturer, M::BMW))
             module->setAccronym(
                 objcFormat("BMW%@%@", definitionxml::vinPart(m_vin, 3, 4), acronym));
         else
-            module->setAccronym(acronym);
-        module->setRequestId(requestId);
+            module->setAccronym(std::move(acronym));
+        module->setRequestId(std::move(requestId));
         module->setResponseId(attribute(attributes, "Response_ID"));
         module->setBusType(std::to_string(m_busType));
         module->setRequestType(1);

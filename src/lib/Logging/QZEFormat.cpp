@@ -1,5 +1,7 @@
 #include "lib/Logging/QZEFormat.hpp"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 namespace qz {
@@ -17,33 +19,53 @@ std::string printfOne(const std::string& conversion, auto value) {
     return out;
 }
 
-std::string argText(const FormatArg& a) {
+void appendArgText(std::string& out, const FormatArg& a) {
+    char buf[24];
     switch (a.kind) {
         case FormatArg::Kind::text:
-            return a.text;
+            out += a.text;
+            return;
         case FormatArg::Kind::integer:
-            return std::to_string(a.integer);
+            out.append(buf, std::to_chars(buf, buf + sizeof buf, a.integer).ptr);
+            return;
         case FormatArg::Kind::unsignedInteger:
-            return std::to_string(a.unsignedInteger);
+            out.append(buf, std::to_chars(buf, buf + sizeof buf, a.unsignedInteger).ptr);
+            return;
         case FormatArg::Kind::real:
-            return printfOne("%g", a.real);
+            out += printfOne("%g", a.real);
+            return;
         case FormatArg::Kind::null:
-            return "(null)";
+            out += "(null)";
+            return;
     }
-    return {};
+}
+
+std::string argText(const FormatArg& a) {
+    std::string out;
+    appendArgText(out, a);
+    return out;
 }
 
 }  // namespace
 
 std::string formatArgs(std::string_view format, const std::vector<FormatArg>& args) {
     std::string out;
+    size_t room = format.size();
+    for (const auto& a : args) room += a.text.size();
+    out.reserve(room);
+    const FormatArg empty;
     size_t next = 0;
     size_t i = 0;
     while (i < format.size()) {
-        char c = format[i];
-        if (c != '%') {
-            out += c;
-            ++i;
+        const size_t percent = std::min(format.find('%', i), format.size());
+        out.append(format.substr(i, percent - i));
+        i = percent;
+        if (i == format.size()) break;
+        // "%@" and "%s" without flags, width or precision: the argument's text as it stands.
+        if (i + 1 < format.size() && (format[i + 1] == '@' || format[i + 1] == 's')) {
+            appendArgText(out, next < args.size() ? args[next] : empty);
+            ++next;
+            i += 2;
             continue;
         }
         size_t start = i++;
@@ -71,7 +93,6 @@ std::string formatArgs(std::string_view format, const std::vector<FormatArg>& ar
             out += '%';
             continue;
         }
-        const FormatArg empty;
         const FormatArg& a = next < args.size() ? args[next] : empty;
         ++next;
         std::string base = "%" + flags + width + precision;
@@ -130,5 +151,48 @@ std::string formatArgs(std::string_view format, const std::vector<FormatArg>& ar
     }
     return out;
 }
+
+namespace detail {
+
+void setPlainNumber(PlainArg& a, int64_t value) {
+    a.text =
+        std::string_view(a.digits, std::to_chars(a.digits, a.digits + sizeof a.digits, value).ptr);
+    a.null = false;
+}
+
+void setPlainNumber(PlainArg& a, uint64_t value) {
+    a.text =
+        std::string_view(a.digits, std::to_chars(a.digits, a.digits + sizeof a.digits, value).ptr);
+    a.null = false;
+}
+
+bool appendPlainFormat(std::string& out, std::string_view format, const PlainArg* args,
+                       size_t count) {
+    size_t room = format.size();
+    for (size_t k = 0; k < count; ++k) room += args[k].text.size();
+    out.reserve(room);
+    size_t next = 0;
+    for (size_t i = 0; i < format.size();) {
+        const size_t percent = std::min(format.find('%', i), format.size());
+        out.append(format.substr(i, percent - i));
+        if (percent == format.size()) break;
+        const char conversion = percent + 1 < format.size() ? format[percent + 1] : '\0';
+        if (conversion == '%') {
+            out += '%';
+        } else if (conversion == '@' || conversion == 's') {
+            if (next < count && !args[next].null)
+                out.append(args[next].text);
+            else
+                out += "(null)";
+            ++next;
+        } else {
+            return false;
+        }
+        i = percent + 2;
+    }
+    return true;
+}
+
+}  // namespace detail
 
 }  // namespace qz

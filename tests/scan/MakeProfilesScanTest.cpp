@@ -1,0 +1,151 @@
+// Every simulated vehicle of sim/profiles that has manufacturer modules, scanned in full through
+// the gateway: the same modules and codes as the engine alone reports, analytics of them, and
+// a clear of one module that the next scan shows without its codes.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+#include "ScanTestSupport.hpp"
+#include "api/Data/EnhancedProtocolManufacturerNames.hpp"
+#include "api/Data/PelkData.hpp"
+
+using namespace qz;
+using namespace qz::scantest;
+using qz::sim::VehicleProfile;
+
+namespace {
+
+std::vector<std::string> profilesWithModules() {
+    std::vector<std::string> out;
+    for (const auto& entry : std::filesystem::directory_iterator(VehicleProfile::sampleFolder()))
+        if (entry.path().extension() == ".json" &&
+            !VehicleProfile::load(entry.path()).modules.empty())
+            out.push_back(entry.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// The lines of the records the engine reported that answered, codes shown as the gateway
+// shows them.
+Texts engineLines(const std::vector<QZEModuleDataPtr>& records) {
+    const bool nissan = enhancedProtocolManufacturerFrom(PelkData::shared()->vehicleParentMan()) ==
+                        EnhancedProtocolManufacturer::Nissan;
+    Texts out;
+    for (const auto& r : records) {
+        if (!r->description() || !r->accronym() || !r->codeList() || r->responseState() < 2)
+            continue;
+        std::string line = *r->accronym() + ":";
+        const auto& codes = *r->codeList();
+        const auto statuses = r->statusList().value_or(Texts{});
+        for (size_t i = 0; i < codes.size(); ++i) {
+            const std::string code = nissan ? codes[i].substr(0, codes[i].find("-N")) : codes[i];
+            const std::string status = statuses.size() == codes.size() ? statuses[i] : "";
+            line += " " + code + (status.empty() ? "" : "/" + status);
+        }
+        out.push_back(line);
+    }
+    return out;
+}
+
+Texts withCodes(const Texts& lines) {
+    Texts out;
+    for (const auto& l : lines)
+        if (l.back() != ':') out.push_back(l);
+    return out;
+}
+
+class MakeProfile : public ScanTest, public ::testing::WithParamInterface<std::string> {
+  protected:
+    // A full scan through the gateway, every prompt answered.
+    std::optional<PelkScanProgress> fullScan(const std::string& vin, ScanRecorder& recorder) {
+        recorder.onInteraction([](const InteractionType& t) { t.listener()(); });
+        return scan(PelkScanType::all, vin, recorder);
+    }
+    // The same scan by the engine alone, on the gateway's queue; the records it reported.
+    std::vector<QZEModuleDataPtr> engineScan() {
+        auto collector = std::make_shared<modtest::ScanCollector>();
+        auto scanner = std::make_shared<QZEnhancedScanner>();
+        collector->scanner = scanner;
+        scanner->setDelegate(collector);
+        Gateway::gatewayQueue()->sync([&] {
+            EXPECT_GT(scanner->loadScan(QZEnhancedScanner::kFullScan), 0);
+            scanner->startScan(QZEnhancedScanner::kFullScan);
+            scanner->startBasicObdScan(true);
+        });
+        gwtest::drainQueues();
+        return collector->modules();
+    }
+};
+
+}  // namespace
+
+TEST_P(MakeProfile, AFullScanMatchesTheEngineIsReportedAndAClearClears) {
+    const auto profile = VehicleProfile::load(VehicleProfile::sampleFolder() / GetParam());
+    ASSERT_NO_FATAL_FAILURE(connectTo(profile));
+    ScanRecorder recorder;
+    auto end = fullScan(profile.vin, recorder);
+    ASSERT_TRUE(end);
+    ASSERT_TRUE(*end->result()) << describe(end->result()->error());
+    const PelkModules modules = modulesOf(end);
+    const Texts lines = moduleLines(modules);
+
+    const auto records = engineScan();
+    EXPECT_EQ(lines, engineLines(records));
+    const auto updates = recorder.updates();
+    EXPECT_EQ(updates.size(), records.size()) << "one update a module read";
+    EXPECT_TRUE(std::is_sorted(updates.begin(), updates.end()));
+    for (const auto& m : modules)
+        for (const auto& c : m->results())
+            EXPECT_FALSE(c->codeDescription().empty()) << m->acronym() << " " << c->code();
+
+    // The finished event: the generic codes by status, the others by acronym.
+    std::map<std::string, Texts> enhanced;
+    Texts generic;
+    for (const auto& m : modules) {
+        Texts codes;
+        for (const auto& c : m->results()) codes.push_back(c->code());
+        if (m->acronym() == "OBD")
+            generic = codes;
+        else
+            enhanced[m->acronym()] = codes;
+    }
+    auto events = waitForEvents(2);
+    ASSERT_EQ(events.size(), 2u);
+    const auto& finished = events[1].body;
+    EXPECT_EQ(finished["enhancedCodes"], nlohmann::json(enhanced));
+    Texts reported;
+    for (const char* key : {"confirmedCodes", "pendingCodes", "permanantCodes"})
+        for (const auto& c : finished[key]) reported.push_back(c);
+    std::sort(reported.begin(), reported.end());
+    std::sort(generic.begin(), generic.end());
+    EXPECT_EQ(reported, generic);
+
+    // Clear the first manufacturer module with codes (the generic codes when there is none).
+    auto target = std::find_if(modules.begin(), modules.end(), [](const auto& m) {
+        return m->acronym() != "OBD" && !m->results().empty();
+    });
+    if (target == modules.end())
+        target = std::find_if(modules.begin(), modules.end(),
+                              [](const auto& m) { return !m->results().empty(); });
+    if (target == modules.end()) GTEST_SKIP() << "no module holds codes";
+    EXPECT_EQ(clear(*target), PelkClearResult::complete(true)) << (*target)->acronym();
+    EXPECT_FALSE(gateway->isBusy());
+
+    Texts expected = withCodes(lines);
+    expected.erase(std::find(expected.begin(), expected.end(),
+                             lines[static_cast<size_t>(target - modules.begin())]));
+    ScanRecorder again;
+    EXPECT_EQ(withCodes(moduleLines(modulesOf(fullScan(profile.vin, again)))), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(SimulatedVehicles, MakeProfile, ::testing::ValuesIn(profilesWithModules()),
+                         [](const auto& info) {
+                             std::string name = std::filesystem::path(info.param).stem().string();
+                             std::replace_if(
+                                 name.begin(), name.end(), [](char c) { return !std::isalnum(c); },
+                                 '_');
+                             return name;
+                         });

@@ -1,0 +1,150 @@
+// qzdiag's scan and clear as a user runs them: a separate process, the simulated vehicle, its
+// waits and pauses ten times faster, and a backend that is not there.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "api/Scan/PelkScanType.hpp"
+#include "sim/VehicleProfile.hpp"
+#include "support/QzdiagRun.hpp"
+
+using qz::sim::VehicleProfile;
+
+namespace {
+
+class QzdiagScan : public qz::testsupport::QzdiagFixture {
+  protected:
+    qz::testsupport::QzdiagRun run(const std::string& args) const {
+        qz::testsupport::QzdiagRun run;
+        int rc = -1;
+        run.out = qz::testsupport::runCommand(
+            "env QZ_TIME_SCALE=0.1 QZ_BACKEND_HOST=http://127.0.0.1:9 " +
+                std::string(QZ_BINARY_DIR) + "/qzdiag " + homeArg() + " " + args + " 2>/dev/null",
+            &rc);
+        run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        return run;
+    }
+    static std::string vehicle(const std::string& profile) {
+        return "--vehicle '" + (VehicleProfile::sampleFolder() / profile).string() + "' ";
+    }
+    // The JSON documents printed one after the other.
+    static std::vector<nlohmann::json> documents(const std::string& out) {
+        std::vector<nlohmann::json> docs;
+        std::istringstream in(out);
+        while (in >> std::ws && in.peek() != EOF) {
+            nlohmann::json doc;
+            try {
+                in >> doc;
+            } catch (const nlohmann::json::exception&) {
+                ADD_FAILURE() << "not JSON: " << out;
+                break;
+            }
+            docs.push_back(doc);
+        }
+        return docs;
+    }
+};
+
+}  // namespace
+
+TEST_F(QzdiagScan, EveryMakesVehicleScansToOneJsonObject) {
+    std::vector<std::string> profiles = {"default.json"};
+    for (const auto& entry : std::filesystem::directory_iterator(VehicleProfile::sampleFolder()))
+        if (!VehicleProfile::load(entry.path()).modules.empty())
+            profiles.push_back(entry.path().filename().string());
+    for (const auto& profile : profiles) {
+        SCOPED_TRACE(profile);
+        auto scan = run(vehicle(profile) + "--json scan");
+        ASSERT_EQ(scan.status, 0) << scan.out;
+        auto docs = documents(scan.out);
+        ASSERT_EQ(docs.size(), 1u);
+        const auto& doc = docs[0];
+        EXPECT_EQ(doc["scanType"], "all");
+        EXPECT_EQ(doc["vin"], VehicleProfile::load(VehicleProfile::sampleFolder() / profile).vin);
+        EXPECT_NE(doc["make"], "Unknown");
+        EXPECT_EQ(doc["result"], "complete");
+        ASSERT_FALSE(doc["modules"].empty());
+        EXPECT_EQ(doc["modules"].back()["acronym"], "OBD");
+        for (const auto& m : doc["modules"]) {
+            EXPECT_TRUE(m["name"].is_string() && m["acronym"].is_string());
+            EXPECT_TRUE(qz::pelkLightCategory(m["light"].get<std::string>())) << m["light"];
+            EXPECT_TRUE(qz::pelkModuleCategory(m["category"].get<std::string>())) << m["category"];
+            for (const auto& c : m["codes"])
+                EXPECT_TRUE(c["code"].is_string() && c["status"].is_string() &&
+                            c["description"].is_string());
+        }
+    }
+}
+
+TEST_F(QzdiagScan, TheScanTypeAndTheReadableTable) {
+    auto cel = run("scan cel");
+    ASSERT_EQ(cel.status, 0) << cel.out;
+    EXPECT_NE(cel.out.find("Scan cel of 1HGCM82633A004352 (Honda): complete, 1 module"),
+              std::string::npos)
+        << cel.out;
+    EXPECT_NE(cel.out.find("Emissions (OBD)  light: ENGINE, category: ENGINE"), std::string::npos);
+    EXPECT_NE(
+        cel.out.find("  P0420  CONFIRMED  Catalyst system efficiency below threshold, bank 1"),
+        std::string::npos);
+
+    auto quick = documents(run("--json scan com").out);
+    ASSERT_EQ(quick.size(), 1u);
+    EXPECT_EQ(quick[0]["scanType"], "com");
+    EXPECT_EQ(run("scan cdl").status, 64) << "the raw values only";
+    EXPECT_EQ(run("scan cel all").status, 64);
+}
+
+TEST_F(QzdiagScan, AClearThenAScanInTheSameRunShowsTheModuleWithoutItsCodes) {
+    // The first manufacturer module with codes of a vehicle that has them.
+    const std::string car = vehicle("bmw.json");
+    auto first = documents(run(car + "--json scan").out);
+    ASSERT_EQ(first.size(), 1u);
+    std::string acronym;
+    for (const auto& m : first[0]["modules"])
+        if (acronym.empty() && m["acronym"] != "OBD" && !m["codes"].empty()) acronym = m["acronym"];
+    ASSERT_FALSE(acronym.empty());
+
+    auto cleared = run(car + "--json clear " + acronym + " scan");
+    ASSERT_EQ(cleared.status, 0) << cleared.out;
+    auto docs = documents(cleared.out);
+    ASSERT_EQ(docs.size(), 2u);
+    EXPECT_EQ(docs[0], (nlohmann::json{{"acronym", acronym}, {"cleared", true}}));
+    bool seen = false;
+    for (const auto& m : docs[1]["modules"])
+        if (m["acronym"] == acronym) {
+            seen = true;
+            EXPECT_TRUE(m["codes"].empty()) << m;
+        }
+    EXPECT_TRUE(seen);
+
+    // The generic codes, in the readable form.
+    auto generic = run("clear OBD scan cel");
+    ASSERT_EQ(generic.status, 0) << generic.out;
+    EXPECT_NE(generic.out.find("Cleared OBD"), std::string::npos) << generic.out;
+    EXPECT_NE(generic.out.find("Emissions (OBD)  light: ENGINE, category: ENGINE\n  no codes"),
+              std::string::npos);
+}
+
+TEST_F(QzdiagScan, FailuresExitNonZero) {
+    auto unknown = run("--json clear NOPE");
+    EXPECT_EQ(unknown.status, 2);
+    auto docs = documents(unknown.out);
+    ASSERT_EQ(docs.size(), 1u);
+    EXPECT_EQ(docs[0], (nlohmann::json{{"acronym", "NOPE"}, {"cleared", false}}));
+    EXPECT_EQ(run("clear").status, 64);
+    EXPECT_EQ(run("clear OBD again").status, 64);
+
+    // A sensor in firmware recovery cannot be scanned.
+    auto recovery = run(vehicle("recovery.json") + "--json scan");
+    EXPECT_EQ(recovery.status, 2);
+    auto failed = documents(recovery.out);
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_NE(failed[0]["result"], "complete");
+    EXPECT_TRUE(failed[0]["modules"].empty());
+}
