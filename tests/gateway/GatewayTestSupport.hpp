@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -133,6 +134,33 @@ class GatewayTest : public ::testing::Test {
     ScopedClock clock{std::make_shared<ScaledClock>(0.05)};
     std::shared_ptr<PublicLines> lines = std::make_shared<PublicLines>();
     test::LoopbackServer srv;
+};
+
+// Holds "GatewayQueue" until opened, so that work queued meanwhile waits.
+class QueueGate {
+  public:
+    QueueGate() {
+        Gateway::gatewayQueue()->async([s = state_] {
+            std::unique_lock lock(s->mutex);
+            s->cv.wait(lock, [&] { return s->open; });
+        });
+    }
+    ~QueueGate() { open(); }
+    void open() {
+        {
+            std::lock_guard lock(state_->mutex);
+            state_->open = true;
+        }
+        state_->cv.notify_all();
+    }
+
+  private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool open = false;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 }  // namespace qz::gwtest

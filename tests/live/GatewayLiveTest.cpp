@@ -32,33 +32,6 @@ using VinResult = Result<std::string, CommError>;
 using OdometerResult = Result<std::shared_ptr<NumericPID>, CommError>;
 using SmogResult = Result<std::shared_ptr<SmogInfoReport>, SmogInfoError>;
 
-// Holds "GatewayQueue" until released, so that work queued meanwhile runs afterwards.
-class QueueGate {
-  public:
-    QueueGate() {
-        Gateway::gatewayQueue()->async([s = state_] {
-            std::unique_lock lock(s->mutex);
-            s->cv.wait(lock, [&] { return s->open; });
-        });
-    }
-    ~QueueGate() { open(); }
-    void open() {
-        {
-            std::lock_guard lock(state_->mutex);
-            state_->open = true;
-        }
-        state_->cv.notify_all();
-    }
-
-  private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool open = false;
-    };
-    std::shared_ptr<State> state_ = std::make_shared<State>();
-};
-
 class GatewayLive : public SimulatedSensorTest {
   protected:
     GatewayLive() { gateway = Gateway::create(); }

@@ -23,6 +23,7 @@
 namespace qz::scantest {
 
 using Texts = std::vector<std::string>;
+using gwtest::QueueGate;
 
 // What a scan listener receives, with the thread of each value; answers interactions with
 // `onInteraction` (on the listener's thread) when it is set.
@@ -137,33 +138,6 @@ inline Texts moduleLines(const PelkModules& modules) {
     }
     return out;
 }
-
-// Holds "GatewayQueue" until opened, so that work queued meanwhile waits.
-class QueueGate {
-  public:
-    QueueGate() {
-        Gateway::gatewayQueue()->async([s = state_] {
-            std::unique_lock lock(s->mutex);
-            s->cv.wait(lock, [&] { return s->open; });
-        });
-    }
-    ~QueueGate() { open(); }
-    void open() {
-        {
-            std::lock_guard lock(state_->mutex);
-            state_->open = true;
-        }
-        state_->cv.notify_all();
-    }
-
-  private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool open = false;
-    };
-    std::shared_ptr<State> state_ = std::make_shared<State>();
-};
 
 // Sleeps pass at once; a wait that is not answered lasts `factor` of its length in real time,
 // after which the time has moved on to its deadline. For tests in which the sensor stays
