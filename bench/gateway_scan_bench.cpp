@@ -24,6 +24,7 @@
 #include "sim/SensorCore.hpp"
 #include "sim/SimulatedAccessory.hpp"
 #include "sim/VehicleProfile.hpp"
+#include "tests/support/EngineFakes.hpp"
 
 using namespace qz;
 using namespace qz::sim;
@@ -37,30 +38,12 @@ double processCpuMicros() {
 }
 
 // Sleeps pass at once (the time moves on by their length); waits run in real time.
-class InstantSleeps : public Clock {
+class InstantSleeps : public testsupport::SkippedSleepsClock {
   public:
-    TimePoint now() const override { return std::chrono::steady_clock::now() + offset(); }
-    WallTimePoint wallNow() const override {
-        return std::chrono::system_clock::now() +
-               std::chrono::duration_cast<std::chrono::system_clock::duration>(offset());
-    }
-    void sleepFor(double seconds) override {
-        if (seconds <= 0) return;
-        std::lock_guard lock(mutex_);
-        offset_ += toDuration(seconds);
-    }
     bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                    TimePoint deadline, const std::function<bool()>& pred) override {
         return cv.wait_until(lock, std::chrono::steady_clock::now() + (deadline - now()), pred);
     }
-
-  private:
-    Duration offset() const {
-        std::lock_guard lock(mutex_);
-        return offset_;
-    }
-    mutable std::mutex mutex_;
-    Duration offset_{};
 };
 
 // Waits for one value.
@@ -186,9 +169,8 @@ const bool registered = [] {
             files.push_back(entry.path().filename());
     std::sort(files.begin(), files.end());
     for (const auto& file : files)
-        benchmark::RegisterBenchmark(
-            ("BM_GatewayFullScan/" + file.stem().string()).c_str(),
-            BM_GatewayFullScan, file.string())
+        benchmark::RegisterBenchmark(("BM_GatewayFullScan/" + file.stem().string()).c_str(),
+                                     BM_GatewayFullScan, file.string())
             ->Unit(benchmark::kMicrosecond)
             ->Iterations(10);
     return true;

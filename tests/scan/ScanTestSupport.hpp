@@ -142,19 +142,9 @@ inline Texts moduleLines(const PelkModules& modules) {
 // Sleeps pass at once; a wait that is not answered lasts `factor` of its length in real time,
 // after which the time has moved on to its deadline. For tests in which the sensor stays
 // silent: its time-outs cost little, while answers still have ample time.
-class QuickClock : public Clock {
+class QuickClock : public testsupport::SkippedSleepsClock {
   public:
     explicit QuickClock(double factor) : factor_(factor) {}
-    TimePoint now() const override { return std::chrono::steady_clock::now() + offset(); }
-    WallTimePoint wallNow() const override {
-        return std::chrono::system_clock::now() +
-               std::chrono::duration_cast<std::chrono::system_clock::duration>(offset());
-    }
-    void sleepFor(double seconds) override {
-        if (seconds <= 0) return;
-        std::lock_guard lock(mutex_);
-        offset_ += toDuration(seconds);
-    }
     bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                    TimePoint deadline, const std::function<bool()>& pred) override {
         const auto remaining = deadline - now();
@@ -162,9 +152,7 @@ class QuickClock : public Clock {
                              std::chrono::duration_cast<Duration>(remaining * factor_);
         while (!pred()) {
             if (std::chrono::steady_clock::now() >= realEnd) {
-                std::lock_guard guard(mutex_);
-                const auto behind = deadline - (std::chrono::steady_clock::now() + offset_);
-                if (behind > Duration::zero()) offset_ += behind;
+                catchUp(deadline);
                 return pred();
             }
             cv.wait_until(lock, realEnd);
@@ -173,13 +161,7 @@ class QuickClock : public Clock {
     }
 
   private:
-    Duration offset() const {
-        std::lock_guard lock(mutex_);
-        return offset_;
-    }
     const double factor_;
-    mutable std::mutex mutex_;
-    Duration offset_{};
 };
 
 // One analytics event the backend received.

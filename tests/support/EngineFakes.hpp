@@ -1,6 +1,8 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
@@ -81,6 +83,45 @@ class SteppingClock : public Clock {
     mutable std::mutex mutex_;
     TimePoint now_{};
     double elapsed_ = 0;
+};
+
+// Real time moved on by the length of every sleep, so that sleeps return at once; how a wait
+// runs is the subclass's. The seconds slept are counted.
+class SkippedSleepsClock : public Clock {
+  public:
+    TimePoint now() const override { return std::chrono::steady_clock::now() + offset(); }
+    WallTimePoint wallNow() const override {
+        return std::chrono::system_clock::now() +
+               std::chrono::duration_cast<std::chrono::system_clock::duration>(offset());
+    }
+    void sleepFor(double seconds) override {
+        if (seconds <= 0) return;
+        std::lock_guard lock(mutex_);
+        offset_ += toDuration(seconds);
+        slept_ += seconds;
+    }
+    // Seconds slept so far.
+    double slept() const {
+        std::lock_guard lock(mutex_);
+        return slept_;
+    }
+
+  protected:
+    Duration offset() const {
+        std::lock_guard lock(mutex_);
+        return offset_;
+    }
+    // Moves the time on to `deadline` where it is still behind it.
+    void catchUp(TimePoint deadline) {
+        std::lock_guard lock(mutex_);
+        const auto behind = deadline - (std::chrono::steady_clock::now() + offset_);
+        if (behind > Duration::zero()) offset_ += behind;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    Duration offset_{};
+    double slept_ = 0;
 };
 
 // The sensor and vehicle seen through the engine's adapters. Replies are scripted per command

@@ -21,6 +21,7 @@
 #include "platform/Clock.hpp"
 #include "platform/NotificationCenter.hpp"
 #include "sim/VehicleProfile.hpp"
+#include "support/EngineFakes.hpp"
 
 // A make's simulated vehicle reached the way a scan reaches a car: QZEnhancedScanner ->
 // QZEModuleScanner -> module class -> QZEVehicle -> Vehicle -> relay -> MFi session ->
@@ -29,19 +30,8 @@ namespace qz::modtest {
 
 // Sleeps pass at once (the time moves on by their length), while waits for another thread run
 // in real time: the scans' pauses cost nothing, and the relay still waits for the sensor.
-class InstantSleepClock : public Clock {
+class InstantSleepClock : public testsupport::SkippedSleepsClock {
   public:
-    TimePoint now() const override { return std::chrono::steady_clock::now() + offset(); }
-    WallTimePoint wallNow() const override {
-        return std::chrono::system_clock::now() +
-               std::chrono::duration_cast<std::chrono::system_clock::duration>(offset());
-    }
-    void sleepFor(double seconds) override {
-        if (seconds <= 0) return;
-        std::lock_guard lock(mutex_);
-        offset_ += toDuration(seconds);
-        slept_ += seconds;
-    }
     bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                    TimePoint deadline, const std::function<bool()>& pred) override {
         while (!pred()) {
@@ -52,20 +42,6 @@ class InstantSleepClock : public Clock {
         }
         return true;
     }
-    // Seconds slept so far.
-    double slept() const {
-        std::lock_guard lock(mutex_);
-        return slept_;
-    }
-
-  private:
-    Duration offset() const {
-        std::lock_guard lock(mutex_);
-        return offset_;
-    }
-    mutable std::mutex mutex_;
-    Duration offset_{};
-    double slept_ = 0;
 };
 
 // Collects the modules a scan reports and completes every interaction it asks for.
