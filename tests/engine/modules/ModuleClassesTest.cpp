@@ -16,6 +16,7 @@
 #include "lib/Modules/Makes/Gm.hpp"
 #include "lib/Modules/Makes/Honda.hpp"
 #include "lib/Modules/Makes/Hyundai.hpp"
+#include "lib/Modules/Makes/Mitsubishi.hpp"
 #include "lib/Modules/Makes/Toyota.hpp"
 #include "platform/NotificationCenter.hpp"
 #include "sim/SensorDisplay.hpp"
@@ -133,7 +134,21 @@ TEST_F(ModuleClassesTest, ReadsAndClearsPerClass) {
         std::function<void(const QZEModuleData&)> after = {};
     };
     auto hyundai = [] { return std::make_unique<QZEHyundaiKlineModule>(); };
+    // A MUT erase: any byte answers it; the sensor's own words do not.
+    auto mutErase = [](const char* name, const char* reply, bool ok) {
+        return Case{name,
+                    [] { return std::make_unique<QZEMitsubishiKlineDiagnosticModule>(); },
+                    moduleAt("00", "00", {{"Clear_ID", "FC"}}),
+                    {{"FC", reply}},
+                    {"setup:KQSH8100F1", "send:FC"},
+                    {},
+                    ok,
+                    true};
+    };
     const std::vector<Case> cases = {
+        mutErase("Mitsubishi MUT erase answered", "00 \r\r>", true),
+        mutErase("Mitsubishi MUT erase: a failed line init is no clear", "BUS INIT: ...ERROR\r\r>",
+                 false),
         {"GM CAN: header only (answers come on other identifiers), GMLAN frames",
          [] { return std::make_unique<QZEGmCANDiagnosticModule>(); },
          moduleAt("7E0", "7E8"),

@@ -1,5 +1,8 @@
 #include "lib/Modules/Makes/Mitsubishi.hpp"
 
+#include <algorithm>
+#include <cctype>
+
 #include "lib/Decoders/QZEBitEncodedAddress.hpp"
 #include "lib/Modules/QZENaks.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
@@ -22,6 +25,19 @@ std::vector<std::pair<std::string, std::shared_ptr<QZEBitEncodedAddress>>> lineS
     out.emplace_back(module.extra("baud_hex").text().value_or(""),
                      module.extra("dtcBitEncodedDitct").object<QZEBitEncodedAddress>());
     return out;
+}
+
+// The MUT erase request is answered with a byte of its own, not a service answer: any message
+// of bytes that is no refusal. The sensor's own words ("BUS INIT: ...ERROR", "?") are none.
+bool erased(const std::string& reply, QZEKLineHeaders headers) {
+    if (QZENaks::isNAK(reply)) return false;
+    for (const auto& message : QZEMakeModule::kLineMessages(reply, headers))
+        if (!message.empty() && std::all_of(message.begin(), message.end(), [](const auto& t) {
+                return t.size() == 2 && std::isxdigit(static_cast<unsigned char>(t[0])) &&
+                       std::isxdigit(static_cast<unsigned char>(t[1]));
+            }))
+            return true;
+    return false;
 }
 
 }  // namespace
@@ -68,11 +84,7 @@ bool QZEMitsubishiKlineDiagnosticModule::clearCodes(QZEModuleData& module) {
                 if (clearAddressed(module, row)) return true;
                 continue;
             }
-            // The MUT erase request is answered with a byte of its own, not a service answer.
-            const std::string reply = request(*clearId, row.retry);
-            if (reply.find("NO DATA") == std::string::npos && !reply::tokens(reply).empty() &&
-                !QZENaks::isNAK(reply))
-                return true;
+            if (erased(request(*clearId, row.retry), traits().kLineHeaders)) return true;
         }
         return false;
     });
