@@ -13,17 +13,40 @@ namespace {
 
 constexpr int64_t kMitsubishi = static_cast<int64_t>(EnhancedProtocolManufacturer::Mitsubishi);
 
-// The line speeds to try: the folded module's list, or the module's own (none: as it is).
-std::vector<std::pair<std::string, std::shared_ptr<QZEBitEncodedAddress>>> lineSpeeds(
-    const QZEModuleData& module) {
-    std::vector<std::pair<std::string, std::shared_ptr<QZEBitEncodedAddress>>> out;
+// One line speed to try and the unit reached at it.
+struct LineSpeed {
+    std::string baud;  // none: as it is
+    std::shared_ptr<QZEBitEncodedAddress> table;
+    QZEModuleData unit;
+};
+
+// The line speeds to try: the folded module's list, or the module's own. A folded rate holds
+// its unit's table, address, erase request and J2012 codes; an older list holds the table
+// alone (the unit then is the folded module).
+std::vector<LineSpeed> lineSpeeds(const QZEModuleData& module) {
+    std::vector<LineSpeed> out;
     if (auto rates = module.extra("baud_rates").dictionary()) {
-        for (const auto& [baud, table] : *rates)
-            out.emplace_back(baud, table.object<QZEBitEncodedAddress>());
+        for (const auto& [baud, rate] : *rates) {
+            LineSpeed speed{baud, rate.object<QZEBitEncodedAddress>(), module};
+            if (auto unit = rate.dictionary()) {
+                auto value = [&](const char* key) {
+                    auto it = unit->find(key);
+                    return it == unit->end() ? QZEValue() : it->second;
+                };
+                speed.table = value("dtcBitEncodedDitct").object<QZEBitEncodedAddress>();
+                if (auto id = value("Request_ID").text()) {
+                    speed.unit.setRequestId(*id);
+                    speed.unit.setResponseId(*id);
+                }
+                for (const char* key : {"Clear_ID", "dtcJ2012EncodedDict"})
+                    if (!value(key).isNull()) speed.unit.setExtra(key, value(key));
+            }
+            out.push_back(std::move(speed));
+        }
         return out;
     }
-    out.emplace_back(module.extra("baud_hex").text().value_or(""),
-                     module.extra("dtcBitEncodedDitct").object<QZEBitEncodedAddress>());
+    out.push_back({module.extra("baud_hex").text().value_or(""),
+                   module.extra("dtcBitEncodedDitct").object<QZEBitEncodedAddress>(), module});
     return out;
 }
 
@@ -61,11 +84,11 @@ bool QZEMitsubishiKlineDiagnosticModule::scanCodes(QZEModuleData& module) {
     return read(module, row, [&] {
         return onModuleBus(module, [&] {
             bool ok = false;
-            for (const auto& [baud, table] : lineSpeeds(module)) {
-                if (!selectLineSpeed(baud, module)) continue;
+            for (const auto& [baud, table, unit] : lineSpeeds(module)) {
+                if (!selectLineSpeed(baud, unit)) continue;
                 const bool answered =
-                    table ? readBitTable(module, *table, QZEModuleProtocols::mitsubishiBitTable)
-                          : readAddressed(module, row);
+                    table ? readBitTable(unit, *table, QZEModuleProtocols::mitsubishiBitTable)
+                          : readAddressed(unit, row);
                 ok = ok || answered;
                 if (answered && firstOnly) break;
             }
@@ -75,13 +98,13 @@ bool QZEMitsubishiKlineDiagnosticModule::scanCodes(QZEModuleData& module) {
 }
 
 bool QZEMitsubishiKlineDiagnosticModule::clearCodes(QZEModuleData& module) {
-    const auto clearId = module.extra("Clear_ID").text();
     const auto row = protocolFor(module);
     return onModuleBus(module, [&] {
-        for (const auto& [baud, table] : lineSpeeds(module)) {
-            if (!selectLineSpeed(baud, module)) continue;
+        for (const auto& [baud, table, unit] : lineSpeeds(module)) {
+            if (!selectLineSpeed(baud, unit)) continue;
+            const auto clearId = unit.extra("Clear_ID").text();
             if (!clearId) {
-                if (clearAddressed(module, row)) return true;
+                if (clearAddressed(unit, row)) return true;
                 continue;
             }
             if (erased(request(*clearId, row.retry), traits().kLineHeaders)) return true;
