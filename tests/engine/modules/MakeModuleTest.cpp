@@ -282,8 +282,7 @@ TEST_F(MakeModuleTest, AProtocolSwitchKeepsThePinsOfThePinRead) {
     record.setExtra("protocol", "3");
     record.setExtra("readoutCmd", "18 02 FF 00");
     EXPECT_TRUE(mbIso.scanCodes(record));
-    EXPECT_EQ(sent(),
-              (Texts{"KQSP3", "KQSMD0", "KQSH8110F1", "18 02 FF 00", "KQSP5", "KQSMD0"}));
+    EXPECT_EQ(sent(), (Texts{"KQSP3", "KQSMD0", "KQSH8110F1", "18 02 FF 00", "KQSP5", "KQSMD0"}));
     EXPECT_EQ(record.extra("RESPONSE_PIN_COMMAND"), QZEValue("D0"));
 
     fakes.events->clear();
@@ -291,8 +290,7 @@ TEST_F(MakeModuleTest, AProtocolSwitchKeepsThePinsOfThePinRead) {
     record.setExtra("protocol", "5");
     record.setExtra("pins", "80");
     EXPECT_TRUE(QZEMercedesMBISODiagModule().scanCodes(record));
-    EXPECT_EQ(sent(),
-              (Texts{"KQSP5", "KQSM80", "KQSH8110F1", "18 02 FF 00", "KQSP3", "KQSMD0"}));
+    EXPECT_EQ(sent(), (Texts{"KQSP5", "KQSM80", "KQSH8110F1", "18 02 FF 00", "KQSP3", "KQSMD0"}));
     EXPECT_EQ(record.extra("RESPONSE_PIN_COMMAND"), QZEValue("80"));
 }
 

@@ -151,8 +151,9 @@ TEST_F(ModuleClassesTest, ReadsAndClearsPerClass) {
                  false),
         {"Mitsubishi braking in the older fold: a bare table per line speed, at the fold's address",
          [] { return std::make_unique<QZEMitsubishiKlineDiagnosticModule>(); },
-         moduleAt("04", "04",
-                  {{"first", "1"}, {"baud_rates", QZEDictionary{{"3D09", QZEValue(hondaTable())}}}}),
+         moduleAt(
+             "04", "04",
+             {{"first", "1"}, {"baud_rates", QZEDictionary{{"3D09", QZEValue(hondaTable())}}}}),
          {{"21 20", kline(0x04, "61 20 01")}, {"21 21", kline(0x04, "61 21 00")}},
          {"setup:KQIF3D09", "setup:KQSH8104F1", "send:21 20", "send:21 21"},
          {{"11", "", "Right front wheel speed sensor"}}},

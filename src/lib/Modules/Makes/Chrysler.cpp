@@ -58,7 +58,8 @@ bool QZEChryslerVPWDiagnosticModule::readJ2190(QZEModuleData& module, const std:
         const size_t end = std::min(readout->find(',', start), readout->size());
         const std::string piece = readout->substr(start, end - start);
         std::string one;
-        for (auto token : reply::tokens(piece)) one += (one.empty() ? "" : " ") + std::string(token);
+        for (auto token : reply::tokens(piece))
+            one += (one.empty() ? "" : " ") + std::string(token);
         if (!one.empty()) readouts.push_back(one);
         start = end + 1;
     }
