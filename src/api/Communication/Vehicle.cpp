@@ -90,6 +90,8 @@ VehicleInitializer& Vehicle::initializer() {
 
 bool Vehicle::initializeVehicle() {
     lockedAssign(m_mutex, m_initialized, false);
+    // A sensor that starts up shows no headers.
+    lockedAssign(m_mutex, m_headersShown, false);
     auto& init = initializer();
     if (!init.doStandardInit(2)) return false;
 
