@@ -111,6 +111,9 @@ TEST_F(BaseModuleTest, RepliesRaiseTheResponseStateInOrder) {
         {4, {"03 7F 19 12"}, ResponseStateHasNakData},
         {1, {"03 7F 19 12"}, ResponseStateHasData},  // GM: negative only when it begins "7F"
         {1, {"7f 19 12"}, ResponseStateHasNakData},
+        {1, {"7EA 7F A9 12"}, ResponseStateHasNakData},     // headers shown: after the identifier
+        {1, {"7EA 03 7F A9 12"}, ResponseStateHasNakData},  // and the frame's length byte
+        {1, {"7EA 10 03 7F A9 12"}, ResponseStateHasData},
         {4, {"59 02 FF", "NO DATA", "7F 19 12"}, ResponseStateHasData},  // never decreases
         {4, {"NO DATA", "7F 19 31", "NO DATA"}, ResponseStateHasNakData},
     };

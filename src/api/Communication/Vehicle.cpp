@@ -90,6 +90,8 @@ VehicleInitializer& Vehicle::initializer() {
 
 bool Vehicle::initializeVehicle() {
     lockedAssign(m_mutex, m_initialized, false);
+    // A sensor that starts up shows no headers.
+    lockedAssign(m_mutex, m_headersShown, false);
     auto& init = initializer();
     if (!init.doStandardInit(2)) return false;
 
@@ -164,6 +166,11 @@ void Vehicle::proccessPinSwitchCommands(const std::string& cmd) {
                 break;
             }
         }
+    } else if (bare == "KQH1" || bare == "ATH1") {
+        lockedAssign(m_mutex, m_headersShown, true);
+    } else if (bare == "KQH0" || bare == "ATH0" || bare == "KQD" || bare == "ATD" ||
+               bare == "KQZ" || bare == "ATZ") {
+        lockedAssign(m_mutex, m_headersShown, false);
     } else if (bare.rfind("KQSM", 0) == 0) {
         // Characters as the user sees them: "KQSM", the high pin, the low pin.
         const auto characters = text::split(bare, 1);
@@ -278,6 +285,10 @@ int64_t Vehicle::activeHighPin() {
 
 int64_t Vehicle::activeLowPin() {
     return lockedCopy(m_mutex, m_activeLowPin);
+}
+
+std::optional<bool> Vehicle::headersShown() {
+    return lockedCopy(m_mutex, m_headersShown);
 }
 
 OptionalText Vehicle::activeProtocolString() {

@@ -89,6 +89,7 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     int64_t activeHighPin() override;
     int64_t activeLowPin() override;
     OptionalText activeProtocolString() override;
+    std::optional<bool> headersShown() override;
 
     // QZVehicleStateInfo
     int64_t modelYear() override;
@@ -100,7 +101,8 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     OptionalText activeVin() override;
     int64_t activeProtocol() override;
 
-    // The pins and protocol text that a "KQSP" or "KQSM" command selects.
+    // The pins and protocol text that a "KQSP" or "KQSM" command selects, and the header
+    // display of "KQH0"/"KQH1" (off again after "KQD" or "KQZ").
     void proccessPinSwitchCommands(const std::string& cmd);
 
     // "0x" prefix optional; empty, unparseable or above 255 gives 0.
@@ -118,6 +120,7 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     bool m_initialized = false;
     std::optional<std::string> m_currentVin;
     BusProtocol m_activeMainBus = BusProtocol::unknownBus;
+    bool m_headersShown = false;
     int64_t m_activeHighPin = 0;
     int64_t m_activeLowPin = 0;
     std::string m_activeObdProtocol = "0";

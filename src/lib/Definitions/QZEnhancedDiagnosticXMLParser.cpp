@@ -291,13 +291,20 @@ void QZEnhancedDiagnosticXMLParser::mergeMitsubishiAbsModules(QZEModuleList& mod
     };
     if (std::count_if(modules.begin(), modules.end(), isAbs) < 2) return;
 
+    // Each rate keeps what differs between the units: the table, the address, the erase
+    // request and the J2012 codes.
     QZEDictionary baudRates;
     for (const auto& module : modules) {
         if (!isAbs(module)) continue;
         // A module without a baud rate or a bit table has nothing to add to the table.
         const auto baud = module->extra("baud_hex").text();
         const auto table = module->extra("dtcBitEncodedDitct");
-        if (baud && !table.isNull()) baudRates[*baud] = table;
+        if (!baud || table.isNull()) continue;
+        QZEDictionary unit{{"dtcBitEncodedDitct", table}};
+        if (auto id = module->requestId()) unit["Request_ID"] = *id;
+        for (const char* key : {"Clear_ID", "dtcJ2012EncodedDict"})
+            if (auto value = module->extra(key); !value.isNull()) unit[key] = value;
+        baudRates[*baud] = std::move(unit);
     }
     std::erase_if(modules, isAbs);
 

@@ -31,6 +31,8 @@ class QZSensorStateTracker {
     virtual int64_t activeLowPin() = 0;
     // The protocol character last selected.
     virtual OptionalText activeProtocolString() = 0;
+    // Whether headers are shown ("KQH1" in force); none when not followed.
+    virtual std::optional<bool> headersShown() { return std::nullopt; }
 };
 
 // What is known of the connected vehicle.

@@ -79,6 +79,11 @@ OptionalText QZEVehicle::activeProtocolString() {
     return std::nullopt;
 }
 
+std::optional<bool> QZEVehicle::headersShown() {
+    if (auto t = stateTracker()) return t->headersShown();
+    return std::nullopt;
+}
+
 void QZEVehicle::resetSesorResponseTime() {
     if (auto t = timeoutAdapter()) return t->resetSesorResponseTime();
     QZELogging::shared().logError(kNoTimeout);

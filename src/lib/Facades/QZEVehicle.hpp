@@ -26,6 +26,8 @@ class QZEVehicle {
     int64_t activeHighPin();
     int64_t activeLowPin();
     OptionalText activeProtocolString();
+    // None when the state tracker does not follow them (no log).
+    std::optional<bool> headersShown();
 
     // Without a timeout adapter: error log only.
     void resetSesorResponseTime();

@@ -14,6 +14,21 @@ namespace qz {
 
 namespace {
 
+bool isNegativeByte(std::string_view token) {
+    return token == "7F" || token == "7f";
+}
+
+// A reply that begins with "7F": with headers shown, the CAN identifier (and the length byte of
+// its single frame) come first and the 7F follows them ("7EA 03 7F A9 12").
+bool beginsWithNegative(std::string_view reply) {
+    const auto t = reply::tokens(reply);
+    if (t.empty() || !reply::isIdentifier(t[0]))
+        return reply.starts_with("7F") || reply.starts_with("7f");
+    if (t.size() > 1 && isNegativeByte(t[1])) return true;
+    const int length = t.size() > 2 && t[1].size() == 2 ? reply::byteValue(t[1]) : 0;
+    return length >= 1 && length <= 7 && isNegativeByte(t[2]);
+}
+
 constexpr int kSendAttempts = 3;
 constexpr double kKlinePause = 1.0;
 constexpr double kCanPause = 5.0;
@@ -166,12 +181,12 @@ void QZEBaseDiagnosticModule::evaluteModuleResponse(const std::string& reply) {
     } else if (QZENaks::isNAK(reply)) {
         // GM replies count as negative only when they begin with "7F".
         bool gm = m_vehicleManufacturer == 1;
-        bool leading7F = reply.starts_with("7F") || reply.starts_with("7f");
-        if (!gm || leading7F) {
+        if (!gm || beginsWithNegative(reply)) {
             state = ResponseStateHasNakData;
             name = "NakData";
         }
     }
+    if (state > responseLimit_) return;
     if (state > responseState_) {
         log().logInfo("Updrading response state to %@due to response: %@", name, reply);
         responseState_ = state;

@@ -189,6 +189,23 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     void selectBus(const QZEModuleData& module);
 
   protected:
+    // For its life, the module's replies tell at most that no one answered: exchanges that
+    // identify a unit or open a channel to it say nothing of how it answers the code request.
+    class UnratedReplies {
+      public:
+        explicit UnratedReplies(QZEBaseDiagnosticModule& module)
+            : module_(module), limit_(module.responseLimit_) {
+            module.responseLimit_ = ResponseStateNoData;
+        }
+        ~UnratedReplies() { module_.responseLimit_ = limit_; }
+        UnratedReplies(const UnratedReplies&) = delete;
+        UnratedReplies& operator=(const UnratedReplies&) = delete;
+
+      private:
+        QZEBaseDiagnosticModule& module_;
+        int64_t limit_;
+    };
+
     // Decoder internals on token views.
     int64_t decodeKwp2000Records(const reply::Tokens& tokens);
     void addCodeUnlessFiller(const std::string& code, const std::string& status);
@@ -204,6 +221,7 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     bool retryEnabled_ = true;
     int32_t requestType_ = 1;
     int64_t responseState_ = ResponseStateUnknown;
+    int64_t responseLimit_ = ResponseStateHasData;
     std::shared_ptr<Interaction> interaction_;
     std::vector<ObserverToken> observers_;
 };

@@ -267,11 +267,17 @@ std::optional<std::string> QZEMakeModule::protocolOf(const QZEModuleData& module
 bool QZEMakeModule::read(QZEModuleData& module, const QZEModuleProtocol& row,
                          const std::function<bool()>& exchange) {
     m_readingModule = &module;
+    m_answeredPins.reset();
     const bool ok = exchange ? exchange()
                              : onModuleBus(module, row, [&] { return readAddressed(module, row); });
     m_readingModule = nullptr;
     finishCodes(module, row.status);
-    if (ok && m_traits.notesPins) notePins(module);
+    if (ok && m_traits.notesPins) {
+        if (m_answeredPins)
+            module.setExtra("RESPONSE_PIN_COMMAND", *m_answeredPins);
+        else
+            notePins(module);
+    }
     return ok;
 }
 
@@ -381,7 +387,6 @@ bool QZEMakeModule::readBitTable(const QZEModuleData& module, const QZEBitEncode
 
 struct QZEMakeModule::Bus {
     bool selected = false;
-    bool protocolChosen = false;
     OptionalText protocol;
     std::string pins;
     bool pinsKnown = false;
@@ -406,15 +411,15 @@ QZEMakeModule::Bus QZEMakeModule::selectModuleBus(const QZEModuleData& module) {
             selectProtocolKeepingPins(*protocol);
     }
     if (pins) setPinsIfNeeded(pins);
-    before.protocolChosen = protocol.has_value();
     return before;
 }
 
+// Whatever the module's protocol and pins (or its row's protocol) moved is put back: the next
+// module finds the sensor as the scanner left it.
 void QZEMakeModule::restoreBus(const Bus& before) {
-    if (!before.selected || m_traits.bus != QZEBusChoice::restore) return;
+    if (!before.selected) return;
     auto& vehicle = QZEVehicle::TheVehicle();
-    if (before.protocolChosen && before.protocol &&
-        vehicle.activeProtocolString() != before.protocol)
+    if (before.protocol && vehicle.activeProtocolString() != before.protocol)
         setProtocolIfNeeded(before.protocol);
     if (before.pinsKnown && activePins() != before.pins) setPinsIfNeeded(before.pins);
 }
@@ -435,6 +440,9 @@ bool QZEMakeModule::onModuleBus(const QZEModuleData& module,
         Clock::current()->sleepFor(m_traits.startDelay);
     }
     const bool ok = exchange();
+    // The pins it answered on, before they are put back.
+    if (ok && m_readingModule && QZEVehicle::TheVehicle().activeHighPin() != 0)
+        m_answeredPins = activePins();
     restoreBus(before);
     return ok;
 }
@@ -468,8 +476,9 @@ bool QZEMakeModule::addressModule(const QZEModuleData& module, const QZEModulePr
     }
 }
 
+// Headers the scanner already shows are left to it.
 QZEMakeModule::ShownHeaders::ShownHeaders(QZEBaseDiagnosticModule& module, bool show)
-    : module_(module), shown_(show) {
+    : module_(module), shown_(show && QZEVehicle::TheVehicle().headersShown() != true) {
     if (shown_) module_.sendSetupCommandToOstrel(setupCommand("H1"));
 }
 

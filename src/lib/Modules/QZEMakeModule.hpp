@@ -93,10 +93,10 @@ enum class QZEKLineHeaders {
 
 // How a class selects the module's own protocol and pins (its "protocol" and "pins" extras).
 enum class QZEBusChoice {
-    restore,   // both for the exchange; the sensor's protocol and pins are put back afterwards
-    keepPins,  // a protocol switch keeps the pins in force unless the module names its own;
-               // nothing is put back
+    restore,   // both for the exchange
+    keepPins,  // a protocol switch keeps the pins in force unless the module names its own
 };
+// Either way the sensor's protocol and pins are put back after the exchange.
 
 // Where the module classes differ in how they meet the sensor: one row per kind of class.
 struct QZEModuleTraits {
@@ -180,7 +180,7 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     const QZEModuleData* readingModule() const { return m_readingModule; }
 
     // Runs `exchange` with the module's bus selected and the line rested when asked; then
-    // puts the sensor's protocol and pins back where the class's traits say so.
+    // puts the sensor's protocol and pins back as they were.
     bool onModuleBus(const QZEModuleData& module, const std::function<bool()>& exchange);
     // The same with the row's protocol in force and the module addressed (false, and the
     // exchange not run, when that fails), headers shown for the rows that want them.
@@ -206,7 +206,8 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     // Selects a protocol and, when that moved them, the pins in force before.
     void selectProtocolKeepingPins(const std::string& protocol);
 
-    // Shows headers for the life of the object when asked to, and hides them again.
+    // Shows headers for the life of the object when asked to and they are off, and hides them
+    // again.
     class ShownHeaders {
       public:
         ShownHeaders(QZEBaseDiagnosticModule& module, bool show);
@@ -261,6 +262,8 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     const QZEModuleTraits& m_traits;
     std::atomic<bool> m_delayTransmission{false};
     const QZEModuleData* m_readingModule = nullptr;
+    // The pins a read was answered on, taken before the bus was put back.
+    std::optional<std::string> m_answeredPins;
 };
 
 }  // namespace qz

@@ -441,16 +441,22 @@ bool QZEModuleScanner::runScan(int64_t busKey) {
         status.setResponseState(state, key, vin);
         if (module.responseState() < state) module.setResponseState(state);
 
+        // Repeats are checked against the earlier attempts only: one read may hold several
+        // faults under the same text (J2190 faults without a code number).
         const auto& codes = object->codeArray();
         const auto& statuses = object->statusArray();
         const auto& definitions = object->definitionArray();
+        std::vector<std::string> added;
         for (size_t i = 0; i < codes.size(); ++i) {
             const std::string codeStatus = i < statuses.size() ? statuses[i] : std::string();
-            if (!gathered.insert(codes[i] + "-" + codeStatus).second) continue;
+            std::string text = codes[i] + "-" + codeStatus;
+            if (gathered.contains(text)) continue;
+            added.push_back(std::move(text));
             m_codeArray.push_back(codes[i]);
             m_statusArray.push_back(codeStatus);
             m_definitionArray.push_back(i < definitions.size() ? definitions[i] : std::string());
         }
+        gathered.insert(added.begin(), added.end());
         m_requestType = object->requestType();
         if (state >= best) break;
     }

@@ -218,11 +218,14 @@ TEST_F(LoaderTest, MitsubishiAbsModulesFoldIntoBraking) {
     EXPECT_EQ(braking.busType(), "4");
     EXPECT_TRUE(braking.common());
     EXPECT_EQ(braking.extra("first"), QZEValue("1"));
-    // Only a module with both a baud rate and a bit table has a row.
+    // Only a module with both a baud rate and a bit table has a row: its table and address.
     auto rates = braking.extra("baud_rates").dictionary();
     ASSERT_TRUE(rates);
     ASSERT_EQ(rates->size(), 1u);
-    auto table = rates->at("0A").object<QZEBitEncodedAddress>();
+    auto unit = rates->at("0A").dictionary();
+    ASSERT_TRUE(unit);
+    EXPECT_EQ(unit->at("Request_ID"), QZEValue("28"));
+    auto table = unit->at("dtcBitEncodedDitct").object<QZEBitEncodedAddress>();
     ASSERT_TRUE(table);
     EXPECT_EQ(table->infoForBit(0, 1)->at(0), "C1200");
 

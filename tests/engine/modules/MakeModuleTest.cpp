@@ -208,6 +208,13 @@ TEST_F(MakeModuleTest, AVagTp2ReadOpensTheChannelAndAcknowledgesEveryBlock) {
     EXPECT_EQ(module.definitionArray(), (Texts{"Random or multiple cylinder misfire detected",
                                                "Cylinder 1 misfire detected"}));
     EXPECT_FALSE(module.retryEnabled());
+    EXPECT_EQ(module.responseState(), ResponseStateHasData);
+
+    // A unit that opens the channel but refuses the code read has answered negatively only.
+    vehicle->script("10 00 04 18 00 FF 00", {"300 B1 \r10 00 03 7F 18 12 \r\r>"});
+    QZEVAGCanModule refusing;
+    EXPECT_FALSE(refusing.scanCodes(record));
+    EXPECT_EQ(refusing.responseState(), ResponseStateHasNakData);
 
     // No channel: nothing more is sent.
     fakes.events->clear();
@@ -264,7 +271,7 @@ TEST_F(MakeModuleTest, BmwKlineNotesThePinsOfAGoodReadAndRestsOnceWhenAsked) {
 }
 
 // A module whose protocol differs from the one in force keeps the pins the scanner selected,
-// unless it names its own.
+// unless it names its own; both are put back afterwards.
 TEST_F(MakeModuleTest, AProtocolSwitchKeepsThePinsOfThePinRead) {
     vehicle->protocol = "5";
     vehicle->highPin = 13;
@@ -275,14 +282,16 @@ TEST_F(MakeModuleTest, AProtocolSwitchKeepsThePinsOfThePinRead) {
     record.setExtra("protocol", "3");
     record.setExtra("readoutCmd", "18 02 FF 00");
     EXPECT_TRUE(mbIso.scanCodes(record));
-    EXPECT_EQ(sent(), (Texts{"KQSP3", "KQSMD0", "KQSH8110F1", "18 02 FF 00"}));
+    EXPECT_EQ(sent(), (Texts{"KQSP3", "KQSMD0", "KQSH8110F1", "18 02 FF 00", "KQSP5", "KQSMD0"}));
     EXPECT_EQ(record.extra("RESPONSE_PIN_COMMAND"), QZEValue("D0"));
 
     fakes.events->clear();
+    vehicle->protocol = "3";
     record.setExtra("protocol", "5");
-    record.setExtra("pins", "D0");
+    record.setExtra("pins", "80");
     EXPECT_TRUE(QZEMercedesMBISODiagModule().scanCodes(record));
-    EXPECT_EQ(sent(), (Texts{"KQSP5", "KQSMD0", "KQSH8110F1", "18 02 FF 00"}));
+    EXPECT_EQ(sent(), (Texts{"KQSP5", "KQSM80", "KQSH8110F1", "18 02 FF 00", "KQSP3", "KQSMD0"}));
+    EXPECT_EQ(record.extra("RESPONSE_PIN_COMMAND"), QZEValue("80"));
 }
 
 // Subaru detail codes: three code bytes (CAN) or two (K-line), else the J2012 code, in the
@@ -352,4 +361,11 @@ TEST_F(MakeModuleTest, MercedesCanReadsKwpUnitsByVariantAndKLineUnitsOnKLine) {
     EXPECT_TRUE(kLineUnit.scanCodes(airmatic));
     EXPECT_EQ(sent(), (Texts{"KQSP4", "KQSH812CF1", "18 02 FF 00", "KQSP6"}));
     EXPECT_EQ(codesWithStatus(kLineUnit), (Texts{"B1000 INTERMITTENT"}));
+
+    // A unit that identifies itself but refuses the code read has answered negatively only.
+    vehicle->script("1A87", {"7E8 06 5A 87 01 02 02 04 \r\r>"});
+    vehicle->script("18 02 FF 00", {"7E8 03 7F 18 12 \r\r>"});
+    QZEMercedesCANDiagnosticModule refusing;
+    EXPECT_FALSE(refusing.scanCodes(merged));
+    EXPECT_EQ(refusing.responseState(), ResponseStateHasNakData);
 }

@@ -16,6 +16,7 @@
 #include "lib/Modules/Makes/Gm.hpp"
 #include "lib/Modules/Makes/Honda.hpp"
 #include "lib/Modules/Makes/Hyundai.hpp"
+#include "lib/Modules/Makes/Mitsubishi.hpp"
 #include "lib/Modules/Makes/Toyota.hpp"
 #include "platform/NotificationCenter.hpp"
 #include "sim/SensorDisplay.hpp"
@@ -133,7 +134,29 @@ TEST_F(ModuleClassesTest, ReadsAndClearsPerClass) {
         std::function<void(const QZEModuleData&)> after = {};
     };
     auto hyundai = [] { return std::make_unique<QZEHyundaiKlineModule>(); };
+    // A MUT erase: any byte answers it; the sensor's own words do not.
+    auto mutErase = [](const char* name, const char* reply, bool ok) {
+        return Case{name,
+                    [] { return std::make_unique<QZEMitsubishiKlineDiagnosticModule>(); },
+                    moduleAt("00", "00", {{"Clear_ID", "FC"}}),
+                    {{"FC", reply}},
+                    {"setup:KQSH8100F1", "send:FC"},
+                    {},
+                    ok,
+                    true};
+    };
     const std::vector<Case> cases = {
+        mutErase("Mitsubishi MUT erase answered", "00 \r\r>", true),
+        mutErase("Mitsubishi MUT erase: a failed line init is no clear", "BUS INIT: ...ERROR\r\r>",
+                 false),
+        {"Mitsubishi braking in the older fold: a bare table per line speed, at the fold's address",
+         [] { return std::make_unique<QZEMitsubishiKlineDiagnosticModule>(); },
+         moduleAt(
+             "04", "04",
+             {{"first", "1"}, {"baud_rates", QZEDictionary{{"3D09", QZEValue(hondaTable())}}}}),
+         {{"21 20", kline(0x04, "61 20 01")}, {"21 21", kline(0x04, "61 21 00")}},
+         {"setup:KQIF3D09", "setup:KQSH8104F1", "send:21 20", "send:21 21"},
+         {{"11", "", "Right front wheel speed sensor"}}},
         {"GM CAN: header only (answers come on other identifiers), GMLAN frames",
          [] { return std::make_unique<QZEGmCANDiagnosticModule>(); },
          moduleAt("7E0", "7E8"),
@@ -174,6 +197,16 @@ TEST_F(ModuleClassesTest, ReadsAndClearsPerClass) {
              k.setDelayTransmission(true);
          },
          [](const QZEModuleData& m) { EXPECT_EQ(m.extra("RESPONSE_PIN_COMMAND").text(), "70"); }},
+        {"Hyundai K-line: its own pins are noted, not the ones put back after",
+         hyundai,
+         moduleAt("58", "58", {{"pins", "D0"}}),
+         {{"18 00 FF 00", kline(0x58, "58 01 01 23 60")}},
+         {"setup:KQSMD0", "setup:KQSH8158F1", "send:18 00 FF 00", "setup:KQSM70"},
+         {{"P0123", "PRESENT", ""}},
+         true,
+         false,
+         {},
+         [](const QZEModuleData& m) { EXPECT_EQ(m.extra("RESPONSE_PIN_COMMAND").text(), "D0"); }},
         {"Hyundai K-line: a refused read notes no pins",
          hyundai,
          moduleAt("10", "10"),
@@ -200,6 +233,15 @@ TEST_F(ModuleClassesTest, ReadsAndClearsPerClass) {
          {{"13", kline(0x10, "53 00 12 11 35")}},
          {"setup:KQSP3", "setup:KQSMD0", "setup:KQSH8110F1", "send:13", "setup:KQSP5"},
          {{"P0335", "STORED", "Crank signal"}, {"P1135", "STORED", "Heater"}}},
+        {"Toyota K-line on an automatic protocol: the module's protocol is put back to it",
+         [] { return std::make_unique<QZEToyotaKlineDiagnosticModule>(); },
+         moduleAt("10", "10", {{"protocol", "3"}}),
+         {{"13", kline(0x10, "53 00 00")}},
+         {"setup:KQSP3", "setup:KQSH8110F1", "send:13", "setup:KQSP0"},
+         {},
+         true,
+         false,
+         [this](QZEBaseDiagnosticModule&) { vehicle->protocol = "0"; }},
         {"Toyota CAN behind the gateway: the scanner's header, the unit's address first",
          [] { return std::make_unique<QZEToyotaCanDiagnosticModule>(); },
          moduleAt("40", "40", {{"isExtCAN", "1"}}),
@@ -251,6 +293,16 @@ TEST_F(ModuleClassesTest, ReadsAndClearsPerClass) {
          {{"22 20 01", "62 20 01 00 40 00 \r\r>"}},
          {"setup:KQSH6C60F1", "send:22 20 01"},
          {{"54", "STORED", "Shorted Dump Coil REAR"}}},
+        {"Chrysler J2190, second layout: one read-out per fault block, from block 1 on",
+         [] { return std::make_unique<QZEChryslerVPWDiagnosticModule>(); },
+         moduleAt("28", "28", {{"type", "J2190_1"}, {"readoutCmd", "22 20 00, 22 20 01,22 20 02"}}),
+         {{"22 20 00", "62 20 00 80 00 00 \r\r>"},
+          {"22 20 01", "62 20 01 08 00 00 \r\r>"},
+          {"22 20 02", "62 20 02 40 00 00 \r\r>"}},
+         {"setup:KQSH6C28F1", "send:22 20 00", "send:22 20 01", "send:22 20 02"},
+         {{"36", "STORED", "Missing Sensor REAR"},
+          {"", "STORED", "UNKNOWN 5"},
+          {"63", "STORED", "Shuttled Reset Switch"}}},
         {"Chrysler J2190: a refused read-out is no bitmap (never 24 faults)",
          [] { return std::make_unique<QZEChryslerVPWDiagnosticModule>(); },
          moduleAt("60", "60", {{"type", "J2190_1"}, {"readoutCmd", "22 20 01"}}),

@@ -77,9 +77,12 @@ class ModuleScanEndToEnd : public SimulatedVehicleTest, public ::testing::WithPa
         for (const auto& m : modules) {
             const auto codes = m->codeList().value_or(std::vector<std::string>{});
             const auto statuses = m->statusList().value_or(std::vector<std::string>{});
+            const auto texts = m->definitionList().value_or(std::vector<std::string>{});
+            // A fault without a code number goes by its text ("- UNKNOWN 1").
             for (size_t i = 0; i < codes.size(); ++i)
                 out[{m->busType().value_or(""), m->accronym().value_or("")}].insert(
-                    {codes[i], i < statuses.size() ? statuses[i] : "?"});
+                    {codes[i].empty() && i < texts.size() ? "- " + texts[i] : codes[i],
+                     i < statuses.size() ? statuses[i] : "?"});
         }
         return out;
     }
@@ -138,7 +141,6 @@ TEST_P(ModuleScanEndToEnd, FullAndQuickScansFindTheCodesAndAClearClearsThem) {
 }
 
 std::vector<Case> cases() {
-    const std::vector<std::string> kLine3 = {"KQSP3", "KQD", "010D", "KQX0"};
     const std::vector<std::string> kLine5 = {"KQSP5", "KQD", "010D", "KQX0"};
     const std::vector<std::string> can29 = {"KQSP7",        "KQCMFFFFFF00", "KQD", "010D",
                                             "KQSH1FFFFFFF", "KQCF1FFFFFFF", "3E",  "KQD"};
@@ -172,8 +174,18 @@ std::vector<Case> cases() {
           {"1", "BCM", true, {{"B1A00", "STORED"}}},
           {"1", "TIPM", false, {{"U1110", "ACTIVE"}}},
           {"3", "PCM", true, {{"P1294", "STORED"}, {"P1693", "STORED"}}},
-          {"3", "BCM", true, {{"36", "STORED"}, {"32", "STORED"}, {"71", "STORED"}}},
-          {"3", "ACM", true, {{"", "STORED"}}}},
+          {"3", "BCM", true, {{"B1210", "STORED"}}},
+          {"3", "ACM", true, {{"B1001", "STORED"}}},
+          // Fault blocks 1-3 of the ABS, two faults without a code number among them.
+          {"3",
+           "CAB",
+           true,
+           {{"36", "STORED"},
+            {"32", "STORED"},
+            {"- UNKNOWN 1", "STORED"},
+            {"71", "STORED"},
+            {"54", "STORED"},
+            {"- UNKNOWN 12", "STORED"}}}},
          kRestoreCan11},
         {"ChryslerCan29",
          "chrysler",
@@ -226,14 +238,15 @@ std::vector<Case> cases() {
           {"1", "BODY", true, {{"B1650", "STORED"}}},
           {"1", "TPMS", false, {{"U0100", "STORED"}, {"U0121", "STORED"}}}},
          kRestoreCan11},
+        // The ECM's own protocol (3) is put back to the bus's (5) for the units after it.
         {"ToyotaKLine",
          "toyota",
-         3,
+         5,
          "JT2BG22K1Y0123456",
          {{"4", "ECM", true, {{"P0335", "STORED"}, {"P0171", "STORED"}, {"P1135", "STORED"}}},
           {"4", "ABS", true, {{"C1249", "STORED"}}},
           {"4", "BODY", false, {{"B1650", "STORED"}}}},
-         kLine3,
+         kLine5,
          1},
         {"HondaKLine",
          "honda",

@@ -1,5 +1,8 @@
 #include "lib/Modules/Makes/Chrysler.hpp"
 
+#include <algorithm>
+#include <vector>
+
 #include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Logging/QZELogging.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
@@ -50,12 +53,22 @@ std::optional<std::string> QZEChryslerVPWDiagnosticModule::j2190Bitmap(std::stri
 
 bool QZEChryslerVPWDiagnosticModule::readJ2190(QZEModuleData& module, const std::string& type) {
     const auto readout = module.extra("readoutCmd").text();
+    std::vector<std::string> readouts;
+    for (size_t start = 0; readout && start <= readout->size();) {
+        const size_t end = std::min(readout->find(',', start), readout->size());
+        const std::string piece = readout->substr(start, end - start);
+        std::string one;
+        for (auto token : reply::tokens(piece))
+            one += (one.empty() ? "" : " ") + std::string(token);
+        if (!one.empty()) readouts.push_back(one);
+        start = end + 1;
+    }
     int64_t block = 0;
     if (type != "J2190") {
         block = type.size() == 7 && type[5] == '_' ? type[6] - '0' : 0;
-        if (block < 1 || block > 3) block = -1;
+        if (block < 1 || block + static_cast<int64_t>(readouts.size()) - 1 > 3) block = -1;
     }
-    if (!readout || block < 0) {
+    if (readouts.empty() || block < 0) {
         QZELogging::shared().logError("Unreadable J2190 module %@: type %@, read-out %@",
                                       module.accronym(), type, readout);
         return false;
@@ -63,13 +76,18 @@ bool QZEChryslerVPWDiagnosticModule::readJ2190(QZEModuleData& module, const std:
     const auto& row = QZEModuleProtocols::chryslerVpw;
     return read(module, row, [&] {
         return onModuleBus(module, row, [&] {
-            const auto bitmap = j2190Bitmap(request(*readout, row.retry), *readout);
-            if (!bitmap) return false;
-            if (block == 0)
-                decodeEnhancedCodesVPWChryslerJ2190Old(*bitmap);
-            else
-                decodeEnhancedCodesVPWChryslerJ2190New(*bitmap, block);
-            return true;
+            bool answered = false;
+            for (size_t i = 0; i < readouts.size(); ++i) {
+                const auto bitmap = j2190Bitmap(request(readouts[i], row.retry), readouts[i]);
+                if (!bitmap) continue;
+                answered = true;
+                if (block == 0)
+                    decodeEnhancedCodesVPWChryslerJ2190Old(*bitmap);
+                else
+                    decodeEnhancedCodesVPWChryslerJ2190New(*bitmap,
+                                                           block + static_cast<int64_t>(i));
+            }
+            return answered;
         });
     });
 }

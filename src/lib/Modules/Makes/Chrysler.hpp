@@ -9,9 +9,10 @@
 namespace qz {
 
 // Chrysler modules on J1850 VPW: "13" read in PWM-style lines, "14" clears. Modules whose
-// "type" is "J2190" or "J2190_<n>" report their faults as a three-byte bitmap, read with their
-// "readoutCmd" and decoded with the first layout, or the second layout's fault block n. Reads
-// have request type 2.
+// "type" is "J2190" or "J2190_<n>" (the ABS) report their faults as three-byte bitmaps, read
+// with the requests of their "readoutCmd" (several separated by commas) and decoded with the
+// first layout, or the second layout's fault blocks n, n + 1, ... in turn. Reads have request
+// type 2.
 class QZEChryslerVPWDiagnosticModule : public QZEMakeModule {
   public:
     QZEChryslerVPWDiagnosticModule();

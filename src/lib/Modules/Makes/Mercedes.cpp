@@ -155,7 +155,12 @@ bool QZEMercedesCANDiagnosticModule::scanCodes(QZEModuleData& module) {
     ShownHeaders shown(*this, true);
     const char* identify =
         row.layout == QZEReplyLayout::uds ? kUdsIdentification : kKwpIdentification;
-    const std::string reply = request(identify, row.retry);
+    std::string reply;
+    {
+        // The identification tells nothing of how the unit answers the code request.
+        UnratedReplies unrated(*this);
+        reply = request(identify, row.retry);
+    }
     if (contains(reply, "NO DATA") || reply::tokens(reply).empty()) return false;
     auto identification = decodeEcuIdentificationWithRequest(identify, reply);
     const QZEModuleData* variant = variantFor(variantsOf(module), identification);

@@ -1,5 +1,8 @@
 #include "lib/Modules/Makes/Mitsubishi.hpp"
 
+#include <algorithm>
+#include <cctype>
+
 #include "lib/Decoders/QZEBitEncodedAddress.hpp"
 #include "lib/Modules/QZENaks.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
@@ -10,18 +13,54 @@ namespace {
 
 constexpr int64_t kMitsubishi = static_cast<int64_t>(EnhancedProtocolManufacturer::Mitsubishi);
 
-// The line speeds to try: the folded module's list, or the module's own (none: as it is).
-std::vector<std::pair<std::string, std::shared_ptr<QZEBitEncodedAddress>>> lineSpeeds(
-    const QZEModuleData& module) {
-    std::vector<std::pair<std::string, std::shared_ptr<QZEBitEncodedAddress>>> out;
+// One line speed to try and the unit reached at it.
+struct LineSpeed {
+    std::string baud;  // none: as it is
+    std::shared_ptr<QZEBitEncodedAddress> table;
+    QZEModuleData unit;
+};
+
+// The line speeds to try: the folded module's list, or the module's own. A folded rate holds
+// its unit's table, address, erase request and J2012 codes; an older list holds the table
+// alone (the unit then is the folded module).
+std::vector<LineSpeed> lineSpeeds(const QZEModuleData& module) {
+    std::vector<LineSpeed> out;
     if (auto rates = module.extra("baud_rates").dictionary()) {
-        for (const auto& [baud, table] : *rates)
-            out.emplace_back(baud, table.object<QZEBitEncodedAddress>());
+        for (const auto& [baud, rate] : *rates) {
+            LineSpeed speed{baud, rate.object<QZEBitEncodedAddress>(), module};
+            if (auto unit = rate.dictionary()) {
+                auto value = [&](const char* key) {
+                    auto it = unit->find(key);
+                    return it == unit->end() ? QZEValue() : it->second;
+                };
+                speed.table = value("dtcBitEncodedDitct").object<QZEBitEncodedAddress>();
+                if (auto id = value("Request_ID").text()) {
+                    speed.unit.setRequestId(*id);
+                    speed.unit.setResponseId(*id);
+                }
+                for (const char* key : {"Clear_ID", "dtcJ2012EncodedDict"})
+                    if (!value(key).isNull()) speed.unit.setExtra(key, value(key));
+            }
+            out.push_back(std::move(speed));
+        }
         return out;
     }
-    out.emplace_back(module.extra("baud_hex").text().value_or(""),
-                     module.extra("dtcBitEncodedDitct").object<QZEBitEncodedAddress>());
+    out.push_back({module.extra("baud_hex").text().value_or(""),
+                   module.extra("dtcBitEncodedDitct").object<QZEBitEncodedAddress>(), module});
     return out;
+}
+
+// The MUT erase request is answered with a byte of its own, not a service answer: any message
+// of bytes that is no refusal. The sensor's own words ("BUS INIT: ...ERROR", "?") are none.
+bool erased(const std::string& reply, QZEKLineHeaders headers) {
+    if (QZENaks::isNAK(reply)) return false;
+    for (const auto& message : QZEMakeModule::kLineMessages(reply, headers))
+        if (!message.empty() && std::all_of(message.begin(), message.end(), [](const auto& t) {
+                return t.size() == 2 && std::isxdigit(static_cast<unsigned char>(t[0])) &&
+                       std::isxdigit(static_cast<unsigned char>(t[1]));
+            }))
+            return true;
+    return false;
 }
 
 }  // namespace
@@ -45,11 +84,11 @@ bool QZEMitsubishiKlineDiagnosticModule::scanCodes(QZEModuleData& module) {
     return read(module, row, [&] {
         return onModuleBus(module, [&] {
             bool ok = false;
-            for (const auto& [baud, table] : lineSpeeds(module)) {
-                if (!selectLineSpeed(baud, module)) continue;
+            for (const auto& [baud, table, unit] : lineSpeeds(module)) {
+                if (!selectLineSpeed(baud, unit)) continue;
                 const bool answered =
-                    table ? readBitTable(module, *table, QZEModuleProtocols::mitsubishiBitTable)
-                          : readAddressed(module, row);
+                    table ? readBitTable(unit, *table, QZEModuleProtocols::mitsubishiBitTable)
+                          : readAddressed(unit, row);
                 ok = ok || answered;
                 if (answered && firstOnly) break;
             }
@@ -59,20 +98,16 @@ bool QZEMitsubishiKlineDiagnosticModule::scanCodes(QZEModuleData& module) {
 }
 
 bool QZEMitsubishiKlineDiagnosticModule::clearCodes(QZEModuleData& module) {
-    const auto clearId = module.extra("Clear_ID").text();
     const auto row = protocolFor(module);
     return onModuleBus(module, [&] {
-        for (const auto& [baud, table] : lineSpeeds(module)) {
-            if (!selectLineSpeed(baud, module)) continue;
+        for (const auto& [baud, table, unit] : lineSpeeds(module)) {
+            if (!selectLineSpeed(baud, unit)) continue;
+            const auto clearId = unit.extra("Clear_ID").text();
             if (!clearId) {
-                if (clearAddressed(module, row)) return true;
+                if (clearAddressed(unit, row)) return true;
                 continue;
             }
-            // The MUT erase request is answered with a byte of its own, not a service answer.
-            const std::string reply = request(*clearId, row.retry);
-            if (reply.find("NO DATA") == std::string::npos && !reply::tokens(reply).empty() &&
-                !QZENaks::isNAK(reply))
-                return true;
+            if (erased(request(*clearId, row.retry), traits().kLineHeaders)) return true;
         }
         return false;
     });

@@ -10,7 +10,8 @@ namespace qz {
 // sensor's interface). A module with a bit-encoded fault table reads each of its bytes ("21"
 // and the byte); any other reads KWP2000. The clear is the module's "Clear_ID", or KWP2000's.
 // The folded braking module tries the line speeds of its "baud_rates" in turn, each with its
-// own table, stopping at the first that answers when it is marked "first".
+// unit's table, address, erase request and J2012 codes (or, in the older form, a table alone),
+// stopping at the first that answers when it is marked "first".
 class QZEMitsubishiKlineDiagnosticModule : public QZEMakeModule {
   public:
     QZEMitsubishiKlineDiagnosticModule();

@@ -196,9 +196,19 @@ std::optional<QZEMessageBytes> QZEVAGCanModule::tp2Request(const QZEModuleData& 
     auto tp2 = address(module.extra("TP2").text());
     auto callUp = address(module.extra("CallUp").text());
     if (!tp2 || !callUp) return std::nullopt;
-    if (!openChannel(*tp2, *callUp)) return std::nullopt;
-    auto message = channelRequest(kwp);
-    closeChannel();
+    // The frames of the channel rate no answer; the message they carry does.
+    std::optional<QZEMessageBytes> message;
+    {
+        UnratedReplies unrated(*this);
+        if (!openChannel(*tp2, *callUp)) return std::nullopt;
+        message = channelRequest(kwp);
+        closeChannel();
+    }
+    if (message) {
+        std::string text;
+        for (const auto& byte : *message) text += byte + " ";
+        evaluteModuleResponse(text);
+    }
     return message;
 }
 
