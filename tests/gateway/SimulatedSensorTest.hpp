@@ -26,6 +26,21 @@ class SimulatedSensorTest : public GatewayTest {
         accessory->plugIn();
     }
 
+    // Plugs the vehicle in and connects `gateway` (created here unless the test made one) to it;
+    // the queues are drained and the sensor's commands cleared afterwards.
+    void connectGateway(sim::VehicleProfile profile = sim::VehicleProfile::builtIn()) {
+        if (!gateway) gateway = Gateway::create();
+        plugIn(std::move(profile));
+        auto devices = gateway->connectedDevices();
+        ASSERT_EQ(devices.size(), 1u);
+        Received<PelkSensorState> states;
+        gateway->connect(devices.front(), states.callback());
+        ASSERT_TRUE(states.waitFor(1));
+        ASSERT_EQ(gateway->status(), SensorConnectionStatus::connected);
+        drainQueues();
+        core->clearCommands();
+    }
+
     // The commands the sensor received, without their carriage returns.
     std::vector<std::string> sent() const {
         std::vector<std::string> out;

@@ -36,15 +36,7 @@ class GatewayLive : public SimulatedSensorTest {
   protected:
     GatewayLive() { gateway = Gateway::create(); }
     void connect(VehicleProfile profile = VehicleProfile::builtIn()) {
-        plugIn(std::move(profile));
-        auto devices = gateway->connectedDevices();
-        ASSERT_EQ(devices.size(), 1u);
-        Received<PelkSensorState> states;
-        gateway->connect(devices.front(), states.callback());
-        ASSERT_TRUE(states.waitFor(1));
-        ASSERT_EQ(gateway->status(), SensorConnectionStatus::connected);
-        drainQueues();
-        core->clearCommands();
+        connectGateway(std::move(profile));
     }
     void TearDown() override {
         drainQueues();

@@ -201,15 +201,7 @@ class ScanTest : public gwtest::SimulatedSensorTest {
     // Plugs the vehicle in and connects; the scan clock runs from then on.
     void connectTo(sim::VehicleProfile profile, Waits waits = Waits::real) {
         gateway = Gateway::create();
-        plugIn(std::move(profile));
-        auto devices = gateway->connectedDevices();
-        ASSERT_EQ(devices.size(), 1u);
-        gwtest::Received<PelkSensorState> states;
-        gateway->connect(devices.front(), states.callback());
-        ASSERT_TRUE(states.waitFor(1));
-        ASSERT_EQ(gateway->status(), SensorConnectionStatus::connected);
-        gwtest::drainQueues();
-        core->clearCommands();
+        connectGateway(std::move(profile));
         if (waits == Waits::real)
             scanClock.emplace(std::make_shared<modtest::InstantSleepClock>());
         else

@@ -102,16 +102,9 @@ class SimulatedVehicleTest : public gwtest::SimulatedSensorTest {
     void connectTo(sim::VehicleProfile profile) {
         const std::string vin = profile.vin;
         gateway = Gateway::create();
-        plugIn(std::move(profile));
-        auto devices = gateway->connectedDevices();
-        ASSERT_EQ(devices.size(), 1u);
-        gwtest::Received<PelkSensorState> states;
-        gateway->connect(devices.front(), states.callback());
-        ASSERT_TRUE(states.waitFor(1));
-        ASSERT_EQ(gateway->status(), SensorConnectionStatus::connected);
-        gwtest::drainQueues();
+        connectGateway(std::move(profile));
+        if (HasFatalFailure()) return;
         gateway->vehicle()->setCurrentVin(vin);
-        core->clearCommands();
     }
 
     // Runs a whole module scan on "GatewayQueue"; the modules reported.
