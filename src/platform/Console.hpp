@@ -13,7 +13,9 @@ namespace console {
 using Sink = std::function<void(const std::string& line)>;
 
 void log(const std::string& line);
-// Installs `sink` process-wide; returns the previous one.
+// Installs `sink` process-wide; returns the previous one. Once it returns, the previous sink is
+// no longer called, nor running on another thread: whatever it refers to may go. Each line goes
+// to the sink installed when the line is logged.
 Sink setSink(Sink sink);
 // The sink that writes to standard error.
 Sink standardError();

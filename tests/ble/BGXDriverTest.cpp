@@ -487,7 +487,7 @@ TEST_F(DriverTest, BusModeReadsAndWrites) {
     auto device = connected();
     EXPECT_TRUE(device->readBusMode());
     EXPECT_FALSE(device->writeBusMode(1)) << "the current mode";
-    int calls = 0;
+    std::atomic<int> calls = 0;
     std::optional<BleError> seen{BleError{}};
     auto handler = [&](const std::shared_ptr<BGXDevice>& d, const std::optional<BleError>& e) {
         ++calls;
@@ -498,7 +498,7 @@ TEST_F(DriverTest, BusModeReadsAndWrites) {
     EXPECT_TRUE(device->writeBusMode(2, "pw", handler));
     ASSERT_TRUE(eventually([&] { return device->busMode() == 2; }));
     drainMain();
-    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(calls.load(), 1);
     EXPECT_FALSE(seen);
     EXPECT_EQ(module->writes(BGXUUID::busMode), (std::vector<Data>{{2, 'p', 'w', 0}}));
     EXPECT_EQ(recorder->get(recorder->busModes), (std::vector<BusMode>{1, 2}));

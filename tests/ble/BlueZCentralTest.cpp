@@ -102,10 +102,10 @@ TEST_F(BlueZTest, TheDriverScansConnectsAndStreamsThroughBlueZ) {
     ASSERT_TRUE(device->writeData(Data(3000, 0x1B)));
     ASSERT_TRUE(eventually([&] { return recorder->count(recorder->written) == 2; }));
     EXPECT_EQ(module->creditOverrun(), 0u);
-    bool done = false;
+    std::atomic<bool> done = false;
     ASSERT_TRUE(device->writeBusMode(2, std::nullopt, [&](auto&, auto& error) { done = !error; }));
     ASSERT_TRUE(eventually([&] { return device->busMode() == 2; }));
-    ASSERT_TRUE(eventually([&] { return done; }));
+    ASSERT_TRUE(eventually([&] { return done.load(); }));
     EXPECT_EQ(fake->writeTypes(BGXUUID::busMode), std::vector<std::string>{"request"});
 
     // A failed write is dropped and the next one goes; a failed read closes the link.

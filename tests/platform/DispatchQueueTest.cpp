@@ -169,19 +169,24 @@ TEST(DispatchQueueTest, QueuedWorkKeepsTheQueueAlive) {
 TEST(DispatchQueueTest, AsyncAfterUnderScaledClockRunsInDeadlineOrder) {
     ScopedClock scoped(std::make_shared<ScaledClock>(0.01));
     auto q = DispatchQueue::create("test.after");
-    std::mutex m;
-    std::vector<int> order;
-    Event done;
-    auto add = [&](int v) {
-        std::lock_guard lock(m);
-        order.push_back(v);
-        if (order.size() == 3) done.set();
+    // Shared with the items: the last one still holds the lock when the event wakes the test.
+    struct Order {
+        std::mutex m;
+        std::vector<int> values;
     };
-    q->asyncAfter(3.0, [&] { add(3); });
-    q->asyncAfter(1.0, [&] { add(1); });
-    q->asyncAfter(2.0, [&] { add(2); });
+    auto order = std::make_shared<Order>();
+    Event done;
+    auto add = [order, done](int v) {
+        std::lock_guard lock(order->m);
+        order->values.push_back(v);
+        if (order->values.size() == 3) done.set();
+    };
+    q->asyncAfter(3.0, [add] { add(3); });
+    q->asyncAfter(1.0, [add] { add(1); });
+    q->asyncAfter(2.0, [add] { add(2); });
     ASSERT_TRUE(done.waitReal());
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    std::lock_guard lock(order->m);
+    EXPECT_EQ(order->values, (std::vector<int>{1, 2, 3}));
 }
 
 TEST(DispatchQueueTest, AsyncAfterUnderVirtualClockWaitsForTheFullDelay) {

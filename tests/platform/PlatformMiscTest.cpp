@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <mutex>
+#include <thread>
 #include <unordered_set>
 
 #include "platform/Application.hpp"
 #include "platform/Bundle.hpp"
+#include "platform/Console.hpp"
 #include "platform/DateFormat.hpp"
 #include "platform/Describe.hpp"
 #include "platform/FileSystem.hpp"
@@ -186,6 +191,42 @@ TEST(ApplicationTest, SystemVersionIsNumericAndOverridable) {
     EXPECT_EQ(Device::systemVersion(), "17.2");
     Device::setSystemVersion(std::nullopt);
     EXPECT_EQ(Device::systemVersion(), v);
+}
+
+// A sink's owner may go once the sink is replaced: a line it is writing on another thread ends
+// first. A sink may replace itself.
+TEST(ConsoleTest, AReplacedSinkIsDoneWithOnceSetSinkReturns) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool entered = false, replacing = false;
+    std::atomic<bool> finished{false};
+    auto previous = console::setSink([&](const std::string&) {
+        std::unique_lock lock(m);
+        entered = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return replacing; });
+        finished = true;
+    });
+    std::thread writer([] { console::log("line"); });
+    {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return entered; });
+        replacing = true;
+        cv.notify_all();
+    }
+    auto replaced = console::setSink(previous);
+    EXPECT_TRUE(finished);
+    writer.join();
+    EXPECT_TRUE(replaced);
+
+    int calls = 0;
+    console::setSink([&](const std::string&) {
+        ++calls;
+        console::setSink(previous);
+    });
+    console::log("once");
+    console::log("to the previous sink");
+    EXPECT_EQ(calls, 1);
 }
 
 }  // namespace

@@ -5,13 +5,14 @@
 namespace qz {
 
 namespace {
+// Leaked: threads still running at exit may log.
 std::mutex& delegateMutex() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 std::shared_ptr<GatewayLoggerDelegate>& delegateSlot() {
-    static std::shared_ptr<GatewayLoggerDelegate> d;
-    return d;
+    static auto* d = new std::shared_ptr<GatewayLoggerDelegate>;
+    return *d;
 }
 }  // namespace
 

@@ -31,8 +31,10 @@ SessionController::~SessionController() {
 }
 
 std::shared_ptr<DispatchQueue> SessionController::btQueue() {
-    static auto queue = DispatchQueue::create("BtCommunicationQueue", DispatchQueue::concurrent);
-    return queue;
+    // Leaked, as the other queues: work may still be queued here at exit.
+    static const auto* queue = new std::shared_ptr<DispatchQueue>(
+        DispatchQueue::create("BtCommunicationQueue", DispatchQueue::concurrent));
+    return *queue;
 }
 
 void SessionController::setSensorDelegate(std::shared_ptr<SensorDelegate> delegate) {

@@ -16,8 +16,8 @@ namespace qz {
 namespace {
 
 HostOverride& hostOverride() {
-    static HostOverride host;
-    return host;
+    static auto* host = new HostOverride;  // leaked: requests may still run at exit
+    return *host;
 }
 
 WebError transportError(const URLError& error) {

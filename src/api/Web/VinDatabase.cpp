@@ -79,9 +79,14 @@ std::optional<VinDatabase> VinDatabase::decode(const std::string& json) {
 }
 
 std::shared_ptr<const VinDatabase> VinDatabase::shared() {
-    static std::mutex mutex;
-    static std::filesystem::path loadedPath;
-    static std::shared_ptr<const VinDatabase> loaded;
+    // Leaked: look-ups on other threads may still run at exit.
+    struct Cache {
+        std::mutex mutex;
+        std::filesystem::path loadedPath;
+        std::shared_ptr<const VinDatabase> loaded;
+    };
+    static auto* cache = new Cache;
+    auto& [mutex, loadedPath, loaded] = *cache;
 
     auto path = DefinitionFile::path(kResourceName, kResourceType, kResourceDirectory);
     std::lock_guard lock(mutex);

@@ -11,14 +11,15 @@ namespace qz {
 
 namespace {
 
+// Leaked: requests still running at exit read the credentials.
 std::mutex& configMutex() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 
 std::optional<BackendCredentials>& stored() {
-    static std::optional<BackendCredentials> value;
-    return value;
+    static auto* value = new std::optional<BackendCredentials>;
+    return *value;
 }
 
 std::string requiredText(const nlohmann::json& j, const char* key) {

@@ -8,8 +8,10 @@
 namespace qz {
 
 std::shared_ptr<RunLoop> RunLoop::main() {
-    static auto loop = std::make_shared<RunLoop>(DispatchQueue::main());
-    return loop;
+    // Leaked: streams of sessions still open at exit are served on it.
+    static const auto* loop =
+        new std::shared_ptr<RunLoop>(std::make_shared<RunLoop>(DispatchQueue::main()));
+    return *loop;
 }
 
 std::shared_ptr<RunLoop> RunLoop::current() {

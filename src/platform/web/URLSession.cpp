@@ -474,8 +474,9 @@ URLSession::~URLSession() {
 }
 
 std::shared_ptr<URLSession> URLSession::shared() {
-    static std::shared_ptr<URLSession> session = create();
-    return session;
+    // Leaked: tasks and their callbacks may still run at exit.
+    static const auto* session = new std::shared_ptr<URLSession>(create());
+    return *session;
 }
 
 std::shared_ptr<URLSession> URLSession::create() {
