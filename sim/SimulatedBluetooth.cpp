@@ -210,6 +210,9 @@ void SimulatedCentral::report(const std::shared_ptr<SimulatedBGX13>& module) {
 }
 
 void SimulatedCentral::scanForPeripherals(const std::vector<std::string>& serviceUuids) {
+    auto world = world_.lock();
+    std::unique_lock<std::mutex> sightings;
+    if (world) sightings = std::unique_lock(world->sightings_);
     {
         std::lock_guard lock(mutex_);
         if (!powered_) return;
@@ -217,7 +220,7 @@ void SimulatedCentral::scanForPeripherals(const std::vector<std::string>& servic
         filter_.clear();
         for (const auto& u : serviceUuids) filter_.push_back(normalizedBleUUID(u));
     }
-    if (auto world = world_.lock())
+    if (world)
         for (const auto& module : world->modules()) report(module);
 }
 
@@ -393,6 +396,7 @@ void SimulatedBluetooth::setPowered(bool on) {
 }
 
 void SimulatedBluetooth::add(const std::shared_ptr<SimulatedBGX13>& module) {
+    std::lock_guard sightings(sightings_);
     {
         std::lock_guard lock(mutex_);
         if (std::find(modules_.begin(), modules_.end(), module) != modules_.end()) return;
@@ -405,7 +409,7 @@ void SimulatedBluetooth::add(const std::shared_ptr<SimulatedBGX13>& module) {
         auto m = weakModule.lock();
         if (world && m) world->advertise(m);
     });
-    advertise(module);
+    advertiseLocked(module);
 }
 
 void SimulatedBluetooth::remove(const std::shared_ptr<SimulatedBGX13>& module) {
@@ -418,6 +422,11 @@ void SimulatedBluetooth::remove(const std::shared_ptr<SimulatedBGX13>& module) {
 }
 
 void SimulatedBluetooth::advertise(const std::shared_ptr<SimulatedBGX13>& module) {
+    std::lock_guard sightings(sightings_);
+    advertiseLocked(module);
+}
+
+void SimulatedBluetooth::advertiseLocked(const std::shared_ptr<SimulatedBGX13>& module) {
     {
         std::lock_guard lock(mutex_);
         if (std::find(modules_.begin(), modules_.end(), module) == modules_.end()) return;

@@ -58,8 +58,13 @@ class SimulatedBluetooth : public std::enable_shared_from_this<SimulatedBluetoot
     std::vector<std::shared_ptr<SimulatedCentral>> centrals() const;
 
   private:
+    friend class SimulatedCentral;
     SimulatedBluetooth() = default;
+    void advertiseLocked(const std::shared_ptr<SimulatedBGX13>& module);
 
+    // Held while a module comes into reach or advertises and while a scan starts, so a module
+    // added as a scan starts is reported once, by one or the other.
+    std::mutex sightings_;
     mutable std::mutex mutex_;
     bool powered_ = true;
     std::vector<std::shared_ptr<SimulatedBGX13>> modules_;
