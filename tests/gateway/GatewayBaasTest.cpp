@@ -53,11 +53,15 @@ TEST_F(GatewayTest, VehicleDocumentsAndServerErrorsArriveOnTheMainQueue) {
                    [](const httplib::Request&, httplib::Response& res) { res.status = 503; });
     startServer();
     auto gateway = Gateway::create();
+    // One request after the other: httplib's compiled library sets up function-local statics on
+    // the first request it parses, out of ThreadSanitizer's sight, so a second request served
+    // at the same time looks like a race.
     Received<Result<std::string, WebError>> recalls;
     gateway->requestXml(kVin, QZVehicleXmlType::recalls, recalls.callback());
+    ASSERT_TRUE(recalls.waitFor(1));
     Received<Result<std::string, WebError>> bulletins;
     gateway->requestXml(kVin, QZVehicleXmlType::technicalServiceBulletins, bulletins.callback());
-    ASSERT_TRUE(recalls.waitFor(1) && bulletins.waitFor(1));
+    ASSERT_TRUE(bulletins.waitFor(1));
     EXPECT_TRUE(recalls.at(0).onMain);
     ASSERT_TRUE(recalls.at(0).value.has_value());
     EXPECT_NE(recalls.at(0).value->find("<recall id=\"1\"/>"), std::string::npos);
