@@ -70,6 +70,10 @@ Gateway::~Gateway() {
         relay_->bt()->setBroadcastListener({});
         relay_->bt()->setStatusListener({});
     }
+    // The engine's registry keeps the vehicle until the next gateway registers its own; the
+    // link (and the Bluetooth central with its bus thread) goes with this gateway.
+    vehicle_->setRelay(nullptr);
+    pidInterface_->setRelay(nullptr);
 }
 
 Gateway::SensorListener Gateway::sensorListener() const {
