@@ -362,10 +362,10 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
 
     void exportGatt(Device& d) {
         unsigned handle = 0x000a;
-        for (const auto& spec : d.module->services()) {
+        for (const auto& offered : d.module->services()) {
             std::string servicePath = d.path + "/service" + hex4(handle++);
             auto service = sdbus::createObject(*connection, servicePath);
-            std::string uuid = spec.uuid;
+            std::string uuid = offered.uuid;
             std::string devicePath = d.path;
             service->registerProperty("UUID").onInterface(kGattService).withGetter([uuid] {
                 return uuid;
@@ -379,7 +379,7 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
             service->finishRegistration();
             service->emitInterfacesAddedSignal();
             d.services.push_back(std::move(service));
-            for (const auto& cs : spec.characteristics) {
+            for (const auto& cs : offered.characteristics) {
                 auto c = std::make_unique<Characteristic>();
                 c->uuid = cs.uuid;
                 c->properties = cs.properties;

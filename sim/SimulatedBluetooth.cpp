@@ -106,8 +106,8 @@ class SimulatedCentral::Peripheral : public BlePeripheral,
     void notified(const std::string& uuid, const Data& value) {
         BleCharacteristic c{uuid, 0, {}, uuid};
         for (const auto& s : module_->services())
-            for (const auto& spec : s.characteristics)
-                if (spec.uuid == uuid) c = {uuid, spec.properties, s.uuid, uuid};
+            for (const auto& known : s.characteristics)
+                if (known.uuid == uuid) c = {uuid, known.properties, s.uuid, uuid};
         post([c, value](BlePeripheralDelegate& d, const std::shared_ptr<BlePeripheral>& p) {
             d.didUpdateValueForCharacteristic(p, c, value, std::nullopt);
         });
