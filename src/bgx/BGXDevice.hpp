@@ -123,6 +123,9 @@ class BGXDevice : public BlePeripheralDelegate, public std::enable_shared_from_t
                                         const std::optional<BleError>& error) override;
     void peripheralIsReadyToSendWriteWithoutResponse(
         const std::shared_ptr<BlePeripheral>& peripheral) override;
+    void didUpdateNotificationStateForCharacteristic(
+        const std::shared_ptr<BlePeripheral>& peripheral, const BleCharacteristic& characteristic,
+        const std::optional<BleError>& error) override;
     void didReadRSSI(const std::shared_ptr<BlePeripheral>& peripheral, int rssi,
                      const std::optional<BleError>& error) override;
 
@@ -182,6 +185,12 @@ class BGXDevice : public BlePeripheralDelegate, public std::enable_shared_from_t
     uint64_t rangeLocation_ = 0;
     uint64_t rangeLength_ = 0;
     uint64_t dataWriteSize_ = 0;
+    // A chunk of `dataToWrite_` is with the peripheral and not yet completed.
+    bool chunkInFlight_ = false;
+    bool chunkWithoutResponse_ = false;
+    // The writes without response still to be answered, oldest first: true for a data chunk,
+    // false for a credit message. Each ready-to-send answers the oldest.
+    std::deque<bool> unansweredWrites_;
     bool fastAck_ = false;
     int64_t fastAckRxBytes_ = 0;
     int64_t fastAckTxBytes_ = 0;

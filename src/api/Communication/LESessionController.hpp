@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "api/Communication/PelkSensor.hpp"
+#include "api/Communication/SensorTextDecoder.hpp"
 #include "api/Communication/SessionController.hpp"
 #include "api/Communication/SessionListeners.hpp"
 #include "bgx/BGXDelegates.hpp"
@@ -56,6 +57,7 @@ class LESessionObjcBridge : public BGXScanDelegate,
     void scanStateChanged(ScanState state) override;
     // BGXDeviceDelegate.
     void stateChangedForDevice(const std::shared_ptr<BGXDevice>& device) override;
+    void notifyForDisconnectionError(const BleError& error) override;
     // BGXSerialDelegate.
     void busModeChanged(BusMode, const std::shared_ptr<BGXDevice>&) override {}
     void dataRead(const Data& data, const std::shared_ptr<BGXDevice>& device) override;
@@ -73,7 +75,9 @@ class LESessionObjcBridge : public BGXScanDelegate,
     std::weak_ptr<SensorReceiver> receiver_;
     std::shared_ptr<BGXDevice> device_;
     std::optional<DeviceState> reportedState_;  // the current device's last state seen
+    bool openFailed_ = false;  // the current connect ended in an error before it opened
     std::vector<std::shared_ptr<BGXDevice>> discoveredDevices_;
+    SensorTextDecoder decoder_;
 };
 
 // The BLE session: the session controller's SensorDelegate for a BLE sensor. Commands go to
