@@ -454,7 +454,14 @@ void BGXDevice::didUpdateValueForCharacteristic(const std::shared_ptr<BlePeriphe
                                                 const Data& value,
                                                 const std::optional<BleError>& error) {
     if (error) {
-        disconnectWithError(*error);
+        // The answer of a link that is closing or gone says nothing of the device now (it
+        // might be connecting anew).
+        auto state = deviceState();
+        if (state == DeviceState::Interrogating || state == DeviceState::Connected)
+            disconnectWithError(*error);
+        else
+            console::log("Error " + error->errorDescription() + " ignored: the link is " +
+                         nameForDeviceState(static_cast<uint64_t>(state)));
         return;
     }
     // Which characteristic's value it is; the first match counts.

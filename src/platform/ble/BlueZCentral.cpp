@@ -667,7 +667,8 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
     // subscriptions reach the module again.
     void disconnectFailed(const std::string& path, uint64_t id, const sdbus::Error& error) {
         bleLog("BlueZ: Disconnect: " + std::string(error.what()));
-        if (!isCurrent(path, id)) return;
+        auto it = links.find(path);
+        if (it == links.end() || !it->second.connected || it->second.attempt != id) return;
         for (const auto& c : notifying)
             if (under(c, path))
                 proxy(c)
@@ -686,7 +687,8 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
     // (or that a newer one replaced) are dropped.
     bool isCurrent(const std::string& path, uint64_t id) const {
         auto it = links.find(path);
-        return it != links.end() && it->second.connected && it->second.attempt == id;
+        return it != links.end() && it->second.connected && !it->second.cancelling &&
+               it->second.attempt == id;
     }
 
     uint64_t linkId(const std::string& path) const {
