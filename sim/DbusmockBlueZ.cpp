@@ -172,37 +172,47 @@ struct DbusmockBlueZ::State : std::enable_shared_from_this<DbusmockBlueZ::State>
     }
 
     void updateProperties(const std::string& path, const char* interface, VariantMap values) {
-        proxy(path).callMethod("UpdateProperties").onInterface(kMock).withArguments(
-            std::string(interface), values);
+        proxy(path)
+            .callMethod("UpdateProperties")
+            .onInterface(kMock)
+            .withArguments(std::string(interface), values);
     }
 
     void addObject(const std::string& path, const char* interface, const VariantMap& properties,
                    const std::vector<Method>& methods) {
-        proxy("/").callMethod("AddObject").onInterface(kMock).withArguments(
-            path, std::string(interface), properties, methods);
+        proxy("/")
+            .callMethod("AddObject")
+            .onInterface(kMock)
+            .withArguments(path, std::string(interface), properties, methods);
         std::map<std::string, VariantMap> interfaces{{interface, properties}};
         std::vector<sdbus::Variant> args{sdbus::Variant(sdbus::ObjectPath(path)),
                                          sdbus::Variant(interfaces)};
-        proxy("/").callMethod("EmitSignal").onInterface(kMock).withArguments(
-            std::string(kObjectManager), std::string("InterfacesAdded"),
-            std::string("oa{sa{sv}}"), args);
+        proxy("/")
+            .callMethod("EmitSignal")
+            .onInterface(kMock)
+            .withArguments(std::string(kObjectManager), std::string("InterfacesAdded"),
+                           std::string("oa{sa{sv}}"), args);
     }
 
     void removeObject(const std::string& path, const char* interface) {
         std::vector<sdbus::Variant> args{sdbus::Variant(sdbus::ObjectPath(path)),
                                          sdbus::Variant(std::vector<std::string>{interface})};
-        proxy("/").callMethod("EmitSignal").onInterface(kMock).withArguments(
-            std::string(kObjectManager), std::string("InterfacesRemoved"), std::string("oas"),
-            args);
+        proxy("/")
+            .callMethod("EmitSignal")
+            .onInterface(kMock)
+            .withArguments(std::string(kObjectManager), std::string("InterfacesRemoved"),
+                           std::string("oas"), args);
         proxy("/").callMethod("RemoveObject").onInterface(kMock).withArguments(path);
     }
 
     void refuseOn(const std::string& path, const char* interface, const std::string& method,
                   const std::string& in, const std::string& out, const Refusal& refusal,
                   const std::string& rest) {
-        proxy(path).callMethod("AddMethod").onInterface(kMock).withArguments(
-            std::string(interface), method, in, out,
-            refusing(++installations, refusal.error, refusal.times, rest));
+        proxy(path)
+            .callMethod("AddMethod")
+            .onInterface(kMock)
+            .withArguments(std::string(interface), method, in, out,
+                           refusing(++installations, refusal.error, refusal.times, rest));
     }
 
     Device* deviceAt(const std::string& path) {
@@ -227,8 +237,10 @@ struct DbusmockBlueZ::State : std::enable_shared_from_this<DbusmockBlueZ::State>
         auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         for (;;) {
             try {
-                proxy("/").callMethod("GetCalls").onInterface(kMock).withTimeout(
-                    std::chrono::seconds(5));
+                proxy("/")
+                    .callMethod("GetCalls")
+                    .onInterface(kMock)
+                    .withTimeout(std::chrono::seconds(5));
                 break;
             } catch (const sdbus::Error&) {
                 int st;
@@ -243,8 +255,11 @@ struct DbusmockBlueZ::State : std::enable_shared_from_this<DbusmockBlueZ::State>
             }
         }
         std::string adapter;
-        proxy("/").callMethod("AddAdapter").onInterface(kBluezMock).withArguments(
-            std::string(kAdapterName), std::string("qz test")).storeResultsTo(adapter);
+        proxy("/")
+            .callMethod("AddAdapter")
+            .onInterface(kBluezMock)
+            .withArguments(std::string(kAdapterName), std::string("qz test"))
+            .storeResultsTo(adapter);
         for (auto& d : devices) addDevice(*d);
     }
 
@@ -266,24 +281,42 @@ struct DbusmockBlueZ::State : std::enable_shared_from_this<DbusmockBlueZ::State>
     void addDevice(Device& d) {
         const auto& module = *d.module;
         std::string path;
-        proxy("/").callMethod("AddDevice").onInterface(kBluezMock).withArguments(
-            std::string(kAdapterName), module.options().address,
-            module.advertisedName().value_or("")).storeResultsTo(path);
+        proxy("/")
+            .callMethod("AddDevice")
+            .onInterface(kBluezMock)
+            .withArguments(std::string(kAdapterName), module.options().address,
+                           module.advertisedName().value_or(""))
+            .storeResultsTo(path);
         d.path = path;
         // The template's devices advertise nothing: this one offers the streaming service.
-        updateProperties(path, kDevice,
-                         {{"UUIDs", sdbus::Variant(std::vector<std::string>{
-                                        BGXUUID::streamingService})},
-                          {"RSSI", sdbus::Variant(static_cast<int16_t>(module.rssi()))}});
+        updateProperties(
+            path, kDevice,
+            {{"UUIDs", sdbus::Variant(std::vector<std::string>{BGXUUID::streamingService})},
+             {"RSSI", sdbus::Variant(static_cast<int16_t>(module.rssi()))}});
+        proxy(path)
+            .callMethod("AddMethod")
+            .onInterface(kMock)
+            .withArguments(std::string(kDevice), std::string("Disconnect"), std::string(),
+                           std::string(), deviceCode("Disconnect"));
         for (const auto& [uuid, methods] : d.refusals)
             if (uuid.empty())
                 for (const auto& [method, refusal] : methods) refuseDevice(d, method, refusal);
     }
 
+    // What the device's `method` does when it is not refused: the template's own, and for
+    // Disconnect, as BlueZ does, ServicesResolved false together with Connected.
+    static std::string deviceCode(const std::string& method) {
+        std::string code = "sys.modules['dbusmock.templates.bluez5']." + method + "(self)\n";
+        if (method == "Disconnect")
+            code +=
+                "self.UpdateProperties('org.bluez.Device1', "
+                "{'ServicesResolved': dbus.Boolean(False)})\n";
+        return code;
+    }
+
     void refuseDevice(Device& d, const std::string& method, const Refusal& refusal) {
         if (refusal.times <= 0) return;
-        refuseOn(d.path, kDevice, method, "", "", refusal,
-                 "sys.modules['dbusmock.templates.bluez5']." + method + "(self)\n");
+        refuseOn(d.path, kDevice, method, "", "", refusal, deviceCode(method));
     }
 
     // MARK: links
@@ -305,8 +338,8 @@ struct DbusmockBlueZ::State : std::enable_shared_from_this<DbusmockBlueZ::State>
     void linkUp(Device& d) {
         d.connected = true;
         ++d.generation;
-        d.module->attach(std::make_shared<Link>(weak_from_this(), loop, d.module.get(),
-                                                d.generation));
+        d.module->attach(
+            std::make_shared<Link>(weak_from_this(), loop, d.module.get(), d.generation));
         const auto& o = d.module->options();
         unsigned handle = 0x000a;
         for (const auto& service : d.module->services()) {
@@ -358,15 +391,14 @@ struct DbusmockBlueZ::State : std::enable_shared_from_this<DbusmockBlueZ::State>
             removeObject(*it, d.uuidAt.count(*it) ? kGattCharacteristic : kGattService);
         d.objects.clear();
         d.uuidAt.clear();
-        updateProperties(d.path, kDevice, {{"ServicesResolved", sdbus::Variant(false)}});
     }
 
     void notified(Device& d, const std::string& uuid, const Data& value) {
         for (const auto& [path, u] : d.uuidAt)
             if (u == uuid)
-                updateProperties(path, kGattCharacteristic,
-                                 {{"Value", sdbus::Variant(std::vector<uint8_t>(value.begin(),
-                                                                                value.end()))}});
+                updateProperties(
+                    path, kGattCharacteristic,
+                    {{"Value", sdbus::Variant(std::vector<uint8_t>(value.begin(), value.end()))}});
     }
 
     // A characteristic method the library called (the mock answered it already).
@@ -439,8 +471,7 @@ std::optional<std::string> DbusmockBlueZ::unavailable() {
 
 bool DbusmockBlueZ::installable() {
     for (const char* tool : {"/usr/bin/apt-cache", "/bin/apt-cache"})
-        if (::access(tool, X_OK) == 0)
-            return status({tool, "show", "python3-dbusmock"}) == 0;
+        if (::access(tool, X_OK) == 0) return status({tool, "show", "python3-dbusmock"}) == 0;
     return false;
 }
 
@@ -477,12 +508,11 @@ std::shared_ptr<DbusmockBlueZ> DbusmockBlueZ::start(const std::string& busAddres
             });
         };
         s.matches.push_back(s.connection->addMatch(
-            "type='signal',interface='org.freedesktop.DBus.Mock',member='MethodCalled'",
-            handler));
-        s.matches.push_back(s.connection->addMatch(
-            "type='signal',interface='org.freedesktop.DBus.Properties',"
-            "member='PropertiesChanged',arg0='org.bluez.Device1'",
-            handler));
+            "type='signal',interface='org.freedesktop.DBus.Mock',member='MethodCalled'", handler));
+        s.matches.push_back(
+            s.connection->addMatch("type='signal',interface='org.freedesktop.DBus.Properties',"
+                                   "member='PropertiesChanged',arg0='org.bluez.Device1'",
+                                   handler));
         s.startProcess();
     });
     return mock;
@@ -549,9 +579,8 @@ void DbusmockBlueZ::add(const std::shared_ptr<SimulatedBGX13>& module) {
     });
 }
 
-void DbusmockBlueZ::refuse(const std::shared_ptr<SimulatedBGX13>& module,
-                           const std::string& method, const std::string& error, int times,
-                           const std::string& uuid) {
+void DbusmockBlueZ::refuse(const std::shared_ptr<SimulatedBGX13>& module, const std::string& method,
+                           const std::string& error, int times, const std::string& uuid) {
     run([=](State& s) {
         for (auto& d : s.devices) {
             if (d->module != module) continue;
