@@ -22,8 +22,8 @@ TEST_F(DriverTest, WritesCompleteWhateverTheCreditTiming) {
     };
     for (Row row : {Row{0.2, 0, 2048, 12}, Row{0.2, 0, 64, 1000}, Row{0, 0.05, 64, 1000},
                     Row{0, 0.05, 2048, 5000}, Row{0.2, 0.05, 10, 95}}) {
-        SCOPED_TRACE(std::to_string(row.creditDelay) + "/" + std::to_string(row.returnDelay) +
-                     "/" + std::to_string(row.buffer) + "/" + std::to_string(row.size));
+        SCOPED_TRACE(std::to_string(row.creditDelay) + "/" + std::to_string(row.returnDelay) + "/" +
+                     std::to_string(row.buffer) + "/" + std::to_string(row.size));
         auto clock = std::make_shared<VirtualClock>();
         ScopedClock scoped(clock);
         recorder = std::make_shared<Recorder>();
@@ -72,12 +72,9 @@ TEST_F(DriverTest, ABusModeValueMovesOnlyAnInterrogatingDeviceToConnected) {
     using S = DeviceState;
     const Row rows[] = {
         {S::Interrogating, false, 0, S::Interrogating},  // the stored value: not a first value
-        {S::Interrogating, false, 1, S::Connected},
-        {S::Connecting, false, 1, S::Connecting},
-        {S::Connected, false, 1, S::Connected},
-        {S::Connected, false, 2, S::Connected},
-        {S::Interrogating, true, 1, S::Disconnecting},
-        {S::Connected, true, 2, S::Disconnecting},
+        {S::Interrogating, false, 1, S::Connected},     {S::Connecting, false, 1, S::Connecting},
+        {S::Connected, false, 1, S::Connected},         {S::Connected, false, 2, S::Connected},
+        {S::Interrogating, true, 1, S::Disconnecting},  {S::Connected, true, 2, S::Disconnecting},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(BGXDevice::nameForDeviceState(static_cast<uint64_t>(row.state)) +
@@ -85,8 +82,8 @@ TEST_F(DriverTest, ABusModeValueMovesOnlyAnInterrogatingDeviceToConnected) {
         recorder = std::make_shared<Recorder>();
         world = sim::SimulatedBluetooth::create();
         sim::SimulatedBluetooth::Installation local(world);
-        auto module = addModule(
-            options([&](auto& o) { o.answersBusMode = row.state != S::Interrogating; }));
+        auto module =
+            addModule(options([&](auto& o) { o.answersBusMode = row.state != S::Interrogating; }));
         if (row.state == S::Connecting)
             module->setConnectAnswer(SimulatedBGX13::ConnectAnswer::silent);
         auto device = discover();
@@ -136,9 +133,9 @@ TEST_F(DriverTest, ARefusedSubscriptionClosesTheLinkWithItsError) {
         ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
         NotificationCenter::defaultCenter().removeObserver(token);
         EXPECT_EQ(errorPosts, 1);
-        EXPECT_EQ(console.containing("subscribing to the characteristic (UUID): " +
-                                     bleUUIDText(uuid)),
-                  1u);
+        EXPECT_EQ(
+            console.containing("subscribing to the characteristic (UUID): " + bleUUIDText(uuid)),
+            1u);
         scanner.reset();
     }
 }

@@ -13,8 +13,8 @@
 #include "api/Communication/Relay.hpp"
 #include "api/Communication/SessionController.hpp"
 #include "api/Logging/Log.hpp"
-#include "logging/LogFileReader.hpp"
 #include "gateway/GatewayTestSupport.hpp"
+#include "logging/LogFileReader.hpp"
 #include "platform/ble/BlueZCentral.hpp"
 #include "sim/FakeBlueZ.hpp"
 
@@ -334,8 +334,7 @@ TEST_F(BlueZTest, AnswersOfALinkThatIsClosingAreDropped) {
     ScopedClock scoped(clock);
     fake->remove(module);
     fake->forget(module);
-    auto silent = SimulatedBGX13::create(std::make_shared<sim::SensorCore>(),
-                                         options([](auto& o) {
+    auto silent = SimulatedBGX13::create(std::make_shared<sim::SensorCore>(), options([](auto& o) {
                                              o.answersBusMode = false;
                                              o.address = "C0:4E:30:1A:2B:3E";
                                          }));

@@ -27,7 +27,14 @@ std::shared_ptr<PelkSensor> pelkSensor(const BGXDevice& device);
 //
 // Status reports: the state is read when the change happens; each change of the current
 // device's state is reported once (`Connected`: connected; `Disconnected`: disconnected and
-// "DeviceDisconnected"); changes of other devices are not reported.
+// "DeviceDisconnected", or `errorOpeningConnection` alone when the connect failed with an
+// error before the link opened, such as a refused subscription); changes of other devices are
+// not reported.
+//
+// Received chunks: only the current device's; descrambled byte by byte, a character cut
+// between two notifications is joined, bytes that are no UTF-8 become U+FFFD (logged "Could
+// not read from stream"), and the rest of the chunk, its prompt above all, goes on. A device a
+// later connect replaced keeps its link but no longer calls the bridge.
 class LESessionObjcBridge : public BGXScanDelegate,
                             public BGXDeviceDelegate,
                             public BGXSerialDelegate,
