@@ -65,8 +65,7 @@ class LESessionReplyTest : public BleWorldTest {
                                               SimulatedBGX13::Options o = {}) {
         auto m = SimulatedBGX13::create(sensorCalled(who), std::move(o));
         world->add(m);
-        const size_t seen = broadcasts.seen().size();
-        EXPECT_TRUE(eventually([&] { return broadcasts.seen().size() > seen; }));
+        EXPECT_TRUE(eventually([&] { return sensorOf(*m) != nullptr; }));
         return m;
     }
     std::shared_ptr<PelkSensor> sensorOf(const SimulatedBGX13& module) const {
