@@ -21,7 +21,9 @@ constexpr const char* kGattCharacteristic = "org.bluez.GattCharacteristic1";
 
 using VariantMap = std::map<std::string, sdbus::Variant>;
 
-std::vector<std::string> flagsOf(uint32_t properties) {
+}  // namespace
+
+std::vector<std::string> bluezFlags(uint32_t properties) {
     std::vector<std::string> flags;
     if (properties & BleProperty::broadcast) flags.push_back("broadcast");
     if (properties & BleProperty::read) flags.push_back("read");
@@ -31,6 +33,8 @@ std::vector<std::string> flagsOf(uint32_t properties) {
     if (properties & BleProperty::indicate) flags.push_back("indicate");
     return flags;
 }
+
+namespace {
 
 std::string hex4(unsigned value) {
     char text[8];
@@ -333,6 +337,8 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
     }
 
     void disconnect(Device& d) {
+        if (auto refused = d.module->takeFault(SimulatedBGX13::Fault::disconnect))
+            throw failed(refused->description);
         if (d.pendingConnect) {
             d.pendingConnect->returnError(failed("Operation canceled"));
             d.pendingConnect.reset();
@@ -410,7 +416,7 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
             return raw->notifying;
         });
         o.registerProperty("Flags").onInterface(kGattCharacteristic).withGetter([raw] {
-            return flagsOf(raw->properties);
+            return bluezFlags(raw->properties);
         });
         o.registerProperty("MTU").onInterface(kGattCharacteristic).withGetter([mtu] {
             return mtu;
@@ -457,9 +463,10 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
             .onInterface(kGattCharacteristic)
             .implementedAs([device, raw] {
                 if (raw->notifying) return;
+                if (auto refused = device->module->setNotifying(raw->uuid, true))
+                    throw sdbus::Error("org.bluez.Error.NotPermitted", refused->description);
                 raw->notifying = true;
                 raw->object->emitPropertiesChangedSignal(kGattCharacteristic, {"Notifying"});
-                device->module->setNotifying(raw->uuid, true);
             });
         o.registerMethod("StopNotify")
             .onInterface(kGattCharacteristic)

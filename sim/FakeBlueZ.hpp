@@ -11,6 +11,9 @@
 
 namespace qz::sim {
 
+// BlueZ's Flags of a characteristic with these property bits ("read", "write", "notify", ...).
+std::vector<std::string> bluezFlags(uint32_t properties);
+
 // A stand-in for BlueZ's org.bluez service on a D-Bus bus of the tests' own, over simulated
 // BGX13 modules: the object manager at "/", one adapter (Adapter1: power, discovery with its
 // filter), a Device1 object for each module in reach once discovery has seen it, and, while a

@@ -95,6 +95,7 @@ void SimulatedBGX13::attach(std::shared_ptr<Link> link) {
     notifying_.clear();
     centralCredit_ = moduleCredit_ = 0;
     pendingOut_.clear();
+    pieces_ = 0;
 }
 
 void SimulatedBGX13::detach() {
@@ -103,6 +104,7 @@ void SimulatedBGX13::detach() {
     ++linkGeneration_;
     notifying_.clear();
     pendingOut_.clear();
+    pieces_ = 0;
 }
 
 bool SimulatedBGX13::linked() const {
@@ -132,6 +134,8 @@ std::optional<BleError> SimulatedBGX13::takeFault(Fault fault) {
             return attError(2, "Reading is not permitted.");
         case Fault::write:
             return attError(3, "Writing is not permitted.");
+        case Fault::disconnect:
+            return BleError{"org.bluez.Error", 1, "Disconnect failed"};
     }
     return std::nullopt;
 }
@@ -178,11 +182,17 @@ std::optional<BleError> SimulatedBGX13::write(const std::string& uuid, const Dat
         }
         if (options_.feedsSensor) schedule(core_->receive(value));
         if (options_.fastAck && notifying_.count(BGXUUID::peripheralRX)) {
-            // The bytes left the module's buffer: their credit goes back at once.
-            centralCredit_ += n;
-            notifyLocked(
-                BGXUUID::peripheralRX,
-                FastAckMessage{FastAckMessage::kAddCredit, static_cast<uint16_t>(n)}.bytes());
+            // The bytes left the module's buffer: their credit goes back.
+            auto giveBack = [n](SimulatedBGX13& m) {
+                m.centralCredit_ += n;
+                m.notifyLocked(
+                    BGXUUID::peripheralRX,
+                    FastAckMessage{FastAckMessage::kAddCredit, static_cast<uint16_t>(n)}.bytes());
+            };
+            if (options_.creditReturnDelay > 0)
+                later(options_.creditReturnDelay, giveBack);
+            else
+                giveBack(*this);
         }
         return std::nullopt;
     }
@@ -205,24 +215,45 @@ std::optional<BleError> SimulatedBGX13::write(const std::string& uuid, const Dat
     return attError(3, "Writing is not permitted.");
 }
 
-void SimulatedBGX13::setNotifying(const std::string& uuid, bool on) {
+std::optional<BleError> SimulatedBGX13::setNotifying(const std::string& uuid, bool on) {
     const bool notifies = propertiesOf(uuid).value_or(0) & BleProperty::notify;
     std::lock_guard lock(mutex_);
-    if (!link_) return;
+    if (!link_) return std::nullopt;
     if (options_.record) requests_.push_back("notify " + uuid);
     if (!on) {
         notifying_.erase(uuid);
-        return;
+        return std::nullopt;
     }
-    if (!notifies) return;
+    if (options_.refusedSubscriptions.count(uuid))
+        return attError(3, "Notifications are not permitted.");
+    if (!notifies) return std::nullopt;
     notifying_.insert(uuid);
     if (uuid == BGXUUID::peripheralRX && options_.fastAck) {
         // The module's buffer: what the central may send before credit comes back.
-        centralCredit_ = options_.receiveBuffer;
-        notifyLocked(uuid,
-                     FastAckMessage{FastAckMessage::kSetCredit, options_.receiveBuffer}.bytes());
+        auto grant = [](SimulatedBGX13& m) {
+            m.centralCredit_ = m.options_.receiveBuffer;
+            m.notifyLocked(
+                BGXUUID::peripheralRX,
+                FastAckMessage{FastAckMessage::kSetCredit, m.options_.receiveBuffer}.bytes());
+        };
+        if (options_.creditDelay > 0)
+            later(options_.creditDelay, grant);
+        else
+            grant(*this);
     }
     if (uuid == BGXUUID::peripheralTX) flush();
+    return std::nullopt;
+}
+
+void SimulatedBGX13::later(double seconds, std::function<void(SimulatedBGX13&)> work) {
+    std::weak_ptr<SimulatedBGX13> weak = weak_from_this();
+    const uint64_t generation = linkGeneration_;
+    moduleQueue()->asyncAfter(seconds, [weak, generation, work = std::move(work)] {
+        auto self = weak.lock();
+        if (!self) return;
+        std::lock_guard lock(self->mutex_);
+        if (generation == self->linkGeneration_ && self->link_) work(*self);
+    });
 }
 
 void SimulatedBGX13::schedule(const std::vector<Output>& outputs) {
@@ -271,7 +302,10 @@ void SimulatedBGX13::flush() {
     if (!link_ || !notifying_.count(BGXUUID::peripheralTX)) return;
     while (!pendingOut_.empty()) {
         Data& front = pendingOut_.front();
-        size_t n = std::min(front.size(), std::max<size_t>(options_.notifySize, 1));
+        size_t size = options_.notifySize;
+        if (!options_.notifySizes.empty())
+            size = options_.notifySizes[std::min(pieces_, options_.notifySizes.size() - 1)];
+        size_t n = std::min(front.size(), std::max<size_t>(size, 1));
         if (options_.fastAck) {
             if (moduleCredit_ <= 0) return;
             n = std::min<size_t>(n, static_cast<size_t>(moduleCredit_));
@@ -279,7 +313,11 @@ void SimulatedBGX13::flush() {
         }
         Data piece(front.begin(), front.begin() + static_cast<std::ptrdiff_t>(n));
         front.erase(front.begin(), front.begin() + static_cast<std::ptrdiff_t>(n));
-        if (front.empty()) pendingOut_.pop_front();
+        ++pieces_;
+        if (front.empty()) {
+            pendingOut_.pop_front();
+            pieces_ = 0;
+        }
         notifyLocked(BGXUUID::peripheralTX, piece);
     }
 }
@@ -296,6 +334,7 @@ void SimulatedBGX13::dropLocked() {
     ++linkGeneration_;
     notifying_.clear();
     pendingOut_.clear();
+    pieces_ = 0;
     link->dropped(linkLostError());
 }
 

@@ -41,9 +41,18 @@ class SimulatedBGX13 : public std::enable_shared_from_this<SimulatedBGX13> {
         int rssi = -58;
         size_t maxWriteWithResponse = 244;
         size_t maxWriteWithoutResponse = 244;
-        size_t notifySize = 244;        // bytes per notification
+        size_t notifySize = 244;  // bytes per notification
+        // Sizes of the notifications of each answer, in turn (the last one repeats); empty: all
+        // of `notifySize`.
+        std::vector<size_t> notifySizes;
         bool fastAck = true;            // RX notifies: fast acknowledgement
         uint16_t receiveBuffer = 2048;  // the credit granted to the central
+        // Seconds between the subscription to RX and the module's first credit message.
+        double creditDelay = 0;
+        // Seconds between taking a write and returning its credit.
+        double creditReturnDelay = 0;
+        // Characteristics whose subscription the module refuses.
+        std::set<std::string> refusedSubscriptions;
         std::string modelNumber = "BGX13P";
         std::string firmwareRevision = "BGX13P.1.2.2738.2-1524-2738";
         Data uniqueId = {0x3C, 0x2E, 0xF5, 0x00, 0x12, 0xAB, 0xCD, 0xEF};
@@ -53,7 +62,8 @@ class SimulatedBGX13 : public std::enable_shared_from_this<SimulatedBGX13> {
         bool record = true;          // keep every write and notification
     };
 
-    enum class Fault { serviceDiscovery, characteristicDiscovery, valueUpdate, write };
+    // `disconnect`: the radio's next request to close the link fails and the link stays up.
+    enum class Fault { serviceDiscovery, characteristicDiscovery, valueUpdate, write, disconnect };
     enum class ConnectAnswer { accept, refuse, silent };
 
     // The radio's side of a connected link. Called with the module's lock held: an
@@ -102,7 +112,8 @@ class SimulatedBGX13 : public std::enable_shared_from_this<SimulatedBGX13> {
     bool linked() const;
     ReadAnswer read(const std::string& uuid);
     std::optional<BleError> write(const std::string& uuid, const Data& value, BleWriteType type);
-    void setNotifying(const std::string& uuid, bool on);
+    // The error of a refused subscription (see `refusedSubscriptions`), or none.
+    std::optional<BleError> setNotifying(const std::string& uuid, bool on);
     // The peripheral's own name (none when `name` is empty) and the advertised one.
     std::optional<std::string> peripheralName() const;
     std::optional<std::string> advertisedName() const;
@@ -141,6 +152,8 @@ class SimulatedBGX13 : public std::enable_shared_from_this<SimulatedBGX13> {
     void notifyLocked(const std::string& uuid, const Data& value);  // mutex_ held
     void dropLocked();                                              // mutex_ held
     void schedule(const std::vector<Output>& outputs);              // mutex_ held
+    // Runs `work` with the lock held after `seconds`, while the link it was asked on lasts.
+    void later(double seconds, std::function<void(SimulatedBGX13&)> work);  // mutex_ held
     // The properties of `uuid` in the GATT table, or none when it has no such characteristic.
     std::optional<uint32_t> propertiesOf(const std::string& uuid) const;
 
@@ -159,6 +172,7 @@ class SimulatedBGX13 : public std::enable_shared_from_this<SimulatedBGX13> {
     int64_t centralCredit_ = 0;  // bytes the central may send
     int64_t moduleCredit_ = 0;   // bytes the module may send
     std::deque<Data> pendingOut_;
+    size_t pieces_ = 0;  // notifications sent of the answer at the front
     std::map<std::string, std::vector<Data>> writes_;
     std::map<std::string, std::vector<Data>> notifications_;
     std::vector<std::string> requests_;

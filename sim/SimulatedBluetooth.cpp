@@ -86,7 +86,11 @@ class SimulatedCentral::Peripheral : public BlePeripheral,
     }
 
     void setNotifyValue(bool enabled, const BleCharacteristic& c) override {
-        if (connected()) module_->setNotifying(c.uuid, enabled);
+        if (!connected()) return;
+        auto error = module_->setNotifying(c.uuid, enabled);
+        post([c, error](BlePeripheralDelegate& d, const std::shared_ptr<BlePeripheral>& p) {
+            d.didUpdateNotificationStateForCharacteristic(p, c, error);
+        });
     }
 
     void readRSSI() override {

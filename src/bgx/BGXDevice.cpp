@@ -240,6 +240,7 @@ bool BGXDevice::connect() {
     return onQueue([&] {
         // A write left over from an earlier link would refuse every write of this one.
         dropPendingWrite("a new connection starts");
+        lockedAssign(mutex_, unansweredWrites_, std::deque<bool>{});
         changeDeviceState(DeviceState::Connecting);
         if (auto scanner = scanner_.lock()) scanner->centralManager()->connect(peripheral_);
         std::weak_ptr<BGXDevice> weak = weak_from_this();
@@ -277,6 +278,7 @@ void BGXDevice::deviceDidFailToConnect() {
         stopConnectionTimer();
         if (auto d = deviceDelegate()) d->connectionTimeoutForDevice(shared_from_this());
         dropPendingWrite("the connection failed");
+        lockedAssign(mutex_, unansweredWrites_, std::deque<bool>{});
         changeDeviceState(DeviceState::Disconnected);
     });
 }
@@ -290,6 +292,7 @@ void BGXDevice::deviceDidDisconnect() {
         forgetCharacteristics();
         dataWriteSize_ = 0;
         busMode_ = 0;
+        unansweredWrites_.clear();
     });
 }
 
@@ -451,7 +454,14 @@ void BGXDevice::didUpdateValueForCharacteristic(const std::shared_ptr<BlePeriphe
                                                 const Data& value,
                                                 const std::optional<BleError>& error) {
     if (error) {
-        disconnectWithError(*error);
+        // The answer of a link that is closing or gone says nothing of the device now (it
+        // might be connecting anew).
+        auto state = deviceState();
+        if (state == DeviceState::Interrogating || state == DeviceState::Connected)
+            disconnectWithError(*error);
+        else
+            console::log("Error " + error->errorDescription() + " ignored: the link is " +
+                         nameForDeviceState(static_cast<uint64_t>(state)));
         return;
     }
     // Which characteristic's value it is; the first match counts.
@@ -521,13 +531,15 @@ void BGXDevice::fastAckValue(const Data& value) {
         std::lock_guard lock(mutex_);
         auto message = FastAckMessage::parse(value);
         if (!message) return;
-        if (message->command == FastAckMessage::kSetCredit) {
+        if (message->command == FastAckMessage::kSetCredit)
             fastAckTxBytes_ = message->count;
-        } else if (message->command == FastAckMessage::kAddCredit) {
-            int64_t before = fastAckTxBytes_;
+        else if (message->command == FastAckMessage::kAddCredit)
             fastAckTxBytes_ += message->count;
-            resume = dataWriteSize_ != 0 && before <= 0;
-        }
+        else
+            return;
+        // Either message resumes a write that waits for credit (the module's first credit may
+        // come after the first write began); a chunk on its way goes on by its completion.
+        resume = dataToWrite_ && !chunkInFlight_ && fastAckTxBytes_ >= 1;
     }
     if (!resume) return;
     // A write waiting for credit goes on.
@@ -538,7 +550,12 @@ void BGXDevice::fastAckValue(const Data& value) {
 }
 
 void BGXDevice::sendFastAck(FastAckMessage message) {
-    std::optional<BleCharacteristic> tx = lockedCopy(mutex_, perTXchar_);
+    std::optional<BleCharacteristic> tx;
+    {
+        std::lock_guard lock(mutex_);
+        tx = perTXchar_;
+        if (tx) unansweredWrites_.push_back(false);
+    }
     if (tx) peripheral_->writeValue(message.bytes(), *tx, BleWriteType::withoutResponse);
 }
 
@@ -598,6 +615,9 @@ void BGXDevice::writeChunkOfData() {
         rx = *perRXchar_;
         type = (fastAck_ || !writeWithResponse_) ? BleWriteType::withoutResponse
                                                  : BleWriteType::withResponse;
+        chunkInFlight_ = true;
+        chunkWithoutResponse_ = type == BleWriteType::withoutResponse;
+        if (chunkWithoutResponse_) unansweredWrites_.push_back(true);
     }
     peripheral_->writeValue(chunk, rx, type);
 }
@@ -607,6 +627,7 @@ void BGXDevice::finishChunk() {
     bool done;
     {
         std::lock_guard lock(mutex_);
+        chunkInFlight_ = false;
         if (!dataToWrite_) return;
         done = rangeLocation_ == dataToWrite_->size();
         if (done) dataToWrite_.reset();
@@ -624,6 +645,7 @@ void BGXDevice::dropPendingWrite(const char* why) {
         std::lock_guard lock(mutex_);
         dropped = dataToWrite_.has_value();
         dataToWrite_.reset();
+        chunkInFlight_ = false;
         rangeLocation_ = rangeLength_ = 0;
     }
     if (dropped) console::log(std::string("BGX Warning: unfinished write dropped: ") + why);
@@ -638,6 +660,11 @@ void BGXDevice::didWriteValueForCharacteristic(const std::shared_ptr<BlePeripher
         std::lock_guard lock(mutex_);
         data = is(perRXchar_, characteristic);
         mode = is(modeChar_, characteristic);
+        // A write without response that failed is answered here, not by a ready-to-send: a
+        // credit message (the TX characteristic takes nothing else) or a data chunk.
+        const bool credit = is(perTXchar_, characteristic);
+        if (error && (credit || (data && chunkWithoutResponse_)) && !unansweredWrites_.empty())
+            unansweredWrites_.pop_front();
     }
     if (error)
         console::log("Error " + error->errorDescription() +
@@ -663,7 +690,34 @@ void BGXDevice::didWriteValueForCharacteristic(const std::shared_ptr<BlePeripher
 }
 
 void BGXDevice::peripheralIsReadyToSendWriteWithoutResponse(const std::shared_ptr<BlePeripheral>&) {
-    finishChunk();
+    bool chunk;
+    {
+        std::lock_guard lock(mutex_);
+        if (unansweredWrites_.empty()) return;
+        chunk = unansweredWrites_.front();
+        unansweredWrites_.pop_front();
+    }
+    // A credit message that went out completes no chunk.
+    if (chunk) finishChunk();
+}
+
+void BGXDevice::didUpdateNotificationStateForCharacteristic(const std::shared_ptr<BlePeripheral>&,
+                                                            const BleCharacteristic& characteristic,
+                                                            const std::optional<BleError>& error) {
+    if (!error) return;
+    bool ours;
+    {
+        std::lock_guard lock(mutex_);
+        ours = is(perRXchar_, characteristic) || is(perTXchar_, characteristic) ||
+               is(modeChar_, characteristic);
+    }
+    console::log("Error " + error->errorDescription() +
+                 " subscribing to the characteristic (UUID): " + bleUUIDText(characteristic.uuid));
+    // Without its notifications the stream receives nothing (TX), gets no credit (RX) or never
+    // sees the bus mode: the link cannot be used.
+    auto state = deviceState();
+    if (ours && (state == DeviceState::Interrogating || state == DeviceState::Connected))
+        disconnectWithError(*error);
 }
 
 // MARK: bus mode

@@ -42,7 +42,8 @@ class BGXDevice : public BlePeripheralDelegate, public std::enable_shared_from_t
     // Seconds between signal strength reads.
     static constexpr double kRSSIInterval = 15.0;
 
-    // Made by the scanner only; the device becomes the peripheral's delegate.
+    // Made by the scanner only; the device becomes the peripheral's delegate. Null when the
+    // peripheral or the scanner is missing.
     static std::shared_ptr<BGXDevice> deviceWithCBPeripheral(
         const std::shared_ptr<BlePeripheral>& peripheral, const BleAdvertisement& advertisementData,
         int rssi, const std::shared_ptr<BGXScanner>& scanner);
@@ -50,33 +51,49 @@ class BGXDevice : public BlePeripheralDelegate, public std::enable_shared_from_t
     BGXDevice(const BGXDevice&) = delete;
     BGXDevice& operator=(const BGXDevice&) = delete;
 
-    // Connection.
+    // Connection. `connect` starts an attempt (`Connecting`; any unfinished write is dropped)
+    // and always returns true; its outcome comes as state changes: `Connected`, or
+    // `Disconnected` after `connectionTimeoutForDevice` (refused, or 30 seconds passed).
     bool connect();
+    // Closes the link or abandons the attempt (`Disconnecting`, then `Disconnected` when the
+    // central reports it); false when already `Disconnected` or `Disconnecting`.
     bool disconnect();
+    // The scanner's reports of the central's events, on the driver's queue.
     void deviceDidConnect();
     void deviceDidFailToConnect();
     void deviceDidDisconnect();
+    // Disconnects, logs the error, tells the device delegate (`notifyForDisconnectionError`)
+    // and posts "Error" (object: an attribute error, code 1) on the default centre.
     void disconnectWithError(const BleError& error);
 
-    // Identity.
+    // Identity. The peripheral's identifier, stable for the peripheral.
     UUID identifier() const { return identifier_; }
     // The peripheral's name, else the advertised local name.
     std::optional<std::string> name() const;
     // "<name> rssi=<n> id=<UUID> DeviceState=<state>"
     std::string description() const;
+    // The central's peripheral behind the device.
     const std::shared_ptr<BlePeripheral>& peripheral() const { return peripheral_; }
     // The unique-id characteristic's bytes as upper-case hex, or none.
     std::optional<std::string> device_unique_id() const;
 
-    // Data. `writeData` takes the bytes only while `Connected` with no write pending; the
-    // bytes go out in chunks and `dataWrittenForDevice` follows the last one.
+    // Data. `writeData` takes the bytes only while `Connected` with no write pending (false
+    // otherwise, and nothing is sent); they go out in chunks of at most the write length and,
+    // with fast acknowledgement, the module's credit (a write waits for credit), and
+    // `dataWrittenForDevice` follows the last one. A chunk the central fails is logged and the
+    // rest of that write dropped, so the next write may go.
     bool writeData(const Data& data);
+    // The text's UTF-8 bytes through `writeData`.
     bool writeString(const std::string& text);
     // Sends "<command> <args>\r\n".
     bool sendCommand(const std::string& command, const std::string& args);
+    // `Connected`, and with fast acknowledgement at least one byte of credit.
     bool canWrite() const;
 
-    // Bus mode.
+    // Bus mode. `readBusMode` asks for the value (it arrives as `busModeChanged` when it
+    // differs); false unless `Connected`. `writeBusMode` writes a mode other than the current
+    // one, with response, while `Connected`; false when nothing was written. The new value
+    // arrives as a notification.
     bool readBusMode();
     bool writeBusMode(BusMode mode);
     // The handler is called with the device and the write's error once the write completes;
@@ -84,13 +101,16 @@ class BGXDevice : public BlePeripheralDelegate, public std::enable_shared_from_t
     bool writeBusMode(BusMode mode, const std::optional<std::string>& password,
                       BusModeCompletion completionHandler);
 
-    // Delegates, held weakly.
+    // Delegates, held weakly; called on the driver's queue with no lock held.
     std::shared_ptr<BGXDeviceDelegate> deviceDelegate() const;
     void setDeviceDelegate(const std::shared_ptr<BGXDeviceDelegate>& delegate);
     std::shared_ptr<BGXSerialDelegate> serialDelegate() const;
     void setSerialDelegate(const std::shared_ptr<BGXSerialDelegate>& delegate);
 
-    // State.
+    // State, read from any thread. `rssi`: the last signal strength (polled every 15 seconds
+    // while connected or interrogating); `busMode`: 0 until the first value; the device
+    // information once read; `fastAck`: decided by each interrogation (the module's RX
+    // characteristic notifies).
     int rssi() const;
     DeviceState deviceState() const;
     BusMode busMode() const;
@@ -107,7 +127,10 @@ class BGXDevice : public BlePeripheralDelegate, public std::enable_shared_from_t
     // "Interrogating", "Disconnected", "Connecting", "Connected", "Disconnecting", else "?".
     static std::string nameForDeviceState(uint64_t state);
 
-    // BlePeripheralDelegate.
+    // BlePeripheralDelegate: the central's answers, on the driver's queue. Errors while
+    // interrogating, a refused subscription of the stream or bus mode characteristics, and a
+    // failed value read close the link through `disconnectWithError`; answers that arrive
+    // once the link is closing or closed are only logged.
     void didDiscoverServices(const std::shared_ptr<BlePeripheral>& peripheral,
                              const std::vector<BleService>& services,
                              const std::optional<BleError>& error) override;
@@ -123,6 +146,9 @@ class BGXDevice : public BlePeripheralDelegate, public std::enable_shared_from_t
                                         const std::optional<BleError>& error) override;
     void peripheralIsReadyToSendWriteWithoutResponse(
         const std::shared_ptr<BlePeripheral>& peripheral) override;
+    void didUpdateNotificationStateForCharacteristic(
+        const std::shared_ptr<BlePeripheral>& peripheral, const BleCharacteristic& characteristic,
+        const std::optional<BleError>& error) override;
     void didReadRSSI(const std::shared_ptr<BlePeripheral>& peripheral, int rssi,
                      const std::optional<BleError>& error) override;
 
@@ -182,6 +208,12 @@ class BGXDevice : public BlePeripheralDelegate, public std::enable_shared_from_t
     uint64_t rangeLocation_ = 0;
     uint64_t rangeLength_ = 0;
     uint64_t dataWriteSize_ = 0;
+    // A chunk of `dataToWrite_` is with the peripheral and not yet completed.
+    bool chunkInFlight_ = false;
+    bool chunkWithoutResponse_ = false;
+    // The writes without response still to be answered, oldest first: true for a data chunk,
+    // false for a credit message. Each ready-to-send answers the oldest.
+    std::deque<bool> unansweredWrites_;
     bool fastAck_ = false;
     int64_t fastAckRxBytes_ = 0;
     int64_t fastAckTxBytes_ = 0;

@@ -47,14 +47,17 @@ class BGXScanner : public BleCentralDelegate, public std::enable_shared_from_thi
     static size_t indexOfDiscoveredDevice(const BlePeripheral& peripheral,
                                           const std::vector<std::shared_ptr<BGXDevice>>& devices);
 
+    // The central (from the installed factory) and the driver's queue its callbacks run on.
     const std::shared_ptr<BleCentral>& centralManager() const { return manager_; }
     const std::shared_ptr<DispatchQueue>& queue() const { return queue_; }
     // Held weakly: the delegate (the BLE session's bridge) owns the scanner.
     std::shared_ptr<BGXScanDelegate> delegate() const;
     void setDelegate(const std::shared_ptr<BGXScanDelegate>& delegate);
+    // Copies of the two lists: the devices seen (and connected), those whose link closed.
     std::vector<std::shared_ptr<BGXDevice>> devicesDiscovered() const;
     std::vector<std::shared_ptr<BGXDevice>> devicesDiscoveredWhichHaveDisconnected() const;
     void setDevicesDiscoveredWhichHaveDisconnected(std::vector<std::shared_ptr<BGXDevice>> devices);
+    // `Unavailable` until Bluetooth is powered on, then `Idle` or `Scanning`.
     ScanState scanState() const;
     // Posts "scanState" (object: this scanner) after each change of the scan state.
     NotificationCenter& observers() { return observers_; }
@@ -65,7 +68,9 @@ class BGXScanner : public BleCentralDelegate, public std::enable_shared_from_thi
     // central's events about its peripheral reach it again.
     void adopt(const std::shared_ptr<BGXDevice>& device);
 
-    // BleCentralDelegate.
+    // BleCentralDelegate: the central's events, on the driver's queue. A state other than
+    // powered on makes the scan state `Unavailable`; every discovery is reported to the
+    // delegate; connection events go to the device of the peripheral (either list).
     void centralManagerDidUpdateState(BleManagerState state) override;
     void didDiscoverPeripheral(const std::shared_ptr<BlePeripheral>& peripheral,
                                const BleAdvertisement& advertisement, int rssi) override;

@@ -16,13 +16,17 @@ inline constexpr const char* streamingService = "331a36f5-2459-45ea-9d95-6142f0c
 inline constexpr const char* peripheralRX = "a9da6040-0823-4995-94ec-9ce41ca28833";
 // Bytes from the module; the central's fast-acknowledgement messages go out on it.
 inline constexpr const char* peripheralTX = "a73e9a10-628f-4494-a099-12efaf72258f";
+// The module's bus mode (notify, read, write with response).
 inline constexpr const char* busMode = "75a9f022-af03-4e41-b4bc-9de90a47d50b";
+// Read only; the device information service and its model number and firmware revision.
 inline constexpr const char* deviceUniqueId = "12e868e7-c926-4906-96c8-a7ee81d4b1b3";
 inline constexpr const char* deviceInformationService = "0000180a-0000-1000-8000-00805f9b34fb";
 inline constexpr const char* modelNumber = "00002a24-0000-1000-8000-00805f9b34fb";
 inline constexpr const char* firmwareRevision = "00002a26-0000-1000-8000-00805f9b34fb";
 }  // namespace BGXUUID
 
+// A device's link: `Connecting` (asked for), `Interrogating` (linked, reading the module),
+// `Connected` (usable), `Disconnecting` (closing asked for), `Disconnected`.
 enum class DeviceState : uint64_t {
     Interrogating = 0,
     Disconnected = 1,
@@ -31,6 +35,7 @@ enum class DeviceState : uint64_t {
     Disconnecting = 4,
 };
 
+// The scanner's state.
 enum class ScanState : uint64_t {
     Unavailable = 0,  // Bluetooth not powered on
     Idle = 1,
@@ -52,6 +57,7 @@ struct FastAckMessage {
     uint8_t command = 0;
     uint16_t count = 0;
 
+    // The three bytes of the message.
     Data bytes() const {
         return {command, static_cast<uint8_t>(count & 0xFF), static_cast<uint8_t>(count >> 8)};
     }

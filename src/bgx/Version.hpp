@@ -15,12 +15,16 @@ class Version {
     // (leading white space skipped, trailing characters ignored). Throws std::invalid_argument
     // otherwise.
     explicit Version(const std::string& text);
+    // The same as the constructor (throws as it does).
     static Version versionFromString(const std::string& text) { return Version(text); }
 
+    // Major, then minor, build and revision: the first difference decides (smaller is
+    // ascending).
     ComparisonResult compare(const Version& other) const;
     // "Version: 1.2.3.4"
     std::string description() const;
 
+    // The four parts.
     int32_t major() const { return major_; }
     int32_t minor() const { return minor_; }
     int32_t build() const { return build_; }

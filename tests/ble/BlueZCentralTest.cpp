@@ -1,6 +1,9 @@
 // The BlueZ backend over a private dbus-daemon, against the fake org.bluez of sim/: the driver,
 // the session and the gateway reach the simulated BGX13 module through D-Bus as they would reach
 // a real sensor through BlueZ.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "BleTestSupport.hpp"
@@ -9,7 +12,9 @@
 #include "api/Communication/PelkNotifications.hpp"
 #include "api/Communication/Relay.hpp"
 #include "api/Communication/SessionController.hpp"
+#include "api/Logging/Log.hpp"
 #include "gateway/GatewayTestSupport.hpp"
+#include "logging/LogFileReader.hpp"
 #include "platform/ble/BlueZCentral.hpp"
 #include "sim/FakeBlueZ.hpp"
 
@@ -275,4 +280,123 @@ TEST_F(BlueZTest, AForgottenDeviceIsFoundAgainAndKeepsItsLastSignalStrength) {
     clock->advance(15);
     drainMain();
     EXPECT_EQ(console.containing("Error reading RSSI"), 0u);
+}
+
+// BlueZ stops: the link ends with its report (no disconnect left hanging); BlueZ starts again:
+// its objects are read afresh and a reconnect works. A Disconnect BlueZ refuses ends the link
+// all the same, and the next connect starts afresh.
+TEST_F(BlueZTest, TheLinkEndsWhenBlueZStopsOrRefusesToDisconnect) {
+    ScopedHome home;
+    ScopedClock clock(std::make_shared<ScaledClock>(0.05));
+    auto gateway = Gateway::create();
+    std::shared_ptr<PelkSensor> sensor;
+    ASSERT_TRUE(eventually([&] {
+        auto devices = gateway->connectedDevices();
+        if (!devices.empty()) sensor = devices.front();
+        return sensor != nullptr;
+    }));
+    gwtest::Received<PelkSensorState> states;
+    const auto initialized = PelkSensorState::onSensorConnected(PelkSensorStatus::initialized);
+    gateway->connect(sensor, states.callback());
+    ASSERT_TRUE(states.waitFor(1));
+    EXPECT_EQ(states.at(0).value, initialized);
+
+    fake->stop();
+    ASSERT_TRUE(states.waitFor(2));
+    EXPECT_EQ(states.at(1).value, PelkSensorState::onSensorDisconnected());
+    fake = FakeBlueZ::start(bus.address);
+    fake->add(module);
+    ASSERT_TRUE(eventually([&] { return gateway->connectedDevices().size() == 2; }));
+    gateway->connect(sensor, states.callback());
+    ASSERT_TRUE(states.waitFor(3));
+    EXPECT_EQ(states.at(2).value, initialized);
+
+    module->injectFault(SimulatedBGX13::Fault::disconnect);
+    gateway->disconnect();
+    ASSERT_TRUE(states.waitFor(4));
+    EXPECT_EQ(states.at(3).value, PelkSensorState::onSensorDisconnected());
+    gateway->connect(sensor, states.callback());
+    ASSERT_TRUE(states.waitFor(5));
+    EXPECT_EQ(states.at(4).value, initialized);
+    auto relay = gateway->relay();
+    Gateway::gatewayQueue()->sync(
+        [&] { EXPECT_EQ(relay->sendToSensor("KQI").value(), "OSAPI 4.05\r>"); });
+    gwtest::drainQueues();
+    EXPECT_EQ(states.size(), 5u);
+    gateway.reset();
+    drainMain();
+}
+
+// A read still open when the driver closes the link is answered (with an error) after the
+// driver asked to disconnect: that answer is dropped, not a second disconnect with an error.
+TEST_F(BlueZTest, AnswersOfALinkThatIsClosingAreDropped) {
+    auto clock = std::make_shared<VirtualClock>();
+    ScopedClock scoped(clock);
+    fake->remove(module);
+    fake->forget(module);
+    auto silent = SimulatedBGX13::create(std::make_shared<sim::SensorCore>(), options([](auto& o) {
+                                             o.answersBusMode = false;
+                                             o.address = "C0:4E:30:1A:2B:3E";
+                                         }));
+    fake->add(silent);
+    int errorPosts = 0;
+    auto token = NotificationCenter::defaultCenter().addObserver(
+        "Error", [&](const Notification&) { ++errorPosts; });
+    auto s = scanner();
+    ASSERT_TRUE(eventually([&] { return s->scanState() == ScanState::Idle; }));
+    s->startScan();
+    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->discovered) == 1; }));
+    auto device = recorder->get(recorder->discovered).at(0);
+    device->setDeviceDelegate(recorder);
+    for (int round = 0; round < 2; ++round) {
+        device->connect();
+        // Interrogating, its bus mode read open for good.
+        ASSERT_TRUE(eventually([&] { return device->modelNumber().has_value(); }));
+        fake->sync();
+        device->disconnect();
+        ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
+        fake->sync();
+        drainMain();
+    }
+    NotificationCenter::defaultCenter().removeObserver(token);
+    EXPECT_EQ(recorder->count(recorder->errors), 0u);
+    EXPECT_EQ(errorPosts, 0);
+    EXPECT_EQ(recorder->get(recorder->states).back(), DeviceState::Disconnected);
+}
+
+// Creating a gateway where no system bus is reachable writes nothing to standard error; the
+// reason is in the library's log.
+TEST(BlueZStartUp, NoSystemBusIsLoggedNotPrinted) {
+    ScopedHome home;
+    Log::reset();
+    const char* before = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    std::optional<std::string> saved;
+    if (before) saved = before;
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/qz/system_bus_socket", 1);
+    auto previous = setBleCentralFactory(BlueZCentral::factory({}));
+    testsupport::TempDir folder("qz-stderr");
+    const auto capture = folder / "stderr";
+    std::fflush(stderr);
+    const int saved2 = ::dup(2);
+    const int file = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(file, 2);
+    {
+        auto gateway = Gateway::create();
+        EXPECT_TRUE(eventually([] {
+            return qz::testing::libraryLogText().find("BlueZ: no bus") != std::string::npos;
+        }));
+        gateway.reset();
+        drainMain();
+    }
+    std::fflush(stderr);
+    ::dup2(saved2, 2);
+    ::close(saved2);
+    ::close(file);
+    setBleCentralFactory(previous);
+    if (saved)
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", saved->c_str(), 1);
+    else
+        ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    EXPECT_EQ(testsupport::text(testsupport::readFileBytes(capture)), "");
+    Log::reset();
 }

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "platform/FileSystem.hpp"
 #include "support/TestSupport.hpp"
 
 extern char** environ;
@@ -16,7 +17,8 @@ namespace qz::bletest {
 
 // A dbus-daemon of the test's own, listening on a socket in a fresh folder; stopped (and the
 // folder removed) with the object. `address` is empty when it could not be started, and
-// `error` says why.
+// `error` says why. The folder is under /tmp whatever $TMPDIR says: a socket's path has room
+// for 107 bytes only.
 class PrivateBus {
   public:
     PrivateBus() {
@@ -81,11 +83,29 @@ class PrivateBus {
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
 
+    // The bus's own folder, for files of its services.
+    const std::filesystem::path& folder() const { return folder_.path(); }
+
     std::string address;
     std::string error;
 
   private:
-    testsupport::TempDir folder_{"qz-bus"};
+    // A folder of its own with a short path, removed with the object.
+    class ShortFolder {
+      public:
+        ShortFolder() : path_(*Paths::makeUniqueDirectory("qzbus", "/tmp")) {}
+        ~ShortFolder() {
+            std::error_code ec;
+            std::filesystem::remove_all(path_, ec);
+        }
+        const std::filesystem::path& path() const { return path_; }
+        std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+      private:
+        std::filesystem::path path_;
+    };
+
+    ShortFolder folder_;
     pid_t pid_ = -1;
 };
 

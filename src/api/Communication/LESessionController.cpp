@@ -7,7 +7,6 @@
 #include "api/Logging/Log.hpp"
 #include "api/Utils/StringXor.hpp"
 #include "platform/Locked.hpp"
-#include "platform/Text.hpp"
 
 namespace qz {
 
@@ -18,6 +17,10 @@ std::shared_ptr<PelkSensor> pelkSensor(const BGXDevice& device) {
 // MARK: bridge
 
 std::shared_ptr<LESessionObjcBridge> LESessionObjcBridge::create() {
+    // The Bluetooth stack's own lines (no system bus, no adapter, a refused call) go to the
+    // library's log, not to the host's standard error.
+    static std::once_flag logged;
+    std::call_once(logged, [] { setBleLogSink([](const std::string& line) { Log::i(line); }); });
     std::shared_ptr<LESessionObjcBridge> bridge(new LESessionObjcBridge());
     // Made on the driver's queue: the central's first report, queued there, finds the bridge
     // complete.
@@ -99,29 +102,56 @@ void LESessionObjcBridge::connectOnDriverQueue(const UUID& identifier, StatusLis
         return;
     }
     bgxDeviceScanner_->adopt(device);
+    std::shared_ptr<BGXDevice> previous;
     {
         std::lock_guard lock(mutex_);
-        device_ = device;
+        previous = std::exchange(device_, device);
         connectionListener_ = std::move(listener);
         reportedState_ = device->deviceState();
+        openFailed_ = false;
     }
+    decoder_.reset();
     auto self = shared_from_this();
+    // A device replaced by this one keeps its link but tells the bridge nothing more: its data
+    // is not the new link's reply.
+    if (previous && previous != device) {
+        if (previous->serialDelegate() == self) previous->setSerialDelegate(nullptr);
+        if (previous->deviceDelegate() == self) previous->setDeviceDelegate(nullptr);
+    }
     device->setSerialDelegate(self);
     device->setDeviceDelegate(self);
     device->connect();
+}
+
+void LESessionObjcBridge::notifyForDisconnectionError(const BleError& error) {
+    // Only the current device still calls the bridge. An error before the link was reported
+    // open fails the connect: the app hears of it as an open error, not as a disconnect.
+    auto device = this->device();
+    if (!device) return;
+    std::lock_guard lock(mutex_);
+    if (reportedState_ != DeviceState::Connected) openFailed_ = true;
+    Log::e("BLE connection failed: " + error.localizedDescription());
 }
 
 void LESessionObjcBridge::stateChangedForDevice(const std::shared_ptr<BGXDevice>& device) {
     // Read now, on the driver's queue, as the change happens.
     const DeviceState state = device->deviceState();
     StatusListener listener;
+    bool failed = false;
     {
         std::lock_guard lock(mutex_);
         if (device != device_ || reportedState_ == state) return;
         reportedState_ = state;
         listener = connectionListener_;
+        if (state == DeviceState::Disconnected) failed = std::exchange(openFailed_, false);
     }
     if (state != DeviceState::Connected && state != DeviceState::Disconnected) return;
+    if (failed) {
+        Gateway::gatewayQueue()->async([listener] {
+            if (listener) listener(SensorConnectionStatus::errorOpeningConnection);
+        });
+        return;
+    }
     const bool closed = state == DeviceState::Disconnected;
     Gateway::gatewayQueue()->async([listener, closed] {
         if (listener)
@@ -132,15 +162,15 @@ void LESessionObjcBridge::stateChangedForDevice(const std::shared_ptr<BGXDevice>
     });
 }
 
-void LESessionObjcBridge::dataRead(const Data& data, const std::shared_ptr<BGXDevice>&) {
+void LESessionObjcBridge::dataRead(const Data& data, const std::shared_ptr<BGXDevice>& device) {
+    // Only the current device's data is a reply to the relay's command.
+    if (device != this->device()) return;
     // Descrambled byte by byte before it is read as UTF-8: scrambled non-ASCII text is not
     // UTF-8 on the wire.
-    Data plain = xorData(data);
-    std::string text(plain.begin(), plain.end());
-    if (!text::isValidUTF8(text)) {
-        Log::i("Could not read from stream");
-        return;
-    }
+    auto decoded = decoder_.decode(data);
+    if (decoded.invalid) Log::i("Could not read from stream");
+    if (decoded.text.empty()) return;  // only the start of a character so far
+    const std::string& text = decoded.text;
     auto target = receiver();
     if (!target) {
         Log::i("No receiver set, msg is not forwarded: " + text);

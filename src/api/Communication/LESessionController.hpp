@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "api/Communication/PelkSensor.hpp"
+#include "api/Communication/SensorTextDecoder.hpp"
 #include "api/Communication/SessionController.hpp"
 #include "api/Communication/SessionListeners.hpp"
 #include "bgx/BGXDelegates.hpp"
@@ -26,7 +27,14 @@ std::shared_ptr<PelkSensor> pelkSensor(const BGXDevice& device);
 //
 // Status reports: the state is read when the change happens; each change of the current
 // device's state is reported once (`Connected`: connected; `Disconnected`: disconnected and
-// "DeviceDisconnected"); changes of other devices are not reported.
+// "DeviceDisconnected", or `errorOpeningConnection` alone when the connect failed with an
+// error before the link opened, such as a refused subscription); changes of other devices are
+// not reported.
+//
+// Received chunks: only the current device's; descrambled byte by byte, a character cut
+// between two notifications is joined, bytes that are no UTF-8 become U+FFFD (logged "Could
+// not read from stream"), and the rest of the chunk, its prompt above all, goes on. A device a
+// later connect replaced keeps its link but no longer calls the bridge.
 class LESessionObjcBridge : public BGXScanDelegate,
                             public BGXDeviceDelegate,
                             public BGXSerialDelegate,
@@ -56,6 +64,7 @@ class LESessionObjcBridge : public BGXScanDelegate,
     void scanStateChanged(ScanState state) override;
     // BGXDeviceDelegate.
     void stateChangedForDevice(const std::shared_ptr<BGXDevice>& device) override;
+    void notifyForDisconnectionError(const BleError& error) override;
     // BGXSerialDelegate.
     void busModeChanged(BusMode, const std::shared_ptr<BGXDevice>&) override {}
     void dataRead(const Data& data, const std::shared_ptr<BGXDevice>& device) override;
@@ -73,7 +82,9 @@ class LESessionObjcBridge : public BGXScanDelegate,
     std::weak_ptr<SensorReceiver> receiver_;
     std::shared_ptr<BGXDevice> device_;
     std::optional<DeviceState> reportedState_;  // the current device's last state seen
+    bool openFailed_ = false;  // the current connect ended in an error before it opened
     std::vector<std::shared_ptr<BGXDevice>> discoveredDevices_;
+    SensorTextDecoder decoder_;
 };
 
 // The BLE session: the session controller's SensorDelegate for a BLE sensor. Commands go to

@@ -4,11 +4,11 @@
 #include <source_location>
 
 #include "api/Communication/PelkNotifications.hpp"
+#include "api/Communication/SensorTextDecoder.hpp"
 #include "api/Logging/Log.hpp"
 #include "api/Utils/StringXor.hpp"
 #include "platform/DispatchQueue.hpp"
 #include "platform/Locked.hpp"
-#include "platform/Text.hpp"
 #include "platform/accessory/AccessoryManager.hpp"
 
 namespace qz {
@@ -182,6 +182,7 @@ void MFISessionController::openSession(const std::shared_ptr<Accessory>& accesso
         activeRunLoop_ = loop;
         pendingWrite_.clear();
     }
+    decoder_.reset();
     std::weak_ptr<StreamDelegate> self = weak_from_this();
     const auto& in = session->inputStream();
     const auto& out = session->outputStream();
@@ -322,18 +323,16 @@ void MFISessionController::readToBuffer(const std::shared_ptr<Stream>& stream) {
                 receiver = receiver_.lock();
             }
             // Text is descrambled byte-wise before it is read as UTF-8: scrambled non-ASCII
-            // text is not UTF-8 on the wire. Bytes that are not UTF-8 become replacement
-            // characters; the rest of the chunk, its prompt above all, still goes on.
-            std::string text(data.begin(), data.end());
-            if (!awaitingFw) text = xorString(text);
-            if (!text::isValidUTF8(text)) {
-                Log::i("Could not read from stream");
-                text = text::sanitizeUTF8(text);
-            }
-            if (receiver)
-                receiver->received(text);
-            else
+            // text is not UTF-8 on the wire.
+            auto decoded = decoder_.decode(data, !awaitingFw);
+            if (decoded.invalid) Log::i("Could not read from stream");
+            if (decoded.text.empty()) {
+                // Only the start of a character so far.
+            } else if (receiver) {
+                receiver->received(decoded.text);
+            } else {
                 Log::i("No receiver set, msg is not forwarded");
+            }
         }
         if (failed) {
             Log::e("Stream read failed, reading stopped");

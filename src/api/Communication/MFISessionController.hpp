@@ -8,6 +8,7 @@
 
 #include "api/Communication/PelkSensor.hpp"
 #include "api/Communication/SensorDelegate.hpp"
+#include "api/Communication/SensorTextDecoder.hpp"
 #include "api/Communication/SessionListeners.hpp"
 #include "platform/NotificationCenter.hpp"
 #include "platform/accessory/Accessory.hpp"
@@ -108,6 +109,7 @@ class MFISessionController : public SensorDelegate,
     std::shared_ptr<Accessory> lastSensorToDisconnect_;
     std::shared_ptr<RunLoop> activeRunLoop_;
     Data pendingWrite_;  // bytes the output stream has not taken yet
+    SensorTextDecoder decoder_;
 };
 
 }  // namespace qz

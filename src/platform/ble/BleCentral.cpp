@@ -1,5 +1,6 @@
 #include "platform/ble/BleCentral.hpp"
 
+#include "platform/Console.hpp"
 #include "platform/ble/BlueZCentral.hpp"
 
 #include <algorithm>
@@ -16,8 +17,10 @@ constexpr const char* kBaseUUIDTail = "-0000-1000-8000-00805f9b34fb";
 struct FactorySlot {
     std::mutex mutex;
     BleCentralFactory factory;
+    BleLogSink log;
 };
 
+// Leaked: centrals log from their bus threads until the process ends.
 FactorySlot& factorySlot() {
     static auto* s = new FactorySlot;
     return *s;
@@ -75,6 +78,23 @@ std::shared_ptr<BleCentral> makeBleCentral(std::weak_ptr<BleCentralDelegate> del
     BlueZOptions options;
     if (const char* adapter = std::getenv("QZ_BLE_ADAPTER")) options.adapter = adapter;
     return BlueZCentral::create(std::move(delegate), std::move(queue), options);
+}
+
+void setBleLogSink(BleLogSink sink) {
+    std::lock_guard lock(factorySlot().mutex);
+    factorySlot().log = std::move(sink);
+}
+
+void bleLog(const std::string& line) {
+    BleLogSink sink;
+    {
+        std::lock_guard lock(factorySlot().mutex);
+        sink = factorySlot().log;
+    }
+    if (sink)
+        sink(line);
+    else
+        console::log(line);
 }
 
 std::string describe(BleManagerState state) {

@@ -126,6 +126,10 @@ class BlePeripheralDelegate {
     // per successful write without response.
     virtual void peripheralIsReadyToSendWriteWithoutResponse(
         const std::shared_ptr<BlePeripheral>& peripheral) = 0;
+    // `setNotifyValue`: the subscription is in place (or left), or it was refused with `error`.
+    virtual void didUpdateNotificationStateForCharacteristic(
+        const std::shared_ptr<BlePeripheral>& peripheral, const BleCharacteristic& characteristic,
+        const std::optional<BleError>& error) = 0;
     // `readRSSI`: the signal strength in dBm, or an error.
     virtual void didReadRSSI(const std::shared_ptr<BlePeripheral>& peripheral, int rssi,
                              const std::optional<BleError>& error) = 0;
@@ -152,7 +156,8 @@ class BlePeripheral {
     // Writes are sent in call order. See the delegate for how each kind completes.
     virtual void writeValue(const Data& value, const BleCharacteristic& characteristic,
                             BleWriteType type) = 0;
-    // Subscribes to (or leaves) the characteristic's notifications; no callback.
+    // Subscribes to (or leaves) the characteristic's notifications; answered by
+    // `didUpdateNotificationStateForCharacteristic`.
     virtual void setNotifyValue(bool enabled, const BleCharacteristic& characteristic) = 0;
     virtual void readRSSI() = 0;
     // The largest value one write of `type` carries (the link's MTU less 3).
@@ -220,5 +225,11 @@ std::shared_ptr<BleCentral> makeBleCentral(std::weak_ptr<BleCentralDelegate> del
                                            std::shared_ptr<DispatchQueue> queue);
 
 std::string describe(BleManagerState state);
+
+// Where the BlueZ backend's own lines go (why Bluetooth cannot be used, a call BlueZ refused).
+// By default the platform console; the library's BLE session sends them to its log.
+using BleLogSink = std::function<void(const std::string& line)>;
+void setBleLogSink(BleLogSink sink);
+void bleLog(const std::string& line);
 
 }  // namespace qz

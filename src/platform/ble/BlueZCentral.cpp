@@ -11,7 +11,6 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
-#include "platform/Console.hpp"
 #include "platform/Locked.hpp"
 #include "platform/ble/BusLoop.hpp"
 
@@ -64,6 +63,10 @@ BleError errorOf(const sdbus::Error& error) {
 
 BleError linkLost() {
     return BleError{"org.bluez.Error", 6, "The link to the device was lost."};
+}
+
+BleError serviceGone() {
+    return BleError{"org.bluez.Error", 1, "org.bluez went away."};
 }
 
 uint32_t propertiesOf(const std::vector<std::string>& flags) {
@@ -194,6 +197,8 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
 
     // Bus thread only.
     sdbus::IConnection* connection = nullptr;
+    std::unique_ptr<sdbus::IProxy> busProxy;
+    std::string owner;  // the unique name that owns org.bluez; empty while none does
     std::map<std::string, std::unique_ptr<sdbus::IProxy>> proxies;
     std::vector<sdbus::Slot> matches;
     std::map<std::string, Interfaces> objects;
@@ -266,7 +271,7 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
     void start(sdbus::IConnection* bus) {
         connection = bus;
         if (!connection) {
-            console::log("BlueZ: no bus: " + loop->error().value_or("unknown error"));
+            bleLog("BlueZ: no bus: " + loop->error().value_or("unknown error"));
             setState(BleManagerState::unsupported);
             return;
         }
@@ -282,21 +287,82 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
             matches.push_back(connection->addMatch(
                 "type='signal',sender='org.bluez',interface='org.freedesktop.DBus.ObjectManager'",
                 handler));
-            proxy("/")
-                .callMethodAsync("GetManagedObjects")
-                .onInterface(kObjectManager)
-                .uponReplyInvoke([weak](const sdbus::Error* error, const ManagedObjects& all) {
-                    if (auto self = weak.lock()) self->managedObjects(error, all);
+            // bluetoothd stopping, starting or restarting: the owner of its name changes.
+            matches.push_back(connection->addMatch(
+                "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+                "member='NameOwnerChanged',arg0='org.bluez'",
+                handler));
+            busProxy =
+                sdbus::createProxy(*connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
+            busProxy->callMethodAsync("GetNameOwner")
+                .onInterface("org.freedesktop.DBus")
+                .withArguments(std::string(kService))
+                .uponReplyInvoke([weak](const sdbus::Error* error, const std::string& owner) {
+                    auto self = weak.lock();
+                    if (!self) return;
+                    if (error) {
+                        bleLog("BlueZ: org.bluez not reachable: " + std::string(error->what()));
+                        self->setState(BleManagerState::unsupported);
+                        return;
+                    }
+                    self->ownerChanged(owner);
                 });
         } catch (const sdbus::Error& e) {
-            console::log("BlueZ: " + std::string(e.what()));
+            bleLog("BlueZ: " + std::string(e.what()));
             setState(BleManagerState::unsupported);
         }
     }
 
+    // MARK: the service itself
+
+    // org.bluez has a new owner (empty: none). Whatever the old one knew is gone: its links end
+    // with their reports and its objects are forgotten; a new one is read afresh.
+    void ownerChanged(const std::string& next) {
+        if (next == owner) return;
+        if (!owner.empty()) serviceLost();
+        owner = next;
+        if (owner.empty()) return;
+        std::weak_ptr<Impl> weak = weak_from_this();
+        const std::string expected = owner;
+        proxy("/")
+            .callMethodAsync("GetManagedObjects")
+            .onInterface(kObjectManager)
+            .uponReplyInvoke(
+                [weak, expected](const sdbus::Error* error, const ManagedObjects& all) {
+                    auto self = weak.lock();
+                    if (self && self->owner == expected) self->managedObjects(error, all);
+                });
+    }
+
+    void serviceLost() {
+        bleLog("BlueZ: org.bluez went away");
+        for (const auto& [path, link] : links) {
+            auto p = peripheral(path);
+            if (!p || (!link.pending && !link.connected)) continue;
+            std::shared_ptr<BlePeripheral> handle = p;
+            if (link.connected)
+                deliver([handle](BleCentralDelegate& d) {
+                    d.didDisconnectPeripheral(handle, linkLost());
+                });
+            else
+                deliver([handle](BleCentralDelegate& d) {
+                    d.didFailToConnectPeripheral(handle, serviceGone());
+                });
+        }
+        links.clear();
+        notifying.clear();
+        objects.clear();
+        reported.clear();
+        // Calls still waiting for the old owner are answered by nobody: their proxies go.
+        proxies.clear();
+        scanning = false;
+        lockedAssign(mutex, adapter, std::string());
+        setState(BleManagerState::resetting);
+    }
+
     void managedObjects(const sdbus::Error* error, const ManagedObjects& all) {
         if (error) {
-            console::log("BlueZ: org.bluez not reachable: " + std::string(error->what()));
+            bleLog("BlueZ: org.bluez not reachable: " + std::string(error->what()));
             setState(BleManagerState::unsupported);
             return;
         }
@@ -316,8 +382,8 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
         }
         lockedAssign(mutex, adapter, chosen);
         if (chosen.empty()) {
-            console::log("BlueZ: no adapter" +
-                         (options.adapter.empty() ? std::string() : " " + options.adapter));
+            bleLog("BlueZ: no adapter" +
+                   (options.adapter.empty() ? std::string() : " " + options.adapter));
             setState(BleManagerState::unsupported);
             return;
         }
@@ -337,7 +403,11 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
     void signal(sdbus::Message& message) {
         try {
             const std::string member = message.getMemberName();
-            if (member == "PropertiesChanged") {
+            if (member == "NameOwnerChanged") {
+                std::string name, before, after;
+                message >> name >> before >> after;
+                if (name == kService) ownerChanged(after);
+            } else if (member == "PropertiesChanged") {
                 std::string interface;
                 Props changed;
                 std::vector<std::string> invalidated;
@@ -355,7 +425,7 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
                 interfacesRemoved(path, removed);
             }
         } catch (const sdbus::Error& e) {
-            console::log("BlueZ: unreadable signal: " + std::string(e.what()));
+            bleLog("BlueZ: unreadable signal: " + std::string(e.what()));
         }
     }
 
@@ -456,14 +526,14 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
             .onInterface(kAdapter)
             .withArguments(discoveryFilter)
             .uponReplyInvoke([](const sdbus::Error* error) {
-                if (error) console::log("BlueZ: SetDiscoveryFilter: " + std::string(error->what()));
+                if (error) bleLog("BlueZ: SetDiscoveryFilter: " + std::string(error->what()));
             });
         adapterProxy.callMethodAsync("StartDiscovery")
             .onInterface(kAdapter)
             .uponReplyInvoke([weak](const sdbus::Error* error) {
                 // Already discovering (for another client) is fine.
                 if (error && error->getName() != "org.bluez.Error.InProgress")
-                    console::log("BlueZ: StartDiscovery: " + std::string(error->what()));
+                    bleLog("BlueZ: StartDiscovery: " + std::string(error->what()));
             });
         // Devices BlueZ already sees that advertise the service.
         for (const auto& [path, interfaces] : objects)
@@ -572,10 +642,16 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
         if (lit == links.end() || (!lit->second.pending && !lit->second.connected)) return;
         auto& link = lit->second;
         std::shared_ptr<BlePeripheral> handle = p;
-        proxy(p->path())
+        std::weak_ptr<Impl> weak = weak_from_this();
+        const std::string path = p->path();
+        const uint64_t id = link.attempt;
+        proxy(path)
             .callMethodAsync("Disconnect")
             .onInterface(kDevice)
-            .uponReplyInvoke([](const sdbus::Error*) {});
+            .uponReplyInvoke([weak, path, id](const sdbus::Error* error) {
+                auto self = weak.lock();
+                if (self && error) self->disconnectFailed(path, id, *error);
+            });
         if (link.connected) {
             // Reported when BlueZ says the link is down.
             link.cancelling = true;
@@ -586,9 +662,38 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
             [handle](BleCentralDelegate& d) { d.didDisconnectPeripheral(handle, std::nullopt); });
     }
 
+    // BlueZ would not close the link: it ends here all the same (the device is treated as gone,
+    // a later connect starts afresh). Its subscriptions are left, so that a new link's
+    // subscriptions reach the module again.
+    void disconnectFailed(const std::string& path, uint64_t id, const sdbus::Error& error) {
+        bleLog("BlueZ: Disconnect: " + std::string(error.what()));
+        auto it = links.find(path);
+        if (it == links.end() || !it->second.connected || it->second.attempt != id) return;
+        for (const auto& c : notifying)
+            if (under(c, path))
+                proxy(c)
+                    .callMethodAsync("StopNotify")
+                    .onInterface(kGattCharacteristic)
+                    .uponReplyInvoke([](const sdbus::Error*) {});
+        linkClosed(path);
+    }
+
     bool isConnected(const std::string& path) const {
         auto it = links.find(path);
         return it != links.end() && it->second.connected;
+    }
+
+    // Whether the link to `path` that was `id` is still up: answers for a link that closed
+    // (or that a newer one replaced) are dropped.
+    bool isCurrent(const std::string& path, uint64_t id) const {
+        auto it = links.find(path);
+        return it != links.end() && it->second.connected && !it->second.cancelling &&
+               it->second.attempt == id;
+    }
+
+    uint64_t linkId(const std::string& path) const {
+        auto it = links.find(path);
+        return it == links.end() ? 0 : it->second.attempt;
     }
 
     // MARK: GATT
@@ -685,23 +790,26 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
 
     void read(const std::shared_ptr<BlueZPeripheral>& p, const BleCharacteristic& c) {
         std::weak_ptr<BlueZPeripheral> weak = p;
+        std::weak_ptr<Impl> central = weak_from_this();
+        const uint64_t id = linkId(p->path());
         proxy(c.key)
             .callMethodAsync("ReadValue")
             .onInterface(kGattCharacteristic)
             .withArguments(std::map<std::string, sdbus::Variant>{})
-            .uponReplyInvoke(
-                [weak, c](const sdbus::Error* error, const std::vector<uint8_t>& value) {
-                    auto peripheral = weak.lock();
-                    if (!peripheral) return;
-                    std::optional<BleError> failure;
-                    if (error) failure = errorOf(*error);
-                    Data bytes(value.begin(), value.end());
-                    peripheral->deliver(
-                        [c, bytes, failure](BlePeripheralDelegate& d,
-                                            const std::shared_ptr<BlePeripheral>& self) {
-                            d.didUpdateValueForCharacteristic(self, c, bytes, failure);
-                        });
-                });
+            .uponReplyInvoke([weak, central, id, c](const sdbus::Error* error,
+                                                    const std::vector<uint8_t>& value) {
+                auto peripheral = weak.lock();
+                auto self = central.lock();
+                if (!peripheral || !self || !self->isCurrent(peripheral->path(), id)) return;
+                std::optional<BleError> failure;
+                if (error) failure = errorOf(*error);
+                Data bytes(value.begin(), value.end());
+                peripheral->deliver(
+                    [c, bytes, failure](BlePeripheralDelegate& d,
+                                        const std::shared_ptr<BlePeripheral>& self) {
+                        d.didUpdateValueForCharacteristic(self, c, bytes, failure);
+                    });
+            });
     }
 
     void write(const std::shared_ptr<BlueZPeripheral>& p, Write w) {
@@ -725,17 +833,17 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
         std::weak_ptr<BlueZPeripheral> weakPeripheral = p;
         auto characteristic = w.characteristic;
         auto type = w.type;
+        const uint64_t id = link.attempt;
         proxy(characteristic.key)
             .callMethodAsync("WriteValue")
             .onInterface(kGattCharacteristic)
             .withArguments(std::vector<uint8_t>(w.value.begin(), w.value.end()), options)
-            .uponReplyInvoke([weak, weakPeripheral, characteristic,
-                              type](const sdbus::Error* error) {
+            .uponReplyInvoke([weak, weakPeripheral, characteristic, type,
+                              id](const sdbus::Error* error) {
                 auto self = weak.lock();
                 auto peripheral = weakPeripheral.lock();
-                if (!self || !peripheral) return;
-                if (auto lit = self->links.find(peripheral->path()); lit != self->links.end())
-                    lit->second.writing = false;
+                if (!self || !peripheral || !self->isCurrent(peripheral->path(), id)) return;
+                self->links[peripheral->path()].writing = false;
                 std::optional<BleError> failure;
                 if (error) failure = errorOf(*error);
                 if (type == BleWriteType::withResponse || failure) {
@@ -754,17 +862,32 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
             });
     }
 
-    void notify(const BleCharacteristic& c, bool enabled) {
+    void notify(const std::shared_ptr<BlueZPeripheral>& p, const BleCharacteristic& c,
+                bool enabled) {
         if (enabled)
             notifying.insert(c.key);
         else
             notifying.erase(c.key);
+        std::weak_ptr<Impl> weak = weak_from_this();
+        std::weak_ptr<BlueZPeripheral> weakPeripheral = p;
+        const uint64_t id = linkId(p->path());
         proxy(c.key)
             .callMethodAsync(enabled ? "StartNotify" : "StopNotify")
             .onInterface(kGattCharacteristic)
-            .uponReplyInvoke([uuid = c.uuid](const sdbus::Error* error) {
-                if (error)
-                    console::log("BlueZ: notify " + uuid + ": " + std::string(error->what()));
+            .uponReplyInvoke([weak, weakPeripheral, id, c, enabled](const sdbus::Error* error) {
+                auto self = weak.lock();
+                auto peripheral = weakPeripheral.lock();
+                if (!self || !peripheral || !self->isCurrent(peripheral->path(), id)) return;
+                std::optional<BleError> failure;
+                if (error) {
+                    bleLog("BlueZ: notify " + c.uuid + ": " + std::string(error->what()));
+                    failure = errorOf(*error);
+                    if (enabled) self->notifying.erase(c.key);
+                }
+                peripheral->deliver([c, failure](BlePeripheralDelegate& d,
+                                                 const std::shared_ptr<BlePeripheral>& handle) {
+                    d.didUpdateNotificationStateForCharacteristic(handle, c, failure);
+                });
             });
     }
 
@@ -782,6 +905,7 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
     void shutdown() {
         matches.clear();
         proxies.clear();
+        busProxy.reset();
         connection = nullptr;
     }
 };
@@ -842,8 +966,8 @@ void BlueZPeripheral::writeValue(const Data& value, const BleCharacteristic& cha
 
 void BlueZPeripheral::setNotifyValue(bool enabled, const BleCharacteristic& characteristic) {
     auto self = shared_from_this();
-    whenConnected(central_, self, [characteristic, enabled](BlueZCentral::Impl& impl) {
-        impl.notify(characteristic, enabled);
+    whenConnected(central_, self, [self, characteristic, enabled](BlueZCentral::Impl& impl) {
+        impl.notify(self, characteristic, enabled);
     });
 }
 

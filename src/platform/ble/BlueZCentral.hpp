@@ -26,11 +26,17 @@ struct BlueZOptions {
 //   ServicesResolved hold; a dropped link is Connected turning false (or the device removed);
 // - services and characteristics: the objects under the device, by UUID;
 // - read, write, notify: GattCharacteristic1 ReadValue, WriteValue (type "request" or
-//   "command", one call at a time per device, in call order), StartNotify / StopNotify with the
-//   values from PropertiesChanged;
+//   "command", one call at a time per device, in call order), StartNotify / StopNotify (their
+//   replies answer `setNotifyValue`) with the values from PropertiesChanged;
 // - maximum write length: the characteristics' MTU less 3 (20 while unknown); signal strength:
 //   the last RSSI the device reported.
 // Peripheral identifiers are name-based UUIDs of the device address, stable across runs.
+//
+// BlueZ itself: the owner of org.bluez is watched. When bluetoothd stops, every link and
+// attempt ends with its report, what was read of it is forgotten and the state is `resetting`;
+// when it starts again, adapters and devices are read afresh. Answers that come for a link that
+// closed, or is closing, are dropped. A Disconnect that BlueZ refuses still ends the link (its
+// subscriptions are left first). The backend's own lines go through `bleLog`.
 //
 // All D-Bus work runs on the central's own bus thread (see BusLoop); callbacks go to the queue
 // the central was made with.
