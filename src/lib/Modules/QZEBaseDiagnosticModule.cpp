@@ -214,6 +214,7 @@ void QZEBaseDiagnosticModule::addCode(const std::string& code, const std::string
         m_codeIndex.emplace(code, m_codeArray.size());
         m_codeArray.push_back(code);
         ++m_indexedCodes;
+        m_lastIndexedCode = code;
         m_statusArray.push_back(status);
         if (description) m_definitionArray.push_back(*description);
         return;
@@ -238,15 +239,17 @@ void QZEBaseDiagnosticModule::addCode(const std::string& code, const std::string
 }
 
 std::optional<size_t> QZEBaseDiagnosticModule::indexOfCode(const std::string& code) {
-    if (m_codeArray.size() < m_indexedCodes) {
+    // Emptied or rewritten directly since the last look: index it again.
+    if (m_codeArray.size() < m_indexedCodes ||
+        (m_indexedCodes > 0 && m_codeArray[m_indexedCodes - 1] != m_lastIndexedCode)) {
         m_codeIndex.clear();
         m_indexedCodes = 0;
     }
     for (; m_indexedCodes < m_codeArray.size(); ++m_indexedCodes)
         m_codeIndex.try_emplace(m_codeArray[m_indexedCodes], m_indexedCodes);
+    if (m_indexedCodes > 0) m_lastIndexedCode = m_codeArray[m_indexedCodes - 1];
     auto it = m_codeIndex.find(code);
     if (it == m_codeIndex.end()) return std::nullopt;
-    // A list refilled directly to the same length: look again from scratch.
     if (m_codeArray[it->second] != code) {
         m_codeIndex.clear();
         m_indexedCodes = 0;
@@ -261,6 +264,7 @@ void QZEBaseDiagnosticModule::clearResults() {
     m_definitionArray.clear();
     m_codeIndex.clear();
     m_indexedCodes = 0;
+    m_lastIndexedCode.clear();
 }
 
 void QZEBaseDiagnosticModule::addCodeUnlessFiller(const std::string& code,

@@ -213,8 +213,9 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     int64_t decodeKwp2000Records(const reply::Tokens& tokens);
     void addCodeUnlessFiller(const std::string& code, const std::string& status);
 
-    // Where a code stands in the code list (its first place), or none. The list may be
-    // appended to or emptied directly; the index beside it follows.
+    // Where a code stands in the code list (its first place), or none, found through an index
+    // beside the list. The list may be appended to, cut short or emptied directly; the index
+    // follows.
     std::optional<size_t> indexOfCode(const std::string& code);
     // Empties the three result lists.
     void clearResults();
@@ -233,9 +234,10 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     int64_t responseLimit_ = ResponseStateHasData;
     std::shared_ptr<Interaction> interaction_;
     std::vector<ObserverToken> observers_;
-    // The first place of each code of m_codeArray[0, m_indexedCodes).
+    // The first place of each code of m_codeArray[0, m_indexedCodes), and the last of them.
     std::unordered_map<std::string, size_t> m_codeIndex;
     size_t m_indexedCodes = 0;
+    std::string m_lastIndexedCode;
 };
 
 }  // namespace qz
