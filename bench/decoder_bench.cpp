@@ -1,11 +1,16 @@
-// Trouble-code decoders: a 40-record UDS reply and a 20-code KWP2000 reply on CAN (multi-frame,
-// headers on), each decoded into codes and statuses, beside a plain loop that only splits the
-// same text into tokens. The engine's log lines are formatted and handed to an adapter that
-// drops them.
+// Trouble-code decoders: UDS replies of 40, 100 and 1,000 records and a 20-code KWP2000 reply on
+// CAN (multi-frame, headers on), each decoded into codes and statuses, beside a plain loop that
+// only splits the same text into tokens. The ratio to that loop should stay flat as the reply
+// grows: merging a code into the list costs the same however many are there.
+//
+// The engine's log lines go to an adapter that wants none of them, so they cost nothing; the
+// "Logged" case gives the same 1,000 records to an adapter that takes every line (formatted,
+// then dropped), for the price of formatting.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,21 +24,26 @@ using namespace qz;
 
 class DroppingLogger : public LoggerInterface {
   public:
+    explicit DroppingLogger(bool wantsLines) : wantsLines_(wantsLines) {}
+    bool wants(QZELogLevel) const override { return wantsLines_; }
     void logVerbose(const std::optional<std::string>&) override {}
     void logDebug(const std::optional<std::string>&) override {}
     void logInfo(const std::optional<std::string>&) override {}
     void logWarning(const std::optional<std::string>&) override {}
     void logError(const std::optional<std::string>&) override {}
+
+  private:
+    bool wantsLines_;
 };
+
+void useLogger(bool wantsLines) {
+    QZEPitCrew().registerLoggingAdapter(std::make_shared<DroppingLogger>(wantsLines));
+}
 
 class Module : public QZEBaseDiagnosticModule {
   public:
     Module() : QZEBaseDiagnosticModule(4) {}
-    void reset() {
-        m_codeArray.clear();
-        m_statusArray.clear();
-        m_definitionArray.clear();
-    }
+    void reset() { clearResults(); }
 };
 
 std::string hexByte(int b) {
@@ -64,9 +74,10 @@ std::string headersOnReply(const std::vector<int>& payload) {
     return out + "\r>";
 }
 
-std::string udsReply() {
+// `n` records of distinct codes (at most 1,023 fit the 12-bit length).
+std::string udsReply(int n) {
     std::vector<int> p{0x59, 0x02, 0xFF};
-    for (int i = 0; i < 40; ++i) p.insert(p.end(), {1 + 7 * i, i * 59 + 7, i * 13 + 3, 0x8C});
+    for (int i = 0; i < n; ++i) p.insert(p.end(), {1 + i / 256, i % 256, i * 13 + 3, 0x8C});
     return headersOnReply(p);
 }
 
@@ -76,14 +87,18 @@ std::string kwpReply() {
     return headersOnReply(p);
 }
 
-struct Setup {
-    Setup() { QZEPitCrew().registerLoggingAdapter(std::make_shared<DroppingLogger>()); }
-};
+enum Reply { kUds40, kUds100, kUds1000, kKwp20, kReplies };
+double gTokeniseNs[kReplies] = {};
 
-double gTokeniseNs[2] = {0, 0};
+const std::string& replyText(Reply which) {
+    static const std::string texts[kReplies] = {udsReply(40), udsReply(100), udsReply(1000),
+                                                kwpReply()};
+    return texts[which];
+}
 
 // Plain baseline: split the text at white space into a list of tokens.
-void tokenise(benchmark::State& state, const std::string& text, int which) {
+void tokenise(benchmark::State& state, Reply which) {
+    const std::string& text = replyText(which);
     auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
         std::vector<std::string> tokens;
@@ -102,8 +117,9 @@ void tokenise(benchmark::State& state, const std::string& text, int which) {
 }
 
 template <class Decode>
-void decode(benchmark::State& state, const std::string& text, int which, size_t codes, Decode run) {
-    static Setup setup;
+void decode(benchmark::State& state, Reply which, size_t codes, bool logged, Decode run) {
+    const std::string& text = replyText(which);
+    useLogger(logged);
     Module module;
     auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
@@ -113,29 +129,58 @@ void decode(benchmark::State& state, const std::string& text, int which, size_t 
     double ns =
         std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() /
         static_cast<double>(state.iterations());
+    useLogger(false);
     if (module.codeArray().size() != codes) state.SkipWithError("wrong code count");
     state.counters["codes_per_reply"] = static_cast<double>(codes);
     if (gTokeniseNs[which] > 0) state.counters["x_tokenise"] = ns / gTokeniseNs[which];
 }
 
-void BM_TokeniseUdsReply(benchmark::State& state) {
-    tokenise(state, udsReply(), 0);
+int64_t decodeUds(Module& m, const std::string& t) {
+    return m.decodeUds(t);
 }
-BENCHMARK(BM_TokeniseUdsReply);
+
+void BM_TokeniseUds40(benchmark::State& state) {
+    tokenise(state, kUds40);
+}
+BENCHMARK(BM_TokeniseUds40);
 
 void BM_DecodeUds40(benchmark::State& state) {
-    decode(state, udsReply(), 0, 40,
-           [](Module& m, const std::string& t) { return m.decodeUds(t); });
+    decode(state, kUds40, 40, false, decodeUds);
 }
 BENCHMARK(BM_DecodeUds40);
 
+void BM_TokeniseUds100(benchmark::State& state) {
+    tokenise(state, kUds100);
+}
+BENCHMARK(BM_TokeniseUds100);
+
+void BM_DecodeUds100(benchmark::State& state) {
+    decode(state, kUds100, 100, false, decodeUds);
+}
+BENCHMARK(BM_DecodeUds100);
+
+void BM_TokeniseUds1000(benchmark::State& state) {
+    tokenise(state, kUds1000);
+}
+BENCHMARK(BM_TokeniseUds1000);
+
+void BM_DecodeUds1000(benchmark::State& state) {
+    decode(state, kUds1000, 1000, false, decodeUds);
+}
+BENCHMARK(BM_DecodeUds1000);
+
+void BM_DecodeUds1000Logged(benchmark::State& state) {
+    decode(state, kUds1000, 1000, true, decodeUds);
+}
+BENCHMARK(BM_DecodeUds1000Logged);
+
 void BM_TokeniseKwpReply(benchmark::State& state) {
-    tokenise(state, kwpReply(), 1);
+    tokenise(state, kKwp20);
 }
 BENCHMARK(BM_TokeniseKwpReply);
 
 void BM_DecodeKwp2000Can20(benchmark::State& state) {
-    decode(state, kwpReply(), 1, 20,
+    decode(state, kKwp20, 20, false,
            [](Module& m, const std::string& t) { return m.decodeKWP2000CANResponse(t); });
 }
 BENCHMARK(BM_DecodeKwp2000Can20);

@@ -455,10 +455,10 @@ std::string SensorCore::moduleBody(const std::string& key) {
         if (!answer) continue;
         switch (family) {
             case Family::Can: {
-                char id[16];
-                std::snprintf(id, sizeof id, m.wide ? "%08X" : "%03X", m.response);
+                const auto id = display::identifierText(m.response, m.wide, profile_.idBytes);
                 out += display::canAnswer(*answer, {id, headers_, rawCan_ || m.raw,
-                                                    extendedCan_ ? m.extResponse : std::nullopt});
+                                                    extendedCan_ ? m.extResponse : std::nullopt,
+                                                    profile_.headersEveryLine});
                 break;
             }
             case Family::KLine: {

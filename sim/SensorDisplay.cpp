@@ -16,19 +16,20 @@ Message slice(const Message& bytes, size_t from, size_t count) {
                    bytes.begin() + static_cast<long>(from + count));
 }
 
-// Collects the lines of one module's answer; with headers on, the first line starts with the
-// module's identifier.
+// Collects the lines of one module's answer; with headers on, the first line (or every line)
+// starts with the module's identifier.
 class Lines {
   public:
-    explicit Lines(std::string head) : head_(std::move(head)) {}
+    Lines(std::string head, bool everyLine) : head_(std::move(head)), everyLine_(everyLine) {}
     void add(const std::string& text) {
-        if (!head_.empty()) out_ += std::exchange(head_, {}) + " ";
+        if (!head_.empty()) out_ += (everyLine_ ? head_ : std::exchange(head_, {})) + " ";
         out_ += text + "\r";
     }
     std::string text() && { return std::move(out_); }
 
   private:
     std::string head_;
+    bool everyLine_;
     std::string out_;
 };
 
@@ -68,8 +69,20 @@ std::vector<Message> isoTpFrames(const Message& payload, std::optional<uint8_t> 
     return frames;
 }
 
+std::string identifierText(uint32_t id, bool wide, bool bytes) {
+    char text[16];
+    if (!wide)
+        std::snprintf(text, sizeof text, "%03X", id);
+    else if (bytes)
+        std::snprintf(text, sizeof text, "%02X %02X %02X %02X", id >> 24, (id >> 16) & 0xFF,
+                      (id >> 8) & 0xFF, id & 0xFF);
+    else
+        std::snprintf(text, sizeof text, "%08X", id);
+    return text;
+}
+
 std::string canAnswer(const std::vector<Message>& messages, const Can& view) {
-    Lines lines(view.headers ? view.identifier : std::string());
+    Lines lines(view.headers ? view.identifier : std::string(), view.everyLine);
     for (const auto& message : messages) {
         if (view.raw) {
             for (size_t at = 0; at < message.size(); at += 8)

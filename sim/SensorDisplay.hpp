@@ -19,12 +19,17 @@ std::string byteText(const Message& bytes);
 // (sequence numbers 1…F, 0…). With an extended address every frame starts with that byte.
 std::vector<Message> isoTpFrames(const Message& payload, std::optional<uint8_t> address = {});
 
+// A CAN identifier as the headers-on display prints it: 3 hex digits for 11 bits, 8 for 29 bits
+// ("18DAF110"), or the 29 bits as four spaced bytes ("18 DA F1 10") when `bytes`.
+std::string identifierText(uint32_t id, bool wide, bool bytes = false);
+
 // A CAN answer of one module.
 struct Can {
-    std::string identifier;          // printed once, before the first frame, with headers on
+    std::string identifier;          // printed with headers on, before the first frame
     bool headers = false;            // "KQH1"
     bool raw = false;                // messages are raw frames, shown as they are
     std::optional<uint8_t> address;  // extended addressing: every frame shows this byte first
+    bool everyLine = false;          // with headers on, the identifier starts every line
 };
 std::string canAnswer(const std::vector<Message>& messages, const Can& view);
 

@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace qz::sim {
 
@@ -219,6 +220,17 @@ ModuleProfile readModule(const nlohmann::json& m, const std::string& where) {
     return module;
 }
 
+// How the sensor prints CAN module answers with headers on.
+void readDisplayOptions(const nlohmann::json& sensor, VehicleProfile& p) {
+    for (auto [key, flag] :
+         {std::pair{"headersEveryLine", &p.headersEveryLine}, std::pair{"idBytes", &p.idBytes}}) {
+        if (!sensor.contains(key)) continue;
+        if (!sensor[key].is_boolean())
+            fail(std::string("sensor.") + key + " must be true or false");
+        *flag = sensor[key].get<bool>();
+    }
+}
+
 }  // namespace
 
 VehicleProfile VehicleProfile::fromJson(const nlohmann::json& doc) {
@@ -228,6 +240,7 @@ VehicleProfile VehicleProfile::fromJson(const nlohmann::json& doc) {
     if (doc.contains("sensor")) {
         const auto& s = doc["sensor"];
         if (!s.is_object()) fail("\"sensor\" must be an object");
+        readDisplayOptions(s, p);
         if (s.contains("version")) {
             if (s["version"].is_string())
                 p.version = s["version"].get<std::string>();

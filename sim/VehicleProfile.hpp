@@ -50,8 +50,13 @@ struct ModuleProfile {
 struct VehicleProfile {
     std::string version = "4.05";  // answered to "KQI"
     int bus = 6;                   // answered to "KQDP"
-    bool recovery = false;         // the sensor sits in firmware recovery mode
-    bool echo = false;             // echo commands from start-up
+    // With headers on, a CAN module's identifier starts every line of its answer (as ELM327-type
+    // adapters print it), not only the first.
+    bool headersEveryLine = false;
+    // With headers on, a 29-bit identifier is printed as four spaced bytes ("18 DA F1 10").
+    bool idBytes = false;
+    bool recovery = false;  // the sensor sits in firmware recovery mode
+    bool echo = false;      // echo commands from start-up
     std::string vin;
     std::vector<EcuProfile> ecus;
     std::vector<ModuleProfile> modules;

@@ -10,6 +10,7 @@
 #include "FuzzTarget.hpp"
 #include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Modules/QZEBaseDiagnosticModule.hpp"
+#include "lib/Modules/QZENaks.hpp"
 
 using namespace qz;
 
@@ -66,11 +67,11 @@ QZ_FUZZ_TARGET(trouble_code_decoders) {
         [](Module& m, std::string_view t, int64_t, bool, const std::string&) {
             (void)m.decodeEnhancedCodesCANGMJ2012(t);
         },
-        [](Module& m, std::string_view t, int64_t, bool, const std::string&) {
-            (void)m.decodeCodesPWMFordJ2012(t);
+        [](Module& m, std::string_view t, int64_t id, bool, const std::string&) {
+            (void)m.decodeCodesPWMFordJ2012(t, id == 0 ? -1 : 0x53);
         },
-        [](Module& m, std::string_view t, int64_t, bool, const std::string&) {
-            (void)m.decodeEnhancedCodesVPWGMJ2012(t);
+        [](Module& m, std::string_view t, int64_t id, bool, const std::string&) {
+            (void)m.decodeEnhancedCodesVPWGMJ2012(t, id == 0 ? -1 : 0x59);
         },
         [](Module& m, std::string_view t, int64_t, bool, const std::string& s) {
             (void)m.decodeToyotaDataCAN(t, s);
@@ -90,6 +91,9 @@ QZ_FUZZ_TARGET(trouble_code_decoders) {
             (void)m.decodeKWP2000ResponseBytes(words);
             for (const auto& message : reply::canMessages(t))
                 (void)QZEBaseDiagnosticModule::kwpRecords(message, message.size() % 3);
+            (void)reply::extendedMessages(t);
+            (void)QZENaks::holdsAnswer(t);
+            (void)QZENaks::isNAK(t);
         },
     };
     for (bool bitmap : {false, true})

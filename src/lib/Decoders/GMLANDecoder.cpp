@@ -10,15 +10,16 @@ int64_t QZEBaseDiagnosticModule::decodeEnhancedCodesCANGMJ2012(std::string_view 
     auto& log = QZELogging::shared();
     auto lines = reply::lines(text);
     log.logVerbose("In this STRING: %@ there are %d codes", text, static_cast<int>(lines.size()));
+    reply::Identifiers identifiers;
     for (auto line : lines) {
         auto t = reply::tokens(line);
-        // The identifier that headers-on replies show (alone or before the first frame) is not
-        // part of a code line; a reply with headers off starts with "81" and keeps it.
-        bool identifier = !t.empty() && reply::isIdentifier(t[0]);
-        if (identifier && t.size() == 1) continue;
+        // The identifier that headers-on replies show (alone or before a frame) is not part of
+        // a code line; a reply with headers off starts with "81" and keeps it.
+        const size_t identifier = identifiers.at(t);
+        if (identifier > 0 && t.size() == identifier) continue;
         if (line.size() < 8) break;
         log.logVerbose("item: %@", line);
-        if (identifier) t.erase(t.begin());
+        t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(identifier));
         if (t.empty() || t[0] != "81" || t.size() - 1 <= 6) {
             log.logInfo("Unexpected line format, skipping line: %@", line);
             continue;

@@ -13,21 +13,28 @@ namespace qz {
 
 namespace {
 
-// The lines of a line-per-response reply, up to the first one too short to hold a code.
+// The positive messages of a line-per-response reply, up to the first line too short to hold a
+// code. Only lines that begin (after any header bytes) with the positive response byte are
+// messages: negative responses and the sensor's words are not. When the caller does not know
+// the byte, the first line that is no negative response gives it.
 template <class Each>
-void eachCodeLine(std::string_view text, Each each) {
+void eachCodeLine(std::string_view text, int positive, Each each) {
     for (auto line : reply::lines(text)) {
         if (line.size() < 8) break;
         QZELogging::shared().logVerbose("item: %@", line);
-        each(line, reply::tokens(line));
+        auto message = reply::j1850Message(reply::tokens(line), positive);
+        if (!message || reply::isNegative(*message)) continue;
+        if (positive < 0) positive = reply::byteValue((*message)[0]);
+        if (reply::byteValue((*message)[0]) != positive) continue;
+        each(*message);
     }
 }
 
 }  // namespace
 
-int64_t QZEBaseDiagnosticModule::decodeCodesPWMFordJ2012(std::string_view text) {
+int64_t QZEBaseDiagnosticModule::decodeCodesPWMFordJ2012(std::string_view text, int positive) {
     QZELogging::shared().logVerbose("decodeEnhancedCodesPWMFordJ2012 %@", text);
-    eachCodeLine(text, [&](std::string_view, const reply::Tokens& t) {
+    eachCodeLine(text, positive, [&](const reply::Tokens& t) {
         // Two codes per line; a pair the line does not hold wholly is no code.
         for (size_t first : {1, 3}) {
             if (first + 1 >= t.size()) break;
@@ -40,12 +47,13 @@ int64_t QZEBaseDiagnosticModule::decodeCodesPWMFordJ2012(std::string_view text) 
     return static_cast<int64_t>(m_codeArray.size());
 }
 
-int64_t QZEBaseDiagnosticModule::decodeEnhancedCodesVPWGMJ2012(std::string_view text) {
+int64_t QZEBaseDiagnosticModule::decodeEnhancedCodesVPWGMJ2012(std::string_view text,
+                                                               int positive) {
     auto& log = QZELogging::shared();
     log.logVerbose("decodeEnhancedCodesVPWGMJ2012 %@", text);
     log.logVerbose("In this STRING: %@ there are %d codes", text,
                    static_cast<int>(reply::lines(text).size()));
-    eachCodeLine(text, [&](std::string_view, const reply::Tokens& t) {
+    eachCodeLine(text, positive, [&](const reply::Tokens& t) {
         // A line of three tokens has A and B but no status byte: the code is reported with an
         // empty status. Shorter lines hold no code.
         if (t.size() < 3) return;

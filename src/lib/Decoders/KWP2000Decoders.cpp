@@ -43,8 +43,10 @@ int64_t QZEBaseDiagnosticModule::decodeKwp2000Records(const reply::Tokens& token
 }
 
 int64_t QZEBaseDiagnosticModule::decodeKWP2000CANResponse(std::string_view text) {
-    if (text.find("NO DATA") != std::string_view::npos || text.starts_with("7F")) return 0;
+    if (text.find("NO DATA") != std::string_view::npos) return 0;
+    // A negative response ("response pending") may come before the answer in the same reply.
     for (const auto& message : reply::canMessages(text)) {
+        if (reply::isNegative(message)) continue;
         auto at = std::find(message.begin(), message.end(), "58");
         if (at == message.end()) continue;
         // A record needs "58", the count and three bytes.

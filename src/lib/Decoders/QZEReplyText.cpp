@@ -1,6 +1,7 @@
 #include "lib/Decoders/QZEReplyText.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "lib/Utils/QZEnhancedUtils.hpp"
 
@@ -70,9 +71,9 @@ class CanReader {
             }
             skipping_ = false;
             if (mode_ == Mode::markers) finish();
-            if (isIdentifier(row[0])) {
+            if (size_t id = identifiers_.at(row)) {
                 headersOn_ = true;
-                row.erase(row.begin());
+                row.erase(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(id));
                 if (row.empty()) continue;
             }
             if (headersOn_ && frame(row)) continue;
@@ -148,6 +149,7 @@ class CanReader {
         }
     }
 
+    Identifiers identifiers_;
     std::vector<Tokens> messages_;
     Tokens current_;
     Mode mode_ = Mode::none;
@@ -190,6 +192,37 @@ std::vector<std::string_view> lines(std::string_view text) {
 
 bool isIdentifier(std::string_view token) {
     return token.size() >= 3 && isHex(token);
+}
+
+bool isByte(std::string_view token) {
+    return token.size() == 2 && isHex(token);
+}
+
+size_t Identifiers::at(const Tokens& line) {
+    if (line.empty()) return 0;
+    const bool first = std::exchange(first_, false);
+    if (isIdentifier(line[0])) return 1;
+    if (line.size() < 4 || !std::all_of(line.begin(), line.begin() + 4, isByte)) return 0;
+    const int priority = byteValue(line[0]);
+    const int format = byteValue(line[1]);
+    if (priority_ >= 0) return priority == priority_ && format == format_ ? 4 : 0;
+    if (!first || priority < 0x08 || priority > 0x1F || format < 0xC0) return 0;
+    priority_ = priority;
+    format_ = format;
+    return 4;
+}
+
+std::optional<std::string> withJoinedIdentifier(std::string_view text) {
+    auto line = tokens(lines(text).front());
+    if (Identifiers().at(line) != 4) return std::nullopt;
+    std::string out(text.substr(0, static_cast<size_t>(line[0].data() - text.data())));
+    for (size_t i = 0; i < 4; ++i) out += line[i];
+    out += text.substr(static_cast<size_t>(line[3].data() + line[3].size() - text.data()));
+    return out;
+}
+
+bool isNegative(const Tokens& message) {
+    return !message.empty() && isByte(message[0]) && byteValue(message[0]) == 0x7F;
 }
 
 int byteValue(std::string_view token) {
@@ -263,6 +296,89 @@ std::string kwp2000StatusText(uint8_t status, int64_t make) {
 
 std::vector<Tokens> canMessages(std::string_view text) {
     return CanReader().read(text);
+}
+
+std::vector<Tokens> extendedMessages(std::string_view text) {
+    std::vector<Tokens> out;
+    Tokens current;
+    size_t expected = 0;
+    int sequence = 0;
+    auto finish = [&] {
+        if (!current.empty()) out.push_back(std::move(current));
+        current.clear();
+        expected = 0;
+    };
+    auto frame = [&](Tokens::const_iterator begin, Tokens::const_iterator end) {
+        // <address> <PCI> <data...>
+        if (end - begin < 2 || !isByte(begin[1])) return;
+        const int pci = byteValue(begin[1]);
+        switch (pci >> 4) {
+            case 0: {
+                finish();
+                auto length = std::min<std::ptrdiff_t>(pci & 15, end - begin - 2);
+                if (length > 0) out.emplace_back(begin + 2, begin + 2 + length);
+                break;
+            }
+            case 1:
+                finish();
+                if (end - begin < 3) break;
+                expected =
+                    (static_cast<size_t>(pci & 15) << 8) | static_cast<size_t>(byteValue(begin[2]));
+                current.assign(begin + 3, end);
+                sequence = 1;
+                break;
+            case 2:
+                if (expected == 0 || (pci & 15) != sequence) {
+                    finish();
+                    break;
+                }
+                sequence = (sequence + 1) & 15;
+                current.insert(current.end(), begin + 2, end);
+                break;
+            default:
+                break;
+        }
+        if (expected > 0 && current.size() >= expected) {
+            current.resize(expected);
+            finish();
+        }
+    };
+    Identifiers identifiers;
+    for (auto line : lines(text)) {
+        auto t = tokens(line);
+        t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(identifiers.at(t)));
+        for (size_t at = 0; at < t.size(); at += 8)
+            frame(t.begin() + static_cast<std::ptrdiff_t>(at),
+                  t.begin() + static_cast<std::ptrdiff_t>(std::min(at + 8, t.size())));
+    }
+    finish();
+    return out;
+}
+
+int j1850Crc(Tokens::const_iterator begin, Tokens::const_iterator end) {
+    unsigned crc = 0xFF;
+    for (auto it = begin; it != end; ++it) {
+        crc ^= static_cast<unsigned>(byteValue(*it));
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x80) ? ((crc << 1) ^ 0x1D) & 0xFF : (crc << 1) & 0xFF;
+    }
+    return static_cast<int>(~crc & 0xFF);
+}
+
+std::optional<Tokens> j1850Message(const Tokens& line, int positive) {
+    if (line.empty() || !std::all_of(line.begin(), line.end(), isByte)) return std::nullopt;
+    const bool mayHaveHeaders = line.size() >= 5;
+    auto headed = [&] { return Tokens(line.begin() + 3, line.end() - 1); };
+    if (positive >= 0) {
+        if (byteValue(line[0]) == positive) return line;
+        if (mayHaveHeaders && (byteValue(line[3]) == positive || byteValue(line[3]) == 0x7F) &&
+            byteValue(line[0]) != 0x7F)
+            return headed();
+        return line;
+    }
+    if (mayHaveHeaders && j1850Crc(line.begin(), line.end() - 1) == byteValue(line.back()))
+        return headed();
+    return line;
 }
 
 }  // namespace qz::reply

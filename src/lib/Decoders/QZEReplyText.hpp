@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,9 +20,37 @@ Tokens tokens(std::string_view text);
 // The reply split at carriage returns, each line as it stands.
 std::vector<std::string_view> lines(std::string_view text);
 
-// A CAN identifier as the headers-on display shows it: 3 or more hex digits ("7E8",
-// "18DAF110").
+// A CAN identifier as the headers-on display shows it in one token: 3 or more hex digits
+// ("7E8", "18DAF110").
 bool isIdentifier(std::string_view token);
+
+// Two hex digits.
+bool isByte(std::string_view token);
+
+// Finds the CAN identifier in front of the lines of one reply, fed in order. Adapters print it
+// as one token ("7E8", "18DAF110") or a 29-bit one as four bytes ("18 DA F1 10"), once or on
+// every line. Four bytes are taken for an identifier on the reply's first line when they begin
+// as diagnostic identifiers do (18 DA, 18 DB, 17 FC: a first byte from 08 to 1F, a second of C0
+// or more), which no line without an identifier does: data begin with a response byte, frames
+// shown without it with a PCI byte (a single frame 01-07, a first frame 1x and its length);
+// on later lines when they begin with the same two bytes.
+class Identifiers {
+  public:
+    // How many tokens at the start of the line are its identifier: 0, 1 or 4.
+    size_t at(const Tokens& line);
+
+  private:
+    bool first_ = true;
+    int priority_ = -1;  // the first two bytes of a four-byte identifier seen
+    int format_ = -1;
+};
+
+// The reply with a four-byte identifier in front of its first line written as one token
+// ("18 DA F1 10 03 7F 19 78" -> "18DAF110 03 7F 19 78"); none when it has none.
+std::optional<std::string> withJoinedIdentifier(std::string_view text);
+
+// A negative response: "7F", then the service and the response code.
+bool isNegative(const Tokens& message);
 
 // A byte token's value: its first two characters (left-padded with "0") read as hex up to the
 // first character that is not a hex digit, so "0:" reads 0 and "7E8" reads 0x7E.
@@ -53,5 +82,20 @@ std::string kwp2000StatusText(uint8_t status, int64_t make);
 // stop, skip a sequence number or run short keeps the bytes received up to there. Lines that
 // fit none of these forms are messages of their tokens as they stand.
 std::vector<Tokens> canMessages(std::string_view text);
+
+// The messages of a CAN reply with extended addressing, from the service byte on: every frame
+// is <address> <PCI> <data...>, one per line (a line of more than 8 bytes is cut into frames of
+// 8), an identifier in front skipped. A message holds no more bytes than its length says, so
+// padding is dropped; a frame out of sequence ends the message with the bytes received.
+std::vector<Tokens> extendedMessages(std::string_view text);
+
+// The message of one J1850 line, from the response byte on, or none for a line that is not all
+// bytes (the sensor's words). A line shown with headers (priority, target, source, data, CRC)
+// loses them: when `positive` (the response byte expected, -1 when unknown) stands after the
+// three header bytes and not first; when unknown, when the last byte is the line's CRC.
+std::optional<Tokens> j1850Message(const Tokens& line, int positive = -1);
+
+// SAE J1850 CRC-8 of byte tokens.
+int j1850Crc(Tokens::const_iterator begin, Tokens::const_iterator end);
 
 }  // namespace qz::reply

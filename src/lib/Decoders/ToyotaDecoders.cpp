@@ -17,6 +17,7 @@ int64_t QZEBaseDiagnosticModule::decodeToyotaDataCAN(std::string_view text,
     if (text.size() < 10) return 0;
     if (text.starts_with("53")) log.logDebug("Appending 00 for single frame");
     for (const auto& message : reply::canMessages(text)) {
+        if (reply::isNegative(message)) continue;
         auto at = std::find(message.begin(), message.end(), "53");
         if (at == message.end()) continue;
         reply::Tokens t(at, message.end());
@@ -66,39 +67,29 @@ int64_t QZEBaseDiagnosticModule::decodeExtendedCANBroadcast(std::string_view tex
                                                             const std::string& status) {
     auto& log = QZELogging::shared();
     log.logVerbose("Toyota decode str: %@", text);
-    if (QZENaks::isNAK(text) || text.size() < 10) return 0;
+    if (text.size() < 10) return 0;
+    if (QZENaks::isNAK(text) && !QZENaks::holdsAnswer(text)) return 0;
     if (text.find("53") == std::string_view::npos) {
         log.logVerbose("Improper response received  ");
         return 0;
     }
-    // All tokens of the first line; of later lines those after the frame marker (and the
-    // address byte on extended CAN).
-    size_t skip = useExtendedCan ? 2 : 1;
-    reply::Tokens t;
-    bool first = true;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = std::min(text.find_first_of("\r\n", start), text.size());
-        auto line = reply::tokens(text.substr(start, end - start));
-        start = end + 1;
-        if (line.empty()) continue;
-        if (first) {
-            t.insert(t.end(), line.begin(), line.end());
-            first = false;
-        } else if (line.size() >= skip + 1) {
-            t.insert(t.end(), line.begin() + static_cast<std::ptrdiff_t>(skip), line.end());
-        }
+    // The first answer: negative responses ("response pending") before it are passed over.
+    const auto messages = useExtendedCan ? reply::extendedMessages(text) : reply::canMessages(text);
+    for (const auto& message : messages) {
+        if (reply::isNegative(message)) continue;
+        auto at = std::find(message.begin(), message.end(), "53");
+        if (at == message.end()) continue;
+        if (at + 1 == message.end()) return 0;
+        size_t n = static_cast<size_t>(reply::byteValue(*(at + 1)));
+        if (n == 0) return 0;
+        size_t pos = static_cast<size_t>(at - message.begin()) + 2;
+        n = std::min(n, (message.size() - pos) / 2);
+        for (size_t i = 0; i < n; ++i, pos += 2)
+            addDTCWithAByte(static_cast<uint32_t>(reply::byteValue(message[pos])),
+                            static_cast<uint32_t>(reply::byteValue(message[pos + 1])), status);
+        return static_cast<int64_t>(m_codeArray.size());
     }
-    auto at = std::find(t.begin(), t.end(), "53");
-    if (at == t.end() || at + 1 == t.end()) return 0;
-    size_t n = static_cast<size_t>(reply::byteValue(*(at + 1)));
-    if (n == 0) return 0;
-    size_t pos = static_cast<size_t>(at - t.begin()) + 2;
-    n = std::min(n, (t.size() - pos) / 2);
-    for (size_t i = 0; i < n; ++i, pos += 2)
-        addDTCWithAByte(static_cast<uint32_t>(reply::byteValue(t[pos])),
-                        static_cast<uint32_t>(reply::byteValue(t[pos + 1])), status);
-    return static_cast<int64_t>(m_codeArray.size());
+    return 0;
 }
 
 }  // namespace qz

@@ -21,7 +21,9 @@ std::string joined(reply::Tokens::const_iterator begin, reply::Tokens::const_ite
 
 int64_t QZEBaseDiagnosticModule::decodeUds(std::string_view text) {
     if (text.size() < 10) return 0;
+    // A negative response ("response pending") may come before the answer in the same reply.
     for (const auto& message : reply::canMessages(text)) {
+        if (reply::isNegative(message)) continue;
         auto at = std::find(message.begin(), message.end(), "59");
         if (at == message.end()) continue;
         // 59, report type and mask, then whole records up to the message's length.
@@ -39,41 +41,20 @@ int64_t QZEBaseDiagnosticModule::decodeUds(std::string_view text) {
 }
 
 int64_t QZEBaseDiagnosticModule::decodeExtendedUds(std::string_view text) {
-    // Frames of <address> <PCI> <data...>, one per line (a line holding more is cut into
-    // frames of 8 tokens); the identifier of a headers-on reply is skipped.
-    std::vector<reply::Tokens> frames;
-    for (auto line : reply::lines(text)) {
-        auto t = reply::tokens(line);
-        if (!t.empty() && t[0].size() >= 3) t.erase(t.begin());
-        for (size_t i = 0; i < t.size(); i += 8)
-            frames.emplace_back(t.begin() + static_cast<std::ptrdiff_t>(i),
-                                t.begin() + static_cast<std::ptrdiff_t>(std::min(i + 8, t.size())));
+    // The first answer (59, report type, mask, then the records) of the reply's messages;
+    // negative responses before it are passed over.
+    for (const auto& message : reply::extendedMessages(text)) {
+        if (reply::isNegative(message)) continue;
+        if (message[0] != "59") continue;
+        int64_t records = 0;
+        std::vector<std::string> record(4);
+        for (size_t pos = 3; pos + 4 <= message.size(); pos += 4, ++records) {
+            for (size_t i = 0; i < 4; ++i) record[i] = message[pos + i];
+            addUdsCodeFromBytes(record);
+        }
+        return records;
     }
-    size_t total = 0;
-    for (const auto& f : frames) total += f.size();
-    if (total < 10 || frames[0].size() < 4 || frames[0][3] != "59") return 0;
-
-    // The first frame: address, PCI with the length's high nibble, length, then 59.
-    int pci = reply::byteValue(frames[0][1]);
-    size_t length = static_cast<size_t>(reply::byteValue(frames[0][2]));
-    if ((pci >> 4) == 1) length |= static_cast<size_t>(pci & 15) << 8;
-    reply::Tokens message(frames[0].begin() + 3, frames[0].end());
-    int sequence = 1;
-    for (size_t f = 1; f < frames.size() && message.size() < length; ++f) {
-        // A lost or foreign frame ends the message.
-        if (frames[f].size() < 2 || reply::byteValue(frames[f][1]) != (0x20 | sequence)) break;
-        sequence = (sequence + 1) & 15;
-        message.insert(message.end(), frames[f].begin() + 2, frames[f].end());
-    }
-    if (message.size() > length) message.resize(length);
-
-    int64_t records = 0;
-    std::vector<std::string> record(4);
-    for (size_t pos = 3; pos + 4 <= message.size(); pos += 4, ++records) {
-        for (size_t i = 0; i < 4; ++i) record[i] = message[pos + i];
-        addUdsCodeFromBytes(record);
-    }
-    return records;
+    return 0;
 }
 
 void QZEBaseDiagnosticModule::addUdsCodeFromBytes(const std::vector<std::string>& bytes) {

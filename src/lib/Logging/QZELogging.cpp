@@ -12,7 +12,13 @@ QZELogging& QZELogging::shared() {
 }
 
 void QZELogging::registerLoggerInterface(std::shared_ptr<LoggerInterface> adapter) {
-    lockedAssign(mutex_, m_adapter, std::move(adapter));
+    unsigned wanted = kAllLevels;
+    if (adapter)
+        for (auto level : {Level::verbose, Level::debug, Level::info, Level::warning, Level::error})
+            if (!adapter->wants(level)) wanted &= ~(1u << static_cast<unsigned>(level));
+    std::lock_guard lock(mutex_);
+    m_adapter = std::move(adapter);
+    m_wanted.store(wanted, std::memory_order_relaxed);
 }
 
 std::shared_ptr<LoggerInterface> QZELogging::adapter() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <any>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -27,30 +28,38 @@ class QZELogging {
 
     template <class... Args>
     void logVerbose(std::string_view format, const Args&... args) {
-        emit(Level::verbose, objcFormat(format, args...));
+        if (wants(Level::verbose)) emit(Level::verbose, objcFormat(format, args...));
     }
     template <class... Args>
     void logDebug(std::string_view format, const Args&... args) {
-        emit(Level::debug, objcFormat(format, args...));
+        if (wants(Level::debug)) emit(Level::debug, objcFormat(format, args...));
     }
     template <class... Args>
     void logInfo(std::string_view format, const Args&... args) {
-        emit(Level::info, objcFormat(format, args...));
+        if (wants(Level::info)) emit(Level::info, objcFormat(format, args...));
     }
     template <class... Args>
     void logWarning(std::string_view format, const Args&... args) {
-        emit(Level::warning, objcFormat(format, args...));
+        if (wants(Level::warning)) emit(Level::warning, objcFormat(format, args...));
     }
     template <class... Args>
     void logError(std::string_view format, const Args&... args) {
-        emit(Level::error, objcFormat(format, args...));
+        if (wants(Level::error)) emit(Level::error, objcFormat(format, args...));
+    }
+
+    using Level = QZELogLevel;
+    // Whether a line of the level reaches anyone: the registered adapter wants it, or there is
+    // none and it goes to the console. Lines no one wants are not formatted.
+    bool wants(Level level) const {
+        return (m_wanted.load(std::memory_order_relaxed) >> static_cast<unsigned>(level)) & 1;
     }
 
   private:
-    enum class Level { verbose, debug, info, warning, error };
     QZELogging() = default;
     void emit(Level level, const std::string& text);
 
+    static constexpr unsigned kAllLevels = 0x1F;
+    std::atomic<unsigned> m_wanted{kAllLevels};
     mutable std::mutex mutex_;
     std::shared_ptr<LoggerInterface> m_adapter;
     std::any logger_;

@@ -21,12 +21,13 @@ bool isNegativeByte(std::string_view token) {
 // A reply that begins with "7F": with headers shown, the CAN identifier (and the length byte of
 // its single frame) come first and the 7F follows them ("7EA 03 7F A9 12").
 bool beginsWithNegative(std::string_view reply) {
-    const auto t = reply::tokens(reply);
-    if (t.empty() || !reply::isIdentifier(t[0]))
-        return reply.starts_with("7F") || reply.starts_with("7f");
-    if (t.size() > 1 && isNegativeByte(t[1])) return true;
-    const int length = t.size() > 2 && t[1].size() == 2 ? reply::byteValue(t[1]) : 0;
-    return length >= 1 && length <= 7 && isNegativeByte(t[2]);
+    auto t = reply::tokens(reply);
+    const size_t id = reply::Identifiers().at(t);
+    if (id == 0) return reply.starts_with("7F") || reply.starts_with("7f");
+    t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(id));
+    if (!t.empty() && isNegativeByte(t[0])) return true;
+    const int length = t.size() > 1 && t[0].size() == 2 ? reply::byteValue(t[0]) : 0;
+    return length >= 1 && length <= 7 && isNegativeByte(t[1]);
 }
 
 constexpr int kSendAttempts = 3;
@@ -145,7 +146,7 @@ std::string QZEBaseDiagnosticModule::retryIfNrcAckOnKline(const std::string& cmd
         reply = sendCommandToOstrel(cmd);
         bool empty = parseResponseToArray(reply).empty();
         if (!empty) {
-            if (!QZENaks::isNAK(reply)) break;
+            if (!QZENaks::isNAK(reply) || QZENaks::holdsAnswer(reply)) break;
             if (!QZENaks::response(reply, QZENaks::NakBusy)) {
                 if (QZENaks::response(reply, QZENaks::NakResponsePending)) continue;
                 break;
@@ -162,7 +163,9 @@ std::string QZEBaseDiagnosticModule::retryIfNrcAckOnCAN(const std::string& cmd) 
         reply = sendCommandToOstrel(cmd);
         if (contains(reply, "NO DATA")) break;
         if (cleanResponseString(reply).empty()) pause(kCanPause);
-        if (!QZENaks::response(reply, QZENaks::NakBusy | QZENaks::NakResponsePending)) break;
+        if (!QZENaks::response(reply, QZENaks::NakBusy | QZENaks::NakResponsePending) ||
+            QZENaks::holdsAnswer(reply))
+            break;
         pause(kCanPause);  // also after the last send
     }
     return reply;
@@ -178,7 +181,7 @@ void QZEBaseDiagnosticModule::evaluteModuleResponse(const std::string& reply) {
     } else if (contains(reply, "NO DATA")) {
         state = ResponseStateNoData;
         name = "NoData";
-    } else if (QZENaks::isNAK(reply)) {
+    } else if (QZENaks::isNAK(reply) && !QZENaks::holdsAnswer(reply)) {
         // GM replies count as negative only when they begin with "7F".
         bool gm = m_vehicleManufacturer == 1;
         if (!gm || beginsWithNegative(reply)) {
@@ -206,14 +209,17 @@ std::vector<std::string> QZEBaseDiagnosticModule::parseResponseToArray(std::stri
 void QZEBaseDiagnosticModule::addCode(const std::string& code, const std::string& status,
                                       const std::optional<std::string>& description) {
     log().logInfo("Adding Code: %@, status: %@, description: %@", code, status, description);
-    auto it = std::find(m_codeArray.begin(), m_codeArray.end(), code);
-    if (it == m_codeArray.end()) {
+    const auto at = indexOfCode(code);
+    if (!at) {
+        m_codeIndex.emplace(code, m_codeArray.size());
         m_codeArray.push_back(code);
+        ++m_indexedCodes;
+        m_lastIndexedCode = code;
         m_statusArray.push_back(status);
         if (description) m_definitionArray.push_back(*description);
         return;
     }
-    size_t i = static_cast<size_t>(it - m_codeArray.begin());
+    const size_t i = *at;
     if (i >= m_statusArray.size() || status.empty()) return;
     std::string& stored = m_statusArray[i];
     size_t start = 0;
@@ -230,6 +236,35 @@ void QZEBaseDiagnosticModule::addCode(const std::string& code, const std::string
 
 void QZEBaseDiagnosticModule::addCode(const std::string& code, const std::string& status) {
     addCode(code, status, std::nullopt);
+}
+
+std::optional<size_t> QZEBaseDiagnosticModule::indexOfCode(const std::string& code) {
+    // Emptied or rewritten directly since the last look: index it again.
+    if (m_codeArray.size() < m_indexedCodes ||
+        (m_indexedCodes > 0 && m_codeArray[m_indexedCodes - 1] != m_lastIndexedCode)) {
+        m_codeIndex.clear();
+        m_indexedCodes = 0;
+    }
+    for (; m_indexedCodes < m_codeArray.size(); ++m_indexedCodes)
+        m_codeIndex.try_emplace(m_codeArray[m_indexedCodes], m_indexedCodes);
+    if (m_indexedCodes > 0) m_lastIndexedCode = m_codeArray[m_indexedCodes - 1];
+    auto it = m_codeIndex.find(code);
+    if (it == m_codeIndex.end()) return std::nullopt;
+    if (m_codeArray[it->second] != code) {
+        m_codeIndex.clear();
+        m_indexedCodes = 0;
+        return indexOfCode(code);
+    }
+    return it->second;
+}
+
+void QZEBaseDiagnosticModule::clearResults() {
+    m_codeArray.clear();
+    m_statusArray.clear();
+    m_definitionArray.clear();
+    m_codeIndex.clear();
+    m_indexedCodes = 0;
+    m_lastIndexedCode.clear();
 }
 
 void QZEBaseDiagnosticModule::addCodeUnlessFiller(const std::string& code,

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "lib/Decoders/QZEReplyText.hpp"
@@ -139,10 +140,12 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     int64_t decodeJ2012(std::string_view reply);
     // GMLAN lines: "81 A B <failure type> <status> ...".
     int64_t decodeEnhancedCodesCANGMJ2012(std::string_view reply);
-    // J1850 PWM lines: "<response byte> A B A B".
-    int64_t decodeCodesPWMFordJ2012(std::string_view reply);
-    // J1850 VPW GM lines: "<response byte> A B <status>".
-    int64_t decodeEnhancedCodesVPWGMJ2012(std::string_view reply);
+    // J1850 PWM lines: "<response byte> A B A B". Only lines of the positive response byte
+    // count (when -1, that of the first line that is no negative response); header bytes and
+    // CRC are taken off lines that show them.
+    int64_t decodeCodesPWMFordJ2012(std::string_view reply, int positive = -1);
+    // J1850 VPW GM lines: "<response byte> A B <status>", read as the PWM lines.
+    int64_t decodeEnhancedCodesVPWGMJ2012(std::string_view reply, int positive = -1);
     // Chrysler J2190 bitmaps: three bytes, each set bit one fault.
     int64_t decodeEnhancedCodesVPWChryslerJ2190Old(std::string_view reply);
     int64_t decodeEnhancedCodesVPWChryslerJ2190New(std::string_view reply, int64_t faultCodeID);
@@ -210,6 +213,13 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     int64_t decodeKwp2000Records(const reply::Tokens& tokens);
     void addCodeUnlessFiller(const std::string& code, const std::string& status);
 
+    // Where a code stands in the code list (its first place), or none, found through an index
+    // beside the list. The list may be appended to, cut short or emptied directly; the index
+    // follows.
+    std::optional<size_t> indexOfCode(const std::string& code);
+    // Empties the three result lists.
+    void clearResults();
+
     std::vector<std::string> m_codeArray;
     std::vector<std::string> m_definitionArray;
     std::vector<std::string> m_statusArray;
@@ -224,6 +234,10 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     int64_t responseLimit_ = ResponseStateHasData;
     std::shared_ptr<Interaction> interaction_;
     std::vector<ObserverToken> observers_;
+    // The first place of each code of m_codeArray[0, m_indexedCodes), and the last of them.
+    std::unordered_map<std::string, size_t> m_codeIndex;
+    size_t m_indexedCodes = 0;
+    std::string m_lastIndexedCode;
 };
 
 }  // namespace qz

@@ -161,51 +161,16 @@ std::vector<QZEMessageBytes> QZEMakeModule::canMessages(std::string_view text) {
 
 std::vector<QZEMessageBytes> QZEMakeModule::extendedMessages(std::string_view text) {
     std::vector<QZEMessageBytes> out;
-    QZEMessageBytes current;
-    size_t expected = 0;
-    int sequence = 0;
-    auto finish = [&] {
-        if (!current.empty()) out.push_back(std::move(current));
-        current.clear();
-        expected = 0;
-    };
-    for (auto line : reply::lines(text)) {
-        auto t = reply::tokens(line);
-        if (!t.empty() && reply::isIdentifier(t[0])) t.erase(t.begin());
-        // <address> <PCI> <data...>
-        if (t.size() < 2 || !isHexByte(t[1])) continue;
-        const int pci = value(t[1]);
-        switch (pci >> 4) {
-            case 0: {
-                finish();
-                size_t length = std::min<size_t>(static_cast<size_t>(pci & 15), t.size() - 2);
-                if (length > 0) out.push_back(strings(t.begin() + 2, t.begin() + 2 + length));
-                break;
-            }
-            case 1:
-                finish();
-                if (t.size() < 3) break;
-                expected = (static_cast<size_t>(pci & 15) << 8) | static_cast<size_t>(value(t[2]));
-                current = strings(t.begin() + 3, t.end());
-                sequence = 1;
-                break;
-            case 2:
-                if (expected == 0 || (pci & 15) != sequence) {
-                    finish();
-                    break;
-                }
-                sequence = (sequence + 1) & 15;
-                current.insert(current.end(), t.begin() + 2, t.end());
-                break;
-            default:
-                break;
-        }
-        if (expected > 0 && current.size() >= expected) {
-            current.resize(expected);
-            finish();
-        }
-    }
-    finish();
+    for (const auto& message : reply::extendedMessages(text))
+        out.push_back(strings(message.begin(), message.end()));
+    return out;
+}
+
+std::vector<QZEMessageBytes> QZEMakeModule::j1850Messages(std::string_view text, int positive) {
+    std::vector<QZEMessageBytes> out;
+    for (auto line : reply::lines(text))
+        if (auto message = reply::j1850Message(reply::tokens(line), positive))
+            out.push_back(strings(message->begin(), message->end()));
     return out;
 }
 
@@ -233,7 +198,8 @@ std::optional<std::string> QZEMakeModule::address(const std::optional<std::strin
 }
 
 std::vector<QZEMessageBytes> QZEMakeModule::messagesOf(std::string_view reply,
-                                                       const QZEModuleProtocol& row) const {
+                                                       const QZEModuleProtocol& row,
+                                                       int positive) const {
     switch (row.layout) {
         case QZEReplyLayout::kwp2000KLine:
         case QZEReplyLayout::toyotaKLine:
@@ -242,6 +208,9 @@ std::vector<QZEMessageBytes> QZEMakeModule::messagesOf(std::string_view reply,
         case QZEReplyLayout::toyotaExtendedCan:
         case QZEReplyLayout::extendedUds:
             return extendedMessages(reply);
+        case QZEReplyLayout::j1850Pwm:
+        case QZEReplyLayout::j1850VpwGm:
+            return j1850Messages(reply, positive);
         default:
             return canMessages(reply);
     }
@@ -298,7 +267,7 @@ bool QZEMakeModule::readAddressed(const QZEModuleData& module, const QZEModulePr
     }
     const std::string reply = send(module, row, row.read);
     const int positive = positiveByte(row.read, row.readPositive);
-    auto messages = messagesOf(reply, row);
+    auto messages = messagesOf(reply, row, positive);
     if (!positiveMessage(messages, row.read, positive)) return false;
     switch (row.layout) {
         case QZEReplyLayout::kwp2000Can:
@@ -317,10 +286,10 @@ bool QZEMakeModule::readAddressed(const QZEModuleData& module, const QZEModulePr
             decodeEnhancedCodesCANGMJ2012(reply);
             break;
         case QZEReplyLayout::j1850Pwm:
-            decodeCodesPWMFordJ2012(reply);
+            decodeCodesPWMFordJ2012(reply, positive);
             break;
         case QZEReplyLayout::j1850VpwGm:
-            decodeEnhancedCodesVPWGMJ2012(reply);
+            decodeEnhancedCodesVPWGMJ2012(reply, positive);
             break;
         case QZEReplyLayout::toyotaCan:
             decodeToyotaDataCAN(reply, row.status);
@@ -345,7 +314,8 @@ bool QZEMakeModule::readAddressed(const QZEModuleData& module, const QZEModulePr
 
 bool QZEMakeModule::clearAddressed(const QZEModuleData& module, const QZEModuleProtocol& row) {
     const std::string reply = send(module, row, row.clear);
-    return positiveMessage(messagesOf(reply, row), row.clear, row.clearPositive).has_value();
+    const int positive = positiveByte(row.clear, row.clearPositive);
+    return positiveMessage(messagesOf(reply, row, positive), row.clear, positive).has_value();
 }
 
 bool QZEMakeModule::readBitTable(const QZEModuleData& module, const QZEBitEncodedAddress& table,
@@ -498,13 +468,13 @@ void QZEMakeModule::addDescribedCode(const std::string& code, const std::string&
     if (reply::isFillerCode(code)) return;
     const std::string text = description == QZETroubleCodes::kNoDescription ? "" : description;
     if (m_definitionArray.size() < m_codeArray.size()) m_definitionArray.resize(m_codeArray.size());
-    auto it = std::find(m_codeArray.begin(), m_codeArray.end(), code);
-    if (it == m_codeArray.end()) {
+    const auto at = indexOfCode(code);
+    if (!at) {
         addCode(code, status, text);
         return;
     }
     addCode(code, status);
-    std::string& stored = m_definitionArray[static_cast<size_t>(it - m_codeArray.begin())];
+    std::string& stored = m_definitionArray[*at];
     if (text.empty() || stored.find(text) != std::string::npos) return;
     stored = stored.empty() ? text : stored + "; " + text;
 }
@@ -512,9 +482,7 @@ void QZEMakeModule::addDescribedCode(const std::string& code, const std::string&
 void QZEMakeModule::replaceCodes(const std::vector<std::string>& codes,
                                  const std::vector<std::string>& statuses,
                                  const std::vector<std::string>& descriptions) {
-    m_codeArray.clear();
-    m_statusArray.clear();
-    m_definitionArray.clear();
+    clearResults();
     for (size_t i = 0; i < codes.size(); ++i)
         addDescribedCode(codes[i], i < statuses.size() ? statuses[i] : std::string(),
                          i < descriptions.size() ? descriptions[i] : std::string());

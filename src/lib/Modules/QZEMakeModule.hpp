@@ -150,6 +150,9 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     // The messages of a CAN reply with extended addressing: every frame starts with the
     // sender's address byte, then the ISO-TP frame (an identifier in front is skipped).
     static std::vector<QZEMessageBytes> extendedMessages(std::string_view reply);
+    // The messages of a J1850 reply, one per line of bytes, header bytes and CRC taken off
+    // where the line shows them (`positive`: the response byte expected, -1 when unknown).
+    static std::vector<QZEMessageBytes> j1850Messages(std::string_view reply, int positive = -1);
     // The first message that answers positively: its first byte is `positive`, or the
     // request's service + 0x40 when `positive` is -1.
     static std::optional<QZEMessageBytes> positiveMessage(
@@ -200,9 +203,10 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     bool readBitTable(const QZEModuleData& module, const QZEBitEncodedAddress& table,
                       const QZEModuleProtocol& row);
 
-    // The messages of a reply in the row's layout.
-    std::vector<QZEMessageBytes> messagesOf(std::string_view reply,
-                                            const QZEModuleProtocol& row) const;
+    // The messages of a reply in the row's layout (`positive`: the response byte expected,
+    // which tells J1850 lines shown with headers; -1 when unknown).
+    std::vector<QZEMessageBytes> messagesOf(std::string_view reply, const QZEModuleProtocol& row,
+                                            int positive = -1) const;
     // Selects a protocol and, when that moved them, the pins in force before.
     void selectProtocolKeepingPins(const std::string& protocol);
 

@@ -1,11 +1,14 @@
 #include "lib/Modules/QZENaks.hpp"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <string>
 
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
+
+#include "lib/Decoders/QZEReplyText.hpp"
 
 namespace qz {
 
@@ -32,13 +35,19 @@ std::unique_ptr<icu::RegexPattern> nakPattern(std::string_view group) {
     return compile(pattern);
 }
 
-bool matches(const icu::RegexPattern& pattern, std::string_view text) {
+bool matchesText(const icu::RegexPattern& pattern, std::string_view text) {
     UErrorCode status = U_ZERO_ERROR;
     auto input = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), text.size()));
     std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(input, status));
     if (U_FAILURE(status)) return false;
     bool found = matcher->find(status);
     return U_SUCCESS(status) && found;
+}
+
+// A reply whose identifier is printed as four bytes is matched with it as one token.
+bool matches(const icu::RegexPattern& pattern, std::string_view reply) {
+    if (auto joined = reply::withJoinedIdentifier(reply)) return matchesText(pattern, *joined);
+    return matchesText(pattern, reply);
 }
 
 struct Family {
@@ -85,9 +94,21 @@ bool QZENaks::isNAK(std::string_view reply) {
     return matches(*patterns().any, reply);
 }
 
+bool QZENaks::holdsAnswer(std::string_view reply) {
+    reply::Identifiers identifiers;
+    for (auto line : reply::lines(reply)) {
+        const auto t = reply::tokens(line);
+        const size_t id = identifiers.at(t);
+        if (t.size() <= id || isNAK(line)) continue;
+        if (std::any_of(t.begin() + static_cast<std::ptrdiff_t>(id), t.end(), reply::isByte))
+            return true;
+    }
+    return false;
+}
+
 bool QZENaks::doesStringMatchRegex(std::string_view text, std::string_view pattern) {
     auto compiled = compile(pattern);
-    return compiled && matches(*compiled, text);
+    return compiled && matchesText(*compiled, text);
 }
 
 }  // namespace qz

@@ -6,8 +6,9 @@
 namespace qz {
 
 // Recognises negative responses ("7F <service> <code>") at the start of a reply: an optional
-// header token of two or more hex characters, up to three two-digit tokens, then "7F", the
-// service byte and the response code, each followed by white space.
+// header token of two or more hex characters (a 29-bit identifier printed as four bytes counts
+// as one), up to three two-digit tokens, then "7F", the service byte and the response code,
+// each followed by white space.
 class QZENaks {
   public:
     QZENaks() = delete;
@@ -29,6 +30,10 @@ class QZENaks {
     static bool response(std::string_view reply, int64_t mask);
     // True for a negative response with any response code.
     static bool isNAK(std::string_view reply);
+    // True when the reply holds, beside its negative responses, a line of message bytes: an
+    // adapter that receives "response pending" and then the answer before its prompt prints
+    // both in one reply, and that reply is the answer.
+    static bool holdsAnswer(std::string_view reply);
     // True when the pattern, compiled case-insensitively, matches anywhere in the text; false
     // for a pattern that does not compile.
     static bool doesStringMatchRegex(std::string_view text, std::string_view pattern);

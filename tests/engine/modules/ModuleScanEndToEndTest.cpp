@@ -281,7 +281,7 @@ std::vector<Case> cases() {
           {"4", "ECM-80", true, {{"P1166", "MIL/NOT PRESENT"}}},
           {"4", "ABS-D0", true, {{"C0035", "PRESENT"}}},
           {"4", "ETACS-70", false, {{"B1602", "INTERMITTENT"}}},
-          {"12", "ABS", true, {{"C0050", "PRESENT"}}},
+          {"12", "ABS", true, {{"C0051", "PRESENT"}}},
           {"12", "SRS", true, {{"B0001", "MIL/PRESENT"}}}},
          kRestoreCan11},
         {"HyundaiKLine",
@@ -291,7 +291,7 @@ std::vector<Case> cases() {
          {{"4", "ECM-80", true, {{"P1166", "MIL/NOT PRESENT"}}},
           {"4", "ABS-D0", true, {{"C0035", "PRESENT"}}},
           {"4", "ETACS-70", false, {{"B1602", "INTERMITTENT"}}},
-          {"12", "ABS", true, {{"C0050", "PRESENT"}}},
+          {"12", "ABS", true, {{"C0051", "PRESENT"}}},
           {"12", "SRS", true, {{"B0001", "MIL/PRESENT"}}}},
          kLine5},
     };

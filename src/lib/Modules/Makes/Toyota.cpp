@@ -33,7 +33,7 @@ std::string QZEToyotaKlineDiagnosticModule::sendCommandToOstrel(const std::strin
     if (m_linkLost) return "";
     std::string reply = QZEBaseDiagnosticModule::sendCommandToOstrel(cmd);
     if (m_abort || cmd.starts_with("KQ") ||
-        !QZENaks::response(reply, QZENaks::NakResponsePending) ||
+        !QZENaks::response(reply, QZENaks::NakResponsePending) || QZENaks::holdsAnswer(reply) ||
         !needsKeyCycle(QZEData::sharedData().activeVin()))
         return reply;
     m_abort = true;

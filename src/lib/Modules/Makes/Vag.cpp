@@ -37,9 +37,10 @@ bool isHexByte(std::string_view token) {
 // The frames of a raw CAN reply: one per line, an identifier in front skipped.
 std::vector<reply::Tokens> rawFrames(std::string_view text) {
     std::vector<reply::Tokens> out;
+    reply::Identifiers identifiers;
     for (auto line : reply::lines(text)) {
         auto t = reply::tokens(line);
-        if (!t.empty() && reply::isIdentifier(t[0])) t.erase(t.begin());
+        t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(identifiers.at(t)));
         if (t.empty() || !std::all_of(t.begin(), t.end(), isHexByte)) continue;
         out.push_back(std::move(t));
     }

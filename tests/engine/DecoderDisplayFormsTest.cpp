@@ -1,0 +1,583 @@
+// The decoders read replies as ELM327-type adapters print them: headers off, the identifier
+// once or on every line, 29-bit identifiers as one token or as four bytes, and "response
+// pending" printed before the data in the same reply. Every form of the same payload gives the
+// same codes and statuses; negative responses and the sensor's words give none.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+
+#include "lib/Decoders/QZEReplyText.hpp"
+#include "lib/Modules/QZEBaseDiagnosticModule.hpp"
+#include "lib/Modules/QZENaks.hpp"
+#include "support/EngineFakes.hpp"
+
+using namespace qz;
+using namespace qz::testsupport;
+
+namespace {
+
+using Texts = std::vector<std::string>;
+using Bytes = std::vector<int>;
+using Module = BareModule;
+
+// --- The adapter's display, written from the protocols (ISO 15765-2, SAE J1850) ---
+
+std::string hex(const Bytes& bytes) {
+    std::string out;
+    for (int b : bytes) {
+        char buf[4];
+        std::snprintf(buf, sizeof buf, "%02X", b & 0xFF);
+        out += (out.empty() ? "" : " ") + std::string(buf);
+    }
+    return out;
+}
+
+Bytes slice(const Bytes& b, size_t from, size_t count) {
+    from = std::min(from, b.size());
+    return Bytes(b.begin() + static_cast<long>(from),
+                 b.begin() + static_cast<long>(std::min(b.size(), from + count)));
+}
+
+// ISO-TP frames with their PCI bytes; `room` data bytes fit a single frame (7, or 6 behind an
+// extended address).
+std::vector<Bytes> isoTp(const Bytes& payload, size_t room) {
+    if (payload.size() <= room) {
+        Bytes f{static_cast<int>(payload.size())};
+        f.insert(f.end(), payload.begin(), payload.end());
+        return {f};
+    }
+    const int length = static_cast<int>(payload.size());
+    Bytes first{0x10 | (length >> 8), length & 0xFF};
+    auto head = slice(payload, 0, room - 1);
+    first.insert(first.end(), head.begin(), head.end());
+    std::vector<Bytes> frames{first};
+    int sequence = 1;
+    for (size_t at = room - 1; at < payload.size(); at += room, sequence = (sequence + 1) & 15) {
+        Bytes f{0x20 | sequence};
+        auto part = slice(payload, at, room);
+        f.insert(f.end(), part.begin(), part.end());
+        frames.push_back(f);
+    }
+    return frames;
+}
+
+// Where the identifier stands, and how it is printed.
+struct Form {
+    const char* name;
+    std::string identifier;  // empty: headers off
+    bool everyLine;
+};
+
+const std::vector<Form> kCanForms = {
+    {"headers off", "", false},
+    {"11-bit identifier once", "7E8", false},
+    {"11-bit identifier on every line", "7E8", true},
+    {"29-bit identifier once", "18DAF110", false},
+    {"29-bit identifier on every line", "18DAF110", true},
+    {"29-bit identifier as four bytes once", "18 DA F1 10", false},
+    {"29-bit identifier as four bytes on every line", "18 DA F1 10", true},
+};
+
+std::string withIdentifier(const Texts& lines, const Form& form) {
+    std::string out;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const bool shown = !form.identifier.empty() && (form.everyLine || i == 0);
+        out += (shown ? form.identifier + " " : "") + lines[i] + " \r";
+    }
+    return out + "\r>";
+}
+
+// Messages of one module on CAN: headers off, single frames show their data and longer
+// messages their length and "n: " frame lines; headers on, every frame with its PCI (padded to
+// 8 bytes with `pad` when given).
+std::string canReply(const std::vector<Bytes>& messages, const Form& form, int pad = -1) {
+    Texts lines;
+    for (const auto& m : messages) {
+        if (form.identifier.empty()) {
+            if (m.size() <= 7) {
+                lines.push_back(hex(m));
+                continue;
+            }
+            char length[8];
+            std::snprintf(length, sizeof length, "%03X", static_cast<unsigned>(m.size()));
+            lines.push_back(length);
+            size_t at = 0;
+            for (int marker = 0; at < m.size(); marker = (marker + 1) & 15) {
+                const size_t n = at == 0 ? 6 : 7;
+                char head[8];
+                std::snprintf(head, sizeof head, "%X: ", marker);
+                lines.push_back(head + hex(slice(m, at, n)));
+                at += n;
+            }
+            continue;
+        }
+        for (auto frame : isoTp(m, 7)) {
+            if (pad >= 0) frame.resize(8, pad);
+            lines.push_back(hex(frame));
+        }
+    }
+    return withIdentifier(lines, form);
+}
+
+// Extended addressing: every frame starts with the sender's address byte, with headers off too.
+std::string extendedReply(const std::vector<Bytes>& messages, const Form& form, int pad = -1) {
+    Texts lines;
+    for (const auto& m : messages)
+        for (auto frame : isoTp(m, 6)) {
+            frame.insert(frame.begin(), 0xF1);
+            if (pad >= 0) frame.resize(8, pad);
+            lines.push_back(hex(frame));
+        }
+    return withIdentifier(lines, form);
+}
+
+// Raw CAN frames (GMLAN): one line each.
+std::string rawReply(const std::vector<Bytes>& frames, const Form& form) {
+    Texts lines;
+    for (const auto& f : frames) lines.push_back(hex(f));
+    return withIdentifier(lines, form);
+}
+
+uint8_t j1850Crc(const Bytes& bytes) {
+    uint8_t crc = 0xFF;
+    for (int b : bytes) {
+        crc ^= static_cast<uint8_t>(b);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<uint8_t>((crc & 0x80) ? (crc << 1) ^ 0x1D : crc << 1);
+    }
+    return static_cast<uint8_t>(~crc);
+}
+
+// J1850: one message a line; with headers, priority, target and source before it and the CRC
+// after it.
+std::string j1850Reply(const std::vector<Bytes>& messages, int priority) {
+    std::string out;
+    for (const auto& m : messages) {
+        Bytes line = m;
+        if (priority >= 0) {
+            line = {priority, 0xF1, 0x10};
+            line.insert(line.end(), m.begin(), m.end());
+            line.push_back(j1850Crc(line));
+        }
+        out += hex(line) + " \r";
+    }
+    return out + "\r>";
+}
+
+// K-line with headers: format byte with the length, target, source, data, checksum.
+std::string kLineReply(const std::vector<Bytes>& messages) {
+    std::string out;
+    for (const auto& m : messages) {
+        Bytes line{0x80 | static_cast<int>(m.size()), 0xF1, 0x10};
+        line.insert(line.end(), m.begin(), m.end());
+        int sum = 0;
+        for (int b : line) sum += b;
+        line.push_back(sum & 0xFF);
+        out += hex(line) + " \r";
+    }
+    return out + "\r>";
+}
+
+// --- Payloads and what they hold ---
+
+std::string j2012(int a, int b) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%c%d%X%02X", "PCBU"[a >> 6], (a >> 4) & 3, a & 15, b);
+    return buf;
+}
+
+struct Record {
+    int a, b, ftb, status;
+};
+
+// Distinct codes, never the filler code; statuses with every UDS word.
+std::vector<Record> records(int n) {
+    std::vector<Record> out;
+    for (int i = 0; i < n; ++i)
+        out.push_back({1 + (i * 67) % 255, (i * 59 + 7) & 0xFF, (i * 13 + 3) & 0xFF,
+                       (i % 4 == 0)   ? 0x8C
+                       : (i % 4 == 1) ? 0x08
+                       : (i % 4 == 2) ? 0x04
+                                      : 0x2F});
+    return out;
+}
+
+Bytes udsPayload(const std::vector<Record>& rs) {
+    Bytes p{0x59, 0x02, 0xFF};
+    for (const auto& r : rs) p.insert(p.end(), {r.a, r.b, r.ftb, r.status});
+    return p;
+}
+
+std::string udsStatus(int s) {
+    Texts words;
+    if (s & 0x80) words.push_back("MIL");
+    if (s & 0x08) words.push_back("CONFIRMED");
+    if (s & 0x04) words.push_back("PENDING");
+    std::string out;
+    for (const auto& w : words) out += (out.empty() ? "" : "/") + w;
+    return out;
+}
+
+Texts udsCodes(const std::vector<Record>& rs) {
+    Texts out;
+    for (const auto& r : rs) {
+        char ftb[4];
+        std::snprintf(ftb, sizeof ftb, "%02X", r.ftb);
+        out.push_back(j2012(r.a, r.b) + "-" + ftb);
+    }
+    return out;
+}
+
+Texts udsStatuses(const std::vector<Record>& rs) {
+    Texts out;
+    for (const auto& r : rs) out.push_back(udsStatus(r.status));
+    return out;
+}
+
+using Decode = std::function<void(Module&, const std::string&)>;
+using Render = std::function<std::string(const std::vector<Bytes>&, const Form&)>;
+
+// One reply layout: its decoder, the forms it is printed in, the data messages, a negative
+// answer of its service, and the codes they hold.
+struct Layout {
+    const char* name;
+    Decode decode;
+    Render render;
+    std::vector<Form> forms;
+    std::vector<Bytes> data;
+    Bytes pending;  // "7F <service> 78"
+    Texts codes;
+    Texts statuses;
+};
+
+const std::vector<Form> kJ1850Forms = {{"headers off", "", false}, {"headers on", "H", false}};
+const std::vector<Form> kKLineForms = {{"headers on", "", false}};
+
+std::vector<Layout> layouts() {
+    const auto uds = records(5);
+    auto can = [](const std::vector<Bytes>& m, const Form& f) { return canReply(m, f); };
+    auto extended = [](const std::vector<Bytes>& m, const Form& f) { return extendedReply(m, f); };
+    std::vector<Form> extendedForms = kCanForms;
+    for (auto& f : extendedForms)
+        if (f.identifier == "7E8") f.identifier = "612";
+    return {
+        {"UDS",
+         [](Module& m, const std::string& r) { m.decodeUds(r); },
+         can,
+         kCanForms,
+         {udsPayload(uds)},
+         {0x7F, 0x19, 0x78},
+         udsCodes(uds),
+         udsStatuses(uds)},
+        {"UDS, extended addressing",
+         [](Module& m, const std::string& r) { m.decodeExtendedUds(r); },
+         extended,
+         extendedForms,
+         {udsPayload(uds)},
+         {0x7F, 0x19, 0x78},
+         udsCodes(uds),
+         udsStatuses(uds)},
+        {"KWP2000 on CAN",
+         [](Module& m, const std::string& r) { m.decodeKWP2000CANResponse(r); },
+         can,
+         kCanForms,
+         {{0x58, 3, 0x12, 0x81, 0xE0, 0x16, 0x84, 0x20, 0xC1, 0x00, 0x60}},
+         {0x7F, 0x18, 0x78},
+         {"P1281", "P1684", "U0100"},
+         {"ACTIVE/MIL", "STORED", "ACTIVE"}},
+        {"Toyota on CAN",
+         [](Module& m, const std::string& r) { m.decodeToyotaDataCAN(r, "STORED"); },
+         can,
+         kCanForms,
+         {{0x53, 4, 0x11, 0x35, 0x16, 0x56, 0x52, 0x41, 0xC1, 0x21}},
+         {0x7F, 0x13, 0x78},
+         {"P1135", "P1656", "C1241", "U0121"},
+         Texts(4, "STORED")},
+        {"Toyota broadcast",
+         [](Module& m, const std::string& r) { m.decodeExtendedCANBroadcast(r, false, "STORED"); },
+         can,
+         kCanForms,
+         {{0x53, 2, 0xC1, 0x00, 0xC1, 0x21}},
+         {0x7F, 0x13, 0x78},
+         {"U0100", "U0121"},
+         Texts(2, "STORED")},
+        {"Toyota broadcast, extended addressing",
+         [](Module& m, const std::string& r) { m.decodeExtendedCANBroadcast(r, true, "STORED"); },
+         extended,
+         extendedForms,
+         {{0x53, 4, 0x11, 0x35, 0x16, 0x56, 0x52, 0x41, 0xC1, 0x21}},
+         {0x7F, 0x13, 0x78},
+         {"P1135", "P1656", "C1241", "U0121"},
+         Texts(4, "STORED")},
+        {"GMLAN",
+         [](Module& m, const std::string& r) { m.decodeEnhancedCodesCANGMJ2012(r); },
+         [](const std::vector<Bytes>& m, const Form& f) { return rawReply(m, f); },
+         kCanForms,
+         {{0x81, 0x11, 0x01, 0x00, 0x92, 0, 0, 0},
+          {0x81, 0x01, 0x71, 0x00, 0x0A, 0, 0, 0},
+          {0x81, 0x00, 0x00, 0x00, 0xFF, 0, 0, 0}},
+         {0x7F, 0xA9, 0x78},
+         {"P1101", "P0171"},
+         {"CURRENT/HISTORY/MIL", "CURRENT"}},
+        {"J1850 PWM",
+         [](Module& m, const std::string& r) { m.decodeCodesPWMFordJ2012(r); },
+         [](const std::vector<Bytes>& m, const Form& f) {
+             return j1850Reply(m, f.identifier.empty() ? -1 : 0xC4);
+         },
+         kJ1850Forms,
+         {{0x53, 0x12, 0x94, 0x16, 0x93}, {0x53, 0xC1, 0x00, 0x00, 0x00}},
+         {0x7F, 0x13, 0x78},
+         {"P1294", "P1693", "U0100"},
+         Texts(3, "")},
+        {"J1850 VPW",
+         [](Module& m, const std::string& r) { m.decodeEnhancedCodesVPWGMJ2012(r); },
+         [](const std::vector<Bytes>& m, const Form& f) {
+             return j1850Reply(m, f.identifier.empty() ? -1 : 0x6C);
+         },
+         kJ1850Forms,
+         {{0x59, 0x01, 0x71, 0x82}, {0x59, 0x13, 0x80, 0x10}},
+         {0x7F, 0x19, 0x78},
+         {"P0171", "P1380"},
+         {"CURRENT/MIL", "HISTORY"}},
+        {"Toyota on K-line",
+         [](Module& m, const std::string& r) { m.decodeToyotaDataKLine(r, "STORED"); },
+         [](const std::vector<Bytes>& m, const Form&) { return kLineReply(m); },
+         kKLineForms,
+         {{0x53, 0x11, 0x35, 0x16, 0x56}},
+         {0x7F, 0x13, 0x78},
+         {"P1135", "P1656"},
+         Texts(2, "STORED")},
+    };
+}
+
+}  // namespace
+
+class DecoderDisplayForms : public ::testing::Test {
+  protected:
+    EngineFakes fakes;
+};
+
+TEST_F(DecoderDisplayForms, EveryFormOfAReplyGivesTheSameCodes) {
+    for (const auto& layout : layouts()) {
+        for (const auto& form : layout.forms) {
+            for (int pending : {0, 1, 3}) {
+                SCOPED_TRACE(std::string(layout.name) + ", " + form.name + ", " +
+                             std::to_string(pending) + " pending answers first");
+                std::vector<Bytes> messages(static_cast<size_t>(pending), layout.pending);
+                messages.insert(messages.end(), layout.data.begin(), layout.data.end());
+                const std::string reply = layout.render(messages, form);
+                Module m;
+                layout.decode(m, reply);
+                EXPECT_EQ(m.codeArray(), layout.codes) << reply;
+                EXPECT_EQ(m.statusArray(), layout.statuses);
+            }
+        }
+    }
+}
+
+// Negative responses, alone or before another negative one, and the sensor's own words.
+TEST_F(DecoderDisplayForms, NegativeAnswersAndTheSensorsWordsAreNoCodes) {
+    const std::vector<Bytes> negatives = {
+        {0x7F, 0x13, 0x78}, {0x7F, 0x19, 0x12}, {0x7F, 0x18, 0x31}, {0x7F, 0xA9, 0x22}};
+    const Texts words = {
+        "NO DATA\r\r>",   "UNABLE TO CONNECT\r\r>", "CAN ERROR\r\r>",   "BUS INIT: ...ERROR\r\r>",
+        "?\r\r>",         "STOPPED\r\r>",           "BUFFER FULL\r\r>", "7F 13 78\rNO DATA\r\r>",
+        "DATA ERROR\r\r>"};
+    for (const auto& layout : layouts()) {
+        for (const auto& form : layout.forms) {
+            SCOPED_TRACE(std::string(layout.name) + ", " + form.name);
+            Module m;
+            layout.decode(m, layout.render(negatives, form));
+            for (const auto& n : negatives) layout.decode(m, layout.render({n}, form));
+            EXPECT_TRUE(m.codeArray().empty()) << testing::PrintToString(m.codeArray());
+        }
+        Module m;
+        for (const auto& w : words) layout.decode(m, w);
+        EXPECT_TRUE(m.codeArray().empty()) << layout.name << testing::PrintToString(m.codeArray());
+    }
+}
+
+// The J1850 faults as adapters showed them: a pending line read as P1378, a VPW negative line
+// read as P1912, the sensor's "UNABLE TO CONNECT" read as P000C.
+TEST_F(DecoderDisplayForms, J1850LinesCountOnlyUnderThePositiveResponseByte) {
+    struct Case {
+        const char* reply;
+        bool vpw;
+        int positive;
+        Texts codes;
+    };
+    const std::vector<Case> cases = {
+        {"7F 13 78 \r53 12 94 16 93 \r\r>", false, -1, {"P1294", "P1693"}},
+        {"7F 13 78 \r53 12 94 16 93 \r\r>", false, 0x53, {"P1294", "P1693"}},
+        {"7F 19 12 \r\r>", true, -1, {}},
+        {"7F 19 12 \r59 01 71 82 \r\r>", true, 0x59, {"P0171"}},
+        {"UNABLE TO CONNECT\r\r>", false, -1, {}},
+        {"UNABLE TO CONNECT\r\r>", true, 0x59, {}},
+        // Lines of another response byte than the one asked for are not codes.
+        {"53 12 94 16 93 \r54 01 23 04 56 \r\r>", false, -1, {"P1294", "P1693"}},
+        {"54 01 23 04 56 \r53 12 94 16 93 \r\r>", false, 0x53, {"P1294", "P1693"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        Module m;
+        if (c.vpw)
+            m.decodeEnhancedCodesVPWGMJ2012(c.reply, c.positive);
+        else
+            m.decodeCodesPWMFordJ2012(c.reply, c.positive);
+        EXPECT_EQ(m.codeArray(), c.codes);
+    }
+}
+
+// Replies long enough for the first frame's 12-bit length, in every form.
+TEST_F(DecoderDisplayForms, LongRepliesDecodeInEveryForm) {
+    std::vector<Form> extendedForms = kCanForms;
+    for (int n : {64, 100, 255}) {
+        const auto rs = records(n);
+        const Bytes payload = udsPayload(rs);
+        ASSERT_GE(payload.size(), 256u);
+        for (const auto& form : kCanForms) {
+            for (bool pending : {false, true}) {
+                SCOPED_TRACE(std::to_string(n) + " records, " + form.name +
+                             (pending ? ", pending first" : ""));
+                std::vector<Bytes> messages;
+                if (pending) messages.push_back({0x7F, 0x19, 0x78});
+                messages.push_back(payload);
+                Module m;
+                EXPECT_EQ(m.decodeUds(canReply(messages, form)), n);
+                EXPECT_EQ(m.codeArray(), udsCodes(rs));
+                EXPECT_EQ(m.statusArray(), udsStatuses(rs));
+                Module e;
+                EXPECT_EQ(e.decodeExtendedUds(extendedReply(messages, form)), n);
+                EXPECT_EQ(e.codeArray(), udsCodes(rs));
+                EXPECT_EQ(e.statusArray(), udsStatuses(rs));
+            }
+        }
+    }
+}
+
+// CAN frames padded to 8 bytes: the message length tells where the data stop.
+TEST_F(DecoderDisplayForms, PaddingIsNoCode) {
+    for (int pad : {0x00, 0xAA, 0xFF, 0x55}) {
+        for (int n = 1; n <= 9; ++n) {
+            const auto rs = records(n);
+            for (const auto& form : kCanForms) {
+                SCOPED_TRACE(std::to_string(n) + " records, pad " + std::to_string(pad) + ", " +
+                             form.name);
+                Module e;
+                e.decodeExtendedUds(extendedReply({udsPayload(rs)}, form, pad));
+                EXPECT_EQ(e.codeArray(), udsCodes(rs));
+                EXPECT_EQ(e.statusArray(), udsStatuses(rs));
+                if (form.identifier.empty()) continue;  // headers off shows no padding
+                Module m;
+                m.decodeUds(canReply({udsPayload(rs)}, form, pad));
+                EXPECT_EQ(m.codeArray(), udsCodes(rs));
+            }
+        }
+    }
+}
+
+TEST(ReplyIdentifiers, OneTokenOrFourBytesInFrontOfALine) {
+    struct Case {
+        Texts lines;
+        std::vector<size_t> lengths;
+    };
+    const std::vector<Case> cases = {
+        {{"7E8 03 7F 19 78", "7E8 10 0B 59 02"}, {1, 1}},
+        {{"18DAF110 10 0B 59 02 FF", "21 01 23"}, {1, 0}},
+        {{"18 DA F1 10 10 0B 59 02", "18 DA F1 10 21 01 23"}, {4, 4}},
+        // After a four-byte identifier printed once, frames are frames: a single frame
+        // (07 59 ...) and a first frame with a long length (10 4F ...).
+        {{"18 DA F1 10 03 7F 19 78", "07 59 02 FF 01 23 45 08", "10 4F 59 02 FF 01 23 45"},
+         {4, 0, 0}},
+        // Another module of the same identifier family.
+        {{"18 DA F1 10 03 7F 19 78", "18 DA F1 28 03 7F 19 78"}, {4, 4}},
+        // Headers off: data, frame markers, the length, extended addressing behind a low
+        // address byte.
+        {{"59 02 FF 01 23 45 08"}, {0}},
+        {{"00F", "0: 59 02 FF 01 23 45"}, {1, 0}},
+        {{"12 10 0B 59 02 FF 01 23", "12 21 45 08"}, {0, 0}},
+        // Frames shown without an identifier: a single frame, a first frame.
+        {{"03 7F 19 12"}, {0}},
+        {{"10 4F 59 02 FF 01 23 45"}, {0}},
+        {{"NO DATA"}, {0}},
+        {{"18 DA F1"}, {0}},
+    };
+    for (const auto& c : cases) {
+        reply::Identifiers ids;
+        std::vector<size_t> lengths;
+        for (const auto& line : c.lines) lengths.push_back(ids.at(reply::tokens(line)));
+        EXPECT_EQ(lengths, c.lengths) << testing::PrintToString(c.lines);
+    }
+    EXPECT_EQ(reply::withJoinedIdentifier("18 DA F1 10 03 7F 19 78\r\r>"),
+              "18DAF110 03 7F 19 78\r\r>");
+    EXPECT_EQ(reply::withJoinedIdentifier("7E8 03 7F 19 78"), std::nullopt);
+}
+
+TEST_F(DecoderDisplayForms, NegativeResponsesAndTheAnswersBesideThem) {
+    struct Case {
+        const char* reply;
+        bool negative;
+        bool pending;
+        bool answer;
+    };
+    const std::vector<Case> cases = {
+        {"7F 18 78 \r\r>", true, true, false},
+        {"18 DA F1 10 03 7F 19 78 \r\r>", true, true, false},
+        {"18 DA F1 10 03 7F 19 78 \r18 DA F1 10 03 7F 19 78 \r\r>", true, true, false},
+        {"18 DA F1 10 03 7F 19 78 \r18 DA F1 10 07 59 02 FF 01 23 45 08 \r\r>", true, true, true},
+        {"7F 18 78 \r008 \r0: 58 02 12 81 E0 16 \r1: 84 20 \r\r>", true, true, true},
+        {"7E8 03 7F 18 78 \r10 08 58 02 12 81 E0 16 \r21 84 20 \r\r>", true, true, true},
+        {"83 F1 10 7F 13 78 7E \r85 F1 10 53 11 35 16 56 \r\r>", true, true, true},
+        {"7F 13 78 \r7F 13 12 \r\r>", true, true, false},
+        {"7F 13 78 \rNO DATA\r\r>", true, true, false},
+        {"7F 13 78 \r?\r\r>", true, true, false},
+        {"53 01 23 \r\r>", false, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        EXPECT_EQ(QZENaks::isNAK(c.reply), c.negative);
+        EXPECT_EQ(QZENaks::response(c.reply, QZENaks::NakResponsePending), c.pending);
+        EXPECT_EQ(QZENaks::holdsAnswer(c.reply), c.answer);
+    }
+}
+
+// A reply that holds "response pending" and the answer is the answer: it counts as data and
+// is not sent again.
+TEST_F(DecoderDisplayForms, APendingAnswerWithItsDataIsTheAnswer) {
+    const std::string folded = "7F 19 78 \r59 02 FF 01 23 45 08 \r\r>";
+    const std::string wide = "18 DA F1 10 03 7F 19 78 \r\r>";
+    struct Case {
+        const char* name;
+        std::string reply;
+        bool can;
+        Texts events;
+        int64_t state;
+    };
+    const std::string S = "send:19 02 FF";
+    const std::vector<Case> cases = {
+        {"can, folded", folded, true, {S}, ResponseStateHasData},
+        {"k-line, folded", folded, false, {S}, ResponseStateHasData},
+        {"can, pending under a four-byte identifier",
+         wide,
+         true,
+         {S, "sleep:5", S, "sleep:5", S, "sleep:5"},
+         ResponseStateHasNakData},
+        {"k-line, pending under a four-byte identifier",
+         wide,
+         false,
+         {S, S, S},
+         ResponseStateHasNakData},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fakes.events->clear();
+        fakes.vehicle->script("19 02 FF", {c.reply});
+        Module m;
+        EXPECT_EQ(c.can ? m.retryIfNrcAckOnCAN("19 02 FF") : m.retryIfNrcAckOnKline("19 02 FF"),
+                  c.reply);
+        EXPECT_EQ(fakes.events->events(), c.events);
+        EXPECT_EQ(m.responseState(), c.state);
+    }
+}
