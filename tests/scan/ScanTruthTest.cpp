@@ -76,7 +76,8 @@ ModuleProfile& moduleNamed(VehicleProfile& profile, const std::string& prefix) {
 std::vector<std::string> profilesWithModules() {
     std::vector<std::string> out;
     for (const auto& entry : fs::directory_iterator(VehicleProfile::sampleFolder()))
-        if (entry.path().extension() == ".json" && !VehicleProfile::load(entry.path()).modules.empty())
+        if (entry.path().extension() == ".json" &&
+            !VehicleProfile::load(entry.path()).modules.empty())
             out.push_back(entry.path().filename().string());
     std::sort(out.begin(), out.end());
     return out;
@@ -84,7 +85,8 @@ std::vector<std::string> profilesWithModules() {
 
 std::string testName(const std::string& file) {
     std::string name = fs::path(file).stem().string();
-    std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
     return name;
 }
 
@@ -152,7 +154,10 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
          {{"KQTCA", "BUS INIT: ...ERROR"}},
          "complete:communicaton",
          {"OBD: P0420/CONFIRMED P0101/CONFIRMED/PENDING P0171/PENDING"}},
-        {"junk", {{"KQTC", "P04 20"}}, "complete:communicaton", {"OBD: P0171/PENDING P0101/PENDING P0300/PERMANENT"}},
+        {"junk",
+         {{"KQTC", "P04 20"}},
+         "complete:communicaton",
+         {"OBD: P0171/PENDING P0101/PENDING P0300/PERMANENT"}},
         {"nothing but refusals",
          {{"KQTC", "?"}, {"KQTCP", "?"}, {"KQTCA", "NO DATA"}},
          "complete:communicaton",
@@ -177,7 +182,8 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
 
 // Every make's vehicle whose modules answer with nothing but the sensor's words or junk, or
 // keep saying "response pending": the scan lists no manufacturer module at all.
-class ModulesThatNeverAnswer : public ScanTruth, public ::testing::WithParamInterface<std::string> {};
+class ModulesThatNeverAnswer : public ScanTruth,
+                               public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(ModulesThatNeverAnswer, AreNotListed) {
     const auto original = sample(GetParam());
@@ -259,8 +265,10 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
         const std::string acronym = c.module.substr(0, 3) + ":";
         Texts expected;
         for (const auto& line : baseline)
-            if (!line.starts_with(acronym)) expected.push_back(line);
-            else if (!c.line.empty()) expected.push_back(c.line);
+            if (!line.starts_with(acronym))
+                expected.push_back(line);
+            else if (!c.line.empty())
+                expected.push_back(c.line);
         EXPECT_EQ(lines, expected);
         EXPECT_EQ(count("Reading module again") - rereads, c.rereads);
         EXPECT_EQ(count("Incomplete answer from module") - incomplete, c.incomplete);
@@ -381,9 +389,8 @@ TEST_F(ScanTruth, ARefusedEraseIsNotCleared) {
     auto profile = sample("mitsubishi.json");
     for (auto& m : profile.modules)
         for (const auto& clear : m.clear)
-            m.replies[clear] = {bytesOf({0x7F, static_cast<uint8_t>(std::stoul(
-                                                  clear.substr(0, 2), nullptr, 16)),
-                                         0x22})};
+            m.replies[clear] = {bytesOf(
+                {0x7F, static_cast<uint8_t>(std::stoul(clear.substr(0, 2), nullptr, 16)), 0x22})};
     ASSERT_NO_FATAL_FAILURE(connectTo(profile));
     ScanRecorder recorder;
     const PelkModules modules = modulesOf(answeredScan(PelkScanType::all, profile.vin, recorder));

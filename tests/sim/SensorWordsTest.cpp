@@ -50,9 +50,9 @@ TEST(SimSensorWords, ProfileAnswersReplaceTheUsualOnesOrSilenceTheCommand) {
     core.addFault(Fault::reply("P0300\r>", 1, "KQTC"));
     EXPECT_EQ(sent(core, "KQTC"), "P0300\r>");
 
-    for (const auto& bad : {nlohmann::json::array(), nlohmann::json({{"KQTC", 3}}),
-                            nlohmann::json({{" ", "?"}}),
-                            nlohmann::json({{"KQTC", "?"}, {"kqtc", "?"}})})
+    for (const auto& bad :
+         {nlohmann::json::array(), nlohmann::json({{"KQTC", 3}}), nlohmann::json({{" ", "?"}}),
+          nlohmann::json({{"KQTC", "?"}, {"kqtc", "?"}})})
         EXPECT_THROW(profile(bad), std::invalid_argument) << bad.dump();
 }
 
@@ -85,9 +85,9 @@ TEST(SimSensorWords, AModuleReplyThatIsNoBytesIsPrintedAsItStands) {
     for (const auto& [command, reply] : steps) EXPECT_EQ(core.answer(command), reply) << command;
 
     // A text of hex digits only must still be bytes.
-    EXPECT_THROW(VehicleProfile::fromJson({{"modules",
-                                            {{{"request", "7E0"},
-                                              {"response", "7E8"},
-                                              {"replies", {{"19", "59 0"}}}}}}}),
-                 std::invalid_argument);
+    EXPECT_THROW(
+        VehicleProfile::fromJson(
+            {{"modules",
+              {{{"request", "7E0"}, {"response", "7E8"}, {"replies", {{"19", "59 0"}}}}}}}),
+        std::invalid_argument);
 }

@@ -122,8 +122,9 @@ TEST_F(EnhancedScannerTest, TheGenericLoopReportsEveryModuleAndMergesDuplicates)
     EXPECT_EQ(reported[0]->statusList(), (Texts{"PENDING", "STORED"}));
     EXPECT_EQ(reported[0]->definitionList(), (Texts{"Air flow", "Injector"}));
     EXPECT_EQ(reported[2]->codeList(), (Texts{"P0100", "P0200"}));
-    EXPECT_EQ(fakes.logger->linesStartingWith("I:Scanning module 1 of")[0],
-              "I:Scanning module 1 of 8, progress 0.125000");
+    const auto progress = fakes.logger->linesStartingWith("I:Scanning module 1 of");
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress[0], "I:Scanning module 1 of 8, progress 0.125000");
 
     // A failed set-up; a scan that was never loaded.
     vehicle->script("KQDP", {"NO DATA\r>"});

@@ -49,19 +49,55 @@ TEST_F(ReadOutcomesTest, AGenericReadThatFailsEndsInTheScansError) {
         std::vector<std::pair<std::string, Texts>> modules;  // description, codes
     };
     const std::vector<Case> cases = {
-        {"all answered", false, true, "P0420\r>", "NO DATA\r>", "NO DATA\r>", false,
+        {"all answered",
+         false,
+         true,
+         "P0420\r>",
+         "NO DATA\r>",
+         "NO DATA\r>",
+         false,
          {{"Emissions", {"P0420"}}}},
-        {"no codes at all", false, true, "NO DATA\r>", "NO DATA\r>", "NO DATA\r>", false,
+        {"no codes at all",
+         false,
+         true,
+         "NO DATA\r>",
+         "NO DATA\r>",
+         "NO DATA\r>",
+         false,
          {{"Emissions", {}}}},
-        {"stored codes lost", false, true, "NO DATA/r>", "P0171\r>", "P0300\r>", true,
+        {"stored codes lost",
+         false,
+         true,
+         "NO DATA/r>",
+         "P0171\r>",
+         "P0300\r>",
+         true,
          {{"Emissions", {"P0171", "P0300"}}}},
         {"nothing read", false, true, "?\r>", "CAN ERROR\r>", "NO DATA/r>", true, {}},
-        {"nothing read but no codes", false, true, "NO DATA\r>", "STOPPED\r>", "NO DATA\r>", true,
+        {"nothing read but no codes",
+         false,
+         true,
+         "NO DATA\r>",
+         "STOPPED\r>",
+         "NO DATA\r>",
+         true,
          {}},
-        {"permanent codes not wanted", false, false, "P0420\r>", "NO DATA\r>", "?\r>", false,
+        {"permanent codes not wanted",
+         false,
+         false,
+         "P0420\r>",
+         "NO DATA\r>",
+         "?\r>",
+         false,
          {{"Emissions", {"P0420"}}}},
-        {"separate: the failed kind is left out", true, true, "P0420\r>", "?\r>", "NO DATA\r>",
-         true, {{"Confirmed", {"P0420"}}, {"Permanent", {}}}},
+        {"separate: the failed kind is left out",
+         true,
+         true,
+         "P0420\r>",
+         "?\r>",
+         "NO DATA\r>",
+         true,
+         {{"Confirmed", {"P0420"}}, {"Permanent", {}}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -75,8 +111,7 @@ TEST_F(ReadOutcomesTest, AGenericReadThatFailsEndsInTheScansError) {
         fakes.logger->clear();
         scan.startBasicObdScan(c.permanent);
         EXPECT_EQ(scan.scanErrorDuringScan(), c.failed);
-        EXPECT_EQ(fakes.logger->linesStartingWith("E:Generic code read failed").empty(),
-                  !c.failed);
+        EXPECT_EQ(fakes.logger->linesStartingWith("E:Generic code read failed").empty(), !c.failed);
         std::vector<std::pair<std::string, Texts>> reported;
         for (const auto& m : delegate->modules())
             reported.emplace_back(m->description().value_or(""), m->codeList().value_or(Texts{}));
