@@ -305,6 +305,12 @@ SensorCore::Reply SensorCore::applyFaults(const std::string& command, const std:
         faults_.end());
     if (r.silent) return r;
     if (!replacement) {
+        // A command the profile silences gets no answer, not even the prompt.
+        if (auto given = profile_.answers.find(key);
+            given != profile_.answers.end() && !given->second) {
+            r.silent = true;
+            return r;
+        }
         r.text = answerLocked(command, key);
     } else if (*replacement == Fault::Kind::NoData) {
         r.text = "NO DATA\r>";
@@ -324,6 +330,8 @@ std::string SensorCore::answer(const std::string& command) {
 
 std::string SensorCore::answerLocked(const std::string& command, const std::string& key) {
     if (key.empty()) return ">";
+    if (auto given = profile_.answers.find(key); given != profile_.answers.end())
+        return given->second ? *given->second + "\r>" : std::string();
     for (auto it = handlers_.rbegin(); it != handlers_.rend(); ++it) {
         if (auto text = (*it)(key)) return *text + "\r>";
     }
@@ -453,6 +461,11 @@ std::string SensorCore::moduleBody(const std::string& key) {
 
         const auto* answer = moduleAnswer(i, request);
         if (!answer) continue;
+        if (answer->text) {  // the sensor's own words or junk, as they stand
+            out += *answer->text + "\r";
+            if (!multi_) break;
+            continue;
+        }
         switch (family) {
             case Family::Can: {
                 const auto id = display::identifierText(m.response, m.wide, profile_.idBytes);
@@ -504,6 +517,7 @@ const ModuleProfile::Answer* SensorCore::moduleAnswer(size_t index, const std::s
     state.lastFromCleared = fromCleared;
     state.next = at + 1;
     const auto& answer = entry->second[at];
+    if (answer.text) return &answer;
     if (answer.empty()) return nullptr;
     if (answer.front().empty() || answer.front().front() != 0x7F) {
         for (const auto& clear : m.clear)

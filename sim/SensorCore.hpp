@@ -76,7 +76,8 @@ class SensorCore {
     std::vector<Output> receive(const Bytes& wire);
 
     // The plain reply text of one command (prompt included), as `receive` would send it
-    // before scrambling and fault injection. Changes the sensor state like a real command.
+    // before scrambling and fault injection (empty for a command the profile's
+    // `sensor.answers` silences). Changes the sensor state like a real command.
     std::string answer(const std::string& command);
 
     void addFault(Fault fault);

@@ -132,12 +132,17 @@ std::vector<std::string> readChoices(const nlohmann::json& value, const std::str
     return out;
 }
 
-// One answer: messages separated by "|"; an empty text is an answer of no message.
+// One answer: messages separated by "|"; an empty text is an answer of no message. A text with
+// any character other than hex digits, blanks and "|" is printed as it stands.
 ModuleProfile::Answer readAnswer(const nlohmann::json& value, const std::string& where) {
     if (!value.is_string()) fail(where + " must be a text");
     const std::string text = value.get<std::string>();
     ModuleProfile::Answer answer;
     if (text.find_first_not_of(" \t") == std::string::npos) return answer;
+    if (text.find_first_not_of("0123456789ABCDEFabcdef \t|") != std::string::npos) {
+        answer.text = text;
+        return answer;
+    }
     size_t start = 0;
     while (start <= text.size()) {
         size_t end = std::min(text.find('|', start), text.size());
@@ -231,6 +236,26 @@ void readDisplayOptions(const nlohmann::json& sensor, VehicleProfile& p) {
     }
 }
 
+// sensor.answers: command text -> answer text, or null for silence.
+std::map<std::string, std::optional<std::string>> readSensorAnswers(const nlohmann::json& obj) {
+    if (!obj.is_object()) fail("sensor.answers must be an object");
+    std::map<std::string, std::optional<std::string>> out;
+    for (const auto& [command, answer] : obj.items()) {
+        std::string key;
+        for (char c : command)
+            if (c != ' ' && c != '\t')
+                key.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+        if (key.empty()) fail("sensor.answers: an empty command");
+        if (!answer.is_null() && !answer.is_string())
+            fail("sensor.answers[\"" + command + "\"] must be a text or null");
+        std::optional<std::string> text;
+        if (answer.is_string()) text = answer.get<std::string>();
+        if (!out.emplace(key, std::move(text)).second)
+            fail("sensor.answers: \"" + command + "\" is given twice");
+    }
+    return out;
+}
+
 }  // namespace
 
 VehicleProfile VehicleProfile::fromJson(const nlohmann::json& doc) {
@@ -261,6 +286,7 @@ VehicleProfile VehicleProfile::fromJson(const nlohmann::json& doc) {
             if (!s["echo"].is_boolean()) fail("sensor.echo must be true or false");
             p.echo = s["echo"].get<bool>();
         }
+        if (s.contains("answers")) p.answers = readSensorAnswers(s["answers"]);
     }
     if (doc.contains("vin")) {
         if (!doc["vin"].is_string()) fail("\"vin\" must be a text");

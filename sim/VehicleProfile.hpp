@@ -25,8 +25,12 @@ struct EcuProfile {
 // One manufacturer control module, reached through the header, protocol and pins in force
 // (see sim/README.md, "Modules").
 struct ModuleProfile {
-    using Message = std::vector<uint8_t>;            // one response message, service byte first
-    using Answer = std::vector<Message>;             // what the module sends for one request
+    using Message = std::vector<uint8_t>;  // one response message, service byte first
+    // What the module sends for one request: its messages, or, when `text` is set, the sensor's
+    // own words or junk printed as they stand ("?", "CAN ERROR").
+    struct Answer : std::vector<Message> {
+        std::optional<std::string> text;
+    };
     using Answers = std::vector<Answer>;             // one answer per repeat; the last one stays
     using Replies = std::map<std::string, Answers>;  // request hex (upper case, no blanks)
 
@@ -60,6 +64,9 @@ struct VehicleProfile {
     std::string vin;
     std::vector<EcuProfile> ecus;
     std::vector<ModuleProfile> modules;
+    // Sensor commands (blanks removed, upper case) answered otherwise than usual: the text to
+    // give (the prompt follows), or none for silence.
+    std::map<std::string, std::optional<std::string>> answers;
     nlohmann::json raw = nlohmann::json::object();
 
     // Throws std::invalid_argument with a readable message on a malformed document.

@@ -37,7 +37,11 @@ TEST_F(BaseModuleTest, RetryHelpersSendAndPauseAsTheRepliesDemand) {
     const std::string S = "send:21 01";
     const std::vector<Case> cases = {
         {"kline data", kline, {"61 01 00\r\r>"}, {S}, "61 01 00\r\r>"},
-        {"kline pending thrice: no pause", kline, {"7F 19 78\r\r>"}, {S, S, S}, "7F 19 78\r\r>"},
+        {"kline pending six times: no pause",
+         kline,
+         {"7F 19 78\r\r>"},
+         {S, S, S, S, S, S},
+         "7F 19 78\r\r>"},
         {"kline pending then data", kline, {"7F 21 78", "61 01"}, {S, S}, "61 01"},
         {"kline empty thrice: a pause after each send",
          kline,

@@ -260,6 +260,7 @@ bool QZEnhancedDiagnosticXMLParser::processEnhancedManufacturer(int64_t manufact
     log.logVerbose("Decrypted");
     if (!data) {
         log.logVerbose("No Data");
+        unreadable(*file, path ? "it does not decrypt" : "it is missing");
         return false;
     }
     log.logVerbose("Loaded enhanced Data xml");
@@ -268,20 +269,35 @@ bool QZEnhancedDiagnosticXMLParser::processEnhancedManufacturer(int64_t manufact
 
     QZEModuleList modules;
     XMLParser parser(std::move(*data));
+    bool parsed = false;
     if (manufacturer == make(M::VOLKSWAGEN)) {
         QZEVagXMLParserDelegate reader(m_vin, m_quickScan, bus, modules);
         parser.setDelegate(&reader);
-        parser.parse();
+        parsed = parser.parse();
     } else {
         QZEBasicXMLParserDelegate reader(manufacturer, bus, m_quickScan, m_vin, modules);
         parser.setDelegate(&reader);
-        parser.parse();  // a malformed file keeps the modules read before the fault
+        parsed = parser.parse();
+    }
+    const auto& error = parser.parserError();
+    // The BMW reader stops by itself after its chassis.
+    if (!parsed && !(error && error->code == XMLParser::kAborted)) {
+        // Part of a list is no list: the modules after the fault would go unread unseen.
+        unreadable(*file, objcFormat("it does not parse at line %li: %@",
+                                     error ? error->line : parser.lineNumber(),
+                                     error ? error->description : std::string()));
+        return false;
     }
 
     if (manufacturer == make(M::Mitsubishi) && bus == 4) mergeMitsubishiAbsModules(modules, bus);
     removeUnsupportedPinModules(modules);
     m_infoKeyedByBus.setObject(std::move(modules), std::to_string(bus));
     return true;
+}
+
+void QZEnhancedDiagnosticXMLParser::unreadable(const std::string& file, const std::string& why) {
+    QZELogging::shared().logError("Module list %@ could not be read: %@", file, why);
+    m_unreadableFiles.push_back(file);
 }
 
 void QZEnhancedDiagnosticXMLParser::mergeMitsubishiAbsModules(QZEModuleList& modules,

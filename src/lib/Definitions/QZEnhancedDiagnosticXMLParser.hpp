@@ -28,6 +28,9 @@ class QZEnhancedDiagnosticXMLParser {
 
     // Reads the list of every bus, in order; a bus without a file or data has no entry.
     QZEModuleListsByBus loadXml();
+    // The module-list files a bus needed that were missing, did not decrypt or did not parse
+    // in full (each logged), in the order they were tried.
+    const std::vector<std::string>& unreadableFiles() const { return m_unreadableFiles; }
     // Reads one bus's list into the result; false when the bus has no file or no data.
     bool loadVehicleManEnhancedDiag(int64_t manufacturer, int64_t bus);
     bool processMercedesWithBus(int64_t bus);
@@ -45,6 +48,7 @@ class QZEnhancedDiagnosticXMLParser {
 
   private:
     void setVehicleOBD2Buses();
+    void unreadable(const std::string& file, const std::string& why);
     void mergeMitsubishiAbsModules(QZEModuleList& modules, int64_t bus) const;
     void removeUnsupportedPinModules(QZEModuleList& modules) const;
 
@@ -55,6 +59,7 @@ class QZEnhancedDiagnosticXMLParser {
     std::optional<std::string> m_vin;
     bool m_quickScan;
     QZEModuleListsByBus m_infoKeyedByBus;
+    std::vector<std::string> m_unreadableFiles;
 };
 
 // Which Ford vehicles have a medium-speed CAN bus ("enhanceddiag/ms_vin_mappings.json").

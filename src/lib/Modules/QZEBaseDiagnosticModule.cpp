@@ -31,8 +31,51 @@ bool beginsWithNegative(std::string_view reply) {
 }
 
 constexpr int kSendAttempts = 3;
+// "Response pending" answers one request may get before the module counts as not answering:
+// on CAN, with the pause before each new request, a wait of at most 25 s.
+constexpr int kPendingAnswers = 6;
 constexpr double kKlinePause = 1.0;
 constexpr double kCanPause = 5.0;
+
+bool isHexToken(std::string_view token) {
+    return !token.empty() && std::all_of(token.begin(), token.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+    });
+}
+
+// A line of what a module sends: hex tokens (bytes, an identifier, the length of a multi-frame
+// message) or a frame marker ("1:"), with at least one byte.
+bool isDataLine(const reply::Tokens& t) {
+    bool byte = false;
+    for (auto token : t) {
+        const bool marker = token.size() == 2 && token[1] == ':' && isHexToken(token.substr(0, 1));
+        if (!marker && !isHexToken(token)) return false;
+        byte = byte || (token.size() == 2 && !marker);
+    }
+    return byte;
+}
+
+// Whether the reply holds anything a module sent, rather than only the sensor's own words
+// ("?", "CAN ERROR", "BUS INIT: ...ERROR") or junk.
+bool holdsModuleData(std::string_view reply) {
+    for (auto line : reply::lines(reply))
+        if (isDataLine(reply::tokens(line))) return true;
+    return false;
+}
+
+}  // namespace
+
+bool QZEBaseDiagnosticModule::isOnlyResponsePending(std::string_view reply) {
+    bool pending = false;
+    for (auto line : reply::lines(reply)) {
+        if (reply::tokens(line).empty()) continue;
+        if (!QZENaks::response(line, QZENaks::NakResponsePending)) return false;
+        pending = true;
+    }
+    return pending;
+}
+
+namespace {
 
 QZELogging& log() {
     return QZELogging::shared();
@@ -141,17 +184,26 @@ std::string QZEBaseDiagnosticModule::sendCommandWithReties(const std::string& cm
 }
 
 std::string QZEBaseDiagnosticModule::retryIfNrcAckOnKline(const std::string& cmd) {
+    return retryOnKline(cmd, [this](const std::string& c) { return sendCommandToOstrel(c); });
+}
+
+std::string QZEBaseDiagnosticModule::retryOnKline(
+    const std::string& cmd, const std::function<std::string(const std::string&)>& send) {
     std::string reply;
-    for (int sends = 1; sends <= kSendAttempts; ++sends) {
-        reply = sendCommandToOstrel(cmd);
-        bool empty = parseResponseToArray(reply).empty();
-        if (!empty) {
+    int sends = 0;
+    int pending = 0;
+    while (sends < kSendAttempts) {
+        reply = send(cmd);
+        if (!parseResponseToArray(reply).empty()) {
             if (!QZENaks::isNAK(reply) || QZENaks::holdsAnswer(reply)) break;
             if (!QZENaks::response(reply, QZENaks::NakBusy)) {
-                if (QZENaks::response(reply, QZENaks::NakResponsePending)) continue;
+                // A module still working on the request is asked again at once, without using
+                // up a send, until it has said so kPendingAnswers times.
+                if (isOnlyResponsePending(reply) && ++pending < kPendingAnswers) continue;
                 break;
             }
         }
+        ++sends;
         pause(kKlinePause);  // empty or busy, also after the last send
     }
     return reply;
@@ -159,13 +211,22 @@ std::string QZEBaseDiagnosticModule::retryIfNrcAckOnKline(const std::string& cmd
 
 std::string QZEBaseDiagnosticModule::retryIfNrcAckOnCAN(const std::string& cmd) {
     std::string reply;
-    for (int sends = 1; sends <= kSendAttempts; ++sends) {
+    int sends = 0;
+    int pending = 0;
+    while (sends < kSendAttempts) {
         reply = sendCommandToOstrel(cmd);
         if (contains(reply, "NO DATA")) break;
         if (cleanResponseString(reply).empty()) pause(kCanPause);
-        if (!QZENaks::response(reply, QZENaks::NakBusy | QZENaks::NakResponsePending) ||
-            QZENaks::holdsAnswer(reply))
-            break;
+        if (QZENaks::holdsAnswer(reply)) break;
+        if (isOnlyResponsePending(reply)) {
+            // Still working on it: asked again after the pause, without using up a send, until
+            // it has said so kPendingAnswers times.
+            if (++pending >= kPendingAnswers) break;
+            pause(kCanPause);
+            continue;
+        }
+        if (!QZENaks::response(reply, QZENaks::NakBusy)) break;
+        ++sends;
         pause(kCanPause);  // also after the last send
     }
     return reply;
@@ -187,7 +248,16 @@ void QZEBaseDiagnosticModule::evaluteModuleResponse(const std::string& reply) {
         if (!gm || beginsWithNegative(reply)) {
             state = ResponseStateHasNakData;
             name = "NakData";
+            // "Response pending" alone: the module has not answered yet.
+            if (isOnlyResponsePending(reply)) {
+                state = ResponseStateNoData;
+                name = "NoData";
+            }
         }
+    } else if (!holdsModuleData(reply)) {
+        // The sensor's own words or junk: the module did not answer.
+        state = ResponseStateNoData;
+        name = "NoData";
     }
     if (state > responseLimit_) return;
     if (state > responseState_) {
@@ -341,6 +411,9 @@ std::string QZEBaseDiagnosticModule::request(const std::string& cmd, Retry retry
             return retryIfNrcAckOnKline(cmd);
         case Retry::nrcCan:
             return retryIfNrcAckOnCAN(cmd);
+        case Retry::nrcJ1850:
+            return retryOnKline(cmd,
+                                [this](const std::string& c) { return sendCommandWithReties(c); });
         case Retry::none:
             break;
     }

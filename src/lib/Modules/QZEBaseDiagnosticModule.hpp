@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -83,14 +84,20 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     bool sendSetupCommandToOstrel(const std::string& cmd);
     // Up to 3 sends while the reply holds "NO DATA" (no pause).
     std::string sendCommandWithReties(const std::string& cmd);
-    // Up to 3 sends: at once after "response pending" (78), after a 1 s pause for an empty
-    // reply or a busy answer (21, 37, 10, 23; the pause also follows the last send).
+    // Up to 3 sends, after a 1 s pause for an empty reply or a busy answer (21, 37, 10, 23;
+    // the pause also follows the last send). A reply of "response pending" (78) alone is sent
+    // again at once without using up a send, up to six such replies in all.
     std::string retryIfNrcAckOnKline(const std::string& cmd);
     // Up to 3 sends: "NO DATA" returns at once; an empty reply is returned after a 5 s pause;
-    // a busy or pending answer is resent after a 5 s pause (also after the last send).
+    // a busy answer is resent after a 5 s pause (also after the last send). A reply of
+    // "response pending" alone is sent again after a 5 s pause without using up a send, up to
+    // six such replies in all.
     std::string retryIfNrcAckOnCAN(const std::string& cmd);
-    // Raises the response state for a vehicle reply.
+    // Raises the response state for a vehicle reply. Below 2 (no answer) also: "response
+    // pending" alone, and replies without any module data ("?", the sensor's error words, junk).
     void evaluteModuleResponse(const std::string& reply);
+    // Every line of the reply is a "response pending" answer (7F xx 78).
+    static bool isOnlyResponsePending(std::string_view reply);
 
     // --- Reply splitting: tokens at white space, without empty tokens and ">" ---
     static std::vector<std::string> cleanResponseString(std::string_view reply);
@@ -182,7 +189,9 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // Sends each set-up command in order; stops at the first one refused.
     bool sendSetupCommands(std::initializer_list<std::string> commands);
 
-    enum class Retry { none, noData, nrcKline, nrcCan };
+    // nrcJ1850: the K-line retry, each of its sends with the NO DATA retry (a J1850 module may
+    // answer NO DATA to the first request after a bus switch).
+    enum class Retry { none, noData, nrcKline, nrcCan, nrcJ1850 };
     // A vehicle request through the given retry helper.
     std::string request(const std::string& cmd, Retry retry);
     // True when the reply is not a negative response and holds the positive answer to the
@@ -208,6 +217,10 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
         QZEBaseDiagnosticModule& module_;
         int64_t limit_;
     };
+
+    // The K-line retry over the given send.
+    std::string retryOnKline(const std::string& cmd,
+                             const std::function<std::string(const std::string&)>& send);
 
     // Decoder internals on token views.
     int64_t decodeKwp2000Records(const reply::Tokens& tokens);

@@ -7,6 +7,7 @@
 #include "lib/Descriptions/QZETroubleCodes.hpp"
 #include "lib/Facades/QZEVehicle.hpp"
 #include "lib/Logging/QZELogging.hpp"
+#include "lib/Modules/QZEMultiFrameReplies.hpp"
 #include "lib/Utils/QZEnhancedUtils.hpp"
 #include "platform/Clock.hpp"
 
@@ -29,10 +30,10 @@ const QZEModuleProtocol QZEModuleProtocols::kwpKLine           {A::kLine,       
 const QZEModuleProtocol QZEModuleProtocols::kwpCan             {A::can,         "18 00 FF 00",    L::kwp2000Can,        "14 FF 00",    R::nrcCan};
 const QZEModuleProtocol QZEModuleProtocols::udsCan             {A::can,         "19 02 FF",       L::uds,               "14 FF FF FF", R::nrcCan};
 const QZEModuleProtocol QZEModuleProtocols::udsCanHeaders      {A::can,         "19 02 FF",       L::uds,               "14 FF FF FF", R::nrcCan,   "",       false, -1,   -1,   true};
-const QZEModuleProtocol QZEModuleProtocols::fordPwm            {A::j1850Pwm,    "13",             L::j1850Pwm,          "14",          R::nrcKline, "STORED"};
-const QZEModuleProtocol QZEModuleProtocols::gmVpw              {A::j1850Vpw,    "19 D2 FF 00",    L::j1850VpwGm,        "14",          R::nrcKline};
+const QZEModuleProtocol QZEModuleProtocols::fordPwm            {A::j1850Pwm,    "13",             L::j1850Pwm,          "14",          R::nrcJ1850, "STORED"};
+const QZEModuleProtocol QZEModuleProtocols::gmVpw              {A::j1850Vpw,    "19 D2 FF 00",    L::j1850VpwGm,        "14",          R::nrcJ1850};
 const QZEModuleProtocol QZEModuleProtocols::gmCan              {A::canNoFilter, "A9 81 12",       L::gmlan,             "04",          R::nrcCan,   "",       false, 0x81};
-const QZEModuleProtocol QZEModuleProtocols::chryslerVpw        {A::j1850Vpw,    "13",             L::j1850Pwm,          "14",          R::nrcKline, "STORED"};
+const QZEModuleProtocol QZEModuleProtocols::chryslerVpw        {A::j1850Vpw,    "13",             L::j1850Pwm,          "14",          R::nrcJ1850, "STORED"};
 const QZEModuleProtocol QZEModuleProtocols::toyotaCan          {A::can,         "13",             L::toyotaCan,         "14",          R::nrcCan,   "STORED"};
 const QZEModuleProtocol QZEModuleProtocols::toyotaExtendedCan  {A::preset,      "13",             L::toyotaExtendedCan, "14",          R::nrcCan,   "STORED", true};
 const QZEModuleProtocol QZEModuleProtocols::toyotaKLine        {A::kLine,       "13",             L::toyotaKLine,       "14",          R::nrcKline, "STORED"};
@@ -54,6 +55,9 @@ const QZEModuleTraits QZEModuleTraits::can          {H::checked, B::keepPins, 0,
 // clang-format on
 
 namespace {
+
+// Further reads of a module whose answer was cut short.
+constexpr int kRereads = 2;
 
 QZELogging& log() {
     return QZELogging::shared();
@@ -265,7 +269,43 @@ bool QZEMakeModule::readAddressed(const QZEModuleData& module, const QZEModulePr
         auto table = module.extra("dtcBitEncodedDitct").object<QZEBitEncodedAddress>();
         return table && readBitTable(module, *table, row);
     }
-    const std::string reply = send(module, row, row.read);
+    // A reply cut short is read again; the codes of every read are kept.
+    bool answered = false;
+    for (int read = 1;; ++read) {
+        const std::string reply = send(module, row, row.read);
+        answered = decodeRead(reply, row) || answered;
+        if (!isCutShort(reply, row)) break;
+        if (read > kRereads) {
+            log().logWarning(
+                "Incomplete answer from module: %@ with request_ID: %@ after %@ "
+                "reads, keeping its %lu codes",
+                module.description(), module.requestId(), std::to_string(read), m_codeArray.size());
+            // Frames without their beginning are no answer.
+            if (!answered)
+                setResponseState(std::min<int64_t>(responseState(), ResponseStateNoData));
+            break;
+        }
+        log().logInfo("Reading module again: %@ with request_ID: %@, its answer was cut short",
+                      module.description(), module.requestId());
+    }
+    return answered;
+}
+
+bool QZEMakeModule::isCutShort(std::string_view reply, const QZEModuleProtocol& row) {
+    switch (row.layout) {
+        case QZEReplyLayout::kwp2000Can:
+        case QZEReplyLayout::toyotaCan:
+        case QZEReplyLayout::uds:
+            return isMultiFrameReplyCutShort(reply, false);
+        case QZEReplyLayout::toyotaExtendedCan:
+        case QZEReplyLayout::extendedUds:
+            return isMultiFrameReplyCutShort(reply, true);
+        default:
+            return false;
+    }
+}
+
+bool QZEMakeModule::decodeRead(const std::string& reply, const QZEModuleProtocol& row) {
     const int positive = positiveByte(row.read, row.readPositive);
     auto messages = messagesOf(reply, row, positive);
     if (!positiveMessage(messages, row.read, positive)) return false;

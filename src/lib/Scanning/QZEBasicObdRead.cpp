@@ -49,7 +49,24 @@ std::vector<std::string> split(const std::string& text, char separator) {
 
 constexpr const char* kEngine = "ENGINE";
 
+bool sameText(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
 }  // namespace
+
+bool QZEnhancedScanner::isCodeListAnswer(const OptionalText& reply, std::string_view command) {
+    if (!reply) return false;
+    auto tokens = cleanResponseString(*reply);
+    if (!tokens.empty() && sameText(tokens.front(), command)) tokens.erase(tokens.begin());
+    if (tokens == std::vector<std::string>{"NO", "DATA"}) return true;
+    return !tokens.empty() && std::all_of(tokens.begin(), tokens.end(), [](const auto& token) {
+        return token.size() == 5 && QZEnhancedUtils::isJ2012(token);
+    });
+}
 
 std::vector<std::string> QZEnhancedScanner::cleanResponseString(std::string_view reply) {
     std::vector<std::string> tokens;
@@ -155,32 +172,36 @@ void QZEnhancedScanner::populateCodeDefs(QZEModuleData& module) {
 }
 
 void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
-    auto send = [](std::string_view suffix) {
-        return QZEVehicle::TheVehicle().sendCommandToOstrel(
-            QZEBaseDiagnosticModule::setupCommand(suffix));
-    };
     const bool separate = useSeperateEmissionsModules();
     auto d = delegate();
     QZEModuleArray built;
-    auto build = [&](const OptionalText& reply, const char* type) {
-        auto module = basicCodeResponseToQZEModuleDataWithString(reply.value_or(""), type);
+    bool failed = false;
+    auto read = [&](std::string_view suffix, const char* logLine, const char* type, bool wanted) {
+        const std::string command = QZEBaseDiagnosticModule::setupCommand(suffix);
+        const OptionalText reply = QZEVehicle::TheVehicle().sendCommandToOstrel(command);
+        QZELogging::shared().logInfo(logLine, reply);
+        if (!wanted) return;
+        if (!isCodeListAnswer(reply, command)) {
+            // No answer, "?", an error word or junk: nothing is known of these codes.
+            QZELogging::shared().logError("Generic code read failed: %@ answered %@", command,
+                                          reply);
+            failed = true;
+            return;
+        }
+        auto module = basicCodeResponseToQZEModuleDataWithString(*reply, type);
         module->setLight(std::string(kEngine));
         module->setCategory(std::string(kEngine));
         built.push_back(module);
         if (separate && d) d->scannedModule(module);
     };
+    read("TC", "Confirmed Codes Result: %@", "Confirmed", true);
+    read("TCP", "Pending Codes Result: %@", "Pending", true);
+    read("TCA", "Perm Codes Result: %@", "Permanent", includePermanent);
+    // A read that failed ends the scan in a communication error: the codes read are still
+    // reported, but never a list made empty by what could not be read.
+    if (failed) setScanErrorDuringScan(true);
+    if (separate || built.empty()) return;
 
-    const OptionalText confirmed = send("TC");
-    QZELogging::shared().logInfo("Confirmed Codes Result: %@", confirmed);
-    build(confirmed, "Confirmed");
-    const OptionalText pending = send("TCP");
-    QZELogging::shared().logInfo("Pending Codes Result: %@", pending);
-    build(pending, "Pending");
-    const OptionalText permanent = send("TCA");
-    QZELogging::shared().logInfo("Perm Codes Result: %@", permanent);
-    if (includePermanent) build(permanent, "Permanent");
-
-    if (separate) return;
     QZEModuleData& combined = *built.front();
     struct Entry {
         std::string code, status;
@@ -197,6 +218,7 @@ void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
                  i < definitions.size() ? std::optional(definitions[i]) : std::nullopt});
     }
     for (const auto& e : entries) addCode(e.code, e.status, e.definition, combined);
+    if (failed && combined.codeList().value_or(Texts{}).empty()) return;
     if (d) d->scannedModule(built.front());
 }
 

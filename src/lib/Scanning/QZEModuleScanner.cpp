@@ -94,6 +94,14 @@ bool QZEModuleScanner::setupScan(int64_t scanType) {
         keys += (keys.empty() ? "" : ", ") + key + ": " +
                 std::to_string(m_infoKeyedByBus.objectForKey(key)->size()) + " modules";
     log().logVerbose("Scan info: %@", "{" + keys + "}");
+    // A module scan without a list the make has would report too few modules as a whole scan.
+    if (scanType != kCheckEngineScan && !parser.unreadableFiles().empty()) {
+        std::string files;
+        for (const auto& file : parser.unreadableFiles())
+            files += (files.empty() ? "" : ", ") + file;
+        log().logError("Scan stopped, module lists could not be read: %@", files);
+        return false;
+    }
     return setupSensor(scanType != kCheckEngineScan);
 }
 

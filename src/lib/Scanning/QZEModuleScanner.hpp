@@ -38,7 +38,8 @@ class QZEModuleScanner {
     QZEModuleScanner& operator=(const QZEModuleScanner&) = delete;
 
     // Loads the module lists and learns the starting bus; false when the sensor named no bus,
-    // the response-byte switch was refused, or the BMW CAN set-up failed.
+    // the response-byte switch was refused, or the BMW CAN set-up failed, and (before any
+    // command, for a full or quick scan) when a module list the make has could not be read.
     bool setupScan(int64_t scanType);
     // The sensor set-up of a clear (the module lists stay untouched).
     bool prepareForClear();

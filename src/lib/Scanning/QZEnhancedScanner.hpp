@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "lib/Facades/QZEAdapters.hpp"
 #include "lib/Records/QZEModuleData.hpp"
 #include "lib/Scanning/QZEModuleScanner.hpp"
 #include "platform/NotificationCenter.hpp"
@@ -63,7 +64,9 @@ class QZEnhancedScanner {
     // Runs the module scan (the argument is not used) and restores the sensor.
     void startScan(int64_t scanType);
     // Reads the stored and pending codes (and the permanent ones when asked) as one module
-    // "OBD", or three when useSeperateEmissionsModules is set.
+    // "OBD", or three when useSeperateEmissionsModules is set. A request that gets no code
+    // list (no answer, "?", an error word, junk) sets scanErrorDuringScan; its module is left
+    // out, and so is the merged module when it holds no code.
     void startBasicObdScan(bool includePermanent);
     // The user has done what interactionRequired asked: posts "PelkInteractionComplete".
     void interactionComplete();
@@ -127,6 +130,9 @@ class QZEnhancedScanner {
 
     // Tokens at white space and line ends, without empty tokens and ">".
     static std::vector<std::string> cleanResponseString(std::string_view reply);
+    // Whether a reply to a generic code command is an answer: "NO DATA", or J2012 codes only
+    // (after the echoed command).
+    static bool isCodeListAnswer(const OptionalText& reply, std::string_view command);
     // The module of a "KQTC"/"KQTCP"/"KQTCA" reply: its J2012 codes with the type as status.
     QZEModuleDataPtr basicCodeResponseToQZEModuleDataWithString(const std::string& reply,
                                                                 const std::string& type);

@@ -401,12 +401,14 @@ TEST_F(ModuleScannerTest, RereadsAModuleThatAnswersWorseThanBefore) {
     EXPECT_EQ(s.statusArray(), (Texts{"PENDING", "STORED", "STORED", ""}));
     EXPECT_EQ(s.definitionArray(), (Texts{"MAF", "", "", ""}));
     EXPECT_EQ(s.requestType(), 7);
-    EXPECT_EQ(fakes.logger->linesStartingWith("W:Retrying")[1],
+    const auto retries = fakes.logger->linesStartingWith("W:Retrying");
+    ASSERT_EQ(retries.size(), 2u);
+    EXPECT_EQ(retries[1],
               "W:Retrying module: ECM module with request_ID: 7E0 manufacturer: 6 due to lower "
               "response state, current: ResponseStateNoData highestseen: ResponseStateHasData");
-    EXPECT_EQ(fakes.logger->linesStartingWith("I:Scanning module complete")[0],
-              "I:Scanning module complete: ECM module with request_ID: 7E0 manufacturer: 6 found "
-              "1 codes -- ResponseStateHasNakData  ");
+    EXPECT_EQ(fakes.logger->linesStartingWith("I:Scanning module complete"),
+              Texts{"I:Scanning module complete: ECM module with request_ID: 7E0 manufacturer: 6 "
+                    "found 1 codes -- ResponseStateHasNakData  "});
 }
 
 TEST_F(ModuleScannerTest, ModuleKeysAndStateTexts) {

@@ -105,6 +105,7 @@ class ScanThroughSimTest : public gwtest::SimulatedSensorTest {
   protected:
     void SetUp() override {
         SimulatedSensorTest::SetUp();
+        writeEmptyModuleLists(resources.path());
         Bundle::setLibraryPath(resources.path());
         QZETroubleCodes::TheCodes().reset();
     }
@@ -225,6 +226,8 @@ TEST_F(ScanThroughSimTest, HyundaiKLineScanFindsAndClearsAModuleOnItsPins) {
         if (std::string(pins) == "80") expected.insert(expected.end(), {"KQX1", "KQH1"});
         expected.insert(expected.end(), {"KQSH28", "18 00 FF 00"});
     }
+    // The MUT bus's set-up, for its list of no modules.
+    expected.insert(expected.end(), {"KQSP5", "KQSMC0", "KQX0", "KQSH8040F1"});
     const Texts restore = {"KQSP5", "KQD", "010D", "KQX0"};
     expected.insert(expected.end(), restore.begin(), restore.end());
     expected.insert(expected.end(), {"KQTC", "KQTCP", "KQTCA"});

@@ -1,0 +1,206 @@
+// What a scan may conclude from its reads: the generic code read that got no code list, the
+// duplicate rule of the generic bus loop, and module lists that could not be read.
+
+#include "engine/scanning/ScanningFakes.hpp"
+
+namespace qz::scanningtest {
+namespace {
+
+class ReadOutcomesTest : public ScanningTest {
+  protected:
+    ReadOutcomesTest() { vehicle->script("KQDP", {"6\r\r>"}); }
+
+    std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
+};
+
+TEST_F(ReadOutcomesTest, OnlyNoDataOrCodesAnswerAGenericCodeCommand) {
+    const std::vector<std::pair<OptionalText, bool>> cases = {
+        {"P0420\rP0101\r\r>", true},
+        {"NO DATA\r>", true},
+        {"KQTC\rNO DATA\r>", true},  // echoed
+        {"kqtc\rP0420\r>", true},
+        {"P0000\r>", true},  // the filler is no code, but a list
+        {std::nullopt, false},
+        {"NO DATA/r>", false},  // what the vehicle adapter answers for a failed exchange
+        {"", false},
+        {"\r>", false},
+        {"?\r>", false},
+        {"CAN ERROR\r\r>", false},
+        {"BUS INIT: ...ERROR\r\r>", false},
+        {"P0420\rSTOPPED\r>", false},
+        {"P04 20\r>", false},
+        {"NO DATA\rP0420\r>", false},
+        {"KQTCP\rP0420\r>", false},  // another command's echo
+    };
+    for (const auto& [reply, answered] : cases)
+        EXPECT_EQ(QZEnhancedScanner::isCodeListAnswer(reply, "KQTC"), answered)
+            << reply.value_or("(none)");
+}
+
+// A failed request makes the scan's error; the codes other requests read are still reported,
+// but an empty module never is.
+TEST_F(ReadOutcomesTest, AGenericReadThatFailsEndsInTheScansError) {
+    struct Case {
+        const char* name;
+        bool separate;
+        bool permanent;
+        std::string stored, pending, permanentReply;
+        bool failed;
+        std::vector<std::pair<std::string, Texts>> modules;  // description, codes
+    };
+    const std::vector<Case> cases = {
+        {"all answered",
+         false,
+         true,
+         "P0420\r>",
+         "NO DATA\r>",
+         "NO DATA\r>",
+         false,
+         {{"Emissions", {"P0420"}}}},
+        {"no codes at all",
+         false,
+         true,
+         "NO DATA\r>",
+         "NO DATA\r>",
+         "NO DATA\r>",
+         false,
+         {{"Emissions", {}}}},
+        {"stored codes lost",
+         false,
+         true,
+         "NO DATA/r>",
+         "P0171\r>",
+         "P0300\r>",
+         true,
+         {{"Emissions", {"P0171", "P0300"}}}},
+        {"nothing read", false, true, "?\r>", "CAN ERROR\r>", "NO DATA/r>", true, {}},
+        {"nothing read but no codes",
+         false,
+         true,
+         "NO DATA\r>",
+         "STOPPED\r>",
+         "NO DATA\r>",
+         true,
+         {}},
+        {"permanent codes not wanted",
+         false,
+         false,
+         "P0420\r>",
+         "NO DATA\r>",
+         "?\r>",
+         false,
+         {{"Emissions", {"P0420"}}}},
+        {"separate: the failed kind is left out",
+         true,
+         true,
+         "P0420\r>",
+         "?\r>",
+         "NO DATA\r>",
+         true,
+         {{"Confirmed", {"P0420"}}, {"Permanent", {}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        vehicle->script("KQTC", {c.stored});
+        vehicle->script("KQTCP", {c.pending});
+        vehicle->script("KQTCA", {c.permanentReply});
+        delegate = std::make_shared<RecordingDelegate>();
+        QZEnhancedScanner scan;
+        scan.setDelegate(delegate);
+        scan.setUseSeperateEmissionsModules(c.separate);
+        fakes.logger->clear();
+        scan.startBasicObdScan(c.permanent);
+        EXPECT_EQ(scan.scanErrorDuringScan(), c.failed);
+        EXPECT_EQ(fakes.logger->linesStartingWith("E:Generic code read failed").empty(), !c.failed);
+        std::vector<std::pair<std::string, Texts>> reported;
+        for (const auto& m : delegate->modules())
+            reported.emplace_back(m->description().value_or(""), m->codeList().value_or(Texts{}));
+        EXPECT_EQ(reported, c.modules);
+    }
+    vehicle->script("KQTC", {"?\r>"});
+    vehicle->script("KQTCP", {"NO DATA\r>"});
+    fakes.logger->clear();
+    QZEnhancedScanner scan;
+    scan.startBasicObdScan(true);
+    EXPECT_EQ(fakes.logger->linesStartingWith("E:"),
+              Texts{"E:Generic code read failed: KQTC answered ?\r>"});
+}
+
+// Modules of one bus with the same acronym and request id are one module only when their
+// response ids agree too.
+TEST_F(ReadOutcomesTest, TheGenericLoopKeepsAModuleOfAnotherResponseIdApart) {
+    setMake(2);
+    fakes.settings->version = 408;
+    vehicle->script("KQDP", {"7\r\r>"});
+    auto a = [](const char* response) {
+        auto m = module("A", "7");
+        m->setResponseId(response);
+        return m;
+    };
+    script->reads["A"] = {{3, {"P0100"}, {"PENDING"}},
+                          {3, {"P0300"}, {"STORED"}},
+                          {3, {"P0100", "P0200"}, {"PENDING", "STORED"}}};
+    TestEnhancedScanner scan(script, fakes.events);
+    scan.setDelegate(delegate);
+    ASSERT_GT(scan.loadScan(1), 0);
+    auto& lists = scan.moduleScanner()->moduleDictionary();
+    lists.removeAllObjects();
+    lists.setObject({a("7E8"), a("7E9"), a("7E8")}, "7");
+    scan.startScan(1);
+    const auto reported = delegate->modules();
+    ASSERT_EQ(reported.size(), 3u);
+    EXPECT_EQ(reported[0]->codeList(), (Texts{"P0100", "P0200"}));  // took its duplicate's code
+    EXPECT_EQ(reported[1]->codeList(), Texts{"P0300"});
+    EXPECT_EQ(reported[1]->responseId(), "7E9");
+}
+
+// A module list the make has that is missing, does not decrypt or does not parse in full stops
+// a module scan before it sends anything; a check-engine scan needs no list.
+TEST_F(ReadOutcomesTest, AModuleListThatCannotBeReadStopsAModuleScan) {
+    setMake(4);
+    vehicle->protocolText = "CAN11_500";
+    const std::string file = (resources.path() / "enhanceddiag" / "Toyota_CAN.xml").string();
+    const std::string list = R"(<m><module Acronym="ECM" Description="Engine" Request_ID="7E0"/>
+        <module Acronym="ABS" Description="Brakes" Request_ID="7B0"/></m>)";
+    struct Case {
+        const char* name;
+        std::function<void()> damage;
+        std::string why;  // empty: the list was read
+    };
+    const std::vector<Case> cases = {
+        {"whole", [&] { writeResource("enhanceddiag/Toyota_CAN.xml", list); }, ""},
+        {"missing", [&] { std::filesystem::remove(file); }, "it is missing"},
+        {"not encrypted", [&] { writeFileBytes(file, Data(list.begin(), list.end())); },
+         "it does not decrypt"},
+        {"cut short",
+         [&] { writeResource("enhanceddiag/Toyota_CAN.xml", list.substr(0, list.size() / 2)); },
+         "it does not parse at line 2: no element found"},
+        {"empty", [&] { writeResource("enhanceddiag/Toyota_CAN.xml", ""); },
+         "it does not parse at line 1: no element found"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeResource("enhanceddiag/Toyota_CAN.xml", list);
+        c.damage();
+        fakes.logger->clear();
+        clearEvents();
+        QZEnhancedScanner scan;
+        EXPECT_EQ(scan.loadScan(1), c.why.empty() ? 4 : 0);
+        if (!c.why.empty()) {
+            EXPECT_EQ(fakes.logger->linesStartingWith("E:"),
+                      (Texts{"E:Module list Toyota_CAN could not be read: " + c.why,
+                             "E:Scan stopped, module lists could not be read: Toyota_CAN",
+                             "E:Scanner setup failed"}));
+            EXPECT_TRUE(events().empty()) << "no command before the lists are read";
+        }
+        QZEnhancedScanner checkEngine;
+        EXPECT_EQ(checkEngine.loadScan(0), 2);
+    }
+    // A make without manufacturer support has no lists to miss.
+    setMake(0);
+    QZEnhancedScanner unsupported;
+    EXPECT_EQ(unsupported.loadScan(1), 2);
+}
+
+}  // namespace
+}  // namespace qz::scanningtest

@@ -1,0 +1,456 @@
+// Scans through the gateway that meet what real cars and sensors do: a generic read that fails,
+// modules that answer with the sensor's words or junk, keep saying "response pending", or whose
+// multi-frame answer is cut short, damaged module lists, J1850 modules that answer NO DATA
+// first. The result says "no codes" only where that is true.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+
+#include "ScanTestSupport.hpp"
+#include "lib/Content/DefinitionFile.hpp"
+#include "lib/Logging/QZELogging.hpp"
+#include "lib/Utils/DataAES256.hpp"
+#include "platform/Bundle.hpp"
+#include "sim/SensorCore.hpp"
+
+using namespace qz;
+using namespace qz::scantest;
+using namespace qz::testsupport;
+using qz::sim::ModuleProfile;
+using qz::sim::VehicleProfile;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+VehicleProfile sample(const std::string& file) {
+    return VehicleProfile::load(VehicleProfile::sampleFolder() / file);
+}
+
+// A car with stored, pending and permanent generic codes, one both stored and pending.
+VehicleProfile genericCar(nlohmann::json answers = nlohmann::json::object()) {
+    auto doc = nlohmann::json::parse(R"({"sensor": {"version": "4.08", "bus": 6},
+        "vin": "1HGCM82633A004352",
+        "ecus": [{"address": "7E8", "mode1": {"0D": "00"}, "stored": ["P0420", "P0101"],
+                  "pending": ["P0171", "P0101"], "permanent": ["P0300"]}]})");
+    doc["sensor"]["answers"] = std::move(answers);
+    return VehicleProfile::fromJson(doc);
+}
+
+ModuleProfile::Answer words(const std::string& text) {
+    ModuleProfile::Answer answer;
+    answer.text = text;
+    return answer;
+}
+
+ModuleProfile::Answer bytesOf(std::vector<uint8_t> message) {
+    ModuleProfile::Answer answer;
+    answer.push_back(std::move(message));
+    return answer;
+}
+
+// "7F <the request's service> 78".
+ModuleProfile::Answer pendingFor(const std::string& request) {
+    const uint8_t service =
+        request.size() >= 2 ? static_cast<uint8_t>(std::stoul(request.substr(0, 2), nullptr, 16))
+                            : 0;
+    return bytesOf({0x7F, service, 0x78});
+}
+
+// Every answer of every module (its cleared ones too) replaced.
+void answerAll(VehicleProfile& profile,
+               const std::function<ModuleProfile::Answers(const std::string&, size_t)>& answer) {
+    for (size_t i = 0; i < profile.modules.size(); ++i)
+        for (auto* table : {&profile.modules[i].replies, &profile.modules[i].cleared})
+            for (auto& [request, answers] : *table) answers = answer(request, i);
+}
+
+ModuleProfile& moduleNamed(VehicleProfile& profile, const std::string& prefix) {
+    for (auto& m : profile.modules)
+        if (m.name.starts_with(prefix)) return m;
+    throw std::invalid_argument("no module " + prefix);
+}
+
+std::vector<std::string> profilesWithModules() {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::directory_iterator(VehicleProfile::sampleFolder()))
+        if (entry.path().extension() == ".json" &&
+            !VehicleProfile::load(entry.path()).modules.empty())
+            out.push_back(entry.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string testName(const std::string& file) {
+    std::string name = fs::path(file).stem().string();
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+    return name;
+}
+
+// Keeps the engine's log lines ("W:<text>") and passes them on to the library's log.
+class EngineLines : public LoggerInterface {
+  public:
+    explicit EngineLines(std::shared_ptr<LoggerInterface> next) : next_(std::move(next)) {}
+    void logVerbose(const std::optional<std::string>& t) override {
+        seen.logVerbose(t);
+        if (next_) next_->logVerbose(t);
+    }
+    void logDebug(const std::optional<std::string>& t) override {
+        seen.logDebug(t);
+        if (next_) next_->logDebug(t);
+    }
+    void logInfo(const std::optional<std::string>& t) override {
+        seen.logInfo(t);
+        if (next_) next_->logInfo(t);
+    }
+    void logWarning(const std::optional<std::string>& t) override {
+        seen.logWarning(t);
+        if (next_) next_->logWarning(t);
+    }
+    void logError(const std::optional<std::string>& t) override {
+        seen.logError(t);
+        if (next_) next_->logError(t);
+    }
+    const std::shared_ptr<LoggerInterface>& next() const { return next_; }
+    testsupport::RecordingLogger seen;
+
+  private:
+    std::shared_ptr<LoggerInterface> next_;
+};
+
+class ScanTruth : public ScanTest {
+  protected:
+    void TearDown() override {
+        if (engineLines) QZELogging::shared().registerLoggerInterface(engineLines->next());
+        ScanTest::TearDown();
+    }
+    // Connects, and from then on keeps the engine's log lines.
+    void connectAndListen(VehicleProfile profile, Waits waits = Waits::real) {
+        connectTo(std::move(profile), waits);
+        engineLines = std::make_shared<EngineLines>(QZELogging::shared().adapter());
+        QZELogging::shared().registerLoggerInterface(engineLines);
+    }
+    size_t logged(const std::string& start) const {
+        return engineLines->seen.countStartingWith(start);
+    }
+
+    // A scan with every prompt answered; its last value.
+    std::optional<PelkScanProgress> answeredScan(PelkScanType type, std::optional<std::string> vin,
+                                                 ScanRecorder& recorder) {
+        recorder.onInteraction([](const InteractionType& t) { t.listener()(); });
+        return scan(type, std::move(vin), recorder);
+    }
+    Texts scanLines(const VehicleProfile& profile, PelkScanType type = PelkScanType::all) {
+        core->setProfile(profile);
+        ScanRecorder recorder;
+        auto end = answeredScan(type, profile.vin, recorder);
+        EXPECT_TRUE(end && *end->result()) << (end ? recorder.kinds().back() : "no end");
+        return moduleLines(modulesOf(end));
+    }
+
+    std::shared_ptr<EngineLines> engineLines;
+};
+
+}  // namespace
+
+// The generic read answered otherwise than with a code list: a silent command, "?", the sensor's
+// error words, junk. The scan fails and keeps the codes it did read; "no codes" only when the
+// sensor said so.
+TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
+    struct Case {
+        const char* name;
+        nlohmann::json answers;
+        std::string end;
+        Texts modules;
+    };
+    const std::vector<Case> cases = {
+        {"answered",
+         nlohmann::json::object(),
+         "complete",
+         {"OBD: P0420/CONFIRMED P0101/CONFIRMED/PENDING P0171/PENDING P0300/PERMANENT"}},
+        {"a car without codes",
+         {{"KQTC", "NO DATA"}, {"KQTCP", "NO DATA"}, {"KQTCA", "NO DATA"}},
+         "complete",
+         {"OBD:"}},
+        {"all three silent",
+         {{"KQTC", nullptr}, {"KQTCP", nullptr}, {"KQTCA", nullptr}},
+         "complete:communicaton",
+         {}},
+        {"stored codes silent",
+         {{"KQTC", nullptr}},
+         "complete:communicaton",
+         {"OBD: P0171/PENDING P0101/PENDING P0300/PERMANENT"}},
+        {"stored codes not understood",
+         {{"KQTC", "?"}},
+         "complete:communicaton",
+         {"OBD: P0171/PENDING P0101/PENDING P0300/PERMANENT"}},
+        {"pending codes: a bus error",
+         {{"KQTCP", "CAN ERROR"}},
+         "complete:communicaton",
+         {"OBD: P0420/CONFIRMED P0101/CONFIRMED P0300/PERMANENT"}},
+        {"permanent codes: no bus",
+         {{"KQTCA", "BUS INIT: ...ERROR"}},
+         "complete:communicaton",
+         {"OBD: P0420/CONFIRMED P0101/CONFIRMED/PENDING P0171/PENDING"}},
+        {"junk",
+         {{"KQTC", "P04 20"}},
+         "complete:communicaton",
+         {"OBD: P0171/PENDING P0101/PENDING P0300/PERMANENT"}},
+        {"nothing but refusals",
+         {{"KQTC", "?"}, {"KQTCP", "?"}, {"KQTCA", "NO DATA"}},
+         "complete:communicaton",
+         {}},
+    };
+    ASSERT_NO_FATAL_FAILURE(connectTo(genericCar()));
+    // A silent command costs a quarter of its 3 s; an answer has that long to come.
+    scanClock.reset();
+    scanClock.emplace(std::make_shared<QuickClock>(0.25));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        core->setProfile(genericCar(c.answers));
+        // A silent command costs its wait: those cases run once.
+        const bool silent = std::any_of(c.answers.begin(), c.answers.end(),
+                                        [](const auto& answer) { return answer.is_null(); });
+        std::vector<PelkScanType> types = {PelkScanType::cel};
+        if (!silent) types.push_back(PelkScanType::all);
+        for (auto type : types) {
+            ScanRecorder recorder;
+            auto end = scan(type, std::nullopt, recorder);
+            ASSERT_TRUE(end);
+            EXPECT_EQ(recorder.kinds().back(), c.end);
+            const PelkModules modules =
+                *end->result() ? **end->result() : end->result()->error().modules();
+            EXPECT_EQ(moduleLines(modules), c.modules);
+            EXPECT_FALSE(gateway->isBusy());
+        }
+    }
+}
+
+// Every make's vehicle whose modules answer with nothing but the sensor's words or junk, or
+// keep saying "response pending": the scan lists no manufacturer module at all.
+class ModulesThatNeverAnswer : public ScanTruth,
+                               public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(ModulesThatNeverAnswer, AreNotListed) {
+    const auto original = sample(GetParam());
+    ASSERT_NO_FATAL_FAILURE(connectTo(original));
+    const Texts theWords = {"?",       "NO DATA",  "CAN ERROR", "BUS INIT: ...ERROR",
+                            "STOPPED", "59 0? F#", "<RX ERROR", "ERROR"};
+    auto saying = original;
+    answerAll(saying, [&](const std::string&, size_t module) {
+        return ModuleProfile::Answers{words(theWords[module % theWords.size()])};
+    });
+    auto pending = original;
+    answerAll(pending, [](const std::string& request, size_t) {
+        return ModuleProfile::Answers{pendingFor(request)};
+    });
+    for (const auto* profile : {&saying, &pending}) {
+        SCOPED_TRACE(profile == &saying ? "words" : "pending");
+        for (const auto& line : scanLines(*profile)) EXPECT_TRUE(line.starts_with("OBD:")) << line;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(SimulatedVehicles, ModulesThatNeverAnswer,
+                         ::testing::ValuesIn(profilesWithModules()),
+                         [](const auto& info) { return testName(info.param); });
+
+// A Toyota ECM that says "response pending" before its data, and an ABS whose multi-frame answer
+// is cut short (the sensor's headers-off display, a frame lost).
+TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
+    const auto original = sample("toyota.json");
+    const std::string absFull = "00A\r0: 53 04 52 01 52 41 \r1: 52 49 53 36 ";
+    const std::string absLastLost = "00A\r0: 53 04 52 01 52 41 ";
+    const std::string absFirstLost = "00A\r1: 52 49 53 36 ";
+    const auto data = bytesOf({0x53, 0x02, 0x11, 0x35, 0x16, 0x56});
+    const auto pending = pendingFor("13");
+    struct Case {
+        const char* name;
+        std::string module;
+        ModuleProfile::Answers answers;  // to its read, one per repeat
+        std::string line;                // its line ("" when it is not listed)
+        size_t rereads;
+        size_t incomplete;
+    };
+    const std::string ecm = "ECM: P1135/STORED P1656/STORED";
+    const std::string abs = "ABS: C1201/STORED C1241/STORED C1249/STORED C1336/STORED";
+    const std::vector<Case> cases = {
+        {"three pending, then data", "ECM (CAN)", {pending, pending, pending, data}, ecm, 0, 0},
+        {"five pending, then data",
+         "ECM (CAN)",
+         {pending, pending, pending, pending, pending, data},
+         ecm,
+         0,
+         0},
+        {"pending for good", "ECM (CAN)", {pending}, "", 0, 0},
+        {"a frame lost once", "ABS (CAN", {words(absLastLost), words(absFull)}, abs, 1, 0},
+        {"a frame lost twice",
+         "ABS (CAN",
+         {words(absLastLost), words(absLastLost), words(absFull)},
+         abs,
+         2,
+         0},
+        {"the last frame lost for good",
+         "ABS (CAN",
+         {words(absLastLost)},
+         "ABS: C1201/STORED C1241/STORED",
+         2,
+         1},
+        {"the first frame lost for good", "ABS (CAN", {words(absFirstLost)}, "", 2, 1},
+    };
+    ASSERT_NO_FATAL_FAILURE(connectAndListen(original));
+    const Texts baseline = scanLines(original);
+    ASSERT_NE(std::find(baseline.begin(), baseline.end(), ecm), baseline.end());
+    ASSERT_NE(std::find(baseline.begin(), baseline.end(), abs), baseline.end());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto profile = original;
+        moduleNamed(profile, c.module).replies["13"] = c.answers;
+        engineLines->seen.clear();
+        const Texts lines = scanLines(profile);
+        const std::string acronym = c.module.substr(0, 3) + ":";
+        Texts expected;
+        for (const auto& line : baseline)
+            if (!line.starts_with(acronym))
+                expected.push_back(line);
+            else if (!c.line.empty())
+                expected.push_back(c.line);
+        EXPECT_EQ(lines, expected);
+        EXPECT_EQ(logged("I:Reading module again"), c.rereads);
+        EXPECT_EQ(logged("W:Incomplete answer from module"), c.incomplete);
+    }
+}
+
+// A module list the make has that is damaged, missing or empty ends a module scan with
+// errorLoading; a check-engine scan and a make without manufacturer support keep the generic
+// scan.
+TEST_F(ScanTruth, ADamagedModuleListEndsTheScanWithErrorLoading) {
+    const fs::path shipped = Bundle::library().bundlePath();
+    TempDir copy{"qz-damaged-lists"};
+    const fs::path file = copy.path() / "enhanceddiag" / "Toyota_CAN.xml";
+    const Data key = DataAES256::definitionFileKey();
+    struct Case {
+        const char* name;
+        std::function<void(Data&)> damage;  // the encrypted file's bytes
+    };
+    const Data plain = *DefinitionFile::load(shipped / "enhanceddiag" / "Toyota_CAN.xml");
+    const std::vector<Case> cases = {
+        {"cut short", [](Data& d) { d.resize(d.size() / 2); }},
+        {"cut short on a block", [](Data& d) { d.resize(d.size() / 32 * 16); }},
+        {"64 bytes flipped",
+         [](Data& d) {
+             for (size_t i = 0; i < 64; ++i) d[(i * 997 + 100) % (d.size() - 32)] ^= 0x5A;
+         }},
+        {"under another key",
+         [&](Data& d) { d = *DataAES256::encryptedWithKey(plain, bytes("Marshquill")); }},
+        {"empty", [](Data& d) { d.clear(); }},
+        {"an empty text", [&](Data& d) { d = *DataAES256::encryptedWithKey({}, key); }},
+        {"missing", nullptr},
+    };
+    ASSERT_NO_FATAL_FAILURE(connectAndListen(sample("toyota.json")));
+    const std::string vin = core->profile().vin;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(copy.path());
+        fs::copy(shipped, copy.path(), fs::copy_options::recursive);
+        if (c.damage) {
+            Data bytes = readFileBytes(file);
+            c.damage(bytes);
+            writeFileBytes(file, bytes);
+        } else {
+            fs::remove(file);
+        }
+        Bundle::setLibraryPath(copy.path());
+        for (auto type : {PelkScanType::all, PelkScanType::cdl}) {
+            ScanRecorder recorder;
+            scan(type, vin, recorder);
+            EXPECT_EQ(recorder.kinds(), Texts{"error:errorLoading"});
+            EXPECT_FALSE(gateway->isBusy());
+        }
+        Texts generic = {"OBD:"};
+        for (auto vinOrNone : {std::optional<std::string>(vin), std::optional<std::string>()}) {
+            ScanRecorder recorder;
+            auto end = scan(vinOrNone ? PelkScanType::cel : PelkScanType::all, vinOrNone, recorder);
+            EXPECT_EQ(recorder.kinds().back(), "complete");
+            EXPECT_EQ(moduleLines(modulesOf(end)), generic);
+        }
+        Bundle::setLibraryPath({});
+    }
+    // Each module scan, and the check-engine scan, which reads the lists but needs none.
+    EXPECT_EQ(logged("E:Module list Toyota_CAN could not be read"), cases.size() * 3);
+}
+
+// A J1850 module may answer NO DATA to the first request after a bus switch: asked again, it
+// gives its codes, and a clear clears.
+TEST_F(ScanTruth, J1850ModulesAreAskedAgainAfterNoData) {
+    for (const char* file : {"ford.json", "gm.json", "chrysler.json"}) {
+        SCOPED_TRACE(file);
+        auto original = sample(file);
+        auto late = original;
+        size_t j1850 = 0;
+        for (auto& m : late.modules) {
+            const bool onJ1850 = std::any_of(m.protocols.begin(), m.protocols.end(),
+                                             [](const auto& p) { return p == "1" || p == "2"; });
+            if (!onJ1850) continue;
+            ++j1850;
+            for (auto* table : {&m.replies, &m.cleared})
+                for (auto& [request, answers] : *table)
+                    answers.insert(answers.begin(), words("NO DATA"));
+        }
+        ASSERT_GT(j1850, 0u);
+        if (!core) ASSERT_NO_FATAL_FAILURE(connectTo(original));
+        const Texts baseline = scanLines(original);
+        EXPECT_EQ(scanLines(late), baseline);
+    }
+}
+
+// The sensor is put back as the scan found it: the 29-bit mask after a scan begun on 29-bit CAN.
+TEST_F(ScanTruth, TheRestoreAfterA29BitScanSendsThe29BitMask) {
+    const std::vector<std::pair<int, std::string>> cases = {
+        {7, "KQCMFFFFFF00"}, {9, "KQCMFFFFFF00"}, {6, "KQCM7F8"}};
+    auto profile = sample("chrysler.json");
+    ASSERT_NO_FATAL_FAILURE(connectTo(profile));
+    for (const auto& [bus, mask] : cases) {
+        SCOPED_TRACE(bus);
+        profile.bus = bus;
+        core->setProfile(profile);
+        // The gateway learns the new bus as at a connect.
+        Gateway::gatewayQueue()->sync([&] { gateway->vehicle()->initializeVehicle(); });
+        core->clearCommands();
+        ScanRecorder recorder;
+        answeredScan(PelkScanType::all, profile.vin, recorder);
+        const Texts commands = gwtest::SimulatedSensorTest::sent();
+        auto restore = std::find(commands.rbegin(), commands.rend(), "010D");
+        ASSERT_NE(restore, commands.rend());
+        const Texts tail(commands.begin(), restore.base());
+        EXPECT_EQ(std::count(tail.begin(), tail.end(), mask), 1);
+        for (const char* other : {"KQCMFFFFFF00", "KQCM7F8"})
+            if (other != mask) EXPECT_EQ(std::count(tail.begin(), tail.end(), other), 0) << other;
+    }
+}
+
+// A Mitsubishi module whose erase is refused ("7F FC 22") is not cleared, and the next scan
+// still shows its codes.
+TEST_F(ScanTruth, ARefusedEraseIsNotCleared) {
+    auto profile = sample("mitsubishi.json");
+    for (auto& m : profile.modules)
+        for (const auto& clear : m.clear)
+            m.replies[clear] = {bytesOf(
+                {0x7F, static_cast<uint8_t>(std::stoul(clear.substr(0, 2), nullptr, 16)), 0x22})};
+    ASSERT_NO_FATAL_FAILURE(connectTo(profile));
+    ScanRecorder recorder;
+    const PelkModules modules = modulesOf(answeredScan(PelkScanType::all, profile.vin, recorder));
+    size_t cleared = 0;
+    for (const auto& m : modules) {
+        if (m->acronym() == "OBD" || m->results().empty()) continue;
+        EXPECT_EQ(clear(m), PelkClearResult::complete(false)) << m->acronym();
+        ++cleared;
+    }
+    EXPECT_GE(cleared, 4u);
+    ScanRecorder again;
+    EXPECT_EQ(moduleLines(modulesOf(answeredScan(PelkScanType::all, profile.vin, again))),
+              moduleLines(modules));
+}
