@@ -544,7 +544,7 @@ TEST_F(DecoderDisplayForms, NegativeResponsesAndTheAnswersBesideThem) {
 }
 
 // A reply that holds "response pending" and the answer is the answer: it counts as data and
-// is not sent again.
+// is not sent again. "Response pending" alone is waited out and, if it never ends, is no answer.
 TEST_F(DecoderDisplayForms, APendingAnswerWithItsDataIsTheAnswer) {
     const std::string folded = "7F 19 78 \r59 02 FF 01 23 45 08 \r\r>";
     const std::string wide = "18 DA F1 10 03 7F 19 78 \r\r>";
@@ -562,13 +562,13 @@ TEST_F(DecoderDisplayForms, APendingAnswerWithItsDataIsTheAnswer) {
         {"can, pending under a four-byte identifier",
          wide,
          true,
-         {S, "sleep:5", S, "sleep:5", S, "sleep:5"},
-         ResponseStateHasNakData},
+         {S, "sleep:5", S, "sleep:5", S, "sleep:5", S, "sleep:5", S, "sleep:5", S},
+         ResponseStateNoData},
         {"k-line, pending under a four-byte identifier",
          wide,
          false,
-         {S, S, S},
-         ResponseStateHasNakData},
+         {S, S, S, S, S, S},
+         ResponseStateNoData},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
