@@ -100,6 +100,7 @@ bool Vehicle::initializeVehicle() {
     {
         std::lock_guard lock(m_mutex);
         m_activeSensorVersion = version;
+        m_activeSensorVersionText = init.sensorVersionText();
         m_activeMainBus = bus;
     }
     // Rounded, so that 2.10 (2.0999999 in single precision) is stored as 210.
@@ -152,6 +153,11 @@ bool Vehicle::sendSetupCommandToOstrel(const OptionalText& cmd) {
 bool Vehicle::sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) {
     // A missing command is a failure here too, never reported as accepted.
     return sendSetupCommandToOstrel(cmd);
+}
+
+bool Vehicle::isLinkOpen() {
+    auto r = relay();
+    return !r || r->linkOpen();
 }
 
 void Vehicle::proccessPinSwitchCommands(const std::string& cmd) {
@@ -271,6 +277,10 @@ std::optional<int64_t> Vehicle::activeYear() const {
 
 float Vehicle::activeSensorVersion() const {
     return lockedCopy(m_mutex, m_activeSensorVersion);
+}
+
+std::string Vehicle::activeSensorVersionText() const {
+    return lockedCopy(m_mutex, m_activeSensorVersionText);
 }
 
 void Vehicle::setActivePins(BusPins pins) {
