@@ -90,8 +90,13 @@ VehicleInitializer& Vehicle::initializer() {
 
 bool Vehicle::initializeVehicle() {
     lockedAssign(m_mutex, m_initialized, false);
-    // A sensor that starts up shows no headers.
-    lockedAssign(m_mutex, m_headersShown, false);
+    {
+        // A sensor that starts up shows no headers and runs its automatic protocol, whatever a
+        // scan cut short by a lost link had selected.
+        std::lock_guard lock(m_mutex);
+        m_headersShown = false;
+        m_activeObdProtocol = "0";
+    }
     auto& init = initializer();
     if (!init.doStandardInit(2)) return false;
 
