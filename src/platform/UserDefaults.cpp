@@ -22,9 +22,12 @@ using json = nlohmann::json;
 
 namespace {
 
+// Suites live for the process once opened: a value set here stays readable from memory even
+// when its write failed (a full or read-only disk), instead of the next opening reading the
+// file back without it.
 struct Registry {
     std::mutex mutex;
-    std::map<std::string, std::weak_ptr<UserDefaults>> suites;  // by file path
+    std::map<std::string, std::shared_ptr<UserDefaults>> suites;  // by file path
 };
 
 Registry& registry() {
@@ -71,10 +74,8 @@ std::shared_ptr<UserDefaults> UserDefaults::suite(const std::string& name) {
     auto& r = registry();
     std::lock_guard lock(r.mutex);
     auto& slot = r.suites[file.string()];
-    if (auto existing = slot.lock()) return existing;
-    auto created = std::make_shared<UserDefaults>(name, file);
-    slot = created;
-    return created;
+    if (!slot) slot = std::make_shared<UserDefaults>(name, file);
+    return slot;
 }
 
 UserDefaults::UserDefaults(std::string name, fs::path file)

@@ -14,9 +14,11 @@ namespace qz {
 // A named suite of settings, persisted as one JSON object in
 // `Paths::preferencesDirectory()/<name>.json`.
 //
-// `suite(name)` returns the one shared instance per name and preferences folder.
-// Every change is written at once and atomically (temporary file, then rename), so
-// the file always holds a complete object. All operations are thread-safe.
+// `suite(name)` returns the one shared instance per name and preferences folder, kept for
+// the process. Every change is written at once and atomically (temporary file, then
+// rename), so the file always holds a complete object. A write that fails (the disk is
+// full or refuses it) loses nothing: the values stay readable from memory, and the next
+// change writes them all. All operations are thread-safe.
 //
 // A file that is damaged, larger than `kMaxFileBytes` or nested deeper than
 // `kMaxDepth` reads as an empty suite (the next change replaces it); opening a suite

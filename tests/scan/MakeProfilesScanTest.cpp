@@ -101,20 +101,27 @@ TEST_P(MakeProfile, AFullScanMatchesTheEngineIsReportedAndAClearClears) {
         for (const auto& c : m->results())
             EXPECT_FALSE(c->codeDescription().empty()) << m->acronym() << " " << c->code();
 
-    // The finished event: the generic codes by status, the others by acronym.
+    // The finished event: the generic codes by status, the others by acronym (modules of one
+    // acronym one after the other).
     std::map<std::string, Texts> enhanced;
     Texts generic;
     for (const auto& m : modules) {
         Texts codes;
         for (const auto& c : m->results()) codes.push_back(c->code());
-        if (m->acronym() == "OBD")
+        if (m->acronym() == "OBD") {
             generic = codes;
-        else
-            enhanced[m->acronym()] = codes;
+        } else {
+            auto& list = enhanced[m->acronym()];
+            list.insert(list.end(), codes.begin(), codes.end());
+        }
     }
+    // The two events may reach the backend in either order.
     auto events = waitForEvents(2);
     ASSERT_EQ(events.size(), 2u);
-    const auto& finished = events[1].body;
+    auto found = std::find_if(events.begin(), events.end(),
+                              [](const Event& e) { return e.type == "logScanFinished"; });
+    ASSERT_NE(found, events.end());
+    const auto& finished = found->body;
     EXPECT_EQ(finished["enhancedCodes"], nlohmann::json(enhanced));
     Texts reported;
     for (const char* key : {"confirmedCodes", "pendingCodes", "permanantCodes"})

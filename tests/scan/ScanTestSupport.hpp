@@ -168,6 +168,7 @@ class QuickClock : public testsupport::SkippedSleepsClock {
 struct Event {
     std::string type;
     nlohmann::json body;
+    std::string text;  // the body as posted
 };
 
 // A gateway connected to the simulated vehicle, a backend that records analytics events, and
@@ -176,19 +177,20 @@ class ScanTest : public gwtest::SimulatedSensorTest {
   protected:
     void SetUp() override {
         SimulatedSensorTest::SetUp();
-        srv.server.Post(R"(/api/v2/analytics/(\w+))",
-                        [this](const httplib::Request& req, httplib::Response& res) {
-                            {
-                                std::lock_guard lock(eventsMutex);
-                                events.push_back({req.matches[1].str(),
-                                                  nlohmann::json::parse(req.body, nullptr, false)});
-                            }
-                            eventsChanged.notify_all();
-                            res.status = backendStatus;
-                        });
+        srv.server.Post(R"(/api/v2/analytics/(\w+))", [this](const httplib::Request& req,
+                                                             httplib::Response& res) {
+            std::unique_lock lock(eventsMutex);
+            const std::string type = req.matches[1].str();
+            events.push_back({type, nlohmann::json::parse(req.body, nullptr, false), req.body});
+            eventsChanged.notify_all();
+            // A held event is taken and not answered yet.
+            eventsChanged.wait(lock, [&] { return heldEvent != type; });
+            res.status = backendStatus;
+        });
         startServer();
     }
     void TearDown() override {
+        answerBackend(backendStatus);
         gwtest::drainQueues();
         scanClock.reset();
         SimulatedSensorTest::TearDown();
@@ -242,8 +244,25 @@ class ScanTest : public gwtest::SimulatedSensorTest {
         return n;
     }
 
+    // The backend takes events of `type` and answers none of them until answerBackend. (One
+    // type only: httplib's first request must be served alone, or ThreadSanitizer reports the
+    // library's own set-up.)
+    void holdBackend(const std::string& type) {
+        std::lock_guard lock(eventsMutex);
+        heldEvent = type;
+    }
+    void answerBackend(int status) {
+        {
+            std::lock_guard lock(eventsMutex);
+            heldEvent.clear();
+            backendStatus = status;
+        }
+        eventsChanged.notify_all();
+    }
+
     std::optional<ScopedClock> scanClock;
-    int backendStatus = 200;
+    int backendStatus = 200;  // set before a scan, or through answerBackend
+    std::string heldEvent;
     std::mutex eventsMutex;
     std::condition_variable eventsChanged;
     std::vector<Event> events;

@@ -1,5 +1,7 @@
 #include "api/Analytics/AnalyticsClient.hpp"
 
+#include <charconv>
+#include <cmath>
 #include <ctime>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -91,6 +93,16 @@ nlohmann::json baseEvent(const char* eventType, const AnalyticsVehicleInfo& info
     return j;
 }
 
+// A version text ("4.08") as the number closest to it; none when it is no decimal number.
+std::optional<double> versionNumber(const std::string& text) {
+    double value = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+    if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
 // The event's JSON bytes, or the encoder's complaint (texts that are not UTF-8).
 Result<Data, std::string> encoded(const nlohmann::json& event) {
     try {
@@ -119,7 +131,10 @@ AnalyticsClient::AnalyticsClient(const std::shared_ptr<Vehicle>& vehicle,
               AnalyticsVehicleInfo info;
               if (auto v = weak.lock()) {
                   info.busProtocol = obd2ProtocolString(v->activeMainBus());
-                  info.sensorVersion = v->activeSensorVersion();
+                  // The sensor's own digits, not the single-precision value widened (4.08,
+                  // not 4.079999923706055).
+                  info.sensorVersion = versionNumber(v->activeSensorVersionText())
+                                           .value_or(static_cast<double>(v->activeSensorVersion()));
               }
               return info;
           },

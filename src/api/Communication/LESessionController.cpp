@@ -153,6 +153,10 @@ void LESessionObjcBridge::stateChangedForDevice(const std::shared_ptr<BGXDevice>
         return;
     }
     const bool closed = state == DeviceState::Disconnected;
+    // At once, not behind the work that "GatewayQueue" may be busy with: the relay stops
+    // waiting for replies that cannot come.
+    if (closed)
+        if (auto target = receiver()) target->linkClosed();
     Gateway::gatewayQueue()->async([listener, closed] {
         if (listener)
             listener(closed ? SensorConnectionStatus::disconnected
@@ -223,6 +227,11 @@ void LESessionController::connect(const std::shared_ptr<PelkSensor>& sensor,
                                   StatusListener listener) {
     if (sensor && sensor->sensorType().isLe())
         controller_->connectToDevice(sensor->sensorType().asLe().uuid, std::move(listener));
+}
+
+bool LESessionController::isLinkOpen() const {
+    auto device = controller_->device();
+    return device && device->deviceState() != DeviceState::Disconnected;
 }
 
 void LESessionController::disconnectDevice() {

@@ -102,6 +102,8 @@ class LESessionController : public LESessionLink,
     void send(const std::string& cmd) override;
     void write(const Data& fwdata, bool useFwDelegate) override;
     void setReceiver(const std::shared_ptr<SensorReceiver>& receiver) override;
+    // Whether there is a current device whose link has not closed.
+    bool isLinkOpen() const override;
 
     // LESessionLink.
     void connectToDevice(const UUID& uuid, StatusListener listener) override;

@@ -218,8 +218,15 @@ void MFISessionController::closeSession(bool notify) {
         stream->setDelegate({});
         stream->removeFromRunLoop(loop, kDefaultRunLoopMode);
     }
+    // The relay stops waiting for replies that cannot come.
+    if (auto receiver = lockedCopy(mutex_, receiver_).lock()) receiver->linkClosed();
     if (notify && listener) listener(SensorConnectionStatus::disconnected);
     NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_DISCONNECTED);
+}
+
+bool MFISessionController::isLinkOpen() const {
+    std::lock_guard lock(mutex_);
+    return session_ != nullptr;
 }
 
 std::vector<std::shared_ptr<PelkSensor>> MFISessionController::connectedSensors() {

@@ -61,6 +61,8 @@ class MFISessionController : public SensorDelegate,
     void send(const std::string& cmd) override;
     void write(const Data& fwdata, bool useFwDelegate) override;
     void setReceiver(const std::shared_ptr<SensorReceiver>& receiver) override;
+    // Whether a session is open (from openSession until closeSession).
+    bool isLinkOpen() const override;
 
     // StreamDelegate.
     void stream(const std::shared_ptr<Stream>& stream, StreamEvent event) override;

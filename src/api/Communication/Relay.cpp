@@ -123,14 +123,25 @@ std::string Relay::maskedForLog(std::string_view text, std::string_view password
     return out;
 }
 
-bool Relay::waitForReply(std::unique_lock<std::mutex>& lock) {
+Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* linkSeen) {
     auto clock = Clock::current();
     const auto deadline = clock->deadlineAfter(kReplyTimeout);
-    while (clock->waitUntil(lock, replied_, deadline, [this] { return semaphore_ > 0; })) {
-        --semaphore_;
-        if (!response_.empty()) return true;
+    auto linkChanged = [&] { return linkSeen && linkClosings_ != *linkSeen; };
+    while (clock->waitUntil(lock, replied_, deadline,
+                            [&] { return semaphore_ > 0 || linkChanged(); })) {
+        if (semaphore_ > 0) {
+            --semaphore_;
+            if (!response_.empty()) return Wait::reply;
+            continue;
+        }
+        *linkSeen = linkClosings_;
+        // The session is asked without the relay's lock (it takes its own).
+        lock.unlock();
+        const bool open = linkOpen();
+        lock.lock();
+        if (!open && semaphore_ == 0) return Wait::linkClosed;
     }
-    return false;
+    return Wait::timedOut;
 }
 
 void Relay::settle(std::unique_lock<std::mutex>& lock) {
@@ -164,6 +175,12 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
     const std::string_view password = passwordOf(command);
     const std::string logged = maskedForLog(command, password);
     const std::string transmitted = command + "\r";
+    // Counted before the link is asked: a closing after that ends the wait below.
+    uint64_t linkSeen = lockedCopy(mutex_, linkClosings_);
+    if (!linkOpen()) {
+        Log::e("cmd: \"" + logged + "\" not sent, the link to the sensor is closed");
+        return std::unexpected(CommError::notConnected);
+    }
     std::unique_lock lock(mutex_);
     settle(lock);
     stringBuffer_.clear();
@@ -180,7 +197,13 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
         sensor_->send(transmitted);
         Log::v("-> " + logged);
         lock.lock();
-        if (waitForReply(lock)) continue;
+        const Wait wait = waitForReply(lock, &linkSeen);
+        if (wait == Wait::reply) continue;
+        if (wait == Wait::linkClosed) {
+            lock.unlock();
+            Log::e("cmd: \"" + logged + "\" not answered, the link to the sensor closed");
+            return std::unexpected(CommError::notConnected);
+        }
 
         const std::string response = response_;
         bool post = false;
@@ -215,7 +238,7 @@ Result<std::string, CommError> Relay::sendFwModeCommand(const Data& data) {
     lock.unlock();
     sensor_->write(data, false);
     lock.lock();
-    if (waitForReply(lock)) return response_;
+    if (waitForReply(lock) == Wait::reply) return response_;
     const std::string response = response_;
     const std::string buffer = stringBuffer_;
     lock.unlock();
@@ -246,7 +269,7 @@ Result<std::string, CommError> Relay::writeFw(const Data& data, int64_t acksExpe
     sensor_->write(data, true);
     Log::v("fw -> " + describe(data));
     std::unique_lock lock(mutex_);
-    if (waitForReply(lock)) {
+    if (waitForReply(lock) == Wait::reply) {
         std::string response = response_;
         lock.unlock();
         Log::v("fw <- " + response);
@@ -282,6 +305,18 @@ void Relay::received(const std::string& response) {
         }
     }
     replied_.notify_all();
+}
+
+void Relay::linkClosed() {
+    {
+        std::lock_guard lock(mutex_);
+        ++linkClosings_;
+    }
+    replied_.notify_all();
+}
+
+bool Relay::linkOpen() const {
+    return !sensor_ || sensor_->isLinkOpen();
 }
 
 void Relay::receviedFwResponse(const std::string& response) {

@@ -36,6 +36,9 @@ class SessionController;
 //   in its timed-out state and posts "DeviceTimedOut" synchronously on the sending thread
 //   (the session controller disconnects inside that post). In that state `sendToSensor`
 //   fails at once until "DeviceConnectStarted" is posted (`resetTimeOut`).
+// - Once the session has said its link closed (`linkClosed`), `sendToSensor` fails at once
+//   with `notConnected` until a link is open again, and an exchange waiting for its reply
+//   ends with `notConnected` as the link goes. These failures count as no time-out.
 // - After a time-out the relay does not transmit again until the late reply's prompt has
 //   arrived or the link has stayed quiet for `kSettleTime` (at most `kReplyTimeout` in all);
 //   what arrives meanwhile is discarded, so a late reply is never taken as the answer to the
@@ -83,6 +86,10 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
 
     // SensorReceiver: one descrambled chunk, on the session's delivery thread.
     void received(const std::string& response) override;
+    // SensorReceiver: the session's link closed; a waiting exchange checks the link and ends.
+    void linkClosed() override;
+    // Whether the sensor's link is open, as the session tells (true without a sensor).
+    bool linkOpen() const;
 
     // Leaves the timed-out state ("DeviceConnectStarted").
     void resetTimeOut();
@@ -109,8 +116,11 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     Relay(std::shared_ptr<SessionController> bt, std::shared_ptr<SensorDelegate> sensor);
     void attach();
     void receviedFwResponse(const std::string& response);  // mutex_ held
-    // Waits (mutex_ held through `lock`) for one signal that comes with a reply.
-    bool waitForReply(std::unique_lock<std::mutex>& lock);
+    enum class Wait { reply, timedOut, linkClosed };
+    // Waits (mutex_ held through `lock`) for one signal that comes with a reply. With
+    // `linkSeen` (the link closings counted before the transmission), a closing since then
+    // ends the wait when the link is no longer open.
+    Wait waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* linkSeen = nullptr);
     // After a time-out: waits (mutex_ held) until the late reply is through or the link is quiet.
     void settle(std::unique_lock<std::mutex>& lock);
 
@@ -127,7 +137,8 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     int64_t numPendingK_ = 0;
     int64_t consectutiveTimeouts_ = 0;
     bool timedOut_ = false;
-    int64_t semaphore_ = 0;  // complete replies signalled and not yet taken
+    int64_t semaphore_ = 0;      // complete replies signalled and not yet taken
+    uint64_t linkClosings_ = 0;  // `linkClosed` calls so far
     // Since a time-out and until its late reply's prompt or a quiet `kSettleTime`; input is
     // dropped meanwhile. `lastInput_`: the time-out or the last chunk since.
     bool settling_ = false;

@@ -21,6 +21,9 @@ class SensorDelegate {
     // Names the object that receives the sensor's text. The relay owns the
     // session controller, so implementations keep the receiver weakly.
     virtual void setReceiver(const std::shared_ptr<SensorReceiver>& receiver) = 0;
+    // Whether the link is open: false once it closed (the receiver heard `linkClosed`) until
+    // a new one opens. Implementations that cannot tell answer true.
+    virtual bool isLinkOpen() const { return true; }
 };
 
 }  // namespace qz

@@ -129,6 +129,11 @@ void SessionController::setReceiver(const std::shared_ptr<SensorReceiver>& recei
     if (delegate && receiver) delegate->setReceiver(receiver);
 }
 
+bool SessionController::isLinkOpen() const {
+    auto delegate = sensorDelegate();
+    return !delegate || delegate->isLinkOpen();
+}
+
 void SessionController::timedOut() {
     Log::PublicInfo("Sensor timed out, disconnecting");
     disconnect(true);

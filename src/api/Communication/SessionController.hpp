@@ -65,6 +65,9 @@ class SessionController : public SensorDelegate,
     void send(const std::string& cmd) override;
     void write(const Data& fwdata, bool useFwDelegate) override;
     void setReceiver(const std::shared_ptr<SensorReceiver>& receiver) override;
+    // The current session's link; true without a session (commands are then dropped, and the
+    // relay times out).
+    bool isLinkOpen() const override;
 
     // "DeviceTimedOut": the sensor stopped answering.
     void timedOut();

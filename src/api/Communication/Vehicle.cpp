@@ -90,8 +90,13 @@ VehicleInitializer& Vehicle::initializer() {
 
 bool Vehicle::initializeVehicle() {
     lockedAssign(m_mutex, m_initialized, false);
-    // A sensor that starts up shows no headers.
-    lockedAssign(m_mutex, m_headersShown, false);
+    {
+        // A sensor that starts up shows no headers and runs its automatic protocol, whatever a
+        // scan cut short by a lost link had selected.
+        std::lock_guard lock(m_mutex);
+        m_headersShown = false;
+        m_activeObdProtocol = "0";
+    }
     auto& init = initializer();
     if (!init.doStandardInit(2)) return false;
 
@@ -100,6 +105,7 @@ bool Vehicle::initializeVehicle() {
     {
         std::lock_guard lock(m_mutex);
         m_activeSensorVersion = version;
+        m_activeSensorVersionText = init.sensorVersionText();
         m_activeMainBus = bus;
     }
     // Rounded, so that 2.10 (2.0999999 in single precision) is stored as 210.
@@ -152,6 +158,11 @@ bool Vehicle::sendSetupCommandToOstrel(const OptionalText& cmd) {
 bool Vehicle::sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) {
     // A missing command is a failure here too, never reported as accepted.
     return sendSetupCommandToOstrel(cmd);
+}
+
+bool Vehicle::isLinkOpen() {
+    auto r = relay();
+    return !r || r->linkOpen();
 }
 
 void Vehicle::proccessPinSwitchCommands(const std::string& cmd) {
@@ -271,6 +282,10 @@ std::optional<int64_t> Vehicle::activeYear() const {
 
 float Vehicle::activeSensorVersion() const {
     return lockedCopy(m_mutex, m_activeSensorVersion);
+}
+
+std::string Vehicle::activeSensorVersionText() const {
+    return lockedCopy(m_mutex, m_activeSensorVersionText);
 }
 
 void Vehicle::setActivePins(BusPins pins) {

@@ -75,6 +75,8 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     EnhancedProtocolManufacturer activeEnhancedProtocol() const;
     std::optional<int64_t> activeYear() const;
     float activeSensorVersion() const;
+    // The same version as the sensor wrote it ("4.08"); empty before an initialisation.
+    std::string activeSensorVersionText() const;
 
     // Pins the sensor uses after initialisation on the given bus.
     void setActivePins(BusPins pins);
@@ -84,6 +86,8 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     bool sendSetupCommandToOstrel(const OptionalText& cmd) override;
     // As above; the flag has no effect.
     bool sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) override;
+    // The relay's link (true without a relay).
+    bool isLinkOpen() override;
 
     // QZSensorStateTracker
     int64_t activeHighPin() override;
@@ -127,6 +131,7 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     EnhancedProtocolManufacturer m_activeEnhancedProtocol = EnhancedProtocolManufacturer::Unknown;
     std::optional<int64_t> m_activeYear;
     float m_activeSensorVersion = 0;
+    std::string m_activeSensorVersionText;
 };
 
 }  // namespace qz

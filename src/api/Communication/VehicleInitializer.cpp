@@ -82,6 +82,7 @@ bool VehicleInitializer::requestSensorVersion() {
         return false;
     }
     m_sensorVersion = *version;
+    m_sensorVersionText = numberText(*reply);
     return true;
 }
 

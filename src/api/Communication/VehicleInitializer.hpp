@@ -26,6 +26,8 @@ class VehicleInitializer {
     bool requestVehicleProtocol();
 
     float sensorVersion() const { return m_sensorVersion; }
+    // The version as the sensor wrote it (the digits and points of its "KQI" answer, "4.08").
+    const std::string& sensorVersionText() const { return m_sensorVersionText; }
     BusProtocol busProtocol() const { return m_busProtocol; }
 
     // The version digits of a "KQI" answer as a version: only digits and full stops count,
@@ -37,6 +39,7 @@ class VehicleInitializer {
   private:
     Vehicle& m_vehicle;
     float m_sensorVersion = 0;
+    std::string m_sensorVersionText;
     BusProtocol m_busProtocol = BusProtocol::unknownBus;
 };
 

@@ -31,6 +31,9 @@ void PelkData::store(const char* key, const std::optional<nlohmann::json>& value
     } else {
         suite->removeObject(key);
     }
+    if (!suite->lastWriteSucceeded())
+        Log::e("Settings file " + suite->filePath().string() +
+               " not written, the values stay in memory until the next change");
 }
 
 OptionalText PelkData::text(const char* key) const {

@@ -12,8 +12,9 @@
 namespace qz {
 
 // The persistent store of sensor and vehicle facts, shared by the facade layer (typed setters)
-// and the engine (its data and VIN adapters). Nothing is cached: every read goes to the suite,
-// and every write is stored at once (the suite writes its file atomically).
+// and the engine (its data and VIN adapters). Every read goes to the suite, which the process
+// keeps, and every write is stored at once (the suite writes its file atomically); a value whose
+// write failed still reads back, and the next change writes it again.
 class PelkData : public QZDataAdapter, public QZVINDataAdapter {
   public:
     static constexpr const char* kSuiteName = "com.ostrel.qzenhanced.pelkdata";

@@ -81,9 +81,10 @@ void runWhenConnected(std::weak_ptr<Gateway> weak, Callback callback, CallLog lo
             if (callback) callback(std::unexpected(notConnected));
             return;
         }
-        self->setIsBusy(true);
+        // A scan asked for meanwhile already holds the flag: it is not this work's to clear.
+        const bool took = self->tryBeginBusy();
         auto result = work(*self);
-        self->setIsBusy(false);
+        if (took) self->setIsBusy(false);
         self.reset();
         if (callback) callback(std::move(result));
     });

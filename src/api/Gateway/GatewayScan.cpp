@@ -16,15 +16,21 @@
 #include "api/Data/EnhancedProtocolManufacturerNames.hpp"
 #include "api/Gateway/Gateway.hpp"
 #include "api/Logging/Log.hpp"
+#include "api/Scan/GenericClearReply.hpp"
 #include "api/Scan/InstanceStorage.hpp"
 #include "api/Scan/ScanController.hpp"
 #include "lib/Scanning/QZEModuleScanner.hpp"
 #include "platform/Describe.hpp"
+#include "platform/DispatchQueue.hpp"
 #include "platform/Locked.hpp"
 
 namespace qz {
 
 namespace {
+
+// Seconds a successful scan's result waits for the analytics post before it goes to the caller
+// anyway (the post goes on, and a failed event is cached as ever).
+constexpr double kResultWait = 1.0;
 
 // What the closures of one scan share.
 struct ScanState {
@@ -38,6 +44,8 @@ struct ScanState {
     // The final result has arrived (it may still wait for the analytics client); later values
     // are dropped.
     std::atomic<bool> completed{false};
+    // The final result has gone to the caller.
+    std::atomic<bool> delivered{false};
 
     // Keeps the controller (and with it this state) alive for the scan.
     void hold(std::shared_ptr<ScanController> c) { lockedAssign(mutex, controller, std::move(c)); }
@@ -68,9 +76,9 @@ struct SortedCodes {
             if (module->acronym() == "OBD") {
                 for (const auto& code : results) sortByStatus(*code);
             } else {
-                std::vector<std::string> codes;
+                // A later module of the same acronym adds its codes.
+                auto& codes = enhanced[module->acronym()];
                 for (const auto& code : results) codes.push_back(code->code());
-                enhanced[module->acronym()] = std::move(codes);
             }
         }
     }
@@ -100,6 +108,13 @@ const char* boolText(bool value) {
     return value ? "true" : "false";
 }
 
+// Hands the final result to the caller, once, and lets the controller go.
+void deliverResult(const std::shared_ptr<ScanState>& state, const PelkScanProgress& value) {
+    if (state->delivered.exchange(true)) return;
+    state->release();
+    state->listener(value);
+}
+
 // Receives every value of one scan's controller and passes it on to the caller.
 void relayProgress(const std::shared_ptr<ScanState>& state, PelkScanProgress value) {
     const bool isFinal = value.kind() == PelkScanProgress::Kind::complete;
@@ -117,18 +132,24 @@ void relayProgress(const std::shared_ptr<ScanState>& state, PelkScanProgress val
         auto vin = gateway->vehicle()->currentVin();
         if (result && vin) {
             const SortedCodes codes(*result);
+            // The caller does not wait on the backend: the result goes out with the analytics
+            // answer or after kResultWait, whichever comes first.
+            auto timer = DispatchQueue::global()->asyncAfter(kResultWait, [state, value] {
+                if (state->delivered) return;
+                Log::i("Analytics not answered yet, handing over the scan result");
+                deliverResult(state, value);
+            });
             gateway->analyticsClient()->logScanComplete(
                 *vin, rawValue(state->scanType), codes.confirmed, codes.pending, codes.permanent,
                 codes.enhanced, 0, gateway->ymme(), gateway->sessionController()->currentMac(),
-                [state, value](bool submitted) {
+                [state, value, timer](bool submitted) mutable {
                     Log::i(std::string("Analytics submitted : ") + boolText(submitted));
-                    state->release();
-                    state->listener(value);
+                    timer.cancel();
+                    deliverResult(state, value);
                 });
             return;
         }
-        state->release();
-        state->listener(std::move(value));
+        deliverResult(state, value);
         return;
     }
     state->listener(std::move(value));
@@ -153,11 +174,13 @@ void runScan(const std::weak_ptr<Gateway>& weak, const std::optional<std::string
     // open session the scan could only run into the relay's time-outs.
     if (!sensorConnected(*self)) {
         Log::PublicError("Could not perform scan. No sensor connected.");
+        self->setIsBusy(false);
         listener(PelkScanProgress::complete(std::unexpected(PelkScanError::disconnected({}))));
         return;
     }
     if (!self->relay()->bt()->activeSensor()->isIntialized()) {
         Log::PublicError("Could not perform scan. Sensor is not initialized.");
+        self->setIsBusy(false);
         listener(PelkScanProgress::error(PelkScanError::notInitialized()));
         return;
     }
@@ -170,8 +193,8 @@ void runScan(const std::weak_ptr<Gateway>& weak, const std::optional<std::string
     }
     Log::i("Current enhanced protocol: " + name(make));
 
+    // The busy flag is this scan's since the call (performScan).
     auto state = std::make_shared<ScanState>(weak, scanType, listener);
-    self->setIsBusy(true);
     auto controller = ScanController::create(
         vin, scanType, [state](PelkScanProgress value) { relayProgress(state, std::move(value)); });
     state->hold(controller);
@@ -224,7 +247,8 @@ void Gateway::performScan(std::optional<std::string> vin, PelkScanType scanType,
     Log::PublicFuncCall({"vin:" + vin.value_or("nil"), "scanType: " + describe(scanType),
                          "listener:" + describe(listener)});
     Log::i("Requesting scan with vin: " + vin.value_or("N/A") + " and type: " + describe(scanType));
-    if (isBusy()) {
+    // Taken here, at the call: a second scan asked for before the first one runs is refused.
+    if (!tryBeginBusy()) {
         listener(PelkScanProgress::error(PelkScanError::deviceBusy()));
         return;
     }
@@ -269,11 +293,19 @@ void Gateway::clearModule(std::shared_ptr<PelkModule> module, ClearListener list
             if (!self) return gatewayGone(listener);
             auto reply = self->relay()->sendToSensor("KQCC", false, 0);
             self.reset();
-            if (reply)
-                listener(PelkClearResult::complete(true));
-            else
+            if (!reply) {
                 listener(PelkClearResult::error(
                     PelkClearError::communication(localizedDescription(reply.error()))));
+                return;
+            }
+            // A refusal or an error word is no clear: the codes are still there.
+            const bool cleared = genericClearConfirmed(*reply);
+            if (!cleared) {
+                std::string shown = *reply;
+                std::replace(shown.begin(), shown.end(), '\r', ' ');
+                Log::PublicError("Generic clear refused by the sensor: " + shown);
+            }
+            listener(PelkClearResult::complete(cleared));
         });
         setIsBusy(false);
         return;

@@ -43,9 +43,10 @@ void Gateway::requestSmogInfo(SmogListener listener) {
             if (listener) listener(std::unexpected(SmogInfoError::notConnected));
             return;
         }
-        self->setIsBusy(true);
+        // A scan asked for meanwhile already holds the flag: it is not this check's to clear.
+        const bool took = self->tryBeginBusy();
         auto result = SmogInfoRetriever(self->vehicle()).retrieveSmogStatus();
-        self->setIsBusy(false);
+        if (took) self->setIsBusy(false);
         self.reset();
         Log::PublicInfo("Smog Check complete, result :" + printed(result));
         if (listener) listener(std::move(result));

@@ -21,6 +21,8 @@ class QZVehicleCommunicationProtocol {
     // The reply text.
     virtual OptionalText sendCommandToOstrel(const OptionalText& cmd) = 0;
     virtual bool sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) = 0;
+    // Whether the link to the sensor is open; once it closed, commands fail at once.
+    virtual bool isLinkOpen() { return true; }
 };
 
 // The pins and protocol last selected on the sensor.

@@ -61,6 +61,11 @@ bool QZEVehicle::sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTi
     return false;
 }
 
+bool QZEVehicle::isLinkOpen() {
+    auto c = comms();
+    return !c || c->isLinkOpen();
+}
+
 int64_t QZEVehicle::activeHighPin() {
     if (auto t = stateTracker()) return t->activeHighPin();
     QZELogging::shared().logError(kNoTracker);

@@ -21,6 +21,8 @@ class QZEVehicle {
     bool sendSetupCommandToOstrel(const OptionalText& cmd);
     OptionalText sendCommandToOstrel(const OptionalText& cmd);
     bool sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout);
+    // Whether the link to the sensor is open (true without a communication adapter).
+    bool isLinkOpen();
 
     // Without a state tracker: error log, 0 / none.
     int64_t activeHighPin();

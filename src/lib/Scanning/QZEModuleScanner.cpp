@@ -585,6 +585,12 @@ bool QZEModuleScanner::performClearCodesOnBus(int64_t busKey) {
 // --- Restoring ---
 
 void QZEModuleScanner::exitScanMode() {
+    auto linkOpen = [] { return QZEVehicle::TheVehicle().isLinkOpen(); };
+    // A sensor that is gone has nothing to restore: no pause, no commands.
+    if (!linkOpen()) {
+        log().logInfo("Link to the sensor closed, nothing to restore");
+        return;
+    }
     Clock::current()->sleepFor(kRestorePause);
     const bool specialCan = m_activeBus == 95 || m_activeBus == 97;
     if (!specialCan && m_originalBus <= 10)
@@ -613,6 +619,8 @@ void QZEModuleScanner::exitScanMode() {
             reinitialised = QZEVehicle::TheVehicle().sendSetupCommandToOstrel(form("X0"), true);
             if (reinitialised) {
                 log().logVerbose("KLine bus reinitialized successfully");
+            } else if (!linkOpen()) {
+                break;  // no pause for a link that is gone
             } else {
                 log().logVerbose("Sleeping for 1 second");
                 Clock::current()->sleepFor(kKLineRestorePause);

@@ -56,6 +56,12 @@ QZEnhancedScanner::~QZEnhancedScanner() {
     for (auto token : m_observers) center.removeObserver(token);
 }
 
+bool QZEnhancedScanner::scanErrorDuringScan() const {
+    // A BLE link reports its end on the queue the scan holds: the link itself tells sooner.
+    if (!m_flags->scanError && !QZEVehicle::TheVehicle().isLinkOpen()) m_flags->scanError = true;
+    return m_flags->scanError;
+}
+
 std::shared_ptr<QZEEnhancedScannerDelegate> QZEnhancedScanner::delegate() const {
     return lockedCopy(m_mutex, m_delegate).lock();
 }

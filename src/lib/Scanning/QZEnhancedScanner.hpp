@@ -74,7 +74,8 @@ class QZEnhancedScanner {
     bool keyFlickRequiredBeforeScan() const;
     void scanComplete(const QZEModuleArray& modules);
 
-    bool scanErrorDuringScan() const { return m_flags->scanError; }
+    // Also set once the link to the sensor is seen closed (before its notification comes).
+    bool scanErrorDuringScan() const;
     void setScanErrorDuringScan(bool value) { m_flags->scanError = value; }
     bool awaitingInteraction() const { return m_awaitingInteraction; }
     bool useSeperateEmissionsModules() const { return m_useSeperateEmissionsModules; }

@@ -1,0 +1,171 @@
+// A link that drops in the middle of a full scan, over either session: the scan reports its
+// failure with the modules read so far within a second of the drop (no relay time-out waited
+// out, no restore pause, no K-line retry pause spent on the dead link), and a new connection
+// scans again.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "ScanTestSupport.hpp"
+#include "api/Communication/Relay.hpp"
+#include "sim/SensorCore.hpp"
+#include "sim/SimTestSupport.hpp"
+#include "sim/SimulatedBGX13.hpp"
+#include "sim/SimulatedBluetooth.hpp"
+
+using namespace qz;
+using namespace qz::scantest;
+using qz::sim::Fault;
+using qz::sim::VehicleProfile;
+
+namespace {
+
+struct Case {
+    const char* transport;  // "mfi" or "ble"
+    const char* profile;    // honda: K-line bus, restored with retries; toyota: CAN
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.transport << " " << c.profile;
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+class ScanLinkLoss : public ScanTest, public ::testing::WithParamInterface<Case> {
+  protected:
+    bool ble() const { return std::string(GetParam().transport) == "ble"; }
+    VehicleProfile profile() const {
+        return VehicleProfile::load(VehicleProfile::sampleFolder() / GetParam().profile);
+    }
+
+    // Connects over the case's session; the scan clock runs from then on. Its sleeps pass at once
+    // and are counted; a wait lasts ten times its length in real time, so that a relay
+    // time-out, which would be a fault here, never comes from a slow machine instead.
+    void connect() {
+        if (!ble()) return connectTo(profile());
+        core = std::make_shared<sim::SensorCore>(profile());
+        module = sim::SimulatedBGX13::create(core);
+        world->add(module);
+        gateway = Gateway::create();
+        ASSERT_NO_FATAL_FAILURE(connectBle());
+        clock = std::make_shared<QuickClock>(10);
+        scanClock.emplace(clock);
+    }
+    void connectBle() {
+        std::shared_ptr<PelkSensor> sensor;
+        ASSERT_TRUE(simtest::eventually([&] {
+            for (const auto& s : gateway->connectedDevices())
+                if (s->sensorType().isLe()) sensor = s;
+            return sensor != nullptr;
+        }));
+        gwtest::Received<PelkSensorState> states;
+        gateway->connect(sensor, states.callback());
+        ASSERT_TRUE(states.waitFor(1));
+        ASSERT_EQ(states.at(0).value,
+                  PelkSensorState::onSensorConnected(PelkSensorStatus::initialized));
+        gwtest::drainQueues();
+    }
+    // Connects again after the drop (the accessory is plugged in anew).
+    void reconnect() {
+        scanClock.reset();
+        if (ble()) {
+            ASSERT_NO_FATAL_FAILURE(connectBle());
+        } else {
+            accessory->plugIn();
+            auto devices = gateway->connectedDevices();
+            ASSERT_EQ(devices.size(), 1u);
+            gwtest::Received<PelkSensorState> states;
+            gateway->connect(devices.front(), states.callback());
+            ASSERT_TRUE(states.waitFor(1));
+            ASSERT_EQ(states.at(0).value,
+                      PelkSensorState::onSensorConnected(PelkSensorStatus::initialized));
+            gwtest::drainQueues();
+        }
+        scanClock.emplace(clock);
+    }
+    void connectTo(VehicleProfile p) {
+        ScanTest::connectTo(std::move(p));
+        clock = std::make_shared<QuickClock>(10);
+        scanClock.reset();
+        scanClock.emplace(clock);
+    }
+    std::optional<PelkScanProgress> fullScan(ScanRecorder& recorder) {
+        recorder.onInteraction([](const InteractionType& t) { t.listener()(); });
+        return scan(PelkScanType::all, profile().vin, recorder);
+    }
+
+    std::shared_ptr<sim::SimulatedBluetooth> world = sim::SimulatedBluetooth::create();
+    sim::SimulatedBluetooth::Installation installation{world};
+    std::shared_ptr<sim::SimulatedBGX13> module;
+    std::shared_ptr<QuickClock> clock;
+};
+
+}  // namespace
+
+TEST_P(ScanLinkLoss, TheScanReportsTheDropWithinASecond) {
+    ASSERT_NO_FATAL_FAILURE(connect());
+    ScanRecorder whole;
+    const auto all = modulesOf(fullScan(whole));
+    ASSERT_GT(all.size(), 2u);
+    const int commands = static_cast<int>(core->commands().size());
+
+    // The link drops as the sensor takes the command in the middle of the scan, which it does
+    // not answer; the sleeps taken up to the command before are noted as they happen.
+    const int dropAt = commands / 2;
+    struct Drop {
+        std::atomic<int> seen{0};
+        std::atomic<double> slept{-1};
+    };
+    auto drop = std::make_shared<Drop>();
+    core->clearCommands();
+    core->addHandler(
+        [drop, clock = clock, dropAt](const std::string&) -> std::optional<std::string> {
+            if (++drop->seen == dropAt - 1) drop->slept = clock->slept();
+            return std::nullopt;
+        });
+    core->addFault(Fault::silence(1).after(dropAt - 1));
+    core->addFault(Fault::disconnect(-1).after(dropAt - 1));
+    const size_t timeoutsBefore = occurrences(gwtest::libraryLogText(), " timed out, response:");
+
+    ScanRecorder broken;
+    auto end = fullScan(broken);
+    ASSERT_TRUE(end);
+    gwtest::drainQueues();
+    ASSERT_GE(drop->slept, 0.0) << "the drop came at the noted command";
+    EXPECT_EQ(core->commands().size(), static_cast<size_t>(dropAt))
+        << "the unanswered command ends with the link, and nothing follows it";
+
+    ASSERT_FALSE(*end->result());
+    const auto& error = end->result()->error();
+    EXPECT_EQ(error.kind(), PelkScanError::Kind::communicaton);
+    EXPECT_FALSE(error.modules().empty());
+    EXPECT_LT(error.modules().size(), all.size());
+    // Within a second of the drop: no pause of the scan or of the restore, and no reply waited
+    // for on the dead link.
+    EXPECT_LT(clock->slept() - drop->slept, 1.0);
+    EXPECT_EQ(occurrences(gwtest::libraryLogText(), " timed out, response:"), timeoutsBefore);
+    EXPECT_FALSE(gateway->isBusy());
+    EXPECT_FALSE(gateway->relay()->timedOut());
+
+    // A new connection scans in full again: what the cut-short scan had selected on the
+    // sensor is not put back on the new link.
+    ASSERT_NO_FATAL_FAILURE(reconnect());
+    ScanRecorder again;
+    auto after = fullScan(again);
+    ASSERT_TRUE(after);
+    EXPECT_EQ(moduleLines(modulesOf(after)), moduleLines(all));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions, ScanLinkLoss,
+                         ::testing::Values(Case{"mfi", "honda.json"}, Case{"mfi", "toyota.json"},
+                                           Case{"ble", "honda.json"}, Case{"ble", "toyota.json"}),
+                         [](const auto& info) {
+                             std::string name =
+                                 std::string(info.param.transport) + "_" + info.param.profile;
+                             return name.substr(0, name.find('.'));
+                         });

@@ -1,0 +1,89 @@
+// The relay on a link its session reports closed: commands fail at once with notConnected and
+// count as no time-out; a waiting exchange ends as its link goes, and goes on waiting when
+// another link of the session goes. Virtual time that nobody advances: a wait that ends at all
+// ended by the link or a reply.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+
+#include "api/Communication/Relay.hpp"
+#include "platform/Clock.hpp"
+#include "sim/SimTestSupport.hpp"
+
+using namespace qz;
+
+namespace {
+
+// A sensor that answers "OK" at once, or nothing while `silent`; the test closes its link.
+class LinkedSensor : public SensorDelegate {
+  public:
+    void send(const std::string&) override {
+        ++sent;
+        if (!silent)
+            if (auto r = receiver.lock()) r->received("OK\r>");
+    }
+    void write(const Data&, bool) override {}
+    void setReceiver(const std::shared_ptr<SensorReceiver>& r) override { receiver = r; }
+    bool isLinkOpen() const override { return open; }
+    // The link goes, or (`stillOpen`) another link of the session goes.
+    void close(bool stillOpen = false) {
+        open = stillOpen;
+        receiver.lock()->linkClosed();
+    }
+
+    std::atomic<bool> open{true}, silent{false};
+    std::atomic<int> sent{0};
+    std::weak_ptr<SensorReceiver> receiver;  // set once, before any send
+};
+
+class RelayClosedLink : public ::testing::Test {
+  protected:
+    std::future<Result<std::string, CommError>> sendAsync() {
+        return std::async(std::launch::async, [this] { return relay->sendToSensor("KQTC"); });
+    }
+    static bool ended(std::future<Result<std::string, CommError>>& f) {
+        return f.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    }
+
+    std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
+    ScopedClock scoped{clock};
+    std::shared_ptr<LinkedSensor> sensor = std::make_shared<LinkedSensor>();
+    std::shared_ptr<Relay> relay = Relay::createWithSensor(sensor);
+};
+
+}  // namespace
+
+TEST_F(RelayClosedLink, CommandsFailAtOnceUntilALinkOpensAgain) {
+    sensor->close();
+    // More than the five empty time-outs that would declare a silent sensor dead.
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(relay->sendToSensor("KQD", false, 2).error(), CommError::notConnected);
+    EXPECT_EQ(sensor->sent, 0) << "nothing goes out on a closed link";
+    EXPECT_EQ(relay->consectutiveTimeouts(), 0);
+    EXPECT_FALSE(relay->timedOut());
+    EXPECT_EQ(clock->elapsed(), 0.0);
+    sensor->open = true;
+    EXPECT_EQ(relay->sendToSensor("KQI").value(), "OK\r>");
+}
+
+TEST_F(RelayClosedLink, AWaitingExchangeEndsWithItsOwnLinkOnly) {
+    sensor->silent = true;
+    auto pending = sendAsync();
+    ASSERT_TRUE(simtest::eventually([&] { return sensor->sent == 1; }));
+    sensor->close(/*stillOpen=*/true);
+    EXPECT_EQ(pending.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout)
+        << "the current link is open: the reply may still come";
+    relay->received("P0420\r>");
+    ASSERT_TRUE(ended(pending));
+    EXPECT_EQ(pending.get().value(), "P0420\r>");
+
+    auto lost = sendAsync();
+    ASSERT_TRUE(simtest::eventually([&] { return sensor->sent == 2; }));
+    sensor->close();
+    ASSERT_TRUE(ended(lost)) << "the 3 s wait is not waited out";
+    EXPECT_EQ(lost.get().error(), CommError::notConnected);
+    EXPECT_EQ(clock->elapsed(), 0.0);
+    EXPECT_EQ(relay->consectutiveTimeouts(), 0);
+}
