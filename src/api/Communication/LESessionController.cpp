@@ -108,6 +108,7 @@ void LESessionObjcBridge::connectOnDriverQueue(const UUID& identifier, StatusLis
         previous = std::exchange(device_, device);
         connectionListener_ = std::move(listener);
         reportedState_ = device->deviceState();
+        opened_ = false;
         openFailed_ = false;
     }
     decoder_.reset();
@@ -125,11 +126,14 @@ void LESessionObjcBridge::connectOnDriverQueue(const UUID& identifier, StatusLis
 
 void LESessionObjcBridge::notifyForDisconnectionError(const BleError& error) {
     // Only the current device still calls the bridge. An error before the link was reported
-    // open fails the connect: the app hears of it as an open error, not as a disconnect.
-    auto device = this->device();
-    if (!device) return;
-    std::lock_guard lock(mutex_);
-    if (reportedState_ != DeviceState::Connected) openFailed_ = true;
+    // open fails the connect: the app hears of it as an open error, not as a disconnect. The
+    // device is already `Disconnecting` here, so what counts is whether it was ever reported
+    // `Connected`.
+    {
+        std::lock_guard lock(mutex_);
+        if (!device_) return;
+        if (!opened_) openFailed_ = true;
+    }
     Log::e("BLE connection failed: " + error.localizedDescription());
 }
 
@@ -143,6 +147,7 @@ void LESessionObjcBridge::stateChangedForDevice(const std::shared_ptr<BGXDevice>
         if (device != device_ || reportedState_ == state) return;
         reportedState_ = state;
         listener = connectionListener_;
+        if (state == DeviceState::Connected) opened_ = true;
         if (state == DeviceState::Disconnected) failed = std::exchange(openFailed_, false);
     }
     if (state != DeviceState::Connected && state != DeviceState::Disconnected) return;

@@ -82,6 +82,7 @@ class LESessionObjcBridge : public BGXScanDelegate,
     std::weak_ptr<SensorReceiver> receiver_;
     std::shared_ptr<BGXDevice> device_;
     std::optional<DeviceState> reportedState_;  // the current device's last state seen
+    bool opened_ = false;                       // the current connect was reported `connected`
     bool openFailed_ = false;  // the current connect ended in an error before it opened
     std::vector<std::shared_ptr<BGXDevice>> discoveredDevices_;
     SensorTextDecoder decoder_;
