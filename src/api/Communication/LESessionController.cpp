@@ -102,9 +102,17 @@ void LESessionObjcBridge::connectOnDriverQueue(const UUID& identifier, StatusLis
         return;
     }
     bgxDeviceScanner_->adopt(device);
+    // The current device's link is still closing (the central reports its end later, as BlueZ
+    // does): that end goes to the listener of the closing link, and this connect follows it.
+    const bool closing = device->deviceState() == DeviceState::Disconnecting;
     std::shared_ptr<BGXDevice> previous;
     {
         std::lock_guard lock(mutex_);
+        if (closing && device == device_) {
+            deferredListener_ = std::move(listener);
+            return;
+        }
+        deferredListener_.reset();
         previous = std::exchange(device_, device);
         connectionListener_ = std::move(listener);
         reportedState_ = device->deviceState();
@@ -142,28 +150,46 @@ void LESessionObjcBridge::stateChangedForDevice(const std::shared_ptr<BGXDevice>
     const DeviceState state = device->deviceState();
     StatusListener listener;
     bool failed = false;
+    bool deferred = false;
     {
         std::lock_guard lock(mutex_);
         if (device != device_ || reportedState_ == state) return;
         reportedState_ = state;
         listener = connectionListener_;
         if (state == DeviceState::Connected) opened_ = true;
-        if (state == DeviceState::Disconnected) failed = std::exchange(openFailed_, false);
+        if (state == DeviceState::Disconnected) {
+            failed = std::exchange(openFailed_, false);
+            deferred = deferredListener_.has_value();
+        }
     }
     if (state != DeviceState::Connected && state != DeviceState::Disconnected) return;
     if (failed) {
         Gateway::gatewayQueue()->async([listener] {
             if (listener) listener(SensorConnectionStatus::errorOpeningConnection);
         });
-        return;
+    } else {
+        const bool closed = state == DeviceState::Disconnected;
+        Gateway::gatewayQueue()->async([listener, closed] {
+            if (listener)
+                listener(closed ? SensorConnectionStatus::disconnected
+                                : SensorConnectionStatus::connected);
+            if (closed)
+                NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_DISCONNECTED);
+        });
     }
-    const bool closed = state == DeviceState::Disconnected;
-    Gateway::gatewayQueue()->async([listener, closed] {
-        if (listener)
-            listener(closed ? SensorConnectionStatus::disconnected
-                            : SensorConnectionStatus::connected);
-        if (closed)
-            NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_DISCONNECTED);
+    if (!deferred) return;
+    // The connect that waited for this end starts once the driver has finished with it.
+    std::weak_ptr<LESessionObjcBridge> weak = weak_from_this();
+    bgxDeviceScanner_->queue()->async([weak, identifier = device->identifier()] {
+        auto self = weak.lock();
+        if (!self) return;
+        std::optional<StatusListener> next;
+        {
+            std::lock_guard lock(self->mutex_);
+            next = std::exchange(self->deferredListener_, std::nullopt);
+        }
+        // None left: a later connect request has taken over.
+        if (next) self->connectOnDriverQueue(identifier, std::move(*next));
     });
 }
 
