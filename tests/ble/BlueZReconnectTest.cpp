@@ -18,6 +18,8 @@
 using namespace qz;
 using namespace qz::bletest;
 
+// The last link's end goes to its own listener; the new connect follows it, or, disconnected
+// before it could start, hears that there is no link.
 TEST(BlueZReconnect, AConnectRightAfterADisconnectFollowsTheEndOfTheLastLink) {
     PrivateBus bus;
     ASSERT_FALSE(bus.address.empty()) << bus.error;
@@ -39,24 +41,35 @@ TEST(BlueZReconnect, AConnectRightAfterADisconnectFollowsTheEndOfTheLastLink) {
             return sensor != nullptr;
         }));
         const auto initialized = PelkSensorState::onSensorConnected(PelkSensorStatus::initialized);
-        gwtest::Received<PelkSensorState> first, second;
-        gateway->connect(sensor, first.callback());
-        ASSERT_TRUE(first.waitFor(1));
-        EXPECT_EQ(first.at(0).value, initialized);
+        const auto disconnected = PelkSensorState::onSensorDisconnected();
+        for (bool cancelled : {false, true}) {
+            SCOPED_TRACE(cancelled ? "disconnected again at once" : "reconnected");
+            gwtest::Received<PelkSensorState> first, second;
+            gateway->connect(sensor, first.callback());
+            ASSERT_TRUE(first.waitFor(1));
+            EXPECT_EQ(first.at(0).value, initialized);
+            posted = 0;
 
-        gateway->disconnect();
-        gateway->connect(sensor, second.callback());
-        ASSERT_TRUE(first.waitFor(2));
-        EXPECT_EQ(first.at(1).value, PelkSensorState::onSensorDisconnected());
-        ASSERT_TRUE(second.waitFor(1));
-        EXPECT_EQ(second.at(0).value, initialized);
-        auto relay = gateway->relay();
-        Gateway::gatewayQueue()->sync(
-            [&] { EXPECT_EQ(relay->sendToSensor("KQI").value_or(""), "OSAPI 4.05\r>"); });
-        gwtest::drainQueues();
-        EXPECT_EQ(first.size(), 2u);
-        EXPECT_EQ(second.size(), 1u);
-        EXPECT_EQ(posted.load(), 1);
+            gateway->disconnect();
+            gateway->connect(sensor, second.callback());
+            if (cancelled) gateway->disconnect();
+            ASSERT_TRUE(first.waitFor(2));
+            EXPECT_EQ(first.at(1).value, disconnected);
+            ASSERT_TRUE(second.waitFor(1));
+            EXPECT_EQ(second.at(0).value, cancelled ? disconnected : initialized);
+            if (!cancelled) {
+                auto relay = gateway->relay();
+                Gateway::gatewayQueue()->sync(
+                    [&] { EXPECT_EQ(relay->sendToSensor("KQI").value_or(""), "OSAPI 4.05\r>"); });
+                gateway->disconnect();
+                ASSERT_TRUE(second.waitFor(2));
+                EXPECT_EQ(second.at(1).value, disconnected);
+            }
+            gwtest::drainQueues();
+            EXPECT_EQ(first.size(), 2u);
+            EXPECT_EQ(second.size(), cancelled ? 1u : 2u);
+            if (!cancelled) EXPECT_EQ(posted.load(), 2);
+        }
         gateway.reset();
         drainMain();
     }

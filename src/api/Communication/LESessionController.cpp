@@ -132,6 +132,18 @@ void LESessionObjcBridge::connectOnDriverQueue(const UUID& identifier, StatusLis
     device->connect();
 }
 
+void LESessionObjcBridge::cancelDeferredConnect() {
+    std::optional<StatusListener> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        dropped = std::exchange(deferredListener_, std::nullopt);
+    }
+    // The connect never started: its listener hears that there is no link.
+    if (dropped && *dropped)
+        Gateway::gatewayQueue()->async(
+            [listener = *dropped] { listener(SensorConnectionStatus::disconnected); });
+}
+
 void LESessionObjcBridge::notifyForDisconnectionError(const BleError& error) {
     // Only the current device still calls the bridge. An error before the link was reported
     // open fails the connect: the app hears of it as an open error, not as a disconnect. The
@@ -257,6 +269,7 @@ void LESessionController::connect(const std::shared_ptr<PelkSensor>& sensor,
 }
 
 void LESessionController::disconnectDevice() {
+    controller_->cancelDeferredConnect();
     if (auto device = controller_->device()) device->disconnect();
 }
 

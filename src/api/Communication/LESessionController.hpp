@@ -49,6 +49,9 @@ class LESessionObjcBridge : public BGXScanDelegate,
     // handed back to the scanner). An identifier never discovered reports
     // `errorOpeningConnection`.
     void connectToDevice(const UUID& identifier, StatusListener listener);
+    // Drops a connect request that waits for the end of a closing link; its listener hears
+    // `disconnected`.
+    void cancelDeferredConnect();
 
     BroadcastListener broadcastListener() const;
     void setBroadcastListener(BroadcastListener listener);
