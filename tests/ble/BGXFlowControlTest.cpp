@@ -98,16 +98,19 @@ TEST_F(DriverTest, ABusModeValueMovesOnlyAnInterrogatingDeviceToConnected) {
         const BleCharacteristic mode{BGXUUID::busMode, BleProperty::notify | BleProperty::read,
                                      BGXUUID::streamingService, BGXUUID::busMode};
         DeviceState next;
+        size_t changes;
+        // Read on the driver's queue, before the central's report of a closed link follows.
         DispatchQueue::main()->sync([&] {
             if (row.closing) device->disconnect();
             device->didUpdateValueForCharacteristic(device->peripheral(), mode, {row.value},
                                                     std::nullopt);
             next = device->deviceState();
+            changes = recorder->count(recorder->states);
         });
         EXPECT_EQ(next, row.next);
         const size_t expectedChanges = changesBefore + (row.closing ? 1 : 0) +
                                        (row.next == S::Connected && row.state != S::Connected);
-        EXPECT_EQ(recorder->count(recorder->states), expectedChanges);
+        EXPECT_EQ(changes, expectedChanges);
         device->disconnect();
         drainMain();
         scanner.reset();
