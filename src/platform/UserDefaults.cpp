@@ -72,6 +72,9 @@ std::shared_ptr<UserDefaults> UserDefaults::suite(const std::string& name) {
     std::lock_guard lock(r.mutex);
     auto& slot = r.suites[file.string()];
     if (auto existing = slot.lock()) return existing;
+    // Settings kept by a library that wrote into $HOME's app layout are taken along.
+    if (auto earlier = Paths::earlierPreferencesDirectory())
+        Paths::copyIfMissing(*earlier / (name + ".json"), file);
     auto created = std::make_shared<UserDefaults>(name, file);
     slot = created;
     return created;
