@@ -65,10 +65,13 @@
 #include "api/WiFi/WiFiConfigurationError.hpp"
 #include "api/WiFi/WiFiSecurityType.hpp"
 
-// Host settings: folders, resources, Bluetooth adapter, driver console, the value-or-error type.
+// Host settings: folders, resources, Bluetooth adapter, driver console, the value-or-error type,
+// and the seam where an accessory transport attaches sensors.
 #include "platform/Bundle.hpp"
 #include "platform/Console.hpp"
 #include "platform/FileSystem.hpp"
 #include "platform/Result.hpp"
+#include "platform/accessory/Accessory.hpp"
+#include "platform/accessory/AccessoryManager.hpp"
 #include "platform/ble/BleCentral.hpp"
 #include "platform/ble/BlueZCentral.hpp"
