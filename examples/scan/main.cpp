@@ -11,8 +11,11 @@
 #include <QZEnhanced/QZEnhanced.hpp>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
