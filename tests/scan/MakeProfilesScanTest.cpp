@@ -35,7 +35,9 @@ Texts engineLines(const std::vector<QZEModuleDataPtr>& records) {
                         EnhancedProtocolManufacturer::Nissan;
     Texts out;
     for (const auto& r : records) {
-        if (!r->description() || !r->accronym() || !r->codeList() || r->responseState() < 2)
+        // Negative answers alone are no answer.
+        if (!r->description() || !r->accronym() || !r->codeList() ||
+            countedResponseState(r->responseState(), !r->codeList()->empty()) < 3)
             continue;
         std::string line = *r->accronym() + ":";
         const auto& codes = *r->codeList();
@@ -112,9 +114,13 @@ TEST_P(MakeProfile, AFullScanMatchesTheEngineIsReportedAndAClearClears) {
         else
             enhanced[m->acronym()] = codes;
     }
+    // The events may arrive in either order: the finished one is found by its type.
     auto events = waitForEvents(2);
     ASSERT_EQ(events.size(), 2u);
-    const auto& finished = events[1].body;
+    auto finishedEvent = std::find_if(events.begin(), events.end(),
+                                      [](const Event& e) { return e.type == "logScanFinished"; });
+    ASSERT_NE(finishedEvent, events.end());
+    const auto& finished = finishedEvent->body;
     EXPECT_EQ(finished["enhancedCodes"], nlohmann::json(enhanced));
     Texts reported;
     for (const char* key : {"confirmedCodes", "pendingCodes", "permanantCodes"})
