@@ -174,6 +174,20 @@ TEST(MultiFrameReplies, AMessageCutShortIsSeenInEveryDisplayForm) {
          false, true},
         {"29-bit identifier as one token, cut short", "18DAF110 10 0A 59 02 FF 01 23 45 \r\r>",
          false, true},
+        // Four-byte identifiers as the decoders know them: once or on every line, any of the
+        // diagnostic families.
+        {"29-bit identifier as four bytes once",
+         "18 DA F1 10 10 0A 59 02 FF 01 23 45 \r21 08 C1 00 00 \r\r>", false, false},
+        {"29-bit identifier 17 FC as four bytes",
+         "17 FC 00 7E 10 0A 59 02 FF 01 23 45 \r17 FC 00 7E 21 08 C1 00 00 \r\r>", false, false},
+        {"29-bit identifier 17 FC as four bytes once",
+         "17 FC 00 7E 10 0A 59 02 FF 01 23 45 \r21 08 C1 00 00 \r\r>", false, false},
+        {"29-bit identifier 17 FC as four bytes, cut short",
+         "17 FC 00 7E 10 0A 59 02 FF 01 23 45 \r\r>", false, true},
+        {"two 29-bit modules as four bytes, interleaved",
+         "18 DA F1 10 10 0A 59 02 FF 01 23 45 \r18 DA F1 28 03 59 02 FF \r"
+         "18 DA F1 10 21 08 C1 00 00 \r\r>",
+         false, false},
         {"a long message's length", "7E8 11 00 59 02 FF 01 23 45 \r21 00 \r\r>", false, true},
         {"extended addressing, whole", "612 F1 10 07 59 02 FF 01 23 \rF1 21 45 08 \r\r>", true,
          false},
