@@ -479,6 +479,47 @@ TEST_F(ScanTruth, ADamagedModuleListEndsTheScanWithErrorLoading) {
     EXPECT_EQ(logged("E:Module list Toyota_CAN could not be read"), cases.size() * 3);
 }
 
+// The Mercedes lists are JSON: the chassis table, the chassis's list of the model year, each
+// unit's file. One that is there but does not decrypt or parse ends a module scan with
+// errorLoading, as a damaged module list of any other make does.
+TEST_F(ScanTruth, ADamagedMercedesListEndsTheScanWithErrorLoading) {
+    const fs::path shipped = Bundle::library().bundlePath();
+    const fs::path folder = fs::path("enhanceddiag") / "mercedes";
+    const fs::path yearList = folder / "years" / "2008" / "204.json";
+    // A unit the list names.
+    const auto list = *DefinitionFile::load(shipped / yearList);
+    const auto units = nlohmann::json::parse(list.begin(), list.end());
+    std::string unit = units.at(0).at(0).get<std::string>();
+    if (auto at = unit.find("*1"); at != std::string::npos) unit.erase(at, 2);
+    TempDir copy{"qz-damaged-mercedes"};
+    ASSERT_NO_FATAL_FAILURE(connectAndListen(sample("mercedes.json")));
+    const std::string vin = core->profile().vin;
+    for (const fs::path& file :
+         {folder / "chassis.json", yearList, folder / "ecus" / (unit + ".json")}) {
+        SCOPED_TRACE(file.string());
+        fs::remove_all(copy.path());
+        fs::copy(shipped, copy.path(), fs::copy_options::recursive);
+        ASSERT_TRUE(fs::exists(copy.path() / file));
+        Data bytes = readFileBytes(copy.path() / file);
+        bytes.resize(bytes.size() / 2);
+        writeFileBytes(copy.path() / file, bytes);
+        Bundle::setLibraryPath(copy.path());
+        engineLines->seen.clear();
+        for (auto type : {PelkScanType::all, PelkScanType::cdl}) {
+            ScanRecorder recorder;
+            scan(type, vin, recorder);
+            EXPECT_EQ(recorder.kinds(), Texts{"error:errorLoading"});
+            EXPECT_FALSE(gateway->isBusy());
+        }
+        ScanRecorder recorder;
+        auto end = scan(PelkScanType::cel, vin, recorder);
+        EXPECT_EQ(recorder.kinds().back(), "complete");
+        EXPECT_EQ(moduleLines(modulesOf(end)), Texts{"OBD:"});
+        EXPECT_GE(logged("E:Module list mercedes/" + file.lexically_relative(folder).string()), 2u);
+        Bundle::setLibraryPath({});
+    }
+}
+
 // A J1850 module may answer NO DATA to the first request after a bus switch: asked again, it
 // gives its codes, and a clear clears.
 TEST_F(ScanTruth, J1850ModulesAreAskedAgainAfterNoData) {
