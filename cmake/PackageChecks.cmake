@@ -9,6 +9,12 @@ function(qz_package_checks_add)
     COMMAND ${CMAKE_COMMAND} -DVERSION_FILE=${CMAKE_BINARY_DIR}/QZEnhancedConfigVersion.cmake
       -DPACKAGE_VERSION_UNDER_TEST=${PROJECT_VERSION}
       -P ${CMAKE_SOURCE_DIR}/cmake/checks/PackageVersion.cmake)
+  # g++ 12 writes UndefinedBehaviorSanitizer's source locations with the absolute paths it was
+  # given, whatever -ffile-prefix-map says; such a build is never installed.
+  if(QZ_SANITIZE AND NOT QZ_SANITIZE STREQUAL "thread" AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU"
+     AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+    return()
+  endif()
   add_test(NAME LibraryNamesNoBuildFolder
     COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:qzenhanced>
       "-DFOLDERS=${CMAKE_SOURCE_DIR}\\;${CMAKE_BINARY_DIR}"
