@@ -22,7 +22,9 @@ class PelkScanDelegate {
     // Sets the vehicle's VIN; whether its make has a manufacturer scan.
     virtual bool supportsEnhancedDiagnostics(const std::string& vin) = 0;
     // Runs a scan of the vehicle with that VIN; progress, interactions and the result reach
-    // the listener. Returns at once.
+    // the listener. Returns at once. Progress comes on the main queue or on "GatewayQueue";
+    // the scan's last value (its result, or the error that ends it) on "GatewayQueue", except
+    // the busy refusal, which comes at once on the caller's thread.
     virtual void performScan(std::optional<std::string> vin, PelkScanType scanType,
                              ScanListener listener) = 0;
     // Clears one module the latest scan reported ("OBD": the generic codes). Returns at once;
