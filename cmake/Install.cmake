@@ -1,5 +1,7 @@
 # The installable package: `cmake --install <build> --prefix <prefix>` puts
 #   <prefix>/lib/libqzenhanced.*                           the library
+#   <prefix>/include/QZEnhanced/QZEnhanced.hpp             the umbrella header
+#                                                          (<QZEnhanced/QZEnhanced.hpp>)
 #   <prefix>/include/QZEnhanced/{api,lib,platform,...}     its headers ("api/Gateway/Gateway.hpp")
 #   <prefix>/share/QZEnhanced/resources/                   the encrypted resource folder
 #   <prefix>/lib/cmake/QZEnhanced/                         find_package(QZEnhanced) ->
@@ -39,14 +41,17 @@ install(TARGETS qzenhanced EXPORT QZEnhancedTargets
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/src/
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/QZEnhanced
   FILES_MATCHING PATTERN "*.hpp" PATTERN "*.inc")
+install(FILES ${CMAKE_SOURCE_DIR}/include/QZEnhanced/QZEnhanced.hpp
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/QZEnhanced)
 install(DIRECTORY ${CMAKE_BINARY_DIR}/resources/
   DESTINATION ${CMAKE_INSTALL_DATADIR}/QZEnhanced/resources)
 install(EXPORT QZEnhancedTargets NAMESPACE QZEnhanced:: DESTINATION ${QZ_INSTALL_CMAKEDIR})
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/QZEnhancedConfig.cmake.in
   ${CMAKE_BINARY_DIR}/QZEnhancedConfig.cmake INSTALL_DESTINATION ${QZ_INSTALL_CMAKEDIR})
+# find_package(QZEnhanced 1.x) accepts every 1.y.z that is not older than the version asked for.
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/QZEnhancedConfigVersion.cmake
-  COMPATIBILITY SameMinorVersion)
+  COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/QZEnhancedConfig.cmake
   ${CMAKE_BINARY_DIR}/QZEnhancedConfigVersion.cmake DESTINATION ${QZ_INSTALL_CMAKEDIR})
 

@@ -85,6 +85,8 @@ InfoReport DiagSession::info() {
     report.stateText = first->description();
     report.initialized = first->kind() == PelkSensorState::Kind::onSensorConnected &&
                          first->status() == PelkSensorStatus::initialized;
+    report.recovery = first->kind() == PelkSensorState::Kind::onSensorConnected &&
+                      first->status() == PelkSensorStatus::recoveryMode;
     if (first->kind() == PelkSensorState::Kind::onSensorConnected) {
         report.sensorVersion = gateway_->sensorVersion();
         report.bus = busText(*gateway_);
@@ -99,6 +101,8 @@ InfoReport DiagSession::info() {
     } else if (first->kind() == PelkSensorState::Kind::onError) {
         report.error = "the connection did not open";
     }
+    if (report.error.empty() && report.recovery)
+        report.error = "the sensor is in firmware recovery mode: update its firmware first";
     if (report.error.empty() && !report.initialized) report.error = "the sensor did not start up";
     return report;
 }

@@ -23,6 +23,7 @@ struct InfoReport {
     std::string sensorType;
     std::string stateText = "no answer";
     bool initialized = false;
+    bool recovery = false;  // the sensor is in firmware recovery mode
     float sensorVersion = 0;
     std::string bus = "UNKNOWN";
     std::string libraryVersion;

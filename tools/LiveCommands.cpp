@@ -1,6 +1,8 @@
 #include "LiveCommands.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -11,6 +13,7 @@
 
 #include "Answers.hpp"
 #include "DiagSession.hpp"
+#include "ExitStatus.hpp"
 #include "api/Communication/PelkSensorState.hpp"
 #include "api/Gateway/Gateway.hpp"
 #include "api/Live/SmogInfoReport.hpp"
@@ -24,28 +27,44 @@ namespace qz::tools {
 
 namespace {
 
-int fail(bool json, const std::string& command, const std::string& message) {
+int fail(bool json, const std::string& command, const std::string& message, int status) {
     if (json)
         std::cout << nlohmann::json{{"command", command}, {"ok", false}, {"error", message}}.dump(2)
                   << "\n";
     else
         std::cerr << "qzdiag: " << message << "\n";
-    return 2;
+    return status;
 }
 
 }  // namespace
 
-std::optional<std::string> connect(Gateway& gateway) {
+int Connection::failed() const {
+    return recovery ? kRecovery : kFailed;
+}
+
+Connection connect(Gateway& gateway) {
+    Connection connection;
     auto sensors = gateway.connectedDevices();
-    if (sensors.empty()) return "no sensor in reach";
+    if (sensors.empty()) {
+        connection.error = "no sensor in reach";
+        return connection;
+    }
     Answers<PelkSensorState> state;
     gateway.connect(sensors.front(), state.callback());
     auto first = state.first();
-    if (!first) return "the sensor did not answer";
+    if (!first) {
+        connection.error = "the sensor did not answer";
+        return connection;
+    }
     if (first->kind() != PelkSensorState::Kind::onSensorConnected ||
-        gateway.status() != SensorConnectionStatus::connected)
-        return "the connection did not open";
-    return std::nullopt;
+        gateway.status() != SensorConnectionStatus::connected) {
+        connection.error = "the connection did not open";
+        return connection;
+    }
+    connection.recovery = first->status() == PelkSensorStatus::recoveryMode;
+    if (connection.recovery)
+        std::cerr << "qzdiag: the sensor is in firmware recovery mode: update its firmware first\n";
+    return connection;
 }
 
 void disconnect(Gateway& gateway) {
@@ -53,9 +72,31 @@ void disconnect(Gateway& gateway) {
     Gateway::gatewayQueue()->sync([] {});
 }
 
+std::string readableValue(const PIDInfo& pid) {
+    auto numeric = dynamic_cast<const NumericPID*>(&pid);
+    if (!numeric || pid.supportStatus() != SupportStatus::supported) return pid.valueAsText(false);
+    auto value = numeric->value();
+    if (!value) return pid.valueAsText(false);
+    // As many decimals as one step of the scaling needs: 100/255 % gives one, 0.01 g/s two.
+    const double step = std::fabs(numeric->scalar());
+    int decimals = 0;
+    if (step > 0 && step < 1)
+        decimals = std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 6);
+    double shown = value->value;
+    const double unit = std::pow(10.0, decimals);
+    if (std::round(shown * unit) == 0) shown = 0;  // no "-0.0"
+    char number[64];
+    std::snprintf(number, sizeof number, "%.*f", decimals, shown);
+    std::string text = number;
+    if (value->unit && !value->unit->symbol().empty()) text += " " + value->unit->symbol();
+    return text;
+}
+
 namespace {
 
-nlohmann::json parameterJson(const std::shared_ptr<PIDInfo>& p) {
+// A parameter as --json shows it; `error` null when its value was read.
+nlohmann::json parameterJson(const std::shared_ptr<PIDInfo>& p,
+                             const std::optional<std::string>& error = std::nullopt) {
     nlohmann::json value = nullptr;
     nlohmann::json unit = nullptr;
     if (auto numeric = std::dynamic_pointer_cast<NumericPID>(p)) {
@@ -79,7 +120,20 @@ nlohmann::json parameterJson(const std::shared_ptr<PIDInfo>& p) {
             {"value", value},
             {"unit", unit},
             {"text", p->valueAsText(false)},
-            {"supported", p->supportStatus() == SupportStatus::supported}};
+            {"supported", p->supportStatus() == SupportStatus::supported},
+            {"error", error ? nlohmann::json(*error) : nlohmann::json()}};
+}
+
+// What --json shows for a PID number the catalogue does not know.
+nlohmann::json unknownJson(uint64_t number) {
+    return {{"pid", asTwoDigitHex(number)},
+            {"name", nullptr},
+            {"shortName", nullptr},
+            {"value", nullptr},
+            {"unit", nullptr},
+            {"text", nullptr},
+            {"supported", false},
+            {"error", "not in the catalogue"}};
 }
 
 std::optional<uint64_t> pidNumber(const std::string& text) {
@@ -93,14 +147,16 @@ std::optional<uint64_t> pidNumber(const std::string& text) {
 
 int runVin(bool json, DiagSession& session) {
     Gateway& gateway = *session.gateway();
-    if (auto error = connect(gateway)) return fail(json, "vin", *error);
+    const Connection connection = connect(gateway);
+    if (connection.error) return fail(json, "vin", *connection.error, kFailed);
     Answers<Result<std::string, CommError>> answer;
     gateway.requestVin(answer.callback());
     auto result = answer.first();
     disconnect(gateway);
-    if (!result) return fail(json, "vin", "the library did not answer");
+    if (!result) return fail(json, "vin", "the library did not answer", connection.failed());
     if (!*result)
-        return fail(json, "vin", "the VIN could not be read: " + describe(result->error()));
+        return fail(json, "vin", "the VIN could not be read: " + describe(result->error()),
+                    connection.failed());
     const std::string vin = **result;
     auto year = VIN::year(vin);
     const std::string make = VIN::manufacturerName(vin);
@@ -127,12 +183,13 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
         auto n = pidNumber(text);
         if (!n) {
             std::cerr << "qzdiag: not a PID number: " << text << "\n";
-            return 64;
+            return kUsage;
         }
         wanted.insert(*n);
     }
     Gateway& gateway = *session.gateway();
-    if (auto error = connect(gateway)) return fail(json, "live", *error);
+    const Connection connection = connect(gateway);
+    if (connection.error) return fail(json, "live", *connection.error, kFailed);
 
     Answers<Result<std::vector<std::shared_ptr<PIDInfo>>, PelkError>> discovery;
     gateway.supportedPids(discovery.callback());
@@ -141,7 +198,8 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
         disconnect(gateway);
         return fail(json, "live",
                     "the supported parameters could not be read" +
-                        (supported ? ": " + supported->error().description() : std::string()));
+                        (supported ? ": " + supported->error().description() : std::string()),
+                    connection.failed());
     }
 
     // The parameter objects to show, and one request per PID number: a refresh feeds every
@@ -149,6 +207,7 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
     std::vector<std::shared_ptr<PIDInfo>> shown;
     std::vector<std::shared_ptr<PIDInfo>> requests;
     std::set<uint64_t> requested;
+    std::vector<uint64_t> unknown;
     if (wanted.empty()) {
         shown = **supported;
         for (auto& p : shown)
@@ -161,8 +220,10 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
             if (!isSupported || requested.insert(p->pid()).second) requests.push_back(p);
         }
         for (uint64_t n : wanted)
-            if (std::none_of(shown.begin(), shown.end(), [&](auto& p) { return p->pid() == n; }))
+            if (std::none_of(shown.begin(), shown.end(), [&](auto& p) { return p->pid() == n; })) {
                 std::cerr << "qzdiag: PID " << asTwoDigitHex(n) << " is not in the catalogue\n";
+                unknown.push_back(n);
+            }
     }
     std::map<uint64_t, std::string> errors;
     for (auto& p : requests) {
@@ -176,30 +237,50 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
     }
     disconnect(gateway);
 
+    // Each parameter's error: its request's, else "no value" when nothing decodes.
+    size_t read = 0;
+    std::vector<std::optional<std::string>> shownErrors;
+    for (auto& p : shown) {
+        std::optional<std::string> error;
+        if (auto e = errors.find(p->pid()); e != errors.end())
+            error = e->second;
+        else if (parameterJson(p)["value"].is_null())
+            error = "no value";
+        if (!error) ++read;
+        shownErrors.push_back(error);
+    }
     if (json) {
         nlohmann::json list = nlohmann::json::array();
-        for (auto& p : shown) list.push_back(parameterJson(p));
+        for (size_t i = 0; i < shown.size(); ++i)
+            list.push_back(parameterJson(shown[i], shownErrors[i]));
+        for (uint64_t n : unknown) list.push_back(unknownJson(n));
         std::cout << list.dump(2) << "\n";
     } else {
-        for (auto& p : shown) {
+        for (size_t i = 0; i < shown.size(); ++i) {
+            const auto& p = shown[i];
             std::string line =
-                asTwoDigitHex(p->pid()) + "  " + p->fullName() + ": " + p->valueAsText(false);
+                asTwoDigitHex(p->pid()) + "  " + p->fullName() + ": " + readableValue(*p);
             if (auto e = errors.find(p->pid()); e != errors.end()) line += "  (" + e->second + ")";
             std::cout << line << "\n";
         }
     }
-    return 0;
+    if (read > 0) return kSuccess;
+    std::cerr << "qzdiag: no value could be read\n";
+    return connection.failed();
 }
 
 int runSmog(bool json, DiagSession& session) {
     Gateway& gateway = *session.gateway();
-    if (auto error = connect(gateway)) return fail(json, "smog", *error);
+    const Connection connection = connect(gateway);
+    if (connection.error) return fail(json, "smog", *connection.error, kFailed);
     Answers<Result<std::shared_ptr<SmogInfoReport>, SmogInfoError>> answer;
     gateway.requestSmogInfo(answer.callback());
     auto result = answer.first();
     disconnect(gateway);
-    if (!result) return fail(json, "smog", "the library did not answer");
-    if (!*result) return fail(json, "smog", "the smog check failed: " + describe(result->error()));
+    if (!result) return fail(json, "smog", "the library did not answer", connection.failed());
+    if (!*result)
+        return fail(json, "smog", "the smog check failed: " + describe(result->error()),
+                    connection.failed());
     auto report = **result;
     auto monitors = report->monitorStatus();
     const std::string verdict = describe(report->smogCheckResult());
@@ -227,7 +308,7 @@ int runSmog(bool json, DiagSession& session) {
                   << "Pending codes:    " << report->numPending() << "\n"
                   << "Monitors:         " << monitors->description() << "\n";
         for (auto& [key, pid] : figures)
-            std::cout << pid->fullName() << ": " << pid->valueAsText(false) << "\n";
+            std::cout << pid->fullName() << ": " << readableValue(*pid) << "\n";
     }
     return 0;
 }

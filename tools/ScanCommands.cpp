@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -12,6 +13,7 @@
 
 #include "Answers.hpp"
 #include "DiagSession.hpp"
+#include "ExitStatus.hpp"
 #include "LiveCommands.hpp"
 #include "api/Communication/Vehicle.hpp"
 #include "api/Data/EnhancedProtocolManufacturerNames.hpp"
@@ -21,8 +23,6 @@ namespace qz::tools {
 
 namespace {
 
-constexpr int kFailed = 2;
-constexpr int kUsage = 64;
 // Seconds (of the installed clock) a whole scan or clear may take.
 constexpr double kScanTimeout = 3600.0;
 
@@ -185,15 +185,31 @@ void printTable(const ScanOutcome& o) {
     }
 }
 
-// Prints a scan; its exit code.
-int report(bool json, const ScanOutcome& o) {
+// Prints a scan; its exit status (`failed` when the scan did not complete).
+int report(bool json, const ScanOutcome& o, int failed) {
     if (json)
         std::cout << scanJson(o).dump(2) << "\n";
     else
         printTable(o);
-    if (o.ok()) return 0;
+    if (o.ok()) return kSuccess;
     std::cerr << "qzdiag: the scan failed: " << o.result << "\n";
-    return kFailed;
+    return failed;
+}
+
+std::string upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The acronyms of a scan's modules, in order, each once: "ECM, ABS, OBD".
+std::string acronyms(const PelkModules& modules) {
+    std::vector<std::string> seen;
+    for (const auto& m : modules)
+        if (std::find(seen.begin(), seen.end(), m->acronym()) == seen.end())
+            seen.push_back(m->acronym());
+    std::string text;
+    for (const auto& a : seen) text += (text.empty() ? "" : ", ") + a;
+    return text.empty() ? "none" : text;
 }
 
 std::optional<PelkScanType> scanTypeArgument(const std::vector<std::string>& args, size_t from) {
@@ -213,13 +229,14 @@ int runScan(bool json, const std::vector<std::string>& args, DiagSession& sessio
     auto type = scanTypeArgument(args, 0);
     if (!type) return usageError("scan takes one of cel, com or all");
     Gateway& gateway = *session.gateway();
-    if (auto error = connect(gateway)) {
-        std::cerr << "qzdiag: " << *error << "\n";
+    const Connection connection = connect(gateway);
+    if (connection.error) {
+        std::cerr << "qzdiag: " << *connection.error << "\n";
         return kFailed;
     }
     const auto outcome = scanOnce(json, gateway, *type, vehicleVin(gateway, session));
     disconnect(gateway);
-    return report(json, outcome);
+    return report(json, outcome, connection.failed());
 }
 
 int runClear(bool json, const std::vector<std::string>& args, DiagSession& session) {
@@ -230,45 +247,73 @@ int runClear(bool json, const std::vector<std::string>& args, DiagSession& sessi
         rescan = scanTypeArgument(args, 2);
         if (!rescan) return usageError("scan takes one of cel, com or all");
     }
-    const std::string& acronym = args[0];
+    std::string acronym = args[0];
     Gateway& gateway = *session.gateway();
-    auto print = [&](bool cleared, const std::string& message) {
-        if (json)
-            std::cout << nlohmann::ordered_json{{"acronym", acronym}, {"cleared", cleared}}.dump(2)
-                      << "\n";
-        else if (cleared)
+    // One JSON document: the clear, and the scan after it when one was asked for.
+    nlohmann::ordered_json doc;
+    auto print = [&](bool cleared, const std::string& message, int failed) {
+        if (json) {
+            doc = nlohmann::ordered_json{{"acronym", acronym}, {"cleared", cleared}};
+            if (!cleared) doc["error"] = message;
+        } else if (cleared) {
             std::cout << message << "\n";
+        }
         if (!cleared) std::cerr << "qzdiag: " << message << "\n";
-        return cleared ? 0 : kFailed;
+        return cleared ? kSuccess : failed;
     };
-    if (auto error = connect(gateway)) return print(false, *error);
+    auto finish = [&](int rc) {
+        if (json) std::cout << doc.dump(2) << "\n";
+        return rc;
+    };
+    const Connection connection = connect(gateway);
+    if (connection.error) return finish(print(false, *connection.error, kFailed));
+    const int failed = connection.failed();
 
     const auto vin = vehicleVin(gateway, session);
     const auto scanned = scanOnce(json, gateway, PelkScanType::all, vin);
+    // Acronyms match whatever their letter case.
     std::shared_ptr<PelkModule> module;
     for (const auto& m : scanned.modules)
-        if (!module && m->acronym() == acronym) module = m;
-    int rc = 0;
+        if (!module && upper(m->acronym()) == upper(acronym)) module = m;
+    if (module) acronym = module->acronym();
+    int rc = kSuccess;
     if (!scanned.ok()) {
-        rc = print(false, "the scan failed: " + scanned.result);
+        rc = print(false, "the scan failed: " + scanned.result, failed);
     } else if (!module) {
-        rc = print(false, "the scan reported no module " + acronym);
+        rc = print(false,
+                   "the scan reported no module " + acronym + " (it found " +
+                       acronyms(scanned.modules) + ")",
+                   failed);
+        if (json) {
+            doc["found"] = nlohmann::ordered_json::array();
+            for (const auto& m : scanned.modules) doc["found"].push_back(m->acronym());
+        }
     } else {
         Answers<PelkClearResult> answer;
         gateway.clearModule(module, answer.callback());
         auto result = answer.first(kScanTimeout);
         if (!result)
-            rc = print(false, "the clear of " + acronym + " got no answer");
+            rc = print(false, "the clear of " + acronym + " got no answer", failed);
         else if (result->kind() == PelkClearResult::Kind::error)
-            rc = print(false, "the clear of " + acronym + " failed: " + describe(*result->error()));
+            rc = print(false, "the clear of " + acronym + " failed: " + describe(*result->error()),
+                       failed);
         else if (!result->result())
-            rc = print(false, "the module " + acronym + " did not clear");
+            rc = print(false, "the module " + acronym + " did not clear", failed);
         else
-            rc = print(true, "Cleared " + acronym);
+            rc = print(true, "Cleared " + acronym, failed);
     }
-    if (rc == 0 && rescan) rc = report(json, scanOnce(json, gateway, *rescan, vin));
+    if (rc == kSuccess && rescan) {
+        const auto after = scanOnce(json, gateway, *rescan, vin);
+        if (json) {
+            doc["scan"] = scanJson(after);
+            if (!after.ok()) std::cerr << "qzdiag: the scan failed: " << after.result << "\n";
+            rc = after.ok() ? kSuccess : failed;
+        } else {
+            rc = report(false, after, failed);
+        }
+    }
     disconnect(gateway);
-    return rc;
+    return finish(rc);
 }
 
 }  // namespace qz::tools

@@ -9,6 +9,7 @@
 
 #include "Answers.hpp"
 #include "DiagSession.hpp"
+#include "ExitStatus.hpp"
 #include "LiveCommands.hpp"
 #include "api/Gateway/Gateway.hpp"
 #include "api/WiFi/WiFiConfiguration.hpp"
@@ -16,10 +17,6 @@
 namespace qz::tools {
 
 namespace {
-
-constexpr int kRefused = 1;
-constexpr int kFailed = 2;
-constexpr int kUsage = 64;
 
 struct WiFiArgs {
     std::optional<std::string> ssid;
@@ -111,7 +108,7 @@ Result<std::string, CommError> waitFor(Call call) {
 }
 
 int print(bool json, bool applied, const std::optional<std::string>& error,
-          const std::string& message) {
+          const std::string& message, int failed = kFailed) {
     if (json) {
         nlohmann::json doc{{"applied", applied}, {"error", nullptr}};
         if (error) doc["error"] = *error;
@@ -120,7 +117,7 @@ int print(bool json, bool applied, const std::optional<std::string>& error,
         std::cout << message << "\n";
     }
     if (!applied) std::cerr << "qzdiag: " << message << "\n";
-    return applied ? 0 : kFailed;
+    return applied ? kSuccess : failed;
 }
 
 }  // namespace
@@ -142,13 +139,11 @@ int runWiFi(bool json, const std::vector<std::string>& args, DiagSession& sessio
         return kUsage;
     }
     auto config = configuration(*parsed);
-    if (!config) {
-        print(json, false, describe(config.error()), message(config.error()));
-        return kRefused;
-    }
+    if (!config) return print(json, false, describe(config.error()), message(config.error()));
     Gateway& gateway = *session.gateway();
-    if (auto failed = connect(gateway))
-        return print(json, false, describe(CommError::notConnected), *failed);
+    const Connection connection = connect(gateway);
+    if (connection.error)
+        return print(json, false, describe(CommError::notConnected), *connection.error);
     auto result = waitFor([&](auto callback) { gateway.switchToWiFiMode(std::move(callback)); });
     const bool switched = result.has_value();
     if (switched)
@@ -158,7 +153,7 @@ int runWiFi(bool json, const std::vector<std::string>& args, DiagSession& sessio
     if (!result) {
         const std::string step = switched ? "the Wi-Fi configuration" : "the switch to Wi-Fi mode";
         return print(json, false, describe(result.error()),
-                     step + " failed: " + describe(result.error()));
+                     step + " failed: " + describe(result.error()), connection.failed());
     }
     return print(json, true, std::nullopt, *result);
 }

@@ -11,8 +11,8 @@ class DiagSession;
 // [--static IP,MASK,GATEWAY,DNS]`: builds the Wi-Fi configuration (WPA2 unless told
 // otherwise), connects to the simulated sensor, switches it to Wi-Fi mode, applies the
 // configuration and prints the outcome (`json`: {"applied": true|false, "error": null|case}).
-// Exit codes: 0 applied, 1 the configuration was refused (its message goes to standard error),
-// 2 the sensor did not take it, 64 bad arguments.
+// Exit statuses (ExitStatus.hpp): success when applied; a configuration the library refuses
+// (its message goes to standard error) or the sensor does not take fails.
 int runWiFi(bool json, const std::vector<std::string>& args, DiagSession& session);
 
 // Whether `option` is one of the command's options, and whether it takes a value.

@@ -2,12 +2,12 @@
 // plugged in as an MFi accessory (or in reach as a BGX13 Bluetooth LE module) and reached
 // through the same session a real sensor uses.
 //
-//   qzdiag [--transport mfi|ble] [--vehicle PROFILE.json] [--home DIR] [--json] COMMAND [ARGS...]
+//   qzdiag [OPTIONS] COMMAND [ARGS...]    qzdiag COMMAND --help    qzdiag --version
 //
 // Commands: info (connect, initialise, show the sensor, disconnect), logs (write the log
 // archive and show its path), vin, live [PID...] and smog (the live-data and readiness calls,
 // see LiveCommands.hpp), wifi (the Wi-Fi mode and configuration, see WiFiCommand.hpp), scan and
-// clear (trouble codes, see ScanCommands.hpp).
+// clear (trouble codes, see ScanCommands.hpp). Exit statuses: ExitStatus.hpp.
 //
 // QZ_TIME_SCALE (a factor between 0 and 1) runs every wait and pause of the library that much
 // faster, for tests of the demo.
@@ -26,14 +26,20 @@
 #include <nlohmann/json.hpp>
 
 #include "DiagSession.hpp"
+#include "ExitStatus.hpp"
 #include "LiveCommands.hpp"
 #include "ScanCommands.hpp"
+#include "Version.hpp"
 #include "WiFiCommand.hpp"
 #include "platform/Clock.hpp"
 #include "platform/FileSystem.hpp"
 
 using qz::tools::DiagSession;
 using qz::tools::InfoReport;
+using qz::tools::kFailed;
+using qz::tools::kRecovery;
+using qz::tools::kSuccess;
+using qz::tools::kUsage;
 
 namespace {
 
@@ -42,41 +48,119 @@ struct Options {
     std::optional<std::string> home;
     qz::tools::Transport transport = qz::tools::Transport::mfi;
     bool json = false;
+    bool help = false;
+    bool version = false;
     std::string command;
     std::vector<std::string> args;  // after the command (the PIDs of `live`, the options of `wifi`)
 };
 
+// One command: how it is called, and what it does.
+struct Command {
+    const char* name;
+    const char* synopsis;  // its arguments
+    const char* summary;   // one line for the command list
+    const char* details;   // for `qzdiag COMMAND --help`
+};
+
+const std::vector<Command>& commands() {
+    static const std::vector<Command> list = {
+        {"info", "", "connect to the sensor, initialise it, show its state, version and bus",
+         "Connects to the first sensor in reach, waits for its start-up, shows its state,\n"
+         "firmware version and vehicle bus and the library's version, and disconnects.\n"
+         "Fails when the sensor does not start up (status 2 when it is in recovery mode).\n"},
+        {"logs", "", "write the log archive and show its path",
+         "Writes the library's log files into one compressed archive and shows its path.\n"},
+        {"vin", "", "read the VIN through Mode 9, check it, show model year, make and parent",
+         "Reads the VIN the vehicle reports, checks it and shows its model year, make and\n"
+         "maker group. Fails when the VIN cannot be read or does not pass the check.\n"},
+        {"live", "[PID...]", "refresh the supported parameters, or the listed PIDs (hex), once",
+         "Finds the parameters the vehicle supports and reads each once; with PID numbers\n"
+         "(hex, 0C or 0x0C), only those. Numbers are rounded to the resolution the parameter\n"
+         "gives (--json keeps full precision and gives each parameter's \"error\", null when\n"
+         "it was read). Fails when no value could be read: no vehicle, only unknown PIDs, or\n"
+         "every value invalid.\n"},
+        {"smog", "", "run the emissions-readiness check: verdict, figures and code counts",
+         "Runs the emissions-readiness check: the verdict (pass, warning or fail), the\n"
+         "readiness monitors, the stored and pending code counts and five distance and time\n"
+         "counters.\n"},
+        {"wifi",
+         "--ssid S [--password P] [--security open|wep|wpa2] [--hidden] [--static "
+         "IP,MASK,GATEWAY,DNS]",
+         "switch the sensor to Wi-Fi mode and apply the configuration",
+         "Switches the sensor to its Wi-Fi mode and applies the configuration: WPA2 unless\n"
+         "--security says otherwise, DHCP unless --static gives the addresses. Fails when the\n"
+         "library refuses the configuration (its reason is shown) or the sensor does not\n"
+         "take it.\n"},
+        {"scan", "[cel|com|all]", "scan for trouble codes (default all)",
+         "Reads the VIN, then runs a check-engine (cel), quick (com) or full (all, the\n"
+         "default) scan and shows every module with its codes, statuses and descriptions\n"
+         "(--json: one object with scanType, vin, make, result and modules). A request to the\n"
+         "user is shown and taken as done. Fails when the scan does not complete.\n"},
+        {"clear", "ACRONYM [scan [cel|com|all]]",
+         "clear one module's codes (OBD: the generic codes)",
+         "Runs a full scan, clears the module with that acronym (in any letter case; OBD is\n"
+         "the generic OBD-II module) and shows whether it cleared; when no module has that\n"
+         "acronym, names those the scan found. With scan, scans again afterwards. --json\n"
+         "prints one object: acronym and cleared, error (and found) when it did not clear,\n"
+         "scan (the second scan) when asked for. Fails when the module does not clear.\n"},
+    };
+    return list;
+}
+
+const Command* commandNamed(const std::string& name) {
+    for (const auto& c : commands())
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+const char* kOptions =
+    "options:\n"
+    "  --transport mfi|ble     reach the sensor as an MFi accessory (default) or over\n"
+    "                          Bluetooth LE through its BGX13 module\n"
+    "  --vehicle PROFILE.json  the simulated vehicle (default: the built-in profile)\n"
+    "  --home DIR              the folder that stands for the app's home\n"
+    "  --json                  print one JSON document\n"
+    "  -h, --help              show this help (after a command: the command's help)\n"
+    "  --version               show the version\n"
+    "  --                      end of options: what follows is the command and its arguments\n";
+
+const char* kExitStatus =
+    "exit status:\n"
+    "  0   success\n"
+    "  1   the operation failed (no sensor, or a read, scan, clear or configuration\n"
+    "      that did not work)\n"
+    "  2   the sensor is in firmware recovery mode: update its firmware first\n"
+    "  64  usage error (unknown command or option, bad arguments)\n";
+
 void usage(std::ostream& out) {
-    out << "usage: qzdiag [--transport mfi|ble] [--vehicle PROFILE.json] [--home DIR] [--json] "
-           "COMMAND\n"
+    out << "usage: qzdiag [OPTIONS] COMMAND [ARGS...]\n"
+           "       qzdiag COMMAND --help\n"
+           "       qzdiag --version\n"
            "\n"
-           "commands:\n"
-           "  info   connect to the sensor, initialise it, show its state, version and bus\n"
-           "  logs   write the log archive and show its path\n"
-           "  vin    read the VIN through Mode 9, check it, show model year, make and parent\n"
-           "  live [PID...]  refresh the supported parameters, or the listed PIDs (hex), once\n"
-           "  smog   run the emissions-readiness check: verdict, figures and code counts\n"
-           "  wifi --ssid S [--password P] [--security open|wep|wpa2] [--hidden]\n"
-           "       [--static IP,MASK,GATEWAY,DNS]\n"
-           "         switch the sensor to Wi-Fi mode and apply the configuration (WPA2 unless\n"
-           "         told otherwise; DHCP unless --static)\n"
-           "  scan [cel|com|all]  scan for trouble codes (default all): every module with its\n"
-           "         codes, statuses and descriptions\n"
-           "  clear ACRONYM [scan [cel|com|all]]\n"
-           "         scan (all), clear the module with that acronym (OBD: the generic codes);\n"
-           "         with scan, scan again afterwards\n"
-           "\n"
-           "options:\n"
-           "  --transport mfi|ble     reach the sensor as an MFi accessory (default) or over\n"
-           "                          Bluetooth LE through its BGX13 module\n"
-           "  --vehicle PROFILE.json  the simulated vehicle (default: the built-in profile)\n"
-           "  --home DIR              the folder that stands for the app's home\n"
-           "  --json                  print one JSON document\n";
+           "commands:\n";
+    for (const auto& c : commands()) {
+        std::string head = std::string("  ") + c.name;
+        if (*c.synopsis && std::string(c.name) != "wifi") head += std::string(" ") + c.synopsis;
+        if (head.size() < 22)
+            head.resize(22, ' ');
+        else
+            head += "\n" + std::string(22, ' ');
+        out << head << c.summary << "\n";
+    }
+    out << "\n" << kOptions << "\n" << kExitStatus;
+}
+
+void commandUsage(const Command& c, std::ostream& out) {
+    out << "usage: qzdiag [OPTIONS] " << c.name << (*c.synopsis ? " " : "") << c.synopsis << "\n\n"
+        << c.details << "\n"
+        << kOptions << "\n"
+        << kExitStatus;
 }
 
 std::optional<Options> parse(int argc, char** argv, std::string& error) {
     Options options;
     std::vector<std::string> args(argv + 1, argv + argc);
+    bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](const char* name) -> std::optional<std::string> {
@@ -86,7 +170,20 @@ std::optional<Options> parse(int argc, char** argv, std::string& error) {
             }
             return args[++i];
         };
-        if (options.command == "wifi" && qz::tools::isWiFiOption(a)) {
+        const bool isOption = !optionsEnded && !a.empty() && a[0] == '-';
+        if (!isOption) {
+            if (options.command.empty()) {
+                options.command = a;
+            } else if (options.command == "live" || options.command == "scan" ||
+                       options.command == "clear") {
+                options.args.push_back(a);
+            } else {
+                error = "unexpected argument " + a;
+                return std::nullopt;
+            }
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if (options.command == "wifi" && qz::tools::isWiFiOption(a)) {
             options.args.push_back(a);
             if (qz::tools::wifiOptionTakesValue(a)) {
                 auto v = value(a.c_str());
@@ -111,22 +208,20 @@ std::optional<Options> parse(int argc, char** argv, std::string& error) {
         } else if (a == "--json") {
             options.json = true;
         } else if (a == "-h" || a == "--help") {
-            options.command = "help";
-        } else if (!a.empty() && a[0] == '-') {
-            error = "unknown option " + a;
-            return std::nullopt;
-        } else if (options.command.empty()) {
-            options.command = a;
-        } else if (options.command == "live" || options.command == "scan" ||
-                   options.command == "clear") {
-            options.args.push_back(a);
+            options.help = true;
+        } else if (a == "--version") {
+            options.version = true;
         } else {
-            error = "unexpected argument " + a;
+            error = "unknown option " + a;
             return std::nullopt;
         }
     }
-    if (options.command.empty()) {
+    if (options.command.empty() && !options.help && !options.version) {
         error = "no command given";
+        return std::nullopt;
+    }
+    if (!options.command.empty() && !commandNamed(options.command)) {
+        error = "unknown command " + options.command;
         return std::nullopt;
     }
     return options;
@@ -150,7 +245,7 @@ int printError(const Options& options, const std::string& command, const std::st
     } else {
         std::cerr << "qzdiag: " << message << "\n";
     }
-    return 1;
+    return kFailed;
 }
 
 int runInfo(const Options& options, DiagSession& session) {
@@ -179,7 +274,8 @@ int runInfo(const Options& options, DiagSession& session) {
                   << "Disconnected:    " << (r.disconnected ? "yes" : "no") << "\n";
         if (!r.error.empty()) std::cerr << "qzdiag: " << r.error << "\n";
     }
-    return r.ok() ? 0 : 2;
+    if (r.ok()) return kSuccess;
+    return r.recovery ? kRecovery : kFailed;
 }
 
 int runLogs(const Options& options, DiagSession& session) {
@@ -192,7 +288,7 @@ int runLogs(const Options& options, DiagSession& session) {
     } else {
         std::cout << path->string() << "\n";
     }
-    return 0;
+    return kSuccess;
 }
 
 }  // namespace
@@ -201,20 +297,20 @@ int main(int argc, char** argv) {
     std::string error;
     auto options = parse(argc, argv, error);
     if (!options) {
-        std::cerr << "qzdiag: " << error << "\n";
+        std::cerr << "qzdiag: " << error << "\n\n";
         usage(std::cerr);
-        return 64;
+        return kUsage;
     }
-    if (options->command == "help") {
-        usage(std::cout);
-        return 0;
+    if (options->help) {
+        if (const Command* command = commandNamed(options->command))
+            commandUsage(*command, std::cout);
+        else
+            usage(std::cout);
+        return kSuccess;
     }
-    static const std::vector<std::string> kCommands = {"info", "logs", "vin",  "live",
-                                                       "smog", "wifi", "scan", "clear"};
-    if (std::find(kCommands.begin(), kCommands.end(), options->command) == kCommands.end()) {
-        std::cerr << "qzdiag: unknown command " << options->command << "\n";
-        usage(std::cerr);
-        return 64;
+    if (options->version) {
+        std::cout << "qzdiag " << qz::libraryVersion() << "\n";
+        return kSuccess;
     }
     if (options->home) {
         std::filesystem::path home = std::filesystem::absolute(*options->home);

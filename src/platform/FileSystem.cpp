@@ -40,6 +40,37 @@ fs::path homeLocked(Overrides& o) {
     return o.home.empty() ? defaultHome() : o.home;
 }
 
+// The library's folder under an XDG base directory: $variable when it is an absolute path,
+// else home/fallback.
+fs::path xdgFolder(const char* variable, const fs::path& home, const fs::path& fallback) {
+    const char* env = std::getenv(variable);
+    fs::path base = env && *env ? fs::path(env) : fs::path();
+    if (!base.is_absolute()) base = home / fallback;
+    return base / "QZEnhanced";
+}
+
+// With a home set: home/appFolder; else the XDG folder.
+fs::path libraryFolder(const fs::path& appFolder, const char* variable, const fs::path& fallback) {
+    auto& o = overrides();
+    std::unique_lock lock(o.mutex);
+    if (!o.home.empty()) return o.home / appFolder;
+    const fs::path home = defaultHome();
+    lock.unlock();
+    return xdgFolder(variable, home, fallback);
+}
+
+fs::path dataFolder(const fs::path& appFolder) {
+    return libraryFolder(appFolder, "XDG_DATA_HOME", fs::path(".local") / "share");
+}
+
+// $HOME/folder when no home is set.
+std::optional<fs::path> earlierFolder(const fs::path& folder) {
+    auto& o = overrides();
+    std::lock_guard lock(o.mutex);
+    if (!o.home.empty()) return std::nullopt;
+    return defaultHome() / folder;
+}
+
 }  // namespace
 
 fs::path Paths::home() {
@@ -54,9 +85,12 @@ void Paths::setHome(const fs::path& path) {
 }
 
 fs::path Paths::documentsDirectory() {
-    auto& o = overrides();
-    std::lock_guard lock(o.mutex);
-    return o.documents.empty() ? homeLocked(o) / "Documents" : o.documents;
+    {
+        auto& o = overrides();
+        std::lock_guard lock(o.mutex);
+        if (!o.documents.empty()) return o.documents;
+    }
+    return dataFolder("Documents");
 }
 
 void Paths::setDocumentsDirectory(const fs::path& path) {
@@ -81,11 +115,34 @@ void Paths::setTemporaryDirectory(const fs::path& path) {
 }
 
 fs::path Paths::applicationSupportDirectory() {
-    return home() / "Library" / "Application Support";
+    return dataFolder(fs::path("Library") / "Application Support");
 }
 
 fs::path Paths::preferencesDirectory() {
-    return home() / "Library" / "Preferences";
+    return libraryFolder(fs::path("Library") / "Preferences", "XDG_CONFIG_HOME", ".config");
+}
+
+fs::path Paths::cachesDirectory() {
+    return libraryFolder(fs::path("Library") / "Caches", "XDG_CACHE_HOME", ".cache");
+}
+
+std::optional<fs::path> Paths::earlierApplicationSupportDirectory() {
+    return earlierFolder(fs::path("Library") / "Application Support");
+}
+
+std::optional<fs::path> Paths::earlierPreferencesDirectory() {
+    return earlierFolder(fs::path("Library") / "Preferences");
+}
+
+bool Paths::copyIfMissing(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    if (fs::symlink_status(to, ec).type() != fs::file_type::not_found) return false;
+    if (!fs::exists(from, ec)) return false;
+    if (!createDirectories(to.parent_path())) return false;
+    fs::copy(from, to, fs::copy_options::recursive, ec);
+    if (!ec) return true;
+    fs::remove_all(to, ec);
+    return false;
 }
 
 bool Paths::createDirectories(const fs::path& path) {

@@ -74,7 +74,11 @@ std::shared_ptr<UserDefaults> UserDefaults::suite(const std::string& name) {
     auto& r = registry();
     std::lock_guard lock(r.mutex);
     auto& slot = r.suites[file.string()];
-    if (!slot) slot = std::make_shared<UserDefaults>(name, file);
+    if (slot) return slot;
+    // Settings kept by a library that wrote into $HOME's app layout are taken along.
+    if (auto earlier = Paths::earlierPreferencesDirectory())
+        Paths::copyIfMissing(*earlier / (name + ".json"), file);
+    slot = std::make_shared<UserDefaults>(name, file);
     return slot;
 }
 

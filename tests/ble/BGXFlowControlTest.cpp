@@ -98,9 +98,8 @@ TEST_F(DriverTest, ABusModeValueMovesOnlyAnInterrogatingDeviceToConnected) {
         const BleCharacteristic mode{BGXUUID::busMode, BleProperty::notify | BleProperty::read,
                                      BGXUUID::streamingService, BGXUUID::busMode};
         DeviceState next;
-        size_t changes = 0;
-        // Counted on the main queue before it can take the platform's report that the link
-        // closed, which a disconnect queues there.
+        size_t changes;
+        // Read on the driver's queue, before the central's report of a closed link follows.
         DispatchQueue::main()->sync([&] {
             if (row.closing) device->disconnect();
             device->didUpdateValueForCharacteristic(device->peripheral(), mode, {row.value},

@@ -141,11 +141,15 @@ class DriverTest : public BleWorldTest {
         device->setSerialDelegate(recorder);
         return device;
     }
-    // Discovers and connects; waits for `Connected`.
+    // Discovers and connects; waits until the delegate has heard of `Connected` (the state is
+    // set before the delegate is told).
     std::shared_ptr<BGXDevice> connected() {
         auto device = discover();
         device->connect();
-        EXPECT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Connected; }));
+        EXPECT_TRUE(eventually([&] {
+            auto states = recorder->get(recorder->states);
+            return !states.empty() && states.back() == DeviceState::Connected;
+        }));
         return device;
     }
 

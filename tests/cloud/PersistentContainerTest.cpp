@@ -8,6 +8,7 @@
 
 #include "api/DB/MyPersistentContainer.hpp"
 #include "platform/FileSystem.hpp"
+#include "support/HomeWithLog.hpp"
 #include "support/TestSupport.hpp"
 
 using namespace qz;
@@ -143,7 +144,7 @@ TEST(MyPersistentContainer, ADamagedStoreIsMovedAsideAndEventsAreKeptAgain) {
     };
     for (const auto& [what, damage] : cases) {
         SCOPED_TRACE(what);
-        ScopedHome home;
+        testsupport::HomeWithLog home;
         {
             auto c = openStore();
             for (int i = 0; i < 200; ++i)

@@ -56,6 +56,28 @@ TEST_F(ModuleRepliesTest, OnlyModuleDataCountsAsAnAnswer) {
          ResponseStateHasData},
         {"GM: a negative line not first stays data", 1, {"03 7F 19 78"}, ResponseStateHasData},
         {"data, then words: never lower", 4, {"59 02 FF", "?"}, ResponseStateHasData},
+        // Identifiers as four bytes, the GM rule, and refusals beside words.
+        {"pending under a four-byte identifier",
+         4,
+         {"18 DA F1 10 03 7F 19 78 \r\r>"},
+         ResponseStateNoData},
+        {"a refusal under a four-byte identifier",
+         4,
+         {"18 DA F1 10 03 7F 19 22 \r\r>"},
+         ResponseStateHasNakData},
+        {"GM: a refusal under a four-byte identifier",
+         1,
+         {"18 DA F1 10 03 7F 19 22 \r\r>"},
+         ResponseStateHasNakData},
+        {"GM: pending and the data in one reply",
+         1,
+         {"7EA 7F A9 78 \r7EA 81 11 01 00 92 00 00 00 \r\r>"},
+         ResponseStateHasData},
+        {"words, then a refusal", 4, {"?", "7F 13 22"}, ResponseStateHasNakData},
+        {"a refusal and the sensor's words in one reply",
+         4,
+         {"7F 13 22 \rCAN ERROR\r\r>"},
+         ResponseStateHasNakData},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -83,6 +105,9 @@ TEST_F(ModuleRepliesTest, ResponsePendingIsWaitedOutWithinABound) {
     const std::string P = "7F 13 78 \r\r>";
     const std::string D = "53 02 11 35 16 56 \r\r>";
     const std::string sleep5 = "sleep:5";
+    const std::string sleep1 = "sleep:1";
+    const std::string B = "7F 13 21 \r\r>";
+    const std::string R = "7F 13 22 \r\r>";
     const std::vector<Case> cases = {
         {"CAN: three pending, then data",
          Retry::nrcCan,
@@ -121,6 +146,22 @@ TEST_F(ModuleRepliesTest, ResponsePendingIsWaitedOutWithinABound) {
          D},
         {"J1850: NO DATA, pending, then data", Retry::nrcJ1850, {"NO DATA\r>", P, D}, {S, S, S}, D},
         {"J1850: no module", Retry::nrcJ1850, {"NO DATA\r>"}, {S, S, S}, "NO DATA\r>"},
+        // Busy, pending, refusals and NO DATA after one another.
+        {"CAN: pending, then NO DATA",
+         Retry::nrcCan,
+         {P, "NO DATA\r>"},
+         {S, sleep5, S},
+         "NO DATA\r>"},
+        {"CAN: pending, then a refusal", Retry::nrcCan, {P, R}, {S, sleep5, S}, R},
+        {"K-line: busy, pending, then data", Retry::nrcKline, {B, P, D}, {S, sleep1, S, S}, D},
+        {"K-line: pending six times, then given up", Retry::nrcKline, {P}, {S, S, S, S, S, S}, P},
+        {"K-line: pending, then a refusal", Retry::nrcKline, {P, R}, {S, S}, R},
+        {"K-line: busy until the sends run out",
+         Retry::nrcKline,
+         {B},
+         {S, sleep1, S, sleep1, S, sleep1},
+         B},
+        {"J1850: busy, then data", Retry::nrcJ1850, {B, D}, {S, sleep1, S}, D},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -174,6 +215,20 @@ TEST(MultiFrameReplies, AMessageCutShortIsSeenInEveryDisplayForm) {
          false, true},
         {"29-bit identifier as one token, cut short", "18DAF110 10 0A 59 02 FF 01 23 45 \r\r>",
          false, true},
+        // Four-byte identifiers as the decoders know them: once or on every line, any of the
+        // diagnostic families.
+        {"29-bit identifier as four bytes once",
+         "18 DA F1 10 10 0A 59 02 FF 01 23 45 \r21 08 C1 00 00 \r\r>", false, false},
+        {"29-bit identifier 17 FC as four bytes",
+         "17 FC 00 7E 10 0A 59 02 FF 01 23 45 \r17 FC 00 7E 21 08 C1 00 00 \r\r>", false, false},
+        {"29-bit identifier 17 FC as four bytes once",
+         "17 FC 00 7E 10 0A 59 02 FF 01 23 45 \r21 08 C1 00 00 \r\r>", false, false},
+        {"29-bit identifier 17 FC as four bytes, cut short",
+         "17 FC 00 7E 10 0A 59 02 FF 01 23 45 \r\r>", false, true},
+        {"two 29-bit modules as four bytes, interleaved",
+         "18 DA F1 10 10 0A 59 02 FF 01 23 45 \r18 DA F1 28 03 59 02 FF \r"
+         "18 DA F1 10 21 08 C1 00 00 \r\r>",
+         false, false},
         {"a long message's length", "7E8 11 00 59 02 FF 01 23 45 \r21 00 \r\r>", false, true},
         {"extended addressing, whole", "612 F1 10 07 59 02 FF 01 23 \rF1 21 45 08 \r\r>", true,
          false},

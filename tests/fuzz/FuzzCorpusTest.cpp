@@ -12,6 +12,7 @@
 #include "FuzzTarget.hpp"
 #include "api/Logging/Log.hpp"
 #include "platform/FileSystem.hpp"
+#include "support/HomeWithLog.hpp"
 #include "support/TestSupport.hpp"
 
 namespace qz::fuzz {
@@ -57,7 +58,7 @@ TEST_P(FuzzCorpus, EveryCheckedInInputReplays) {
         SCOPED_TRACE(entry.path().filename().string());
         const Data input = testsupport::readFileBytes(entry.path());
         // Each input in a home of its own, with time that never waits, as the fuzzer runs it.
-        ScopedHome home;
+        testsupport::HomeWithLog home;
         ScopedClock clock(std::make_shared<fuzz::InstantClock>());
         fuzz::targets().at(GetParam())(input.data(), input.size());
         ++inputs;

@@ -100,10 +100,16 @@ TEST_F(GatewayScan, EachScanTypeReportsProgressTheResultAndAnalytics) {
         }
         auto events = waitForEvents(2 * scans);
         ASSERT_EQ(events.size(), 2 * scans);
-        // This scan's two events, which may reach the backend in either order.
-        const bool inOrder = events[2 * scans - 2].type == "logScanStarted";
-        const Event& started = events[2 * scans - (inOrder ? 2 : 1)];
-        const Event& finished = events[2 * scans - (inOrder ? 1 : 2)];
+        // Events are posted apart and may arrive in either order: each found by its type.
+        auto last = [&](const std::string& type) {
+            return *std::find_if(events.rbegin(), events.rend(),
+                                 [&](const Event& e) { return e.type == type; });
+        };
+        ASSERT_EQ(std::count_if(events.begin(), events.end(),
+                                [](const Event& e) { return e.type == "logScanStarted"; }),
+                  static_cast<std::ptrdiff_t>(scans));
+        const Event started = last("logScanStarted");
+        const Event finished = last("logScanFinished");
         EXPECT_EQ(started.type, "logScanStarted");
         EXPECT_EQ(started.body["scanType"], c.raw);
         EXPECT_EQ(started.body["vin"], kHondaVin);

@@ -35,7 +35,9 @@ Texts engineLines(const std::vector<QZEModuleDataPtr>& records) {
                         EnhancedProtocolManufacturer::Nissan;
     Texts out;
     for (const auto& r : records) {
-        if (!r->description() || !r->accronym() || !r->codeList() || r->responseState() < 2)
+        // Negative answers alone are no answer.
+        if (!r->description() || !r->accronym() || !r->codeList() ||
+            countedResponseState(r->responseState(), !r->codeList()->empty()) < 3)
             continue;
         std::string line = *r->accronym() + ":";
         const auto& codes = *r->codeList();

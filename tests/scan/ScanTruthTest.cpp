@@ -206,15 +206,19 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
          {}},
     };
     ASSERT_NO_FATAL_FAILURE(connectTo(genericCar()));
-    // A silent command costs a quarter of its 3 s; an answer has that long to come.
-    scanClock.reset();
-    scanClock.emplace(std::make_shared<QuickClock>(0.25));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         core->setProfile(genericCar(c.answers));
-        // A silent command costs its wait: those cases run once.
+        // A silent command costs its wait: those cases run once, and on a clock on which it
+        // costs a quarter of its 3 s (an answer has that long to come). The others keep the
+        // whole wait for every answer.
         const bool silent = std::any_of(c.answers.begin(), c.answers.end(),
                                         [](const auto& answer) { return answer.is_null(); });
+        scanClock.reset();
+        if (silent)
+            scanClock.emplace(std::make_shared<QuickClock>(0.25));
+        else
+            scanClock.emplace(std::make_shared<modtest::InstantSleepClock>());
         std::vector<PelkScanType> types = {PelkScanType::cel};
         if (!silent) types.push_back(PelkScanType::all);
         for (auto type : types) {
@@ -230,8 +234,9 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
     }
 }
 
-// Every make's vehicle whose modules answer with nothing but the sensor's words or junk, or
-// keep saying "response pending": the scan lists no manufacturer module at all.
+// Every make's vehicle whose modules answer with nothing but the sensor's words or junk, keep
+// saying "response pending", or give only negative answers (refusals, busy until the retries
+// run out): the scan lists no manufacturer module at all.
 class ModulesThatNeverAnswer : public ScanTruth,
                                public ::testing::WithParamInterface<std::string> {};
 
@@ -248,8 +253,17 @@ TEST_P(ModulesThatNeverAnswer, AreNotListed) {
     answerAll(pending, [](const std::string& request, size_t) {
         return ModuleProfile::Answers{pendingFor(request)};
     });
-    for (const auto* profile : {&saying, &pending}) {
-        SCOPED_TRACE(profile == &saying ? "words" : "pending");
+    // Service not supported, sub-function not supported, conditions not correct, out of range,
+    // busy.
+    const std::vector<uint8_t> refusals = {0x11, 0x12, 0x22, 0x31, 0x21};
+    auto refusing = original;
+    answerAll(refusing, [&](const std::string& request, size_t module) {
+        auto answer = pendingFor(request);
+        answer.front().back() = refusals[module % refusals.size()];
+        return ModuleProfile::Answers{answer};
+    });
+    for (const auto* profile : {&saying, &pending, &refusing}) {
+        SCOPED_TRACE(profile == &saying ? "words" : profile == &pending ? "pending" : "refusals");
         for (const auto& line : scanLines(*profile)) EXPECT_TRUE(line.starts_with("OBD:")) << line;
     }
 }
@@ -265,6 +279,8 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
     const std::string absFull = "00A\r0: 53 04 52 01 52 41 \r1: 52 49 53 36 ";
     const std::string absLastLost = "00A\r0: 53 04 52 01 52 41 ";
     const std::string absFirstLost = "00A\r1: 52 49 53 36 ";
+    // A byte of the first frame lost: every byte after it shifts.
+    const std::string absFrameShort = "00A\r0: 53 04 52 01 52 \r1: 52 49 53 36 ";
     const auto data = bytesOf({0x53, 0x02, 0x11, 0x35, 0x16, 0x56});
     const auto pending = pendingFor("13");
     struct Case {
@@ -292,6 +308,12 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
          {words(absLastLost), words(absLastLost), words(absFull)},
          abs,
          2,
+         0},
+        {"a frame short, then whole",
+         "ABS (CAN",
+         {words(absFrameShort), words(absFull)},
+         abs,
+         1,
          0},
         {"the last frame lost for good",
          "ABS (CAN",
@@ -321,6 +343,80 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
         EXPECT_EQ(lines, expected);
         EXPECT_EQ(logged("I:Reading module again"), c.rereads);
         EXPECT_EQ(logged("W:Incomplete answer from module"), c.incomplete);
+    }
+}
+
+// Negative answers alone are no read: such a module is left out as one that did not answer,
+// whatever came before them. A GM reply that does not begin with the negative response is data.
+TEST_F(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
+    const auto data = bytesOf({0x53, 0x02, 0x11, 0x35, 0x16, 0x56});
+    const auto pending = pendingFor("13");
+    struct Case {
+        const char* name;
+        std::string profile;
+        std::string module;
+        std::string request;             // as the profile keys it
+        ModuleProfile::Answers answers;  // to its read, one per repeat
+        std::string line;                // its line ("" when it is not listed)
+    };
+    const std::vector<Case> cases = {
+        {"data", "toyota.json", "ECM (CAN)", "13", {data}, "ECM: P1135/STORED P1656/STORED"},
+        {"conditions not correct",
+         "toyota.json",
+         "ECM (CAN)",
+         "13",
+         {bytesOf({0x7F, 0x13, 0x22})},
+         ""},
+        {"service not supported",
+         "toyota.json",
+         "ECM (CAN)",
+         "13",
+         {bytesOf({0x7F, 0x13, 0x11})},
+         ""},
+        {"busy until the retries run out",
+         "toyota.json",
+         "ECM (CAN)",
+         "13",
+         {bytesOf({0x7F, 0x13, 0x21})},
+         ""},
+        {"busy, then data",
+         "toyota.json",
+         "ECM (CAN)",
+         "13",
+         {bytesOf({0x7F, 0x13, 0x21}), data},
+         "ECM: P1135/STORED P1656/STORED"},
+        {"pending, then a refusal",
+         "toyota.json",
+         "ECM (CAN)",
+         "13",
+         {pending, bytesOf({0x7F, 0x13, 0x22})},
+         ""},
+        {"a refusal behind two bytes",
+         "toyota.json",
+         "ECM (CAN)",
+         "13",
+         {bytesOf({0x41, 0x00, 0x7F, 0x13, 0x12})},
+         ""},
+        {"GM: a refusal", "gm.json", "PSCM (GMLAN)", "A98112", {bytesOf({0x7F, 0xA9, 0x12})}, ""},
+        {"GM: a refusal behind two bytes is data",
+         "gm.json",
+         "PSCM (GMLAN)",
+         "A98112",
+         {bytesOf({0x41, 0x00, 0x7F, 0xA9, 0x12})},
+         "PSCM:"},
+    };
+    // Both vehicles are on 11-bit CAN: one connection serves them.
+    ASSERT_NO_FATAL_FAILURE(connectTo(sample("toyota.json")));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto profile = sample(c.profile);
+        moduleNamed(profile, c.module).replies[c.request] = c.answers;
+        const Texts lines = scanLines(profile);
+        const std::string acronym = c.module.substr(0, c.module.find(' ')) + ":";
+        Texts mine;
+        for (const auto& line : lines)
+            if (line.starts_with(acronym)) mine.push_back(line);
+        EXPECT_EQ(mine, c.line.empty() ? Texts{} : Texts{c.line});
     }
 }
 
@@ -381,6 +477,47 @@ TEST_F(ScanTruth, ADamagedModuleListEndsTheScanWithErrorLoading) {
     }
     // Each module scan, and the check-engine scan, which reads the lists but needs none.
     EXPECT_EQ(logged("E:Module list Toyota_CAN could not be read"), cases.size() * 3);
+}
+
+// The Mercedes lists are JSON: the chassis table, the chassis's list of the model year, each
+// unit's file. One that is there but does not decrypt or parse ends a module scan with
+// errorLoading, as a damaged module list of any other make does.
+TEST_F(ScanTruth, ADamagedMercedesListEndsTheScanWithErrorLoading) {
+    const fs::path shipped = Bundle::library().bundlePath();
+    const fs::path folder = fs::path("enhanceddiag") / "mercedes";
+    const fs::path yearList = folder / "years" / "2008" / "204.json";
+    // A unit the list names.
+    const auto list = *DefinitionFile::load(shipped / yearList);
+    const auto units = nlohmann::json::parse(list.begin(), list.end());
+    std::string unit = units.at(0).at(0).get<std::string>();
+    if (auto at = unit.find("*1"); at != std::string::npos) unit.erase(at, 2);
+    TempDir copy{"qz-damaged-mercedes"};
+    ASSERT_NO_FATAL_FAILURE(connectAndListen(sample("mercedes.json")));
+    const std::string vin = core->profile().vin;
+    for (const fs::path& file :
+         {folder / "chassis.json", yearList, folder / "ecus" / (unit + ".json")}) {
+        SCOPED_TRACE(file.string());
+        fs::remove_all(copy.path());
+        fs::copy(shipped, copy.path(), fs::copy_options::recursive);
+        ASSERT_TRUE(fs::exists(copy.path() / file));
+        Data bytes = readFileBytes(copy.path() / file);
+        bytes.resize(bytes.size() / 2);
+        writeFileBytes(copy.path() / file, bytes);
+        Bundle::setLibraryPath(copy.path());
+        engineLines->seen.clear();
+        for (auto type : {PelkScanType::all, PelkScanType::cdl}) {
+            ScanRecorder recorder;
+            scan(type, vin, recorder);
+            EXPECT_EQ(recorder.kinds(), Texts{"error:errorLoading"});
+            EXPECT_FALSE(gateway->isBusy());
+        }
+        ScanRecorder recorder;
+        auto end = scan(PelkScanType::cel, vin, recorder);
+        EXPECT_EQ(recorder.kinds().back(), "complete");
+        EXPECT_EQ(moduleLines(modulesOf(end)), Texts{"OBD:"});
+        EXPECT_GE(logged("E:Module list mercedes/" + file.lexically_relative(folder).string()), 2u);
+        Bundle::setLibraryPath({});
+    }
 }
 
 // A J1850 module may answer NO DATA to the first request after a bus switch: asked again, it

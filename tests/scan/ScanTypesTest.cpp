@@ -223,18 +223,27 @@ TEST_F(ModuleMaking, ModulesThatDidNotAnswerAreCountedButNotReported) {
     EXPECT_FALSE(made(noCodes));
     EXPECT_FALSE(made(nullptr));
 
+    // Negative answers alone are no read; codes beside them came from an answer.
     auto refused = record("EGS", {}, std::nullopt, std::nullopt, ResponseStateHasNakData);
-    auto m = made(refused);
-    ASSERT_TRUE(m) << "a negative answer is an answer";
+    EXPECT_FALSE(made(refused)) << "negative answers alone are not a module without codes";
+    auto refusedWithCodes =
+        record("TCM", {"P0700"}, Texts{"STORED"}, std::nullopt, ResponseStateHasNakData);
+    auto withCodes = made(refusedWithCodes);
+    ASSERT_TRUE(withCodes);
+    EXPECT_EQ(withCodes->results().size(), 1u);
+
+    auto answered = record("EGS", {}, std::nullopt, std::nullopt, ResponseStateHasData);
+    auto m = made(answered);
+    ASSERT_TRUE(m) << "an answer without codes";
     EXPECT_EQ(m->description(),
               "\U0001F697 PelkModule: EGS module, acronym: EGS, dtcs: [], light: unknown, "
               "category : unknown");
-    EXPECT_EQ(controller->scannedModuleCount(), 5);
+    EXPECT_EQ(controller->scannedModuleCount(), 7);
     EXPECT_TRUE(heard.empty()) << "no progress without a scanner";
 
     // The module finds its record again by identity; the record reads as reported.
-    EXPECT_EQ(InstanceStorage::record(m), refused);
-    EXPECT_EQ(refused->responseState(), ResponseStateNoData);
+    EXPECT_EQ(InstanceStorage::record(m), answered);
+    EXPECT_EQ(answered->responseState(), ResponseStateNoData);
     EXPECT_EQ(InstanceStorage::record(nullptr), nullptr);
 }
 

@@ -10,9 +10,10 @@ namespace qz {
 // Holds the host app's receiver of the library's public log lines.
 class GatewayLogger {
   public:
-    GatewayLogger() = delete;
+    GatewayLogger() = delete;  // static members only
 
-    // The installed delegate; none at start.
+    // The installed delegate; none at start. Installing one (any thread) makes it receive
+    // every public log line from then on; none stops them.
     static std::shared_ptr<GatewayLoggerDelegate> delegate();
     static void setDelegate(std::shared_ptr<GatewayLoggerDelegate> delegate);
 

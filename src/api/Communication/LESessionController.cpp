@@ -102,12 +102,21 @@ void LESessionObjcBridge::connectOnDriverQueue(const UUID& identifier, StatusLis
         return;
     }
     bgxDeviceScanner_->adopt(device);
+    // The current device's link is still closing (the central reports its end later, as BlueZ
+    // does): that end goes to the listener of the closing link, and this connect follows it.
+    const bool closing = device->deviceState() == DeviceState::Disconnecting;
     std::shared_ptr<BGXDevice> previous;
     {
         std::lock_guard lock(mutex_);
+        if (closing && device == device_) {
+            deferredListener_ = std::move(listener);
+            return;
+        }
+        deferredListener_.reset();
         previous = std::exchange(device_, device);
         connectionListener_ = std::move(listener);
         reportedState_ = device->deviceState();
+        opened_ = false;
         openFailed_ = false;
     }
     decoder_.reset();
@@ -123,13 +132,28 @@ void LESessionObjcBridge::connectOnDriverQueue(const UUID& identifier, StatusLis
     device->connect();
 }
 
+void LESessionObjcBridge::cancelDeferredConnect() {
+    std::optional<StatusListener> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        dropped = std::exchange(deferredListener_, std::nullopt);
+    }
+    // The connect never started: its listener hears that there is no link.
+    if (dropped && *dropped)
+        Gateway::gatewayQueue()->async(
+            [listener = *dropped] { listener(SensorConnectionStatus::disconnected); });
+}
+
 void LESessionObjcBridge::notifyForDisconnectionError(const BleError& error) {
     // Only the current device still calls the bridge. An error before the link was reported
-    // open fails the connect: the app hears of it as an open error, not as a disconnect.
-    auto device = this->device();
-    if (!device) return;
-    std::lock_guard lock(mutex_);
-    if (reportedState_ != DeviceState::Connected) openFailed_ = true;
+    // open fails the connect: the app hears of it as an open error, not as a disconnect. The
+    // device is already `Disconnecting` here, so what counts is whether it was ever reported
+    // `Connected`.
+    {
+        std::lock_guard lock(mutex_);
+        if (!device_) return;
+        if (!opened_) openFailed_ = true;
+    }
     Log::e("BLE connection failed: " + error.localizedDescription());
 }
 
@@ -138,31 +162,50 @@ void LESessionObjcBridge::stateChangedForDevice(const std::shared_ptr<BGXDevice>
     const DeviceState state = device->deviceState();
     StatusListener listener;
     bool failed = false;
+    bool deferred = false;
     {
         std::lock_guard lock(mutex_);
         if (device != device_ || reportedState_ == state) return;
         reportedState_ = state;
         listener = connectionListener_;
-        if (state == DeviceState::Disconnected) failed = std::exchange(openFailed_, false);
+        if (state == DeviceState::Connected) opened_ = true;
+        if (state == DeviceState::Disconnected) {
+            failed = std::exchange(openFailed_, false);
+            deferred = deferredListener_.has_value();
+        }
     }
     if (state != DeviceState::Connected && state != DeviceState::Disconnected) return;
-    if (failed) {
-        Gateway::gatewayQueue()->async([listener] {
-            if (listener) listener(SensorConnectionStatus::errorOpeningConnection);
-        });
-        return;
-    }
     const bool closed = state == DeviceState::Disconnected;
     // At once, not behind the work that "GatewayQueue" may be busy with: the relay stops
     // waiting for replies that cannot come.
     if (closed)
         if (auto target = receiver()) target->linkClosed();
-    Gateway::gatewayQueue()->async([listener, closed] {
-        if (listener)
-            listener(closed ? SensorConnectionStatus::disconnected
-                            : SensorConnectionStatus::connected);
-        if (closed)
-            NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_DISCONNECTED);
+    if (failed) {
+        Gateway::gatewayQueue()->async([listener] {
+            if (listener) listener(SensorConnectionStatus::errorOpeningConnection);
+        });
+    } else {
+        Gateway::gatewayQueue()->async([listener, closed] {
+            if (listener)
+                listener(closed ? SensorConnectionStatus::disconnected
+                                : SensorConnectionStatus::connected);
+            if (closed)
+                NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_DISCONNECTED);
+        });
+    }
+    if (!deferred) return;
+    // The connect that waited for this end starts once the driver has finished with it.
+    std::weak_ptr<LESessionObjcBridge> weak = weak_from_this();
+    bgxDeviceScanner_->queue()->async([weak, identifier = device->identifier()] {
+        auto self = weak.lock();
+        if (!self) return;
+        std::optional<StatusListener> next;
+        {
+            std::lock_guard lock(self->mutex_);
+            next = std::exchange(self->deferredListener_, std::nullopt);
+        }
+        // None left: a later connect request has taken over.
+        if (next) self->connectOnDriverQueue(identifier, std::move(*next));
     });
 }
 
@@ -235,6 +278,7 @@ bool LESessionController::isLinkOpen() const {
 }
 
 void LESessionController::disconnectDevice() {
+    controller_->cancelDeferredConnect();
     if (auto device = controller_->device()) device->disconnect();
 }
 

@@ -34,7 +34,9 @@ std::shared_ptr<PelkSensor> pelkSensor(const BGXDevice& device);
 // Received chunks: only the current device's; descrambled byte by byte, a character cut
 // between two notifications is joined, bytes that are no UTF-8 become U+FFFD (logged "Could
 // not read from stream"), and the rest of the chunk, its prompt above all, goes on. A device a
-// later connect replaced keeps its link but no longer calls the bridge.
+// later connect replaced keeps its link but no longer calls the bridge. A connect request for
+// the current device while its link is still closing waits for that link's end, which goes to
+// the listener of the link that ends.
 class LESessionObjcBridge : public BGXScanDelegate,
                             public BGXDeviceDelegate,
                             public BGXSerialDelegate,
@@ -47,6 +49,9 @@ class LESessionObjcBridge : public BGXScanDelegate,
     // handed back to the scanner). An identifier never discovered reports
     // `errorOpeningConnection`.
     void connectToDevice(const UUID& identifier, StatusListener listener);
+    // Drops a connect request that waits for the end of a closing link; its listener hears
+    // `disconnected`.
+    void cancelDeferredConnect();
 
     BroadcastListener broadcastListener() const;
     void setBroadcastListener(BroadcastListener listener);
@@ -82,6 +87,10 @@ class LESessionObjcBridge : public BGXScanDelegate,
     std::weak_ptr<SensorReceiver> receiver_;
     std::shared_ptr<BGXDevice> device_;
     std::optional<DeviceState> reportedState_;  // the current device's last state seen
+    // A connect request for the current device made while its link was closing: it starts
+    // once that link's end is reported.
+    std::optional<StatusListener> deferredListener_;
+    bool opened_ = false;      // the current connect was reported `connected`
     bool openFailed_ = false;  // the current connect ended in an error before it opened
     std::vector<std::shared_ptr<BGXDevice>> discoveredDevices_;
     SensorTextDecoder decoder_;

@@ -8,11 +8,13 @@
 
 namespace qz {
 
-// What the connect listener receives.
+// What the connect listener receives: the link opened (with the start-up's outcome), it did
+// not open, or it closed.
 class PelkSensorState {
   public:
     enum class Kind { onSensorConnected, onError, onSensorDisconnected };
 
+    // One value per case.
     static PelkSensorState onSensorConnected(PelkSensorStatus status) {
         PelkSensorState s(Kind::onSensorConnected);
         s.status_ = status;
@@ -27,12 +29,14 @@ class PelkSensorState {
         return PelkSensorState(Kind::onSensorDisconnected);
     }
 
+    // Which case it is.
     Kind kind() const { return kind_; }
     // Present for onSensorConnected only.
     std::optional<PelkSensorStatus> status() const { return status_; }
     // Present for onError only.
     const std::optional<PelkError>& error() const { return error_; }
 
+    // Equal when the case and its value are.
     bool operator==(const PelkSensorState&) const = default;
 
     // onSensorConnected(status: initialized), onError(error: ...), onSensorDisconnected
@@ -45,6 +49,7 @@ class PelkSensorState {
     std::optional<PelkError> error_;
 };
 
+// The state's description().
 std::string describe(const PelkSensorState& state);
 
 }  // namespace qz

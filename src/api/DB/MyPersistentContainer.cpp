@@ -110,6 +110,11 @@ void MyPersistentContainer::close() {
 }
 
 Result<void, StoreError> MyPersistentContainer::open() {
+    // Events cached by a library that wrote into $HOME's app layout are taken along.
+    if (auto earlier = Paths::earlierApplicationSupportDirectory();
+        earlier && storeURL_.parent_path().parent_path() == defaultDirectoryURL())
+        Paths::copyIfMissing(*earlier / storeURL_.parent_path().filename(),
+                             storeURL_.parent_path());
     if (!Paths::createDirectories(storeURL_.parent_path()))
         return std::unexpected(
             StoreError{SQLITE_CANTOPEN, "cannot create " + storeURL_.parent_path().string()});

@@ -16,6 +16,7 @@ namespace qz {
 // without an open session the first exchange times out.
 class AsTechDelegate {
   public:
+    // The fixed success text, or the failed exchange's error.
     using WiFiCallback = std::function<void(Result<std::string, CommError>)>;
 
     virtual ~AsTechDelegate() = default;

@@ -13,9 +13,14 @@ class PelkAccessoryDelegate {
   public:
     virtual ~PelkAccessoryDelegate() = default;
 
-    // Connected MFi sensors first, then the discovered BLE sensors.
+    // The sensors that can be connected: the connected MFi accessories that speak the sensor
+    // protocol, then every BLE sensor discovered since the gateway was made (a BLE sensor stays
+    // listed once seen; one that went out of reach fails to connect). Synchronous, any thread.
     virtual std::vector<std::shared_ptr<PelkSensor>> connectedDevices() = 0;
-    // Hears every sensor that comes into reach or goes out of it; replaces an earlier callback.
+    // `callback` hears, on the main queue, every sensor that comes into reach (appeared) and
+    // every MFi sensor that goes away (disappeared; BLE sensors are not reported gone). It
+    // replaces an earlier callback; an empty one stops the reports. It may call any operation
+    // of the library.
     virtual void registerForConnectionUpdates(BroadcastListener callback) = 0;
 };
 

@@ -31,13 +31,16 @@ class SessionController;
 class SkiffUpdater;
 class Vehicle;
 
-// The one object a host app creates and talks to. It builds and wires every long-lived
-// part of the library, registers the facade's adapters with the trouble-code engine, and
-// carries the public feature families.
+// The one object a host app creates and talks to: it finds and connects sensors, reads live
+// data, scans and clears trouble codes, runs the smog check, hands over the logs and talks to
+// the maker's backend. The contract of each operation is in the protocol that declares it
+// (api/Delegates/). Create one per app and keep it; a second one is allowed but only logged,
+// and takes over the trouble-code engine from the first.
 //
-// Threads: the connect listener, the log archive and the backend results are called on
-// the main queue; all vehicle work runs on the process-wide serial queue "GatewayQueue".
-// Nothing here blocks the main queue on "GatewayQueue".
+// Threads: every call returns at once. Vehicle work runs, one operation at a time, on the
+// process-wide serial queue "GatewayQueue"; connection states, the log archive and backend
+// results reach the app on the library's main queue (a thread of its own). Listeners may call
+// the gateway again but must not block waiting for it.
 //
 // Held by std::shared_ptr (`create`): queued work holds it weakly, so work that arrives
 // after the host released it is dropped.
@@ -51,7 +54,11 @@ class Gateway : public PelkSensorDelegate,
                 public AsTechDelegate,
                 public std::enable_shared_from_this<Gateway> {
   public:
+    // A new gateway: loads the host's configuration document, registers with the trouble-code
+    // engine and asks the analytics client to send the events it cached. Bluetooth scanning
+    // starts as soon as the adapter is powered.
     static std::shared_ptr<Gateway> create();
+    // Stops the connection reports. Call disconnect() first to close a session cleanly.
     ~Gateway() override;
     Gateway(const Gateway&) = delete;
     Gateway& operator=(const Gateway&) = delete;
@@ -61,7 +68,7 @@ class Gateway : public PelkSensorDelegate,
     // Gateways alive in the process.
     static int gatewayCount();
 
-    // PelkSensorDelegate.
+    // PelkSensorDelegate (connecting, versions, status, log archive).
     void connect(std::shared_ptr<PelkSensor> sensor, SensorListener listener) override;
     void disconnect() override;
     std::string libraryVersion() override;
@@ -69,25 +76,26 @@ class Gateway : public PelkSensorDelegate,
     float lastConnectedFwVersion() override;
     void requestZippedLogs(LogsClosure closure) override;
     SensorConnectionStatus status() const override { return status_.load(); }
+    // Overrides the reported status (the library sets it from each session report).
     void setStatus(SensorConnectionStatus status) { status_.store(status); }
 
-    // PelkAccessoryDelegate.
+    // PelkAccessoryDelegate (the sensors in reach).
     std::vector<std::shared_ptr<PelkSensor>> connectedDevices() override;
     void registerForConnectionUpdates(BroadcastListener callback) override;
 
-    // PelkFirmwareDelegate.
+    // PelkFirmwareDelegate (the sensor's firmware; MFi sensors only).
     void requestLatestServerFirmware(VersionListener listener) override;
     void downloadFirmware(const std::string& versionKey, DownloadListener listener) override;
     void startFirmwareUpdate(UpdateListener listener) override;
 
-    // PelkBaasDelegate.
+    // PelkBaasDelegate (backend and offline VIN database; results on the main queue).
     void requestXml(const std::string& vin, QZVehicleXmlType type,
                     XmlCompletion completion) override;
     void requestYmme(const std::string& vin, YmmeCompletion completion) override;
     void requestRepairInfo(const std::string& vin, const std::vector<std::string>& dtcs,
                            RepairListener listener) override;
 
-    // PelkLiveDelegate.
+    // PelkLiveDelegate (live data, odometer, VIN).
     void updatePID(std::shared_ptr<PIDInfo> pid, PIDCallback callback) override;
     void supportedPids(PIDListCallback callback) override;
     std::vector<std::shared_ptr<PIDInfo>> pids() override;
@@ -95,23 +103,27 @@ class Gateway : public PelkSensorDelegate,
     void checkAutoVinSupport(SupportCallback callback) override;
     void requestVin(VinCallback callback) override;
 
-    // PelkScanDelegate.
+    // PelkScanDelegate (trouble-code scans and clears).
     bool supportsEnhancedDiagnostics(const std::string& vin) override;
     void performScan(std::optional<std::string> vin, PelkScanType scanType,
                      ScanListener listener) override;
     void clearModule(std::shared_ptr<PelkModule> module, ClearListener listener) override;
 
-    // PelkSmogDelegate.
+    // PelkSmogDelegate (the emissions-readiness check).
     void requestSmogInfo(SmogListener listener) override;
 
-    // AsTechDelegate.
+    // AsTechDelegate (the sensor's Wi-Fi mode and configuration).
     void switchToWiFiMode(WiFiCallback closure) override;
     void applyWiFiConfiguration(const WiFiConfiguration& config, WiFiCallback callback) override;
 
-    // The VIN in use.
+    // The VIN of the last scan or supportsEnhancedDiagnostics call; none before.
     std::optional<std::string> vin() const;
 
-    // Parts shared with the feature families.
+    // The parts below are the library's own: its feature families share them. An app needs
+    // none of them.
+
+    // Whether an operation that talks to the vehicle holds the gateway (scans, clears, smog
+    // checks and live reads refuse with their busy error meanwhile).
     bool isBusy() const { return isBusy_.load(); }
     void setIsBusy(bool value) { isBusy_.store(value); }
     // Sets the busy flag when it is clear; false when another operation holds it.
@@ -120,6 +132,7 @@ class Gateway : public PelkSensorDelegate,
         return isBusy_.compare_exchange_strong(expected, true);
     }
 
+    // The engine's adapter registry and the long-lived parts built by create().
     Binder& binder() { return binder_; }
     const std::shared_ptr<PelkWeb>& api() const { return api_; }
     const std::shared_ptr<SessionController>& sessionController() const {
@@ -129,7 +142,9 @@ class Gateway : public PelkSensorDelegate,
     const std::shared_ptr<Vehicle>& vehicle() const { return vehicle_; }
     const std::shared_ptr<PIDInterface>& pidInterface() const { return pidInterface_; }
     const std::shared_ptr<SkiffUpdater>& firmwareUpdater() const { return firmwareUpdater_; }
+    // The listener of the latest connect.
     SensorListener sensorListener() const;
+    // Year, make, model and engine of the current vehicle, as the scan family keeps them.
     std::optional<YMME> ymme() const;
     void setYmme(std::optional<YMME> value);
 

@@ -5,7 +5,12 @@
 namespace qz {
 
 // The error of the emissions-readiness check.
-enum class SmogInfoError { setupFailed = 0, notConnected = 1, deviceBusy = 2 };
+enum class SmogInfoError {
+    setupFailed = 0,   // the sensor refused or did not answer the check's set-up or end, or the
+                       // gateway was released: check the link and run it again
+    notConnected = 1,  // no connected sensor: connect first
+    deviceBusy = 2,    // another operation holds the gateway: try again after it
+};
 
 // The case name.
 std::string describe(SmogInfoError error);

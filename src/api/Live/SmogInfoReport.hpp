@@ -17,7 +17,9 @@ class SmogInfoRetriever;
 
 // What the emissions-readiness check read: five run-time and distance counters, the readiness
 // monitors and the numbers of stored and pending codes, with the verdict worked out from them
-// at its first read. Built only by the check; the caller owns it afterwards.
+// at its first read. Built only by the check; the caller owns it afterwards. A counter the
+// vehicle does not give keeps support status unsupported and no value. Safe to read from any
+// thread.
 class SmogInfoReport {
   public:
     ~SmogInfoReport() = default;
@@ -36,6 +38,8 @@ class SmogInfoReport {
     void setTimeMilOff(std::shared_ptr<NumericPID> pid);
     std::shared_ptr<PID0101_MonitorStatus> monitorStatus() const;  // 01 01
     void setMonitorStatus(std::shared_ptr<PID0101_MonitorStatus> pid);
+    // The stored (confirmed) and pending trouble codes the sensor listed; 0 when it could not
+    // list them.
     int64_t numConfirmed() const;
     void setNumConfirmed(int64_t value);
     int64_t numPending() const;

@@ -12,6 +12,8 @@ namespace qz {
 template <CaseIndexable E>
 class BinaryIndexedPID : public PID<E> {
   public:
+    // For the catalogue: the byte `byteToRead`, its case i at bit startingBit + i; or a row of
+    // its table.
     BinaryIndexedPID(Mode mode, uint64_t pid, std::string fullName, std::string shortName,
                      int64_t responseBytes, int64_t byteToRead, int64_t startingBit,
                      std::optional<int64_t> supportBit)
@@ -24,6 +26,7 @@ class BinaryIndexedPID : public PID<E> {
         : BinaryIndexedPID(mode, row.pid, std::string(row.fullName), std::string(row.shortName),
                            row.responseBytes, row.byte, row.bit, row.supportBit) {}
 
+    // The bit of the enumeration's first case.
     int64_t startingBit() const { return startingBit_; }
 
     // The decoded case (never absent).
@@ -39,6 +42,7 @@ class BinaryIndexedPID : public PID<E> {
                " supported: " + std::string(caseName(this->supportStatus_));
     }
 
+    // The case's display text ("Closed loop = ..."); "Unsupported"/"N/A" when not supported.
     std::string valueAsText(bool = false) const override {
         auto l = this->lock();
         if (auto text = this->unsupportedText()) return *text;

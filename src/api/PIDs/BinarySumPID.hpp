@@ -19,6 +19,7 @@ class BinarySumPID : public BinaryIndexedPID<E> {
         : BinarySumPID(mode, row.pid, std::string(row.fullName), std::string(row.shortName),
                        row.responseBytes, row.byte, row.bits, row.supportBit) {}
 
+    // The bits whose number is the case's index.
     ClosedRange bitsToRead() const { return this->bitsToRead_; }
 
   protected:

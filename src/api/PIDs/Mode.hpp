@@ -18,6 +18,7 @@ constexpr std::optional<Mode> modeFromRawValue(int64_t raw) {
     return std::nullopt;
 }
 
+// The service number (1 or 9).
 constexpr int64_t rawValue(Mode m) {
     return static_cast<int64_t>(m);
 }

@@ -18,15 +18,21 @@ class NumericPID : public PID<Measurement> {
                std::optional<int64_t> supportBit, const Dimension* units,
                const Dimension* imperialUnits, std::optional<double> minValue,
                std::optional<double> maxValue, double scalar, double offset);
+    // From a row of the catalogue's table.
     NumericPID(Mode mode, const PIDRow& row);
 
+    // The value's unit (its symbol: units()->symbol()), and the imperial one of altValue()
+    // (none when the unit has no imperial counterpart).
     const Dimension* units() const { return units_; }
     const Dimension* altUnit() const { return altUnit_; }
 
+    // The display limits of the value.
     double minValue() const;
     void setMinValue(double v);
     double maxValue() const;
     void setMaxValue(double v);
+    // The scaling: value = raw * scalar + offset. One step of the value is `scalar`, the
+    // resolution to round to for people. The support walk may rescale some parameters.
     double scalar() const;
     void setScalar(double v);
     double offset() const;

@@ -15,6 +15,7 @@ namespace qz {
 template <class T>
 class PID : public PIDInfo {
   public:
+    // The type of value().
     using Value = T;
 
     // `bytesToRead` absent: the whole answer, 0...responseBytes-1.
@@ -28,6 +29,7 @@ class PID : public PIDInfo {
     // Indexes into data of the bytes that hold this value; fixed at creation.
     ClosedRange bytesToRead() const { return bytesToRead_; }
 
+    // A value held by the object itself, for kinds that do not decode `data`.
     std::optional<T> valueInternal() const {
         auto l = lock();
         return valueInternal_;
@@ -70,6 +72,7 @@ concept FinalPID = PIDData<P> && std::constructible_from<P, Mode> && requires(P&
 class PIDDeterminedByPID13 {
   public:
     virtual ~PIDDeterminedByPID13() = default;
+    // Renames the parameter, or marks it unsupported, after the data bytes of 01 13 and 01 1D.
     virtual void conformBasedOnPIDS(const std::vector<uint8_t>& val13,
                                     const std::vector<uint8_t>& val1D) = 0;
 };

@@ -8,6 +8,7 @@ namespace qz {
 // hexadecimal; the value is the text of those bytes.
 class PID0902 : public PID<std::string> {
   public:
+    // A fresh request object (requestVin makes one per call).
     PID0902();
 
     // The VIN text (empty text when nothing reads; never absent).

@@ -18,30 +18,43 @@ namespace qz {
 // data bytes the answer carries, whether the vehicle supports it and the data bytes of the last
 // answer (one hexadecimal text per byte, without the echo of service and PID number).
 //
-// One object is shared between the host's threads and the gateway queue: every field read and
-// every refresh is guarded by the object's own mutex. The mutex is never held while calling out.
+// The catalogue makes one object per parameter and keeps it: supportedPids, pids() and every
+// refresh hand over the same objects, updated in place. One object is shared between the
+// host's threads and "GatewayQueue": every field read and every refresh is guarded by the
+// object's own mutex, never held while calling out. The host reads; the setters are the
+// library's.
 class PIDInfo {
   public:
+    // For the library's parameter classes.
     PIDInfo(Mode mode, uint64_t pid, std::string fullName, PIDCategory category,
             std::string shortName, int64_t responseBytes, std::optional<int64_t> supportBit);
     virtual ~PIDInfo() = default;
     PIDInfo(const PIDInfo&) = delete;
     PIDInfo& operator=(const PIDInfo&) = delete;
 
+    // The service (LiveData: 01, VehicleInfo: 09) and PID number of the request; fixed.
     Mode mode() const { return mode_; }
     uint64_t pid() const { return pid_; }
+    // The bit of the answer's first byte that tells whether the value is present; fixed.
     std::optional<int64_t> supportBit() const { return supportBit_; }
 
+    // The kind of value: numeric (NumericPID), boolean (BinaryPID), string (an enumeration)
+    // or other.
     PIDCategory category() const;
     void setCategory(PIDCategory category);
+    // Display name and short mnemonic ("Engine RPM", "RPM"); the support walk may rename the
+    // oxygen-sensor parameters after the vehicle's sensor layout.
     std::string fullName() const;
     void setFullName(std::string name);
     std::string shortName() const;
     void setShortName(std::string name);
+    // The number of data bytes a valid answer holds.
     int64_t responseBytes() const;
     void setResponseBytes(int64_t count);
+    // unknown until a support walk (supportedPids) marks it supported or unsupported.
     SupportStatus supportStatus() const;
     void setSupportStatus(SupportStatus status);
+    // The data bytes of the last answer, one hexadecimal text each ("1A", "F8"); empty before.
     std::vector<std::string> data() const;
 
     // Replaces `data` with the given byte texts unchanged.

@@ -7,6 +7,7 @@ namespace qz {
 // A numeric value from a range of bits of one byte (bits 0...6 of 0x83 give 3).
 class PartialByteNumericPID : public NumericPID {
   public:
+    // For the catalogue: the bits `bitsToRead` of the byte `byteToRead`, or a row of its table.
     PartialByteNumericPID(Mode mode, uint64_t pid, std::string fullName, std::string shortName,
                           int64_t responseBytes, int64_t byteToRead, ClosedRange bitsToRead,
                           std::optional<int64_t> supportBit, const Dimension* units,
@@ -14,6 +15,7 @@ class PartialByteNumericPID : public NumericPID {
                           std::optional<double> maxValue, double scalar, double offset);
     PartialByteNumericPID(Mode mode, const PIDRow& row);
 
+    // The bits that hold the number.
     ClosedRange bitsToRead() const { return bitsToRead_; }
 
   protected:

@@ -8,6 +8,7 @@ namespace qz {
 // signed raw (80 00 at 0.25 per bit is -8192).
 class SignedNumericPID : public NumericPID {
   public:
+    // For the catalogue, as NumericPID's.
     SignedNumericPID(Mode mode, uint64_t pid, std::string fullName, std::string shortName,
                      int64_t responseBytes, std::optional<ClosedRange> bytesToRead,
                      std::optional<int64_t> supportBit, const Dimension* units,

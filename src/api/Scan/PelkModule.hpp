@@ -11,7 +11,8 @@ namespace qz {
 
 class ScanController;
 
-// One trouble code of a scanned module. Made by the library's scan only.
+// One trouble code of a scanned module. Made by the library's scan only; immutable, safe to
+// read from any thread.
 class PelkTroubleCode {
   public:
     PelkTroubleCode(const PelkTroubleCode&) = delete;
@@ -36,6 +37,7 @@ class PelkTroubleCode {
     const std::string status_;
 };
 
+// A module's codes, in the module's order.
 using PelkTroubleCodes = std::vector<std::shared_ptr<PelkTroubleCode>>;
 
 // One scanned control module with its codes. Made by the library's scan only; modules compare
@@ -45,8 +47,11 @@ class PelkModule {
     PelkModule(const PelkModule&) = delete;
     PelkModule& operator=(const PelkModule&) = delete;
 
+    // The module's name ("Engine Control Module").
     const std::string& name() const { return name_; }
-    // Its short name; the generic OBD-II module is "OBD".
+    // Its short name, which clearModule and the demo's "clear ACRONYM" go by; the generic
+    // OBD-II module is "OBD". Two modules of one scan may share it (a make's modules on two
+    // buses).
     const std::string& acronym() const { return acronym_; }
     // The warning-light text of the definition file (may be empty).
     const std::string& light() const { return light_; }
@@ -75,6 +80,7 @@ class PelkModule {
     PelkTroubleCodes results_;
 };
 
+// A scan's modules, in the order they were reported.
 using PelkModules = std::vector<std::shared_ptr<PelkModule>>;
 
 // "[<module>, <module>]": the modules' descriptions in a bracketed list.

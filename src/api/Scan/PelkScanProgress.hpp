@@ -15,8 +15,11 @@ namespace qz {
 class InteractionType {
   public:
     enum class Kind { keyFlick, custom };
+    // Called by the app once the user has done it: once, from any thread, also from within the
+    // scan listener. The waiting scan then goes on.
     using Listener = std::function<void()>;
 
+    // The two forms; the library makes only `custom` ones.
     static InteractionType keyFlick(Listener listener) {
         return InteractionType(Kind::keyFlick, {}, std::move(listener));
     }
@@ -24,6 +27,7 @@ class InteractionType {
         return InteractionType(Kind::custom, std::move(msg), std::move(listener));
     }
 
+    // Which form it is.
     Kind kind() const { return kind_; }
     // The text to show the user (empty for keyFlick).
     const std::string& msg() const { return msg_; }
@@ -42,15 +46,20 @@ class PelkScanError {
   public:
     enum class Kind {
         timeout,              // declared for the app; never reported
-        general,              // the gateway was released before the scan ran
-        disconnected,         // no sensor connected
-        communicaton,         // the sensor dropped or timed out during the scan
-        enhancedUnsupported,  // no manufacturer scan for the make; the scan goes on
-        errorLoading,         // the engine scan could not be loaded
-        deviceBusy,           // another operation holds the gateway
-        notInitialized,       // the sensor was not initialised
+        general,              // the gateway was released before the scan ran (code 460):
+                              // keep the gateway for the app's life
+        disconnected,         // no sensor connected: connect first
+        communicaton,         // the sensor dropped or stopped answering during the scan: the
+                              // modules read so far come with it; reconnect and scan again
+        enhancedUnsupported,  // no manufacturer scan for the make; the generic scan goes on
+        errorLoading,         // the scan could not be loaded for the make (its definition
+                              // files): report it; a check-engine (cel) scan may still work
+        deviceBusy,           // another operation holds the gateway: try again after it
+        notInitialized,       // the sensor did not start up: connect again (a sensor in
+                              // recovery mode needs a firmware update first)
     };
 
+    // One value per case.
     static PelkScanError timeout(PelkModules modules) {
         return PelkScanError(Kind::timeout, std::move(modules));
     }
@@ -71,6 +80,7 @@ class PelkScanError {
     static PelkScanError deviceBusy() { return PelkScanError(Kind::deviceBusy); }
     static PelkScanError notInitialized() { return PelkScanError(Kind::notInitialized); }
 
+    // Which case it is.
     Kind kind() const { return kind_; }
     // The modules of timeout, disconnected and communicaton (reported so far); else empty.
     const PelkModules& modules() const { return modules_; }
@@ -95,6 +105,7 @@ std::string describe(const PelkScanError& error);
 class PelkScanProgress {
   public:
     enum class Kind { update, complete, error, interactionRequired };
+    // A scan's end: the modules that answered, or why it did not complete.
     using ScanResult = Result<PelkModules, PelkScanError>;
 
     // The modules reported so far divided by the module reads expected (1 when all are done;
@@ -123,7 +134,9 @@ class PelkScanProgress {
         return p;
     }
 
+    // Which case it is.
     Kind kind() const { return kind_; }
+    // The fraction of update (0 for the other cases).
     float percentage() const { return percentage_; }
     // Present for complete only.
     const std::optional<ScanResult>& result() const { return result_; }
@@ -145,12 +158,14 @@ class PelkScanProgress {
 class PelkClearError {
   public:
     enum class Kind {
-        communication,  // the sensor exchange failed
-        notScanned,     // the module was not reported by the latest scan
-        disconnected,   // no sensor connected
-        deviceBusy,     // another operation holds the gateway
+        communication,  // the exchange with the sensor failed: check the link, try again
+        notScanned,     // the module was not reported by the latest scan: scan again and clear
+                        // a module of that scan
+        disconnected,   // no sensor connected: connect first
+        deviceBusy,     // another operation holds the gateway: try again after it
     };
 
+    // One value per case.
     static PelkClearError communication(std::string description) {
         PelkClearError e(Kind::communication);
         e.description_ = std::move(description);
@@ -160,10 +175,12 @@ class PelkClearError {
     static PelkClearError disconnected() { return PelkClearError(Kind::disconnected); }
     static PelkClearError deviceBusy() { return PelkClearError(Kind::deviceBusy); }
 
+    // Which case it is.
     Kind kind() const { return kind_; }
     // The failure's text, for communication.
     const std::string& communicationDescription() const { return description_; }
 
+    // Equal when the case and its text are.
     bool operator==(const PelkClearError&) const = default;
 
   private:
@@ -180,6 +197,7 @@ class PelkClearResult {
   public:
     enum class Kind { complete, error };
 
+    // The two cases.
     static PelkClearResult complete(bool result) {
         PelkClearResult r(Kind::complete);
         r.result_ = result;
@@ -191,12 +209,14 @@ class PelkClearResult {
         return r;
     }
 
+    // Which case it is.
     Kind kind() const { return kind_; }
     // For complete: whether the clear succeeded.
     bool result() const { return result_; }
     // Present for error only.
     const std::optional<PelkClearError>& error() const { return error_; }
 
+    // Equal when the case and its value are.
     bool operator==(const PelkClearResult&) const = default;
 
   private:

@@ -13,13 +13,15 @@ enum class PelkScanType {
     all,  // "all": full scan of the manufacturer modules, then the generic codes
 };
 
+// The raw value ("cel", "com", "all").
 std::string rawValue(PelkScanType type);
 // Exactly "cel", "com" or "all" (case-sensitive); none for any other text.
 std::optional<PelkScanType> pelkScanType(std::string_view rawValue);
 // The case name ("cel", "cdl", "all").
 std::string describe(PelkScanType type);
 
-// The warning-light category of a module.
+// The warning-light category of a module (its raw values: "4X4", "ABS", "ADAPTIVE CRUISE",
+// ... "ENGINE"; `unknown` for a light the library does not know).
 enum class PelkLightCategory {
     fourX4,
     abs,
@@ -41,7 +43,8 @@ enum class PelkLightCategory {
     unknown,
 };
 
-// The category of a module.
+// The category of a module (its raw values: "4WD/AWD", "ABS AND BRAKES", ...; `unknown` for a
+// category the library does not know).
 enum class PelkModuleCategory {
     fourWDAWD,
     absAndBrakes,

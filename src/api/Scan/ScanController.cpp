@@ -11,6 +11,7 @@
 #include "api/Logging/Log.hpp"
 #include "api/Scan/InstanceStorage.hpp"
 #include "lib/Descriptions/QZETroubleCodes.hpp"
+#include "lib/Modules/QZEDiagnosticModule.hpp"
 #include "platform/DispatchQueue.hpp"
 #include "platform/Locked.hpp"
 #include "platform/UserDefaults.hpp"
@@ -145,7 +146,9 @@ std::shared_ptr<PelkModule> ScanController::moduleFrom(const QZEModuleData& reco
     const auto& name = record.description();
     const auto& acronym = record.accronym();
     const auto& codes = record.codeList();
-    if (!name || !acronym || !codes || record.responseState() < ResponseStateHasNakData) {
+    // Negative answers alone are no read: such a module is left out as one that did not answer.
+    if (!name || !acronym || !codes ||
+        countedResponseState(record.responseState(), !codes->empty()) < ResponseStateHasData) {
         Log::e("No response from module :" + acronym.value_or("N/A"));
         return nullptr;
     }

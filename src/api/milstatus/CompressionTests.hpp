@@ -9,6 +9,7 @@ namespace qz {
 // The non-continuous monitors of a compression-ignition engine; fixed once built.
 class CompressionTests {
   public:
+    // Each monitor's status, in the order of the getters.
     CompressionTests(MonitorTestStatus eGRAndOrVVTSystem, MonitorTestStatus pMFilterMonitoring,
                      MonitorTestStatus exhaustGasSensor, MonitorTestStatus boostPressure,
                      MonitorTestStatus nOxSCRMonitor, MonitorTestStatus nMHCCatalyst)
@@ -19,6 +20,8 @@ class CompressionTests {
           nOxSCRMonitor_(nOxSCRMonitor),
           nMHCCatalyst_(nMHCCatalyst) {}
 
+    // The status of each monitor: EGR and/or VVT, PM filter, exhaust gas sensor, boost
+    // pressure, NOx/SCR, NMHC catalyst.
     MonitorTestStatus eGRAndOrVVTSystem() const { return eGRAndOrVVTSystem_; }
     MonitorTestStatus pMFilterMonitoring() const { return pMFilterMonitoring_; }
     MonitorTestStatus exhaustGasSensor() const { return exhaustGasSensor_; }
@@ -31,6 +34,7 @@ class CompressionTests {
     // "EGR/VVT System: complete, PM Filter Monitoring: ..., NMHC Catalyst: complete".
     std::string description() const;
 
+    // Equal when every monitor's status is.
     bool operator==(const CompressionTests&) const = default;
 
   private:

@@ -14,12 +14,14 @@ class MonitorTestType {
   public:
     enum class Kind { spark, compression, unknown };
 
+    // The three cases: a spark or compression engine with its monitors, or not known yet.
     static MonitorTestType spark(SparkTests sparkTests) { return MonitorTestType(sparkTests); }
     static MonitorTestType compression(CompressionTests compressionTests) {
         return MonitorTestType(compressionTests);
     }
     static MonitorTestType unknown() { return MonitorTestType(std::monostate{}); }
 
+    // Which case it is.
     Kind kind() const;
     // The group of a spark / compression type; nothing for the other kinds.
     std::optional<SparkTests> sparkTests() const;
@@ -28,6 +30,7 @@ class MonitorTestType {
     // "spark(sparkTests: EGR System: ...)", "compression(compressionTests: ...)" or "unknown".
     std::string description() const;
 
+    // Equal when the case and its monitors are.
     bool operator==(const MonitorTestType&) const = default;
 
   private:

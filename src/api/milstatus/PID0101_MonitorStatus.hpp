@@ -15,14 +15,19 @@ namespace qz {
 // the inherited value stays empty. Fields are guarded by the object's lock.
 class PID0101_MonitorStatus : public PID<std::monostate> {
   public:
+    // A fresh status: MIL off, no codes, every monitor unknown.
     explicit PID0101_MonitorStatus(Mode mode = Mode::LiveData);
 
+    // Whether the malfunction indicator lamp is on.
     bool milOn() const;
     void setMilOn(bool value);
+    // The number of emission-related codes the vehicle reports.
     int64_t dtcCount() const;
     void setDtcCount(int64_t value);
+    // The ignition type with its non-continuous monitors (unknown before an answer).
     MonitorTestType monitorType() const;
     void setMonitorType(MonitorTestType value);
+    // The three continuous monitors.
     MonitorTestStatus componentsTest() const;
     void setComponentsTest(MonitorTestStatus value);
     MonitorTestStatus fuelSystemTest() const;
@@ -41,6 +46,7 @@ class PID0101_MonitorStatus : public PID<std::monostate> {
     // "Monitor test status: Mil is off, dtcCount: 0 componentsTest unknown, ...".
     std::string description() const override;
 
+    // A monitor's status from its supported and not-complete bits (qz::statusFromBytes).
     static MonitorTestStatus statusFromBytes(uint8_t availableByte, uint8_t completeByte) {
         return qz::statusFromBytes(availableByte, completeByte);
     }

@@ -9,6 +9,7 @@ namespace qz {
 // The non-continuous monitors of a spark-ignition engine; fixed once built.
 class SparkTests {
   public:
+    // Each monitor's status, in the order of the getters.
     SparkTests(MonitorTestStatus eGRSystem, MonitorTestStatus oxygenSensorHeater,
                MonitorTestStatus oxygenSensor, MonitorTestStatus aCRefrigerant,
                MonitorTestStatus secondaryAirSystem, MonitorTestStatus evaporativeSystem,
@@ -22,6 +23,8 @@ class SparkTests {
           heatedCatalyst_(heatedCatalyst),
           catalyst_(catalyst) {}
 
+    // The status of each monitor: EGR, oxygen sensor heater, oxygen sensor, A/C refrigerant,
+    // secondary air, evaporative system, heated catalyst, catalyst.
     MonitorTestStatus eGRSystem() const { return eGRSystem_; }
     MonitorTestStatus oxygenSensorHeater() const { return oxygenSensorHeater_; }
     MonitorTestStatus oxygenSensor() const { return oxygenSensor_; }
@@ -36,6 +39,7 @@ class SparkTests {
     // "EGR System: complete, Oxygen Sensor Heater: ..., Catalyst: complete".
     std::string description() const;
 
+    // Equal when every monitor's status is.
     bool operator==(const SparkTests&) const = default;
 
   private:

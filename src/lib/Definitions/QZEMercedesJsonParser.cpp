@@ -155,6 +155,7 @@ std::string QZEMercedesJsonParser::chassisFromVin(const std::optional<std::strin
     auto path = resourcePath("chassis", kMercedesDirectory);
     auto table = path ? readJson<nlohmann::json>(*path)
                       : std::unexpected(std::string("The file is missing."));
+    if (path && !table) unreadable(*path);
     if (!table || !table->is_object()) {
         QZELogging::shared().logWarning("MERCEDES: Info NOT @found for Chassis code : %@",
                                         kNoChassis);
@@ -182,6 +183,7 @@ Json QZEMercedesJsonParser::loadChassisCodeEcus(const std::string& chassis, int6
         auto list = readJson<Json>(*path);
         if (!list) {
             log.logError("JSON Error: %@", list.error());
+            unreadable(*path);
             continue;
         }
         if (!list->is_array()) continue;
@@ -196,7 +198,10 @@ Json QZEMercedesJsonParser::loadKLineChassisCodeEcus(const std::string& chassis)
     auto path = resourcePath("kline_modules", kKLineDirectory);
     if (!path) return Json::array();
     auto file = readJson<Json>(*path);
-    if (!file) return Json::array();
+    if (!file) {
+        unreadable(*path);
+        return Json::array();
+    }
     const Json* modules = member(*file, "modules");
     const Json* list = modules ? member(*modules, "chassis") : nullptr;
     if (!list || !list->is_array()) return Json::array();
@@ -263,9 +268,11 @@ QZEModuleDataPtr QZEMercedesJsonParser::loadModule(const std::string& name,
     auto data = path ? DefinitionFile::load(*path) : std::nullopt;
     if (!data) {
         log.logWarning("MERCEDES: No module for: %@", name);
+        if (path) unreadable(*path);
         return nullptr;
     }
     const Json root = Json::parse(data->begin(), data->end(), nullptr, false);
+    if (root.is_discarded()) unreadable(*path);
 
     const Json* parameters = member(root, "parameters");
     const Json* variants = member(root, "variants");
@@ -342,6 +349,17 @@ QZEModuleDataPtr QZEMercedesJsonParser::loadModule(const std::string& name,
     }
     log.logInfo("MERCEDES: Module: %@", name);
     return record;
+}
+
+void QZEMercedesJsonParser::unreadable(const std::filesystem::path& path) {
+    // Named from the definition folder on: "mercedes/years/2008/204.json".
+    std::string name;
+    bool inFolder = false;
+    for (const auto& part : path) {
+        if (inFolder) name += (name.empty() ? "" : "/") + part.string();
+        inFolder = inFolder || part == "enhanceddiag";
+    }
+    m_unreadableFiles.push_back(name.empty() ? path.filename().string() : name);
 }
 
 QZEValue QZEMercedesJsonParser::loadDtcsForEcu(const std::string& name) {

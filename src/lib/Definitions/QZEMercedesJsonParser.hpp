@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -58,14 +59,20 @@ class QZEMercedesJsonParser {
 
     const std::string& chassisType() const { return m_chassisType; }
     int64_t year() const { return m_year; }
+    // The definition files this parser found but could not decrypt or parse (each logged), by
+    // their path under the resources; the list they hold is then incomplete.
+    const std::vector<std::string>& unreadableFiles() const { return m_unreadableFiles; }
 
   private:
+    void unreadable(const std::filesystem::path& path);
+
     std::optional<std::string> m_vin;
     bool m_quickScan;
     int64_t m_busType;
     std::vector<QZEModuleDataPtr>& m_modules;
     std::string m_chassisType = kNoChassis;
     int64_t m_year = 0;
+    std::vector<std::string> m_unreadableFiles;
 };
 
 }  // namespace qz

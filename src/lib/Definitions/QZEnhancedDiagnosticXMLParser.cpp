@@ -208,6 +208,8 @@ bool QZEnhancedDiagnosticXMLParser::processMercedesWithBus(int64_t bus) {
     QZEModuleList modules;
     QZEMercedesJsonParser parser(m_vin, m_quickScan, bus, modules);
     parser.parse();
+    for (const auto& file : parser.unreadableFiles())
+        unreadable(file, "it does not decrypt or parse");
     m_infoKeyedByBus.setObject(std::move(modules), std::to_string(bus));
     return true;
 }

@@ -340,6 +340,17 @@ void QZEBaseDiagnosticModule::clearResults() {
     m_lastIndexedCode.clear();
 }
 
+QZEBaseDiagnosticModule::Results QZEBaseDiagnosticModule::results() const {
+    return {m_codeArray, m_statusArray, m_definitionArray};
+}
+
+void QZEBaseDiagnosticModule::restoreResults(Results saved) {
+    clearResults();
+    m_codeArray = std::move(saved.codes);
+    m_statusArray = std::move(saved.statuses);
+    m_definitionArray = std::move(saved.definitions);
+}
+
 void QZEBaseDiagnosticModule::addCodeUnlessFiller(const std::string& code,
                                                   const std::string& status) {
     if (!reply::isFillerCode(code)) addCode(code, status);

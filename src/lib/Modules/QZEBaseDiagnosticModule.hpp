@@ -233,6 +233,12 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     std::optional<size_t> indexOfCode(const std::string& code);
     // Empties the three result lists.
     void clearResults();
+    // The three result lists, to be put back as they were with restoreResults.
+    struct Results {
+        std::vector<std::string> codes, statuses, definitions;
+    };
+    Results results() const;
+    void restoreResults(Results saved);
 
     std::vector<std::string> m_codeArray;
     std::vector<std::string> m_definitionArray;

@@ -16,6 +16,15 @@ enum ResponseState : int64_t {
     ResponseStateHasData = 3,
 };
 
+// How a read that ended in `state` counts when the module is reported: one that gave only
+// negative answers could not be read, like one that said nothing (ResponseStateNoData). Codes it
+// holds all the same came from a positive answer that the negative-response pattern also took
+// for a refusal ("59 02 FF 01 7F 22 ..."): that read counts as data.
+inline int64_t countedResponseState(int64_t state, bool holdsCodes) {
+    if (state != ResponseStateHasNakData) return state;
+    return holdsCodes ? ResponseStateHasData : ResponseStateNoData;
+}
+
 // What the module scanner uses of a module class: read or clear one module, then the codes,
 // statuses and descriptions found (parallel lists; statuses and descriptions may be shorter)
 // and how the module answered.

@@ -268,12 +268,17 @@ bool QZEMakeModule::readAddressed(const QZEModuleData& module, const QZEModulePr
         auto table = module.extra("dtcBitEncodedDitct").object<QZEBitEncodedAddress>();
         return table && readBitTable(module, *table, row);
     }
-    // A reply cut short is read again; the codes of every read are kept.
+    // A reply cut short is read again. A whole answer that follows replaces what the cut-short
+    // ones gave (a frame that ran short shifts every byte after it); without one, the codes of
+    // every read are kept.
+    const Results before = results();
     bool answered = false;
     for (int read = 1;; ++read) {
         const std::string reply = send(module, row, row.read);
+        const bool cutShort = isCutShort(reply, row);
+        if (!cutShort && read > 1 && answersPositively(reply, row)) restoreResults(before);
         answered = decodeRead(reply, row) || answered;
-        if (!isCutShort(reply, row)) break;
+        if (!cutShort) break;
         if (read > kRereads) {
             log().logWarning(
                 "Incomplete answer from module: %@ with request_ID: %@ after %@ "
@@ -302,6 +307,12 @@ bool QZEMakeModule::isCutShort(std::string_view reply, const QZEModuleProtocol& 
         default:
             return false;
     }
+}
+
+bool QZEMakeModule::answersPositively(const std::string& reply,
+                                      const QZEModuleProtocol& row) const {
+    const int positive = positiveByte(row.read, row.readPositive);
+    return positiveMessage(messagesOf(reply, row, positive), row.read, positive).has_value();
 }
 
 bool QZEMakeModule::decodeRead(const std::string& reply, const QZEModuleProtocol& row) {

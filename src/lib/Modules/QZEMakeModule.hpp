@@ -193,11 +193,14 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     // address or the sensor refused it.
     bool addressModule(const QZEModuleData& module, const QZEModuleProtocol& row);
     // Sends the row's read to the addressed module and decodes a positive answer. A CAN answer
-    // cut short (a frame lost, fewer bytes than announced) is asked for up to twice more, the
-    // codes of every answer kept; one still cut short then is logged as incomplete.
+    // cut short (a frame lost, fewer bytes than announced) is asked for up to twice more; a whole
+    // answer then replaces the codes of the cut-short ones, else the codes of every answer are
+    // kept and the module is logged as incomplete.
     bool readAddressed(const QZEModuleData& module, const QZEModuleProtocol& row);
     // Decodes a reply to the row's read; false when it holds no positive answer.
     bool decodeRead(const std::string& reply, const QZEModuleProtocol& row);
+    // Whether a reply holds the positive answer to the row's read.
+    bool answersPositively(const std::string& reply, const QZEModuleProtocol& row) const;
     // Whether a reply in the row's layout holds a multi-frame message cut short.
     static bool isCutShort(std::string_view reply, const QZEModuleProtocol& row);
     // Sends the row's clear to the addressed module; true when it was answered positively.

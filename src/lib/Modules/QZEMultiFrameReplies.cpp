@@ -67,21 +67,14 @@ class Assembly {
     bool cut_ = false;
 };
 
-// The identifier a line starts with (taken off the tokens), or none.
-std::string takeIdentifier(reply::Tokens& t) {
-    if (!t.empty() && reply::isIdentifier(t[0])) {
-        std::string id(t[0]);
-        t.erase(t.begin());
-        return id;
-    }
-    // A 29-bit identifier printed as four bytes: 18 DA (physical) or 18 DB (functional).
-    if (t.size() > 4 && t[0] == "18" && (t[1] == "DA" || t[1] == "DB")) {
-        std::string id =
-            std::string(t[0]) + std::string(t[1]) + std::string(t[2]) + std::string(t[3]);
-        t.erase(t.begin(), t.begin() + 4);
-        return id;
-    }
-    return {};
+// The identifier a line starts with, as one token or as four bytes (taken off the tokens), or
+// none.
+std::string takeIdentifier(reply::Identifiers& identifiers, reply::Tokens& t) {
+    const auto n = static_cast<std::ptrdiff_t>(identifiers.at(t));
+    std::string id;
+    for (auto it = t.begin(); it != t.begin() + n; ++it) id += *it;
+    t.erase(t.begin(), t.begin() + n);
+    return id;
 }
 
 }  // namespace
@@ -94,6 +87,7 @@ bool isMultiFrameReplyCutShort(std::string_view text, bool extendedAddressing) {
     }
     std::map<std::string, Assembly> senders;
     std::string sender;
+    reply::Identifiers identifiers;
     for (size_t i = 0; i < rows.size(); ++i) {
         reply::Tokens t = rows[i];
         if (!extendedAddressing) {
@@ -109,7 +103,7 @@ bool isMultiFrameReplyCutShort(std::string_view text, bool extendedAddressing) {
                 continue;
             }
         }
-        if (auto id = takeIdentifier(t); !id.empty()) sender = id;
+        if (auto id = takeIdentifier(identifiers, t); !id.empty()) sender = id;
         Assembly& message = senders[sender];
         if (extendedAddressing && !t.empty()) t.erase(t.begin());
         if (t.empty() || t[0].size() != 2 || !isHex(t[0])) {

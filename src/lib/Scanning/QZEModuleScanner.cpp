@@ -465,7 +465,9 @@ bool QZEModuleScanner::runScan(int64_t busKey) {
         }
         gathered.insert(added.begin(), added.end());
         m_requestType = object->requestType();
-        if (state >= best) break;
+        // Negative answers alone count as no answer, now and in the state remembered.
+        if (countedResponseState(state, !m_codeArray.empty()) >= countedResponseState(best, false))
+            break;
     }
     log().logInfo(
         "Scanning module complete: %@ with request_ID: %@ manufacturer: %ld found %lu codes -- "

@@ -149,6 +149,9 @@ TEST_F(ModuleClassesTest, ReadsAndClearsPerClass) {
         mutErase("Mitsubishi MUT erase answered", "00 \r\r>", true),
         mutErase("Mitsubishi MUT erase: a failed line init is no clear", "BUS INIT: ...ERROR\r\r>",
                  false),
+        mutErase("Mitsubishi MUT erase: a refusal is no clear", "7F FC 22 \r\r>", false),
+        mutErase("Mitsubishi MUT erase: response pending, then the answer in one reply",
+                 "7F FC 78 \r00 \r\r>", true),
         {"Mitsubishi braking in the older fold: a bare table per line speed, at the fold's address",
          [] { return std::make_unique<QZEMitsubishiKlineDiagnosticModule>(); },
          moduleAt(

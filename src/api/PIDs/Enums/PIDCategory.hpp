@@ -7,6 +7,7 @@ namespace qz {
 // Kind of value a parameter carries.
 enum class PIDCategory { other, numeric, string, boolean };
 
+// The case name ("other", "numeric", ...).
 constexpr std::string_view caseName(PIDCategory c) {
     switch (c) {
         case PIDCategory::numeric:

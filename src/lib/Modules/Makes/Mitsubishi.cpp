@@ -50,12 +50,19 @@ std::vector<LineSpeed> lineSpeeds(const QZEModuleData& module) {
     return out;
 }
 
+// "7F <service> <code>".
+bool isNegativeMessage(const QZEMessageBytes& message) {
+    return message.size() >= 3 && (message[0] == "7F" || message[0] == "7f");
+}
+
 // The MUT erase request is answered with a byte of its own, not a service answer: any message
-// of bytes that is no refusal. The sensor's own words ("BUS INIT: ...ERROR", "?") are none.
+// of bytes that is no refusal. The sensor's own words ("BUS INIT: ...ERROR", "?") are none; a
+// "response pending" printed before the answer in the same reply is passed over.
 bool erased(const std::string& reply, QZEKLineHeaders headers) {
-    if (QZENaks::isNAK(reply)) return false;
+    if (QZENaks::isNAK(reply) && !QZENaks::holdsAnswer(reply)) return false;
     for (const auto& message : QZEMakeModule::kLineMessages(reply, headers))
-        if (!message.empty() && std::all_of(message.begin(), message.end(), [](const auto& t) {
+        if (!message.empty() && !isNegativeMessage(message) &&
+            std::all_of(message.begin(), message.end(), [](const auto& t) {
                 return t.size() == 2 && std::isxdigit(static_cast<unsigned char>(t[0])) &&
                        std::isxdigit(static_cast<unsigned char>(t[1]));
             }))

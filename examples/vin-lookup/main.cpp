@@ -1,13 +1,11 @@
 // Prints the library's version and what its offline VIN database, read from the library's
 // own resource folder, knows of a VIN. Talks to no sensor and no server.
 
+#include <QZEnhanced/QZEnhanced.hpp>
 #include <cstdio>
 #include <string>
 
-#include "Version.hpp"
 #include "api/Web/VinDatabase.hpp"
-#include "api/Web/VinError.hpp"
-#include "platform/Bundle.hpp"
 
 int main(int argc, char** argv) {
     const std::string vin = argc > 1 ? argv[1] : "1HGCM82633A004352";

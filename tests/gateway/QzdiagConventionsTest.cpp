@@ -1,0 +1,143 @@
+// qzdiag's command-line conventions as a user meets them: --version, COMMAND --help, "--",
+// the documented exit statuses, values rounded for people, acronyms in any letter case.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/QzdiagRun.hpp"
+
+namespace {
+
+class QzdiagConventions : public qz::testsupport::QzdiagFixture {
+  protected:
+    // Runs qzdiag in the test's home with the demo's waits scaled down and no backend;
+    // `withErrors` keeps standard error in the output.
+    qz::testsupport::QzdiagRun run(const std::string& args, bool withErrors = false) const {
+        qz::testsupport::QzdiagRun run;
+        int rc = -1;
+        run.out = qz::testsupport::runCommand(
+            "env QZ_TIME_SCALE=0.1 QZ_BACKEND_HOST=http://127.0.0.1:9 " +
+                std::string(QZ_BINARY_DIR) + "/qzdiag " + homeArg() + " " + args +
+                (withErrors ? " 2>&1" : " 2>/dev/null"),
+            &rc);
+        run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        return run;
+    }
+    static std::string vehicle(const std::string& profile) {
+        return "--vehicle '" + std::string(QZ_SOURCE_DIR) + "/sim/profiles/" + profile + "' ";
+    }
+};
+
+}  // namespace
+
+TEST_F(QzdiagConventions, VersionAndEveryCommandsHelpWithTheExitStatuses) {
+    auto version = run("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "qzdiag 1.6.194\n");
+
+    auto help = run("--help");
+    EXPECT_EQ(help.status, 0);
+    for (const char* command : {"info", "logs", "vin", "live", "smog", "wifi", "scan", "clear"}) {
+        SCOPED_TRACE(command);
+        EXPECT_NE(help.out.find(std::string("\n  ") + command), std::string::npos);
+        for (const char* form : {" --help", " -h"}) {
+            auto own = run(std::string(command) + form);
+            EXPECT_EQ(own.status, 0);
+            EXPECT_EQ(own.out.rfind(std::string("usage: qzdiag [OPTIONS] ") + command, 0), 0u)
+                << own.out;
+            for (const char* status :
+                 {"\n  0   success", "\n  1   the operation failed",
+                  "\n  2   the sensor is in firmware recovery mode", "\n  64  usage error"})
+                EXPECT_NE(own.out.find(status), std::string::npos) << status;
+        }
+    }
+    EXPECT_EQ(run("frobnicate --help").status, 64);
+}
+
+TEST_F(QzdiagConventions, DoubleDashEndsTheOptions) {
+    EXPECT_EQ(run("-- info").status, 0);
+    auto json = run("live --json 0C");
+    EXPECT_EQ(json.status, 0);
+    EXPECT_TRUE(nlohmann::json::parse(json.out, nullptr, false).is_array()) << json.out;
+    // After "--" an option's spelling is an argument: here a PID number that is none.
+    auto argument = run("live -- --json", true);
+    EXPECT_EQ(argument.status, 64);
+    EXPECT_NE(argument.out.find("not a PID number: --json"), std::string::npos) << argument.out;
+    // And the acronym of a module.
+    auto acronym = run("clear -- -OBD", true);
+    EXPECT_EQ(acronym.status, 1);
+    EXPECT_NE(acronym.out.find("no module -OBD"), std::string::npos) << acronym.out;
+}
+
+TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
+    struct Case {
+        std::string args;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"info", 0},
+        {"live 0C", 0},
+        {"live 0C FF", 0},  // one value read
+        {"live FF", 1},     // only an unknown PID
+        {"live 42", 1},     // a value the vehicle does not give
+        {vehicle("no-vehicle.json") + "live", 1},
+        {vehicle("recovery.json") + "info", 2},
+        {vehicle("recovery.json") + "live", 2},
+        {vehicle("recovery.json") + "clear OBD", 2},
+        {"clear NOPE", 1},
+        {"", 64},
+        {"scan cel all", 64},
+        {"--transport usb info", 64},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        EXPECT_EQ(run(c.args).status, c.status);
+    }
+}
+
+TEST_F(QzdiagConventions, LiveJsonCarriesEachParametersError) {
+    auto live = run("--json live 0C 42 FF");
+    ASSERT_EQ(live.status, 0);
+    auto doc = nlohmann::json::parse(live.out, nullptr, false);
+    ASSERT_TRUE(doc.is_array()) << live.out;
+    std::map<std::string, nlohmann::json> errors;
+    for (const auto& p : doc) errors[p["pid"]] = p["error"];
+    EXPECT_EQ(errors["0C"], nullptr);
+    EXPECT_EQ(errors["42"], "invalidData");
+    EXPECT_EQ(errors["FF"], "not in the catalogue");
+}
+
+TEST_F(QzdiagConventions, ValuesForPeopleAreRoundedToTheirResolution) {
+    const std::string car = vehicle("live-full.json");
+    auto text = run(car + "live 04 05 10 14");
+    ASSERT_EQ(text.status, 0);
+    for (const char* line : {"04  Calculated Engine Load Value: 47.5 %\n",  // 100/255 a step
+                             "05  Engine Coolant Temperature: 50 \xC2\xB0"
+                             "C\n",                                   // whole degrees
+                             "10  Mass Air Flow Rate: 39.427 g/s\n",  // scaled by its PID 50
+                             "14  O2 Bank 1 - Sensor 1 - Oxygen Sensor Voltage: 0.480 V\n"})
+        EXPECT_NE(text.out.find(line), std::string::npos) << line << text.out;
+
+    // Scripts get every digit.
+    auto json = nlohmann::json::parse(run(car + "--json live 04").out);
+    ASSERT_EQ(json.size(), 1u);
+    EXPECT_DOUBLE_EQ(json[0]["value"].get<double>(), 121.0 * 100.0 / 255.0);
+}
+
+TEST_F(QzdiagConventions, ClearMatchesAcronymsInAnyCaseAndNamesThoseFound) {
+    auto cleared = nlohmann::json::parse(run("--json clear obd").out);
+    EXPECT_EQ(cleared["acronym"], "OBD");
+    EXPECT_EQ(cleared["cleared"], true);
+
+    auto missing = run(vehicle("bmw.json") + "clear NOPE", true);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.out.find("no module NOPE (it found BMWVB33DME, BMWVB33EGS, BMWVB33DSC, "
+                               "BMWVB33KOMBI, BMWVB33IHKA-80, BMWVB33RDC-70, OBD)"),
+              std::string::npos)
+        << missing.out;
+}
