@@ -49,7 +49,8 @@ TEST_F(ScanResultQueue, TheLastValueComesOnceOnGatewayQueue) {
             gateway->disconnect();
             gwtest::drainQueues();
         }
-        backendStatus = c.backend == Backend::refuses ? 500 : 200;
+        // Set under the backend's lock: a held request of the row before may still be answering.
+        answerBackend(c.backend == Backend::refuses ? 500 : 200);
         if (c.backend == Backend::holds) holdBackend("logScanFinished");
         ScanRecorder recorder;
         auto end = scan(PelkScanType::cel,
