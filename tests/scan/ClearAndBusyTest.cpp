@@ -1,5 +1,5 @@
-// The generic clear through the gateway and the simulated sensor: only a reply that is no
-// refusal counts as cleared, and a rescan agrees. And the busy flag of a scan, taken at the
+// The generic clear through the gateway and the simulated sensor: only a reply that answers and
+// refuses nothing counts as cleared, and a rescan agrees. And the busy flag of a scan, taken at the
 // call: a second scan, or any vehicle operation, asked for before the first scan runs is
 // refused at once.
 
@@ -70,6 +70,8 @@ TEST_F(GenericClear, ARefusalOrErrorWordIsNoClear) {
         {"7E8 03 7F 04 22 \r>", false},  // behind a header
         {"44 \r7F 04 31 \r>", false},    // one unit refused
         {"7F 04 78\r>", false},          // still pending when the reply ended
+        {">", false},                    // nothing said
+        {"KQCC\r>", false},              // only the echo
     };
     for (const auto& c : refusals) {
         SCOPED_TRACE(c.reply);
@@ -96,7 +98,7 @@ TEST_F(GenericClear, EveryOtherReplyStaysCleared) {
     auto obd = scanGeneric();
     ASSERT_TRUE(obd);
     for (const char* reply :
-         {"OK\r>", "44 \r>", "7F 04 78\r44 \r>", "KQCC\rOK\r>", ">", "OK\r>\rtrailing"}) {
+         {"OK\r>", "44 \r>", "7F 04 78\r44 \r>", "KQCC\rOK\r>", "OK\r>\rtrailing"}) {
         SCOPED_TRACE(reply);
         core->addFault(Fault::reply(reply, 1, "KQCC"));
         EXPECT_EQ(clear(obd), PelkClearResult::complete(true));

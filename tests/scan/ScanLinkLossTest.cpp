@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <mutex>
 
 #include "ScanTestSupport.hpp"
 #include "api/Communication/Relay.hpp"
@@ -30,6 +32,36 @@ void PrintTo(const Case& c, std::ostream* os) {
     *os << c.transport << " " << c.profile;
 }
 
+// The scan clock, which can drop the link as a pause of the scan begins: the drop is made and
+// seen by the library before the first step of that pause is taken.
+class DroppingClock : public QuickClock {
+  public:
+    using QuickClock::QuickClock;
+    // Runs `drop` at the next sleep (once) and notes the seconds slept until then.
+    void dropAtNextSleep(std::function<void()> drop) {
+        std::lock_guard lock(hookMutex_);
+        drop_ = std::move(drop);
+    }
+    double sleptAtDrop() const { return sleptAtDrop_; }
+    void sleepFor(double seconds) override {
+        std::function<void()> drop;
+        {
+            std::lock_guard lock(hookMutex_);
+            drop.swap(drop_);
+        }
+        if (drop) {
+            sleptAtDrop_ = slept();
+            drop();
+        }
+        QuickClock::sleepFor(seconds);
+    }
+
+  private:
+    std::mutex hookMutex_;
+    std::function<void()> drop_;
+    std::atomic<double> sleptAtDrop_{-1};
+};
+
 size_t occurrences(const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -53,7 +85,7 @@ class ScanLinkLoss : public ScanTest, public ::testing::WithParamInterface<Case>
         world->add(module);
         gateway = Gateway::create();
         ASSERT_NO_FATAL_FAILURE(connectBle());
-        clock = std::make_shared<QuickClock>(10);
+        clock = std::make_shared<DroppingClock>(10);
         scanClock.emplace(clock);
     }
     void connectBle() {
@@ -90,7 +122,7 @@ class ScanLinkLoss : public ScanTest, public ::testing::WithParamInterface<Case>
     }
     void connectTo(VehicleProfile p) {
         ScanTest::connectTo(std::move(p));
-        clock = std::make_shared<QuickClock>(10);
+        clock = std::make_shared<DroppingClock>(10);
         scanClock.reset();
         scanClock.emplace(clock);
     }
@@ -102,7 +134,17 @@ class ScanLinkLoss : public ScanTest, public ::testing::WithParamInterface<Case>
     std::shared_ptr<sim::SimulatedBluetooth> world = sim::SimulatedBluetooth::create();
     sim::SimulatedBluetooth::Installation installation{world};
     std::shared_ptr<sim::SimulatedBGX13> module;
-    std::shared_ptr<QuickClock> clock;
+    std::shared_ptr<DroppingClock> clock;
+
+    // Drops the link of the case's session at once, and waits (real time) until the library
+    // has seen it closed.
+    void dropLink() {
+        if (ble())
+            module->dropLink();
+        else
+            accessory->unplug();
+        EXPECT_TRUE(simtest::eventually([&] { return !gateway->relay()->linkOpen(); }));
+    }
 };
 
 }  // namespace
@@ -169,3 +211,54 @@ INSTANTIATE_TEST_SUITE_P(Sessions, ScanLinkLoss,
                                  std::string(info.param.transport) + "_" + info.param.profile;
                              return name.substr(0, name.find('.'));
                          });
+
+TEST_P(ScanLinkLoss, ADropAsAPauseBeginsEndsThePause) {
+    ASSERT_NO_FATAL_FAILURE(connect());
+    const size_t sentBefore = core->commands().size();
+    clock->dropAtNextSleep([this] { dropLink(); });
+    ScanRecorder recorder;
+    auto end = fullScan(recorder);
+    ASSERT_TRUE(end);
+    gwtest::drainQueues();
+    ASSERT_GE(clock->sleptAtDrop(), 0.0) << "the scan paused";
+    ASSERT_FALSE(*end->result());
+    EXPECT_EQ(end->result()->error().kind(), PelkScanError::Kind::communicaton);
+    // Any pause of a scan is a second or more: this one, and every later one, ended with the
+    // link.
+    EXPECT_LT(clock->slept() - clock->sleptAtDrop(), 0.5);
+    EXPECT_GT(core->commands().size(), sentBefore) << "the drop came during the scan";
+    EXPECT_FALSE(gateway->isBusy());
+}
+
+// The Toyota K-line ECM asks for a key cycle on a pending answer.
+class KeyCyclePromptLinkLoss : public ScanLinkLoss {};
+
+TEST_P(KeyCyclePromptLinkLoss, AnUnansweredPromptEndsWithTheLink) {
+    auto p = profile();
+    p.bus = 5;
+    p.vin = "JT2BG22K1Y0123456";
+    if (ble()) {
+        core = std::make_shared<sim::SensorCore>(p);
+        module = sim::SimulatedBGX13::create(core);
+        world->add(module);
+        gateway = Gateway::create();
+        ASSERT_NO_FATAL_FAILURE(connectBle());
+        clock = std::make_shared<DroppingClock>(10);
+        scanClock.emplace(clock);
+    } else {
+        ASSERT_NO_FATAL_FAILURE(connectTo(p));
+    }
+    ScanRecorder recorder;
+    // The user does not answer; the link goes instead.
+    recorder.onInteraction([this](const InteractionType&) { dropLink(); });
+    gateway->performScan(p.vin, PelkScanType::all, recorder.listener());
+    auto end = recorder.waitForEnd(60);
+    ASSERT_TRUE(end) << "the prompt still waits for the user";
+    EXPECT_EQ(recorder.kinds().back(), "complete:communicaton");
+    gwtest::drainQueues();
+    EXPECT_FALSE(gateway->isBusy());
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions, KeyCyclePromptLinkLoss,
+                         ::testing::Values(Case{"mfi", "toyota.json"}, Case{"ble", "toyota.json"}),
+                         [](const auto& info) { return std::string(info.param.transport); });

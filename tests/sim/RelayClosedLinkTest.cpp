@@ -16,24 +16,32 @@ using namespace qz;
 
 namespace {
 
-// A sensor that answers "OK" at once, or nothing while `silent`; the test closes its link.
+// A sensor that answers "OK" at once, or nothing while `silent`; the test closes its link, or
+// the sensor does as the relay asks about the link or sends (`closeOnAsk`, `closeOnSend`).
 class LinkedSensor : public SensorDelegate {
   public:
     void send(const std::string&) override {
         ++sent;
+        if (closeOnSend.exchange(false)) return close();
         if (!silent)
             if (auto r = receiver.lock()) r->received("OK\r>");
     }
     void write(const Data&, bool) override {}
     void setReceiver(const std::shared_ptr<SensorReceiver>& r) override { receiver = r; }
-    bool isLinkOpen() const override { return open; }
+    // Answers as the link was when asked; a closing set up for this question follows at once.
+    bool isLinkOpen() const override {
+        const bool was = open;
+        if (closeOnAsk.exchange(false)) const_cast<LinkedSensor*>(this)->close();
+        return was;
+    }
     // The link goes, or (`stillOpen`) another link of the session goes.
     void close(bool stillOpen = false) {
         open = stillOpen;
         receiver.lock()->linkClosed();
     }
 
-    std::atomic<bool> open{true}, silent{false};
+    std::atomic<bool> open{true}, silent{false}, closeOnSend{false};
+    mutable std::atomic<bool> closeOnAsk{false};
     std::atomic<int> sent{0};
     std::weak_ptr<SensorReceiver> receiver;  // set once, before any send
 };
@@ -86,4 +94,47 @@ TEST_F(RelayClosedLink, AWaitingExchangeEndsWithItsOwnLinkOnly) {
     EXPECT_EQ(lost.get().error(), CommError::notConnected);
     EXPECT_EQ(clock->elapsed(), 0.0);
     EXPECT_EQ(relay->consectutiveTimeouts(), 0);
+}
+
+TEST_F(RelayClosedLink, ACommandMeetingTheClosingNeitherWaitsNorSucceeds) {
+    const struct {
+        const char* name;
+        bool onAsk, onSend;
+        int sent;
+    } cases[] = {
+        {"the link closes just after the relay found it open", true, false, 0},
+        {"the link closes as the command goes out", false, true, 1},
+    };
+    sensor->silent = true;  // a closed link brings no reply
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sensor->open = true;
+        sensor->sent = 0;
+        sensor->closeOnAsk = c.onAsk;
+        sensor->closeOnSend = c.onSend;
+        auto meeting = sendAsync();
+        ASSERT_TRUE(ended(meeting)) << "the 3 s wait is not waited out";
+        EXPECT_EQ(meeting.get().error(), CommError::notConnected);
+        EXPECT_EQ(sensor->sent, c.sent);
+    }
+    EXPECT_EQ(clock->elapsed(), 0.0);
+    EXPECT_EQ(relay->consectutiveTimeouts(), 0);
+}
+
+TEST_F(RelayClosedLink, TheQuietPeriodAfterATimeOutEndsWithTheLink) {
+    sensor->silent = true;
+    auto silent = sendAsync();
+    ASSERT_TRUE(clock->waitForWaiters(1));
+    clock->advance(Relay::kReplyTimeout);
+    ASSERT_TRUE(ended(silent));
+    EXPECT_EQ(silent.get().error(), CommError::timedOut);
+
+    // The next command waits for the late reply or a quiet second, and the link goes meanwhile.
+    auto next = sendAsync();
+    ASSERT_TRUE(clock->waitForWaiters(1));
+    sensor->close();
+    ASSERT_TRUE(ended(next)) << "the quiet period is not waited out";
+    EXPECT_EQ(next.get().error(), CommError::notConnected);
+    EXPECT_EQ(sensor->sent, 1) << "nothing goes out on the closed link";
+    EXPECT_EQ(clock->elapsed(), Relay::kReplyTimeout);
 }

@@ -327,6 +327,14 @@ class EngineFakes {
         return out;
     }
 
+    // The seconds of all sleeps: the gateway's vehicle takes a pause in steps, so that a link
+    // that closes ends it.
+    double secondsSlept() const {
+        double total = 0;
+        for (const auto& e : eventsOf("sleep:")) total += std::stod(e.substr(6));
+        return total;
+    }
+
     QZEPitCrew crew;
     std::shared_ptr<EventLog> events = std::make_shared<EventLog>();
     std::shared_ptr<ScriptedVehicle> vehicle = std::make_shared<ScriptedVehicle>(events);

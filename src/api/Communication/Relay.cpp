@@ -144,17 +144,19 @@ Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* li
     return Wait::timedOut;
 }
 
-void Relay::settle(std::unique_lock<std::mutex>& lock) {
+void Relay::settle(std::unique_lock<std::mutex>& lock, uint64_t linkSeen) {
     if (!settling_) return;
     auto clock = Clock::current();
     const auto limit = clock->deadlineAfter(kReplyTimeout);
-    while (settling_) {
+    // A closing link ends the wait: the late reply will not come.
+    while (settling_ && linkClosings_ == linkSeen) {
         const auto quietUntil = lastInput_ + Clock::toDuration(kSettleTime);
         const auto now = clock->now();
         if (now >= quietUntil || now >= limit) break;
         const auto seen = lastInput_;
-        clock->waitUntil(lock, replied_, std::min(quietUntil, limit),
-                         [&] { return !settling_ || lastInput_ != seen; });
+        clock->waitUntil(lock, replied_, std::min(quietUntil, limit), [&] {
+            return !settling_ || lastInput_ != seen || linkClosings_ != linkSeen;
+        });
     }
     settling_ = false;
 }
@@ -175,14 +177,25 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
     const std::string_view password = passwordOf(command);
     const std::string logged = maskedForLog(command, password);
     const std::string transmitted = command + "\r";
-    // Counted before the link is asked: a closing after that ends the wait below.
+    // Counted before the link is asked: a closing after that ends the waits below.
     uint64_t linkSeen = lockedCopy(mutex_, linkClosings_);
-    if (!linkOpen()) {
+    std::unique_lock lock(mutex_, std::defer_lock);
+    bool open = linkOpen();
+    if (open) {
+        lock.lock();
+        settle(lock, linkSeen);
+        if (linkClosings_ != linkSeen) {
+            // The link closed while a late reply was awaited; the session is asked unlocked.
+            linkSeen = linkClosings_;
+            lock.unlock();
+            open = linkOpen();
+            if (open) lock.lock();
+        }
+    }
+    if (!open) {
         Log::e("cmd: \"" + logged + "\" not sent, the link to the sensor is closed");
         return std::unexpected(CommError::notConnected);
     }
-    std::unique_lock lock(mutex_);
-    settle(lock);
     stringBuffer_.clear();
     response_.clear();
     while (true) {

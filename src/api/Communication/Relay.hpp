@@ -40,7 +40,8 @@ class SessionController;
 //   with `notConnected` until a link is open again, and an exchange waiting for its reply
 //   ends with `notConnected` as the link goes. These failures count as no time-out.
 // - After a time-out the relay does not transmit again until the late reply's prompt has
-//   arrived or the link has stayed quiet for `kSettleTime` (at most `kReplyTimeout` in all);
+//   arrived, the link has stayed quiet for `kSettleTime` (at most `kReplyTimeout` in all) or
+//   the link has closed (the command then fails with `notConnected`);
 //   what arrives meanwhile is discarded, so a late reply is never taken as the answer to the
 //   next command, and no part of it is left in front of that answer.
 //
@@ -121,8 +122,9 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     // `linkSeen` (the link closings counted before the transmission), a closing since then
     // ends the wait when the link is no longer open.
     Wait waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* linkSeen = nullptr);
-    // After a time-out: waits (mutex_ held) until the late reply is through or the link is quiet.
-    void settle(std::unique_lock<std::mutex>& lock);
+    // After a time-out: waits (mutex_ held) until the late reply is through, the link is quiet,
+    // or the link closings counted differ from `linkSeen`.
+    void settle(std::unique_lock<std::mutex>& lock, uint64_t linkSeen);
 
     const std::shared_ptr<SessionController> bt_;
     const std::shared_ptr<SensorDelegate> sensor_;

@@ -1,5 +1,6 @@
 #include "api/Communication/Vehicle.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "lib/Content/DefinitionFile.hpp"
 #include "lib/Facades/QZEPitCrew.hpp"
 #include "lib/XMLParsers/QZERebrandedVinChecker.hpp"
+#include "platform/Clock.hpp"
 #include "platform/Locked.hpp"
 #include "platform/Text.hpp"
 
@@ -163,6 +165,12 @@ bool Vehicle::sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeo
 bool Vehicle::isLinkOpen() {
     auto r = relay();
     return !r || r->linkOpen();
+}
+
+void Vehicle::pause(double seconds) {
+    auto clock = Clock::current();
+    for (double left = seconds; left > 0 && isLinkOpen(); left -= kLinkPoll)
+        clock->sleepFor(std::min(left, kLinkPoll));
 }
 
 void Vehicle::proccessPinSwitchCommands(const std::string& cmd) {

@@ -37,6 +37,8 @@ class Vehicle : public QZVehicleCommunicationProtocol,
   public:
     // What every failed engine command answers.
     static constexpr const char* kNoDataReply = "NO DATA/r>";
+    // Seconds between two looks at the link during an engine pause.
+    static constexpr double kLinkPoll = 0.25;
 
     // A vehicle whose rebranded-VIN list is the library's "enhanceddiag/Rebranded-VINs.xml"
     // (no list when the resource is missing).
@@ -88,6 +90,9 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     bool sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) override;
     // The relay's link (true without a relay).
     bool isLinkOpen() override;
+    // Sleeps `seconds` in steps of `kLinkPoll`, and stops at the first step that finds the link
+    // closed.
+    void pause(double seconds) override;
 
     // QZSensorStateTracker
     int64_t activeHighPin() override;

@@ -15,8 +15,8 @@ namespace qz {
 //
 // Threads: a refusal at the call (busy, no sensor, a module not scanned) reaches the listener
 // on the caller's thread before the call returns. Everything else reaches it on a thread of the
-// library: "GatewayQueue", the main queue (progress of the manufacturer modules) or the web
-// session's thread (a successful scan's result, once the scan was handed to analytics). Two
+// library: "GatewayQueue" or the main queue (progress of the manufacturer modules); a scan's
+// end always comes on "GatewayQueue", also when it waited for the analytics post. Two
 // progress calls of one scan can overlap (main queue and "GatewayQueue"); the end comes alone,
 // after them. A listener may start further operations (a clear from a scan's result, say), but
 // must not wait for their results, nor block: the scan or the sensor's replies would wait for it.

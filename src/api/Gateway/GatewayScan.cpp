@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string_view>
@@ -20,8 +21,8 @@
 #include "api/Scan/InstanceStorage.hpp"
 #include "api/Scan/ScanController.hpp"
 #include "lib/Scanning/QZEModuleScanner.hpp"
+#include "platform/Clock.hpp"
 #include "platform/Describe.hpp"
-#include "platform/DispatchQueue.hpp"
 #include "platform/Locked.hpp"
 
 namespace qz {
@@ -31,6 +32,13 @@ namespace {
 // Seconds a successful scan's result waits for the analytics post before it goes to the caller
 // anyway (the post goes on, and a failed event is cached as ever).
 constexpr double kResultWait = 1.0;
+
+// Whether the analytics client has answered the scan-finished event.
+struct AnalyticsAnswer {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool answered = false;
+};
 
 // What the closures of one scan share.
 struct ScanState {
@@ -44,8 +52,6 @@ struct ScanState {
     // The final result has arrived (it may still wait for the analytics client); later values
     // are dropped.
     std::atomic<bool> completed{false};
-    // The final result has gone to the caller.
-    std::atomic<bool> delivered{false};
 
     // Keeps the controller (and with it this state) alive for the scan.
     void hold(std::shared_ptr<ScanController> c) { lockedAssign(mutex, controller, std::move(c)); }
@@ -108,14 +114,15 @@ const char* boolText(bool value) {
     return value ? "true" : "false";
 }
 
-// Hands the final result to the caller, once, and lets the controller go.
+// Hands the final result to the caller and lets the controller go.
 void deliverResult(const std::shared_ptr<ScanState>& state, const PelkScanProgress& value) {
-    if (state->delivered.exchange(true)) return;
     state->release();
     state->listener(value);
 }
 
-// Receives every value of one scan's controller and passes it on to the caller.
+// Receives every value of one scan's controller and passes it on to the caller. The final
+// result comes from the controller's start, on "GatewayQueue", and goes to the caller there on
+// every path.
 void relayProgress(const std::shared_ptr<ScanState>& state, PelkScanProgress value) {
     const bool isFinal = value.kind() == PelkScanProgress::Kind::complete;
     auto gateway = state->gateway.lock();
@@ -132,22 +139,25 @@ void relayProgress(const std::shared_ptr<ScanState>& state, PelkScanProgress val
         auto vin = gateway->vehicle()->currentVin();
         if (result && vin) {
             const SortedCodes codes(*result);
-            // The caller does not wait on the backend: the result goes out with the analytics
-            // answer or after kResultWait, whichever comes first.
-            auto timer = DispatchQueue::global()->asyncAfter(kResultWait, [state, value] {
-                if (state->delivered) return;
-                Log::i("Analytics not answered yet, handing over the scan result");
-                deliverResult(state, value);
-            });
+            auto answer = std::make_shared<AnalyticsAnswer>();
             gateway->analyticsClient()->logScanComplete(
                 *vin, rawValue(state->scanType), codes.confirmed, codes.pending, codes.permanent,
                 codes.enhanced, 0, gateway->ymme(), gateway->sessionController()->currentMac(),
-                [state, value, timer](bool submitted) mutable {
+                [answer](bool submitted) {
                     Log::i(std::string("Analytics submitted : ") + boolText(submitted));
-                    timer.cancel();
-                    deliverResult(state, value);
+                    lockedAssign(answer->mutex, answer->answered, true);
+                    answer->changed.notify_all();
                 });
-            return;
+            gateway.reset();
+            // The caller does not wait on the backend: the result goes out with the analytics
+            // answer or after kResultWait, whichever comes first, on this queue either way.
+            bool answered = false;
+            {
+                std::unique_lock lock(answer->mutex);
+                answered = Clock::current()->waitFor(lock, answer->changed, kResultWait,
+                                                     [&] { return answer->answered; });
+            }
+            if (!answered) Log::i("Analytics not answered yet, handing over the scan result");
         }
         deliverResult(state, value);
         return;

@@ -14,7 +14,8 @@ constexpr std::string_view kRefusals[] = {"NO DATA",   "ERR",     "UNABLE TO CON
                                           "BUS BUSY",  "STOPPED", "BUFFER FULL",
                                           "ACT ALERT", "LV RESET"};
 
-constexpr std::string_view kClearService = "04";
+// The negative response to the clear service (04).
+constexpr std::string_view kNegativeClear = "7F04";
 constexpr std::string_view kResponsePending = "78";
 
 std::string upperCased(std::string_view text) {
@@ -51,22 +52,24 @@ Line classify(std::string_view raw) {
     if (tokens.empty()) return Line::nothing;
     std::string bare;
     for (const auto& t : tokens) bare += t;
-    if (bare == "KQCC") return Line::nothing;  // the echo
+    if (bare == "KQCC") return Line::nothing;                 // the echo
+    if (bare.starts_with("SEARCHING")) return Line::nothing;  // the protocol search, no answer
     if (bare == "?") return Line::refusal;
     for (auto refusal : kRefusals)
         if (line.find(refusal) != std::string::npos) return Line::refusal;
     if (!std::all_of(tokens.begin(), tokens.end(), isHex)) return Line::answer;
-    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
-        if (tokens[i] != "7F" || tokens[i + 1] != kClearService) continue;
-        const bool pending = i + 2 < tokens.size() && tokens[i + 2] == kResponsePending;
-        return pending ? Line::pending : Line::refusal;
-    }
-    return Line::answer;
+    // Spaced or not, behind a header or not: the negative response and its code.
+    const size_t negative = bare.find(kNegativeClear);
+    if (negative == std::string::npos) return Line::answer;
+    const std::string_view code = std::string_view(bare).substr(negative + kNegativeClear.size());
+    return code.starts_with(kResponsePending) ? Line::pending : Line::refusal;
 }
 
 }  // namespace
 
 bool genericClearConfirmed(std::string_view reply) {
+    // A reply with nothing in it (only the prompt, the echo or blank lines) confirms nothing.
+    bool answered = false;
     bool pending = false;
     size_t at = 0;
     while (at <= reply.size()) {
@@ -78,6 +81,7 @@ bool genericClearConfirmed(std::string_view reply) {
                 pending = true;
                 break;
             case Line::answer:
+                answered = true;
                 pending = false;
                 break;
             case Line::nothing:
@@ -85,7 +89,7 @@ bool genericClearConfirmed(std::string_view reply) {
         }
         at = end + 1;
     }
-    return !pending;
+    return answered && !pending;
 }
 
 }  // namespace qz

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/Clock.hpp"
+
 // The adapter interfaces the host registers with the engine through QZEPitCrew.
 // Texts that may be absent are optionals.
 
@@ -23,6 +25,9 @@ class QZVehicleCommunicationProtocol {
     virtual bool sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) = 0;
     // Whether the link to the sensor is open; once it closed, commands fail at once.
     virtual bool isLinkOpen() { return true; }
+    // The engine's pauses (between retries, before a restore): `seconds` on the installed clock,
+    // or less once the link to the sensor closed, since nothing is then worth waiting for.
+    virtual void pause(double seconds) { Clock::current()->sleepFor(seconds); }
 };
 
 // The pins and protocol last selected on the sensor.

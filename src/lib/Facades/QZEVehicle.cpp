@@ -66,6 +66,13 @@ bool QZEVehicle::isLinkOpen() {
     return !c || c->isLinkOpen();
 }
 
+void QZEVehicle::pause(double seconds) {
+    if (auto c = comms())
+        c->pause(seconds);
+    else
+        Clock::current()->sleepFor(seconds);
+}
+
 int64_t QZEVehicle::activeHighPin() {
     if (auto t = stateTracker()) return t->activeHighPin();
     QZELogging::shared().logError(kNoTracker);

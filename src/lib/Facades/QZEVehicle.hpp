@@ -23,6 +23,8 @@ class QZEVehicle {
     bool sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout);
     // Whether the link to the sensor is open (true without a communication adapter).
     bool isLinkOpen();
+    // Pauses the engine (the adapter's pause; a plain sleep without one).
+    void pause(double seconds);
 
     // Without a state tracker: error log, 0 / none.
     int64_t activeHighPin();

@@ -85,8 +85,11 @@ bool contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
 }
 
+// Seconds between two looks at the link while the user is asked.
+constexpr double kLinkPoll = 0.25;
+
 void pause(double seconds) {
-    Clock::current()->sleepFor(seconds);
+    QZEVehicle::TheVehicle().pause(seconds);
 }
 
 std::vector<std::string> toStrings(const reply::Tokens& tokens) {
@@ -395,9 +398,18 @@ bool QZEBaseDiagnosticModule::awaitingInteraction() const {
 }
 
 bool QZEBaseDiagnosticModule::waitForInteraction() {
-    std::unique_lock lock(interaction_->mutex);
-    interaction_->changed.wait(lock, [&] { return !interaction_->awaiting; });
-    return !interaction_->interrupted;
+    auto clock = Clock::current();
+    auto& state = *interaction_;
+    while (true) {
+        {
+            std::unique_lock lock(state.mutex);
+            if (clock->waitFor(lock, state.changed, kLinkPoll, [&] { return !state.awaiting; }))
+                return !state.interrupted;
+        }
+        // A session may tell of its end only after the scan (BLE does so on the queue the scan
+        // holds): the link itself is looked at between the waits.
+        if (!QZEVehicle::TheVehicle().isLinkOpen()) state.end(false);
+    }
 }
 
 // --- Helpers ---

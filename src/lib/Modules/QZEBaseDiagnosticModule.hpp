@@ -130,7 +130,8 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     void handleInteractionResponse();
     bool awaitingInteraction() const;
     // Blocks while awaitingInteraction holds. True when the user completed the interaction;
-    // false when "DeviceDisconnected" or "DeviceTimedOut" ended the wait.
+    // false when "DeviceDisconnected" or "DeviceTimedOut" ended the wait, or the link to the
+    // sensor was found closed.
     bool waitForInteraction();
 
     // --- Decoders (lib/Decoders). Results are the code count after decoding unless noted. ---

@@ -9,7 +9,6 @@
 #include "lib/Logging/QZELogging.hpp"
 #include "lib/Modules/QZEMultiFrameReplies.hpp"
 #include "lib/Utils/QZEnhancedUtils.hpp"
-#include "platform/Clock.hpp"
 
 namespace qz {
 
@@ -458,7 +457,7 @@ bool QZEMakeModule::onModuleBus(const QZEModuleData& module,
     const Bus before = selectModuleBus(module);
     if (m_traits.startDelay > 0 && m_delayTransmission.exchange(false)) {
         log().logVerbose("Delaying the first K-line transmission by %@ s", m_traits.startDelay);
-        Clock::current()->sleepFor(m_traits.startDelay);
+        QZEVehicle::TheVehicle().pause(m_traits.startDelay);
     }
     const bool ok = exchange();
     // The pins it answered on, before they are put back.

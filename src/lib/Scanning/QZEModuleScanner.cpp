@@ -22,7 +22,6 @@
 #include "lib/Modules/Makes/Vag.hpp"
 #include "lib/Modules/QZEBaseDiagnosticModule.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
-#include "platform/Clock.hpp"
 
 namespace qz {
 
@@ -593,7 +592,7 @@ void QZEModuleScanner::exitScanMode() {
         log().logInfo("Link to the sensor closed, nothing to restore");
         return;
     }
-    Clock::current()->sleepFor(kRestorePause);
+    QZEVehicle::TheVehicle().pause(kRestorePause);
     const bool specialCan = m_activeBus == 95 || m_activeBus == 97;
     if (!specialCan && m_originalBus <= 10)
         sendSetupCommandToOstrel(objcFormat("%@%li", form("SP"), m_originalBus));
@@ -625,7 +624,7 @@ void QZEModuleScanner::exitScanMode() {
                 break;  // no pause for a link that is gone
             } else {
                 log().logVerbose("Sleeping for 1 second");
-                Clock::current()->sleepFor(kKLineRestorePause);
+                QZEVehicle::TheVehicle().pause(kKLineRestorePause);
             }
         }
         if (!reinitialised) log().logVerbose("KLine bus DID NOT reinitialize successfully");

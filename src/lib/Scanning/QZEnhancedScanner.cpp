@@ -12,7 +12,6 @@
 #include "lib/Modules/QZEBaseDiagnosticModule.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
 #include "lib/Utils/QZEnhancedUtils.hpp"
-#include "platform/Clock.hpp"
 #include "platform/DispatchQueue.hpp"
 #include "platform/Locked.hpp"
 
@@ -154,7 +153,7 @@ void QZEnhancedScanner::startScan(int64_t) {
             d->interactionRequired(kKeyFlickMessage);
             // Ends with interactionComplete, or when the link goes away.
             while (m_awaitingInteraction && !scanErrorDuringScan())
-                Clock::current()->sleepFor(kInteractionPoll);
+                QZEVehicle::TheVehicle().pause(kInteractionPoll);
         } else {
             log().logWarning("No delegate to ask for the key flick, scanning without it");
         }

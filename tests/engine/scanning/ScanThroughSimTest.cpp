@@ -191,7 +191,7 @@ TEST_F(ScanThroughSimTest, FordScanSwitchesToMediumSpeedCanAndClearsThere) {
     expected.insert(expected.end(), restore.begin(), restore.end());
     expected.insert(expected.end(), {"KQTC", "KQTCP", "KQTCA"});
     EXPECT_EQ(commands(), expected);
-    EXPECT_EQ(fakes.eventsOf("sleep:"), Texts{"sleep:5"});
+    EXPECT_EQ(fakes.secondsSlept(), 5.0);
 
     EXPECT_EQ(delegate->acronyms(), (Texts{"PCM", "IPC", "BCM", "PCM", "IPC*MSCAN", "BCM", "OBD"}));
     EXPECT_EQ(reported("PCM")->codeList(), Texts{"P0123-45"});

@@ -4,9 +4,9 @@
 #include <cctype>
 #include <utility>
 
+#include "lib/Facades/QZEVehicle.hpp"
 #include "lib/Logging/QZELogging.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
-#include "platform/Clock.hpp"
 
 namespace qz {
 
@@ -270,7 +270,7 @@ std::optional<QZEMessageBytes> QZEVAGCanModule::channelRequest(const std::string
         const auto& message = assembler.message();
         const bool pending = message.size() >= 3 && message[0] == "7F" && message[2] == "78";
         if (!pending) return message;
-        Clock::current()->sleepFor(kPendingPause);
+        QZEVehicle::TheVehicle().pause(kPendingPause);
     }
     return std::nullopt;
 }

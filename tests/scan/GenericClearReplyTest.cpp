@@ -1,0 +1,58 @@
+// The reading of the sensor's reply to the generic clear, in the forms a sensor may print it:
+// "cleared" only for a reply that answers and refuses nothing.
+
+#include <gtest/gtest.h>
+
+#include "api/Scan/GenericClearReply.hpp"
+
+using namespace qz;
+
+TEST(GenericClearReply, ClearedOnlyWhenTheReplyAnswersAndNothingRefuses) {
+    const struct {
+        const char* reply;
+        bool cleared;
+    } cases[] = {
+        // Answers.
+        {"OK\r>", true},
+        {"ok\r>", true},
+        {"44 \r>", true},
+        {"7E8 01 44 \r>", true},
+        {"KQCC\rOK\r\r>", true},
+        {"SEARCHING...\r44 \r>", true},
+        {"7F 04 78\r44 \r>", true},  // pending, then done
+        // Nothing said: no answer is no confirmation.
+        {">", false},
+        {"", false},
+        {"\r\r>", false},
+        {"KQCC\r>", false},
+        {"KQ CC\r\r>", false},
+        {"SEARCHING...\r>", false},
+        // Refusals and error words.
+        {"?\r>", false},
+        {"NO DATA\r>", false},
+        {"CAN ERROR\r>", false},
+        {"BUS INIT: ...ERROR\r>", false},
+        {"SEARCHING...\rUNABLE TO CONNECT\r>", false},
+        {"ERR94\r>", false},
+        {"OK\rBUFFER FULL\r>", false},
+        // Negative responses, in every print form.
+        {"7F 04 22 \r>", false},
+        {"7f 04 22 \r>", false},
+        {"7F0422\r>", false},
+        {"7E8 03 7F 04 22 \r>", false},
+        {"7E8037F0422\r>", false},
+        {"18DAF110 03 7F 04 22 \r>", false},
+        {"18 DA F1 10 03 7F 04 22 \r>", false},
+        // Several units: one refusal is enough, in either order.
+        {"44 \r7F 04 31 \r>", false},
+        {"7E9 03 7F 04 31 \r7E8 01 44 \r>", false},
+        // Still pending when the reply ended.
+        {"7F 04 78\r>", false},
+        {"7F0478\r>", false},
+        {"44 \r7F 04 78 \r>", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::string(c.reply)));
+        EXPECT_EQ(genericClearConfirmed(c.reply), c.cleared);
+    }
+}
