@@ -38,8 +38,12 @@ class BlueZTest : public ::testing::Test {
         use({});
     }
     void TearDown() override {
+        // The centrals go before BlueZ does, and the main queue's last tasks (which may let go of
+        // one) are waited for: a central's bus thread ends before this thread goes on.
+        scanners.clear();
         drainMain();
         if (fake) fake->stop();
+        drainMain();
         setBleCentralFactory(previous);
     }
     void use(BlueZOptions options) {
