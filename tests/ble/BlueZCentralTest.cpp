@@ -128,12 +128,8 @@ TEST_F(BlueZTest, TheSessionAndTheGatewayWorkThroughBlueZ) {
     ScopedHome home;
     ScopedClock clock(std::make_shared<ScaledClock>(0.05));
     auto gateway = Gateway::create();
-    std::shared_ptr<PelkSensor> sensor;
-    ASSERT_TRUE(eventually([&] {
-        auto devices = gateway->connectedDevices();
-        if (!devices.empty()) sensor = devices.front();
-        return sensor != nullptr;
-    }));
+    auto sensor = gwtest::listedSensor(*gateway);
+    ASSERT_TRUE(sensor);
     gwtest::Received<PelkSensorState> states;
     gateway->connect(sensor, states.callback());
     ASSERT_TRUE(states.waitFor(1));
@@ -289,12 +285,8 @@ TEST_F(BlueZTest, TheLinkEndsWhenBlueZStopsOrRefusesToDisconnect) {
     ScopedHome home;
     ScopedClock clock(std::make_shared<ScaledClock>(0.05));
     auto gateway = Gateway::create();
-    std::shared_ptr<PelkSensor> sensor;
-    ASSERT_TRUE(eventually([&] {
-        auto devices = gateway->connectedDevices();
-        if (!devices.empty()) sensor = devices.front();
-        return sensor != nullptr;
-    }));
+    auto sensor = gwtest::listedSensor(*gateway);
+    ASSERT_TRUE(sensor);
     gwtest::Received<PelkSensorState> states;
     const auto initialized = PelkSensorState::onSensorConnected(PelkSensorStatus::initialized);
     gateway->connect(sensor, states.callback());
