@@ -9,10 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "api/Communication/LESessionController.hpp"
+#include "api/Communication/PelkNotifications.hpp"
+#include "api/Communication/SensorReceiver.hpp"
+#include "api/Communication/SessionController.hpp"
+#include "api/Gateway/Gateway.hpp"
+#include "api/Logging/Log.hpp"
 #include "bgx/BGXDevice.hpp"
 #include "bgx/BGXScanner.hpp"
 #include "platform/Clock.hpp"
 #include "platform/Console.hpp"
+#include "platform/FileSystem.hpp"
+#include "platform/NotificationCenter.hpp"
 #include "sim/SimTestSupport.hpp"
 #include "sim/SimulatedBluetooth.hpp"
 
@@ -125,6 +133,55 @@ class BleWorldTest : public ::testing::Test {
 
     std::shared_ptr<sim::SimulatedBluetooth> world = sim::SimulatedBluetooth::create();
     sim::SimulatedBluetooth::Installation installation{world};
+};
+
+// The session controller over the world, in a home of its own with a fresh log: the
+// broadcasts it reports and the "DeviceDisconnected" posts are counted.
+class SessionWorldTest : public BleWorldTest {
+  protected:
+    explicit SessionWorldTest(std::shared_ptr<Clock> time = std::make_shared<ScaledClock>(0.05))
+        : clock(std::move(time)) {}
+    void SetUp() override {
+        Log::reset();
+        controller->setBroadcastListener(broadcasts.listener());
+        disconnectedToken = NotificationCenter::defaultCenter().addObserver(
+            PelkNotifications::SENSOR_DISCONNECTED, [this](const Notification&) { ++posted; });
+    }
+    void TearDown() override {
+        NotificationCenter::defaultCenter().removeObserver(disconnectedToken);
+        controller->disconnect(true);
+        drainMain();
+        Gateway::gatewayQueue()->sync([] {});
+        BleWorldTest::TearDown();
+        Log::reset();
+    }
+    std::shared_ptr<LESessionController> session() const {
+        return std::static_pointer_cast<LESessionController>(controller->leController());
+    }
+
+    ScopedHome home;
+    ScopedClock clock;
+    std::shared_ptr<SessionController> controller = SessionController::create();
+    simtest::BroadcastLog broadcasts;
+    std::atomic<int> posted{0};
+    ObserverToken disconnectedToken = 0;
+};
+
+// Collects every chunk the session hands on.
+class Chunks : public SensorReceiver {
+  public:
+    void received(const std::string& response) override {
+        std::lock_guard lock(mutex_);
+        chunks_.push_back(response);
+    }
+    std::vector<std::string> chunks() const {
+        std::lock_guard lock(mutex_);
+        return chunks_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> chunks_;
 };
 
 // The driver on its own: a scanner with a recorder as every delegate.

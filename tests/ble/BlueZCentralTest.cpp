@@ -58,6 +58,15 @@ class BlueZTest : public ::testing::Test {
         scanners.push_back(s);
         return s;
     }
+    // A scanner that scans once Bluetooth is up, and the device of its first discovery; null
+    // when none came.
+    std::shared_ptr<BGXDevice> discover() {
+        auto s = scanner();
+        if (!eventually([&] { return s->scanState() == ScanState::Idle; })) return nullptr;
+        s->startScan();
+        if (!eventually([&] { return recorder->count(recorder->discovered) == 1; })) return nullptr;
+        return recorder->get(recorder->discovered).at(0);
+    }
 
     PrivateBus bus;
     std::shared_ptr<FakeBlueZ> fake;
@@ -132,12 +141,8 @@ TEST_F(BlueZTest, TheSessionAndTheGatewayWorkThroughBlueZ) {
     ScopedHome home;
     ScopedClock clock(std::make_shared<ScaledClock>(0.05));
     auto gateway = Gateway::create();
-    std::shared_ptr<PelkSensor> sensor;
-    ASSERT_TRUE(eventually([&] {
-        auto devices = gateway->connectedDevices();
-        if (!devices.empty()) sensor = devices.front();
-        return sensor != nullptr;
-    }));
+    auto sensor = gwtest::listedSensor(*gateway);
+    ASSERT_TRUE(sensor);
     gwtest::Received<PelkSensorState> states;
     gateway->connect(sensor, states.callback());
     ASSERT_TRUE(states.waitFor(1));
@@ -211,11 +216,8 @@ TEST_F(BlueZTest, PowerAdaptersAndMissingBluetooth) {
 TEST_F(BlueZTest, FailedAndUnansweredConnects) {
     auto clock = std::make_shared<VirtualClock>();
     ScopedClock scoped(clock);
-    auto s = scanner();
-    ASSERT_TRUE(eventually([&] { return s->scanState() == ScanState::Idle; }));
-    s->startScan();
-    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->discovered) == 1; }));
-    auto device = recorder->get(recorder->discovered).at(0);
+    auto device = discover();
+    ASSERT_TRUE(device);
     device->setDeviceDelegate(recorder);
 
     module->setConnectAnswer(SimulatedBGX13::ConnectAnswer::refuse);
@@ -259,11 +261,9 @@ TEST_F(BlueZTest, AForgottenDeviceIsFoundAgainAndKeepsItsLastSignalStrength) {
     auto clock = std::make_shared<VirtualClock>();
     ScopedClock scoped(clock);
     ConsoleLines console;
-    auto s = scanner();
-    ASSERT_TRUE(eventually([&] { return s->scanState() == ScanState::Idle; }));
-    s->startScan();
-    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->discovered) == 1; }));
-    auto device = recorder->get(recorder->discovered).at(0);
+    auto device = discover();
+    ASSERT_TRUE(device);
+    auto s = scanners.back();
     fake->forget(module);
     fake->add(module);
     ASSERT_TRUE(eventually([&] { return recorder->count(recorder->discovered) == 2; }));
@@ -293,12 +293,8 @@ TEST_F(BlueZTest, TheLinkEndsWhenBlueZStopsOrRefusesToDisconnect) {
     ScopedHome home;
     ScopedClock clock(std::make_shared<ScaledClock>(0.05));
     auto gateway = Gateway::create();
-    std::shared_ptr<PelkSensor> sensor;
-    ASSERT_TRUE(eventually([&] {
-        auto devices = gateway->connectedDevices();
-        if (!devices.empty()) sensor = devices.front();
-        return sensor != nullptr;
-    }));
+    auto sensor = gwtest::listedSensor(*gateway);
+    ASSERT_TRUE(sensor);
     gwtest::Received<PelkSensorState> states;
     const auto initialized = PelkSensorState::onSensorConnected(PelkSensorStatus::initialized);
     gateway->connect(sensor, states.callback());
@@ -346,11 +342,8 @@ TEST_F(BlueZTest, AnswersOfALinkThatIsClosingAreDropped) {
     int errorPosts = 0;
     auto token = NotificationCenter::defaultCenter().addObserver(
         "Error", [&](const Notification&) { ++errorPosts; });
-    auto s = scanner();
-    ASSERT_TRUE(eventually([&] { return s->scanState() == ScanState::Idle; }));
-    s->startScan();
-    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->discovered) == 1; }));
-    auto device = recorder->get(recorder->discovered).at(0);
+    auto device = discover();
+    ASSERT_TRUE(device);
     device->setDeviceDelegate(recorder);
     for (int round = 0; round < 2; ++round) {
         device->connect();

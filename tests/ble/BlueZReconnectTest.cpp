@@ -34,12 +34,8 @@ TEST(BlueZReconnect, AConnectRightAfterADisconnectFollowsTheEndOfTheLastLink) {
         ScopedHome home;
         ScopedClock clock(std::make_shared<ScaledClock>(0.05));
         auto gateway = Gateway::create();
-        std::shared_ptr<PelkSensor> sensor;
-        ASSERT_TRUE(eventually([&] {
-            auto devices = gateway->connectedDevices();
-            if (!devices.empty()) sensor = devices.front();
-            return sensor != nullptr;
-        }));
+        auto sensor = gwtest::listedSensor(*gateway);
+        ASSERT_TRUE(sensor);
         const auto initialized = PelkSensorState::onSensorConnected(PelkSensorStatus::initialized);
         const auto disconnected = PelkSensorState::onSensorDisconnected();
         for (bool cancelled : {false, true}) {

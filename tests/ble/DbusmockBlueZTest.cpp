@@ -45,15 +45,7 @@ class DbusmockTest : public ::testing::Test {
     // The gateway and the sensor it lists once discovery has found the module.
     std::shared_ptr<PelkSensor> discover() {
         gateway = Gateway::create();
-        std::shared_ptr<PelkSensor> found;
-        EXPECT_TRUE(eventually(
-            [&] {
-                auto devices = gateway->connectedDevices();
-                if (!devices.empty()) found = devices.back();
-                return found != nullptr;
-            },
-            30));
-        return found;
+        return gwtest::listedSensor(*gateway, {}, 30);
     }
     void expectState(size_t index, const PelkSensorState& state) {
         ASSERT_TRUE(states.waitFor(index + 1));

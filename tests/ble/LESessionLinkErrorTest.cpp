@@ -28,32 +28,10 @@ enum class Cause {
     lateRefusedSubscription,   // a refusal the central answers after the link opened
 };
 
-class LESessionLinkErrorTest : public BleWorldTest {
+class LESessionLinkErrorTest : public SessionWorldTest {
   protected:
-    void SetUp() override {
-        Log::reset();
-        token = NotificationCenter::defaultCenter().addObserver(
-            PelkNotifications::SENSOR_DISCONNECTED, [this](const Notification&) { ++posted; });
-    }
-    void TearDown() override {
-        NotificationCenter::defaultCenter().removeObserver(token);
-        controller->disconnect(true);
-        drainMain();
-        Gateway::gatewayQueue()->sync([] {});
-        BleWorldTest::TearDown();
-        Log::reset();
-    }
-    std::shared_ptr<LESessionController> session() const {
-        return std::static_pointer_cast<LESessionController>(controller->leController());
-    }
-
-    ScopedHome home;
     // Time stands still: no connection time-out can end a link here.
-    ScopedClock clock{std::make_shared<VirtualClock>()};
-    std::shared_ptr<SessionController> controller = SessionController::create();
-    BroadcastLog broadcasts;
-    std::atomic<int> posted{0};
-    ObserverToken token = 0;
+    LESessionLinkErrorTest() : SessionWorldTest(std::make_shared<VirtualClock>()) {}
 };
 
 }  // namespace
@@ -69,7 +47,6 @@ TEST_F(LESessionLinkErrorTest, AnErrorFailsTheConnectOnlyBeforeTheLinkWasReporte
         {Cause::failedBusModeRead, {S::connected, S::disconnected}, 1},
         {Cause::lateRefusedSubscription, {S::connected, S::disconnected}, 1},
     };
-    controller->setBroadcastListener(broadcasts.listener());
     for (const Row& row : rows) {
         SCOPED_TRACE(static_cast<int>(row.cause));
         posted = 0;

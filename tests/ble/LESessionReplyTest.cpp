@@ -32,35 +32,8 @@ std::shared_ptr<sim::SensorCore> sensorCalled(const std::string& who) {
     return core;
 }
 
-// Collects every chunk the session hands on.
-class Chunks : public SensorReceiver {
-  public:
-    void received(const std::string& response) override {
-        std::lock_guard lock(mutex_);
-        chunks_.push_back(response);
-    }
-    std::vector<std::string> chunks() const {
-        std::lock_guard lock(mutex_);
-        return chunks_;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> chunks_;
-};
-
-class LESessionReplyTest : public BleWorldTest {
+class LESessionReplyTest : public SessionWorldTest {
   protected:
-    void SetUp() override {
-        Log::reset();
-        controller->setBroadcastListener(broadcasts.listener());
-    }
-    void TearDown() override {
-        controller->disconnect(true);
-        Gateway::gatewayQueue()->sync([] {});
-        BleWorldTest::TearDown();
-        Log::reset();
-    }
     std::shared_ptr<SimulatedBGX13> addSensor(const std::string& who,
                                               SimulatedBGX13::Options o = {}) {
         auto m = SimulatedBGX13::create(sensorCalled(who), std::move(o));
@@ -74,11 +47,7 @@ class LESessionReplyTest : public BleWorldTest {
         return nullptr;
     }
 
-    ScopedHome home;
-    ScopedClock clock{std::make_shared<ScaledClock>(0.05)};
-    std::shared_ptr<SessionController> controller = SessionController::create();
     std::shared_ptr<Relay> relay = Relay::create(controller);
-    BroadcastLog broadcasts;
 };
 
 }  // namespace
@@ -130,9 +99,6 @@ TEST_F(LESessionReplyTest, OnlyTheCurrentDeviceAnswers) {
 // A subscription the module refuses fails the connect with the open error; no link was opened,
 // so none is reported closed. The next connect works.
 TEST_F(LESessionReplyTest, ARefusedSubscriptionFailsTheConnect) {
-    std::atomic<int> posted{0};
-    auto token = NotificationCenter::defaultCenter().addObserver(
-        PelkNotifications::SENSOR_DISCONNECTED, [&](const Notification&) { ++posted; });
     auto refusing =
         addSensor("AA", options([](auto& o) { o.refusedSubscriptions = {BGXUUID::peripheralTX}; }));
     StatusLog status;
@@ -147,7 +113,6 @@ TEST_F(LESessionReplyTest, ARefusedSubscriptionFailsTheConnect) {
     controller->connect(sensorOf(*good), again.listener());
     ASSERT_TRUE(eventually([&] { return again.saw(SensorConnectionStatus::connected); }));
     EXPECT_EQ(relay->sendToSensor("WHO").value(), "BB\r>");
-    NotificationCenter::defaultCenter().removeObserver(token);
 }
 
 // The decoding both sessions share, chunk by chunk.

@@ -23,47 +23,17 @@ using qz::sim::SimulatedBGX13;
 
 namespace {
 
-// Collects every chunk the session hands on.
-class Chunks : public SensorReceiver {
-  public:
-    void received(const std::string& response) override {
-        std::lock_guard lock(mutex_);
-        chunks_.push_back(response);
-    }
-    std::vector<std::string> chunks() const {
-        std::lock_guard lock(mutex_);
-        return chunks_;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> chunks_;
-};
-
 void drainGatewayQueue() {
     DispatchQueue::main()->sync([] {});
     Gateway::gatewayQueue()->sync([] {});
 }
 
-class LESessionTest : public BleWorldTest {
+class LESessionTest : public SessionWorldTest {
   protected:
     void SetUp() override {
-        Log::reset();
-        controller->setBroadcastListener(broadcasts.listener());
+        SessionWorldTest::SetUp();
         module = addModule();
         ASSERT_TRUE(eventually([&] { return broadcasts.count(BroadcastStatus::appeared) == 1; }));
-        disconnectedToken = NotificationCenter::defaultCenter().addObserver(
-            PelkNotifications::SENSOR_DISCONNECTED, [this](const Notification&) { ++posted; });
-    }
-    void TearDown() override {
-        NotificationCenter::defaultCenter().removeObserver(disconnectedToken);
-        controller->disconnect(true);
-        drainGatewayQueue();
-        BleWorldTest::TearDown();
-        Log::reset();
-    }
-    std::shared_ptr<LESessionController> session() const {
-        return std::static_pointer_cast<LESessionController>(controller->leController());
     }
     std::shared_ptr<PelkSensor> sensor() const { return broadcasts.seen().at(0).sensor; }
     void connect() {
@@ -71,15 +41,9 @@ class LESessionTest : public BleWorldTest {
         ASSERT_TRUE(eventually([&] { return status.saw(SensorConnectionStatus::connected); }));
     }
 
-    ScopedHome home;
-    ScopedClock clock{std::make_shared<ScaledClock>(0.05)};
     std::shared_ptr<SimulatedBGX13> module;
-    std::shared_ptr<SessionController> controller = SessionController::create();
     std::shared_ptr<Relay> relay = Relay::create(controller);
     StatusLog status;
-    BroadcastLog broadcasts;
-    std::atomic<int> posted{0};
-    ObserverToken disconnectedToken = 0;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "DecoderReferences.hpp"
 #include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Modules/QZEBaseDiagnosticModule.hpp"
 #include "lib/Modules/QZENaks.hpp"
@@ -15,53 +16,14 @@
 
 using namespace qz;
 using namespace qz::testsupport;
+using namespace qz::decodertest;
 
 namespace {
 
 using Texts = std::vector<std::string>;
-using Bytes = std::vector<int>;
 using Module = BareModule;
 
 // --- The adapter's display, written from the protocols (ISO 15765-2, SAE J1850) ---
-
-std::string hex(const Bytes& bytes) {
-    std::string out;
-    for (int b : bytes) {
-        char buf[4];
-        std::snprintf(buf, sizeof buf, "%02X", b & 0xFF);
-        out += (out.empty() ? "" : " ") + std::string(buf);
-    }
-    return out;
-}
-
-Bytes slice(const Bytes& b, size_t from, size_t count) {
-    from = std::min(from, b.size());
-    return Bytes(b.begin() + static_cast<long>(from),
-                 b.begin() + static_cast<long>(std::min(b.size(), from + count)));
-}
-
-// ISO-TP frames with their PCI bytes; `room` data bytes fit a single frame (7, or 6 behind an
-// extended address).
-std::vector<Bytes> isoTp(const Bytes& payload, size_t room) {
-    if (payload.size() <= room) {
-        Bytes f{static_cast<int>(payload.size())};
-        f.insert(f.end(), payload.begin(), payload.end());
-        return {f};
-    }
-    const int length = static_cast<int>(payload.size());
-    Bytes first{0x10 | (length >> 8), length & 0xFF};
-    auto head = slice(payload, 0, room - 1);
-    first.insert(first.end(), head.begin(), head.end());
-    std::vector<Bytes> frames{first};
-    int sequence = 1;
-    for (size_t at = room - 1; at < payload.size(); at += room, sequence = (sequence + 1) & 15) {
-        Bytes f{0x20 | sequence};
-        auto part = slice(payload, at, room);
-        f.insert(f.end(), part.begin(), part.end());
-        frames.push_back(f);
-    }
-    return frames;
-}
 
 // Where the identifier stands, and how it is printed.
 struct Form {
@@ -96,24 +58,11 @@ std::string canReply(const std::vector<Bytes>& messages, const Form& form, int p
     Texts lines;
     for (const auto& m : messages) {
         if (form.identifier.empty()) {
-            if (m.size() <= 7) {
-                lines.push_back(hex(m));
-                continue;
-            }
-            char length[8];
-            std::snprintf(length, sizeof length, "%03X", static_cast<unsigned>(m.size()));
-            lines.push_back(length);
-            size_t at = 0;
-            for (int marker = 0; at < m.size(); marker = (marker + 1) & 15) {
-                const size_t n = at == 0 ? 6 : 7;
-                char head[8];
-                std::snprintf(head, sizeof head, "%X: ", marker);
-                lines.push_back(head + hex(slice(m, at, n)));
-                at += n;
-            }
+            const auto shown = headersOffLines(m);
+            lines.insert(lines.end(), shown.begin(), shown.end());
             continue;
         }
-        for (auto frame : isoTp(m, 7)) {
+        for (auto frame : isoTpFrames(m)) {
             if (pad >= 0) frame.resize(8, pad);
             lines.push_back(hex(frame));
         }
@@ -125,7 +74,7 @@ std::string canReply(const std::vector<Bytes>& messages, const Form& form, int p
 std::string extendedReply(const std::vector<Bytes>& messages, const Form& form, int pad = -1) {
     Texts lines;
     for (const auto& m : messages)
-        for (auto frame : isoTp(m, 6)) {
+        for (auto frame : isoTpFrames(m, 6)) {
             frame.insert(frame.begin(), 0xF1);
             if (pad >= 0) frame.resize(8, pad);
             lines.push_back(hex(frame));
@@ -182,16 +131,6 @@ std::string kLineReply(const std::vector<Bytes>& messages) {
 
 // --- Payloads and what they hold ---
 
-std::string j2012(int a, int b) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%c%d%X%02X", "PCBU"[a >> 6], (a >> 4) & 3, a & 15, b);
-    return buf;
-}
-
-struct Record {
-    int a, b, ftb, status;
-};
-
 // Distinct codes, never the filler code; statuses with every UDS word.
 std::vector<Record> records(int n) {
     std::vector<Record> out;
@@ -201,38 +140,6 @@ std::vector<Record> records(int n) {
                        : (i % 4 == 1) ? 0x08
                        : (i % 4 == 2) ? 0x04
                                       : 0x2F});
-    return out;
-}
-
-Bytes udsPayload(const std::vector<Record>& rs) {
-    Bytes p{0x59, 0x02, 0xFF};
-    for (const auto& r : rs) p.insert(p.end(), {r.a, r.b, r.ftb, r.status});
-    return p;
-}
-
-std::string udsStatus(int s) {
-    Texts words;
-    if (s & 0x80) words.push_back("MIL");
-    if (s & 0x08) words.push_back("CONFIRMED");
-    if (s & 0x04) words.push_back("PENDING");
-    std::string out;
-    for (const auto& w : words) out += (out.empty() ? "" : "/") + w;
-    return out;
-}
-
-Texts udsCodes(const std::vector<Record>& rs) {
-    Texts out;
-    for (const auto& r : rs) {
-        char ftb[4];
-        std::snprintf(ftb, sizeof ftb, "%02X", r.ftb);
-        out.push_back(j2012(r.a, r.b) + "-" + ftb);
-    }
-    return out;
-}
-
-Texts udsStatuses(const std::vector<Record>& rs) {
-    Texts out;
-    for (const auto& r : rs) out.push_back(udsStatus(r.status));
     return out;
 }
 

@@ -5,80 +5,19 @@
 #include <random>
 #include <set>
 
+#include "DecoderReferences.hpp"
 #include "lib/Modules/QZEBaseDiagnosticModule.hpp"
 #include "support/EngineFakes.hpp"
 
 using namespace qz;
 using namespace qz::testsupport;
+using namespace qz::decodertest;
 
 namespace {
 
 using Texts = std::vector<std::string>;
-using Bytes = std::vector<int>;
 
 using Module = BareModule;
-
-// --- References from the standards, written independently of the library ---
-
-// SAE J2012: letter from the top two bits, then the digit and three hex digits.
-std::string refJ2012(int a, int b) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%c%d%X%02X", "PCBU"[a >> 6], (a >> 4) & 3, a & 15, b);
-    return buf;
-}
-
-// ISO 14229 status bits: warning indicator (7), confirmed (3), pending (2).
-std::string refUdsStatus(int s) {
-    Texts words;
-    if (s & 0x80) words.push_back("MIL");
-    if (s & 0x08) words.push_back("CONFIRMED");
-    if (s & 0x04) words.push_back("PENDING");
-    std::string out;
-    for (const auto& w : words) out += (out.empty() ? "" : "/") + w;
-    return out;
-}
-
-// --- The sensor's display ---
-
-std::string hex(const Bytes& bytes) {
-    std::string out;
-    for (int b : bytes) {
-        char buf[4];
-        std::snprintf(buf, sizeof buf, "%02X", b & 0xFF);
-        out += (out.empty() ? "" : " ") + std::string(buf);
-    }
-    return out;
-}
-
-Bytes slice(const Bytes& b, size_t from, size_t count) {
-    from = std::min(from, b.size());
-    return Bytes(b.begin() + from, b.begin() + std::min(b.size(), from + count));
-}
-
-// ISO-TP segmentation: a single frame up to `room` data bytes, else a first frame and
-// consecutive frames with sequence numbers 1...F, 0, ...; each frame with its PCI bytes.
-std::vector<Bytes> isoTpFrames(const Bytes& payload, size_t room = 7) {
-    std::vector<Bytes> frames;
-    if (payload.size() <= room) {
-        Bytes f{static_cast<int>(payload.size())};
-        f.insert(f.end(), payload.begin(), payload.end());
-        frames.push_back(f);
-        return frames;
-    }
-    int length = static_cast<int>(payload.size());
-    Bytes first{0x10 | (length >> 8), length & 0xFF};
-    auto head = slice(payload, 0, room - 1);
-    first.insert(first.end(), head.begin(), head.end());
-    frames.push_back(first);
-    int sequence = 1;
-    for (size_t at = room - 1; at < payload.size(); at += room, sequence = (sequence + 1) & 15) {
-        Bytes f{0x20 | sequence};
-        auto part = slice(payload, at, room);
-        f.insert(f.end(), part.begin(), part.end());
-        frames.push_back(f);
-    }
-    return frames;
-}
 
 enum class Headers { off, on, onPadded };
 const std::vector<Headers> kAllHeaders = {Headers::off, Headers::on, Headers::onPadded};
@@ -93,18 +32,7 @@ const char* name(Headers h) {
 std::string canReply(const Bytes& payload, Headers headers, const std::string& id = "7E8") {
     std::string out;
     if (headers == Headers::off) {
-        if (payload.size() <= 7) return hex(payload) + "\r\r>";
-        char length[8];
-        std::snprintf(length, sizeof length, "%03X\r", static_cast<unsigned>(payload.size()));
-        out = length;
-        size_t at = 0;
-        for (int marker = 0; at < payload.size(); marker = (marker + 1) & 15) {
-            size_t n = at == 0 ? 6 : 7;
-            char m[8];
-            std::snprintf(m, sizeof m, "%X: ", marker);
-            out += m + hex(slice(payload, at, n)) + "\r";
-            at += n;
-        }
+        for (const auto& line : headersOffLines(payload)) out += line + "\r";
         return out + "\r>";
     }
     out = id + " ";
@@ -126,10 +54,6 @@ std::string extendedCanReply(const Bytes& payload, bool headersOn, int address =
     return out + "\r>";
 }
 
-struct Record {
-    int a, b, ftb, status;
-};
-
 // Distinct codes of every letter, never the filler code.
 std::vector<Record> records(int n) {
     std::vector<Record> out;
@@ -137,12 +61,6 @@ std::vector<Record> records(int n) {
         out.push_back(
             {(1 + 7 * i) & 0xFF, (i * 59 + 7) & 0xFF, (i * 13 + 3) & 0xFF, (i * 29 + n) & 0xFF});
     return out;
-}
-
-Bytes udsPayload(const std::vector<Record>& rs) {
-    Bytes p{0x59, 0x02, 0xFF};
-    for (const auto& r : rs) p.insert(p.end(), {r.a, r.b, r.ftb, r.status});
-    return p;
 }
 
 }  // namespace
@@ -197,13 +115,7 @@ TEST_F(DecodersTest, StatusTables) {
 TEST_F(DecodersTest, UdsRepliesOfEverySizeAndDisplay) {
     for (int n = 1; n <= 40; ++n) {
         auto rs = records(n);
-        Texts codes, statuses;
-        for (const auto& r : rs) {
-            char ftb[4];
-            std::snprintf(ftb, sizeof ftb, "%02X", r.ftb);
-            codes.push_back(refJ2012(r.a, r.b) + "-" + ftb);
-            statuses.push_back(refUdsStatus(r.status));
-        }
+        const Texts codes = udsCodes(rs), statuses = udsStatuses(rs);
         for (auto headers : kAllHeaders) {
             SCOPED_TRACE(std::to_string(n) + " records, " + name(headers));
             Module m;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,7 @@
 #include "platform/Clock.hpp"
 #include "platform/DispatchQueue.hpp"
 #include "platform/FileSystem.hpp"
+#include "sim/SimTestSupport.hpp"
 
 namespace qz::gwtest {
 
@@ -105,6 +107,22 @@ using qz::testing::libraryLogText;
 inline void drainQueues() {
     Gateway::gatewayQueue()->sync([] {});
     DispatchQueue::main()->sync([] {});
+}
+
+// Waits (real time, at most `seconds`) until the gateway lists a sensor `wanted` accepts (any,
+// by default); the last such one it lists, or null when none came.
+inline std::shared_ptr<PelkSensor> listedSensor(
+    Gateway& gateway, const std::function<bool(const PelkSensor&)>& wanted = {},
+    double seconds = 10) {
+    std::shared_ptr<PelkSensor> found;
+    simtest::eventually(
+        [&] {
+            for (const auto& s : gateway.connectedDevices())
+                if (!wanted || wanted(*s)) found = s;
+            return found != nullptr;
+        },
+        seconds);
+    return found;
 }
 
 // A fresh home, an isolated log, a scaled clock, the public lines, and a loopback server

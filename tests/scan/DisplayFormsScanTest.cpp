@@ -18,16 +18,6 @@ using qz::sim::VehicleProfile;
 
 namespace {
 
-std::vector<std::string> profilesWithModules() {
-    std::vector<std::string> out;
-    for (const auto& entry : std::filesystem::directory_iterator(VehicleProfile::sampleFolder()))
-        if (entry.path().extension() == ".json" &&
-            !VehicleProfile::load(entry.path()).modules.empty())
-            out.push_back(entry.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 nlohmann::json document(const std::string& name) {
     std::ifstream in(VehicleProfile::sampleFolder() / name);
     return nlohmann::json::parse(in);
@@ -121,10 +111,4 @@ TEST(PendingAnswerFolding, JoinsThePendingAnswersWithTheData) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SimulatedVehicles, DisplayForms,
-                         ::testing::ValuesIn(profilesWithModules()), [](const auto& info) {
-                             std::string name = std::filesystem::path(info.param).stem().string();
-                             std::replace_if(
-                                 name.begin(), name.end(), [](char c) { return !std::isalnum(c); },
-                                 '_');
-                             return name;
-                         });
+                         ::testing::ValuesIn(profilesWithModules()), profileTestName);

@@ -46,12 +46,6 @@ bool isPrompt(const PelkScanProgress& p) {
     return p.kind() == PelkScanProgress::Kind::interactionRequired;
 }
 
-size_t occurrences(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
-
 class GatewayScan : public ScanTest {
   protected:
     std::shared_ptr<PelkModule> moduleNamed(const PelkModules& modules,

@@ -18,16 +18,6 @@ using qz::sim::VehicleProfile;
 
 namespace {
 
-std::vector<std::string> profilesWithModules() {
-    std::vector<std::string> out;
-    for (const auto& entry : std::filesystem::directory_iterator(VehicleProfile::sampleFolder()))
-        if (entry.path().extension() == ".json" &&
-            !VehicleProfile::load(entry.path()).modules.empty())
-            out.push_back(entry.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 // The lines of the records the engine reported that answered, codes shown as the gateway
 // shows them.
 Texts engineLines(const std::vector<QZEModuleDataPtr>& records) {
@@ -151,10 +141,4 @@ TEST_P(MakeProfile, AFullScanMatchesTheEngineIsReportedAndAClearClears) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SimulatedVehicles, MakeProfile, ::testing::ValuesIn(profilesWithModules()),
-                         [](const auto& info) {
-                             std::string name = std::filesystem::path(info.param).stem().string();
-                             std::replace_if(
-                                 name.begin(), name.end(), [](char c) { return !std::isalnum(c); },
-                                 '_');
-                             return name;
-                         });
+                         profileTestName);

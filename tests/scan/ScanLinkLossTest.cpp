@@ -62,12 +62,6 @@ class DroppingClock : public QuickClock {
     std::atomic<double> sleptAtDrop_{-1};
 };
 
-size_t occurrences(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
-
 class ScanLinkLoss : public ScanTest, public ::testing::WithParamInterface<Case> {
   protected:
     bool ble() const { return std::string(GetParam().transport) == "ble"; }
@@ -75,12 +69,14 @@ class ScanLinkLoss : public ScanTest, public ::testing::WithParamInterface<Case>
         return VehicleProfile::load(VehicleProfile::sampleFolder() / GetParam().profile);
     }
 
-    // Connects over the case's session; the scan clock runs from then on. Its sleeps pass at once
-    // and are counted; a wait lasts ten times its length in real time, so that a relay
-    // time-out, which would be a fault here, never comes from a slow machine instead.
-    void connect() {
-        if (!ble()) return connectTo(profile());
-        core = std::make_shared<sim::SensorCore>(profile());
+    // Connects to the case's vehicle (or `p`) over the case's session; the scan clock runs from
+    // then on. Its sleeps pass at once and are counted; a wait lasts ten times its length in real
+    // time, so that a relay time-out, which would be a fault here, never comes from a slow
+    // machine instead.
+    void connect() { connect(profile()); }
+    void connect(VehicleProfile p) {
+        if (!ble()) return connectTo(std::move(p));
+        core = std::make_shared<sim::SensorCore>(std::move(p));
         module = sim::SimulatedBGX13::create(core);
         world->add(module);
         gateway = Gateway::create();
@@ -89,18 +85,10 @@ class ScanLinkLoss : public ScanTest, public ::testing::WithParamInterface<Case>
         scanClock.emplace(clock);
     }
     void connectBle() {
-        std::shared_ptr<PelkSensor> sensor;
-        ASSERT_TRUE(simtest::eventually([&] {
-            for (const auto& s : gateway->connectedDevices())
-                if (s->sensorType().isLe()) sensor = s;
-            return sensor != nullptr;
-        }));
-        gwtest::Received<PelkSensorState> states;
-        gateway->connect(sensor, states.callback());
-        ASSERT_TRUE(states.waitFor(1));
-        ASSERT_EQ(states.at(0).value,
-                  PelkSensorState::onSensorConnected(PelkSensorStatus::initialized));
-        gwtest::drainQueues();
+        auto sensor = gwtest::listedSensor(
+            *gateway, [](const PelkSensor& s) { return s.sensorType().isLe(); });
+        ASSERT_TRUE(sensor);
+        ASSERT_NO_FATAL_FAILURE(connectInitialized(sensor));
     }
     // Connects again after the drop (the accessory is plugged in anew).
     void reconnect() {
@@ -109,14 +97,7 @@ class ScanLinkLoss : public ScanTest, public ::testing::WithParamInterface<Case>
             ASSERT_NO_FATAL_FAILURE(connectBle());
         } else {
             accessory->plugIn();
-            auto devices = gateway->connectedDevices();
-            ASSERT_EQ(devices.size(), 1u);
-            gwtest::Received<PelkSensorState> states;
-            gateway->connect(devices.front(), states.callback());
-            ASSERT_TRUE(states.waitFor(1));
-            ASSERT_EQ(states.at(0).value,
-                      PelkSensorState::onSensorConnected(PelkSensorStatus::initialized));
-            gwtest::drainQueues();
+            ASSERT_NO_FATAL_FAILURE(reconnectListed());
         }
         scanClock.emplace(clock);
     }
@@ -237,17 +218,7 @@ TEST_P(KeyCyclePromptLinkLoss, AnUnansweredPromptEndsWithTheLink) {
     auto p = profile();
     p.bus = 5;
     p.vin = "JT2BG22K1Y0123456";
-    if (ble()) {
-        core = std::make_shared<sim::SensorCore>(p);
-        module = sim::SimulatedBGX13::create(core);
-        world->add(module);
-        gateway = Gateway::create();
-        ASSERT_NO_FATAL_FAILURE(connectBle());
-        clock = std::make_shared<DroppingClock>(10);
-        scanClock.emplace(clock);
-    } else {
-        ASSERT_NO_FATAL_FAILURE(connectTo(p));
-    }
+    ASSERT_NO_FATAL_FAILURE(connect(p));
     ScanRecorder recorder;
     // The user does not answer; the link goes instead.
     recorder.onInteraction([this](const InteractionType&) { dropLink(); });

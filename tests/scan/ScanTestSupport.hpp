@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -139,6 +142,34 @@ inline Texts moduleLines(const PelkModules& modules) {
     return out;
 }
 
+// How often `part` stands in `text`.
+inline size_t occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// The sample vehicles that have manufacturer modules, by file name, in order.
+inline std::vector<std::string> profilesWithModules() {
+    std::vector<std::string> out;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(sim::VehicleProfile::sampleFolder()))
+        if (entry.path().extension() == ".json" &&
+            !sim::VehicleProfile::load(entry.path()).modules.empty())
+            out.push_back(entry.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// A test's name for a sample vehicle: the file's stem, every character but letters and digits
+// as '_'.
+inline std::string profileTestName(const ::testing::TestParamInfo<std::string>& info) {
+    std::string name = std::filesystem::path(info.param).stem().string();
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+    return name;
+}
+
 // Sleeps pass at once; a wait that is not answered lasts `factor` of its length in real time,
 // after which the time has moved on to its deadline. For tests in which the sensor stays
 // silent: its time-outs cost little, while answers still have ample time.
@@ -212,6 +243,22 @@ class ScanTest : public gwtest::SimulatedSensorTest {
     void connectTo(const std::string& sampleProfile, Waits waits = Waits::real) {
         connectTo(sim::VehicleProfile::load(sim::VehicleProfile::sampleFolder() / sampleProfile),
                   waits);
+    }
+
+    // Connects `sensor` and waits until it reports itself initialized; the queues are drained.
+    void connectInitialized(const std::shared_ptr<PelkSensor>& sensor) {
+        gwtest::Received<PelkSensorState> states;
+        gateway->connect(sensor, states.callback());
+        ASSERT_TRUE(states.waitFor(1));
+        ASSERT_EQ(states.at(0).value,
+                  PelkSensorState::onSensorConnected(PelkSensorStatus::initialized));
+        gwtest::drainQueues();
+    }
+    // Connects the one sensor listed again (its start-up runs anew).
+    void reconnectListed() {
+        auto devices = gateway->connectedDevices();
+        ASSERT_EQ(devices.size(), 1u);
+        ASSERT_NO_FATAL_FAILURE(connectInitialized(devices.front()));
     }
 
     // A whole scan; its last value.

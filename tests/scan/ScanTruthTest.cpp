@@ -74,23 +74,6 @@ ModuleProfile& moduleNamed(VehicleProfile& profile, const std::string& prefix) {
     throw std::invalid_argument("no module " + prefix);
 }
 
-std::vector<std::string> profilesWithModules() {
-    std::vector<std::string> out;
-    for (const auto& entry : fs::directory_iterator(VehicleProfile::sampleFolder()))
-        if (entry.path().extension() == ".json" &&
-            !VehicleProfile::load(entry.path()).modules.empty())
-            out.push_back(entry.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-std::string testName(const std::string& file) {
-    std::string name = fs::path(file).stem().string();
-    std::replace_if(
-        name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
-    return name;
-}
-
 // Keeps the engine's log lines ("W:<text>") and passes them on to the library's log.
 class EngineLines : public LoggerInterface {
   public:
@@ -269,8 +252,7 @@ TEST_P(ModulesThatNeverAnswer, AreNotListed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SimulatedVehicles, ModulesThatNeverAnswer,
-                         ::testing::ValuesIn(profilesWithModules()),
-                         [](const auto& info) { return testName(info.param); });
+                         ::testing::ValuesIn(profilesWithModules()), profileTestName);
 
 // A Toyota ECM that says "response pending" before its data, and an ABS whose multi-frame answer
 // is cut short (the sensor's headers-off display, a frame lost).

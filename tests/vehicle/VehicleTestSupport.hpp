@@ -28,6 +28,33 @@ inline void writeResource(const std::filesystem::path& resources, const std::str
     writeDefinitionFile(path, plain);
 }
 
+// The module-list files of the buses under "enhanceddiag/", by name (BMW's and VAG's lists,
+// written in forms of their own, are not among them).
+inline constexpr const char* kBusModuleLists[] = {"GM_CAN",
+                                                  "GM_GMLAN",
+                                                  "GM_VPW",
+                                                  "Chrysler_CAN",
+                                                  "Chrysler_29CAN",
+                                                  "Chrysler_29CAN_CH_IHS",
+                                                  "Chrysler_VPW",
+                                                  "Ford_CAN",
+                                                  "Ford_KLINE",
+                                                  "Toyota_CAN",
+                                                  "Toyota_KLINE",
+                                                  "Nissan_CAN",
+                                                  "Nissan_CAN_ON_KLINE",
+                                                  "Nissan_KWP",
+                                                  "Honda_CAN",
+                                                  "Honda_KLINE",
+                                                  "Mercedes_MBISO",
+                                                  "Hyundai_CAN",
+                                                  "Hyundai_MUT",
+                                                  "Hyundai_KLine",
+                                                  "Mitsubishi_CAN",
+                                                  "Mitsubishi_KLINE",
+                                                  "Subaru_CAN",
+                                                  "Subaru_KLINE"};
+
 // A logger interface that keeps the error lines and drops the rest.
 struct ErrorLines : LoggerInterface {
     std::vector<std::string> errors;

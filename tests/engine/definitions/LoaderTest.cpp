@@ -19,30 +19,7 @@ class LoaderTest : public DefinitionsTest {
   protected:
     // Every module-list file of the file table, each listing modules described by its own name.
     void writeEveryModuleList() {
-        for (const char* name : {"GM_CAN",
-                                 "GM_GMLAN",
-                                 "GM_VPW",
-                                 "Chrysler_CAN",
-                                 "Chrysler_29CAN",
-                                 "Chrysler_29CAN_CH_IHS",
-                                 "Chrysler_VPW",
-                                 "Ford_CAN",
-                                 "Ford_KLINE",
-                                 "Toyota_CAN",
-                                 "Toyota_KLINE",
-                                 "Nissan_CAN",
-                                 "Nissan_CAN_ON_KLINE",
-                                 "Nissan_KWP",
-                                 "Honda_CAN",
-                                 "Honda_KLINE",
-                                 "Mercedes_MBISO",
-                                 "Hyundai_CAN",
-                                 "Hyundai_MUT",
-                                 "Hyundai_KLine",
-                                 "Mitsubishi_CAN",
-                                 "Mitsubishi_KLINE",
-                                 "Subaru_CAN",
-                                 "Subaru_KLINE"}) {
+        for (const char* name : kBusModuleLists) {
             const std::string n = name;
             writeResource("enhanceddiag/" + n + ".xml",
                           "<m><module Acronym=\"A\" Description=\"" + n +

@@ -262,33 +262,11 @@ class RecordingDelegate : public QZEEnhancedScannerDelegate {
 // Every module-list file of the definition files, each listing no module: a make's lists are
 // all there unless a test writes its own (a list that cannot be read stops a module scan).
 inline void writeEmptyModuleLists(const std::filesystem::path& resources) {
-    for (const char* name : {"GM_CAN",
-                             "GM_GMLAN",
-                             "GM_VPW",
-                             "Chrysler_CAN",
-                             "Chrysler_29CAN",
-                             "Chrysler_29CAN_CH_IHS",
-                             "Chrysler_VPW",
-                             "Ford_CAN",
-                             "Ford_KLINE",
-                             "Toyota_CAN",
-                             "Toyota_KLINE",
-                             "Nissan_CAN",
-                             "Nissan_CAN_ON_KLINE",
-                             "Nissan_KWP",
-                             "Honda_CAN",
-                             "Honda_KLINE",
-                             "Mercedes_MBISO",
-                             "Hyundai_CAN",
-                             "Hyundai_MUT",
-                             "Hyundai_KLine",
-                             "Mitsubishi_CAN",
-                             "Mitsubishi_KLINE",
-                             "Subaru_CAN",
-                             "Subaru_KLINE",
-                             "bmw-modules",
-                             "vag-modules-tcs"})
-        vehicletest::writeResource(resources, std::string("enhanceddiag/") + name + ".xml", "<m/>");
+    auto write = [&](const std::string& name) {
+        vehicletest::writeResource(resources, "enhanceddiag/" + name + ".xml", "<m/>");
+    };
+    for (const char* name : vehicletest::kBusModuleLists) write(name);
+    for (const char* name : {"bmw-modules", "vag-modules-tcs"}) write(name);
 }
 
 // EngineFakes with the vehicle above, a session, a status manager and a resource folder of
