@@ -67,7 +67,7 @@ TEST(BlueZReconnect, AConnectRightAfterADisconnectFollowsTheEndOfTheLastLink) {
             if (!cancelled) EXPECT_EQ(posted.load(), 2);
         }
         gateway.reset();
-        drainMain();
+        gwtest::drainQueues();
     }
     NotificationCenter::defaultCenter().removeObserver(token);
     fake->stop();
