@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "lib/Decoders/QZEReplyText.hpp"
+
 namespace qz {
 
 namespace {
@@ -25,39 +27,21 @@ std::string upperCased(std::string_view text) {
     return out;
 }
 
-std::vector<std::string> words(const std::string& line) {
-    std::vector<std::string> out;
-    size_t at = 0;
-    while (at < line.size()) {
-        const size_t begin = line.find_first_not_of(" \t", at);
-        if (begin == std::string::npos) break;
-        const size_t end = std::min(line.find_first_of(" \t", begin), line.size());
-        out.push_back(line.substr(begin, end - begin));
-        at = end;
-    }
-    return out;
-}
-
-bool isHex(const std::string& token) {
-    return !token.empty() && std::all_of(token.begin(), token.end(),
-                                         [](unsigned char c) { return std::isxdigit(c) != 0; });
-}
-
 enum class Line { nothing, answer, refusal, pending };
 
 Line classify(std::string_view raw) {
     std::string line = upperCased(raw);
     std::erase(line, '>');
-    const auto tokens = words(line);
+    const auto tokens = reply::tokens(line);
     if (tokens.empty()) return Line::nothing;
     std::string bare;
-    for (const auto& t : tokens) bare += t;
+    for (auto t : tokens) bare += t;
     if (bare == "KQCC") return Line::nothing;                 // the echo
     if (bare.starts_with("SEARCHING")) return Line::nothing;  // the protocol search, no answer
     if (bare == "?") return Line::refusal;
     for (auto refusal : kRefusals)
         if (line.find(refusal) != std::string::npos) return Line::refusal;
-    if (!std::all_of(tokens.begin(), tokens.end(), isHex)) return Line::answer;
+    if (!std::all_of(tokens.begin(), tokens.end(), reply::isHexToken)) return Line::answer;
     // Spaced or not, behind a header or not: the negative response and its code.
     const size_t negative = bare.find(kNegativeClear);
     if (negative == std::string::npos) return Line::answer;

@@ -190,6 +190,14 @@ std::vector<std::string_view> lines(std::string_view text) {
     }
 }
 
+bool isHexToken(std::string_view token) {
+    return isHex(token);
+}
+
+bool isFrameMarker(std::string_view token) {
+    return isMarker(token);
+}
+
 bool isIdentifier(std::string_view token) {
     return token.size() >= 3 && isHex(token);
 }

@@ -20,6 +20,12 @@ Tokens tokens(std::string_view text);
 // The reply split at carriage returns, each line as it stands.
 std::vector<std::string_view> lines(std::string_view text);
 
+// One or more hex digits.
+bool isHexToken(std::string_view token);
+
+// A frame marker of the headers-off multi-frame display: one hex digit and a colon ("1:").
+bool isFrameMarker(std::string_view token);
+
 // A CAN identifier as the headers-on display shows it in one token: 3 or more hex digits
 // ("7E8", "18DAF110").
 bool isIdentifier(std::string_view token);

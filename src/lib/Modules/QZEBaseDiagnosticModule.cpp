@@ -37,18 +37,15 @@ constexpr int kPendingAnswers = 6;
 constexpr double kKlinePause = 1.0;
 constexpr double kCanPause = 5.0;
 
-bool isHexToken(std::string_view token) {
-    return !token.empty() && std::all_of(token.begin(), token.end(), [](char c) {
-        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-    });
-}
+using reply::isFrameMarker;
+using reply::isHexToken;
 
 // A line of what a module sends: hex tokens (bytes, an identifier, the length of a multi-frame
 // message) or a frame marker ("1:"), with at least one byte.
 bool isDataLine(const reply::Tokens& t) {
     bool byte = false;
     for (auto token : t) {
-        const bool marker = token.size() == 2 && token[1] == ':' && isHexToken(token.substr(0, 1));
+        const bool marker = isFrameMarker(token);
         if (!marker && !isHexToken(token)) return false;
         byte = byte || (token.size() == 2 && !marker);
     }

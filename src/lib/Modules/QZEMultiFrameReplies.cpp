@@ -11,16 +11,8 @@ namespace qz {
 
 namespace {
 
-bool isHex(std::string_view token) {
-    return !token.empty() && std::all_of(token.begin(), token.end(), [](char c) {
-        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-    });
-}
-
-// A frame marker of the headers-off display: one hex digit and a colon.
-bool isMarker(std::string_view token) {
-    return token.size() == 2 && token[1] == ':' && isHex(token.substr(0, 1));
-}
+using reply::isFrameMarker;
+using reply::isHexToken;
 
 size_t hexValue(std::string_view token) {
     return static_cast<size_t>(std::stoul(std::string(token), nullptr, 16));
@@ -92,12 +84,12 @@ bool isMultiFrameReplyCutShort(std::string_view text, bool extendedAddressing) {
         reply::Tokens t = rows[i];
         if (!extendedAddressing) {
             // Headers off: "00F", then "0: " + 6 bytes, "1: " + 7 bytes, ...
-            if (t.size() == 1 && t[0].size() == 3 && isHex(t[0]) && i + 1 < rows.size() &&
-                isMarker(rows[i + 1][0])) {
+            if (t.size() == 1 && t[0].size() == 3 && isHexToken(t[0]) && i + 1 < rows.size() &&
+                isFrameMarker(rows[i + 1][0])) {
                 senders[sender].first(hexValue(t[0]), 0, 0);
                 continue;
             }
-            if (isMarker(t[0])) {
+            if (isFrameMarker(t[0])) {
                 senders[sender].consecutive(static_cast<int>(hexValue(t[0].substr(0, 1))),
                                             t.size() - 1);
                 continue;
@@ -106,14 +98,14 @@ bool isMultiFrameReplyCutShort(std::string_view text, bool extendedAddressing) {
         if (auto id = takeIdentifier(identifiers, t); !id.empty()) sender = id;
         Assembly& message = senders[sender];
         if (extendedAddressing && !t.empty()) t.erase(t.begin());
-        if (t.empty() || t[0].size() != 2 || !isHex(t[0])) {
+        if (t.empty() || t[0].size() != 2 || !isHexToken(t[0])) {
             message.end();
             continue;
         }
         const int pci = static_cast<int>(hexValue(t[0]));
         switch (pci >> 4) {
             case 1:  // first frame: a 12-bit length
-                if (t.size() < 2 || !isHex(t[1])) {
+                if (t.size() < 2 || !isHexToken(t[1])) {
                     message.broken();
                     break;
                 }
