@@ -422,6 +422,43 @@ TEST(ReplyIdentifiers, OneTokenOrFourBytesInFrontOfALine) {
     EXPECT_EQ(reply::withJoinedIdentifier("7E8 03 7F 19 78"), std::nullopt);
 }
 
+TEST(ReplyWords, TheSensorsWordsInAnySpacing) {
+    struct Case {
+        std::string reply;
+        bool noData, error, accepted;
+    };
+    const std::vector<Case> cases = {
+        {"OK\r\r>", false, false, true},
+        {"KQSP6\rOK\r>", false, false, true},
+        {"BUS INIT: ...OK\r>", false, false, true},
+        {"?\r\r>", false, true, false},
+        {"OK\r?\r>", false, true, false},
+        {"NO DATA\r>", true, false, false},
+        {"NODATA\r>", true, false, false},
+        {"no data", true, false, false},
+        {"CAN ERROR", false, true, false},
+        {"BUSINIT: ...ERROR", false, true, false},
+        {"7E8 10 0B 59 02 FF 01 23 45 <RX ERROR", false, true, false},
+        {"<DATA ERROR", false, true, false},
+        {"ERR94", false, true, false},
+        {"UNABLETO CONNECT", false, true, false},
+        {"BUS BUSY", false, true, false},
+        {"BUFFERFULL", false, true, false},
+        {"STOPPED", false, true, false},
+        {"LP ALERT", false, true, false},
+        {"ACT ALERT", false, true, false},
+        {"LV RESET", false, true, false},
+        {"7E8 03 43 01 20", false, false, false},
+        {"", false, false, false},
+        {"O?", false, true, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(reply::holdsNoData(c.reply), c.noData) << c.reply;
+        EXPECT_EQ(reply::holdsSensorError(c.reply), c.error) << c.reply;
+        EXPECT_EQ(reply::isAccepted(c.reply), c.accepted) << c.reply;
+    }
+}
+
 TEST_F(DecoderDisplayForms, NegativeResponsesAndTheAnswersBesideThem) {
     struct Case {
         const char* reply;

@@ -1,6 +1,7 @@
 #include "lib/Decoders/QZEReplyText.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <utility>
 
 #include "lib/Utils/QZEnhancedUtils.hpp"
@@ -227,6 +228,45 @@ std::optional<std::string> withJoinedIdentifier(std::string_view text) {
     for (size_t i = 0; i < 4; ++i) out += line[i];
     out += text.substr(static_cast<size_t>(line[3].data() + line[3].size() - text.data()));
     return out;
+}
+
+namespace {
+
+// The text upper-cased, without white space.
+std::string squeezed(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text)
+        if (!isSpace(c)) out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool holds(const std::string& squeezedText, std::string_view word) {
+    return squeezedText.find(word) != std::string::npos;
+}
+
+constexpr std::string_view kErrorWords[] = {"ERR",     "UNABLETOCONNECT", "BUSBUSY", "BUFFERFULL",
+                                            "STOPPED", "ALERT",           "LVRESET"};
+
+bool holdsError(const std::string& s) {
+    if (holds(s, "?")) return true;
+    return std::any_of(std::begin(kErrorWords), std::end(kErrorWords),
+                       [&](std::string_view word) { return holds(s, word); });
+}
+
+}  // namespace
+
+bool holdsNoData(std::string_view text) {
+    return holds(squeezed(text), "NODATA");
+}
+
+bool holdsSensorError(std::string_view text) {
+    return holdsError(squeezed(text));
+}
+
+bool isAccepted(std::string_view text) {
+    const std::string s = squeezed(text);
+    return holds(s, "OK") && !holds(s, "NODATA") && !holdsError(s);
 }
 
 bool isNegative(const Tokens& message) {

@@ -55,6 +55,18 @@ class Identifiers {
 // ("18 DA F1 10 03 7F 19 78" -> "18DAF110 03 7F 19 78"); none when it has none.
 std::optional<std::string> withJoinedIdentifier(std::string_view text);
 
+// The sensor's own words, recognised in any spacing and case: the text is compared with its
+// blanks and line ends taken out, so "NO DATA", "NODATA" and "no data" are alike.
+// Whether the text holds "NO DATA".
+bool holdsNoData(std::string_view text);
+// Whether the text holds the sensor's refusal "?" or one of its error words: anything with
+// "ERR" ("ERROR", "CAN ERROR", "BUS ERROR", "FB ERROR", "BUS INIT: ...ERROR", "<RX ERROR",
+// "<DATA ERROR", "ERR94"), "UNABLE TO CONNECT", "BUS BUSY", "BUFFER FULL", "STOPPED",
+// "ACT ALERT", "LP ALERT", "LV RESET". "NO DATA" is not among them.
+bool holdsSensorError(std::string_view text);
+// The sensor's acceptance of a set-up command: "OK", with no "?", "NO DATA" or error word.
+bool isAccepted(std::string_view text);
+
 // A negative response: "7F", then the service and the response code.
 bool isNegative(const Tokens& message);
 
