@@ -68,10 +68,13 @@ QZ_FUZZ_TARGET(trouble_code_decoders) {
             (void)m.decodeEnhancedCodesCANGMJ2012(t);
         },
         [](Module& m, std::string_view t, int64_t id, bool, const std::string&) {
-            (void)m.decodeCodesPWMFordJ2012(t, id == 0 ? -1 : 0x53);
+            // The engine's response byte, or another.
+            (void)(id == 0 ? m.decodeCodesPWMFordJ2012(t)
+                           : m.decodeCodesPWMFordJ2012(t, 0x50 + static_cast<int>(id)));
         },
         [](Module& m, std::string_view t, int64_t id, bool, const std::string&) {
-            (void)m.decodeEnhancedCodesVPWGMJ2012(t, id == 0 ? -1 : 0x59);
+            (void)(id == 0 ? m.decodeEnhancedCodesVPWGMJ2012(t)
+                           : m.decodeEnhancedCodesVPWGMJ2012(t, 0x56 + static_cast<int>(id)));
         },
         [](Module& m, std::string_view t, int64_t, bool, const std::string& s) {
             (void)m.decodeToyotaDataCAN(t, s);

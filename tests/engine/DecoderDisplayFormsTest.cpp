@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
@@ -266,19 +267,56 @@ class DecoderDisplayForms : public ::testing::Test {
     EngineFakes fakes;
 };
 
+// Also after "SEARCHING...", which adapters print before the reply while the protocol is
+// automatic.
 TEST_F(DecoderDisplayForms, EveryFormOfAReplyGivesTheSameCodes) {
     for (const auto& layout : layouts()) {
         for (const auto& form : layout.forms) {
             for (int pending : {0, 1, 3}) {
-                SCOPED_TRACE(std::string(layout.name) + ", " + form.name + ", " +
-                             std::to_string(pending) + " pending answers first");
-                std::vector<Bytes> messages(static_cast<size_t>(pending), layout.pending);
-                messages.insert(messages.end(), layout.data.begin(), layout.data.end());
-                const std::string reply = layout.render(messages, form);
+                for (const char* before : {"", "SEARCHING...\r"}) {
+                    SCOPED_TRACE(std::string(layout.name) + ", " + form.name + ", " +
+                                 std::to_string(pending) + " pending answers first, after '" +
+                                 before + "'");
+                    std::vector<Bytes> messages(static_cast<size_t>(pending), layout.pending);
+                    messages.insert(messages.end(), layout.data.begin(), layout.data.end());
+                    const std::string reply = before + layout.render(messages, form);
+                    Module m;
+                    layout.decode(m, reply);
+                    EXPECT_EQ(m.codeArray(), layout.codes) << reply;
+                    EXPECT_EQ(m.statusArray(), layout.statuses);
+                }
+            }
+        }
+    }
+}
+
+// A frame the adapter flags as damaged ("<RX ERROR" after its bytes): its bytes, and the flag's
+// words, give no code. The first code's bytes begin in the reply's first frame.
+TEST_F(DecoderDisplayForms, AFlaggedFrameGivesNoCode) {
+    for (const auto& layout : layouts()) {
+        for (const auto& form : layout.forms) {
+            const std::string whole = layout.render(layout.data, form);
+            const auto views = reply::lines(whole);
+            const Texts lines(views.begin(), views.end());
+            for (size_t flagged = 0; flagged + 2 < lines.size(); ++flagged) {
+                std::string reply;
+                for (size_t i = 0; i < lines.size(); ++i)
+                    reply += lines[i] + (i == flagged ? "<RX ERROR" : "") +
+                             (i + 1 < lines.size() ? "\r" : "");
+                SCOPED_TRACE(std::string(layout.name) + ", " + form.name + ": " + reply);
                 Module m;
                 layout.decode(m, reply);
-                EXPECT_EQ(m.codeArray(), layout.codes) << reply;
-                EXPECT_EQ(m.statusArray(), layout.statuses);
+                for (const auto& code : m.codeArray())
+                    EXPECT_NE(std::find(layout.codes.begin(), layout.codes.end(), code),
+                              layout.codes.end())
+                        << code;
+                // The length line of the headers-off display stands before the first frame.
+                const bool lengthFirst = reply::tokens(lines[0]).size() == 1;
+                if (flagged <= (lengthFirst ? 1u : 0u)) {
+                    EXPECT_EQ(
+                        std::find(m.codeArray().begin(), m.codeArray().end(), layout.codes.front()),
+                        m.codeArray().end());
+                }
             }
         }
     }
@@ -289,9 +327,9 @@ TEST_F(DecoderDisplayForms, NegativeAnswersAndTheSensorsWordsAreNoCodes) {
     const std::vector<Bytes> negatives = {
         {0x7F, 0x13, 0x78}, {0x7F, 0x19, 0x12}, {0x7F, 0x18, 0x31}, {0x7F, 0xA9, 0x22}};
     const Texts words = {
-        "NO DATA\r\r>",   "UNABLE TO CONNECT\r\r>", "CAN ERROR\r\r>",   "BUS INIT: ...ERROR\r\r>",
-        "?\r\r>",         "STOPPED\r\r>",           "BUFFER FULL\r\r>", "7F 13 78\rNO DATA\r\r>",
-        "DATA ERROR\r\r>"};
+        "NO DATA\r\r>",    "UNABLE TO CONNECT\r\r>", "CAN ERROR\r\r>",   "BUS INIT: ...ERROR\r\r>",
+        "?\r\r>",          "STOPPED\r\r>",           "BUFFER FULL\r\r>", "7F 13 78\rNO DATA\r\r>",
+        "DATA ERROR\r\r>", "<RX ERROR\r\r>",         "SEARCHING...\r\r>"};
     for (const auto& layout : layouts()) {
         for (const auto& form : layout.forms) {
             SCOPED_TRACE(std::string(layout.name) + ", " + form.name);
@@ -325,6 +363,10 @@ TEST_F(DecoderDisplayForms, J1850LinesCountOnlyUnderThePositiveResponseByte) {
         // Lines of another response byte than the one asked for are not codes.
         {"53 12 94 16 93 \r54 01 23 04 56 \r\r>", false, -1, {"P1294", "P1693"}},
         {"54 01 23 04 56 \r53 12 94 16 93 \r\r>", false, 0x53, {"P1294", "P1693"}},
+        // Without a byte given, the engine's: 53 for PWM, 59 for VPW. A headers-off line whose
+        // last byte happens to be its CRC is still a line without headers.
+        {"53 33 BE 07 42 \r53 89 5D 86 BA \r\r>", false, -1, {"P33BE", "P0742", "B095D", "B06BA"}},
+        {"59 33 BE 07 \r\r>", true, -1, {"P33BE"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reply);
@@ -410,6 +452,11 @@ TEST(ReplyIdentifiers, OneTokenOrFourBytesInFrontOfALine) {
         {{"10 4F 59 02 FF 01 23 45"}, {0}},
         {{"NO DATA"}, {0}},
         {{"18 DA F1"}, {0}},
+        // After the adapter's words.
+        {{"SEARCHING...", "18 DA F1 59 07 59 02 FF 01 23 45 08"}, {0, 4}},
+        {{"SEARCHING...", "18 DA F1 10 10 0A 59 02 FF 01 23 45", "21 08 C1 00 00"}, {0, 4, 0}},
+        // After a one-token identifier, a first frame of a long message is no identifier.
+        {{"7E8 03 7F 19 78", "10 C4 59 02 FF 01 23 45"}, {1, 0}},
     };
     for (const auto& c : cases) {
         reply::Identifiers ids;
@@ -420,6 +467,9 @@ TEST(ReplyIdentifiers, OneTokenOrFourBytesInFrontOfALine) {
     EXPECT_EQ(reply::withJoinedIdentifier("18 DA F1 10 03 7F 19 78\r\r>"),
               "18DAF110 03 7F 19 78\r\r>");
     EXPECT_EQ(reply::withJoinedIdentifier("7E8 03 7F 19 78"), std::nullopt);
+    EXPECT_EQ(reply::withJoinedIdentifier("SEARCHING...\r18 DA F1 10 03 7F 19 78\r"
+                                          "18 DA F1 10 03 7F 19 22\r\r>"),
+              "SEARCHING...\r18DAF110 03 7F 19 78\r18DAF110 03 7F 19 22\r\r>");
 }
 
 TEST(ReplyWords, TheSensorsWordsInAnySpacing) {
@@ -478,6 +528,9 @@ TEST_F(DecoderDisplayForms, NegativeResponsesAndTheAnswersBesideThem) {
         {"7F 13 78 \rNO DATA\r\r>", true, true, false},
         {"7F 13 78 \r?\r\r>", true, true, false},
         {"53 01 23 \r\r>", false, false, true},
+        // A negative response cut short is no answer either.
+        {"7F 13 \r\r>", false, false, false},
+        {"7F 13 \r53 01 23 \r\r>", false, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reply);

@@ -78,6 +78,23 @@ TEST_F(ModuleRepliesTest, OnlyModuleDataCountsAsAnAnswer) {
          4,
          {"7F 13 22 \rCAN ERROR\r\r>"},
          ResponseStateHasNakData},
+        // Negative responses cut short are refusals too; a 7F byte inside data is data.
+        {"a bare negative response byte", 4, {"7F \r\r>"}, ResponseStateHasNakData},
+        {"a negative response without its code", 4, {"7F 13 \r\r>"}, ResponseStateHasNakData},
+        {"a negative response cut in its code", 4, {"7F 1\r>"}, ResponseStateHasNakData},
+        {"K-line with headers, cut short", 4, {"83 F1 60 7F 18"}, ResponseStateHasNakData},
+        {"CAN with headers, cut short", 4, {"7E8 02 7F 13 \r\r>"}, ResponseStateHasNakData},
+        {"GM: cut short", 1, {"7EA 02 7F A9 \r\r>"}, ResponseStateHasNakData},
+        {"a refusal after the adapter's words",
+         4,
+         {"SEARCHING...\r18 DA F1 10 03 7F 19 22 \r\r>"},
+         ResponseStateHasNakData},
+        {"a cut-short refusal beside data",
+         4,
+         {"7F 13 \r53 02 11 35 16 56 \r\r>"},
+         ResponseStateHasData},
+        {"data with a 7F code byte", 4, {"53 01 7F 13 \r\r>"}, ResponseStateHasData},
+        {"UDS data with a 7F code byte", 4, {"59 02 FF 7F 13 \r\r>"}, ResponseStateHasData},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -238,6 +255,29 @@ TEST(MultiFrameReplies, AMessageCutShortIsSeenInEveryDisplayForm) {
         {"extended addressing, a single frame", "612 F1 06 59 02 FF 01 23 45 \r\r>", true, false},
         {"the sensor's words", "NO DATA\r>", false, false},
         {"a first frame without its length", "7E8 10 \r\r>", false, true},
+        // A frame out of sequence with every byte there: a lost frame and one repeated.
+        {"headers off, a frame lost, the bytes all there",
+         "00F\r0: 59 02 FF 01 23 45 \r2: 08 C1 00 00 2F 04 20 \r3: 00 8C \r\r>", false, true},
+        {"headers on, a frame lost, the bytes all there",
+         "7E8 10 0F 59 02 FF 01 23 45 \r22 08 C1 00 00 2F 04 20 \r23 00 8C \r\r>", false, true},
+        {"headers on, a frame repeated",
+         "7E8 10 0F 59 02 FF 01 23 45 \r21 08 C1 00 00 2F 04 20 \r21 00 8C \r\r>", false, true},
+        {"extended addressing, a frame lost, the bytes all there",
+         "612 F1 10 07 59 02 FF 01 23 \rF1 22 45 08 \r\r>", true, true},
+        // Frames the adapter flags as damaged.
+        {"headers on, a frame flagged",
+         "7E8 10 0F 59 02 FF 01 23 45 \r21 08 C1 00 00 2F 04 20 <RX ERROR\r22 00 8C \r\r>", false,
+         true},
+        {"headers off, a single frame flagged", "59 02 FF 01 23 45 08 <DATA ERROR\r\r>", false,
+         true},
+        {"extended addressing, a frame flagged",
+         "612 F1 10 07 59 02 FF 01 23 \rF1 21 45 08 <RX ERROR\r\r>", true, true},
+        // A four-byte identifier after the adapter's words.
+        {"29-bit identifier as four bytes after SEARCHING...",
+         "SEARCHING...\r18 DA F1 10 10 0A 59 02 FF 01 23 45 \r18 DA F1 10 21 08 C1 00 00 \r\r>",
+         false, false},
+        {"29-bit identifier as four bytes once after SEARCHING...",
+         "SEARCHING...\r18 DA F1 10 10 0A 59 02 FF 01 23 45 \r21 08 C1 00 00 \r\r>", false, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(isMultiFrameReplyCutShort(c.reply, c.extended), c.cut) << c.name;

@@ -145,6 +145,12 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
     EXPECT_EQ(run("clear").status, 64);
     EXPECT_EQ(run("clear OBD again").status, 64);
 
+    // Without a vehicle bus (the ignition off) a scan knows nothing of codes.
+    auto noVehicle = run(vehicle("no-vehicle.json") + "scan");
+    EXPECT_EQ(noVehicle.status, 1);
+    EXPECT_NE(noVehicle.out.find(": communicaton, 0 modules"), std::string::npos) << noVehicle.out;
+    EXPECT_EQ(noVehicle.out.find("no codes"), std::string::npos) << noVehicle.out;
+
     // A sensor in firmware recovery cannot be scanned.
     auto recovery = run(vehicle("recovery.json") + "--json scan");
     EXPECT_EQ(recovery.status, 2);

@@ -179,10 +179,35 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
          {{"KQTCA", "BUS INIT: ...ERROR"}},
          "complete:communicaton",
          {"OBD: P0420/CONFIRMED P0101/CONFIRMED/PENDING P0171/PENDING"}},
-        {"junk",
+        {"junk is no code",
          {{"KQTC", "P04 20"}},
+         "complete",
+         {"OBD: P0171/PENDING P0101/PENDING P0300/PERMANENT"}},
+        // Replies as adapters print them: headers, a byte count, "SEARCHING...", a failure-type
+        // byte, nothing but the prompt.
+        {"headers and a byte count",
+         {{"KQTC", "7E8 P0420\r7E8 P0101"}, {"KQTCP", "02\rP0171\rP0101"}},
+         "complete",
+         {"OBD: P0420/CONFIRMED P0101/CONFIRMED/PENDING P0171/PENDING P0300/PERMANENT"}},
+        {"searching first, a failure-type byte",
+         {{"KQTC", "SEARCHING...\rU0100-87\rP0420\rP0101"}},
+         "complete",
+         {"OBD: U0100/CONFIRMED P0420/CONFIRMED P0101/CONFIRMED/PENDING P0171/PENDING "
+          "P0300/PERMANENT"}},
+        {"only the prompt", {{"KQTC", ""}, {"KQTCP", ""}, {"KQTCA", ""}}, "complete", {"OBD:"}},
+        {"unable to connect",
+         {{"KQTC", "SEARCHING...\rUNABLE TO CONNECT"}},
          "complete:communicaton",
          {"OBD: P0171/PENDING P0101/PENDING P0300/PERMANENT"}},
+        // No vehicle bus (the ignition off): NO DATA says nothing of codes; codes read are codes.
+        {"no vehicle bus",
+         {{"KQDP", "0"}, {"KQTC", "NO DATA"}, {"KQTCP", "NO DATA"}, {"KQTCA", "NO DATA"}},
+         "complete:communicaton",
+         {}},
+        {"no vehicle bus, codes read",
+         {{"KQDP", "0"}},
+         "complete",
+         {"OBD: P0420/CONFIRMED P0101/CONFIRMED/PENDING P0171/PENDING P0300/PERMANENT"}},
         {"nothing but refusals",
          {{"KQTC", "?"}, {"KQTCP", "?"}, {"KQTCA", "NO DATA"}},
          "complete:communicaton",
@@ -263,6 +288,9 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
     const std::string absFirstLost = "00A\r1: 52 49 53 36 ";
     // A byte of the first frame lost: every byte after it shifts.
     const std::string absFrameShort = "00A\r0: 53 04 52 01 52 \r1: 52 49 53 36 ";
+    // Frames the adapter flags as damaged.
+    const std::string absFirstFlagged = "00A\r0: 53 04 52 01 52 41 <RX ERROR\r1: 52 49 53 36 ";
+    const std::string absLastFlagged = "00A\r0: 53 04 52 01 52 41 \r1: 52 49 53 36 <DATA ERROR";
     const auto data = bytesOf({0x53, 0x02, 0x11, 0x35, 0x16, 0x56});
     const auto pending = pendingFor("13");
     struct Case {
@@ -294,6 +322,18 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
         {"a frame short, then whole",
          "ABS (CAN",
          {words(absFrameShort), words(absFull)},
+         abs,
+         1,
+         0},
+        {"the first frame flagged, then whole",
+         "ABS (CAN",
+         {words(absFirstFlagged), words(absFull)},
+         abs,
+         1,
+         0},
+        {"the last frame flagged, then whole",
+         "ABS (CAN",
+         {words(absLastFlagged), words(absFull)},
          abs,
          1,
          0},
@@ -386,6 +426,10 @@ TEST_F(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
          "A98112",
          {bytesOf({0x41, 0x00, 0x7F, 0xA9, 0x12})},
          "PSCM:"},
+        // Negative answers cut short.
+        {"a bare negative byte", "toyota.json", "ECM (CAN)", "13", {bytesOf({0x7F})}, ""},
+        {"no response code", "toyota.json", "ECM (CAN)", "13", {bytesOf({0x7F, 0x13})}, ""},
+        {"GM: no response code", "gm.json", "PSCM (GMLAN)", "A98112", {bytesOf({0x7F, 0xA9})}, ""},
     };
     // Both vehicles are on 11-bit CAN: one connection serves them.
     ASSERT_NO_FATAL_FAILURE(connectTo(sample("toyota.json")));

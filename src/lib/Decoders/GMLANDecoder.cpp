@@ -19,6 +19,10 @@ int64_t QZEBaseDiagnosticModule::decodeEnhancedCodesCANGMJ2012(std::string_view 
         if (identifier > 0 && t.size() == identifier) continue;
         if (line.size() < 8) break;
         log.logVerbose("item: %@", line);
+        if (reply::isDamagedLine(t)) {
+            log.logInfo("Damaged frame, skipping line: %@", line);
+            continue;
+        }
         t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(identifier));
         if (t.empty() || t[0] != "81" || t.size() - 1 <= 6) {
             log.logInfo("Unexpected line format, skipping line: %@", line);

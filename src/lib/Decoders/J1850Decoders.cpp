@@ -15,8 +15,7 @@ namespace {
 
 // The positive messages of a line-per-response reply, up to the first line too short to hold a
 // code. Only lines that begin (after any header bytes) with the positive response byte are
-// messages: negative responses and the sensor's words are not. When the caller does not know
-// the byte, the first line that is no negative response gives it.
+// messages: negative responses, the sensor's words and flagged frames are not.
 template <class Each>
 void eachCodeLine(std::string_view text, int positive, Each each) {
     for (auto line : reply::lines(text)) {
@@ -24,7 +23,6 @@ void eachCodeLine(std::string_view text, int positive, Each each) {
         QZELogging::shared().logVerbose("item: %@", line);
         auto message = reply::j1850Message(reply::tokens(line), positive);
         if (!message || reply::isNegative(*message)) continue;
-        if (positive < 0) positive = reply::byteValue((*message)[0]);
         if (reply::byteValue((*message)[0]) != positive) continue;
         each(*message);
     }
@@ -34,7 +32,7 @@ void eachCodeLine(std::string_view text, int positive, Each each) {
 
 int64_t QZEBaseDiagnosticModule::decodeCodesPWMFordJ2012(std::string_view text, int positive) {
     QZELogging::shared().logVerbose("decodeEnhancedCodesPWMFordJ2012 %@", text);
-    eachCodeLine(text, positive, [&](const reply::Tokens& t) {
+    eachCodeLine(text, positive < 0 ? kPwmPositive : positive, [&](const reply::Tokens& t) {
         // Two codes per line; a pair the line does not hold wholly is no code.
         for (size_t first : {1, 3}) {
             if (first + 1 >= t.size()) break;
@@ -53,7 +51,7 @@ int64_t QZEBaseDiagnosticModule::decodeEnhancedCodesVPWGMJ2012(std::string_view 
     log.logVerbose("decodeEnhancedCodesVPWGMJ2012 %@", text);
     log.logVerbose("In this STRING: %@ there are %d codes", text,
                    static_cast<int>(reply::lines(text).size()));
-    eachCodeLine(text, positive, [&](const reply::Tokens& t) {
+    eachCodeLine(text, positive < 0 ? kVpwGmPositive : positive, [&](const reply::Tokens& t) {
         // A line of three tokens has A and B but no status byte: the code is reported with an
         // empty status. Shorter lines hold no code.
         if (t.size() < 3) return;

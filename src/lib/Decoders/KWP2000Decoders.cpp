@@ -30,6 +30,8 @@ std::vector<QZEKwpRecord> QZEBaseDiagnosticModule::kwpRecords(const reply::Token
 }
 
 int64_t QZEBaseDiagnosticModule::decodeKwp2000Records(const reply::Tokens& tokens) {
+    // Bytes beside a frame the adapter flagged as damaged are no code.
+    if (reply::isDamagedLine(tokens)) return 0;
     // The count follows the first "58"; without one it is the first token.
     auto at = std::find(tokens.begin(), tokens.end(), "58");
     const size_t countAt = at == tokens.end() ? 0 : static_cast<size_t>(at - tokens.begin()) + 1;
@@ -43,7 +45,7 @@ int64_t QZEBaseDiagnosticModule::decodeKwp2000Records(const reply::Tokens& token
 }
 
 int64_t QZEBaseDiagnosticModule::decodeKWP2000CANResponse(std::string_view text) {
-    if (text.find("NO DATA") != std::string_view::npos) return 0;
+    if (reply::holdsNoData(text)) return 0;
     // A negative response ("response pending") may come before the answer in the same reply.
     for (const auto& message : reply::canMessages(text)) {
         if (reply::isNegative(message)) continue;

@@ -53,6 +53,13 @@ class CanReader {
         }
         for (size_t i = 0; i < rows.size(); ++i) {
             Tokens& row = rows[i];
+            if (isDamagedLine(row)) {
+                // A flagged frame is lost, and so is the rest of its message.
+                if (!isMarker(row[0]) && identifiers_.at(row) > 0) headersOn_ = true;
+                finish();
+                skipping_ = true;
+                continue;
+            }
             if (isLengthLine(row) && i + 1 < rows.size() && isMarker(rows[i + 1][0])) {
                 startMultiFrame(lengthValue(row[0]), Tokens{}, Mode::markers);
                 continue;
@@ -209,25 +216,51 @@ bool isByte(std::string_view token) {
 
 size_t Identifiers::at(const Tokens& line) {
     if (line.empty()) return 0;
-    const bool first = std::exchange(first_, false);
-    if (isIdentifier(line[0])) return 1;
+    if (isIdentifier(line[0])) {
+        oneToken_ = true;
+        return 1;
+    }
     if (line.size() < 4 || !std::all_of(line.begin(), line.begin() + 4, isByte)) return 0;
     const int priority = byteValue(line[0]);
     const int format = byteValue(line[1]);
     if (priority_ >= 0) return priority == priority_ && format == format_ ? 4 : 0;
-    if (!first || priority < 0x08 || priority > 0x1F || format < 0xC0) return 0;
+    if (oneToken_ || priority < 0x08 || priority > 0x1F || format < 0xC0) return 0;
     priority_ = priority;
     format_ = format;
     return 4;
 }
 
 std::optional<std::string> withJoinedIdentifier(std::string_view text) {
-    auto line = tokens(lines(text).front());
-    if (Identifiers().at(line) != 4) return std::nullopt;
-    std::string out(text.substr(0, static_cast<size_t>(line[0].data() - text.data())));
-    for (size_t i = 0; i < 4; ++i) out += line[i];
-    out += text.substr(static_cast<size_t>(line[3].data() + line[3].size() - text.data()));
+    Identifiers identifiers;
+    std::string out;
+    size_t copied = 0;
+    for (auto line : lines(text)) {
+        auto t = tokens(line);
+        if (identifiers.at(t) != 4) continue;
+        const auto offset = [&](std::string_view token) {
+            return static_cast<size_t>(token.data() - text.data());
+        };
+        out += text.substr(copied, offset(t[0]) - copied);
+        for (size_t i = 0; i < 4; ++i) out += t[i];
+        copied = offset(t[3]) + t[3].size();
+    }
+    if (copied == 0) return std::nullopt;
+    out += text.substr(copied);
     return out;
+}
+
+bool isDamageFlag(std::string_view token) {
+    return !token.empty() && token.front() == '<';
+}
+
+bool isDamagedLine(const Tokens& line) {
+    return std::any_of(line.begin(), line.end(), isDamageFlag);
+}
+
+bool holdsDamagedFrame(std::string_view text) {
+    for (auto line : lines(text))
+        if (isDamagedLine(tokens(line))) return true;
+    return false;
 }
 
 namespace {
@@ -395,6 +428,10 @@ std::vector<Tokens> extendedMessages(std::string_view text) {
     for (auto line : lines(text)) {
         auto t = tokens(line);
         t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(identifiers.at(t)));
+        if (isDamagedLine(t)) {
+            finish();  // the message's later frames are out of sequence from here
+            continue;
+        }
         for (size_t at = 0; at < t.size(); at += 8)
             frame(t.begin() + static_cast<std::ptrdiff_t>(at),
                   t.begin() + static_cast<std::ptrdiff_t>(std::min(at + 8, t.size())));

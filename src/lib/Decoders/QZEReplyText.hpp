@@ -35,25 +35,35 @@ bool isByte(std::string_view token);
 
 // Finds the CAN identifier in front of the lines of one reply, fed in order. Adapters print it
 // as one token ("7E8", "18DAF110") or a 29-bit one as four bytes ("18 DA F1 10"), once or on
-// every line. Four bytes are taken for an identifier on the reply's first line when they begin
-// as diagnostic identifiers do (18 DA, 18 DB, 17 FC: a first byte from 08 to 1F, a second of C0
-// or more), which no line without an identifier does: data begin with a response byte, frames
-// shown without it with a PCI byte (a single frame 01-07, a first frame 1x and its length);
-// on later lines when they begin with the same two bytes.
+// every line, and lines of the sensor's own ("SEARCHING...") may come first. Four bytes are
+// taken for an identifier on any line when they begin as diagnostic identifiers do (18 DA, 18 DB,
+// 17 FC: a first byte from 08 to 1F, a second of C0 or more), which no line without an
+// identifier does: data begin with a response byte, frames shown without it with a PCI byte (a
+// single frame 01-07, a first frame 1x and its length). Once four bytes were taken, later lines
+// must begin with the same two; once a one-token identifier was seen, four bytes are data (a
+// first frame of a long message, "10 C4 ...").
 class Identifiers {
   public:
     // How many tokens at the start of the line are its identifier: 0, 1 or 4.
     size_t at(const Tokens& line);
 
   private:
-    bool first_ = true;
-    int priority_ = -1;  // the first two bytes of a four-byte identifier seen
+    bool oneToken_ = false;  // a one-token identifier seen
+    int priority_ = -1;      // the first two bytes of a four-byte identifier seen
     int format_ = -1;
 };
 
-// The reply with a four-byte identifier in front of its first line written as one token
+// The reply with every four-byte identifier in front of a line written as one token
 // ("18 DA F1 10 03 7F 19 78" -> "18DAF110 03 7F 19 78"); none when it has none.
 std::optional<std::string> withJoinedIdentifier(std::string_view text);
+
+// A frame the adapter flags as damaged: ELM327-type adapters print "<RX ERROR" or "<DATA ERROR"
+// after the bytes of a frame that failed its check. Its bytes are not to be trusted, and the
+// flag's words are no bytes.
+bool isDamageFlag(std::string_view token);
+bool isDamagedLine(const Tokens& line);
+// Whether any line of the reply is a flagged frame.
+bool holdsDamagedFrame(std::string_view text);
 
 // The sensor's own words, recognised in any spacing and case: the text is compared with its
 // blanks and line ends taken out, so "NO DATA", "NODATA" and "no data" are alike.
@@ -97,20 +107,22 @@ std::string kwp2000StatusText(uint8_t status, int64_t make);
 // - headers on: the identifier as the first token (3 or more characters), then the ISO-TP frames
 //   with their PCI bytes, one frame per line (an identifier repeated on a later line is skipped).
 // A message never holds more bytes than its length says; a multi-frame message whose frames
-// stop, skip a sequence number or run short keeps the bytes received up to there. Lines that
-// fit none of these forms are messages of their tokens as they stand.
+// stop, skip a sequence number, run short or are flagged damaged keeps the bytes received up to
+// there (a flagged frame gives none). Lines that fit none of these forms are messages of their
+// tokens as they stand.
 std::vector<Tokens> canMessages(std::string_view text);
 
 // The messages of a CAN reply with extended addressing, from the service byte on: every frame
 // is <address> <PCI> <data...>, one per line (a line of more than 8 bytes is cut into frames of
 // 8), an identifier in front skipped. A message holds no more bytes than its length says, so
-// padding is dropped; a frame out of sequence ends the message with the bytes received.
+// padding is dropped; a frame out of sequence or a line flagged damaged ends the message with the
+// bytes received before it.
 std::vector<Tokens> extendedMessages(std::string_view text);
 
 // The message of one J1850 line, from the response byte on, or none for a line that is not all
-// bytes (the sensor's words). A line shown with headers (priority, target, source, data, CRC)
-// loses them: when `positive` (the response byte expected, -1 when unknown) stands after the
-// three header bytes and not first; when unknown, when the last byte is the line's CRC.
+// bytes (the sensor's words, a flagged frame). A line shown with headers (priority, target, source,
+// data, CRC) loses them: when `positive` (the response byte expected, -1 when unknown) stands after
+// the three header bytes and not first; when unknown, when the last byte is the line's CRC.
 std::optional<Tokens> j1850Message(const Tokens& line, int positive = -1);
 
 // SAE J1850 CRC-8 of byte tokens.

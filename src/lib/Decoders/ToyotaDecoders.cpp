@@ -40,7 +40,7 @@ int64_t QZEBaseDiagnosticModule::decodeToyotaDataKLine(std::string_view text,
     for (auto line : reply::lines(text)) {
         // <format> <target> <source> 53 [count] A B ... <checksum>
         auto t = reply::tokens(line);
-        if (t.size() < 5 || t[3] != "53") continue;
+        if (t.size() < 5 || t[3] != "53" || reply::isDamagedLine(t)) continue;
         int length = reply::byteValue(t[0]) & 0x3F;
         size_t n = 0;
         if (length >= 2 && length % 2 == 0) {

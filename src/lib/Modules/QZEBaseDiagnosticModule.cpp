@@ -19,15 +19,21 @@ bool isNegativeByte(std::string_view token) {
 }
 
 // A reply that begins with "7F": with headers shown, the CAN identifier (and the length byte of
-// its single frame) come first and the 7F follows them ("7EA 03 7F A9 12").
+// its single frame) come first and the 7F follows them ("7EA 03 7F A9 12"). Lines of the
+// sensor's words before it ("SEARCHING...") do not count.
 bool beginsWithNegative(std::string_view reply) {
-    auto t = reply::tokens(reply);
-    const size_t id = reply::Identifiers().at(t);
-    if (id == 0) return reply.starts_with("7F") || reply.starts_with("7f");
-    t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(id));
-    if (!t.empty() && isNegativeByte(t[0])) return true;
-    const int length = t.size() > 1 && t[0].size() == 2 ? reply::byteValue(t[0]) : 0;
-    return length >= 1 && length <= 7 && isNegativeByte(t[1]);
+    reply::Identifiers identifiers;
+    for (auto line : reply::lines(reply)) {
+        auto t = reply::tokens(line);
+        if (std::none_of(t.begin(), t.end(), reply::isHexToken)) continue;
+        const size_t id = identifiers.at(t);
+        t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(id));
+        if (!t.empty() && isNegativeByte(t[0])) return true;
+        if (id == 0) return false;
+        const int length = t.size() > 1 && t[0].size() == 2 ? reply::byteValue(t[0]) : 0;
+        return length >= 1 && length <= 7 && isNegativeByte(t[1]);
+    }
+    return false;
 }
 
 constexpr int kSendAttempts = 3;
@@ -239,10 +245,11 @@ void QZEBaseDiagnosticModule::evaluteModuleResponse(const std::string& reply) {
     if (reply::tokens(reply).empty()) {
         state = ResponseStateUnknown;
         name = "Unknown";
-    } else if (contains(reply, "NO DATA")) {
+    } else if (reply::holdsNoData(reply)) {
         state = ResponseStateNoData;
         name = "NoData";
-    } else if (QZENaks::isNAK(reply) && !QZENaks::holdsAnswer(reply)) {
+    } else if (QZENaks::isRefusalOnly(reply)) {
+        // Negative responses alone, whole or cut short ("7F 13"): a refusal.
         // GM replies count as negative only when they begin with "7F".
         bool gm = m_vehicleManufacturer == 1;
         if (!gm || beginsWithNegative(reply)) {

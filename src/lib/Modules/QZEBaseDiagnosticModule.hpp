@@ -93,8 +93,9 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // "response pending" alone is sent again after a 5 s pause without using up a send, up to
     // six such replies in all.
     std::string retryIfNrcAckOnCAN(const std::string& cmd);
-    // Raises the response state for a vehicle reply. Below 2 (no answer) also: "response
-    // pending" alone, and replies without any module data ("?", the sensor's error words, junk).
+    // Raises the response state for a vehicle reply. Negative responses alone, whole or cut
+    // short ("7F 13"), are 2. Below 2 (no answer) also: "response pending" alone, and replies
+    // without any module data ("?", the sensor's error words, junk).
     void evaluteModuleResponse(const std::string& reply);
     // Every line of the reply is a "response pending" answer (7F xx 78).
     static bool isOnlyResponsePending(std::string_view reply);
@@ -149,11 +150,14 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // GMLAN lines: "81 A B <failure type> <status> ...".
     int64_t decodeEnhancedCodesCANGMJ2012(std::string_view reply);
     // J1850 PWM lines: "<response byte> A B A B". Only lines of the positive response byte
-    // count (when -1, that of the first line that is no negative response); header bytes and
-    // CRC are taken off lines that show them.
-    int64_t decodeCodesPWMFordJ2012(std::string_view reply, int positive = -1);
-    // J1850 VPW GM lines: "<response byte> A B <status>", read as the PWM lines.
-    int64_t decodeEnhancedCodesVPWGMJ2012(std::string_view reply, int positive = -1);
+    // count: 53, the answer to the engine's request 13, unless another is given (a negative
+    // value stands for 53 too); header bytes and CRC are taken off lines that show them.
+    static constexpr int kPwmPositive = 0x53;
+    int64_t decodeCodesPWMFordJ2012(std::string_view reply, int positive = kPwmPositive);
+    // J1850 VPW GM lines: "<response byte> A B <status>", read as the PWM lines; the positive
+    // response byte is 59, the answer to the engine's request 19, unless another is given.
+    static constexpr int kVpwGmPositive = 0x59;
+    int64_t decodeEnhancedCodesVPWGMJ2012(std::string_view reply, int positive = kVpwGmPositive);
     // Chrysler J2190 bitmaps: three bytes, each set bit one fault.
     int64_t decodeEnhancedCodesVPWChryslerJ2190Old(std::string_view reply);
     int64_t decodeEnhancedCodesVPWChryslerJ2190New(std::string_view reply, int64_t faultCodeID);

@@ -305,7 +305,8 @@ bool QZEMakeModule::isCutShort(std::string_view reply, const QZEModuleProtocol& 
         case QZEReplyLayout::extendedUds:
             return isMultiFrameReplyCutShort(reply, true);
         default:
-            return false;
+            // A line the adapter flags as damaged ("<DATA ERROR") is read again on any bus.
+            return reply::holdsDamagedFrame(reply);
     }
 }
 

@@ -201,7 +201,8 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     bool decodeRead(const std::string& reply, const QZEModuleProtocol& row);
     // Whether a reply holds the positive answer to the row's read.
     bool answersPositively(const std::string& reply, const QZEModuleProtocol& row) const;
-    // Whether a reply in the row's layout holds a multi-frame message cut short.
+    // Whether a reply in the row's layout holds a multi-frame message cut short, or a frame the
+    // adapter flags as damaged.
     static bool isCutShort(std::string_view reply, const QZEModuleProtocol& row);
     // Sends the row's clear to the addressed module; true when it was answered positively.
     bool clearAddressed(const QZEModuleData& module, const QZEModuleProtocol& row);

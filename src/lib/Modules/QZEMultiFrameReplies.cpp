@@ -75,6 +75,8 @@ bool isMultiFrameReplyCutShort(std::string_view text, bool extendedAddressing) {
     std::vector<reply::Tokens> rows;
     for (auto line : reply::lines(text)) {
         auto t = reply::tokens(line);
+        // A frame the adapter flags as damaged is as good as lost.
+        if (reply::isDamagedLine(t)) return true;
         if (!t.empty()) rows.push_back(std::move(t));
     }
     std::map<std::string, Assembly> senders;

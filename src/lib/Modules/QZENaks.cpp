@@ -4,6 +4,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
@@ -94,14 +95,72 @@ bool QZENaks::isNAK(std::string_view reply) {
     return matches(*patterns().any, reply);
 }
 
+namespace {
+
+enum class Line { none, negative, message };
+
+// What one line of a reply holds: no message bytes (empty, an identifier alone, the sensor's
+// words), a negative response (whole or cut short), or message bytes.
+Line lineOf(std::string_view line, reply::Identifiers& identifiers) {
+    const auto t = reply::tokens(line);
+    const size_t id = identifiers.at(t);
+    if (t.size() <= id) return Line::none;
+    if (QZENaks::isNAK(line) || QZENaks::isCutShortNegative(t, id)) return Line::negative;
+    if (std::any_of(t.begin() + static_cast<std::ptrdiff_t>(id), t.end(), reply::isByte))
+        return Line::message;
+    return Line::none;
+}
+
+bool isPci(std::string_view token) {
+    if (!reply::isByte(token)) return false;
+    const int pci = reply::byteValue(token);
+    return pci >= 1 && pci <= 7;
+}
+
+}  // namespace
+
 bool QZENaks::holdsAnswer(std::string_view reply) {
     reply::Identifiers identifiers;
+    for (auto line : reply::lines(reply))
+        if (lineOf(line, identifiers) == Line::message) return true;
+    return false;
+}
+
+bool QZENaks::isRefusalOnly(std::string_view reply) {
+    reply::Identifiers identifiers;
+    bool negative = false;
     for (auto line : reply::lines(reply)) {
-        const auto t = reply::tokens(line);
-        const size_t id = identifiers.at(t);
-        if (t.size() <= id || isNAK(line)) continue;
-        if (std::any_of(t.begin() + static_cast<std::ptrdiff_t>(id), t.end(), reply::isByte))
-            return true;
+        switch (lineOf(line, identifiers)) {
+            case Line::message:
+                return false;
+            case Line::negative:
+                negative = true;
+                break;
+            case Line::none:
+                break;
+        }
+    }
+    return negative;
+}
+
+bool QZENaks::isCutShortNegative(const reply::Tokens& t, size_t identifier) {
+    if (t.size() <= identifier || !std::all_of(t.begin(), t.end(), reply::isHexToken)) return false;
+    const size_t at = identifier;
+    const bool tester =
+        t.size() > at + 1 && reply::isByte(t[at]) && reply::byteValue(t[at]) >= 0x80;
+    std::vector<size_t> starts = {at};
+    if (t.size() > at + 1 && isPci(t[at])) starts.push_back(at + 1);                // single frame
+    if (t.size() > at + 2 && tester && isPci(t[at + 1])) starts.push_back(at + 2);  // address
+    // K-line format byte, or the tester as J1850 target: three header bytes.
+    if (identifier == 0 && t.size() > 3 && std::all_of(t.begin(), t.begin() + 3, reply::isByte) &&
+        (tester || reply::byteValue(t[1]) == 0xF1))
+        starts.push_back(3);
+    for (size_t start : starts) {
+        if (!reply::isByte(t[start]) || reply::byteValue(t[start]) != 0x7F) continue;
+        // Less than the service and the response code: no byte, one, or one and half of one.
+        const size_t after = t.size() - start - 1;
+        if (after <= 1 && (after == 0 || t[start + 1].size() <= 2)) return true;
+        if (after == 2 && reply::isByte(t[start + 1]) && t[start + 2].size() == 1) return true;
     }
     return false;
 }

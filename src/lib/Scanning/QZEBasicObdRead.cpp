@@ -4,6 +4,7 @@
 #include <cctype>
 #include <unordered_set>
 
+#include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Descriptions/QZETroubleCodes.hpp"
 #include "lib/Facades/QZEData.hpp"
 #include "lib/Facades/QZEVehicle.hpp"
@@ -33,10 +34,18 @@ bool contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
 }
 
-// A code as the sensor lists it: a letter of B, C, P, U and four hex digits.
-bool isListedCode(const std::string& token) {
-    return token.size() == 5 && QZEnhancedUtils::isJ2012(token) && token != "P0000";
+// A code as the sensor lists it: a letter of B, C, P, U and four hex digits, read without the
+// failure-type byte that may follow it ("U0100-87"); none for any other token.
+std::optional<std::string> listedCode(const std::string& token) {
+    std::string code = token;
+    if (token.size() == 8 && token[5] == '-' && reply::isByte(std::string_view(token).substr(6)))
+        code.resize(5);
+    if (code.size() != 5 || !QZEnhancedUtils::isJ2012(code) || code == "P0000") return std::nullopt;
+    return code;
 }
+
+// What the communication adapter answers for an exchange that failed (time-out, link closed).
+constexpr std::string_view kFailedExchange = "NO DATA/r>";
 
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -49,23 +58,11 @@ std::vector<std::string> split(const std::string& text, char separator) {
 
 constexpr const char* kEngine = "ENGINE";
 
-bool sameText(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
-}
-
 }  // namespace
 
-bool QZEnhancedScanner::isCodeListAnswer(const OptionalText& reply, std::string_view command) {
-    if (!reply) return false;
-    auto tokens = cleanResponseString(*reply);
-    if (!tokens.empty() && sameText(tokens.front(), command)) tokens.erase(tokens.begin());
-    if (tokens == std::vector<std::string>{"NO", "DATA"}) return true;
-    return !tokens.empty() && std::all_of(tokens.begin(), tokens.end(), [](const auto& token) {
-        return token.size() == 5 && QZEnhancedUtils::isJ2012(token);
-    });
+bool QZEnhancedScanner::isCodeListAnswer(const OptionalText& reply) {
+    if (!reply || *reply == kFailedExchange) return false;
+    return !reply::holdsSensorError(*reply);
 }
 
 std::vector<std::string> QZEnhancedScanner::cleanResponseString(std::string_view reply) {
@@ -86,7 +83,8 @@ QZEModuleDataPtr QZEnhancedScanner::basicCodeResponseToQZEModuleDataWithString(
     Texts codes;
     std::unordered_set<std::string> seen;
     for (auto& token : cleanResponseString(reply))
-        if (isListedCode(token) && seen.insert(token).second) codes.push_back(token);
+        if (auto code = listedCode(token); code && seen.insert(*code).second)
+            codes.push_back(std::move(*code));
 
     auto module = std::make_shared<QZEModuleData>();
     module->setDescription(useSeperateEmissionsModules() ? type : std::string("Emissions"));
@@ -173,6 +171,9 @@ void QZEnhancedScanner::populateCodeDefs(QZEModuleData& module) {
 
 void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
     const bool separate = useSeperateEmissionsModules();
+    // Without a vehicle bus (the sensor answered its bus query with 0: no vehicle, or its
+    // ignition off), "NO DATA" tells nothing of codes: the modules wait until a code is read.
+    const bool noBus = m_scanner && m_scanner->originalBus() == 0;
     auto d = delegate();
     QZEModuleArray built;
     bool failed = false;
@@ -181,8 +182,8 @@ void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
         const OptionalText reply = QZEVehicle::TheVehicle().sendCommandToOstrel(command);
         QZELogging::shared().logInfo(logLine, reply);
         if (!wanted) return;
-        if (!isCodeListAnswer(reply, command)) {
-            // No answer, "?", an error word or junk: nothing is known of these codes.
+        if (!isCodeListAnswer(reply)) {
+            // The request failed, or "?" or an error word: nothing is known of these codes.
             QZELogging::shared().logError("Generic code read failed: %@ answered %@", command,
                                           reply);
             failed = true;
@@ -192,14 +193,24 @@ void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
         module->setLight(std::string(kEngine));
         module->setCategory(std::string(kEngine));
         built.push_back(module);
-        if (separate && d) d->scannedModule(module);
+        if (separate && !noBus && d) d->scannedModule(module);
     };
     read("TC", "Confirmed Codes Result: %@", "Confirmed", true);
     read("TCP", "Pending Codes Result: %@", "Pending", true);
     read("TCA", "Perm Codes Result: %@", "Permanent", includePermanent);
+    if (noBus && std::all_of(built.begin(), built.end(), [](const QZEModuleDataPtr& m) {
+            return m->codeList().value_or(Texts{}).empty();
+        })) {
+        QZELogging::shared().logError(
+            "No vehicle bus named by the sensor and no code read: the vehicle did not answer");
+        setScanErrorDuringScan(true);
+        return;
+    }
     // A read that failed ends the scan in a communication error: the codes read are still
     // reported, but never a list made empty by what could not be read.
     if (failed) setScanErrorDuringScan(true);
+    if (separate && noBus && d)
+        for (const auto& module : built) d->scannedModule(module);
     if (separate || built.empty()) return;
 
     QZEModuleData& combined = *built.front();

@@ -64,9 +64,11 @@ class QZEnhancedScanner {
     // Runs the module scan (the argument is not used) and restores the sensor.
     void startScan(int64_t scanType);
     // Reads the stored and pending codes (and the permanent ones when asked) as one module
-    // "OBD", or three when useSeperateEmissionsModules is set. A request that gets no code
-    // list (no answer, "?", an error word, junk) sets scanErrorDuringScan; its module is left
-    // out, and so is the merged module when it holds no code.
+    // "OBD", or three when useSeperateEmissionsModules is set. A request that gets no answer
+    // (it failed, "?", an error word) sets scanErrorDuringScan; its module is left out, and so
+    // is the merged module when it holds no code. When the sensor named no vehicle bus (0) at
+    // the scan's start, answers without any code say nothing of codes either: the scan ends in
+    // its error with no module.
     void startBasicObdScan(bool includePermanent);
     // The user has done what interactionRequired asked: posts "PelkInteractionComplete".
     void interactionComplete();
@@ -131,10 +133,12 @@ class QZEnhancedScanner {
 
     // Tokens at white space and line ends, without empty tokens and ">".
     static std::vector<std::string> cleanResponseString(std::string_view reply);
-    // Whether a reply to a generic code command is an answer: "NO DATA", or J2012 codes only
-    // (after the echoed command).
-    static bool isCodeListAnswer(const OptionalText& reply, std::string_view command);
-    // The module of a "KQTC"/"KQTCP"/"KQTCA" reply: its J2012 codes with the type as status.
+    // Whether a reply to a generic code command is an answer: the request did not fail (no
+    // adapter, time-out, link closed) and the reply holds neither "?" nor one of the sensor's
+    // error words. "NO DATA", an empty reply and one without codes are answers without codes.
+    static bool isCodeListAnswer(const OptionalText& reply);
+    // The module of a "KQTC"/"KQTCP"/"KQTCA" reply: its J2012 codes (a failure-type byte after
+    // one is dropped: "U0100-87" is U0100) with the type as status; other tokens are ignored.
     QZEModuleDataPtr basicCodeResponseToQZEModuleDataWithString(const std::string& reply,
                                                                 const std::string& type);
     // Merges one code into a module (statuses upper-cased, status words joined by "/").

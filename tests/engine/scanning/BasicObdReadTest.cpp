@@ -21,7 +21,7 @@ class BasicObdReadTest : public ScanningTest {
 };
 
 // The generic read: separate or merged modules, the commands in either form, and only J2012
-// codes taken from the replies.
+// codes taken from the replies (without the failure-type byte that may follow one).
 TEST_F(BasicObdReadTest, ReadsStoredPendingAndPermanentCodes) {
     struct Module {
         std::string description;
@@ -81,6 +81,18 @@ TEST_F(BasicObdReadTest, ReadsStoredPendingAndPermanentCodes) {
          "KQTCP\rNO DATA\r>",
          "",
          {{"Emissions", {"C1234"}, {"CONFIRMED"}}}},
+        // Headers, byte counts and the adapter's words are no codes; a failure-type byte is
+        // not part of its code; an empty reply holds none.
+        {"headers, byte counts, failure types",
+         false,
+         true,
+         true,
+         "SEARCHING...\r7E8 P0301\r7E8 U0100-87\r>",
+         "02\rP0171\rP0301\r\r>",
+         "\r>",
+         {{"Emissions",
+           {"P0301", "U0100", "P0171"},
+           {"CONFIRMED/PENDING", "CONFIRMED", "PENDING"}}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -13,7 +13,10 @@ class ReadOutcomesTest : public ScanningTest {
     std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
 };
 
-TEST_F(ReadOutcomesTest, OnlyNoDataOrCodesAnswerAGenericCodeCommand) {
+// A generic code command fails only when the request failed or the sensor refused it or named an
+// error; anything else is read for its codes (headers, byte counts, "SEARCHING..." and an empty
+// reply hold none).
+TEST_F(ReadOutcomesTest, AGenericCodeCommandFailsOnlyOnTheSensorsRefusalOrErrorWords) {
     const std::vector<std::pair<OptionalText, bool>> cases = {
         {"P0420\rP0101\r\r>", true},
         {"NO DATA\r>", true},
@@ -22,19 +25,26 @@ TEST_F(ReadOutcomesTest, OnlyNoDataOrCodesAnswerAGenericCodeCommand) {
         {"P0000\r>", true},  // the filler is no code, but a list
         {std::nullopt, false},
         {"NO DATA/r>", false},  // what the vehicle adapter answers for a failed exchange
-        {"", false},
-        {"\r>", false},
+        {"", true},
+        {"\r>", true},
         {"?\r>", false},
         {"CAN ERROR\r\r>", false},
         {"BUS INIT: ...ERROR\r\r>", false},
         {"P0420\rSTOPPED\r>", false},
-        {"P04 20\r>", false},
-        {"NO DATA\rP0420\r>", false},
-        {"KQTCP\rP0420\r>", false},  // another command's echo
+        {"P04 20\r>", true},
+        {"NO DATA\rP0420\r>", true},
+        {"KQTCP\rP0420\r>", true},  // another command's echo
+        {"7E8 P0420\r>", true},
+        {"02\rP0420\rP0171\r>", true},
+        {"SEARCHING...\rP0420\r>", true},
+        {"U0100-87\rP0420\r>", true},
+        {"SEARCHING...\rUNABLE TO CONNECT\r>", false},
+        {"UNABLETO CONNECT\r>", false},
+        {"CANERROR\r>", false},
+        {"P0420 <RX ERROR\r>", false},
     };
     for (const auto& [reply, answered] : cases)
-        EXPECT_EQ(QZEnhancedScanner::isCodeListAnswer(reply, "KQTC"), answered)
-            << reply.value_or("(none)");
+        EXPECT_EQ(QZEnhancedScanner::isCodeListAnswer(reply), answered) << reply.value_or("(none)");
 }
 
 // A failed request makes the scan's error; the codes other requests read are still reported,
@@ -47,6 +57,7 @@ TEST_F(ReadOutcomesTest, AGenericReadThatFailsEndsInTheScansError) {
         std::string stored, pending, permanentReply;
         bool failed;
         std::vector<std::pair<std::string, Texts>> modules;  // description, codes
+        const char* bus = "6";                               // the sensor's answer to "KQDP"
     };
     const std::vector<Case> cases = {
         {"all answered",
@@ -98,20 +109,46 @@ TEST_F(ReadOutcomesTest, AGenericReadThatFailsEndsInTheScansError) {
          "NO DATA\r>",
          true,
          {{"Confirmed", {"P0420"}}, {"Permanent", {}}}},
+        // No vehicle bus: "NO DATA" says nothing of codes; codes read are still codes.
+        {"no vehicle", false, true, "NO DATA\r>", "NO DATA\r>", "NO DATA\r>", true, {}, "0"},
+        {"no vehicle, separate", true, true, "NO DATA\r>", "\r>", "NO DATA\r>", true, {}, "0"},
+        {"no vehicle, a code read",
+         false,
+         true,
+         "NO DATA\r>",
+         "P0171\r>",
+         "NO DATA\r>",
+         false,
+         {{"Emissions", {"P0171"}}},
+         "0"},
+        {"no vehicle, separate, a code read",
+         true,
+         false,
+         "P0420\r>",
+         "NO DATA\r>",
+         "NO DATA\r>",
+         false,
+         {{"Confirmed", {"P0420"}}, {"Pending", {}}},
+         "0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         vehicle->script("KQTC", {c.stored});
         vehicle->script("KQTCP", {c.pending});
         vehicle->script("KQTCA", {c.permanentReply});
+        vehicle->script("KQDP", {std::string(c.bus) + "\r\r>"});
         delegate = std::make_shared<RecordingDelegate>();
         QZEnhancedScanner scan;
+        ASSERT_EQ(scan.loadScan(QZEnhancedScanner::kCheckEngineScan), 2);
         scan.setDelegate(delegate);
         scan.setUseSeperateEmissionsModules(c.separate);
         fakes.logger->clear();
         scan.startBasicObdScan(c.permanent);
         EXPECT_EQ(scan.scanErrorDuringScan(), c.failed);
-        EXPECT_EQ(fakes.logger->linesStartingWith("E:Generic code read failed").empty(), !c.failed);
+        const bool noVehicle = c.failed && std::string(c.bus) == "0";
+        EXPECT_EQ(fakes.logger->linesStartingWith("E:Generic code read failed").empty(),
+                  !c.failed || noVehicle);
+        EXPECT_EQ(fakes.logger->linesStartingWith("E:No vehicle bus").size(), noVehicle ? 1u : 0u);
         std::vector<std::pair<std::string, Texts>> reported;
         for (const auto& m : delegate->modules())
             reported.emplace_back(m->description().value_or(""), m->codeList().value_or(Texts{}));

@@ -41,7 +41,9 @@ std::optional<std::string> QZEChryslerVPWDiagnosticModule::j2190Bitmap(std::stri
     const size_t skip = request.size();
     for (auto line : reply::lines(text)) {
         auto t = reply::tokens(line);
-        if (t.size() < skip + 3 || t[0].size() != 2 || reply::byteValue(t[0]) != positive) continue;
+        if (t.size() < skip + 3 || t[0].size() != 2 || reply::byteValue(t[0]) != positive ||
+            reply::isDamagedLine(t))
+            continue;
         bool echoed = true;
         for (size_t i = 1; i < skip && echoed; ++i) echoed = t[i] == request[i];
         if (!echoed) continue;
