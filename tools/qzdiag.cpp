@@ -100,9 +100,10 @@ const std::vector<Command>& commands() {
          "clear one module's codes (OBD: the generic codes)",
          "Runs a full scan, clears the module with that acronym (in any letter case; OBD is\n"
          "the generic OBD-II module) and shows whether it cleared; when no module has that\n"
-         "acronym, names those the scan found. With scan, scans again afterwards. --json\n"
-         "prints one object: acronym and cleared, error (and found) when it did not clear,\n"
-         "scan (the second scan) when asked for. Fails when the module does not clear.\n"},
+         "acronym, names those the scan found. With scan, scans again once the module has\n"
+         "cleared. --json prints one object: acronym and cleared, error (and found) when it\n"
+         "did not clear, scan (the second scan) when one ran. Fails when the module does\n"
+         "not clear.\n"},
     };
     return list;
 }

@@ -446,9 +446,9 @@ TEST_F(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
     }
 }
 
-// A module list the make has that is damaged, missing or empty ends a module scan with
-// errorLoading; a check-engine scan and a make without manufacturer support keep the generic
-// scan.
+// A module list the make has that is damaged, missing, empty or holds no module ends a module
+// scan with errorLoading; a check-engine scan and a make without manufacturer support keep the
+// generic scan.
 TEST_F(ScanTruth, ADamagedModuleListEndsTheScanWithErrorLoading) {
     const fs::path shipped = Bundle::library().bundlePath();
     TempDir copy{"qz-damaged-lists"};
@@ -470,6 +470,14 @@ TEST_F(ScanTruth, ADamagedModuleListEndsTheScanWithErrorLoading) {
          [&](Data& d) { d = *DataAES256::encryptedWithKey(plain, bytes("Marshquill")); }},
         {"empty", [](Data& d) { d.clear(); }},
         {"an empty text", [&](Data& d) { d = *DataAES256::encryptedWithKey({}, key); }},
+        {"no module",
+         [&](Data& d) { d = *DataAES256::encryptedWithKey(bytes("<modules></modules>"), key); }},
+        {"another document",
+         [&](Data& d) {
+             d = *DataAES256::encryptedWithKey(bytes("<troublecodes><sae><tc><c>P0420</c>"
+                                                     "<d>Catalyst</d></tc></sae></troublecodes>"),
+                                               key);
+         }},
         {"missing", nullptr},
     };
     ASSERT_NO_FATAL_FAILURE(connectAndListen(sample("toyota.json")));
@@ -505,9 +513,10 @@ TEST_F(ScanTruth, ADamagedModuleListEndsTheScanWithErrorLoading) {
     EXPECT_EQ(logged("E:Module list Toyota_CAN could not be read"), cases.size() * 3);
 }
 
-// The Mercedes lists are JSON: the chassis table, the chassis's list of the model year, each
-// unit's file. One that is there but does not decrypt or parse ends a module scan with
-// errorLoading, as a damaged module list of any other make does.
+// The Mercedes lists are JSON: the chassis table, the chassis's list of the model year, the
+// K-line list, each unit's file. One that is missing (the chassis table, the K-line list), does
+// not decrypt or parse, or holds no entry at all ends a module scan with errorLoading, as a
+// damaged module list of any other make does.
 TEST_F(ScanTruth, ADamagedMercedesListEndsTheScanWithErrorLoading) {
     const fs::path shipped = Bundle::library().bundlePath();
     const fs::path folder = fs::path("enhanceddiag") / "mercedes";
@@ -517,18 +526,47 @@ TEST_F(ScanTruth, ADamagedMercedesListEndsTheScanWithErrorLoading) {
     const auto units = nlohmann::json::parse(list.begin(), list.end());
     std::string unit = units.at(0).at(0).get<std::string>();
     if (auto at = unit.find("*1"); at != std::string::npos) unit.erase(at, 2);
+    const Data key = DataAES256::definitionFileKey();
+    auto holding = [&](const std::string& text) {
+        return [&key, text](Data& d) { d = *DataAES256::encryptedWithKey(bytes(text), key); };
+    };
+    const auto cutShort = [](Data& d) { d.resize(d.size() / 2); };
+    struct Case {
+        fs::path file;
+        const char* name;
+        std::function<void(Data&)> damage;  // the encrypted file's bytes; none: missing
+    };
+    const std::vector<Case> cases = {
+        {folder / "chassis.json", "cut short", cutShort},
+        {folder / "chassis.json", "missing", nullptr},
+        {folder / "chassis.json", "no chassis", holding("{}")},
+        {yearList, "cut short", cutShort},
+        {yearList, "no unit", holding("[]")},
+        {folder / "kline_modules.json", "missing", nullptr},
+        {folder / "kline_modules.json", "no module", holding("{}")},
+        {folder / "ecus" / (unit + ".json"), "cut short", cutShort},
+        {folder / "ecus" / (unit + ".json"), "decrypts but does not parse",
+         [&](Data& d) {
+             Data plain = *DataAES256::decryptedWithKey(d, key);
+             plain.resize(plain.size() / 2);
+             d = *DataAES256::encryptedWithKey(plain, key);
+         }},
+    };
     TempDir copy{"qz-damaged-mercedes"};
     ASSERT_NO_FATAL_FAILURE(connectAndListen(sample("mercedes.json")));
     const std::string vin = core->profile().vin;
-    for (const fs::path& file :
-         {folder / "chassis.json", yearList, folder / "ecus" / (unit + ".json")}) {
-        SCOPED_TRACE(file.string());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.string() + ": " + c.name);
         fs::remove_all(copy.path());
         fs::copy(shipped, copy.path(), fs::copy_options::recursive);
-        ASSERT_TRUE(fs::exists(copy.path() / file));
-        Data bytes = readFileBytes(copy.path() / file);
-        bytes.resize(bytes.size() / 2);
-        writeFileBytes(copy.path() / file, bytes);
+        ASSERT_TRUE(fs::exists(copy.path() / c.file));
+        if (c.damage) {
+            Data bytes = readFileBytes(copy.path() / c.file);
+            c.damage(bytes);
+            writeFileBytes(copy.path() / c.file, bytes);
+        } else {
+            fs::remove(copy.path() / c.file);
+        }
         Bundle::setLibraryPath(copy.path());
         engineLines->seen.clear();
         for (auto type : {PelkScanType::all, PelkScanType::cdl}) {
@@ -541,7 +579,8 @@ TEST_F(ScanTruth, ADamagedMercedesListEndsTheScanWithErrorLoading) {
         auto end = scan(PelkScanType::cel, vin, recorder);
         EXPECT_EQ(recorder.kinds().back(), "complete");
         EXPECT_EQ(moduleLines(modulesOf(end)), Texts{"OBD:"});
-        EXPECT_GE(logged("E:Module list mercedes/" + file.lexically_relative(folder).string()), 2u);
+        EXPECT_GE(logged("E:Module list mercedes/" + c.file.lexically_relative(folder).string()),
+                  2u);
         Bundle::setLibraryPath({});
     }
 }

@@ -1,5 +1,6 @@
 #include "lib/Definitions/QZEMercedesJsonParser.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <expected>
@@ -21,6 +22,10 @@ constexpr const char* kMercedesDirectory = "enhanceddiag/mercedes";
 constexpr const char* kKLineDirectory = "enhanceddiag/mercedes/";
 constexpr const char* kEcuDirectory = "enhanceddiag/mercedes/ecus";
 constexpr int64_t kCanBus = 1;
+
+constexpr const char* kMissing = "it is missing";
+constexpr const char* kNotRead = "it does not decrypt or parse";
+constexpr const char* kNoModule = "it holds no module";
 
 // How a known protocol is read: the parameters that hold its identifiers, the "PROTOCOL" extra
 // it stores (none: its own name), whether it is a CAN protocol, and its info line.
@@ -112,6 +117,14 @@ std::string withoutDollars(std::string text) {
     return text;
 }
 
+// An entry of a year list: the unit's name, description, protocol, light and category.
+bool isEcuEntry(const Json& entry) {
+    if (!entry.is_array() || entry.size() < 5) return false;
+    for (size_t i = 0; i < 5; ++i)
+        if (!entry[i].is_string()) return false;
+    return true;
+}
+
 // On a CAN protocol "$07E0" is written "$7E0".
 void shortenCanIdentifier(std::optional<std::string>& id) {
     if (id && id->size() == 5 && (*id)[0] == '$') id->erase(1, 1);
@@ -153,9 +166,21 @@ std::string QZEMercedesJsonParser::chassisFromVin(const std::optional<std::strin
     if (!vin || vin->size() != 17) return kNoChassis;
     const std::string key{(*vin)[3], (*vin)[4], (*vin)[9]};
     auto path = resourcePath("chassis", kMercedesDirectory);
-    auto table = path ? readJson<nlohmann::json>(*path)
-                      : std::unexpected(std::string("The file is missing."));
-    if (path && !table) unreadable(*path);
+    std::optional<nlohmann::json> table;
+    if (!path) {
+        unreadable(std::string("mercedes/chassis.json"), kMissing);
+    } else if (auto read = readJson<nlohmann::json>(*path)) {
+        table = std::move(*read);
+    } else {
+        unreadable(*path, kNotRead);
+    }
+    // A VIN the table does not list is a vehicle without definitions; a table that lists no
+    // chassis at all is no table.
+    if (table && (!table->is_object() ||
+                  std::none_of(table->begin(), table->end(), [](const nlohmann::json& entry) {
+                      return textMember(entry, "chassis").has_value();
+                  })))
+        unreadable(*path, "it holds no chassis");
     if (!table || !table->is_object()) {
         QZELogging::shared().logWarning("MERCEDES: Info NOT @found for Chassis code : %@",
                                         kNoChassis);
@@ -183,9 +208,12 @@ Json QZEMercedesJsonParser::loadChassisCodeEcus(const std::string& chassis, int6
         auto list = readJson<Json>(*path);
         if (!list) {
             log.logError("JSON Error: %@", list.error());
-            unreadable(*path);
+            unreadable(*path, kNotRead);
             continue;
         }
+        // The walk goes on past a list without units, but such a list is damaged.
+        if (!list->is_array() || std::none_of(list->begin(), list->end(), isEcuEntry))
+            unreadable(*path, kNoModule);
         if (!list->is_array()) continue;
         result = std::move(*list);
         log.logDebug("year: %@ chasis: %@ data: %@", y, chassis, result.dump());
@@ -196,15 +224,30 @@ Json QZEMercedesJsonParser::loadChassisCodeEcus(const std::string& chassis, int6
 
 Json QZEMercedesJsonParser::loadKLineChassisCodeEcus(const std::string& chassis) {
     auto path = resourcePath("kline_modules", kKLineDirectory);
-    if (!path) return Json::array();
+    if (!path) {
+        unreadable(std::string("mercedes/kline_modules.json"), kMissing);
+        return Json::array();
+    }
     auto file = readJson<Json>(*path);
     if (!file) {
-        unreadable(*path);
+        unreadable(*path, kNotRead);
         return Json::array();
     }
     const Json* modules = member(*file, "modules");
     const Json* list = modules ? member(*modules, "chassis") : nullptr;
-    if (!list || !list->is_array()) return Json::array();
+    // A chassis the list does not name has no K-line units; a list that names no unit for any
+    // chassis is no list.
+    auto holdsModule = [](const Json& entry) {
+        const Json* found = member(entry, "module");
+        return found && found->is_array() &&
+               std::any_of(found->begin(), found->end(), [](const Json& module) {
+                   return textMember(module, "Acronym").has_value();
+               });
+    };
+    if (!list || !list->is_array() || std::none_of(list->begin(), list->end(), holdsModule)) {
+        unreadable(*path, kNoModule);
+        return Json::array();
+    }
     for (const auto& entry : *list) {
         if (textMember(entry, "code") != chassis) continue;
         const Json* found = member(entry, "module");
@@ -216,10 +259,7 @@ Json QZEMercedesJsonParser::loadKLineChassisCodeEcus(const std::string& chassis)
 bool QZEMercedesJsonParser::loadEcus(const Json& ecus) {
     if (ecus.is_array()) {
         for (const auto& entry : ecus) {
-            if (!entry.is_array() || entry.size() < 5) continue;
-            bool texts = true;
-            for (size_t i = 0; i < 5; ++i) texts = texts && entry[i].is_string();
-            if (!texts) continue;
+            if (!isEcuEntry(entry)) continue;
             const auto name = withoutMarker(entry[0].get<std::string>());
             const auto protocol = entry[2].get<std::string>();
             const auto light = entry[3].get<std::string>();
@@ -268,11 +308,11 @@ QZEModuleDataPtr QZEMercedesJsonParser::loadModule(const std::string& name,
     auto data = path ? DefinitionFile::load(*path) : std::nullopt;
     if (!data) {
         log.logWarning("MERCEDES: No module for: %@", name);
-        if (path) unreadable(*path);
+        if (path) unreadable(*path, kNotRead);
         return nullptr;
     }
     const Json root = Json::parse(data->begin(), data->end(), nullptr, false);
-    if (root.is_discarded()) unreadable(*path);
+    if (root.is_discarded()) unreadable(*path, kNotRead);
 
     const Json* parameters = member(root, "parameters");
     const Json* variants = member(root, "variants");
@@ -351,7 +391,7 @@ QZEModuleDataPtr QZEMercedesJsonParser::loadModule(const std::string& name,
     return record;
 }
 
-void QZEMercedesJsonParser::unreadable(const std::filesystem::path& path) {
+void QZEMercedesJsonParser::unreadable(const std::filesystem::path& path, std::string why) {
     // Named from the definition folder on: "mercedes/years/2008/204.json".
     std::string name;
     bool inFolder = false;
@@ -359,7 +399,11 @@ void QZEMercedesJsonParser::unreadable(const std::filesystem::path& path) {
         if (inFolder) name += (name.empty() ? "" : "/") + part.string();
         inFolder = inFolder || part == "enhanceddiag";
     }
-    m_unreadableFiles.push_back(name.empty() ? path.filename().string() : name);
+    unreadable(name.empty() ? path.filename().string() : name, std::move(why));
+}
+
+void QZEMercedesJsonParser::unreadable(std::string file, std::string why) {
+    m_unreadableFiles.push_back({std::move(file), std::move(why)});
 }
 
 QZEValue QZEMercedesJsonParser::loadDtcsForEcu(const std::string& name) {

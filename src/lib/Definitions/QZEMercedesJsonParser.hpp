@@ -59,12 +59,19 @@ class QZEMercedesJsonParser {
 
     const std::string& chassisType() const { return m_chassisType; }
     int64_t year() const { return m_year; }
-    // The definition files this parser found but could not decrypt or parse (each logged), by
-    // their path under the resources; the list they hold is then incomplete.
-    const std::vector<std::string>& unreadableFiles() const { return m_unreadableFiles; }
+    // A definition file the list needed, by its path under the resources, and why it could not
+    // be used.
+    struct UnreadableFile {
+        std::string file;
+        std::string why;
+    };
+    // The files this parser needed that were missing (the chassis table, the K-line list), did
+    // not decrypt or parse, or held no entry at all; the list they give is then incomplete.
+    const std::vector<UnreadableFile>& unreadableFiles() const { return m_unreadableFiles; }
 
   private:
-    void unreadable(const std::filesystem::path& path);
+    void unreadable(const std::filesystem::path& path, std::string why);
+    void unreadable(std::string file, std::string why);
 
     std::optional<std::string> m_vin;
     bool m_quickScan;
@@ -72,7 +79,7 @@ class QZEMercedesJsonParser {
     std::vector<QZEModuleDataPtr>& m_modules;
     std::string m_chassisType = kNoChassis;
     int64_t m_year = 0;
-    std::vector<std::string> m_unreadableFiles;
+    std::vector<UnreadableFile> m_unreadableFiles;
 };
 
 }  // namespace qz

@@ -80,6 +80,39 @@ bool listed(const std::vector<int64_t>& list, int64_t value) {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
 
+// Hands a reader the events of its document and counts the document's "module" elements,
+// wherever they stand: a list that holds none is no list, whatever the reader kept of it.
+class ModuleElementCounter : public XMLParserDelegate {
+  public:
+    explicit ModuleElementCounter(XMLParserDelegate& reader) : m_reader(reader) {}
+    size_t modules() const { return m_modules; }
+
+    void parserDidStartDocument(XMLParser& parser) override {
+        m_reader.parserDidStartDocument(parser);
+    }
+    void parserDidEndDocument(XMLParser& parser) override { m_reader.parserDidEndDocument(parser); }
+    void didStartElement(XMLParser& parser, const std::string& elementName,
+                         const std::string& namespaceURI, const std::string& qualifiedName,
+                         const XMLAttributes& attributes) override {
+        if (elementName == "module") ++m_modules;
+        m_reader.didStartElement(parser, elementName, namespaceURI, qualifiedName, attributes);
+    }
+    void didEndElement(XMLParser& parser, const std::string& elementName,
+                       const std::string& namespaceURI, const std::string& qualifiedName) override {
+        m_reader.didEndElement(parser, elementName, namespaceURI, qualifiedName);
+    }
+    void foundCharacters(XMLParser& parser, const std::string& characters) override {
+        m_reader.foundCharacters(parser, characters);
+    }
+    void parseErrorOccurred(XMLParser& parser, const XMLParseError& error) override {
+        m_reader.parseErrorOccurred(parser, error);
+    }
+
+  private:
+    XMLParserDelegate& m_reader;
+    size_t m_modules = 0;
+};
+
 // Pins a sensor below firmware 400 can still switch to.
 constexpr std::array<std::string_view, 4> kPinsWithoutSwitching = {"6E", "70", "20", "2A"};
 
@@ -208,8 +241,7 @@ bool QZEnhancedDiagnosticXMLParser::processMercedesWithBus(int64_t bus) {
     QZEModuleList modules;
     QZEMercedesJsonParser parser(m_vin, m_quickScan, bus, modules);
     parser.parse();
-    for (const auto& file : parser.unreadableFiles())
-        unreadable(file, "it does not decrypt or parse");
+    for (const auto& [file, why] : parser.unreadableFiles()) unreadable(file, why);
     m_infoKeyedByBus.setObject(std::move(modules), std::to_string(bus));
     return true;
 }
@@ -272,14 +304,19 @@ bool QZEnhancedDiagnosticXMLParser::processEnhancedManufacturer(int64_t manufact
     QZEModuleList modules;
     XMLParser parser(std::move(*data));
     bool parsed = false;
+    size_t moduleElements = 0;
+    auto parseWith = [&](XMLParserDelegate& reader) {
+        ModuleElementCounter counter(reader);
+        parser.setDelegate(&counter);
+        parsed = parser.parse();
+        moduleElements = counter.modules();
+    };
     if (manufacturer == make(M::VOLKSWAGEN)) {
         QZEVagXMLParserDelegate reader(m_vin, m_quickScan, bus, modules);
-        parser.setDelegate(&reader);
-        parsed = parser.parse();
+        parseWith(reader);
     } else {
         QZEBasicXMLParserDelegate reader(manufacturer, bus, m_quickScan, m_vin, modules);
-        parser.setDelegate(&reader);
-        parsed = parser.parse();
+        parseWith(reader);
     }
     const auto& error = parser.parserError();
     // The BMW reader stops by itself after its chassis.
@@ -288,6 +325,12 @@ bool QZEnhancedDiagnosticXMLParser::processEnhancedManufacturer(int64_t manufact
         unreadable(*file, objcFormat("it does not parse at line %li: %@",
                                      error ? error->line : parser.lineNumber(),
                                      error ? error->description : std::string()));
+        return false;
+    }
+    // Modules the vehicle does not have (another chassis, another bus, not common) are data;
+    // a document without any module is not the list.
+    if (moduleElements == 0) {
+        unreadable(*file, "it holds no module");
         return false;
     }
 

@@ -28,8 +28,8 @@ class QZEnhancedDiagnosticXMLParser {
 
     // Reads the list of every bus, in order; a bus without a file or data has no entry.
     QZEModuleListsByBus loadXml();
-    // The module-list files a bus needed that were missing, did not decrypt or did not parse
-    // in full (each logged), in the order they were tried.
+    // The module-list files a bus needed that were missing, did not decrypt, did not parse in
+    // full or held no module at all (each logged), in the order they were tried.
     const std::vector<std::string>& unreadableFiles() const { return m_unreadableFiles; }
     // Reads one bus's list into the result; false when the bus has no file or no data.
     bool loadVehicleManEnhancedDiag(int64_t manufacturer, int64_t bus);

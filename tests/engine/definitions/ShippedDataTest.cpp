@@ -222,6 +222,7 @@ class ShippedDataTest : public DefinitionsTest {
     void checkMercedesYearList(const fs::path& path) {
         auto list = readJson(path);
         ASSERT_TRUE(list.is_array());
+        EXPECT_FALSE(list.empty());  // a list without units stops a module scan
         std::set<std::string> names;
         for (const auto& entry : list) {
             ASSERT_TRUE(entry.is_array() && entry.size() >= 5) << entry.dump();
@@ -238,6 +239,7 @@ class ShippedDataTest : public DefinitionsTest {
         ASSERT_TRUE(file.is_object());
         const auto& chassis = file["modules"]["chassis"];
         ASSERT_TRUE(chassis.is_array());
+        EXPECT_FALSE(chassis.empty());
         for (const auto& entry : chassis) {
             ASSERT_TRUE(entry["code"].is_string() && entry["module"].is_array()) << entry.dump();
             std::set<std::string> names;
@@ -262,6 +264,7 @@ class ShippedDataTest : public DefinitionsTest {
         if (stem == "chassis") {
             auto table = readJson(path);
             ASSERT_TRUE(table.is_object());
+            EXPECT_FALSE(table.empty());
             for (const auto& [key, value] : table.items()) {
                 EXPECT_EQ(key.size(), 3u) << key;
                 EXPECT_TRUE(value.is_object() && value["chassis"].is_string()) << key;

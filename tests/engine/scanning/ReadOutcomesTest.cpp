@@ -191,8 +191,8 @@ TEST_F(ReadOutcomesTest, TheGenericLoopKeepsAModuleOfAnotherResponseIdApart) {
     EXPECT_EQ(reported[1]->responseId(), "7E9");
 }
 
-// A module list the make has that is missing, does not decrypt or does not parse in full stops
-// a module scan before it sends anything; a check-engine scan needs no list.
+// A module list the make has that is missing, does not decrypt, does not parse in full or holds
+// no module stops a module scan before it sends anything; a check-engine scan needs no list.
 TEST_F(ReadOutcomesTest, AModuleListThatCannotBeReadStopsAModuleScan) {
     setMake(4);
     vehicle->protocolText = "CAN11_500";
@@ -214,6 +214,8 @@ TEST_F(ReadOutcomesTest, AModuleListThatCannotBeReadStopsAModuleScan) {
          "it does not parse at line 2: no element found"},
         {"empty", [&] { writeResource("enhanceddiag/Toyota_CAN.xml", ""); },
          "it does not parse at line 1: no element found"},
+        {"no module", [&] { writeResource("enhanceddiag/Toyota_CAN.xml", "<m></m>"); },
+         "it holds no module"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -184,8 +184,10 @@ TEST_F(ScanThroughSimTest, FordScanSwitchesToMediumSpeedCanAndClearsThere) {
         return out;
     };
     Texts expected = {"KQRP1", "KQDP", "KQCM7FF"};
-    for (const auto& part : {read("7E0"), read("720"), read("726", 3), Texts{"KQSP="}, read("7E0"),
-                             read("720"), read("726", 3), Texts{"KQSP6"}})
+    // Then the J1850 PWM list's one module, which does not answer.
+    for (const auto& part :
+         {read("7E0"), read("720"), read("726", 3), Texts{"KQSP="}, read("7E0"), read("720"),
+          read("726", 3), Texts{"KQSP6", "KQX1", "KQSP1"}, read("7FF")})
         expected.insert(expected.end(), part.begin(), part.end());
     const Texts restore = {"KQSP6", "KQCM7F8", "KQD", "010D", "KQSH7FF", "KQCF7FF", "3E", "KQD"};
     expected.insert(expected.end(), restore.begin(), restore.end());
@@ -193,7 +195,8 @@ TEST_F(ScanThroughSimTest, FordScanSwitchesToMediumSpeedCanAndClearsThere) {
     EXPECT_EQ(commands(), expected);
     EXPECT_EQ(fakes.secondsSlept(), 5.0);
 
-    EXPECT_EQ(delegate->acronyms(), (Texts{"PCM", "IPC", "BCM", "PCM", "IPC*MSCAN", "BCM", "OBD"}));
+    EXPECT_EQ(delegate->acronyms(),
+              (Texts{"PCM", "IPC", "BCM", "PCM", "IPC*MSCAN", "BCM", "NONE", "OBD"}));
     EXPECT_EQ(reported("PCM")->codeList(), Texts{"P0123-45"});
     auto ms = reported("IPC*MSCAN");
     ASSERT_TRUE(ms);
@@ -210,7 +213,8 @@ TEST_F(ScanThroughSimTest, FordScanSwitchesToMediumSpeedCanAndClearsThere) {
     // The cleared module now reads no codes; the other one still has its code.
     delegate = std::make_shared<RecordingDelegate>();
     scan();
-    EXPECT_EQ(delegate->acronyms(), (Texts{"PCM", "IPC", "BCM", "PCM", "IPC", "BCM", "OBD"}));
+    EXPECT_EQ(delegate->acronyms(),
+              (Texts{"PCM", "IPC", "BCM", "PCM", "IPC", "BCM", "NONE", "OBD"}));
     EXPECT_EQ(reported("PCM")->codeList(), Texts{"P0123-45"});
 }
 
@@ -226,13 +230,14 @@ TEST_F(ScanThroughSimTest, HyundaiKLineScanFindsAndClearsAModuleOnItsPins) {
         if (std::string(pins) == "80") expected.insert(expected.end(), {"KQX1", "KQH1"});
         expected.insert(expected.end(), {"KQSH28", "18 00 FF 00"});
     }
-    // The MUT bus's set-up, for its list of no modules.
-    expected.insert(expected.end(), {"KQSP5", "KQSMC0", "KQX0", "KQSH8040F1"});
+    // The MUT bus's set-up and its list's one module, which does not answer.
+    expected.insert(expected.end(),
+                    {"KQSP5", "KQSMC0", "KQX0", "KQSH8040F1", "KQSH7FF", "19 02 FF"});
     const Texts restore = {"KQSP5", "KQD", "010D", "KQX0"};
     expected.insert(expected.end(), restore.begin(), restore.end());
     expected.insert(expected.end(), {"KQTC", "KQTCP", "KQTCA"});
     EXPECT_EQ(commands(), expected);
-    EXPECT_EQ(delegate->acronyms(), (Texts{"ABS", "ABS-C0", "ABS", "ABS", "OBD"}));
+    EXPECT_EQ(delegate->acronyms(), (Texts{"ABS", "ABS-C0", "ABS", "ABS", "NONE", "OBD"}));
     auto abs = reported("ABS-C0");
     ASSERT_TRUE(abs);
     EXPECT_EQ(abs->codeList(), Texts{"P0123"});
@@ -246,7 +251,7 @@ TEST_F(ScanThroughSimTest, HyundaiKLineScanFindsAndClearsAModuleOnItsPins) {
 
     delegate = std::make_shared<RecordingDelegate>();
     scan();
-    EXPECT_EQ(delegate->acronyms(), (Texts{"ABS", "ABS", "ABS", "ABS", "OBD"}));
+    EXPECT_EQ(delegate->acronyms(), (Texts{"ABS", "ABS", "ABS", "ABS", "NONE", "OBD"}));
 }
 
 }  // namespace

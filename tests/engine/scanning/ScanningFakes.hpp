@@ -259,11 +259,14 @@ class RecordingDelegate : public QZEEnhancedScannerDelegate {
     Texts messages_;
 };
 
-// Every module-list file of the definition files, each listing no module: a make's lists are
-// all there unless a test writes its own (a list that cannot be read stops a module scan).
+// Every module-list file of the definition files, each holding one module "NONE" that no
+// vehicle answers: a make's lists are all there unless a test writes its own (a list that
+// cannot be read, or holds no module, stops a module scan).
 inline void writeEmptyModuleLists(const std::filesystem::path& resources) {
     auto write = [&](const std::string& name) {
-        vehicletest::writeResource(resources, "enhanceddiag/" + name + ".xml", "<m/>");
+        vehicletest::writeResource(
+            resources, "enhanceddiag/" + name + ".xml",
+            "<m><module Acronym=\"NONE\" Description=\"" + name + "\" Request_ID=\"7FF\"/></m>");
     };
     for (const char* name : vehicletest::kBusModuleLists) write(name);
     for (const char* name : {"bmw-modules", "vag-modules-tcs"}) write(name);
