@@ -266,10 +266,14 @@ TEST_F(BaseModuleTest, SetupCommandsAreTriedThreeTimes) {
     Module m;
     fakes.vehicle->refuseSetups(2);
     EXPECT_TRUE(m.sendSetupCommandToOstrel("KQH1"));
+    EXPECT_FALSE(m.readIncomplete());
     fakes.vehicle->refuseSetups(-1);
     EXPECT_FALSE(m.sendSetupCommandToOstrel("KQH0"));
     EXPECT_EQ(fakes.eventsOf("setup:"), (Texts{"setup:KQH1", "setup:KQH1", "setup:KQH1",
                                                "setup:KQH0", "setup:KQH0", "setup:KQH0"}));
+    // Refused for good: logged, and what the module reads now is not known to be its own.
+    EXPECT_TRUE(m.readIncomplete());
+    EXPECT_EQ(fakes.logger->linesStartingWith("E:Setup command refused: KQH0").size(), 1u);
 
     fakes.events->clear();
     fakes.vehicle->refuseSetups(0);
