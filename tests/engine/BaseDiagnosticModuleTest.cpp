@@ -64,7 +64,7 @@ TEST_F(BaseModuleTest, RetryHelpersSendAndPauseAsTheRepliesDemand) {
         {"can no data", can, {"NO DATA\r\r>"}, {S}, "NO DATA\r\r>"},
         {"can out of range", can, {"7F 21 31"}, {S}, "7F 21 31"},
         {"no data thrice", noData, {"NO DATA"}, {S, S, S}, "NO DATA"},
-        {"no data then data", noData, {"NO DATA", "61 01"}, {S, S}, "61 01"},
+        {"no data (without its blank) then data", noData, {"NODATA", "61 01"}, {S, S}, "61 01"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -266,10 +266,14 @@ TEST_F(BaseModuleTest, SetupCommandsAreTriedThreeTimes) {
     Module m;
     fakes.vehicle->refuseSetups(2);
     EXPECT_TRUE(m.sendSetupCommandToOstrel("KQH1"));
+    EXPECT_FALSE(m.readIncomplete());
     fakes.vehicle->refuseSetups(-1);
     EXPECT_FALSE(m.sendSetupCommandToOstrel("KQH0"));
     EXPECT_EQ(fakes.eventsOf("setup:"), (Texts{"setup:KQH1", "setup:KQH1", "setup:KQH1",
                                                "setup:KQH0", "setup:KQH0", "setup:KQH0"}));
+    // Refused for good: logged, and what the module reads now is not known to be its own.
+    EXPECT_TRUE(m.readIncomplete());
+    EXPECT_EQ(fakes.logger->linesStartingWith("E:Setup command refused: KQH0").size(), 1u);
 
     fakes.events->clear();
     fakes.vehicle->refuseSetups(0);
@@ -343,7 +347,7 @@ TEST_F(BaseModuleTest, TheUserInteractionEndsByTheUserOrByTheLinkGoingAway) {
 
 TEST_F(BaseModuleTest, BatteryResetSendsWithoutEvaluationAndRestoresTheSensor) {
     QZEBatteryReset reset;
-    fakes.vehicle->script("31 01 AA", {"NO DATA", "NO DATA", "NO DATA", "71 01"});
+    fakes.vehicle->script("31 01 AA", {"NO DATA", "NODATA", "NO DATA", "71 01"});
     EXPECT_EQ(reset.send("31 01 AA"), "NO DATA");
     EXPECT_EQ(fakes.eventsOf("send:").size(), 3u);
     fakes.events->clear();

@@ -72,6 +72,12 @@ TEST_F(GenericClear, ARefusalOrErrorWordIsNoClear) {
         {"7F 04 78\r>", false},          // still pending when the reply ended
         {">", false},                    // nothing said
         {"KQCC\r>", false},              // only the echo
+        {"O?\r>", false},                // junk
+        {"#%&\r>", false},
+        {"LP ALERT\r>", false},
+        {"NODATA\r>", false},    // the sensor's word without its blank
+        {"7F 14 22\r>", false},  // another service's refusal
+        {"7F 01 22\r>", false},
     };
     for (const auto& c : refusals) {
         SCOPED_TRACE(c.reply);

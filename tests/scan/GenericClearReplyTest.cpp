@@ -1,5 +1,6 @@
 // The reading of the sensor's reply to the generic clear, in the forms a sensor may print it:
-// "cleared" only for a reply that answers and refuses nothing.
+// "cleared" only for a reply holding the sensor's "OK" or a positive answer, and refusing
+// nothing.
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,7 @@ TEST(GenericClearReply, ClearedOnlyWhenTheReplyAnswersAndNothingRefuses) {
         {"KQCC\rOK\r\r>", true},
         {"SEARCHING...\r44 \r>", true},
         {"7F 04 78\r44 \r>", true},  // pending, then done
+        {"BUS INIT: ...OK\r44 \r>", true},
         // Nothing said: no answer is no confirmation.
         {">", false},
         {"", false},
@@ -34,6 +36,7 @@ TEST(GenericClearReply, ClearedOnlyWhenTheReplyAnswersAndNothingRefuses) {
         {"BUS INIT: ...ERROR\r>", false},
         {"SEARCHING...\rUNABLE TO CONNECT\r>", false},
         {"ERR94\r>", false},
+        {"BUSINIT: ...ERROR\r>", false},
         {"OK\rBUFFER FULL\r>", false},
         // Negative responses, in every print form.
         {"7F 04 22 \r>", false},

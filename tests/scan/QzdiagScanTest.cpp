@@ -151,6 +151,23 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
     EXPECT_NE(noVehicle.out.find(": communicaton, 0 modules"), std::string::npos) << noVehicle.out;
     EXPECT_EQ(noVehicle.out.find("no codes"), std::string::npos) << noVehicle.out;
 
+    // A set-up the sensor refuses (a Chrysler on 29-bit CAN, its CAN B protocol): the scan
+    // fails with the modules read before it, no CAN B module read on the bus still selected.
+    auto chrysler = nlohmann::json::parse(qz::testsupport::text(
+        qz::testsupport::readFileBytes(VehicleProfile::sampleFolder() / "chrysler.json")));
+    chrysler["sensor"]["bus"] = 7;
+    chrysler["sensor"]["answers"] = {{"KQSP<", "?"}};
+    const auto refusing = home.path() / "chrysler-refusing.json";
+    qz::testsupport::writeText(refusing, chrysler.dump());
+    auto refused = run("--vehicle '" + refusing.string() + "' --json scan");
+    EXPECT_EQ(refused.status, 1);
+    docs = documents(refused.out);
+    ASSERT_EQ(docs.size(), 1u);
+    EXPECT_EQ(docs[0]["result"], "communicaton");
+    std::vector<std::string> acronyms;
+    for (const auto& m : docs[0]["modules"]) acronyms.push_back(m["acronym"]);
+    EXPECT_EQ(acronyms, std::vector<std::string>{"ECM"});
+
     // A sensor in firmware recovery cannot be scanned.
     auto recovery = run(vehicle("recovery.json") + "--json scan");
     EXPECT_EQ(recovery.status, 2);

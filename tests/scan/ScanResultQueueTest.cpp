@@ -1,10 +1,13 @@
 // The thread a scan's last value reaches the app on: "GatewayQueue" on every path, whether the
 // backend answers the scan-finished event, refuses it, holds it past the result's wait, or is
-// not asked at all; and the value comes once.
+// not asked at all, and whether the scan completes or fails; and the value comes once.
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include "ScanTestSupport.hpp"
+#include "api/Scan/ScanController.hpp"
 
 using namespace qz;
 using namespace qz::scantest;
@@ -13,10 +16,13 @@ namespace {
 
 const char* kVin = "1HGCM82633A004352";
 
-sim::VehicleProfile car() {
-    return sim::VehicleProfile::fromText(R"({"sensor": {"version": "4.08", "bus": 6},
+// With `refused`, the sensor refuses the stored codes' request: the scan fails.
+sim::VehicleProfile car(bool refused = false) {
+    auto profile = sim::VehicleProfile::fromText(R"({"sensor": {"version": "4.08", "bus": 6},
         "vin": "1HGCM82633A004352",
         "ecus": [{"address": "7E8", "mode1": {"0D": "00"}, "stored": ["P0420"]}]})");
+    if (refused) profile.answers["KQTC"] = "?";
+    return profile;
 }
 
 enum class Backend { answers, refuses, holds };
@@ -26,6 +32,7 @@ struct Case {
     Backend backend;
     bool withVin;
     bool connected;
+    bool fails;
     const char* end;  // the kind of the last value
 };
 
@@ -35,16 +42,18 @@ class ScanResultQueue : public ScanTest {};
 
 TEST_F(ScanResultQueue, TheLastValueComesOnceOnGatewayQueue) {
     const Case cases[] = {
-        {"the backend answers", Backend::answers, true, true, "complete"},
-        {"the backend refuses", Backend::refuses, true, true, "complete"},
-        {"the backend holds the event", Backend::holds, true, true, "complete"},
-        {"no VIN, no event", Backend::answers, false, true, "complete"},
-        {"no sensor", Backend::answers, true, false, "complete:disconnected"},
+        {"the backend answers", Backend::answers, true, true, false, "complete"},
+        {"the backend refuses", Backend::refuses, true, true, false, "complete"},
+        {"the backend holds the event", Backend::holds, true, true, false, "complete"},
+        {"no VIN, no event", Backend::answers, false, true, false, "complete"},
+        {"the scan fails", Backend::answers, true, true, true, "complete:communicaton"},
+        {"no sensor", Backend::answers, true, false, false, "complete:disconnected"},
     };
     // Sleeps pass at once; the result's wait for a held event lasts its second.
     ASSERT_NO_FATAL_FAILURE(connectTo(car()));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        core->setProfile(car(c.fails));
         if (!c.connected) {
             gateway->disconnect();
             gwtest::drainQueues();
@@ -66,5 +75,21 @@ TEST_F(ScanResultQueue, TheLastValueComesOnceOnGatewayQueue) {
         for (const auto& e : entries) ends += ScanRecorder::isEnd(e.value);
         EXPECT_EQ(ends, 1u);
         EXPECT_FALSE(gateway->isBusy());
+        if (!c.connected) continue;
+
+        // The scan's controller, without the gateway's guard, ends the scan once as well.
+        std::mutex mutex;
+        Texts finals;
+        auto controller = ScanController::create(kVin, PelkScanType::cel, [&](PelkScanProgress p) {
+            if (p.kind() != PelkScanProgress::Kind::complete) return;
+            std::lock_guard lock(mutex);
+            finals.push_back(*p.result() ? "complete" : "complete:communicaton");
+        });
+        Gateway::gatewayQueue()->sync([&] {
+            if (controller->load() > 0) controller->start();
+        });
+        gwtest::drainQueues();
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(finals, Texts{c.end});
     }
 }

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <optional>
 
 #include "ScanTestSupport.hpp"
 #include "lib/Content/DefinitionFile.hpp"
@@ -68,7 +70,10 @@ void answerAll(VehicleProfile& profile,
             for (auto& [request, answers] : *table) answers = answer(request, i);
 }
 
+// The module of that name, else the first whose name begins so.
 ModuleProfile& moduleNamed(VehicleProfile& profile, const std::string& prefix) {
+    for (auto& m : profile.modules)
+        if (m.name == prefix) return m;
     for (auto& m : profile.modules)
         if (m.name.starts_with(prefix)) return m;
     throw std::invalid_argument("no module " + prefix);
@@ -127,12 +132,27 @@ class ScanTruth : public ScanTest {
         recorder.onInteraction([](const InteractionType& t) { t.listener()(); });
         return scan(type, std::move(vin), recorder);
     }
-    Texts scanLines(const VehicleProfile& profile, PelkScanType type = PelkScanType::all) {
+    // A full scan of the vehicle: the kind of its end and the lines of the modules it reported
+    // (those of its error when it failed).
+    std::pair<std::string, Texts> scanEnd(const VehicleProfile& profile,
+                                          PelkScanType type = PelkScanType::all) {
         core->setProfile(profile);
         ScanRecorder recorder;
         auto end = answeredScan(type, profile.vin, recorder);
-        EXPECT_TRUE(end && *end->result()) << (end ? recorder.kinds().back() : "no end");
-        return moduleLines(modulesOf(end));
+        if (!end || !end->result()) return {end ? recorder.kinds().back() : "no end", {}};
+        const PelkModules modules =
+            *end->result() ? **end->result() : end->result()->error().modules();
+        return {recorder.kinds().back(), moduleLines(modules)};
+    }
+    Texts scanLines(const VehicleProfile& profile, PelkScanType type = PelkScanType::all) {
+        auto [end, lines] = scanEnd(profile, type);
+        EXPECT_EQ(end, "complete");
+        return lines;
+    }
+    // Another vehicle, on its own bus: the gateway learns the bus as at a connect.
+    void changeVehicle(const VehicleProfile& profile) {
+        core->setProfile(profile);
+        Gateway::gatewayQueue()->sync([&] { gateway->vehicle()->initializeVehicle(); });
     }
 
     std::shared_ptr<EngineLines> engineLines;
@@ -280,7 +300,8 @@ INSTANTIATE_TEST_SUITE_P(SimulatedVehicles, ModulesThatNeverAnswer,
                          ::testing::ValuesIn(profilesWithModules()), profileTestName);
 
 // A Toyota ECM that says "response pending" before its data, and an ABS whose multi-frame answer
-// is cut short (the sensor's headers-off display, a frame lost).
+// is cut short (the sensor's headers-off display, a frame lost). An answer still cut short after
+// its re-reads ends the scan in its communication error, with the module's codes so far.
 TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
     const auto original = sample("toyota.json");
     const std::string absFull = "00A\r0: 53 04 52 01 52 41 \r1: 52 49 53 36 ";
@@ -354,14 +375,18 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
         auto profile = original;
         moduleNamed(profile, c.module).replies["13"] = c.answers;
         engineLines->seen.clear();
-        const Texts lines = scanLines(profile);
+        const auto [end, lines] = scanEnd(profile);
         const std::string acronym = c.module.substr(0, 3) + ":";
         Texts expected;
-        for (const auto& line : baseline)
-            if (!line.starts_with(acronym))
+        for (const auto& line : baseline) {
+            if (!line.starts_with(acronym)) {
                 expected.push_back(line);
-            else if (!c.line.empty())
-                expected.push_back(c.line);
+                continue;
+            }
+            if (!c.line.empty()) expected.push_back(c.line);
+            if (c.incomplete) break;  // nothing is read after it
+        }
+        EXPECT_EQ(end, c.incomplete ? "complete:communicaton" : "complete");
         EXPECT_EQ(lines, expected);
         EXPECT_EQ(logged("I:Reading module again"), c.rereads);
         EXPECT_EQ(logged("W:Incomplete answer from module"), c.incomplete);
@@ -443,6 +468,91 @@ TEST_F(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
         for (const auto& line : lines)
             if (line.starts_with(acronym)) mine.push_back(line);
         EXPECT_EQ(mine, c.line.empty() ? Texts{} : Texts{c.line});
+    }
+}
+
+// A set-up command the sensor does not accept ("?", NO DATA, an error word) and a module whose
+// codes stay partly unknown (a fault table not answered, an answer still cut short after its
+// re-reads): the modules are never read on a bus the sensor did not select, and the scan ends in
+// its communication error with the modules read before; the sensor is restored all the same. An
+// answer that comes whole when read again ends the scan complete.
+TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
+    struct Case {
+        const char* name;
+        std::string profile;
+        // A sensor command answered otherwise, or "<module>/<request>": a module's read
+        // answered with the text as it stands (only the first time: `once`).
+        std::string command, answer;
+        bool once;
+        std::string lines;  // "|" between modules; ending in "OBD:": the scan completed
+    };
+    const std::string fordHs =
+        "PCM: P1000/ACTIVE/MIL P1131/STORED|TCM: P1744-00/CONFIRMED/PENDING"
+        "|GWM: U2023-00/CONFIRMED|DDM: B1318/STORED|ABS: C1145/ACTIVE";
+    const std::string bmwDme = "BMWVB33DME: P29CC-00/CONFIRMED P2A82-12/MIL/CONFIRMED/PENDING";
+    const std::string vwUds =
+        "01: P0171-00/CONFIRMED P0299-00/CONFIRMED/PENDING|15: B1001-00/CONFIRMED";
+    const std::string tp2 = "01 Engine: TP2.0 channel/1000041800FF00";
+    const std::string tp2Cut = "B1 \r20 00 08 58 02 41 2C 20 \r11 45 11 ";
+    // clang-format off
+    const std::vector<Case> cases = {
+        // Set-ups: the Ford's MS-CAN modules would be the HS-CAN ones under new names, and so on.
+        {"Ford: MS-CAN refused", "ford.json", "KQSP=", "?", false, fordHs},
+        {"Mazda: MS-CAN not answered", "mazda.json", "KQSP=", "NO DATA", false,
+         "PCM: P1603/ACTIVE/MIL P0300/STORED|TCM: P0700-00/CONFIRMED/PENDING"},
+        {"Mercedes: pins 9/0 refused", "mercedes-kline.json", "KQSM90", "?", false,
+         "KLA_KL-D0: B1000/INTERMITTENT"},
+        {"BMW: pins 8/0 refused", "bmw.json", "KQSM80", "?", false,
+         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:"},
+        {"Hyundai: pins 8/0 a bus error", "hyundai.json", "KQSM80", "CAN ERROR", false,
+         "ECM: P1326-00/CONFIRMED/PENDING P1529-00/MIL/CONFIRMED|ABS: C1611-00/CONFIRMED"
+         "|SMK: B1602-00/CONFIRMED"},
+        {"GM: headers off refused", "gm.json", "KQH0", "?", false,
+         "ECM: P1101/CURRENT/HISTORY/MIL P0171/CURRENT|PSCM: C0460/CURRENT/HISTORY"
+         "|EBCM: C0035/HISTORY|BCM: B1000/MIL"},
+        // Fault tables: the module with the codes of the tables answered.
+        {"Honda: SRS table 30 not understood", "honda.json", "SRS/2130", "?", false,
+         "PGMFI: P1456/ACTIVE/MIL P1259/STORED|AT: P0740/STORED P0753/STORED"
+         "|ABS: C0040/STORED 31/STORED|SRS:"},
+        {"Mitsubishi: ENG table 20 NO DATA", "mitsubishi.json", "ENG (bit/2120", "NO DATA", false,
+         "ABS: C1210/STORED|ENG:"},
+        // Answers cut short: the codes of the whole records received.
+        {"BMW: DSC cut short for good", "bmw.json", "DSC/1902FF", "F1 10 07 59 02 FF 5E 20 \r",
+         false, bmwDme + "|BMWVB33DSC:"},
+        {"VW: TP2.0 engine a byte short for good", "volkswagen.json", tp2, tp2Cut, false,
+         vwUds + "|01: P0300/STORED"},
+        {"VW: TP2.0 engine a byte short once", "volkswagen.json", tp2, tp2Cut, true,
+         vwUds + "|01: P0300/STORED P1297/ACTIVE|03: C1130/STORED|17: U0155/STORED|OBD:"},
+    };
+    // clang-format on
+    ASSERT_NO_FATAL_FAILURE(connectAndListen(sample("toyota.json")));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto profile = sample(c.profile);
+        const size_t slash = c.command.find('/');
+        const std::string request = c.command.substr(slash + 1);
+        core->clearFaults();
+        if (slash == std::string::npos)
+            profile.answers[c.command] = c.answer;
+        else if (c.once)
+            core->addFault(sim::Fault::reply(c.answer + "\r\r>", 1, request));
+        else
+            moduleNamed(profile, c.command.substr(0, slash)).replies[request] = {words(c.answer)};
+        changeVehicle(profile);
+        core->clearCommands();
+        engineLines->seen.clear();
+        const auto [end, lines] = scanEnd(profile);
+        Texts expected;
+        for (size_t at = 0; at <= c.lines.size();) {
+            const size_t bar = std::min(c.lines.find('|', at), c.lines.size());
+            expected.push_back(c.lines.substr(at, bar - at));
+            at = bar + 1;
+        }
+        EXPECT_EQ(end, c.lines.ends_with("OBD:") ? "complete" : "complete:communicaton");
+        EXPECT_EQ(lines, expected);
+        if (slash == std::string::npos)
+            EXPECT_EQ(logged("E:Setup command refused: " + c.command), 1u);
+        EXPECT_EQ(sent("010D"), 1u) << "the restore";
     }
 }
 

@@ -92,6 +92,14 @@ TEST_F(RelayTest, RetriesOnlyWhileTheReplyHoldsNoData) {
     ASSERT_TRUE(r.has_value());
     EXPECT_EQ(*r, "1A F8 \r>");
     EXPECT_EQ(core().commands().size(), 2u);
+
+    // The sensor's word without its blank.
+    core().clearCommands();
+    core().addFault(Fault::reply("NODATA\r>", 1, "010C"));
+    r = relay_->sendToSensor("010C", false, 1);
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(*r, "1A F8 \r>");
+    EXPECT_EQ(core().commands().size(), 2u);
 }
 
 TEST_F(RelayTest, FoldsMultipleResponsesOnlyWhenAsked) {

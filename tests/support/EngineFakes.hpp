@@ -125,7 +125,9 @@ class SkippedSleepsClock : public Clock {
 };
 
 // The sensor and vehicle seen through the engine's adapters. Replies are scripted per command
-// (a queue whose last entry repeats) or by a function; unscripted commands answer "NO DATA".
+// (a queue whose last entry repeats) or by a function; unscripted commands answer "NO DATA",
+// but the sensor's switches (protocol, pins, header, multiple responses, raw CAN, interface)
+// "OK".
 class ScriptedVehicle : public QZVehicleCommunicationProtocol,
                         public QZSensorStateTracker,
                         public QZVehicleStateInfo,
@@ -164,6 +166,9 @@ class ScriptedVehicle : public QZVehicleCommunicationProtocol,
             return reply;
         }
         if (answer_) return answer_(c);
+        for (const char* sw : {"SP", "SM", "SH", "X", "CR", "IF"})
+            if (c.starts_with(std::string("KQ") + sw) || c.starts_with(std::string("AT") + sw))
+                return std::string("OK\r\r>");
         return std::string("NO DATA\r\r>");
     }
 

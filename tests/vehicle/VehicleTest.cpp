@@ -259,6 +259,9 @@ TEST_F(VehicleTest, CommandsReturnTheReplyAndKeepPins) {
     EXPECT_FALSE(vehicle->sendSetupCommandToOstrel(std::string("KQSP1")));
     EXPECT_EQ(vehicle->activeHighPin(), 2);
     EXPECT_EQ(vehicle->activeLowPin(), 10);
+    // Nor is an "OK" beside an error word an acceptance.
+    core->addFault(Fault::reply("OK\rBUS ERROR\r>", 1, "KQSP2"));
+    EXPECT_FALSE(vehicle->sendSetupCommandToOstrel(std::string("KQSP2")));
 }
 
 TEST_F(VehicleTest, SetupCommandWithoutCommandIsNotAccepted) {

@@ -6,6 +6,7 @@
 #include "api/Communication/PelkNotifications.hpp"
 #include "api/Communication/SessionController.hpp"
 #include "api/Logging/Log.hpp"
+#include "lib/Decoders/QZEReplyText.hpp"
 #include "platform/Clock.hpp"
 #include "platform/Describe.hpp"
 #include "platform/Locked.hpp"
@@ -199,9 +200,8 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
     stringBuffer_.clear();
     response_.clear();
     while (true) {
-        const bool transmit = response_.empty()
-                                  ? tries > 0
-                                  : (response_.find("NO DATA") != std::string::npos && tries > 0);
+        const bool transmit =
+            response_.empty() ? tries > 0 : (reply::holdsNoData(response_) && tries > 0);
         if (!transmit) break;
         --tries;
         // Whatever was signalled before this transmission belongs to an earlier one.

@@ -28,7 +28,7 @@ class SessionController;
 // transmission, concatenated, up to and including the chunk with ">" (echo, carriage
 // returns and anything after the ">" in that chunk included).
 //
-// - The command is sent again only while the reply holds "NO DATA", at most
+// - The command is sent again only while the reply holds "NO DATA" (in any spacing), at most
 //   `noDataRetryCount` more times (a negative count counts as 0); when every try answered
 //   "NO DATA" the call succeeds with that text. `CommError::noData` is never returned.
 // - A transmission that receives nothing within 3 seconds fails with `timedOut`; the fifth

@@ -14,6 +14,7 @@
 #include "api/PIDs/PIDInfo.hpp"
 #include "api/VIN/VIN.hpp"
 #include "lib/Content/DefinitionFile.hpp"
+#include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Facades/QZEPitCrew.hpp"
 #include "lib/XMLParsers/QZERebrandedVinChecker.hpp"
 #include "platform/Clock.hpp"
@@ -154,7 +155,8 @@ bool Vehicle::sendSetupCommandToOstrel(const OptionalText& cmd) {
     auto reply = exchange(*cmd);
     if (!reply) return false;
     proccessPinSwitchCommands(*cmd);
-    return reply->find("OK") != std::string::npos;
+    // "OK" with no refusal, NO DATA or error word beside it.
+    return reply::isAccepted(*reply);
 }
 
 bool Vehicle::sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) {

@@ -85,6 +85,7 @@ class Vehicle : public QZVehicleCommunicationProtocol,
 
     // QZVehicleCommunicationProtocol
     OptionalText sendCommandToOstrel(const OptionalText& cmd) override;
+    // True when the sensor accepted the command: "OK" with no "?", NO DATA or error word.
     bool sendSetupCommandToOstrel(const OptionalText& cmd) override;
     // As above; the flag has no effect.
     bool sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) override;

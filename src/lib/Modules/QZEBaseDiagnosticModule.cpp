@@ -177,12 +177,17 @@ bool QZEBaseDiagnosticModule::sendSetupCommandToOstrel(const std::string& cmd) {
     bool accepted = false;
     for (int attempt = 0; attempt < kSendAttempts && !accepted; ++attempt)
         accepted = QZEVehicle::TheVehicle().sendSetupCommandToOstrel(cmd);
+    if (!accepted) {
+        // The sensor is not in the state the module needs: what it would read is not its own.
+        log().logError("Setup command refused: %@", cmd);
+        readIncomplete_ = true;
+    }
     return accepted;
 }
 
 std::string QZEBaseDiagnosticModule::sendCommandWithReties(const std::string& cmd) {
     std::string reply = sendCommandToOstrel(cmd);
-    for (int attempt = 2; attempt <= kSendAttempts && contains(reply, "NO DATA"); ++attempt) {
+    for (int attempt = 2; attempt <= kSendAttempts && reply::holdsNoData(reply); ++attempt) {
         log().logInfo("Retrying NO_DATA CMD: %@, attempt %@ of 3", cmd, std::to_string(attempt));
         reply = sendCommandToOstrel(cmd);
     }
@@ -221,7 +226,7 @@ std::string QZEBaseDiagnosticModule::retryIfNrcAckOnCAN(const std::string& cmd) 
     int pending = 0;
     while (sends < kSendAttempts) {
         reply = sendCommandToOstrel(cmd);
-        if (contains(reply, "NO DATA")) break;
+        if (reply::holdsNoData(reply)) break;
         if (cleanResponseString(reply).empty()) pause(kCanPause);
         if (QZENaks::holdsAnswer(reply)) break;
         if (isOnlyResponsePending(reply)) {
@@ -362,27 +367,27 @@ void QZEBaseDiagnosticModule::addCodeUnlessFiller(const std::string& code,
 
 // --- Bus and pins ---
 
-void QZEBaseDiagnosticModule::setProtocolIfNeeded(const std::optional<std::string>& protocol) {
+bool QZEBaseDiagnosticModule::setProtocolIfNeeded(const std::optional<std::string>& protocol) {
     if (!protocol || protocol->size() != 1) {
         log().logError("Invalid protocol requested");
-        return;
+        return true;
     }
-    if (QZEVehicle::TheVehicle().activeProtocolString() == protocol) return;
-    sendSetupCommandToOstrel(setupCommand("SP" + *protocol));
+    if (QZEVehicle::TheVehicle().activeProtocolString() == protocol) return true;
+    return sendSetupCommandToOstrel(setupCommand("SP" + *protocol));
 }
 
-void QZEBaseDiagnosticModule::setPinsIfNeeded(const std::optional<std::string>& pins) {
-    if (!pins || pins->size() != 2) return;
-    if (!QZEnhancedUtils::checkFwIsAtLeast(400, "PIN SWITCHING")) return;
+bool QZEBaseDiagnosticModule::setPinsIfNeeded(const std::optional<std::string>& pins) {
+    if (!pins || pins->size() != 2) return true;
+    if (!QZEnhancedUtils::checkFwIsAtLeast(400, "PIN SWITCHING")) return true;
     int high = hexDigit((*pins)[0]);
     int low = hexDigit((*pins)[1]);
     if (high < 0 || low < 0) {
         log().logError("Invalid pins requested: %@", *pins);
-        return;
+        return true;
     }
     auto& vehicle = QZEVehicle::TheVehicle();
-    if (vehicle.activeHighPin() == high && vehicle.activeLowPin() == low) return;
-    sendSetupCommandToOstrel("KQSM" + *pins);
+    if (vehicle.activeHighPin() == high && vehicle.activeLowPin() == low) return true;
+    return sendSetupCommandToOstrel("KQSM" + *pins);
 }
 
 // --- Interaction ---
@@ -457,9 +462,11 @@ bool QZEBaseDiagnosticModule::isPositiveResponse(std::string_view reply, uint8_t
     return false;
 }
 
-void QZEBaseDiagnosticModule::selectBus(const QZEModuleData& module) {
-    if (auto protocol = module.extra("protocol").text()) setProtocolIfNeeded(protocol);
-    if (auto pins = module.extra("pins").text()) setPinsIfNeeded(pins);
+bool QZEBaseDiagnosticModule::selectBus(const QZEModuleData& module) {
+    if (auto protocol = module.extra("protocol").text())
+        if (!setProtocolIfNeeded(protocol)) return false;
+    if (auto pins = module.extra("pins").text()) return setPinsIfNeeded(pins);
+    return true;
 }
 
 }  // namespace qz

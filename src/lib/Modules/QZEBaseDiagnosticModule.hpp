@@ -69,6 +69,8 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // The highest ResponseState seen.
     int64_t responseState() const override { return responseState_; }
     void setResponseState(int64_t value) override { responseState_ = value; }
+    bool readIncomplete() const override { return readIncomplete_; }
+    void setReadIncomplete(bool value) override { readIncomplete_ = value; }
 
     int64_t vehicleManufacturer() const { return m_vehicleManufacturer; }
     bool retryEnabled() const { return retryEnabled_; }
@@ -80,7 +82,8 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // registered). Replies to vehicle requests (commands not beginning with "KQ") raise the
     // response state.
     virtual std::string sendCommandToOstrel(const std::string& cmd);
-    // A sensor set-up command, up to 3 attempts until one is accepted.
+    // A sensor set-up command, up to 3 attempts until one is accepted. One still refused is
+    // logged and leaves the read incomplete.
     bool sendSetupCommandToOstrel(const std::string& cmd);
     // Up to 3 sends while the reply holds "NO DATA" (no pause).
     std::string sendCommandWithReties(const std::string& cmd);
@@ -115,11 +118,12 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
 
     // --- Bus and pins ---
 
-    // Selects a one-character protocol ("KQSP"/"ATSP") unless it is already active.
-    void setProtocolIfNeeded(const std::optional<std::string>& protocol);
+    // Selects a one-character protocol ("KQSP"/"ATSP") unless it is already active; false when
+    // the sensor refused it.
+    bool setProtocolIfNeeded(const std::optional<std::string>& protocol);
     // Selects a pin pair ("KQSM" + high and low hex digit) unless it is already active; only
-    // on firmware that can switch pins.
-    void setPinsIfNeeded(const std::optional<std::string>& pins);
+    // on firmware that can switch pins. False when the sensor refused it.
+    bool setPinsIfNeeded(const std::optional<std::string>& pins);
 
     // --- Interaction with the user ---
 
@@ -202,8 +206,9 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // True when the reply is not a negative response and holds the positive answer to the
     // service (service + 0x40) as a token.
     static bool isPositiveResponse(std::string_view reply, uint8_t service);
-    // Selects the module's "protocol" and "pins" extras, where present.
-    void selectBus(const QZEModuleData& module);
+    // Selects the module's "protocol" and "pins" extras, where present; false when the sensor
+    // refused one.
+    bool selectBus(const QZEModuleData& module);
 
   protected:
     // For its life, the module's replies tell at most that no one answered: exchanges that
@@ -256,6 +261,7 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     int32_t requestType_ = 1;
     int64_t responseState_ = ResponseStateUnknown;
     int64_t responseLimit_ = ResponseStateHasData;
+    bool readIncomplete_ = false;
     std::shared_ptr<Interaction> interaction_;
     std::vector<ObserverToken> observers_;
     // The first place of each code of m_codeArray[0, m_indexedCodes), and the last of them.

@@ -18,7 +18,7 @@ std::string QZEBatteryReset::send(const std::string& cmd) {
     std::string reply;
     for (int sends = 0; sends < 3; ++sends) {
         reply = QZEVehicle::TheVehicle().sendCommandToOstrel(cmd).value_or("");
-        if (reply.find("NO DATA") == std::string::npos) break;
+        if (!reply::holdsNoData(reply)) break;
     }
     return reply;
 }

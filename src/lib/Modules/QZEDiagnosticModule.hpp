@@ -40,6 +40,11 @@ class QZEDiagnosticModule {
     virtual void setRequestType(int32_t value) = 0;
     virtual int64_t responseState() const = 0;
     virtual void setResponseState(int64_t value) = 0;
+    // The last read could not be finished: the sensor refused a set-up the module needs, or
+    // the module's codes are known only in part. The scan then ends in its communication error
+    // with what it has read.
+    virtual bool readIncomplete() const { return false; }
+    virtual void setReadIncomplete(bool) {}
 };
 
 }  // namespace qz

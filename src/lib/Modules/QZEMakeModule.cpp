@@ -8,6 +8,7 @@
 #include "lib/Facades/QZEVehicle.hpp"
 #include "lib/Logging/QZELogging.hpp"
 #include "lib/Modules/QZEMultiFrameReplies.hpp"
+#include "lib/Modules/QZENaks.hpp"
 #include "lib/Utils/QZEnhancedUtils.hpp"
 
 namespace qz {
@@ -111,6 +112,13 @@ std::optional<QZEMessageBytes> headedKLineMessage(const reply::Tokens& t, QZEKLi
     }
     return strings(t.begin() + static_cast<std::ptrdiff_t>(head),
                    t.begin() + static_cast<std::ptrdiff_t>(head + length));
+}
+
+// A module's own refusal of a request ("7F <service> <code>"), other than "busy" or "response
+// pending": it has answered, with nothing to read.
+bool refusesTable(std::string_view reply) {
+    return QZENaks::isNAK(reply) &&
+           !QZENaks::response(reply, QZENaks::NakBusy | QZENaks::NakResponsePending);
 }
 
 std::string headerFormat(QZEAddressing addressing) {
@@ -268,17 +276,27 @@ bool QZEMakeModule::readAddressed(const QZEModuleData& module, const QZEModulePr
         auto table = module.extra("dtcBitEncodedDitct").object<QZEBitEncodedAddress>();
         return table && readBitTable(module, *table, row);
     }
-    // A reply cut short is read again. A whole answer that follows replaces what the cut-short
-    // ones gave (a frame that ran short shifts every byte after it); without one, the codes of
-    // every read are kept.
+    return readWhileCutShort(module, [&] {
+        const std::string reply = send(module, row, row.read);
+        return Reading{isCutShort(reply, row), answersPositively(reply, row),
+                       [this, reply, &row] { decodeRead(reply, row); }};
+    });
+}
+
+bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
+                                      const std::function<Reading()>& readOnce) {
+    // A whole answer that follows cut-short ones replaces what they gave (a frame that ran short
+    // shifts every byte after it); without one, the codes of every read are kept.
     const Results before = results();
     bool answered = false;
     for (int read = 1;; ++read) {
-        const std::string reply = send(module, row, row.read);
-        const bool cutShort = isCutShort(reply, row);
-        if (!cutShort && read > 1 && answersPositively(reply, row)) restoreResults(before);
-        answered = decodeRead(reply, row) || answered;
-        if (!cutShort) break;
+        const Reading reading = readOnce();
+        if (!reading.cutShort && read > 1 && reading.positive) restoreResults(before);
+        if (reading.positive) {
+            reading.decode();
+            answered = true;
+        }
+        if (!reading.cutShort) break;
         if (read > kRereads) {
             log().logWarning(
                 "Incomplete answer from module: %@ with request_ID: %@ after %@ "
@@ -287,6 +305,7 @@ bool QZEMakeModule::readAddressed(const QZEModuleData& module, const QZEModulePr
             // Frames without their beginning are no answer.
             if (!answered)
                 setResponseState(std::min<int64_t>(responseState(), ResponseStateNoData));
+            setReadIncomplete(true);
             break;
         }
         log().logInfo("Reading module again: %@ with request_ID: %@, its answer was cut short",
@@ -374,15 +393,21 @@ bool QZEMakeModule::readBitTable(const QZEModuleData& module, const QZEBitEncode
     const auto j2012 = module.extra("dtcJ2012EncodedDict").dictionary();
     const int positive = positiveByte(row.read, row.readPositive);
     bool answered = false;
+    std::string unanswered;
     for (uint64_t byte : table.addresses()) {
         const std::string cmd = row.read + " " + hexByte(static_cast<int>(byte));
+        const std::string reply = request(cmd, row.retry);
         // "<read + 40> <byte> <fault bits>"
-        const auto messages = messagesOf(request(cmd, row.retry), row);
+        const auto messages = messagesOf(reply, row);
         auto message = std::find_if(messages.begin(), messages.end(), [&](const auto& m) {
             return m.size() >= 3 && startsWith(m, positive) &&
                    static_cast<uint64_t>(value(m[1])) == (byte & 0xFF);
         });
-        if (message == messages.end()) continue;
+        if (message == messages.end()) {
+            if (!refusesTable(reply))
+                unanswered += (unanswered.empty() ? "" : " ") + hexByte(static_cast<int>(byte));
+            continue;
+        }
         answered = true;
         const int bits = value((*message)[2]);
         for (uint64_t bit = 0; bit < 8; ++bit) {
@@ -401,6 +426,13 @@ bool QZEMakeModule::readBitTable(const QZEModuleData& module, const QZEBitEncode
             addDescribedCode(code, status.empty() ? row.status : status, (*info)[1]);
         }
     }
+    if (answered && !unanswered.empty()) {
+        log().logWarning(
+            "Fault tables not answered by module: %@ with request_ID: %@: %@, keeping its %lu "
+            "codes",
+            module.description(), module.requestId(), unanswered, m_codeArray.size());
+        setReadIncomplete(true);
+    }
     return answered;
 }
 
@@ -411,6 +443,8 @@ struct QZEMakeModule::Bus {
     OptionalText protocol;
     std::string pins;
     bool pinsKnown = false;
+    // The sensor refused the module's protocol or pins.
+    bool refused = false;
 };
 
 QZEMakeModule::Bus QZEMakeModule::selectModuleBus(const QZEModuleData& module) {
@@ -426,12 +460,12 @@ QZEMakeModule::Bus QZEMakeModule::selectModuleBus(const QZEModuleData& module) {
     const auto protocol = protocolOf(module);
     const auto pins = module.extra("pins").text();
     if (protocol) {
-        if (pins || m_traits.bus == QZEBusChoice::restore)
-            setProtocolIfNeeded(protocol);
-        else
-            selectProtocolKeepingPins(*protocol);
+        const bool selected = pins || m_traits.bus == QZEBusChoice::restore
+                                  ? setProtocolIfNeeded(protocol)
+                                  : selectProtocolKeepingPins(*protocol);
+        before.refused = !selected;
     }
-    if (pins) setPinsIfNeeded(pins);
+    if (pins && !before.refused) before.refused = !setPinsIfNeeded(pins);
     return before;
 }
 
@@ -445,17 +479,22 @@ void QZEMakeModule::restoreBus(const Bus& before) {
     if (before.pinsKnown && activePins() != before.pins) setPinsIfNeeded(before.pins);
 }
 
-void QZEMakeModule::selectProtocolKeepingPins(const std::string& protocol) {
+bool QZEMakeModule::selectProtocolKeepingPins(const std::string& protocol) {
     auto& vehicle = QZEVehicle::TheVehicle();
     const bool pinsKnown = vehicle.activeHighPin() != 0;
     const std::string pins = activePins();
-    setProtocolIfNeeded(protocol);
-    if (pinsKnown) setPinsIfNeeded(pins);
+    if (!setProtocolIfNeeded(protocol)) return false;
+    return !pinsKnown || setPinsIfNeeded(pins);
 }
 
 bool QZEMakeModule::onModuleBus(const QZEModuleData& module,
                                 const std::function<bool()>& exchange) {
     const Bus before = selectModuleBus(module);
+    // On a bus the sensor did not select, another module would answer in its place.
+    if (before.refused) {
+        restoreBus(before);
+        return false;
+    }
     if (m_traits.startDelay > 0 && m_delayTransmission.exchange(false)) {
         log().logVerbose("Delaying the first K-line transmission by %@ s", m_traits.startDelay);
         QZEVehicle::TheVehicle().pause(m_traits.startDelay);
@@ -473,14 +512,14 @@ bool QZEMakeModule::onModuleBus(const QZEModuleData& module, const QZEModuleProt
     return onModuleBus(module, [&] {
         if (!addressModule(module, row)) return false;
         ShownHeaders shown(*this, row.showHeaders);
-        return exchange();
+        return shown.accepted() && exchange();
     });
 }
 
 bool QZEMakeModule::addressModule(const QZEModuleData& module, const QZEModuleProtocol& row) {
     const auto target = address(module.requestId());
     if (!target && (row.addressing != QZEAddressing::preset || row.prefixAddress)) return false;
-    if (!row.protocol.empty()) selectProtocolKeepingPins(row.protocol);
+    if (!row.protocol.empty() && !selectProtocolKeepingPins(row.protocol)) return false;
     switch (row.addressing) {
         case QZEAddressing::preset:
             return true;
@@ -500,11 +539,11 @@ bool QZEMakeModule::addressModule(const QZEModuleData& module, const QZEModulePr
 // Headers the scanner already shows are left to it.
 QZEMakeModule::ShownHeaders::ShownHeaders(QZEBaseDiagnosticModule& module, bool show)
     : module_(module), shown_(show && QZEVehicle::TheVehicle().headersShown() != true) {
-    if (shown_) module_.sendSetupCommandToOstrel(setupCommand("H1"));
+    if (shown_) accepted_ = module_.sendSetupCommandToOstrel(setupCommand("H1"));
 }
 
 QZEMakeModule::ShownHeaders::~ShownHeaders() {
-    if (shown_) module_.sendSetupCommandToOstrel(setupCommand("H0"));
+    if (shown_ && accepted_) module_.sendSetupCommandToOstrel(setupCommand("H0"));
 }
 
 void QZEMakeModule::notePins(QZEModuleData& module) const {

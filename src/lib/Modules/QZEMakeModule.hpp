@@ -183,10 +183,11 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     const QZEModuleData* readingModule() const { return m_readingModule; }
 
     // Runs `exchange` with the module's bus selected and the line rested when asked; then
-    // puts the sensor's protocol and pins back as they were.
+    // puts the sensor's protocol and pins back as they were. When the sensor refuses the
+    // module's protocol or pins the exchange is not run (false).
     bool onModuleBus(const QZEModuleData& module, const std::function<bool()>& exchange);
-    // The same with the row's protocol in force and the module addressed (false, and the
-    // exchange not run, when that fails), headers shown for the rows that want them.
+    // The same with the row's protocol in force and the module addressed, headers shown for the
+    // rows that want them (false, and the exchange not run, when one of these fails).
     bool onModuleBus(const QZEModuleData& module, const QZEModuleProtocol& row,
                      const std::function<bool()>& exchange);
     // Sends the header (and filter) that reaches the module; false when the module has no
@@ -195,8 +196,18 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     // Sends the row's read to the addressed module and decodes a positive answer. A CAN answer
     // cut short (a frame lost, fewer bytes than announced) is asked for up to twice more; a whole
     // answer then replaces the codes of the cut-short ones, else the codes of every answer are
-    // kept and the module is logged as incomplete.
+    // kept, the module is logged as incomplete and its read left incomplete.
     bool readAddressed(const QZEModuleData& module, const QZEModuleProtocol& row);
+    // One read of a module's codes: whether its answer was cut short, whether it holds the
+    // positive answer, and its decoding.
+    struct Reading {
+        bool cutShort = false;
+        bool positive = false;
+        std::function<void()> decode;
+    };
+    // Reads with `readOnce`, and again up to twice while the answer is cut short, as
+    // readAddressed does; true when any answer was positive.
+    bool readWhileCutShort(const QZEModuleData& module, const std::function<Reading()>& readOnce);
     // Decodes a reply to the row's read; false when it holds no positive answer.
     bool decodeRead(const std::string& reply, const QZEModuleProtocol& row);
     // Whether a reply holds the positive answer to the row's read.
@@ -209,7 +220,9 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     // Reads a bit-encoded fault table, a byte at a time (the row's read byte and the table
     // byte): each set bit is the fault of the table, reported as its J2012 code where the
     // module's "dtcJ2012EncodedDict" gives one, with the table's status or the row's. True
-    // when any byte was answered.
+    // when any byte was answered. A byte the module did not answer ("?", NO DATA, an error
+    // word, silence; a refusal is an answer) leaves its faults unknown: beside answered ones,
+    // the read is left incomplete.
     bool readBitTable(const QZEModuleData& module, const QZEBitEncodedAddress& table,
                       const QZEModuleProtocol& row);
 
@@ -217,8 +230,9 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     // which tells J1850 lines shown with headers; -1 when unknown).
     std::vector<QZEMessageBytes> messagesOf(std::string_view reply, const QZEModuleProtocol& row,
                                             int positive = -1) const;
-    // Selects a protocol and, when that moved them, the pins in force before.
-    void selectProtocolKeepingPins(const std::string& protocol);
+    // Selects a protocol and, when that moved them, the pins in force before; false when the
+    // sensor refused either.
+    bool selectProtocolKeepingPins(const std::string& protocol);
 
     // Shows headers for the life of the object when asked to and they are off, and hides them
     // again.
@@ -228,10 +242,13 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
         ~ShownHeaders();
         ShownHeaders(const ShownHeaders&) = delete;
         ShownHeaders& operator=(const ShownHeaders&) = delete;
+        // False when the sensor refused to show them.
+        bool accepted() const { return accepted_; }
 
       private:
         QZEBaseDiagnosticModule& module_;
         bool shown_;
+        bool accepted_ = true;
     };
 
     // --- Results ---

@@ -63,7 +63,7 @@ QZEModuleScanner::~QZEModuleScanner() {
 }
 
 std::optional<int64_t> QZEModuleScanner::busFromReply(std::string_view reply) {
-    if (reply.empty() || contains(reply, "NO DATA")) return std::nullopt;
+    if (reply.empty() || reply::holdsNoData(reply)) return std::nullopt;
     // An echoed command is its own line.
     auto skipBlanks = [&] {
         while (!reply.empty() && std::isspace(static_cast<unsigned char>(reply.front())))
@@ -133,28 +133,21 @@ bool QZEModuleScanner::setupSensor(bool notCheckEngine) {
 
 // --- Sensor switches ---
 
+// Each switch changes the flag only when the sensor accepted it.
 void QZEModuleScanner::multiResponseOnIfOff() {
-    if (m_multiRespIsOn) return;
-    sendSetupCommandToOstrel(form("X1"));
-    m_multiRespIsOn = true;
+    if (!m_multiRespIsOn && sendSetupCommandToOstrel(form("X1"))) m_multiRespIsOn = true;
 }
 
 void QZEModuleScanner::headersOnIfOff() {
-    if (m_headerDispIsOn) return;
-    sendSetupCommandToOstrel(form("H1"));
-    m_headerDispIsOn = true;
+    if (!m_headerDispIsOn && sendSetupCommandToOstrel(form("H1"))) m_headerDispIsOn = true;
 }
 
 void QZEModuleScanner::headersOffIfOn() {
-    if (!m_headerDispIsOn) return;
-    sendSetupCommandToOstrel(form("H0"));
-    m_headerDispIsOn = false;
+    if (m_headerDispIsOn && sendSetupCommandToOstrel(form("H0"))) m_headerDispIsOn = false;
 }
 
 void QZEModuleScanner::rawCanOffIfOn() {
-    if (!m_rawCanOn) return;
-    sendCommandToOstrel("KQCR0");
-    m_rawCanOn = false;
+    if (m_rawCanOn && sendPlainSetupCommand("KQCR0")) m_rawCanOn = false;
 }
 
 void QZEModuleScanner::sendCanMask29() {
@@ -165,11 +158,12 @@ void QZEModuleScanner::sendCanMask11() {
     sendSetupCommandToOstrel(objcFormat("%@7FF", form("CM")));
 }
 
-void QZEModuleScanner::ensureKLineProtocolActive() {
-    if (m_activeBus == 3 || m_activeBus == 4 || m_activeBus == 5) return;
+bool QZEModuleScanner::ensureKLineProtocolActive() {
+    if (m_activeBus == 3 || m_activeBus == 4 || m_activeBus == 5) return true;
     log().logVerbose("Changing Active bus to 5");
+    if (!sendPlainSetupCommand(form("SP5"))) return false;
     m_activeBus = 5;
-    sendCommandToOstrel(form("SP5"));
+    return true;
 }
 
 void QZEModuleScanner::initVagGlobalStore() {
@@ -192,10 +186,7 @@ std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadModule(int64_t busKey
         case 3: {
             const bool gm = isMake(m_vehicleManufacturer, Make::GM);
             log().logVerbose("Original bus is %li, active is %li", m_originalBus, m_activeBus);
-            if (m_activeBus != 2) {
-                m_activeBus = 2;
-                sendSetupCommandToOstrel(form("SP2"));
-            }
+            if (m_activeBus != 2 && sendSetupCommandToOstrel(form("SP2"))) m_activeBus = 2;
             if (!gm) return std::make_unique<QZEChryslerVPWDiagnosticModule>();
             if (scanType == 1) multiResponseOnIfOff();
             headersOffIfOn();
@@ -307,8 +298,7 @@ std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadCanModule(int64_t bus
     const auto make = static_cast<Make>(m_vehicleManufacturer);
     std::unique_ptr<QZEDiagnosticModule> nissan;
     if (make == Make::Nissan) {
-        if (busKey == 97 && m_activeBus != 97) {
-            sendSetupCommandToOstrel(form("SP6"));
+        if (busKey == 97 && m_activeBus != 97 && sendSetupCommandToOstrel(form("SP6"))) {
             m_activeBus = 97;
             sendSetupCommandToOstrel(form("X0"));
         }
@@ -330,9 +320,10 @@ std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadCanModule(int64_t bus
             headersOnIfOff();
             if (busKey == 95 && m_activeBus != 95) {
                 log().logInfo("Setting bus formodu GM CAN ON VPW");
-                sendSetupCommandToOstrel(form("SP6"));
-                m_activeBus = 95;
-                sendCanMask11();
+                if (sendSetupCommandToOstrel(form("SP6"))) {
+                    m_activeBus = 95;
+                    sendCanMask11();
+                }
             }
             log().logInfo("Loaded GM CAN Diagnostic Module");
             return std::make_unique<QZEGmCANDiagnosticModule>();
@@ -355,26 +346,16 @@ std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadCanModule(int64_t bus
             return std::make_unique<QZEHondaCanDiagnosticModule>();
         case Make::VOLKSWAGEN:
             initVagGlobalStore();
-            if (m_activeBus != 6) {
-                sendSetupCommandToOstrel(form("SP6"));
+            if (m_activeBus != 6 && sendSetupCommandToOstrel(form("SP6"))) {
                 sendCanMask11();
                 m_activeBus = 6;
             }
             headersOnIfOff();
             if (busKey == 98) {
-                if (!m_multiRespIsOn) {
-                    sendCommandToOstrel(form("X1"));
-                    m_multiRespIsOn = true;
-                }
-                if (!m_rawCanOn) {
-                    sendCommandToOstrel("KQCR1");
-                    m_rawCanOn = true;
-                }
+                if (!m_multiRespIsOn && sendPlainSetupCommand(form("X1"))) m_multiRespIsOn = true;
+                if (!m_rawCanOn && sendPlainSetupCommand("KQCR1")) m_rawCanOn = true;
             } else if (busKey == 1) {
-                if (m_multiRespIsOn) {
-                    sendCommandToOstrel(form("X0"));
-                    m_multiRespIsOn = false;
-                }
+                if (m_multiRespIsOn && sendPlainSetupCommand(form("X0"))) m_multiRespIsOn = false;
                 rawCanOffIfOn();
             }
             log().logInfo("Loading VAG CAN Diagnostic Module");
@@ -386,10 +367,7 @@ std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadCanModule(int64_t bus
             log().logInfo("Loading HYUNDAI CAN Diagnostic Module");
             return std::make_unique<QZEHyundaiCanModule>();
         case Make::Mitsubishi:
-            if (m_activeBus != 6) {
-                sendCommandToOstrel(form("SP6"));
-                m_activeBus = 6;
-            }
+            if (m_activeBus != 6 && sendPlainSetupCommand(form("SP6"))) m_activeBus = 6;
             return std::make_unique<QZEMitsubishiCANDiagnosticModule>();
         case Make::Subaru:
             log().logInfo("Loading Subaru CAN Diagnostic Module");
@@ -415,11 +393,20 @@ bool QZEModuleScanner::runScan(int64_t busKey) {
     m_codeArray.clear();
     m_statusArray.clear();
     m_definitionArray.clear();
+    m_readIncomplete = false;
     log().logVerbose("runscan: bustype :%li,  originalBus: %li, activeBus: %li", busKey,
                      m_originalBus, m_activeBus);
     m_modelYear = QZEVehicle::TheVehicle().modelYear();
 
+    m_setupRefused = false;
     auto object = loadModule(busKey, 1);
+    if (m_setupRefused && m_currentModule) {
+        // Read now, another module (or none) would answer in its place.
+        log().logError("Module not read: %@ with request_ID: %@, the sensor refused its set-up",
+                       m_currentModule->description(), m_currentModule->requestId());
+        m_readIncomplete = true;
+        return false;
+    }
     if (!object || !m_currentModule) {
         log().logError("No Module loaded!!");
         return false;
@@ -443,7 +430,9 @@ bool QZEModuleScanner::runScan(int64_t busKey) {
                 "state, current: %@ highestseen: %@",
                 module.description(), module.requestId(), m_vehicleManufacturer,
                 responseStateString(state), responseStateString(best));
+        object->setReadIncomplete(false);
         ok = object->scanCodes(module);
+        m_readIncomplete = object->readIncomplete();
         state = object->responseState();
         status.setResponseState(state, key, vin);
         if (module.responseState() < state) module.setResponseState(state);
@@ -510,19 +499,15 @@ bool QZEModuleScanner::clearCodes(int64_t busKey) {
     const QZEModuleData& module = *m_currentModule;
     auto has = [&](const char* key) { return !module.extra(key).isNull(); };
 
-    if (has("*GM_LAN")) {
-        sendSetupCommandToOstrel("KQSP:");
-        return performClearCodesOnBus(busKey);
-    }
+    // A clear on a bus the sensor refused to select would reach another module, or none.
+    if (has("*GM_LAN")) return sendSetupCommandToOstrel("KQSP:") && performClearCodesOnBus(busKey);
     if (has("*HSCAN")) {
-        sendSetupCommandToOstrel("KQSM3B");
-        const bool ok = performClearCodesOnBus(busKey);
+        const bool ok = sendSetupCommandToOstrel("KQSM3B") && performClearCodesOnBus(busKey);
         sendSetupCommandToOstrel("KQSM6E");
         return ok;
     }
     if (has("*MSCAN")) {
-        sendSetupCommandToOstrel("KQSP=");
-        const bool ok = performClearCodesOnBus(busKey);
+        const bool ok = sendSetupCommandToOstrel("KQSP=") && performClearCodesOnBus(busKey);
         sendSetupCommandToOstrel(form("SP6"));
         return ok;
     }
@@ -531,19 +516,16 @@ bool QZEModuleScanner::clearCodes(int64_t busKey) {
     if (isMake(m_vehicleManufacturer, Make::Honda) && module.busType() == "4" &&
         module.extraFlag("wasReadOnDiagH")) {
         QZEHondaKlineDiagnosticModule::setDIAGH(true);
-        sendSetupCommandToOstrel("KQSP;");
-        sendSetupCommandToOstrel("KQIF5");
-        const bool ok = performClearCodesOnBus(busKey);
+        const bool ok = sendSetupCommandToOstrel("KQSP;") && sendSetupCommandToOstrel("KQIF5") &&
+                        performClearCodesOnBus(busKey);
         QZEHondaKlineDiagnosticModule::setDIAGH(false);
         sendSetupCommandToOstrel(form("SP5"));
         return ok;
     }
     if (busKey == 12) {
-        sendCommandToOstrel("KQSP5");
-        sendCommandToOstrel("KQSMC0");
-        sendCommandToOstrel(form("X0"));
-        sendCommandToOstrel("KQSH8040F1");
-        sendCommandToOstrel(form("IFP"));
+        for (const std::string& cmd : {std::string("KQSP5"), std::string("KQSMC0"), form("X0"),
+                                       std::string("KQSH8040F1"), form("IFP")})
+            if (!sendPlainSetupCommand(cmd)) return false;
         const std::string reply = sendCommandToOstrel("06 31 01 00 00 00 00");
         if (contains(reply, "80 F1 40 02 71 01 25")) performClearCodesOnBus(12);
         sendCommandToOstrel("06 31 02 00 00 00 00");
@@ -553,10 +535,9 @@ bool QZEModuleScanner::clearCodes(int64_t busKey) {
 }
 
 bool QZEModuleScanner::performToyotaExtendedCANClear(const QZEModuleData&) {
-    sendSetupCommandToOstrel(form("SH") + "750");
-    sendSetupCommandToOstrel(form("CF") + "758");
-    sendSetupCommandToOstrel("KQCD1");
-    return performClearCodesOnBus(1);
+    return sendSetupCommandToOstrel(form("SH") + "750") &&
+           sendSetupCommandToOstrel(form("CF") + "758") && sendSetupCommandToOstrel("KQCD1") &&
+           performClearCodesOnBus(1);
 }
 
 std::string QZEModuleScanner::activePins() {
@@ -565,17 +546,21 @@ std::string QZEModuleScanner::activePins() {
 }
 
 bool QZEModuleScanner::performClearCodesOnBus(int64_t busKey) {
+    m_setupRefused = false;
     auto object = loadModule(busKey, 0);
+    if (m_setupRefused) return false;
     const std::string before = activePins();
+    bool onPins = true;
     if (m_currentModule) {
         auto pins = m_currentModule->extra("RESPONSE_PIN_COMMAND").text();
         if (pins && *pins != before) {
             log().logInfo("Has alternate pins, switching to : %@ from %@", *pins, before);
-            sendSetupCommandToOstrel("KQSM" + *pins);
+            onPins = sendSetupCommandToOstrel("KQSM" + *pins);
             resetTransmissionDelay();
         }
     }
-    const bool ok = object && m_currentModule ? object->clearCodes(*m_currentModule) : false;
+    const bool ok =
+        onPins && object && m_currentModule ? object->clearCodes(*m_currentModule) : false;
     if (activePins() != before) {
         log().logInfo("Resetting PINSt to %@", before);
         sendSetupCommandToOstrel("KQSM" + before);
@@ -593,23 +578,25 @@ void QZEModuleScanner::exitScanMode() {
         return;
     }
     QZEVehicle::TheVehicle().pause(kRestorePause);
+    // The restore runs whole, whatever the sensor answers to each command.
+    auto restore = [](const std::string& cmd) {
+        QZEVehicle::TheVehicle().sendSetupCommandToOstrel(cmd);
+    };
     const bool specialCan = m_activeBus == 95 || m_activeBus == 97;
-    if (!specialCan && m_originalBus <= 10)
-        sendSetupCommandToOstrel(objcFormat("%@%li", form("SP"), m_originalBus));
+    if (!specialCan && m_originalBus <= 10) restore(objcFormat("%@%li", form("SP"), m_originalBus));
     if (m_customCanMaskSet) {
         const bool bus29 = m_originalBus == 7 || m_originalBus == 9;
-        sendSetupCommandToOstrel(form("CM") + (bus29 ? "FFFFFF00" : "7F8"));
+        restore(form("CM") + (bus29 ? "FFFFFF00" : "7F8"));
     }
-    if (specialCan && m_originalBus <= 10)
-        sendSetupCommandToOstrel(objcFormat("%@%li", form("SP"), m_originalBus));
-    sendSetupCommandToOstrel(form("D"));
-    sendSetupCommandToOstrel("010D");
+    if (specialCan && m_originalBus <= 10) restore(objcFormat("%@%li", form("SP"), m_originalBus));
+    restore(form("D"));
+    restore("010D");
 
     auto restoreCan = [&](const char* id) {
-        sendSetupCommandToOstrel(form("SH") + id);
-        sendSetupCommandToOstrel(form("CF") + id);
-        sendSetupCommandToOstrel("3E");
-        sendSetupCommandToOstrel(form("D"));
+        restore(form("SH") + id);
+        restore(form("CF") + id);
+        restore("3E");
+        restore(form("D"));
     };
     if (m_originalBus == 6 || m_originalBus == 8) restoreCan("7FF");
     if (m_originalBus == 7 || m_originalBus == 9) restoreCan("1FFFFFFF");
@@ -630,14 +617,24 @@ void QZEModuleScanner::exitScanMode() {
         if (!reinitialised) log().logVerbose("KLine bus DID NOT reinitialize successfully");
     }
     if (!QZEData::sharedData().useNewCommandSet())
-        for (const char* cmd : {"ATX0", "ATL0", "ATE0", "ATH0", "ATRP0", "ATX0"})
-            sendSetupCommandToOstrel(cmd);
+        for (const char* cmd : {"ATX0", "ATL0", "ATE0", "ATH0", "ATRP0", "ATX0"}) restore(cmd);
 }
 
 // --- Sensor traffic ---
 
 bool QZEModuleScanner::sendSetupCommandToOstrel(const std::string& cmd) {
-    return QZEVehicle::TheVehicle().sendSetupCommandToOstrel(cmd);
+    if (QZEVehicle::TheVehicle().sendSetupCommandToOstrel(cmd)) return true;
+    log().logError("Setup command refused: %@", cmd);
+    m_setupRefused = true;
+    return false;
+}
+
+bool QZEModuleScanner::sendPlainSetupCommand(const std::string& cmd) {
+    const std::string reply = sendCommandToOstrel(cmd);
+    if (reply::isAccepted(reply)) return true;
+    log().logError("Setup command refused: %@", cmd);
+    m_setupRefused = true;
+    return false;
 }
 
 std::string QZEModuleScanner::sendCommandToOstrel(const std::string& cmd) {

@@ -45,8 +45,12 @@ class QZEModuleScanner {
     bool prepareForClear();
 
     // Reads one module listed under the bus key; false for a null module, no module class,
-    // or a failed read. The codes are then in codeArray, statusArray and definitionArray.
+    // or a failed read. The codes are then in codeArray, statusArray and definitionArray. A
+    // module whose set-up the sensor refused is not read.
     bool scanModule(const QZEModuleDataPtr& module, int64_t busKey);
+    // The last read could not be finished: the sensor refused a set-up the module needs, or
+    // the module's codes are known only in part (those read are in codeArray).
+    bool readIncomplete() const { return m_readIncomplete; }
     // Clears one module, then restores the sensor. Run prepareForClear first.
     bool clearModule(const QZEModuleDataPtr& module, int64_t busKey);
     // Clears the current module along its special path (GM LAN, HS-CAN, MS-CAN, Toyota
@@ -57,7 +61,8 @@ class QZEModuleScanner {
 
     // The module class for the bus key and make, with the sensor prepared for it; null when
     // there is none. scanType is 1 when reading, 0 when clearing. Every read and clear gets
-    // its module object here.
+    // its module object here. A set-up command of the preparation that the sensor refuses
+    // keeps the module from being read or cleared.
     virtual std::unique_ptr<QZEDiagnosticModule> loadModule(int64_t busKey, int32_t scanType);
     // Reads the current module, at most three times while it answers worse than the best
     // state remembered for it.
@@ -66,7 +71,8 @@ class QZEModuleScanner {
     std::string moduleKey(const QZEModuleData& module);
     static std::string responseStateString(int64_t state);
 
-    void ensureKLineProtocolActive();
+    // Selects the K-line protocol unless a K-line bus is active; false when the sensor refused.
+    bool ensureKLineProtocolActive();
     void initVagGlobalStore();
     bool performClearCodesOnBus(int64_t busKey);
     bool performToyotaExtendedCANClear(const QZEModuleData& module);
@@ -94,7 +100,11 @@ class QZEModuleScanner {
     const QZEModuleListsByBus& moduleDictionary() const { return m_infoKeyedByBus; }
     QZEModuleListsByBus& moduleDictionary() { return m_infoKeyedByBus; }
 
+    // A set-up command; false, and logged, unless the sensor accepted it ("OK" with no
+    // refusal or error word).
     bool sendSetupCommandToOstrel(const std::string& cmd);
+    // The same for a set-up command sent plain (its reply text comes back).
+    bool sendPlainSetupCommand(const std::string& cmd);
     std::string sendCommandToOstrel(const std::string& cmd);
 
     // The starting bus of a "KQDP" reply: its leading decimal number (after an echo of the
@@ -103,7 +113,8 @@ class QZEModuleScanner {
 
   private:
     bool setupSensor(bool notCheckEngine);
-    // The switches of the table: multi-response on, headers on/off, raw CAN off.
+    // The switches of the table: multi-response on, headers on/off, raw CAN off. A flag follows
+    // only a switch the sensor accepted.
     void multiResponseOnIfOff();
     void headersOnIfOff();
     void headersOffIfOn();
@@ -134,6 +145,9 @@ class QZEModuleScanner {
     QZEModuleListsByBus m_infoKeyedByBus;
     std::shared_ptr<QZEVagGlobalTroubleCodeStore> m_vagGlobalCodeStore;
     bool m_rawCanOn = false;
+    // A set-up command was refused since the preparation of the current read or clear began.
+    bool m_setupRefused = false;
+    bool m_readIncomplete = false;
 };
 
 }  // namespace qz

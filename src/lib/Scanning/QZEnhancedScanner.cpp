@@ -172,7 +172,7 @@ void QZEnhancedScanner::startScan(int64_t) {
         if (scanErrorDuringScan()) break;
         const QZEModuleArray modules = *dictionary.objectForKey(key);
         const int64_t bus = keyNumber(key);
-        if (key == "10") m_scanner->sendCommandToOstrel("KQSP<");
+        if (key == "10" && !setUp(*m_scanner, "KQSP<", true)) break;
         if ((bus == 4 || bus == 99) && isMake(make, Make::BMW)) {
             if (bus == 4) {
                 QZEnhancedScanner bmw;
@@ -202,9 +202,19 @@ void QZEnhancedScanner::startScan(int64_t) {
     m_scanner->exitScanMode();
 }
 
+bool QZEnhancedScanner::setUp(QZEModuleScanner& scanner, const std::string& cmd, bool plain) {
+    if (plain ? scanner.sendPlainSetupCommand(cmd) : scanner.sendSetupCommandToOstrel(cmd))
+        return true;
+    // The modules that need it are not read, and the scan cannot say it read them all.
+    setScanErrorDuringScan(true);
+    return false;
+}
+
 void QZEnhancedScanner::readModule(const QZEModuleDataPtr& record, QZEModuleScanner& scanner,
                                    const std::string& busKey) {
     scanner.scanModule(record, keyNumber(busKey));
+    // Its codes so far are reported; the scan ends after it in its communication error.
+    if (scanner.readIncomplete()) setScanErrorDuringScan(true);
     record->setCodeList(scanner.codeArray());
     record->setStatusList(scanner.statusArray());
     record->setDefinitionList(scanner.definitionArray());
@@ -329,7 +339,7 @@ std::expected<QZEModuleArray, QZEScanCallError> QZEnhancedScanner::scanModules(
         const int64_t pins = QZEnhancedUtils::getPinValueForPinsWithHighPin(high, low);
         const std::string command = pinSwitchCommand(pins);
         log().logVerbose("Sending pin switch command: %@", command);
-        scanner.sendSetupCommandToOstrel(command);
+        if (!setUp(scanner, command)) break;
         scanner.resetTransmissionDelay();
         scanner.setHighPin(high);
         scanner.setLowPin(low.value_or(0));
@@ -396,7 +406,7 @@ void QZEnhancedScanner::performGMScan(QZEModuleScanner& scanner) {
         Marker mark;
         if (key == "58") {
             if (!QZEnhancedUtils::checkFwIsAtLeast(407, "GM LAN")) continue;
-            scanner.sendSetupCommandToOstrel("KQSP:");
+            if (!setUp(scanner, "KQSP:")) break;
             // Its clear selects single-wire CAN again.
             mark = [](QZEModuleData& module) { module.setExtra("*GM_LAN", "1"); };
         }
@@ -419,17 +429,16 @@ void QZEnhancedScanner::performFordScan(QZEModuleScanner& scanner, bool doMsCan)
         scanModules(modules, key, scanner);
         if (scanErrorDuringScan()) break;
         if (key != "1" || firmware() < 401) continue;
+        // The high-speed bus is selected again in every case.
         if (doMsCan) {
-            scanner.sendSetupCommandToOstrel("KQSP=");
-            scanModules(modules, key, scanner, markAs("*MSCAN"));
+            if (setUp(scanner, "KQSP=")) scanModules(modules, key, scanner, markAs("*MSCAN"));
         } else if (QZEnhancedUtils::checkFwIsAtLeast(406, "Ford HSCAN")) {
-            scanner.sendSetupCommandToOstrel("KQSM3B");
-            scanModules(modules, key, scanner, markAs("*HSCAN"));
-            scanner.sendSetupCommandToOstrel("KQSM6E");
+            if (setUp(scanner, "KQSM3B")) scanModules(modules, key, scanner, markAs("*HSCAN"));
+            setUp(scanner, "KQSM6E");
         } else {
-            scanner.sendSetupCommandToOstrel("KQSM6E");
+            setUp(scanner, "KQSM6E");
         }
-        scanner.sendSetupCommandToOstrel(form("SP6"));
+        setUp(scanner, form("SP6"));
         if (scanErrorDuringScan()) break;
     }
 }
@@ -442,12 +451,10 @@ void QZEnhancedScanner::performToyotaScan(QZEModuleScanner& scanner) {
         } else {
             scanModules(filterExtendedCANModules(modules, true), key, scanner);
             const int64_t fw = firmware();
-            if (!scanErrorDuringScan() && (fw >= 403 || (fw >= 251 && fw <= 399))) {
-                scanner.sendSetupCommandToOstrel(form("SH") + "750");
-                scanner.sendSetupCommandToOstrel(form("CF") + "758");
-                scanner.sendSetupCommandToOstrel("KQCD1");
+            if (!scanErrorDuringScan() && (fw >= 403 || (fw >= 251 && fw <= 399)) &&
+                setUp(scanner, form("SH") + "750") && setUp(scanner, form("CF") + "758") &&
+                setUp(scanner, "KQCD1"))
                 scanModules(filterExtendedCANModules(modules, false), key, scanner);
-            }
         }
         if (scanErrorDuringScan()) break;
     }
@@ -464,12 +471,12 @@ void QZEnhancedScanner::performHondaScan(QZEModuleScanner& scanner) {
             if (!scanErrorDuringScan() && QZEnhancedUtils::checkFwIsAtLeast(406, "DIAGH") &&
                 dictionary.count() == 1) {
                 QZEHondaKlineDiagnosticModule::setDIAGH(true);
-                scanner.sendSetupCommandToOstrel("KQSP;");
-                scanner.sendSetupCommandToOstrel("KQIF5");
-                scanModules(filterHondaDIAGHModules(modules, false), key, scanner,
-                            [](QZEModuleData& module) { module.setExtra("wasReadOnDiagH", "1"); });
+                if (setUp(scanner, "KQSP;") && setUp(scanner, "KQIF5"))
+                    scanModules(
+                        filterHondaDIAGHModules(modules, false), key, scanner,
+                        [](QZEModuleData& module) { module.setExtra("wasReadOnDiagH", "1"); });
                 QZEHondaKlineDiagnosticModule::setDIAGH(false);
-                scanner.sendSetupCommandToOstrel(form("SP5"));
+                setUp(scanner, form("SP5"));
             }
         }
         if (scanErrorDuringScan()) break;
@@ -481,16 +488,15 @@ void QZEnhancedScanner::performHyundaiScan(QZEModuleScanner& scanner) {
         const QZEModuleArray modules = *modulesOf(scanner, key);
         if (key == "4") {
             if (scanner.getActiveBus() != 4) {
-                scanner.sendSetupCommandToOstrel(form("SP5"));
+                if (!setUp(scanner, form("SP5"))) break;
                 scanner.setActiveBus(4);
             }
             (void)scanModules(modules, key, QZEHyundaiKlineModule::getHighPINs(), std::nullopt,
                               scanner);
         } else if (key == "12") {
-            scanner.sendCommandToOstrel("KQSP5");
-            scanner.sendCommandToOstrel("KQSMC0");
-            scanner.sendCommandToOstrel(form("X0"));
-            scanner.sendCommandToOstrel("KQSH8040F1");
+            if (!setUp(scanner, "KQSP5", true) || !setUp(scanner, "KQSMC0", true) ||
+                !setUp(scanner, form("X0"), true) || !setUp(scanner, "KQSH8040F1", true))
+                break;
             scanModules(modules, key, scanner);
         } else {
             scanModules(modules, key, scanner);
@@ -506,7 +512,10 @@ void QZEnhancedScanner::peformMercedesScan(QZEModuleScanner& scanner) {
             scanner.setPerformMercedesFullKlineMethod(true);
             // Selecting a protocol resets the sensor's pins, so K-line goes first: otherwise
             // the first module of the first pin pair is read on the K-line default pins.
-            scanner.ensureKLineProtocolActive();
+            if (!scanner.ensureKLineProtocolActive()) {
+                setScanErrorDuringScan(true);
+                break;
+            }
             (void)scanModules(modules, key, QZEMercedesKlineDiagnosticModule::getHighPINs(),
                               std::nullopt, scanner, false);
         } else {

@@ -157,12 +157,16 @@ class QZEnhancedScanner {
     };
 
     void deliverOnMainQueue(const QZEModuleDataPtr& module);
+    // A set-up command of a strategy (sent plain when asked); a refusal sets the scan's error
+    // flag and answers false.
+    bool setUp(QZEModuleScanner& scanner, const std::string& cmd, bool plain = false);
     // scanModules; with alwaysCopy every module is read as a copy.
     QZEModuleArray readBus(const QZEModuleArray& modules, const std::string& busKey,
                            QZEModuleScanner& scanner, const Marker& mark, bool alwaysCopy);
-    // Reads one module and takes over the scanner's codes.
-    static void readModule(const QZEModuleDataPtr& record, QZEModuleScanner& scanner,
-                           const std::string& busKey);
+    // Reads one module and takes over the scanner's codes; a read that could not be finished
+    // sets the scan's error flag.
+    void readModule(const QZEModuleDataPtr& record, QZEModuleScanner& scanner,
+                    const std::string& busKey);
     const QZEModuleArray* modulesOf(QZEModuleScanner& scanner, const std::string& key) const;
     std::string pinSwitchCommand(int64_t pinValue) const;
 

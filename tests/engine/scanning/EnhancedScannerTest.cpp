@@ -151,6 +151,7 @@ TEST_F(EnhancedScannerTest, EachMakesStrategyReadsItsBuses) {
         std::map<std::string, std::deque<Read>> reads;
         Texts traffic;
         Texts reported;
+        std::string refused = {};  // a switch the sensor refuses: the scan fails after it
     };
     const Read codes{3, {"P0100"}, {"STORED"}};
     const std::string vin2009 = "1FAHP3F209L123456";  // tenth character 9
@@ -230,6 +231,15 @@ TEST_F(EnhancedScannerTest, EachMakesStrategyReadsItsBuses) {
          {},
          {"setup:KQCM7FF", "read:T", "setup:KQSH750", "setup:KQCF758", "setup:KQCD1", "read:X"},
          {"T", "X"}},
+        {"Toyota, the extended CAN header refused",
+         4,
+         403,
+         "",
+         {{"1", {module("X", "1", {{"isExtCAN", "1"}}), module("T", "1")}}},
+         {},
+         {"setup:KQCM7FF", "read:T", "setup:KQSH750"},
+         {"T"},
+         "KQSH750"},
         {"Toyota without extended CAN",
          4,
          400,
@@ -249,6 +259,15 @@ TEST_F(EnhancedScannerTest, EachMakesStrategyReadsItsBuses) {
          {"send:KQSP5", "setup:KQH1", "read:H", "read:K", "setup:KQSP;", "setup:KQIF5",
           "read:H on DIAG-H", "read:O on DIAG-H", "setup:KQSP5"},
          {"H", "K", "H", "O"}},
+        {"Honda, DIAG-H refused",
+         7,
+         406,
+         "",
+         {{"4", {module("H", "4", {{"isDIAGH", "1"}}), module("K", "4")}}},
+         {},
+         {"send:KQSP5", "setup:KQH1", "read:H", "read:K", "setup:KQSP;", "setup:KQSP5"},
+         {"H", "K"},
+         "KQSP;"},
         {"Honda with CAN: no DIAG-H",
          7,
          406,
@@ -267,6 +286,15 @@ TEST_F(EnhancedScannerTest, EachMakesStrategyReadsItsBuses) {
           "read:Y", "setup:KQSMD0", "read:Y", "setup:KQSM70", "read:Y", "send:KQSP5", "send:KQSMC0",
           "send:KQX0", "send:KQSH8040F1", "read:M"},
          {"Y", "Y-C0", "Y", "Y", "M"}},
+        {"Hyundai, the MUT header refused",
+         10,
+         405,
+         "",
+         {{"12", {module("M", "12")}}},
+         {},
+         {"send:KQSP5", "send:KQSMC0", "send:KQX0", "send:KQSH8040F1"},
+         {},
+         "KQSH8040F1"},
         {"Mercedes on five pins",
          9,
          405,
@@ -313,6 +341,7 @@ TEST_F(EnhancedScannerTest, EachMakesStrategyReadsItsBuses) {
         fakes.settings->version = c.firmware;
         setVin(c.vin);
         script->reads = c.reads;
+        vehicle->refused = c.refused;
         auto scan = loaded(c.lists);
         auto token = NotificationCenter::defaultCenter().addObserver(
             "KeyFlickDone", [&](const Notification&) { scan->interactionComplete(); });
@@ -321,6 +350,7 @@ TEST_F(EnhancedScannerTest, EachMakesStrategyReadsItsBuses) {
         NotificationCenter::defaultCenter().removeObserver(token);
         EXPECT_EQ(traffic(), c.traffic);
         EXPECT_TRUE(restored());
+        EXPECT_EQ(scan->scanErrorDuringScan(), !c.refused.empty());
         auto reported = delegate->modules();
         Texts acronyms;
         for (size_t i = before; i < reported.size(); ++i)

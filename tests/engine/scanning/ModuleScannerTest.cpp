@@ -85,7 +85,16 @@ TEST_F(ModuleScannerTest, SetUpLearnsTheStartingBus) {
          true,
          97,
          {"setup:KQRP1", "send:KQDP"}},
-        {"no data", 6, 1, true, "ISO", "NO DATA\r\r>", 0, false, 999, {"setup:KQRP1", "send:KQDP"}},
+        {"no data, without its blank",
+         6,
+         1,
+         true,
+         "ISO",
+         "NODATA\r\r>",
+         0,
+         false,
+         999,
+         {"setup:KQRP1", "send:KQDP"}},
         {"empty", 6, 1, true, "ISO", "", 0, false, 999, {"setup:KQRP1", "send:KQDP"}},
         {"response bytes refused",
          6,
@@ -456,6 +465,7 @@ TEST_F(ModuleScannerTest, ClearsAlongTheModulesPath) {
         bool clearResult;
         Texts events;  // before the sensor restore
         std::string busType = "1";
+        std::string refused = {};  // a switch the sensor refuses: no clear
     };
     const std::vector<Case> cases = {
         {"plain", 3, 1, {}, true, {"setup:KQCM7FF", "clear:M"}},
@@ -478,6 +488,14 @@ TEST_F(ModuleScannerTest, ClearsAlongTheModulesPath) {
          {{"*MSCAN", "1"}},
          false,
          {"setup:KQSP=", "setup:KQCM7FF", "clear:M", "setup:KQSP6"}},
+        {"MS-CAN refused",
+         3,
+         1,
+         {{"*MSCAN", "1"}},
+         true,
+         {"setup:KQSP=", "setup:KQSP6"},
+         "1",
+         "KQSP="},
         {"MS-CAN cleared",
          3,
          1,
@@ -515,6 +533,14 @@ TEST_F(ModuleScannerTest, ClearsAlongTheModulesPath) {
          true,
          {"send:KQSP5", "setup:KQX1", "setup:KQH1", "setup:KQSM70", "clear:M", "setup:KQSM6E"},
          "4"},
+        {"its own pins refused",
+         10,
+         4,
+         {{"RESPONSE_PIN_COMMAND", "70"}},
+         true,
+         {"send:KQSP5", "setup:KQX1", "setup:KQH1", "setup:KQSM70", "setup:KQSM6E"},
+         "4",
+         "KQSM70"},
         {"on the pins in force",
          10,
          4,
@@ -533,8 +559,10 @@ TEST_F(ModuleScannerTest, ClearsAlongTheModulesPath) {
         auto& s = start(6);
         auto m = module("M", c.busType, c.extras);
         script->clears["M"] = c.clearResult;
+        vehicle->refused = c.refused;
         const bool ok = s.clearModule(m, c.key);
-        EXPECT_EQ(ok, std::string(c.name) != "no module class" && c.clearResult);
+        EXPECT_EQ(ok,
+                  std::string(c.name) != "no module class" && c.clearResult && c.refused.empty());
         EXPECT_FALSE(QZEHondaKlineDiagnosticModule::DIAGH());
         Texts before;
         for (const auto& e : events()) {
@@ -544,6 +572,7 @@ TEST_F(ModuleScannerTest, ClearsAlongTheModulesPath) {
         EXPECT_EQ(before, c.events);
         EXPECT_EQ(fakes.eventsOf("sleep:").front(), "sleep:5");  // the restore follows
     }
+    vehicle->refused.clear();
     // Without the MUT acknowledgement the first clear is skipped.
     vehicle->script("06 31 01 00 00 00 00", {"7F 31 22\r>"});
     setMake(10);

@@ -44,11 +44,19 @@ class ScanVehicle : public PinTrackingVehicle {
     // Called with each set-up command before it is answered.
     std::function<void(const std::string&)> onSetup;
 
+    // A switch the sensor does not accept ("?"), set-up or plain.
+    std::string refused;
+
     OptionalText obd2ProtocolString() override { return protocolText; }
     OptionalText vin() override { return vinText; }
     bool sendSetupCommandToOstrel(const OptionalText& cmd) override {
         if (onSetup) onSetup(cmd.value_or(""));
-        return PinTrackingVehicle::sendSetupCommandToOstrel(cmd);
+        return PinTrackingVehicle::sendSetupCommandToOstrel(cmd) && cmd != refused;
+    }
+    OptionalText sendCommandToOstrel(const OptionalText& cmd) override {
+        auto reply = PinTrackingVehicle::sendCommandToOstrel(cmd);
+        if (cmd == refused) return std::string("?\r\r>");
+        return reply;
     }
 };
 

@@ -23,8 +23,9 @@ bool QZEBmwKlineDiagnosticModule::scanCodes(QZEModuleData& module) {
     // scanner's switch to the K-line protocol) moved the pins.
     const int64_t pin = highPin();
     if (pin > 0 && QZEVehicle::TheVehicle().activeHighPin() != pin &&
-        QZEnhancedUtils::checkFwIsAtLeast(400, "PIN SWITCHING"))
-        sendSetupCommandToOstrel(objcFormat("KQSM%lX0", pin));
+        QZEnhancedUtils::checkFwIsAtLeast(400, "PIN SWITCHING") &&
+        !sendSetupCommandToOstrel(objcFormat("KQSM%lX0", pin)))
+        return false;
     return QZEMakeModule::scanCodes(module);
 }
 

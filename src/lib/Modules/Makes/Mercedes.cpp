@@ -144,7 +144,7 @@ bool QZEMercedesCANDiagnosticModule::addressCanUnit(const QZEModuleData& module)
     auto requestId = mercedesId(module.requestId());
     if (!requestId || !sendSetupCommandToOstrel(setupCommand("SH") + *requestId)) return false;
     if (auto responseId = mercedesId(module.responseId()))
-        sendSetupCommandToOstrel(setupCommand("CF") + *responseId);
+        return sendSetupCommandToOstrel(setupCommand("CF") + *responseId);
     return true;
 }
 
@@ -153,6 +153,7 @@ bool QZEMercedesCANDiagnosticModule::scanCodes(QZEModuleData& module) {
     if (!addressCanUnit(module)) return false;
     const auto row = protocolFor(module);
     ShownHeaders shown(*this, true);
+    if (!shown.accepted()) return false;
     const char* identify =
         row.layout == QZEReplyLayout::uds ? kUdsIdentification : kKwpIdentification;
     std::string reply;
@@ -161,7 +162,7 @@ bool QZEMercedesCANDiagnosticModule::scanCodes(QZEModuleData& module) {
         UnratedReplies unrated(*this);
         reply = request(identify, row.retry);
     }
-    if (contains(reply, "NO DATA") || reply::tokens(reply).empty()) return false;
+    if (reply::holdsNoData(reply) || reply::tokens(reply).empty()) return false;
     auto identification = decodeEcuIdentificationWithRequest(identify, reply);
     const QZEModuleData* variant = variantFor(variantsOf(module), identification);
     QZELogging::shared().logInfo("Mercedes unit %@ identified as %@, variant %@", module.accronym(),
@@ -176,16 +177,16 @@ bool QZEMercedesCANDiagnosticModule::clearCodes(QZEModuleData& module) {
     if (!isCanUnit(module)) return readKLineUnit(module, true);
     if (!addressCanUnit(module)) return false;
     ShownHeaders shown(*this, true);
-    return clearAddressed(module, protocolFor(module));
+    return shown.accepted() && clearAddressed(module, protocolFor(module));
 }
 
 bool QZEMercedesCANDiagnosticModule::readKLineUnit(QZEModuleData& module, bool clear) {
     // The K-line protocol selects the K-line pins; the CAN protocol of the vehicle brings the
     // CAN pins back afterwards.
     QZEModuleProtocol row = protocolFor(module);
-    setProtocolIfNeeded(row.protocol);
+    const bool selected = setProtocolIfNeeded(row.protocol);
     row.protocol.clear();
-    const bool ok = addressModule(module, row) &&
+    const bool ok = selected && addressModule(module, row) &&
                     (clear ? clearAddressed(module, row) : readAddressed(module, row));
     const int64_t bus = QZEData::sharedData().obd2Protocol();
     if (bus >= 1 && bus <= 9) setProtocolIfNeeded(std::to_string(bus));

@@ -56,9 +56,11 @@ bool isNegativeMessage(const QZEMessageBytes& message) {
 }
 
 // The MUT erase request is answered with a byte of its own, not a service answer: any message
-// of bytes that is no refusal. The sensor's own words ("BUS INIT: ...ERROR", "?") are none; a
-// "response pending" printed before the answer in the same reply is passed over.
+// of bytes that is no refusal. A reply with the sensor's own words ("BUS INIT: ...ERROR", "?",
+// "NO DATA", in any spacing) is none; a "response pending" printed before the answer in the same
+// reply is passed over.
 bool erased(const std::string& reply, QZEKLineHeaders headers) {
+    if (reply::holdsNoData(reply) || reply::holdsSensorError(reply)) return false;
     if (QZENaks::isNAK(reply) && !QZENaks::holdsAnswer(reply)) return false;
     for (const auto& message : QZEMakeModule::kLineMessages(reply, headers))
         if (!message.empty() && !isNegativeMessage(message) &&

@@ -160,18 +160,21 @@ bool QZEVAGCanModule::scanCodes(QZEModuleData& module) {
     if (module.extra("TP2").isNull()) return QZEMakeModule::scanCodes(module);
     const auto row = protocolFor(module);
     return read(module, row, [&] {
-        auto message = tp2Request(module, row.read);
-        if (!message || !positiveMessage({*message}, row.read)) return false;
-        decodeKWP2000ResponseBytes(*message);
-        return true;
+        return readWhileCutShort(module, [&] {
+            const auto answer = tp2Request(module, row.read);
+            if (!answer) return Reading{};
+            return Reading{
+                answer->cutShort, positiveMessage({answer->message}, row.read).has_value(),
+                [this, message = answer->message] { decodeKWP2000ResponseBytes(message); }};
+        });
     });
 }
 
 bool QZEVAGCanModule::clearCodes(QZEModuleData& module) {
     if (module.extra("TP2").isNull()) return QZEMakeModule::clearCodes(module);
     const auto row = protocolFor(module);
-    auto message = tp2Request(module, row.clear);
-    return message && positiveMessage({*message}, row.clear);
+    auto answer = tp2Request(module, row.clear);
+    return answer && !answer->cutShort && positiveMessage({answer->message}, row.clear);
 }
 
 void QZEVAGCanModule::addUdsCodeFromBytes(const std::vector<std::string>& bytes) {
@@ -192,25 +195,25 @@ void QZEVAGCanModule::addDTCWithAByte(uint32_t a, uint32_t b, const std::string&
     addDescribedCode(code.code, status, code.definition);
 }
 
-std::optional<QZEMessageBytes> QZEVAGCanModule::tp2Request(const QZEModuleData& module,
-                                                           const std::string& kwp) {
+std::optional<QZEVAGCanModule::Tp2Answer> QZEVAGCanModule::tp2Request(const QZEModuleData& module,
+                                                                      const std::string& kwp) {
     auto tp2 = address(module.extra("TP2").text());
     auto callUp = address(module.extra("CallUp").text());
     if (!tp2 || !callUp) return std::nullopt;
     // The frames of the channel rate no answer; the message they carry does.
-    std::optional<QZEMessageBytes> message;
+    std::optional<Tp2Answer> answer;
     {
         UnratedReplies unrated(*this);
         if (!openChannel(*tp2, *callUp)) return std::nullopt;
-        message = channelRequest(kwp);
+        answer = channelRequest(kwp);
         closeChannel();
     }
-    if (message) {
+    if (answer) {
         std::string text;
-        for (const auto& byte : *message) text += byte + " ";
+        for (const auto& byte : answer->message) text += byte + " ";
         evaluteModuleResponse(text);
     }
-    return message;
+    return answer;
 }
 
 bool QZEVAGCanModule::openChannel(const std::string& tp2, const std::string& callUp) {
@@ -249,7 +252,7 @@ void QZEVAGCanModule::closeChannel() {
     sendCommandToOstrel(kChannelClose);
 }
 
-std::optional<QZEMessageBytes> QZEVAGCanModule::channelRequest(const std::string& kwp) {
+std::optional<QZEVAGCanModule::Tp2Answer> QZEVAGCanModule::channelRequest(const std::string& kwp) {
     const auto bytes = reply::tokens(kwp);
     for (int attempt = 1; attempt <= kPendingAttempts; ++attempt) {
         // One data frame: last, acknowledgement wanted, the length, the request.
@@ -266,10 +269,14 @@ std::optional<QZEMessageBytes> QZEVAGCanModule::channelRequest(const std::string
             reply = sendCommandToOstrel(objcFormat("B%X", step.ackSequence));
             if (step.complete) break;
         }
-        if (!step.complete) return std::nullopt;
         const auto& message = assembler.message();
+        if (!step.complete) {
+            // Blocks that stopped short of the length the first one announced.
+            if (assembler.started() && !message.empty()) return Tp2Answer{message, true};
+            return std::nullopt;
+        }
         const bool pending = message.size() >= 3 && message[0] == "7F" && message[2] == "78";
-        if (!pending) return message;
+        if (!pending) return Tp2Answer{message, false};
         QZEVehicle::TheVehicle().pause(kPendingPause);
     }
     return std::nullopt;

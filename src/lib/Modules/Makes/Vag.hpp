@@ -40,7 +40,10 @@ class QZETp2Assembler {
 
     // Takes the frames of one reply.
     Step feed(std::string_view reply);
+    // The message so far (whole once a step was complete).
     const QZEMessageBytes& message() const { return m_message; }
+    // A first frame with the message length has come.
+    bool started() const { return m_started; }
 
   private:
     QZEMessageBytes m_message;
@@ -68,7 +71,8 @@ class QZEVAGKLineModule : public QZEMakeModule {
 
 // Volkswagen-group modules on CAN: UDS on bus key 1; KWP2000 over a TP2.0 channel (opened at
 // the module's "TP2" address, answered on its "CallUp" identifier) on bus key 98, with the
-// frames reassembled here and the codes found by fault number.
+// frames reassembled here and the codes found by fault number. A TP2.0 answer cut short is
+// asked for again as a multi-frame CAN answer is.
 class QZEVAGCanModule : public QZEMakeModule {
   public:
     // The Volkswagen-group global code store the module scanner makes once per scan.
@@ -86,12 +90,19 @@ class QZEVAGCanModule : public QZEMakeModule {
     QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 
   private:
+    // A module's answer over the channel: whole, or cut short (its blocks stopped, ran short of
+    // the length announced or came out of sequence) with the bytes received.
+    struct Tp2Answer {
+        QZEMessageBytes message;
+        bool cutShort = false;
+    };
     // Opens the channel to the module: header and filter of the channel identifiers it gives.
     bool openChannel(const std::string& tp2, const std::string& callUp);
     void closeChannel();
-    // One KWP2000 request on the open channel; the module's whole answer.
-    std::optional<QZEMessageBytes> channelRequest(const std::string& kwp);
-    std::optional<QZEMessageBytes> tp2Request(const QZEModuleData& module, const std::string& kwp);
+    // One KWP2000 request on the open channel; the module's answer, none when it gave none.
+    std::optional<Tp2Answer> channelRequest(const std::string& kwp);
+    // Opens the channel, asks, closes it.
+    std::optional<Tp2Answer> tp2Request(const QZEModuleData& module, const std::string& kwp);
 
     std::shared_ptr<QZEVagGlobalTroubleCodeStore> m_codeStore;
     int m_sequence = 0;
