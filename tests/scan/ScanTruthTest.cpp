@@ -272,7 +272,7 @@ TEST_P(ModulesThatNeverAnswer, AreNotListed) {
     const auto original = sample(GetParam());
     ASSERT_NO_FATAL_FAILURE(connectTo(original));
     const Texts theWords = {"?",       "NO DATA",  "CAN ERROR", "BUS INIT: ...ERROR",
-                            "STOPPED", "59 0? F#", "<RX ERROR", "ERROR"};
+                            "STOPPED", "59 0? F#", "ERROR"};
     auto saying = original;
     answerAll(saying, [&](const std::string&, size_t module) {
         return ModuleProfile::Answers{words(theWords[module % theWords.size()])};
@@ -365,6 +365,14 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
          2,
          1},
         {"the first frame lost for good", "ABS (CAN", {words(absFirstLost)}, "", 2, 1},
+        // A damaged frame is an answer that could not be read, never one of no codes.
+        {"the last frame flagged for good",
+         "ABS (CAN",
+         {words(absLastFlagged)},
+         "ABS: C1201/STORED C1241/STORED",
+         2,
+         1},
+        {"only a flag for good", "ABS (CAN", {words("<RX ERROR")}, "", 2, 1},
     };
     ASSERT_NO_FATAL_FAILURE(connectAndListen(original));
     const Texts baseline = scanLines(original);
