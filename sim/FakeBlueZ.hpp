@@ -50,6 +50,9 @@ class FakeBlueZ : public std::enable_shared_from_this<FakeBlueZ> {
     void setPowered(bool on);
     // A second adapter that the central may be told to use.
     void addAdapter(const std::string& name);
+    // Reads still open when a link ends fail only once the device's next link is up (its
+    // Connect answered), instead of as the link ends: a BlueZ late with its answers.
+    void failOpenReadsLate(bool late);
 
     // Waits until everything asked of the fake so far has been done.
     void sync();
@@ -83,6 +86,7 @@ class FakeBlueZ : public std::enable_shared_from_this<FakeBlueZ> {
     std::vector<std::string> filterUuids_;
     std::string filterTransport_;
     int connectCalls_ = 0;
+    bool lateReadFailures_ = false;
     std::map<std::string, std::vector<std::string>> writeTypes_;
 };
 
