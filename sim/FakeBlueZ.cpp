@@ -567,7 +567,14 @@ void FakeBlueZ::sync() {
 std::shared_ptr<void> FakeBlueZ::hold() {
     if (!loop_) return nullptr;
     auto gate = std::make_shared<std::promise<void>>();
-    loop_->post([held = gate->get_future().share()](sdbus::IConnection*) { held.wait(); });
+    auto stalled = std::make_shared<std::promise<void>>();
+    auto started = stalled->get_future();
+    loop_->post([held = gate->get_future().share(), stalled](sdbus::IConnection*) {
+        stalled->set_value();
+        held.wait();
+    });
+    // Stalled from here on: what reaches the fake now waits for the release.
+    started.wait();
     return std::shared_ptr<void>(nullptr, [gate](void*) { gate->set_value(); });
 }
 

@@ -56,7 +56,8 @@ class FakeBlueZ : public std::enable_shared_from_this<FakeBlueZ> {
 
     // Waits until everything asked of the fake so far has been done.
     void sync();
-    // Stalls the fake, as a busy BlueZ, until the returned handle is released: calls wait.
+    // Stalls the fake, as a busy BlueZ, until the returned handle is released: calls made
+    // meanwhile wait. Returns once the fake is stalled.
     std::shared_ptr<void> hold();
     // Whether the bus name could be taken.
     bool serving() const;

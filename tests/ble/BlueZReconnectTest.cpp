@@ -58,11 +58,15 @@ TEST(BlueZReconnect, AConnectRightAfterADisconnectFollowsTheEndOfTheLastLink) {
                 gateway = Gateway::create();
                 sensor = gwtest::listedSensor(*gateway);
                 ASSERT_TRUE(sensor);
+                gateway->connect(sensor, second.callback());
             } else {
+                // BlueZ is busy until these calls are made: the last link is still closing when
+                // the new connect, and its disconnect, come.
+                auto busy = fake->hold();
                 gateway->disconnect();
+                gateway->connect(sensor, second.callback());
+                if (cancelled) gateway->disconnect();
             }
-            gateway->connect(sensor, second.callback());
-            if (cancelled) gateway->disconnect();
             if (!released) {
                 ASSERT_TRUE(first.waitFor(2));
                 EXPECT_EQ(first.at(1).value, disconnected);
