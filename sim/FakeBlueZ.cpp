@@ -46,6 +46,10 @@ sdbus::Error failed(const std::string& message) {
     return sdbus::Error("org.bluez.Error.Failed", message);
 }
 
+sdbus::Error notConnected() {
+    return sdbus::Error("org.bluez.Error.NotConnected", "Not Connected");
+}
+
 }  // namespace
 
 struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
@@ -69,6 +73,8 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
         std::vector<std::unique_ptr<Characteristic>> characteristics;
         std::optional<sdbus::Result<>> pendingConnect;
         std::vector<sdbus::Result<std::vector<uint8_t>>> pendingReads;
+        // Reads of an ended link that fail only once the next link is up.
+        std::vector<sdbus::Result<std::vector<uint8_t>>> lateReads;
         uint64_t generation = 0;
     };
     struct Adapter {
@@ -334,6 +340,8 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
         d.resolved = true;
         d.object->emitPropertiesChangedSignal(kDevice, {"ServicesResolved"});
         result.returnResults();
+        for (auto& read : d.lateReads) read.returnError(notConnected());
+        d.lateReads.clear();
     }
 
     void disconnect(Device& d) {
@@ -352,8 +360,13 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
     void teardown(Device& d) {
         if (!d.connected) return;
         ++d.generation;
-        for (auto& read : d.pendingReads)
-            read.returnError(sdbus::Error("org.bluez.Error.NotConnected", "Not Connected"));
+        const bool late = lockedCopy(owner->mutex_, owner->lateReadFailures_);
+        for (auto& read : d.pendingReads) {
+            if (late)
+                d.lateReads.push_back(std::move(read));
+            else
+                read.returnError(notConnected());
+        }
         d.pendingReads.clear();
         for (auto& c : d.characteristics) c->object->emitInterfacesRemovedSignal();
         for (auto& s : d.services) s->emitInterfacesRemovedSignal();
@@ -492,6 +505,7 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
             if (d->connected) d->module->detach();
             d->pendingConnect.reset();
             d->pendingReads.clear();
+            d->lateReads.clear();
             d->characteristics.clear();
             d->services.clear();
             d->object.reset();
@@ -553,7 +567,14 @@ void FakeBlueZ::sync() {
 std::shared_ptr<void> FakeBlueZ::hold() {
     if (!loop_) return nullptr;
     auto gate = std::make_shared<std::promise<void>>();
-    loop_->post([held = gate->get_future().share()](sdbus::IConnection*) { held.wait(); });
+    auto stalled = std::make_shared<std::promise<void>>();
+    auto started = stalled->get_future();
+    loop_->post([held = gate->get_future().share(), stalled](sdbus::IConnection*) {
+        stalled->set_value();
+        held.wait();
+    });
+    // Stalled from here on: what reaches the fake now waits for the release.
+    started.wait();
     return std::shared_ptr<void>(nullptr, [gate](void*) { gate->set_value(); });
 }
 
@@ -595,6 +616,10 @@ void FakeBlueZ::addAdapter(const std::string& name) {
     loop_->post([bus, name](sdbus::IConnection* c) {
         if (c) bus->addAdapter(name, "00:1A:7D:DA:71:14", true);
     });
+}
+
+void FakeBlueZ::failOpenReadsLate(bool late) {
+    lockedAssign(mutex_, lateReadFailures_, late);
 }
 
 bool FakeBlueZ::serving() const {

@@ -50,10 +50,14 @@ class FakeBlueZ : public std::enable_shared_from_this<FakeBlueZ> {
     void setPowered(bool on);
     // A second adapter that the central may be told to use.
     void addAdapter(const std::string& name);
+    // Reads still open when a link ends fail only once the device's next link is up (its
+    // Connect answered), instead of as the link ends: a BlueZ late with its answers.
+    void failOpenReadsLate(bool late);
 
     // Waits until everything asked of the fake so far has been done.
     void sync();
-    // Stalls the fake, as a busy BlueZ, until the returned handle is released: calls wait.
+    // Stalls the fake, as a busy BlueZ, until the returned handle is released: calls made
+    // meanwhile wait. Returns once the fake is stalled.
     std::shared_ptr<void> hold();
     // Whether the bus name could be taken.
     bool serving() const;
@@ -83,6 +87,7 @@ class FakeBlueZ : public std::enable_shared_from_this<FakeBlueZ> {
     std::vector<std::string> filterUuids_;
     std::string filterTransport_;
     int connectCalls_ = 0;
+    bool lateReadFailures_ = false;
     std::map<std::string, std::vector<std::string>> writeTypes_;
 };
 

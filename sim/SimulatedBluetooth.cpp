@@ -170,6 +170,20 @@ SimulatedCentral::SimulatedCentral(std::weak_ptr<SimulatedBluetooth> world,
     powered_ = w && w->powered();
 }
 
+// As a platform central: its links go with it, and the modules are free for another central.
+SimulatedCentral::~SimulatedCentral() {
+    std::vector<std::shared_ptr<Peripheral>> linked;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [module, p] : peripherals_)
+            if (connected_.count(p.get())) linked.push_back(p);
+    }
+    for (const auto& p : linked) {
+        p->setConnected(false);
+        p->module()->detach();
+    }
+}
+
 BleManagerState SimulatedCentral::state() const {
     if (world_.expired()) return BleManagerState::unsupported;
     return lockedCopy(mutex_, powered_) ? BleManagerState::poweredOn : BleManagerState::poweredOff;

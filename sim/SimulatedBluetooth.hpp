@@ -79,6 +79,8 @@ class SimulatedCentral : public BleCentral, public std::enable_shared_from_this<
     SimulatedCentral(std::weak_ptr<SimulatedBluetooth> world,
                      std::weak_ptr<BleCentralDelegate> delegate,
                      std::shared_ptr<DispatchQueue> queue);
+    // Lets the modules it is linked to go.
+    ~SimulatedCentral() override;
 
     BleManagerState state() const override;
     std::shared_ptr<DispatchQueue> queue() const override { return queue_; }

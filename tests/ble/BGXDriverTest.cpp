@@ -444,6 +444,7 @@ TEST_F(DriverTest, ConnectionTimerRunsUntilConnected) {
         EXPECT_EQ(device->deviceState(), waiting);
         clock->advance(0.2);
         ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
+        drainMain();  // the delegate hears of the state after it is set
         EXPECT_EQ(recorder->count(recorder->timeouts), 1u);
         EXPECT_EQ(recorder->get(recorder->states).back(), DeviceState::Disconnected);
         scanner.reset();

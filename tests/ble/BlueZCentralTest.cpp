@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "BleTestSupport.hpp"
 #include "PrivateBus.hpp"
 #include "api/Communication/LESessionController.hpp"
@@ -328,7 +330,8 @@ TEST_F(BlueZTest, TheLinkEndsWhenBlueZStopsOrRefusesToDisconnect) {
 }
 
 // A read still open when the driver closes the link is answered (with an error) after the
-// driver asked to disconnect: that answer is dropped, not a second disconnect with an error.
+// driver asked to disconnect, or only once the next link of the device is up: that answer is
+// dropped, not a second disconnect with an error, nor the end of the new link.
 TEST_F(BlueZTest, AnswersOfALinkThatIsClosingAreDropped) {
     auto clock = std::make_shared<VirtualClock>();
     ScopedClock scoped(clock);
@@ -345,15 +348,25 @@ TEST_F(BlueZTest, AnswersOfALinkThatIsClosingAreDropped) {
     auto device = discover();
     ASSERT_TRUE(device);
     device->setDeviceDelegate(recorder);
-    for (int round = 0; round < 2; ++round) {
-        device->connect();
-        // Interrogating, its bus mode read open for good.
-        ASSERT_TRUE(eventually([&] { return device->modelNumber().has_value(); }));
-        fake->sync();
-        device->disconnect();
-        ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
-        fake->sync();
-        drainMain();
+    auto modeReads = [&] {
+        auto r = silent->requests();
+        return std::count(r.begin(), r.end(), "read " + std::string(BGXUUID::busMode));
+    };
+    for (bool late : {false, true}) {
+        SCOPED_TRACE(late ? "answered once the next link is up" : "answered as the link ends");
+        fake->failOpenReadsLate(late);
+        for (int round = 0; round < 2; ++round) {
+            const auto before = modeReads();
+            device->connect();
+            // Interrogating, its bus mode read open for good.
+            ASSERT_TRUE(eventually([&] { return modeReads() > before; }));
+            fake->sync();
+            device->disconnect();
+            ASSERT_TRUE(
+                eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
+            fake->sync();
+            drainMain();
+        }
     }
     NotificationCenter::defaultCenter().removeObserver(token);
     EXPECT_EQ(recorder->count(recorder->errors), 0u);

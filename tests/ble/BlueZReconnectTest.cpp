@@ -1,6 +1,7 @@
 // Connecting again while the last link is still closing, through BlueZ: BlueZ reports the end
 // of a link only after its Disconnect has gone round, so the new connect must not take over
-// the closing link.
+// the closing link. And a gateway released with its link up takes the link with it: BlueZ
+// would keep it up for nobody, and a new gateway could not use the sensor.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -19,7 +20,8 @@ using namespace qz;
 using namespace qz::bletest;
 
 // The last link's end goes to its own listener; the new connect follows it, or, disconnected
-// before it could start, hears that there is no link.
+// before it could start, hears that there is no link. A new gateway connects once the last one
+// was released without a disconnect, its link up or its connect unanswered.
 TEST(BlueZReconnect, AConnectRightAfterADisconnectFollowsTheEndOfTheLastLink) {
     PrivateBus bus;
     ASSERT_FALSE(bus.address.empty()) << bus.error;
@@ -38,19 +40,37 @@ TEST(BlueZReconnect, AConnectRightAfterADisconnectFollowsTheEndOfTheLastLink) {
         ASSERT_TRUE(sensor);
         const auto initialized = PelkSensorState::onSensorConnected(PelkSensorStatus::initialized);
         const auto disconnected = PelkSensorState::onSensorDisconnected();
-        for (bool cancelled : {false, true}) {
-            SCOPED_TRACE(cancelled ? "disconnected again at once" : "reconnected");
+        enum class Way { reconnected, cancelled, released };
+        for (Way way : {Way::reconnected, Way::cancelled, Way::released}) {
+            const bool cancelled = way == Way::cancelled, released = way == Way::released;
+            SCOPED_TRACE(cancelled  ? "disconnected again at once"
+                         : released ? "released with its link up"
+                                    : "reconnected");
             gwtest::Received<PelkSensorState> first, second;
             gateway->connect(sensor, first.callback());
             ASSERT_TRUE(first.waitFor(1));
             EXPECT_EQ(first.at(0).value, initialized);
             posted = 0;
 
-            gateway->disconnect();
-            gateway->connect(sensor, second.callback());
-            if (cancelled) gateway->disconnect();
-            ASSERT_TRUE(first.waitFor(2));
-            EXPECT_EQ(first.at(1).value, disconnected);
+            if (released) {
+                gateway.reset();
+                gwtest::drainQueues();  // gone once the work it queued has run
+                gateway = Gateway::create();
+                sensor = gwtest::listedSensor(*gateway);
+                ASSERT_TRUE(sensor);
+                gateway->connect(sensor, second.callback());
+            } else {
+                // BlueZ is busy until these calls are made: the last link is still closing when
+                // the new connect, and its disconnect, come.
+                auto busy = fake->hold();
+                gateway->disconnect();
+                gateway->connect(sensor, second.callback());
+                if (cancelled) gateway->disconnect();
+            }
+            if (!released) {
+                ASSERT_TRUE(first.waitFor(2));
+                EXPECT_EQ(first.at(1).value, disconnected);
+            }
             ASSERT_TRUE(second.waitFor(1));
             EXPECT_EQ(second.at(0).value, cancelled ? disconnected : initialized);
             if (!cancelled) {
@@ -62,10 +82,28 @@ TEST(BlueZReconnect, AConnectRightAfterADisconnectFollowsTheEndOfTheLastLink) {
                 EXPECT_EQ(second.at(1).value, disconnected);
             }
             gwtest::drainQueues();
-            EXPECT_EQ(first.size(), 2u);
+            EXPECT_EQ(first.size(), released ? 1u : 2u);
             EXPECT_EQ(second.size(), cancelled ? 1u : 2u);
-            if (!cancelled) EXPECT_EQ(posted.load(), 2);
+            if (way == Way::reconnected) {
+                EXPECT_EQ(posted.load(), 2);
+            }
         }
+        // Released while its connect is still unanswered: the attempt goes with it too.
+        module->setConnectAnswer(sim::SimulatedBGX13::ConnectAnswer::silent);
+        gwtest::Received<PelkSensorState> unanswered, next;
+        const int calls = fake->connectCalls();
+        gateway->connect(sensor, unanswered.callback());
+        ASSERT_TRUE(eventually([&] { return fake->connectCalls() == calls + 1; }));
+        gateway.reset();
+        gwtest::drainQueues();
+        module->setConnectAnswer(sim::SimulatedBGX13::ConnectAnswer::accept);
+        gateway = Gateway::create();
+        sensor = gwtest::listedSensor(*gateway);
+        ASSERT_TRUE(sensor);
+        gateway->connect(sensor, next.callback());
+        ASSERT_TRUE(next.waitFor(1));
+        EXPECT_EQ(next.at(0).value, initialized);
+        EXPECT_EQ(unanswered.size(), 0u);
         gateway.reset();
         gwtest::drainQueues();
     }

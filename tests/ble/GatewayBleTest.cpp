@@ -97,3 +97,20 @@ TEST_F(GatewayBleTest, ASensorThatNeverAnswersTheConnectIsGivenUpAfterThirtySeco
     EXPECT_EQ(states.at(0).value, PelkSensorState::onSensorDisconnected());
     EXPECT_EQ(gateway->status(), SensorConnectionStatus::disconnected);
 }
+
+// A gateway released while its sensor is connected lets the link go with it: a new gateway finds
+// the sensor and connects it; the released one's listener hears nothing more.
+TEST_F(GatewayBleTest, AGatewayReleasedWhileConnectedLetsTheLinkGo) {
+    Received<PelkSensorState> first, second;
+    gateway->connect(bleSensor(), first.callback());
+    ASSERT_TRUE(first.waitFor(1));
+    gateway.reset();
+    drainQueues();  // gone once the work it queued has run
+    gateway = Gateway::create();
+    gateway->connect(bleSensor(), second.callback());
+    ASSERT_TRUE(second.waitFor(1));
+    EXPECT_EQ(second.at(0).value,
+              PelkSensorState::onSensorConnected(PelkSensorStatus::initialized));
+    drainQueues();
+    EXPECT_EQ(first.size(), 1u);
+}

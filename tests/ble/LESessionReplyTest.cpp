@@ -81,6 +81,7 @@ TEST_F(LESessionReplyTest, OnlyTheCurrentDeviceAnswers) {
     StatusLog status;
     controller->connect(sensorOf(*first), status.listener());
     ASSERT_TRUE(eventually([&] { return status.saw(SensorConnectionStatus::connected); }));
+    const auto firstDevice = session()->controller()->device();
     controller->setReceiver(chunks);
     // The first sensor answers late, after the session has moved to the second.
     first->core().addFault(Fault::delay(1.0));
@@ -90,6 +91,10 @@ TEST_F(LESessionReplyTest, OnlyTheCurrentDeviceAnswers) {
     ASSERT_TRUE(eventually([&] { return other.saw(SensorConnectionStatus::connected); }));
     ASSERT_TRUE(eventually([&] { return !first->notifications(BGXUUID::peripheralTX).empty(); }));
     drainMain();
+    EXPECT_TRUE(chunks->chunks().empty());
+    // Nor is a chunk of the first device that still reaches the bridge.
+    DispatchQueue::main()->sync(
+        [&] { session()->controller()->dataRead(sim::scramble("AA\r>"), firstDevice); });
     EXPECT_TRUE(chunks->chunks().empty());
     controller->setReceiver(relay);
     EXPECT_EQ(relay->sendToSensor("WHO").value(), "BB\r>");

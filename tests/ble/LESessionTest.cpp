@@ -185,15 +185,18 @@ TEST_F(LESessionTest, AnEndOnItsWayIsReportedToItsOwnLink) {
     EXPECT_EQ(posted.load(), 1);
 }
 
-// A connect request for another sensor replaces the current device: the old one's changes are
-// no longer reported.
+// A connect request for another sensor replaces the current device: the old one no longer calls
+// the bridge, and its changes are not reported.
 TEST_F(LESessionTest, OnlyTheCurrentDeviceIsReported) {
     connect();
+    const auto first = session()->controller()->device();
     auto other = addModule();
     ASSERT_TRUE(eventually([&] { return broadcasts.count(BroadcastStatus::appeared) == 2; }));
     StatusLog second;
     controller->connect(broadcasts.seen().at(1).sensor, second.listener());
     ASSERT_TRUE(eventually([&] { return second.saw(SensorConnectionStatus::connected); }));
+    EXPECT_EQ(first->deviceDelegate(), nullptr);
+    EXPECT_EQ(first->serialDelegate(), nullptr);
     module->dropLink();  // the first device's link
     drainGatewayQueue();
     DispatchQueue::main()->sync([] {});

@@ -70,8 +70,9 @@ Gateway::~Gateway() {
         relay_->bt()->setBroadcastListener({});
         relay_->bt()->setStatusListener({});
     }
-    // The engine's registry keeps the vehicle until the next gateway registers its own; the
-    // link (and the Bluetooth central with its bus thread) goes with this gateway.
+    // The engine's registry keeps the vehicle until the next gateway registers its own. The BLE
+    // session goes with this gateway, and its Bluetooth central (with its bus thread) closes the
+    // links it holds as it goes: a new gateway can connect the sensor.
     vehicle_->setRelay(nullptr);
     pidInterface_->setRelay(nullptr);
 }

@@ -58,7 +58,8 @@ class Gateway : public PelkSensorDelegate,
     // engine and asks the analytics client to send the events it cached. Bluetooth scanning
     // starts as soon as the adapter is powered.
     static std::shared_ptr<Gateway> create();
-    // Stops the connection reports. Call disconnect() first to close a session cleanly.
+    // Stops the connection reports; a Bluetooth LE link ends with the gateway, unreported. Call
+    // disconnect() first to close a session cleanly.
     ~Gateway() override;
     Gateway(const Gateway&) = delete;
     Gateway& operator=(const Gateway&) = delete;

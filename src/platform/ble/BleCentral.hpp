@@ -190,7 +190,8 @@ class BleCentralDelegate {
                                          const std::optional<BleError>& error) = 0;
 };
 
-// The central itself.
+// The central itself. Released, it closes its links and abandons its attempts, reporting
+// nothing: the peripherals are free for another central.
 class BleCentral {
   public:
     virtual ~BleCentral() = default;

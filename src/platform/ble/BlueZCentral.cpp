@@ -902,7 +902,22 @@ struct BlueZCentral::Impl : std::enable_shared_from_this<BlueZCentral::Impl> {
         });
     }
 
+    // The central goes, and the links it made or is making go with it: BlueZ would keep them up
+    // for nobody, and no other central could use the device.
     void shutdown() {
+        if (connection)
+            for (const auto& [path, link] : links) {
+                if (!link.pending && !link.connected) continue;
+                try {
+                    proxy(path)
+                        .callMethodAsync("Disconnect")
+                        .onInterface(kDevice)
+                        .uponReplyInvoke([](const sdbus::Error*) {});
+                } catch (const sdbus::Error& e) {
+                    bleLog("BlueZ: Disconnect: " + std::string(e.what()));
+                }
+            }
+        links.clear();
         matches.clear();
         proxies.clear();
         busProxy.reset();

@@ -36,7 +36,8 @@ struct BlueZOptions {
 // attempt ends with its report, what was read of it is forgotten and the state is `resetting`;
 // when it starts again, adapters and devices are read afresh. Answers that come for a link that
 // closed, or is closing, are dropped. A Disconnect that BlueZ refuses still ends the link (its
-// subscriptions are left first). The backend's own lines go through `bleLog`.
+// subscriptions are left first). A central that goes disconnects every link it made or is
+// making, without reports. The backend's own lines go through `bleLog`.
 //
 // All D-Bus work runs on the central's own bus thread (see BusLoop); callbacks go to the queue
 // the central was made with.
