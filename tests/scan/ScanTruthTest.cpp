@@ -524,6 +524,8 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
          "|ABS: C0040/STORED 31/STORED|SRS:"},
         {"Mitsubishi: ENG table 20 NO DATA", "mitsubishi.json", "ENG (bit/2120", "NO DATA", false,
          "ABS: C1210/STORED|ENG:"},
+        {"Mitsubishi: ENG table 21 flagged damaged", "mitsubishi.json", "ENG (bit/2121",
+         "61 21 FF <RX ERROR", false, "ABS: C1210/STORED|ENG: P0100 P0335"},
         // Answers cut short: the codes of the whole records received.
         {"BMW: DSC cut short for good", "bmw.json", "DSC/1902FF", "F1 10 07 59 02 FF 5E 20 \r",
          false, bmwDme + "|BMWVB33DSC:"},

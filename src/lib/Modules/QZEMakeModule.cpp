@@ -151,7 +151,8 @@ std::vector<QZEMessageBytes> QZEMakeModule::kLineMessages(std::string_view text,
     std::vector<QZEMessageBytes> out;
     for (auto line : reply::lines(text)) {
         auto t = reply::tokens(line);
-        if (t.empty()) continue;
+        // A frame the adapter flags as damaged is no message.
+        if (t.empty() || reply::isDamagedLine(t)) continue;
         if (auto message = headedKLineMessage(t, headers)) {
             out.push_back(std::move(*message));
             continue;
@@ -393,10 +394,18 @@ bool QZEMakeModule::readBitTable(const QZEModuleData& module, const QZEBitEncode
     const auto j2012 = module.extra("dtcJ2012EncodedDict").dictionary();
     const int positive = positiveByte(row.read, row.readPositive);
     bool answered = false;
+    bool damaged = false;
     std::string unanswered;
     for (uint64_t byte : table.addresses()) {
         const std::string cmd = row.read + " " + hexByte(static_cast<int>(byte));
-        const std::string reply = request(cmd, row.retry);
+        std::string reply = request(cmd, row.retry);
+        // A table the adapter flags as damaged is asked for again, as a cut-short answer is.
+        for (int read = 1; read <= kRereads && reply::holdsDamagedFrame(reply); ++read) {
+            log().logInfo("Reading module again: %@ with request_ID: %@, its answer was cut short",
+                          module.description(), module.requestId());
+            reply = request(cmd, row.retry);
+        }
+        damaged = damaged || reply::holdsDamagedFrame(reply);
         // "<read + 40> <byte> <fault bits>"
         const auto messages = messagesOf(reply, row);
         auto message = std::find_if(messages.begin(), messages.end(), [&](const auto& m) {
@@ -426,13 +435,17 @@ bool QZEMakeModule::readBitTable(const QZEModuleData& module, const QZEBitEncode
             addDescribedCode(code, status.empty() ? row.status : status, (*info)[1]);
         }
     }
-    if (answered && !unanswered.empty()) {
+    // A table still damaged was answered all the same, by a frame that could not be read.
+    if ((answered || damaged) && !unanswered.empty()) {
         log().logWarning(
             "Fault tables not answered by module: %@ with request_ID: %@: %@, keeping its %lu "
             "codes",
             module.description(), module.requestId(), unanswered, m_codeArray.size());
         setReadIncomplete(true);
     }
+    // Damaged frames alone are no answer.
+    if (!answered && damaged)
+        setResponseState(std::min<int64_t>(responseState(), ResponseStateNoData));
     return answered;
 }
 
