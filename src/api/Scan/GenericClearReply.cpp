@@ -29,9 +29,8 @@ Line classify(std::string_view raw) {
     for (auto t : tokens)
         for (char c : t) bare += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (bare.empty() || bare == "KQCC") return Line::nothing;  // blank, or the echo
-    if (bare.starts_with("SEARCHING")) return Line::nothing;   // the protocol search
-    // The bus initialisation's notice, when it worked.
-    if (bare.starts_with("BUSINIT:") && !reply::holdsSensorError(bare)) return Line::nothing;
+    // The protocol search, the bus initialisation when it worked.
+    if (reply::isNotice(raw)) return Line::nothing;
     if (bare == "OK") return Line::answer;  // the sensor's own confirmation
     // Anything but bytes is a refusal, an error word or junk.
     if (!std::all_of(tokens.begin(), tokens.end(), reply::isHexToken)) return Line::refusal;
