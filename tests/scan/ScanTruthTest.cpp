@@ -371,6 +371,13 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
          2,
          1},
         {"the first frame lost for good", "ABS (CAN", {words(absFirstLost)}, "", 2, 1},
+        // Read again, the module no longer answers: its codes stay those of the cut-short answer.
+        {"a frame lost, then no answer",
+         "ABS (CAN",
+         {words(absLastLost), words("NO DATA")},
+         "ABS: C1201/STORED C1241/STORED",
+         1,
+         1},
         // A damaged frame is an answer that could not be read, never one of no codes.
         {"the last frame flagged for good",
          "ABS (CAN",

@@ -287,7 +287,8 @@ bool QZEMakeModule::readAddressed(const QZEModuleData& module, const QZEModulePr
 bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
                                       const std::function<Reading()>& readOnce) {
     // A whole answer that follows cut-short ones replaces what they gave (a frame that ran short
-    // shifts every byte after it); without one, the codes of every read are kept.
+    // shifts every byte after it); without one, the codes of every read are kept and the read
+    // is left incomplete.
     const Results before = results();
     bool answered = false;
     for (int read = 1;; ++read) {
@@ -297,8 +298,10 @@ bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
             reading.decode();
             answered = true;
         }
-        if (!reading.cutShort) break;
-        if (read > kRereads) {
+        // A first answer not cut short ends the read, and so does a whole one read again; a read
+        // again that brings none (no answer, a refusal) leaves the cut-short ones' codes.
+        if (!reading.cutShort && (read == 1 || reading.positive)) break;
+        if (!reading.cutShort || read > kRereads) {
             log().logWarning(
                 "Incomplete answer from module: %@ with request_ID: %@ after %@ "
                 "reads, keeping its %lu codes",

@@ -196,8 +196,9 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     bool addressModule(const QZEModuleData& module, const QZEModuleProtocol& row);
     // Sends the row's read to the addressed module and decodes a positive answer. A CAN answer
     // cut short (a frame lost, fewer bytes than announced) is asked for up to twice more; a whole
-    // answer then replaces the codes of the cut-short ones, else the codes of every answer are
-    // kept, the module is logged as incomplete and its read left incomplete.
+    // answer then replaces the codes of the cut-short ones, else (cut short every time, or no
+    // whole answer when read again) the codes of every answer are kept, the module is logged as
+    // incomplete and its read left incomplete.
     bool readAddressed(const QZEModuleData& module, const QZEModuleProtocol& row);
     // One read of a module's codes: whether its answer was cut short, whether it holds the
     // positive answer, and its decoding.
