@@ -1,9 +1,9 @@
 #include "lib/Modules/Makes/Mitsubishi.hpp"
 
 #include <algorithm>
-#include <cctype>
 
 #include "lib/Decoders/QZEBitEncodedAddress.hpp"
+#include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Modules/QZENaks.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
 
@@ -64,10 +64,8 @@ bool erased(const std::string& reply, QZEKLineHeaders headers) {
     if (QZENaks::isRefusalOnly(reply)) return false;
     for (const auto& message : QZEMakeModule::kLineMessages(reply, headers))
         if (!message.empty() && !isNegativeMessage(message) &&
-            std::all_of(message.begin(), message.end(), [](const auto& t) {
-                return t.size() == 2 && std::isxdigit(static_cast<unsigned char>(t[0])) &&
-                       std::isxdigit(static_cast<unsigned char>(t[1]));
-            }))
+            std::all_of(message.begin(), message.end(),
+                        [](const std::string& t) { return reply::isByte(t); }))
             return true;
     return false;
 }
