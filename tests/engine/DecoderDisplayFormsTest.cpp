@@ -481,6 +481,7 @@ TEST(ReplyWords, TheSensorsWordsInAnySpacing) {
         {"OK\r\r>", false, false, true},
         {"KQSP6\rOK\r>", false, false, true},
         {"BUS INIT: ...OK\r>", false, false, true},
+        {"SEARCHING...\rOK\r>", false, false, true},
         {"?\r\r>", false, true, false},
         {"OK\r?\r>", false, true, false},
         {"NO DATA\r>", true, false, false},

@@ -103,8 +103,8 @@ TEST_F(GenericClear, EveryOtherReplyStaysCleared) {
     ASSERT_NO_FATAL_FAILURE(connectTo(carWithCodes()));
     auto obd = scanGeneric();
     ASSERT_TRUE(obd);
-    for (const char* reply :
-         {"OK\r>", "44 \r>", "7F 04 78\r44 \r>", "KQCC\rOK\r>", "OK\r>\rtrailing"}) {
+    for (const char* reply : {"OK\r>", "44 \r>", "7F 04 78\r44 \r>", "KQCC\rOK\r>",
+                              "OK\r>\rtrailing", "48 6B 10 44 7F \r>"}) {
         SCOPED_TRACE(reply);
         core->addFault(Fault::reply(reply, 1, "KQCC"));
         EXPECT_EQ(clear(obd), PelkClearResult::complete(true));

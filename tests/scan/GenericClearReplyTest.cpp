@@ -22,6 +22,8 @@ TEST(GenericClearReply, ClearedOnlyWhenTheReplyAnswersAndNothingRefuses) {
         {"SEARCHING...\r44 \r>", true},
         {"7F 04 78\r44 \r>", true},  // pending, then done
         {"BUS INIT: ...OK\r44 \r>", true},
+        {"48 6B 10 44 7F \r>", true},  // headers on: a checksum of 7F is no refusal
+        {"486B10447F\r>", true},
         // Nothing said: no answer is no confirmation.
         {">", false},
         {"", false},
@@ -46,6 +48,10 @@ TEST(GenericClearReply, ClearedOnlyWhenTheReplyAnswersAndNothingRefuses) {
         {"7E8037F0422\r>", false},
         {"18DAF110 03 7F 04 22 \r>", false},
         {"18 DA F1 10 03 7F 04 22 \r>", false},
+        {"48 6B 10 7F 04 22 A3 \r>", false},
+        {"7F 04 \r>", false},  // cut short
+        {"7E8 02 7F 04 \r>", false},
+        {"7F04\r>", false},
         // Several units: one refusal is enough, in either order.
         {"44 \r7F 04 31 \r>", false},
         {"7E9 03 7F 04 31 \r7E8 01 44 \r>", false},

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <vector>
 
 #include "lib/Decoders/QZEReplyText.hpp"
+#include "lib/Modules/QZENaks.hpp"
 
 namespace qz {
 
@@ -12,6 +14,11 @@ namespace {
 
 constexpr std::string_view kNegative = "7F";
 constexpr std::string_view kResponsePending = "78";
+// Where a message may begin in a line printed without blanks: at its start, behind an 11-bit
+// identifier or K-line and J1850 header bytes, behind a PCI byte; behind a 29-bit identifier
+// (one that begins as diagnostic ones do, 18 DA F1 ...).
+constexpr size_t kMessageStarts[] = {0, 2, 3, 5, 6};
+constexpr size_t kWideMessageStarts[] = {8, 10};
 
 enum class Line { nothing, answer, refusal, pending };
 
@@ -22,20 +29,33 @@ Line classify(std::string_view raw) {
     for (auto t : tokens)
         for (char c : t) bare += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (bare.empty() || bare == "KQCC") return Line::nothing;  // blank, or the echo
-    if (bare.starts_with("SEARCHING")) return Line::nothing;   // the protocol search
-    // The bus initialisation's notice, when it worked.
-    if (bare.starts_with("BUSINIT:") && !reply::holdsSensorError(bare)) return Line::nothing;
+    // The protocol search, the bus initialisation when it worked.
+    if (reply::isNotice(raw)) return Line::nothing;
     if (bare == "OK") return Line::answer;  // the sensor's own confirmation
     // Anything but bytes is a refusal, an error word or junk.
     if (!std::all_of(tokens.begin(), tokens.end(), reply::isHexToken)) return Line::refusal;
-    // Spaced or not, behind a header or not: a negative response to any service, whole or cut
-    // short.
-    const size_t negative = bare.find(kNegative);
-    if (negative == std::string::npos) return Line::answer;
-    const size_t code = negative + kNegative.size() + 2;
-    if (code < bare.size() && std::string_view(bare).substr(code).starts_with(kResponsePending))
-        return Line::pending;
-    return Line::refusal;
+    // A negative response to any service, whole or cut short, where a message begins (a 7F
+    // elsewhere, a checksum say, is a byte of the answer), behind a header or not.
+    if (tokens.size() > 1) {
+        if (QZENaks::response(raw, QZENaks::NakResponsePending)) return Line::pending;
+        reply::Identifiers identifiers;
+        const bool negative =
+            QZENaks::isNAK(raw) || QZENaks::isCutShortNegative(tokens, identifiers.at(tokens));
+        return negative ? Line::refusal : Line::answer;
+    }
+    const std::string_view line = bare;
+    std::vector<size_t> starts(std::begin(kMessageStarts), std::end(kMessageStarts));
+    const int priority = reply::byteValue(line.substr(0, 2));
+    if (priority >= 0x08 && priority <= 0x1F)
+        starts.insert(starts.end(), std::begin(kWideMessageStarts), std::end(kWideMessageStarts));
+    for (size_t at : starts) {
+        if (line.substr(std::min(at, line.size()), 2) != kNegative) continue;
+        const size_t code = at + kNegative.size() + 2;
+        return line.substr(std::min(code, line.size())).starts_with(kResponsePending)
+                   ? Line::pending
+                   : Line::refusal;
+    }
+    return Line::answer;
 }
 
 }  // namespace

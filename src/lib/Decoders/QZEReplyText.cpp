@@ -302,6 +302,24 @@ bool isAccepted(std::string_view text) {
     return holds(s, "OK") && !holds(s, "NODATA") && !holdsError(s);
 }
 
+bool isNotice(std::string_view line) {
+    const std::string s = squeezed(line);
+    return (s.starts_with("SEARCHING") || s.starts_with("BUSINIT:")) && !holds(s, "NODATA") &&
+           !holdsError(s);
+}
+
+std::string withoutNotices(std::string_view text) {
+    std::string out;
+    bool first = true;
+    for (auto line : lines(text)) {
+        if (isNotice(line)) continue;
+        if (!first) out += '\r';
+        out += line;
+        first = false;
+    }
+    return out;
+}
+
 bool isNegative(const Tokens& message) {
     return !message.empty() && isByte(message[0]) && byteValue(message[0]) == 0x7F;
 }

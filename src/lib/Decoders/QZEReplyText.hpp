@@ -76,6 +76,11 @@ bool holdsNoData(std::string_view text);
 bool holdsSensorError(std::string_view text);
 // The sensor's acceptance of a set-up command: "OK", with no "?", "NO DATA" or error word.
 bool isAccepted(std::string_view text);
+// A line of the sensor's own notice before an answer: "SEARCHING..." while the protocol is
+// automatic, "BUS INIT: ...OK" on K-line; in any spacing, without an error word.
+bool isNotice(std::string_view line);
+// The reply without its notice lines: what the module sent and the sensor's other words.
+std::string withoutNotices(std::string_view text);
 
 // A negative response: "7F", then the service and the response code.
 bool isNegative(const Tokens& message);

@@ -71,7 +71,7 @@ bool holdsModuleData(std::string_view reply) {
 bool QZEBaseDiagnosticModule::isOnlyResponsePending(std::string_view reply) {
     bool pending = false;
     for (auto line : reply::lines(reply)) {
-        if (reply::tokens(line).empty()) continue;
+        if (reply::tokens(line).empty() || reply::isNotice(line)) continue;
         if (!QZENaks::response(line, QZENaks::NakResponsePending)) return false;
         pending = true;
     }
@@ -205,12 +205,14 @@ std::string QZEBaseDiagnosticModule::retryOnKline(
     int pending = 0;
     while (sends < kSendAttempts) {
         reply = send(cmd);
-        if (!parseResponseToArray(reply).empty()) {
-            if (!QZENaks::isNAK(reply) || QZENaks::holdsAnswer(reply)) break;
-            if (!QZENaks::response(reply, QZENaks::NakBusy)) {
+        // What the module said, after the sensor's notices ("BUS INIT: ...OK").
+        const std::string answer = reply::withoutNotices(reply);
+        if (!parseResponseToArray(answer).empty()) {
+            if (!QZENaks::isNAK(answer) || QZENaks::holdsAnswer(answer)) break;
+            if (!QZENaks::response(answer, QZENaks::NakBusy)) {
                 // A module still working on the request is asked again at once, without using
                 // up a send, until it has said so kPendingAnswers times.
-                if (isOnlyResponsePending(reply) && ++pending < kPendingAnswers) continue;
+                if (isOnlyResponsePending(answer) && ++pending < kPendingAnswers) continue;
                 break;
             }
         }
@@ -227,16 +229,18 @@ std::string QZEBaseDiagnosticModule::retryIfNrcAckOnCAN(const std::string& cmd) 
     while (sends < kSendAttempts) {
         reply = sendCommandToOstrel(cmd);
         if (reply::holdsNoData(reply)) break;
-        if (cleanResponseString(reply).empty()) pause(kCanPause);
-        if (QZENaks::holdsAnswer(reply)) break;
-        if (isOnlyResponsePending(reply)) {
+        // What the module said, after the sensor's notices ("SEARCHING...").
+        const std::string answer = reply::withoutNotices(reply);
+        if (cleanResponseString(answer).empty()) pause(kCanPause);
+        if (QZENaks::holdsAnswer(answer)) break;
+        if (isOnlyResponsePending(answer)) {
             // Still working on it: asked again after the pause, without using up a send, until
             // it has said so kPendingAnswers times.
             if (++pending >= kPendingAnswers) break;
             pause(kCanPause);
             continue;
         }
-        if (!QZENaks::response(reply, QZENaks::NakBusy)) break;
+        if (!QZENaks::response(answer, QZENaks::NakBusy)) break;
         ++sends;
         pause(kCanPause);  // also after the last send
     }

@@ -151,7 +151,8 @@ std::vector<QZEMessageBytes> QZEMakeModule::kLineMessages(std::string_view text,
     std::vector<QZEMessageBytes> out;
     for (auto line : reply::lines(text)) {
         auto t = reply::tokens(line);
-        if (t.empty()) continue;
+        // A frame the adapter flags as damaged is no message.
+        if (t.empty() || reply::isDamagedLine(t)) continue;
         if (auto message = headedKLineMessage(t, headers)) {
             out.push_back(std::move(*message));
             continue;
@@ -286,7 +287,8 @@ bool QZEMakeModule::readAddressed(const QZEModuleData& module, const QZEModulePr
 bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
                                       const std::function<Reading()>& readOnce) {
     // A whole answer that follows cut-short ones replaces what they gave (a frame that ran short
-    // shifts every byte after it); without one, the codes of every read are kept.
+    // shifts every byte after it); without one, the codes of every read are kept and the read
+    // is left incomplete.
     const Results before = results();
     bool answered = false;
     for (int read = 1;; ++read) {
@@ -296,8 +298,10 @@ bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
             reading.decode();
             answered = true;
         }
-        if (!reading.cutShort) break;
-        if (read > kRereads) {
+        // A first answer not cut short ends the read, and so does a whole one read again; a read
+        // again that brings none (no answer, a refusal) leaves the cut-short ones' codes.
+        if (!reading.cutShort && (read == 1 || reading.positive)) break;
+        if (!reading.cutShort || read > kRereads) {
             log().logWarning(
                 "Incomplete answer from module: %@ with request_ID: %@ after %@ "
                 "reads, keeping its %lu codes",
@@ -393,10 +397,18 @@ bool QZEMakeModule::readBitTable(const QZEModuleData& module, const QZEBitEncode
     const auto j2012 = module.extra("dtcJ2012EncodedDict").dictionary();
     const int positive = positiveByte(row.read, row.readPositive);
     bool answered = false;
+    bool damaged = false;
     std::string unanswered;
     for (uint64_t byte : table.addresses()) {
         const std::string cmd = row.read + " " + hexByte(static_cast<int>(byte));
-        const std::string reply = request(cmd, row.retry);
+        std::string reply = request(cmd, row.retry);
+        // A table the adapter flags as damaged is asked for again, as a cut-short answer is.
+        for (int read = 1; read <= kRereads && reply::holdsDamagedFrame(reply); ++read) {
+            log().logInfo("Reading module again: %@ with request_ID: %@, its answer was cut short",
+                          module.description(), module.requestId());
+            reply = request(cmd, row.retry);
+        }
+        damaged = damaged || reply::holdsDamagedFrame(reply);
         // "<read + 40> <byte> <fault bits>"
         const auto messages = messagesOf(reply, row);
         auto message = std::find_if(messages.begin(), messages.end(), [&](const auto& m) {
@@ -426,13 +438,17 @@ bool QZEMakeModule::readBitTable(const QZEModuleData& module, const QZEBitEncode
             addDescribedCode(code, status.empty() ? row.status : status, (*info)[1]);
         }
     }
-    if (answered && !unanswered.empty()) {
+    // A table still damaged was answered all the same, by a frame that could not be read.
+    if ((answered || damaged) && !unanswered.empty()) {
         log().logWarning(
             "Fault tables not answered by module: %@ with request_ID: %@: %@, keeping its %lu "
             "codes",
             module.description(), module.requestId(), unanswered, m_codeArray.size());
         setReadIncomplete(true);
     }
+    // Damaged frames alone are no answer.
+    if (!answered && damaged)
+        setResponseState(std::min<int64_t>(responseState(), ResponseStateNoData));
     return answered;
 }
 

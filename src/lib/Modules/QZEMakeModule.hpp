@@ -142,7 +142,8 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
 
     // The messages of a K-line reply, each from its service byte on. A line shown with headers
     // is <format> <target> <source> [<length>] <data...> <checksum>; which lines lose their
-    // header the mode says. A line without one (its first byte a service byte) is a message.
+    // header the mode says. A line without one (its first byte a service byte) is a message; a
+    // line the adapter flags as damaged ("<RX ERROR") is none.
     static std::vector<QZEMessageBytes> kLineMessages(
         std::string_view reply, QZEKLineHeaders headers = QZEKLineHeaders::checked);
     // The messages of an ISO-TP CAN reply in any display state.
@@ -195,8 +196,9 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     bool addressModule(const QZEModuleData& module, const QZEModuleProtocol& row);
     // Sends the row's read to the addressed module and decodes a positive answer. A CAN answer
     // cut short (a frame lost, fewer bytes than announced) is asked for up to twice more; a whole
-    // answer then replaces the codes of the cut-short ones, else the codes of every answer are
-    // kept, the module is logged as incomplete and its read left incomplete.
+    // answer then replaces the codes of the cut-short ones, else (cut short every time, or no
+    // whole answer when read again) the codes of every answer are kept, the module is logged as
+    // incomplete and its read left incomplete.
     bool readAddressed(const QZEModuleData& module, const QZEModuleProtocol& row);
     // One read of a module's codes: whether its answer was cut short, whether it holds the
     // positive answer, and its decoding.
@@ -222,7 +224,8 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     // module's "dtcJ2012EncodedDict" gives one, with the table's status or the row's. True
     // when any byte was answered. A byte the module did not answer ("?", NO DATA, an error
     // word, silence; a refusal is an answer) leaves its faults unknown: beside answered ones,
-    // the read is left incomplete.
+    // the read is left incomplete. A byte answered with a frame the adapter flags as damaged is
+    // asked for again up to twice; still damaged, it leaves the read incomplete in any case.
     bool readBitTable(const QZEModuleData& module, const QZEBitEncodedAddress& table,
                       const QZEModuleProtocol& row);
 

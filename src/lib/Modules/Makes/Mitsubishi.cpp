@@ -1,9 +1,9 @@
 #include "lib/Modules/Makes/Mitsubishi.hpp"
 
 #include <algorithm>
-#include <cctype>
 
 #include "lib/Decoders/QZEBitEncodedAddress.hpp"
+#include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Modules/QZENaks.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
 
@@ -50,24 +50,22 @@ std::vector<LineSpeed> lineSpeeds(const QZEModuleData& module) {
     return out;
 }
 
-// "7F <service> <code>".
+// "7F <service> <code>", whole or cut short.
 bool isNegativeMessage(const QZEMessageBytes& message) {
-    return message.size() >= 3 && (message[0] == "7F" || message[0] == "7f");
+    return !message.empty() && (message[0] == "7F" || message[0] == "7f");
 }
 
 // The MUT erase request is answered with a byte of its own, not a service answer: any message
-// of bytes that is no refusal. A reply with the sensor's own words ("BUS INIT: ...ERROR", "?",
-// "NO DATA", in any spacing) is none; a "response pending" printed before the answer in the same
-// reply is passed over.
+// of bytes that is no refusal (whole or cut short: "7F FC"). A reply with the sensor's own words
+// ("BUS INIT: ...ERROR", "?", "NO DATA", in any spacing) is none; a "response pending" printed
+// before the answer in the same reply is passed over.
 bool erased(const std::string& reply, QZEKLineHeaders headers) {
     if (reply::holdsNoData(reply) || reply::holdsSensorError(reply)) return false;
-    if (QZENaks::isNAK(reply) && !QZENaks::holdsAnswer(reply)) return false;
+    if (QZENaks::isRefusalOnly(reply)) return false;
     for (const auto& message : QZEMakeModule::kLineMessages(reply, headers))
         if (!message.empty() && !isNegativeMessage(message) &&
-            std::all_of(message.begin(), message.end(), [](const auto& t) {
-                return t.size() == 2 && std::isxdigit(static_cast<unsigned char>(t[0])) &&
-                       std::isxdigit(static_cast<unsigned char>(t[1]));
-            }))
+            std::all_of(message.begin(), message.end(),
+                        [](const std::string& t) { return reply::isByte(t); }))
             return true;
     return false;
 }

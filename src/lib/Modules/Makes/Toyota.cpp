@@ -32,8 +32,9 @@ bool QZEToyotaKlineDiagnosticModule::needsKeyCycle(const OptionalText& vin) {
 std::string QZEToyotaKlineDiagnosticModule::sendCommandToOstrel(const std::string& cmd) {
     if (m_linkLost) return "";
     std::string reply = QZEBaseDiagnosticModule::sendCommandToOstrel(cmd);
+    const std::string answer = reply::withoutNotices(reply);  // after "BUS INIT: ...OK"
     if (m_abort || cmd.starts_with("KQ") ||
-        !QZENaks::response(reply, QZENaks::NakResponsePending) || QZENaks::holdsAnswer(reply) ||
+        !QZENaks::response(answer, QZENaks::NakResponsePending) || QZENaks::holdsAnswer(answer) ||
         !needsKeyCycle(QZEData::sharedData().activeVin()))
         return reply;
     m_abort = true;
