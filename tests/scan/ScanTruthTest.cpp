@@ -531,17 +531,18 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         {"GM: headers off refused", "gm.json", "KQH0", "?", false,
          "ECM: P1101/CURRENT/HISTORY/MIL P0171/CURRENT|PSCM: C0460/CURRENT/HISTORY"
          "|EBCM: C0035/HISTORY|BCM: B1000/MIL"},
-        // Fault tables: the module with the codes of the tables answered.
+        // Fault tables: the module with the codes of the tables answered; with none found
+        // nothing is known of it, and it is left out.
         {"Honda: SRS table 30 not understood", "honda.json", "SRS/2130", "?", false,
          "PGMFI: P1456/ACTIVE/MIL P1259/STORED|AT: P0740/STORED P0753/STORED"
-         "|ABS: C0040/STORED 31/STORED|SRS:"},
+         "|ABS: C0040/STORED 31/STORED"},
         {"Mitsubishi: ENG table 20 NO DATA", "mitsubishi.json", "ENG (bit/2120", "NO DATA", false,
-         "ABS: C1210/STORED|ENG:"},
+         "ABS: C1210/STORED"},
         {"Mitsubishi: ENG table 21 flagged damaged", "mitsubishi.json", "ENG (bit/2121",
          "61 21 FF <RX ERROR", false, "ABS: C1210/STORED|ENG: P0100 P0335"},
-        // Answers cut short: the codes of the whole records received.
+        // Answers cut short: the codes of the whole records received (none: left out).
         {"BMW: DSC cut short for good", "bmw.json", "DSC/1902FF", "F1 10 07 59 02 FF 5E 20 \r",
-         false, bmwDme + "|BMWVB33DSC:"},
+         false, bmwDme},
         {"VW: TP2.0 engine a byte short for good", "volkswagen.json", tp2, tp2Cut, false,
          vwUds + "|01: P0300/STORED"},
         {"VW: TP2.0 engine a byte short once", "volkswagen.json", tp2, tp2Cut, true,

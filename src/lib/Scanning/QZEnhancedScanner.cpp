@@ -213,8 +213,12 @@ bool QZEnhancedScanner::setUp(QZEModuleScanner& scanner, const std::string& cmd,
 void QZEnhancedScanner::readModule(const QZEModuleDataPtr& record, QZEModuleScanner& scanner,
                                    const std::string& busKey) {
     scanner.scanModule(record, keyNumber(busKey));
-    // Its codes so far are reported; the scan ends after it in its communication error.
-    if (scanner.readIncomplete()) setScanErrorDuringScan(true);
+    // Its codes so far are reported; the scan ends after it in its communication error. With
+    // none found nothing is known of it, and it is left out as a module that did not answer.
+    if (scanner.readIncomplete()) {
+        setScanErrorDuringScan(true);
+        if (scanner.codeArray().empty()) record->setResponseState(ResponseStateNoData);
+    }
     record->setCodeList(scanner.codeArray());
     record->setStatusList(scanner.statusArray());
     record->setDefinitionList(scanner.definitionArray());
