@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <future>
 #include <optional>
 
@@ -50,6 +51,15 @@ sdbus::Error notConnected() {
     return sdbus::Error("org.bluez.Error.NotConnected", "Not Connected");
 }
 
+// A call left unanswered: answering it fails it with the error given.
+using OpenCall = std::function<void(const sdbus::Error&)>;
+
+template <class Result>
+OpenCall openCall(Result&& result) {
+    auto held = std::make_shared<Result>(std::move(result));
+    return [held](const sdbus::Error& error) { held->returnError(error); };
+}
+
 }  // namespace
 
 struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
@@ -72,9 +82,10 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
         std::vector<std::unique_ptr<sdbus::IObject>> services;
         std::vector<std::unique_ptr<Characteristic>> characteristics;
         std::optional<sdbus::Result<>> pendingConnect;
-        std::vector<sdbus::Result<std::vector<uint8_t>>> pendingReads;
-        // Reads of an ended link that fail only once the next link is up.
-        std::vector<sdbus::Result<std::vector<uint8_t>>> lateReads;
+        // Calls of the link not answered yet; those of an ended link that fail only once the
+        // next link is up.
+        std::vector<OpenCall> openCalls;
+        std::vector<OpenCall> lateCalls;
         uint64_t generation = 0;
     };
     struct Adapter {
@@ -340,8 +351,8 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
         d.resolved = true;
         d.object->emitPropertiesChangedSignal(kDevice, {"ServicesResolved"});
         result.returnResults();
-        for (auto& read : d.lateReads) read.returnError(notConnected());
-        d.lateReads.clear();
+        for (auto& call : d.lateCalls) call(notConnected());
+        d.lateCalls.clear();
     }
 
     void disconnect(Device& d) {
@@ -360,14 +371,14 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
     void teardown(Device& d) {
         if (!d.connected) return;
         ++d.generation;
-        const bool late = lockedCopy(owner->mutex_, owner->lateReadFailures_);
-        for (auto& read : d.pendingReads) {
+        const bool late = lockedCopy(owner->mutex_, owner->lateFailures_);
+        for (auto& call : d.openCalls) {
             if (late)
-                d.lateReads.push_back(std::move(read));
+                d.lateCalls.push_back(std::move(call));
             else
-                read.returnError(notConnected());
+                call(notConnected());
         }
-        d.pendingReads.clear();
+        d.openCalls.clear();
         for (auto& c : d.characteristics) c->object->emitInterfacesRemovedSignal();
         for (auto& s : d.services) s->emitInterfacesRemovedSignal();
         d.characteristics.clear();
@@ -440,7 +451,7 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
                 [device, raw](sdbus::Result<std::vector<uint8_t>>&& result, const VariantMap&) {
                     auto answer = device->module->read(raw->uuid);
                     if (!answer.answered) {
-                        device->pendingReads.push_back(std::move(result));
+                        device->openCalls.push_back(openCall(std::move(result)));
                         return;
                     }
                     if (answer.error) {
@@ -457,7 +468,8 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
                 });
         o.registerMethod("WriteValue")
             .onInterface(kGattCharacteristic)
-            .implementedAs([this, device, raw](const std::vector<uint8_t>& value,
+            .implementedAs([this, device, raw](sdbus::Result<>&& result,
+                                               const std::vector<uint8_t>& value,
                                                const VariantMap& options) {
                 std::string type = "request";
                 if (auto it = options.find("type"); it != options.end())
@@ -470,16 +482,28 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
                     type == "command" ? BleWriteType::withoutResponse : BleWriteType::withResponse;
                 if (auto error =
                         device->module->write(raw->uuid, Data(value.begin(), value.end()), kind))
-                    throw failed(error->description);
+                    result.returnError(failed(error->description));
+                else if (lockedCopy(owner->mutex_, owner->writesOpen_))
+                    device->openCalls.push_back(openCall(std::move(result)));
+                else
+                    result.returnResults();
             });
         o.registerMethod("StartNotify")
             .onInterface(kGattCharacteristic)
-            .implementedAs([device, raw] {
-                if (raw->notifying) return;
-                if (auto refused = device->module->setNotifying(raw->uuid, true))
-                    throw sdbus::Error("org.bluez.Error.NotPermitted", refused->description);
-                raw->notifying = true;
-                raw->object->emitPropertiesChangedSignal(kGattCharacteristic, {"Notifying"});
+            .implementedAs([this, device, raw](sdbus::Result<>&& result) {
+                if (!raw->notifying) {
+                    if (auto refused = device->module->setNotifying(raw->uuid, true)) {
+                        result.returnError(
+                            sdbus::Error("org.bluez.Error.NotPermitted", refused->description));
+                        return;
+                    }
+                    raw->notifying = true;
+                    raw->object->emitPropertiesChangedSignal(kGattCharacteristic, {"Notifying"});
+                }
+                if (lockedCopy(owner->mutex_, owner->writesOpen_))
+                    device->openCalls.push_back(openCall(std::move(result)));
+                else
+                    result.returnResults();
             });
         o.registerMethod("StopNotify")
             .onInterface(kGattCharacteristic)
@@ -504,8 +528,8 @@ struct FakeBlueZ::Bus : std::enable_shared_from_this<FakeBlueZ::Bus> {
         for (auto& d : devices) {
             if (d->connected) d->module->detach();
             d->pendingConnect.reset();
-            d->pendingReads.clear();
-            d->lateReads.clear();
+            d->openCalls.clear();
+            d->lateCalls.clear();
             d->characteristics.clear();
             d->services.clear();
             d->object.reset();
@@ -618,8 +642,12 @@ void FakeBlueZ::addAdapter(const std::string& name) {
     });
 }
 
-void FakeBlueZ::failOpenReadsLate(bool late) {
-    lockedAssign(mutex_, lateReadFailures_, late);
+void FakeBlueZ::failOpenCallsLate(bool late) {
+    lockedAssign(mutex_, lateFailures_, late);
+}
+
+void FakeBlueZ::leaveWritesOpen(bool open) {
+    lockedAssign(mutex_, writesOpen_, open);
 }
 
 bool FakeBlueZ::serving() const {

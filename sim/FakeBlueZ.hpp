@@ -50,9 +50,12 @@ class FakeBlueZ : public std::enable_shared_from_this<FakeBlueZ> {
     void setPowered(bool on);
     // A second adapter that the central may be told to use.
     void addAdapter(const std::string& name);
-    // Reads still open when a link ends fail only once the device's next link is up (its
-    // Connect answered), instead of as the link ends: a BlueZ late with its answers.
-    void failOpenReadsLate(bool late);
+    // Calls still open when a link ends (reads the module leaves unanswered, writes and
+    // subscriptions left open) fail only once the device's next link is up (its Connect
+    // answered), instead of as the link ends: a BlueZ late with its answers.
+    void failOpenCallsLate(bool late);
+    // Writes and subscriptions are carried out but left unanswered until the link ends.
+    void leaveWritesOpen(bool open);
 
     // Waits until everything asked of the fake so far has been done.
     void sync();
@@ -87,7 +90,8 @@ class FakeBlueZ : public std::enable_shared_from_this<FakeBlueZ> {
     std::vector<std::string> filterUuids_;
     std::string filterTransport_;
     int connectCalls_ = 0;
-    bool lateReadFailures_ = false;
+    bool lateFailures_ = false;
+    bool writesOpen_ = false;
     std::map<std::string, std::vector<std::string>> writeTypes_;
 };
 

@@ -244,15 +244,13 @@ TEST_F(DriverTest, InterrogationErrorsDisconnect) {
         module->injectFault(fault);
         int errorPosts = 0;
         const void* object = nullptr;
-        auto token =
-            NotificationCenter::defaultCenter().addObserver("Error", [&](const Notification& n) {
-                ++errorPosts;
-                object = n.object;
-            });
+        ScopedObserver observer("Error", [&](const Notification& n) {
+            ++errorPosts;
+            object = n.object;
+        });
         auto device = discover();
         device->connect();
         ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
-        NotificationCenter::defaultCenter().removeObserver(token);
         EXPECT_EQ(recorder->count(recorder->errors), 1u);
         EXPECT_EQ(errorPosts, 1);
         ASSERT_NE(object, nullptr);

@@ -127,14 +127,12 @@ TEST_F(DriverTest, ARefusedSubscriptionClosesTheLinkWithItsError) {
         sim::SimulatedBluetooth::Installation local(world);
         ConsoleLines console;
         int errorPosts = 0;
-        auto token = NotificationCenter::defaultCenter().addObserver(
-            "Error", [&](const Notification&) { ++errorPosts; });
+        ScopedObserver observer("Error", [&](const Notification&) { ++errorPosts; });
         addModule(options([&](auto& o) { o.refusedSubscriptions = {uuid}; }));
         auto device = discover();
         device->connect();
         ASSERT_TRUE(eventually([&] { return recorder->count(recorder->errors) == 1; }));
         ASSERT_TRUE(eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
-        NotificationCenter::defaultCenter().removeObserver(token);
         EXPECT_EQ(errorPosts, 1);
         EXPECT_EQ(
             console.containing("subscribing to the characteristic (UUID): " + bleUUIDText(uuid)),

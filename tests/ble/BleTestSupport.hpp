@@ -95,6 +95,20 @@ class Recorder : public BGXScanDelegate, public BGXDeviceDelegate, public BGXSer
     mutable std::mutex mutex_;
 };
 
+// An observer of the default centre for the life of the object: a test that stops early leaves
+// none behind to call into what it captured.
+class ScopedObserver {
+  public:
+    ScopedObserver(const std::string& name, NotificationCenter::Observer fn)
+        : token_(NotificationCenter::defaultCenter().addObserver(name, std::move(fn))) {}
+    ~ScopedObserver() { NotificationCenter::defaultCenter().removeObserver(token_); }
+    ScopedObserver(const ScopedObserver&) = delete;
+    ScopedObserver& operator=(const ScopedObserver&) = delete;
+
+  private:
+    ObserverToken token_;
+};
+
 // Collects the driver's console lines for the life of the object; `onLine`, when given, sees
 // each line first (on the logging thread).
 class ConsoleLines {

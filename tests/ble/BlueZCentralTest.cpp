@@ -279,7 +279,12 @@ TEST_F(BlueZTest, AForgottenDeviceIsFoundAgainAndKeepsItsLastSignalStrength) {
     fake->add(module);  // seen again, at -70 dBm
     fake->sync();
     s->stopScan();
-    ASSERT_TRUE(eventually([&] { return !fake->discovering(); }));
+    // BlueZ's signals may still be on their way when it is done: its answer to a later call
+    // comes after them, so the central has the sighting and the end of discovery by then.
+    std::atomic<bool> answered = false;
+    ASSERT_TRUE(device->writeBusMode(2, std::nullopt, [&](auto&, auto&) { answered = true; }));
+    ASSERT_TRUE(eventually([&] { return answered.load(); }));
+    EXPECT_FALSE(fake->discovering());
     clock->advance(15.1);
     ASSERT_TRUE(eventually([&] { return recorder->count(recorder->rssis) == 1; }));
     EXPECT_EQ(recorder->get(recorder->rssis), std::vector{-70});
@@ -329,48 +334,73 @@ TEST_F(BlueZTest, TheLinkEndsWhenBlueZStopsOrRefusesToDisconnect) {
     drainMain();
 }
 
-// A read still open when the driver closes the link is answered (with an error) after the
-// driver asked to disconnect, or only once the next link of the device is up: that answer is
-// dropped, not a second disconnect with an error, nor the end of the new link.
+// A read, write or subscription still open when the driver closes the link is answered (with
+// an error) after the driver asked to disconnect, or only once the next link of the device is
+// up: that answer is dropped, not a second disconnect with an error, nor taken as the new
+// link's.
 TEST_F(BlueZTest, AnswersOfALinkThatIsClosingAreDropped) {
     auto clock = std::make_shared<VirtualClock>();
     ScopedClock scoped(clock);
-    fake->remove(module);
-    fake->forget(module);
     auto silent = SimulatedBGX13::create(std::make_shared<sim::SensorCore>(), options([](auto& o) {
                                              o.answersBusMode = false;
                                              o.address = "C0:4E:30:1A:2B:3E";
                                          }));
     fake->add(silent);
+    ConsoleLines console;
     int errorPosts = 0;
-    auto token = NotificationCenter::defaultCenter().addObserver(
-        "Error", [&](const Notification&) { ++errorPosts; });
-    auto device = discover();
-    ASSERT_TRUE(device);
-    device->setDeviceDelegate(recorder);
-    auto modeReads = [&] {
-        auto r = silent->requests();
-        return std::count(r.begin(), r.end(), "read " + std::string(BGXUUID::busMode));
+    ScopedObserver observer("Error", [&](const Notification&) { ++errorPosts; });
+    auto s = scanner();
+    ASSERT_TRUE(eventually([&] { return s->scanState() == ScanState::Idle; }));
+    s->startScan();
+    ASSERT_TRUE(eventually([&] { return recorder->count(recorder->discovered) == 2; }));
+    auto deviceOf = [&](const SimulatedBGX13& m) {
+        const auto id = BlueZCentral::identifierForAddress(m.options().address);
+        for (const auto& d : recorder->get(recorder->discovered))
+            if (d->identifier() == id) return d;
+        return std::shared_ptr<BGXDevice>();
+    };
+    auto count = [](const auto& list, const std::string& item) {
+        return std::count(list.begin(), list.end(), item);
+    };
+    struct Row {
+        const char* open;
+        std::shared_ptr<SimulatedBGX13> module;
+        bool writesOpen;
+        // Calls the module has taken whose answer stays open.
+        std::function<size_t()> taken;
+    };
+    const Row rows[] = {
+        {"its bus mode read (interrogating)", silent, false,
+         [&] { return count(silent->requests(), "read " + std::string(BGXUUID::busMode)); }},
+        {"its subscriptions and credit message (connected)", module, true,
+         [&] { return module->writes(BGXUUID::peripheralTX).size(); }},
     };
     for (bool late : {false, true}) {
-        SCOPED_TRACE(late ? "answered once the next link is up" : "answered as the link ends");
-        fake->failOpenReadsLate(late);
-        for (int round = 0; round < 2; ++round) {
-            const auto before = modeReads();
-            device->connect();
-            // Interrogating, its bus mode read open for good.
-            ASSERT_TRUE(eventually([&] { return modeReads() > before; }));
-            fake->sync();
-            device->disconnect();
-            ASSERT_TRUE(
-                eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
-            fake->sync();
-            drainMain();
+        for (const auto& row : rows) {
+            SCOPED_TRACE(std::string(row.open) +
+                         (late ? ", answered once the next link is up" : ", answered as it ends"));
+            fake->failOpenCallsLate(late);
+            fake->leaveWritesOpen(row.writesOpen);
+            auto device = deviceOf(*row.module);
+            ASSERT_TRUE(device);
+            device->setDeviceDelegate(recorder);
+            for (int round = 0; round < 2; ++round) {
+                const auto before = row.taken();
+                device->connect();
+                ASSERT_TRUE(eventually([&] { return row.taken() > before; }));
+                fake->sync();
+                device->disconnect();
+                ASSERT_TRUE(
+                    eventually([&] { return device->deviceState() == DeviceState::Disconnected; }));
+                fake->sync();
+                drainMain();
+            }
         }
     }
-    NotificationCenter::defaultCenter().removeObserver(token);
+    fake->leaveWritesOpen(false);
     EXPECT_EQ(recorder->count(recorder->errors), 0u);
     EXPECT_EQ(errorPosts, 0);
+    EXPECT_EQ(console.containing("to the characteristic"), 0u);
     EXPECT_EQ(recorder->get(recorder->states).back(), DeviceState::Disconnected);
 }
 

@@ -30,8 +30,8 @@ TEST(BlueZReconnect, AConnectRightAfterADisconnectFollowsTheEndOfTheLastLink) {
     fake->add(module);
     auto previous = setBleCentralFactory(BlueZCentral::factory({.busAddress = bus.address}));
     std::atomic<int> posted{0};
-    auto token = NotificationCenter::defaultCenter().addObserver(
-        PelkNotifications::SENSOR_DISCONNECTED, [&](const Notification&) { ++posted; });
+    ScopedObserver observer(PelkNotifications::SENSOR_DISCONNECTED,
+                            [&](const Notification&) { ++posted; });
     {
         ScopedHome home;
         ScopedClock clock(std::make_shared<ScaledClock>(0.05));
@@ -107,7 +107,6 @@ TEST(BlueZReconnect, AConnectRightAfterADisconnectFollowsTheEndOfTheLastLink) {
         gateway.reset();
         gwtest::drainQueues();
     }
-    NotificationCenter::defaultCenter().removeObserver(token);
     fake->stop();
     setBleCentralFactory(previous);
 }
