@@ -543,6 +543,12 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         // Answers cut short: the codes of the whole records received (none: left out).
         {"BMW: DSC cut short for good", "bmw.json", "DSC/1902FF", "F1 10 07 59 02 FF 5E 20 \r",
          false, bmwDme},
+        {"BMW: DSC's record list ends inside a record", "bmw.json", "DSC/1902FF",
+         "F1 06 59 02 FF 5E 20 00 \r", false, bmwDme},
+        {"VW: airbag's record list ends inside its second record", "volkswagen.json",
+         "15 Airbag/1902FF", "59 02 FF 90 01 00 08 90 02", false, vwUds},
+        {"VW: airbag's answer ends before its mask", "volkswagen.json", "15 Airbag/1902FF",
+         "59 02", false, "01: P0171-00/CONFIRMED P0299-00/CONFIRMED/PENDING"},
         {"VW: TP2.0 engine a byte short for good", "volkswagen.json", tp2, tp2Cut, false,
          vwUds + "|01: P0300/STORED"},
         {"VW: TP2.0 engine a byte short once", "volkswagen.json", tp2, tp2Cut, true,

@@ -322,11 +322,13 @@ bool QZEMakeModule::isCutShort(std::string_view reply, const QZEModuleProtocol& 
     switch (row.layout) {
         case QZEReplyLayout::kwp2000Can:
         case QZEReplyLayout::toyotaCan:
-        case QZEReplyLayout::uds:
             return isMultiFrameReplyCutShort(reply, false);
+        case QZEReplyLayout::uds:
+            return isMultiFrameReplyCutShort(reply, false) || isUdsRecordListCutShort(reply, false);
         case QZEReplyLayout::toyotaExtendedCan:
-        case QZEReplyLayout::extendedUds:
             return isMultiFrameReplyCutShort(reply, true);
+        case QZEReplyLayout::extendedUds:
+            return isMultiFrameReplyCutShort(reply, true) || isUdsRecordListCutShort(reply, true);
         default:
             // A line the adapter flags as damaged ("<DATA ERROR") is read again on any bus.
             return reply::holdsDamagedFrame(reply);

@@ -131,4 +131,19 @@ bool isMultiFrameReplyCutShort(std::string_view text, bool extendedAddressing) {
     return false;
 }
 
+bool isUdsRecordListCutShort(std::string_view text, bool extendedAddressing) {
+    // The message the decoders read: the first that is not a negative response.
+    const auto messages =
+        extendedAddressing ? reply::extendedMessages(text) : reply::canMessages(text);
+    for (const auto& message : messages) {
+        if (reply::isNegative(message)) continue;
+        const auto at = extendedAddressing ? (message[0] == "59" ? message.begin() : message.end())
+                                           : std::find(message.begin(), message.end(), "59");
+        if (at == message.end()) continue;
+        const auto after = static_cast<size_t>(message.end() - at);
+        return after < 3 || (after - 3) % 4 != 0;
+    }
+    return false;
+}
+
 }  // namespace qz

@@ -13,4 +13,8 @@ namespace qz {
 // under different identifiers are followed apart.
 bool isMultiFrameReplyCutShort(std::string_view reply, bool extendedAddressing);
 
+// Whether a UDS fault read's answer ("59", report type, mask, then 4-byte records) ends inside a
+// record or before its mask: the module's list did not arrive whole, though its frames did.
+bool isUdsRecordListCutShort(std::string_view reply, bool extendedAddressing);
+
 }  // namespace qz
