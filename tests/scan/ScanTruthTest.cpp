@@ -513,6 +513,9 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     const std::string bmwDme = "BMWVB33DME: P29CC-00/CONFIRMED P2A82-12/MIL/CONFIRMED/PENDING";
     const std::string vwUds =
         "01: P0171-00/CONFIRMED P0299-00/CONFIRMED/PENDING|15: B1001-00/CONFIRMED";
+    const std::string chryslerToCab =
+        "PCM: P1281/ACTIVE/MIL P1684/STORED|BCM: B1A00/STORED|TIPM: U1110/ACTIVE"
+        "|PCM: P1294/STORED P1693/STORED|CAB: 36/STORED 32/STORED /STORED 71/STORED /STORED";
     const std::string tp2 = "01 Engine: TP2.0 channel/1000041800FF00";
     const std::string tp2Cut = "B1 \r20 00 08 58 02 41 2C 20 \r11 45 11 ";
     // clang-format off
@@ -540,6 +543,11 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
          "ABS: C1210/STORED"},
         {"Mitsubishi: ENG table 21 flagged damaged", "mitsubishi.json", "ENG (bit/2121",
          "61 21 FF <RX ERROR", false, "ABS: C1210/STORED|ENG: P0100 P0335"},
+        {"Chrysler: CAB read-out 22 20 01 NO DATA", "chrysler.json", "CAB/222001", "NO DATA",
+         false, chryslerToCab},
+        {"Chrysler: CAB read-out 22 20 01 refused by the module", "chrysler.json", "CAB/222001",
+         "7F 22 20 01 00 12", false,
+         chryslerToCab + "|BCM: B1210/STORED|ACM: B1001/STORED|MIC:|OBD:"},
         // Answers cut short: the codes of the whole records received (none: left out).
         {"BMW: DSC cut short for good", "bmw.json", "DSC/1902FF", "F1 10 07 59 02 FF 5E 20 \r",
          false, bmwDme},

@@ -114,13 +114,6 @@ std::optional<QZEMessageBytes> headedKLineMessage(const reply::Tokens& t, QZEKLi
                    t.begin() + static_cast<std::ptrdiff_t>(head + length));
 }
 
-// A module's own refusal of a request ("7F <service> <code>"), other than "busy" or "response
-// pending": it has answered, with nothing to read.
-bool refusesTable(std::string_view reply) {
-    return QZENaks::isNAK(reply) &&
-           !QZENaks::response(reply, QZENaks::NakBusy | QZENaks::NakResponsePending);
-}
-
 std::string headerFormat(QZEAddressing addressing) {
     switch (addressing) {
         case QZEAddressing::kLine:
@@ -402,15 +395,8 @@ bool QZEMakeModule::readBitTable(const QZEModuleData& module, const QZEBitEncode
     bool damaged = false;
     std::string unanswered;
     for (uint64_t byte : table.addresses()) {
-        const std::string cmd = row.read + " " + hexByte(static_cast<int>(byte));
-        std::string reply = request(cmd, row.retry);
-        // A table the adapter flags as damaged is asked for again, as a cut-short answer is.
-        for (int read = 1; read <= kRereads && reply::holdsDamagedFrame(reply); ++read) {
-            log().logInfo("Reading module again: %@ with request_ID: %@, its answer was cut short",
-                          module.description(), module.requestId());
-            reply = request(cmd, row.retry);
-        }
-        damaged = damaged || reply::holdsDamagedFrame(reply);
+        const std::string reply =
+            requestTable(module, row.read + " " + hexByte(static_cast<int>(byte)), row, damaged);
         // "<read + 40> <byte> <fault bits>"
         const auto messages = messagesOf(reply, row);
         auto message = std::find_if(messages.begin(), messages.end(), [&](const auto& m) {
@@ -440,6 +426,29 @@ bool QZEMakeModule::readBitTable(const QZEModuleData& module, const QZEBitEncode
             addDescribedCode(code, status.empty() ? row.status : status, (*info)[1]);
         }
     }
+    return endTableRead(module, answered, damaged, unanswered);
+}
+
+bool QZEMakeModule::refusesTable(std::string_view reply) {
+    return QZENaks::isNAK(reply) &&
+           !QZENaks::response(reply, QZENaks::NakBusy | QZENaks::NakResponsePending);
+}
+
+std::string QZEMakeModule::requestTable(const QZEModuleData& module, const std::string& cmd,
+                                        const QZEModuleProtocol& row, bool& damaged) {
+    std::string reply = request(cmd, row.retry);
+    // A table the adapter flags as damaged is asked for again, as a cut-short answer is.
+    for (int read = 1; read <= kRereads && reply::holdsDamagedFrame(reply); ++read) {
+        log().logInfo("Reading module again: %@ with request_ID: %@, its answer was cut short",
+                      module.description(), module.requestId());
+        reply = request(cmd, row.retry);
+    }
+    damaged = damaged || reply::holdsDamagedFrame(reply);
+    return reply;
+}
+
+bool QZEMakeModule::endTableRead(const QZEModuleData& module, bool answered, bool damaged,
+                                 const std::string& unanswered) {
     // A table still damaged was answered all the same, by a frame that could not be read.
     if ((answered || damaged) && !unanswered.empty()) {
         log().logWarning(

@@ -228,6 +228,18 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     // asked for again up to twice; still damaged, it leaves the read incomplete in any case.
     bool readBitTable(const QZEModuleData& module, const QZEBitEncodedAddress& table,
                       const QZEModuleProtocol& row);
+    // One fault table's reply to `cmd`, asked for again up to twice while the adapter flags it
+    // damaged (`damaged` set when it stays so).
+    std::string requestTable(const QZEModuleData& module, const std::string& cmd,
+                             const QZEModuleProtocol& row, bool& damaged);
+    // Whether a table's reply is the module's own refusal ("7F <service> <code>", not "busy" or
+    // "response pending"): it has answered, with nothing to read.
+    static bool refusesTable(std::string_view reply);
+    // Ends a read of several fault tables: beside tables answered (or damaged ones), the tables
+    // in `unanswered` leave the read incomplete; damaged frames alone are no answer. Returns
+    // `answered`.
+    bool endTableRead(const QZEModuleData& module, bool answered, bool damaged,
+                      const std::string& unanswered);
 
     // The messages of a reply in the row's layout (`positive`: the response byte expected,
     // which tells J1850 lines shown with headers; -1 when unknown).

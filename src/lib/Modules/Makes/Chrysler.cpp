@@ -78,10 +78,18 @@ bool QZEChryslerVPWDiagnosticModule::readJ2190(QZEModuleData& module, const std:
     const auto& row = QZEModuleProtocols::chryslerVpw;
     return read(module, row, [&] {
         return onModuleBus(module, row, [&] {
+            // Each read-out is a fault table: one not answered leaves its faults unknown.
             bool answered = false;
+            bool damaged = false;
+            std::string unanswered;
             for (size_t i = 0; i < readouts.size(); ++i) {
-                const auto bitmap = j2190Bitmap(request(readouts[i], row.retry), readouts[i]);
-                if (!bitmap) continue;
+                const std::string reply = requestTable(module, readouts[i], row, damaged);
+                const auto bitmap = j2190Bitmap(reply, readouts[i]);
+                if (!bitmap) {
+                    if (!refusesTable(reply))
+                        unanswered += (unanswered.empty() ? "" : ", ") + readouts[i];
+                    continue;
+                }
                 answered = true;
                 if (block == 0)
                     decodeEnhancedCodesVPWChryslerJ2190Old(*bitmap);
@@ -89,7 +97,7 @@ bool QZEChryslerVPWDiagnosticModule::readJ2190(QZEModuleData& module, const std:
                     decodeEnhancedCodesVPWChryslerJ2190New(*bitmap,
                                                            block + static_cast<int64_t>(i));
             }
-            return answered;
+            return endTableRead(module, answered, damaged, unanswered);
         });
     });
 }
