@@ -35,8 +35,6 @@ class Vehicle : public QZVehicleCommunicationProtocol,
                 public QZESessionProtocol,
                 public std::enable_shared_from_this<Vehicle> {
   public:
-    // What every failed engine command answers.
-    static constexpr const char* kNoDataReply = "NO DATA/r>";
     // Seconds between two looks at the link during an engine pause.
     static constexpr double kLinkPoll = 0.25;
 

@@ -18,6 +18,8 @@ using OptionalText = std::optional<std::string>;
 class QZVehicleCommunicationProtocol {
   public:
     virtual ~QZVehicleCommunicationProtocol() = default;
+    // What every failed command answers (no adapter, a time-out, the link closed).
+    static constexpr const char* kNoDataReply = "NO DATA/r>";
     // True when the sensor accepted the set-up command.
     virtual bool sendSetupCommandToOstrel(const OptionalText& cmd) = 0;
     // The reply text.

@@ -6,6 +6,7 @@
 
 #include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Descriptions/QZETroubleCodes.hpp"
+#include "lib/Facades/QZEAdapters.hpp"
 #include "lib/Facades/QZEData.hpp"
 #include "lib/Facades/QZEVehicle.hpp"
 #include "lib/Logging/QZELogging.hpp"
@@ -44,9 +45,6 @@ std::optional<std::string> listedCode(const std::string& token) {
     return code;
 }
 
-// What the communication adapter answers for an exchange that failed (time-out, link closed).
-constexpr std::string_view kFailedExchange = "NO DATA/r>";
-
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
     size_t start = 0;
@@ -61,7 +59,7 @@ constexpr const char* kEngine = "ENGINE";
 }  // namespace
 
 bool QZEnhancedScanner::isCodeListAnswer(const OptionalText& reply) {
-    if (!reply || *reply == kFailedExchange) return false;
+    if (!reply || *reply == QZVehicleCommunicationProtocol::kNoDataReply) return false;
     return !reply::holdsSensorError(*reply);
 }
 
