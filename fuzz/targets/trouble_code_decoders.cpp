@@ -92,10 +92,15 @@ QZ_FUZZ_TARGET(trouble_code_decoders) {
             (void)m.decodeKwp2000Records(tokens);
             std::vector<std::string> words(tokens.begin(), tokens.end());
             (void)m.decodeKWP2000ResponseBytes(words);
-            for (const auto& message : reply::canMessages(t))
-                (void)QZEBaseDiagnosticModule::kwpRecords(message, message.size() % 3);
-            (void)reply::extendedMessages(t);
-            (void)QZENaks::holdsAnswer(t);
+            for (auto framing : {QZEFraming::can, QZEFraming::canExtended, QZEFraming::kLine,
+                                 QZEFraming::j1850, QZEFraming::message}) {
+                QZEAsked asked = QZEAsked::of(t.substr(0, 2), framing);
+                asked.records = QZERecordLayout::kwp2000();
+                for (const auto& message : QZEModuleReply::classify(t, asked).messages) {
+                    const reply::Tokens bytes(message.begin(), message.end());
+                    (void)QZEBaseDiagnosticModule::kwpRecords(bytes, bytes.size() % 3);
+                }
+            }
             (void)QZENaks::isNAK(t);
         },
     };

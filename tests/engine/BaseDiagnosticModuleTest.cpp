@@ -39,9 +39,9 @@ TEST_F(BaseModuleTest, RetryHelpersSendAndPauseAsTheRepliesDemand) {
         {"kline data", kline, {"61 01 00\r\r>"}, {S}, "61 01 00\r\r>"},
         {"kline pending six times: no pause",
          kline,
-         {"7F 19 78\r\r>"},
+         {"7F 21 78\r\r>"},
          {S, S, S, S, S, S},
-         "7F 19 78\r\r>"},
+         "7F 21 78\r\r>"},
         {"kline pending then data", kline, {"7F 21 78", "61 01"}, {S, S}, "61 01"},
         {"kline pending after the bus init notice, then data",
          kline,
@@ -62,8 +62,13 @@ TEST_F(BaseModuleTest, RetryHelpersSendAndPauseAsTheRepliesDemand) {
         {"can empty: one send, one pause", can, {"\r\r>"}, {S, "sleep:5"}, "\r\r>"},
         {"can busy thrice: 15 s",
          can,
-         {"7F 22 21\r\r>"},
+         {"7F 21 21\r\r>"},
          {S, "sleep:5", S, "sleep:5", S, "sleep:5"},
+         "7F 21 21\r\r>"},
+        {"can: another request's busy answer is none",
+         can,
+         {"7F 22 21\r\r>"},
+         {S},
          "7F 22 21\r\r>"},
         {"can pending then data", can, {"7F 21 78", "61 01"}, {S, "sleep:5", S}, "61 01"},
         {"can pending after SEARCHING..., then data",
@@ -122,12 +127,13 @@ TEST_F(BaseModuleTest, RepliesRaiseTheResponseStateInOrder) {
         {4, {"\r\r>"}, ResponseStateUnknown},
         {4, {"NO DATA\r\r>"}, ResponseStateNoData},
         {4, {"7F 19 12\r\r>"}, ResponseStateHasNakData},
-        {4, {"03 7F 19 12"}, ResponseStateHasNakData},
-        {1, {"03 7F 19 12"}, ResponseStateHasData},  // GM: negative only when it begins "7F"
+        {4, {"03 7F 19 12"}, ResponseStateHasNakData},  // a single frame's PCI byte shown
+        {1, {"03 7F 19 12"}, ResponseStateHasNakData},  // on every make
         {1, {"7f 19 12"}, ResponseStateHasNakData},
-        {1, {"7EA 7F A9 12"}, ResponseStateHasNakData},     // headers shown: after the identifier
-        {1, {"7EA 03 7F A9 12"}, ResponseStateHasNakData},  // and the frame's length byte
-        {1, {"7EA 10 03 7F A9 12"}, ResponseStateHasData},
+        {1, {"7EA 7F 19 12"}, ResponseStateHasNakData},     // headers shown: after the identifier
+        {1, {"7EA 03 7F 19 12"}, ResponseStateHasNakData},  // and the frame's length byte
+        {1, {"7EA 10 03 7F 19 12"}, ResponseStateHasNakData},  // a first frame of three bytes
+        {1, {"7EA 7F A9 12"}, ResponseStateNoData},            // the answer to another request
         {4, {"59 02 FF", "NO DATA", "7F 19 12"}, ResponseStateHasData},  // never decreases
         {4, {"NO DATA", "7F 19 31", "NO DATA"}, ResponseStateHasNakData},
     };
@@ -183,23 +189,27 @@ TEST(NaksTest, RecognisesNegativeResponsesAtTheStartOfTheReply) {
         {"7F 19 78", 64, false},  // bit 64 has no family
         {"7F 19 78", 0, false},
         {"7F 19 78", 0x1FF, true},
-        {"41 00 7F 19 12", QZENaks::NakSubFunction, true},  // two tokens before 7F
+        {"41 00 7F 19 12", QZENaks::NakSubFunction, false},  // a 7F inside data is data
         {"7E8 03 7F 19 78\r\r>", QZENaks::NakResponsePending, true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(QZENaks::response(c.reply, c.mask), c.match) << c.reply << " " << c.mask;
 
+    // A negative response where a message begins: at the line's start, behind the identifier
+    // and PCI byte; bare or cut short too.
     const std::vector<std::pair<const char*, bool>> any = {
         {"7F 19 12", true},
-        {"18DAF110 01 02 03 7F 19 12", true},  // a header and three tokens: four before 7F
-        {"01 02 03 04 7F 19 12", true},        // "01" counts as the header token
-        {"01 02 03 04 05 7F 19 12", false},    // five tokens before 7F
-        {"59 02 FF 7F 19 12 00", true},
-        {"7F 19", false},
-        {"7F1912", false},
+        {"18DAF110 03 7F 19 12", true},
+        {"18 DA F1 10 03 7F 19 12", true},
+        {"SEARCHING...\r7E8 03 7F 19 12", true},
+        {"7F 19", true},
+        {"7F", true},
+        {"01 02 03 04 7F 19 12", false},
+        {"59 02 FF 7F 19 12 00", false},
+        {"7F 19 78\r59 02 FF", false},  // pending, then the answer
+        {"7F1912", true},               // printed without blanks
         {"NO DATA", false},
         {"", false},
-        {",, 7F 19 12", true},  // commas are members of the character classes
         {"X 7F 19 12", false},
     };
     for (const auto& [reply, match] : any) EXPECT_EQ(QZENaks::isNAK(reply), match) << reply;
@@ -276,13 +286,13 @@ TEST_F(BaseModuleTest, SetupCommandsAreTriedThreeTimes) {
     Module m;
     fakes.vehicle->refuseSetups(2);
     EXPECT_TRUE(m.sendSetupCommandToOstrel("KQH1"));
-    EXPECT_FALSE(m.readIncomplete());
+    EXPECT_EQ(m.readOutcome(), QZEReadOutcome::complete);
     fakes.vehicle->refuseSetups(-1);
     EXPECT_FALSE(m.sendSetupCommandToOstrel("KQH0"));
     EXPECT_EQ(fakes.eventsOf("setup:"), (Texts{"setup:KQH1", "setup:KQH1", "setup:KQH1",
                                                "setup:KQH0", "setup:KQH0", "setup:KQH0"}));
     // Refused for good: logged, and what the module reads now is not known to be its own.
-    EXPECT_TRUE(m.readIncomplete());
+    EXPECT_EQ(m.readOutcome(), QZEReadOutcome::setupRefused);
     EXPECT_EQ(fakes.logger->linesStartingWith("E:Setup command refused: KQH0").size(), 1u);
 
     fakes.events->clear();
@@ -291,10 +301,6 @@ TEST_F(BaseModuleTest, SetupCommandsAreTriedThreeTimes) {
     fakes.settings->newCommandSet = false;
     EXPECT_EQ(Module::setupCommand("CAF0"), "ATCAF0");
     EXPECT_EQ(fakes.eventsOf("setup:"), (Texts{"setup:KQH1", "setup:KQSH7E0"}));
-
-    EXPECT_TRUE(Module::isPositiveResponse("7E8 03 54 FF 00", 0x14));
-    EXPECT_FALSE(Module::isPositiveResponse("7F 14 31", 0x14));
-    EXPECT_FALSE(Module::isPositiveResponse("NO DATA", 0x14));
 }
 
 TEST_F(BaseModuleTest, DefaultReadsFail) {

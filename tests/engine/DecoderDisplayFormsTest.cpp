@@ -464,12 +464,6 @@ TEST(ReplyIdentifiers, OneTokenOrFourBytesInFrontOfALine) {
         for (const auto& line : c.lines) lengths.push_back(ids.at(reply::tokens(line)));
         EXPECT_EQ(lengths, c.lengths) << testing::PrintToString(c.lines);
     }
-    EXPECT_EQ(reply::withJoinedIdentifier("18 DA F1 10 03 7F 19 78\r\r>"),
-              "18DAF110 03 7F 19 78\r\r>");
-    EXPECT_EQ(reply::withJoinedIdentifier("7E8 03 7F 19 78"), std::nullopt);
-    EXPECT_EQ(reply::withJoinedIdentifier("SEARCHING...\r18 DA F1 10 03 7F 19 78\r"
-                                          "18 DA F1 10 03 7F 19 22\r\r>"),
-              "SEARCHING...\r18DAF110 03 7F 19 78\r18DAF110 03 7F 19 22\r\r>");
 }
 
 TEST(ReplyWords, TheSensorsWordsInAnySpacing) {
@@ -513,31 +507,33 @@ TEST(ReplyWords, TheSensorsWordsInAnySpacing) {
 TEST_F(DecoderDisplayForms, NegativeResponsesAndTheAnswersBesideThem) {
     struct Case {
         const char* reply;
-        bool negative;
-        bool pending;
-        bool answer;
+        QZEFraming framing;
+        QZEReplyKind kind;
     };
+    using K = QZEReplyKind;
+    const auto can = QZEFraming::can;
     const std::vector<Case> cases = {
-        {"7F 18 78 \r\r>", true, true, false},
-        {"18 DA F1 10 03 7F 19 78 \r\r>", true, true, false},
-        {"18 DA F1 10 03 7F 19 78 \r18 DA F1 10 03 7F 19 78 \r\r>", true, true, false},
-        {"18 DA F1 10 03 7F 19 78 \r18 DA F1 10 07 59 02 FF 01 23 45 08 \r\r>", true, true, true},
-        {"7F 18 78 \r008 \r0: 58 02 12 81 E0 16 \r1: 84 20 \r\r>", true, true, true},
-        {"7E8 03 7F 18 78 \r10 08 58 02 12 81 E0 16 \r21 84 20 \r\r>", true, true, true},
-        {"83 F1 10 7F 13 78 7E \r85 F1 10 53 11 35 16 56 \r\r>", true, true, true},
-        {"7F 13 78 \r7F 13 12 \r\r>", true, true, false},
-        {"7F 13 78 \rNO DATA\r\r>", true, true, false},
-        {"7F 13 78 \r?\r\r>", true, true, false},
-        {"53 01 23 \r\r>", false, false, true},
-        // A negative response cut short is no answer either.
-        {"7F 13 \r\r>", false, false, false},
-        {"7F 13 \r53 01 23 \r\r>", false, false, true},
+        {"7F 18 78 \r\r>", can, K::pending},
+        {"18 DA F1 10 03 7F 18 78 \r\r>", can, K::pending},
+        {"18 DA F1 10 03 7F 18 78 \r18 DA F1 10 03 7F 18 78 \r\r>", can, K::pending},
+        {"18 DA F1 10 03 7F 18 78 \r18 DA F1 10 05 58 01 12 81 E0 \r\r>", can, K::answer},
+        {"7F 18 78 \r008 \r0: 58 02 12 81 E0 16 \r1: 84 20 \r\r>", can, K::answer},
+        {"7E8 03 7F 18 78 \r10 08 58 02 12 81 E0 16 \r21 84 20 \r\r>", can, K::answer},
+        {"83 F1 10 7F 18 78 7E \r85 F1 10 58 01 35 16 56 \r\r>", QZEFraming::kLine, K::answer},
+        {"7F 18 78 \r7F 18 12 \r\r>", can, K::refusal},
+        {"7F 18 78 \rNO DATA\r\r>", can, K::pending},
+        {"7F 18 78 \r?\r\r>", can, K::pending},
+        {"58 01 12 81 E0 \r\r>", can, K::answer},
+        // A negative response cut short is a refusal; beside the data, the data is the answer.
+        {"7F 18 \r\r>", can, K::refusal},
+        {"7F 18 \r58 01 12 81 E0 \r\r>", can, K::answer},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.reply);
-        EXPECT_EQ(QZENaks::isNAK(c.reply), c.negative);
-        EXPECT_EQ(QZENaks::response(c.reply, QZENaks::NakResponsePending), c.pending);
-        EXPECT_EQ(QZENaks::holdsAnswer(c.reply), c.answer);
+        const auto r = QZEModuleReply::classify(c.reply, QZEAsked::of("18 00 FF 00", c.framing));
+        EXPECT_EQ(replyKindName(r.kind), std::string(replyKindName(c.kind))) << c.reply;
+        EXPECT_EQ(QZENaks::isNAK(c.reply),
+                  c.framing == can && c.kind != K::answer && c.kind != K::sensorWord)
+            << c.reply;
     }
 }
 
@@ -562,8 +558,8 @@ TEST_F(DecoderDisplayForms, APendingAnswerWithItsDataIsTheAnswer) {
          true,
          {S, "sleep:5", S, "sleep:5", S, "sleep:5", S, "sleep:5", S, "sleep:5", S},
          ResponseStateNoData},
-        {"k-line, pending under a four-byte identifier",
-         wide,
+        {"k-line, pending under its header",
+         "83 F1 10 7F 19 78 A4 \r\r>",
          false,
          {S, S, S, S, S, S},
          ResponseStateNoData},

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "lib/Modules/QZEBaseDiagnosticModule.hpp"
-#include "lib/Modules/QZEMultiFrameReplies.hpp"
 #include "support/EngineFakes.hpp"
 
 using namespace qz;
@@ -20,92 +19,114 @@ class ModuleRepliesTest : public ::testing::Test {
 };
 
 TEST_F(ModuleRepliesTest, OnlyModuleDataCountsAsAnAnswer) {
+    auto ask = [](const char* request, QZEFraming framing = QZEFraming::can, int positive = -1) {
+        QZEAsked asked = QZEAsked::of(request, framing);
+        asked.positive = positive;
+        return std::make_pair(std::string(request), asked);
+    };
+    const auto toyota = ask("13");
+    const auto kwp = ask("18 00 FF 00");
+    const auto kLine = ask("18 00 FF 00", QZEFraming::kLine);
+    const auto uds = ask("19 02 FF");
+    const auto gmlan = ask("A9 81 12", QZEFraming::can, 0x81);
     struct Case {
         const char* name;
-        int64_t make;
+        std::pair<std::string, QZEAsked> asked;
         Texts replies;  // in order, to one module
         int64_t state;
     };
     const std::vector<Case> cases = {
-        {"the sensor did not understand", 4, {"?\r>"}, ResponseStateNoData},
-        {"bus error", 4, {"CAN ERROR\r\r>"}, ResponseStateNoData},
-        {"K-line init failed", 4, {"BUS INIT: ...ERROR\r\r>"}, ResponseStateNoData},
-        {"stopped", 4, {"STOPPED\r>"}, ResponseStateNoData},
-        {"junk", 4, {"59 0? F#\r\r>"}, ResponseStateNoData},
-        {"a byte in junk is no line of bytes", 4, {"<RX ERROR 59\r>"}, ResponseStateNoData},
-        {"only response pending", 4, {"7F 13 78 \r\r>"}, ResponseStateNoData},
-        {"pending twice in one reply", 4, {"7F 13 78 \r7F 13 78 \r\r>"}, ResponseStateNoData},
-        {"pending with headers", 4, {"7E8 03 7F 13 78 \r\r>"}, ResponseStateNoData},
-        {"pending on K-line with headers", 4, {"83 F1 10 7F 13 78 96 \r\r>"}, ResponseStateNoData},
-        {"GM pending", 1, {"7EA 03 7F A9 78 \r\r>"}, ResponseStateNoData},
-        {"pending, then the data", 4, {"7F 13 78", "53 02 11 35 16 56"}, ResponseStateHasData},
-        {"pending, then a refusal", 4, {"7F 13 78", "7F 13 22"}, ResponseStateHasNakData},
+        {"the sensor did not understand", toyota, {"?\r>"}, ResponseStateNoData},
+        {"bus error", toyota, {"CAN ERROR\r\r>"}, ResponseStateNoData},
+        {"K-line init failed", kLine, {"BUS INIT: ...ERROR\r\r>"}, ResponseStateNoData},
+        {"stopped", toyota, {"STOPPED\r>"}, ResponseStateNoData},
+        {"junk", toyota, {"59 0? F#\r\r>"}, ResponseStateNoData},
+        {"a byte in junk is no line of bytes", toyota, {"<RX ERROR 59\r>"}, ResponseStateNoData},
+        {"only response pending", toyota, {"7F 13 78 \r\r>"}, ResponseStateNoData},
+        {"pending twice in one reply", toyota, {"7F 13 78 \r7F 13 78 \r\r>"}, ResponseStateNoData},
+        {"pending with headers", toyota, {"7E8 03 7F 13 78 \r\r>"}, ResponseStateNoData},
+        {"pending on K-line with headers",
+         kLine,
+         {"83 F1 10 7F 18 78 9B \r\r>"},
+         ResponseStateNoData},
+        {"GMLAN pending", gmlan, {"7EA 03 7F A9 78 \r\r>"}, ResponseStateNoData},
+        {"pending, then the data", toyota, {"7F 13 78", "53 02 11 35 16 56"}, ResponseStateHasData},
+        {"pending, then a refusal", toyota, {"7F 13 78", "7F 13 22"}, ResponseStateHasNakData},
         {"a refusal after pending in one reply",
-         4,
+         toyota,
          {"7F 13 78\r7F 13 22"},
          ResponseStateHasNakData},
-        {"a refusal", 4, {"7F 13 22 \r\r>"}, ResponseStateHasNakData},
-        {"data", 4, {"53 02 11 35 16 56 \r\r>"}, ResponseStateHasData},
+        {"a refusal", toyota, {"7F 13 22 \r\r>"}, ResponseStateHasNakData},
+        {"data", toyota, {"53 02 11 35 16 56 \r\r>"}, ResponseStateHasData},
         {"multi-frame, headers off",
-         4,
+         toyota,
          {"00A\r0: 53 04 52 01 52 41 \r1: 52 49 53 36 \r\r>"},
          ResponseStateHasData},
         {"headers on",
-         4,
+         toyota,
          {"7E8 10 0A 53 04 52 01 52 41 \r21 52 49 53 36 \r\r>"},
          ResponseStateHasData},
-        {"GM: a negative line not first stays data", 1, {"03 7F 19 78"}, ResponseStateHasData},
-        {"data, then words: never lower", 4, {"59 02 FF", "?"}, ResponseStateHasData},
-        // Identifiers as four bytes, the GM rule, and refusals beside words.
+        // With headers off a line beginning with its frame byte is no message of the module.
+        {"a frame byte shown before a negative answer",
+         gmlan,
+         {"03 7F A9 78"},
+         ResponseStateNoData},
+        {"data, then words: never lower", uds, {"59 02 FF", "?"}, ResponseStateHasData},
+        // Identifiers as four bytes, GMLAN, refusals beside words.
         {"pending under a four-byte identifier",
-         4,
+         uds,
          {"18 DA F1 10 03 7F 19 78 \r\r>"},
          ResponseStateNoData},
         {"a refusal under a four-byte identifier",
-         4,
+         uds,
          {"18 DA F1 10 03 7F 19 22 \r\r>"},
          ResponseStateHasNakData},
-        {"GM: a refusal under a four-byte identifier",
-         1,
-         {"18 DA F1 10 03 7F 19 22 \r\r>"},
-         ResponseStateHasNakData},
-        {"GM: pending and the data in one reply",
-         1,
+        {"GMLAN: pending and the data in one reply",
+         gmlan,
          {"7EA 7F A9 78 \r7EA 81 11 01 00 92 00 00 00 \r\r>"},
          ResponseStateHasData},
-        {"words, then a refusal", 4, {"?", "7F 13 22"}, ResponseStateHasNakData},
+        {"words, then a refusal", toyota, {"?", "7F 13 22"}, ResponseStateHasNakData},
         {"a refusal and the sensor's words in one reply",
-         4,
+         toyota,
          {"7F 13 22 \rCAN ERROR\r\r>"},
          ResponseStateHasNakData},
         // Negative responses cut short are refusals too; a 7F byte inside data is data.
-        {"a bare negative response byte", 4, {"7F \r\r>"}, ResponseStateHasNakData},
-        {"a negative response without its code", 4, {"7F 13 \r\r>"}, ResponseStateHasNakData},
-        {"a negative response cut in its code", 4, {"7F 1\r>"}, ResponseStateHasNakData},
-        {"K-line with headers, cut short", 4, {"83 F1 60 7F 18"}, ResponseStateHasNakData},
-        {"CAN with headers, cut short", 4, {"7E8 02 7F 13 \r\r>"}, ResponseStateHasNakData},
-        {"GM: cut short", 1, {"7EA 02 7F A9 \r\r>"}, ResponseStateHasNakData},
+        {"a bare negative response byte", toyota, {"7F \r\r>"}, ResponseStateHasNakData},
+        {"a negative response without its code", toyota, {"7F 13 \r\r>"}, ResponseStateHasNakData},
+        {"a negative response cut in its code", toyota, {"7F 1\r>"}, ResponseStateHasNakData},
+        {"K-line with headers, cut short", kLine, {"83 F1 60 7F 18"}, ResponseStateHasNakData},
+        {"CAN with headers, cut short", toyota, {"7E8 02 7F 13 \r\r>"}, ResponseStateHasNakData},
+        {"GMLAN: cut short", gmlan, {"7EA 02 7F A9 \r\r>"}, ResponseStateHasNakData},
         {"a refusal after the adapter's words",
-         4,
+         uds,
          {"SEARCHING...\r18 DA F1 10 03 7F 19 22 \r\r>"},
          ResponseStateHasNakData},
         {"response pending after the adapter's words",
-         4,
+         kLine,
          {"BUS INIT: ...OK\r83 F1 10 7F 18 78 9B \r\r>"},
          ResponseStateNoData},
         {"a cut-short refusal beside data",
-         4,
+         toyota,
          {"7F 13 \r53 02 11 35 16 56 \r\r>"},
          ResponseStateHasData},
-        {"data with a 7F code byte", 4, {"53 01 7F 13 \r\r>"}, ResponseStateHasData},
-        {"UDS data with a 7F code byte", 4, {"59 02 FF 7F 13 \r\r>"}, ResponseStateHasData},
+        {"data with a 7F code byte", toyota, {"53 01 7F 13 \r\r>"}, ResponseStateHasData},
+        {"UDS data with a 7F code byte", uds, {"59 02 FF 7F 13 \r\r>"}, ResponseStateHasData},
+        {"the answer to another request", kwp, {"59 02 FF 01 23 45 08 \r\r>"}, ResponseStateNoData},
+        {"a cut answer holds data",
+         uds,
+         {"7E8 10 0B 59 02 FF 01 23 45 \r\r>"},
+         ResponseStateHasData},
+        {"frames without their beginning hold none",
+         uds,
+         {"7E8 21 08 C1 00 00 \r\r>"},
+         ResponseStateNoData},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        BareModule m(c.make);
+        BareModule m;
         for (const auto& r : c.replies) {
-            fakes.vehicle->script("13", {r});
-            m.sendCommandToOstrel("13");
+            fakes.vehicle->script(c.asked.first, {r});
+            m.exchange(c.asked.first, QZEBaseDiagnosticModule::Retry::none, c.asked.second);
         }
         EXPECT_EQ(m.responseState(), c.state);
     }
@@ -192,99 +213,6 @@ TEST_F(ModuleRepliesTest, ResponsePendingIsWaitedOutWithinABound) {
         EXPECT_EQ(m.request("13", c.retry), c.result);
         EXPECT_EQ(fakes.events->events(), c.events);
     }
-}
-
-TEST(MultiFrameReplies, AMessageCutShortIsSeenInEveryDisplayForm) {
-    struct Case {
-        const char* name;
-        std::string reply;
-        bool extended;
-        bool cut;
-    };
-    const std::vector<Case> cases = {
-        {"headers off, whole",
-         "00F\r0: 59 02 FF 01 23 45 \r1: 08 C1 00 00 2F 04 20 \r2: 00 8C \r\r>", false, false},
-        {"headers off, last frame lost",
-         "00F\r0: 59 02 FF 01 23 45 \r1: 08 C1 00 00 2F 04 20 \r\r>", false, true},
-        {"headers off, a frame lost", "00F\r0: 59 02 FF 01 23 45 \r2: 00 8C \r\r>", false, true},
-        {"headers off, first frame lost", "00F\r1: 08 C1 00 00 2F 04 20 \r2: 00 8C \r\r>", false,
-         true},
-        {"headers off, length line lost", "1: 08 C1 00 00 2F 04 20 \r2: 00 8C \r\r>", false, true},
-        {"headers off, a frame short", "00F\r0: 59 02 FF 01 23 45 \r1: 08 C1 00 \r2: 00 8C \r\r>",
-         false, true},
-        {"headers off, single frames", "59 02 FF 01 23 45 08 \r7F 19 78 \r\r>", false, false},
-        {"headers on, whole",
-         "7E8 10 0F 59 02 FF 01 23 45 \r21 08 C1 00 00 2F 04 20 \r22 00 8C \r\r>", false, false},
-        {"headers on, padded last frame",
-         "7E8 10 0F 59 02 FF 01 23 45 \r21 08 C1 00 00 2F 04 20 \r22 00 8C AA AA AA AA AA \r\r>",
-         false, false},
-        {"headers on, a frame lost", "7E8 10 0F 59 02 FF 01 23 45 \r22 00 8C \r\r>", false, true},
-        {"headers on, cut short", "7E8 10 0F 59 02 FF 01 23 45 \r21 08 C1 00 00 2F 04 20 \r\r>",
-         false, true},
-        {"headers on, consecutive frames only", "7E8 21 08 C1 00 00 2F 04 20 \r22 00 8C \r\r>",
-         false, true},
-        {"an identifier on every line",
-         "7E8 10 0F 59 02 FF 01 23 45 \r7E8 21 08 C1 00 00 2F 04 20 \r7E8 22 00 8C \r\r>", false,
-         false},
-        {"two modules one after the other",
-         "7E8 10 0A 59 02 FF 01 23 45 \r7E8 21 08 C1 00 00 \r7E9 03 59 02 FF \r\r>", false, false},
-        {"two modules interleaved",
-         "7E8 10 0A 59 02 FF 01 23 45 \r7E9 03 59 02 FF \r7E8 21 08 C1 00 00 \r\r>", false, false},
-        {"29-bit identifier as four bytes",
-         "18 DA F1 10 10 0A 59 02 FF 01 23 45 \r18 DA F1 10 21 08 C1 00 00 \r\r>", false, false},
-        {"29-bit identifier as four bytes, cut short", "18 DA F1 10 10 0A 59 02 FF 01 23 45 \r\r>",
-         false, true},
-        {"29-bit identifier as one token, cut short", "18DAF110 10 0A 59 02 FF 01 23 45 \r\r>",
-         false, true},
-        // Four-byte identifiers as the decoders know them: once or on every line, any of the
-        // diagnostic families.
-        {"29-bit identifier as four bytes once",
-         "18 DA F1 10 10 0A 59 02 FF 01 23 45 \r21 08 C1 00 00 \r\r>", false, false},
-        {"29-bit identifier 17 FC as four bytes",
-         "17 FC 00 7E 10 0A 59 02 FF 01 23 45 \r17 FC 00 7E 21 08 C1 00 00 \r\r>", false, false},
-        {"29-bit identifier 17 FC as four bytes once",
-         "17 FC 00 7E 10 0A 59 02 FF 01 23 45 \r21 08 C1 00 00 \r\r>", false, false},
-        {"29-bit identifier 17 FC as four bytes, cut short",
-         "17 FC 00 7E 10 0A 59 02 FF 01 23 45 \r\r>", false, true},
-        {"two 29-bit modules as four bytes, interleaved",
-         "18 DA F1 10 10 0A 59 02 FF 01 23 45 \r18 DA F1 28 03 59 02 FF \r"
-         "18 DA F1 10 21 08 C1 00 00 \r\r>",
-         false, false},
-        {"a long message's length", "7E8 11 00 59 02 FF 01 23 45 \r21 00 \r\r>", false, true},
-        {"extended addressing, whole", "612 F1 10 07 59 02 FF 01 23 \rF1 21 45 08 \r\r>", true,
-         false},
-        {"extended addressing, headers off", "F1 10 07 59 02 FF 01 23 \rF1 21 45 08 \r\r>", true,
-         false},
-        {"extended addressing, cut short", "612 F1 10 07 59 02 FF 01 23 \r\r>", true, true},
-        {"extended addressing, a single frame", "612 F1 06 59 02 FF 01 23 45 \r\r>", true, false},
-        {"the sensor's words", "NO DATA\r>", false, false},
-        {"a first frame without its length", "7E8 10 \r\r>", false, true},
-        // A frame out of sequence with every byte there: a lost frame and one repeated.
-        {"headers off, a frame lost, the bytes all there",
-         "00F\r0: 59 02 FF 01 23 45 \r2: 08 C1 00 00 2F 04 20 \r3: 00 8C \r\r>", false, true},
-        {"headers on, a frame lost, the bytes all there",
-         "7E8 10 0F 59 02 FF 01 23 45 \r22 08 C1 00 00 2F 04 20 \r23 00 8C \r\r>", false, true},
-        {"headers on, a frame repeated",
-         "7E8 10 0F 59 02 FF 01 23 45 \r21 08 C1 00 00 2F 04 20 \r21 00 8C \r\r>", false, true},
-        {"extended addressing, a frame lost, the bytes all there",
-         "612 F1 10 07 59 02 FF 01 23 \rF1 22 45 08 \r\r>", true, true},
-        // Frames the adapter flags as damaged.
-        {"headers on, a frame flagged",
-         "7E8 10 0F 59 02 FF 01 23 45 \r21 08 C1 00 00 2F 04 20 <RX ERROR\r22 00 8C \r\r>", false,
-         true},
-        {"headers off, a single frame flagged", "59 02 FF 01 23 45 08 <DATA ERROR\r\r>", false,
-         true},
-        {"extended addressing, a frame flagged",
-         "612 F1 10 07 59 02 FF 01 23 \rF1 21 45 08 <RX ERROR\r\r>", true, true},
-        // A four-byte identifier after the adapter's words.
-        {"29-bit identifier as four bytes after SEARCHING...",
-         "SEARCHING...\r18 DA F1 10 10 0A 59 02 FF 01 23 45 \r18 DA F1 10 21 08 C1 00 00 \r\r>",
-         false, false},
-        {"29-bit identifier as four bytes once after SEARCHING...",
-         "SEARCHING...\r18 DA F1 10 10 0A 59 02 FF 01 23 45 \r21 08 C1 00 00 \r\r>", false, false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(isMultiFrameReplyCutShort(c.reply, c.extended), c.cut) << c.name;
 }
 
 }  // namespace

@@ -46,6 +46,8 @@ TEST(ModulesThroughSimTest, EveryLayoutReadsTheSimulatedModules) {
         Texts codes;
         Texts statuses;
         int sleeps = 0;  // 5 s pauses of the CAN retry
+        QZEFraming framing = QZEFraming::can;
+        int positive = -1;  // the positive answer, when not the service's
     };
     const Texts udsStatuses = {"CONFIRMED", "CONFIRMED/PENDING", "MIL/CONFIRMED/PENDING"};
     const Texts udsCodes = {"P0123-45", "U0100-00", "P0420-00"};
@@ -86,14 +88,19 @@ TEST(ModulesThroughSimTest, EveryLayoutReadsTheSimulatedModules) {
          Retry::noData,
          gmlan,
          {"P0123", "U0100"},
-         {"", ""}},
+         {"", ""},
+         0,
+         QZEFraming::can,
+         0x81},
         {"extended addressing",
          {"KQH1", "KQCD1", "KQSH6F1"},
          "12 19 02 FF",
          Retry::nrcCan,
          extUds,
          {"P0123-45"},
-         {"CONFIRMED"}},
+         {"CONFIRMED"},
+         0,
+         QZEFraming::canExtended},
         {"29-bit CAN",
          {"KQH1", "KQSP7", "KQSH18DA40F1"},
          "19 02 FF",
@@ -107,14 +114,18 @@ TEST(ModulesThroughSimTest, EveryLayoutReadsTheSimulatedModules) {
          Retry::nrcKline,
          kwpBytes,
          {"P0123"},
-         {"STORED"}},
+         {"STORED"},
+         0,
+         QZEFraming::kLine},
         {"J1850 PWM",
          {"KQH0", "KQSP1", "KQSH10"},
          "13",
          Retry::noData,
          pwm,
          {"P0123", "P0456", "P0789"},
-         {"", "", ""}},
+         {"", "", ""},
+         0,
+         QZEFraming::j1850},
     };
 
     ScopedHome home;
@@ -130,7 +141,14 @@ TEST(ModulesThroughSimTest, EveryLayoutReadsTheSimulatedModules) {
 
         Module m(4);
         for (const auto& cmd : c.setup) ASSERT_TRUE(m.sendSetupCommandToOstrel(cmd)) << cmd;
-        std::string reply = m.request(c.request, c.retry);
+        // The question: the request's service (after the address in front of it, with extended
+        // addressing).
+        const std::string service = c.framing == QZEFraming::canExtended
+                                        ? c.request.substr(c.request.find(' ') + 1)
+                                        : c.request;
+        QZEAsked asked = QZEAsked::of(service, c.framing);
+        asked.positive = c.positive;
+        std::string reply = m.exchange(c.request, c.retry, asked).text;
         c.decode(m, reply);
         EXPECT_EQ(m.codeArray(), c.codes) << reply;
         EXPECT_EQ(m.statusArray(), c.statuses);

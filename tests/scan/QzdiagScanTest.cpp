@@ -152,7 +152,8 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
     EXPECT_EQ(noVehicle.out.find("no codes"), std::string::npos) << noVehicle.out;
 
     // A set-up the sensor refuses (a Chrysler on 29-bit CAN, its CAN B protocol): the scan
-    // fails with the modules read before it, no CAN B module read on the bus still selected.
+    // fails with the other modules and the generic codes, no CAN B module read on the bus still
+    // selected.
     auto chrysler = nlohmann::json::parse(qz::testsupport::text(
         qz::testsupport::readFileBytes(VehicleProfile::sampleFolder() / "chrysler.json")));
     chrysler["sensor"]["bus"] = 7;
@@ -166,7 +167,7 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
     EXPECT_EQ(docs[0]["result"], "communicaton");
     std::vector<std::string> acronyms;
     for (const auto& m : docs[0]["modules"]) acronyms.push_back(m["acronym"]);
-    EXPECT_EQ(acronyms, std::vector<std::string>{"ECM"});
+    EXPECT_EQ(acronyms, (std::vector<std::string>{"ECM", "OBD"}));
 
     // A sensor in firmware recovery cannot be scanned.
     auto recovery = run(vehicle("recovery.json") + "--json scan");

@@ -199,10 +199,23 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
          {{"KQTCA", "BUS INIT: ...ERROR"}},
          "complete:communicaton",
          {"OBD: P0420/CONFIRMED P0101/CONFIRMED/PENDING P0171/PENDING"}},
-        {"junk is no code",
+        // A code list that is no list: the vehicle's refusal, a code cut short, junk.
+        {"junk is a failed read",
          {{"KQTC", "P04 20"}},
-         "complete",
+         "complete:communicaton",
          {"OBD: P0171/PENDING P0101/PENDING P0300/PERMANENT"}},
+        {"the stored codes refused",
+         {{"KQTC", "7F 03 22"}},
+         "complete:communicaton",
+         {"OBD: P0171/PENDING P0101/PENDING P0300/PERMANENT"}},
+        {"the last pending code cut short",
+         {{"KQTCP", "P0171\rP01"}},
+         "complete:communicaton",
+         {"OBD: P0420/CONFIRMED P0101/CONFIRMED P0300/PERMANENT"}},
+        {"a junk token among the permanent codes",
+         {{"KQTCA", "P04#0\rX"}},
+         "complete:communicaton",
+         {"OBD: P0420/CONFIRMED P0101/CONFIRMED/PENDING P0171/PENDING"}},
         // Replies as adapters print them: headers, a byte count, "SEARCHING...", a failure-type
         // byte, nothing but the prompt.
         {"headers and a byte count",
@@ -262,9 +275,10 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
     }
 }
 
-// Every make's vehicle whose modules answer with nothing but the sensor's words or junk, keep
-// saying "response pending", or give only negative answers (refusals, busy until the retries
-// run out): the scan lists no manufacturer module at all.
+// Every make's vehicle whose modules answer with nothing but the sensor's words or junk, give
+// only refusals, or keep saying "response pending" or "busy": the scan lists no manufacturer
+// module at all. Modules that answered and could not be read (pending or busy to the end) end the
+// scan in its communication error, with the generic codes still read.
 class ModulesThatNeverAnswer : public ScanTruth,
                                public ::testing::WithParamInterface<std::string> {};
 
@@ -277,22 +291,36 @@ TEST_P(ModulesThatNeverAnswer, AreNotListed) {
     answerAll(saying, [&](const std::string&, size_t module) {
         return ModuleProfile::Answers{words(theWords[module % theWords.size()])};
     });
-    auto pending = original;
-    answerAll(pending, [](const std::string& request, size_t) {
-        return ModuleProfile::Answers{pendingFor(request)};
-    });
-    // Service not supported, sub-function not supported, conditions not correct, out of range,
-    // busy.
-    const std::vector<uint8_t> refusals = {0x11, 0x12, 0x22, 0x31, 0x21};
+    // Service not supported, sub-function not supported, conditions not correct, out of range.
+    const std::vector<uint8_t> refusals = {0x11, 0x12, 0x22, 0x31};
     auto refusing = original;
     answerAll(refusing, [&](const std::string& request, size_t module) {
         auto answer = pendingFor(request);
         answer.front().back() = refusals[module % refusals.size()];
         return ModuleProfile::Answers{answer};
     });
-    for (const auto* profile : {&saying, &pending, &refusing}) {
-        SCOPED_TRACE(profile == &saying ? "words" : profile == &pending ? "pending" : "refusals");
-        for (const auto& line : scanLines(*profile)) EXPECT_TRUE(line.starts_with("OBD:")) << line;
+    // Response pending, busy.
+    auto waiting = original;
+    answerAll(waiting, [](const std::string& request, size_t module) {
+        auto answer = pendingFor(request);
+        if (module % 2) answer.front().back() = 0x21;
+        return ModuleProfile::Answers{answer};
+    });
+    // A vehicle whose make has no module scan reads none of them.
+    const Texts read = scanLines(original);
+    const bool readsModules = std::any_of(read.begin(), read.end(), [](const std::string& line) {
+        return !line.starts_with("OBD:");
+    });
+    const std::vector<std::pair<const VehicleProfile*, const char*>> profiles = {
+        {&saying, "complete"},
+        {&refusing, "complete"},
+        {&waiting, readsModules ? "complete:communicaton" : "complete"}};
+    for (const auto& [profile, end] : profiles) {
+        SCOPED_TRACE(profile == &saying ? "words" : profile == &refusing ? "refusals" : "waiting");
+        const auto [kind, lines] = scanEnd(*profile);
+        EXPECT_EQ(kind, end);
+        for (const auto& line : lines) EXPECT_TRUE(line.starts_with("OBD:")) << line;
+        EXPECT_FALSE(lines.empty());
     }
 }
 
@@ -301,7 +329,8 @@ INSTANTIATE_TEST_SUITE_P(SimulatedVehicles, ModulesThatNeverAnswer,
 
 // A Toyota ECM that says "response pending" before its data, and an ABS whose multi-frame answer
 // is cut short (the sensor's headers-off display, a frame lost). An answer still cut short after
-// its re-reads ends the scan in its communication error, with the module's codes so far.
+// its re-reads, or still pending, ends the scan in its communication error, with the module's
+// codes so far; every other module and the generic codes are still read.
 TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
     const auto original = sample("toyota.json");
     const std::string absFull = "00A\r0: 53 04 52 01 52 41 \r1: 52 49 53 36 ";
@@ -332,7 +361,8 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
          ecm,
          0,
          0},
-        {"pending for good", "ECM (CAN)", {pending}, "", 0, 0},
+        {"pending for good", "ECM (CAN)", {pending}, "", 0, 1},
+        {"busy for good", "ECM (CAN)", {bytesOf({0x7F, 0x13, 0x21})}, "", 0, 1},
         {"pending after SEARCHING..., then data",
          "ECM (CAN)",
          {words("SEARCHING...\r7F 13 78"), data},
@@ -405,7 +435,6 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
                 continue;
             }
             if (!c.line.empty()) expected.push_back(c.line);
-            if (c.incomplete) break;  // nothing is read after it
         }
         EXPECT_EQ(end, c.incomplete ? "complete:communicaton" : "complete");
         EXPECT_EQ(lines, expected);
@@ -415,7 +444,7 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
 }
 
 // Negative answers alone are no read: such a module is left out as one that did not answer,
-// whatever came before them. A GM reply that does not begin with the negative response is data.
+// whatever came before them; so is one whose bytes answer nothing asked.
 TEST_F(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
     const auto data = bytesOf({0x53, 0x02, 0x11, 0x35, 0x16, 0x56});
     const auto pending = pendingFor("13");
@@ -441,12 +470,6 @@ TEST_F(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
          "13",
          {bytesOf({0x7F, 0x13, 0x11})},
          ""},
-        {"busy until the retries run out",
-         "toyota.json",
-         "ECM (CAN)",
-         "13",
-         {bytesOf({0x7F, 0x13, 0x21})},
-         ""},
         {"busy, then data",
          "toyota.json",
          "ECM (CAN)",
@@ -466,12 +489,12 @@ TEST_F(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
          {bytesOf({0x41, 0x00, 0x7F, 0x13, 0x12})},
          ""},
         {"GM: a refusal", "gm.json", "PSCM (GMLAN)", "A98112", {bytesOf({0x7F, 0xA9, 0x12})}, ""},
-        {"GM: a refusal behind two bytes is data",
+        {"GM: bytes that answer nothing asked",
          "gm.json",
          "PSCM (GMLAN)",
          "A98112",
          {bytesOf({0x41, 0x00, 0x7F, 0xA9, 0x12})},
-         "PSCM:"},
+         ""},
         // Negative answers cut short.
         {"a bare negative byte", "toyota.json", "ECM (CAN)", "13", {bytesOf({0x7F})}, ""},
         {"no response code", "toyota.json", "ECM (CAN)", "13", {bytesOf({0x7F, 0x13})}, ""},
@@ -494,9 +517,9 @@ TEST_F(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
 
 // A set-up command the sensor does not accept ("?", NO DATA, an error word) and a module whose
 // codes stay partly unknown (a fault table not answered, an answer still cut short after its
-// re-reads): the modules are never read on a bus the sensor did not select, and the scan ends in
-// its communication error with the modules read before; the sensor is restored all the same. An
-// answer that comes whole when read again ends the scan complete.
+// re-reads): the modules are never read on a bus the sensor did not select, every other module
+// and the generic codes are read, and the scan ends in its communication error; the sensor is
+// restored all the same. An answer that comes whole when read again ends the scan complete.
 TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     struct Case {
         const char* name;
@@ -505,62 +528,75 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         // answered with the text as it stands (only the first time: `once`).
         std::string command, answer;
         bool once;
-        std::string lines;  // "|" between modules; ending in "OBD:": the scan completed
+        std::string lines;  // "|" between modules
+        bool complete = false;
     };
     const std::string fordHs =
         "PCM: P1000/ACTIVE/MIL P1131/STORED|TCM: P1744-00/CONFIRMED/PENDING"
         "|GWM: U2023-00/CONFIRMED|DDM: B1318/STORED|ABS: C1145/ACTIVE";
+    const std::string fordPwm = "PCM: P1000/STORED P0420/STORED|ABS: C1155/STORED";
     const std::string bmwDme = "BMWVB33DME: P29CC-00/CONFIRMED P2A82-12/MIL/CONFIRMED/PENDING";
+    const std::string bmwKLine = "BMWVB33IHKA-80: B1E10/STORED|BMWVB33RDC-70: C0035/PENDING";
     const std::string vwUds =
         "01: P0171-00/CONFIRMED P0299-00/CONFIRMED/PENDING|15: B1001-00/CONFIRMED";
+    const std::string vwOthers = "03: C1130/STORED|17: U0155/STORED|OBD:";
     const std::string chryslerToCab =
         "PCM: P1281/ACTIVE/MIL P1684/STORED|BCM: B1A00/STORED|TIPM: U1110/ACTIVE"
         "|PCM: P1294/STORED P1693/STORED|CAB: 36/STORED 32/STORED /STORED 71/STORED /STORED";
+    const std::string chryslerAfterCab = "BCM: B1210/STORED|ACM: B1001/STORED|MIC:|OBD:";
+    const std::string mitsubishi =
+        "AT: P1751/STORED|SRS: B0001|ENG: P1400/STORED P1510/ACTIVE"
+        "|ETACS: U1100/STORED|OBD:";
     const std::string tp2 = "01 Engine: TP2.0 channel/1000041800FF00";
     const std::string tp2Cut = "B1 \r20 00 08 58 02 41 2C 20 \r11 45 11 ";
     // clang-format off
     const std::vector<Case> cases = {
         // Set-ups: the Ford's MS-CAN modules would be the HS-CAN ones under new names, and so on.
-        {"Ford: MS-CAN refused", "ford.json", "KQSP=", "?", false, fordHs},
+        {"Ford: MS-CAN refused", "ford.json", "KQSP=", "?", false, fordHs + "|" + fordPwm + "|OBD:"},
         {"Mazda: MS-CAN not answered", "mazda.json", "KQSP=", "NO DATA", false,
-         "PCM: P1603/ACTIVE/MIL P0300/STORED|TCM: P0700-00/CONFIRMED/PENDING"},
+         "PCM: P1603/ACTIVE/MIL P0300/STORED|TCM: P0700-00/CONFIRMED/PENDING|OBD:"},
         {"Mercedes: pins 9/0 refused", "mercedes-kline.json", "KQSM90", "?", false,
-         "KLA_KL-D0: B1000/INTERMITTENT"},
+         "KLA_KL-D0: B1000/INTERMITTENT|HFM62-70: P0100/MIL/PRESENT P0130/MIL/NOT PRESENT"
+         "|ABR-70: C1200/PRESENT|AB-B0: B1000/NOT PRESENT|ME-70: P1570/MIL/PRESENT|OBD:"},
         {"BMW: pins 8/0 refused", "bmw.json", "KQSM80", "?", false,
-         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:"},
+         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|BMWVB33RDC-70: C0035/PENDING|OBD:"},
         {"Hyundai: pins 8/0 a bus error", "hyundai.json", "KQSM80", "CAN ERROR", false,
          "ECM: P1326-00/CONFIRMED/PENDING P1529-00/MIL/CONFIRMED|ABS: C1611-00/CONFIRMED"
-         "|SMK: B1602-00/CONFIRMED"},
+         "|SMK: B1602-00/CONFIRMED|ABS-D0: C0035/PRESENT|ETACS-70: B1602/INTERMITTENT"
+         "|ABS: C0051/PRESENT|SRS: B0001/MIL/PRESENT|ETACS:|OBD:"},
         {"GM: headers off refused", "gm.json", "KQH0", "?", false,
          "ECM: P1101/CURRENT/HISTORY/MIL P0171/CURRENT|PSCM: C0460/CURRENT/HISTORY"
-         "|EBCM: C0035/HISTORY|BCM: B1000/MIL"},
+         "|EBCM: C0035/HISTORY|BCM: B1000/MIL|OBD: P0171/CONFIRMED"},
         // Fault tables: the module with the codes of the tables answered; with none found
         // nothing is known of it, and it is left out.
         {"Honda: SRS table 30 not understood", "honda.json", "SRS/2130", "?", false,
          "PGMFI: P1456/ACTIVE/MIL P1259/STORED|AT: P0740/STORED P0753/STORED"
-         "|ABS: C0040/STORED 31/STORED"},
+         "|ABS: C0040/STORED 31/STORED|ABS: C0040/STORED 31/STORED|EPS: U0131/ACTIVE"
+         "|IMMO: U0155/STORED|OBD:"},
         {"Mitsubishi: ENG table 20 NO DATA", "mitsubishi.json", "ENG (bit/2120", "NO DATA", false,
-         "ABS: C1210/STORED"},
+         "ABS: C1210/STORED|" + mitsubishi},
         {"Mitsubishi: ENG table 21 flagged damaged", "mitsubishi.json", "ENG (bit/2121",
-         "61 21 FF <RX ERROR", false, "ABS: C1210/STORED|ENG: P0100 P0335"},
+         "61 21 FF <RX ERROR", false, "ABS: C1210/STORED|ENG: P0100 P0335|" + mitsubishi},
         {"Chrysler: CAB read-out 22 20 01 NO DATA", "chrysler.json", "CAB/222001", "NO DATA",
-         false, chryslerToCab},
+         false, chryslerToCab + "|" + chryslerAfterCab},
         {"Chrysler: CAB read-out 22 20 01 refused by the module", "chrysler.json", "CAB/222001",
-         "7F 22 20 01 00 12", false,
-         chryslerToCab + "|BCM: B1210/STORED|ACM: B1001/STORED|MIC:|OBD:"},
+         "7F 22 20 01 00 12", false, chryslerToCab + "|" + chryslerAfterCab, true},
         // Answers cut short: the codes of the whole records received (none: left out).
         {"BMW: DSC cut short for good", "bmw.json", "DSC/1902FF", "F1 10 07 59 02 FF 5E 20 \r",
-         false, bmwDme},
+         false, bmwDme + "|BMWVB33KOMBI:|" + bmwKLine + "|OBD:"},
         {"BMW: DSC's record list ends inside a record", "bmw.json", "DSC/1902FF",
-         "F1 06 59 02 FF 5E 20 00 \r", false, bmwDme},
+         "F1 06 59 02 FF 5E 20 00 \r", false, bmwDme + "|BMWVB33KOMBI:|" + bmwKLine + "|OBD:"},
         {"VW: airbag's record list ends inside its second record", "volkswagen.json",
-         "15 Airbag/1902FF", "59 02 FF 90 01 00 08 90 02", false, vwUds},
+         "15 Airbag/1902FF", "59 02 FF 90 01 00 08 90 02", false,
+         vwUds + "|01: P0300/STORED P1297/ACTIVE|" + vwOthers},
         {"VW: airbag's answer ends before its mask", "volkswagen.json", "15 Airbag/1902FF",
-         "59 02", false, "01: P0171-00/CONFIRMED P0299-00/CONFIRMED/PENDING"},
+         "59 02", false,
+         "01: P0171-00/CONFIRMED P0299-00/CONFIRMED/PENDING|01: P0300/STORED P1297/ACTIVE|" +
+             vwOthers},
         {"VW: TP2.0 engine a byte short for good", "volkswagen.json", tp2, tp2Cut, false,
-         vwUds + "|01: P0300/STORED"},
+         vwUds + "|01: P0300/STORED|" + vwOthers},
         {"VW: TP2.0 engine a byte short once", "volkswagen.json", tp2, tp2Cut, true,
-         vwUds + "|01: P0300/STORED P1297/ACTIVE|03: C1130/STORED|17: U0155/STORED|OBD:"},
+         vwUds + "|01: P0300/STORED P1297/ACTIVE|" + vwOthers, true},
     };
     // clang-format on
     ASSERT_NO_FATAL_FAILURE(connectAndListen(sample("toyota.json")));
@@ -586,10 +622,11 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
             expected.push_back(c.lines.substr(at, bar - at));
             at = bar + 1;
         }
-        EXPECT_EQ(end, c.lines.ends_with("OBD:") ? "complete" : "complete:communicaton");
+        EXPECT_EQ(end, c.complete ? "complete" : "complete:communicaton");
         EXPECT_EQ(lines, expected);
+        // Refused wherever it is sent (every module or pin pass that needs it).
         if (slash == std::string::npos)
-            EXPECT_EQ(logged("E:Setup command refused: " + c.command), 1u);
+            EXPECT_GE(logged("E:Setup command refused: " + c.command), 1u);
         EXPECT_EQ(sent("010D"), 1u) << "the restore";
     }
 }

@@ -5,12 +5,11 @@
 namespace qz {
 
 // Whether the sensor's reply to the generic clear "KQCC" confirms that the codes were cleared:
-// only a reply holding the sensor's "OK" or a positive answer (bytes, in any print form, with
-// no negative response) does, and then only when no line refuses: the sensor's refusals and
-// error words in any spacing ("?", "NO DATA", "NODATA", "LP ALERT", ...), junk, a negative
-// response to any service where a message begins, whole or cut short ("7F 04 22", "7F 14 22",
-// "7F 04"), or a "response pending" ("7F 04 78") with no answer after it. A reply that says
-// nothing (the prompt, the echo, "SEARCHING...") is no confirmation.
+// the sensor's "OK", or the units' positive answer ("44" where a message begins, behind a header
+// or not, on any bus), each alone or together, and nothing else: a refusal of any unit ("7F 04
+// 22", cut short or not), a "response pending" with no answer after it, the sensor's words in any
+// spacing ("?", "NO DATA", "LP ALERT"), any other bytes ("00", "54", a stale "41 0D 00") or junk
+// is no confirmation. A reply that says nothing (the prompt, the echo, "SEARCHING...") is none.
 bool genericClearConfirmed(std::string_view reply);
 
 }  // namespace qz

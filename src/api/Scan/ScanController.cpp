@@ -123,7 +123,9 @@ void ScanController::start() {
     Log::i("Starting Enhanced Scan");
     const int64_t engineType = engineScanType(scanType_);
     if (scanType_ != PelkScanType::cel) scanner->startScan(engineType);
-    if (!scanner->scanErrorDuringScan()) scanner->startBasicObdScan(true);
+    // After a module read only in part or a refused set-up the generic codes are still read,
+    // unless the link is gone or the sensor is not back on its bus.
+    if (scanner->mayReadGenericCodes()) scanner->startBasicObdScan(true);
 
     // The make strategies report on the main queue; wait for what they queued.
     if (!DispatchQueue::isMainThread()) DispatchQueue::main()->sync([] {});
@@ -203,7 +205,7 @@ void ScanController::scannedModule(const QZEModuleDataPtr& record) {
         Log::i("Scanning module : " + module->description());
     }
     auto scanner = this->scanner();
-    if (!scanner || scanner->scanErrorDuringScan()) return;
+    if (!scanner || scanner->linkLost()) return;
     // No fraction without an expected count.
     if (total <= 0) return;
     listener_(PelkScanProgress::update(static_cast<float>(count) / static_cast<float>(total)));

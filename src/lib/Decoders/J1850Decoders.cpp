@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "lib/Decoders/QZEModuleReply.hpp"
 #include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Facades/QZEVehicle.hpp"
 #include "lib/Logging/QZELogging.hpp"
@@ -13,36 +14,33 @@ namespace qz {
 
 namespace {
 
-// The positive messages of a line-per-response reply, up to the first line too short to hold a
-// code. Only lines that begin (after any header bytes) with the positive response byte are
-// messages: negative responses, the sensor's words and flagged frames are not.
-template <class Each>
-void eachCodeLine(std::string_view text, int positive, Each each) {
-    for (auto line : reply::lines(text)) {
-        if (line.size() < 8) break;
-        QZELogging::shared().logVerbose("item: %@", line);
-        auto message = reply::j1850Message(reply::tokens(line), positive);
-        if (!message || reply::isNegative(*message)) continue;
-        if (reply::byteValue((*message)[0]) != positive) continue;
-        each(*message);
-    }
+// The module's positive messages of a line-per-response reply: negative responses, the sensor's
+// words and flagged frames are none; header bytes and CRC are taken off lines that show them.
+std::vector<QZEMessageBytes> j1850Answers(std::string_view text, int positive) {
+    QZEAsked asked;
+    asked.framing = QZEFraming::j1850;
+    asked.positive = positive;
+    return QZEModuleReply::classify(text, asked).messages;
 }
 
 }  // namespace
 
 int64_t QZEBaseDiagnosticModule::decodeCodesPWMFordJ2012(std::string_view text, int positive) {
     QZELogging::shared().logVerbose("decodeEnhancedCodesPWMFordJ2012 %@", text);
-    eachCodeLine(text, positive < 0 ? kPwmPositive : positive, [&](const reply::Tokens& t) {
-        // Two codes per line; a pair the line does not hold wholly is no code.
-        for (size_t first : {1, 3}) {
-            if (first + 1 >= t.size()) break;
-            std::string code =
-                reply::j2012Code(reply::byteValue(t[first]), reply::byteValue(t[first + 1]));
-            QZELogging::shared().logVerbose("CODE %@", code);
-            addCodeUnlessFiller(code, "");
-        }
-    });
+    for (const auto& message : j1850Answers(text, positive < 0 ? kPwmPositive : positive))
+        decodePwmMessage(message);
     return static_cast<int64_t>(m_codeArray.size());
+}
+
+void QZEBaseDiagnosticModule::decodePwmMessage(const QZEMessageBytes& t) {
+    // Two codes per line; a pair the line does not hold wholly is no code.
+    for (size_t first : {1, 3}) {
+        if (first + 1 >= t.size()) break;
+        std::string code =
+            reply::j2012Code(reply::byteValue(t[first]), reply::byteValue(t[first + 1]));
+        QZELogging::shared().logVerbose("CODE %@", code);
+        addCodeUnlessFiller(code, "");
+    }
 }
 
 int64_t QZEBaseDiagnosticModule::decodeEnhancedCodesVPWGMJ2012(std::string_view text,
@@ -51,22 +49,25 @@ int64_t QZEBaseDiagnosticModule::decodeEnhancedCodesVPWGMJ2012(std::string_view 
     log.logVerbose("decodeEnhancedCodesVPWGMJ2012 %@", text);
     log.logVerbose("In this STRING: %@ there are %d codes", text,
                    static_cast<int>(reply::lines(text).size()));
-    eachCodeLine(text, positive < 0 ? kVpwGmPositive : positive, [&](const reply::Tokens& t) {
-        // A line of three tokens has A and B but no status byte: the code is reported with an
-        // empty status. Shorter lines hold no code.
-        if (t.size() < 3) return;
-        int s = t.size() >= 4 ? reply::byteValue(t[3]) : 0;
-        std::string status = (s & 0x80) ? "MIL" : "";
-        if (s & 0x40) status = "SINCE POWER/" + status;
-        if (s & 0x10) status = "HISTORY/" + status;
-        if (s & 0x08) status = "SINCE CLEAR/" + status;
-        if (s & 0x02) status = "CURRENT/" + status;
-        if (status.ends_with('/')) status.pop_back();
-        std::string code = reply::j2012Code(reply::byteValue(t[1]), reply::byteValue(t[2]));
-        log.logVerbose("CODE %@", code);
-        addCodeUnlessFiller(code, status);
-    });
+    for (const auto& message : j1850Answers(text, positive < 0 ? kVpwGmPositive : positive))
+        decodeVpwGmMessage(message);
     return static_cast<int64_t>(m_codeArray.size());
+}
+
+void QZEBaseDiagnosticModule::decodeVpwGmMessage(const QZEMessageBytes& t) {
+    // A line of three tokens has A and B but no status byte: the code is reported with an
+    // empty status. Shorter lines hold no code.
+    if (t.size() < 3) return;
+    int s = t.size() >= 4 ? reply::byteValue(t[3]) : 0;
+    std::string status = (s & 0x80) ? "MIL" : "";
+    if (s & 0x40) status = "SINCE POWER/" + status;
+    if (s & 0x10) status = "HISTORY/" + status;
+    if (s & 0x08) status = "SINCE CLEAR/" + status;
+    if (s & 0x02) status = "CURRENT/" + status;
+    if (status.ends_with('/')) status.pop_back();
+    std::string code = reply::j2012Code(reply::byteValue(t[1]), reply::byteValue(t[2]));
+    QZELogging::shared().logVerbose("CODE %@", code);
+    addCodeUnlessFiller(code, status);
 }
 
 namespace {

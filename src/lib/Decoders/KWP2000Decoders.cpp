@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "lib/Decoders/QZEModuleReply.hpp"
 #include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Logging/QZELogging.hpp"
 #include "lib/Modules/QZEBaseDiagnosticModule.hpp"
@@ -46,15 +47,11 @@ int64_t QZEBaseDiagnosticModule::decodeKwp2000Records(const reply::Tokens& token
 
 int64_t QZEBaseDiagnosticModule::decodeKWP2000CANResponse(std::string_view text) {
     if (reply::holdsNoData(text)) return 0;
+    QZEAsked asked;
+    asked.positive = 0x58;
     // A negative response ("response pending") may come before the answer in the same reply.
-    for (const auto& message : reply::canMessages(text)) {
-        if (reply::isNegative(message)) continue;
-        auto at = std::find(message.begin(), message.end(), "58");
-        if (at == message.end()) continue;
-        // A record needs "58", the count and three bytes.
-        if (message.end() - at < 5) return 0;
-        return decodeKwp2000Records(reply::Tokens(at, message.end()));
-    }
+    for (const auto& message : QZEModuleReply::classify(text, asked).messages)
+        return decodeKwp2000Records(reply::Tokens(message.begin(), message.end()));
     return 0;
 }
 

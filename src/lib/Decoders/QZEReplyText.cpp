@@ -27,146 +27,6 @@ bool isMarker(std::string_view token) {
     return token.size() == 2 && isHexDigit(token[0]) && token[1] == ':';
 }
 
-int markerValue(std::string_view token) {
-    return byteValue(token.substr(0, 1));
-}
-
-// The length line of the headers-off multi-frame display.
-bool isLengthLine(const Tokens& line) {
-    return line.size() == 1 && line[0].size() == 3 && isHex(line[0]);
-}
-
-int lengthValue(std::string_view token) {
-    int value = 0;
-    for (char c : token) value = value * 16 + byteValue(std::string_view(&c, 1));
-    return value;
-}
-
-// Builds the messages of one reply.
-class CanReader {
-  public:
-    std::vector<Tokens> read(std::string_view text) {
-        std::vector<Tokens> rows;
-        for (auto line : lines(text)) {
-            auto t = tokens(line);
-            if (!t.empty()) rows.push_back(std::move(t));
-        }
-        for (size_t i = 0; i < rows.size(); ++i) {
-            Tokens& row = rows[i];
-            if (isDamagedLine(row)) {
-                // A flagged frame is lost, and so is the rest of its message.
-                if (!isMarker(row[0]) && identifiers_.at(row) > 0) headersOn_ = true;
-                finish();
-                skipping_ = true;
-                continue;
-            }
-            if (isLengthLine(row) && i + 1 < rows.size() && isMarker(rows[i + 1][0])) {
-                startMultiFrame(lengthValue(row[0]), Tokens{}, Mode::markers);
-                continue;
-            }
-            if (isMarker(row[0])) {
-                // After a lost frame the rest of that message is skipped.
-                if (skipping_) continue;
-                if (mode_ != Mode::markers) startMultiFrame(-1, Tokens{}, Mode::markers);
-                if (markerValue(row[0]) != nextSequence_) {
-                    finish();
-                    skipping_ = true;
-                    continue;
-                }
-                nextSequence_ = (nextSequence_ + 1) & 15;
-                append(row.begin() + 1, row.end());
-                continue;
-            }
-            skipping_ = false;
-            if (mode_ == Mode::markers) finish();
-            if (size_t id = identifiers_.at(row)) {
-                headersOn_ = true;
-                row.erase(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(id));
-                if (row.empty()) continue;
-            }
-            if (headersOn_ && frame(row)) continue;
-            finish();
-            messages_.push_back(std::move(row));
-        }
-        finish();
-        return std::move(messages_);
-    }
-
-  private:
-    enum class Mode { none, frames, markers };
-
-    void startMultiFrame(int length, Tokens first, Mode mode) {
-        finish();
-        mode_ = mode;
-        expected_ = length;
-        nextSequence_ = mode == Mode::frames ? 1 : 0;
-        skipping_ = false;
-        current_.clear();
-        append(first.begin(), first.end());
-    }
-
-    template <class It>
-    void append(It begin, It end) {
-        for (auto it = begin; it != end; ++it) {
-            if (expected_ >= 0 && static_cast<int>(current_.size()) >= expected_) break;
-            current_.push_back(*it);
-        }
-        if (expected_ >= 0 && static_cast<int>(current_.size()) >= expected_) finish();
-    }
-
-    void finish() {
-        if (mode_ != Mode::none && !current_.empty()) messages_.push_back(std::move(current_));
-        current_.clear();
-        mode_ = Mode::none;
-        expected_ = -1;
-    }
-
-    // One ISO-TP frame of the headers-on display; false when the row is not one.
-    bool frame(const Tokens& row) {
-        if (row[0].size() != 2 || !isHex(row[0])) return false;
-        int pci = byteValue(row[0]);
-        switch (pci >> 4) {
-            case 0: {  // single frame
-                finish();
-                size_t length = std::min<size_t>(pci & 15, row.size() - 1);
-                if (length > 0) messages_.emplace_back(row.begin() + 1, row.begin() + 1 + length);
-                return true;
-            }
-            case 1: {  // first frame: 12-bit length
-                if (row.size() < 2) {
-                    finish();
-                    return true;
-                }
-                int length = ((pci & 15) << 8) | byteValue(row[1]);
-                startMultiFrame(length, Tokens(row.begin() + 2, row.end()), Mode::frames);
-                return true;
-            }
-            case 2:  // consecutive frame
-                if (mode_ != Mode::frames) return true;
-                if ((pci & 15) != nextSequence_) {
-                    finish();
-                    return true;
-                }
-                nextSequence_ = (nextSequence_ + 1) & 15;
-                append(row.begin() + 1, row.end());
-                return true;
-            case 3:  // flow control
-                return true;
-            default:
-                return false;
-        }
-    }
-
-    Identifiers identifiers_;
-    std::vector<Tokens> messages_;
-    Tokens current_;
-    Mode mode_ = Mode::none;
-    int expected_ = -1;
-    int nextSequence_ = 0;
-    bool skipping_ = false;
-    bool headersOn_ = false;
-};
-
 }  // namespace
 
 Tokens tokens(std::string_view text) {
@@ -230,25 +90,6 @@ size_t Identifiers::at(const Tokens& line) {
     return 4;
 }
 
-std::optional<std::string> withJoinedIdentifier(std::string_view text) {
-    Identifiers identifiers;
-    std::string out;
-    size_t copied = 0;
-    for (auto line : lines(text)) {
-        auto t = tokens(line);
-        if (identifiers.at(t) != 4) continue;
-        const auto offset = [&](std::string_view token) {
-            return static_cast<size_t>(token.data() - text.data());
-        };
-        out += text.substr(copied, offset(t[0]) - copied);
-        for (size_t i = 0; i < 4; ++i) out += t[i];
-        copied = offset(t[3]) + t[3].size();
-    }
-    if (copied == 0) return std::nullopt;
-    out += text.substr(copied);
-    return out;
-}
-
 bool isDamageFlag(std::string_view token) {
     return !token.empty() && token.front() == '<';
 }
@@ -306,22 +147,6 @@ bool isNotice(std::string_view line) {
     const std::string s = squeezed(line);
     return (s.starts_with("SEARCHING") || s.starts_with("BUSINIT:")) && !holds(s, "NODATA") &&
            !holdsError(s);
-}
-
-std::string withoutNotices(std::string_view text) {
-    std::string out;
-    bool first = true;
-    for (auto line : lines(text)) {
-        if (isNotice(line)) continue;
-        if (!first) out += '\r';
-        out += line;
-        first = false;
-    }
-    return out;
-}
-
-bool isNegative(const Tokens& message) {
-    return !message.empty() && isByte(message[0]) && byteValue(message[0]) == 0x7F;
 }
 
 int byteValue(std::string_view token) {
@@ -393,71 +218,6 @@ std::string kwp2000StatusText(uint8_t status, int64_t make) {
     }
 }
 
-std::vector<Tokens> canMessages(std::string_view text) {
-    return CanReader().read(text);
-}
-
-std::vector<Tokens> extendedMessages(std::string_view text) {
-    std::vector<Tokens> out;
-    Tokens current;
-    size_t expected = 0;
-    int sequence = 0;
-    auto finish = [&] {
-        if (!current.empty()) out.push_back(std::move(current));
-        current.clear();
-        expected = 0;
-    };
-    auto frame = [&](Tokens::const_iterator begin, Tokens::const_iterator end) {
-        // <address> <PCI> <data...>
-        if (end - begin < 2 || !isByte(begin[1])) return;
-        const int pci = byteValue(begin[1]);
-        switch (pci >> 4) {
-            case 0: {
-                finish();
-                auto length = std::min<std::ptrdiff_t>(pci & 15, end - begin - 2);
-                if (length > 0) out.emplace_back(begin + 2, begin + 2 + length);
-                break;
-            }
-            case 1:
-                finish();
-                if (end - begin < 3) break;
-                expected =
-                    (static_cast<size_t>(pci & 15) << 8) | static_cast<size_t>(byteValue(begin[2]));
-                current.assign(begin + 3, end);
-                sequence = 1;
-                break;
-            case 2:
-                if (expected == 0 || (pci & 15) != sequence) {
-                    finish();
-                    break;
-                }
-                sequence = (sequence + 1) & 15;
-                current.insert(current.end(), begin + 2, end);
-                break;
-            default:
-                break;
-        }
-        if (expected > 0 && current.size() >= expected) {
-            current.resize(expected);
-            finish();
-        }
-    };
-    Identifiers identifiers;
-    for (auto line : lines(text)) {
-        auto t = tokens(line);
-        t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(identifiers.at(t)));
-        if (isDamagedLine(t)) {
-            finish();  // the message's later frames are out of sequence from here
-            continue;
-        }
-        for (size_t at = 0; at < t.size(); at += 8)
-            frame(t.begin() + static_cast<std::ptrdiff_t>(at),
-                  t.begin() + static_cast<std::ptrdiff_t>(std::min(at + 8, t.size())));
-    }
-    finish();
-    return out;
-}
-
 int j1850Crc(Tokens::const_iterator begin, Tokens::const_iterator end) {
     unsigned crc = 0xFF;
     for (auto it = begin; it != end; ++it) {
@@ -466,22 +226,6 @@ int j1850Crc(Tokens::const_iterator begin, Tokens::const_iterator end) {
             crc = (crc & 0x80) ? ((crc << 1) ^ 0x1D) & 0xFF : (crc << 1) & 0xFF;
     }
     return static_cast<int>(~crc & 0xFF);
-}
-
-std::optional<Tokens> j1850Message(const Tokens& line, int positive) {
-    if (line.empty() || !std::all_of(line.begin(), line.end(), isByte)) return std::nullopt;
-    const bool mayHaveHeaders = line.size() >= 5;
-    auto headed = [&] { return Tokens(line.begin() + 3, line.end() - 1); };
-    if (positive >= 0) {
-        if (byteValue(line[0]) == positive) return line;
-        if (mayHaveHeaders && (byteValue(line[3]) == positive || byteValue(line[3]) == 0x7F) &&
-            byteValue(line[0]) != 0x7F)
-            return headed();
-        return line;
-    }
-    if (mayHaveHeaders && j1850Crc(line.begin(), line.end() - 1) == byteValue(line.back()))
-        return headed();
-    return line;
 }
 
 }  // namespace qz::reply

@@ -7,7 +7,8 @@
 #include <vector>
 
 // Reading the sensor's reply text: tokens, lines, byte values, J2012 code texts, status words and
-// the messages of a CAN reply. Token views point into the reply text they came from.
+// the sensor's own words. Token views point into the reply text they came from. What a module's
+// reply is (its messages, an answer, a refusal, a cut) is QZEModuleReply's to say.
 namespace qz::reply {
 
 using Tokens = std::vector<std::string_view>;
@@ -53,10 +54,6 @@ class Identifiers {
     int format_ = -1;
 };
 
-// The reply with every four-byte identifier in front of a line written as one token
-// ("18 DA F1 10 03 7F 19 78" -> "18DAF110 03 7F 19 78"); none when it has none.
-std::optional<std::string> withJoinedIdentifier(std::string_view text);
-
 // A frame the adapter flags as damaged: ELM327-type adapters print "<RX ERROR" or "<DATA ERROR"
 // after the bytes of a frame that failed its check. Its bytes are not to be trusted, and the
 // flag's words are no bytes.
@@ -79,11 +76,6 @@ bool isAccepted(std::string_view text);
 // A line of the sensor's own notice before an answer: "SEARCHING..." while the protocol is
 // automatic, "BUS INIT: ...OK" on K-line; in any spacing, without an error word.
 bool isNotice(std::string_view line);
-// The reply without its notice lines: what the module sent and the sensor's other words.
-std::string withoutNotices(std::string_view text);
-
-// A negative response: "7F", then the service and the response code.
-bool isNegative(const Tokens& message);
 
 // A byte token's value: its first two characters (left-padded with "0") read as hex up to the
 // first character that is not a hex digit, so "0:" reads 0 and "7E8" reads 0x7E.
@@ -103,32 +95,6 @@ std::string udsStatusText(int64_t status);
 
 // KWP2000 status of DTC for a make (EnhancedProtocolManufacturer number).
 std::string kwp2000StatusText(uint8_t status, int64_t make);
-
-// The messages of a CAN reply in the sensor's display, each as its data bytes from the service
-// byte on:
-// - headers off, single frame: the data bytes of a line;
-// - headers off, multi-frame: a line holding only the length ("00E"), then lines "0: " + 6 bytes,
-//   "1: " + 7 bytes, ... (markers running 0-F and round again);
-// - headers on: the identifier as the first token (3 or more characters), then the ISO-TP frames
-//   with their PCI bytes, one frame per line (an identifier repeated on a later line is skipped).
-// A message never holds more bytes than its length says; a multi-frame message whose frames
-// stop, skip a sequence number, run short or are flagged damaged keeps the bytes received up to
-// there (a flagged frame gives none). Lines that fit none of these forms are messages of their
-// tokens as they stand.
-std::vector<Tokens> canMessages(std::string_view text);
-
-// The messages of a CAN reply with extended addressing, from the service byte on: every frame
-// is <address> <PCI> <data...>, one per line (a line of more than 8 bytes is cut into frames of
-// 8), an identifier in front skipped. A message holds no more bytes than its length says, so
-// padding is dropped; a frame out of sequence or a line flagged damaged ends the message with the
-// bytes received before it.
-std::vector<Tokens> extendedMessages(std::string_view text);
-
-// The message of one J1850 line, from the response byte on, or none for a line that is not all
-// bytes (the sensor's words, a flagged frame). A line shown with headers (priority, target, source,
-// data, CRC) loses them: when `positive` (the response byte expected, -1 when unknown) stands after
-// the three header bytes and not first; when unknown, when the last byte is the line's CRC.
-std::optional<Tokens> j1850Message(const Tokens& line, int positive = -1);
 
 // SAE J1850 CRC-8 of byte tokens.
 int j1850Crc(Tokens::const_iterator begin, Tokens::const_iterator end);

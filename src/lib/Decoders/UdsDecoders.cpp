@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "lib/Decoders/QZEModuleReply.hpp"
 #include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Logging/QZELogging.hpp"
 #include "lib/Modules/QZEBaseDiagnosticModule.hpp"
@@ -19,42 +20,41 @@ std::string joined(reply::Tokens::const_iterator begin, reply::Tokens::const_ite
 
 }  // namespace
 
+namespace {
+
+// The module's positive UDS answers ("59 ...") in a reply of the framing.
+std::vector<QZEMessageBytes> udsAnswers(std::string_view text, QZEFraming framing) {
+    QZEAsked asked;
+    asked.framing = framing;
+    asked.service = 0x19;
+    return QZEModuleReply::classify(text, asked).messages;
+}
+
+}  // namespace
+
 int64_t QZEBaseDiagnosticModule::decodeUds(std::string_view text) {
     if (text.size() < 10) return 0;
     // A negative response ("response pending") may come before the answer in the same reply.
-    for (const auto& message : reply::canMessages(text)) {
-        if (reply::isNegative(message)) continue;
-        auto at = std::find(message.begin(), message.end(), "59");
-        if (at == message.end()) continue;
-        // 59, report type and mask, then whole records up to the message's length.
-        size_t pos = static_cast<size_t>(at - message.begin()) + 3;
-        int64_t records = 0;
-        std::vector<std::string> record(4);
-        for (; pos + 4 <= message.size(); pos += 4, ++records) {
-            for (size_t i = 0; i < 4; ++i) record[i] = message[pos + i];
-            addUdsCodeFromBytes(record);
-        }
-        return records;
-    }
+    for (const auto& message : udsAnswers(text, QZEFraming::can)) return decodeUdsMessage(message);
     QZELogging::shared().logVerbose("Invalid index for UTC code");
     return 0;
 }
 
 int64_t QZEBaseDiagnosticModule::decodeExtendedUds(std::string_view text) {
-    // The first answer (59, report type, mask, then the records) of the reply's messages;
-    // negative responses before it are passed over.
-    for (const auto& message : reply::extendedMessages(text)) {
-        if (reply::isNegative(message)) continue;
-        if (message[0] != "59") continue;
-        int64_t records = 0;
-        std::vector<std::string> record(4);
-        for (size_t pos = 3; pos + 4 <= message.size(); pos += 4, ++records) {
-            for (size_t i = 0; i < 4; ++i) record[i] = message[pos + i];
-            addUdsCodeFromBytes(record);
-        }
-        return records;
-    }
+    for (const auto& message : udsAnswers(text, QZEFraming::canExtended))
+        return decodeUdsMessage(message);
     return 0;
+}
+
+int64_t QZEBaseDiagnosticModule::decodeUdsMessage(const QZEMessageBytes& message) {
+    // 59, report type and mask, then whole records up to the message's length.
+    int64_t records = 0;
+    std::vector<std::string> record(4);
+    for (size_t pos = 3; pos + 4 <= message.size(); pos += 4, ++records) {
+        for (size_t i = 0; i < 4; ++i) record[i] = message[pos + i];
+        addUdsCodeFromBytes(record);
+    }
+    return records;
 }
 
 void QZEBaseDiagnosticModule::addUdsCodeFromBytes(const std::vector<std::string>& bytes) {

@@ -6,35 +6,12 @@
 #include "lib/Facades/QZEData.hpp"
 #include "lib/Facades/QZEVehicle.hpp"
 #include "lib/Logging/QZELogging.hpp"
-#include "lib/Modules/QZENaks.hpp"
 #include "lib/Utils/QZEnhancedUtils.hpp"
 #include "platform/Clock.hpp"
 
 namespace qz {
 
 namespace {
-
-bool isNegativeByte(std::string_view token) {
-    return token == "7F" || token == "7f";
-}
-
-// A reply that begins with "7F": with headers shown, the CAN identifier (and the length byte of
-// its single frame) come first and the 7F follows them ("7EA 03 7F A9 12"). Lines of the
-// sensor's words before it ("SEARCHING...") do not count.
-bool beginsWithNegative(std::string_view reply) {
-    reply::Identifiers identifiers;
-    for (auto line : reply::lines(reply)) {
-        auto t = reply::tokens(line);
-        if (std::none_of(t.begin(), t.end(), reply::isHexToken)) continue;
-        const size_t id = identifiers.at(t);
-        t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(id));
-        if (!t.empty() && isNegativeByte(t[0])) return true;
-        if (id == 0) return false;
-        const int length = t.size() > 1 && t[0].size() == 2 ? reply::byteValue(t[0]) : 0;
-        return length >= 1 && length <= 7 && isNegativeByte(t[1]);
-    }
-    return false;
-}
 
 constexpr int kSendAttempts = 3;
 // "Response pending" answers one request may get before the module counts as not answering:
@@ -43,40 +20,25 @@ constexpr int kPendingAnswers = 6;
 constexpr double kKlinePause = 1.0;
 constexpr double kCanPause = 5.0;
 
-using reply::isFrameMarker;
-using reply::isHexToken;
-
-// A line of what a module sends: hex tokens (bytes, an identifier, the length of a multi-frame
-// message) or a frame marker ("1:"), with at least one byte.
-bool isDataLine(const reply::Tokens& t) {
-    bool byte = false;
-    for (auto token : t) {
-        const bool marker = isFrameMarker(token);
-        if (!marker && !isHexToken(token)) return false;
-        byte = byte || (token.size() == 2 && !marker);
+// The framing of module answers on a sensor protocol ("1" and "2" J1850; "3" to "5" and ";"
+// K-line; the rest CAN).
+QZEFraming framingOfProtocol(const OptionalText& protocol) {
+    if (!protocol || protocol->size() != 1) return QZEFraming::can;
+    switch ((*protocol)[0]) {
+        case '1':
+        case '2':
+            return QZEFraming::j1850;
+        case '3':
+        case '4':
+        case '5':
+        case ';':
+            return QZEFraming::kLine;
+        default:
+            return QZEFraming::can;
     }
-    return byte;
-}
-
-// Whether the reply holds anything a module sent, rather than only the sensor's own words
-// ("?", "CAN ERROR", "BUS INIT: ...ERROR") or junk.
-bool holdsModuleData(std::string_view reply) {
-    for (auto line : reply::lines(reply))
-        if (isDataLine(reply::tokens(line))) return true;
-    return false;
 }
 
 }  // namespace
-
-bool QZEBaseDiagnosticModule::isOnlyResponsePending(std::string_view reply) {
-    bool pending = false;
-    for (auto line : reply::lines(reply)) {
-        if (reply::tokens(line).empty() || reply::isNotice(line)) continue;
-        if (!QZENaks::response(line, QZENaks::NakResponsePending)) return false;
-        pending = true;
-    }
-    return pending;
-}
 
 namespace {
 
@@ -169,7 +131,7 @@ bool QZEBaseDiagnosticModule::clearCodes(QZEModuleData&) {
 std::string QZEBaseDiagnosticModule::sendCommandToOstrel(const std::string& cmd) {
     log().logVerbose("Send this command to the vehicle: %@", cmd);
     std::string reply = QZEVehicle::TheVehicle().sendCommandToOstrel(cmd).value_or("");
-    if (!cmd.starts_with("KQ")) evaluteModuleResponse(reply);
+    if (!cmd.starts_with("KQ")) rate(reply, askedOf(cmd));
     return reply;
 }
 
@@ -180,14 +142,24 @@ bool QZEBaseDiagnosticModule::sendSetupCommandToOstrel(const std::string& cmd) {
     if (!accepted) {
         // The sensor is not in the state the module needs: what it would read is not its own.
         log().logError("Setup command refused: %@", cmd);
-        readIncomplete_ = true;
+        noteOutcome(QZEReadOutcome::setupRefused);
     }
     return accepted;
 }
 
+QZEAsked QZEBaseDiagnosticModule::askedOf(const std::string& cmd) const {
+    if (asking_) return *asking_;
+    return QZEAsked::of(cmd, framingOfProtocol(QZEVehicle::TheVehicle().activeProtocolString()));
+}
+
 std::string QZEBaseDiagnosticModule::sendCommandWithReties(const std::string& cmd) {
+    const QZEAsked asked = askedOf(cmd);
+    auto noData = [&](const std::string& reply) {
+        return reply::holdsNoData(reply) &&
+               QZEModuleReply::classify(reply, asked).kind == QZEReplyKind::sensorWord;
+    };
     std::string reply = sendCommandToOstrel(cmd);
-    for (int attempt = 2; attempt <= kSendAttempts && reply::holdsNoData(reply); ++attempt) {
+    for (int attempt = 2; attempt <= kSendAttempts && noData(reply); ++attempt) {
         log().logInfo("Retrying NO_DATA CMD: %@, attempt %@ of 3", cmd, std::to_string(attempt));
         reply = sendCommandToOstrel(cmd);
     }
@@ -195,85 +167,99 @@ std::string QZEBaseDiagnosticModule::sendCommandWithReties(const std::string& cm
 }
 
 std::string QZEBaseDiagnosticModule::retryIfNrcAckOnKline(const std::string& cmd) {
+    Asking asking(*this, cmd, QZEFraming::kLine);
     return retryOnKline(cmd, [this](const std::string& c) { return sendCommandToOstrel(c); });
 }
 
 std::string QZEBaseDiagnosticModule::retryOnKline(
     const std::string& cmd, const std::function<std::string(const std::string&)>& send) {
+    const QZEAsked asked = askedOf(cmd);
     std::string reply;
     int sends = 0;
     int pending = 0;
     while (sends < kSendAttempts) {
         reply = send(cmd);
-        // What the module said, after the sensor's notices ("BUS INIT: ...OK").
-        const std::string answer = reply::withoutNotices(reply);
-        if (!parseResponseToArray(answer).empty()) {
-            if (!QZENaks::isNAK(answer) || QZENaks::holdsAnswer(answer)) break;
-            if (!QZENaks::response(answer, QZENaks::NakBusy)) {
+        switch (QZEModuleReply::classify(reply, asked).kind) {
+            case QZEReplyKind::pending:
                 // A module still working on the request is asked again at once, without using
                 // up a send, until it has said so kPendingAnswers times.
-                if (isOnlyResponsePending(answer) && ++pending < kPendingAnswers) continue;
-                break;
-            }
+                if (++pending < kPendingAnswers) continue;
+                return reply;
+            case QZEReplyKind::busy:
+            case QZEReplyKind::silence:
+                ++sends;
+                pause(kKlinePause);  // also after the last send
+                continue;
+            default:
+                return reply;
         }
-        ++sends;
-        pause(kKlinePause);  // empty or busy, also after the last send
     }
     return reply;
 }
 
 std::string QZEBaseDiagnosticModule::retryIfNrcAckOnCAN(const std::string& cmd) {
+    Asking asking(*this, cmd, QZEFraming::can);
+    const QZEAsked asked = askedOf(cmd);
     std::string reply;
     int sends = 0;
     int pending = 0;
     while (sends < kSendAttempts) {
         reply = sendCommandToOstrel(cmd);
-        if (reply::holdsNoData(reply)) break;
-        // What the module said, after the sensor's notices ("SEARCHING...").
-        const std::string answer = reply::withoutNotices(reply);
-        if (cleanResponseString(answer).empty()) pause(kCanPause);
-        if (QZENaks::holdsAnswer(answer)) break;
-        if (isOnlyResponsePending(answer)) {
-            // Still working on it: asked again after the pause, without using up a send, until
-            // it has said so kPendingAnswers times.
-            if (++pending >= kPendingAnswers) break;
-            pause(kCanPause);
-            continue;
+        switch (QZEModuleReply::classify(reply, asked).kind) {
+            case QZEReplyKind::silence:
+                pause(kCanPause);
+                return reply;
+            case QZEReplyKind::pending:
+                // Still working on it: asked again after the pause, without using up a send,
+                // until it has said so kPendingAnswers times.
+                if (++pending >= kPendingAnswers) return reply;
+                pause(kCanPause);
+                continue;
+            case QZEReplyKind::busy:
+                ++sends;
+                pause(kCanPause);  // also after the last send
+                continue;
+            default:  // NO DATA among the sensor's words ends it at once
+                return reply;
         }
-        if (!QZENaks::response(answer, QZENaks::NakBusy)) break;
-        ++sends;
-        pause(kCanPause);  // also after the last send
     }
     return reply;
 }
 
 void QZEBaseDiagnosticModule::evaluteModuleResponse(const std::string& reply) {
-    int64_t state = ResponseStateHasData;
-    const char* name = "HasData";
-    // A reply that holds only the prompt or blank lines says nothing, like an empty one.
-    if (reply::tokens(reply).empty()) {
-        state = ResponseStateUnknown;
-        name = "Unknown";
-    } else if (reply::holdsNoData(reply)) {
-        state = ResponseStateNoData;
-        name = "NoData";
-    } else if (QZENaks::isRefusalOnly(reply)) {
-        // Negative responses alone, whole or cut short ("7F 13"): a refusal.
-        // GM replies count as negative only when they begin with "7F".
-        bool gm = m_vehicleManufacturer == 1;
-        if (!gm || beginsWithNegative(reply)) {
+    if (asking_) return rate(reply, *asking_);
+    // Without the request: any service.
+    rate(reply,
+         QZEAsked::of("", framingOfProtocol(QZEVehicle::TheVehicle().activeProtocolString())));
+}
+
+void QZEBaseDiagnosticModule::rate(const std::string& reply, const QZEAsked& asked) {
+    const QZEModuleReply classified = QZEModuleReply::classify(reply, asked);
+    int64_t state = ResponseStateNoData;
+    const char* name = "NoData";
+    switch (classified.kind) {
+        case QZEReplyKind::silence:
+            state = ResponseStateUnknown;
+            name = "Unknown";
+            break;
+        case QZEReplyKind::refusal:
             state = ResponseStateHasNakData;
             name = "NakData";
-            // "Response pending" alone: the module has not answered yet.
-            if (isOnlyResponsePending(reply)) {
-                state = ResponseStateNoData;
-                name = "NoData";
+            break;
+        case QZEReplyKind::answer:
+            state = ResponseStateHasData;
+            name = "HasData";
+            break;
+        case QZEReplyKind::cutShort:
+        case QZEReplyKind::damaged:
+            // Frames without their beginning are no answer.
+            if (!classified.messages.empty()) {
+                state = ResponseStateHasData;
+                name = "HasData";
             }
-        }
-    } else if (!holdsModuleData(reply)) {
-        // The sensor's own words or junk: the module did not answer.
-        state = ResponseStateNoData;
-        name = "NoData";
+            break;
+        default:  // pending, busy, the sensor's words
+            break;
     }
     if (state > responseLimit_) return;
     if (state > responseState_) {
@@ -447,23 +433,24 @@ std::string QZEBaseDiagnosticModule::request(const std::string& cmd, Retry retry
             return retryIfNrcAckOnKline(cmd);
         case Retry::nrcCan:
             return retryIfNrcAckOnCAN(cmd);
-        case Retry::nrcJ1850:
+        case Retry::nrcJ1850: {
+            Asking asking(*this, cmd, QZEFraming::j1850);
             return retryOnKline(cmd,
                                 [this](const std::string& c) { return sendCommandWithReties(c); });
+        }
         case Retry::none:
             break;
     }
     return sendCommandToOstrel(cmd);
 }
 
-bool QZEBaseDiagnosticModule::isPositiveResponse(std::string_view reply, uint8_t service) {
-    if (QZENaks::isNAK(reply)) return false;
-    int positive = (service + 0x40) & 0xFF;
-    for (auto token : reply::tokens(reply))
-        if (token.size() == 2 && hexDigit(token[0]) >= 0 && hexDigit(token[1]) >= 0 &&
-            reply::byteValue(token) == positive)
-            return true;
-    return false;
+QZEModuleReply QZEBaseDiagnosticModule::exchange(const std::string& cmd, Retry retry,
+                                                 const QZEAsked& asked) {
+    const auto before = asking_;
+    asking_ = asked;
+    const std::string reply = request(cmd, retry);
+    asking_ = before;
+    return QZEModuleReply::classify(reply, asked);
 }
 
 bool QZEBaseDiagnosticModule::selectBus(const QZEModuleData& module) {

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "lib/Decoders/QZEModuleReply.hpp"
 #include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Facades/QZEAdapters.hpp"
 #include "lib/Modules/QZEDiagnosticModule.hpp"
@@ -39,8 +40,9 @@ struct QZEKwpRecord {
 };
 
 // Base of every manufacturer module class. An instance reads or clears one module: it sends
-// requests through the QZEVehicle facade (with the engine's retries), classifies every vehicle
-// reply into the response state, decodes replies and collects the codes with their statuses.
+// requests through the QZEVehicle facade (with the engine's retries), has every vehicle reply
+// classified (QZEModuleReply) into the response state, decodes the answers and collects the codes
+// with their statuses.
 // Everything runs synchronously on the caller's thread; the pauses go through the installed
 // clock.
 //
@@ -69,8 +71,10 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // The highest ResponseState seen.
     int64_t responseState() const override { return responseState_; }
     void setResponseState(int64_t value) override { responseState_ = value; }
-    bool readIncomplete() const override { return readIncomplete_; }
-    void setReadIncomplete(bool value) override { readIncomplete_ = value; }
+    QZEReadOutcome readOutcome() const override { return readOutcome_; }
+    void setReadOutcome(QZEReadOutcome value) override { readOutcome_ = value; }
+    // Makes the read's outcome at least `outcome`.
+    void noteOutcome(QZEReadOutcome outcome) { readOutcome_ = worseOutcome(readOutcome_, outcome); }
 
     int64_t vehicleManufacturer() const { return m_vehicleManufacturer; }
     bool retryEnabled() const { return retryEnabled_; }
@@ -83,25 +87,40 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // response state.
     virtual std::string sendCommandToOstrel(const std::string& cmd);
     // A sensor set-up command, up to 3 attempts until one is accepted. One still refused is
-    // logged and leaves the read incomplete.
+    // logged and makes the read's outcome a refused set-up.
     bool sendSetupCommandToOstrel(const std::string& cmd);
+    // The retries below take their decisions from the reply's kind (QZEModuleReply), for the
+    // question of the exchange in force (see exchange), else for the request text on the protocol
+    // in force.
     // Up to 3 sends while the reply holds "NO DATA" (no pause).
     std::string sendCommandWithReties(const std::string& cmd);
-    // Up to 3 sends, after a 1 s pause for an empty reply or a busy answer (21, 37, 10, 23;
-    // the pause also follows the last send). A reply of "response pending" (78) alone is sent
-    // again at once without using up a send, up to six such replies in all.
+    // Up to 3 sends, after a 1 s pause for silence or a busy answer (21, 37, 10, 23; the pause
+    // also follows the last send). A "response pending" is sent again at once without using up a
+    // send, up to six such replies in all.
     std::string retryIfNrcAckOnKline(const std::string& cmd);
-    // Up to 3 sends: "NO DATA" returns at once; an empty reply is returned after a 5 s pause;
-    // a busy answer is resent after a 5 s pause (also after the last send). A reply of
-    // "response pending" alone is sent again after a 5 s pause without using up a send, up to
-    // six such replies in all.
+    // Up to 3 sends: "NO DATA" returns at once; silence is returned after a 5 s pause; a busy
+    // answer is resent after a 5 s pause (also after the last send). A "response pending" is sent
+    // again after a 5 s pause without using up a send, up to six such replies in all.
     std::string retryIfNrcAckOnCAN(const std::string& cmd);
-    // Raises the response state for a vehicle reply. Negative responses alone, whole or cut
-    // short ("7F 13"), are 2. Below 2 (no answer) also: "response pending" alone, and replies
-    // without any module data ("?", the sensor's error words, junk).
+    // Raises the response state for a vehicle reply, by its kind: an answer 3 (so is a reply cut
+    // short or damaged that holds answer bytes), a refusal 2, the sensor's words, a pending or busy
+    // answer and a cut without answer bytes 1, silence 0.
     void evaluteModuleResponse(const std::string& reply);
-    // Every line of the reply is a "response pending" answer (7F xx 78).
-    static bool isOnlyResponsePending(std::string_view reply);
+
+    // --- Exchanges ---
+
+    // The retries of a request.
+    // nrcJ1850: the K-line retry, each of its sends with the NO DATA retry (a J1850 module may
+    // answer NO DATA to the first request after a bus switch).
+    enum class Retry { none, noData, nrcKline, nrcCan, nrcJ1850 };
+    // Sends a request with its retries and classifies the last reply for `asked`, the question
+    // every reply of the exchange is rated by.
+    QZEModuleReply exchange(const std::string& cmd, Retry retry, const QZEAsked& asked);
+    // A vehicle request through the given retry helper: the last reply's text.
+    std::string request(const std::string& cmd, Retry retry);
+    // The question of a request text on the protocol in force (CAN unless a J1850 or K-line
+    // protocol is selected), or that of the exchange in force.
+    QZEAsked askedOf(const std::string& cmd) const;
 
     // --- Reply splitting: tokens at white space, without empty tokens and ">" ---
     static std::vector<std::string> cleanResponseString(std::string_view reply);
@@ -140,6 +159,8 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     bool waitForInteraction();
 
     // --- Decoders (lib/Decoders). Results are the code count after decoding unless noted. ---
+    // The reply decoders find the module's positive messages through QZEModuleReply and hand
+    // them to the message decoders; a message cut short gives its whole records.
 
     // KWP2000 records (A, B, status) after the count that follows "58" (the first token when
     // there is no "58"), each handed to addDTCWithAByte.
@@ -178,6 +199,22 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     std::optional<std::string> decodeEcuIdentificationWithRequest(std::string_view request,
                                                                   std::string_view response);
 
+    // Message decoders: one positive message, its response byte first.
+    // UDS "59 <type> <mask>", then (A, B, failure type, status) records to addUdsCodeFromBytes;
+    // the number of records.
+    int64_t decodeUdsMessage(const QZEMessageBytes& message);
+    // Toyota "53 <count>", then (A, B) pairs to addDTCWithAByte with the status: as many as the
+    // count says and the message holds, at least one. On K-line a message of odd length has no
+    // count: its pairs follow the response byte.
+    void decodeToyotaMessage(const QZEMessageBytes& message, const std::string& status,
+                             bool kLine = false);
+    // GMLAN "81 A B <failure type> <status> ..." (a whole frame of 8 bytes).
+    void decodeGmlanMessage(const QZEMessageBytes& message);
+    // J1850 PWM "<response> A B A B": the pairs the message holds wholly.
+    void decodePwmMessage(const QZEMessageBytes& message);
+    // J1850 VPW GM "<response> A B <status>" (without the status byte: an empty status).
+    void decodeVpwGmMessage(const QZEMessageBytes& message);
+
     // Hook: one UDS record (A, B, failure type, status) becomes "P0123-45" with the status
     // words of the status byte.
     virtual void addUdsCodeFromBytes(const std::vector<std::string>& bytes);
@@ -198,14 +235,6 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // Sends each set-up command in order; stops at the first one refused.
     bool sendSetupCommands(std::initializer_list<std::string> commands);
 
-    // nrcJ1850: the K-line retry, each of its sends with the NO DATA retry (a J1850 module may
-    // answer NO DATA to the first request after a bus switch).
-    enum class Retry { none, noData, nrcKline, nrcCan, nrcJ1850 };
-    // A vehicle request through the given retry helper.
-    std::string request(const std::string& cmd, Retry retry);
-    // True when the reply is not a negative response and holds the positive answer to the
-    // service (service + 0x40) as a token.
-    static bool isPositiveResponse(std::string_view reply, uint8_t service);
     // Selects the module's "protocol" and "pins" extras, where present; false when the sensor
     // refused one.
     bool selectBus(const QZEModuleData& module);
@@ -228,6 +257,26 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
         int64_t limit_;
     };
 
+    // For its life, without a question in force, the replies are rated by the request's question
+    // on the given bus (the retry helpers' own).
+    class Asking {
+      public:
+        Asking(QZEBaseDiagnosticModule& module, const std::string& cmd, QZEFraming framing)
+            : module_(module), set_(!module.asking_) {
+            if (set_) module_.asking_ = QZEAsked::of(cmd, framing);
+        }
+        ~Asking() {
+            if (set_) module_.asking_.reset();
+        }
+        Asking(const Asking&) = delete;
+        Asking& operator=(const Asking&) = delete;
+
+      private:
+        QZEBaseDiagnosticModule& module_;
+        bool set_;
+    };
+    // Raises the response state for a reply rated by the question.
+    void rate(const std::string& reply, const QZEAsked& asked);
     // The K-line retry over the given send.
     std::string retryOnKline(const std::string& cmd,
                              const std::function<std::string(const std::string&)>& send);
@@ -261,7 +310,9 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     int32_t requestType_ = 1;
     int64_t responseState_ = ResponseStateUnknown;
     int64_t responseLimit_ = ResponseStateHasData;
-    bool readIncomplete_ = false;
+    QZEReadOutcome readOutcome_ = QZEReadOutcome::complete;
+    // The question the replies of the exchange in force are rated by.
+    std::optional<QZEAsked> asking_;
     std::shared_ptr<Interaction> interaction_;
     std::vector<ObserverToken> observers_;
     // The first place of each code of m_codeArray[0, m_indexedCodes), and the last of them.

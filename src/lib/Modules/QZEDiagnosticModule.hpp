@@ -16,6 +16,22 @@ enum ResponseState : int64_t {
     ResponseStateHasData = 3,
 };
 
+// How far a read, or a whole scan, got; a later value is worse. A read left incomplete or a
+// set-up the sensor refused lets the scan read every other module, its restore and the generic
+// codes, and the scan then ends in its communication error; a lost link stops it at once.
+enum class QZEReadOutcome {
+    complete,      // everything asked was read (a module that refused or never answered included)
+    incomplete,    // a module answered and could not be read: cut short, damaged, still pending or
+                   // busy, tables or read-outs unanswered; its codes so far are kept
+    setupRefused,  // the sensor refused a set-up: the modules that need it were not read
+    linkLost,      // the link to the sensor went away
+};
+
+// The worse of two outcomes.
+inline QZEReadOutcome worseOutcome(QZEReadOutcome a, QZEReadOutcome b) {
+    return static_cast<int>(a) >= static_cast<int>(b) ? a : b;
+}
+
 // How a read that ended in `state` counts when the module is reported: one that gave only
 // negative answers could not be read, like one that said nothing (ResponseStateNoData). Codes it
 // holds all the same came from a positive answer that the negative-response pattern also took
@@ -40,11 +56,9 @@ class QZEDiagnosticModule {
     virtual void setRequestType(int32_t value) = 0;
     virtual int64_t responseState() const = 0;
     virtual void setResponseState(int64_t value) = 0;
-    // The last read could not be finished: the sensor refused a set-up the module needs, or
-    // the module's codes are known only in part. The scan then ends in its communication error
-    // with what it has read.
-    virtual bool readIncomplete() const { return false; }
-    virtual void setReadIncomplete(bool) {}
+    // How far the last read got (complete unless the class says otherwise).
+    virtual QZEReadOutcome readOutcome() const { return QZEReadOutcome::complete; }
+    virtual void setReadOutcome(QZEReadOutcome) {}
 };
 
 }  // namespace qz

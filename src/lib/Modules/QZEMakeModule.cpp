@@ -7,8 +7,6 @@
 #include "lib/Descriptions/QZETroubleCodes.hpp"
 #include "lib/Facades/QZEVehicle.hpp"
 #include "lib/Logging/QZELogging.hpp"
-#include "lib/Modules/QZEMultiFrameReplies.hpp"
-#include "lib/Modules/QZENaks.hpp"
 #include "lib/Utils/QZEnhancedUtils.hpp"
 
 namespace qz {
@@ -19,7 +17,6 @@ namespace {
 using A = QZEAddressing;
 using L = QZEReplyLayout;
 using R = QZEBaseDiagnosticModule::Retry;
-using H = QZEKLineHeaders;
 using B = QZEBusChoice;
 }  // namespace
 
@@ -47,11 +44,11 @@ const QZEModuleProtocol QZEModuleProtocols::mercedesMbIso      {A::kLine,       
 const QZEModuleProtocol QZEModuleProtocols::mercedesKwpCan     {A::preset,      "18 02 FF 00",    L::kwp2000Can,        "14 FF 00",    R::nrcCan};
 const QZEModuleProtocol QZEModuleProtocols::mitsubishiBitTable {A::kLine,       "21",             L::bitTable,          "14 FF 00",    R::nrcKline};
 
-// K-line headers, the module's bus, the rest before the first exchange, pins noted, failure-type texts.
-const QZEModuleTraits QZEModuleTraits::restoring    {H::lenient, B::restore,  0, false, false};
-const QZEModuleTraits QZEModuleTraits::hyundaiKLine {H::lenient, B::restore,  1, true,  false};
-const QZEModuleTraits QZEModuleTraits::kLine        {H::checked, B::keepPins, 2, true,  true};
-const QZEModuleTraits QZEModuleTraits::can          {H::checked, B::keepPins, 0, false, true};
+// The module's bus, the rest before the first exchange, pins noted, failure-type texts.
+const QZEModuleTraits QZEModuleTraits::restoring    {B::restore,  0, false, false};
+const QZEModuleTraits QZEModuleTraits::hyundaiKLine {B::restore,  1, true,  false};
+const QZEModuleTraits QZEModuleTraits::kLine        {B::keepPins, 2, true,  true};
+const QZEModuleTraits QZEModuleTraits::can          {B::keepPins, 0, false, true};
 // clang-format on
 
 namespace {
@@ -72,10 +69,6 @@ int value(std::string_view token) {
     return reply::byteValue(token);
 }
 
-QZEMessageBytes strings(reply::Tokens::const_iterator begin, reply::Tokens::const_iterator end) {
-    return QZEMessageBytes(begin, end);
-}
-
 // The byte of a positive answer to a request: `positive` when given, else the request's first
 // byte + 0x40 ("18 00 FF 00" and "1902FF" alike); -1 when there is no request.
 int positiveByte(std::string_view request, int positive) {
@@ -89,29 +82,39 @@ bool startsWith(const QZEMessageBytes& message, int byte) {
     return !message.empty() && isHexByte(message[0]) && value(message[0]) == byte;
 }
 
-// The K-line message of one line with headers shown, or none when the line is not one.
-std::optional<QZEMessageBytes> headedKLineMessage(const reply::Tokens& t, QZEKLineHeaders mode) {
-    if (t.empty() || !std::all_of(t.begin(), t.end(), isHexByte)) return std::nullopt;
-    const int format = value(t[0]);
-    if ((format & 0x80) == 0) return std::nullopt;
-    size_t length = static_cast<size_t>(format & 0x3F);
-    size_t head = 3;
-    if (length == 0) {
-        if (t.size() < 4) return std::nullopt;
-        length = static_cast<size_t>(value(t[3]));
-        head = 4;
+QZEFraming framingOf(QZEReplyLayout layout) {
+    switch (layout) {
+        case QZEReplyLayout::kwp2000KLine:
+        case QZEReplyLayout::toyotaKLine:
+        case QZEReplyLayout::bitTable:
+            return QZEFraming::kLine;
+        case QZEReplyLayout::toyotaExtendedCan:
+        case QZEReplyLayout::extendedUds:
+            return QZEFraming::canExtended;
+        case QZEReplyLayout::j1850Pwm:
+        case QZEReplyLayout::j1850VpwGm:
+            return QZEFraming::j1850;
+        default:
+            return QZEFraming::can;
     }
-    if (mode == QZEKLineHeaders::checked) {
-        if (head + length + 1 != t.size()) return std::nullopt;
-        int sum = 0;
-        for (size_t i = 0; i + 1 < t.size(); ++i) sum += value(t[i]);
-        if ((sum & 0xFF) != value(t.back())) return std::nullopt;
-    } else {
-        if (t.size() <= head) return std::nullopt;
-        length = std::min(length, t.size() - head);
+}
+
+QZERecordLayout recordsOf(QZEReplyLayout layout) {
+    switch (layout) {
+        case QZEReplyLayout::kwp2000Can:
+        case QZEReplyLayout::kwp2000KLine:
+            return QZERecordLayout::kwp2000();
+        case QZEReplyLayout::uds:
+        case QZEReplyLayout::extendedUds:
+            return QZERecordLayout::uds();
+        case QZEReplyLayout::toyotaCan:
+        case QZEReplyLayout::toyotaExtendedCan:
+            return QZERecordLayout::toyota();
+        case QZEReplyLayout::bitTable:
+            return {3, -1, 0};  // "<read + 40> <byte> <fault bits>"
+        default:
+            return {};
     }
-    return strings(t.begin() + static_cast<std::ptrdiff_t>(head),
-                   t.begin() + static_cast<std::ptrdiff_t>(head + length));
 }
 
 std::string headerFormat(QZEAddressing addressing) {
@@ -137,57 +140,6 @@ std::string activePins() {
 
 }  // namespace
 
-// --- Reply layouts ---
-
-std::vector<QZEMessageBytes> QZEMakeModule::kLineMessages(std::string_view text,
-                                                          QZEKLineHeaders headers) {
-    std::vector<QZEMessageBytes> out;
-    for (auto line : reply::lines(text)) {
-        auto t = reply::tokens(line);
-        // A frame the adapter flags as damaged is no message.
-        if (t.empty() || reply::isDamagedLine(t)) continue;
-        if (auto message = headedKLineMessage(t, headers)) {
-            out.push_back(std::move(*message));
-            continue;
-        }
-        const bool plain = std::all_of(t.begin(), t.end(), isHexByte) && !(value(t[0]) & 0x80);
-        if (headers == QZEKLineHeaders::checked || plain)
-            out.push_back(strings(t.begin(), t.end()));
-    }
-    return out;
-}
-
-std::vector<QZEMessageBytes> QZEMakeModule::canMessages(std::string_view text) {
-    std::vector<QZEMessageBytes> out;
-    for (const auto& message : reply::canMessages(text))
-        out.push_back(strings(message.begin(), message.end()));
-    return out;
-}
-
-std::vector<QZEMessageBytes> QZEMakeModule::extendedMessages(std::string_view text) {
-    std::vector<QZEMessageBytes> out;
-    for (const auto& message : reply::extendedMessages(text))
-        out.push_back(strings(message.begin(), message.end()));
-    return out;
-}
-
-std::vector<QZEMessageBytes> QZEMakeModule::j1850Messages(std::string_view text, int positive) {
-    std::vector<QZEMessageBytes> out;
-    for (auto line : reply::lines(text))
-        if (auto message = reply::j1850Message(reply::tokens(line), positive))
-            out.push_back(strings(message->begin(), message->end()));
-    return out;
-}
-
-std::optional<QZEMessageBytes> QZEMakeModule::positiveMessage(
-    const std::vector<QZEMessageBytes>& messages, std::string_view request, int positive) {
-    positive = positiveByte(request, positive);
-    if (positive < 0) return std::nullopt;
-    for (const auto& message : messages)
-        if (startsWith(message, positive)) return message;
-    return std::nullopt;
-}
-
 std::string QZEMakeModule::hexByte(int v) {
     return objcFormat("%02X", v & 0xFF);
 }
@@ -200,25 +152,6 @@ std::optional<std::string> QZEMakeModule::address(const std::optional<std::strin
             out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (out.empty()) return std::nullopt;
     return out;
-}
-
-std::vector<QZEMessageBytes> QZEMakeModule::messagesOf(std::string_view reply,
-                                                       const QZEModuleProtocol& row,
-                                                       int positive) const {
-    switch (row.layout) {
-        case QZEReplyLayout::kwp2000KLine:
-        case QZEReplyLayout::toyotaKLine:
-        case QZEReplyLayout::bitTable:
-            return kLineMessages(reply, m_traits.kLineHeaders);
-        case QZEReplyLayout::toyotaExtendedCan:
-        case QZEReplyLayout::extendedUds:
-            return extendedMessages(reply);
-        case QZEReplyLayout::j1850Pwm:
-        case QZEReplyLayout::j1850VpwGm:
-            return j1850Messages(reply, positive);
-        default:
-            return canMessages(reply);
-    }
 }
 
 // --- Reading and clearing ---
@@ -259,10 +192,30 @@ bool QZEMakeModule::clear(QZEModuleData& module, const QZEModuleProtocol& row) {
     return onModuleBus(module, row, [&] { return clearAddressed(module, row); });
 }
 
-std::string QZEMakeModule::send(const QZEModuleData& module, const QZEModuleProtocol& row,
-                                const std::string& request) {
-    if (!row.prefixAddress) return this->request(request, row.retry);
-    return this->request(address(module.requestId()).value_or("") + " " + request, row.retry);
+QZEAsked QZEMakeModule::askedFor(const QZEModuleData& module, const QZEModuleProtocol& row,
+                                 const std::string& request, int positive) const {
+    const auto t = reply::tokens(request);
+    // The service is the first byte, unless a byte the positive answer names comes later (the
+    // MUT line's requests start with their length).
+    size_t at = 0;
+    for (size_t i = 0; positive >= 0 && i < t.size(); ++i)
+        if (((value(t[i]) + 0x40) & 0xFF) == positive) {
+            at = i;
+            break;
+        }
+    QZEAsked asked = QZEAsked::of(t.empty() ? std::string_view() : t[at], framingOf(row.layout));
+    asked.positive = positive;
+    if (request == row.read) asked.records = recordsOf(row.layout);
+    // GMLAN answers come on identifiers of their own.
+    if (row.addressing != QZEAddressing::canNoFilter)
+        if (auto from = address(module.responseId())) asked.from.push_back(*from);
+    return asked;
+}
+
+QZEModuleReply QZEMakeModule::sendRow(const QZEModuleData& module, const QZEModuleProtocol& row,
+                                      const std::string& request, const QZEAsked& asked) {
+    if (!row.prefixAddress) return exchange(request, row.retry, asked);
+    return exchange(address(module.requestId()).value_or("") + " " + request, row.retry, asked);
 }
 
 bool QZEMakeModule::readAddressed(const QZEModuleData& module, const QZEModuleProtocol& row) {
@@ -270,31 +223,34 @@ bool QZEMakeModule::readAddressed(const QZEModuleData& module, const QZEModulePr
         auto table = module.extra("dtcBitEncodedDitct").object<QZEBitEncodedAddress>();
         return table && readBitTable(module, *table, row);
     }
-    return readWhileCutShort(module, [&] {
-        const std::string reply = send(module, row, row.read);
-        return Reading{isCutShort(reply, row), answersPositively(reply, row),
-                       [this, reply, &row] { decodeRead(reply, row); }};
-    });
+    const QZEAsked asked = askedFor(module, row, row.read, row.readPositive);
+    return readWhileCutShort(
+        module, [&] { return sendRow(module, row, row.read, asked); },
+        [&](const QZEModuleReply& reply) { decodeMessages(reply, row); });
 }
 
 bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
-                                      const std::function<Reading()>& readOnce) {
+                                      const std::function<QZEModuleReply()>& readOnce,
+                                      const std::function<void(const QZEModuleReply&)>& decode) {
     // A whole answer that follows cut-short ones replaces what they gave (a frame that ran short
-    // shifts every byte after it); without one, the codes of every read are kept and the read
-    // is left incomplete.
+    // shifts every byte after it); without one, the codes of every read are kept.
     const Results before = results();
     bool answered = false;
     for (int read = 1;; ++read) {
-        const Reading reading = readOnce();
-        if (!reading.cutShort && read > 1 && reading.positive) restoreResults(before);
-        if (reading.positive) {
-            reading.decode();
+        const QZEModuleReply reply = readOnce();
+        const bool cut =
+            reply.kind == QZEReplyKind::cutShort || reply.kind == QZEReplyKind::damaged;
+        if (reply.answered() && read > 1) restoreResults(before);
+        if (!reply.messages.empty()) {
+            decode(reply);
             answered = true;
         }
-        // A first answer not cut short ends the read, and so does a whole one read again; a read
-        // again that brings none (no answer, a refusal) leaves the cut-short ones' codes.
-        if (!reading.cutShort && (read == 1 || reading.positive)) break;
-        if (!reading.cutShort || read > kRereads) {
+        if (reply.answered()) break;
+        // The first reply tells all unless it was cut; a read again that brings no whole answer
+        // (no answer, a refusal) leaves the cut ones' codes, and the read incomplete.
+        const bool incomplete = cut || read > 1 || reply.unreadable();
+        if (!incomplete) break;
+        if (!cut || read > kRereads) {
             log().logWarning(
                 "Incomplete answer from module: %@ with request_ID: %@ after %@ "
                 "reads, keeping its %lu codes",
@@ -302,7 +258,7 @@ bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
             // Frames without their beginning are no answer.
             if (!answered)
                 setResponseState(std::min<int64_t>(responseState(), ResponseStateNoData));
-            setReadIncomplete(true);
+            noteOutcome(QZEReadOutcome::incomplete);
             break;
         }
         log().logInfo("Reading module again: %@ with request_ID: %@, its answer was cut short",
@@ -311,111 +267,70 @@ bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
     return answered;
 }
 
-bool QZEMakeModule::isCutShort(std::string_view reply, const QZEModuleProtocol& row) {
-    switch (row.layout) {
-        case QZEReplyLayout::kwp2000Can:
-        case QZEReplyLayout::toyotaCan:
-            return isMultiFrameReplyCutShort(reply, false);
-        case QZEReplyLayout::uds:
-            return isMultiFrameReplyCutShort(reply, false) || isUdsRecordListCutShort(reply, false);
-        case QZEReplyLayout::toyotaExtendedCan:
-            return isMultiFrameReplyCutShort(reply, true);
-        case QZEReplyLayout::extendedUds:
-            return isMultiFrameReplyCutShort(reply, true) || isUdsRecordListCutShort(reply, true);
-        default:
-            // A line the adapter flags as damaged ("<DATA ERROR") is read again on any bus.
-            return reply::holdsDamagedFrame(reply);
-    }
-}
-
-bool QZEMakeModule::answersPositively(const std::string& reply,
-                                      const QZEModuleProtocol& row) const {
-    const int positive = positiveByte(row.read, row.readPositive);
-    return positiveMessage(messagesOf(reply, row, positive), row.read, positive).has_value();
-}
-
-bool QZEMakeModule::decodeRead(const std::string& reply, const QZEModuleProtocol& row) {
-    const int positive = positiveByte(row.read, row.readPositive);
-    auto messages = messagesOf(reply, row, positive);
-    if (!positiveMessage(messages, row.read, positive)) return false;
-    switch (row.layout) {
-        case QZEReplyLayout::kwp2000Can:
-            decodeKWP2000CANResponse(reply);
-            break;
-        case QZEReplyLayout::kwp2000KLine:
-            // The base decoder reads the count after the "58" of ReadDTCByStatus; other read
-            // services answer in the same layout under their own response byte.
-            for (auto& message : messages) {
-                if (!startsWith(message, positive)) continue;
-                message[0] = "58";
-                decodeKWP2000ResponseBytes(message);
+void QZEMakeModule::decodeMessages(const QZEModuleReply& reply, const QZEModuleProtocol& row) {
+    for (const auto& message : reply.messages) {
+        switch (row.layout) {
+            case QZEReplyLayout::kwp2000Can:
+            case QZEReplyLayout::kwp2000KLine: {
+                // The records follow the count after the response byte, whatever the read
+                // service answering in this layout.
+                QZEMessageBytes records = message;
+                records[0] = "58";
+                decodeKWP2000ResponseBytes(records);
+                break;
             }
-            break;
-        case QZEReplyLayout::gmlan:
-            decodeEnhancedCodesCANGMJ2012(reply);
-            break;
-        case QZEReplyLayout::j1850Pwm:
-            decodeCodesPWMFordJ2012(reply, positive);
-            break;
-        case QZEReplyLayout::j1850VpwGm:
-            decodeEnhancedCodesVPWGMJ2012(reply, positive);
-            break;
-        case QZEReplyLayout::toyotaCan:
-            decodeToyotaDataCAN(reply, row.status);
-            break;
-        case QZEReplyLayout::toyotaKLine:
-            decodeToyotaDataKLine(reply, row.status);
-            break;
-        case QZEReplyLayout::toyotaExtendedCan:
-            decodeExtendedCANBroadcast(reply, true, row.status);
-            break;
-        case QZEReplyLayout::uds:
-            decodeUds(reply);
-            break;
-        case QZEReplyLayout::extendedUds:
-            decodeExtendedUds(reply);
-            break;
-        case QZEReplyLayout::bitTable:
-            break;
+            case QZEReplyLayout::gmlan:
+                decodeGmlanMessage(message);
+                break;
+            case QZEReplyLayout::j1850Pwm:
+                decodePwmMessage(message);
+                break;
+            case QZEReplyLayout::j1850VpwGm:
+                decodeVpwGmMessage(message);
+                break;
+            case QZEReplyLayout::toyotaCan:
+            case QZEReplyLayout::toyotaExtendedCan:
+                decodeToyotaMessage(message, row.status);
+                break;
+            case QZEReplyLayout::toyotaKLine:
+                decodeToyotaMessage(message, row.status, true);
+                break;
+            case QZEReplyLayout::uds:
+            case QZEReplyLayout::extendedUds:
+                decodeUdsMessage(message);
+                break;
+            case QZEReplyLayout::bitTable:
+                break;
+        }
     }
-    return true;
 }
 
 bool QZEMakeModule::clearAddressed(const QZEModuleData& module, const QZEModuleProtocol& row) {
-    const std::string reply = send(module, row, row.clear);
-    const int positive = positiveByte(row.clear, row.clearPositive);
-    return positiveMessage(messagesOf(reply, row, positive), row.clear, positive).has_value();
+    return sendRow(module, row, row.clear, askedFor(module, row, row.clear, row.clearPositive))
+        .answered();
 }
 
 bool QZEMakeModule::readBitTable(const QZEModuleData& module, const QZEBitEncodedAddress& table,
                                  const QZEModuleProtocol& row) {
     const auto j2012 = module.extra("dtcJ2012EncodedDict").dictionary();
-    const int positive = positiveByte(row.read, row.readPositive);
-    bool answered = false;
-    bool damaged = false;
-    std::string unanswered;
+    const QZEAsked asked = askedFor(module, row, row.read, row.readPositive);
+    Tables tables;
     for (uint64_t byte : table.addresses()) {
-        const std::string reply =
-            requestTable(module, row.read + " " + hexByte(static_cast<int>(byte)), row, damaged);
+        const std::string name = hexByte(static_cast<int>(byte));
         // "<read + 40> <byte> <fault bits>"
-        const auto messages = messagesOf(reply, row);
-        auto message = std::find_if(messages.begin(), messages.end(), [&](const auto& m) {
-            return m.size() >= 3 && startsWith(m, positive) &&
-                   static_cast<uint64_t>(value(m[1])) == (byte & 0xFF);
-        });
-        if (message == messages.end()) {
-            if (!refusesTable(reply))
-                unanswered += (unanswered.empty() ? "" : " ") + hexByte(static_cast<int>(byte));
-            continue;
-        }
-        answered = true;
+        auto ours = [&](const QZEMessageBytes& m) {
+            return m.size() >= 3 && static_cast<uint64_t>(value(m[1])) == (byte & 0xFF);
+        };
+        const QZEModuleReply reply =
+            requestTable(module, row.read + " " + name, row, asked, ours, name, tables);
+        auto message = std::find_if(reply.messages.begin(), reply.messages.end(), ours);
+        if (!reply.answered() || message == reply.messages.end()) continue;
         const int bits = value((*message)[2]);
         for (uint64_t bit = 0; bit < 8; ++bit) {
             if (!(bits & (1 << bit))) continue;
             auto info = table.infoForBit(bit, byte);
             if (!info || (*info)[0].empty()) {
-                log().logVerbose("No fault for bit %@ of byte %@", bit,
-                                 hexByte(static_cast<int>(byte)));
+                log().logVerbose("No fault for bit %@ of byte %@", bit, name);
                 continue;
             }
             std::string code = (*info)[0];
@@ -426,41 +341,55 @@ bool QZEMakeModule::readBitTable(const QZEModuleData& module, const QZEBitEncode
             addDescribedCode(code, status.empty() ? row.status : status, (*info)[1]);
         }
     }
-    return endTableRead(module, answered, damaged, unanswered);
+    return endTableRead(module, tables);
 }
 
-bool QZEMakeModule::refusesTable(std::string_view reply) {
-    return QZENaks::isNAK(reply) &&
-           !QZENaks::response(reply, QZENaks::NakBusy | QZENaks::NakResponsePending);
-}
-
-std::string QZEMakeModule::requestTable(const QZEModuleData& module, const std::string& cmd,
-                                        const QZEModuleProtocol& row, bool& damaged) {
-    std::string reply = request(cmd, row.retry);
-    // A table the adapter flags as damaged is asked for again, as a cut-short answer is.
-    for (int read = 1; read <= kRereads && reply::holdsDamagedFrame(reply); ++read) {
+QZEModuleReply QZEMakeModule::requestTable(const QZEModuleData& module, const std::string& cmd,
+                                           const QZEModuleProtocol& row, const QZEAsked& asked,
+                                           const std::function<bool(const QZEMessageBytes&)>& ours,
+                                           const std::string& name, Tables& tables) {
+    QZEModuleReply reply = exchange(cmd, row.retry, asked);
+    // A table damaged or cut short is asked for again, as a module's answer is.
+    for (int read = 1; read <= kRereads && (reply.kind == QZEReplyKind::cutShort ||
+                                            reply.kind == QZEReplyKind::damaged);
+         ++read) {
         log().logInfo("Reading module again: %@ with request_ID: %@, its answer was cut short",
                       module.description(), module.requestId());
-        reply = request(cmd, row.retry);
+        reply = exchange(cmd, row.retry, asked);
     }
-    damaged = damaged || reply::holdsDamagedFrame(reply);
+    switch (reply.kind) {
+        case QZEReplyKind::answer:
+            if (std::none_of(reply.messages.begin(), reply.messages.end(), ours)) break;
+            tables.answered = true;
+            return reply;
+        case QZEReplyKind::refusal:  // the module has no such table
+            tables.refused = true;
+            return reply;
+        case QZEReplyKind::cutShort:
+        case QZEReplyKind::damaged:
+        case QZEReplyKind::pending:
+        case QZEReplyKind::busy:
+            tables.unreadable = true;
+            break;
+        default:
+            break;
+    }
+    tables.unanswered += (tables.unanswered.empty() ? "" : " ") + name;
     return reply;
 }
 
-bool QZEMakeModule::endTableRead(const QZEModuleData& module, bool answered, bool damaged,
-                                 const std::string& unanswered) {
-    // A table still damaged was answered all the same, by a frame that could not be read.
-    if ((answered || damaged) && !unanswered.empty()) {
+bool QZEMakeModule::endTableRead(const QZEModuleData& module, const Tables& tables) {
+    if ((tables.answered || tables.refused || tables.unreadable) && !tables.unanswered.empty()) {
         log().logWarning(
             "Fault tables not answered by module: %@ with request_ID: %@: %@, keeping its %lu "
             "codes",
-            module.description(), module.requestId(), unanswered, m_codeArray.size());
-        setReadIncomplete(true);
+            module.description(), module.requestId(), tables.unanswered, m_codeArray.size());
+        noteOutcome(QZEReadOutcome::incomplete);
     }
-    // Damaged frames alone are no answer.
-    if (!answered && damaged)
+    // Tables that could not be read alone are no answer.
+    if (!tables.answered && !tables.refused)
         setResponseState(std::min<int64_t>(responseState(), ResponseStateNoData));
-    return answered;
+    return tables.answered;
 }
 
 // --- The sensor ---

@@ -14,9 +14,6 @@ namespace qz {
 
 class QZEBitEncodedAddress;
 
-// The bytes of one vehicle message, service byte first, as hex tokens ("58", "01", ...).
-using QZEMessageBytes = std::vector<std::string>;
-
 // How a request reaches its module.
 enum class QZEAddressing {
     preset,       // the scanner (or the class) has set the header; with prefixAddress the
@@ -84,13 +81,6 @@ struct QZEModuleProtocols {
     static const QZEModuleProtocol mitsubishiBitTable;
 };
 
-// How K-line headers are taken off a reply shown with headers.
-enum class QZEKLineHeaders {
-    lenient,  // any line whose first byte has bit 7 set loses header, length byte and checksum
-              // (the length cut to what is there); lines that are not all bytes are dropped
-    checked,  // only a line whose length and checksum agree loses them; others stand as they are
-};
-
 // How a class selects the module's own protocol and pins (its "protocol" and "pins" extras).
 enum class QZEBusChoice {
     restore,   // both for the exchange
@@ -100,7 +90,6 @@ enum class QZEBusChoice {
 
 // Where the module classes differ in how they meet the sensor: one row per kind of class.
 struct QZEModuleTraits {
-    QZEKLineHeaders kLineHeaders;
     QZEBusChoice bus;
     double startDelay;  // seconds the line rests before the first exchange, when asked to
     bool notesPins;     // a good read notes the pins it answered on ("RESPONSE_PIN_COMMAND")
@@ -138,27 +127,6 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     void setDelayTransmission(bool value) { m_delayTransmission = value; }
     bool delayTransmission() const { return m_delayTransmission; }
 
-    // --- Reply layouts ---
-
-    // The messages of a K-line reply, each from its service byte on. A line shown with headers
-    // is <format> <target> <source> [<length>] <data...> <checksum>; which lines lose their
-    // header the mode says. A line without one (its first byte a service byte) is a message; a
-    // line the adapter flags as damaged ("<RX ERROR") is none.
-    static std::vector<QZEMessageBytes> kLineMessages(
-        std::string_view reply, QZEKLineHeaders headers = QZEKLineHeaders::checked);
-    // The messages of an ISO-TP CAN reply in any display state.
-    static std::vector<QZEMessageBytes> canMessages(std::string_view reply);
-    // The messages of a CAN reply with extended addressing: every frame starts with the
-    // sender's address byte, then the ISO-TP frame (an identifier in front is skipped).
-    static std::vector<QZEMessageBytes> extendedMessages(std::string_view reply);
-    // The messages of a J1850 reply, one per line of bytes, header bytes and CRC taken off
-    // where the line shows them (`positive`: the response byte expected, -1 when unknown).
-    static std::vector<QZEMessageBytes> j1850Messages(std::string_view reply, int positive = -1);
-    // The first message that answers positively: its first byte is `positive`, or the
-    // request's service + 0x40 when `positive` is -1.
-    static std::optional<QZEMessageBytes> positiveMessage(
-        const std::vector<QZEMessageBytes>& messages, std::string_view request, int positive = -1);
-
     // Two upper-case hex digits.
     static std::string hexByte(int value);
     // A module address or identifier as the sensor takes it: "$" and blanks removed, upper
@@ -194,57 +162,62 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     // Sends the header (and filter) that reaches the module; false when the module has no
     // address or the sensor refused it.
     bool addressModule(const QZEModuleData& module, const QZEModuleProtocol& row);
-    // Sends the row's read to the addressed module and decodes a positive answer. A CAN answer
-    // cut short (a frame lost, fewer bytes than announced) is asked for up to twice more; a whole
-    // answer then replaces the codes of the cut-short ones, else (cut short every time, or no
-    // whole answer when read again) the codes of every answer are kept, the module is logged as
-    // incomplete and its read left incomplete.
+    // The question of a request of the row to the module: the row's framing, the request's
+    // service, the positive answer (`positive`, else the service + 0x40), the address the module
+    // answers from (its response id; none where the answers come on other identifiers) and, for
+    // the read, the layout of its records.
+    QZEAsked askedFor(const QZEModuleData& module, const QZEModuleProtocol& row,
+                      const std::string& request, int positive = -1) const;
+    // Sends a request of the row to the addressed module (its address in front where the row
+    // says so) with the row's retries: the last reply, classified.
+    QZEModuleReply sendRow(const QZEModuleData& module, const QZEModuleProtocol& row,
+                           const std::string& request, const QZEAsked& asked);
+    // Sends the row's read to the addressed module and decodes its answer (readWhileCutShort).
     bool readAddressed(const QZEModuleData& module, const QZEModuleProtocol& row);
-    // One read of a module's codes: whether its answer was cut short, whether it holds the
-    // positive answer, and its decoding.
-    struct Reading {
-        bool cutShort = false;
-        bool positive = false;
-        std::function<void()> decode;
-    };
-    // Reads with `readOnce`, and again up to twice while the answer is cut short, as
-    // readAddressed does; true when any answer was positive.
-    bool readWhileCutShort(const QZEModuleData& module, const std::function<Reading()>& readOnce);
-    // Decodes a reply to the row's read; false when it holds no positive answer.
-    bool decodeRead(const std::string& reply, const QZEModuleProtocol& row);
-    // Whether a reply holds the positive answer to the row's read.
-    bool answersPositively(const std::string& reply, const QZEModuleProtocol& row) const;
-    // Whether a reply in the row's layout holds a multi-frame message cut short, or a frame the
-    // adapter flags as damaged.
-    static bool isCutShort(std::string_view reply, const QZEModuleProtocol& row);
+    // Reads with `readOnce` and hands the positive messages to `decode`. An answer cut short or
+    // damaged is asked for up to twice more; a whole answer then replaces the codes of the
+    // others, else (cut every time, or no whole answer when read again) the codes of every
+    // answer are kept. Cut or damaged to the end, or pending or busy to the end, the module is
+    // logged as incomplete and the read's outcome is incomplete. True when any answer was
+    // positive.
+    bool readWhileCutShort(const QZEModuleData& module,
+                           const std::function<QZEModuleReply()>& readOnce,
+                           const std::function<void(const QZEModuleReply&)>& decode);
+    // Decodes the positive messages of a reply to the row's read.
+    void decodeMessages(const QZEModuleReply& reply, const QZEModuleProtocol& row);
     // Sends the row's clear to the addressed module; true when it was answered positively.
     bool clearAddressed(const QZEModuleData& module, const QZEModuleProtocol& row);
+
+    // --- Fault tables: bit tables and read-outs, one request each ---
+
+    // What a read of several fault tables met.
+    struct Tables {
+        bool answered = false;    // a table answered positively
+        bool refused = false;     // a table the module refused: it has no such table, no faults
+        bool unreadable = false;  // a table answered and could not be read: damaged, cut short,
+                                  // pending or busy to the end
+        std::string unanswered;   // the tables without an answer (unreadable ones included)
+    };
     // Reads a bit-encoded fault table, a byte at a time (the row's read byte and the table
     // byte): each set bit is the fault of the table, reported as its J2012 code where the
     // module's "dtcJ2012EncodedDict" gives one, with the table's status or the row's. True
-    // when any byte was answered. A byte the module did not answer ("?", NO DATA, an error
-    // word, silence; a refusal is an answer) leaves its faults unknown: beside answered ones,
-    // the read is left incomplete. A byte answered with a frame the adapter flags as damaged is
-    // asked for again up to twice; still damaged, it leaves the read incomplete in any case.
+    // when any byte was answered. A byte the module did not answer leaves its faults unknown
+    // (see endTableRead).
     bool readBitTable(const QZEModuleData& module, const QZEBitEncodedAddress& table,
                       const QZEModuleProtocol& row);
-    // One fault table's reply to `cmd`, asked for again up to twice while the adapter flags it
-    // damaged (`damaged` set when it stays so).
-    std::string requestTable(const QZEModuleData& module, const std::string& cmd,
-                             const QZEModuleProtocol& row, bool& damaged);
-    // Whether a table's reply is the module's own refusal ("7F <service> <code>", not "busy" or
-    // "response pending"): it has answered, with nothing to read.
-    static bool refusesTable(std::string_view reply);
-    // Ends a read of several fault tables: beside tables answered (or damaged ones), the tables
-    // in `unanswered` leave the read incomplete; damaged frames alone are no answer. Returns
-    // `answered`.
-    bool endTableRead(const QZEModuleData& module, bool answered, bool damaged,
-                      const std::string& unanswered);
+    // One fault table's answer to `cmd`, asked for again up to twice while it is damaged or cut
+    // short. A positive answer holding a message that is the table's (`ours`), or the module's
+    // refusal (the table answered, without faults), counts as answered; what else came is noted
+    // in `tables` under `name`.
+    QZEModuleReply requestTable(const QZEModuleData& module, const std::string& cmd,
+                                const QZEModuleProtocol& row, const QZEAsked& asked,
+                                const std::function<bool(const QZEMessageBytes&)>& ours,
+                                const std::string& name, Tables& tables);
+    // Ends a read of several fault tables: with a table answered, refused or one that could not
+    // be read, tables left unanswered make the read incomplete (logged); tables that could not be
+    // read alone are no answer. Returns whether any table answered positively.
+    bool endTableRead(const QZEModuleData& module, const Tables& tables);
 
-    // The messages of a reply in the row's layout (`positive`: the response byte expected,
-    // which tells J1850 lines shown with headers; -1 when unknown).
-    std::vector<QZEMessageBytes> messagesOf(std::string_view reply, const QZEModuleProtocol& row,
-                                            int positive = -1) const;
     // Selects a protocol and, when that moved them, the pins in force before; false when the
     // sensor refused either.
     bool selectProtocolKeepingPins(const std::string& protocol);
@@ -293,11 +266,6 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     const QZEModuleTraits& traits() const { return m_traits; }
 
   private:
-    // Sends a request of the row to the addressed module (its address in front where the row
-    // says so) with the row's retries; the reply.
-    std::string send(const QZEModuleData& module, const QZEModuleProtocol& row,
-                     const std::string& request);
-
     struct Bus;
     Bus selectModuleBus(const QZEModuleData& module);
     void restoreBus(const Bus& before);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <unordered_set>
 
+#include "lib/Decoders/QZEModuleReply.hpp"
 #include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Descriptions/QZETroubleCodes.hpp"
 #include "lib/Facades/QZEAdapters.hpp"
@@ -60,7 +61,34 @@ constexpr const char* kEngine = "ENGINE";
 
 bool QZEnhancedScanner::isCodeListAnswer(const OptionalText& reply) {
     if (!reply || *reply == QZVehicleCommunicationProtocol::kNoDataReply) return false;
-    return !reply::holdsSensorError(*reply);
+    if (reply::holdsSensorError(*reply)) return false;
+    static const std::unordered_set<std::string> echoes = {"KQTC", "KQTCP", "KQTCA",
+                                                           "ATTC", "ATTCP", "ATTCA"};
+    // A negative answer where a message begins, to any of the code services.
+    QZEAsked anyService;
+    for (auto line : reply::lines(*reply)) {
+        const auto t = reply::tokens(line);
+        if (t.empty() || reply::isNotice(line) || reply::holdsNoData(line)) continue;
+        if (t.size() == 1 && echoes.contains(upper(std::string(t[0])))) continue;
+        if (std::all_of(t.begin(), t.end(), reply::isHexToken)) {
+            // A header, a byte count; or the vehicle's refusal.
+            switch (QZEModuleReply::classify(line, anyService).kind) {
+                case QZEReplyKind::refusal:
+                case QZEReplyKind::pending:
+                case QZEReplyKind::busy:
+                    return false;
+                default:
+                    continue;
+            }
+        }
+        for (size_t i = 0; i < t.size(); ++i) {
+            const bool code =
+                listedCode(std::string(t[i])) || QZEnhancedUtils::isJ2012(std::string(t[i]));
+            const bool header = i == 0 && reply::isIdentifier(t[i]);
+            if (!code && !header && !reply::isByte(t[i])) return false;
+        }
+    }
+    return true;
 }
 
 std::vector<std::string> QZEnhancedScanner::cleanResponseString(std::string_view reply) {
@@ -181,7 +209,8 @@ void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
         QZELogging::shared().logInfo(logLine, reply);
         if (!wanted) return;
         if (!isCodeListAnswer(reply)) {
-            // The request failed, or "?" or an error word: nothing is known of these codes.
+            // The request failed, or it was refused or not understood: nothing is known of
+            // these codes.
             QZELogging::shared().logError("Generic code read failed: %@ answered %@", command,
                                           reply);
             failed = true;
@@ -201,12 +230,12 @@ void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
         })) {
         QZELogging::shared().logError(
             "No vehicle bus named by the sensor and no code read: the vehicle did not answer");
-        setScanErrorDuringScan(true);
+        noteOutcome(QZEReadOutcome::incomplete);
         return;
     }
     // A read that failed ends the scan in a communication error: the codes read are still
     // reported, but never a list made empty by what could not be read.
-    if (failed) setScanErrorDuringScan(true);
+    if (failed) noteOutcome(QZEReadOutcome::incomplete);
     if (separate && noBus && d)
         for (const auto& module : built) d->scannedModule(module);
     if (separate || built.empty()) return;

@@ -393,7 +393,7 @@ bool QZEModuleScanner::runScan(int64_t busKey) {
     m_codeArray.clear();
     m_statusArray.clear();
     m_definitionArray.clear();
-    m_readIncomplete = false;
+    m_readOutcome = QZEReadOutcome::complete;
     log().logVerbose("runscan: bustype :%li,  originalBus: %li, activeBus: %li", busKey,
                      m_originalBus, m_activeBus);
     m_modelYear = QZEVehicle::TheVehicle().modelYear();
@@ -404,7 +404,7 @@ bool QZEModuleScanner::runScan(int64_t busKey) {
         // Read now, another module (or none) would answer in its place.
         log().logError("Module not read: %@ with request_ID: %@, the sensor refused its set-up",
                        m_currentModule->description(), m_currentModule->requestId());
-        m_readIncomplete = true;
+        m_readOutcome = QZEReadOutcome::setupRefused;
         return false;
     }
     if (!object || !m_currentModule) {
@@ -430,9 +430,10 @@ bool QZEModuleScanner::runScan(int64_t busKey) {
                 "state, current: %@ highestseen: %@",
                 module.description(), module.requestId(), m_vehicleManufacturer,
                 responseStateString(state), responseStateString(best));
-        object->setReadIncomplete(false);
+        object->setReadOutcome(QZEReadOutcome::complete);
         ok = object->scanCodes(module);
-        m_readIncomplete = object->readIncomplete();
+        m_readOutcome = object->readOutcome();
+        if (!QZEVehicle::TheVehicle().isLinkOpen()) m_readOutcome = QZEReadOutcome::linkLost;
         state = object->responseState();
         status.setResponseState(state, key, vin);
         if (module.responseState() < state) module.setResponseState(state);
@@ -526,8 +527,14 @@ bool QZEModuleScanner::clearCodes(int64_t busKey) {
         for (const std::string& cmd : {std::string("KQSP5"), std::string("KQSMC0"), form("X0"),
                                        std::string("KQSH8040F1"), form("IFP")})
             if (!sendPlainSetupCommand(cmd)) return false;
-        const std::string reply = sendCommandToOstrel("06 31 01 00 00 00 00");
-        if (contains(reply, "80 F1 40 02 71 01 25")) performClearCodesOnBus(12);
+        // The erase routine started (its positive answer "71 01" from the MUT line's unit 40):
+        // the codes are cleared a first time.
+        QZEAsked started = QZEAsked::of("31", QZEFraming::kLine);
+        started.from = {"40"};
+        const auto reply =
+            QZEModuleReply::classify(sendCommandToOstrel("06 31 01 00 00 00 00"), started);
+        if (reply.answered() && reply.messages.front() == QZEMessageBytes{"71", "01"})
+            performClearCodesOnBus(12);
         sendCommandToOstrel("06 31 02 00 00 00 00");
         return performClearCodesOnBus(12);
     }
@@ -575,11 +582,19 @@ void QZEModuleScanner::exitScanMode() {
     // A sensor that is gone has nothing to restore: no pause, no commands.
     if (!linkOpen()) {
         log().logInfo("Link to the sensor closed, nothing to restore");
+        m_restoreAccepted = false;
         return;
     }
     QZEVehicle::TheVehicle().pause(kRestorePause);
+    m_restoreAccepted = true;
     // The restore runs whole, whatever the sensor answers to each command.
-    auto restore = [](const std::string& cmd) {
+    auto restore = [this](const std::string& cmd) {
+        if (QZEVehicle::TheVehicle().sendSetupCommandToOstrel(cmd)) return;
+        log().logError("Restore command refused: %@", cmd);
+        m_restoreAccepted = false;
+    };
+    // Requests to the vehicle that wake it: their answers say nothing of the sensor's state.
+    auto wake = [](const std::string& cmd) {
         QZEVehicle::TheVehicle().sendSetupCommandToOstrel(cmd);
     };
     const bool specialCan = m_activeBus == 95 || m_activeBus == 97;
@@ -590,12 +605,12 @@ void QZEModuleScanner::exitScanMode() {
     }
     if (specialCan && m_originalBus <= 10) restore(objcFormat("%@%li", form("SP"), m_originalBus));
     restore(form("D"));
-    restore("010D");
+    wake("010D");
 
     auto restoreCan = [&](const char* id) {
         restore(form("SH") + id);
         restore(form("CF") + id);
-        restore("3E");
+        wake("3E");
         restore(form("D"));
     };
     if (m_originalBus == 6 || m_originalBus == 8) restoreCan("7FF");

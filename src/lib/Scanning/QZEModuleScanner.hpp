@@ -48,16 +48,21 @@ class QZEModuleScanner {
     // or a failed read. The codes are then in codeArray, statusArray and definitionArray. A
     // module whose set-up the sensor refused is not read.
     bool scanModule(const QZEModuleDataPtr& module, int64_t busKey);
-    // The last read could not be finished: the sensor refused a set-up the module needs, or
-    // the module's codes are known only in part (those read are in codeArray).
-    bool readIncomplete() const { return m_readIncomplete; }
+    // How far the last read got: complete; incomplete (the module's codes are known only in
+    // part, those read are in codeArray); a set-up refused (the module, or the part of it that
+    // needs the set-up, was not read); the link lost.
+    QZEReadOutcome readOutcome() const { return m_readOutcome; }
     // Clears one module, then restores the sensor. Run prepareForClear first.
     bool clearModule(const QZEModuleDataPtr& module, int64_t busKey);
     // Clears the current module along its special path (GM LAN, HS-CAN, MS-CAN, Toyota
     // extended CAN, Honda DIAG-H, Hyundai MUT) or plainly.
     bool clearCodes(int64_t busKey);
-    // Puts the sensor back into its ordinary OBD-II state on the starting bus.
+    // Puts the sensor back into its ordinary OBD-II state on the starting bus. Every command is
+    // sent whatever the sensor answers; restoreAccepted tells whether it took them all.
     void exitScanMode();
+    // The last restore's set-up commands were all accepted (the requests it sends aside), so the
+    // sensor reads the generic codes on its starting bus again.
+    bool restoreAccepted() const { return m_restoreAccepted; }
 
     // The module class for the bus key and make, with the sensor prepared for it; null when
     // there is none. scanType is 1 when reading, 0 when clearing. Every read and clear gets
@@ -147,7 +152,8 @@ class QZEModuleScanner {
     bool m_rawCanOn = false;
     // A set-up command was refused since the preparation of the current read or clear began.
     bool m_setupRefused = false;
-    bool m_readIncomplete = false;
+    QZEReadOutcome m_readOutcome = QZEReadOutcome::complete;
+    bool m_restoreAccepted = true;
 };
 
 }  // namespace qz

@@ -44,7 +44,9 @@ constexpr double kInteractionPoll = 1.0;
 
 QZEnhancedScanner::QZEnhancedScanner() {
     auto& center = NotificationCenter::defaultCenter();
-    auto linkLost = [flags = m_flags](const Notification&) { flags->scanError = true; };
+    auto linkLost = [flags = m_flags](const Notification&) {
+        flags->note(QZEReadOutcome::linkLost);
+    };
     m_observers.push_back(
         center.addObserver(QZEModuleNotifications::kDeviceDisconnected, linkLost));
     m_observers.push_back(center.addObserver(QZEModuleNotifications::kDeviceTimedOut, linkLost));
@@ -55,10 +57,28 @@ QZEnhancedScanner::~QZEnhancedScanner() {
     for (auto token : m_observers) center.removeObserver(token);
 }
 
-bool QZEnhancedScanner::scanErrorDuringScan() const {
+QZEReadOutcome QZEnhancedScanner::scanOutcome() const {
     // A BLE link reports its end on the queue the scan holds: the link itself tells sooner.
-    if (!m_flags->scanError && !QZEVehicle::TheVehicle().isLinkOpen()) m_flags->scanError = true;
-    return m_flags->scanError;
+    if (static_cast<QZEReadOutcome>(m_flags->outcome.load()) != QZEReadOutcome::linkLost &&
+        !QZEVehicle::TheVehicle().isLinkOpen())
+        m_flags->note(QZEReadOutcome::linkLost);
+    return static_cast<QZEReadOutcome>(m_flags->outcome.load());
+}
+
+void QZEnhancedScanner::noteOutcome(QZEReadOutcome outcome) {
+    m_flags->note(outcome);
+}
+
+void QZEnhancedScanner::setScanErrorDuringScan(bool value) {
+    if (value)
+        m_flags->note(QZEReadOutcome::linkLost);
+    else
+        m_flags->outcome = static_cast<int>(QZEReadOutcome::complete);
+}
+
+bool QZEnhancedScanner::mayReadGenericCodes() const {
+    if (linkLost()) return false;
+    return !m_scanner || m_scanner->restoreAccepted();
 }
 
 std::shared_ptr<QZEEnhancedScannerDelegate> QZEnhancedScanner::delegate() const {
@@ -152,7 +172,7 @@ void QZEnhancedScanner::startScan(int64_t) {
             m_awaitingInteraction = true;
             d->interactionRequired(kKeyFlickMessage);
             // Ends with interactionComplete, or when the link goes away.
-            while (m_awaitingInteraction && !scanErrorDuringScan())
+            while (m_awaitingInteraction && !linkLost())
                 QZEVehicle::TheVehicle().pause(kInteractionPoll);
         } else {
             log().logWarning("No delegate to ask for the key flick, scanning without it");
@@ -162,24 +182,25 @@ void QZEnhancedScanner::startScan(int64_t) {
     const int64_t make = QZEVehicle::TheVehicle().vehicleDataManufacturer();
     if (doesEnhancedScannerSupportCurrentManufacturer()) {
         performEnhancedScanForManufacturer(make, m_scanner, lockedCopy(m_mutex, m_delegate));
-        m_scanner->exitScanMode();
+        restore();
         return;
     }
 
     auto& dictionary = m_scanner->moduleDictionary();
     int64_t scanned = 0;
     for (const auto& key : dictionary.allKeys()) {
-        if (scanErrorDuringScan()) break;
+        if (linkLost()) break;
         const QZEModuleArray modules = *dictionary.objectForKey(key);
         const int64_t bus = keyNumber(key);
-        if (key == "10" && !setUp(*m_scanner, "KQSP<", true)) break;
+        // Without its protocol the bus's modules are not read.
+        if (key == "10" && !setUp(*m_scanner, "KQSP<", true)) continue;
         if ((bus == 4 || bus == 99) && isMake(make, Make::BMW)) {
             if (bus == 4) {
                 QZEnhancedScanner bmw;
-                bmw.setScanErrorDuringScan(scanErrorDuringScan());
+                bmw.noteOutcome(scanOutcome());
                 bmw.performEnhancedScanForManufacturer(make, m_scanner,
                                                        lockedCopy(m_mutex, m_delegate));
-                if (bmw.scanErrorDuringScan()) setScanErrorDuringScan(true);
+                noteOutcome(bmw.scanOutcome());
             } else {
                 log().logInfo(
                     "Skipping old implementationm for BMW Alternate KLine bus, as its handled "
@@ -189,7 +210,7 @@ void QZEnhancedScanner::startScan(int64_t) {
         }
         QZEModuleArray kept;
         for (const auto& module : modules) {
-            if (scanErrorDuringScan()) break;
+            if (linkLost()) break;
             ++scanned;
             log().logInfo("Scanning module %li of %li, progress %f", scanned, m_totalModules,
                           m_totalModules > 0 ? static_cast<double>(scanned) / m_totalModules : 0.0);
@@ -199,26 +220,32 @@ void QZEnhancedScanner::startScan(int64_t) {
             if (result) kept.push_back(result);
         }
     }
+    restore();
+}
+
+void QZEnhancedScanner::restore() {
     m_scanner->exitScanMode();
+    // Not back on its starting bus, the sensor would read the generic codes of another.
+    if (!linkLost() && !m_scanner->restoreAccepted()) noteOutcome(QZEReadOutcome::setupRefused);
 }
 
 bool QZEnhancedScanner::setUp(QZEModuleScanner& scanner, const std::string& cmd, bool plain) {
     if (plain ? scanner.sendPlainSetupCommand(cmd) : scanner.sendSetupCommandToOstrel(cmd))
         return true;
     // The modules that need it are not read, and the scan cannot say it read them all.
-    setScanErrorDuringScan(true);
+    noteOutcome(QZEReadOutcome::setupRefused);
     return false;
 }
 
 void QZEnhancedScanner::readModule(const QZEModuleDataPtr& record, QZEModuleScanner& scanner,
                                    const std::string& busKey) {
     scanner.scanModule(record, keyNumber(busKey));
-    // Its codes so far are reported; the scan ends after it in its communication error. With
-    // none found nothing is known of it, and it is left out as a module that did not answer.
-    if (scanner.readIncomplete()) {
-        setScanErrorDuringScan(true);
-        if (scanner.codeArray().empty()) record->setResponseState(ResponseStateNoData);
-    }
+    // Its codes so far are reported, and the scan reads on to end in its communication error.
+    // With none found nothing is known of it: it is left out as a module that did not answer.
+    const QZEReadOutcome outcome = scanner.readOutcome();
+    noteOutcome(outcome);
+    if (outcome != QZEReadOutcome::complete && scanner.codeArray().empty())
+        record->setResponseState(ResponseStateNoData);
     record->setCodeList(scanner.codeArray());
     record->setStatusList(scanner.statusArray());
     record->setDefinitionList(scanner.definitionArray());
@@ -292,7 +319,7 @@ QZEModuleArray QZEnhancedScanner::readBus(const QZEModuleArray& modules, const s
     log().logVerbose("Scanning modules on bus %@", busKey);
     QZEModuleArray found;
     for (size_t i = 0; i < modules.size(); ++i) {
-        if (scanErrorDuringScan()) break;
+        if (linkLost()) break;
         QZEModuleDataPtr module = modules[i];
         if (!module) continue;
         // A record that was read (and reported) before is read again as a new record, so what
@@ -336,14 +363,15 @@ std::expected<QZEModuleArray, QZEScanCallError> QZEnhancedScanner::scanModules(
             "Invalid number of low pins for high pins - must be 1:1 or low pins should be nil"});
     QZEModuleArray found;
     for (size_t i = 0; i < highPins.size(); ++i) {
-        if (scanErrorDuringScan()) break;
+        if (linkLost()) break;
         const int64_t high = highPins[i];
         const std::optional<int64_t> low =
             lowPins ? std::optional<int64_t>((*lowPins)[i]) : std::nullopt;
         const int64_t pins = QZEnhancedUtils::getPinValueForPinsWithHighPin(high, low);
         const std::string command = pinSwitchCommand(pins);
         log().logVerbose("Sending pin switch command: %@", command);
-        if (!setUp(scanner, command)) break;
+        // Not on these pins: their modules are not read.
+        if (!setUp(scanner, command)) continue;
         scanner.resetTransmissionDelay();
         scanner.setHighPin(high);
         scanner.setLowPin(low.value_or(0));
@@ -410,13 +438,13 @@ void QZEnhancedScanner::performGMScan(QZEModuleScanner& scanner) {
         Marker mark;
         if (key == "58") {
             if (!QZEnhancedUtils::checkFwIsAtLeast(407, "GM LAN")) continue;
-            if (!setUp(scanner, "KQSP:")) break;
+            if (!setUp(scanner, "KQSP:")) continue;
             // Its clear selects single-wire CAN again.
             mark = [](QZEModuleData& module) { module.setExtra("*GM_LAN", "1"); };
         }
         auto read = scanModules(modules, key, scanner, mark);
         found.insert(found.end(), read.begin(), read.end());
-        if (scanErrorDuringScan()) break;
+        if (linkLost()) break;
     }
     scanComplete(found);
 }
@@ -431,7 +459,7 @@ void QZEnhancedScanner::performFordScan(QZEModuleScanner& scanner, bool doMsCan)
     for (const auto& key : scanner.moduleDictionary().allKeys()) {
         const QZEModuleArray modules = *modulesOf(scanner, key);
         scanModules(modules, key, scanner);
-        if (scanErrorDuringScan()) break;
+        if (linkLost()) break;
         if (key != "1" || firmware() < 401) continue;
         // The high-speed bus is selected again in every case.
         if (doMsCan) {
@@ -443,7 +471,7 @@ void QZEnhancedScanner::performFordScan(QZEModuleScanner& scanner, bool doMsCan)
             setUp(scanner, "KQSM6E");
         }
         setUp(scanner, form("SP6"));
-        if (scanErrorDuringScan()) break;
+        if (linkLost()) break;
     }
 }
 
@@ -455,12 +483,12 @@ void QZEnhancedScanner::performToyotaScan(QZEModuleScanner& scanner) {
         } else {
             scanModules(filterExtendedCANModules(modules, true), key, scanner);
             const int64_t fw = firmware();
-            if (!scanErrorDuringScan() && (fw >= 403 || (fw >= 251 && fw <= 399)) &&
+            if (!linkLost() && (fw >= 403 || (fw >= 251 && fw <= 399)) &&
                 setUp(scanner, form("SH") + "750") && setUp(scanner, form("CF") + "758") &&
                 setUp(scanner, "KQCD1"))
                 scanModules(filterExtendedCANModules(modules, false), key, scanner);
         }
-        if (scanErrorDuringScan()) break;
+        if (linkLost()) break;
     }
 }
 
@@ -472,7 +500,7 @@ void QZEnhancedScanner::performHondaScan(QZEModuleScanner& scanner) {
             scanModules(modules, key, scanner);
         } else {
             scanModules(filterHondaDIAGHOnlyModules(modules, true), key, scanner);
-            if (!scanErrorDuringScan() && QZEnhancedUtils::checkFwIsAtLeast(406, "DIAGH") &&
+            if (!linkLost() && QZEnhancedUtils::checkFwIsAtLeast(406, "DIAGH") &&
                 dictionary.count() == 1) {
                 QZEHondaKlineDiagnosticModule::setDIAGH(true);
                 if (setUp(scanner, "KQSP;") && setUp(scanner, "KQIF5"))
@@ -483,7 +511,7 @@ void QZEnhancedScanner::performHondaScan(QZEModuleScanner& scanner) {
                 setUp(scanner, form("SP5"));
             }
         }
-        if (scanErrorDuringScan()) break;
+        if (linkLost()) break;
     }
 }
 
@@ -492,20 +520,19 @@ void QZEnhancedScanner::performHyundaiScan(QZEModuleScanner& scanner) {
         const QZEModuleArray modules = *modulesOf(scanner, key);
         if (key == "4") {
             if (scanner.getActiveBus() != 4) {
-                if (!setUp(scanner, form("SP5"))) break;
+                if (!setUp(scanner, form("SP5"))) continue;
                 scanner.setActiveBus(4);
             }
             (void)scanModules(modules, key, QZEHyundaiKlineModule::getHighPINs(), std::nullopt,
                               scanner);
         } else if (key == "12") {
-            if (!setUp(scanner, "KQSP5", true) || !setUp(scanner, "KQSMC0", true) ||
-                !setUp(scanner, form("X0"), true) || !setUp(scanner, "KQSH8040F1", true))
-                break;
-            scanModules(modules, key, scanner);
+            if (setUp(scanner, "KQSP5", true) && setUp(scanner, "KQSMC0", true) &&
+                setUp(scanner, form("X0"), true) && setUp(scanner, "KQSH8040F1", true))
+                scanModules(modules, key, scanner);
         } else {
             scanModules(modules, key, scanner);
         }
-        if (scanErrorDuringScan()) break;
+        if (linkLost()) break;
     }
 }
 
@@ -517,15 +544,15 @@ void QZEnhancedScanner::peformMercedesScan(QZEModuleScanner& scanner) {
             // Selecting a protocol resets the sensor's pins, so K-line goes first: otherwise
             // the first module of the first pin pair is read on the K-line default pins.
             if (!scanner.ensureKLineProtocolActive()) {
-                setScanErrorDuringScan(true);
-                break;
+                noteOutcome(QZEReadOutcome::setupRefused);
+                continue;
             }
             (void)scanModules(modules, key, QZEMercedesKlineDiagnosticModule::getHighPINs(),
                               std::nullopt, scanner, false);
         } else {
             scanModules(modules, key, scanner);
         }
-        if (scanErrorDuringScan()) break;
+        if (linkLost()) break;
     }
 }
 

@@ -51,7 +51,7 @@ class QZEnhancedScanner {
     static constexpr int64_t kQuickScan = QZEModuleScanner::kQuickScan;
 
     // Watches "DeviceDisconnected" and "DeviceTimedOut", either of which ends the scan at the
-    // next module.
+    // next module (its outcome: the link lost).
     QZEnhancedScanner();
     virtual ~QZEnhancedScanner();
     QZEnhancedScanner(const QZEnhancedScanner&) = delete;
@@ -61,14 +61,20 @@ class QZEnhancedScanner {
     // (2 for the generic read, plus the modules for a full or quick scan), 0 when the set-up
     // failed.
     int64_t loadScan(int64_t scanType);
-    // Runs the module scan (the argument is not used) and restores the sensor.
+    // Runs the module scan (the argument is not used) and restores the sensor. A module read
+    // only in part, or one whose set-up the sensor refused, makes the outcome worse and the scan
+    // reads on; only a lost link stops it. A restore the sensor refused makes the outcome a
+    // refused set-up.
     void startScan(int64_t scanType);
+    // Whether the generic codes can be read after the module scan: the link is there and the
+    // sensor took its restore (always before a module scan).
+    bool mayReadGenericCodes() const;
     // Reads the stored and pending codes (and the permanent ones when asked) as one module
-    // "OBD", or three when useSeperateEmissionsModules is set. A request that gets no answer
-    // (it failed, "?", an error word) sets scanErrorDuringScan; its module is left out, and so
-    // is the merged module when it holds no code. When the sensor named no vehicle bus (0) at
-    // the scan's start, answers without any code say nothing of codes either: the scan ends in
-    // its error with no module.
+    // "OBD", or three when useSeperateEmissionsModules is set. A request that is no code list
+    // (see isCodeListAnswer) makes the outcome incomplete; its module is left out, and so is the
+    // merged module when it holds no code. When the sensor named no vehicle bus (0) at the
+    // scan's start, answers without any code say nothing of codes either: the outcome is
+    // incomplete, with no module.
     void startBasicObdScan(bool includePermanent);
     // The user has done what interactionRequired asked: posts "PelkInteractionComplete".
     void interactionComplete();
@@ -76,9 +82,17 @@ class QZEnhancedScanner {
     bool keyFlickRequiredBeforeScan() const;
     void scanComplete(const QZEModuleArray& modules);
 
-    // Also set once the link to the sensor is seen closed (before its notification comes).
-    bool scanErrorDuringScan() const;
-    void setScanErrorDuringScan(bool value) { m_flags->scanError = value; }
+    // How far the scan got so far; the link is looked at too (a closed one is seen before its
+    // notification comes).
+    QZEReadOutcome scanOutcome() const;
+    // Makes the scan's outcome at least `outcome`.
+    void noteOutcome(QZEReadOutcome outcome);
+    // The scan cannot say it read everything: its outcome is not complete.
+    bool scanErrorDuringScan() const { return scanOutcome() != QZEReadOutcome::complete; }
+    // Set: the scan stops as on a lost link. Cleared: the outcome is complete again.
+    void setScanErrorDuringScan(bool value);
+    // The link went away: nothing more is read.
+    bool linkLost() const { return scanOutcome() == QZEReadOutcome::linkLost; }
     bool awaitingInteraction() const { return m_awaitingInteraction; }
     bool useSeperateEmissionsModules() const { return m_useSeperateEmissionsModules; }
     void setUseSeperateEmissionsModules(bool value) { m_useSeperateEmissionsModules = value; }
@@ -133,9 +147,13 @@ class QZEnhancedScanner {
 
     // Tokens at white space and line ends, without empty tokens and ">".
     static std::vector<std::string> cleanResponseString(std::string_view reply);
-    // Whether a reply to a generic code command is an answer: the request did not fail (no
-    // adapter, time-out, link closed) and the reply holds neither "?" nor one of the sensor's
-    // error words. "NO DATA", an empty reply and one without codes are answers without codes.
+    // Whether a reply to a generic code command ("KQTC", "KQTCP", "KQTCA", or the "AT" forms) is
+    // the sensor's code list: the request did not fail (no adapter, time-out, link closed), and
+    // every line is a list of codes ("P0420", "U0100-87"), each after a header or byte count if
+    // shown, or the sensor's notice, its "NO DATA", the echo of the command or empty. "?", an
+    // error word, a negative answer ("7F 03 22", a bare "7F") and any other token (a code cut
+    // short, junk) are none. "NO DATA", an empty reply and the echo alone are a list without
+    // codes.
     static bool isCodeListAnswer(const OptionalText& reply);
     // The module of a "KQTC"/"KQTCP"/"KQTCA" reply: its J2012 codes (a failure-type byte after
     // one is dropped: "U0100-87" is U0100) with the type as status; other tokens are ignored.
@@ -153,18 +171,27 @@ class QZEnhancedScanner {
 
   private:
     struct Flags {
-        std::atomic<bool> scanError{false};
+        std::atomic<int> outcome{static_cast<int>(QZEReadOutcome::complete)};
+        void note(QZEReadOutcome o) {
+            int now = outcome.load();
+            while (now < static_cast<int>(o) &&
+                   !outcome.compare_exchange_weak(now, static_cast<int>(o))) {
+            }
+        }
     };
 
     void deliverOnMainQueue(const QZEModuleDataPtr& module);
-    // A set-up command of a strategy (sent plain when asked); a refusal sets the scan's error
-    // flag and answers false.
+    // Restores the sensor after the module scan; a restore refused makes the outcome a refused
+    // set-up.
+    void restore();
+    // A set-up command of a strategy (sent plain when asked); a refusal makes the outcome a
+    // refused set-up and answers false: the modules that need it are not read.
     bool setUp(QZEModuleScanner& scanner, const std::string& cmd, bool plain = false);
     // scanModules; with alwaysCopy every module is read as a copy.
     QZEModuleArray readBus(const QZEModuleArray& modules, const std::string& busKey,
                            QZEModuleScanner& scanner, const Marker& mark, bool alwaysCopy);
     // Reads one module and takes over the scanner's codes; a read that could not be finished
-    // sets the scan's error flag.
+    // makes the scan's outcome worse.
     void readModule(const QZEModuleDataPtr& record, QZEModuleScanner& scanner,
                     const std::string& busKey);
     const QZEModuleArray* modulesOf(QZEModuleScanner& scanner, const std::string& key) const;

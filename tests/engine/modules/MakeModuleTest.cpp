@@ -54,32 +54,42 @@ class MakeModuleTest : public ::testing::Test {
 
 }  // namespace
 
-TEST(MakeModuleLayouts, KLineMessagesLoseTheirHeaderOnlyWhenItAndTheChecksumAgree) {
+TEST(MakeModuleLayouts, KLineAndExtendedMessagesLoseTheirFraming) {
     struct Case {
         const char* reply;
+        QZEFraming framing;
+        const char* request;
         std::vector<Texts> messages;
     };
+    const auto kLine = QZEFraming::kLine;
     const Case cases[] = {
         // length in the format byte; the source may equal the response byte
-        {"83 F1 58 58 00 00 24 \r\r>", {{"58", "00", "00"}}},
+        {"83 F1 58 58 00 00 24 \r\r>", kLine, "18", {{"58", "00", "00"}}},
         // length byte after the source
-        {"80 F1 28 03 54 FF 00 EF \r\r>", {{"54", "FF", "00"}}},
-        // headers off, one message per line
-        {"58 01 01 23 20 \r7F 18 78 \r\r>", {{"58", "01", "01", "23", "20"}, {"7F", "18", "78"}}},
-        // a checksum that does not agree: the line as it stands
-        {"83 F1 58 58 00 00 25 \r\r>", {{"83", "F1", "58", "58", "00", "00", "25"}}},
-        {"NO DATA\r>", {{"NO", "DATA"}}},
+        {"80 F1 28 03 54 FF 00 EF \r\r>", kLine, "14", {{"54", "FF", "00"}}},
+        {"80 F1 40 02 71 01 25 \r\r>", kLine, "31", {{"71", "01"}}},
+        // headers off, one message per line; the pending answer is none
+        {"58 01 01 23 20 \r7F 18 78 \r\r>", kLine, "18", {{"58", "01", "01", "23", "20"}}},
+        {"58 01 01 23 20 \r58 00 \r\r>",
+         kLine,
+         "18",
+         {{"58", "01", "01", "23", "20"}, {"58", "00"}}},
+        {"NO DATA\r>", kLine, "18", {}},
+        {"83 F1", kLine, "18", {}},
+        // Extended addressing: the address byte in front of every frame, the identifier skipped.
+        {"612 F1 10 0B 59 02 FF 29 CC \rF1 21 00 08 2A 82 12 8C \r\r>",
+         QZEFraming::canExtended,
+         "19",
+         {{"59", "02", "FF", "29", "CC", "00", "08", "2A", "82", "12", "8C"}}},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(QZEMakeModule::kLineMessages(c.reply), c.messages) << c.reply;
-
-    // Extended addressing: the address byte in front of every frame, the identifier skipped.
-    EXPECT_EQ(
-        QZEMakeModule::extendedMessages(
-            "612 F1 10 0B 59 02 FF 29 CC \rF1 21 00 08 2A 82 12 8C \r\r>"),
-        (std::vector<Texts>{{"59", "02", "FF", "29", "CC", "00", "08", "2A", "82", "12", "8C"}}));
-    EXPECT_EQ(QZEMakeModule::extendedMessages("F1 03 7F 19 78 \r\r>"),
-              (std::vector<Texts>{{"7F", "19", "78"}}));
+        EXPECT_EQ(QZEModuleReply::classify(c.reply, QZEAsked::of(c.request, c.framing)).messages,
+                  c.messages)
+            << c.reply;
+    EXPECT_EQ(QZEModuleReply::classify("F1 03 7F 19 78 \r\r>",
+                                       QZEAsked::of("19", QZEFraming::canExtended))
+                  .kind,
+              QZEReplyKind::pending);
     // A record cut short is left out.
     auto records = QZEMakeModule::kwpRecords({"58", "03", "01", "23", "20", "45", "67"});
     ASSERT_EQ(records.size(), 1u);

@@ -441,18 +441,8 @@ TEST_F(ModuleClassesTest, ToyotaKLineAsksForAKeyCycleOnAPendingAnswer) {
     }
 }
 
-// K-line replies lose header, length byte and checksum whether headers are shown or not.
-TEST(ModuleProtocolTest, KLineMessagesStripHeadersLengthAndChecksum) {
-    using M = std::vector<Texts>;
-    auto lenient = [](std::string_view reply) {
-        return QZEMakeModule::kLineMessages(reply, QZEKLineHeaders::lenient);
-    };
-    EXPECT_EQ(lenient("85 F1 58 58 01 01 23 20 C3 \r\r>"), (M{{"58", "01", "01", "23", "20"}}));
-    EXPECT_EQ(lenient("80 F1 40 02 71 01 25 \r\r>"), (M{{"71", "01"}}));
-    EXPECT_EQ(lenient("58 01 01 23 20 \r54 FF 00 \r\r>"),
-              (M{{"58", "01", "01", "23", "20"}, {"54", "FF", "00"}}));
-    EXPECT_EQ(lenient("NO DATA\r>"), M{});
-    EXPECT_EQ(lenient("83 F1"), M{});
+// A Chrysler read-out's bitmap follows the echo of its parameter bytes.
+TEST(ModuleProtocolTest, J2190BitmapsFollowTheReadoutsEcho) {
     EXPECT_EQ(QZEChryslerVPWDiagnosticModule::j2190Bitmap("62 20 00 C0 00 01 \r\r>", "22 20 00"),
               "C0 00 01");
     EXPECT_EQ(QZEChryslerVPWDiagnosticModule::j2190Bitmap("62 20 05 C0 00 01 \r>", "22 20 00"),

@@ -31,7 +31,15 @@ TEST_F(ReadOutcomesTest, AGenericCodeCommandFailsOnlyOnTheSensorsRefusalOrErrorW
         {"CAN ERROR\r\r>", false},
         {"BUS INIT: ...ERROR\r\r>", false},
         {"P0420\rSTOPPED\r>", false},
-        {"P04 20\r>", true},
+        {"P04 20\r>", false},      // a code cut in two
+        {"P0420\rP01\r>", false},  // the last code cut short
+        {"P04#0\rP0101\r>", false},
+        {"P0420\rX\r>", false},
+        {"7F 03 22\r>", false},  // the vehicle's refusal
+        {"7F 03\r>", false},
+        {"7E8 03 7F 03 22\r>", false},
+        {"7F\r>", false},
+        {"43 01 33 00 00\r>", true},  // bytes: a header or byte counts
         {"NO DATA\rP0420\r>", true},
         {"KQTCP\rP0420\r>", true},  // another command's echo
         {"7E8 P0420\r>", true},

@@ -37,7 +37,10 @@ class SimModule : public QZEBaseDiagnosticModule {
     }
     bool clearCodes(QZEModuleData& module) override {
         sendSetupCommandToOstrel("KQSH" + module.requestId().value_or(""));
-        return isPositiveResponse(request(kline_ ? "14 FF 00" : "14 FF FF FF", Retry::none), 0x14);
+        const std::string clear = kline_ ? "14 FF 00" : "14 FF FF FF";
+        return exchange(clear, Retry::none,
+                        QZEAsked::of(clear, kline_ ? QZEFraming::kLine : QZEFraming::can))
+            .answered();
     }
 
   private:

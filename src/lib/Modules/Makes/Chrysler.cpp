@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "lib/Decoders/QZEModuleReply.hpp"
 #include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Logging/QZELogging.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
@@ -32,24 +33,31 @@ bool QZEChryslerVPWDiagnosticModule::scanCodes(QZEModuleData& module) {
     return QZEMakeModule::scanCodes(module);
 }
 
+namespace {
+
+// The question of a read-out: "<service + 40> <the request's parameter bytes> b0 b1 b2".
+QZEAsked readoutAsked(const std::string& readout) {
+    QZEAsked asked = QZEAsked::of(readout, QZEFraming::j1850);
+    asked.records = {reply::tokens(readout).size() + 3, -1, 0};
+    return asked;
+}
+
+// Whether a positive message echoes the read-out's parameter bytes.
+bool echoes(const QZEMessageBytes& message, const std::string& readout) {
+    const auto request = reply::tokens(readout);
+    if (message.size() < request.size() + 3) return false;
+    for (size_t i = 1; i < request.size(); ++i)
+        if (reply::byteValue(message[i]) != reply::byteValue(request[i])) return false;
+    return true;
+}
+
+}  // namespace
+
 std::optional<std::string> QZEChryslerVPWDiagnosticModule::j2190Bitmap(std::string_view text,
                                                                        const std::string& readout) {
-    const auto request = reply::tokens(readout);
-    if (request.empty()) return std::nullopt;
-    // "<service + 40> <the request's parameter bytes> b0 b1 b2"
-    const int positive = (reply::byteValue(request[0]) + 0x40) & 0xFF;
-    const size_t skip = request.size();
-    for (auto line : reply::lines(text)) {
-        auto t = reply::tokens(line);
-        if (t.size() < skip + 3 || t[0].size() != 2 || reply::byteValue(t[0]) != positive ||
-            reply::isDamagedLine(t))
-            continue;
-        bool echoed = true;
-        for (size_t i = 1; i < skip && echoed; ++i) echoed = t[i] == request[i];
-        if (!echoed) continue;
-        return std::string(t[skip]) + " " + std::string(t[skip + 1]) + " " +
-               std::string(t[skip + 2]);
-    }
+    const size_t skip = reply::tokens(readout).size();
+    for (const auto& m : QZEModuleReply::classify(text, readoutAsked(readout)).messages)
+        if (echoes(m, readout)) return m[skip] + " " + m[skip + 1] + " " + m[skip + 2];
     return std::nullopt;
 }
 
@@ -79,25 +87,23 @@ bool QZEChryslerVPWDiagnosticModule::readJ2190(QZEModuleData& module, const std:
     return read(module, row, [&] {
         return onModuleBus(module, row, [&] {
             // Each read-out is a fault table: one not answered leaves its faults unknown.
-            bool answered = false;
-            bool damaged = false;
-            std::string unanswered;
+            Tables tables;
             for (size_t i = 0; i < readouts.size(); ++i) {
-                const std::string reply = requestTable(module, readouts[i], row, damaged);
-                const auto bitmap = j2190Bitmap(reply, readouts[i]);
-                if (!bitmap) {
-                    if (!refusesTable(reply))
-                        unanswered += (unanswered.empty() ? "" : ", ") + readouts[i];
-                    continue;
-                }
-                answered = true;
+                QZEAsked asked = readoutAsked(readouts[i]);
+                if (auto from = address(module.responseId())) asked.from.push_back(*from);
+                const auto ours = [&](const QZEMessageBytes& m) { return echoes(m, readouts[i]); };
+                const auto reply =
+                    requestTable(module, readouts[i], row, asked, ours, readouts[i], tables);
+                const auto bitmap =
+                    reply.answered() ? j2190Bitmap(reply.text, readouts[i]) : std::nullopt;
+                if (!bitmap) continue;
                 if (block == 0)
                     decodeEnhancedCodesVPWChryslerJ2190Old(*bitmap);
                 else
                     decodeEnhancedCodesVPWChryslerJ2190New(*bitmap,
                                                            block + static_cast<int64_t>(i));
             }
-            return endTableRead(module, answered, damaged, unanswered);
+            return endTableRead(module, tables);
         });
     });
 }

@@ -1,5 +1,7 @@
 #include "lib/Modules/Makes/Mercedes.hpp"
 
+#include <algorithm>
+
 #include "lib/Definitions/QZEMercedesJsonParser.hpp"
 #include "lib/Facades/QZEData.hpp"
 #include "lib/Logging/QZELogging.hpp"
@@ -82,13 +84,40 @@ bool QZEMercedesKlineDiagnosticModule::scanCodes(QZEModuleData& module) {
     const Method* answered = nullptr;
     const bool ok = read(module, methods.front()->row, [&] {
         return onModuleBus(module, [&] {
+            // A method that reads the unit whole ends the read; one that fails (a refusal, an
+            // answer cut short) leaves the next method to try. When none reads it whole, the
+            // codes every method found stand, and the worst outcome.
+            const QZEReadOutcome before = readOutcome();
+            QZEReadOutcome worst = before;
+            const Results none = results();
+            Results found = none;
+            bool any = false;
             for (const auto* method : methods) {
-                if (addressModule(module, method->row) && readAddressed(module, method->row)) {
+                setReadOutcome(before);
+                restoreResults(none);
+                const bool read =
+                    addressModule(module, method->row) && readAddressed(module, method->row);
+                if (read && readOutcome() == before) {
                     answered = method;
                     return true;
                 }
+                worst = worseOutcome(worst, readOutcome());
+                if (read) {
+                    answered = method;
+                    any = true;
+                }
+                for (size_t i = 0; i < m_codeArray.size(); ++i)
+                    if (std::find(found.codes.begin(), found.codes.end(), m_codeArray[i]) ==
+                        found.codes.end()) {
+                        found.codes.push_back(m_codeArray[i]);
+                        found.statuses.push_back(i < m_statusArray.size() ? m_statusArray[i] : "");
+                        found.definitions.push_back(
+                            i < m_definitionArray.size() ? m_definitionArray[i] : "");
+                    }
             }
-            return false;
+            setReadOutcome(worst);
+            restoreResults(std::move(found));
+            return any;
         });
     });
     if (answered) module.setExtra("READTYPE", answered->name);
@@ -162,7 +191,8 @@ bool QZEMercedesCANDiagnosticModule::scanCodes(QZEModuleData& module) {
         UnratedReplies unrated(*this);
         reply = request(identify, row.retry);
     }
-    if (reply::holdsNoData(reply) || reply::tokens(reply).empty()) return false;
+    const auto kind = QZEModuleReply::classify(reply, askedOf(identify)).kind;
+    if (kind == QZEReplyKind::silence || reply::holdsNoData(reply)) return false;
     auto identification = decodeEcuIdentificationWithRequest(identify, reply);
     const QZEModuleData* variant = variantFor(variantsOf(module), identification);
     QZELogging::shared().logInfo("Mercedes unit %@ identified as %@, variant %@", module.accronym(),

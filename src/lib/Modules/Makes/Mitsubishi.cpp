@@ -3,8 +3,6 @@
 #include <algorithm>
 
 #include "lib/Decoders/QZEBitEncodedAddress.hpp"
-#include "lib/Decoders/QZEReplyText.hpp"
-#include "lib/Modules/QZENaks.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
 
 namespace qz {
@@ -48,26 +46,6 @@ std::vector<LineSpeed> lineSpeeds(const QZEModuleData& module) {
     out.push_back({module.extra("baud_hex").text().value_or(""),
                    module.extra("dtcBitEncodedDitct").object<QZEBitEncodedAddress>(), module});
     return out;
-}
-
-// "7F <service> <code>", whole or cut short.
-bool isNegativeMessage(const QZEMessageBytes& message) {
-    return !message.empty() && (message[0] == "7F" || message[0] == "7f");
-}
-
-// The MUT erase request is answered with a byte of its own, not a service answer: any message
-// of bytes that is no refusal (whole or cut short: "7F FC"). A reply with the sensor's own words
-// ("BUS INIT: ...ERROR", "?", "NO DATA", in any spacing) is none; a "response pending" printed
-// before the answer in the same reply is passed over.
-bool erased(const std::string& reply, QZEKLineHeaders headers) {
-    if (reply::holdsNoData(reply) || reply::holdsSensorError(reply)) return false;
-    if (QZENaks::isRefusalOnly(reply)) return false;
-    for (const auto& message : QZEMakeModule::kLineMessages(reply, headers))
-        if (!message.empty() && !isNegativeMessage(message) &&
-            std::all_of(message.begin(), message.end(),
-                        [](const std::string& t) { return reply::isByte(t); }))
-            return true;
-    return false;
 }
 
 }  // namespace
@@ -114,7 +92,9 @@ bool QZEMitsubishiKlineDiagnosticModule::clearCodes(QZEModuleData& module) {
                 if (clearAddressed(unit, row)) return true;
                 continue;
             }
-            if (erased(request(*clearId, row.retry), traits().kLineHeaders)) return true;
+            // The MUT erase is answered with a byte of its own, not a service answer.
+            QZEAsked asked = askedFor(unit, row, *clearId, QZEAsked::kAnyByte);
+            if (exchange(*clearId, row.retry, asked).answered()) return true;
         }
         return false;
     });

@@ -3,7 +3,6 @@
 #include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Facades/QZEData.hpp"
 #include "lib/Logging/QZELogging.hpp"
-#include "lib/Modules/QZENaks.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
 
 namespace qz {
@@ -32,9 +31,8 @@ bool QZEToyotaKlineDiagnosticModule::needsKeyCycle(const OptionalText& vin) {
 std::string QZEToyotaKlineDiagnosticModule::sendCommandToOstrel(const std::string& cmd) {
     if (m_linkLost) return "";
     std::string reply = QZEBaseDiagnosticModule::sendCommandToOstrel(cmd);
-    const std::string answer = reply::withoutNotices(reply);  // after "BUS INIT: ...OK"
     if (m_abort || cmd.starts_with("KQ") ||
-        !QZENaks::response(answer, QZENaks::NakResponsePending) || QZENaks::holdsAnswer(answer) ||
+        QZEModuleReply::classify(reply, askedOf(cmd)).kind != QZEReplyKind::pending ||
         !needsKeyCycle(QZEData::sharedData().activeVin()))
         return reply;
     m_abort = true;

@@ -89,6 +89,11 @@ QZEVagCode vagCodeForFaultNumber(int a, int b, QZEVagTroubleCodeStore* moduleSto
 
 QZETp2Assembler::Step QZETp2Assembler::feed(std::string_view reply) {
     Step step;
+    if (reply::holdsDamagedFrame(reply)) {
+        step.broken = true;
+        step.damaged = true;
+        return step;
+    }
     bool sawData = false;
     for (const auto& frame : rawFrames(reply)) {
         const int op = reply::byteValue(frame[0]);
@@ -156,25 +161,32 @@ QZEModuleProtocol QZEVAGCanModule::protocolFor(const QZEModuleData& module) cons
     return QZEModuleProtocols::udsCan;
 }
 
+namespace {
+
+// The question of a KWP2000 request over the channel: the assembled message.
+QZEAsked tp2Asked(const std::string& request, bool read) {
+    QZEAsked asked = QZEAsked::of(request, QZEFraming::message);
+    if (read) asked.records = QZERecordLayout::kwp2000();
+    return asked;
+}
+
+}  // namespace
+
 bool QZEVAGCanModule::scanCodes(QZEModuleData& module) {
     if (module.extra("TP2").isNull()) return QZEMakeModule::scanCodes(module);
     const auto row = protocolFor(module);
+    const QZEAsked asked = tp2Asked(row.read, true);
     return read(module, row, [&] {
-        return readWhileCutShort(module, [&] {
-            const auto answer = tp2Request(module, row.read);
-            if (!answer) return Reading{};
-            return Reading{
-                answer->cutShort, positiveMessage({answer->message}, row.read).has_value(),
-                [this, message = answer->message] { decodeKWP2000ResponseBytes(message); }};
-        });
+        return readWhileCutShort(
+            module, [&] { return tp2Request(module, row.read, asked); },
+            [&](const QZEModuleReply& reply) { decodeMessages(reply, row); });
     });
 }
 
 bool QZEVAGCanModule::clearCodes(QZEModuleData& module) {
     if (module.extra("TP2").isNull()) return QZEMakeModule::clearCodes(module);
     const auto row = protocolFor(module);
-    auto answer = tp2Request(module, row.clear);
-    return answer && !answer->cutShort && positiveMessage({answer->message}, row.clear);
+    return tp2Request(module, row.clear, tp2Asked(row.clear, false)).answered();
 }
 
 void QZEVAGCanModule::addUdsCodeFromBytes(const std::vector<std::string>& bytes) {
@@ -195,25 +207,22 @@ void QZEVAGCanModule::addDTCWithAByte(uint32_t a, uint32_t b, const std::string&
     addDescribedCode(code.code, status, code.definition);
 }
 
-std::optional<QZEVAGCanModule::Tp2Answer> QZEVAGCanModule::tp2Request(const QZEModuleData& module,
-                                                                      const std::string& kwp) {
+QZEModuleReply QZEVAGCanModule::tp2Request(const QZEModuleData& module, const std::string& kwp,
+                                           const QZEAsked& asked) {
     auto tp2 = address(module.extra("TP2").text());
     auto callUp = address(module.extra("CallUp").text());
-    if (!tp2 || !callUp) return std::nullopt;
+    if (!tp2 || !callUp) return {};
     // The frames of the channel rate no answer; the message they carry does.
-    std::optional<Tp2Answer> answer;
+    std::optional<QZEModuleReply> answer;
     {
         UnratedReplies unrated(*this);
-        if (!openChannel(*tp2, *callUp)) return std::nullopt;
-        answer = channelRequest(kwp);
+        if (!openChannel(*tp2, *callUp)) return {};
+        answer = channelRequest(kwp, asked);
         closeChannel();
     }
-    if (answer) {
-        std::string text;
-        for (const auto& byte : answer->message) text += byte + " ";
-        evaluteModuleResponse(text);
-    }
-    return answer;
+    if (!answer) return {};
+    rate(answer->text, asked);
+    return *answer;
 }
 
 bool QZEVAGCanModule::openChannel(const std::string& tp2, const std::string& callUp) {
@@ -252,8 +261,10 @@ void QZEVAGCanModule::closeChannel() {
     sendCommandToOstrel(kChannelClose);
 }
 
-std::optional<QZEVAGCanModule::Tp2Answer> QZEVAGCanModule::channelRequest(const std::string& kwp) {
+std::optional<QZEModuleReply> QZEVAGCanModule::channelRequest(const std::string& kwp,
+                                                              const QZEAsked& asked) {
     const auto bytes = reply::tokens(kwp);
+    std::optional<QZEModuleReply> answer;
     for (int attempt = 1; attempt <= kPendingAttempts; ++attempt) {
         // One data frame: last, acknowledgement wanted, the length, the request.
         const std::string frame = hexByte(0x10 | m_sequence) + " " +
@@ -271,15 +282,17 @@ std::optional<QZEVAGCanModule::Tp2Answer> QZEVAGCanModule::channelRequest(const 
         }
         const auto& message = assembler.message();
         if (!step.complete) {
-            // Blocks that stopped short of the length the first one announced.
-            if (assembler.started() && !message.empty()) return Tp2Answer{message, true};
-            return std::nullopt;
+            // Blocks that stopped short of the length the first one announced, or a damaged one.
+            if (!step.damaged && !(assembler.started() && !message.empty())) return std::nullopt;
+            answer = QZEModuleReply::classifyMessage(message, false, asked);
+            if (step.damaged) answer->kind = QZEReplyKind::damaged;
+            return answer;
         }
-        const bool pending = message.size() >= 3 && message[0] == "7F" && message[2] == "78";
-        if (!pending) return Tp2Answer{message, false};
+        answer = QZEModuleReply::classifyMessage(message, true, asked);
+        if (answer->kind != QZEReplyKind::pending) return answer;
         QZEVehicle::TheVehicle().pause(kPendingPause);
     }
-    return std::nullopt;
+    return answer;  // still pending
 }
 
 }  // namespace qz

@@ -36,6 +36,8 @@ class QZETp2Assembler {
         int ackSequence = 0;
         // A frame out of sequence, or a reply without any data frame.
         bool broken = false;
+        // A frame the adapter flags as damaged ("<RX ERROR"): the blocks are broken there.
+        bool damaged = false;
     };
 
     // Takes the frames of one reply.
@@ -90,19 +92,17 @@ class QZEVAGCanModule : public QZEMakeModule {
     QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 
   private:
-    // A module's answer over the channel: whole, or cut short (its blocks stopped, ran short of
-    // the length announced or came out of sequence) with the bytes received.
-    struct Tp2Answer {
-        QZEMessageBytes message;
-        bool cutShort = false;
-    };
     // Opens the channel to the module: header and filter of the channel identifiers it gives.
     bool openChannel(const std::string& tp2, const std::string& callUp);
     void closeChannel();
-    // One KWP2000 request on the open channel; the module's answer, none when it gave none.
-    std::optional<Tp2Answer> channelRequest(const std::string& kwp);
-    // Opens the channel, asks, closes it.
-    std::optional<Tp2Answer> tp2Request(const QZEModuleData& module, const std::string& kwp);
+    // One KWP2000 request on the open channel: the module's answer classified (cut short when
+    // its blocks stopped, ran short of the length announced or came out of sequence; damaged
+    // when a block was flagged; a "response pending" asked again after a pause, at most three
+    // times in all), none when it gave none.
+    std::optional<QZEModuleReply> channelRequest(const std::string& kwp, const QZEAsked& asked);
+    // Opens the channel, asks, closes it; silence when the channel could not be opened.
+    QZEModuleReply tp2Request(const QZEModuleData& module, const std::string& kwp,
+                              const QZEAsked& asked);
 
     std::shared_ptr<QZEVagGlobalTroubleCodeStore> m_codeStore;
     int m_sequence = 0;

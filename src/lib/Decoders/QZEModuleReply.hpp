@@ -1,0 +1,120 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What a module's reply is: the one place the engine tells an answer from a refusal, a "response
+// pending", a busy module, an answer cut short or damaged, the sensor's own words and silence.
+// Every module class, strategy and decoder asks it; no other code reads negative answers, pending
+// answers or cuts out of a reply.
+namespace qz {
+
+// The bytes of one vehicle message, service byte first, as hex tokens ("58", "01", ...).
+using QZEMessageBytes = std::vector<std::string>;
+
+// How the messages of a reply are framed in the sensor's display.
+enum class QZEFraming {
+    // ISO-TP on CAN, 11 or 29-bit: headers off (a single frame's data; a multi-frame message as its
+    // length line and "N:" frames) or on (the identifier, as one token or four bytes, once or on
+    // every line, then each frame with its PCI byte; a line without one is a raw frame).
+    can,
+    // ISO-TP with extended addressing: an address byte before every frame's PCI byte (a line of
+    // more than 8 bytes holds several frames).
+    canExtended,
+    // K-line (KWP2000, ISO 9141, MUT): headers on, <format> <target> <source> [<length>] <data>
+    // <checksum>, the format byte (bit 7 set) giving the length; or off, a message per line.
+    kLine,
+    // J1850: a message per line, with headers (<priority> <target> <source> <data> <crc>) or
+    // without.
+    j1850,
+    // A message assembled already (a VW TP2.0 channel's blocks): the reply's bytes are one message.
+    message,
+};
+
+// What a reply is, for the module asked.
+enum class QZEReplyKind {
+    answer,    // the module's positive answer, every message whole
+    refusal,   // its negative answer to the service asked, whole or cut short ("7F", "7F 19")
+    pending,   // only "response pending" (7F <service> 78)
+    busy,      // only "busy" (7F <service> 21, 37, 10 or 23)
+    cutShort,  // an answer shorter than its own length says: a frame lost, a message or list cut
+    damaged,   // a frame the adapter flags as damaged ("<RX ERROR"), or its error words beside data
+    sensorWord,  // the sensor's own words or junk alone ("NO DATA", "?", "CAN ERROR"), or bytes
+                 // that answer nothing asked
+    silence,  // nothing: the prompt, blank lines, the sensor's notices, another module's answer
+};
+
+// The name of a kind, for the log ("answer", "cut short", ...).
+const char* replyKindName(QZEReplyKind kind);
+
+// Where the records of a positive answer stand: a message shorter than `head` bytes, one with
+// fewer records than its count says, or (without a count) one ending inside a record is cut short.
+struct QZERecordLayout {
+    size_t head = 1;   // bytes before the first record, the response byte included
+    int countAt = -1;  // the byte holding the record count; -1: none
+    size_t size = 0;   // bytes of a record; 0: records are not checked
+
+    static QZERecordLayout kwp2000() { return {2, 1, 3}; }  // 58, count, (A, B, status)...
+    static QZERecordLayout uds() { return {3, -1, 4}; }     // 59, type, mask, (A, B, FT, status)...
+    static QZERecordLayout toyota() { return {2, 1, 2}; }   // 53, count, (A, B)...
+};
+
+// The question a reply answers.
+struct QZEAsked {
+    // A positive answer is any message that is no negative answer (the MUT erase is answered by a
+    // byte of its own).
+    static constexpr int kAnyByte = -2;
+    // The tester's address: behind a gateway a frame's address byte may name it, not the module.
+    static constexpr std::string_view kTester = "F1";
+
+    QZEFraming framing = QZEFraming::can;
+    int service = -1;   // the service asked (the request's service byte); -1: any
+    int positive = -1;  // the first byte of a positive answer; -1: service + 0x40
+    // The addresses the module answers from, as the display shows them: the CAN identifier
+    // ("7E8", "18DAF110"), the extended address byte, the K-line or J1850 source byte. A message
+    // shown from another address is not its answer. Empty: any.
+    std::vector<std::string> from;
+    QZERecordLayout records;
+
+    // The question of a request text ("19 02 FF"): its first byte is the service.
+    static QZEAsked of(std::string_view request, QZEFraming framing);
+    // The byte a positive answer begins with (-1 when neither it nor the service is known).
+    int positiveByte() const;
+};
+
+// A reply classified.
+struct QZEModuleReply {
+    QZEReplyKind kind = QZEReplyKind::silence;
+    // An answer: the module's positive messages, whole. Cut short or damaged: the positive
+    // messages as far as they came (a record list possibly cut). Otherwise none.
+    std::vector<QZEMessageBytes> messages;
+    // Whether each of the messages came whole (beside `messages`).
+    std::vector<bool> whole;
+    // The response code of a refusal, pending or busy answer (-1 when cut off before it).
+    int code = -1;
+    // A negative answer stood beside the answer: several units answered and one refused, or one
+    // was still pending or busy after the last answer.
+    bool withRefusal = false;
+    // The reply as the sensor printed it.
+    std::string text;
+
+    bool answered() const { return kind == QZEReplyKind::answer; }
+    // The module answered and could not be read: cut short, damaged, still pending or busy.
+    bool unreadable() const;
+
+    // Classifies the sensor's reply to a request. Lines of the sensor's notices ("SEARCHING...",
+    // "BUS INIT: ...OK") are passed over; a line printed without blanks is read as its bytes; a
+    // negative answer is "7F" where a message begins, the service asked after it (or nothing, or
+    // half a byte: cut short); a 7F anywhere else is data. Messages of several kinds in one reply:
+    // an answer wins (a "response pending" printed before it, a unit's refusal beside it), then a
+    // damaged or cut message, then a refusal, then the last pending or busy answer, then the
+    // sensor's words.
+    static QZEModuleReply classify(std::string_view reply, const QZEAsked& asked);
+    // Classifies one message assembled already; `whole` is false when its blocks stopped short.
+    static QZEModuleReply classifyMessage(const QZEMessageBytes& message, bool whole,
+                                          const QZEAsked& asked);
+};
+
+}  // namespace qz

@@ -1,0 +1,259 @@
+// What a module's reply is, in every transport and display form: an answer, a refusal, a pending or
+// busy answer, an answer cut short or damaged, the sensor's words, silence.
+
+#include <gtest/gtest.h>
+
+#include "lib/Decoders/QZEModuleReply.hpp"
+
+using namespace qz;
+
+namespace {
+
+using K = QZEReplyKind;
+using F = QZEFraming;
+
+QZEAsked ask(F framing, int service, QZERecordLayout records = {},
+             std::vector<std::string> from = {}, int positive = -1) {
+    QZEAsked asked;
+    asked.framing = framing;
+    asked.service = service;
+    asked.positive = positive;
+    asked.records = records;
+    asked.from = std::move(from);
+    return asked;
+}
+
+// The usual questions.
+const QZEAsked kUds = ask(F::can, 0x19, QZERecordLayout::uds());
+const QZEAsked kFrames = ask(F::can, 0x19);  // framing only
+const QZEAsked kUdsFrom7E9 = ask(F::can, 0x19, QZERecordLayout::uds(), {"7E9"});
+const QZEAsked kKwpCan = ask(F::can, 0x18, QZERecordLayout::kwp2000());
+const QZEAsked kKwpKLine = ask(F::kLine, 0x18, QZERecordLayout::kwp2000(), {"10"});
+const QZEAsked kBmwIhka = ask(F::kLine, 0x18, QZERecordLayout::kwp2000(), {"78"});
+const QZEAsked kMut = ask(F::kLine, 0x18, QZERecordLayout::kwp2000(), {"28"}, 0x58);
+const QZEAsked kToyota = ask(F::can, 0x13, QZERecordLayout::toyota());
+const QZEAsked kToyotaKLine = ask(F::kLine, 0x13, {}, {"10"});
+const QZEAsked kBehindGateway = ask(F::canExtended, 0x13, QZERecordLayout::toyota(), {"40"});
+const QZEAsked kOcc = ask(F::canExtended, 0x13, QZERecordLayout::toyota(), {"5F"});
+const QZEAsked kBmwCan = ask(F::canExtended, 0x19, QZERecordLayout::uds(), {"12"});
+const QZEAsked kHondaTable = ask(F::kLine, 0x21, {3, -1, 0}, {"12"});
+const QZEAsked kGmlan = ask(F::can, 0xA9, {}, {}, 0x81);
+const QZEAsked kPwm = ask(F::j1850, 0x13, {}, {"28"});
+const QZEAsked kErase = ask(F::kLine, 0xFC, {}, {}, QZEAsked::kAnyByte);
+const QZEAsked kTp2 = ask(F::message, 0x18, QZERecordLayout::kwp2000());
+
+std::string joined(const std::vector<QZEMessageBytes>& messages) {
+    std::string out;
+    for (const auto& m : messages) {
+        if (!out.empty()) out += "|";
+        for (size_t i = 0; i < m.size(); ++i) out += (i ? " " : "") + m[i];
+    }
+    return out;
+}
+
+TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
+    struct Case {
+        const char* name;
+        std::string reply;
+        QZEAsked asked;
+        K kind;
+        const char* messages = nullptr;  // the messages given, "|" between them; null: unchecked
+        int code = -1;
+    };
+    const std::vector<Case> cases = {
+        // Answers, headers off and on, once or on every line, 11 and 29-bit.
+        {"UDS single frame, headers off", "59 02 FF 01 23 45 08 \r\r>", kUds, K::answer,
+         "59 02 FF 01 23 45 08"},
+        {"UDS multi-frame, headers off",
+         "00F\r0: 59 02 FF 01 23 45 \r1: 08 C1 00 00 2F 04 20 \r2: 00 8C \r\r>", kUds, K::answer,
+         "59 02 FF 01 23 45 08 C1 00 00 2F 04 20 00 8C"},
+        {"UDS multi-frame, headers on",
+         "7E8 10 0F 59 02 FF 01 23 45 \r21 08 C1 00 00 2F 04 20 \r22 00 8C \r\r>", kUds, K::answer},
+        {"padding after the last frame",
+         "7E8 10 0F 59 02 FF 01 23 45 \r21 08 C1 00 00 2F 04 20 \r22 00 8C AA AA AA AA AA \r\r>",
+         kUds, K::answer, "59 02 FF 01 23 45 08 C1 00 00 2F 04 20 00 8C"},
+        {"an identifier on every line",
+         "7E8 10 0F 59 02 FF 01 23 45 \r7E8 21 08 C1 00 00 2F 04 20 \r7E8 22 00 8C \r\r>", kUds,
+         K::answer},
+        {"29-bit identifier as four bytes",
+         "18 DA F1 10 10 0A 59 02 FF 01 23 45 \r18 DA F1 10 21 08 C1 00 00 \r\r>", kFrames,
+         K::answer, "59 02 FF 01 23 45 08 C1 00 00"},
+        {"29-bit identifier as four bytes once",
+         "18 DA F1 10 10 0A 59 02 FF 01 23 45 \r21 08 C1 00 00 \r\r>", kFrames, K::answer},
+        {"29-bit identifier 17 FC as four bytes once",
+         "17 FC 00 7E 10 0A 59 02 FF 01 23 45 \r21 08 C1 00 00 \r\r>", kFrames, K::answer},
+        {"after SEARCHING...",
+         "SEARCHING...\r18 DA F1 10 10 0A 59 02 FF 01 23 45 \r21 08 C1 00 00 \r\r>", kFrames,
+         K::answer},
+        {"two modules interleaved",
+         "7E8 10 0A 59 02 FF 01 23 45 \r7E9 03 59 02 FF \r7E8 21 08 C1 00 00 \r\r>", kFrames,
+         K::answer},
+        {"no codes", "59 02 FF \r\r>", kUds, K::answer, "59 02 FF"},
+        {"a pending answer, then the answer", "7F 19 78 \r59 02 FF 01 23 45 08 \r\r>", kUds,
+         K::answer, "59 02 FF 01 23 45 08"},
+        {"NO DATA beside the answer", "59 02 FF \rNO DATA\r\r>", kUds, K::answer},
+        // A 7F is a negative answer only where a message begins.
+        {"a TCM code with 7F and 78 in its first bytes", "7E9 07 59 02 7F 17 78 00 2F \r\r>", kUds,
+         K::answer, "59 02 7F 17 78 00 2F"},
+        {"an availability mask 7F", "7E9 07 59 02 7F 00 00 00 00 \r\r>", kUds, K::answer},
+        {"a mask 7F and a code byte 23", "59 02 7F E0 23 00 08 \r\r>", kUds, K::answer},
+        {"a checksum 7F on K-line", "85 F1 10 58 01 01 23 20 7F \r\r>", kKwpKLine, K::answer,
+         "58 01 01 23 20"},
+        {"the gateway's answer with a code byte 7F", "F1 06 53 02 7F 19 96 50 \r\r>",
+         kBehindGateway, K::answer, "53 02 7F 19 96 50"},
+        {"Toyota data with a 7F code byte", "53 01 7F 13 \r\r>", kToyota, K::answer},
+        // Refusals, whole, bare or cut, behind any header.
+        {"a refusal", "7F 19 11 \r\r>", kUds, K::refusal, nullptr, 0x11},
+        {"a refusal in lower case", "7f 19 31 \r\r>", kUds, K::refusal, nullptr, 0x31},
+        {"a bare 7F", "7F \r\r>", kUds, K::refusal},
+        {"a refusal without its code", "7F 19 \r\r>", kUds, K::refusal},
+        {"a refusal cut in its service", "7F 1\r>", kUds, K::refusal},
+        {"a refusal under an identifier", "7E8 03 7F 19 22 \r\r>", kUds, K::refusal, nullptr, 0x22},
+        {"a refusal under four identifier bytes", "18 DA F1 10 03 7F 19 22 \r\r>", kUds,
+         K::refusal},
+        {"a refusal after SEARCHING...", "SEARCHING...\r18 DA F1 10 03 7F 19 22 \r\r>", kUds,
+         K::refusal},
+        {"a cut refusal under an identifier", "7E8 02 7F 19 \r\r>", kUds, K::refusal},
+        {"K-line refusal cut short", "83 F1 10 7F 18", kKwpKLine, K::refusal},
+        {"a refusal after BUS INIT", "BUS INIT: ...OK\r83 F1 12 7F 21 12 2F \r\r>", kHondaTable,
+         K::refusal},
+        {"a bare 7F behind the body gateway", "40 01 7F \r\r>", kBehindGateway, K::refusal},
+        {"a cut refusal behind the body gateway", "40 02 7F 13 \r\r>", kBehindGateway, K::refusal},
+        {"a cut refusal on the MUT line", "80 F1 28 01 7F 19 \r\r>", kMut, K::refusal},
+        {"a pending answer, then a refusal", "7F 19 78\r7F 19 22", kUds, K::refusal},
+        {"a refusal and the sensor's words", "7F 19 22 \rCAN ERROR\r\r>", kUds, K::refusal},
+        {"GMLAN refusal as a raw frame", "7EA 7F A9 12 \r\r>", kGmlan, K::refusal},
+        {"a refused erase", "7F FC \r\r>", kErase, K::refusal},
+        {"another request's pending answer", "7F 22 78 \r\r>", kUds, K::sensorWord},
+        // Pending and busy.
+        {"pending", "7F 19 78 \r\r>", kUds, K::pending, nullptr, 0x78},
+        {"pending twice", "7F 19 78 \r7F 19 78 \r\r>", kUds, K::pending},
+        {"pending under an identifier", "7E8 03 7F 19 78 \r\r>", kUds, K::pending},
+        {"pending on K-line with headers", "83 F1 10 7F 18 78 9B \r\r>", kKwpKLine, K::pending},
+        {"pending after BUS INIT", "BUS INIT: ...OK\r83 F1 10 7F 18 78 9B \r\r>", kKwpKLine,
+         K::pending},
+        {"GMLAN pending", "7EA 03 7F A9 78 \r\r>", kGmlan, K::pending},
+        {"busy", "7F 19 21 \r\r>", kUds, K::busy, nullptr, 0x21},
+        {"busy after SEARCHING...", "SEARCHING...\r7F 19 21 \r\r>", kUds, K::busy},
+        {"a delay not expired", "7F 19 37 \r\r>", kUds, K::busy},
+        // Cut short: frames lost, messages shorter than their length, record lists cut.
+        {"headers off, last frame lost",
+         "00F\r0: 59 02 FF 01 23 45 \r1: 08 C1 00 00 2F 04 20 \r\r>", kUds, K::cutShort,
+         "59 02 FF 01 23 45 08 C1 00 00 2F 04 20"},
+        {"headers off, a frame lost", "00F\r0: 59 02 FF 01 23 45 \r2: 00 8C \r\r>", kUds,
+         K::cutShort},
+        {"headers off, first frame lost", "00F\r1: 08 C1 00 00 2F 04 20 \r2: 00 8C \r\r>", kUds,
+         K::cutShort},
+        {"headers off, length line lost", "1: 08 C1 00 00 2F 04 20 \r2: 00 8C \r\r>", kUds,
+         K::cutShort},
+        {"headers off, a frame short", "00F\r0: 59 02 FF 01 23 45 \r1: 08 C1 00 \r2: 00 8C \r\r>",
+         kUds, K::cutShort},
+        {"headers off, a frame lost, the bytes all there",
+         "00F\r0: 59 02 FF 01 23 45 \r2: 08 C1 00 00 2F 04 20 \r3: 00 8C \r\r>", kUds, K::cutShort},
+        {"headers on, a frame lost", "7E8 10 0F 59 02 FF 01 23 45 \r22 00 8C \r\r>", kUds,
+         K::cutShort},
+        {"headers on, a frame repeated",
+         "7E8 10 0F 59 02 FF 01 23 45 \r21 08 C1 00 00 2F 04 20 \r21 00 8C \r\r>", kUds,
+         K::cutShort},
+        {"headers on, consecutive frames only", "7E8 21 08 C1 00 00 2F 04 20 \r22 00 8C \r\r>",
+         kUds, K::cutShort},
+        {"29-bit, cut short", "18DAF110 10 0A 59 02 FF 01 23 45 \r\r>", kUds, K::cutShort},
+        {"a long message's length", "7E8 11 00 59 02 FF 01 23 45 \r21 00 \r\r>", kUds, K::cutShort},
+        {"a first frame without its length", "7E8 10 \r\r>", kUds, K::cutShort},
+        {"a single frame shorter than its length", "7E8 03 7\r\r>", kUds, K::cutShort},
+        {"a single frame missing a byte", "7E8 04 59 02 FF \r\r>", kUds, K::cutShort},
+        {"a UDS record cut", "59 02 FF 51 01 13 \r\r>", kUds, K::cutShort, "59 02 FF 51 01 13"},
+        {"a UDS list without its mask", "59 02 \r\r>", kUds, K::cutShort},
+        {"a K-line message shorter than its format byte", "83 F1 10 7\r\r>", kKwpKLine,
+         K::cutShort},
+        {"a K-line header alone", "88 F1 10 \r\r>", kKwpKLine, K::cutShort},
+        {"a Honda table cut in its last byte", "83 F1 12 61 4\r\r>", kHondaTable, K::cutShort},
+        {"a length byte lost", "80 F1 28 \r\r>", kMut, K::cutShort},
+        {"a KWP list announcing more codes", "58 02 9E 10 20 \r\r>", kBmwIhka, K::cutShort},
+        {"a KWP record cut", "58 01 9E 10 \r\r>", kBmwIhka, K::cutShort},
+        {"a KWP list whole", "58 01 9E 10 20 \r\r>", kBmwIhka, K::answer},
+        {"a KWP list without codes", "58 00 \r\r>", kKwpCan, K::answer},
+        {"extended addressing, cut short", "612 F1 10 07 59 02 FF 01 23 \r\r>", kBmwCan,
+         K::cutShort},
+        {"extended addressing, a frame lost, the bytes all there",
+         "612 F1 10 07 59 02 FF 01 23 \rF1 22 45 08 \r\r>", kBmwCan, K::cutShort},
+        {"extended addressing, a frame without its data", "612 F1 03 \r\r>", kBmwCan, K::cutShort},
+        {"extended addressing, whole", "612 F1 10 07 59 02 FF 01 23 \rF1 21 45 08 \r\r>", kBmwCan,
+         K::answer, "59 02 FF 01 23 45 08"},
+        {"extended addressing, headers off", "F1 10 07 59 02 FF 01 23 \rF1 21 45 08 \r\r>", kBmwCan,
+         K::answer},
+        {"a Toyota list announcing more codes", "53 02 11 35 \r\r>", kToyota, K::cutShort},
+        {"TP2.0 blocks whole", "58 02 41 2C 20 45 11 60", kTp2, K::answer},
+        {"TP2.0 list cut", "58 02 41 2C 20 45", kTp2, K::cutShort},
+        // Damaged.
+        {"a frame flagged",
+         "7E8 10 0F 59 02 FF 01 23 45 \r21 08 C1 00 00 2F 04 20 <RX ERROR\r22 00 8C \r\r>", kUds,
+         K::damaged},
+        {"a single frame flagged", "59 02 FF 01 23 45 08 <DATA ERROR\r\r>", kUds, K::damaged},
+        {"a K-line line flagged", "83 F1 10 58 01 <RX ERROR\r\r>", kKwpKLine, K::damaged},
+        {"a byte beside the flag", "<RX ERROR 59\r>", kUds, K::damaged},
+        {"an answer and a flagged line", "53 02 11 35 16 56 \r53 01 <RX ERROR\r\r>", kToyota,
+         K::damaged, "53 02 11 35 16 56"},
+        {"the adapter's error words beside data", "59 02 FF 01 23 45 08 \rBUFFER FULL\r\r>", kUds,
+         K::damaged},
+        // The sensor's words, junk, silence.
+        {"NO DATA", "NO DATA\r>", kUds, K::sensorWord},
+        {"NO DATA without its blank", "NODATA\r>", kUds, K::sensorWord},
+        {"not understood", "?\r>", kUds, K::sensorWord},
+        {"a bus error", "CAN ERROR\r\r>", kUds, K::sensorWord},
+        {"K-line init failed", "BUS INIT: ...ERROR\r\r>", kKwpKLine, K::sensorWord},
+        {"buffer full", "BUFFER FULL\r>", kUds, K::sensorWord},
+        {"stopped", "STOPPED\r>", kUds, K::sensorWord},
+        {"junk", "59 0? F#\r\r>", kUds, K::sensorWord},
+        {"a stale answer to another request", "41 0D 00 \r\r>", kUds, K::sensorWord},
+        {"a single frame's PCI byte shown without the identifier", "03 7F 19 78 \r\r>", kUds,
+         K::pending},
+        {"a single frame's PCI byte before a whole answer", "05 59 02 FF 00 00 \r\r>", kFrames,
+         K::answer, "59 02 FF 00 00"},
+        {"a lone byte 03 is no PCI byte", "03 \r\r>", kUds, K::sensorWord},
+        {"nothing", "\r>", kUds, K::silence},
+        {"the prompt alone", ">", kUds, K::silence},
+        {"only the notice", "SEARCHING...\r\r>", kUds, K::silence},
+        // The answer belongs to the module asked.
+        {"another module's answer", "7E8 03 59 02 FF \r\r>", kUdsFrom7E9, K::silence},
+        {"its own beside another's", "7E8 03 59 02 FF \r7E9 07 59 02 FF 01 23 45 08 \r\r>",
+         kUdsFrom7E9, K::answer, "59 02 FF 01 23 45 08"},
+        {"another module's refusal", "7E8 03 7F 19 22 \r7E9 03 59 02 FF \r\r>", kUdsFrom7E9,
+         K::answer},
+        {"TPMS's late answer while OCC is asked", "58 06 53 02 C1 00 C1 21 \r\r>", kOcc,
+         K::silence},
+        {"OCC's own answer", "5F 04 53 01 B1 23 \r\r>", kOcc, K::answer},
+        {"another K-line module's answer", "82 F1 28 58 00 F3 \r\r>", kKwpKLine, K::silence},
+        {"the module's K-line answer", "82 F1 10 58 00 DB \r\r>", kKwpKLine, K::answer},
+        {"Toyota K-line headed answer", "83 F1 10 53 52 49 FB \r\r>", kToyotaKLine, K::answer,
+         "53 52 49"},
+        {"J1850 headed answer from another module", "6C F1 40 53 51 55 00 00 C9 \r\r>", kPwm,
+         K::silence},
+        {"J1850 headed answer", "6C F1 28 53 51 55 00 00 5F \r\r>", kPwm, K::answer,
+         "53 51 55 00 00"},
+        {"J1850 headers off", "53 51 55 00 00 \r\r>", kPwm, K::answer},
+        // GMLAN frames, the MUT erase.
+        {"GMLAN frames", "7EA 81 11 01 00 92 00 00 00 \r81 00 00 00 FF 00 00 00 \r\r>", kGmlan,
+         K::answer},
+        {"GMLAN pending and the data", "7EA 7F A9 78 \r7EA 81 11 01 00 92 00 00 00 \r\r>", kGmlan,
+         K::answer},
+        {"an erase answered by its byte", "00 \r\r>", kErase, K::answer},
+        {"an erase answered after pending", "7F FC 78 \r00 \r\r>", kErase, K::answer},
+    };
+    for (const auto& c : cases) {
+        const auto r = QZEModuleReply::classify(c.reply, c.asked);
+        EXPECT_EQ(replyKindName(r.kind), std::string(replyKindName(c.kind))) << c.name;
+        if (c.messages) EXPECT_EQ(joined(r.messages), c.messages) << c.name;
+        if (c.code >= 0) EXPECT_EQ(r.code, c.code) << c.name;
+    }
+}
+
+TEST(ModuleReplyTest, AMessageAssembledAlreadyIsClassifiedAsItCame) {
+    EXPECT_EQ(QZEModuleReply::classifyMessage({"58", "01", "01", "1B", "20"}, true, kTp2).kind,
+              K::answer);
+    EXPECT_EQ(QZEModuleReply::classifyMessage({"58", "02", "41"}, false, kTp2).kind, K::cutShort);
+    EXPECT_EQ(QZEModuleReply::classifyMessage({"7F", "18", "78"}, true, kTp2).kind, K::pending);
+    EXPECT_EQ(QZEModuleReply::classifyMessage({}, true, kTp2).kind, K::silence);
+}
+
+}  // namespace
