@@ -47,8 +47,8 @@ class DbusmockTest : public ::testing::Test {
         gateway = Gateway::create();
         return gwtest::listedSensor(*gateway, {}, 30);
     }
-    void expectState(size_t index, const PelkSensorState& state) {
-        ASSERT_TRUE(states.waitFor(index + 1));
+    void expectState(size_t index, const PelkSensorState& state, double seconds = 30) {
+        ASSERT_TRUE(states.waitFor(index + 1, seconds)) << "state " << index << " did not come";
         EXPECT_EQ(states.at(index).value, state);
     }
     std::string send(const std::string& command) {
@@ -150,32 +150,37 @@ TEST_F(DbusmockTest, RefusedCallsEndOrFailTheLinkAndTheNextConnectWorks) {
         {"WriteValue", BGXUUID::peripheralRX, initialized},
     };
     size_t seen = 0;
+    // A state that does not come ends the test: the steps after it would each wait for theirs.
+    auto step = [&](const PelkSensorState& state) {
+        expectState(seen++, state, 10);
+        return !::testing::Test::HasFatalFailure();
+    };
     for (const char* error :
          {"org.bluez.Error.Failed", "org.bluez.Error.InProgress", "org.bluez.Error.NotPermitted"}) {
         for (const Row& row : rows) {
             SCOPED_TRACE(std::string(row.method) + " " + row.uuid + " " + error);
             mock->refuse(module, row.method, error, 1, row.uuid);
             gateway->connect(sensor, states.callback());
-            expectState(seen++, row.first);
+            if (!step(row.first)) return;
             if (row.first != initialized) {
                 gateway->connect(sensor, states.callback());
-                expectState(seen++, initialized);
+                if (!step(initialized)) return;
             }
             gateway->disconnect();
-            expectState(seen++, disconnected);
+            if (!step(disconnected)) return;
         }
         // Disconnect refused: the link is reported ended all the same, and comes up again.
         SCOPED_TRACE(std::string("Disconnect ") + error);
         gateway->connect(sensor, states.callback());
-        expectState(seen++, initialized);
+        if (!step(initialized)) return;
         mock->refuse(module, "Disconnect", error);
         gateway->disconnect();
-        expectState(seen++, disconnected);
+        if (!step(disconnected)) return;
         gateway->connect(sensor, states.callback());
-        expectState(seen++, initialized);
+        if (!step(initialized)) return;
         EXPECT_EQ(send("KQI"), "OSAPI 4.05\r>");
         gateway->disconnect();
-        expectState(seen++, disconnected);
+        if (!step(disconnected)) return;
     }
     gwtest::drainQueues();
     EXPECT_EQ(states.size(), seen);

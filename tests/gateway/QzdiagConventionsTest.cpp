@@ -86,6 +86,7 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
         {"live FF", 1},     // only an unknown PID
         {"live 42", 1},     // a value the vehicle does not give
         {vehicle("no-vehicle.json") + "live", 1},
+        {vehicle("no-vehicle.json") + "smog", 1},  // no verdict without a vehicle
         {vehicle("no-vehicle.json") + "scan", 1},  // no bus: nothing known of codes
         {vehicle("recovery.json") + "info", 2},
         {vehicle("recovery.json") + "live", 2},

@@ -248,6 +248,10 @@ TEST_F(CatalogueOperations, ASecondVehicleNeverShowsTheFirstOnesParameters) {
 TEST_F(CatalogueOperations, WalkFailureIsInitialization) {
     rig_->core().addFault(Fault::silence(1, "KQX1"));
     EXPECT_EQ(pids_.checkSupport().error(), PelkError::initialization());
+    // No vehicle answers 01 00.
+    use(VehicleProfile::load(VehicleProfile::sampleFolder() / "no-vehicle.json"));
+    EXPECT_EQ(pids_.checkSupport().error(), PelkError::initialization());
+    EXPECT_EQ(rig_->commands().back(), "KQX0");
 }
 
 TEST_F(CatalogueOperations, VinSupportAndItsErrors) {

@@ -52,14 +52,24 @@ TEST_F(LiveLog, MissingRelayAndWrongLengthAreLogged) {
 
 TEST_F(LiveLog, TheSmogRetrievalLogsEveryParameterAndTheReport) {
     RelayRig rig(profileWith(R"({"01": "00 07 65 00", "1F": "00 10"})"));
-    rig.core().addFault(qz::sim::Fault::noData(-1, "0101"));
+    rig.core().addFault(qz::sim::Fault::noData(-1, "011F"));
     auto vehicle = Vehicle::create(std::nullopt);
     vehicle->setRelay(rig.relay);
     ASSERT_TRUE(SmogInfoRetriever(vehicle).retrieveSmogStatus());
     EXPECT_TRUE(has("[I]") && has("-> Updated: "));
     EXPECT_TRUE(has("-> Engine Run Time Since MIL Activated not supported"));
-    EXPECT_TRUE(has("[E]") && has("-> Malfunction Indicator Lamp (MIL) Status error updating"));
+    EXPECT_TRUE(has("[E]") && has("-> Run Time Since Engine Start error updating"));
     EXPECT_TRUE(has("-> MIL Status report complete: ["));
+    EXPECT_FALSE(has("-> Setup failed"));
+    EXPECT_FALSE(has("not read"));
+
+    // What was not read is named.
+    rig.core().addFault(qz::sim::Fault::noData(-1, "0101"));
+    rig.core().addFault(qz::sim::Fault::unknown(1, "KQTC"));
+    EXPECT_FALSE(SmogInfoRetriever(vehicle).retrieveSmogStatus());
+    EXPECT_TRUE(has("-> Malfunction Indicator Lamp (MIL) Status error updating"));
+    EXPECT_TRUE(has("-> Smog check: monitor status (01 01) not read"));
+    EXPECT_TRUE(has("-> Smog check: stored codes not read: KQTC answered ?"));
     EXPECT_FALSE(has("-> Setup failed"));
 
     vehicle->setRelay(nullptr);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "LiveTestSupport.hpp"
 #include "api/Communication/Vehicle.hpp"
@@ -64,28 +65,52 @@ TEST_F(SmogRetriever, SeveralUnitsGiveTheSmallestCounterAndTheOredMonitors) {
     EXPECT_EQ((*r)->timeMilOn()->supportStatus(), SupportStatus::unsupported);
 }
 
-TEST_F(SmogRetriever, UnansweredMonitorsWarnAndUnreadBlocksAreUnsupported) {
+TEST_F(SmogRetriever, UnreadBlocksAreUnsupportedAndNoDataCountsNoCode) {
     use(profileWith(R"({"01": "00 07 65 00", "1F": "00 10", "4D": "00 00"})"));
-    rig_->core().addFault(Fault::noData(-1, "0101"));
     rig_->core().addFault(Fault::noData(-1, "0140"));
     auto r = run();
     ASSERT_TRUE(r);
-    EXPECT_EQ((*r)->monitorStatus()->monitorType().kind(), MonitorTestType::Kind::unknown);
     EXPECT_EQ((*r)->timeMilOn()->supportStatus(), SupportStatus::unsupported);
     EXPECT_FALSE((*r)->timeMilOn()->value());
     EXPECT_EQ((*r)->numConfirmed(), 0);  // "NO DATA" counts no code
-    EXPECT_EQ((*r)->smogCheckResult(), SmogReportStatus::warning);
+    EXPECT_EQ((*r)->smogCheckResult(), SmogReportStatus::pass);
 }
 
+// No verdict from what was not read: the set-up, the walk's first block, the monitor status
+// or a code list. Once "KQX1" is accepted, "KQX0" is sent all the same.
 TEST_F(SmogRetriever, SetupFailures) {
-    rig_->core().addFault(Fault::silence(1, "KQX1"));
-    EXPECT_EQ(run().error(), SmogInfoError::setupFailed);
-    EXPECT_EQ(rig_->commands(), std::vector<std::string>{"KQX1"});
-
-    rig_->core().clearCommands();
-    rig_->core().addFault(Fault::silence(1, "KQX0"));
-    EXPECT_EQ(run().error(), SmogInfoError::setupFailed);  // although everything was read
-    EXPECT_EQ(count("KQTCP"), 1u);
+    const struct {
+        const char* name;
+        const char* profile;  // a shipped profile, or one unit without 01 01 ("01 01 unflagged")
+        std::optional<Fault> fault;
+        bool switchedBack;
+    } cases[] = {
+        {"KQX1 silent", nullptr, Fault::silence(1, "KQX1"), false},
+        {"KQX0 silent", nullptr, Fault::silence(1, "KQX0"), true},
+        {"no vehicle", "no-vehicle.json", std::nullopt, true},
+        {"0100 ?", nullptr, Fault::unknown(1, "0100"), true},
+        {"01 01 NO DATA", nullptr, Fault::noData(-1, "0101"), true},
+        {"01 01 unflagged", "", std::nullopt, true},
+        {"KQTC silent", nullptr, Fault::silence(1, "KQTC"), true},
+        {"KQTC ?", nullptr, Fault::unknown(1, "KQTC"), true},
+        {"KQTCP CAN ERROR", nullptr, Fault::reply("CAN ERROR\r>", 1, "KQTCP"), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.profile)
+            use(VehicleProfile::builtIn());
+        else if (*c.profile)
+            use(VehicleProfile::load(VehicleProfile::sampleFolder() / c.profile));
+        else
+            use(profileWith(R"({"1F": "00 10"})"));
+        if (c.fault) rig_->core().addFault(*c.fault);
+        EXPECT_EQ(run().error(), SmogInfoError::setupFailed);
+        const auto commands = rig_->commands();
+        ASSERT_FALSE(commands.empty());
+        EXPECT_EQ(commands.front(), "KQX1");
+        EXPECT_EQ(commands.back() == "KQX0", c.switchedBack);
+    }
+    EXPECT_EQ(count("KQTCP"), 1u);  // the last row: everything was read
 
     vehicle_->setRelay(nullptr);
     EXPECT_EQ(run().error(), SmogInfoError::setupFailed);

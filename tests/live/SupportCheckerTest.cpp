@@ -97,22 +97,47 @@ TEST(SupportChecker, StopsAfterTheLastBlockAndWithoutModeCommands) {
               (std::vector<std::string>{"0100", "0120", "0140", "0160", "0180", "01A0"}));
 }
 
-TEST(SupportChecker, ModeSwitchFailuresAreReported) {
-    {
+TEST(SupportChecker, ModeSwitchFailuresAndAnUnansweredFirstBlockFailTheWalk) {
+    using Commands = std::vector<std::string>;
+    const struct {
+        const char* name;
+        Fault fault;
+        CommError error;
+        Commands commands;
+    } cases[] = {
+        {"KQX1 silent", Fault::silence(1, "KQX1"), CommError::timedOut, {"KQX1"}},
+        {"KQX0 silent",
+         Fault::silence(1, "KQX0"),
+         CommError::timedOut,
+         {"KQX1", "0100", "0120", "0140", "KQX0"}},
+        // No vehicle: the mode is still switched back.
+        {"0100 silent", Fault::silence(1, "0100"), CommError::timedOut, {"KQX1", "0100", "KQX0"}},
+        {"0100 NO DATA",
+         Fault::noData(-1, "0100"),
+         CommError::noData,
+         {"KQX1", "0100", "0100", "0100", "KQX0"}},
+        {"0100 ?", Fault::unknown(1, "0100"), CommError::noData, {"KQX1", "0100", "KQX0"}},
+        {"0100 CAN ERROR",
+         Fault::reply("CAN ERROR\r>", 1, "0100"),
+         CommError::noData,
+         {"KQX1", "0100", "KQX0"}},
+        {"0100 UNABLE TO CONNECT",
+         Fault::reply("SEARCHING...\rUNABLE TO CONNECT\r>", 1, "0100"),
+         CommError::noData,
+         {"KQX1", "0100", "KQX0"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         RelayRig rig;
-        rig.core().addFault(Fault::silence(1, "KQX1"));
+        rig.core().addFault(c.fault);
         auto flags = LiveDataSupportChecker(rig.relay).checkSupport(true);
         ASSERT_FALSE(flags);
-        EXPECT_EQ(flags.error(), CommError::timedOut);
-        EXPECT_EQ(rig.commands(), std::vector<std::string>{"KQX1"});
+        EXPECT_EQ(flags.error(), c.error);
+        EXPECT_EQ(rig.commands(), c.commands);
     }
-    {
-        RelayRig rig;
-        rig.core().addFault(Fault::silence(1, "KQX0"));
-        auto flags = LiveDataSupportChecker(rig.relay).checkSupport(true);
-        ASSERT_FALSE(flags);
-        EXPECT_EQ(flags.error(), CommError::timedOut);
-    }
+    RelayRig noVehicle(VehicleProfile::load(VehicleProfile::sampleFolder() / "no-vehicle.json"));
+    EXPECT_EQ(LiveDataSupportChecker(noVehicle.relay).checkSupport(false).error(),
+              CommError::noData);
 }
 
 TEST(SupportChecker, VinSupportIsBit30OfTheAnswer) {

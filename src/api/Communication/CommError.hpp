@@ -9,8 +9,9 @@ enum class CommError {
     timedOut = 0,      // the sensor did not answer within 3 seconds (also without an open
                        // session, and at once after five silent exchanges in a row, until the
                        // next connect): check the link, connect again
-    noData = 1,        // declared for the app; the library reports a "NO DATA" answer as
-                       // invalidData
+    noData = 1,        // declared for the app; the library's calls report a "NO DATA" answer
+                       // as invalidData (only the internal support walk gives noData: 01 00
+                       // not answered)
     noDelegate = 2,    // the gateway was released, or has no link to the sensor
     invalidData = 3,   // the answer held no usable value ("NO DATA", too few bytes, not hex),
                        // or the VIN failed its check: the vehicle does not give that value

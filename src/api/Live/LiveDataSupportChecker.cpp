@@ -2,10 +2,12 @@
 
 #include <array>
 #include <cstdio>
+#include <optional>
 
 #include "api/Communication/Relay.hpp"
 #include "api/Logging/Log.hpp"
 #include "api/PIDs/HexText.hpp"
+#include "lib/Decoders/QZEReplyText.hpp"
 
 namespace qz {
 
@@ -18,10 +20,19 @@ Result<std::vector<bool>, CommError> LiveDataSupportChecker::checkSupport(
     }
     std::array<SupportPid, 6> blocks;
     for (size_t i = 0; i < blocks.size(); ++i) blocks[i].pid = static_cast<int64_t>(i) * 0x20;
+    std::optional<CommError> noVehicle;
     for (auto& block : blocks) {
         char request[8];
         std::snprintf(request, sizeof request, "01%02X", static_cast<unsigned>(block.pid));
         auto answer = relay_->sendToSensor(request, true, 2, MultiResponseStrategy::bitwiseOr);
+        // Every OBD-II vehicle answers 01 00: without an answer there is no vehicle to walk.
+        if (block.pid == 0 &&
+            (!answer || reply::holdsNoData(*answer) || reply::holdsSensorError(*answer))) {
+            noVehicle = answer ? CommError::noData : answer.error();
+            Log::e(std::string("Support walk failed: 0100 not answered (") +
+                   (answer ? *answer : describe(answer.error())) + ")");
+            break;
+        }
         if (!answer) break;
         if (!block.setSupport(*answer)) {
             Log::i("next block not supported");
@@ -32,6 +43,7 @@ Result<std::vector<bool>, CommError> LiveDataSupportChecker::checkSupport(
         auto off = relay_->sendToSensor("KQX0", false, 0, MultiResponseStrategy::bitwiseOr);
         if (!off) return std::unexpected(off.error());
     }
+    if (noVehicle) return std::unexpected(*noVehicle);
     std::vector<bool> flags;
     flags.reserve(kFlagCount);
     flags.push_back(true);

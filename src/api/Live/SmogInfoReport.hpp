@@ -38,8 +38,7 @@ class SmogInfoReport {
     void setTimeMilOff(std::shared_ptr<NumericPID> pid);
     std::shared_ptr<PID0101_MonitorStatus> monitorStatus() const;  // 01 01
     void setMonitorStatus(std::shared_ptr<PID0101_MonitorStatus> pid);
-    // The stored (confirmed) and pending trouble codes the sensor listed; 0 when it could not
-    // list them.
+    // The stored (confirmed) and pending trouble codes the sensor listed; 0 for "NO DATA".
     int64_t numConfirmed() const;
     void setNumConfirmed(int64_t value);
     int64_t numPending() const;

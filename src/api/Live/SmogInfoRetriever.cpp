@@ -6,6 +6,7 @@
 #include "api/Communication/Vehicle.hpp"
 #include "api/Live/LiveDataSupportChecker.hpp"
 #include "api/Logging/Log.hpp"
+#include "lib/Scanning/QZEnhancedScanner.hpp"
 
 namespace qz {
 
@@ -66,43 +67,71 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
         Log::e("Vehicle does not have a relay set");
         return std::unexpected(SmogInfoError::setupFailed);
     }
+    // Once "KQX1" is accepted, "KQX0" ends the check whatever was read. A verdict needs the
+    // monitor status and both code lists: without them the check fails.
+    auto end = [&](std::shared_ptr<SmogInfoReport> report)
+        -> Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> {
+        auto r = vehicle_->relay();
+        if (!r || !r->sendToSensor("KQX0", false, 0, MultiResponseStrategy::bitwiseOr)) {
+            Log::e("Setup failed");
+            return std::unexpected(SmogInfoError::setupFailed);
+        }
+        if (!report) return std::unexpected(SmogInfoError::setupFailed);
+        return report;
+    };
     auto flags = LiveDataSupportChecker(relay).checkSupport(false);
-    if (!flags) return std::unexpected(SmogInfoError::setupFailed);
+    if (!flags) {
+        Log::e("Smog check: the vehicle did not answer the support walk");
+        return end(nullptr);
+    }
 
+    bool complete = true;
     auto report = std::shared_ptr<SmogInfoReport>(new SmogInfoReport());
     for (const auto& p : report->pids()) {
         const uint64_t number = p->pid();
+        const bool monitors = number == 0x01;
         if (number >= flags->size() || !(*flags)[number]) {
             p->setSupportStatus(SupportStatus::unsupported);
             Log::i(p->fullName() + " not supported");
+            if (monitors) {
+                // Every OBD-II vehicle gives 01 01: the walk did not read it.
+                Log::e("Smog check: monitor status (01 01) not read: not flagged by the walk");
+                complete = false;
+            }
             continue;
         }
         p->setSupportStatus(SupportStatus::supported);
         const auto strategy = p->category() == PIDCategory::numeric
                                   ? MultiResponseStrategy::smallestValue
                                   : MultiResponseStrategy::bitwiseOr;
-        if (vehicle_->sendAndUpdate(*p, true, strategy))
+        if (vehicle_->sendAndUpdate(*p, true, strategy)) {
             Log::i("Updated: " + p->description());
-        else
+        } else {
             Log::e(p->fullName() + " error updating");
+            if (monitors) {
+                Log::e("Smog check: monitor status (01 01) not read");
+                complete = false;
+            }
+        }
     }
 
-    auto count = [&](const char* command) -> int64_t {
+    // "NO DATA" lists no code; a failed exchange, "?" or an error word lists nothing.
+    auto count = [&](const char* command, const char* what) -> int64_t {
         auto r = vehicle_->relay();
-        if (!r) return 0;
-        auto reply = r->sendToSensor(command, false, 0, MultiResponseStrategy::bitwiseOr);
-        return reply ? countCodeLines(*reply) : 0;
+        OptionalText reply;
+        if (r)
+            if (auto sent = r->sendToSensor(command, false, 0, MultiResponseStrategy::bitwiseOr))
+                reply = std::move(*sent);
+        if (QZEnhancedScanner::isCodeListAnswer(reply)) return countCodeLines(*reply);
+        Log::e(std::string("Smog check: ") + what + " not read: " + command + " answered " +
+               reply.value_or("nothing"));
+        complete = false;
+        return 0;
     };
-    report->setNumConfirmed(count("KQTC"));
-    report->setNumPending(count("KQTCP"));
+    report->setNumConfirmed(count("KQTC", "stored codes"));
+    report->setNumPending(count("KQTCP", "pending codes"));
     Log::i("MIL Status report complete: " + report->description());
-
-    relay = vehicle_->relay();
-    if (!relay || !relay->sendToSensor("KQX0", false, 0, MultiResponseStrategy::bitwiseOr)) {
-        Log::e("Setup failed");
-        return std::unexpected(SmogInfoError::setupFailed);
-    }
-    return report;
+    return end(complete ? report : nullptr);
 }
 
 }  // namespace qz

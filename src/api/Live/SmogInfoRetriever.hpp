@@ -13,7 +13,9 @@ class Vehicle;
 
 // Runs the exchanges of one emissions-readiness check, synchronously, on the caller's thread
 // (the gateway's queue): "KQX1", the support walk, the report's six parameters, "KQTC",
-// "KQTCP", "KQX0".
+// "KQTCP", "KQX0". A verdict comes only from what was read: a failed walk (no vehicle), a
+// monitor status (01 01) not read, or a code list not read ("KQTC"/"KQTCP" failed, "?", an
+// error word) is `setupFailed`, after "KQX0".
 class SmogInfoRetriever {
   public:
     explicit SmogInfoRetriever(std::shared_ptr<Vehicle> vehicle) : vehicle_(std::move(vehicle)) {}

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "lib/Modules/Makes/Toyota.hpp"
 #include "platform/NotificationCenter.hpp"
 #include "sim/SensorDisplay.hpp"
+#include "sim/SimTestSupport.hpp"
 #include "support/EngineFakes.hpp"
 
 using namespace qz;
@@ -424,10 +426,20 @@ TEST_F(ModuleClassesTest, ToyotaKLineAsksForAKeyCycleOnAPendingAnswer) {
         QZEToyotaKlineDiagnosticModule module;
         QZEModuleData record = moduleAt("10", "10");
         bool ok = false;
-        std::thread read([&] { ok = module.scanCodes(record); });
+        std::atomic<bool> done{false};
+        std::thread read([&] {
+            ok = module.scanCodes(record);
+            done = true;
+        });
         if (c.prompts) {
-            while (!module.awaitingInteraction() && prompts == 0) std::this_thread::yield();
+            EXPECT_TRUE(simtest::eventually([&] {
+                return module.awaitingInteraction() || prompts > 0 || done;
+            })) << "no key-cycle prompt";
             center.post(c.link ? c.link : QZEModuleNotifications::kInteractionComplete);
+        }
+        if (!simtest::eventually([&] { return done.load(); })) {
+            ADD_FAILURE() << "the read still waits for the user";
+            center.post(QZEModuleNotifications::kDeviceDisconnected);  // ends the wait
         }
         read.join();
         center.removeObserver(token);
