@@ -93,6 +93,7 @@ TEST_F(SmogRetriever, SetupFailures) {
         {"01 01 unflagged", "", std::nullopt, true},
         {"KQTC silent", nullptr, Fault::silence(1, "KQTC"), true},
         {"KQTC ?", nullptr, Fault::unknown(1, "KQTC"), true},
+        {"KQTC refused by the vehicle", nullptr, Fault::reply("7F 03 22\r>", 1, "KQTC"), true},
         {"KQTCP CAN ERROR", nullptr, Fault::reply("CAN ERROR\r>", 1, "KQTCP"), true},
     };
     for (const auto& c : cases) {

@@ -55,6 +55,16 @@ TEST(GenericClearReply, ClearedOnlyWhenTheReplyAnswersAndNothingRefuses) {
         // Several units: one refusal is enough, in either order.
         {"44 \r7F 04 31 \r>", false},
         {"7E9 03 7F 04 31 \r7E8 01 44 \r>", false},
+        // Bytes that are no answer to the clear: only 44 where a message begins confirms it.
+        {"00 \r>", false},
+        {"FF \r>", false},
+        {"0\r>", false},
+        {"E\r>", false},
+        {"54 \r>", false},
+        {"C4 \r>", false},
+        {"41 0D 00 \r>", false},
+        {"43 01 33 00 00 \r>", false},
+        {"7E8 03 41 0D 00 \r>", false},
         // Still pending when the reply ended.
         {"7F 04 78\r>", false},
         {"7F0478\r>", false},

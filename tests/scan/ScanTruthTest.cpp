@@ -495,6 +495,32 @@ TEST_F(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
          "A98112",
          {bytesOf({0x41, 0x00, 0x7F, 0xA9, 0x12})},
          ""},
+        // A 7F is a negative answer only where a message begins.
+        {"a code with 7F and 78 in its first bytes",
+         "ford.json",
+         "TCM (UDS",
+         "1902FF",
+         {bytesOf({0x59, 0x02, 0x7F, 0x17, 0x78, 0x00, 0x2F})},
+         "TCM: P1778-00/CONFIRMED/PENDING"},
+        {"the body gateway's answer with a code byte 7F",
+         "toyota.json",
+         "BODY (behind",
+         "13",
+         {bytesOf({0x53, 0x02, 0x7F, 0x19, 0x96, 0x50})},
+         "BODY: C3F19/STORED B1650/STORED"},
+        {"a bare negative byte behind the body gateway",
+         "toyota.json",
+         "BODY (behind",
+         "13",
+         {bytesOf({0x7F})},
+         ""},
+        // An answer belongs to the module asked: behind the gateway, another unit's is none.
+        {"the tire pressure unit's answer to the body's request",
+         "toyota.json",
+         "BODY (behind",
+         "13",
+         {words("58 06 53 02 C1 00 C1 21")},
+         ""},
         // Negative answers cut short.
         {"a bare negative byte", "toyota.json", "ECM (CAN)", "13", {bytesOf({0x7F})}, ""},
         {"no response code", "toyota.json", "ECM (CAN)", "13", {bytesOf({0x7F, 0x13})}, ""},
@@ -530,6 +556,7 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         bool once;
         std::string lines;  // "|" between modules
         bool complete = false;
+        std::function<void(VehicleProfile&)> change = {};  // to the vehicle besides
     };
     const std::string fordHs =
         "PCM: P1000/ACTIVE/MIL P1131/STORED|TCM: P1744-00/CONFIRMED/PENDING"
@@ -567,8 +594,22 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         {"GM: headers off refused", "gm.json", "KQH0", "?", false,
          "ECM: P1101/CURRENT/HISTORY/MIL P0171/CURRENT|PSCM: C0460/CURRENT/HISTORY"
          "|EBCM: C0035/HISTORY|BCM: B1000/MIL|OBD: P0171/CONFIRMED"},
+        // The restore refused: the generic codes are not read on a bus the sensor may not be on.
+        {"Toyota: the mask's restore refused", "toyota.json", "KQCM7F8", "?", false,
+         "ECM: P1135/STORED P1656/STORED|EPS: U0293/STORED"
+         "|ABS: C1201/STORED C1241/STORED C1249/STORED C1336/STORED|BODY: B1650/STORED"
+         "|TPMS: U0100/STORED U0121/STORED"},
+        // A module's own pins refused: it is not read on the pins still selected.
+        // The CAN units answer on any pins here: read on the K-line pins they would be listed.
+        {"Nissan: the CAN units' own pins refused", "nissan.json", "KQSM7F", "?", false,
+         "ECM: P1148/STORED P1614/ACTIVE|ABS: C1101/PENDING|BCM:|AIRBAG: B1000/STORED|OBD:",
+         false, [](VehicleProfile& p) { for (auto& m : p.modules) m.pins.clear(); }},
         // Fault tables: the module with the codes of the tables answered; with none found
         // nothing is known of it, and it is left out.
+        {"Honda: SRS table 30 busy to the end", "honda.json", "SRS/2130", "7F 21 21", false,
+         "PGMFI: P1456/ACTIVE/MIL P1259/STORED|AT: P0740/STORED P0753/STORED"
+         "|ABS: C0040/STORED 31/STORED|ABS: C0040/STORED 31/STORED|EPS: U0131/ACTIVE"
+         "|IMMO: U0155/STORED|OBD:"},
         {"Honda: SRS table 30 not understood", "honda.json", "SRS/2130", "?", false,
          "PGMFI: P1456/ACTIVE/MIL P1259/STORED|AT: P0740/STORED P0753/STORED"
          "|ABS: C0040/STORED 31/STORED|ABS: C0040/STORED 31/STORED|EPS: U0131/ACTIVE"
@@ -603,6 +644,7 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto profile = sample(c.profile);
+        if (c.change) c.change(profile);
         const size_t slash = c.command.find('/');
         const std::string request = c.command.substr(slash + 1);
         core->clearFaults();
@@ -624,9 +666,11 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         }
         EXPECT_EQ(end, c.complete ? "complete" : "complete:communicaton");
         EXPECT_EQ(lines, expected);
-        // Refused wherever it is sent (every module or pin pass that needs it).
+        // Refused wherever it is sent (every module or pin pass that needs it, the restore).
         if (slash == std::string::npos)
-            EXPECT_GE(logged("E:Setup command refused: " + c.command), 1u);
+            EXPECT_GE(logged("E:Setup command refused: " + c.command) +
+                          logged("E:Restore command refused: " + c.command),
+                      1u);
         EXPECT_EQ(sent("010D"), 1u) << "the restore";
     }
 }

@@ -379,3 +379,53 @@ TEST_F(MakeModuleTest, MercedesCanReadsKwpUnitsByVariantAndKLineUnitsOnKLine) {
     EXPECT_FALSE(refusing.scanCodes(merged));
     EXPECT_EQ(refusing.responseState(), ResponseStateHasNakData);
 }
+
+// A Mercedes K-line unit read with both methods: a refusal or a cut in the first that the second
+// reads whole leaves the unit whole; the read is incomplete only when the last method fails too.
+TEST_F(MakeModuleTest, MercedesKLineMethodsFailOnlyWhenTheLastFails) {
+    const std::string cut = "58 02 01 00 E0 \r\r>";  // two codes announced, one sent
+    const struct {
+        const char* name;
+        std::string kwp2000, kwfb;  // the answers to "18 02 FF FF" and "18 02 FF 00"
+        bool ok;
+        Texts codes;
+        QZEReadOutcome outcome;
+    } cases[] = {
+        {"the first whole",
+         "58 01 01 00 E0 \r\r>",
+         "NO DATA\r>",
+         true,
+         {"P0100 MIL/PRESENT"},
+         QZEReadOutcome::complete},
+        {"the first cut, the second whole",
+         cut,
+         "58 01 90 00 40 \r\r>",
+         true,
+         {"B1000 INTERMITTENT"},
+         QZEReadOutcome::complete},
+        {"the first refused, the second whole",
+         "7F 18 11 \r\r>",
+         "58 01 90 00 40 \r\r>",
+         true,
+         {"B1000 INTERMITTENT"},
+         QZEReadOutcome::complete},
+        {"the first cut, the second silent",
+         cut,
+         "NO DATA\r>",
+         true,
+         {"P0100 MIL/PRESENT"},
+         QZEReadOutcome::incomplete},
+        {"both refused", "7F 18 11 \r\r>", "7F 18 12 \r\r>", false, {}, QZEReadOutcome::complete},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        vehicle->script("18 02 FF FF", {c.kwp2000});
+        vehicle->script("18 02 FF 00", {c.kwfb});
+        QZEMercedesKlineDiagnosticModule unit;
+        unit.setPerformAllMethodScan(true);
+        auto record = moduleAt("10", "10");
+        EXPECT_EQ(unit.scanCodes(record), c.ok);
+        EXPECT_EQ(codesWithStatus(unit), c.codes);
+        EXPECT_EQ(unit.readOutcome(), c.outcome);
+    }
+}
