@@ -576,6 +576,7 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         "|ETACS: U1100/STORED|OBD:";
     const std::string tp2 = "01 Engine: TP2.0 channel/1000041800FF00";
     const std::string tp2Cut = "B1 \r20 00 08 58 02 41 2C 20 \r11 45 11 ";
+    const std::string tp2Flagged = "B1 \r20 00 08 58 02 41 2C 20 <RX ERROR\r11 45 11 60 ";
     // clang-format off
     const std::vector<Case> cases = {
         // Set-ups: the Ford's MS-CAN modules would be the HS-CAN ones under new names, and so on.
@@ -638,6 +639,12 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
          vwUds + "|01: P0300/STORED|" + vwOthers},
         {"VW: TP2.0 engine a byte short once", "volkswagen.json", tp2, tp2Cut, true,
          vwUds + "|01: P0300/STORED P1297/ACTIVE|" + vwOthers, true},
+        // A block flagged damaged is read again, never taken for silence.
+        {"VW: TP2.0 engine a block flagged once", "volkswagen.json", tp2, tp2Flagged, true,
+         vwUds + "|01: P0300/STORED P1297/ACTIVE|" + vwOthers, true},
+        {"VW: TP2.0 brakes' only block flagged for good", "volkswagen.json",
+         "03 Brakes: TP2.0 channel/1000041800FF00", "B1 \r10 00 05 58 01 01 1B 20 <RX ERROR",
+         false, vwUds + "|01: P0300/STORED P1297/ACTIVE|17: U0155/STORED|OBD:"},
     };
     // clang-format on
     ASSERT_NO_FATAL_FAILURE(connectAndListen(sample("toyota.json")));
