@@ -101,7 +101,7 @@ std::string vinFailure(Gateway& gateway, CommError error) {
     gateway.updatePID(std::make_shared<PID0902>(), answer.callback());
     const auto read = answer.first();
     const std::string vin = read && *read ? (**read)->valueAsText(false) : std::string();
-    if (vin.empty() || vin == "N/A") return "the vehicle gave no VIN";
+    if (vin.empty()) return "the vehicle gave no VIN";
     const std::string why = vinCheckFailure(vin);
     if (why.empty()) return reason(error);
     return "the vehicle reported " + vin + ", which fails the VIN check: " + why;
