@@ -1,15 +1,19 @@
-# examples/scan: a scan of a simulated vehicle through the public API, built in the tree beside
-# the tests (it needs the simulated sensor) and run as one of them, its waits scaled down, a user
-# account of its own, and a backend that is not there.
+# examples/scan: a scan of a simulated vehicle through the public API, built in the tree (it
+# needs the simulated sensor) unless QZ_BUILD_EXAMPLES is off, and run as one of the tests when
+# they are built: its waits scaled down, a user account of its own, and a backend that is not
+# there.
 # (examples/vin-lookup is built against the installed package: scripts/install-check.)
 
 function(qz_examples_add)
-  if(NOT QZ_BUILD_TESTS OR NOT TARGET qzsim)
+  if(NOT QZ_BUILD_EXAMPLES OR NOT TARGET qzsim)
     return()
   endif()
   add_executable(qz_example_scan ${CMAKE_SOURCE_DIR}/examples/scan/main.cpp)
   target_link_libraries(qz_example_scan PRIVATE qzenhanced qzsim)
   add_dependencies(qz_example_scan qz_resources)
+  if(NOT QZ_BUILD_TESTS)
+    return()
+  endif()
   set(user ${CMAKE_BINARY_DIR}/example-user)
   add_test(NAME ExampleScan COMMAND qz_example_scan)
   set_tests_properties(ExampleScan PROPERTIES TIMEOUT 300 ENVIRONMENT

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -40,6 +41,11 @@ class Answers {
             return false;
         });
         return found;
+    }
+    // Whether a value that `match` accepts has arrived, without waiting.
+    bool has(const std::function<bool(const T&)>& match) const {
+        std::lock_guard lock(state_->mutex);
+        return std::any_of(state_->values.begin(), state_->values.end(), match);
     }
     // Waits for the first value.
     std::optional<T> first(double seconds = DiagSession::kAnswerTimeout) {

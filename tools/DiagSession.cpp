@@ -1,6 +1,9 @@
 #include "DiagSession.hpp"
 
+#include <stdexcept>
+
 #include "Answers.hpp"
+#include "Reasons.hpp"
 #include "api/Communication/PelkSensorState.hpp"
 #include "api/Communication/SessionController.hpp"
 #include "api/Communication/Vehicle.hpp"
@@ -33,6 +36,9 @@ class DiagSession::Bluetooth {
 
 DiagSession::DiagSession(const std::optional<std::string>& profile, Transport transport)
     : bluetooth_(std::make_unique<Bluetooth>()) {
+    if (profile && std::filesystem::is_directory(*profile))
+        throw std::runtime_error("vehicle profile: " + *profile +
+                                 " is a folder; give one of its profiles (a .json file)");
     auto vehicle = profile ? sim::VehicleProfile::load(*profile) : sim::VehicleProfile::builtIn();
     if (!vehicle.vin.empty()) profileVin_ = vehicle.vin;
     auto core = std::make_shared<sim::SensorCore>(vehicle);
@@ -48,6 +54,7 @@ DiagSession::DiagSession(const std::optional<std::string>& profile, Transport tr
         accessory_->plugIn();
     }
     gateway_ = Gateway::create();
+    engineNotes_ = EngineNotes::listen();
     if (transport != Transport::ble) return;
     auto le = gateway_->sessionController()->leController();
     auto clock = Clock::current();

@@ -16,6 +16,8 @@ class SimulatedBluetooth;
 
 namespace qz::tools {
 
+class EngineNotes;
+
 // What `qzdiag info` reports.
 struct InfoReport {
     std::optional<std::string> sensorName;
@@ -45,8 +47,8 @@ class DiagSession {
     static constexpr double kAnswerTimeout = 30.0;
 
     // `profile`: a vehicle profile file; none for the built-in one. Throws when the
-    // profile cannot be read. Over BLE, waits (at most kAnswerTimeout) until the gateway
-    // has discovered the sensor.
+    // profile cannot be read (a folder included). Over BLE, waits (at most kAnswerTimeout) until
+    // the gateway has discovered the sensor.
     explicit DiagSession(const std::optional<std::string>& profile,
                          Transport transport = Transport::mfi);
     ~DiagSession();
@@ -58,6 +60,8 @@ class DiagSession {
     std::optional<std::filesystem::path> logs();
 
     const std::shared_ptr<Gateway>& gateway() const { return gateway_; }
+    // The engine's reasons for a scan that did not read everything.
+    EngineNotes& engineNotes() const { return *engineNotes_; }
     // The VIN of the vehicle profile (as a user would enter it), if it has one.
     const std::optional<std::string>& profileVin() const { return profileVin_; }
 
@@ -66,6 +70,7 @@ class DiagSession {
     std::unique_ptr<Bluetooth> bluetooth_;
     std::shared_ptr<sim::SimulatedAccessory> accessory_;
     std::shared_ptr<Gateway> gateway_;
+    std::shared_ptr<EngineNotes> engineNotes_;
     std::optional<std::string> profileVin_;
 };
 

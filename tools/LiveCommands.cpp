@@ -14,6 +14,7 @@
 #include "Answers.hpp"
 #include "DiagSession.hpp"
 #include "ExitStatus.hpp"
+#include "Reasons.hpp"
 #include "api/Communication/PelkSensorState.hpp"
 #include "api/Gateway/Gateway.hpp"
 #include "api/Live/SmogInfoReport.hpp"
@@ -21,25 +22,43 @@
 #include "api/PIDs/DirectDataPID.hpp"
 #include "api/PIDs/HexText.hpp"
 #include "api/PIDs/NumericPID.hpp"
+#include "api/PIDs/PID0902.hpp"
 #include "api/VIN/VIN.hpp"
 
 namespace qz::tools {
 
 namespace {
 
-int fail(bool json, const std::string& command, const std::string& message, int status) {
-    if (json)
-        std::cout << nlohmann::json{{"command", command}, {"ok", false}, {"error", message}}.dump(2)
-                  << "\n";
-    else
+// Prints a failure (with --json: its document, `kind` the library's case name when there is
+// one); the exit status.
+int fail(bool json, const std::string& command, const std::string& message, int status,
+         const std::optional<std::string>& kind = std::nullopt) {
+    if (json) {
+        nlohmann::json doc{{"command", command}, {"ok", false}, {"error", message}};
+        if (kind) doc["kind"] = *kind;
+        std::cout << doc.dump(2) << "\n";
+    } else {
         std::cerr << "qzdiag: " << message << "\n";
+    }
     return status;
+}
+
+// A command's failure on a connection that did not open or whose sensor is in recovery mode.
+int fail(bool json, const std::string& command, const Connection& connection) {
+    return fail(json, command, connection.error.value_or("no connection"), connection.failed(),
+                connection.recovery ? std::optional<std::string>("recoveryMode") : std::nullopt);
 }
 
 }  // namespace
 
 int Connection::failed() const {
     return recovery ? kRecovery : kFailed;
+}
+
+bool Connection::dropped() const {
+    return states && states->has([](const PelkSensorState& s) {
+        return s.kind() == PelkSensorState::Kind::onSensorDisconnected;
+    });
 }
 
 Connection connect(Gateway& gateway) {
@@ -49,9 +68,9 @@ Connection connect(Gateway& gateway) {
         connection.error = "no sensor in reach";
         return connection;
     }
-    Answers<PelkSensorState> state;
-    gateway.connect(sensors.front(), state.callback());
-    auto first = state.first();
+    connection.states = std::make_shared<Answers<PelkSensorState>>();
+    gateway.connect(sensors.front(), connection.states->callback());
+    auto first = connection.states->first();
     if (!first) {
         connection.error = "the sensor did not answer";
         return connection;
@@ -62,14 +81,30 @@ Connection connect(Gateway& gateway) {
         return connection;
     }
     connection.recovery = first->status() == PelkSensorStatus::recoveryMode;
-    if (connection.recovery)
-        std::cerr << "qzdiag: the sensor is in firmware recovery mode: update its firmware first\n";
+    if (connection.recovery) {
+        // It takes no commands until its firmware is updated: each would only time out.
+        connection.error = kRecoveryText;
+        disconnect(gateway);
+    }
     return connection;
 }
 
 void disconnect(Gateway& gateway) {
     gateway.disconnect();
     Gateway::gatewayQueue()->sync([] {});
+}
+
+std::string vinFailure(Gateway& gateway, CommError error) {
+    if (error != CommError::invalidData) return reason(error);
+    // Read again as it stands, to tell a VIN that fails its check from none.
+    Answers<Result<std::shared_ptr<PIDInfo>, CommError>> answer;
+    gateway.updatePID(std::make_shared<PID0902>(), answer.callback());
+    const auto read = answer.first();
+    const std::string vin = read && *read ? (**read)->valueAsText(false) : std::string();
+    if (vin.empty()) return "the vehicle gave no VIN";
+    const std::string why = vinCheckFailure(vin);
+    if (why.empty()) return reason(error);
+    return "the vehicle reported " + vin + ", which fails the VIN check: " + why;
 }
 
 std::string readableValue(const PIDInfo& pid) {
@@ -148,15 +183,16 @@ std::optional<uint64_t> pidNumber(const std::string& text) {
 int runVin(bool json, DiagSession& session) {
     Gateway& gateway = *session.gateway();
     const Connection connection = connect(gateway);
-    if (connection.error) return fail(json, "vin", *connection.error, kFailed);
+    if (connection.error) return fail(json, "vin", connection);
     Answers<Result<std::string, CommError>> answer;
     gateway.requestVin(answer.callback());
     auto result = answer.first();
+    const auto why = result && !*result ? vinFailure(gateway, result->error()) : std::string();
     disconnect(gateway);
     if (!result) return fail(json, "vin", "the library did not answer", connection.failed());
     if (!*result)
-        return fail(json, "vin", "the VIN could not be read: " + describe(result->error()),
-                    connection.failed());
+        return fail(json, "vin", "the VIN could not be read: " + why, connection.failed(),
+                    describe(result->error()));
     const std::string vin = **result;
     auto year = VIN::year(vin);
     const std::string make = VIN::manufacturerName(vin);
@@ -189,7 +225,7 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
     }
     Gateway& gateway = *session.gateway();
     const Connection connection = connect(gateway);
-    if (connection.error) return fail(json, "live", *connection.error, kFailed);
+    if (connection.error) return fail(json, "live", connection);
 
     Answers<Result<std::vector<std::shared_ptr<PIDInfo>>, PelkError>> discovery;
     gateway.supportedPids(discovery.callback());
@@ -197,9 +233,10 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
     if (!supported || !*supported) {
         disconnect(gateway);
         return fail(json, "live",
-                    "the supported parameters could not be read" +
-                        (supported ? ": " + supported->error().description() : std::string()),
-                    connection.failed());
+                    "the supported parameters could not be read: " +
+                        (supported ? reason(supported->error()) : "the library did not answer"),
+                    connection.failed(),
+                    supported ? std::optional(supported->error().description()) : std::nullopt);
     }
 
     // The parameter objects to show, and one request per PID number: a refresh feeds every
@@ -225,15 +262,19 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
                 unknown.push_back(n);
             }
     }
-    std::map<uint64_t, std::string> errors;
+    // Each failed request's error: its case name (--json), and in words.
+    std::map<uint64_t, std::string> errors, said;
     for (auto& p : requests) {
         Answers<Result<std::shared_ptr<PIDInfo>, CommError>> refreshed;
         gateway.updatePID(p, refreshed.callback());
         auto r = refreshed.first();
-        if (!r)
+        if (!r) {
             errors[p->pid()] = "no answer";
-        else if (!*r)
+            said[p->pid()] = "the library did not answer";
+        } else if (!*r) {
             errors[p->pid()] = describe(r->error());
+            said[p->pid()] = reason(r->error());
+        }
     }
     disconnect(gateway);
 
@@ -260,7 +301,7 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
             const auto& p = shown[i];
             std::string line =
                 asTwoDigitHex(p->pid()) + "  " + p->fullName() + ": " + readableValue(*p);
-            if (auto e = errors.find(p->pid()); e != errors.end()) line += "  (" + e->second + ")";
+            if (auto e = said.find(p->pid()); e != said.end()) line += "  (" + e->second + ")";
             std::cout << line << "\n";
         }
     }
@@ -272,15 +313,15 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
 int runSmog(bool json, DiagSession& session) {
     Gateway& gateway = *session.gateway();
     const Connection connection = connect(gateway);
-    if (connection.error) return fail(json, "smog", *connection.error, kFailed);
+    if (connection.error) return fail(json, "smog", connection);
     Answers<Result<std::shared_ptr<SmogInfoReport>, SmogInfoError>> answer;
     gateway.requestSmogInfo(answer.callback());
     auto result = answer.first();
     disconnect(gateway);
     if (!result) return fail(json, "smog", "the library did not answer", connection.failed());
     if (!*result)
-        return fail(json, "smog", "the smog check failed: " + describe(result->error()),
-                    connection.failed());
+        return fail(json, "smog", "the smog check failed: " + reason(result->error()),
+                    connection.failed(), describe(result->error()));
     auto report = **result;
     auto monitors = report->monitorStatus();
     const std::string verdict = describe(report->smogCheckResult());

@@ -15,6 +15,7 @@
 #include "DiagSession.hpp"
 #include "ExitStatus.hpp"
 #include "LiveCommands.hpp"
+#include "Reasons.hpp"
 #include "api/Communication/Vehicle.hpp"
 #include "api/Data/EnhancedProtocolManufacturerNames.hpp"
 #include "api/Gateway/Gateway.hpp"
@@ -31,7 +32,9 @@ struct ScanOutcome {
     PelkScanType type = PelkScanType::all;
     std::optional<std::string> vin;
     std::string make;
+    bool ran = false;    // the scan was started (not for a connection that did not open)
     std::string result;  // "complete" or the error's case name
+    std::string error;   // why it did not complete, in words
     PelkModules modules;
 
     bool ok() const { return result == "complete"; }
@@ -72,6 +75,32 @@ bool isEnd(const PelkScanProgress& p) {
            p.error()->kind() != PelkScanError::Kind::enhancedUnsupported;
 }
 
+std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
+    std::string text;
+    for (const auto& p : parts) text += (text.empty() ? "" : separator) + p;
+    return text;
+}
+
+// The acronyms of a scan's modules, in order, each once: "ECM, ABS, OBD".
+std::string acronyms(const PelkModules& modules) {
+    std::vector<std::string> seen;
+    for (const auto& m : modules)
+        if (std::find(seen.begin(), seen.end(), m->acronym()) == seen.end())
+            seen.push_back(m->acronym());
+    return seen.empty() ? "none" : joined(seen, ", ");
+}
+
+// Why a scan ended in `kind`, in words: what the engine or the link said, and what was read.
+std::string failure(PelkScanError::Kind kind, const PelkModules& modules,
+                    std::vector<std::string> notes, bool dropped) {
+    if (dropped) notes.insert(notes.begin(), "the link to the sensor dropped");
+    std::string text = reason(kind);
+    if (!notes.empty()) text += " (" + joined(notes, "; ") + ")";
+    return text + "; " +
+           (modules.empty() ? std::string("no module was read")
+                            : "modules read: " + acronyms(modules));
+}
+
 // The VIN read through Mode 9, else the profile's, as the user would enter it.
 std::optional<std::string> vehicleVin(Gateway& gateway, const DiagSession& session) {
     Answers<Result<std::string, CommError>> answer;
@@ -80,17 +109,20 @@ std::optional<std::string> vehicleVin(Gateway& gateway, const DiagSession& sessi
     if (vin && *vin) return **vin;
     if (session.profileVin())
         std::cerr << "qzdiag: the VIN could not be read ("
-                  << (vin ? describe(vin->error()) : std::string("no answer"))
+                  << (vin ? vinFailure(gateway, vin->error()) : "the library did not answer")
                   << "), scanning with the profile's VIN" << std::endl;
     return session.profileVin();
 }
 
 // Runs one scan on the connected sensor, answering its interactions.
-ScanOutcome scanOnce(bool json, Gateway& gateway, PelkScanType type,
-                     const std::optional<std::string>& vin) {
+ScanOutcome scanOnce(bool json, DiagSession& session, const Connection& connection,
+                     PelkScanType type, const std::optional<std::string>& vin) {
+    Gateway& gateway = *session.gateway();
     ScanOutcome outcome;
     outcome.type = type;
     outcome.vin = vin;
+    outcome.ran = true;
+    session.engineNotes().clear();
     auto bar = std::make_shared<ProgressBar>();
     Answers<PelkScanProgress> answers;
     auto deliver = answers.callback();
@@ -118,40 +150,61 @@ ScanOutcome scanOnce(bool json, Gateway& gateway, PelkScanType type,
     bar->finish();
     outcome.make = enhancedProtocolManufacturerName(
         static_cast<int64_t>(gateway.vehicle()->activeEnhancedProtocol()));
+    std::optional<PelkScanError::Kind> failed;
     if (!end) {
-        outcome.result = describe(PelkScanError::Kind::timeout);
+        failed = PelkScanError::Kind::timeout;
     } else if (end->kind() == PelkScanProgress::Kind::error) {
-        outcome.result = describe(*end->error());
+        failed = end->error()->kind();
     } else if (*end->result()) {
         outcome.result = "complete";
         outcome.modules = **end->result();
     } else {
-        outcome.result = describe(end->result()->error());
+        failed = end->result()->error().kind();
         outcome.modules = end->result()->error().modules();
     }
+    if (failed) {
+        outcome.result = describe(*failed);
+        outcome.error =
+            failure(*failed, outcome.modules, session.engineNotes().notes(), connection.dropped());
+    }
+    return outcome;
+}
+
+// What a scan that could not start shows: its connection's error.
+ScanOutcome notScanned(PelkScanType type, const Connection& connection) {
+    ScanOutcome outcome;
+    outcome.type = type;
+    outcome.make = "Unknown";
+    outcome.result = describe(connection.recovery ? PelkScanError::Kind::notInitialized
+                                                  : PelkScanError::Kind::disconnected);
+    outcome.error = connection.error.value_or("");
     return outcome;
 }
 
 nlohmann::ordered_json scanJson(const ScanOutcome& o) {
     using Json = nlohmann::ordered_json;
     Json modules = Json::array();
-    for (const auto& m : o.modules) {
+    for (size_t i = 0; i < o.modules.size(); ++i) {
+        const auto& m = o.modules[i];
         Json codes = Json::array();
         for (const auto& c : m->results())
             codes.push_back({{"code", c->code()},
                              {"status", c->status()},
                              {"description", c->codeDescription()}});
-        modules.push_back({{"name", m->name()},
+        modules.push_back({{"position", i + 1},
+                           {"name", m->name()},
                            {"acronym", m->acronym()},
                            {"light", rawValue(m->lightCategory())},
                            {"category", rawValue(m->category())},
                            {"codes", codes}});
     }
-    return {{"scanType", rawValue(o.type)},
-            {"vin", o.vin ? Json(*o.vin) : Json()},
-            {"make", o.make},
-            {"result", o.result},
-            {"modules", modules}};
+    Json doc{{"scanType", rawValue(o.type)},
+             {"vin", o.vin ? Json(*o.vin) : Json()},
+             {"make", o.make},
+             {"result", o.result}};
+    if (!o.ok()) doc["error"] = o.error;
+    doc["modules"] = modules;
+    return doc;
 }
 
 std::string padded(const std::string& text, size_t width) {
@@ -160,11 +213,11 @@ std::string padded(const std::string& text, size_t width) {
 
 void printTable(const ScanOutcome& o) {
     std::cout << "Scan " << rawValue(o.type) << " of " << o.vin.value_or("an unknown VIN") << " ("
-              << o.make << "): " << o.result << ", " << o.modules.size()
-              << (o.modules.size() == 1 ? " module" : " modules") << "\n";
-    for (const auto& m : o.modules) {
-        std::cout << "\n"
-                  << m->name() << " (" << m->acronym()
+              << o.make << "): " << (o.ok() ? "complete" : "not complete") << ", "
+              << o.modules.size() << (o.modules.size() == 1 ? " module" : " modules") << "\n";
+    for (size_t i = 0; i < o.modules.size(); ++i) {
+        const auto& m = o.modules[i];
+        std::cout << "\n@" << i + 1 << " " << m->name() << " (" << m->acronym()
                   << ")  light: " << rawValue(m->lightCategory())
                   << ", category: " << rawValue(m->category()) << "\n";
         const auto codes = m->results();
@@ -185,14 +238,15 @@ void printTable(const ScanOutcome& o) {
     }
 }
 
-// Prints a scan; its exit status (`failed` when the scan did not complete).
+// Prints a scan; its exit status (`failed` when the scan did not complete). A scan that did
+// not start shows its error alone.
 int report(bool json, const ScanOutcome& o, int failed) {
     if (json)
         std::cout << scanJson(o).dump(2) << "\n";
-    else
+    else if (o.ran)
         printTable(o);
     if (o.ok()) return kSuccess;
-    std::cerr << "qzdiag: the scan failed: " << o.result << "\n";
+    std::cerr << "qzdiag: " << o.error << "\n";
     return failed;
 }
 
@@ -201,15 +255,57 @@ std::string upper(std::string text) {
     return text;
 }
 
-// The acronyms of a scan's modules, in order, each once: "ECM, ABS, OBD".
-std::string acronyms(const PelkModules& modules) {
-    std::vector<std::string> seen;
-    for (const auto& m : modules)
-        if (std::find(seen.begin(), seen.end(), m->acronym()) == seen.end())
-            seen.push_back(m->acronym());
-    std::string text;
-    for (const auto& a : seen) text += (text.empty() ? "" : ", ") + a;
-    return text.empty() ? "none" : text;
+// The module a user named for `clear`: "@N" (its position in the scan), its acronym or its
+// name in any letter case.
+struct Choice {
+    std::optional<size_t> index;     // the module, when the name fits one
+    std::vector<size_t> fitting;     // the modules it fits, when several
+    std::optional<std::string> why;  // when it fits none: why, else the name is unknown
+};
+
+Choice choose(const std::string& named, const PelkModules& modules) {
+    Choice choice;
+    if (named.size() > 1 && named[0] == '@') {
+        const std::string digits = named.substr(1);
+        const bool number = std::all_of(digits.begin(), digits.end(),
+                                        [](unsigned char c) { return std::isdigit(c); });
+        const size_t position = number && digits.size() < 6 ? std::stoul(digits) : 0;
+        if (position >= 1 && position <= modules.size())
+            choice.index = position - 1;
+        else
+            choice.why =
+                "the scan reported no module " + named + " (it reported " +
+                std::to_string(modules.size()) +
+                (modules.size() == 1 ? " module, @1"
+                                     : " modules, @1 to @" + std::to_string(modules.size())) +
+                ")";
+        return choice;
+    }
+    for (size_t i = 0; i < modules.size(); ++i)
+        if (upper(modules[i]->acronym()) == upper(named) ||
+            upper(modules[i]->name()) == upper(named))
+            choice.fitting.push_back(i);
+    if (choice.fitting.size() == 1) {
+        choice.index = choice.fitting.front();
+        choice.fitting.clear();
+    }
+    return choice;
+}
+
+// "@5 Anti-lock Brake and Vehicle Dynamic Control (ABS)"
+std::string positioned(const PelkModules& modules, size_t index) {
+    const auto& m = modules[index];
+    return "@" + std::to_string(index + 1) + " " + m->name() + " (" + m->acronym() + ")";
+}
+
+// How messages name a module: its acronym, with its position and name when another module of
+// the scan has the same acronym.
+std::string label(const PelkModules& modules, size_t index) {
+    const auto& acronym = modules[index]->acronym();
+    const auto same = std::count_if(modules.begin(), modules.end(),
+                                    [&](const auto& m) { return m->acronym() == acronym; });
+    if (same < 2) return acronym;
+    return acronym + " (@" + std::to_string(index + 1) + " " + modules[index]->name() + ")";
 }
 
 std::optional<PelkScanType> scanTypeArgument(const std::vector<std::string>& args, size_t from) {
@@ -230,35 +326,35 @@ int runScan(bool json, const std::vector<std::string>& args, DiagSession& sessio
     if (!type) return usageError("scan takes one of cel, com or all");
     Gateway& gateway = *session.gateway();
     const Connection connection = connect(gateway);
-    if (connection.error) {
-        std::cerr << "qzdiag: " << *connection.error << "\n";
-        return kFailed;
-    }
-    const auto outcome = scanOnce(json, gateway, *type, vehicleVin(gateway, session));
+    if (connection.error) return report(json, notScanned(*type, connection), connection.failed());
+    const auto outcome = scanOnce(json, session, connection, *type, vehicleVin(gateway, session));
     disconnect(gateway);
     return report(json, outcome, connection.failed());
 }
 
 int runClear(bool json, const std::vector<std::string>& args, DiagSession& session) {
-    if (args.empty()) return usageError("clear needs the acronym of a module (OBD: generic codes)");
+    if (args.empty())
+        return usageError(
+            "clear needs the module: its acronym (OBD: generic codes), its name or @POSITION");
     std::optional<PelkScanType> rescan;
     if (args.size() > 1) {
         if (args[1] != "scan") return usageError("unexpected argument " + args[1]);
         rescan = scanTypeArgument(args, 2);
         if (!rescan) return usageError("scan takes one of cel, com or all");
     }
-    std::string acronym = args[0];
+    const std::string named = args[0];
     Gateway& gateway = *session.gateway();
     // One JSON document: the clear, and the scan after it when one was asked for.
-    nlohmann::ordered_json doc;
+    using Json = nlohmann::ordered_json;
+    Json doc{{"acronym", named}, {"cleared", false}};
     auto print = [&](bool cleared, const std::string& message, int failed) {
-        if (json) {
-            doc = nlohmann::ordered_json{{"acronym", acronym}, {"cleared", cleared}};
-            if (!cleared) doc["error"] = message;
-        } else if (cleared) {
+        doc["cleared"] = cleared;
+        if (!cleared) {
+            doc["error"] = message;
+            std::cerr << "qzdiag: " << message << "\n";
+        } else if (!json) {
             std::cout << message << "\n";
         }
-        if (!cleared) std::cerr << "qzdiag: " << message << "\n";
         return cleared ? kSuccess : failed;
     };
     auto finish = [&](int rc) {
@@ -266,47 +362,67 @@ int runClear(bool json, const std::vector<std::string>& args, DiagSession& sessi
         return rc;
     };
     const Connection connection = connect(gateway);
-    if (connection.error) return finish(print(false, *connection.error, kFailed));
+    if (connection.error) return finish(print(false, *connection.error, connection.failed()));
     const int failed = connection.failed();
 
     const auto vin = vehicleVin(gateway, session);
-    const auto scanned = scanOnce(json, gateway, PelkScanType::all, vin);
-    // Acronyms match whatever their letter case.
-    std::shared_ptr<PelkModule> module;
-    for (const auto& m : scanned.modules)
-        if (!module && upper(m->acronym()) == upper(acronym)) module = m;
-    if (module) acronym = module->acronym();
+    const auto scanned = scanOnce(json, session, connection, PelkScanType::all, vin);
+    const PelkModules& modules = scanned.modules;
+    const Choice choice = choose(named, modules);
+    if (choice.index) {
+        const auto& m = modules[*choice.index];
+        doc["acronym"] = m->acronym();
+        doc["name"] = m->name();
+        doc["position"] = *choice.index + 1;
+    }
     int rc = kSuccess;
     if (!scanned.ok()) {
-        rc = print(false, "the scan failed: " + scanned.result, failed);
-    } else if (!module) {
-        rc = print(false,
-                   "the scan reported no module " + acronym + " (it found " +
-                       acronyms(scanned.modules) + ")",
-                   failed);
-        if (json) {
-            doc["found"] = nlohmann::ordered_json::array();
-            for (const auto& m : scanned.modules) doc["found"].push_back(m->acronym());
+        rc = print(false, scanned.error + "; nothing was cleared", failed);
+    } else if (!choice.fitting.empty()) {
+        std::vector<std::string> choices;
+        Json listed = Json::array();
+        for (size_t i : choice.fitting) {
+            choices.push_back(positioned(modules, i));
+            listed.push_back({{"position", i + 1},
+                              {"name", modules[i]->name()},
+                              {"acronym", modules[i]->acronym()}});
         }
+        rc = print(false,
+                   named + " fits " + std::to_string(choices.size()) +
+                       " modules of the scan, nothing was cleared: " + joined(choices, ", ") +
+                       "; name one by its position (clear @" +
+                       std::to_string(choice.fitting.front() + 1) + ")",
+                   failed);
+        doc["choices"] = listed;
+    } else if (!choice.index) {
+        rc = print(false,
+                   choice.why.value_or("the scan reported no module " + named + " (it found " +
+                                       acronyms(modules) + ")"),
+                   failed);
+        doc["found"] = Json::array();
+        for (const auto& m : modules) doc["found"].push_back(m->acronym());
     } else {
+        const std::string shown = label(modules, *choice.index);
         Answers<PelkClearResult> answer;
-        gateway.clearModule(module, answer.callback());
+        gateway.clearModule(modules[*choice.index], answer.callback());
         auto result = answer.first(kScanTimeout);
         if (!result)
-            rc = print(false, "the clear of " + acronym + " got no answer", failed);
+            rc = print(false, "the clear of " + shown + " got no answer", failed);
         else if (result->kind() == PelkClearResult::Kind::error)
-            rc = print(false, "the clear of " + acronym + " failed: " + describe(*result->error()),
+            rc = print(false, "the clear of " + shown + " failed: " + reason(*result->error()),
                        failed);
         else if (!result->result())
-            rc = print(false, "the module " + acronym + " did not clear", failed);
+            rc = print(false,
+                       shown + " did not clear: the module refused the clear or did not answer it",
+                       failed);
         else
-            rc = print(true, "Cleared " + acronym, failed);
+            rc = print(true, "Cleared " + shown, failed);
     }
     if (rc == kSuccess && rescan) {
-        const auto after = scanOnce(json, gateway, *rescan, vin);
+        const auto after = scanOnce(json, session, connection, *rescan, vin);
         if (json) {
             doc["scan"] = scanJson(after);
-            if (!after.ok()) std::cerr << "qzdiag: the scan failed: " << after.result << "\n";
+            if (!after.ok()) std::cerr << "qzdiag: " << after.error << "\n";
             rc = after.ok() ? kSuccess : failed;
         } else {
             rc = report(false, after, failed);

@@ -8,18 +8,23 @@ namespace qz::tools {
 class DiagSession;
 
 // `qzdiag scan [cel|com|all]` (default all): connects, reads the VIN, runs the scan and prints
-// each module with its codes, statuses and descriptions (`json`: one object with "scanType",
-// "vin", "make", "result" and "modules"). On a terminal a progress bar goes to standard error;
-// an interaction is answered by printing its message and going on.
+// each module, numbered by its position (@1, @2, ...), with its codes, statuses and
+// descriptions (`json`: one object with "scanType", "vin", "make", "result" and "modules", each
+// with its "position"; "error" when it did not complete). On a terminal a progress bar goes to
+// standard error; an interaction is answered by printing its message and going on. A scan that
+// did not complete says why in words: what the engine's log or the link told, and the modules
+// read ("result" keeps the library's case name).
 // Exit statuses (ExitStatus.hpp): success when the scan completed.
 int runScan(bool json, const std::vector<std::string>& args, DiagSession& session);
 
-// `qzdiag clear ACRONYM [scan [cel|com|all]]`: scans (all), clears the module with that acronym
-// in any letter case ("OBD": the generic codes) and prints whether it cleared; when no module
-// matches, it names the acronyms the scan found. With `scan`, a second scan in the same run then
-// shows the vehicle after the clear. `json`: one document, {"acronym", "cleared"}, with "error"
-// (and "found", the acronyms found) when it did not clear and "scan" (the second scan's object)
-// with `scan`.
+// `qzdiag clear MODULE [scan [cel|com|all]]`: scans (all), clears the module named by MODULE
+// and prints whether it cleared. MODULE is "@N" (the module at that position of the scan), or
+// the module's acronym or name in any letter case ("OBD": the generic codes); a name that fits
+// several modules clears none and lists them, and one that fits none names the acronyms the
+// scan found. With `scan`, a second scan in the same run then shows the vehicle after the
+// clear. `json`: one document, {"acronym", "cleared"} with the module's "name" and "position"
+// once chosen, "error" (and "choices" or "found") when it did not clear and "scan" (the second
+// scan's object) with `scan`.
 // Exit statuses (ExitStatus.hpp): success when the module cleared (and the second scan
 // completed).
 int runClear(bool json, const std::vector<std::string>& args, DiagSession& session);

@@ -11,6 +11,7 @@
 #include "DiagSession.hpp"
 #include "ExitStatus.hpp"
 #include "LiveCommands.hpp"
+#include "Reasons.hpp"
 #include "api/Gateway/Gateway.hpp"
 #include "api/WiFi/WiFiConfiguration.hpp"
 
@@ -143,7 +144,9 @@ int runWiFi(bool json, const std::vector<std::string>& args, DiagSession& sessio
     Gateway& gateway = *session.gateway();
     const Connection connection = connect(gateway);
     if (connection.error)
-        return print(json, false, describe(CommError::notConnected), *connection.error);
+        return print(json, false,
+                     connection.recovery ? "recoveryMode" : describe(CommError::notConnected),
+                     *connection.error, connection.failed());
     auto result = waitFor([&](auto callback) { gateway.switchToWiFiMode(std::move(callback)); });
     const bool switched = result.has_value();
     if (switched)
@@ -153,7 +156,7 @@ int runWiFi(bool json, const std::vector<std::string>& args, DiagSession& sessio
     if (!result) {
         const std::string step = switched ? "the Wi-Fi configuration" : "the switch to Wi-Fi mode";
         return print(json, false, describe(result.error()),
-                     step + " failed: " + describe(result.error()), connection.failed());
+                     step + " failed: " + reason(result.error()), connection.failed());
     }
     return print(json, true, std::nullopt, *result);
 }

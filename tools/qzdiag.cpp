@@ -93,17 +93,21 @@ const std::vector<Command>& commands() {
          "take it.\n"},
         {"scan", "[cel|com|all]", "scan for trouble codes (default all)",
          "Reads the VIN, then runs a check-engine (cel), quick (com) or full (all, the\n"
-         "default) scan and shows every module with its codes, statuses and descriptions\n"
-         "(--json: one object with scanType, vin, make, result and modules). A request to the\n"
-         "user is shown and taken as done. Fails when the scan does not complete.\n"},
-        {"clear", "ACRONYM [scan [cel|com|all]]",
+         "default) scan and shows every module, numbered by its position (@1, @2, ...), with\n"
+         "its codes, statuses and descriptions (--json: one object with scanType, vin, make,\n"
+         "result and modules, each with its position). A request to the user is shown and\n"
+         "taken as done. Fails when the scan does not complete, saying why (--json: result\n"
+         "is the library's case name, error the reason) with the modules read.\n"},
+        {"clear", "MODULE [scan [cel|com|all]]",
          "clear one module's codes (OBD: the generic codes)",
-         "Runs a full scan, clears the module with that acronym (in any letter case; OBD is\n"
-         "the generic OBD-II module) and shows whether it cleared; when no module has that\n"
-         "acronym, names those the scan found. With scan, scans again once the module has\n"
-         "cleared. --json prints one object: acronym and cleared, error (and found) when it\n"
-         "did not clear, scan (the second scan) when one ran. Fails when the module does\n"
-         "not clear.\n"},
+         "Runs a full scan and clears one module: MODULE is its position in the scan (@5),\n"
+         "its acronym or its name, in any letter case (OBD is the generic OBD-II module).\n"
+         "A name that fits several modules (two ABS on two buses) clears none and lists\n"
+         "them with their positions; one that fits none names the acronyms the scan found.\n"
+         "With scan, scans again once the module has cleared. --json prints one object:\n"
+         "acronym and cleared, the module's name and position, error (and choices or found)\n"
+         "when it did not clear, scan (the second scan) when one ran. Fails when the module\n"
+         "does not clear.\n"},
     };
     return list;
 }

@@ -144,8 +144,12 @@ int run(qz::Gateway& gateway, const std::string& typedVin) {
     First<qz::PelkClearResult> cleared;
     gateway.clearModule(module, cleared.callback());
     const auto result = cleared.get();
-    if (result.kind() != qz::PelkClearResult::Kind::complete || !result.result()) {
-        std::fprintf(stderr, "the clear failed: %s\n", qz::describe(result).c_str());
+    if (result.kind() == qz::PelkClearResult::Kind::error) {
+        std::fprintf(stderr, "the clear failed: %s\n", qz::describe(*result.error()).c_str());
+        return 1;
+    }
+    if (!result.result()) {
+        std::fprintf(stderr, "the module refused the clear\n");
         return 1;
     }
 

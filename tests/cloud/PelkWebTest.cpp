@@ -132,7 +132,7 @@ TEST_F(CloudTest, RepairLookupReportsAnEndedRequestAsAFailure) {
 TEST_F(CloudTest, VehicleDocumentsAreFetchedAsXmlByType) {
     std::string accept;
     // The first matching route serves; the broken document's route comes first.
-    srv.server.Get(R"(/api/v2/vehicle/(1FTEW1EP7GFA00000)/recalls)",
+    srv.server.Get(R"(/api/v2/vehicle/(1FTEW1EPXGFA00000)/recalls)",
                    [&](const httplib::Request&, httplib::Response& res) {
                        res.set_content("<recalls><unclosed></recalls>", "application/xml");
                    });
@@ -162,7 +162,7 @@ TEST_F(CloudTest, VehicleDocumentsAreFetchedAsXmlByType) {
     EXPECT_NE(tsb->find("A18-03"), std::string::npos);
 
     auto broken = await<XmlResult>(
-        [&](auto cb) { web.requestXml("1FTEW1EP7GFA00000", QZVehicleXmlType::recalls, cb); });
+        [&](auto cb) { web.requestXml("1FTEW1EPXGFA00000", QZVehicleXmlType::recalls, cb); });
     ASSERT_FALSE(broken.has_value());
     EXPECT_EQ(broken.error(), WebError::unableToDecodeResponse());
 

@@ -51,29 +51,29 @@ TEST(VinDatabase, ShippedResourceDecryptsToItsSource) {
 TEST(VinDatabase, LooksUpYearMakeModelAndEngine) {
     EXPECT_EQ(vehicle("1hgcm82633a004352"),
               (YMME{"1HGCM82633A004352", "Honda", "Accord", "3.0L V6", "EX", 2003}));
-    auto f150 = vehicle("1FTEW1EP7GFA00001");
+    auto f150 = vehicle("1FTEW1EP1GFA00001");
     EXPECT_EQ(f150.make, "Ford");
     EXPECT_EQ(f150.model, "F-150");
     EXPECT_EQ(f150.engine, "2.7L V6 EcoBoost");
     EXPECT_EQ(f150.year, 2016);
     EXPECT_EQ(vehicle("WBA8E9G50HNU12345").series, "330i");
-    EXPECT_EQ(vehicle("55SWF4JB1FU012345").model, "C-Class");
+    EXPECT_EQ(vehicle("55SWF4JB3FU012345").model, "C-Class");
     EXPECT_EQ(vehicle("5NPD84LF9HH123456").make, "Hyundai");
     // Years pick between entries of one pattern; '*' matches any character.
-    EXPECT_EQ(vehicle("1FMCU9GD0EUA12345").engine, "1.6L I4 EcoBoost");
-    EXPECT_EQ(vehicle("1FMCU9GD0HUA12345").engine, "1.5L I4 EcoBoost");
-    EXPECT_EQ(vehicle("1FMCU9GX0HUA12345").engine, "1.5L I4 EcoBoost");
+    EXPECT_EQ(vehicle("1FMCU9GD1EUA12345").engine, "1.6L I4 EcoBoost");
+    EXPECT_EQ(vehicle("1FMCU9GD6HUA12345").engine, "1.5L I4 EcoBoost");
+    EXPECT_EQ(vehicle("1FMCU9GX3HUA12345").engine, "1.5L I4 EcoBoost");
     // A tenth character P with a letter in the seventh place is 2023, not 1993.
-    EXPECT_EQ(vehicle("5YJ3E1EA0PF123456").year, 2023);
+    EXPECT_EQ(vehicle("5YJ3E1EA7PF123456").year, 2023);
 }
 
 TEST(VinDatabase, RefusesBadVinsAndReportsUnknownOnes) {
     for (auto vin :
          {"", "1HGCM82633A00435", "1HGCM82633A0043522", "1HGCM82633A00435O", "1HGCM826/3A004352"})
         EXPECT_EQ(VinDatabase::lookup(vin).error(), VinError::invalidVin) << vin;
-    EXPECT_EQ(VinDatabase::lookup("1HGCM8263AA004352").error(), VinError::notFound);  // 2010
+    EXPECT_EQ(VinDatabase::lookup("1HGCM8267AA004352").error(), VinError::notFound);  // 2010
     // A tenth character that gives no year matches by pattern alone.
-    auto noYear = VinDatabase::lookup("1HGCM82630A004352");
+    auto noYear = VinDatabase::lookup("1HGCM82690A004352");
     ASSERT_TRUE(noYear);
     EXPECT_EQ(noYear->model, "Accord");
     EXPECT_FALSE(noYear->year);

@@ -103,7 +103,7 @@ class GuideWalkthrough : public gwtest::SimulatedSensorTest {
 }  // namespace
 
 TEST_F(GuideWalkthrough, ConnectReadTheVinScanClearAScanAgainHandOverTheLogsDisconnect) {
-    plugIn(sim::VehicleProfile::load(sim::VehicleProfile::sampleFolder() / "bmw.json"));
+    accessory = guide::plugInSimulatedSensor(sim::VehicleProfile::sampleFolder() / "bmw.json");
     gateway = guide::startLibrary(home->path() / "app");
     ASSERT_NO_FATAL_FAILURE(connect());
     const auto read = vin();

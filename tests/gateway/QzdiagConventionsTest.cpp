@@ -1,5 +1,6 @@
 // qzdiag's command-line conventions as a user meets them: --version, COMMAND --help, "--",
-// the documented exit statuses, values rounded for people, acronyms in any letter case.
+// the documented exit statuses and failures in words, values rounded for people, modules named
+// by acronym in any letter case, by name or by position.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -75,9 +76,19 @@ TEST_F(QzdiagConventions, DoubleDashEndsTheOptions) {
 }
 
 TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
+    // A vehicle whose VIN fails its check digit (the year's letter changed: 4 for 3).
+    auto profile = nlohmann::json::parse(qz::testsupport::text(
+        qz::testsupport::readFileBytes(std::string(QZ_SOURCE_DIR) + "/sim/profiles/default.json")));
+    profile["vin"] = "1HGCM82634A004352";
+    qz::testsupport::writeText(home.path() / "bad-vin.json", profile.dump());
+    const std::string recovery =
+        "qzdiag: the sensor is in firmware recovery mode: update its "
+        "firmware first\n";
     struct Case {
         std::string args;
         int status;
+        std::string said = {};  // in what it printed (all of it, when `alone`)
+        bool alone = false;
     };
     const std::vector<Case> cases = {
         {"info", 0},
@@ -88,9 +99,22 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
         {vehicle("no-vehicle.json") + "live", 1},
         {vehicle("no-vehicle.json") + "smog", 1},  // no verdict without a vehicle
         {vehicle("no-vehicle.json") + "scan", 1},  // no bus: nothing known of codes
+        {"--vehicle '" + home.path().string() + "/bad-vin.json' vin", 1,
+         "qzdiag: the VIN could not be read: the vehicle reported 1HGCM82634A004352, which fails "
+         "the VIN check: its check digit (9th character) is 3, it should be 1\n"},
+        {"--vehicle '" + std::string(QZ_SOURCE_DIR) + "/sim/profiles' vin", 1,
+         "/sim/profiles is a folder"},
+        // A sensor in recovery mode is asked nothing more, over either transport: the
+        // recovery state alone.
         {vehicle("recovery.json") + "info", 2},
-        {vehicle("recovery.json") + "live", 2},
-        {vehicle("recovery.json") + "clear OBD", 2},
+        {vehicle("recovery.json") + "live", 2, recovery, true},
+        {vehicle("recovery.json") + "clear OBD", 2, recovery, true},
+        {vehicle("recovery.json") + "scan", 2, recovery, true},
+        {vehicle("recovery.json") + "--transport ble vin", 2, recovery, true},
+        {vehicle("recovery.json") + "--transport ble smog", 2, recovery, true},
+        {vehicle("recovery.json") + "--transport ble scan", 2, recovery, true},
+        {vehicle("recovery.json") + "--transport ble wifi --ssid Shop --password secret99", 2,
+         recovery, true},
         {"clear NOPE", 1},
         {"", 64},
         {"scan cel all", 64},
@@ -98,7 +122,12 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
-        EXPECT_EQ(run(c.args).status, c.status);
+        auto ran = run(c.args, !c.said.empty());
+        EXPECT_EQ(ran.status, c.status);
+        if (c.alone)
+            EXPECT_EQ(ran.out, c.said);
+        else
+            EXPECT_NE(ran.out.find(c.said), std::string::npos) << ran.out;
     }
 }
 
@@ -131,10 +160,28 @@ TEST_F(QzdiagConventions, ValuesForPeopleAreRoundedToTheirResolution) {
     EXPECT_DOUBLE_EQ(json[0]["value"].get<double>(), 121.0 * 100.0 / 255.0);
 }
 
-TEST_F(QzdiagConventions, ClearMatchesAcronymsInAnyCaseAndNamesThoseFound) {
+TEST_F(QzdiagConventions, ClearMatchesAcronymsInAnyCaseNamesOrPositionsAndNamesThoseFound) {
     auto cleared = nlohmann::json::parse(run("--json clear obd").out);
     EXPECT_EQ(cleared["acronym"], "OBD");
     EXPECT_EQ(cleared["cleared"], true);
+
+    // Two modules of one acronym (a Nissan's ABS on K-line and on CAN): that acronym clears
+    // neither and lists both; a module's name (in any case) or position clears it.
+    auto both = run(vehicle("nissan.json") + "clear abs", true);
+    EXPECT_EQ(both.status, 1);
+    EXPECT_NE(both.out.find("abs fits 2 modules of the scan, nothing was cleared: @2 Anti-lock "
+                            "Brake System (ABS), @5 Anti-lock Brake and Vehicle Dynamic Control "
+                            "(ABS); name one by its position (clear @2)"),
+              std::string::npos)
+        << both.out;
+    auto named =
+        run(vehicle("nissan.json") + "clear 'anti-lock brake and vehicle dynamic control'");
+    EXPECT_EQ(named.status, 0);
+    EXPECT_EQ(named.out, "Cleared ABS (@5 Anti-lock Brake and Vehicle Dynamic Control)\n");
+    auto beyond = run(vehicle("nissan.json") + "clear @9", true);
+    EXPECT_EQ(beyond.status, 1);
+    EXPECT_NE(beyond.out.find("no module @9 (it reported 8 modules, @1 to @8)"), std::string::npos)
+        << beyond.out;
 
     auto missing = run(vehicle("bmw.json") + "clear NOPE", true);
     EXPECT_EQ(missing.status, 1);

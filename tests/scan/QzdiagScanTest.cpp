@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,24 +55,33 @@ class QzdiagScan : public qz::testsupport::QzdiagFixture {
 
 }  // namespace
 
-TEST_F(QzdiagScan, EveryMakesVehicleScansToOneJsonObject) {
+TEST_F(QzdiagScan, EveryMakesVehiclePassesItsVinCheckScansToOneJsonObjectAndClearsEachModule) {
     std::vector<std::string> profiles = {"default.json"};
     for (const auto& entry : std::filesystem::directory_iterator(VehicleProfile::sampleFolder()))
         if (!VehicleProfile::load(entry.path()).modules.empty())
             profiles.push_back(entry.path().filename().string());
     for (const auto& profile : profiles) {
         SCOPED_TRACE(profile);
+        const std::string vin = VehicleProfile::load(VehicleProfile::sampleFolder() / profile).vin;
+        auto read = run(vehicle(profile) + "--json vin");
+        EXPECT_EQ(read.status, 0) << read.out;
+        auto vinDocs = documents(read.out);
+        ASSERT_EQ(vinDocs.size(), 1u);
+        EXPECT_EQ(vinDocs[0]["vin"], vin);
+
         auto scan = run(vehicle(profile) + "--json scan");
         ASSERT_EQ(scan.status, 0) << scan.out;
         auto docs = documents(scan.out);
         ASSERT_EQ(docs.size(), 1u);
         const auto& doc = docs[0];
         EXPECT_EQ(doc["scanType"], "all");
-        EXPECT_EQ(doc["vin"], VehicleProfile::load(VehicleProfile::sampleFolder() / profile).vin);
+        EXPECT_EQ(doc["vin"], vin);
         EXPECT_NE(doc["make"], "Unknown");
         EXPECT_EQ(doc["result"], "complete");
+        EXPECT_FALSE(doc.contains("error"));
         ASSERT_FALSE(doc["modules"].empty());
         EXPECT_EQ(doc["modules"].back()["acronym"], "OBD");
+        std::map<std::string, std::vector<int>> positions;  // by acronym
         for (const auto& m : doc["modules"]) {
             EXPECT_TRUE(m["name"].is_string() && m["acronym"].is_string());
             EXPECT_TRUE(qz::pelkLightCategory(m["light"].get<std::string>())) << m["light"];
@@ -78,7 +89,27 @@ TEST_F(QzdiagScan, EveryMakesVehicleScansToOneJsonObject) {
             for (const auto& c : m["codes"])
                 EXPECT_TRUE(c["code"].is_string() && c["status"].is_string() &&
                             c["description"].is_string());
+            positions[m["acronym"].get<std::string>()].push_back(m["position"].get<int>());
         }
+        EXPECT_EQ(doc["modules"][0]["position"], 1);
+
+        // Modules that share an acronym: the last of them, which its acronym never reached,
+        // cleared by its position.
+        auto shared = std::find_if(positions.begin(), positions.end(),
+                                   [](const auto& p) { return p.second.size() > 1; });
+        if (shared == positions.end()) continue;
+        const int last = shared->second.back();
+        auto cleared = run(vehicle(profile) + "--json clear @" + std::to_string(last) + " scan");
+        EXPECT_EQ(cleared.status, 0) << cleared.out;
+        auto after = documents(cleared.out);
+        ASSERT_EQ(after.size(), 1u);
+        EXPECT_EQ(after[0]["cleared"], true);
+        EXPECT_EQ(after[0]["acronym"], shared->first);
+        EXPECT_EQ(after[0]["position"], last);
+        const auto& modulesAfter = after[0]["scan"]["modules"];
+        ASSERT_EQ(modulesAfter.size(), doc["modules"].size());
+        EXPECT_EQ(modulesAfter[last - 1]["name"], doc["modules"][last - 1]["name"]);
+        EXPECT_TRUE(modulesAfter[last - 1]["codes"].empty()) << modulesAfter[last - 1];
     }
 }
 
@@ -88,7 +119,9 @@ TEST_F(QzdiagScan, TheScanTypeAndTheReadableTable) {
     EXPECT_NE(cel.out.find("Scan cel of 1HGCM82633A004352 (Honda): complete, 1 module"),
               std::string::npos)
         << cel.out;
-    EXPECT_NE(cel.out.find("Emissions (OBD)  light: ENGINE, category: ENGINE"), std::string::npos);
+    EXPECT_NE(cel.out.find("\n@1 Emissions (OBD)  light: ENGINE, category: ENGINE"),
+              std::string::npos)
+        << "numbered by its position";
     EXPECT_NE(
         cel.out.find("  P0420  CONFIRMED  Catalyst system efficiency below threshold, bank 1"),
         std::string::npos);
@@ -145,35 +178,63 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
     EXPECT_EQ(run("clear").status, 64);
     EXPECT_EQ(run("clear OBD again").status, 64);
 
-    // Without a vehicle bus (the ignition off) a scan knows nothing of codes.
-    auto noVehicle = run(vehicle("no-vehicle.json") + "scan");
-    EXPECT_EQ(noVehicle.status, 1);
-    EXPECT_NE(noVehicle.out.find(": communicaton, 0 modules"), std::string::npos) << noVehicle.out;
-    EXPECT_EQ(noVehicle.out.find("no codes"), std::string::npos) << noVehicle.out;
-
-    // A set-up the sensor refuses (a Chrysler on 29-bit CAN, its CAN B protocol): the scan
-    // fails with the other modules and the generic codes, no CAN B module read on the bus still
-    // selected.
+    // A failed scan says why in words, with the modules it read; "result" keeps the case name.
+    struct Failure {
+        std::string vehicle;  // a profile, or a profile of the test's home
+        std::string result;
+        std::vector<std::string> acronyms;
+        std::vector<std::string> said;
+        int status = 1;
+    };
     auto chrysler = nlohmann::json::parse(qz::testsupport::text(
         qz::testsupport::readFileBytes(VehicleProfile::sampleFolder() / "chrysler.json")));
     chrysler["sensor"]["bus"] = 7;
     chrysler["sensor"]["answers"] = {{"KQSP<", "?"}};
-    const auto refusing = home.path() / "chrysler-refusing.json";
-    qz::testsupport::writeText(refusing, chrysler.dump());
-    auto refused = run("--vehicle '" + refusing.string() + "' --json scan");
-    EXPECT_EQ(refused.status, 1);
-    docs = documents(refused.out);
-    ASSERT_EQ(docs.size(), 1u);
-    EXPECT_EQ(docs[0]["result"], "communicaton");
-    std::vector<std::string> acronyms;
-    for (const auto& m : docs[0]["modules"]) acronyms.push_back(m["acronym"]);
-    EXPECT_EQ(acronyms, (std::vector<std::string>{"ECM", "OBD"}));
-
-    // A sensor in firmware recovery cannot be scanned.
-    auto recovery = run(vehicle("recovery.json") + "--json scan");
-    EXPECT_EQ(recovery.status, 2);
-    auto failed = documents(recovery.out);
-    ASSERT_EQ(failed.size(), 1u);
-    EXPECT_NE(failed[0]["result"], "complete");
-    EXPECT_TRUE(failed[0]["modules"].empty());
+    qz::testsupport::writeText(home.path() / "chrysler-refusing.json", chrysler.dump());
+    auto generic = nlohmann::json::parse(qz::testsupport::text(
+        qz::testsupport::readFileBytes(VehicleProfile::sampleFolder() / "default.json")));
+    generic["sensor"]["answers"] = {{"KQTCP", "?"}};
+    qz::testsupport::writeText(home.path() / "generic-refused.json", generic.dump());
+    const std::string own = "--vehicle '" + home.path().string() + "/";
+    const std::vector<Failure> failures = {
+        // Without a vehicle bus (the ignition off) a scan knows nothing of codes.
+        {vehicle("no-vehicle.json"),
+         "communicaton",
+         {},
+         {"the scan could not read everything: communication error (the sensor named no vehicle "
+          "bus and no code was read",
+          "; no module was read"}},
+        // A set-up the sensor refuses (a Chrysler on 29-bit CAN, its CAN B protocol): the scan
+        // fails with the other modules and the generic codes, no CAN B module read on the bus
+        // still selected.
+        {own + "chrysler-refusing.json' ",
+         "communicaton",
+         {"ECM", "OBD"},
+         {"the scan could not read everything: communication error (",
+          "the sensor refused the set-up command KQSP<", "; modules read: ECM"}},
+        // The generic read of pending codes answered "?": the stored ones are kept.
+        {own + "generic-refused.json' ",
+         "communicaton",
+         {"OBD"},
+         {"(the generic code read KQTCP was answered \"?\"); modules read: OBD"}},
+        // A sensor in firmware recovery is asked nothing more: it cannot be scanned.
+        {vehicle("recovery.json"),
+         "notInitialized",
+         {},
+         {"the sensor is in firmware recovery mode: update its firmware first"},
+         2},
+    };
+    for (const auto& f : failures) {
+        SCOPED_TRACE(f.vehicle);
+        auto failed = run(f.vehicle + "--json scan");
+        EXPECT_EQ(failed.status, f.status);
+        docs = documents(failed.out);
+        ASSERT_EQ(docs.size(), 1u);
+        EXPECT_EQ(docs[0]["result"], f.result);
+        std::vector<std::string> acronyms;
+        for (const auto& m : docs[0]["modules"]) acronyms.push_back(m["acronym"]);
+        EXPECT_EQ(acronyms, f.acronyms);
+        const std::string error = docs[0].value("error", "");
+        for (const auto& words : f.said) EXPECT_NE(error.find(words), std::string::npos) << error;
+    }
 }

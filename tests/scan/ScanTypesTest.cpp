@@ -98,8 +98,7 @@ TEST(ScanTypesTest, ErrorAndResultTexts) {
     EXPECT_EQ(describe(PelkScanError::communicaton({})), "communicaton");
     EXPECT_EQ(describe(PelkScanError::general(460, "Gateway has been deallocated")), "general");
     EXPECT_EQ(describe(PelkClearResult::complete(true)), "complete(result: true)");
-    EXPECT_EQ(describe(PelkClearResult::error(PelkClearError::notScanned())),
-              "error(error: notScanned)");
+    EXPECT_EQ(describe(PelkClearResult::error(PelkClearError::notScanned())), "error(notScanned)");
 }
 
 // A controller without a scanner: it builds modules, but reports no progress.

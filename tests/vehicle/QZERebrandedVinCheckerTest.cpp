@@ -16,7 +16,7 @@ using namespace vehicletest;
 const std::string kRenaultVin = "5Z6AD0ET0AC100001";       // squish 5Z6AD0ETAC
 const std::string kUnknownParentVin = "SAJEA51C02X00001";  // 16 characters, squish SAJEA51C2X
 const std::string kSuzukiVin = "JS2YB413X75100921";        // squish JS2YB41375
-const std::string kTwiceVin = "1Y1SK5281YZ400001";         // squish 1Y1SK528YZ
+const std::string kTwiceVin = "1Y1SK5289YZ400001";         // squish 1Y1SK528YZ
 
 const char* kList = R"(<?xml version="1.0"?>
 <rebranded>
@@ -161,11 +161,11 @@ TEST(ShippedRebrandedVinListTest, AnswersForKnownRebadgedVehicles) {
     };
     const Case cases[] = {
         {"WZ1DB4C05LW021234", 5, true},   // Toyota GR Supra: BMW
-        {"5Z6AD0ET8AC412345", 6, true},   // Suzuki Equator: Nissan
+        {"5Z6AD0ET3AC412345", 6, true},   // Suzuki Equator: Nissan
         {"JS2YB413X7M100921", 0, true},   // Suzuki SX4: Suzuki
-        {"2V4RW3D19AR512345", 2, true},   // Volkswagen Routan: Chrysler
+        {"2V4RW3D17AR512345", 2, true},   // Volkswagen Routan: Chrysler
         {"JF1ZNAA18D8712345", 13, true},  // Scion FR-S: Subaru
-        {"3MYDLBYV9HY123456", 11, true},  // Toyota Yaris iA: Mazda
+        {"3MYDLBYVXHY123456", 11, true},  // Toyota Yaris iA: Mazda
         {"WP1AB29P09LA12345", 0, false},  // not listed
         {"4F2YU08171KM12345", 0, false},  // Mazda Tribute: Ford group, no enhanced match
     };

@@ -29,8 +29,8 @@ const KnownVin kKnownVins[] = {
     {"JH4KA7561PC008269", 1993, "Acura", "Honda"},              // Acura Legend
     {"1G1ZT53826F109149", 2006, "Chevrolet/Geo", "GM"},         // Chevrolet Malibu
     {"WBA3A5C51CF256985", 2012, "BMW", "BMW"},                  // BMW 328i
-    {"1FTFW1ET5DFC10312", 2013, "Ford", "Ford"},                // Ford F-150
-    {"2T1BURHE0JC043821", 2018, "Toyota", "Toyota"},            // Toyota Corolla
+    {"1FTFW1ET9DFC10312", 2013, "Ford", "Ford"},                // Ford F-150
+    {"2T1BURHEXJC043821", 2018, "Toyota", "Toyota"},            // Toyota Corolla
     {"1C4RJFAG0FC625797", 2015, "Chrysler", "Chrysler"},        // Jeep Grand Cherokee (1C4)
     {"KNDJP3A55H7423125", 2017, "Hyundai/Kia", "Hyundai"},      // Kia Soul
     {"JN1AZ4EH7DM430111", 2013, "Nissan/Infiniti", "Renault"},  // Nissan 370Z
@@ -38,16 +38,16 @@ const KnownVin kKnownVins[] = {
     {"JM1BL1SF7A1267720", 2010, "Mazda", "Mazda"},              // Mazda3
     {"JF2SJAEC4FH419324", 2015, "Subaru", "Subaru"},            // Subaru Forester
     {"WAUFFAFL1CN014213", 2012, "Audi", "VOLKSWAGEN"},          // Audi A4
-    {"3VWDX7AJ7BM355542", 2011, "Volkswagen", "VOLKSWAGEN"},    // Volkswagen Jetta
+    {"3VWDX7AJ8BM355542", 2011, "Volkswagen", "VOLKSWAGEN"},    // Volkswagen Jetta
     {"JA4AD2A3XEZ008326", 2014, "Mitsubishi", "Mitsubishi"},    // Mitsubishi Outlander
     {"KMHDH4AE1CU262813", 2012, "Hyundai", "Hyundai"},          // Hyundai Elantra
-    {"1G1JC1249VM100313", 1997, "Chevrolet/Geo", "GM"},         // Chevrolet Cavalier
-    {"2HGFE2F59PH512021", 2023, "Honda", "Honda"},              // Honda Civic
-    {"2T3P1RFV8RW432211", 2024, "Toyota", "Toyota"},            // Toyota RAV4
-    {"1GCUYDED2SZ102334", 2025, "Chevrolet", "GM"},             // Chevrolet Silverado
+    {"1G1JC1241VM100313", 1997, "Chevrolet/Geo", "GM"},         // Chevrolet Cavalier
+    {"2HGFE2F50PH512021", 2023, "Honda", "Honda"},              // Honda Civic
+    {"2T3P1RFV7RW432211", 2024, "Toyota", "Toyota"},            // Toyota RAV4
+    {"1GCUYDED6SZ102334", 2025, "Chevrolet", "GM"},             // Chevrolet Silverado
     {"JS2YB413X75100921", 2007, "Suzuki", "Suzuki"},            // Suzuki SX4
     {"SBM14DCA2KW002164", 2019, "McLaren", "Unknown"},          // McLaren 600LT
-    {"5YJ3E1EA7KF317000", 2019, "Unknown", "Unknown"},          // Tesla Model 3: WMI not listed
+    {"5YJ3E1EA2KF317000", 2019, "Unknown", "Unknown"},          // Tesla Model 3: WMI not listed
 };
 
 TEST(VINTest, KnownVehicles) {

@@ -395,7 +395,7 @@ TEST_F(VehicleTest, NewVinResolvesMakeAndYear) {
     EXPECT_EQ(vehicle->activeEnhancedProtocol(), EnhancedProtocolManufacturer::Nissan);
     EXPECT_EQ(PelkData::shared()->vehicleParentMan(), "Renault");
 
-    vehicle->setCurrentVin(std::string("2HGFE2F59PH512021"));
+    vehicle->setCurrentVin(std::string("2HGFE2F50PH512021"));
     EXPECT_EQ(vehicle->activeYear(), 2023);
 
     vehicle->setCurrentVin(std::string("1HGCM82633A00435"));  // 16 characters
@@ -435,7 +435,7 @@ TEST_F(VehicleTest, RebrandedListComesBeforeTheWmiTable) {
     vehicle->setCurrentVin(std::string("5Z6AD0ET8AC41234"));
     EXPECT_EQ(vehicle->activeEnhancedProtocol(), EnhancedProtocolManufacturer::Nissan);
     // Not listed: the WMI table decides.
-    vehicle->setCurrentVin(std::string("1FTFW1ET5DFC10312"));
+    vehicle->setCurrentVin(std::string("1FTFW1ET9DFC10312"));
     EXPECT_EQ(vehicle->activeEnhancedProtocol(), EnhancedProtocolManufacturer::Ford);
 }
 

@@ -47,7 +47,7 @@ std::string describe(const PelkClearError& error) {
 std::string describe(const PelkClearResult& result) {
     if (result.kind() == PelkClearResult::Kind::complete)
         return std::string("complete(result: ") + (result.result() ? "true" : "false") + ")";
-    return "error(error: " + (result.error() ? describe(*result.error()) : "nil") + ")";
+    return "error(" + (result.error() ? describe(*result.error()) : "nil") + ")";
 }
 
 }  // namespace qz

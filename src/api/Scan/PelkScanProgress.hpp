@@ -226,7 +226,7 @@ class PelkClearResult {
     std::optional<PelkClearError> error_;
 };
 
-// "complete(result: true)", "error(error: notScanned)".
+// "complete(result: true)", "error(notScanned)".
 std::string describe(const PelkClearResult& result);
 
 }  // namespace qz

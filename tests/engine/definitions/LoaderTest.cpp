@@ -12,7 +12,7 @@ using Strings = std::vector<std::string>;
 using BusFiles = std::vector<std::pair<std::string, std::string>>;
 
 // Tenth character '5': model year 2005.
-const std::string kVin = "1C4RJFAG55C123456";
+const std::string kVin = "1C4RJFAG85C123456";
 const std::string kBmwVin = "WBA3A5C50DF123456";
 
 class LoaderTest : public DefinitionsTest {
@@ -107,7 +107,7 @@ TEST_F(LoaderTest, ChoosesTheBusesAndFilesOfEveryMake) {
          {{"1", "Hyundai_CAN"}, {"4", "Hyundai_KLine"}, {"12", "Hyundai_MUT"}}},
         {10, "CAN11_500", 405, 2016, kVin, {{"1", "Hyundai_CAN"}}},
         {12, "ISO_9141", 410, 2016, kVin, {{"4", "Mitsubishi_KLINE"}, {"1", "Mitsubishi_CAN"}}},
-        {12, "ISO_9141", 410, 2016, "1C4RJFAG53C123456", {{"4", "Mitsubishi_KLINE"}}},
+        {12, "ISO_9141", 410, 2016, "1C4RJFAG13C123456", {{"4", "Mitsubishi_KLINE"}}},
         {12, "CAN11_500", 407, 2016, kVin, {{"1", "Mitsubishi_CAN"}, {"4", "Mitsubishi_KLINE"}}},
         {13, "CAN11_500", 410, 2016, kVin, {{"1", "Subaru_CAN"}, {"4", "Subaru_KLINE"}}},
         {0, "CAN11_500", 410, 2016, kVin, {}},
@@ -186,7 +186,7 @@ TEST_F(LoaderTest, MitsubishiAbsModulesFoldIntoBraking) {
         <address byte="02"><bit bitNum="1" c="C1300" Description="Valve"/></address>
       </module>
     </m>)");
-    QZEnhancedDiagnosticXMLParser loader(12, "ISO_9141", "1C4RJFAG3FC123456", false);
+    QZEnhancedDiagnosticXMLParser loader(12, "ISO_9141", "1C4RJFAG6FC123456", false);
     auto modules = *loader.loadXml().objectForKey("4");
     ASSERT_EQ(acronyms(modules), (Strings{"ABS", "ENG"}));
     const auto& braking = *modules[0];
@@ -209,7 +209,7 @@ TEST_F(LoaderTest, MitsubishiAbsModulesFoldIntoBraking) {
     writeResource("enhanceddiag/Mitsubishi_KLINE.xml", R"(<m>
       <module Acronym="ABS" Description="ABS" Request_ID="28" baud_hex="0A"/>
       <module Acronym="ENG" Description="Engine" Request_ID="10"/></m>)");
-    QZEnhancedDiagnosticXMLParser single(12, "ISO_9141", "1C4RJFAG3FC123456", false);
+    QZEnhancedDiagnosticXMLParser single(12, "ISO_9141", "1C4RJFAG6FC123456", false);
     auto unchanged = *single.loadXml().objectForKey("4");
     EXPECT_EQ(acronyms(unchanged), (Strings{"ABS", "ENG"}));
     EXPECT_EQ(unchanged[0]->description(), "ABS");
@@ -247,16 +247,16 @@ TEST_F(LoaderTest, QuickScanListsCommonModulesAndSubaruCodeTextsLoadFirst) {
 TEST_F(LoaderTest, MsCanTableListsFordVins) {
     QZEMSCanHelper helper;
     EXPECT_FALSE(helper.isMsCanSupportedByVin("1FAHP3F20CL12345"));
-    EXPECT_FALSE(helper.isMsCanSupportedByVin("1FAHP3F20CL123456"));  // no file
+    EXPECT_FALSE(helper.isMsCanSupportedByVin("1FAHP3F27CL123456"));  // no file
     writeResource("enhanceddiag/ms_vin_mappings.json",
                   R"({"C": ["P3F", "P3K"], "D": "P3F", "E": [1, "K8H"]})");
-    EXPECT_TRUE(helper.isMsCanSupportedByVin("1FAHP3F20CL123456"));
-    EXPECT_FALSE(helper.isMsCanSupportedByVin("1FAHP3E20CL123456"));
-    EXPECT_FALSE(helper.isMsCanSupportedByVin("1FAHP3F20DL123456"));  // not a list
-    EXPECT_TRUE(helper.isMsCanSupportedByVin("1FAHK8H20EL123456"));
-    EXPECT_FALSE(helper.isMsCanSupportedByVin("1FAHP3F20FL123456"));
+    EXPECT_TRUE(helper.isMsCanSupportedByVin("1FAHP3F27CL123456"));
+    EXPECT_FALSE(helper.isMsCanSupportedByVin("1FAHP3E25CL123456"));
+    EXPECT_FALSE(helper.isMsCanSupportedByVin("1FAHP3F25DL123456"));  // not a list
+    EXPECT_TRUE(helper.isMsCanSupportedByVin("1FAHK8H22EL123456"));
+    EXPECT_FALSE(helper.isMsCanSupportedByVin("1FAHP3F21FL123456"));
     writeResource("enhanceddiag/ms_vin_mappings.json", "{not json");
-    EXPECT_FALSE(helper.isMsCanSupportedByVin("1FAHP3F20CL123456"));
+    EXPECT_FALSE(helper.isMsCanSupportedByVin("1FAHP3F27CL123456"));
 }
 
 }  // namespace

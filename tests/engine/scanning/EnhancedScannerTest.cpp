@@ -154,9 +154,9 @@ TEST_F(EnhancedScannerTest, EachMakesStrategyReadsItsBuses) {
         std::string refused = {};  // a switch the sensor refuses: the scan fails after it
     };
     const Read codes{3, {"P0100"}, {"STORED"}};
-    const std::string vin2009 = "1FAHP3F209L123456";  // tenth character 9
-    const std::string vin2015 = "1FAHP3F20FL123456";
-    const std::string vin2015Listed = "1FAHP3K20FL123456";
+    const std::string vin2009 = "1FAHP3F269L123456";  // tenth character 9
+    const std::string vin2015 = "1FAHP3F21FL123456";
+    const std::string vin2015Listed = "1FAHP3K24FL123456";
     writeResource("enhanceddiag/ms_vin_mappings.json", R"({"F": ["P3K"]})");
     const std::vector<Case> cases = {
         {"GM with GM LAN",
@@ -401,7 +401,7 @@ TEST_F(EnhancedScannerTest, ReportedModulesStayAsTheyWereReported) {
     // second read starts from a copy taken before delivery, not from the record in use.
     setMake(3);
     fakes.settings->version = 401;
-    setVin("1FAHP3F209L123456");
+    setVin("1FAHP3F269L123456");
     script->reads["P"] = {{3, {"P0100"}, {"STORED"}}};
     delegate = std::make_shared<RecordingDelegate>();
     delegate->onModule = [](const QZEModuleDataPtr& m) {

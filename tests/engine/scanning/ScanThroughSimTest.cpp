@@ -72,7 +72,7 @@ class RememberedBody : public FakeStatusManager {
 
 const char* kFordProfile = R"({
   "sensor": { "version": "4.08", "bus": 6 },
-  "vin": "1FAHP3F209L123456",
+  "vin": "1FAHP3F269L123456",
   "ecus": [ { "address": "7E8", "stored": ["P0420"], "pending": ["P0420", "P0171"] } ],
   "modules": [
     { "name": "PCM", "protocol": "6", "request": "7E0", "response": "7E8",
@@ -176,7 +176,7 @@ class ScanThroughSimTest : public gwtest::SimulatedSensorTest {
 // now silent read three times; a medium-speed module cleared; the sensor left as it was found.
 TEST_F(ScanThroughSimTest, FordScanSwitchesToMediumSpeedCanAndClearsThere) {
     writeResource("enhanceddiag/Ford_CAN.xml", kFordModules);
-    connect(kFordProfile, "1FAHP3F209L123456");
+    connect(kFordProfile, "1FAHP3F269L123456");
     fakes.crew.registerModuleStatusManager(std::make_shared<RememberedBody>());
     scan();
     fakes.crew.registerModuleStatusManager(nullptr);

@@ -1,0 +1,265 @@
+#include "Reasons.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <mutex>
+#include <optional>
+#include <string_view>
+
+#include "lib/Facades/QZEAdapters.hpp"
+#include "lib/Logging/QZELogging.hpp"
+
+namespace qz::tools {
+
+std::string reason(CommError error) {
+    switch (error) {
+        case CommError::timedOut:
+            return "the sensor did not answer";
+        case CommError::noData:
+            return "the vehicle gave no data";
+        case CommError::noDelegate:
+            return "the library was released before it answered";
+        case CommError::invalidData:
+            return "the vehicle's answer held no usable value";
+        case CommError::unsupported:
+            return "the vehicle does not give this value";
+        case CommError::notConnected:
+            return "no sensor is connected";
+        case CommError::deviceBusy:
+            return "another operation holds the sensor";
+    }
+    return describe(error);
+}
+
+std::string reason(const PelkError& error) {
+    switch (error.kind()) {
+        case PelkError::Kind::general:
+            return "the link to the sensor did not open (" + error.generalDescription() + ")";
+        case PelkError::Kind::initialization:
+            return "the vehicle did not answer (no vehicle, or its ignition is off)";
+        case PelkError::Kind::callbackDeallocated:
+            return "the library was released before it answered";
+        case PelkError::Kind::notConnected:
+            return "no sensor is connected";
+        case PelkError::Kind::deviceBusy:
+            return "another operation holds the sensor";
+        case PelkError::Kind::dataError:
+            break;
+    }
+    return error.description();
+}
+
+std::string reason(SmogInfoError error) {
+    switch (error) {
+        case SmogInfoError::setupFailed:
+            return "the sensor refused or did not answer the check's set-up";
+        case SmogInfoError::notConnected:
+            return "no sensor is connected";
+        case SmogInfoError::deviceBusy:
+            return "another operation holds the sensor";
+    }
+    return describe(error);
+}
+
+std::string reason(const PelkClearError& error) {
+    switch (error.kind()) {
+        case PelkClearError::Kind::communication:
+            return "the exchange with the sensor failed" +
+                   (error.communicationDescription().empty()
+                        ? std::string()
+                        : " (" + error.communicationDescription() + ")");
+        case PelkClearError::Kind::notScanned:
+            return "the module is not one of the latest scan's";
+        case PelkClearError::Kind::disconnected:
+            return "no sensor is connected";
+        case PelkClearError::Kind::deviceBusy:
+            return "another operation holds the sensor";
+    }
+    return describe(error);
+}
+
+std::string reason(PelkScanError::Kind kind) {
+    using K = PelkScanError::Kind;
+    switch (kind) {
+        case K::communicaton:
+            return "the scan could not read everything: communication error";
+        case K::disconnected:
+            return "the scan could not go on: the sensor is not connected";
+        case K::timeout:
+            return "the scan did not finish in time";
+        case K::notInitialized:
+            return "the scan could not start: the sensor did not start up";
+        case K::errorLoading:
+            return "the scan could not be loaded for this vehicle's make";
+        case K::deviceBusy:
+            return "the scan could not start: another operation holds the sensor";
+        case K::general:
+            return "the scan could not start: the library was released first";
+        case K::enhancedUnsupported:
+            return "no manufacturer scan for this vehicle";
+    }
+    return describe(kind);
+}
+
+std::string vinCheckFailure(const std::string& vin) {
+    if (vin.size() != 17) return "it has " + std::to_string(vin.size()) + " characters, not 17";
+    for (char c : vin) {
+        const char u = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (u == 'I' || u == 'O' || u == 'Q') return "it holds the letter " + std::string(1, u);
+    }
+    // Only North-American VINs (1 to 5 first) carry a check digit.
+    if (vin[0] < '1' || vin[0] > '5') return {};
+    static constexpr std::string_view kLetters = "ABCDEFGHJKLMNPRSTUVWXYZ";
+    static constexpr std::array<int, 23> kLetterValues = {1, 2, 3, 4, 5, 6, 7, 8, 1, 2, 3, 4,
+                                                          5, 7, 9, 2, 3, 4, 5, 6, 7, 8, 9};
+    static constexpr std::array<int, 17> kWeights = {8, 7, 6, 5, 4, 3, 2, 10, 0,
+                                                     9, 8, 7, 6, 5, 4, 3, 2};
+    int sum = 0;
+    for (size_t i = 0; i < vin.size(); ++i) {
+        const char c = vin[i];
+        int value = 0;
+        if (c >= '0' && c <= '9') {
+            value = c - '0';
+        } else {
+            const auto at = kLetters.find(c);
+            if (at == std::string_view::npos)
+                return "it holds the character '" + std::string(1, c) + "'";
+            value = kLetterValues[at];
+        }
+        sum += kWeights[i] * value;
+    }
+    const char expected = sum % 11 == 10 ? 'X' : static_cast<char>('0' + sum % 11);
+    if (vin[8] == expected) return {};
+    return "its check digit (9th character) is " + std::string(1, vin[8]) + ", it should be " +
+           std::string(1, expected);
+}
+
+namespace {
+
+// "<module> with request_ID: <id>" at the start of `text`: "<module> (request ID <id>)".
+std::string moduleNamed(std::string_view text) {
+    constexpr std::string_view kId = " with request_ID: ";
+    const size_t at = text.find(kId);
+    std::string module(text.substr(0, at));
+    if (module.empty() || module == "nil" || module == "(null)") module = "a module";
+    if (at == std::string_view::npos) return module;
+    std::string_view rest = text.substr(at + kId.size());
+    const std::string id(rest.substr(0, rest.find_first_of(" ,:")));
+    if (id.empty() || id == "nil" || id == "(null)") return module;
+    return module + " (request ID " + id + ")";
+}
+
+// A sensor's reply on one line: its line breaks as blanks, without its prompt.
+std::string oneLine(std::string_view reply) {
+    std::string text;
+    for (char c : reply) {
+        if (c == '>') continue;
+        const bool blank = std::iscntrl(static_cast<unsigned char>(c)) || c == ' ';
+        if (blank && (text.empty() || text.back() == ' ')) continue;
+        text += blank ? ' ' : c;
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text.empty() ? "nothing" : "\"" + text + "\"";
+}
+
+// The reason an engine line gives, or empty for a line that gives none.
+std::string noteOf(std::string_view line) {
+    auto after = [&](std::string_view head) -> std::optional<std::string_view> {
+        if (!line.starts_with(head)) return std::nullopt;
+        return line.substr(head.size());
+    };
+    if (auto rest = after("Setup command refused: "))
+        return "the sensor refused the set-up command " + std::string(*rest);
+    if (auto rest = after("Module not read: "))
+        return moduleNamed(*rest) + " was not read: the sensor refused its set-up";
+    if (auto rest = after("Incomplete answer from module: "))
+        return moduleNamed(*rest) + " answered only in part";
+    if (auto rest = after("Fault tables not answered by module: "))
+        return moduleNamed(*rest) + " did not answer all its fault tables";
+    if (auto rest = after("Generic code read failed: ")) {
+        constexpr std::string_view kAnswered = " answered ";
+        const size_t at = rest->find(kAnswered);
+        const std::string command(rest->substr(0, at));
+        const auto reply =
+            at == std::string_view::npos ? std::string_view() : rest->substr(at + kAnswered.size());
+        if (at == std::string_view::npos || reply == QZVehicleCommunicationProtocol::kNoDataReply)
+            return "the generic code read " + command + " got no answer";
+        return "the generic code read " + command + " was answered " + oneLine(reply);
+    }
+    if (line.starts_with("No vehicle bus named by the sensor and no code read"))
+        return "the sensor named no vehicle bus and no code was read: no vehicle answered, check "
+               "that the ignition is on";
+    return {};
+}
+
+}  // namespace
+
+// Notes the engine's warnings and errors, then hands every line on.
+class EngineNotes::Adapter : public LoggerInterface {
+  public:
+    explicit Adapter(std::shared_ptr<LoggerInterface> next) : next_(std::move(next)) {}
+
+    bool wants(QZELogLevel level) const override {
+        if (level == QZELogLevel::warning || level == QZELogLevel::error) return true;
+        return next_ && next_->wants(level);
+    }
+    void logVerbose(const std::optional<std::string>& text) override {
+        if (next_) next_->logVerbose(text);
+    }
+    void logDebug(const std::optional<std::string>& text) override {
+        if (next_) next_->logDebug(text);
+    }
+    void logInfo(const std::optional<std::string>& text) override {
+        if (next_) next_->logInfo(text);
+    }
+    void logWarning(const std::optional<std::string>& text) override {
+        note(text);
+        if (next_ && next_->wants(QZELogLevel::warning)) next_->logWarning(text);
+    }
+    void logError(const std::optional<std::string>& text) override {
+        note(text);
+        if (next_ && next_->wants(QZELogLevel::error)) next_->logError(text);
+    }
+
+    void clear() {
+        std::lock_guard lock(mutex_);
+        notes_.clear();
+    }
+    std::vector<std::string> notes() const {
+        std::lock_guard lock(mutex_);
+        return notes_;
+    }
+
+  private:
+    void note(const std::optional<std::string>& text) {
+        if (!text) return;
+        auto found = noteOf(*text);
+        if (found.empty()) return;
+        std::lock_guard lock(mutex_);
+        if (std::find(notes_.begin(), notes_.end(), found) == notes_.end())
+            notes_.push_back(std::move(found));
+    }
+
+    const std::shared_ptr<LoggerInterface> next_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> notes_;
+};
+
+std::shared_ptr<EngineNotes> EngineNotes::listen() {
+    auto notes = std::make_shared<EngineNotes>();
+    auto& engineLog = QZELogging::shared();
+    notes->adapter_ = std::make_shared<Adapter>(engineLog.adapter());
+    engineLog.registerLoggerInterface(notes->adapter_);
+    return notes;
+}
+
+void EngineNotes::clear() {
+    adapter_->clear();
+}
+
+std::vector<std::string> EngineNotes::notes() const {
+    return adapter_->notes();
+}
+
+}  // namespace qz::tools

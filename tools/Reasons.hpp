@@ -1,0 +1,52 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/Communication/CommError.hpp"
+#include "api/Communication/PelkError.hpp"
+#include "api/Live/SmogInfoError.hpp"
+#include "api/Scan/PelkScanProgress.hpp"
+
+namespace qz::tools {
+
+// Why an operation failed, in words a mechanic reads; the enum's name stays in --json.
+std::string reason(CommError error);
+std::string reason(const PelkError& error);
+std::string reason(SmogInfoError error);
+std::string reason(const PelkClearError& error);
+// The opening of a failed scan's sentence: "the scan could not read everything: communication
+// error".
+std::string reason(PelkScanError::Kind kind);
+
+// Why a VIN the vehicle reported does not pass its check: its length, a letter I, O or Q, or
+// the check digit of a North-American VIN ("its check digit (9th character) is 0, it should
+// be 8"); empty when it passes.
+std::string vinCheckFailure(const std::string& vin);
+
+// The recovery-mode message every command ends with.
+inline constexpr const char* kRecoveryText =
+    "the sensor is in firmware recovery mode: update its firmware first";
+
+// The engine's lines that say why a scan did not read everything (a set-up the sensor refused,
+// a module read in part, a failed generic read, no vehicle bus), noted while a scan runs.
+// Every line still goes on to the library's log.
+class EngineNotes {
+  public:
+    // Listens to the engine's log from now on, in front of the adapter the gateway registered.
+    static std::shared_ptr<EngineNotes> listen();
+
+    // Forgets what was noted (before a scan).
+    void clear();
+    // What was noted since the last clear, each once, in order: "the sensor refused the set-up
+    // command KQSP<".
+    std::vector<std::string> notes() const;
+
+    class Adapter;
+
+  private:
+    std::shared_ptr<Adapter> adapter_;
+};
+
+}  // namespace qz::tools
