@@ -48,7 +48,11 @@ TEST_F(DriverTest, ScannerFollowsThePowerAndReportsEveryDiscovery) {
     EXPECT_EQ(scanner->scanState(), ScanState::Unavailable);
     EXPECT_FALSE(scanner->stopScan());
     world->setPowered(true);
-    ASSERT_TRUE(eventually([&] { return scanner->scanState() == ScanState::Idle; }));
+    // The state reaches the recorder on the main queue, after the scanner has taken it.
+    ASSERT_TRUE(eventually([&] {
+        return scanner->scanState() == ScanState::Idle &&
+               recorder->count(recorder->bluetoothStates) == 3;
+    }));
     EXPECT_EQ(recorder->get(recorder->bluetoothStates), (std::vector{5, 4, 5}));
     EXPECT_TRUE(scanner->startScan());
     EXPECT_TRUE(scanner->stopScan());
