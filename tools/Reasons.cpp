@@ -171,6 +171,9 @@ std::string noteOf(std::string_view line) {
     };
     if (auto rest = after("Setup command refused: "))
         return "the sensor refused the set-up command " + std::string(*rest);
+    if (auto rest = after("Restore command refused: "))
+        return "the sensor refused the restore command " + std::string(*rest) +
+               ", so the generic codes were not read";
     if (auto rest = after("Module not read: "))
         return moduleNamed(*rest) + " was not read: the sensor refused its set-up";
     if (auto rest = after("Incomplete answer from module: "))
