@@ -18,6 +18,7 @@
 #include "api/Communication/PelkSensorState.hpp"
 #include "api/Gateway/Gateway.hpp"
 #include "api/Live/SmogInfoReport.hpp"
+#include "api/Live/VinCheck.hpp"
 #include "api/PIDs/BinaryPID.hpp"
 #include "api/PIDs/DirectDataPID.hpp"
 #include "api/PIDs/HexText.hpp"

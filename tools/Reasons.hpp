@@ -20,11 +20,6 @@ std::string reason(const PelkClearError& error);
 // error".
 std::string reason(PelkScanError::Kind kind);
 
-// Why a VIN the vehicle reported does not pass its check: its length, a letter I, O or Q, or
-// the check digit of a North-American VIN ("its check digit (9th character) is 0, it should
-// be 8"); empty when it passes.
-std::string vinCheckFailure(const std::string& vin);
-
 // The recovery-mode message every command ends with.
 inline constexpr const char* kRecoveryText =
     "the sensor is in firmware recovery mode: update its firmware first";

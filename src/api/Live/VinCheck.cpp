@@ -1,7 +1,9 @@
 #include "api/Live/VinCheck.hpp"
 
 #include <array>
+#include <cctype>
 #include <source_location>
+#include <string>
 
 #include "api/Logging/Log.hpp"
 
@@ -23,34 +25,35 @@ int transliterated(char c) {
 bool isValidVin(const std::string& vin) {
     const auto at = std::source_location::current();
     Log::PublicFuncCall({"vin:" + vin}, at.file_name(), at.line(), at.column(), "isValidVin(_:)");
-    if (vin.size() != 17) return false;
+    return vinCheckFailure(vin).empty();
+}
+
+std::string vinCheckFailure(const std::string& vin) {
+    if (vin.size() != 17) return "it has " + std::to_string(vin.size()) + " characters, not 17";
     for (char c : vin) {
         const char u = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (u == 'O' || u == 'I' || u == 'Q') return false;
+        if (u == 'O' || u == 'I' || u == 'Q') return "it holds the letter " + std::string(1, u);
     }
-    if (vin[0] < '1' || vin[0] > '5') return true;
-
+    // Only North-American VINs (1 to 5 first) carry a check digit.
+    if (vin[0] < '1' || vin[0] > '5') return {};
     static constexpr std::array<int, 17> kWeights = {8, 7, 6, 5, 4, 3, 2, 10, 0,
                                                      9, 8, 7, 6, 5, 4, 3, 2};
     int sum = 0;
     for (size_t i = 0; i < vin.size(); ++i) {
         const char c = vin[i];
-        int digit = 0;
-        if (c >= 'A' && c <= 'Z')
-            digit = transliterated(c);
-        else if (c >= '0' && c <= '9')
-            digit = c - '0';
-        sum += kWeights[i] * digit;
+        int value = 0;
+        if (c >= '0' && c <= '9')
+            value = c - '0';
+        else if (c >= 'A' && c <= 'Z')
+            value = transliterated(c);
+        else
+            return "it holds the character '" + std::string(1, c) + "'";
+        sum += kWeights[i] * value;
     }
-    const char check = vin[8];
-    int checkValue = 0;
-    if (check == 'X')
-        checkValue = 10;
-    else if (check >= '0' && check <= '9')
-        checkValue = check - '0';
-    else
-        return false;
-    return sum % 11 == checkValue;
+    const char expected = sum % 11 == 10 ? 'X' : static_cast<char>('0' + sum % 11);
+    if (vin[8] == expected) return {};
+    return "its check digit (9th character) is " + std::string(1, vin[8]) + ", it should be " +
+           std::string(1, expected);
 }
 
 }  // namespace qz

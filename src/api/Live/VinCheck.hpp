@@ -9,4 +9,8 @@ namespace qz {
 // Writes the public-call line of the check.
 bool isValidVin(const std::string& vin);
 
+// Why a VIN read from the vehicle may not be used, in words ("its check digit (9th character) is
+// 3, it should be 1"); empty when it may.
+std::string vinCheckFailure(const std::string& vin);
+
 }  // namespace qz

@@ -10,25 +10,14 @@
 
 namespace qz {
 
-namespace {
-
-// The module's positive service 53 answers in a reply of the framing.
-std::vector<QZEMessageBytes> toyotaAnswers(std::string_view text, QZEFraming framing) {
-    QZEAsked asked;
-    asked.framing = framing;
-    asked.service = 0x13;
-    return QZEModuleReply::classify(text, asked).messages;
-}
-
-}  // namespace
-
 int64_t QZEBaseDiagnosticModule::decodeToyotaDataCAN(std::string_view text,
                                                      const std::string& status) {
     auto& log = QZELogging::shared();
     log.logDebug("Toyota decode str: %@", text);
     if (text.size() < 10) return 0;
     if (text.starts_with("53")) log.logDebug("Appending 00 for single frame");
-    for (const auto& message : toyotaAnswers(text, QZEFraming::can)) {
+    for (const auto& message :
+         QZEModuleReply::classify(text, QZEAsked::of("13", QZEFraming::can)).messages) {
         if (message.size() < 4) return 0;
         decodeToyotaMessage(message, status);
         return static_cast<int64_t>(m_codeArray.size());
@@ -38,10 +27,7 @@ int64_t QZEBaseDiagnosticModule::decodeToyotaDataCAN(std::string_view text,
 
 int64_t QZEBaseDiagnosticModule::decodeToyotaDataKLine(std::string_view text,
                                                        const std::string& status) {
-    QZEAsked asked;
-    asked.framing = QZEFraming::kLine;
-    asked.service = 0x13;
-    const auto answer = QZEModuleReply::classify(text, asked);
+    const auto answer = QZEModuleReply::classify(text, QZEAsked::of("13", QZEFraming::kLine));
     for (size_t i = 0; i < answer.messages.size(); ++i) {
         // Cut short, its length no longer tells whether a count follows the response byte.
         if (!answer.whole[i]) {
@@ -59,10 +45,8 @@ int64_t QZEBaseDiagnosticModule::decodeExtendedCANBroadcast(std::string_view tex
     auto& log = QZELogging::shared();
     log.logVerbose("Toyota decode str: %@", text);
     if (text.size() < 10) return 0;
-    QZEAsked asked;
-    asked.framing = useExtendedCan ? QZEFraming::canExtended : QZEFraming::can;
-    asked.service = 0x13;
-    const auto answer = QZEModuleReply::classify(text, asked);
+    const auto answer = QZEModuleReply::classify(
+        text, QZEAsked::of("13", useExtendedCan ? QZEFraming::canExtended : QZEFraming::can));
     const auto& messages = answer.messages;
     if (messages.empty()) {
         const bool negative = answer.kind == QZEReplyKind::refusal ||

@@ -20,28 +20,19 @@ std::string joined(reply::Tokens::const_iterator begin, reply::Tokens::const_ite
 
 }  // namespace
 
-namespace {
-
-// The module's positive UDS answers ("59 ...") in a reply of the framing.
-std::vector<QZEMessageBytes> udsAnswers(std::string_view text, QZEFraming framing) {
-    QZEAsked asked;
-    asked.framing = framing;
-    asked.service = 0x19;
-    return QZEModuleReply::classify(text, asked).messages;
-}
-
-}  // namespace
-
 int64_t QZEBaseDiagnosticModule::decodeUds(std::string_view text) {
     if (text.size() < 10) return 0;
     // A negative response ("response pending") may come before the answer in the same reply.
-    for (const auto& message : udsAnswers(text, QZEFraming::can)) return decodeUdsMessage(message);
+    for (const auto& message :
+         QZEModuleReply::classify(text, QZEAsked::of("19", QZEFraming::can)).messages)
+        return decodeUdsMessage(message);
     QZELogging::shared().logVerbose("Invalid index for UTC code");
     return 0;
 }
 
 int64_t QZEBaseDiagnosticModule::decodeExtendedUds(std::string_view text) {
-    for (const auto& message : udsAnswers(text, QZEFraming::canExtended))
+    for (const auto& message :
+         QZEModuleReply::classify(text, QZEAsked::of("19", QZEFraming::canExtended)).messages)
         return decodeUdsMessage(message);
     return 0;
 }
