@@ -145,6 +145,15 @@ TEST_F(BaseModuleTest, RepliesRaiseTheResponseStateInOrder) {
         }
         EXPECT_EQ(m.responseState(), c.state) << c.make << " " << c.replies.back();
     }
+    // Rated without a request: any message that is no negative answer answers.
+    for (const auto& [reply, state] : std::vector<std::pair<std::string, int64_t>>{
+             {"62 F1 00 0D \r\r>", ResponseStateHasData},
+             {"7E8 03 7F 22 31 \r\r>", ResponseStateHasNakData},
+             {"NO DATA\r>", ResponseStateNoData}}) {
+        Module direct;
+        direct.evaluteModuleResponse(reply);
+        EXPECT_EQ(direct.responseState(), state) << reply;
+    }
     // Sensor commands never count.
     Module m;
     fakes.vehicle->script("KQTC", {"59 02 FF 01 23 45 08"});

@@ -104,7 +104,8 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     std::string retryIfNrcAckOnCAN(const std::string& cmd);
     // Raises the response state for a vehicle reply, by its kind: an answer 3 (so is a reply cut
     // short or damaged that holds answer bytes), a refusal 2, the sensor's words, a pending or busy
-    // answer and a cut without answer bytes 1, silence 0.
+    // answer and a cut without answer bytes 1, silence 0. The question is that of the exchange in
+    // force; without one, any message that is no negative answer is an answer.
     void evaluteModuleResponse(const std::string& reply);
 
     // --- Exchanges ---
