@@ -208,8 +208,12 @@ QZEAsked QZEMakeModule::askedFor(const QZEModuleData& module, const QZEModulePro
     if (request == row.read) asked.records = recordsOf(row.layout);
     // GMLAN answers come on identifiers of their own.
     if (row.addressing != QZEAddressing::canNoFilter)
-        if (auto from = address(module.responseId())) asked.from.push_back(*from);
+        if (auto from = answersFrom(module)) asked.from.push_back(*from);
     return asked;
+}
+
+std::optional<std::string> QZEMakeModule::answersFrom(const QZEModuleData& module) const {
+    return address(module.responseId());
 }
 
 QZEModuleReply QZEMakeModule::sendRow(const QZEModuleData& module, const QZEModuleProtocol& row,

@@ -140,6 +140,8 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     virtual bool selectsModuleBus() const { return true; }
     // The protocol the module is reached on: its "protocol" extra, if any.
     virtual std::optional<std::string> protocolOf(const QZEModuleData& module) const;
+    // The address the module answers from, as the sensor shows it: its response id.
+    virtual std::optional<std::string> answersFrom(const QZEModuleData& module) const;
 
     // A read: `exchange` (by default the row's read on the module's bus), then the codes
     // completed with the row's status and, after a good read of a class that notes them, the

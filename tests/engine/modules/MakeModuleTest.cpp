@@ -378,6 +378,15 @@ TEST_F(MakeModuleTest, MercedesCanReadsKwpUnitsByVariantAndKLineUnitsOnKLine) {
     QZEMercedesCANDiagnosticModule refusing;
     EXPECT_FALSE(refusing.scanCodes(merged));
     EXPECT_EQ(refusing.responseState(), ResponseStateHasNakData);
+
+    // Identifiers written in decimal (2016, 2024 are 7E0, 7E8): the answer shown from 7E8 is the
+    // unit's.
+    auto decimal = moduleAt("2016", "2024");
+    decimal.setExtra("PROTOCOL", "KWP_CAN");
+    vehicle->script("18 02 FF 00", {"7E8 05 58 01 01 00 E0 \r\r>"});
+    QZEMercedesCANDiagnosticModule decimalIds;
+    EXPECT_TRUE(decimalIds.scanCodes(decimal));
+    EXPECT_EQ(codesWithStatus(decimalIds), (Texts{"P0100 MIL/PRESENT"}));
 }
 
 // A Mercedes K-line unit read with both methods: a refusal or a cut in the first that the second

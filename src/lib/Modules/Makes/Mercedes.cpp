@@ -169,6 +169,11 @@ QZEModuleProtocol QZEMercedesCANDiagnosticModule::protocolFor(const QZEModuleDat
     return kLineMethods(module).front()->row;
 }
 
+std::optional<std::string> QZEMercedesCANDiagnosticModule::answersFrom(
+    const QZEModuleData& module) const {
+    return mercedesId(module.responseId());
+}
+
 bool QZEMercedesCANDiagnosticModule::addressCanUnit(const QZEModuleData& module) {
     auto requestId = mercedesId(module.requestId());
     if (!requestId || !sendSetupCommandToOstrel(setupCommand("SH") + *requestId)) return false;

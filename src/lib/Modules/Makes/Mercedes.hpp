@@ -64,6 +64,8 @@ class QZEMercedesCANDiagnosticModule : public QZEMakeModule {
   protected:
     // UDS or KWP2000 on CAN by the unit's "PROTOCOL"; a K-line unit's own K-line method.
     QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
+    // Its response identifier in hex, whichever way the unit's definition writes it.
+    std::optional<std::string> answersFrom(const QZEModuleData& module) const override;
 
   private:
     bool addressCanUnit(const QZEModuleData& module);
