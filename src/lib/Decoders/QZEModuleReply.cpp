@@ -348,10 +348,19 @@ void j1850Line(const Tokens& t, int positive, Lines& out) {
 
 // A line printed without blanks ("7E8037F0422", "486B10447F") as the bytes it holds: a CAN
 // identifier first (three digits when the count is odd, eight when they begin as diagnostic
-// identifiers do), then two digits a byte. Other lines as they stand.
+// identifiers do), then two digits a byte; a frame of the headers-off display keeps its marker
+// ("1:08C10000" is "1: 08 C1 00 00"). Other lines as they stand.
 std::string_view spaced(std::string_view line, std::string& storage) {
     const auto t = reply::tokens(line);
-    if (t.size() != 1 || t[0].size() < 4 || !reply::isHexToken(t[0])) return line;
+    if (t.size() != 1) return line;
+    if (t[0].size() > 3 && reply::isFrameMarker(t[0].substr(0, 2)) &&
+        reply::isHexToken(t[0].substr(2))) {
+        storage = std::string(t[0].substr(0, 2));
+        for (size_t at = 2; at < t[0].size(); at += 2)
+            storage += " " + std::string(t[0].substr(at, 2));
+        return storage;
+    }
+    if (t[0].size() < 4 || !reply::isHexToken(t[0])) return line;
     const std::string_view run = t[0];
     size_t id = run.size() % 2 ? 3 : 0;
     if (id == 0 && run.size() >= 10) {
