@@ -145,6 +145,16 @@ TEST_F(BaseModuleTest, RepliesRaiseTheResponseStateInOrder) {
         }
         EXPECT_EQ(m.responseState(), c.state) << c.make << " " << c.replies.back();
     }
+    // A reply rated without its request: any positive answer is data.
+    for (const auto& [reply, state] : std::vector<std::pair<std::string, int64_t>>{
+             {"59 02 FF 01 23 45 08\r\r>", ResponseStateHasData},
+             {"7E8 03 59 02 FF\r\r>", ResponseStateHasData},
+             {"7F 19 12\r\r>", ResponseStateHasNakData},
+             {"NO DATA\r\r>", ResponseStateNoData}}) {
+        Module rated;
+        rated.evaluteModuleResponse(reply);
+        EXPECT_EQ(rated.responseState(), state) << reply;
+    }
     // Sensor commands never count.
     Module m;
     fakes.vehicle->script("KQTC", {"59 02 FF 01 23 45 08"});

@@ -230,9 +230,11 @@ std::string QZEBaseDiagnosticModule::retryIfNrcAckOnCAN(const std::string& cmd) 
 
 void QZEBaseDiagnosticModule::evaluteModuleResponse(const std::string& reply) {
     if (asking_) return rate(reply, *asking_);
-    // Without the request: any service.
-    rate(reply,
-         QZEAsked::of("", framingOfProtocol(QZEVehicle::TheVehicle().activeProtocolString())));
+    // Without the request: any service, and any message that is no negative answer answers it.
+    QZEAsked any =
+        QZEAsked::of("", framingOfProtocol(QZEVehicle::TheVehicle().activeProtocolString()));
+    any.positive = QZEAsked::kAnyByte;
+    rate(reply, any);
 }
 
 void QZEBaseDiagnosticModule::rate(const std::string& reply, const QZEAsked& asked) {
