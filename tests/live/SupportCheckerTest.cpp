@@ -146,6 +146,9 @@ TEST(SupportChecker, ModeSwitchFailuresAndAnUnansweredFirstBlockFailTheWalk) {
     RelayRig noVehicle(VehicleProfile::load(VehicleProfile::sampleFolder() / "no-vehicle.json"));
     EXPECT_EQ(LiveDataSupportChecker(noVehicle.relay).checkSupport(false).error(),
               CommError::noData);
+    RelayRig unspaced;  // bytes printed without blanks are an answer
+    unspaced.core().addFault(Fault::reply("BE1FA812\r>", 1, "0100"));
+    EXPECT_TRUE(LiveDataSupportChecker(unspaced.relay).checkSupport(false));
 }
 
 TEST(SupportChecker, VinSupportIsBit30OfTheAnswer) {

@@ -14,10 +14,13 @@ namespace qz {
 
 namespace {
 
-// Whether an answer holds a data byte: the prompt, a notice or the sensor's words alone do not.
+// Whether an answer holds data bytes (spaced or not): the prompt, a notice or the sensor's words
+// alone do not.
 bool holdsByte(std::string_view answer) {
     const auto t = reply::tokens(answer);
-    return std::any_of(t.begin(), t.end(), reply::isByte);
+    return std::any_of(t.begin(), t.end(), [](std::string_view token) {
+        return token.size() >= 2 && reply::isHexToken(token);
+    });
 }
 
 }  // namespace
