@@ -53,7 +53,9 @@ std::string reason(const PelkError& error) {
 std::string reason(SmogInfoError error) {
     switch (error) {
         case SmogInfoError::setupFailed:
-            return "the sensor refused or did not answer the check's set-up";
+            return "the check could not read what a verdict needs: the sensor refused or did not "
+                   "answer its set-up, or the vehicle did not answer (no vehicle, or its ignition "
+                   "is off), or its monitor status or a code list could not be read";
         case SmogInfoError::notConnected:
             return "no sensor is connected";
         case SmogInfoError::deviceBusy:

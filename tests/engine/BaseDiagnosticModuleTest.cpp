@@ -145,14 +145,17 @@ TEST_F(BaseModuleTest, RepliesRaiseTheResponseStateInOrder) {
         }
         EXPECT_EQ(m.responseState(), c.state) << c.make << " " << c.replies.back();
     }
-    // Rated without a request: any message that is no negative answer answers.
+    // A reply rated without its request: any message that is no negative answer answers.
     for (const auto& [reply, state] : std::vector<std::pair<std::string, int64_t>>{
+             {"59 02 FF 01 23 45 08\r\r>", ResponseStateHasData},
+             {"7E8 03 59 02 FF\r\r>", ResponseStateHasData},
              {"62 F1 00 0D \r\r>", ResponseStateHasData},
+             {"7F 19 12\r\r>", ResponseStateHasNakData},
              {"7E8 03 7F 22 31 \r\r>", ResponseStateHasNakData},
-             {"NO DATA\r>", ResponseStateNoData}}) {
-        Module direct;
-        direct.evaluteModuleResponse(reply);
-        EXPECT_EQ(direct.responseState(), state) << reply;
+             {"NO DATA\r\r>", ResponseStateNoData}}) {
+        Module rated;
+        rated.evaluteModuleResponse(reply);
+        EXPECT_EQ(rated.responseState(), state) << reply;
     }
     // Sensor commands never count.
     Module m;

@@ -482,6 +482,15 @@ TEST_F(DecodersTest, LayoutRules) {
     EXPECT_EQ(fakes.logger->linesStartingWith("I:Unexpected line format, skipping line: ").size(),
               2u);
     EXPECT_EQ(fakes.logger->linesStartingWith("V:Improper response received  ").size(), 1u);
+    // Each line decoded, and each Toyota K-line code, as the decoders log them.
+    auto logged = [&](const std::string& line) {
+        const Texts lines = fakes.logger->linesStartingWith(line);
+        return std::count(lines.begin(), lines.end(), line);
+    };
+    EXPECT_EQ(logged("V:item: 81 04 56 00 80 00 00 00"), 1);
+    EXPECT_EQ(logged("I:Unexpected line format, skipping line: 81"), 1);
+    EXPECT_EQ(logged("V:item: 53 01 23 04 56"), 2);  // one PWM line each in two rows
+    EXPECT_EQ(logged("V:Code: 0456"), 1);
 }
 
 TEST_F(DecodersTest, UdsRecordsAndTheHooksModuleClassesReplace) {

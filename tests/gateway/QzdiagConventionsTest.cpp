@@ -97,7 +97,8 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
         {"live FF", 1},     // only an unknown PID
         {"live 42", 1},     // a value the vehicle does not give
         {vehicle("no-vehicle.json") + "live", 1},
-        {vehicle("no-vehicle.json") + "smog", 1},  // no verdict without a vehicle
+        {vehicle("no-vehicle.json") + "smog", 1,  // no verdict without a vehicle
+         "the vehicle did not answer (no vehicle, or its ignition is off)"},
         {vehicle("no-vehicle.json") + "scan", 1},  // no bus: nothing known of codes
         {"--vehicle '" + home.path().string() + "/bad-vin.json' vin", 1,
          "qzdiag: the VIN could not be read: the vehicle reported 1HGCM82634A004352, which fails "

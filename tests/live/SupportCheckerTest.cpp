@@ -121,6 +121,14 @@ TEST(SupportChecker, ModeSwitchFailuresAndAnUnansweredFirstBlockFailTheWalk) {
          Fault::reply("CAN ERROR\r>", 1, "0100"),
          CommError::noData,
          {"KQX1", "0100", "KQX0"}},
+        {"0100 answered by the prompt alone",
+         Fault::reply(">", 1, "0100"),
+         CommError::noData,
+         {"KQX1", "0100", "KQX0"}},
+        {"0100 answered by the search notice alone",
+         Fault::reply("SEARCHING...\r>", 1, "0100"),
+         CommError::noData,
+         {"KQX1", "0100", "KQX0"}},
         {"0100 UNABLE TO CONNECT",
          Fault::reply("SEARCHING...\rUNABLE TO CONNECT\r>", 1, "0100"),
          CommError::noData,
@@ -138,6 +146,9 @@ TEST(SupportChecker, ModeSwitchFailuresAndAnUnansweredFirstBlockFailTheWalk) {
     RelayRig noVehicle(VehicleProfile::load(VehicleProfile::sampleFolder() / "no-vehicle.json"));
     EXPECT_EQ(LiveDataSupportChecker(noVehicle.relay).checkSupport(false).error(),
               CommError::noData);
+    RelayRig unspaced;  // bytes printed without blanks are an answer
+    unspaced.core().addFault(Fault::reply("BE1FA812\r>", 1, "0100"));
+    EXPECT_TRUE(LiveDataSupportChecker(unspaced.relay).checkSupport(false));
 }
 
 TEST(SupportChecker, VinSupportIsBit30OfTheAnswer) {

@@ -29,4 +29,5 @@ TEST(VinCheck, CheckCharacterXAndLowerCaseLetters) {
     EXPECT_FALSE(isValidVin("1M8GDM9A0KP042788"));
     // Lower-case letters count 0: 1hgcm82633a004352 has a different sum than the upper-case VIN.
     EXPECT_FALSE(isValidVin("1hgcm82633a004352"));
+    EXPECT_TRUE(isValidVin("1hgcm82693a004352"));
 }

@@ -1,7 +1,8 @@
 // Every simulated vehicle with manufacturer modules, scanned in full through the gateway as
 // ELM327-type adapters print replies: the identifier on every line (29-bit ones also as four
-// spaced bytes), and "response pending" printed before the data in the same reply. Each gives
-// the same modules, codes and statuses as the simulator's own display.
+// spaced bytes), "response pending" printed before the data in the same reply, and the command
+// echoed before its answer. Each gives the same modules, codes and statuses as the simulator's
+// own display.
 
 #include <gtest/gtest.h>
 
@@ -57,6 +58,7 @@ struct Form {
     bool everyLine;
     bool idBytes;
     bool fold;
+    bool echo = false;  // the sensor echoes every command before its answer
 };
 
 const Form kForms[] = {
@@ -64,6 +66,7 @@ const Form kForms[] = {
     {"identifier on every line, 29-bit as four bytes", true, true, false},
     {"pending and data in one reply", false, false, true},
     {"all of these", true, true, true},
+    {"the command echoed", false, false, false, true},
 };
 
 class DisplayForms : public ScanTest, public ::testing::WithParamInterface<std::string> {
@@ -95,6 +98,7 @@ TEST_P(DisplayForms, GiveTheSameModulesCodesAndStatuses) {
         auto variant = doc;
         variant["sensor"]["headersEveryLine"] = form.everyLine;
         variant["sensor"]["idBytes"] = form.idBytes;
+        variant["sensor"]["echo"] = form.echo;
         if (form.fold && foldPendingAnswers(variant) == 0) continue;
         EXPECT_EQ(fullScan(variant), expected);
     }

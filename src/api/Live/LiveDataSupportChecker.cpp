@@ -1,5 +1,6 @@
 #include "api/Live/LiveDataSupportChecker.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <optional>
@@ -10,6 +11,19 @@
 #include "lib/Decoders/QZEReplyText.hpp"
 
 namespace qz {
+
+namespace {
+
+// Whether an answer holds data bytes (spaced or not): the prompt, a notice or the sensor's words
+// alone do not.
+bool holdsByte(std::string_view answer) {
+    const auto t = reply::tokens(answer);
+    return std::any_of(t.begin(), t.end(), [](std::string_view token) {
+        return token.size() >= 2 && reply::isHexToken(token);
+    });
+}
+
+}  // namespace
 
 Result<std::vector<bool>, CommError> LiveDataSupportChecker::checkSupport(
     bool controlMultiResponse) {
@@ -26,8 +40,8 @@ Result<std::vector<bool>, CommError> LiveDataSupportChecker::checkSupport(
         std::snprintf(request, sizeof request, "01%02X", static_cast<unsigned>(block.pid));
         auto answer = relay_->sendToSensor(request, true, 2, MultiResponseStrategy::bitwiseOr);
         // Every OBD-II vehicle answers 01 00: without an answer there is no vehicle to walk.
-        if (block.pid == 0 &&
-            (!answer || reply::holdsNoData(*answer) || reply::holdsSensorError(*answer))) {
+        if (block.pid == 0 && (!answer || reply::holdsNoData(*answer) ||
+                               reply::holdsSensorError(*answer) || !holdsByte(*answer))) {
             noVehicle = answer ? CommError::noData : answer.error();
             Log::e(std::string("Support walk failed: 0100 not answered (") +
                    (answer ? *answer : describe(answer.error())) + ")");

@@ -26,9 +26,9 @@ class LiveDataSupportChecker {
     // The support walk: on success exactly 193 flags, element i for PID i, element 0 always
     // true. With `controlMultiResponse` the checker sends "KQX1" before and "KQX0" after the
     // walk; their failure fails the walk. No answer to the first block (01 00) fails it: the
-    // exchange's error, or `noData` for "NO DATA", "?" or an error word. A later block that
-    // fails, an answer without a usable bitmap or a clear last flag ends the walk; later blocks
-    // stay unflagged.
+    // exchange's error, or `noData` for "NO DATA", "?", an error word or an answer without a data
+    // byte. A later block that fails, an answer without a usable bitmap or a clear last flag ends
+    // the walk; later blocks stay unflagged.
     Result<std::vector<bool>, CommError> checkSupport(bool controlMultiResponse);
 
     // Whether Mode 9 PID 02 (the VIN) is supported: bit 30 of the answer to "0900".

@@ -2,11 +2,21 @@
 
 #include "lib/Decoders/QZEModuleReply.hpp"
 #include "lib/Decoders/QZEReplyText.hpp"
-#include "lib/Logging/QZEFormat.hpp"
 #include "lib/Logging/QZELogging.hpp"
 #include "lib/Modules/QZEBaseDiagnosticModule.hpp"
 
 namespace qz {
+
+namespace {
+
+// A message as its line shows it: the bytes with a blank between them.
+std::string shown(const QZEMessageBytes& message) {
+    std::string out;
+    for (const auto& byte : message) out += (out.empty() ? "" : " ") + byte;
+    return out;
+}
+
+}  // namespace
 
 int64_t QZEBaseDiagnosticModule::decodeEnhancedCodesCANGMJ2012(std::string_view text) {
     auto& log = QZELogging::shared();
@@ -21,9 +31,10 @@ int64_t QZEBaseDiagnosticModule::decodeEnhancedCodesCANGMJ2012(std::string_view 
 
 void QZEBaseDiagnosticModule::decodeGmlanMessage(const QZEMessageBytes& t) {
     auto& log = QZELogging::shared();
+    log.logVerbose("item: %@", shown(t));
     // A whole frame: 81, A, B, failure type, status and three more bytes.
     if (t.size() < 8) {
-        log.logInfo("Unexpected line format, skipping line: %@", objcFormat("%lu bytes", t.size()));
+        log.logInfo("Unexpected line format, skipping line: %@", shown(t));
         return;
     }
     int s = reply::byteValue(t[4]);

@@ -23,6 +23,13 @@ std::vector<QZEMessageBytes> j1850Answers(std::string_view text, int positive) {
     return QZEModuleReply::classify(text, asked).messages;
 }
 
+// A message as its line shows it: the bytes with a blank between them.
+std::string shown(const QZEMessageBytes& message) {
+    std::string out;
+    for (const auto& byte : message) out += (out.empty() ? "" : " ") + byte;
+    return out;
+}
+
 }  // namespace
 
 int64_t QZEBaseDiagnosticModule::decodeCodesPWMFordJ2012(std::string_view text, int positive) {
@@ -33,6 +40,7 @@ int64_t QZEBaseDiagnosticModule::decodeCodesPWMFordJ2012(std::string_view text, 
 }
 
 void QZEBaseDiagnosticModule::decodePwmMessage(const QZEMessageBytes& t) {
+    QZELogging::shared().logVerbose("item: %@", shown(t));
     // Two codes per line; a pair the line does not hold wholly is no code.
     for (size_t first : {1, 3}) {
         if (first + 1 >= t.size()) break;
@@ -55,6 +63,7 @@ int64_t QZEBaseDiagnosticModule::decodeEnhancedCodesVPWGMJ2012(std::string_view 
 }
 
 void QZEBaseDiagnosticModule::decodeVpwGmMessage(const QZEMessageBytes& t) {
+    QZELogging::shared().logVerbose("item: %@", shown(t));
     // A line of three tokens has A and B but no status byte: the code is reported with an
     // empty status. Shorter lines hold no code.
     if (t.size() < 3) return;

@@ -109,7 +109,11 @@ class CanFrames {
         if (bytes > 0) {
             if (extended_) {
                 const size_t id = identifiers_.at(t);
-                if (id < bytes && isByte(t[id])) sender = std::string(t[id]);
+                if (id > 0) {
+                    identifier_.clear();
+                    for (size_t i = 0; i < id; ++i) identifier_ += t[i];
+                }
+                if (id < bytes && isByte(t[id])) sender = extendedSender(t[id]);
             } else if (bytes == 1 && !headersOn_) {
                 sender.clear();  // the length line of the headers-off display
             } else if (const size_t id = identifiers_.at(t); id > 0 && id < bytes) {
@@ -144,20 +148,28 @@ class CanFrames {
         return value;
     }
 
+    // The sender of an extended frame: its address byte, behind the identifier shown (once or
+    // on every line) as "<identifier> <address>".
+    std::string extendedSender(std::string_view address) const {
+        if (identifier_.empty()) return std::string(address);
+        return identifier_ + " " + std::string(address);
+    }
+
     void extendedLine(Tokens& t) {
-        t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(identifiers_.at(t)));
+        if (const size_t id = identifiers_.at(t)) {
+            identifier_.clear();
+            for (size_t i = 0; i < id; ++i) identifier_ += t[i];
+            t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(id));
+        }
         for (size_t at = 0; at < t.size(); at += 8) {
             const auto begin = t.begin() + static_cast<std::ptrdiff_t>(at);
             const auto end = t.begin() + static_cast<std::ptrdiff_t>(std::min(at + 8, t.size()));
-            if (!isByte(*begin)) {
-                cut(std::string(*begin));
+            const std::string sender = extendedSender(*begin);
+            if (!isByte(*begin) || end - begin < 2) {
+                cut(sender);
                 continue;
             }
-            if (end - begin < 2) {
-                cut(std::string(*begin));
-                continue;
-            }
-            frame(std::string(*begin), begin + 1, end);
+            frame(sender, begin + 1, end);
         }
     }
 
@@ -263,7 +275,8 @@ class CanFrames {
     Lines& out_;
     bool extended_;
     bool headersOn_ = false;
-    std::string sender_;  // the identifier shown last
+    std::string sender_;      // the identifier shown last
+    std::string identifier_;  // the same, with extended addressing
     reply::Identifiers identifiers_;
     std::map<std::string, Open> open_;
     std::set<std::string> skipping_;  // senders whose message a flagged frame broke
@@ -335,10 +348,19 @@ void j1850Line(const Tokens& t, int positive, Lines& out) {
 
 // A line printed without blanks ("7E8037F0422", "486B10447F") as the bytes it holds: a CAN
 // identifier first (three digits when the count is odd, eight when they begin as diagnostic
-// identifiers do), then two digits a byte. Other lines as they stand.
+// identifiers do), then two digits a byte; a frame of the headers-off display keeps its marker
+// ("1:08C10000" is "1: 08 C1 00 00"). Other lines as they stand.
 std::string_view spaced(std::string_view line, std::string& storage) {
     const auto t = reply::tokens(line);
-    if (t.size() != 1 || t[0].size() < 4 || !reply::isHexToken(t[0])) return line;
+    if (t.size() != 1) return line;
+    if (t[0].size() > 3 && reply::isFrameMarker(t[0].substr(0, 2)) &&
+        reply::isHexToken(t[0].substr(2))) {
+        storage = std::string(t[0].substr(0, 2));
+        for (size_t at = 2; at < t[0].size(); at += 2)
+            storage += " " + std::string(t[0].substr(at, 2));
+        return storage;
+    }
+    if (t[0].size() < 4 || !reply::isHexToken(t[0])) return line;
     const std::string_view run = t[0];
     size_t id = run.size() % 2 ? 3 : 0;
     if (id == 0 && run.size() >= 10) {
@@ -421,10 +443,24 @@ bool sameAddress(std::string_view a, std::string_view b) {
 
 bool fromModule(const Message& m, const QZEAsked& asked) {
     if (asked.from.empty() || m.address.empty()) return true;
-    if (asked.framing == QZEFraming::canExtended && sameAddress(m.address, QZEAsked::kTester))
-        return true;
-    return std::any_of(asked.from.begin(), asked.from.end(),
-                       [&](const std::string& a) { return sameAddress(a, m.address); });
+    std::string_view address = m.address;
+    std::string_view identifier;
+    if (const size_t blank = address.find(' '); blank != std::string_view::npos) {
+        identifier = address.substr(0, blank);
+        address = address.substr(blank + 1);
+    }
+    auto named = [&](auto&& is) { return std::any_of(asked.from.begin(), asked.from.end(), is); };
+    if (asked.framing == QZEFraming::canExtended && sameAddress(address, QZEAsked::kTester)) {
+        // Frames to the tester: the identifier shown names the module (its address as the
+        // identifier's low byte, 612 for 12), where there is one.
+        const auto id = hexNumber(identifier);
+        if (!id) return true;
+        return named([&](const std::string& a) {
+            const auto x = hexNumber(a);
+            return x && (*x == *id || *x == (*id & 0xFF));
+        });
+    }
+    return named([&](const std::string& a) { return sameAddress(a, address); });
 }
 
 bool holdsItsRecords(const QZEMessageBytes& m, const QZERecordLayout& layout) {

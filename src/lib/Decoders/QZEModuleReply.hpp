@@ -43,7 +43,7 @@ enum class QZEReplyKind {
     damaged,   // a frame the adapter flags as damaged ("<RX ERROR"), or its error words beside data
     sensorWord,  // the sensor's own words or junk alone ("NO DATA", "?", "CAN ERROR"), or bytes
                  // that answer nothing asked
-    silence,  // nothing: the prompt, blank lines, the sensor's notices, another module's answer
+    silence,     // nothing: the prompt, blank lines, the sensor's notices, another module's answer
 };
 
 // The name of a kind, for the log ("answer", "cut short", ...).
@@ -73,8 +73,9 @@ struct QZEAsked {
     int service = -1;   // the service asked (the request's service byte); -1: any
     int positive = -1;  // the first byte of a positive answer; -1: service + 0x40
     // The addresses the module answers from, as the display shows them: the CAN identifier
-    // ("7E8", "18DAF110"), the extended address byte, the K-line or J1850 source byte. A message
-    // shown from another address is not its answer. Empty: any.
+    // ("7E8", "18DAF110"), the extended address byte (for frames whose address byte is the
+    // tester, the low byte of the identifier shown: "12" for 612), the K-line or J1850 source
+    // byte. A message shown from another address is not its answer. Empty: any.
     std::vector<std::string> from;
     QZERecordLayout records;
 

@@ -143,6 +143,16 @@ bool isAccepted(std::string_view text) {
     return holds(s, "OK") && !holds(s, "NODATA") && !holdsError(s);
 }
 
+std::string_view withoutEcho(std::string_view reply, std::string_view command) {
+    size_t start = 0;
+    while (start < reply.size() && isSpace(reply[start])) ++start;
+    const size_t end = std::min(reply.find('\r', start), reply.size());
+    const std::string echo = squeezed(command);
+    if (echo.empty() || end == reply.size() || squeezed(reply.substr(start, end - start)) != echo)
+        return reply;
+    return reply.substr(end + 1);
+}
+
 bool isNotice(std::string_view line) {
     const std::string s = squeezed(line);
     return (s.starts_with("SEARCHING") || s.starts_with("BUSINIT:")) && !holds(s, "NODATA") &&

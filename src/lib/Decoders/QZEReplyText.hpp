@@ -73,6 +73,9 @@ bool holdsNoData(std::string_view text);
 bool holdsSensorError(std::string_view text);
 // The sensor's acceptance of a set-up command: "OK", with no "?", "NO DATA" or error word.
 bool isAccepted(std::string_view text);
+// The reply without the sensor's echo of the command (its echo switched on): a first line that
+// is the command, in any spacing and case, is left out with its line end.
+std::string_view withoutEcho(std::string_view reply, std::string_view command);
 // A line of the sensor's own notice before an answer: "SEARCHING..." while the protocol is
 // automatic, "BUS INIT: ...OK" on K-line; in any spacing, without an error word.
 bool isNotice(std::string_view line);

@@ -79,7 +79,10 @@ void QZEBaseDiagnosticModule::decodeToyotaMessage(const QZEMessageBytes& message
             pairs);
     }
     for (size_t i = 0; i < n; ++i, pos += 2) {
-        log.logDebug("ByteA: %@ ByteB: %@", message[pos], message[pos + 1]);
+        if (kLine)
+            log.logVerbose("Code: %@%@", message[pos], message[pos + 1]);
+        else
+            log.logDebug("ByteA: %@ ByteB: %@", message[pos], message[pos + 1]);
         addDTCWithAByte(static_cast<uint32_t>(reply::byteValue(message[pos])),
                         static_cast<uint32_t>(reply::byteValue(message[pos + 1])), status);
     }

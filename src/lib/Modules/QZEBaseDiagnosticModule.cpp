@@ -131,6 +131,8 @@ bool QZEBaseDiagnosticModule::clearCodes(QZEModuleData&) {
 std::string QZEBaseDiagnosticModule::sendCommandToOstrel(const std::string& cmd) {
     log().logVerbose("Send this command to the vehicle: %@", cmd);
     std::string reply = QZEVehicle::TheVehicle().sendCommandToOstrel(cmd).value_or("");
+    // With the sensor's echo on, the command comes back before its answer.
+    reply = std::string(reply::withoutEcho(reply, cmd));
     if (!cmd.starts_with("KQ")) rate(reply, askedOf(cmd));
     return reply;
 }

@@ -83,8 +83,8 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // --- Sending (command texts carry no carriage return) ---
 
     // Sends through QZEVehicle and returns the reply (empty when no communication adapter is
-    // registered). Replies to vehicle requests (commands not beginning with "KQ") raise the
-    // response state.
+    // registered), without the sensor's echo of the command. Replies to vehicle requests
+    // (commands not beginning with "KQ") raise the response state.
     virtual std::string sendCommandToOstrel(const std::string& cmd);
     // A sensor set-up command, up to 3 attempts until one is accepted. One still refused is
     // logged and makes the read's outcome a refused set-up.

@@ -82,8 +82,9 @@ bool QZEnhancedScanner::isCodeListAnswer(const OptionalText& reply) {
             }
         }
         for (size_t i = 0; i < t.size(); ++i) {
-            const bool code =
-                listedCode(std::string(t[i])) || QZEnhancedUtils::isJ2012(std::string(t[i]));
+            // A code the module is built with, or the filler: a code half read is none.
+            const bool code = listedCode(std::string(t[i])) ||
+                              (t[i].size() == 5 && QZEnhancedUtils::isJ2012(std::string(t[i])));
             const bool header = i == 0 && reply::isIdentifier(t[i]);
             if (!code && !header && !reply::isByte(t[i])) return false;
         }

@@ -42,6 +42,8 @@ struct Case {
     std::vector<std::string> restore;
     // Key cycles asked of the user in the first scan.
     int prompts = 0;
+    // The sensor echoes every command before its answer.
+    bool echo = false;
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -68,6 +70,7 @@ class ModuleScanEndToEnd : public SimulatedVehicleTest, public ::testing::WithPa
         auto profile = profileNamed(c.profile + ".json");
         profile.bus = c.bus;
         profile.vin = c.vin;
+        profile.echo = c.echo;
         minimumReads = 3;
         ASSERT_NO_FATAL_FAILURE(connectTo(std::move(profile)));
     }
@@ -238,6 +241,22 @@ std::vector<Case> cases() {
           {"1", "BODY", true, {{"B1650", "STORED"}}},
           {"1", "TPMS", false, {{"U0100", "STORED"}, {"U0121", "STORED"}}}},
          kRestoreCan11},
+        // The same, every command echoed (units behind the gateway included).
+        {"ToyotaCanEchoed",
+         "toyota",
+         6,
+         "JTDKB20U193123456",
+         {{"1", "ECM", true, {{"P1135", "STORED"}, {"P1656", "STORED"}}},
+          {"1",
+           "ABS",
+           true,
+           {{"C1201", "STORED"}, {"C1241", "STORED"}, {"C1249", "STORED"}, {"C1336", "STORED"}}},
+          {"1", "EPS", false, {{"U0293", "STORED"}}},
+          {"1", "BODY", true, {{"B1650", "STORED"}}},
+          {"1", "TPMS", false, {{"U0100", "STORED"}, {"U0121", "STORED"}}}},
+         kRestoreCan11,
+         0,
+         true},
         // The ECM's own protocol (3) is put back to the bus's (5) for the units after it.
         {"ToyotaKLine",
          "toyota",

@@ -46,6 +46,8 @@ TEST_F(ReadOutcomesTest, AGenericCodeCommandFailsOnlyOnTheSensorsRefusalOrErrorW
         {"02\rP0420\rP0171\r>", true},
         {"SEARCHING...\rP0420\r>", true},
         {"U0100-87\rP0420\r>", true},
+        {"U0100-8\rP0420\r>", false},  // a failure-type byte cut short
+        {"P0420-\rP0101\r>", false},
         {"SEARCHING...\rUNABLE TO CONNECT\r>", false},
         {"UNABLETO CONNECT\r>", false},
         {"CANERROR\r>", false},

@@ -51,14 +51,20 @@ bool echoes(const QZEMessageBytes& message, const std::string& readout) {
     return true;
 }
 
+// The bitmap of the first message that echoes the read-out.
+std::optional<std::string> bitmapOf(const std::vector<QZEMessageBytes>& messages,
+                                    const std::string& readout) {
+    const size_t skip = reply::tokens(readout).size();
+    for (const auto& m : messages)
+        if (echoes(m, readout)) return m[skip] + " " + m[skip + 1] + " " + m[skip + 2];
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> QZEChryslerVPWDiagnosticModule::j2190Bitmap(std::string_view text,
                                                                        const std::string& readout) {
-    const size_t skip = reply::tokens(readout).size();
-    for (const auto& m : QZEModuleReply::classify(text, readoutAsked(readout)).messages)
-        if (echoes(m, readout)) return m[skip] + " " + m[skip + 1] + " " + m[skip + 2];
-    return std::nullopt;
+    return bitmapOf(QZEModuleReply::classify(text, readoutAsked(readout)).messages, readout);
 }
 
 bool QZEChryslerVPWDiagnosticModule::readJ2190(QZEModuleData& module, const std::string& type) {
@@ -94,8 +100,9 @@ bool QZEChryslerVPWDiagnosticModule::readJ2190(QZEModuleData& module, const std:
                 const auto ours = [&](const QZEMessageBytes& m) { return echoes(m, readouts[i]); };
                 const auto reply =
                     requestTable(module, readouts[i], row, asked, ours, readouts[i], tables);
+                // Of the module's own messages: another module's answer is not its.
                 const auto bitmap =
-                    reply.answered() ? j2190Bitmap(reply.text, readouts[i]) : std::nullopt;
+                    reply.answered() ? bitmapOf(reply.messages, readouts[i]) : std::nullopt;
                 if (!bitmap) continue;
                 if (block == 0)
                     decodeEnhancedCodesVPWChryslerJ2190Old(*bitmap);
