@@ -376,7 +376,7 @@ int runClear(bool json, const std::vector<std::string>& args, DiagSession& sessi
         doc["position"] = *choice.index + 1;
     }
     int rc = kSuccess;
-    if (!scanned.ok()) {
+    if (!scanned.ok() && modules.empty()) {
         rc = print(false, scanned.error + "; nothing was cleared", failed);
     } else if (!choice.fitting.empty()) {
         std::vector<std::string> choices;
@@ -402,6 +402,9 @@ int runClear(bool json, const std::vector<std::string>& args, DiagSession& sessi
         doc["found"] = Json::array();
         for (const auto& m : modules) doc["found"].push_back(m->acronym());
     } else {
+        // A scan that read only part of the vehicle still reported the modules it read: those
+        // clear as any other.
+        if (!scanned.ok()) std::cerr << "qzdiag: " << scanned.error << "\n";
         const std::string shown = label(modules, *choice.index);
         Answers<PelkClearResult> answer;
         gateway.clearModule(modules[*choice.index], answer.callback());

@@ -237,4 +237,8 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
         const std::string error = docs[0].value("error", "");
         for (const auto& words : f.said) EXPECT_NE(error.find(words), std::string::npos) << error;
     }
+    // A module of a scan that read only part of the vehicle clears as any other.
+    auto partly = run(own + "chrysler-refusing.json' clear ECM");
+    EXPECT_EQ(partly.status, 0) << partly.out;
+    EXPECT_NE(partly.out.find("Cleared ECM"), std::string::npos) << partly.out;
 }

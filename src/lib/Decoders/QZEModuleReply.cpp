@@ -296,6 +296,14 @@ void kLineLine(const Tokens& t, Lines& out) {
         return;
     }
     const int format = byteValue(t[0]);
+    // ISO 9141-2 headers: 48 6B <source> <data> <checksum>, no length.
+    if (t.size() >= 4 && format == 0x48 && isByte(t[1]) && byteValue(t[1]) == 0x6B) {
+        Message m;
+        m.address = std::string(t[2]);
+        m.whole = isByte(t.back()) && takeBytes(t.begin() + 3, t.end() - 1, t.size() - 4, m.bytes);
+        out.messages.push_back(std::move(m));
+        return;
+    }
     size_t head = 3;
     size_t length = static_cast<size_t>(format & 0x3F);
     if (length == 0 && t.size() >= 4 && isByte(t[3])) {

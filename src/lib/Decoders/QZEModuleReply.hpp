@@ -24,7 +24,8 @@ enum class QZEFraming {
     // more than 8 bytes holds several frames).
     canExtended,
     // K-line (KWP2000, ISO 9141, MUT): headers on, <format> <target> <source> [<length>] <data>
-    // <checksum>, the format byte (bit 7 set) giving the length; or off, a message per line.
+    // <checksum>, the format byte (bit 7 set) giving the length, or ISO 9141's 48 6B <source>
+    // <data> <checksum>; or off, a message per line.
     kLine,
     // J1850: a message per line, with headers (<priority> <target> <source> <data> <crc>) or
     // without.
