@@ -271,6 +271,8 @@ TEST(ModuleReplyTest, AMessageAssembledAlreadyIsClassifiedAsItCame) {
     EXPECT_EQ(QZEModuleReply::classifyMessage({"58", "02", "41"}, false, kTp2).kind, K::cutShort);
     EXPECT_EQ(QZEModuleReply::classifyMessage({"7F", "18", "78"}, true, kTp2).kind, K::pending);
     EXPECT_EQ(QZEModuleReply::classifyMessage({}, true, kTp2).kind, K::silence);
+    EXPECT_EQ(QZEModuleReply::classifyMessage({"58", "02"}, false, kTp2, true).kind, K::damaged);
+    EXPECT_EQ(QZEModuleReply::classifyMessage({}, false, kTp2, true).kind, K::damaged);
 }
 
 }  // namespace

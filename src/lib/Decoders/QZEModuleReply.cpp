@@ -617,8 +617,9 @@ QZEModuleReply QZEModuleReply::classify(std::string_view reply, const QZEAsked& 
 }
 
 QZEModuleReply QZEModuleReply::classifyMessage(const QZEMessageBytes& message, bool whole,
-                                               const QZEAsked& asked) {
+                                               const QZEAsked& asked, bool damaged) {
     Lines lines;
+    lines.damaged = damaged;
     Message m;
     m.bytes = message;
     m.whole = whole && std::all_of(message.begin(), message.end(),

@@ -114,9 +114,10 @@ struct QZEModuleReply {
     // damaged or cut message, then a refusal, then the last pending or busy answer, then the
     // sensor's words.
     static QZEModuleReply classify(std::string_view reply, const QZEAsked& asked);
-    // Classifies one message assembled already; `whole` is false when its blocks stopped short.
+    // Classifies one message assembled already; `whole` is false when its blocks stopped short,
+    // `damaged` true when the adapter flagged one of them.
     static QZEModuleReply classifyMessage(const QZEMessageBytes& message, bool whole,
-                                          const QZEAsked& asked);
+                                          const QZEAsked& asked, bool damaged = false);
 };
 
 }  // namespace qz

@@ -284,9 +284,7 @@ std::optional<QZEModuleReply> QZEVAGCanModule::channelRequest(const std::string&
         if (!step.complete) {
             // Blocks that stopped short of the length the first one announced, or a damaged one.
             if (!step.damaged && !(assembler.started() && !message.empty())) return std::nullopt;
-            answer = QZEModuleReply::classifyMessage(message, false, asked);
-            if (step.damaged) answer->kind = QZEReplyKind::damaged;
-            return answer;
+            return QZEModuleReply::classifyMessage(message, false, asked, step.damaged);
         }
         answer = QZEModuleReply::classifyMessage(message, true, asked);
         if (answer->kind != QZEReplyKind::pending) return answer;
