@@ -59,6 +59,17 @@ Results expected(const Case& c, bool quick) {
     return out;
 }
 
+// The Toyota's CAN modules, its units behind the body gateway among them.
+const std::vector<Found> kToyotaCan = {
+    {"1", "ECM", true, {{"P1135", "STORED"}, {"P1656", "STORED"}}},
+    {"1",
+     "ABS",
+     true,
+     {{"C1201", "STORED"}, {"C1241", "STORED"}, {"C1249", "STORED"}, {"C1336", "STORED"}}},
+    {"1", "EPS", false, {{"U0293", "STORED"}}},
+    {"1", "BODY", true, {{"B1650", "STORED"}}},
+    {"1", "TPMS", false, {{"U0100", "STORED"}, {"U0121", "STORED"}}}};
+
 const std::vector<std::string> kRestoreCan11 = {"KQSP6",   "KQCM7F8", "KQD", "010D",
                                                 "KQSH7FF", "KQCF7FF", "3E",  "KQD"};
 
@@ -228,35 +239,9 @@ std::vector<Case> cases() {
           {"1", "IPC*MSCAN", true, {{"U0155", "STORED"}}},
           {"1", "HVAC*MSCAN", false, {{"U0164", "ACTIVE"}}}},
          kRestoreCan11},
-        {"ToyotaCan",
-         "toyota",
-         6,
-         "JTDKB20U193123456",
-         {{"1", "ECM", true, {{"P1135", "STORED"}, {"P1656", "STORED"}}},
-          {"1",
-           "ABS",
-           true,
-           {{"C1201", "STORED"}, {"C1241", "STORED"}, {"C1249", "STORED"}, {"C1336", "STORED"}}},
-          {"1", "EPS", false, {{"U0293", "STORED"}}},
-          {"1", "BODY", true, {{"B1650", "STORED"}}},
-          {"1", "TPMS", false, {{"U0100", "STORED"}, {"U0121", "STORED"}}}},
-         kRestoreCan11},
+        {"ToyotaCan", "toyota", 6, "JTDKB20U193123456", kToyotaCan, kRestoreCan11},
         // The same, every command echoed (units behind the gateway included).
-        {"ToyotaCanEchoed",
-         "toyota",
-         6,
-         "JTDKB20U193123456",
-         {{"1", "ECM", true, {{"P1135", "STORED"}, {"P1656", "STORED"}}},
-          {"1",
-           "ABS",
-           true,
-           {{"C1201", "STORED"}, {"C1241", "STORED"}, {"C1249", "STORED"}, {"C1336", "STORED"}}},
-          {"1", "EPS", false, {{"U0293", "STORED"}}},
-          {"1", "BODY", true, {{"B1650", "STORED"}}},
-          {"1", "TPMS", false, {{"U0100", "STORED"}, {"U0121", "STORED"}}}},
-         kRestoreCan11,
-         0,
-         true},
+        {"ToyotaCanEchoed", "toyota", 6, "JTDKB20U193123456", kToyotaCan, kRestoreCan11, 0, true},
         // The ECM's own protocol (3) is put back to the bus's (5) for the units after it.
         {"ToyotaKLine",
          "toyota",
