@@ -529,7 +529,8 @@ TEST_F(DecoderDisplayForms, NegativeResponsesAndTheAnswersBesideThem) {
         {"7F 18 \r58 01 12 81 E0 \r\r>", can, K::answer},
     };
     for (const auto& c : cases) {
-        const auto r = QZEModuleReply::classify(c.reply, QZEAsked::of("18 00 FF 00", c.framing));
+        const auto r =
+            QZEModuleReply::classify(c.reply, QZEAsked::of("18 00 FF 00", c.framing, {}));
         EXPECT_EQ(replyKindName(r.kind), std::string(replyKindName(c.kind))) << c.reply;
         EXPECT_EQ(QZENaks::isNAK(c.reply),
                   c.framing == can && c.kind != K::answer && c.kind != K::sensorWord)
@@ -557,12 +558,12 @@ TEST_F(DecoderDisplayForms, APendingAnswerWithItsDataIsTheAnswer) {
          wide,
          true,
          {S, "sleep:5", S, "sleep:5", S, "sleep:5", S, "sleep:5", S, "sleep:5", S},
-         ResponseStateNoData},
+         ResponseStateHasNakData},
         {"k-line, pending under its header",
          "83 F1 10 7F 19 78 A4 \r\r>",
          false,
          {S, S, S, S, S, S},
-         ResponseStateNoData},
+         ResponseStateHasNakData},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

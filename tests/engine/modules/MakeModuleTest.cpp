@@ -83,11 +83,12 @@ TEST(MakeModuleLayouts, KLineAndExtendedMessagesLoseTheirFraming) {
          {{"59", "02", "FF", "29", "CC", "00", "08", "2A", "82", "12", "8C"}}},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(QZEModuleReply::classify(c.reply, QZEAsked::of(c.request, c.framing)).messages,
-                  c.messages)
+        EXPECT_EQ(
+            QZEModuleReply::classify(c.reply, QZEAsked::of(c.request, c.framing, {})).messages,
+            c.messages)
             << c.reply;
     EXPECT_EQ(QZEModuleReply::classify("F1 03 7F 19 78 \r\r>",
-                                       QZEAsked::of("19", QZEFraming::canExtended))
+                                       QZEAsked::of("19", QZEFraming::canExtended, {}))
                   .kind,
               QZEReplyKind::pending);
     // A record cut short is left out.
