@@ -326,10 +326,20 @@ TEST_F(DecoderDisplayForms, AFlaggedFrameGivesNoCode) {
 TEST_F(DecoderDisplayForms, NegativeAnswersAndTheSensorsWordsAreNoCodes) {
     const std::vector<Bytes> negatives = {
         {0x7F, 0x13, 0x78}, {0x7F, 0x19, 0x12}, {0x7F, 0x18, 0x31}, {0x7F, 0xA9, 0x22}};
-    const Texts words = {
-        "NO DATA\r\r>",    "UNABLE TO CONNECT\r\r>", "CAN ERROR\r\r>",   "BUS INIT: ...ERROR\r\r>",
-        "?\r\r>",          "STOPPED\r\r>",           "BUFFER FULL\r\r>", "7F 13 78\rNO DATA\r\r>",
-        "DATA ERROR\r\r>", "<RX ERROR\r\r>",         "SEARCHING...\r\r>"};
+    const Texts words = {"NO DATA\r\r>",
+                         "UNABLE TO CONNECT\r\r>",
+                         "CAN ERROR\r\r>",
+                         "BUS INIT: ...ERROR\r\r>",
+                         "?\r\r>",
+                         "STOPPED\r\r>",
+                         "BUFFER FULL\r\r>",
+                         "7F 13 78\rNO DATA\r\r>",
+                         "DATA ERROR\r\r>",
+                         "<RX ERROR\r\r>",
+                         "SEARCHING...\r\r>",
+                         QZVehicleCommunicationProtocol::kNoDataReply,
+                         QZVehicleCommunicationProtocol::cutShortReply("7F 13 78 \r"),
+                         QZVehicleCommunicationProtocol::cutShortReply("SEARCHING...\r")};
     for (const auto& layout : layouts()) {
         for (const auto& form : layout.forms) {
             SCOPED_TRACE(std::string(layout.name) + ", " + form.name);

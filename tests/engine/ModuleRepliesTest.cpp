@@ -29,6 +29,11 @@ TEST_F(ModuleRepliesTest, OnlyModuleDataCountsAsAnAnswer) {
     const auto kLine = ask("18 00 FF 00", QZEFraming::kLine);
     const auto uds = ask("19 02 FF");
     const auto gmlan = ask("A9 81 12", QZEFraming::can, 0x81);
+    auto udsFrom7E9 = ask("19 02 FF");
+    udsFrom7E9.second.from = {"7E9"};
+    const auto stopped = [](const char* part) {
+        return QZVehicleCommunicationProtocol::cutShortReply(part);
+    };
     struct Case {
         const char* name;
         std::pair<std::string, QZEAsked> asked;
@@ -53,6 +58,15 @@ TEST_F(ModuleRepliesTest, OnlyModuleDataCountsAsAnAnswer) {
          {"83 F1 10 7F 18 78 9B \r\r>"},
          ResponseStateHasNakData},
         {"GMLAN pending", gmlan, {"7EA 03 7F A9 78 \r\r>"}, ResponseStateHasNakData},
+        {"only busy", toyota, {"7F 13 21 \r\r>"}, ResponseStateHasNakData},
+        {"busy with headers", toyota, {"7E8 03 7F 13 37 \r\r>"}, ResponseStateHasNakData},
+        {"another address's answer", udsFrom7E9, {"7E8 03 59 02 FF \r\r>"}, ResponseStateNoData},
+        {"stopped inside the answer", uds, {stopped("59 02 FF 01 23 ")}, ResponseStateHasData},
+        {"stopped after response pending", uds, {stopped("7F 19 78 \r")}, ResponseStateHasNakData},
+        {"a failed exchange",
+         uds,
+         {QZVehicleCommunicationProtocol::kNoDataReply},
+         ResponseStateNoData},
         {"pending, then the data", toyota, {"7F 13 78", "53 02 11 35 16 56"}, ResponseStateHasData},
         {"pending, then a refusal", toyota, {"7F 13 78", "7F 13 22"}, ResponseStateHasNakData},
         {"a refusal after pending in one reply",

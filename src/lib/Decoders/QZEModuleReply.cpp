@@ -114,6 +114,7 @@ class CanFrames {
         if (headers_ != true && t.size() == 1 && t[0].size() == 3 && reply::isHexToken(t[0]) &&
             next && !next->empty() && reply::isFrameMarker((*next)[0])) {
             close("");
+            skipping_.erase("");
             open_[""] = Open{{}, lengthOf(t[0]), 0, true, true};
             return;
         }
@@ -466,7 +467,7 @@ Message j1850Message(const Tokens& t, int positive, std::optional<bool> headers)
 class Unspaced {
   public:
     explicit Unspaced(const QZEAsked& asked)
-        : can_(asked.framing == QZEFraming::can || asked.framing == QZEFraming::canExtended),
+        : can_(asked.framing != QZEFraming::kLine && asked.framing != QZEFraming::j1850),
           display_(asked.display) {}
 
     std::string_view line(std::string_view line, std::string& storage) {
