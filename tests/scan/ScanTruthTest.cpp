@@ -568,6 +568,10 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     const std::string chryslerToCab =
         "PCM: P1281/ACTIVE/MIL P1684/STORED|BCM: B1A00/STORED|TIPM: U1110/ACTIVE"
         "|PCM: P1294/STORED P1693/STORED|CAB: 36/STORED 32/STORED /STORED 71/STORED /STORED";
+    const std::string chryslerWithCab =
+        "PCM: P1281/ACTIVE/MIL P1684/STORED|BCM: B1A00/STORED|TIPM: U1110/ACTIVE"
+        "|PCM: P1294/STORED P1693/STORED|CAB: 36/STORED 32/STORED /STORED 71/STORED 54/STORED "
+        "/STORED";
     const std::string chryslerAfterCab = "BCM: B1210/STORED|ACM: B1001/STORED|MIC:|OBD:";
     const std::string mitsubishi =
         "AT: P1751/STORED|SRS: B0001|ENG: P1400/STORED P1510/ACTIVE"
@@ -664,6 +668,11 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
          "53 02 11 35 16 ", false, toyotaEcm + "|" + toyotaAfterEcm, true, {}, "", 1},
         {"Toyota: the ECM's pending answer stops, four times", "toyota.json", "ECM (CAN)/13",
          "7F 13 78 \r", false, toyotaEcm + "|" + toyotaAfterEcm, true, {}, "", 4},
+        // A J1850 answer with headers off cut inside a code is read again, as any other.
+        {"Chrysler: ACM's answer cut inside its code, every read", "chrysler.json",
+         "ACM (J1850 VPW)/13", "53 90", false, chryslerWithCab + "|BCM: B1210/STORED|MIC:|OBD:"},
+        {"Chrysler: ACM's answer cut inside its code once", "chrysler.json",
+         "ACM (J1850 VPW)/13", "53 90", true, chryslerWithCab + "|" + chryslerAfterCab, true},
         // Only another address answering: the module is not read, nor left out in silence.
         {"Nissan: ABS answers from 29", "nissan.json", "", "", false, nissanWithoutAbs, false,
          [](VehicleProfile& p) { moduleNamed(p, "ABS (KWP2000)").response = 0x29; },

@@ -249,6 +249,13 @@ TEST_F(MakeModuleTest, BmwCanReadsAndClearsWithExtendedAddressing) {
               (Texts{"P29CC-00 CONFIRMED", "P2A82-12 MIL/CONFIRMED/PENDING"}));
     EXPECT_EQ(module.responseState(), ResponseStateHasData);
     EXPECT_TRUE(QZEBmwCanDiagnosticModule().clearCodes(record));
+
+    // Busy to the end: no codes, the read incomplete, negative answers kept as such.
+    vehicle->script("12 19 02 FF", {"612 F1 03 7F 19 21 \r\r>"});
+    QZEBmwCanDiagnosticModule busy;
+    EXPECT_FALSE(busy.scanCodes(record));
+    EXPECT_EQ(busy.readOutcome(), QZEReadOutcome::incomplete);
+    EXPECT_EQ(busy.responseState(), ResponseStateHasNakData);
 }
 
 // BMW on K-line: the pin of the pin read, the method's header and request; after a good read
