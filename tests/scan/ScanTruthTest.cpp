@@ -700,16 +700,17 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
             scanClock.emplace(std::make_shared<QuickClock>(0.25));
         else
             scanClock.emplace(std::make_shared<modtest::InstantSleepClock>());
-        if (c.command.empty())
-            ;
-        else if (slash == std::string::npos)
+        if (c.command.empty()) {
+            // The vehicle changed alone.
+        } else if (slash == std::string::npos) {
             profile.answers[c.command] = c.answer;
-        else if (c.stops)
+        } else if (c.stops) {
             core->addFault(sim::Fault::reply(c.answer, c.stops, request));
-        else if (c.once)
+        } else if (c.once) {
             core->addFault(sim::Fault::reply(c.answer + "\r\r>", 1, request));
-        else
+        } else {
             moduleNamed(profile, c.command.substr(0, slash)).replies[request] = {words(c.answer)};
+        }
         changeVehicle(profile);
         core->clearCommands();
         engineLines->seen.clear();
@@ -722,9 +723,10 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         }
         EXPECT_EQ(end, c.complete ? "complete" : "complete:communicaton");
         EXPECT_EQ(lines, expected);
-        if (!c.warning.empty())
+        if (!c.warning.empty()) {
             EXPECT_GE(logged("W:" + c.warning), 1u)
                 << ::testing::PrintToString(engineLines->seen.linesStartingWith("W:"));
+        }
         // Refused wherever it is sent (every module or pin pass that needs it, the restore).
         if (slash == std::string::npos && !c.command.empty())
             EXPECT_GE(logged("E:Setup command refused: " + c.command) +
