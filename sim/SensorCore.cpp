@@ -471,11 +471,17 @@ std::string SensorCore::moduleBody(const std::string& key) {
                 const auto id = display::identifierText(m.response, m.wide, profile_.idBytes);
                 out += display::canAnswer(*answer, {id, headers_, rawCan_ || m.raw,
                                                     extendedCan_ ? m.extResponse : std::nullopt,
-                                                    profile_.headersEveryLine});
+                                                    profile_.headersEveryLine, !profile_.noSpaces});
                 break;
             }
             case Family::KLine: {
-                display::KLine view{headers_, 0x80, true, 0xF1, static_cast<uint8_t>(m.response)};
+                display::KLine view{headers_,
+                                    0x80,
+                                    true,
+                                    0xF1,
+                                    static_cast<uint8_t>(m.response),
+                                    profile_.iso9141Headers,
+                                    !profile_.noSpaces};
                 if (threeBytes) {
                     view.format = headerByte(0);
                     view.lengthInFormat = (headerByte(0) & 0x3F) != 0;
@@ -485,7 +491,8 @@ std::string SensorCore::moduleBody(const std::string& key) {
                 break;
             }
             case Family::J1850: {
-                display::J1850 view{headers_, 0x6C, 0xF1, static_cast<uint8_t>(m.response)};
+                display::J1850 view{headers_, 0x6C, 0xF1, static_cast<uint8_t>(m.response),
+                                    !profile_.noSpaces};
                 if (threeBytes) {
                     view.priority = headerByte(0);
                     view.target = headerByte(2);

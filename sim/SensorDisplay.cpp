@@ -20,9 +20,11 @@ Message slice(const Message& bytes, size_t from, size_t count) {
 // starts with the module's identifier.
 class Lines {
   public:
-    Lines(std::string head, bool everyLine) : head_(std::move(head)), everyLine_(everyLine) {}
+    Lines(std::string head, bool everyLine, bool spaces)
+        : head_(std::move(head)), everyLine_(everyLine), spaces_(spaces) {}
     void add(const std::string& text) {
-        if (!head_.empty()) out_ += (everyLine_ ? head_ : std::exchange(head_, {})) + " ";
+        if (!head_.empty())
+            out_ += (everyLine_ ? head_ : std::exchange(head_, {})) + (spaces_ ? " " : "");
         out_ += text + "\r";
     }
     std::string text() && { return std::move(out_); }
@@ -30,19 +32,20 @@ class Lines {
   private:
     std::string head_;
     bool everyLine_;
+    bool spaces_;
     std::string out_;
 };
 
 }  // namespace
 
-std::string byteText(const Message& bytes) {
+std::string byteText(const Message& bytes, bool spaces) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(bytes.size() * 3);
     for (uint8_t b : bytes) {
         out.push_back(kDigits[b >> 4]);
         out.push_back(kDigits[b & 0x0F]);
-        out.push_back(' ');
+        if (spaces) out.push_back(' ');
     }
     return out;
 }
@@ -82,25 +85,30 @@ std::string identifierText(uint32_t id, bool wide, bool bytes) {
 }
 
 std::string canAnswer(const std::vector<Message>& messages, const Can& view) {
-    Lines lines(view.headers ? view.identifier : std::string(), view.everyLine);
+    std::string identifier = view.headers ? view.identifier : std::string();
+    if (!view.spaces)
+        identifier.erase(std::remove(identifier.begin(), identifier.end(), ' '), identifier.end());
+    Lines lines(identifier, view.everyLine, view.spaces);
+    const char* marker = view.spaces ? "%X: " : "%X:";
     for (const auto& message : messages) {
         if (view.raw) {
             for (size_t at = 0; at < message.size(); at += 8)
-                lines.add(byteText(slice(message, at, 8)));
+                lines.add(byteText(slice(message, at, 8), view.spaces));
         } else if (view.headers || view.address) {
-            for (const auto& frame : isoTpFrames(message, view.address)) lines.add(byteText(frame));
+            for (const auto& frame : isoTpFrames(message, view.address))
+                lines.add(byteText(frame, view.spaces));
         } else if (message.size() <= 7) {
-            lines.add(byteText(message));
+            lines.add(byteText(message, view.spaces));
         } else {
             // Headers off: the length, then each frame's data behind its sequence number.
             char text[8];
             std::snprintf(text, sizeof text, "%03zX", message.size() & 0xFFF);
             lines.add(text);
-            lines.add("0: " + byteText(slice(message, 0, 6)));
-            unsigned sequence = 1;
-            for (size_t at = 6; at < message.size(); at += 7, sequence = (sequence + 1) & 0x0F) {
-                std::snprintf(text, sizeof text, "%X: ", sequence);
-                lines.add(text + byteText(slice(message, at, 7)));
+            unsigned sequence = 0;
+            for (size_t at = 0; at < message.size();
+                 at += at == 0 ? 6 : 7, sequence = (sequence + 1) & 0x0F) {
+                std::snprintf(text, sizeof text, marker, sequence);
+                lines.add(text + byteText(slice(message, at, at == 0 ? 6 : 7), view.spaces));
             }
         }
     }
@@ -111,19 +119,22 @@ std::string kLineAnswer(const std::vector<Message>& messages, const KLine& view)
     std::string out;
     for (const auto& message : messages) {
         if (!view.headers) {
-            out += byteText(message) + "\r";
+            out += byteText(message, view.spaces) + "\r";
             continue;
         }
         const bool inFormat = view.lengthInFormat && message.size() <= 0x3F;
         const auto length = static_cast<uint8_t>(message.size());
         Message bytes{static_cast<uint8_t>((view.format & 0xC0) | (inFormat ? length : 0)),
                       view.target, view.source};
-        if (!inFormat) bytes.push_back(length);
+        if (view.iso9141)
+            bytes = {0x48, 0x6B, view.source};
+        else if (!inFormat)
+            bytes.push_back(length);
         bytes.insert(bytes.end(), message.begin(), message.end());
         unsigned sum = 0;
         for (uint8_t b : bytes) sum += b;
         bytes.push_back(static_cast<uint8_t>(sum));
-        out += byteText(bytes) + "\r";
+        out += byteText(bytes, view.spaces) + "\r";
     }
     return out;
 }
@@ -132,13 +143,13 @@ std::string j1850Answer(const std::vector<Message>& messages, const J1850& view)
     std::string out;
     for (const auto& message : messages) {
         if (!view.headers) {
-            out += byteText(message) + "\r";
+            out += byteText(message, view.spaces) + "\r";
             continue;
         }
         Message bytes{view.priority, view.target, view.source};
         bytes.insert(bytes.end(), message.begin(), message.end());
         bytes.push_back(j1850Crc(bytes));
-        out += byteText(bytes) + "\r";
+        out += byteText(bytes, view.spaces) + "\r";
     }
     return out;
 }

@@ -6,14 +6,15 @@
 #include <vector>
 
 // How the sensor prints what a vehicle module sends back (see sim/README.md, "Display model").
-// Every byte is two upper-case hex digits followed by one blank; every line ends with a
-// carriage return. The caller adds the empty line and the prompt.
+// Every byte is two upper-case hex digits followed by one blank (or, without spaces, by
+// nothing); every line ends with a carriage return. The caller adds the empty line and the
+// prompt.
 namespace qz::sim::display {
 
 using Message = std::vector<uint8_t>;
 
-// The bytes as the sensor prints them: "59 02 FF ".
-std::string byteText(const Message& bytes);
+// The bytes as the sensor prints them: "59 02 FF ", or "5902FF" without spaces.
+std::string byteText(const Message& bytes, bool spaces = true);
 
 // ISO 15765-2 frames of one message: single frame, or first frame and consecutive frames
 // (sequence numbers 1…F, 0…). With an extended address every frame starts with that byte.
@@ -30,18 +31,22 @@ struct Can {
     bool raw = false;                // messages are raw frames, shown as they are
     std::optional<uint8_t> address;  // extended addressing: every frame shows this byte first
     bool everyLine = false;          // with headers on, the identifier starts every line
+    bool spaces = true;              // blanks between the bytes (and after the identifier)
 };
 std::string canAnswer(const std::vector<Message>& messages, const Can& view);
 
 // A K-line answer: with headers on each message is "<format> <target> <source> <data…>
 // <checksum>"; the format byte carries the length when `lengthInFormat` and the message has at
-// most 63 bytes, otherwise a length byte follows the source.
+// most 63 bytes, otherwise a length byte follows the source. With `iso9141` the header is
+// ISO 9141-2's "48 6B <source>" instead, without a length.
 struct KLine {
     bool headers = false;
     uint8_t format = 0x80;  // address mode bits (the top two)
     bool lengthInFormat = true;
     uint8_t target = 0xF1;
     uint8_t source = 0;
+    bool iso9141 = false;
+    bool spaces = true;
 };
 std::string kLineAnswer(const std::vector<Message>& messages, const KLine& view);
 
@@ -52,6 +57,7 @@ struct J1850 {
     uint8_t priority = 0x6C;
     uint8_t target = 0xF1;
     uint8_t source = 0;
+    bool spaces = true;
 };
 std::string j1850Answer(const std::vector<Message>& messages, const J1850& view);
 

@@ -225,10 +225,11 @@ ModuleProfile readModule(const nlohmann::json& m, const std::string& where) {
     return module;
 }
 
-// How the sensor prints CAN module answers with headers on.
+// How the sensor prints module answers.
 void readDisplayOptions(const nlohmann::json& sensor, VehicleProfile& p) {
     for (auto [key, flag] :
-         {std::pair{"headersEveryLine", &p.headersEveryLine}, std::pair{"idBytes", &p.idBytes}}) {
+         {std::pair{"headersEveryLine", &p.headersEveryLine}, std::pair{"idBytes", &p.idBytes},
+          std::pair{"noSpaces", &p.noSpaces}, std::pair{"iso9141Headers", &p.iso9141Headers}}) {
         if (!sensor.contains(key)) continue;
         if (!sensor[key].is_boolean())
             fail(std::string("sensor.") + key + " must be true or false");

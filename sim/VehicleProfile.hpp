@@ -59,6 +59,12 @@ struct VehicleProfile {
     bool headersEveryLine = false;
     // With headers on, a 29-bit identifier is printed as four spaced bytes ("18 DA F1 10").
     bool idBytes = false;
+    // Module answers are printed without blanks between the bytes ("7E8037F1922"), as
+    // ELM327-type adapters print them with spaces off.
+    bool noSpaces = false;
+    // With headers on, a K-line module's messages carry ISO 9141-2's header "48 6B <source>"
+    // instead of the KWP2000 one.
+    bool iso9141Headers = false;
     bool recovery = false;  // the sensor sits in firmware recovery mode
     bool echo = false;      // echo commands from start-up
     std::string vin;

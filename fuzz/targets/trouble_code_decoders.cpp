@@ -94,7 +94,7 @@ QZ_FUZZ_TARGET(trouble_code_decoders) {
             (void)m.decodeKWP2000ResponseBytes(words);
             for (auto framing : {QZEFraming::can, QZEFraming::canExtended, QZEFraming::kLine,
                                  QZEFraming::j1850, QZEFraming::message}) {
-                QZEAsked asked = QZEAsked::of(t.substr(0, 2), framing);
+                QZEAsked asked = QZEAsked::of(t.substr(0, 2), framing, {});
                 asked.records = QZERecordLayout::kwp2000();
                 for (const auto& message : QZEModuleReply::classify(t, asked).messages) {
                     const reply::Tokens bytes(message.begin(), message.end());

@@ -326,10 +326,20 @@ TEST_F(DecoderDisplayForms, AFlaggedFrameGivesNoCode) {
 TEST_F(DecoderDisplayForms, NegativeAnswersAndTheSensorsWordsAreNoCodes) {
     const std::vector<Bytes> negatives = {
         {0x7F, 0x13, 0x78}, {0x7F, 0x19, 0x12}, {0x7F, 0x18, 0x31}, {0x7F, 0xA9, 0x22}};
-    const Texts words = {
-        "NO DATA\r\r>",    "UNABLE TO CONNECT\r\r>", "CAN ERROR\r\r>",   "BUS INIT: ...ERROR\r\r>",
-        "?\r\r>",          "STOPPED\r\r>",           "BUFFER FULL\r\r>", "7F 13 78\rNO DATA\r\r>",
-        "DATA ERROR\r\r>", "<RX ERROR\r\r>",         "SEARCHING...\r\r>"};
+    const Texts words = {"NO DATA\r\r>",
+                         "UNABLE TO CONNECT\r\r>",
+                         "CAN ERROR\r\r>",
+                         "BUS INIT: ...ERROR\r\r>",
+                         "?\r\r>",
+                         "STOPPED\r\r>",
+                         "BUFFER FULL\r\r>",
+                         "7F 13 78\rNO DATA\r\r>",
+                         "DATA ERROR\r\r>",
+                         "<RX ERROR\r\r>",
+                         "SEARCHING...\r\r>",
+                         QZVehicleCommunicationProtocol::kNoDataReply,
+                         QZVehicleCommunicationProtocol::cutShortReply("7F 13 78 \r"),
+                         QZVehicleCommunicationProtocol::cutShortReply("SEARCHING...\r")};
     for (const auto& layout : layouts()) {
         for (const auto& form : layout.forms) {
             SCOPED_TRACE(std::string(layout.name) + ", " + form.name);
@@ -529,7 +539,8 @@ TEST_F(DecoderDisplayForms, NegativeResponsesAndTheAnswersBesideThem) {
         {"7F 18 \r58 01 12 81 E0 \r\r>", can, K::answer},
     };
     for (const auto& c : cases) {
-        const auto r = QZEModuleReply::classify(c.reply, QZEAsked::of("18 00 FF 00", c.framing));
+        const auto r =
+            QZEModuleReply::classify(c.reply, QZEAsked::of("18 00 FF 00", c.framing, {}));
         EXPECT_EQ(replyKindName(r.kind), std::string(replyKindName(c.kind))) << c.reply;
         EXPECT_EQ(QZENaks::isNAK(c.reply),
                   c.framing == can && c.kind != K::answer && c.kind != K::sensorWord)
@@ -557,12 +568,12 @@ TEST_F(DecoderDisplayForms, APendingAnswerWithItsDataIsTheAnswer) {
          wide,
          true,
          {S, "sleep:5", S, "sleep:5", S, "sleep:5", S, "sleep:5", S, "sleep:5", S},
-         ResponseStateNoData},
+         ResponseStateHasNakData},
         {"k-line, pending under its header",
          "83 F1 10 7F 19 78 A4 \r\r>",
          false,
          {S, S, S, S, S, S},
-         ResponseStateNoData},
+         ResponseStateHasNakData},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

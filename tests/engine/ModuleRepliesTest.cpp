@@ -20,7 +20,7 @@ class ModuleRepliesTest : public ::testing::Test {
 
 TEST_F(ModuleRepliesTest, OnlyModuleDataCountsAsAnAnswer) {
     auto ask = [](const char* request, QZEFraming framing = QZEFraming::can, int positive = -1) {
-        QZEAsked asked = QZEAsked::of(request, framing);
+        QZEAsked asked = QZEAsked::of(request, framing, {});
         asked.positive = positive;
         return std::make_pair(std::string(request), asked);
     };
@@ -29,6 +29,11 @@ TEST_F(ModuleRepliesTest, OnlyModuleDataCountsAsAnAnswer) {
     const auto kLine = ask("18 00 FF 00", QZEFraming::kLine);
     const auto uds = ask("19 02 FF");
     const auto gmlan = ask("A9 81 12", QZEFraming::can, 0x81);
+    auto udsFrom7E9 = ask("19 02 FF");
+    udsFrom7E9.second.from = {"7E9"};
+    const auto stopped = [](const char* part) {
+        return QZVehicleCommunicationProtocol::cutShortReply(part);
+    };
     struct Case {
         const char* name;
         std::pair<std::string, QZEAsked> asked;
@@ -42,14 +47,26 @@ TEST_F(ModuleRepliesTest, OnlyModuleDataCountsAsAnAnswer) {
         {"stopped", toyota, {"STOPPED\r>"}, ResponseStateNoData},
         {"junk", toyota, {"59 0? F#\r\r>"}, ResponseStateNoData},
         {"a byte in junk is no line of bytes", toyota, {"<RX ERROR 59\r>"}, ResponseStateNoData},
-        {"only response pending", toyota, {"7F 13 78 \r\r>"}, ResponseStateNoData},
-        {"pending twice in one reply", toyota, {"7F 13 78 \r7F 13 78 \r\r>"}, ResponseStateNoData},
-        {"pending with headers", toyota, {"7E8 03 7F 13 78 \r\r>"}, ResponseStateNoData},
+        {"only response pending", toyota, {"7F 13 78 \r\r>"}, ResponseStateHasNakData},
+        {"pending twice in one reply",
+         toyota,
+         {"7F 13 78 \r7F 13 78 \r\r>"},
+         ResponseStateHasNakData},
+        {"pending with headers", toyota, {"7E8 03 7F 13 78 \r\r>"}, ResponseStateHasNakData},
         {"pending on K-line with headers",
          kLine,
          {"83 F1 10 7F 18 78 9B \r\r>"},
+         ResponseStateHasNakData},
+        {"GMLAN pending", gmlan, {"7EA 03 7F A9 78 \r\r>"}, ResponseStateHasNakData},
+        {"only busy", toyota, {"7F 13 21 \r\r>"}, ResponseStateHasNakData},
+        {"busy with headers", toyota, {"7E8 03 7F 13 37 \r\r>"}, ResponseStateHasNakData},
+        {"another address's answer", udsFrom7E9, {"7E8 03 59 02 FF \r\r>"}, ResponseStateNoData},
+        {"stopped inside the answer", uds, {stopped("59 02 FF 01 23 ")}, ResponseStateHasData},
+        {"stopped after response pending", uds, {stopped("7F 19 78 \r")}, ResponseStateHasNakData},
+        {"a failed exchange",
+         uds,
+         {QZVehicleCommunicationProtocol::kNoDataReply},
          ResponseStateNoData},
-        {"GMLAN pending", gmlan, {"7EA 03 7F A9 78 \r\r>"}, ResponseStateNoData},
         {"pending, then the data", toyota, {"7F 13 78", "53 02 11 35 16 56"}, ResponseStateHasData},
         {"pending, then a refusal", toyota, {"7F 13 78", "7F 13 22"}, ResponseStateHasNakData},
         {"a refusal after pending in one reply",
@@ -66,17 +83,17 @@ TEST_F(ModuleRepliesTest, OnlyModuleDataCountsAsAnAnswer) {
          toyota,
          {"7E8 10 0A 53 04 52 01 52 41 \r21 52 49 53 36 \r\r>"},
          ResponseStateHasData},
-        // With headers off a line beginning with its frame byte is no message of the module.
+        // With headers off a line may begin with its frame byte.
         {"a frame byte shown before a negative answer",
          gmlan,
          {"03 7F A9 78"},
-         ResponseStateNoData},
+         ResponseStateHasNakData},
         {"data, then words: never lower", uds, {"59 02 FF", "?"}, ResponseStateHasData},
         // Identifiers as four bytes, GMLAN, refusals beside words.
         {"pending under a four-byte identifier",
          uds,
          {"18 DA F1 10 03 7F 19 78 \r\r>"},
-         ResponseStateNoData},
+         ResponseStateHasNakData},
         {"a refusal under a four-byte identifier",
          uds,
          {"18 DA F1 10 03 7F 19 22 \r\r>"},
@@ -104,7 +121,7 @@ TEST_F(ModuleRepliesTest, OnlyModuleDataCountsAsAnAnswer) {
         {"response pending after the adapter's words",
          kLine,
          {"BUS INIT: ...OK\r83 F1 10 7F 18 78 9B \r\r>"},
-         ResponseStateNoData},
+         ResponseStateHasNakData},
         {"a cut-short refusal beside data",
          toyota,
          {"7F 13 \r53 02 11 35 16 56 \r\r>"},

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "lib/Decoders/QZEModuleReply.hpp"
+#include "lib/Facades/QZEAdapters.hpp"
 
 using namespace qz;
 
@@ -13,14 +14,33 @@ using K = QZEReplyKind;
 using F = QZEFraming;
 
 QZEAsked ask(F framing, int service, QZERecordLayout records = {},
-             std::vector<std::string> from = {}, int positive = -1) {
+             std::vector<std::string> from = {}, int positive = -1, QZEDisplayForm display = {}) {
     QZEAsked asked;
     asked.framing = framing;
     asked.service = service;
     asked.positive = positive;
     asked.records = records;
     asked.from = std::move(from);
+    asked.display = display;
     return asked;
+}
+
+// The same question in a display form the engine set.
+QZEAsked shown(QZEAsked asked, std::optional<bool> headers, int identifierDigits = 0) {
+    asked.display = {headers, identifierDigits};
+    return asked;
+}
+
+// A GMLAN module answering from `from`, its unacknowledged frames on the paired identifier.
+QZEAsked gmlanFrom(const char* from) {
+    QZEAsked asked = ask(F::can, 0xA9, {}, {from}, 0x81, {true, 3});
+    asked.pairedFrames = true;
+    return asked;
+}
+
+// A reply that stopped before its prompt, as the engine hands it on.
+std::string stopped(const std::string& part) {
+    return QZVehicleCommunicationProtocol::cutShortReply(part);
 }
 
 // The usual questions.
@@ -41,6 +61,11 @@ const QZEAsked kGmlan = ask(F::can, 0xA9, {}, {}, 0x81);
 const QZEAsked kPwm = ask(F::j1850, 0x13, {}, {"28"});
 const QZEAsked kErase = ask(F::kLine, 0xFC, {}, {}, QZEAsked::kAnyByte);
 const QZEAsked kTp2 = ask(F::message, 0x18, QZERecordLayout::kwp2000());
+// The J1850 PWM read: "<response>", then (A, B) pairs.
+const QZEAsked kPwmPairs = ask(F::j1850, 0x13, {1, -1, 2}, {"58"});
+// A VW TP2.0 channel's set-up: "<destination> D0 <tester's id> <module's id> <type>", one raw
+// frame on the module's call-up identifier.
+const QZEAsked kTp2SetUp = ask(F::message, 0xC0, {7, -1, 0}, {"201"}, QZEAsked::kAnyByte);
 
 std::string joined(const std::vector<QZEMessageBytes>& messages) {
     std::string out;
@@ -190,9 +215,9 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
         {"extended addressing, headers off", "F1 10 07 59 02 FF 01 23 \rF1 21 45 08 \r\r>", kBmwCan,
          K::answer},
         {"extended addressing, another module's answer to the tester", "618 F1 03 59 02 FF \r\r>",
-         kBmwCan, K::silence},
+         kBmwCan, K::elsewhere},
         {"extended addressing, another module's on every line",
-         "618 F1 10 07 59 02 FF 01 23 \r618 F1 21 45 08 \r\r>", kBmwCan, K::silence},
+         "618 F1 10 07 59 02 FF 01 23 \r618 F1 21 45 08 \r\r>", kBmwCan, K::elsewhere},
         {"extended addressing, its own beside another's",
          "618 F1 03 7F 19 11 \r612 F1 10 07 59 02 FF 01 23 \r612 F1 21 45 08 \r\r>", kBmwCan,
          K::answer, "59 02 FF 01 23 45 08"},
@@ -229,23 +254,23 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
         {"the prompt alone", ">", kUds, K::silence},
         {"only the notice", "SEARCHING...\r\r>", kUds, K::silence},
         // The answer belongs to the module asked.
-        {"another module's answer", "7E8 03 59 02 FF \r\r>", kUdsFrom7E9, K::silence},
+        {"another module's answer", "7E8 03 59 02 FF \r\r>", kUdsFrom7E9, K::elsewhere},
         {"its own beside another's", "7E8 03 59 02 FF \r7E9 07 59 02 FF 01 23 45 08 \r\r>",
          kUdsFrom7E9, K::answer, "59 02 FF 01 23 45 08"},
         {"another module's refusal", "7E8 03 7F 19 22 \r7E9 03 59 02 FF \r\r>", kUdsFrom7E9,
          K::answer},
         {"TPMS's late answer while OCC is asked", "58 06 53 02 C1 00 C1 21 \r\r>", kOcc,
-         K::silence},
+         K::elsewhere},
         {"OCC's own answer", "5F 04 53 01 B1 23 \r\r>", kOcc, K::answer},
-        {"another K-line module's answer", "82 F1 28 58 00 F3 \r\r>", kKwpKLine, K::silence},
+        {"another K-line module's answer", "82 F1 28 58 00 F3 \r\r>", kKwpKLine, K::elsewhere},
         {"the module's K-line answer", "82 F1 10 58 00 DB \r\r>", kKwpKLine, K::answer},
         {"Toyota K-line headed answer", "83 F1 10 53 52 49 FB \r\r>", kToyotaKLine, K::answer,
          "53 52 49"},
         {"ISO 9141 headers", "48 6B 10 53 52 49 1F \r\r>", kToyotaKLine, K::answer, "53 52 49"},
         {"ISO 9141 headers from another module", "48 6B 28 53 52 49 37 \r\r>", kToyotaKLine,
-         K::silence},
+         K::elsewhere},
         {"J1850 headed answer from another module", "6C F1 40 53 51 55 00 00 C9 \r\r>", kPwm,
-         K::silence},
+         K::elsewhere},
         {"J1850 headed answer", "6C F1 28 53 51 55 00 00 5F \r\r>", kPwm, K::answer,
          "53 51 55 00 00"},
         {"J1850 headers off", "53 51 55 00 00 \r\r>", kPwm, K::answer},
@@ -256,6 +281,93 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
          K::answer},
         {"an erase answered by its byte", "00 \r\r>", kErase, K::answer},
         {"an erase answered after pending", "7F FC 78 \r00 \r\r>", kErase, K::answer},
+        // Another unit's frame flagged or cut beside a refusal: it may have been the answer.
+        {"a refusal beside another unit's flagged frame",
+         "7E8 10 0F <RX ERROR\r7E9 03 7F 19 22 \r\r>", kFrames, K::damaged},
+        {"a refusal beside another unit's cut frame",
+         "7E8 10 0F 59 02 FF 01 23 45 \r7E9 03 7F 19 22 \r\r>", kFrames, K::cutShort},
+        {"a response id written with a leading zero", "7E8 03 59 02 FF \r7E9 03 59 02 FF \r\r>",
+         ask(F::can, 0x19, QZERecordLayout::uds(), {"07E9"}), K::answer, "59 02 FF"},
+        // GMLAN: the module's own frames come on its paired 5xx identifier too.
+        {"GMLAN frames on the paired identifier", "5E8 81 11 01 00 92 00 00 00 \r\r>",
+         gmlanFrom("7E8"), K::answer, "81 11 01 00 92 00 00 00"},
+        {"GMLAN frames of the BCM on its paired identifier", "541 81 90 00 00 80 00 00 00 \r\r>",
+         gmlanFrom("641"), K::answer},
+        {"GMLAN frames on another unit's identifier", "5EA 81 11 01 00 92 00 00 00 \r\r>",
+         gmlanFrom("7E8"), K::elsewhere},
+        {"GMLAN refusal of another unit", "7EA 03 7F A9 12 \r\r>", gmlanFrom("7E8"), K::elsewhere},
+        // A token that is no byte inside an answer, in either display form and on K-line.
+        {"a garbled byte in an answer", "59 02 FF 56 1G 00 08 \r\r>", kUds, K::damaged},
+        {"junk after a whole record", "59 02 FF 56 11 00 08 ZZ \r\r>", kUds, K::damaged},
+        {"a garbled byte in an answer, headers on", "7E8 07 59 02 FF 56 1G 00 08 \r\r>", kUds,
+         K::damaged},
+        {"junk after a whole record, headers on", "7E8 07 59 02 FF 56 11 00 08 ZZ \r\r>",
+         shown(kUds, true, 3), K::damaged},
+        {"a garbled byte in a K-line answer", "85 F1 10 58 01 11 6G A0 F6 \r\r>", kKwpKLine,
+         K::damaged},
+        {"the sensor's words after a byte", "FB ERROR\r\r>", kUds, K::sensorWord},
+        // The display form told: an odd count of digits is a byte cut in half.
+        {"a line without blanks cut inside a byte, headers off", "5304520152415249533\r\r>",
+         shown(kToyota, false), K::cutShort},
+        {"a K-line line without blanks cut inside a byte", "84F12858015101C\r\r>",
+         shown(kMut, true), K::cutShort},
+        {"a refusal printed without blanks", "7E8037F1922\r\r>", shown(kUds, true, 3), K::refusal,
+         nullptr, 0x22},
+        {"an answer printed without blanks, 29-bit", "18DAF110037F1922\r\r>", shown(kUds, true, 8),
+         K::refusal},
+        {"a line without blanks cut after its identifier", "7E8037F192\r\r>", shown(kUds, true, 3),
+         K::refusal},
+        {"a multi-frame answer without blanks, headers on",
+         "7E8100F5902FF012345\r2108C100002F0420\r22008C\r\r>", shown(kUds, true, 3), K::answer,
+         "59 02 FF 01 23 45 08 C1 00 00 2F 04 20 00 8C"},
+        {"a multi-frame answer without blanks, a line cut",
+         "7E8100F5902FF012345\r7E82108C100002F042\r7E822008C\r\r>", shown(kUds, true, 3),
+         K::cutShort},
+        {"headers off: an identifier is no byte", "7E8 03 59 02 FF \r\r>", shown(kUds, false),
+         K::cutShort},
+        {"a padded frame with its PCI byte, headers off", "03 7F 13 22 AA AA AA AA \r\r>",
+         shown(kToyota, false), K::refusal, nullptr, 0x22},
+        {"a padded single frame, headers off", "06 53 02 11 35 16 56 AA \r\r>",
+         shown(kToyota, false), K::answer, "53 02 11 35 16 56"},
+        {"K-line, headers on: a message without its checksum", "85 F1 10 58 01 01 23 20 \r\r>",
+         shown(kKwpKLine, true), K::cutShort},
+        {"K-line, headers off: the bytes are the message", "58 01 01 23 20 \r\r>",
+         shown(kKwpKLine, false), K::answer, "58 01 01 23 20"},
+        {"ISO 9141 headers, told", "48 6B 10 53 52 49 1F \r\r>", shown(kToyotaKLine, true),
+         K::answer, "53 52 49"},
+        {"J1850, headers on: header and CRC taken off", "6C F1 28 53 51 55 00 00 5F \r\r>",
+         shown(kPwm, true), K::answer, "53 51 55 00 00"},
+        // A flag damages the message it stands in, not an answer whole beside it.
+        {"a lone flag before a whole answer, headers off",
+         "<RX ERROR\r008\r0: 58 02 D6 A8 40 AA \r1: 93 E0 \r\r>", shown(kKwpCan, false), K::answer,
+         "58 02 D6 A8 40 AA 93 E0"},
+        {"a flagged pending answer before a whole answer",
+         "7F 18 78 <RX ERROR\r008\r0: 58 02 D6 A8 40 AA \r1: 93 E0 \r\r>", shown(kKwpCan, false),
+         K::answer, "58 02 D6 A8 40 AA 93 E0"},
+        {"a flagged pending answer alone", "7F 18 78 <RX ERROR\r\r>", kKwpCan, K::damaged},
+        {"another unit's flagged frame beside the answer",
+         "7E8 03 59 02 FF \r7E9 07 59 02 FF 01 <RX ERROR\r\r>", ask(F::can, 0x19, {}, {"7E8"}),
+         K::answer},
+        // A reply that stopped before its prompt: what came of it, never silence nor a whole
+        // answer.
+        {"stopped after a whole answer", stopped("59 02 FF 01 23 45 08 \r"), kUds, K::cutShort,
+         "59 02 FF 01 23 45 08"},
+        {"stopped inside an answer", stopped("00F\r0: 59 02 FF 01 23 45 \r1: 08 C1 0"), kUds,
+         K::cutShort},
+        {"stopped after a pending answer", stopped("7F 19 78 \r"), kUds, K::pending},
+        {"stopped after a busy answer", stopped("7E8 03 7F 19 21 \r"), kUds, K::busy},
+        {"stopped after a refusal", stopped("7F 19 22 \r"), kUds, K::cutShort},
+        {"stopped after the sensor's notice", stopped("SEARCHING...\r"), kUds, K::sensorWord},
+        {"stopped after another address's answer", stopped("7E8 03 59 02 FF \r"), kUdsFrom7E9,
+         K::elsewhere},
+        {"a failed exchange", QZVehicleCommunicationProtocol::kNoDataReply, kUds, K::sensorWord},
+        // J1850 headers off cut inside a code; a VW TP2.0 channel's set-up cut short.
+        {"J1850 pairs cut inside a code", "53 90 \r\r>", kPwmPairs, K::cutShort},
+        {"J1850 pairs whole", "53 90 01 \r\r>", kPwmPairs, K::answer},
+        {"a TP2.0 set-up answered", "201 00 D0 00 03 40 07 01 \r\r>", kTp2SetUp, K::answer},
+        {"a TP2.0 set-up cut short", "201 00 D0 00 03 40 \r\r>", kTp2SetUp, K::cutShort},
+        {"a TP2.0 set-up without blanks", "20100D00003400701\r\r>", shown(kTp2SetUp, true, 3),
+         K::answer, "00 D0 00 03 40 07 01"},
     };
     for (const auto& c : cases) {
         const auto r = QZEModuleReply::classify(c.reply, c.asked);

@@ -146,7 +146,7 @@ TEST(ModulesThroughSimTest, EveryLayoutReadsTheSimulatedModules) {
         const std::string service = c.framing == QZEFraming::canExtended
                                         ? c.request.substr(c.request.find(' ') + 1)
                                         : c.request;
-        QZEAsked asked = QZEAsked::of(service, c.framing);
+        QZEAsked asked = QZEAsked::of(service, c.framing, QZEBaseDiagnosticModule::displayed());
         asked.positive = c.positive;
         std::string reply = m.exchange(c.request, c.retry, asked).text;
         c.decode(m, reply);

@@ -1,8 +1,9 @@
 // Every simulated vehicle with manufacturer modules, scanned in full through the gateway as
 // ELM327-type adapters print replies: the identifier on every line (29-bit ones also as four
-// spaced bytes), "response pending" printed before the data in the same reply, and the command
-// echoed before its answer. Each gives the same modules, codes and statuses as the simulator's
-// own display.
+// spaced bytes), "response pending" printed before the data in the same reply, the command
+// echoed before its answer, lines printed without blanks and ISO 9141 headers on K-line. Each
+// gives the same modules, codes and statuses as the simulator's own display, and a clear of a
+// module clears it.
 
 #include <gtest/gtest.h>
 
@@ -53,12 +54,21 @@ int foldPendingAnswers(nlohmann::json& doc) {
     return folded;
 }
 
+Texts withCodes(const Texts& lines) {
+    Texts out;
+    for (const auto& l : lines)
+        if (l.back() != ':') out.push_back(l);
+    return out;
+}
+
 struct Form {
     const char* name;
     bool everyLine;
     bool idBytes;
     bool fold;
-    bool echo = false;  // the sensor echoes every command before its answer
+    bool echo = false;      // the sensor echoes every command before its answer
+    bool noSpaces = false;  // no blanks between the bytes
+    bool iso9141 = false;   // K-line messages under ISO 9141 headers
 };
 
 const Form kForms[] = {
@@ -67,24 +77,31 @@ const Form kForms[] = {
     {"pending and data in one reply", false, false, true},
     {"all of these", true, true, true},
     {"the command echoed", false, false, false, true},
+    {"lines without blanks", false, false, false, false, true},
+    {"ISO 9141 headers", false, false, false, false, false, true},
+    {"without blanks, ISO 9141 headers, on every line, pending and data in one reply", true, false,
+     true, false, true, true},
 };
 
 class DisplayForms : public ScanTest, public ::testing::WithParamInterface<std::string> {
   protected:
-    // A full scan of the vehicle the profile describes, every prompt answered.
-    Texts fullScan(const nlohmann::json& doc) {
+    // A full scan of the vehicle the profile describes (as it stands after a clear, `again`),
+    // every prompt answered.
+    Texts fullScan(const nlohmann::json& doc, bool again = false) {
         auto profile = VehicleProfile::fromJson(doc);
         const std::string vin = profile.vin;
         if (!gateway)
             connectTo(std::move(profile));
-        else
+        else if (!again)
             core->setProfile(std::move(profile));
         ScanRecorder recorder;
         recorder.onInteraction([](const InteractionType& t) { t.listener()(); });
         auto end = scan(PelkScanType::all, vin, recorder);
         EXPECT_TRUE(end && end->result() && *end->result());
-        return moduleLines(modulesOf(end));
+        scanned = modulesOf(end);
+        return moduleLines(scanned);
     }
+    PelkModules scanned;
 };
 
 }  // namespace
@@ -99,8 +116,20 @@ TEST_P(DisplayForms, GiveTheSameModulesCodesAndStatuses) {
         variant["sensor"]["headersEveryLine"] = form.everyLine;
         variant["sensor"]["idBytes"] = form.idBytes;
         variant["sensor"]["echo"] = form.echo;
+        variant["sensor"]["noSpaces"] = form.noSpaces;
+        variant["sensor"]["iso9141Headers"] = form.iso9141;
         if (form.fold && foldPendingAnswers(variant) == 0) continue;
         EXPECT_EQ(fullScan(variant), expected);
+        // The first manufacturer module with codes clears, and the scan shows it without them.
+        auto target = std::find_if(scanned.begin(), scanned.end(), [](const auto& m) {
+            return m->acronym() != "OBD" && !m->results().empty();
+        });
+        if (target == scanned.end()) continue;
+        EXPECT_EQ(clear(*target), PelkClearResult::complete(true)) << (*target)->acronym();
+        Texts without = withCodes(expected);
+        without.erase(std::find(without.begin(), without.end(),
+                                expected[static_cast<size_t>(target - scanned.begin())]));
+        EXPECT_EQ(withCodes(fullScan(variant, true)), without);
     }
 }
 

@@ -514,13 +514,6 @@ TEST_F(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
          "13",
          {bytesOf({0x7F})},
          ""},
-        // An answer belongs to the module asked: behind the gateway, another unit's is none.
-        {"the tire pressure unit's answer to the body's request",
-         "toyota.json",
-         "BODY (behind",
-         "13",
-         {words("58 06 53 02 C1 00 C1 21")},
-         ""},
         // Negative answers cut short.
         {"a bare negative byte", "toyota.json", "ECM (CAN)", "13", {bytesOf({0x7F})}, ""},
         {"no response code", "toyota.json", "ECM (CAN)", "13", {bytesOf({0x7F, 0x13})}, ""},
@@ -543,20 +536,25 @@ TEST_F(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
 
 // A set-up command the sensor does not accept ("?", NO DATA, an error word) and a module whose
 // codes stay partly unknown (a fault table not answered, an answer still cut short after its
-// re-reads): the modules are never read on a bus the sensor did not select, every other module
-// and the generic codes are read, and the scan ends in its communication error; the sensor is
-// restored all the same. An answer that comes whole when read again ends the scan complete.
+// re-reads, or stopped before its prompt; only another address answering): the modules are never
+// read on a bus the sensor did not select, every other module and the generic codes are read,
+// and the scan ends in its communication error; the sensor is restored all the same. An answer
+// that comes whole when read again ends the scan complete.
 TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     struct Case {
         const char* name;
         std::string profile;
         // A sensor command answered otherwise, or "<module>/<request>": a module's read
-        // answered with the text as it stands (only the first time: `once`).
+        // answered with the text as it stands (only the first time: `once`); none: the vehicle
+        // changed alone.
         std::string command, answer;
         bool once;
         std::string lines;  // "|" between modules
         bool complete = false;
         std::function<void(VehicleProfile&)> change = {};  // to the vehicle besides
+        std::string warning = {};                          // a warning the scan logs
+        // The request's first answers (that many) stop before their prompt: the text, no more.
+        int stops = 0;
     };
     const std::string fordHs =
         "PCM: P1000/ACTIVE/MIL P1131/STORED|TCM: P1744-00/CONFIRMED/PENDING"
@@ -570,6 +568,10 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     const std::string chryslerToCab =
         "PCM: P1281/ACTIVE/MIL P1684/STORED|BCM: B1A00/STORED|TIPM: U1110/ACTIVE"
         "|PCM: P1294/STORED P1693/STORED|CAB: 36/STORED 32/STORED /STORED 71/STORED /STORED";
+    const std::string chryslerWithCab =
+        "PCM: P1281/ACTIVE/MIL P1684/STORED|BCM: B1A00/STORED|TIPM: U1110/ACTIVE"
+        "|PCM: P1294/STORED P1693/STORED|CAB: 36/STORED 32/STORED /STORED 71/STORED 54/STORED "
+        "/STORED";
     const std::string chryslerAfterCab = "BCM: B1210/STORED|ACM: B1001/STORED|MIC:|OBD:";
     const std::string mitsubishi =
         "AT: P1751/STORED|SRS: B0001|ENG: P1400/STORED P1510/ACTIVE"
@@ -577,6 +579,18 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     const std::string tp2 = "01 Engine: TP2.0 channel/1000041800FF00";
     const std::string tp2Cut = "B1 \r20 00 08 58 02 41 2C 20 \r11 45 11 ";
     const std::string tp2Flagged = "B1 \r20 00 08 58 02 41 2C 20 <RX ERROR\r11 45 11 60 ";
+    const std::string toyotaEcm = "ECM: P1135/STORED P1656/STORED";
+    const std::string toyotaAbs = "ABS: C1201/STORED C1241/STORED C1249/STORED C1336/STORED";
+    const std::string toyotaAfterEcm = "EPS: U0293/STORED|" + toyotaAbs +
+                                       "|BODY: B1650/STORED|TPMS: U0100/STORED U0121/STORED|OBD:";
+    const std::string toyotaWithoutBody =
+        toyotaEcm + "|EPS: U0293/STORED|" + toyotaAbs + "|TPMS: U0100/STORED U0121/STORED|OBD:";
+    const std::string nissanWithoutAbs =
+        "ECM: P1148/STORED P1614/ACTIVE|BCM:|AIRBAG: B1000/STORED|ABS: C1101/CONFIRMED"
+        "|BCM: U1000/MIL/CONFIRMED U1001/PENDING|AIRBAG:|OBD:";
+    const std::string gmWithoutEcm =
+        "PSCM: C0460/CURRENT/HISTORY|EBCM: C0035/HISTORY|BCM: B1000/MIL"
+        "|PCM: P0171/CURRENT/MIL P1380/HISTORY|EBCM: C0040/CURRENT|OBD: P0171/CONFIRMED";
     // clang-format off
     const std::vector<Case> cases = {
         // Set-ups: the Ford's MS-CAN modules would be the HS-CAN ones under new names, and so on.
@@ -645,6 +659,31 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         {"VW: TP2.0 brakes' only block flagged for good", "volkswagen.json",
          "03 Brakes: TP2.0 channel/1000041800FF00", "B1 \r10 00 05 58 01 01 1B 20 <RX ERROR",
          false, vwUds + "|01: P0300/STORED P1297/ACTIVE|17: U0155/STORED|OBD:"},
+        // An answer that stops before its prompt is one cut short: read again, its codes so far;
+        // a "response pending" that stops is waited out.
+        {"Toyota: the ECM's answer stops inside its codes, every read", "toyota.json",
+         "ECM (CAN)/13", "53 02 11 35 16 ", false, "ECM: P1135/STORED|" + toyotaAfterEcm, false,
+         {}, "", 3},
+        {"Toyota: the ECM's answer stops inside its codes once", "toyota.json", "ECM (CAN)/13",
+         "53 02 11 35 16 ", false, toyotaEcm + "|" + toyotaAfterEcm, true, {}, "", 1},
+        {"Toyota: the ECM's pending answer stops, four times", "toyota.json", "ECM (CAN)/13",
+         "7F 13 78 \r", false, toyotaEcm + "|" + toyotaAfterEcm, true, {}, "", 4},
+        // A J1850 answer with headers off cut inside a code is read again, as any other.
+        {"Chrysler: ACM's answer cut inside its code, every read", "chrysler.json",
+         "ACM (J1850 VPW)/13", "53 90", false, chryslerWithCab + "|BCM: B1210/STORED|MIC:|OBD:"},
+        {"Chrysler: ACM's answer cut inside its code once", "chrysler.json",
+         "ACM (J1850 VPW)/13", "53 90", true, chryslerWithCab + "|" + chryslerAfterCab, true},
+        // Only another address answering: the module is not read, nor left out in silence.
+        {"Nissan: ABS answers from 29", "nissan.json", "", "", false, nissanWithoutAbs, false,
+         [](VehicleProfile& p) { moduleNamed(p, "ABS (KWP2000)").response = 0x29; },
+         "answer from 29 set aside for ABS (28)"},
+        {"GM: the ECM's frames come on another unit's identifier", "gm.json", "", "", false,
+         gmWithoutEcm, false,
+         [](VehicleProfile& p) { moduleNamed(p, "ECM (GMLAN)").response = 0x7E9; },
+         "answer from 7E9 set aside for ECM (7E8)"},
+        {"Toyota: the tire pressure unit's late answer to the body's request", "toyota.json",
+         "BODY (behind/13", "58 06 53 02 C1 00 C1 21", false, toyotaWithoutBody, false, {},
+         "answer from 58 set aside for BODY (40)"},
     };
     // clang-format on
     ASSERT_NO_FATAL_FAILURE(connectAndListen(sample("toyota.json")));
@@ -655,12 +694,23 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         const size_t slash = c.command.find('/');
         const std::string request = c.command.substr(slash + 1);
         core->clearFaults();
-        if (slash == std::string::npos)
-            profile.answers[c.command] = c.answer;
-        else if (c.once)
-            core->addFault(sim::Fault::reply(c.answer + "\r\r>", 1, request));
+        // A reply that never ends costs its wait: on a clock on which it costs a quarter of it.
+        scanClock.reset();
+        if (c.stops)
+            scanClock.emplace(std::make_shared<QuickClock>(0.25));
         else
+            scanClock.emplace(std::make_shared<modtest::InstantSleepClock>());
+        if (c.command.empty()) {
+            // The vehicle changed alone.
+        } else if (slash == std::string::npos) {
+            profile.answers[c.command] = c.answer;
+        } else if (c.stops) {
+            core->addFault(sim::Fault::reply(c.answer, c.stops, request));
+        } else if (c.once) {
+            core->addFault(sim::Fault::reply(c.answer + "\r\r>", 1, request));
+        } else {
             moduleNamed(profile, c.command.substr(0, slash)).replies[request] = {words(c.answer)};
+        }
         changeVehicle(profile);
         core->clearCommands();
         engineLines->seen.clear();
@@ -673,8 +723,12 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         }
         EXPECT_EQ(end, c.complete ? "complete" : "complete:communicaton");
         EXPECT_EQ(lines, expected);
+        if (!c.warning.empty()) {
+            EXPECT_GE(logged("W:" + c.warning), 1u)
+                << ::testing::PrintToString(engineLines->seen.linesStartingWith("W:"));
+        }
         // Refused wherever it is sent (every module or pin pass that needs it, the restore).
-        if (slash == std::string::npos)
+        if (slash == std::string::npos && !c.command.empty())
             EXPECT_GE(logged("E:Setup command refused: " + c.command) +
                           logged("E:Restore command refused: " + c.command),
                       1u);

@@ -156,10 +156,24 @@ TEST_F(RelayTest, ALateReplyIsNotTakenForTheNextOne) {
     // The answer to KQI comes 4 s late, after its 3-second wait.
     core().addFault(Fault::delay(4.0, 1, "KQI"));
     EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
+    EXPECT_EQ(relay_->timedOutPart(), "");
     Clock::current()->sleepFor(6.0);  // the late reply has arrived by now
     auto r = relay_->sendToSensor("KQDP");
     ASSERT_TRUE(r.has_value());
     EXPECT_EQ(*r, "6\r>");
+    EXPECT_EQ(relay_->consectutiveTimeouts(), 0);
+
+    // Its second half comes 4 s after the first: the first is kept, the time-out still counts
+    // as one without a reply, and the next command gets only its own answer.
+    core().addFault(Fault::split(2, 4.0, 1, "KQI"));
+    EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
+    EXPECT_EQ(relay_->timedOutPart(), "OSAPI ");
+    EXPECT_EQ(relay_->consectutiveTimeouts(), 1);
+    Clock::current()->sleepFor(6.0);
+    r = relay_->sendToSensor("KQDP");
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(*r, "6\r>");
+    EXPECT_EQ(relay_->timedOutPart(), "");
 }
 
 TEST_F(RelayTest, MasksTheWiFiPasswordInLogsButNotOnTheWire) {

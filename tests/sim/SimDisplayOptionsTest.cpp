@@ -1,5 +1,6 @@
-// The profile's display options: a CAN module's identifier on every line, and 29-bit
-// identifiers as four bytes, as ELM327-type adapters print them.
+// The profile's display options: a CAN module's identifier on every line, 29-bit identifiers
+// as four bytes, lines without blanks and ISO 9141 headers on K-line, as ELM327-type adapters
+// print them.
 #include <gtest/gtest.h>
 
 #include "sim/SensorCore.hpp"
@@ -40,6 +41,16 @@ TEST(SimDisplayOptions, IdentifiersOnEveryLineAndAsFourBytes) {
     const nlohmann::json everyLine = {{"headersEveryLine", true}};
     const nlohmann::json bytes = {{"idBytes", true}};
     const nlohmann::json both = {{"headersEveryLine", true}, {"idBytes", true}};
+    const nlohmann::json noSpaces = {{"noSpaces", true}};
+    const nlohmann::json iso9141 = {{"iso9141Headers", true}};
+    const nlohmann::json kLine = {{"protocol", "5"},
+                                  {"request", "10"},
+                                  {"response", "10"},
+                                  {"replies", {{"18 00 FF 00", "58 01 01 23 20"}}}};
+    const nlohmann::json j1850 = {{"protocol", "1"},
+                                  {"request", "28"},
+                                  {"response", "28"},
+                                  {"replies", {{"13", "53 51 55 00 00"}}}};
     struct Case {
         const char* name;
         nlohmann::json sensor;
@@ -115,13 +126,55 @@ TEST(SimDisplayOptions, IdentifiersOnEveryLineAndAsFourBytes) {
          {"KQH1", "KQSH7E0"},
          "A9 81 12",
          "5E8 81 01 23 45 92 00 00 00 \r5E8 81 00 00 00 FF 00 00 00 \r\r>"},
+        {"11-bit without blanks",
+         noSpaces,
+         can11,
+         {"KQH1", "KQSH7E0"},
+         "13",
+         "7E8037F1378\r0453010123\r\r>"},
+        {"headers off without blanks, frame numbers kept",
+         noSpaces,
+         can11,
+         {"KQSH7E0"},
+         "19 02 FF",
+         "00A\r0:5902FF012345\r1:08C10000\r\r>"},
+        {"29-bit four bytes without blanks",
+         {{"noSpaces", true}, {"idBytes", true}},
+         can29,
+         {"KQSP7", "KQH1", "KQSH18DA10F1"},
+         "19 02 FF",
+         "18DAF110100A5902FF012345\r2108C10000\r\r>"},
+        {"K-line without blanks",
+         noSpaces,
+         kLine,
+         {"KQSP5", "KQH1", "KQSH8110F1"},
+         "18 00 FF 00",
+         "85F110580101232023\r\r>"},
+        {"K-line under ISO 9141 headers",
+         iso9141,
+         kLine,
+         {"KQSP5", "KQH1", "KQSH8110F1"},
+         "18 00 FF 00",
+         "48 6B 10 58 01 01 23 20 60 \r\r>"},
+        {"ISO 9141 headers only with headers on",
+         iso9141,
+         kLine,
+         {"KQSP5", "KQSH8110F1"},
+         "18 00 FF 00",
+         "58 01 01 23 20 \r\r>"},
+        {"J1850 without blanks",
+         noSpaces,
+         j1850,
+         {"KQSP1", "KQH1", "KQSH6C28F1"},
+         "13",
+         "6CF1285351550000FF\r\r>"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(answer(c.sensor, c.module, c.setup, c.request), c.reply) << c.name;
 }
 
 TEST(SimDisplayOptions, AreTrueOrFalse) {
-    for (const char* key : {"headersEveryLine", "idBytes"}) {
+    for (const char* key : {"headersEveryLine", "idBytes", "noSpaces", "iso9141Headers"}) {
         try {
             VehicleProfile::fromJson({{"sensor", {{key, "yes"}}}});
             ADD_FAILURE() << key;

@@ -241,6 +241,13 @@ TEST_F(VehicleTimeoutTest, EngineSeesEveryFailureAsNoData) {
     core->addFault(Fault::silence(1, "KQSP6"));
     EXPECT_FALSE(vehicle->sendSetupCommandToOstrel(std::string("KQSP6")));
     EXPECT_EQ(vehicle->activeHighPin(), 0);  // no completed exchange, no bookkeeping
+    // A reply that stopped before its prompt: the part that came, marked cut short; blanks
+    // alone are nothing.
+    core->addFault(Fault::reply("59 02 FF 01 23 \r", 1, "19 02 FF"));
+    EXPECT_EQ(vehicle->sendCommandToOstrel(std::string("19 02 FF")),
+              "59 02 FF 01 23 \r\rNO DATA: REPLY CUT SHORT ERROR\r>");
+    core->addFault(Fault::reply(" \r", 1, "0100"));
+    EXPECT_EQ(vehicle->sendCommandToOstrel(std::string("0100")), "NO DATA/r>");
 }
 
 TEST_F(VehicleTest, CommandsReturnTheReplyAndKeepPins) {

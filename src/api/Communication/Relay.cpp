@@ -168,6 +168,7 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
     int64_t tries = static_cast<int64_t>(std::max(noDataRetryCount, 0)) + 1;
     {
         std::lock_guard lock(mutex_);
+        timedOutPart_.clear();
         if (timedOut_) return std::unexpected(CommError::timedOut);
         awaitingFwResponse_ = false;
     }
@@ -219,6 +220,7 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
         }
 
         const std::string response = response_;
+        timedOutPart_ = stringBuffer_;
         bool post = false;
         if (response.empty() && ++consectutiveTimeouts_ >= kTimeoutsBeforeDisconnect) {
             timedOut_ = true;
@@ -353,6 +355,10 @@ void Relay::resetTimeOut() {
 
 bool Relay::timedOut() const {
     return lockedCopy(mutex_, timedOut_);
+}
+
+std::string Relay::timedOutPart() const {
+    return lockedCopy(mutex_, timedOutPart_);
 }
 
 int64_t Relay::consectutiveTimeouts() const {

@@ -43,7 +43,8 @@ class SessionController;
 //   arrived, the link has stayed quiet for `kSettleTime` (at most `kReplyTimeout` in all) or
 //   the link has closed (the command then fails with `notConnected`);
 //   what arrives meanwhile is discarded, so a late reply is never taken as the answer to the
-//   next command, and no part of it is left in front of that answer.
+//   next command, and no part of it is left in front of that answer. What came of the reply
+//   before the time-out is kept (`timedOutPart`).
 //
 // Firmware mode: `sendFwModeCommand` writes one raw frame (the recovery probe, answered by
 // a bare "s"); `writeFw` writes one raw block and completes when the expected 'C' and
@@ -101,6 +102,9 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
 
     bool timedOut() const;
     int64_t consectutiveTimeouts() const;
+    // What came of the reply to the last `sendToSensor` before it timed out, as received (empty
+    // when nothing came, or the exchange did not time out).
+    std::string timedOutPart() const;
     bool awaitingFwResponse() const;
 
     // A command or reply as the log shows it, with the value of every Wi-Fi password
@@ -135,6 +139,7 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     bool awaitingFwResponse_ = false;
     std::string stringBuffer_;
     std::string response_;
+    std::string timedOutPart_;
     int64_t numPendingC_ = 0;
     int64_t numPendingK_ = 0;
     int64_t consectutiveTimeouts_ = 0;

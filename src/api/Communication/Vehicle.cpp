@@ -142,7 +142,14 @@ OptionalText Vehicle::sendCommandToOstrel(const OptionalText& cmd) {
         return kNoDataReply;
     }
     auto reply = exchange(*cmd);
-    if (!reply) return kNoDataReply;
+    if (!reply) {
+        // A reply that stopped before its prompt: the part that came, marked as cut short.
+        if (auto r = relay(); r && reply.error() == CommError::timedOut) {
+            const std::string part = r->timedOutPart();
+            if (!reply::tokens(part).empty()) return cutShortReply(part);
+        }
+        return kNoDataReply;
+    }
     proccessPinSwitchCommands(*cmd);
     return *reply;
 }

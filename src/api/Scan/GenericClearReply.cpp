@@ -39,9 +39,10 @@ bool genericClearConfirmed(std::string_view reply) {
     }
     if (vehicle.empty()) return ok;
     // Otherwise only the units' positive answer (44 where a message begins, on whichever bus)
-    // with no unit refusing confirms it.
+    // with no unit refusing confirms it. The sensor prints them as it does for its own command,
+    // not in the display form set: the shape of each line decides.
     for (QZEFraming framing : {QZEFraming::can, QZEFraming::kLine, QZEFraming::j1850}) {
-        const auto answer = QZEModuleReply::classify(vehicle, QZEAsked::of("04", framing));
+        const auto answer = QZEModuleReply::classify(vehicle, QZEAsked::of("04", framing, {}));
         if (answer.answered()) return !answer.withRefusal;
     }
     return false;

@@ -24,6 +24,7 @@ int64_t QZEBaseDiagnosticModule::decodeEnhancedCodesCANGMJ2012(std::string_view 
                    static_cast<int>(reply::lines(text).size()));
     QZEAsked asked;
     asked.positive = 0x81;
+    asked.display = displayed();
     for (const auto& message : QZEModuleReply::classify(text, asked).messages)
         decodeGmlanMessage(message);
     return static_cast<int64_t>(m_codeArray.size());

@@ -20,6 +20,7 @@ std::vector<QZEMessageBytes> j1850Answers(std::string_view text, int positive) {
     QZEAsked asked;
     asked.framing = QZEFraming::j1850;
     asked.positive = positive;
+    asked.display = QZEBaseDiagnosticModule::displayed();
     return QZEModuleReply::classify(text, asked).messages;
 }
 

@@ -49,6 +49,7 @@ int64_t QZEBaseDiagnosticModule::decodeKWP2000CANResponse(std::string_view text)
     if (reply::holdsNoData(text)) return 0;
     QZEAsked asked;
     asked.positive = 0x58;
+    asked.display = displayed();
     // A negative response ("response pending") may come before the answer in the same reply.
     for (const auto& message : QZEModuleReply::classify(text, asked).messages)
         return decodeKwp2000Records(reply::Tokens(message.begin(), message.end()));

@@ -5,8 +5,10 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <utility>
 
 #include "lib/Decoders/QZEReplyText.hpp"
+#include "lib/Facades/QZEAdapters.hpp"
 
 namespace qz {
 
@@ -18,14 +20,15 @@ using reply::Tokens;
 
 constexpr int kNegative = 0x7F;
 constexpr int kResponsePending = 0x78;
-
-bool isBusyCode(int code) {
-    return code == 0x21 || code == 0x37 || code == 0x10 || code == 0x23;
-}
+constexpr size_t kNone = static_cast<size_t>(-1);
 
 // A byte cut in half: the last digit of a line whose end was lost ("7F 1").
 bool isHalfByte(std::string_view token) {
     return token.size() == 1 && reply::isHexToken(token);
+}
+
+bool isData(std::string_view token) {
+    return reply::isHexToken(token) || reply::isFrameMarker(token);
 }
 
 // One message as the display showed it.
@@ -33,14 +36,32 @@ struct Message {
     std::string address;  // the identifier, address byte or source byte shown; empty: none
     QZEMessageBytes bytes;
     bool whole = true;
+    // A frame of it flagged damaged, or holding a token that is no byte: the bytes kept are
+    // those of its frames before that one.
+    bool damaged = false;
+    int shown = -1;  // a damaged message's first byte as shown, when no byte of it is kept
 };
 
 // What the lines of a reply held.
 struct Lines {
     std::vector<Message> messages;
-    bool damaged = false;  // a line flagged damaged
-    bool words = false;    // the sensor's words (NO DATA aside) or junk
-    bool noData = false;   // "NO DATA"
+    bool damaged = false;     // a line flagged damaged (an assembled message)
+    bool words = false;       // the sensor's words (NO DATA aside) or junk
+    bool noData = false;      // "NO DATA"
+    bool endedEarly = false;  // the reply stopped before its prompt
+};
+
+// A line of bytes: where a flag, or a token that is no byte, stands (kNone: a frame read
+// whole).
+struct Row {
+    Tokens t;
+    size_t flag = kNone;
+
+    bool damaged() const { return flag != kNone; }
+    // The tokens before the flag.
+    Tokens shown() const {
+        return damaged() ? Tokens(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(flag)) : t;
+    }
 };
 
 // Appends the whole bytes of [begin, end), at most `most`; false when a token that is no whole
@@ -61,18 +82,39 @@ bool bytesOnly(const Tokens& t) {
     return true;
 }
 
+std::string joined(const Tokens& t, size_t count) {
+    std::string out;
+    for (size_t i = 0; i < count && i < t.size(); ++i) out += t[i];
+    return out;
+}
+
+// The message a damaged line stands in: its bytes are not kept, its first one tells its kind.
+Message damagedMessage(Message m) {
+    m.damaged = true;
+    m.whole = false;
+    if (!m.bytes.empty() && isByte(m.bytes[0])) m.shown = byteValue(m.bytes[0]);
+    m.bytes.clear();
+    return m;
+}
+
 // ISO-TP frames of the CAN display, followed per sender.
 class CanFrames {
   public:
-    CanFrames(Lines& out, bool extended) : out_(out), extended_(extended) {}
+    CanFrames(Lines& out, bool extended, QZEDisplayForm display)
+        : out_(out),
+          extended_(extended),
+          headers_(display.headers),
+          headersOn_(display.headers == true),
+          identifiers_(display.identifierDigits != 3) {}
 
     void line(const Tokens& row, const Tokens* next) {
         Tokens t = row;
         if (extended_) return extendedLine(t);
         // Headers off, multi-frame: the length line, then "N:" frames.
-        if (t.size() == 1 && t[0].size() == 3 && reply::isHexToken(t[0]) && next &&
-            !next->empty() && reply::isFrameMarker((*next)[0])) {
+        if (headers_ != true && t.size() == 1 && t[0].size() == 3 && reply::isHexToken(t[0]) &&
+            next && !next->empty() && reply::isFrameMarker((*next)[0])) {
             close("");
+            skipping_.erase("");
             open_[""] = Open{{}, lengthOf(t[0]), 0, true, true};
             return;
         }
@@ -83,47 +125,60 @@ class CanFrames {
             return;
         }
         skipping_.erase("");
-        if (const size_t id = identifiers_.at(t)) {
+        if (const size_t id = identifier(t)) {
             // Shown once, the identifier stands for the lines after it too.
             headersOn_ = true;
-            sender_.clear();
-            for (size_t i = 0; i < id; ++i) sender_ += t[i];
+            sender_ = joined(t, id);
             t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(id));
             if (t.empty()) return;
         }
         if (headersOn_) return frame(sender_, t.begin(), t.end());
-        // Headers off: a single frame's data, its PCI byte shown or not (a response byte is never
-        // 01 to 07).
+        // Headers off: a single frame's data, or a frame with its PCI byte shown (a response
+        // byte is never 01 to 07), padded to 8 bytes or not.
         close("");
         const int first = isByte(t[0]) ? byteValue(t[0]) : 0;
-        if (first >= 1 && first <= 7 && t.size() == static_cast<size_t>(first) + 1)
+        const size_t size = t.size();
+        if (first >= 1 && first <= 7 &&
+            (size == static_cast<size_t>(first) + 1 || (size == 8 && first < 8)))
             return frame("", t.begin(), t.end());
         plain("", t.begin(), t.end());
     }
 
-    // A line flagged damaged: the message of its sender is lost from there.
-    void lost(const Tokens& t) {
+    // A line flagged damaged, or holding junk after bytes: the message of its sender is lost
+    // from there.
+    void lost(const Tokens& shown) {
         std::string sender = extended_ ? std::string() : sender_;
-        const size_t bytes =
-            static_cast<size_t>(std::find_if(t.begin(), t.end(), reply::isDamageFlag) - t.begin());
-        if (bytes > 0) {
-            if (extended_) {
-                const size_t id = identifiers_.at(t);
-                if (id > 0) {
-                    identifier_.clear();
-                    for (size_t i = 0; i < id; ++i) identifier_ += t[i];
-                }
-                if (id < bytes && isByte(t[id])) sender = extendedSender(t[id]);
-            } else if (bytes == 1 && !headersOn_) {
-                sender.clear();  // the length line of the headers-off display
-            } else if (const size_t id = identifiers_.at(t); id > 0 && id < bytes) {
+        int first = -1;
+        if (extended_) {
+            size_t at = 0;
+            if (const size_t id = identifier(shown)) {
+                identifier_ = joined(shown, id);
+                at = id;
+            }
+            if (at < shown.size() && isByte(shown[at])) {
+                sender = extendedSender(shown[at]);
+                first = dataAfterPci(shown, at + 1);
+            }
+        } else if (!shown.empty() && reply::isFrameMarker(shown[0])) {
+            sender.clear();  // a frame of the headers-off display
+        } else if (shown.size() == 1 && !headersOn_) {
+            sender.clear();  // the length line of the headers-off display
+        } else {
+            size_t at = 0;
+            if (const size_t id = identifier(shown); id > 0 && id < shown.size()) {
                 headersOn_ = true;
-                sender_.clear();
-                for (size_t i = 0; i < id; ++i) sender_ += t[i];
+                sender_ = joined(shown, id);
                 sender = sender_;
+                at = id;
+            }
+            if (headersOn_) {
+                first = dataAfterPci(shown, at);
+            } else if (at < shown.size() && isByte(shown[at])) {
+                const int value = byteValue(shown[at]);
+                first = value >= 1 && value <= 7 ? dataAt(shown, at + 1) : value;
             }
         }
-        broken(sender);
+        broken(sender, true, first);
         skipping_.insert(sender);
     }
 
@@ -148,6 +203,34 @@ class CanFrames {
         return value;
     }
 
+    static int dataAt(const Tokens& t, size_t at) {
+        return at < t.size() && isByte(t[at]) ? byteValue(t[at]) : -1;
+    }
+
+    // The first data byte of a frame shown from its PCI byte at `at` (-1: none shown, or a
+    // consecutive frame).
+    static int dataAfterPci(const Tokens& t, size_t at) {
+        if (at >= t.size() || !isByte(t[at])) return -1;
+        switch (byteValue(t[at]) >> 4) {
+            case 0:
+                return dataAt(t, at + 1);
+            case 1:
+                return dataAt(t, at + 2);
+            case 2:
+            case 3:
+                return -1;
+            default:  // a raw frame
+                return byteValue(t[at]);
+        }
+    }
+
+    // How many tokens at the start of the line are its identifier, where the display shows
+    // headers.
+    size_t identifier(const Tokens& t) {
+        if (headers_ == false || t.empty()) return 0;
+        return identifiers_.at(t);
+    }
+
     // The sender of an extended frame: its address byte, behind the identifier shown (once or
     // on every line) as "<identifier> <address>".
     std::string extendedSender(std::string_view address) const {
@@ -156,9 +239,8 @@ class CanFrames {
     }
 
     void extendedLine(Tokens& t) {
-        if (const size_t id = identifiers_.at(t)) {
-            identifier_.clear();
-            for (size_t i = 0; i < id; ++i) identifier_ += t[i];
+        if (const size_t id = identifier(t)) {
+            identifier_ = joined(t, id);
             t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(id));
         }
         for (size_t at = 0; at < t.size(); at += 8) {
@@ -222,10 +304,7 @@ class CanFrames {
         }
         if (it == open_.end() || it->second.markers != markers || it->second.next != sequence) {
             // Frames without their beginning, or one lost before this one.
-            if (it != open_.end())
-                broken(sender);
-            else
-                cut(sender);
+            broken(sender);
             return;
         }
         it->second.next = (sequence + 1) & 15;
@@ -262,11 +341,16 @@ class CanFrames {
         open_.erase(it);
     }
 
-    void broken(const std::string& sender) {
-        auto it = open_.find(sender);
-        if (it == open_.end()) return cut(sender);
-        out_.messages.push_back(Message{sender, std::move(it->second.bytes), false});
-        open_.erase(it);
+    // The sender's message ends short (damaged, with the first byte shown where none came
+    // before).
+    void broken(const std::string& sender, bool damaged = false, int first = -1) {
+        Message m{sender, {}, false, damaged, first};
+        if (auto it = open_.find(sender); it != open_.end()) {
+            m.bytes = std::move(it->second.bytes);
+            open_.erase(it);
+        }
+        if (!m.bytes.empty()) m.shown = -1;
+        out_.messages.push_back(std::move(m));
     }
 
     // A message of which nothing readable came.
@@ -274,6 +358,7 @@ class CanFrames {
 
     Lines& out_;
     bool extended_;
+    std::optional<bool> headers_;  // as the display form tells
     bool headersOn_ = false;
     std::string sender_;      // the identifier shown last
     std::string identifier_;  // the same, with extended addressing
@@ -290,52 +375,68 @@ bool checksumAgrees(const Tokens& t, size_t head, size_t length) {
     return (sum & 0xFF) == byteValue(t.back());
 }
 
-void kLineLine(const Tokens& t, Lines& out) {
-    if (!bytesOnly(t)) {
-        out.words = true;
-        return;
-    }
+// A K-line message with its header: <format> [<target> <source>] [<length>] <data> <checksum>,
+// or ISO 9141's 48 6B <source> <data> <checksum>. Told that headers are shown, the checksum
+// ends a whole message.
+Message headedKLine(const Tokens& t, bool told) {
+    Message m;
     const int format = byteValue(t[0]);
-    // ISO 9141-2 headers: 48 6B <source> <data> <checksum>, no length.
-    if (t.size() >= 4 && format == 0x48 && isByte(t[1]) && byteValue(t[1]) == 0x6B) {
-        Message m;
-        m.address = std::string(t[2]);
-        m.whole = isByte(t.back()) && takeBytes(t.begin() + 3, t.end() - 1, t.size() - 4, m.bytes);
-        out.messages.push_back(std::move(m));
-        return;
+    if (t.size() >= 2 && format == 0x48 && isByte(t[1]) && byteValue(t[1]) == 0x6B) {
+        if (t.size() >= 3) m.address = std::string(t[2]);
+        m.whole = t.size() >= 4 && isByte(t.back()) &&
+                  takeBytes(t.begin() + 3, t.end() - 1, t.size() - 4, m.bytes);
+        return m;
     }
+    const bool addressed = !told || (format & 0xC0) != 0;
+    size_t head = addressed ? 3 : 1;
+    size_t length = static_cast<size_t>(format & 0x3F);
+    const bool lengthByte = length == 0;
+    if (addressed && t.size() >= 3) m.address = std::string(t[2]);
+    if (lengthByte) {
+        if (t.size() <= head || !isByte(t[head])) {
+            m.whole = false;  // the length byte lost
+            return m;
+        }
+        length = static_cast<size_t>(byteValue(t[head]));
+        ++head;
+    }
+    const auto begin = t.begin() + static_cast<std::ptrdiff_t>(std::min(head, t.size()));
+    m.whole = takeBytes(begin, t.end(), length, m.bytes) && m.bytes.size() == length;
+    if (told) m.whole = m.whole && t.size() > head + length && isByte(t[head + length]);
+    return m;
+}
+
+Message kLineMessage(const Tokens& t, std::optional<bool> headers) {
+    if (headers == true) return headedKLine(t, true);
+    Message m;
+    if (headers == false) {
+        m.whole = takeBytes(t.begin(), t.end(), t.size(), m.bytes);
+        return m;
+    }
+    // Not told: a header when the line begins as one does (a format byte, then the tester as
+    // target, or a length and checksum that agree; ISO 9141's 48 6B).
+    const int format = byteValue(t[0]);
+    const bool iso9141 = t.size() >= 4 && format == 0x48 && byteValue(t[1]) == 0x6B;
     size_t head = 3;
     size_t length = static_cast<size_t>(format & 0x3F);
     if (length == 0 && t.size() >= 4 && isByte(t[3])) {
         head = 4;
         length = static_cast<size_t>(byteValue(t[3]));
     }
-    // A header: a format byte, then the tester as target (or a length and checksum that agree).
     const bool headed = (format & 0x80) && t.size() >= 3 && isByte(t[1]) &&
                         (byteValue(t[1]) == 0xF1 || checksumAgrees(t, head, length));
-    Message m;
-    if (!headed) {
-        m.whole = takeBytes(t.begin(), t.end(), t.size(), m.bytes);
-    } else {
-        m.address = std::string(t[2]);
-        if ((format & 0x3F) == 0 && head == 3) {
-            m.whole = false;  // the length byte lost
-        } else {
-            const auto begin = t.begin() + static_cast<std::ptrdiff_t>(std::min(head, t.size()));
-            m.whole = takeBytes(begin, t.end(), length, m.bytes) && m.bytes.size() == length;
-        }
-    }
-    out.messages.push_back(std::move(m));
+    if (iso9141 || headed) return headedKLine(t, false);
+    m.whole = takeBytes(t.begin(), t.end(), t.size(), m.bytes);
+    return m;
 }
 
-void j1850Line(const Tokens& t, int positive, Lines& out) {
-    if (!bytesOnly(t)) {
-        out.words = true;
-        return;
-    }
-    const bool whole = isByte(t.back());
+// A J1850 message: <priority> <target> <source> <data> <crc> with headers, the data without.
+Message j1850Message(const Tokens& t, int positive, std::optional<bool> headers) {
     bool headed = false;
-    if (whole && t.size() >= 5) {
+    if (headers) {
+        headed = *headers;
+    } else if (isByte(t.back()) && t.size() >= 5) {
+        // Not told: a header when the line begins as one does.
         const int first = byteValue(t[0]);
         const int fourth = byteValue(t[3]);
         if (positive >= 0)
@@ -345,61 +446,143 @@ void j1850Line(const Tokens& t, int positive, Lines& out) {
             headed = reply::j1850Crc(t.begin(), t.end() - 1) == byteValue(t.back());
     }
     Message m;
-    if (headed) {
-        m.address = std::string(t[2]);
-        takeBytes(t.begin() + 3, t.end() - 1, t.size() - 4, m.bytes);
-    } else {
+    if (!headed) {
         m.whole = takeBytes(t.begin(), t.end(), t.size(), m.bytes);
+        return m;
     }
-    out.messages.push_back(std::move(m));
+    if (t.size() >= 3) m.address = std::string(t[2]);
+    m.whole = t.size() >= 5 && isByte(t.back()) &&
+              takeBytes(t.begin() + 3, t.end() - 1, t.size() - 4, m.bytes);
+    if (!m.whole && t.size() > 3) {
+        m.bytes.clear();
+        takeBytes(t.begin() + 3, t.end(), t.size() - 3, m.bytes);
+    }
+    return m;
 }
 
-// A line printed without blanks ("7E8037F0422", "486B10447F") as the bytes it holds: a CAN
-// identifier first (three digits when the count is odd, eight when they begin as diagnostic
-// identifiers do), then two digits a byte; a frame of the headers-off display keeps its marker
-// ("1:08C10000" is "1: 08 C1 00 00"). Other lines as they stand.
-std::string_view spaced(std::string_view line, std::string& storage) {
-    const auto t = reply::tokens(line);
-    if (t.size() != 1) return line;
-    if (t[0].size() > 3 && reply::isFrameMarker(t[0].substr(0, 2)) &&
-        reply::isHexToken(t[0].substr(2))) {
-        storage = std::string(t[0].substr(0, 2));
-        for (size_t at = 2; at < t[0].size(); at += 2)
-            storage += " " + std::string(t[0].substr(at, 2));
+// Lines printed without blanks ("7E8037F0422", "486B10447F") as the bytes they hold: a CAN
+// identifier first where the display shows one, then two digits a byte, an odd digit left
+// being a byte cut in half; a frame of the headers-off display keeps its marker ("1:08C10000"
+// is "1: 08 C1 00 00"). Other lines as they stand.
+class Unspaced {
+  public:
+    explicit Unspaced(const QZEAsked& asked)
+        : can_(asked.framing != QZEFraming::kLine && asked.framing != QZEFraming::j1850),
+          display_(asked.display) {}
+
+    std::string_view line(std::string_view line, std::string& storage) {
+        const auto t = reply::tokens(line);
+        if (t.size() != 1) {
+            seen(t);
+            return line;
+        }
+        if (t[0].size() > 3 && reply::isFrameMarker(t[0].substr(0, 2)) &&
+            reply::isHexToken(t[0].substr(2))) {
+            storage = std::string(t[0].substr(0, 2));
+            for (size_t at = 2; at < t[0].size(); at += 2)
+                storage += " " + std::string(t[0].substr(at, 2));
+            return storage;
+        }
+        if (t[0].size() < 4 || !reply::isHexToken(t[0])) {
+            seen(t);
+            return line;
+        }
+        const std::string_view run = t[0];
+        const size_t id = can_ ? identifierDigits(run) : 0;
+        if (id > 0) identifiers_.insert(std::string(run.substr(0, id)));
+        firstLine_ = false;
+        storage = std::string(run.substr(0, id));
+        for (size_t at = id; at < run.size(); at += 2) {
+            if (!storage.empty()) storage += ' ';
+            storage += run.substr(at, 2);
+        }
         return storage;
     }
-    if (t[0].size() < 4 || !reply::isHexToken(t[0])) return line;
-    const std::string_view run = t[0];
-    size_t id = run.size() % 2 ? 3 : 0;
-    if (id == 0 && run.size() >= 10) {
+
+  private:
+    // A spaced line's identifier is a token of its own.
+    void seen(const Tokens& t) {
+        if (t.empty() || !std::all_of(t.begin(), t.end(), isData)) return;
+        if (t[0].size() >= 3 && reply::isHexToken(t[0])) identifiers_.insert(std::string(t[0]));
+        firstLine_ = false;
+    }
+
+    static bool widePrefix(std::string_view run) {
+        if (run.size() < 10) return false;
         const int priority = byteValue(run.substr(0, 2));
         const int format = byteValue(run.substr(2, 2));
-        if (priority >= 0x08 && priority <= 0x1F && format >= 0xC0) id = 8;
+        return priority >= 0x08 && priority <= 0x1F && format >= 0xC0;
     }
-    storage = std::string(run.substr(0, id));
-    for (size_t at = id; at < run.size(); at += 2) {
-        if (!storage.empty()) storage += ' ';
-        storage += run.substr(at, 2);
+
+    bool startsWithSeen(std::string_view run, size_t digits) const {
+        return run.size() > digits && identifiers_.contains(std::string(run.substr(0, digits)));
     }
-    return storage;
+
+    size_t identifierDigits(std::string_view run) const {
+        if (display_.headers == false) return 0;
+        if (display_.headers == true && display_.identifierDigits == 3) {
+            // An 11-bit identifier makes the count odd; a line cut short keeps one seen.
+            if (run.size() % 2 || firstLine_ || startsWithSeen(run, 3)) return 3;
+            return 0;
+        }
+        if (display_.headers == true && display_.identifierDigits == 8) {
+            if (firstLine_ || startsWithSeen(run, 8) || widePrefix(run)) return 8;
+            return 0;
+        }
+        // Not told: the shape of the line decides.
+        if (run.size() % 2) return 3;
+        return widePrefix(run) ? 8 : 0;
+    }
+
+    bool can_;
+    QZEDisplayForm display_;
+    bool firstLine_ = true;
+    std::set<std::string> identifiers_;
+};
+
+// What a line holds: bytes, bytes up to a flag or a token that is no byte (`at`), or the
+// sensor's words. A token that is no byte makes a frame damaged only after two of data: before
+// that the line is the sensor's words ("FB ERROR", "?").
+struct LineShape {
+    enum { bytes, flagged, words } kind = bytes;
+    size_t at = kNone;
+};
+
+LineShape shapeOf(const Tokens& t) {
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (reply::isDamageFlag(t[i])) return {LineShape::flagged, i};
+        if (!isData(t[i]))
+            return i >= 2 ? LineShape{LineShape::flagged, i} : LineShape{LineShape::words};
+    }
+    return {};
 }
 
-// The lines of a reply read in the question's framing.
+bool isCutShortLine(std::string_view line) {
+    const auto t = reply::tokens(line);
+    std::string words;
+    for (auto token : t) words += std::string(words.empty() ? "" : " ") + std::string(token);
+    return words == QZVehicleCommunicationProtocol::kCutShortLine;
+}
+
+// The lines of a reply read in the question's framing and display form.
 Lines readLines(std::string_view text, const QZEAsked& asked) {
     Lines out;
-    std::vector<Tokens> rows;
+    std::vector<Row> rows;
     std::deque<std::string> storage;  // lines respaced
+    Unspaced unspaced(asked);
     for (auto printed : reply::lines(text)) {
         if (reply::isNotice(printed)) continue;
+        if (isCutShortLine(printed)) {
+            out.endedEarly = true;
+            continue;
+        }
         storage.emplace_back();
-        const std::string_view line = spaced(printed, storage.back());
+        const std::string_view line = unspaced.line(printed, storage.back());
         auto t = reply::tokens(line);
         if (t.empty()) continue;
-        const bool data = std::all_of(t.begin(), t.end(), [](std::string_view token) {
-            return reply::isHexToken(token) || reply::isFrameMarker(token);
-        });
-        if (data || reply::isDamagedLine(t)) {
-            rows.push_back(std::move(t));
+        const LineShape shape = shapeOf(t);
+        if (shape.kind != LineShape::words) {
+            rows.push_back(Row{std::move(t), shape.at});
         } else if (reply::holdsNoData(line) && !reply::holdsSensorError(line)) {
             out.noData = true;
         } else {
@@ -408,31 +591,45 @@ Lines readLines(std::string_view text, const QZEAsked& asked) {
     }
     if (asked.framing == QZEFraming::message) {
         Message m;
+        reply::Identifiers identifiers;
         for (const auto& row : rows) {
-            if (reply::isDamagedLine(row)) {
+            if (row.damaged()) {
                 out.damaged = true;
                 continue;
             }
-            m.whole = takeBytes(row.begin(), row.end(), row.size(), m.bytes) && m.whole;
+            size_t id = asked.display.headers == false ? 0 : identifiers.at(row.t);
+            if (id > 0) m.address = joined(row.t, id);
+            m.whole = takeBytes(row.t.begin() + static_cast<std::ptrdiff_t>(id), row.t.end(),
+                                row.t.size() - id, m.bytes) &&
+                      m.whole;
         }
         if (!m.bytes.empty() || !m.whole) out.messages.push_back(std::move(m));
         return out;
     }
     const bool can = asked.framing == QZEFraming::can || asked.framing == QZEFraming::canExtended;
-    CanFrames frames(out, asked.framing == QZEFraming::canExtended);
+    CanFrames frames(out, asked.framing == QZEFraming::canExtended, asked.display);
     for (size_t i = 0; i < rows.size(); ++i) {
-        const Tokens& t = rows[i];
-        if (reply::isDamagedLine(t)) {
-            out.damaged = true;
-            if (can) frames.lost(t);
+        const Row& row = rows[i];
+        if (can) {
+            if (row.damaged())
+                frames.lost(row.shown());
+            else
+                frames.line(row.t, i + 1 < rows.size() ? &rows[i + 1].t : nullptr);
             continue;
         }
-        if (can)
-            frames.line(t, i + 1 < rows.size() ? &rows[i + 1] : nullptr);
-        else if (asked.framing == QZEFraming::kLine)
-            kLineLine(t, out);
-        else
-            j1850Line(t, asked.positiveByte(), out);
+        const Tokens t = row.shown();
+        if (t.empty()) {
+            out.messages.push_back(damagedMessage({}));
+            continue;
+        }
+        if (!row.damaged() && !bytesOnly(t)) {
+            out.words = true;
+            continue;
+        }
+        Message m = asked.framing == QZEFraming::kLine
+                        ? kLineMessage(t, asked.display.headers)
+                        : j1850Message(t, asked.positiveByte(), asked.display.headers);
+        out.messages.push_back(row.damaged() ? damagedMessage(std::move(m)) : std::move(m));
     }
     if (can) frames.finish();
     return out;
@@ -449,14 +646,16 @@ bool sameAddress(std::string_view a, std::string_view b) {
     return x && y ? *x == *y : a == b;
 }
 
+// The identifier and address byte of a sender shown as "<identifier> <address>".
+std::pair<std::string_view, std::string_view> senderParts(std::string_view sender) {
+    if (const size_t blank = sender.find(' '); blank != std::string_view::npos)
+        return {sender.substr(0, blank), sender.substr(blank + 1)};
+    return {{}, sender};
+}
+
 bool fromModule(const Message& m, const QZEAsked& asked) {
     if (asked.from.empty() || m.address.empty()) return true;
-    std::string_view address = m.address;
-    std::string_view identifier;
-    if (const size_t blank = address.find(' '); blank != std::string_view::npos) {
-        identifier = address.substr(0, blank);
-        address = address.substr(blank + 1);
-    }
+    const auto [identifier, address] = senderParts(m.address);
     auto named = [&](auto&& is) { return std::any_of(asked.from.begin(), asked.from.end(), is); };
     if (asked.framing == QZEFraming::canExtended && sameAddress(address, QZEAsked::kTester)) {
         // Frames to the tester: the identifier shown names the module (its address as the
@@ -468,7 +667,24 @@ bool fromModule(const Message& m, const QZEAsked& asked) {
             return x && (*x == *id || *x == (*id & 0xFF));
         });
     }
+    if (asked.pairedFrames) {
+        const auto id = hexNumber(address);
+        if (id && named([&](const std::string& a) {
+                const auto x = hexNumber(a);
+                return x && *id == (0x500 | (*x & 0xFF));
+            }))
+            return true;
+    }
     return named([&](const std::string& a) { return sameAddress(a, address); });
+}
+
+// The address of a message set aside, as the log names it: the identifier of a frame to the
+// tester, else the address shown.
+std::string shownAddress(const Message& m) {
+    const auto [identifier, address] = senderParts(m.address);
+    if (!identifier.empty() && sameAddress(address, QZEAsked::kTester))
+        return std::string(identifier);
+    return std::string(address);
 }
 
 bool holdsItsRecords(const QZEMessageBytes& m, const QZERecordLayout& layout) {
@@ -483,7 +699,19 @@ bool holdsItsRecords(const QZEMessageBytes& m, const QZERecordLayout& layout) {
 QZEModuleReply classifyLines(Lines lines, const QZEAsked& asked) {
     QZEModuleReply out;
     const int positive = asked.positiveByte();
+    auto isPositive = [&](int first) {
+        return asked.positive == QZEAsked::kAnyByte ? first != kNegative : first == positive;
+    };
+    // Whether the bytes answer the question: its positive answer, or a negative one to it.
+    auto answersIt = [&](const Message& m) {
+        if (m.damaged || m.bytes.empty()) return false;
+        const int first = byteValue(m.bytes[0]);
+        if (first != kNegative) return isPositive(first);
+        return m.bytes.size() < 2 || asked.service < 0 || byteValue(m.bytes[1]) == asked.service;
+    };
     bool anyCut = false;  // a positive message, or one that cannot be told, cut short
+    bool damaged = lines.damaged;
+    bool positiveDamaged = false;  // a damaged message that was a positive one
     bool refused = false;
     bool others = false;  // bytes that answer nothing asked
     std::optional<QZEReplyKind> waiting;
@@ -491,7 +719,27 @@ QZEModuleReply classifyLines(Lines lines, const QZEAsked& asked) {
     int refusalCode = -1;
     int waitingCode = -1;
     for (auto& m : lines.messages) {
-        if (!fromModule(m, asked)) continue;  // another module's answer
+        if (!fromModule(m, asked)) {
+            // Another address's answer: not the module's, noted as set aside.
+            if (const std::string address = shownAddress(m);
+                answersIt(m) &&
+                std::find(out.setAside.begin(), out.setAside.end(), address) == out.setAside.end())
+                out.setAside.push_back(address);
+            continue;
+        }
+        if (m.damaged) {
+            // A damaged message spoils an answer when it was a positive one itself.
+            damaged = true;
+            const int first = m.bytes.empty() ? m.shown : byteValue(m.bytes[0]);
+            if (first >= 0 && isPositive(first)) {
+                positiveDamaged = true;
+                if (!m.bytes.empty()) {
+                    out.messages.push_back(std::move(m.bytes));
+                    out.whole.push_back(false);
+                }
+            }
+            continue;
+        }
         if (m.bytes.empty()) {
             if (!m.whole) anyCut = true;
             continue;
@@ -515,8 +763,7 @@ QZEModuleReply classifyLines(Lines lines, const QZEAsked& asked) {
             }
             continue;
         }
-        const bool isPositive = asked.positive == QZEAsked::kAnyByte ? true : first == positive;
-        if (!isPositive) {
+        if (!isPositive(first)) {
             if (!m.whole)
                 anyCut = true;  // a message that cannot be told
             else
@@ -531,25 +778,28 @@ QZEModuleReply classifyLines(Lines lines, const QZEAsked& asked) {
     }
     out.withRefusal = refused || waitingAfterAnswer;
     if (!out.messages.empty()) {
-        if (lines.damaged || lines.words)
+        if (positiveDamaged || lines.damaged || lines.words)
             out.kind = QZEReplyKind::damaged;
-        else if (anyCut)
+        else if (anyCut || lines.endedEarly)
             out.kind = QZEReplyKind::cutShort;
         else
             out.kind = QZEReplyKind::answer;
         return out;
     }
-    if (lines.damaged) {
+    if (damaged) {
         out.kind = QZEReplyKind::damaged;
     } else if (anyCut) {
         out.kind = QZEReplyKind::cutShort;
     } else if (refused) {
-        out.kind = QZEReplyKind::refusal;
+        // A refusal whose reply stopped before its prompt: what followed it is unknown.
+        out.kind = lines.endedEarly ? QZEReplyKind::cutShort : QZEReplyKind::refusal;
         out.code = refusalCode;
     } else if (waiting) {
         out.kind = *waiting;
         out.code = waitingCode;
-    } else if (others || lines.words || lines.noData) {
+    } else if (!out.setAside.empty()) {
+        out.kind = QZEReplyKind::elsewhere;
+    } else if (others || lines.words || lines.noData || lines.endedEarly) {
         out.kind = QZEReplyKind::sensorWord;
     } else {
         out.kind = QZEReplyKind::silence;
@@ -558,6 +808,10 @@ QZEModuleReply classifyLines(Lines lines, const QZEAsked& asked) {
 }
 
 }  // namespace
+
+bool isBusyCode(int code) {
+    return std::find(kBusyCodes.begin(), kBusyCodes.end(), code) != kBusyCodes.end();
+}
 
 const char* replyKindName(QZEReplyKind kind) {
     switch (kind) {
@@ -577,13 +831,16 @@ const char* replyKindName(QZEReplyKind kind) {
             return "the sensor's words";
         case QZEReplyKind::silence:
             return "silence";
+        case QZEReplyKind::elsewhere:
+            return "another address's answer";
     }
     return "";
 }
 
-QZEAsked QZEAsked::of(std::string_view request, QZEFraming framing) {
+QZEAsked QZEAsked::of(std::string_view request, QZEFraming framing, QZEDisplayForm display) {
     QZEAsked asked;
     asked.framing = framing;
+    asked.display = display;
     const auto t = reply::tokens(request);
     if (!t.empty()) {
         // "1902FF" and "19 02 FF" alike.
@@ -604,15 +861,32 @@ bool QZEModuleReply::unreadable() const {
         case QZEReplyKind::damaged:
         case QZEReplyKind::pending:
         case QZEReplyKind::busy:
+        case QZEReplyKind::elsewhere:
             return true;
         default:
             return false;
     }
 }
 
+bool QZEModuleReply::readAgain() const {
+    return kind == QZEReplyKind::cutShort || kind == QZEReplyKind::damaged ||
+           kind == QZEReplyKind::elsewhere;
+}
+
 QZEModuleReply QZEModuleReply::classify(std::string_view reply, const QZEAsked& asked) {
     QZEModuleReply out = classifyLines(readLines(reply, asked), asked);
     out.text = std::string(reply);
+    return out;
+}
+
+std::vector<std::string> QZEModuleReply::spacedLines(std::string_view reply,
+                                                     const QZEAsked& asked) {
+    std::vector<std::string> out;
+    Unspaced unspaced(asked);
+    for (auto printed : reply::lines(reply)) {
+        std::string storage;
+        out.emplace_back(unspaced.line(printed, storage));
+    }
     return out;
 }
 

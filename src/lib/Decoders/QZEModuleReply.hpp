@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,8 +46,14 @@ enum class QZEReplyKind {
     damaged,   // a frame the adapter flags as damaged ("<RX ERROR"), or its error words beside data
     sensorWord,  // the sensor's own words or junk alone ("NO DATA", "?", "CAN ERROR"), or bytes
                  // that answer nothing asked
-    silence,     // nothing: the prompt, blank lines, the sensor's notices, another module's answer
+    silence,     // nothing: the prompt, blank lines, the sensor's notices
+    elsewhere,   // nothing of the module: only another address answered what it was asked
 };
+
+// The response codes of a module that is busy: busy, repeat request (21), required time delay
+// not expired (37), general reject (10), routine not complete (23).
+inline constexpr std::array<int, 4> kBusyCodes = {0x21, 0x37, 0x10, 0x23};
+bool isBusyCode(int code);
 
 // The name of a kind, for the log ("answer", "cut short", ...).
 const char* replyKindName(QZEReplyKind kind);
@@ -60,6 +68,15 @@ struct QZERecordLayout {
     static QZERecordLayout kwp2000() { return {2, 1, 3}; }  // 58, count, (A, B, status)...
     static QZERecordLayout uds() { return {3, -1, 4}; }     // 59, type, mask, (A, B, FT, status)...
     static QZERecordLayout toyota() { return {2, 1, 2}; }   // 53, count, (A, B)...
+};
+
+// How the sensor shows a module's messages: what the engine set. Blanks between the bytes, or
+// none, are the sensor's choice and read either way.
+struct QZEDisplayForm {
+    // Headers shown ("KQH1"); none: not known, when the shape of each line decides.
+    std::optional<bool> headers;
+    // The digits of a CAN identifier the display shows: 3 (11-bit) or 8 (29-bit); 0: not known.
+    int identifierDigits = 0;
 };
 
 // The question a reply answers.
@@ -78,10 +95,15 @@ struct QZEAsked {
     // tester, the low byte of the identifier shown: "12" for 612), the K-line or J1850 source
     // byte. A message shown from another address is not its answer. Empty: any.
     std::vector<std::string> from;
+    // GMLAN: the module's unacknowledged frames come on the 5xx identifier paired with the one
+    // it answers from by the low byte (7E8: 5E8), and count as its own.
+    bool pairedFrames = false;
     QZERecordLayout records;
+    QZEDisplayForm display;
 
-    // The question of a request text ("19 02 FF"): its first byte is the service.
-    static QZEAsked of(std::string_view request, QZEFraming framing);
+    // The question of a request text ("19 02 FF"), its first byte the service, in the display
+    // form in force.
+    static QZEAsked of(std::string_view request, QZEFraming framing, QZEDisplayForm display);
     // The byte a positive answer begins with (-1 when neither it nor the service is known).
     int positiveByte() const;
 };
@@ -99,21 +121,35 @@ struct QZEModuleReply {
     // A negative answer stood beside the answer: several units answered and one refused, or one
     // was still pending or busy after the last answer.
     bool withRefusal = false;
+    // The addresses, as shown, whose answers to the question were set aside: the module does
+    // not answer from them.
+    std::vector<std::string> setAside;
     // The reply as the sensor printed it.
     std::string text;
 
     bool answered() const { return kind == QZEReplyKind::answer; }
-    // The module answered and could not be read: cut short, damaged, still pending or busy.
+    // The module answered and could not be read: cut short, damaged, still pending or busy; or
+    // only another address answered.
     bool unreadable() const;
+    // Worth asking again: cut short, damaged, or only another address answered.
+    bool readAgain() const;
 
-    // Classifies the sensor's reply to a request. Lines of the sensor's notices ("SEARCHING...",
-    // "BUS INIT: ...OK") are passed over; a line printed without blanks is read as its bytes; a
+    // Classifies the sensor's reply to a request, read in the question's display form. Lines of
+    // the sensor's notices ("SEARCHING...", "BUS INIT: ...OK") are passed over; a line printed
+    // without blanks is read as its bytes, an odd count of digits being a byte cut in half; a
     // negative answer is "7F" where a message begins, the service asked after it (or nothing, or
-    // half a byte: cut short); a 7F anywhere else is data. Messages of several kinds in one reply:
-    // an answer wins (a "response pending" printed before it, a unit's refusal beside it), then a
-    // damaged or cut message, then a refusal, then the last pending or busy answer, then the
-    // sensor's words.
+    // half a byte: cut short); a 7F anywhere else is data. A frame flagged damaged ("<RX ERROR"),
+    // or holding a token that is no byte after bytes, damages the message it stands in. Messages
+    // of several kinds in one reply: an answer wins (a "response pending" printed before it, a
+    // unit's refusal beside it) unless a message of it is damaged or cut; then a damaged or cut
+    // message, then a refusal, then the last pending or busy answer, then another address's
+    // answer, then the sensor's words. A reply that stopped before its prompt (the engine's
+    // cutShortLine after the part that came) is cut short where the module's bytes came: pending
+    // or busy to the end where that is all it said.
     static QZEModuleReply classify(std::string_view reply, const QZEAsked& asked);
+    // The lines of a reply, each printed without blanks spaced into its identifier and bytes as
+    // the question's display form shows them ("7E8037F1922": "7E8 03 7F 19 22").
+    static std::vector<std::string> spacedLines(std::string_view reply, const QZEAsked& asked);
     // Classifies one message assembled already; `whole` is false when its blocks stopped short,
     // `damaged` true when the adapter flagged one of them.
     static QZEModuleReply classifyMessage(const QZEMessageBytes& message, bool whole,

@@ -80,7 +80,8 @@ size_t Identifiers::at(const Tokens& line) {
         oneToken_ = true;
         return 1;
     }
-    if (line.size() < 4 || !std::all_of(line.begin(), line.begin() + 4, isByte)) return 0;
+    if (!fourBytes_ || line.size() < 4 || !std::all_of(line.begin(), line.begin() + 4, isByte))
+        return 0;
     const int priority = byteValue(line[0]);
     const int format = byteValue(line[1]);
     if (priority_ >= 0) return priority == priority_ && format == format_ ? 4 : 0;

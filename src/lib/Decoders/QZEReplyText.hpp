@@ -45,10 +45,13 @@ bool isByte(std::string_view token);
 // first frame of a long message, "10 C4 ...").
 class Identifiers {
   public:
+    // Without `fourBytes`, only one-token identifiers (the display shows 11-bit ones).
+    explicit Identifiers(bool fourBytes = true) : fourBytes_(fourBytes) {}
     // How many tokens at the start of the line are its identifier: 0, 1 or 4.
     size_t at(const Tokens& line);
 
   private:
+    bool fourBytes_;
     bool oneToken_ = false;  // a one-token identifier seen
     int priority_ = -1;      // the first two bytes of a four-byte identifier seen
     int format_ = -1;

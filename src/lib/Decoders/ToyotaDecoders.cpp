@@ -17,7 +17,8 @@ int64_t QZEBaseDiagnosticModule::decodeToyotaDataCAN(std::string_view text,
     if (text.size() < 10) return 0;
     if (text.starts_with("53")) log.logDebug("Appending 00 for single frame");
     for (const auto& message :
-         QZEModuleReply::classify(text, QZEAsked::of("13", QZEFraming::can)).messages) {
+         QZEModuleReply::classify(text, QZEAsked::of("13", QZEFraming::can, displayed()))
+             .messages) {
         if (message.size() < 4) return 0;
         decodeToyotaMessage(message, status);
         return static_cast<int64_t>(m_codeArray.size());
@@ -27,7 +28,8 @@ int64_t QZEBaseDiagnosticModule::decodeToyotaDataCAN(std::string_view text,
 
 int64_t QZEBaseDiagnosticModule::decodeToyotaDataKLine(std::string_view text,
                                                        const std::string& status) {
-    const auto answer = QZEModuleReply::classify(text, QZEAsked::of("13", QZEFraming::kLine));
+    const auto answer =
+        QZEModuleReply::classify(text, QZEAsked::of("13", QZEFraming::kLine, displayed()));
     for (size_t i = 0; i < answer.messages.size(); ++i) {
         // Cut short, its length no longer tells whether a count follows the response byte.
         if (!answer.whole[i]) {
@@ -46,7 +48,8 @@ int64_t QZEBaseDiagnosticModule::decodeExtendedCANBroadcast(std::string_view tex
     log.logVerbose("Toyota decode str: %@", text);
     if (text.size() < 10) return 0;
     const auto answer = QZEModuleReply::classify(
-        text, QZEAsked::of("13", useExtendedCan ? QZEFraming::canExtended : QZEFraming::can));
+        text, QZEAsked::of("13", useExtendedCan ? QZEFraming::canExtended : QZEFraming::can,
+                           displayed()));
     const auto& messages = answer.messages;
     if (messages.empty()) {
         const bool negative = answer.kind == QZEReplyKind::refusal ||

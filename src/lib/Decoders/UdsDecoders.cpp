@@ -24,7 +24,7 @@ int64_t QZEBaseDiagnosticModule::decodeUds(std::string_view text) {
     if (text.size() < 10) return 0;
     // A negative response ("response pending") may come before the answer in the same reply.
     for (const auto& message :
-         QZEModuleReply::classify(text, QZEAsked::of("19", QZEFraming::can)).messages)
+         QZEModuleReply::classify(text, QZEAsked::of("19", QZEFraming::can, displayed())).messages)
         return decodeUdsMessage(message);
     QZELogging::shared().logVerbose("Invalid index for UTC code");
     return 0;
@@ -32,7 +32,8 @@ int64_t QZEBaseDiagnosticModule::decodeUds(std::string_view text) {
 
 int64_t QZEBaseDiagnosticModule::decodeExtendedUds(std::string_view text) {
     for (const auto& message :
-         QZEModuleReply::classify(text, QZEAsked::of("19", QZEFraming::canExtended)).messages)
+         QZEModuleReply::classify(text, QZEAsked::of("19", QZEFraming::canExtended, displayed()))
+             .messages)
         return decodeUdsMessage(message);
     return 0;
 }

@@ -96,6 +96,46 @@ std::optional<bool> QZEVehicle::headersShown() {
     return std::nullopt;
 }
 
+namespace {
+
+// The digits of the CAN identifiers a protocol shows: "6", "8", GMLAN's ":" and MS-CAN's "="
+// are 11-bit; "7", "9" and CAN B's "<" 29-bit.
+int identifierDigitsOf(std::string_view protocol) {
+    if (protocol.size() != 1) return 0;
+    switch (protocol[0]) {
+        case '6':
+        case '8':
+        case ':':
+        case '=':
+            return 3;
+        case '7':
+        case '9':
+        case '<':
+            return 8;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+QZEDisplayForm QZEVehicle::displayForm() {
+    QZEDisplayForm form;
+    auto tracker = stateTracker();
+    if (!tracker) return form;
+    form.headers = tracker->headersShown();
+    if (form.headers != true) return form;
+    const std::string protocol = tracker->activeProtocolString().value_or("");
+    form.identifierDigits = identifierDigitsOf(protocol);
+    if (form.identifierDigits == 0 && (protocol.empty() || protocol == "0"))
+        if (auto info = vehicleStateInfo()) {
+            const std::string bus = info->obd2ProtocolString().value_or("");
+            if (bus.starts_with("CAN11") || bus == "GM_LAN") form.identifierDigits = 3;
+            if (bus.starts_with("CAN29")) form.identifierDigits = 8;
+        }
+    return form;
+}
+
 void QZEVehicle::resetSesorResponseTime() {
     if (auto t = timeoutAdapter()) return t->resetSesorResponseTime();
     QZELogging::shared().logError(kNoTimeout);

@@ -3,6 +3,7 @@
 #include <memory>
 #include <mutex>
 
+#include "lib/Decoders/QZEModuleReply.hpp"
 #include "lib/Facades/QZEAdapters.hpp"
 
 namespace qz {
@@ -32,6 +33,10 @@ class QZEVehicle {
     OptionalText activeProtocolString();
     // None when the state tracker does not follow them (no log).
     std::optional<bool> headersShown();
+    // How the sensor shows module answers now: headers as the tracker follows them, and with
+    // them the CAN identifier's size by the protocol in force (the vehicle's bus while the
+    // protocol is automatic). Not known without a tracker that follows the headers (no log).
+    QZEDisplayForm displayForm();
 
     // Without a timeout adapter: error log only.
     void resetSesorResponseTime();

@@ -151,7 +151,12 @@ bool QZEBaseDiagnosticModule::sendSetupCommandToOstrel(const std::string& cmd) {
 
 QZEAsked QZEBaseDiagnosticModule::askedOf(const std::string& cmd) const {
     if (asking_) return *asking_;
-    return QZEAsked::of(cmd, framingOfProtocol(QZEVehicle::TheVehicle().activeProtocolString()));
+    return QZEAsked::of(cmd, framingOfProtocol(QZEVehicle::TheVehicle().activeProtocolString()),
+                        displayed());
+}
+
+QZEDisplayForm QZEBaseDiagnosticModule::displayed() {
+    return QZEVehicle::TheVehicle().displayForm();
 }
 
 std::string QZEBaseDiagnosticModule::sendCommandWithReties(const std::string& cmd) {
@@ -231,8 +236,8 @@ std::string QZEBaseDiagnosticModule::retryIfNrcAckOnCAN(const std::string& cmd) 
 void QZEBaseDiagnosticModule::evaluteModuleResponse(const std::string& reply) {
     if (asking_) return rate(reply, *asking_);
     // Without the request: any service, and any message that is no negative answer answers it.
-    QZEAsked any =
-        QZEAsked::of("", framingOfProtocol(QZEVehicle::TheVehicle().activeProtocolString()));
+    QZEAsked any = QZEAsked::of(
+        "", framingOfProtocol(QZEVehicle::TheVehicle().activeProtocolString()), displayed());
     any.positive = QZEAsked::kAnyByte;
     rate(reply, any);
 }
@@ -247,6 +252,9 @@ void QZEBaseDiagnosticModule::rate(const std::string& reply, const QZEAsked& ask
             name = "Unknown";
             break;
         case QZEReplyKind::refusal:
+        case QZEReplyKind::pending:
+        case QZEReplyKind::busy:
+            // Negative answers, of every code.
             state = ResponseStateHasNakData;
             name = "NakData";
             break;
@@ -262,7 +270,7 @@ void QZEBaseDiagnosticModule::rate(const std::string& reply, const QZEAsked& ask
                 name = "HasData";
             }
             break;
-        default:  // pending, busy, the sensor's words
+        default:  // the sensor's words, bytes that answer nothing asked, another's answer
             break;
     }
     if (state > responseLimit_) return;

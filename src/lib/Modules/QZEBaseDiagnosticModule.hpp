@@ -103,8 +103,9 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // again after a 5 s pause without using up a send, up to six such replies in all.
     std::string retryIfNrcAckOnCAN(const std::string& cmd);
     // Raises the response state for a vehicle reply, by its kind: an answer 3 (so is a reply cut
-    // short or damaged that holds answer bytes), a refusal 2, the sensor's words, a pending or busy
-    // answer and a cut without answer bytes 1, silence 0. The question is that of the exchange in
+    // short or damaged that holds answer bytes), a negative answer (a refusal, pending or busy) 2,
+    // the sensor's words, bytes that answer nothing asked, another address's answer and a cut
+    // without answer bytes 1, silence 0. The question is that of the exchange in
     // force; without one, any message that is no negative answer is an answer.
     void evaluteModuleResponse(const std::string& reply);
 
@@ -120,8 +121,10 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // A vehicle request through the given retry helper: the last reply's text.
     std::string request(const std::string& cmd, Retry retry);
     // The question of a request text on the protocol in force (CAN unless a J1850 or K-line
-    // protocol is selected), or that of the exchange in force.
+    // protocol is selected) in the display form in force, or that of the exchange in force.
     QZEAsked askedOf(const std::string& cmd) const;
+    // The display form in force (QZEVehicle).
+    static QZEDisplayForm displayed();
 
     // --- Reply splitting: tokens at white space, without empty tokens and ">" ---
     static std::vector<std::string> cleanResponseString(std::string_view reply);
@@ -264,7 +267,7 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
       public:
         Asking(QZEBaseDiagnosticModule& module, const std::string& cmd, QZEFraming framing)
             : module_(module), set_(!module.asking_) {
-            if (set_) module_.asking_ = QZEAsked::of(cmd, framing);
+            if (set_) module_.asking_ = QZEAsked::of(cmd, framing, displayed());
         }
         ~Asking() {
             if (set_) module_.asking_.reset();

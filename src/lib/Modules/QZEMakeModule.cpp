@@ -112,6 +112,8 @@ QZERecordLayout recordsOf(QZEReplyLayout layout) {
             return QZERecordLayout::toyota();
         case QZEReplyLayout::bitTable:
             return {3, -1, 0};  // "<read + 40> <byte> <fault bits>"
+        case QZEReplyLayout::j1850Pwm:
+            return {1, -1, 2};  // "<response>", (A, B)...
         default:
             return {};
     }
@@ -203,12 +205,13 @@ QZEAsked QZEMakeModule::askedFor(const QZEModuleData& module, const QZEModulePro
             at = i;
             break;
         }
-    QZEAsked asked = QZEAsked::of(t.empty() ? std::string_view() : t[at], framingOf(row.layout));
+    QZEAsked asked =
+        QZEAsked::of(t.empty() ? std::string_view() : t[at], framingOf(row.layout), displayed());
     asked.positive = positive;
     if (request == row.read) asked.records = recordsOf(row.layout);
-    // GMLAN answers come on identifiers of their own.
-    if (row.addressing != QZEAddressing::canNoFilter)
-        if (auto from = answersFrom(module)) asked.from.push_back(*from);
+    if (auto from = answersFrom(module)) asked.from.push_back(*from);
+    // GMLAN's unacknowledged frames come on the identifier paired with the module's.
+    asked.pairedFrames = row.addressing == QZEAddressing::canNoFilter;
     return asked;
 }
 
@@ -242,8 +245,8 @@ bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
     bool answered = false;
     for (int read = 1;; ++read) {
         const QZEModuleReply reply = readOnce();
-        const bool cut =
-            reply.kind == QZEReplyKind::cutShort || reply.kind == QZEReplyKind::damaged;
+        noteSetAside(module, reply);
+        const bool cut = reply.readAgain();
         if (reply.answered() && read > 1) restoreResults(before);
         if (!reply.messages.empty()) {
             decode(reply);
@@ -260,8 +263,8 @@ bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
                 "reads, keeping its %lu codes",
                 module.description(), module.requestId(), std::to_string(read), m_codeArray.size());
             // Frames without their beginning are no answer.
-            if (!answered)
-                setResponseState(std::min<int64_t>(responseState(), ResponseStateNoData));
+            if (!answered && responseState() == ResponseStateHasData)
+                setResponseState(ResponseStateNoData);
             noteOutcome(QZEReadOutcome::incomplete);
             break;
         }
@@ -309,6 +312,13 @@ void QZEMakeModule::decodeMessages(const QZEModuleReply& reply, const QZEModuleP
     }
 }
 
+void QZEMakeModule::noteSetAside(const QZEModuleData& module, const QZEModuleReply& reply) {
+    for (const auto& from : reply.setAside)
+        log().logWarning("answer from %@ set aside for %@ (%@)", from,
+                         module.accronym() ? module.accronym() : module.description(),
+                         address(module.responseId()).value_or(""));
+}
+
 bool QZEMakeModule::clearAddressed(const QZEModuleData& module, const QZEModuleProtocol& row) {
     return sendRow(module, row, row.clear, askedFor(module, row, row.clear, row.clearPositive))
         .answered();
@@ -353,13 +363,13 @@ QZEModuleReply QZEMakeModule::requestTable(const QZEModuleData& module, const st
                                            const std::function<bool(const QZEMessageBytes&)>& ours,
                                            const std::string& name, Tables& tables) {
     QZEModuleReply reply = exchange(cmd, row.retry, asked);
+    noteSetAside(module, reply);
     // A table damaged or cut short is asked for again, as a module's answer is.
-    for (int read = 1; read <= kRereads && (reply.kind == QZEReplyKind::cutShort ||
-                                            reply.kind == QZEReplyKind::damaged);
-         ++read) {
+    for (int read = 1; read <= kRereads && reply.readAgain(); ++read) {
         log().logInfo("Reading module again: %@ with request_ID: %@, its answer was cut short",
                       module.description(), module.requestId());
         reply = exchange(cmd, row.retry, asked);
+        noteSetAside(module, reply);
     }
     switch (reply.kind) {
         case QZEReplyKind::answer:
@@ -373,6 +383,7 @@ QZEModuleReply QZEMakeModule::requestTable(const QZEModuleData& module, const st
         case QZEReplyKind::damaged:
         case QZEReplyKind::pending:
         case QZEReplyKind::busy:
+        case QZEReplyKind::elsewhere:
             tables.unreadable = true;
             break;
         default:
@@ -391,8 +402,8 @@ bool QZEMakeModule::endTableRead(const QZEModuleData& module, const Tables& tabl
         noteOutcome(QZEReadOutcome::incomplete);
     }
     // Tables that could not be read alone are no answer.
-    if (!tables.answered && !tables.refused)
-        setResponseState(std::min<int64_t>(responseState(), ResponseStateNoData));
+    if (!tables.answered && !tables.refused && responseState() == ResponseStateHasData)
+        setResponseState(ResponseStateNoData);
     return tables.answered;
 }
 

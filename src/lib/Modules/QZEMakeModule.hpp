@@ -185,6 +185,9 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     bool readWhileCutShort(const QZEModuleData& module,
                            const std::function<QZEModuleReply()>& readOnce,
                            const std::function<void(const QZEModuleReply&)>& decode);
+    // Logs the addresses whose answers the reply set aside: the module does not answer from
+    // them.
+    void noteSetAside(const QZEModuleData& module, const QZEModuleReply& reply);
     // Decodes the positive messages of a reply to the row's read.
     void decodeMessages(const QZEModuleReply& reply, const QZEModuleProtocol& row);
     // Sends the row's clear to the addressed module; true when it was answered positively.

@@ -10,6 +10,7 @@
 #include <unicode/unistr.h>
 
 #include "lib/Decoders/QZEModuleReply.hpp"
+#include "lib/Facades/QZEVehicle.hpp"
 
 namespace qz {
 
@@ -21,7 +22,7 @@ struct Family {
 };
 
 constexpr std::array<Family, 8> kFamilies = {{
-    {QZENaks::NakBusy, {0x21, 0x37, 0x10, 0x23}},
+    {QZENaks::NakBusy, kBusyCodes},
     {QZENaks::NakSubFunction, {0x12, -1, -1, -1}},
     {QZENaks::NakServiceNotSupported, {0x11, -1, -1, -1}},
     {QZENaks::NakOutOfRange, {0x31, -1, -1, -1}},
@@ -36,6 +37,7 @@ constexpr std::array<Family, 8> kFamilies = {{
 std::optional<int> negativeCode(std::string_view reply) {
     QZEAsked any;
     any.positive = QZEAsked::kAnyByte;  // any other message is an answer
+    any.display = QZEVehicle::TheVehicle().displayForm();
     const auto classified = QZEModuleReply::classify(reply, any);
     switch (classified.kind) {
         case QZEReplyKind::refusal:

@@ -65,7 +65,10 @@ bool QZEnhancedScanner::isCodeListAnswer(const OptionalText& reply) {
     static const std::unordered_set<std::string> echoes = {"KQTC", "KQTCP", "KQTCA",
                                                            "ATTC", "ATTCP", "ATTCA"};
     // A negative answer where a message begins, to any of the code services.
+    // A code list is the sensor's own print, not a module's answer in the display form set:
+    // the shape of each line decides.
     QZEAsked anyService;
+    anyService.display = {};
     for (auto line : reply::lines(*reply)) {
         const auto t = reply::tokens(line);
         if (t.empty() || reply::isNotice(line) || reply::holdsNoData(line)) continue;

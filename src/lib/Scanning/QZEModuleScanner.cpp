@@ -529,7 +529,8 @@ bool QZEModuleScanner::clearCodes(int64_t busKey) {
             if (!sendPlainSetupCommand(cmd)) return false;
         // The erase routine started (its positive answer "71 01" from the MUT line's unit 40):
         // the codes are cleared a first time.
-        QZEAsked started = QZEAsked::of("31", QZEFraming::kLine);
+        QZEAsked started =
+            QZEAsked::of("31", QZEFraming::kLine, QZEVehicle::TheVehicle().displayForm());
         started.from = {"40"};
         const auto reply =
             QZEModuleReply::classify(sendCommandToOstrel("06 31 01 00 00 00 00"), started);

@@ -83,11 +83,12 @@ TEST(MakeModuleLayouts, KLineAndExtendedMessagesLoseTheirFraming) {
          {{"59", "02", "FF", "29", "CC", "00", "08", "2A", "82", "12", "8C"}}},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(QZEModuleReply::classify(c.reply, QZEAsked::of(c.request, c.framing)).messages,
-                  c.messages)
+        EXPECT_EQ(
+            QZEModuleReply::classify(c.reply, QZEAsked::of(c.request, c.framing, {})).messages,
+            c.messages)
             << c.reply;
     EXPECT_EQ(QZEModuleReply::classify("F1 03 7F 19 78 \r\r>",
-                                       QZEAsked::of("19", QZEFraming::canExtended))
+                                       QZEAsked::of("19", QZEFraming::canExtended, {}))
                   .kind,
               QZEReplyKind::pending);
     // A record cut short is left out.
@@ -248,6 +249,25 @@ TEST_F(MakeModuleTest, BmwCanReadsAndClearsWithExtendedAddressing) {
               (Texts{"P29CC-00 CONFIRMED", "P2A82-12 MIL/CONFIRMED/PENDING"}));
     EXPECT_EQ(module.responseState(), ResponseStateHasData);
     EXPECT_TRUE(QZEBmwCanDiagnosticModule().clearCodes(record));
+
+    // Another module's late answer first: set aside (logged), and the module asked again.
+    vehicle->script("12 19 02 FF", {"618 F1 03 59 02 FF \r\r>",
+                                    "612 F1 10 0B 59 02 FF 29 CC \rF1 21 00 08 2A 82 12 8C \r\r>"});
+    QZEBmwCanDiagnosticModule late;
+    auto named = record;
+    named.setAccronym(std::string("DME"));
+    EXPECT_TRUE(late.scanCodes(named));
+    EXPECT_EQ(codesWithStatus(late),
+              (Texts{"P29CC-00 CONFIRMED", "P2A82-12 MIL/CONFIRMED/PENDING"}));
+    EXPECT_EQ(late.readOutcome(), QZEReadOutcome::complete);
+    EXPECT_EQ(fakes.logger->count("W:answer from 618 set aside for DME (12)"), 1u);
+
+    // Busy to the end: no codes, the read incomplete, negative answers kept as such.
+    vehicle->script("12 19 02 FF", {"612 F1 03 7F 19 21 \r\r>"});
+    QZEBmwCanDiagnosticModule busy;
+    EXPECT_FALSE(busy.scanCodes(record));
+    EXPECT_EQ(busy.readOutcome(), QZEReadOutcome::incomplete);
+    EXPECT_EQ(busy.responseState(), ResponseStateHasNakData);
 }
 
 // BMW on K-line: the pin of the pin read, the method's header and request; after a good read

@@ -39,7 +39,7 @@ class SimModule : public QZEBaseDiagnosticModule {
         sendSetupCommandToOstrel("KQSH" + module.requestId().value_or(""));
         const std::string clear = kline_ ? "14 FF 00" : "14 FF FF FF";
         return exchange(clear, Retry::none,
-                        QZEAsked::of(clear, kline_ ? QZEFraming::kLine : QZEFraming::can))
+                        QZEAsked::of(clear, kline_ ? QZEFraming::kLine : QZEFraming::can, {}))
             .answered();
     }
 

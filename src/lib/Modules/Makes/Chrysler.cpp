@@ -37,7 +37,7 @@ namespace {
 
 // The question of a read-out: "<service + 40> <the request's parameter bytes> b0 b1 b2".
 QZEAsked readoutAsked(const std::string& readout) {
-    QZEAsked asked = QZEAsked::of(readout, QZEFraming::j1850);
+    QZEAsked asked = QZEAsked::of(readout, QZEFraming::j1850, QZEBaseDiagnosticModule::displayed());
     asked.records = {reply::tokens(readout).size() + 3, -1, 0};
     return asked;
 }

@@ -197,7 +197,8 @@ bool QZEMercedesCANDiagnosticModule::scanCodes(QZEModuleData& module) {
         reply = request(identify, row.retry);
     }
     const auto kind = QZEModuleReply::classify(reply, askedOf(identify)).kind;
-    if (kind == QZEReplyKind::silence || reply::holdsNoData(reply)) return false;
+    // Nothing of the unit (a reply cut short is something: its code read tells the rest).
+    if (kind == QZEReplyKind::silence || kind == QZEReplyKind::sensorWord) return false;
     auto identification = decodeEcuIdentificationWithRequest(identify, reply);
     const QZEModuleData* variant = variantFor(variantsOf(module), identification);
     QZELogging::shared().logInfo("Mercedes unit %@ identified as %@, variant %@", module.accronym(),

@@ -34,15 +34,17 @@ bool isHexByte(std::string_view token) {
            std::isxdigit(static_cast<unsigned char>(token[1]));
 }
 
-// The frames of a raw CAN reply: one per line, an identifier in front skipped.
-std::vector<reply::Tokens> rawFrames(std::string_view text) {
-    std::vector<reply::Tokens> out;
+// The frames of a raw CAN reply: one per line (printed without blanks or with them), an
+// identifier in front skipped.
+std::vector<std::vector<std::string>> rawFrames(std::string_view text) {
+    std::vector<std::vector<std::string>> out;
     reply::Identifiers identifiers;
-    for (auto line : reply::lines(text)) {
+    const QZEAsked shown = QZEAsked::of("", QZEFraming::can, QZEBaseDiagnosticModule::displayed());
+    for (const auto& line : QZEModuleReply::spacedLines(text, shown)) {
         auto t = reply::tokens(line);
         t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(identifiers.at(t)));
         if (t.empty() || !std::all_of(t.begin(), t.end(), isHexByte)) continue;
-        out.push_back(std::move(t));
+        out.emplace_back(t.begin(), t.end());
     }
     return out;
 }
@@ -165,7 +167,8 @@ namespace {
 
 // The question of a KWP2000 request over the channel: the assembled message.
 QZEAsked tp2Asked(const std::string& request, bool read) {
-    QZEAsked asked = QZEAsked::of(request, QZEFraming::message);
+    QZEAsked asked =
+        QZEAsked::of(request, QZEFraming::message, QZEBaseDiagnosticModule::displayed());
     if (read) asked.records = QZERecordLayout::kwp2000();
     return asked;
 }
