@@ -303,6 +303,11 @@ SensorCore::Reply SensorCore::applyFaults(const std::string& command, const std:
     faults_.erase(
         std::remove_if(faults_.begin(), faults_.end(), [](const Fault& f) { return f.times == 0; }),
         faults_.end());
+    if (!linkDropped_ && profile_.dropLinkAfter == key) {
+        linkDropped_ = true;
+        r.disconnect = true;
+        r.reappear = -1;
+    }
     if (r.silent) return r;
     if (!replacement) {
         // A command the profile silences gets no answer, not even the prompt.
@@ -720,6 +725,7 @@ void SensorCore::setProfile(VehicleProfile profile) {
     profile_ = std::move(profile);
     firmware_ = profile_.recovery;
     modules_.assign(profile_.modules.size(), {});
+    linkDropped_ = false;
     resetState();
 }
 

@@ -243,13 +243,12 @@ std::string versionText(float v) {
     return buffer;
 }
 
+// A failure on standard error; with --json its document too.
 int printError(const Options& options, const std::string& command, const std::string& message) {
-    if (options.json) {
+    if (options.json)
         std::cout << nlohmann::json{{"command", command}, {"ok", false}, {"error", message}}.dump(2)
                   << "\n";
-    } else {
-        std::cerr << "qzdiag: " << message << "\n";
-    }
+    std::cerr << "qzdiag: " << message << "\n";
     return kFailed;
 }
 
@@ -277,8 +276,8 @@ int runInfo(const Options& options, DiagSession& session) {
                   << "Bus:             " << r.bus << "\n"
                   << "Library version: " << r.libraryVersion << "\n"
                   << "Disconnected:    " << (r.disconnected ? "yes" : "no") << "\n";
-        if (!r.error.empty()) std::cerr << "qzdiag: " << r.error << "\n";
     }
+    if (!r.error.empty()) std::cerr << "qzdiag: " << r.error << "\n";
     if (r.ok()) return kSuccess;
     return r.recovery ? kRecovery : kFailed;
 }
@@ -302,6 +301,15 @@ int main(int argc, char** argv) {
     std::string error;
     auto options = parse(argc, argv, error);
     if (!options) {
+        // A script that asked for JSON gets its document; people get the usage too.
+        const std::vector<std::string> args(argv + 1, argv + argc);
+        const auto end = std::find(args.begin(), args.end(), "--");
+        if (std::find(args.begin(), end, "--json") != end) {
+            const auto named = std::find_if(args.begin(), args.end(), [](const std::string& a) {
+                return commandNamed(a) != nullptr;
+            });
+            return qz::tools::usageError(true, named == args.end() ? "" : *named, error);
+        }
         std::cerr << "qzdiag: " << error << "\n\n";
         usage(std::cerr);
         return kUsage;
