@@ -100,8 +100,9 @@ const std::vector<Command>& commands() {
          "is the library's case name, error the reason) with the modules read.\n"},
         {"clear", "MODULE [scan [cel|com|all]]",
          "clear one module's codes (OBD: the generic codes)",
-         "Runs a full scan and clears one module: MODULE is its position in the scan (@5),\n"
-         "its acronym or its name, in any letter case (OBD is the generic OBD-II module).\n"
+         "Runs a full scan and clears one module: MODULE is its position in the last scan\n"
+         "shown (@5; nothing is cleared when this scan has another module there), its\n"
+         "acronym or its name, in any letter case (OBD is the generic OBD-II module).\n"
          "A name that fits several modules (two ABS on two buses) clears none and lists\n"
          "them with their positions; one that fits none names the acronyms the scan found.\n"
          "With scan, scans again once the module has cleared. --json prints one object:\n"
