@@ -754,7 +754,12 @@ bool BGXDevice::writeBusMode(BusMode mode, const std::optional<std::string>& pas
         }
         Data value{static_cast<uint8_t>(mode & 0xFF)};
         if (password) {
+            // GCC 12 sees the vector's inlined insert here out of bounds, which it cannot be (a
+            // false warning).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
             value.insert(value.end(), password->begin(), password->end());
+#pragma GCC diagnostic pop
             value.push_back(0);
         }
         peripheral_->writeValue(value, *modeChar, BleWriteType::withResponse);

@@ -1,6 +1,11 @@
 #include "api/Live/SmogInfoRetriever.hpp"
 
+// GCC 12 sees std::regex's inlined state moves read an uninitialised std::function when it
+// optimises with the sanitizers (a false warning).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
+#pragma GCC diagnostic pop
 
 #include "api/Communication/Relay.hpp"
 #include "api/Communication/Vehicle.hpp"

@@ -66,7 +66,7 @@ class SimScanner : public QZEnhancedScanner {
 class RememberedBody : public FakeStatusManager {
   public:
     int64_t responseStateForModuleKey(const OptionalText& key, const OptionalText&) override {
-        return key.value_or("").starts_with("Body ") ? ResponseStateHasData : 0;
+        return key.value_or("").starts_with("Body ") ? ResponseStateHasData : ResponseStateUnknown;
     }
 };
 
