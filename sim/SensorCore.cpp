@@ -303,6 +303,11 @@ SensorCore::Reply SensorCore::applyFaults(const std::string& command, const std:
     faults_.erase(
         std::remove_if(faults_.begin(), faults_.end(), [](const Fault& f) { return f.times == 0; }),
         faults_.end());
+    if (!linkDropped_ && profile_.dropLinkAfter == key) {
+        linkDropped_ = true;
+        r.disconnect = true;
+        r.reappear = -1;
+    }
     if (r.silent) return r;
     if (!replacement) {
         // A command the profile silences gets no answer, not even the prompt.
@@ -607,8 +612,13 @@ std::string SensorCore::vinBody(const std::string& vin) const {
     for (size_t i = 0; i * 4 < padded.size(); ++i) {
         if (i) out += "\r";
         out += hexByte(static_cast<unsigned>(i + 1));
+        // GCC 12 sees an overlap in std::string's inlined copy here that cannot occur (a false
+        // warning).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wrestrict"
         for (size_t k = 0; k < 4; ++k)
             out += " " + hexByte(static_cast<uint8_t>(padded[i * 4 + k]));
+#pragma GCC diagnostic pop
     }
     return out;
 }
@@ -727,6 +737,7 @@ void SensorCore::setProfile(VehicleProfile profile) {
     profile_ = std::move(profile);
     firmware_ = profile_.recovery;
     modules_.assign(profile_.modules.size(), {});
+    linkDropped_ = false;
     resetState();
 }
 

@@ -154,6 +154,7 @@ class SensorCore {
     double dropAfter_ = 0.5;
     double backAfter_ = 3.0;
     bool rebootAfterUpdate_ = true;
+    bool linkDropped_ = false;  // the profile's dropLinkAfter has happened
     bool echo_ = false;
     bool headers_ = false;
     bool multi_ = false;

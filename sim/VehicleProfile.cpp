@@ -237,15 +237,21 @@ void readDisplayOptions(const nlohmann::json& sensor, VehicleProfile& p) {
     }
 }
 
+// A command as the sensor compares it: blanks removed, upper case.
+std::string commandKey(const std::string& command) {
+    std::string key;
+    for (char c : command)
+        if (c != ' ' && c != '\t')
+            key.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    return key;
+}
+
 // sensor.answers: command text -> answer text, or null for silence.
 std::map<std::string, std::optional<std::string>> readSensorAnswers(const nlohmann::json& obj) {
     if (!obj.is_object()) fail("sensor.answers must be an object");
     std::map<std::string, std::optional<std::string>> out;
     for (const auto& [command, answer] : obj.items()) {
-        std::string key;
-        for (char c : command)
-            if (c != ' ' && c != '\t')
-                key.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+        const std::string key = commandKey(command);
         if (key.empty()) fail("sensor.answers: an empty command");
         if (!answer.is_null() && !answer.is_string())
             fail("sensor.answers[\"" + command + "\"] must be a text or null");
@@ -288,6 +294,12 @@ VehicleProfile VehicleProfile::fromJson(const nlohmann::json& doc) {
             p.echo = s["echo"].get<bool>();
         }
         if (s.contains("answers")) p.answers = readSensorAnswers(s["answers"]);
+        if (s.contains("dropLinkAfter")) {
+            if (!s["dropLinkAfter"].is_string() ||
+                commandKey(s["dropLinkAfter"].get<std::string>()).empty())
+                fail("sensor.dropLinkAfter must be a command");
+            p.dropLinkAfter = commandKey(s["dropLinkAfter"].get<std::string>());
+        }
     }
     if (doc.contains("vin")) {
         if (!doc["vin"].is_string()) fail("\"vin\" must be a text");

@@ -73,6 +73,9 @@ struct VehicleProfile {
     // Sensor commands (blanks removed, upper case) answered otherwise than usual: the text to
     // give (the prompt follows), or none for silence.
     std::map<std::string, std::optional<std::string>> answers;
+    // The link drops right after the sensor answers this command (blanks removed, upper case)
+    // the first time, and does not come back: a sensor pulled out in the middle of a scan.
+    std::optional<std::string> dropLinkAfter;
     nlohmann::json raw = nlohmann::json::object();
 
     // Throws std::invalid_argument with a readable message on a malformed document.

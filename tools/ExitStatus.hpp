@@ -1,5 +1,10 @@
 #pragma once
 
+#include <iostream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
 namespace qz::tools {
 
 // qzdiag's exit statuses (also in its --help and the README).
@@ -10,5 +15,17 @@ inline constexpr int kFailed = 1;
 inline constexpr int kRecovery = 2;
 // Bad command line (sysexits' EX_USAGE).
 inline constexpr int kUsage = 64;
+
+// A bad command line: said on standard error; with `json` one document too ("kind": "usage").
+inline int usageError(bool json, const std::string& command, const std::string& message) {
+    if (json) {
+        nlohmann::json doc{
+            {"command", nullptr}, {"ok", false}, {"error", message}, {"kind", "usage"}};
+        if (!command.empty()) doc["command"] = command;
+        std::cout << doc.dump(2) << "\n";
+    }
+    std::cerr << "qzdiag: " << message << "\n";
+    return kUsage;
+}
 
 }  // namespace qz::tools

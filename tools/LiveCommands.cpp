@@ -16,6 +16,7 @@
 #include "ExitStatus.hpp"
 #include "Reasons.hpp"
 #include "api/Communication/PelkSensorState.hpp"
+#include "api/Communication/SessionController.hpp"
 #include "api/Gateway/Gateway.hpp"
 #include "api/Live/SmogInfoReport.hpp"
 #include "api/Live/VinCheck.hpp"
@@ -30,17 +31,16 @@ namespace qz::tools {
 
 namespace {
 
-// Prints a failure (with --json: its document, `kind` the library's case name when there is
-// one); the exit status.
+// Prints a failure on standard error (with --json its document too, `kind` the library's case
+// name when there is one); the exit status.
 int fail(bool json, const std::string& command, const std::string& message, int status,
          const std::optional<std::string>& kind = std::nullopt) {
     if (json) {
         nlohmann::json doc{{"command", command}, {"ok", false}, {"error", message}};
         if (kind) doc["kind"] = *kind;
         std::cout << doc.dump(2) << "\n";
-    } else {
-        std::cerr << "qzdiag: " << message << "\n";
     }
+    std::cerr << "qzdiag: " << message << "\n";
     return status;
 }
 
@@ -56,10 +56,14 @@ int Connection::failed() const {
     return recovery ? kRecovery : kFailed;
 }
 
-bool Connection::dropped() const {
-    return states && states->has([](const PelkSensorState& s) {
-        return s.kind() == PelkSensorState::Kind::onSensorDisconnected;
-    });
+bool Connection::dropped(Gateway& gateway) const {
+    // The closing reaches the listener after the work "GatewayQueue" is busy with: the session
+    // knows it first.
+    auto session = gateway.sessionController();
+    return (session && !session->isLinkOpen()) ||
+           (states && states->has([](const PelkSensorState& s) {
+               return s.kind() == PelkSensorState::Kind::onSensorDisconnected;
+           }));
 }
 
 Connection connect(Gateway& gateway) {
@@ -218,10 +222,7 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
     std::set<uint64_t> wanted;
     for (const auto& text : pids) {
         auto n = pidNumber(text);
-        if (!n) {
-            std::cerr << "qzdiag: not a PID number: " << text << "\n";
-            return kUsage;
-        }
+        if (!n) return usageError(json, "live", "not a PID number: " + text);
         wanted.insert(*n);
     }
     Gateway& gateway = *session.gateway();
@@ -316,13 +317,20 @@ int runSmog(bool json, DiagSession& session) {
     const Connection connection = connect(gateway);
     if (connection.error) return fail(json, "smog", connection);
     Answers<Result<std::shared_ptr<SmogInfoReport>, SmogInfoError>> answer;
+    session.engineNotes().clear();
     gateway.requestSmogInfo(answer.callback());
     auto result = answer.first();
     disconnect(gateway);
     if (!result) return fail(json, "smog", "the library did not answer", connection.failed());
-    if (!*result)
-        return fail(json, "smog", "the smog check failed: " + reason(result->error()),
+    if (!*result) {
+        // What failed, as the library's log says it.
+        std::string why;
+        for (const auto& note : session.engineNotes().notes())
+            why += (why.empty() ? "" : "; ") + note;
+        return fail(json, "smog",
+                    "the smog check failed: " + (why.empty() ? reason(result->error()) : why),
                     connection.failed(), describe(result->error()));
+    }
     auto report = **result;
     auto monitors = report->monitorStatus();
     const std::string verdict = describe(report->smogCheckResult());

@@ -29,7 +29,7 @@ struct Connection {
     // The exit status of a command that failed on this connection.
     int failed() const;
     // Whether the link closed before the command's own disconnect.
-    bool dropped() const;
+    bool dropped(Gateway& gateway) const;
 };
 
 // Connects to the first sensor in reach and waits for its start-up. A sensor in recovery mode

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <string_view>
 
+#include "api/Communication/GatewayLogger.hpp"
 #include "lib/Facades/QZEAdapters.hpp"
 #include "lib/Logging/QZELogging.hpp"
 
@@ -66,11 +68,21 @@ std::string reason(SmogInfoError error) {
 
 std::string reason(const PelkClearError& error) {
     switch (error.kind()) {
-        case PelkClearError::Kind::communication:
-            return "the exchange with the sensor failed" +
-                   (error.communicationDescription().empty()
-                        ? std::string()
-                        : " (" + error.communicationDescription() + ")");
+        case PelkClearError::Kind::communication: {
+            // Only the generic clear's "KQCC" fails so; its description ends in the error's
+            // number: "... (QZEnhanced.CommError error 0.)".
+            const std::string& text = error.communicationDescription();
+            constexpr std::string_view kNumber = "CommError error ";
+            const size_t at = text.find(kNumber);
+            const int number = at == std::string::npos ? -1 : std::atoi(&text[at + kNumber.size()]);
+            if (number < 0 || number > static_cast<int>(CommError::deviceBusy))
+                return "the exchange with the sensor failed" +
+                       (text.empty() ? "" : " (" + text + ")");
+            const auto failure = static_cast<CommError>(number);
+            return failure == CommError::timedOut
+                       ? "the clear command KQCC got no answer"
+                       : "the clear command KQCC failed: " + reason(failure);
+        }
         case PelkClearError::Kind::notScanned:
             return "the module is not one of the latest scan's";
         case PelkClearError::Kind::disconnected:
@@ -159,6 +171,10 @@ std::string noteOf(std::string_view line) {
             return "the generic code read " + command + " got no answer";
         return "the generic code read " + command + " was answered " + oneLine(reply);
     }
+    // The library's public line of a smog check without a verdict says why in words.
+    constexpr std::string_view kNoVerdict = "Smog check gave no verdict: ";
+    if (const size_t at = line.find(kNoVerdict); at != std::string_view::npos)
+        return std::string(line.substr(at + kNoVerdict.size()));
     if (line.starts_with("No vehicle bus named by the sensor and no code read"))
         return "the sensor named no vehicle bus and no code was read: no vehicle answered, check "
                "that the ignition is on";
@@ -167,8 +183,9 @@ std::string noteOf(std::string_view line) {
 
 }  // namespace
 
-// Notes the engine's warnings and errors, then hands every line on.
-class EngineNotes::Adapter : public LoggerInterface {
+// Notes the engine's warnings and errors, then hands every line on; notes the library's public
+// lines too.
+class EngineNotes::Adapter : public LoggerInterface, public GatewayLoggerDelegate {
   public:
     explicit Adapter(std::shared_ptr<LoggerInterface> next) : next_(std::move(next)) {}
 
@@ -193,6 +210,8 @@ class EngineNotes::Adapter : public LoggerInterface {
         note(text);
         if (next_ && next_->wants(QZELogLevel::error)) next_->logError(text);
     }
+
+    void receivedLog(const std::string& line) override { note(line); }
 
     void clear() {
         std::lock_guard lock(mutex_);
@@ -223,6 +242,7 @@ std::shared_ptr<EngineNotes> EngineNotes::listen() {
     auto& engineLog = QZELogging::shared();
     notes->adapter_ = std::make_shared<Adapter>(engineLog.adapter());
     engineLog.registerLoggerInterface(notes->adapter_);
+    GatewayLogger::setDelegate(notes->adapter_);
     return notes;
 }
 

@@ -25,11 +25,13 @@ inline constexpr const char* kRecoveryText =
     "the sensor is in firmware recovery mode: update its firmware first";
 
 // The engine's lines that say why a scan did not read everything (a set-up the sensor refused,
-// a module read in part, a failed generic read, no vehicle bus), noted while a scan runs.
-// Every line still goes on to the library's log.
+// a module read in part, a failed generic read, no vehicle bus), and the library's public line
+// that says why a smog check gave no verdict, noted while a command runs. Every line still goes
+// on to the library's log.
 class EngineNotes {
   public:
-    // Listens to the engine's log from now on, in front of the adapter the gateway registered.
+    // Listens to the engine's log from now on, in front of the adapter the gateway registered,
+    // and to the library's public lines (as the host's GatewayLogger delegate).
     static std::shared_ptr<EngineNotes> listen();
 
     // Forgets what was noted (before a scan).

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -19,6 +21,7 @@
 #include "api/Communication/Vehicle.hpp"
 #include "api/Data/EnhancedProtocolManufacturerNames.hpp"
 #include "api/Gateway/Gateway.hpp"
+#include "platform/FileSystem.hpp"
 
 namespace qz::tools {
 
@@ -164,8 +167,8 @@ ScanOutcome scanOnce(bool json, DiagSession& session, const Connection& connecti
     }
     if (failed) {
         outcome.result = describe(*failed);
-        outcome.error =
-            failure(*failed, outcome.modules, session.engineNotes().notes(), connection.dropped());
+        outcome.error = failure(*failed, outcome.modules, session.engineNotes().notes(),
+                                connection.dropped(gateway));
     }
     return outcome;
 }
@@ -238,9 +241,46 @@ void printTable(const ScanOutcome& o) {
     }
 }
 
-// Prints a scan; its exit status (`failed` when the scan did not complete). A scan that did
-// not start shows its error alone.
+// The modules of the last scan qzdiag showed, by position: what "@N" names.
+struct Shown {
+    std::optional<std::string> vin;
+    std::vector<std::pair<std::string, std::string>> modules;  // name, acronym
+};
+
+std::filesystem::path shownFile() {
+    return Paths::applicationSupportDirectory() / "qzdiag-last-scan.json";
+}
+
+// Keeps what a scan showed, for a later "@N".
+void remember(const ScanOutcome& o) {
+    if (!o.ran) return;
+    nlohmann::json doc{{"vin", o.vin ? nlohmann::json(*o.vin) : nlohmann::json()},
+                       {"modules", nlohmann::json::array()}};
+    for (const auto& m : o.modules)
+        doc["modules"].push_back({{"name", m->name()}, {"acronym", m->acronym()}});
+    const auto file = shownFile();
+    if (!Paths::createDirectories(file.parent_path())) return;
+    const auto written = file.string() + ".new";
+    std::ofstream(written) << doc.dump();
+    std::error_code ignored;
+    std::filesystem::rename(written, file, ignored);
+}
+
+std::optional<Shown> lastShown() {
+    std::ifstream in(shownFile());
+    auto doc = nlohmann::json::parse(in, nullptr, false);
+    if (doc.is_discarded() || !doc.is_object() || !doc["modules"].is_array()) return std::nullopt;
+    Shown shown;
+    if (doc["vin"].is_string()) shown.vin = doc["vin"].get<std::string>();
+    for (const auto& m : doc["modules"])
+        shown.modules.emplace_back(m.value("name", ""), m.value("acronym", ""));
+    return shown;
+}
+
+// Prints a scan and keeps what it showed; its exit status (`failed` when the scan did not
+// complete). A scan that did not start shows its error alone.
 int report(bool json, const ScanOutcome& o, int failed) {
+    remember(o);
     if (json)
         std::cout << scanJson(o).dump(2) << "\n";
     else if (o.ran)
@@ -263,22 +303,43 @@ struct Choice {
     std::optional<std::string> why;  // when it fits none: why, else the name is unknown
 };
 
-Choice choose(const std::string& named, const PelkModules& modules) {
+// "@N" names the module the user saw at N in the last scan shown; it is chosen only while the
+// clear's own scan has that module there.
+Choice choose(const std::string& named, const ScanOutcome& scanned) {
+    const PelkModules& modules = scanned.modules;
     Choice choice;
     if (named.size() > 1 && named[0] == '@') {
         const std::string digits = named.substr(1);
         const bool number = std::all_of(digits.begin(), digits.end(),
                                         [](unsigned char c) { return std::isdigit(c); });
         const size_t position = number && digits.size() < 6 ? std::stoul(digits) : 0;
-        if (position >= 1 && position <= modules.size())
-            choice.index = position - 1;
-        else
+        const auto shown = lastShown();
+        const size_t count = shown ? shown->modules.size() : 0;
+        if (!shown) {
+            choice.why = "no scan has been shown yet to say which module " + named +
+                         " is (run qzdiag scan first)";
+        } else if (shown->vin != scanned.vin) {
+            choice.why = "the last scan shown was of another vehicle (" +
+                         shown->vin.value_or("no VIN") + ")";
+        } else if (position < 1 || position > count) {
             choice.why =
-                "the scan reported no module " + named + " (it reported " +
-                std::to_string(modules.size()) +
-                (modules.size() == 1 ? " module, @1"
-                                     : " modules, @1 to @" + std::to_string(modules.size())) +
-                ")";
+                "the last scan shown reported no module " + named + " (it reported " +
+                std::to_string(count) +
+                (count == 1 ? " module, @1" : " modules, @1 to @" + std::to_string(count)) + ")";
+        } else {
+            const auto& [name, acronym] = shown->modules[position - 1];
+            const std::string was =
+                named + " was " + name + " (" + acronym + ") in the last scan shown, but ";
+            if (position > modules.size())
+                choice.why = was + "this scan has no module " + named;
+            else if (modules[position - 1]->name() != name ||
+                     modules[position - 1]->acronym() != acronym)
+                choice.why = was + "this scan has " + modules[position - 1]->name() + " (" +
+                             modules[position - 1]->acronym() + ") at " + named;
+            else
+                choice.index = position - 1;
+        }
+        if (choice.why) *choice.why += "; nothing was cleared";
         return choice;
     }
     for (size_t i = 0; i < modules.size(); ++i)
@@ -314,16 +375,11 @@ std::optional<PelkScanType> scanTypeArgument(const std::vector<std::string>& arg
     return pelkScanType(args[from]);
 }
 
-int usageError(const std::string& message) {
-    std::cerr << "qzdiag: " << message << "\n";
-    return kUsage;
-}
-
 }  // namespace
 
 int runScan(bool json, const std::vector<std::string>& args, DiagSession& session) {
     auto type = scanTypeArgument(args, 0);
-    if (!type) return usageError("scan takes one of cel, com or all");
+    if (!type) return usageError(json, "scan", "scan takes one of cel, com or all");
     Gateway& gateway = *session.gateway();
     const Connection connection = connect(gateway);
     if (connection.error) return report(json, notScanned(*type, connection), connection.failed());
@@ -335,12 +391,13 @@ int runScan(bool json, const std::vector<std::string>& args, DiagSession& sessio
 int runClear(bool json, const std::vector<std::string>& args, DiagSession& session) {
     if (args.empty())
         return usageError(
+            json, "clear",
             "clear needs the module: its acronym (OBD: generic codes), its name or @POSITION");
     std::optional<PelkScanType> rescan;
     if (args.size() > 1) {
-        if (args[1] != "scan") return usageError("unexpected argument " + args[1]);
+        if (args[1] != "scan") return usageError(json, "clear", "unexpected argument " + args[1]);
         rescan = scanTypeArgument(args, 2);
-        if (!rescan) return usageError("scan takes one of cel, com or all");
+        if (!rescan) return usageError(json, "clear", "scan takes one of cel, com or all");
     }
     const std::string named = args[0];
     Gateway& gateway = *session.gateway();
@@ -368,7 +425,7 @@ int runClear(bool json, const std::vector<std::string>& args, DiagSession& sessi
     const auto vin = vehicleVin(gateway, session);
     const auto scanned = scanOnce(json, session, connection, PelkScanType::all, vin);
     const PelkModules& modules = scanned.modules;
-    const Choice choice = choose(named, modules);
+    const Choice choice = choose(named, scanned);
     if (choice.index) {
         const auto& m = modules[*choice.index];
         doc["acronym"] = m->acronym();
@@ -394,6 +451,7 @@ int runClear(bool json, const std::vector<std::string>& args, DiagSession& sessi
                        std::to_string(choice.fitting.front() + 1) + ")",
                    failed);
         doc["choices"] = listed;
+        remember(scanned);  // the positions just shown
     } else if (!choice.index) {
         rc = print(false,
                    choice.why.value_or("the scan reported no module " + named + " (it found " +
@@ -424,6 +482,7 @@ int runClear(bool json, const std::vector<std::string>& args, DiagSession& sessi
     if (rc == kSuccess && rescan) {
         const auto after = scanOnce(json, session, connection, *rescan, vin);
         if (json) {
+            remember(after);
             doc["scan"] = scanJson(after);
             if (!after.ok()) std::cerr << "qzdiag: " << after.error << "\n";
             rc = after.ok() ? kSuccess : failed;

@@ -14,11 +14,13 @@ class DiagSession;
 // standard error; an interaction is answered by printing its message and going on. A scan that
 // did not complete says why in words: what the engine's log or the link told, and the modules
 // read ("result" keeps the library's case name).
+// The modules shown are kept in the home folder, for a later `clear @N`.
 // Exit statuses (ExitStatus.hpp): success when the scan completed.
 int runScan(bool json, const std::vector<std::string>& args, DiagSession& session);
 
 // `qzdiag clear MODULE [scan [cel|com|all]]`: scans (all), clears the module named by MODULE
-// and prints whether it cleared. MODULE is "@N" (the module at that position of the scan), or
+// and prints whether it cleared. MODULE is "@N" (the module at that position of the last scan
+// shown, kept in the home folder; cleared only while this scan has the same module there), or
 // the module's acronym or name in any letter case ("OBD": the generic codes); a name that fits
 // several modules clears none and lists them, and one that fits none names the acronyms the
 // scan found. With `scan`, a second scan in the same run then shows the vehicle after the

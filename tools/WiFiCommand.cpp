@@ -135,10 +135,7 @@ bool wifiOptionTakesValue(const std::string& option) {
 int runWiFi(bool json, const std::vector<std::string>& args, DiagSession& session) {
     std::string error;
     auto parsed = parseArgs(args, error);
-    if (!parsed) {
-        std::cerr << "qzdiag: " << error << "\n";
-        return kUsage;
-    }
+    if (!parsed) return usageError(json, "wifi", error);
     auto config = configuration(*parsed);
     if (!config) return print(json, false, describe(config.error()), message(config.error()));
     Gateway& gateway = *session.gateway();

@@ -100,8 +100,9 @@ const std::vector<Command>& commands() {
          "is the library's case name, error the reason) with the modules read.\n"},
         {"clear", "MODULE [scan [cel|com|all]]",
          "clear one module's codes (OBD: the generic codes)",
-         "Runs a full scan and clears one module: MODULE is its position in the scan (@5),\n"
-         "its acronym or its name, in any letter case (OBD is the generic OBD-II module).\n"
+         "Runs a full scan and clears one module: MODULE is its position in the last scan\n"
+         "shown (@5; nothing is cleared when this scan has another module there), its\n"
+         "acronym or its name, in any letter case (OBD is the generic OBD-II module).\n"
          "A name that fits several modules (two ABS on two buses) clears none and lists\n"
          "them with their positions; one that fits none names the acronyms the scan found.\n"
          "With scan, scans again once the module has cleared. --json prints one object:\n"
@@ -243,13 +244,12 @@ std::string versionText(float v) {
     return buffer;
 }
 
+// A failure on standard error; with --json its document too.
 int printError(const Options& options, const std::string& command, const std::string& message) {
-    if (options.json) {
+    if (options.json)
         std::cout << nlohmann::json{{"command", command}, {"ok", false}, {"error", message}}.dump(2)
                   << "\n";
-    } else {
-        std::cerr << "qzdiag: " << message << "\n";
-    }
+    std::cerr << "qzdiag: " << message << "\n";
     return kFailed;
 }
 
@@ -277,8 +277,8 @@ int runInfo(const Options& options, DiagSession& session) {
                   << "Bus:             " << r.bus << "\n"
                   << "Library version: " << r.libraryVersion << "\n"
                   << "Disconnected:    " << (r.disconnected ? "yes" : "no") << "\n";
-        if (!r.error.empty()) std::cerr << "qzdiag: " << r.error << "\n";
     }
+    if (!r.error.empty()) std::cerr << "qzdiag: " << r.error << "\n";
     if (r.ok()) return kSuccess;
     return r.recovery ? kRecovery : kFailed;
 }
@@ -302,6 +302,15 @@ int main(int argc, char** argv) {
     std::string error;
     auto options = parse(argc, argv, error);
     if (!options) {
+        // A script that asked for JSON gets its document; people get the usage too.
+        const std::vector<std::string> args(argv + 1, argv + argc);
+        const auto end = std::find(args.begin(), args.end(), "--");
+        if (std::find(args.begin(), end, "--json") != end) {
+            const auto named = std::find_if(args.begin(), args.end(), [](const std::string& a) {
+                return commandNamed(a) != nullptr;
+            });
+            return qz::tools::usageError(true, named == args.end() ? "" : *named, error);
+        }
         std::cerr << "qzdiag: " << error << "\n\n";
         usage(std::cerr);
         return kUsage;

@@ -752,11 +752,17 @@ bool BGXDevice::writeBusMode(BusMode mode, const std::optional<std::string>& pas
             // handler) keeps each completion with its own write.
             mBusModeCompletionHandlers_.push_back(std::move(completionHandler));
         }
+        // GCC 12 sees the vector's inlined copies here out of bounds or reading past their
+        // source, which they cannot (false warnings).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#pragma GCC diagnostic ignored "-Wstringop-overread"
         Data value{static_cast<uint8_t>(mode & 0xFF)};
         if (password) {
             value.insert(value.end(), password->begin(), password->end());
             value.push_back(0);
         }
+#pragma GCC diagnostic pop
         peripheral_->writeValue(value, *modeChar, BleWriteType::withResponse);
         return true;
     });

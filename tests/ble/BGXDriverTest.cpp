@@ -106,7 +106,9 @@ TEST_F(DriverTest, WithoutFastAcknowledgementWritesWaitForResponses) {
 
     // A credit message all the same: logged (with no lock of the driver held) and taken.
     ConsoleLines console([&](const std::string& line) {
-        if (line.starts_with("Warning: fastAck")) EXPECT_FALSE(device->fastAck());
+        if (line.starts_with("Warning: fastAck")) {
+            EXPECT_FALSE(device->fastAck());
+        }
     });
     BleCharacteristic rx{BGXUUID::peripheralRX, BleProperty::write, BGXUUID::streamingService,
                          BGXUUID::peripheralRX};

@@ -139,8 +139,9 @@ TEST_F(LESessionTest, TheEndOfALinkIsReportedOnce) {
         module->setConnectAnswer(way == 3 ? SimulatedBGX13::ConnectAnswer::refuse
                                           : SimulatedBGX13::ConnectAnswer::accept);
         controller->connect(sensor(), log.listener());
-        if (way != 3)
+        if (way != 3) {
             ASSERT_TRUE(eventually([&] { return log.saw(SensorConnectionStatus::connected); }));
+        }
         if (way == 0) controller->disconnect(true);
         if (way == 1) module->dropLink();
         if (way == 2) {

@@ -367,7 +367,9 @@ TEST_F(BaseModuleTest, TheUserInteractionEndsByTheUserOrByTheLinkGoingAway) {
         center.post(loss);
         m.postInteractionNotificaiton("too late");
         EXPECT_FALSE(m.awaitingInteraction());
-        if (!m.awaitingInteraction()) EXPECT_FALSE(m.waitForInteraction());
+        if (!m.awaitingInteraction()) {
+            EXPECT_FALSE(m.waitForInteraction());
+        }
         EXPECT_EQ(messages, (Texts{"too late"}));
     }
     center.removeObserver(token);

@@ -372,8 +372,12 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
     for (const auto& c : cases) {
         const auto r = QZEModuleReply::classify(c.reply, c.asked);
         EXPECT_EQ(replyKindName(r.kind), std::string(replyKindName(c.kind))) << c.name;
-        if (c.messages) EXPECT_EQ(joined(r.messages), c.messages) << c.name;
-        if (c.code >= 0) EXPECT_EQ(r.code, c.code) << c.name;
+        if (c.messages) {
+            EXPECT_EQ(joined(r.messages), c.messages) << c.name;
+        }
+        if (c.code >= 0) {
+            EXPECT_EQ(r.code, c.code) << c.name;
+        }
     }
 }
 

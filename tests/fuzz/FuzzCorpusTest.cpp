@@ -72,9 +72,11 @@ INSTANTIATE_TEST_SUITE_P(Targets, FuzzCorpus, ::testing::ValuesIn(targetNames())
 TEST(FuzzCorpusLayout, EveryCorpusFolderHasItsTarget) {
     const auto names = targetNames();
     const std::set<std::string> known(names.begin(), names.end());
-    for (const auto& entry : fs::directory_iterator(kCorpus))
-        if (entry.is_directory())
+    for (const auto& entry : fs::directory_iterator(kCorpus)) {
+        if (entry.is_directory()) {
             EXPECT_TRUE(known.count(entry.path().filename().string())) << entry.path();
+        }
+    }
 }
 
 }  // namespace

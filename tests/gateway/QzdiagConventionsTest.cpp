@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,12 +20,21 @@ class QzdiagConventions : public qz::testsupport::QzdiagFixture {
     // Runs qzdiag in the test's home with the demo's waits scaled down and no backend;
     // `withErrors` keeps standard error in the output.
     qz::testsupport::QzdiagRun run(const std::string& args, bool withErrors = false) const {
+        return runTo(args, withErrors ? " 2>&1" : " 2>/dev/null");
+    }
+    // The same, standard error kept apart.
+    qz::testsupport::QzdiagRun runApart(const std::string& args) const {
+        const auto err = home.path() / "stderr.txt";
+        auto ran = runTo(args, " 2>'" + err.string() + "'");
+        ran.err = qz::testsupport::text(qz::testsupport::readFileBytes(err));
+        return ran;
+    }
+    qz::testsupport::QzdiagRun runTo(const std::string& args, const std::string& errors) const {
         qz::testsupport::QzdiagRun run;
         int rc = -1;
         run.out = qz::testsupport::runCommand(
             "env QZ_TIME_SCALE=0.1 QZ_BACKEND_HOST=http://127.0.0.1:9 " +
-                std::string(QZ_BINARY_DIR) + "/qzdiag " + homeArg() + " " + args +
-                (withErrors ? " 2>&1" : " 2>/dev/null"),
+                std::string(QZ_BINARY_DIR) + "/qzdiag " + homeArg() + " " + args + errors,
             &rc);
         run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
         return run;
@@ -68,11 +78,11 @@ TEST_F(QzdiagConventions, DoubleDashEndsTheOptions) {
     // After "--" an option's spelling is an argument: here a PID number that is none.
     auto argument = run("live -- --json", true);
     EXPECT_EQ(argument.status, 64);
-    EXPECT_NE(argument.out.find("not a PID number: --json"), std::string::npos) << argument.out;
+    EXPECT_EQ(argument.out, "qzdiag: not a PID number: --json\n");
     // And the acronym of a module.
     auto acronym = run("clear -- -OBD", true);
     EXPECT_EQ(acronym.status, 1);
-    EXPECT_NE(acronym.out.find("no module -OBD"), std::string::npos) << acronym.out;
+    EXPECT_EQ(acronym.out, "qzdiag: the scan reported no module -OBD (it found OBD)\n");
 }
 
 TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
@@ -81,54 +91,117 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
         qz::testsupport::readFileBytes(std::string(QZ_SOURCE_DIR) + "/sim/profiles/default.json")));
     profile["vin"] = "1HGCM82634A004352";
     qz::testsupport::writeText(home.path() / "bad-vin.json", profile.dump());
+    auto variant = [&](const std::string& profile, const std::string& name,
+                       const nlohmann::json& sensor) {
+        return qz::testsupport::profileVariant(home.path(), profile, name, sensor);
+    };
+    // The BMW of the sample profiles, its air conditioning (fourth in a scan) silent today.
+    auto bmw = nlohmann::json::parse(qz::testsupport::text(
+        qz::testsupport::readFileBytes(std::string(QZ_SOURCE_DIR) + "/sim/profiles/bmw.json")));
+    bmw["modules"].erase(4);
+    qz::testsupport::writeText(home.path() / "bmw-shifted.json", bmw.dump());
+    const std::string shifted = "--vehicle '" + (home.path() / "bmw-shifted.json").string() + "' ";
     const std::string recovery =
-        "qzdiag: the sensor is in firmware recovery mode: update its "
-        "firmware first\n";
+        "qzdiag: the sensor is in firmware recovery mode: update its firmware first\n";
+    const std::string noVehicle =
+        "qzdiag: the smog check failed: the vehicle did not answer 0100 (no vehicle, or its "
+        "ignition is off)\n";
     struct Case {
         std::string args;
         int status;
-        std::string said = {};  // in what it printed (all of it, when `alone`)
-        bool alone = false;
+        std::string said = {};                  // all of standard error, when given
+        std::optional<std::string> shown = {};  // all of standard output, when given
     };
+    // In order: a position names the module of the last scan shown before it.
     const std::vector<Case> cases = {
+        {"clear @1", 1,
+         "qzdiag: no scan has been shown yet to say which module @1 is (run qzdiag scan first); "
+         "nothing was cleared\n"},
+        {"scan", 0},
+        {"clear @2", 1,
+         "qzdiag: the last scan shown reported no module @2 (it reported 1 module, @1); nothing "
+         "was cleared\n"},
+        {"clear @1", 0, "", "Cleared OBD\n"},  // the last position
+        {vehicle("bmw.json") + "scan", 0},
+        // The clear's own scan misses a module: what stands at @4 now is not cleared.
+        {shifted + "--json clear @4", 1,
+         "A Keyflick is required before this scan.\nqzdiag: @4 was Integrated Automatic Heating "
+         "and Air Conditioning (BMWVB33IHKA-80) in the last scan shown, but this scan has Tyre "
+         "Pressure Control (BMWVB33RDC-70) at @4; nothing was cleared\n"},
+        {"clear @1", 1,
+         "qzdiag: the last scan shown was of another vehicle (WBAVB33526PX12345); nothing was "
+         "cleared\n"},
         {"info", 0},
         {"live 0C", 0},
         {"live 0C FF", 0},  // one value read
         {"live FF", 1},     // only an unknown PID
         {"live 42", 1},     // a value the vehicle does not give
         {vehicle("no-vehicle.json") + "live", 1},
-        {vehicle("no-vehicle.json") + "smog", 1,  // no verdict without a vehicle
-         "the vehicle did not answer (no vehicle, or its ignition is off)"},
+        {vehicle("no-vehicle.json") + "smog", 1, noVehicle},  // no verdict without a vehicle
+        {vehicle("no-vehicle.json") + "--json smog", 1, noVehicle},
         {vehicle("no-vehicle.json") + "scan", 1},  // no bus: nothing known of codes
-        {"--vehicle '" + home.path().string() + "/bad-vin.json' vin", 1,
+        // A smog check without a verdict says what failed.
+        {variant("default.json", "kqx1-refused.json", {{"answers", {{"KQX1", "?"}}}}) +
+             "--transport ble smog",
+         1,
+         "qzdiag: the smog check failed: the sensor refused the set-up command KQX1 (it answered "
+         "\"?\")\n"},
+        {variant("default.json", "kqtcp-refused.json", {{"answers", {{"KQTCP", "?"}}}}) +
+             "--json smog",
+         1,
+         "qzdiag: the smog check failed: the pending codes were not read: KQTCP was answered "
+         "\"?\"\n"},
+        {variant("default.json", "kqcc-silent.json", {{"answers", {{"KQCC", nullptr}}}}) +
+             "clear OBD",
+         1, "qzdiag: the clear of OBD failed: the clear command KQCC got no answer\n"},
+        {"--vehicle '" + home.path().string() + "/bad-vin.json' --json vin", 1,
          "qzdiag: the VIN could not be read: the vehicle reported 1HGCM82634A004352, which fails "
          "the VIN check: its check digit (9th character) is 3, it should be 1\n"},
         {"--vehicle '" + std::string(QZ_SOURCE_DIR) + "/sim/profiles' vin", 1,
-         "/sim/profiles is a folder"},
+         "qzdiag: vehicle profile: " + std::string(QZ_SOURCE_DIR) +
+             "/sim/profiles is a folder; give one of its profiles (a .json file)\n"},
         // A sensor in recovery mode is asked nothing more, over either transport: the
         // recovery state alone.
         {vehicle("recovery.json") + "info", 2},
-        {vehicle("recovery.json") + "live", 2, recovery, true},
-        {vehicle("recovery.json") + "clear OBD", 2, recovery, true},
-        {vehicle("recovery.json") + "scan", 2, recovery, true},
-        {vehicle("recovery.json") + "--transport ble vin", 2, recovery, true},
-        {vehicle("recovery.json") + "--transport ble smog", 2, recovery, true},
-        {vehicle("recovery.json") + "--transport ble scan", 2, recovery, true},
+        {vehicle("recovery.json") + "--json info", 2, recovery},
+        {vehicle("recovery.json") + "live", 2, recovery, ""},
+        {vehicle("recovery.json") + "clear OBD", 2, recovery, ""},
+        {vehicle("recovery.json") + "scan", 2, recovery, ""},
+        {vehicle("recovery.json") + "--transport ble vin", 2, recovery, ""},
+        {vehicle("recovery.json") + "--transport ble smog", 2, recovery, ""},
+        {vehicle("recovery.json") + "--transport ble scan", 2, recovery, ""},
         {vehicle("recovery.json") + "--transport ble wifi --ssid Shop --password secret99", 2,
-         recovery, true},
+         recovery, ""},
         {"clear NOPE", 1},
         {"", 64},
         {"scan cel all", 64},
         {"--transport usb info", 64},
+        // With --json a usage error is a document too.
+        {"--json scan cel all", 64, "qzdiag: scan takes one of cel, com or all\n"},
+        {"--json frobnicate", 64, "qzdiag: unknown command frobnicate\n"},
+        {"--json live ZZ", 64, "qzdiag: not a PID number: ZZ\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
-        auto ran = run(c.args, !c.said.empty());
+        auto ran = runApart(c.args);
         EXPECT_EQ(ran.status, c.status);
-        if (c.alone)
-            EXPECT_EQ(ran.out, c.said);
-        else
-            EXPECT_NE(ran.out.find(c.said), std::string::npos) << ran.out;
+        if (!c.said.empty()) {
+            EXPECT_EQ(ran.err, c.said);
+        }
+        if (c.shown) {
+            EXPECT_EQ(ran.out, *c.shown);
+        }
+        if (c.args.find("--json") == std::string::npos) continue;
+        // One document, whose error is the failure's sentence.
+        auto doc = nlohmann::json::parse(ran.out, nullptr, false);
+        ASSERT_TRUE(doc.is_object()) << ran.out;
+        if (c.status == 0 || c.said.empty()) continue;
+        std::string last = c.said.substr(0, c.said.size() - 1);
+        last = last.substr(last.rfind('\n') + 1);
+        EXPECT_EQ("qzdiag: " + doc.value("error", ""), last);
+        if (c.status == 64) {
+            EXPECT_EQ(doc["kind"], "usage");
+        }
     }
 }
 
@@ -170,24 +243,28 @@ TEST_F(QzdiagConventions, ClearMatchesAcronymsInAnyCaseNamesOrPositionsAndNamesT
     // neither and lists both; a module's name (in any case) or position clears it.
     auto both = run(vehicle("nissan.json") + "clear abs", true);
     EXPECT_EQ(both.status, 1);
-    EXPECT_NE(both.out.find("abs fits 2 modules of the scan, nothing was cleared: @2 Anti-lock "
-                            "Brake System (ABS), @5 Anti-lock Brake and Vehicle Dynamic Control "
-                            "(ABS); name one by its position (clear @2)"),
-              std::string::npos)
-        << both.out;
+    EXPECT_EQ(both.out,
+              "qzdiag: abs fits 2 modules of the scan, nothing was cleared: @2 Anti-lock Brake "
+              "System (ABS), @5 Anti-lock Brake and Vehicle Dynamic Control (ABS); name one by "
+              "its position (clear @2)\n");
+    // The positions just listed name their modules.
+    auto positioned = run(vehicle("nissan.json") + "clear @5");
+    EXPECT_EQ(positioned.status, 0);
+    EXPECT_EQ(positioned.out, "Cleared ABS (@5 Anti-lock Brake and Vehicle Dynamic Control)\n");
     auto named =
         run(vehicle("nissan.json") + "clear 'anti-lock brake and vehicle dynamic control'");
     EXPECT_EQ(named.status, 0);
     EXPECT_EQ(named.out, "Cleared ABS (@5 Anti-lock Brake and Vehicle Dynamic Control)\n");
     auto beyond = run(vehicle("nissan.json") + "clear @9", true);
     EXPECT_EQ(beyond.status, 1);
-    EXPECT_NE(beyond.out.find("no module @9 (it reported 8 modules, @1 to @8)"), std::string::npos)
-        << beyond.out;
+    EXPECT_EQ(beyond.out,
+              "qzdiag: the last scan shown reported no module @9 (it reported 8 modules, @1 to "
+              "@8); nothing was cleared\n");
 
     auto missing = run(vehicle("bmw.json") + "clear NOPE", true);
     EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.out.find("no module NOPE (it found BMWVB33DME, BMWVB33DSC, "
-                               "BMWVB33KOMBI, BMWVB33IHKA-80, BMWVB33RDC-70, OBD)"),
-              std::string::npos)
-        << missing.out;
+    EXPECT_EQ(missing.out,
+              "A Keyflick is required before this scan.\nqzdiag: the scan reported no module NOPE "
+              "(it found BMWVB33DME, BMWVB33DSC, BMWVB33KOMBI, BMWVB33IHKA-80, BMWVB33RDC-70, "
+              "OBD)\n");
 }

@@ -108,7 +108,7 @@ TEST_F(QzdiagLive, SmogPrintsTheVerdictAndFigures) {
     EXPECT_EQ(doc["runTimeSinceEngineStart"]["value"], 300.0);
 }
 
-TEST_F(QzdiagLive, LiveRunsOnEveryShippedProfile) {
+TEST_F(QzdiagLive, LiveAndSmogRunOnEveryShippedProfile) {
     size_t profiles = 0;
     for (const auto& entry :
          std::filesystem::directory_iterator(std::string(QZ_SOURCE_DIR) + "/sim/profiles")) {
@@ -122,11 +122,22 @@ TEST_F(QzdiagLive, LiveRunsOnEveryShippedProfile) {
         auto run = qzdiag(homeArg() + vehicle(name.c_str()) + " --json live");
         auto doc = nlohmann::json::parse(run.out, nullptr, false);
         ASSERT_FALSE(doc.is_discarded()) << run.out;
+        auto smog = qzdiag(homeArg() + vehicle(name.c_str()) + " --json smog");
+        auto verdict = nlohmann::json::parse(smog.out, nullptr, false);
+        ASSERT_FALSE(verdict.is_discarded()) << smog.out;
         if (recovery || name == "no-vehicle.json") {
-            // A sensor in firmware recovery mode has no live data, and without a vehicle the
-            // supported parameters cannot be read: a clean refusal.
+            // A sensor in firmware recovery mode has no live data and gives no verdict, and
+            // without a vehicle neither the supported parameters nor a verdict can be read: a
+            // clean refusal.
             EXPECT_EQ(run.status, recovery ? 2 : 1);
             EXPECT_EQ(doc["ok"], false);
+            EXPECT_EQ(smog.status, recovery ? 2 : 1);
+            EXPECT_EQ(verdict["error"], recovery
+                                            ? "the sensor is in firmware recovery mode: update "
+                                              "its firmware first"
+                                            : "the smog check failed: the vehicle did not "
+                                              "answer 0100 (no vehicle, or its ignition is "
+                                              "off)");
             continue;
         }
         ASSERT_TRUE(doc.is_array()) << run.out;
@@ -136,6 +147,14 @@ TEST_F(QzdiagLive, LiveRunsOnEveryShippedProfile) {
             EXPECT_EQ(p["supported"], true) << p.dump();
             EXPECT_NE(p["text"], "Unsupported") << p.dump();
         }
+        // Every vehicle that stands for a running car gives a verdict from its monitors.
+        EXPECT_EQ(smog.status, 0) << smog.out;
+        EXPECT_TRUE(verdict["verdict"] == "pass" || verdict["verdict"] == "warning" ||
+                    verdict["verdict"] == "fail")
+            << smog.out;
+        EXPECT_EQ(verdict["monitorStatus"].get<std::string>().find("monitorType: unknown"),
+                  std::string::npos)
+            << smog.out;
     }
     EXPECT_GE(profiles, 6u);
 }

@@ -77,24 +77,39 @@ TEST_F(SmogRetriever, UnreadBlocksAreUnsupportedAndNoDataCountsNoCode) {
 }
 
 // No verdict from what was not read: the set-up, the walk's first block, the monitor status
-// or a code list. Once "KQX1" is accepted, "KQX0" is sent all the same.
+// or a code list; what failed is said. Once "KQX1" is accepted, "KQX0" is sent all the same.
 TEST_F(SmogRetriever, SetupFailures) {
+    const std::string walk = "the vehicle did not answer 0100 (no vehicle, or its ignition is off)";
+    const std::string monitors = "the monitor status (01 01) was not read: ";
     const struct {
         const char* name;
         const char* profile;  // a shipped profile, or one unit without 01 01 ("01 01 unflagged")
         std::optional<Fault> fault;
         bool switchedBack;
+        std::string failure;  // what the retriever says failed
     } cases[] = {
-        {"KQX1 silent", nullptr, Fault::silence(1, "KQX1"), false},
-        {"KQX0 silent", nullptr, Fault::silence(1, "KQX0"), true},
-        {"no vehicle", "no-vehicle.json", std::nullopt, true},
-        {"0100 ?", nullptr, Fault::unknown(1, "0100"), true},
-        {"01 01 NO DATA", nullptr, Fault::noData(-1, "0101"), true},
-        {"01 01 unflagged", "", std::nullopt, true},
-        {"KQTC silent", nullptr, Fault::silence(1, "KQTC"), true},
-        {"KQTC ?", nullptr, Fault::unknown(1, "KQTC"), true},
-        {"KQTC refused by the vehicle", nullptr, Fault::reply("7F 03 22\r>", 1, "KQTC"), true},
-        {"KQTCP CAN ERROR", nullptr, Fault::reply("CAN ERROR\r>", 1, "KQTCP"), true},
+        {"KQX1 silent", nullptr, Fault::silence(1, "KQX1"), false,
+         "the sensor did not answer the set-up command KQX1"},
+        {"KQX1 refused", nullptr, Fault::unknown(1, "KQX1"), false,
+         "the sensor refused the set-up command KQX1 (it answered \"?\")"},
+        {"KQX0 silent", nullptr, Fault::silence(1, "KQX0"), true,
+         "the sensor did not answer the set-up command KQX0"},
+        {"KQX0 refused", nullptr, Fault::reply("ERROR\r>", 1, "KQX0"), true,
+         "the sensor refused the set-up command KQX0 (it answered \"ERROR\")"},
+        {"no vehicle", "no-vehicle.json", std::nullopt, true, walk},
+        {"0100 ?", nullptr, Fault::unknown(1, "0100"), true, walk},
+        {"01 01 NO DATA", nullptr, Fault::noData(-1, "0101"), true,
+         monitors + "0101 got no usable answer"},
+        {"01 01 unflagged", "", std::nullopt, true,
+         monitors + "the vehicle does not list it among its PIDs"},
+        {"KQTC silent", nullptr, Fault::silence(1, "KQTC"), true,
+         "the stored codes were not read: KQTC got no answer"},
+        {"KQTC ?", nullptr, Fault::unknown(1, "KQTC"), true,
+         "the stored codes were not read: KQTC was answered \"?\""},
+        {"KQTC refused by the vehicle", nullptr, Fault::reply("7F 03 22\r>", 1, "KQTC"), true,
+         "the stored codes were not read: KQTC was answered \"7F 03 22\""},
+        {"KQTCP CAN ERROR", nullptr, Fault::reply("CAN ERROR\r>", 1, "KQTCP"), true,
+         "the pending codes were not read: KQTCP was answered \"CAN ERROR\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -105,7 +120,9 @@ TEST_F(SmogRetriever, SetupFailures) {
         else
             use(profileWith(R"({"1F": "00 10"})"));
         if (c.fault) rig_->core().addFault(*c.fault);
-        EXPECT_EQ(run().error(), SmogInfoError::setupFailed);
+        SmogInfoRetriever retriever(vehicle_);
+        EXPECT_EQ(retriever.retrieveSmogStatus().error(), SmogInfoError::setupFailed);
+        EXPECT_EQ(retriever.failures(), std::vector<std::string>{c.failure});
         const auto commands = rig_->commands();
         ASSERT_FALSE(commands.empty());
         EXPECT_EQ(commands.front(), "KQX1");
@@ -114,5 +131,8 @@ TEST_F(SmogRetriever, SetupFailures) {
     EXPECT_EQ(count("KQTCP"), 1u);  // the last row: everything was read
 
     vehicle_->setRelay(nullptr);
-    EXPECT_EQ(run().error(), SmogInfoError::setupFailed);
+    SmogInfoRetriever retriever(vehicle_);
+    EXPECT_EQ(retriever.retrieveSmogStatus().error(), SmogInfoError::setupFailed);
+    EXPECT_EQ(retriever.failures(),
+              std::vector<std::string>{"the library has no link to the sensor"});
 }

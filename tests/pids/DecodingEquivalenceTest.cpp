@@ -220,7 +220,9 @@ TEST(DecodingEquivalenceTest, ByteFieldsReadAsTheirJoinedText) {
             const auto expected = missing ? std::nullopt : parseHex64(joined);
             const auto value = p.value();
             ASSERT_EQ(value.has_value(), expected.has_value()) << testing::PrintToString(data);
-            if (value) ASSERT_EQ(value->value, static_cast<double>(*expected) * 0.5 - 3);
+            if (value) {
+                ASSERT_EQ(value->value, static_cast<double>(*expected) * 0.5 - 3);
+            }
         }
     }
 }

@@ -728,10 +728,11 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
                 << ::testing::PrintToString(engineLines->seen.linesStartingWith("W:"));
         }
         // Refused wherever it is sent (every module or pin pass that needs it, the restore).
-        if (slash == std::string::npos && !c.command.empty())
+        if (slash == std::string::npos && !c.command.empty()) {
             EXPECT_GE(logged("E:Setup command refused: " + c.command) +
                           logged("E:Restore command refused: " + c.command),
                       1u);
+        }
         EXPECT_EQ(sent("010D"), 1u) << "the restore";
     }
 }
@@ -893,7 +894,9 @@ TEST_F(ScanTruth, J1850ModulesAreAskedAgainAfterNoData) {
                     answers.insert(answers.begin(), words("NO DATA"));
         }
         ASSERT_GT(j1850, 0u);
-        if (!core) ASSERT_NO_FATAL_FAILURE(connectTo(original));
+        if (!core) {
+            ASSERT_NO_FATAL_FAILURE(connectTo(original));
+        }
         const Texts baseline = scanLines(original);
         EXPECT_EQ(scanLines(late), baseline);
     }
@@ -920,7 +923,9 @@ TEST_F(ScanTruth, TheRestoreAfterA29BitScanSendsThe29BitMask) {
         const Texts tail(commands.begin(), restore.base());
         EXPECT_EQ(std::count(tail.begin(), tail.end(), mask), 1);
         for (const char* other : {"KQCMFFFFFF00", "KQCM7F8"})
-            if (other != mask) EXPECT_EQ(std::count(tail.begin(), tail.end(), other), 0) << other;
+            if (other != mask) {
+                EXPECT_EQ(std::count(tail.begin(), tail.end(), other), 0) << other;
+            }
     }
 }
 

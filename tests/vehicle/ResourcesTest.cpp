@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <set>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -44,7 +45,8 @@ TEST(ResourcesTest, EveryShippedFileDecryptsAndParses) {
             XMLParser parser(std::move(*decrypted));
             EXPECT_TRUE(parser.parse()) << parser.parserError()->description;
         } else if (extension == ".json") {
-            EXPECT_NO_THROW((void)nlohmann::json::parse(decrypted->begin(), decrypted->end()));
+            EXPECT_NO_THROW(std::ignore =
+                                nlohmann::json::parse(decrypted->begin(), decrypted->end()));
         }
     }
     EXPECT_GE(files, 1);
@@ -99,7 +101,9 @@ TEST(ResourcesTest, RebrandedListCoversEveryParentOfTheWmiTable) {
     ASSERT_TRUE(parser.parse());
     EXPECT_TRUE(reader.badSquish.empty());
     for (const auto& record : *VIN::wmiTable()) {
-        if (record.parent) EXPECT_TRUE(reader.parents.count(*record.parent)) << *record.parent;
+        if (record.parent) {
+            EXPECT_TRUE(reader.parents.count(*record.parent)) << *record.parent;
+        }
     }
     EXPECT_TRUE(reader.parents.count("Suzuki"));
 }

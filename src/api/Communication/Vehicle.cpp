@@ -98,7 +98,12 @@ bool Vehicle::initializeVehicle() {
         // scan cut short by a lost link had selected.
         std::lock_guard lock(m_mutex);
         m_headersShown = false;
+        // GCC 12 sees an overlap in std::string's inlined copy here that cannot occur (a false
+        // warning).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wrestrict"
         m_activeObdProtocol = "0";
+#pragma GCC diagnostic pop
     }
     auto& init = initializer();
     if (!init.doStandardInit(2)) return false;

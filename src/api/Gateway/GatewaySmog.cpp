@@ -45,9 +45,17 @@ void Gateway::requestSmogInfo(SmogListener listener) {
         }
         // A scan asked for meanwhile already holds the flag: it is not this check's to clear.
         const bool took = self->tryBeginBusy();
-        auto result = SmogInfoRetriever(self->vehicle()).retrieveSmogStatus();
+        SmogInfoRetriever retriever(self->vehicle());
+        auto result = retriever.retrieveSmogStatus();
         if (took) self->setIsBusy(false);
         self.reset();
+        // What kept it from a verdict: the result's case alone does not say.
+        if (!result && !retriever.failures().empty()) {
+            std::string causes;
+            for (const auto& cause : retriever.failures())
+                causes += (causes.empty() ? "" : "; ") + cause;
+            Log::PublicError("Smog check gave no verdict: " + causes);
+        }
         Log::PublicInfo("Smog Check complete, result :" + printed(result));
         if (listener) listener(std::move(result));
     });

@@ -1,11 +1,17 @@
 #include "api/Live/SmogInfoRetriever.hpp"
 
+// GCC 12 sees std::regex's inlined state moves read an uninitialised std::function when it
+// optimises with the sanitizers (a false warning).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
+#pragma GCC diagnostic pop
 
 #include "api/Communication/Relay.hpp"
 #include "api/Communication/Vehicle.hpp"
 #include "api/Live/LiveDataSupportChecker.hpp"
 #include "api/Logging/Log.hpp"
+#include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Scanning/QZEnhancedScanner.hpp"
 
 namespace qz {
@@ -52,27 +58,56 @@ int64_t SmogInfoRetriever::countCodeLines(const std::string& reply) {
     return n;
 }
 
-Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrieveSmogStatus() {
+// A reply on one line, without its prompt: "?", "7F 03 22".
+std::string SmogInfoRetriever::shown(const std::string& reply) {
+    std::string text;
+    for (char c : reply) {
+        if (c == '>') continue;
+        const bool blank = c == '\r' || c == '\n' || c == ' ';
+        if (blank && (text.empty() || text.back() == ' ')) continue;
+        text += blank ? ' ' : c;
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+void SmogInfoRetriever::fail(std::string cause) {
+    Log::e("Smog check: " + cause);
+    failures_.push_back(std::move(cause));
+}
+
+bool SmogInfoRetriever::setUp(const char* command) {
     auto relay = vehicle_ ? vehicle_->relay() : nullptr;
     if (!relay) {
+        fail("the library has no link to the sensor");
+        return false;
+    }
+    auto reply = relay->sendToSensor(command, false, 0, MultiResponseStrategy::bitwiseOr);
+    if (!reply)
+        fail(std::string("the sensor did not answer the set-up command ") + command);
+    else if (!reply::isAccepted(*reply))
+        fail(std::string("the sensor refused the set-up command ") + command + " (it answered \"" +
+             shown(*reply) + "\")");
+    return reply && reply::isAccepted(*reply);
+}
+
+Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrieveSmogStatus() {
+    failures_.clear();
+    if (!setUp("KQX1")) {
         Log::e("Setup failed");
         return std::unexpected(SmogInfoError::setupFailed);
     }
-    if (!relay->sendToSensor("KQX1", false, 0, MultiResponseStrategy::bitwiseOr)) {
-        Log::e("Setup failed");
-        return std::unexpected(SmogInfoError::setupFailed);
-    }
-    relay = vehicle_->relay();
+    auto relay = vehicle_->relay();
     if (!relay) {
         Log::e("Vehicle does not have a relay set");
+        fail("the library has no link to the sensor");
         return std::unexpected(SmogInfoError::setupFailed);
     }
     // Once "KQX1" is accepted, "KQX0" ends the check whatever was read. A verdict needs the
     // monitor status and both code lists: without them the check fails.
     auto end = [&](std::shared_ptr<SmogInfoReport> report)
         -> Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> {
-        auto r = vehicle_->relay();
-        if (!r || !r->sendToSensor("KQX0", false, 0, MultiResponseStrategy::bitwiseOr)) {
+        if (!setUp("KQX0")) {
             Log::e("Setup failed");
             return std::unexpected(SmogInfoError::setupFailed);
         }
@@ -81,11 +116,10 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
     };
     auto flags = LiveDataSupportChecker(relay).checkSupport(false);
     if (!flags) {
-        Log::e("Smog check: the vehicle did not answer the support walk");
+        fail("the vehicle did not answer 0100 (no vehicle, or its ignition is off)");
         return end(nullptr);
     }
 
-    bool complete = true;
     auto report = std::shared_ptr<SmogInfoReport>(new SmogInfoReport());
     for (const auto& p : report->pids()) {
         const uint64_t number = p->pid();
@@ -93,11 +127,11 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
         if (number >= flags->size() || !(*flags)[number]) {
             p->setSupportStatus(SupportStatus::unsupported);
             Log::i(p->fullName() + " not supported");
-            if (monitors) {
-                // Every OBD-II vehicle gives 01 01: the walk did not read it.
-                Log::e("Smog check: monitor status (01 01) not read: not flagged by the walk");
-                complete = false;
-            }
+            // Every OBD-II vehicle gives 01 01: the walk did not read it.
+            if (monitors)
+                fail(
+                    "the monitor status (01 01) was not read: the vehicle does not list it "
+                    "among its PIDs");
             continue;
         }
         p->setSupportStatus(SupportStatus::supported);
@@ -108,10 +142,8 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
             Log::i("Updated: " + p->description());
         } else {
             Log::e(p->fullName() + " error updating");
-            if (monitors) {
-                Log::e("Smog check: monitor status (01 01) not read");
-                complete = false;
-            }
+            if (monitors)
+                fail("the monitor status (01 01) was not read: 0101 got no usable answer");
         }
     }
 
@@ -123,15 +155,14 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
             if (auto sent = r->sendToSensor(command, false, 0, MultiResponseStrategy::bitwiseOr))
                 reply = std::move(*sent);
         if (QZEnhancedScanner::isCodeListAnswer(reply)) return countCodeLines(*reply);
-        Log::e(std::string("Smog check: ") + what + " not read: " + command + " answered " +
-               reply.value_or("nothing"));
-        complete = false;
+        fail(std::string("the ") + what + " codes were not read: " + command +
+             (reply ? " was answered \"" + shown(*reply) + "\"" : std::string(" got no answer")));
         return 0;
     };
-    report->setNumConfirmed(count("KQTC", "stored codes"));
-    report->setNumPending(count("KQTCP", "pending codes"));
+    report->setNumConfirmed(count("KQTC", "stored"));
+    report->setNumPending(count("KQTCP", "pending"));
     Log::i("MIL Status report complete: " + report->description());
-    return end(complete ? report : nullptr);
+    return end(failures_.empty() ? report : nullptr);
 }
 
 }  // namespace qz

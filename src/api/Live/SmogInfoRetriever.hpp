@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "api/Live/SmogInfoError.hpp"
 #include "api/Live/SmogInfoReport.hpp"
@@ -15,7 +16,8 @@ class Vehicle;
 // (the gateway's queue): "KQX1", the support walk, the report's six parameters, "KQTC",
 // "KQTCP", "KQX0". A verdict comes only from what was read: a failed walk (no vehicle), a
 // monitor status (01 01) not read, or a code list not read ("KQTC"/"KQTCP" failed, "?", an
-// error word) is `setupFailed`, after "KQX0".
+// error word) is `setupFailed`, after "KQX0"; so is a set-up command ("KQX1", "KQX0") the
+// sensor did not answer or refused. failures() says what failed.
 class SmogInfoRetriever {
   public:
     explicit SmogInfoRetriever(std::shared_ptr<Vehicle> vehicle) : vehicle_(std::move(vehicle)) {}
@@ -25,8 +27,18 @@ class SmogInfoRetriever {
     // Lines of a code list ("KQTC"/"KQTCP" reply) that hold a trouble code.
     static int64_t countCodeLines(const std::string& reply);
 
+    // What kept the last check from a verdict, in words, in the order met: "the vehicle did not
+    // answer 0100 (no vehicle, or its ignition is off)". Empty after a verdict.
+    const std::vector<std::string>& failures() const { return failures_; }
+
   private:
+    static std::string shown(const std::string& reply);
+    void fail(std::string cause);
+    // Sends a set-up command; whether the sensor took it ("OK").
+    bool setUp(const char* command);
+
     std::shared_ptr<Vehicle> vehicle_;
+    std::vector<std::string> failures_;
 };
 
 }  // namespace qz

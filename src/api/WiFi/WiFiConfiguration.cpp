@@ -1,7 +1,12 @@
 #include "api/WiFi/WiFiConfiguration.hpp"
 
 #include <algorithm>
+// GCC 12 sees std::regex's inlined state moves read an uninitialised std::function when it
+// optimises with the sanitizers (a false warning).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
+#pragma GCC diagnostic pop
 
 #include "platform/Describe.hpp"
 

@@ -343,7 +343,11 @@ QZEModuleArray QZEnhancedScanner::readBus(const QZEModuleArray& modules, const s
         }
         // The code texts first: BMW texts are looked up under the acronym as listed.
         populateCodeDefs(*module);
-        if (hasCodes && mark) mark(*module);
+        // Every module that answered carries its bus or pins in its name, codes or none: a
+        // name shown by one scan names the same module in the next.
+        const bool answered =
+            countedResponseState(module->responseState(), hasCodes) >= ResponseStateHasData;
+        if (answered && mark) mark(*module);
         deliverOnMainQueue(module);
     }
     return found;

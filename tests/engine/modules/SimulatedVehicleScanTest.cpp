@@ -178,9 +178,10 @@ TEST_P(MakeScan, ScansFindTheCodesAClearClearsAndTheSensorIsRestored) {
     const bool maskSet = std::find_if(commands.begin(), commands.end(), [](const auto& cmd) {
                              return cmd.starts_with("KQCM") && cmd != "KQCM7F8";
                          }) != commands.end();
-    if (maskSet)
+    if (maskSet) {
         EXPECT_NE(std::find(commands.end() - 9, commands.end(), "KQCM7F8"), commands.end())
             << "the mask is restored";
+    }
     EXPECT_EQ(lastInteractions, std::string(c.name) == "Bmw" ? 1 : 0);
 
     bool sampled = false;

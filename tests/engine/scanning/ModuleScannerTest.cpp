@@ -142,7 +142,9 @@ TEST_F(ModuleScannerTest, SetUpLearnsTheStartingBus) {
         vehicle->refuseSetups(0);
         EXPECT_EQ(ok, c.ok);
         EXPECT_EQ(s.originalBus(), c.bus);
-        if (c.ok) EXPECT_EQ(s.getActiveBus(), c.bus);
+        if (c.ok) {
+            EXPECT_EQ(s.getActiveBus(), c.bus);
+        }
         Texts sent;
         for (const auto& e : events())
             if (e.starts_with("setup:") || e.starts_with("send:")) sent.push_back(e);
@@ -410,9 +412,10 @@ TEST_F(ModuleScannerTest, RereadsAModuleThatAnswersWorseThanBefore) {
         EXPECT_EQ(fakes.logger->linesStartingWith("W:Retrying").size(),
                   static_cast<size_t>(c.count - 1));
         EXPECT_EQ(m->responseState(), c.state);
-        if (c.manager)
+        if (c.manager) {
             EXPECT_EQ(statusManager->responseStateForModuleKey(s.moduleKey(*m), session->vinText),
                       c.reads[std::min<size_t>(c.count, c.reads.size()) - 1].state);
+        }
     }
     fakes.crew.registerModuleStatusManager(statusManager);
     auto& s = start(6);

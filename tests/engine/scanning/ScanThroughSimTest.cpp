@@ -66,7 +66,7 @@ class SimScanner : public QZEnhancedScanner {
 class RememberedBody : public FakeStatusManager {
   public:
     int64_t responseStateForModuleKey(const OptionalText& key, const OptionalText&) override {
-        return key.value_or("").starts_with("Body ") ? ResponseStateHasData : 0;
+        return key.value_or("").starts_with("Body ") ? ResponseStateHasData : ResponseStateUnknown;
     }
 };
 
@@ -213,11 +213,12 @@ TEST_F(ScanThroughSimTest, FordScanSwitchesToMediumSpeedCanAndClearsThere) {
     clearing.insert(clearing.end(), restore.begin(), restore.end());
     EXPECT_EQ(commands(), clearing);
 
-    // The cleared module now reads no codes; the other one still has its code.
+    // The cleared module now reads no codes, under the same name; the other one still has its
+    // code.
     delegate = std::make_shared<RecordingDelegate>();
     scan();
     EXPECT_EQ(delegate->acronyms(),
-              (Texts{"PCM", "IPC", "BCM", "PCM", "IPC", "BCM", "NONE", "OBD"}));
+              (Texts{"PCM", "IPC", "BCM", "PCM", "IPC*MSCAN", "BCM", "NONE", "OBD"}));
     EXPECT_EQ(reported("PCM")->codeList(), Texts{"P0123-45"});
 }
 
@@ -254,7 +255,7 @@ TEST_F(ScanThroughSimTest, HyundaiKLineScanFindsAndClearsAModuleOnItsPins) {
 
     delegate = std::make_shared<RecordingDelegate>();
     scan();
-    EXPECT_EQ(delegate->acronyms(), (Texts{"ABS", "ABS", "ABS", "ABS", "NONE", "OBD"}));
+    EXPECT_EQ(delegate->acronyms(), (Texts{"ABS", "ABS-C0", "ABS", "ABS", "NONE", "OBD"}));
 }
 
 }  // namespace
