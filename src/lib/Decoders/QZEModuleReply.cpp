@@ -479,8 +479,10 @@ class Unspaced {
         if (t[0].size() > 3 && reply::isFrameMarker(t[0].substr(0, 2)) &&
             reply::isHexToken(t[0].substr(2))) {
             storage = std::string(t[0].substr(0, 2));
-            for (size_t at = 2; at < t[0].size(); at += 2)
-                storage += " " + std::string(t[0].substr(at, 2));
+            for (size_t at = 2; at < t[0].size(); at += 2) {
+                storage += ' ';
+                storage += t[0].substr(at, 2);
+            }
             return storage;
         }
         if (t[0].size() < 4 || !reply::isHexToken(t[0])) {
