@@ -1,6 +1,7 @@
 #include "lib/Scanning/QZEnhancedScanner.hpp"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "lib/Facades/QZEData.hpp"
 #include "lib/Facades/QZEVehicle.hpp"
@@ -58,11 +59,11 @@ QZEnhancedScanner::~QZEnhancedScanner() {
 }
 
 QZEReadOutcome QZEnhancedScanner::scanOutcome() const {
+    const auto noted = static_cast<QZEReadOutcome>(m_flags->outcome.load());
     // A BLE link reports its end on the queue the scan holds: the link itself tells sooner.
-    if (static_cast<QZEReadOutcome>(m_flags->outcome.load()) != QZEReadOutcome::linkLost &&
-        !QZEVehicle::TheVehicle().isLinkOpen())
-        m_flags->note(QZEReadOutcome::linkLost);
-    return static_cast<QZEReadOutcome>(m_flags->outcome.load());
+    if (noted != QZEReadOutcome::linkLost && !QZEVehicle::TheVehicle().isLinkOpen())
+        return QZEReadOutcome::linkLost;
+    return noted;
 }
 
 void QZEnhancedScanner::noteOutcome(QZEReadOutcome outcome) {
@@ -193,7 +194,10 @@ void QZEnhancedScanner::startScan(int64_t) {
         const QZEModuleArray modules = *dictionary.objectForKey(key);
         const int64_t bus = keyNumber(key);
         // Without its protocol the bus's modules are not read.
-        if (key == "10" && !setUp(*m_scanner, "KQSP<", true)) continue;
+        if (key == "10" && !setUp(*m_scanner, "KQSP<", true)) {
+            noteSkipped(modules);
+            continue;
+        }
         if ((bus == 4 || bus == 99) && isMake(make, Make::BMW)) {
             if (bus == 4) {
                 QZEnhancedScanner bmw;
@@ -201,6 +205,7 @@ void QZEnhancedScanner::startScan(int64_t) {
                 bmw.performEnhancedScanForManufacturer(make, m_scanner,
                                                        lockedCopy(m_mutex, m_delegate));
                 noteOutcome(bmw.scanOutcome());
+                m_ledger.take(bmw.m_ledger);
             } else {
                 log().logInfo(
                     "Skipping old implementationm for BMW Alternate KLine bus, as its handled "
@@ -208,22 +213,37 @@ void QZEnhancedScanner::startScan(int64_t) {
             }
             continue;
         }
+        // The modules kept, as this thread's copies, and the records delivered beside them: once
+        // delivered, a record is changed on the receiver's queue only.
         QZEModuleArray kept;
+        QZEModuleArray delivered;
         for (const auto& module : modules) {
             if (linkLost()) break;
             ++scanned;
             log().logInfo("Scanning module %li of %li, progress %f", scanned, m_totalModules,
                           m_totalModules > 0 ? static_cast<double>(scanned) / m_totalModules : 0.0);
             auto result = filterEnhancedData(module, *m_scanner, kept, key);
-            if (result) populateCodeDefs(*result);
-            if (auto d = delegate()) d->scannedModule(module);
-            if (result) kept.push_back(result);
+            if (result) {
+                populateCodeDefs(*result);
+                kept.push_back(result->copy());
+                delivered.push_back(result);
+            }
+            if (!module) continue;
+            deliver(module);
+            if (result || module->codeList().value_or(std::vector<std::string>{}).empty()) continue;
+            // A duplicate: the codes it added reach the module kept.
+            for (size_t i = 0; i < kept.size(); ++i)
+                if (kept[i]->accronym() == module->accronym() &&
+                    kept[i]->requestId() == module->requestId() &&
+                    kept[i]->responseId() == module->responseId())
+                    deliverCodes(delivered[i], *kept[i]);
         }
     }
     restore();
 }
 
 void QZEnhancedScanner::restore() {
+    logModulesNotRead();
     m_scanner->exitScanMode();
     // Not back on its starting bus, the sensor would read the generic codes of another.
     if (!linkLost() && !m_scanner->restoreAccepted()) noteOutcome(QZEReadOutcome::setupRefused);
@@ -238,12 +258,16 @@ bool QZEnhancedScanner::setUp(QZEModuleScanner& scanner, const std::string& cmd,
 }
 
 void QZEnhancedScanner::readModule(const QZEModuleDataPtr& record, QZEModuleScanner& scanner,
-                                   const std::string& busKey) {
+                                   const std::string& busKey, const QZEModuleDataPtr& listed) {
     scanner.scanModule(record, keyNumber(busKey));
     // Its codes so far are reported, and the scan reads on to end in its communication error.
     // With none found nothing is known of it: it is left out as a module that did not answer.
     const QZEReadOutcome outcome = scanner.readOutcome();
     noteOutcome(outcome);
+    if (scanner.moduleAsked())
+        m_ledger.read(listed);
+    else if (outcome == QZEReadOutcome::setupRefused)
+        m_ledger.skipped({listed});
     if (outcome != QZEReadOutcome::complete && scanner.codeArray().empty())
         record->setResponseState(ResponseStateNoData);
     record->setCodeList(scanner.codeArray());
@@ -258,7 +282,7 @@ QZEModuleDataPtr QZEnhancedScanner::filterEnhancedData(const QZEModuleDataPtr& m
                                                        const std::string& busKey) {
     if (!module) return nullptr;
     log().logInfo("Scanning module: %@ address: %@", module->accronym(), module->requestId());
-    readModule(module, scanner, busKey);
+    readModule(module, scanner, busKey, module);
     const auto codes = module->codeList().value_or(std::vector<std::string>{});
     if (codes.empty()) return nullptr;
     const auto statuses = module->statusList().value_or(std::vector<std::string>{});
@@ -296,7 +320,7 @@ QZEModuleDataPtr QZEnhancedScanner::filterEnhancedData(const QZEModuleDataPtr& m
 
 // --- Reading buses ---
 
-void QZEnhancedScanner::deliverOnMainQueue(const QZEModuleDataPtr& module) {
+void QZEnhancedScanner::deliver(const QZEModuleDataPtr& module) {
     // The receiver may change the record on the main queue; a later read starts from this copy.
     m_delivered.insert_or_assign(module, module->copy());
     auto d = delegate();
@@ -305,6 +329,19 @@ void QZEnhancedScanner::deliverOnMainQueue(const QZEModuleDataPtr& module) {
         d->scannedModule(module);
     else
         DispatchQueue::main()->async([d, module] { d->scannedModule(module); });
+}
+
+void QZEnhancedScanner::deliverCodes(const QZEModuleDataPtr& record, const QZEModuleData& from) {
+    auto update = [record, codes = from.codeList(), statuses = from.statusList(),
+                   definitions = from.definitionList()] {
+        record->setCodeList(codes);
+        record->setStatusList(statuses);
+        record->setDefinitionList(definitions);
+    };
+    if (DispatchQueue::isMainThread())
+        update();
+    else
+        DispatchQueue::main()->async(update);
 }
 
 QZEModuleArray QZEnhancedScanner::scanModules(const QZEModuleArray& modules,
@@ -320,7 +357,8 @@ QZEModuleArray QZEnhancedScanner::readBus(const QZEModuleArray& modules, const s
     QZEModuleArray found;
     for (size_t i = 0; i < modules.size(); ++i) {
         if (linkLost()) break;
-        QZEModuleDataPtr module = modules[i];
+        const QZEModuleDataPtr& listed = modules[i];
+        QZEModuleDataPtr module = listed;
         if (!module) continue;
         // A record that was read (and reported) before is read again as a new record, so what
         // was reported stays as it was.
@@ -334,7 +372,7 @@ QZEModuleArray QZEnhancedScanner::readBus(const QZEModuleArray& modules, const s
         log().logVerbose("Scanning module: %@ address: %@ (%d of %ld)", module->accronym(),
                          module->requestId(), static_cast<int>(i + 1),
                          static_cast<long>(modules.size()));
-        readModule(module, scanner, busKey);
+        readModule(module, scanner, busKey, listed);
         const bool hasCodes = module->codeList() && !module->codeList()->empty();
         if (hasCodes) {
             log().logVerbose("Found codes %td codes for module: %@", module->codeList()->size(),
@@ -344,7 +382,7 @@ QZEModuleArray QZEnhancedScanner::readBus(const QZEModuleArray& modules, const s
         // The code texts first: BMW texts are looked up under the acronym as listed.
         populateCodeDefs(*module);
         if (hasCodes && mark) mark(*module);
-        deliverOnMainQueue(module);
+        deliver(module);
     }
     return found;
 }
@@ -371,7 +409,10 @@ std::expected<QZEModuleArray, QZEScanCallError> QZEnhancedScanner::scanModules(
         const std::string command = pinSwitchCommand(pins);
         log().logVerbose("Sending pin switch command: %@", command);
         // Not on these pins: their modules are not read.
-        if (!setUp(scanner, command)) continue;
+        if (!setUp(scanner, command)) {
+            noteSkipped(modules);
+            continue;
+        }
         scanner.resetTransmissionDelay();
         scanner.setHighPin(high);
         scanner.setLowPin(low.value_or(0));
@@ -438,7 +479,10 @@ void QZEnhancedScanner::performGMScan(QZEModuleScanner& scanner) {
         Marker mark;
         if (key == "58") {
             if (!QZEnhancedUtils::checkFwIsAtLeast(407, "GM LAN")) continue;
-            if (!setUp(scanner, "KQSP:")) continue;
+            if (!setUp(scanner, "KQSP:")) {
+                noteSkipped(modules);
+                continue;
+            }
             // Its clear selects single-wire CAN again.
             mark = [](QZEModuleData& module) { module.setExtra("*GM_LAN", "1"); };
         }
@@ -463,9 +507,15 @@ void QZEnhancedScanner::performFordScan(QZEModuleScanner& scanner, bool doMsCan)
         if (key != "1" || firmware() < 401) continue;
         // The high-speed bus is selected again in every case.
         if (doMsCan) {
-            if (setUp(scanner, "KQSP=")) scanModules(modules, key, scanner, markAs("*MSCAN"));
+            if (setUp(scanner, "KQSP="))
+                scanModules(modules, key, scanner, markAs("*MSCAN"));
+            else
+                noteSkipped(modules);
         } else if (QZEnhancedUtils::checkFwIsAtLeast(406, "Ford HSCAN")) {
-            if (setUp(scanner, "KQSM3B")) scanModules(modules, key, scanner, markAs("*HSCAN"));
+            if (setUp(scanner, "KQSM3B"))
+                scanModules(modules, key, scanner, markAs("*HSCAN"));
+            else
+                noteSkipped(modules);
             setUp(scanner, "KQSM6E");
         } else {
             setUp(scanner, "KQSM6E");
@@ -483,10 +533,14 @@ void QZEnhancedScanner::performToyotaScan(QZEModuleScanner& scanner) {
         } else {
             scanModules(filterExtendedCANModules(modules, true), key, scanner);
             const int64_t fw = firmware();
-            if (!linkLost() && (fw >= 403 || (fw >= 251 && fw <= 399)) &&
-                setUp(scanner, form("SH") + "750") && setUp(scanner, form("CF") + "758") &&
-                setUp(scanner, "KQCD1"))
-                scanModules(filterExtendedCANModules(modules, false), key, scanner);
+            if (!linkLost() && (fw >= 403 || (fw >= 251 && fw <= 399))) {
+                const auto extended = filterExtendedCANModules(modules, false);
+                if (setUp(scanner, form("SH") + "750") && setUp(scanner, form("CF") + "758") &&
+                    setUp(scanner, "KQCD1"))
+                    scanModules(extended, key, scanner);
+                else
+                    noteSkipped(extended);
+            }
         }
         if (linkLost()) break;
     }
@@ -503,10 +557,13 @@ void QZEnhancedScanner::performHondaScan(QZEModuleScanner& scanner) {
             if (!linkLost() && QZEnhancedUtils::checkFwIsAtLeast(406, "DIAGH") &&
                 dictionary.count() == 1) {
                 QZEHondaKlineDiagnosticModule::setDIAGH(true);
+                const auto diagH = filterHondaDIAGHModules(modules, false);
                 if (setUp(scanner, "KQSP;") && setUp(scanner, "KQIF5"))
-                    scanModules(
-                        filterHondaDIAGHModules(modules, false), key, scanner,
-                        [](QZEModuleData& module) { module.setExtra("wasReadOnDiagH", "1"); });
+                    scanModules(diagH, key, scanner, [](QZEModuleData& module) {
+                        module.setExtra("wasReadOnDiagH", "1");
+                    });
+                else
+                    noteSkipped(diagH);
                 QZEHondaKlineDiagnosticModule::setDIAGH(false);
                 setUp(scanner, form("SP5"));
             }
@@ -520,7 +577,11 @@ void QZEnhancedScanner::performHyundaiScan(QZEModuleScanner& scanner) {
         const QZEModuleArray modules = *modulesOf(scanner, key);
         if (key == "4") {
             if (scanner.getActiveBus() != 4) {
-                if (!setUp(scanner, form("SP5"))) continue;
+                // Not on K-line, this bus's modules are not read; the other buses are.
+                if (!setUp(scanner, form("SP5"))) {
+                    noteSkipped(modules);
+                    continue;
+                }
                 scanner.setActiveBus(4);
             }
             (void)scanModules(modules, key, QZEHyundaiKlineModule::getHighPINs(), std::nullopt,
@@ -529,6 +590,8 @@ void QZEnhancedScanner::performHyundaiScan(QZEModuleScanner& scanner) {
             if (setUp(scanner, "KQSP5", true) && setUp(scanner, "KQSMC0", true) &&
                 setUp(scanner, form("X0"), true) && setUp(scanner, "KQSH8040F1", true))
                 scanModules(modules, key, scanner);
+            else
+                noteSkipped(modules);
         } else {
             scanModules(modules, key, scanner);
         }
@@ -545,6 +608,7 @@ void QZEnhancedScanner::peformMercedesScan(QZEModuleScanner& scanner) {
             // the first module of the first pin pair is read on the K-line default pins.
             if (!scanner.ensureKLineProtocolActive()) {
                 noteOutcome(QZEReadOutcome::setupRefused);
+                noteSkipped(modules);
                 continue;
             }
             (void)scanModules(modules, key, QZEMercedesKlineDiagnosticModule::getHighPINs(),
@@ -569,6 +633,64 @@ void QZEnhancedScanner::performBMWKBusScan(QZEModuleScanner& scanner) {
             scanModules(modules, key, scanner);
         }
     }
+}
+
+// --- Modules not read ---
+
+namespace {
+
+// A module as the log names it.
+std::string nameOf(const QZEModuleData& module) {
+    return module.description().value_or("(null)") +
+           " with request_ID: " + module.requestId().value_or("(null)");
+}
+
+// A module of the lists: its bus, name and identifiers.
+std::string namedInLists(const QZEModuleData& module) {
+    return module.busType().value_or("") + " " + nameOf(module) + " " +
+           module.responseId().value_or("");
+}
+
+}  // namespace
+
+void QZEnhancedScanner::Ledger::read(const QZEModuleDataPtr& listed) {
+    if (!listed) return;
+    const std::string name = namedInLists(*listed);
+    if (!wasRead.contains(name)) order.push_back(listed);
+    wasRead[name] = true;
+}
+
+void QZEnhancedScanner::Ledger::skipped(const QZEModuleArray& listed) {
+    for (const auto& module : listed)
+        if (module && wasRead.try_emplace(namedInLists(*module), false).second)
+            order.push_back(module);
+}
+
+void QZEnhancedScanner::Ledger::take(Ledger& other) {
+    for (const auto& module : other.order) {
+        if (other.wasRead[namedInLists(*module)])
+            read(module);
+        else
+            skipped({module});
+    }
+    other = {};
+}
+
+void QZEnhancedScanner::noteSkipped(const QZEModuleArray& listed) {
+    m_ledger.skipped(listed);
+}
+
+void QZEnhancedScanner::logModulesNotRead() {
+    // Once each, whichever passes skipped it: a module read in any pass was read. A module two
+    // lists hold (two ways of reading it) is named once.
+    std::string list;
+    std::unordered_set<std::string> named;
+    for (const auto& module : m_ledger.order)
+        if (!m_ledger.wasRead[namedInLists(*module)] && named.insert(nameOf(*module)).second)
+            list += (list.empty() ? "" : "; ") + nameOf(*module);
+    m_ledger = {};
+    if (!list.empty())
+        log().logError("Modules not read, the sensor did not accept their set-up: %@", list);
 }
 
 // --- Filters ---
