@@ -573,7 +573,9 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         std::string lines;  // "|" between modules
         bool complete = false;
         std::function<void(VehicleProfile&)> change = {};  // to the vehicle besides
-        size_t notRead = 0;  // modules no pass read for a set-up not accepted, logged once each
+        // Modules a set-up not accepted kept unread and no other pass, list or bus heard from:
+        // logged once each.
+        size_t notRead = 0;
     };
     const std::string fordHs =
         "PCM: P1000/ACTIVE/MIL P1131/STORED|TCM: P1744-00/CONFIRMED/PENDING"
@@ -607,44 +609,48 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     // clang-format off
     const std::vector<Case> cases = {
         // Set-ups: the Ford's MS-CAN modules would be the HS-CAN ones under new names, and so on.
-        {"Ford: MS-CAN refused", "ford.json", "KQSP=", "?", false, fordHs + "|" + fordPwm + "|OBD:"},
+        {"Ford: MS-CAN refused", "ford.json", "KQSP=", "?", false, fordHs + "|" + fordPwm + "|OBD:",
+         false, {}, 16},
         {"Mazda: MS-CAN not answered", "mazda.json", "KQSP=", "NO DATA", false,
-         "PCM: P1603/ACTIVE/MIL P0300/STORED|TCM: P0700-00/CONFIRMED/PENDING|OBD:"},
+         "PCM: P1603/ACTIVE/MIL P0300/STORED|TCM: P0700-00/CONFIRMED/PENDING|OBD:", false, {}, 19},
         {"Mercedes: pins 9/0 refused", "mercedes-kline.json", "KQSM90", "?", false,
          "KLA_KL-D0: B1000/INTERMITTENT|HFM62-70: P0100/MIL/PRESENT P0130/MIL/NOT PRESENT"
-         "|ABR-70: C1200/PRESENT|AB-B0: B1000/NOT PRESENT|ME-70: P1570/MIL/PRESENT|OBD:"},
+         "|ABR-70: C1200/PRESENT|AB-B0: B1000/NOT PRESENT|ME-70: P1570/MIL/PRESENT|OBD:", false, {},
+         11},
         {"BMW: pins 8/0 refused", "bmw.json", "KQSM80", "?", false,
-         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|BMWVB33RDC-70: C0035/PENDING|OBD:"},
+         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|BMWVB33RDC-70: C0035/PENDING|OBD:",
+         false, {}, 11},
         {"Hyundai: pins 8/0 a bus error", "hyundai.json", "KQSM80", "CAN ERROR", false,
          "ECM: P1326-00/CONFIRMED/PENDING P1529-00/MIL/CONFIRMED|ABS: C1611-00/CONFIRMED"
          "|SMK: B1602-00/CONFIRMED|ABS-D0: C0035/PRESENT|ETACS-70: B1602/INTERMITTENT"
-         "|ABS: C0051/PRESENT|SRS: B0001/MIL/PRESENT|ETACS:|OBD:"},
+         "|ABS: C0051/PRESENT|SRS: B0001/MIL/PRESENT|ETACS:|OBD:", false, {}, 5},
         {"GM: headers off refused", "gm.json", "KQH0", "?", false,
          "ECM: P1101/CURRENT/HISTORY/MIL P0171/CURRENT|PSCM: C0460/CURRENT/HISTORY"
-         "|EBCM: C0035/HISTORY|BCM: B1000/MIL|OBD: P0171/CONFIRMED", false, {}, 16},
+         "|EBCM: C0035/HISTORY|BCM: B1000/MIL|OBD: P0171/CONFIRMED", false, {}, 13},
         // What the sensor refused is not in force: a later set-up is not skipped as selected.
         {"Mercedes: K-line protocol 5 refused", "mercedes-kline.json", "KQSP5", "?", false,
          "KLA_KL-D0: B1000/INTERMITTENT|ABR-70: C1200/PRESENT|AB-B0: B1000/NOT PRESENT"
-         "|ME-70: P1570/MIL/PRESENT|OBD:"},
+         "|ME-70: P1570/MIL/PRESENT|OBD:", false, {}, 5},
         {"Hyundai: MUT pins refused", "hyundai.json", "KQSMC0", "?", false, hyundaiToMut + "|OBD:",
-         false, {}, 6},
+         false, {}, 8},
         {"BMW: pins 7/0 refused", "bmw.json", "KQSM70", "?", false,
-         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|BMWVB33IHKA-80: B1E10/STORED|OBD:"},
+         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|BMWVB33IHKA-80: B1E10/STORED|OBD:",
+         false, {}, 11},
         {"Mercedes: pins D/0 refused", "mercedes-kline.json", "KQSMD0", "?", false,
          "HFM62-70: P0100/MIL/PRESENT P0130/MIL/NOT PRESENT|ABR-70: C1200/PRESENT"
-         "|AB-B0: B1000/NOT PRESENT|ME-70: P1570/MIL/PRESENT|OBD:"},
+         "|AB-B0: B1000/NOT PRESENT|ME-70: P1570/MIL/PRESENT|OBD:", false, {}, 12},
         {"Hyundai: MUT header refused", "hyundai.json", "KQSH8040F1", "?", false,
-         hyundaiToMut + "|OBD:", false, {}, 6},
+         hyundaiToMut + "|OBD:", false, {}, 4},
         {"Toyota: gateway header refused", "toyota.json", "KQSH750", "?", false,
          "ECM: P1135/STORED P1656/STORED|EPS: U0293/STORED"
          "|ABS: C1201/STORED C1241/STORED C1249/STORED C1336/STORED|OBD:", false, {}, 8},
         {"Hyundai: K-line protocol refused", "hyundai.json", "KQSP5", "?", false,
-         hyundaiCan + "|OBD:", false, {}, 11},
+         hyundaiCan + "|OBD:", false, {}, 10},
         {"BMW: K-line protocol refused", "bmw.json", "KQSP5", "?", false,
-         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|OBD:", false, {}, 15},
+         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|OBD:", false, {}, 12},
         // Refused for the K-line bus, the next bus (the MUT line) is still read.
         {"Hyundai: K-line bus's protocol refused once", "hyundai.json", "KQSP5", "?", true,
-         hyundaiCan + "|" + hyundaiMut + "|OBD:", false, {}, 9},
+         hyundaiCan + "|" + hyundaiMut + "|OBD:", false, {}, 5},
         // The restore refused: the generic codes are not read on a bus the sensor may not be on.
         {"Toyota: the mask's restore refused", "toyota.json", "KQCM7F8", "?", false,
          "ECM: P1135/STORED P1656/STORED|EPS: U0293/STORED"
@@ -654,7 +660,7 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         // The CAN units answer on any pins here: read on the K-line pins they would be listed.
         {"Nissan: the CAN units' own pins refused", "nissan.json", "KQSM7F", "?", false,
          "ECM: P1148/STORED P1614/ACTIVE|ABS: C1101/PENDING|BCM:|AIRBAG: B1000/STORED|OBD:",
-         false, [](VehicleProfile& p) { for (auto& m : p.modules) m.pins.clear(); }, 7},
+         false, [](VehicleProfile& p) { for (auto& m : p.modules) m.pins.clear(); }, 5},
         // Fault tables: the module with the codes of the tables answered; with none found
         // nothing is known of it, and it is left out.
         {"Honda: SRS table 30 busy to the end", "honda.json", "SRS/2130", "7F 21 21", false,

@@ -133,10 +133,7 @@ std::string QZEBaseDiagnosticModule::sendCommandToOstrel(const std::string& cmd)
     std::string reply = QZEVehicle::TheVehicle().sendCommandToOstrel(cmd).value_or("");
     // With the sensor's echo on, the command comes back before its answer.
     reply = std::string(reply::withoutEcho(reply, cmd));
-    if (!cmd.starts_with("KQ")) {
-        askedModule_ = true;
-        rate(reply, askedOf(cmd));
-    }
+    if (!cmd.starts_with("KQ")) rate(reply, askedOf(cmd));
     return reply;
 }
 

@@ -73,7 +73,6 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     void setResponseState(int64_t value) override { responseState_ = value; }
     QZEReadOutcome readOutcome() const override { return readOutcome_; }
     void setReadOutcome(QZEReadOutcome value) override { readOutcome_ = value; }
-    bool askedModule() const override { return askedModule_; }
     // Makes the read's outcome at least `outcome`.
     void noteOutcome(QZEReadOutcome outcome) { readOutcome_ = worseOutcome(readOutcome_, outcome); }
 
@@ -319,7 +318,6 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     int64_t responseState_ = ResponseStateUnknown;
     int64_t responseLimit_ = ResponseStateHasData;
     QZEReadOutcome readOutcome_ = QZEReadOutcome::complete;
-    bool askedModule_ = false;
     // The question the replies of the exchange in force are rated by.
     std::optional<QZEAsked> asking_;
     std::shared_ptr<Interaction> interaction_;

@@ -59,8 +59,6 @@ class QZEDiagnosticModule {
     // How far the last read got (complete unless the class says otherwise).
     virtual QZEReadOutcome readOutcome() const { return QZEReadOutcome::complete; }
     virtual void setReadOutcome(QZEReadOutcome) {}
-    // Whether the module was sent a request (not only the sensor its set-ups).
-    virtual bool askedModule() const { return true; }
 };
 
 }  // namespace qz

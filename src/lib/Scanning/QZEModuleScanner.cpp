@@ -438,7 +438,6 @@ bool QZEModuleScanner::runScan(int64_t busKey) {
     m_statusArray.clear();
     m_definitionArray.clear();
     m_readOutcome = QZEReadOutcome::complete;
-    m_moduleAsked = false;
     log().logVerbose("runscan: bustype :%li,  originalBus: %li, activeBus: %li", busKey,
                      m_originalBus, m_activeBus);
     m_modelYear = QZEVehicle::TheVehicle().modelYear();
@@ -477,7 +476,6 @@ bool QZEModuleScanner::runScan(int64_t busKey) {
                 responseStateString(state), responseStateString(best));
         object->setReadOutcome(QZEReadOutcome::complete);
         ok = object->scanCodes(module);
-        m_moduleAsked = m_moduleAsked || object->askedModule();
         m_readOutcome = object->readOutcome();
         if (!QZEVehicle::TheVehicle().isLinkOpen()) m_readOutcome = QZEReadOutcome::linkLost;
         state = object->responseState();

@@ -52,8 +52,6 @@ class QZEModuleScanner {
     // part, those read are in codeArray); a set-up refused (the module, or the part of it that
     // needs the set-up, was not read); the link lost.
     QZEReadOutcome readOutcome() const { return m_readOutcome; }
-    // Whether the last read sent the module a request (a set-up refused before it: no).
-    bool moduleAsked() const { return m_moduleAsked; }
     // Clears one module, then restores the sensor. Run prepareForClear first.
     bool clearModule(const QZEModuleDataPtr& module, int64_t busKey);
     // Clears the current module along its special path (GM LAN, HS-CAN, MS-CAN, Toyota
@@ -157,7 +155,6 @@ class QZEModuleScanner {
     // The last preparation (loadModule) had every set-up it sent accepted.
     bool m_prepared = true;
     QZEReadOutcome m_readOutcome = QZEReadOutcome::complete;
-    bool m_moduleAsked = false;
     bool m_restoreAccepted = true;
 };
 

@@ -264,16 +264,19 @@ void QZEnhancedScanner::readModule(const QZEModuleDataPtr& record, QZEModuleScan
     // With none found nothing is known of it: it is left out as a module that did not answer.
     const QZEReadOutcome outcome = scanner.readOutcome();
     noteOutcome(outcome);
-    if (scanner.moduleAsked())
-        m_ledger.read(listed);
-    else if (outcome == QZEReadOutcome::setupRefused)
-        m_ledger.skipped({listed});
     if (outcome != QZEReadOutcome::complete && scanner.codeArray().empty())
         record->setResponseState(ResponseStateNoData);
     record->setCodeList(scanner.codeArray());
     record->setStatusList(scanner.statusArray());
     record->setDefinitionList(scanner.definitionArray());
     record->setRequestType(scanner.requestType());
+    // A module that answered was read, whatever else the read met; one that did not, and was
+    // not asked all it would have been, is not known to be silent.
+    if (countedResponseState(record->responseState(), !scanner.codeArray().empty()) >=
+        ResponseStateHasData)
+        m_ledger.answered(listed);
+    else if (outcome == QZEReadOutcome::setupRefused)
+        m_ledger.skipped({listed});
 }
 
 QZEModuleDataPtr QZEnhancedScanner::filterEnhancedData(const QZEModuleDataPtr& module,
@@ -645,34 +648,26 @@ std::string nameOf(const QZEModuleData& module) {
            " with request_ID: " + module.requestId().value_or("(null)");
 }
 
-// A module of the lists: its bus, name and identifiers.
+// A module as the lists name it: a vehicle has one module of a name, whichever bus (or method)
+// each list reaches it on.
 std::string namedInLists(const QZEModuleData& module) {
-    return module.busType().value_or("") + " " + nameOf(module) + " " +
-           module.responseId().value_or("");
+    return module.description().value_or(module.accronym().value_or("(null)"));
 }
 
 }  // namespace
 
-void QZEnhancedScanner::Ledger::read(const QZEModuleDataPtr& listed) {
-    if (!listed) return;
-    const std::string name = namedInLists(*listed);
-    if (!wasRead.contains(name)) order.push_back(listed);
-    wasRead[name] = true;
+void QZEnhancedScanner::Ledger::answered(const QZEModuleDataPtr& listed) {
+    if (listed) heard.insert(namedInLists(*listed));
 }
 
 void QZEnhancedScanner::Ledger::skipped(const QZEModuleArray& listed) {
     for (const auto& module : listed)
-        if (module && wasRead.try_emplace(namedInLists(*module), false).second)
-            order.push_back(module);
+        if (module) unread.push_back(module);
 }
 
 void QZEnhancedScanner::Ledger::take(Ledger& other) {
-    for (const auto& module : other.order) {
-        if (other.wasRead[namedInLists(*module)])
-            read(module);
-        else
-            skipped({module});
-    }
+    heard.insert(other.heard.begin(), other.heard.end());
+    unread.insert(unread.end(), other.unread.begin(), other.unread.end());
     other = {};
 }
 
@@ -681,12 +676,11 @@ void QZEnhancedScanner::noteSkipped(const QZEModuleArray& listed) {
 }
 
 void QZEnhancedScanner::logModulesNotRead() {
-    // Once each, whichever passes skipped it: a module read in any pass was read. A module two
-    // lists hold (two ways of reading it) is named once.
+    // Once each, unless another pass, list or bus read it.
     std::string list;
-    std::unordered_set<std::string> named;
-    for (const auto& module : m_ledger.order)
-        if (!m_ledger.wasRead[namedInLists(*module)] && named.insert(nameOf(*module)).second)
+    std::unordered_set<std::string> named = m_ledger.heard;
+    for (const auto& module : m_ledger.unread)
+        if (named.insert(namedInLists(*module)).second)
             list += (list.empty() ? "" : "; ") + nameOf(*module);
     m_ledger = {};
     if (!list.empty())

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "lib/Facades/QZEAdapters.hpp"
@@ -23,8 +24,8 @@ namespace qz {
 class QZEEnhancedScannerDelegate {
   public:
     virtual ~QZEEnhancedScannerDelegate() = default;
-    // One module has been read (on the main queue from the make strategies, on the scanning
-    // thread from the generic bus loop and the generic OBD-II read).
+    // One module has been read: on the main queue (directly when the scan runs there), every
+    // module of the scan in the order read.
     virtual void scannedModule(const QZEModuleDataPtr& module) = 0;
     // The user must act; the scan waits until interactionComplete is called.
     virtual void interactionRequired(const std::string& message) = 0;
@@ -201,8 +202,8 @@ class QZEnhancedScanner {
                     const std::string& busKey, const QZEModuleDataPtr& listed);
     // Modules of the lists a pass did not read: the sensor did not accept its set-up.
     void noteSkipped(const QZEModuleArray& listed);
-    // Logs the listed modules that some pass skipped and none read, in one line ("Modules not
-    // read, ...: <name> with request_ID: <id>; ...").
+    // Logs the listed modules that some pass skipped and none answered, in one line ("Modules
+    // not read, ...: <name> with request_ID: <id>; ...").
     void logModulesNotRead();
     const QZEModuleArray* modulesOf(QZEModuleScanner& scanner, const std::string& key) const;
     std::string pinSwitchCommand(int64_t pinValue) const;
@@ -217,12 +218,12 @@ class QZEnhancedScanner {
     // Records this scanner has delivered, each with a copy taken before it was handed over
     // (scanning thread only).
     std::unordered_map<QZEModuleDataPtr, QZEModuleDataPtr> m_delivered;
-    // The listed modules a pass read or skipped, in the order first met; a module is known by
-    // its bus, name and identifiers, whichever record of the lists stands for it.
+    // The modules of the lists a pass skipped, and those that answered (known by name: a vehicle
+    // has one module of a name, whichever list, bus or method reaches it).
     struct Ledger {
-        QZEModuleArray order;
-        std::unordered_map<std::string, bool> wasRead;
-        void read(const QZEModuleDataPtr& listed);
+        QZEModuleArray unread;
+        std::unordered_set<std::string> heard;
+        void answered(const QZEModuleDataPtr& listed);
         void skipped(const QZEModuleArray& listed);
         // Adds another scanner's (and empties it).
         void take(Ledger& other);
