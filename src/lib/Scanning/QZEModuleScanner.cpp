@@ -133,11 +133,11 @@ bool QZEModuleScanner::setupSensor(bool notCheckEngine) {
 
 // --- Sensor switches ---
 
-// Each switch changes the flag only when the sensor accepted it.
 void QZEModuleScanner::prepare(bool accepted) {
     m_prepared = m_prepared && accepted;
 }
 
+// Each switch changes the flag only when the sensor accepted it.
 void QZEModuleScanner::multiResponseOnIfOff() {
     if (m_multiRespIsOn) return;
     m_multiRespIsOn = sendSetupCommandToOstrel(form("X1"));

@@ -270,8 +270,8 @@ void QZEnhancedScanner::readModule(const QZEModuleDataPtr& record, QZEModuleScan
     record->setStatusList(scanner.statusArray());
     record->setDefinitionList(scanner.definitionArray());
     record->setRequestType(scanner.requestType());
-    // A module that answered was read, whatever else the read met; one that did not, and was
-    // not asked all it would have been, is not known to be silent.
+    // A module that answered was read, whatever else its read met; one whose read a set-up not
+    // accepted cut short is not known to be silent.
     if (countedResponseState(record->responseState(), !scanner.codeArray().empty()) >=
         ResponseStateHasData)
         m_ledger.answered(listed);
