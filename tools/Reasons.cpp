@@ -152,13 +152,32 @@ std::string noteOf(std::string_view line) {
     };
     if (auto rest = after("Setup command refused: "))
         return "the sensor refused the set-up command " + std::string(*rest);
+    if (auto rest = after("Setup command not answered: "))
+        return "the set-up command " + std::string(*rest) + " got no answer";
     if (auto rest = after("Restore command refused: "))
         return "the sensor refused the restore command " + std::string(*rest) +
                ", so the generic codes were not read";
-    if (auto rest = after("Module not read: "))
-        return moduleNamed(*rest) + " was not read: the sensor refused its set-up";
-    if (auto rest = after("Incomplete answer from module: "))
-        return moduleNamed(*rest) + " answered only in part";
+    if (auto rest = after("Modules not read, the sensor did not accept their set-up: ")) {
+        std::vector<std::string> modules;
+        for (size_t start = 0; start <= rest->size();) {
+            const size_t end = std::min(rest->find("; ", start), rest->size());
+            modules.push_back(moduleNamed(rest->substr(start, end - start)));
+            start = end + 2;
+        }
+        if (modules.size() == 1)
+            return modules.front() + " was not read: the sensor did not accept its set-up";
+        std::string names;
+        for (size_t i = 0; i < modules.size(); ++i)
+            names += (i == 0 ? "" : i + 1 == modules.size() ? " and " : ", ") + modules[i];
+        return names + " were not read: the sensor did not accept their set-up";
+    }
+    if (auto rest = after("Incomplete answer from module: ")) {
+        // What the module did follows the count of codes kept.
+        constexpr std::string_view kDid = " codes: ";
+        const size_t at = rest->find(kDid);
+        if (at == std::string_view::npos) return moduleNamed(*rest) + " answered only in part";
+        return moduleNamed(*rest) + " " + std::string(rest->substr(at + kDid.size()));
+    }
     if (auto rest = after("Fault tables not answered by module: "))
         return moduleNamed(*rest) + " did not answer all its fault tables";
     if (auto rest = after("Generic code read failed: ")) {

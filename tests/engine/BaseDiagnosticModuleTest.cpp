@@ -303,9 +303,18 @@ TEST_F(BaseModuleTest, SetupCommandsAreTriedThreeTimes) {
     EXPECT_FALSE(m.sendSetupCommandToOstrel("KQH0"));
     EXPECT_EQ(fakes.eventsOf("setup:"), (Texts{"setup:KQH1", "setup:KQH1", "setup:KQH1",
                                                "setup:KQH0", "setup:KQH0", "setup:KQH0"}));
-    // Refused for good: logged, and what the module reads now is not known to be its own.
-    EXPECT_EQ(m.readOutcome(), QZEReadOutcome::setupRefused);
+    // Refused for good: logged. Sending alone decides nothing of the read; a set-up the read
+    // needs does: what the module would read now is not known to be its own.
+    EXPECT_EQ(m.readOutcome(), QZEReadOutcome::complete);
     EXPECT_EQ(fakes.logger->linesStartingWith("E:Setup command refused: KQH0").size(), 1u);
+    EXPECT_FALSE(m.setUpForRead("KQH0"));
+    EXPECT_EQ(m.readOutcome(), QZEReadOutcome::setupRefused);
+    // No answer at all is told apart.
+    fakes.vehicle->setupsUnanswered = true;
+    EXPECT_FALSE(m.sendSetupCommandToOstrel("KQSH7E0"));
+    EXPECT_EQ(fakes.logger->linesStartingWith("E:Setup command not answered: KQSH7E0").size(), 1u);
+    EXPECT_EQ(fakes.logger->linesStartingWith("E:Setup command refused: KQSH7E0").size(), 0u);
+    fakes.vehicle->setupsUnanswered = false;
 
     fakes.events->clear();
     fakes.vehicle->refuseSetups(0);

@@ -69,6 +69,9 @@ TEST(GenericClearReply, ClearedOnlyWhenTheReplyAnswersAndNothingRefuses) {
         {"7F 04 78\r>", false},
         {"7F0478\r>", false},
         {"44 \r7F 04 78 \r>", false},
+        // The sensor's words beside a 44.
+        {"44 \rNO DATA\r>", false},
+        {"NO DATA\r44 \r>", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.reply)));

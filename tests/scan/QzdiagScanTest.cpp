@@ -202,6 +202,26 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
     const std::string dropping =
         variant("chrysler.json", "dropping.json", {{"dropLinkAfter", "13"}});
     const std::string communication = "the scan could not read everything: communication error (";
+    // The VW airbag answering its code read so, every time.
+    auto airbag = [&](const std::string& name, const std::string& answer) {
+        auto doc = nlohmann::json::parse(qz::testsupport::text(
+            qz::testsupport::readFileBytes(VehicleProfile::sampleFolder() / "volkswagen.json")));
+        for (auto& module : doc["modules"])
+            if (module["name"].get<std::string>().starts_with("15 Airbag"))
+                module["replies"]["19 02 FF"] = answer;
+        qz::testsupport::writeText(home.path() / name, doc.dump());
+        return "--vehicle '" + (home.path() / name).string() + "' ";
+    };
+    // "<name> (request ID <id>)" of each, joined as a sentence says them.
+    auto named = [](const std::vector<std::pair<std::string, std::string>>& modules) {
+        std::string out;
+        for (size_t i = 0; i < modules.size(); ++i)
+            out += (i == 0                    ? ""
+                    : i + 1 == modules.size() ? " and "
+                                              : ", ") +
+                   modules[i].first + " (request ID " + modules[i].second + ")";
+        return out;
+    };
     const std::vector<Failure> failures = {
         // Without a vehicle bus (the ignition off) a scan knows nothing of codes.
         {vehicle("no-vehicle.json"),
@@ -211,17 +231,119 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
                          "answered, check that the ignition is on); no module was read"},
         // A set-up the sensor refuses (a Chrysler on 29-bit CAN, its CAN B protocol): the scan
         // fails with the other modules and the generic codes, no CAN B module read on the bus
-        // still selected.
+        // still selected, and names those no bus read.
         {partly,
          "communicaton",
          {"ECM", "OBD"},
-         communication + "the sensor refused the set-up command KQSP<); modules read: ECM, OBD"},
+         communication + "the sensor refused the set-up command KQSP<; " +
+             named({{"Transmission Control Module", "18DA18F1"},
+                    {"Transfer Case Control Module", "18DA1AF1"},
+                    {"Electronic Shift Module", "18DA1CF1"},
+                    {"Anti-lock Brake Module", "18DA28F1"},
+                    {"Electric Park Brake Module", "18DA2BF1"},
+                    {"Electric Power Steering Module", "18DA30F1"},
+                    {"Body Control Module", "18DA40F1"},
+                    {"Power Distribution Center Module", "18DA42F1"},
+                    {"Driver Door Module", "18DA48F1"},
+                    {"Passenger Door Module", "18DA49F1"},
+                    {"Adaptive Headlamp Leveling Module", "18DA4AF1"},
+                    {"Occupant Restraint Controller", "18DA58F1"},
+                    {"Occupant Classification Module", "18DA59F1"},
+                    {"Instrument Panel Cluster", "18DA60F1"},
+                    {"Steering Column Control Module", "18DA62F1"},
+                    {"Radio Frequency Hub", "18DA64F1"},
+                    {"Tire Pressure Monitoring Module", "18DA66F1"},
+                    {"HVAC Control Module", "18DA98F1"},
+                    {"Memory Seat Module", "18DA9AF1"},
+                    {"Security Gateway Module", "18DAA0F1"},
+                    {"Adaptive Cruise Control Module", "18DA2CF1"},
+                    {"Forward Facing Camera Module", "18DA2DF1"},
+                    {"Park Assist Module", "18DA61F1"},
+                    {"Blind Spot Monitor Left", "18DA6AF1"},
+                    {"Blind Spot Monitor Right", "18DA6BF1"},
+                    {"Radio Module", "18DA87F1"},
+                    {"Audio Amplifier", "18DA8AF1"},
+                    {"Telematics Box Module", "18DA8FF1"},
+                    {"Integrated Center Stack", "18DA92F1"},
+                    {"Heated Seat Module", "18DA9BF1"},
+                    {"Integrated Trailer Brake Module", "18DA2EF1"},
+                    {"Air Suspension Control Module", "18DA2FF1"}}) +
+             " were not read: the sensor did not accept their set-up); modules read: ECM, OBD"},
+        // The K-line protocol refused on the BMW: its K-line modules no CAN read answered for are
+        // named, DME, DSC and KOMBI (read on CAN) are not.
+        {variant("bmw.json", "bmw-kline-refused.json", {{"answers", {{"KQSP5", "?"}}}}),
+         "communicaton",
+         {"BMWVB33DME", "BMWVB33DSC", "BMWVB33KOMBI", "OBD"},
+         communication + "the sensor refused the set-up command KQSP5; " +
+             named({{"Electronic Transmission Control", "18"},
+                    {"Electric Fuel Pump Control", "17"},
+                    {"Advanced Crash Safety Module", "01"},
+                    {"Car Access System", "40"},
+                    {"Footwell Module", "72"},
+                    {"Junction Box Electronics", "00"},
+                    {"Steering Column Switch Centre", "02"},
+                    {"Integrated Automatic Heating and Air Conditioning", "78"},
+                    {"Park Distance Control", "64"},
+                    {"Tyre Pressure Control", "20"},
+                    {"Car Information Computer", "63"},
+                    {"Transfer Case Control", "0E"}}) +
+             " were not read: the sensor did not accept their set-up); modules read: BMWVB33DME, "
+             "BMWVB33DSC, BMWVB33KOMBI, OBD"},
+        // Not answered is not refused.
+        {variant("hyundai.json", "hyundai-kline-silent.json", {{"answers", {{"KQSP5", nullptr}}}}),
+         "communicaton",
+         {"ECM", "ABS", "SMK", "OBD"},
+         communication + "the set-up command KQSP5 got no answer; " +
+             named({{"Transmission Control Module", "18"},
+                    {"Anti-lock Brake System", "28"},
+                    {"Airbag Control Unit", "58"},
+                    {"Electronic Time and Alarm Control System", "40"},
+                    {"Immobiliser", "44"},
+                    {"Instrument Cluster", "60"},
+                    {"Full Auto Temperature Control", "98"},
+                    {"Four Wheel Drive Control", "2A"},
+                    {"Air Conditioning Control", "98"},
+                    {"Cruise Control Unit", "24"}}) +
+             " were not read: the sensor did not accept their set-up); modules read: ECM, ABS, "
+             "SMK, "
+             "OBD"},
+        // What a module did that could not be read, in words.
+        {airbag("vw-pending.json", "7F 19 78"),
+         "communicaton",
+         {"01", "01", "03", "17", "OBD"},
+         communication +
+             "Airbag (request ID 715) only ever answered \"response pending\"); modules read: 01, "
+             "03, 17, OBD"},
+        {airbag("vw-busy.json", "7F 19 21"),
+         "communicaton",
+         {"01", "01", "03", "17", "OBD"},
+         communication +
+             "Airbag (request ID 715) only ever answered that it was busy); modules read: 01, 03, "
+             "17, OBD"},
+        {airbag("vw-can-error.json", "59 02 FF 90 01 00 08\rCAN ERROR"),
+         "communicaton",
+         {"01", "15", "01", "03", "17", "OBD"},
+         communication +
+             "Airbag (request ID 715) answered, with the sensor's error \"CAN ERROR\" beside the "
+             "answer); modules read: 01, 15, 03, 17, OBD"},
         // Refused on both K-line buses, the pins are said once.
         {variant("bmw.json", "pins-refused.json", {{"answers", {{"KQSM80", "?"}}}}),
          "communicaton",
          {"BMWVB33DME", "BMWVB33DSC", "BMWVB33KOMBI", "BMWVB33RDC-70", "OBD"},
-         communication + "the sensor refused the set-up command KQSM80); modules read: "
-                         "BMWVB33DME, BMWVB33DSC, BMWVB33KOMBI, BMWVB33RDC-70, OBD"},
+         communication + "the sensor refused the set-up command KQSM80; " +
+             named({{"Electronic Transmission Control", "18"},
+                    {"Electric Fuel Pump Control", "17"},
+                    {"Advanced Crash Safety Module", "01"},
+                    {"Car Access System", "40"},
+                    {"Footwell Module", "72"},
+                    {"Junction Box Electronics", "00"},
+                    {"Steering Column Switch Centre", "02"},
+                    {"Integrated Automatic Heating and Air Conditioning", "78"},
+                    {"Park Distance Control", "64"},
+                    {"Car Information Computer", "63"},
+                    {"Transfer Case Control", "0E"}}) +
+             " were not read: the sensor did not accept their set-up); modules read: BMWVB33DME, "
+             "BMWVB33DSC, BMWVB33KOMBI, BMWVB33RDC-70, OBD"},
         // Not back on its bus, the sensor would give another bus's generic codes.
         {variant("ford.json", "restore-refused.json", {{"answers", {{"KQCM7F8", "?"}}}}),
          "communicaton",

@@ -139,6 +139,8 @@ class ScanTruth : public ScanTest {
         core->setProfile(profile);
         ScanRecorder recorder;
         auto end = answeredScan(type, profile.vin, recorder);
+        const auto kinds = recorder.kinds();
+        updates = static_cast<size_t>(std::count(kinds.begin(), kinds.end(), "update"));
         if (!end || !end->result()) return {end ? recorder.kinds().back() : "no end", {}};
         const PelkModules modules =
             *end->result() ? **end->result() : end->result()->error().modules();
@@ -156,6 +158,7 @@ class ScanTruth : public ScanTest {
     }
 
     std::shared_ptr<EngineLines> engineLines;
+    size_t updates = 0;  // the progress reports of the last scanEnd
 };
 
 }  // namespace
@@ -208,14 +211,27 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
          {{"KQTC", "7F 03 22"}},
          "complete:communicaton",
          {"OBD: P0171/PENDING P0101/PENDING P0300/PERMANENT"}},
+        // Its whole codes are kept.
         {"the last pending code cut short",
          {{"KQTCP", "P0171\rP01"}},
          "complete:communicaton",
-         {"OBD: P0420/CONFIRMED P0101/CONFIRMED P0300/PERMANENT"}},
+         {"OBD: P0420/CONFIRMED P0101/CONFIRMED P0171/PENDING P0300/PERMANENT"}},
         {"a junk token among the permanent codes",
          {{"KQTCA", "P04#0\rX"}},
          "complete:communicaton",
          {"OBD: P0420/CONFIRMED P0101/CONFIRMED/PENDING P0171/PENDING"}},
+        {"a damaged stored code before a whole one",
+         {{"KQTC", "P04#0\rP0101"}},
+         "complete:communicaton",
+         {"OBD: P0101/CONFIRMED/PENDING P0171/PENDING P0300/PERMANENT"}},
+        {"a stored code that lost its letter",
+         {{"KQTC", "P0101 0420"}},
+         "complete:communicaton",
+         {"OBD: P0101/CONFIRMED/PENDING P0171/PENDING P0300/PERMANENT"}},
+        {"a pending code that lost its letter, alone on its line",
+         {{"KQTCP", "P0171\r420"}},
+         "complete:communicaton",
+         {"OBD: P0420/CONFIRMED P0101/CONFIRMED P0171/PENDING P0300/PERMANENT"}},
         // Replies as adapters print them: headers, a byte count, "SEARCHING...", a failure-type
         // byte, nothing but the prompt.
         {"headers and a byte count",
@@ -552,7 +568,10 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         std::string lines;  // "|" between modules
         bool complete = false;
         std::function<void(VehicleProfile&)> change = {};  // to the vehicle besides
-        std::string warning = {};                          // a warning the scan logs
+        // Modules a set-up not accepted kept unread and no other pass, list or bus heard from:
+        // logged once each.
+        size_t notRead = 0;
+        std::string warning = {};  // a warning the scan logs
         // The request's first answers (that many) stop before their prompt: the text, no more.
         int stops = 0;
     };
@@ -568,11 +587,17 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     const std::string chryslerToCab =
         "PCM: P1281/ACTIVE/MIL P1684/STORED|BCM: B1A00/STORED|TIPM: U1110/ACTIVE"
         "|PCM: P1294/STORED P1693/STORED|CAB: 36/STORED 32/STORED /STORED 71/STORED /STORED";
-    const std::string chryslerWithCab =
-        "PCM: P1281/ACTIVE/MIL P1684/STORED|BCM: B1A00/STORED|TIPM: U1110/ACTIVE"
-        "|PCM: P1294/STORED P1693/STORED|CAB: 36/STORED 32/STORED /STORED 71/STORED 54/STORED "
-        "/STORED";
     const std::string chryslerAfterCab = "BCM: B1210/STORED|ACM: B1001/STORED|MIC:|OBD:";
+    const std::string hyundaiCan =
+        "ECM: P1326-00/CONFIRMED/PENDING P1529-00/MIL/CONFIRMED|ABS: C1611-00/CONFIRMED"
+        "|SMK: B1602-00/CONFIRMED";
+    const std::string hyundaiToMut =
+        hyundaiCan +
+        "|ECM-80: P1166/MIL/NOT PRESENT|ABS-D0: C0035/PRESENT|ETACS-70: B1602/INTERMITTENT";
+    const std::string hyundaiMut = "ABS: C0051/PRESENT|SRS: B0001/MIL/PRESENT|ETACS:";
+    const std::string chryslerCan =
+        "PCM: P1281/ACTIVE/MIL P1684/STORED|BCM: B1A00/STORED|TIPM: U1110/ACTIVE";
+    const std::string cab = "CAB: 36/STORED 32/STORED /STORED 71/STORED 54/STORED /STORED";
     const std::string mitsubishi =
         "AT: P1751/STORED|SRS: B0001|ENG: P1400/STORED P1510/ACTIVE"
         "|ETACS: U1100/STORED|OBD:";
@@ -594,21 +619,48 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     // clang-format off
     const std::vector<Case> cases = {
         // Set-ups: the Ford's MS-CAN modules would be the HS-CAN ones under new names, and so on.
-        {"Ford: MS-CAN refused", "ford.json", "KQSP=", "?", false, fordHs + "|" + fordPwm + "|OBD:"},
+        {"Ford: MS-CAN refused", "ford.json", "KQSP=", "?", false, fordHs + "|" + fordPwm + "|OBD:",
+         false, {}, 16},
         {"Mazda: MS-CAN not answered", "mazda.json", "KQSP=", "NO DATA", false,
-         "PCM: P1603/ACTIVE/MIL P0300/STORED|TCM: P0700-00/CONFIRMED/PENDING|OBD:"},
+         "PCM: P1603/ACTIVE/MIL P0300/STORED|TCM: P0700-00/CONFIRMED/PENDING|OBD:", false, {}, 19},
         {"Mercedes: pins 9/0 refused", "mercedes-kline.json", "KQSM90", "?", false,
          "KLA_KL-D0: B1000/INTERMITTENT|HFM62-70: P0100/MIL/PRESENT P0130/MIL/NOT PRESENT"
-         "|ABR-70: C1200/PRESENT|AB-B0: B1000/NOT PRESENT|ME-70: P1570/MIL/PRESENT|OBD:"},
+         "|ABR-70: C1200/PRESENT|AB-B0: B1000/NOT PRESENT|ME-70: P1570/MIL/PRESENT|OBD:", false, {},
+         11},
         {"BMW: pins 8/0 refused", "bmw.json", "KQSM80", "?", false,
-         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|BMWVB33RDC-70: C0035/PENDING|OBD:"},
+         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|BMWVB33RDC-70: C0035/PENDING|OBD:",
+         false, {}, 11},
         {"Hyundai: pins 8/0 a bus error", "hyundai.json", "KQSM80", "CAN ERROR", false,
          "ECM: P1326-00/CONFIRMED/PENDING P1529-00/MIL/CONFIRMED|ABS: C1611-00/CONFIRMED"
          "|SMK: B1602-00/CONFIRMED|ABS-D0: C0035/PRESENT|ETACS-70: B1602/INTERMITTENT"
-         "|ABS: C0051/PRESENT|SRS: B0001/MIL/PRESENT|ETACS:|OBD:"},
+         "|ABS: C0051/PRESENT|SRS: B0001/MIL/PRESENT|ETACS:|OBD:", false, {}, 5},
         {"GM: headers off refused", "gm.json", "KQH0", "?", false,
          "ECM: P1101/CURRENT/HISTORY/MIL P0171/CURRENT|PSCM: C0460/CURRENT/HISTORY"
-         "|EBCM: C0035/HISTORY|BCM: B1000/MIL|OBD: P0171/CONFIRMED"},
+         "|EBCM: C0035/HISTORY|BCM: B1000/MIL|OBD: P0171/CONFIRMED", false, {}, 13},
+        // What the sensor refused is not in force: a later set-up is not skipped as selected.
+        {"Mercedes: K-line protocol 5 refused", "mercedes-kline.json", "KQSP5", "?", false,
+         "KLA_KL-D0: B1000/INTERMITTENT|ABR-70: C1200/PRESENT|AB-B0: B1000/NOT PRESENT"
+         "|ME-70: P1570/MIL/PRESENT|OBD:", false, {}, 5},
+        {"Hyundai: MUT pins refused", "hyundai.json", "KQSMC0", "?", false, hyundaiToMut + "|OBD:",
+         false, {}, 8},
+        {"BMW: pins 7/0 refused", "bmw.json", "KQSM70", "?", false,
+         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|BMWVB33IHKA-80: B1E10/STORED|OBD:",
+         false, {}, 11},
+        {"Mercedes: pins D/0 refused", "mercedes-kline.json", "KQSMD0", "?", false,
+         "HFM62-70: P0100/MIL/PRESENT P0130/MIL/NOT PRESENT|ABR-70: C1200/PRESENT"
+         "|AB-B0: B1000/NOT PRESENT|ME-70: P1570/MIL/PRESENT|OBD:", false, {}, 12},
+        {"Hyundai: MUT header refused", "hyundai.json", "KQSH8040F1", "?", false,
+         hyundaiToMut + "|OBD:", false, {}, 4},
+        {"Toyota: gateway header refused", "toyota.json", "KQSH750", "?", false,
+         "ECM: P1135/STORED P1656/STORED|EPS: U0293/STORED"
+         "|ABS: C1201/STORED C1241/STORED C1249/STORED C1336/STORED|OBD:", false, {}, 8},
+        {"Hyundai: K-line protocol refused", "hyundai.json", "KQSP5", "?", false,
+         hyundaiCan + "|OBD:", false, {}, 10},
+        {"BMW: K-line protocol refused", "bmw.json", "KQSP5", "?", false,
+         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|OBD:", false, {}, 12},
+        // Refused for the K-line bus, the next bus (the MUT line) is still read.
+        {"Hyundai: K-line bus's protocol refused once", "hyundai.json", "KQSP5", "?", true,
+         hyundaiCan + "|" + hyundaiMut + "|OBD:", false, {}, 5},
         // The restore refused: the generic codes are not read on a bus the sensor may not be on.
         {"Toyota: the mask's restore refused", "toyota.json", "KQCM7F8", "?", false,
          "ECM: P1135/STORED P1656/STORED|EPS: U0293/STORED"
@@ -618,7 +670,7 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         // The CAN units answer on any pins here: read on the K-line pins they would be listed.
         {"Nissan: the CAN units' own pins refused", "nissan.json", "KQSM7F", "?", false,
          "ECM: P1148/STORED P1614/ACTIVE|ABS: C1101/PENDING|BCM:|AIRBAG: B1000/STORED|OBD:",
-         false, [](VehicleProfile& p) { for (auto& m : p.modules) m.pins.clear(); }},
+         false, [](VehicleProfile& p) { for (auto& m : p.modules) m.pins.clear(); }, 5},
         // Fault tables: the module with the codes of the tables answered; with none found
         // nothing is known of it, and it is left out.
         {"Honda: SRS table 30 busy to the end", "honda.json", "SRS/2130", "7F 21 21", false,
@@ -656,6 +708,25 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         // A block flagged damaged is read again, never taken for silence.
         {"VW: TP2.0 engine a block flagged once", "volkswagen.json", tp2, tp2Flagged, true,
          vwUds + "|01: P0300/STORED P1297/ACTIVE|" + vwOthers, true},
+        // A J1850 answer (headers off) ending inside a code, and a TP2.0 channel set-up answer
+        // cut short, are read again as any other.
+        {"Chrysler: ACM's J1850 answer cut inside its code for good", "chrysler.json", "ACM/13",
+         "53 90", false, chryslerCan + "|PCM: P1294/STORED P1693/STORED|" + cab +
+             "|BCM: B1210/STORED|MIC:|OBD:"},
+        {"Chrysler: the J1850 PCM's answer cut inside its second code for good", "chrysler.json",
+         "PCM (J1850 VPW)/13", "53 12 94 16", false,
+         chryslerCan + "|PCM: P1294/STORED|" + cab + "|" + chryslerAfterCab},
+        {"Chrysler: the J1850 PCM's answer cut inside a code once", "chrysler.json",
+         "PCM (J1850 VPW)/13", "53 12 94 16", true,
+         chryslerCan + "|PCM: P1294/STORED P1693/STORED|" + cab + "|" + chryslerAfterCab, true},
+        {"Chrysler: ACM's answer cut inside its code once", "chrysler.json",
+         "ACM (J1850 VPW)/13", "53 90", true,
+         chryslerCan + "|PCM: P1294/STORED P1693/STORED|" + cab + "|" + chryslerAfterCab, true},
+        {"VW: TP2.0 engine's channel set-up answer cut for good", "volkswagen.json",
+         "01 Engine: TP2.0 channel set-up/01C0", "00 D0 00 03 4", false, vwUds + "|" + vwOthers},
+        {"VW: TP2.0 engine's channel set-up answer cut once", "volkswagen.json",
+         "01 Engine: TP2.0 channel set-up/01C00010000301", "00 D0 00 03 40", true,
+         vwUds + "|01: P0300/STORED P1297/ACTIVE|" + vwOthers, true},
         {"VW: TP2.0 brakes' only block flagged for good", "volkswagen.json",
          "03 Brakes: TP2.0 channel/1000041800FF00", "B1 \r10 00 05 58 01 01 1B 20 <RX ERROR",
          false, vwUds + "|01: P0300/STORED P1297/ACTIVE|17: U0155/STORED|OBD:"},
@@ -663,26 +734,21 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         // a "response pending" that stops is waited out.
         {"Toyota: the ECM's answer stops inside its codes, every read", "toyota.json",
          "ECM (CAN)/13", "53 02 11 35 16 ", false, "ECM: P1135/STORED|" + toyotaAfterEcm, false,
-         {}, "", 3},
+         {}, 0, "", 3},
         {"Toyota: the ECM's answer stops inside its codes once", "toyota.json", "ECM (CAN)/13",
-         "53 02 11 35 16 ", false, toyotaEcm + "|" + toyotaAfterEcm, true, {}, "", 1},
+         "53 02 11 35 16 ", false, toyotaEcm + "|" + toyotaAfterEcm, true, {}, 0, "", 1},
         {"Toyota: the ECM's pending answer stops, four times", "toyota.json", "ECM (CAN)/13",
-         "7F 13 78 \r", false, toyotaEcm + "|" + toyotaAfterEcm, true, {}, "", 4},
-        // A J1850 answer with headers off cut inside a code is read again, as any other.
-        {"Chrysler: ACM's answer cut inside its code, every read", "chrysler.json",
-         "ACM (J1850 VPW)/13", "53 90", false, chryslerWithCab + "|BCM: B1210/STORED|MIC:|OBD:"},
-        {"Chrysler: ACM's answer cut inside its code once", "chrysler.json",
-         "ACM (J1850 VPW)/13", "53 90", true, chryslerWithCab + "|" + chryslerAfterCab, true},
+         "7F 13 78 \r", false, toyotaEcm + "|" + toyotaAfterEcm, true, {}, 0, "", 4},
         // Only another address answering: the module is not read, nor left out in silence.
         {"Nissan: ABS answers from 29", "nissan.json", "", "", false, nissanWithoutAbs, false,
          [](VehicleProfile& p) { moduleNamed(p, "ABS (KWP2000)").response = 0x29; },
-         "answer from 29 set aside for ABS (28)"},
+         0, "answer from 29 set aside for ABS (28)"},
         {"GM: the ECM's frames come on another unit's identifier", "gm.json", "", "", false,
          gmWithoutEcm, false,
          [](VehicleProfile& p) { moduleNamed(p, "ECM (GMLAN)").response = 0x7E9; },
-         "answer from 7E9 set aside for ECM (7E8)"},
+         0, "answer from 7E9 set aside for ECM (7E8)"},
         {"Toyota: the tire pressure unit's late answer to the body's request", "toyota.json",
-         "BODY (behind/13", "58 06 53 02 C1 00 C1 21", false, toyotaWithoutBody, false, {},
+         "BODY (behind/13", "58 06 53 02 C1 00 C1 21", false, toyotaWithoutBody, false, {}, 0,
          "answer from 58 set aside for BODY (40)"},
     };
     // clang-format on
@@ -702,12 +768,12 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
             scanClock.emplace(std::make_shared<modtest::InstantSleepClock>());
         if (c.command.empty()) {
             // The vehicle changed alone.
-        } else if (slash == std::string::npos) {
-            profile.answers[c.command] = c.answer;
         } else if (c.stops) {
             core->addFault(sim::Fault::reply(c.answer, c.stops, request));
         } else if (c.once) {
             core->addFault(sim::Fault::reply(c.answer + "\r\r>", 1, request));
+        } else if (slash == std::string::npos) {
+            profile.answers[c.command] = c.answer;
         } else {
             moduleNamed(profile, c.command.substr(0, slash)).replies[request] = {words(c.answer)};
         }
@@ -727,6 +793,14 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
             EXPECT_GE(logged("W:" + c.warning), 1u)
                 << ::testing::PrintToString(engineLines->seen.linesStartingWith("W:"));
         }
+        const auto notRead = engineLines->seen.linesStartingWith(
+            "E:Modules not read, the sensor did not accept their set-up: ");
+        ASSERT_LE(notRead.size(), 1u);
+        EXPECT_EQ(notRead.empty() ? 0 : std::count(notRead[0].begin(), notRead[0].end(), ';') + 1,
+                  static_cast<long>(c.notRead))
+            << (notRead.empty() ? "" : notRead[0]);
+        // Progress goes on to the end: every module listed came with its report.
+        EXPECT_GE(updates, expected.size());
         // Refused wherever it is sent (every module or pin pass that needs it, the restore).
         if (slash == std::string::npos && !c.command.empty()) {
             EXPECT_GE(logged("E:Setup command refused: " + c.command) +

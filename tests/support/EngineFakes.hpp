@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Facades/QZEAdapters.hpp"
 #include "lib/Facades/QZEPitCrew.hpp"
 #include "lib/Logging/LoggerInterface.hpp"
@@ -145,6 +146,12 @@ class ScriptedVehicle : public QZVehicleCommunicationProtocol,
     }
     // How many set-up sends are refused before one is accepted (-1: all refused).
     void refuseSetups(int count) { refusals_ = count; }
+    // Set-ups not accepted get no answer at all, rather than a refusal.
+    bool setupsUnanswered = false;
+    QZESetupAnswer sendSetupCommand(const OptionalText& cmd) override {
+        if (sendSetupCommandToOstrel(cmd)) return QZESetupAnswer::accepted;
+        return setupsUnanswered ? QZESetupAnswer::unanswered : QZESetupAnswer::refused;
+    }
 
     bool sendSetupCommandToOstrel(const OptionalText& cmd) override {
         log_->add("setup:" + cmd.value_or(""));
@@ -195,20 +202,22 @@ class ScriptedVehicle : public QZVehicleCommunicationProtocol,
     int refusals_ = 0;
 };
 
-// The scripted sensor keeping the protocol and pins that "KQSP" and "KQSM" select, as the
-// facade's vehicle does: a bus protocol brings its pins, another protocol leaves them. With
-// tracksProtocol off, only "KQSM" is kept.
+// The scripted sensor keeping the protocol and pins that "KQSP" and "KQSM" select when it
+// accepts them, as the facade's vehicle does: a bus protocol brings its pins, another protocol
+// leaves them. With tracksProtocol off, only "KQSM" is kept.
 class PinTrackingVehicle : public ScriptedVehicle {
   public:
     using ScriptedVehicle::ScriptedVehicle;
     bool tracksProtocol = true;
     bool sendSetupCommandToOstrel(const OptionalText& cmd) override {
-        track(cmd.value_or(""));
-        return ScriptedVehicle::sendSetupCommandToOstrel(cmd);
+        const bool accepted = ScriptedVehicle::sendSetupCommandToOstrel(cmd);
+        if (accepted) track(cmd.value_or(""));
+        return accepted;
     }
     OptionalText sendCommandToOstrel(const OptionalText& cmd) override {
-        track(cmd.value_or(""));
-        return ScriptedVehicle::sendCommandToOstrel(cmd);
+        auto reply = ScriptedVehicle::sendCommandToOstrel(cmd);
+        if (reply && reply::isAccepted(*reply)) track(cmd.value_or(""));
+        return reply;
     }
 
   private:

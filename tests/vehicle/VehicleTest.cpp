@@ -241,6 +241,10 @@ TEST_F(VehicleTimeoutTest, EngineSeesEveryFailureAsNoData) {
     core->addFault(Fault::silence(1, "KQSP6"));
     EXPECT_FALSE(vehicle->sendSetupCommandToOstrel(std::string("KQSP6")));
     EXPECT_EQ(vehicle->activeHighPin(), 0);  // no completed exchange, no bookkeeping
+    // Told apart from a refusal.
+    core->addFault(Fault::silence(1, "KQSP6"));
+    EXPECT_EQ(vehicle->sendSetupCommand(std::string("KQSP6")), QZESetupAnswer::unanswered);
+    EXPECT_EQ(vehicle->sendSetupCommand(std::string("KQSP6")), QZESetupAnswer::accepted);
     // A reply that stopped before its prompt: the part that came, marked cut short; blanks
     // alone are nothing.
     core->addFault(Fault::reply("59 02 FF 01 23 \r", 1, "19 02 FF"));
@@ -261,14 +265,32 @@ TEST_F(VehicleTest, CommandsReturnTheReplyAndKeepPins) {
     EXPECT_EQ(vehicle->activeHighPin(), 7);
     EXPECT_EQ(vehicle->activeLowPin(), 12);
 
-    // A reply without "OK" still updates the pins, and answers false.
-    core->addFault(Fault::unknown(1, "KQSP1"));
-    EXPECT_FALSE(vehicle->sendSetupCommandToOstrel(std::string("KQSP1")));
-    EXPECT_EQ(vehicle->activeHighPin(), 2);
-    EXPECT_EQ(vehicle->activeLowPin(), 10);
-    // Nor is an "OK" beside an error word an acceptance.
-    core->addFault(Fault::reply("OK\rBUS ERROR\r>", 1, "KQSP2"));
-    EXPECT_FALSE(vehicle->sendSetupCommandToOstrel(std::string("KQSP2")));
+    // What the sensor did not take is not in force, whichever way it was sent: a reply without
+    // "OK", an "OK" beside an error word.
+    struct Refused {
+        const char* cmd;
+        Fault fault;
+        QZESetupAnswer answer;
+    };
+    const Refused refused[] = {
+        {"KQSP1", Fault::unknown(1, "KQSP1"), QZESetupAnswer::refused},
+        {"KQSP2", Fault::reply("OK\rBUS ERROR\r>", 1, "KQSP2"), QZESetupAnswer::refused},
+        {"KQSM3B", Fault::unknown(1, "KQSM3B"), QZESetupAnswer::refused},
+        {"KQH1", Fault::reply("NO DATA\r>", 1, "KQH1"), QZESetupAnswer::refused},
+    };
+    for (const auto& r : refused) {
+        SCOPED_TRACE(r.cmd);
+        core->addFault(r.fault);
+        EXPECT_EQ(vehicle->sendSetupCommand(std::string(r.cmd)), r.answer);
+        core->addFault(r.fault);
+        vehicle->sendCommandToOstrel(std::string(r.cmd));
+        EXPECT_EQ(vehicle->activeHighPin(), 7);
+        EXPECT_EQ(vehicle->activeLowPin(), 12);
+        EXPECT_EQ(vehicle->activeProtocolString(), "6");
+        EXPECT_EQ(vehicle->headersShown(), false);
+    }
+    EXPECT_EQ(vehicle->sendSetupCommand(std::string("KQH1")), QZESetupAnswer::accepted);
+    EXPECT_EQ(vehicle->headersShown(), true);
 }
 
 TEST_F(VehicleTest, SetupCommandWithoutCommandIsNotAccepted) {

@@ -155,20 +155,27 @@ OptionalText Vehicle::sendCommandToOstrel(const OptionalText& cmd) {
         }
         return kNoDataReply;
     }
-    proccessPinSwitchCommands(*cmd);
+    // A set-up sent plain is in force only when the sensor took it.
+    if (reply::isAccepted(*reply)) proccessPinSwitchCommands(*cmd);
     return *reply;
 }
 
-bool Vehicle::sendSetupCommandToOstrel(const OptionalText& cmd) {
+QZESetupAnswer Vehicle::sendSetupCommand(const OptionalText& cmd) {
     if (!cmd) {
         Log::e("Invalid cmd");
-        return false;
+        return QZESetupAnswer::refused;
     }
     auto reply = exchange(*cmd);
-    if (!reply) return false;
+    if (!reply) return QZESetupAnswer::unanswered;
+    // "OK" with no refusal, NO DATA or error word beside it; what the sensor did not take is not
+    // in force.
+    if (!reply::isAccepted(*reply)) return QZESetupAnswer::refused;
     proccessPinSwitchCommands(*cmd);
-    // "OK" with no refusal, NO DATA or error word beside it.
-    return reply::isAccepted(*reply);
+    return QZESetupAnswer::accepted;
+}
+
+bool Vehicle::sendSetupCommandToOstrel(const OptionalText& cmd) {
+    return sendSetupCommand(cmd) == QZESetupAnswer::accepted;
 }
 
 bool Vehicle::sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) {

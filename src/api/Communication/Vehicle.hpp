@@ -87,6 +87,9 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     bool sendSetupCommandToOstrel(const OptionalText& cmd) override;
     // As above; the flag has no effect.
     bool sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) override;
+    // Unanswered when the exchange failed (a time-out, the link closed, no relay). The pins,
+    // protocol and headers a set-up selects are recorded only when the sensor accepted it.
+    QZESetupAnswer sendSetupCommand(const OptionalText& cmd) override;
     // The relay's link (true without a relay).
     bool isLinkOpen() override;
     // Sleeps `seconds` in steps of `kLinkPoll`, and stops at the first step that finds the link
@@ -110,7 +113,8 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     int64_t activeProtocol() override;
 
     // The pins and protocol text that a "KQSP" or "KQSM" command selects, and the header
-    // display of "KQH0"/"KQH1" (off again after "KQD" or "KQZ").
+    // display of "KQH0"/"KQH1" (off again after "KQD" or "KQZ"). Run for a command the sensor
+    // accepted, whichever way it was sent.
     void proccessPinSwitchCommands(const std::string& cmd);
 
     // "0x" prefix optional; empty, unparseable or above 255 gives 0.

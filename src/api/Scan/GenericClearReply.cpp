@@ -38,6 +38,8 @@ bool genericClearConfirmed(std::string_view reply) {
         vehicle.append(line).append("\r");
     }
     if (vehicle.empty()) return ok;
+    // The sensor's words beside a 44 do not confirm it: NO DATA tells that no unit answered.
+    if (reply::holdsNoData(vehicle)) return false;
     // Otherwise only the units' positive answer (44 where a message begins, on whichever bus)
     // with no unit refusing confirms it. The sensor prints them as it does for its own command,
     // not in the display form set: the shape of each line decides.

@@ -23,7 +23,7 @@ namespace qz {
 // listener.
 //
 // Threads: load() and start() run on the caller's (the gateway's) queue and block for the whole
-// scan; modules arrive there or on the main queue; "PelkInteractionRequired" on the poster's
+// scan; modules arrive on the main queue; "PelkInteractionRequired" on the poster's
 // thread. The module list is guarded; the listener is never called under a lock.
 class ScanController : public QZEEnhancedScannerDelegate,
                        public std::enable_shared_from_this<ScanController> {

@@ -15,6 +15,13 @@ namespace qz {
 
 using OptionalText = std::optional<std::string>;
 
+// How the sensor took a set-up command.
+enum class QZESetupAnswer {
+    accepted,    // "OK" with no refusal or error word
+    refused,     // any other reply
+    unanswered,  // no reply: a time-out, the link closed, no adapter
+};
+
 // Sends commands to the sensor.
 class QZVehicleCommunicationProtocol {
   public:
@@ -34,6 +41,11 @@ class QZVehicleCommunicationProtocol {
     // The reply text.
     virtual OptionalText sendCommandToOstrel(const OptionalText& cmd) = 0;
     virtual bool sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) = 0;
+    // A set-up command and how the sensor took it; an adapter that cannot tell a refusal from no
+    // answer calls every failure a refusal.
+    virtual QZESetupAnswer sendSetupCommand(const OptionalText& cmd) {
+        return sendSetupCommandToOstrel(cmd) ? QZESetupAnswer::accepted : QZESetupAnswer::refused;
+    }
     // Whether the link to the sensor is open; once it closed, commands fail at once.
     virtual bool isLinkOpen() { return true; }
     // The engine's pauses (between retries, before a restore): `seconds` on the installed clock,

@@ -61,6 +61,12 @@ bool QZEVehicle::sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTi
     return false;
 }
 
+QZESetupAnswer QZEVehicle::sendSetupCommand(const OptionalText& cmd) {
+    if (auto c = comms()) return c->sendSetupCommand(cmd);
+    QZELogging::shared().logError(kNoComms);
+    return QZESetupAnswer::unanswered;
+}
+
 bool QZEVehicle::isLinkOpen() {
     auto c = comms();
     return !c || c->isLinkOpen();

@@ -22,6 +22,8 @@ class QZEVehicle {
     bool sendSetupCommandToOstrel(const OptionalText& cmd);
     OptionalText sendCommandToOstrel(const OptionalText& cmd);
     bool sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout);
+    // Unanswered without a communication adapter.
+    QZESetupAnswer sendSetupCommand(const OptionalText& cmd);
     // Whether the link to the sensor is open (true without a communication adapter).
     bool isLinkOpen();
     // Pauses the engine (the adapter's pause; a plain sleep without one).

@@ -138,15 +138,31 @@ std::string QZEBaseDiagnosticModule::sendCommandToOstrel(const std::string& cmd)
 }
 
 bool QZEBaseDiagnosticModule::sendSetupCommandToOstrel(const std::string& cmd) {
-    bool accepted = false;
-    for (int attempt = 0; attempt < kSendAttempts && !accepted; ++attempt)
-        accepted = QZEVehicle::TheVehicle().sendSetupCommandToOstrel(cmd);
-    if (!accepted) {
-        // The sensor is not in the state the module needs: what it would read is not its own.
-        log().logError("Setup command refused: %@", cmd);
-        noteOutcome(QZEReadOutcome::setupRefused);
+    QZESetupAnswer answer = QZESetupAnswer::unanswered;
+    for (int attempt = 0; attempt < kSendAttempts && answer != QZESetupAnswer::accepted; ++attempt)
+        answer = QZEVehicle::TheVehicle().sendSetupCommand(cmd);
+    return setupTaken(cmd, answer);
+}
+
+bool QZEBaseDiagnosticModule::setupTaken(const std::string& cmd, QZESetupAnswer answer) {
+    switch (answer) {
+        case QZESetupAnswer::accepted:
+            return true;
+        case QZESetupAnswer::refused:
+            log().logError("Setup command refused: %@", cmd);
+            return false;
+        case QZESetupAnswer::unanswered:
+            log().logError("Setup command not answered: %@", cmd);
+            return false;
     }
-    return accepted;
+    return false;
+}
+
+bool QZEBaseDiagnosticModule::setUpForRead(const std::string& cmd) {
+    if (sendSetupCommandToOstrel(cmd)) return true;
+    // The sensor is not in the state the module needs: what it would read is not its own.
+    noteOutcome(QZEReadOutcome::setupRefused);
+    return false;
 }
 
 QZEAsked QZEBaseDiagnosticModule::askedOf(const std::string& cmd) const {

@@ -86,9 +86,15 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // registered), without the sensor's echo of the command. Replies to vehicle requests
     // (commands not beginning with "KQ") raise the response state.
     virtual std::string sendCommandToOstrel(const std::string& cmd);
-    // A sensor set-up command, up to 3 attempts until one is accepted. One still refused is
-    // logged and makes the read's outcome a refused set-up.
+    // A sensor set-up command, up to 3 attempts until one is accepted. One still refused or not
+    // answered is logged; the read's outcome is the read's to note (setUpForRead).
     bool sendSetupCommandToOstrel(const std::string& cmd);
+    // Logs a set-up command the sensor refused ("Setup command refused: ") or did not answer
+    // ("Setup command not answered: "); true when it was accepted.
+    static bool setupTaken(const std::string& cmd, QZESetupAnswer answer);
+    // A set-up a read needs before it reaches the module: refused or not answered, the read
+    // stops short of the module and its outcome is a refused set-up.
+    bool setUpForRead(const std::string& cmd);
     // The retries below take their decisions from the reply's kind (QZEModuleReply), for the
     // question of the exchange in force (see exchange), else for the request text on the protocol
     // in force.

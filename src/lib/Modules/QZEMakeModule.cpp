@@ -60,26 +60,8 @@ QZELogging& log() {
     return QZELogging::shared();
 }
 
-bool isHexByte(std::string_view token) {
-    return token.size() == 2 && std::isxdigit(static_cast<unsigned char>(token[0])) &&
-           std::isxdigit(static_cast<unsigned char>(token[1]));
-}
-
 int value(std::string_view token) {
     return reply::byteValue(token);
-}
-
-// The byte of a positive answer to a request: `positive` when given, else the request's first
-// byte + 0x40 ("18 00 FF 00" and "1902FF" alike); -1 when there is no request.
-int positiveByte(std::string_view request, int positive) {
-    if (positive >= 0) return positive;
-    auto t = reply::tokens(request);
-    if (t.empty()) return -1;
-    return (value(t[0]) + 0x40) & 0xFF;
-}
-
-bool startsWith(const QZEMessageBytes& message, int byte) {
-    return !message.empty() && isHexByte(message[0]) && value(message[0]) == byte;
 }
 
 QZEFraming framingOf(QZEReplyLayout layout) {
@@ -113,9 +95,45 @@ QZERecordLayout recordsOf(QZEReplyLayout layout) {
         case QZEReplyLayout::bitTable:
             return {3, -1, 0};  // "<read + 40> <byte> <fault bits>"
         case QZEReplyLayout::j1850Pwm:
-            return {1, -1, 2};  // "<response>", (A, B)...
+            return {1, -1, 2};  // "<response> A B A B": a message ending inside a code is cut
         default:
             return {};
+    }
+}
+
+// The sensor's error words printed beside a module's answer ("CAN ERROR"), or empty.
+std::string wordsBeside(std::string_view text) {
+    for (auto line : reply::lines(text)) {
+        const auto t = reply::tokens(line);
+        if (t.empty() || reply::isNotice(line) || reply::isDamagedLine(t)) continue;
+        if (!reply::holdsSensorError(line) || line == QZVehicleCommunicationProtocol::kCutShortLine)
+            continue;
+        std::string words;
+        for (auto token : t) words += (words.empty() ? "" : " ") + std::string(token);
+        return words;
+    }
+    return {};
+}
+
+// What a module did whose reply could not be read, said of the module.
+std::string unreadableAnswer(const QZEModuleReply& reply) {
+    switch (reply.kind) {
+        case QZEReplyKind::pending:
+            return "only ever answered \"response pending\"";
+        case QZEReplyKind::busy:
+            return "only ever answered that it was busy";
+        case QZEReplyKind::damaged: {
+            if (reply::holdsDamagedFrame(reply.text))
+                return "answered only in part: a frame of its answer was damaged";
+            const std::string words = wordsBeside(reply.text);
+            if (!words.empty())
+                return "answered, with the sensor's error \"" + words + "\" beside the answer";
+            return "answered only in part: its answer was damaged";
+        }
+        case QZEReplyKind::elsewhere:
+            return "was answered only from another address";
+        default:
+            return "answered only in part: its answer was cut short";
     }
 }
 
@@ -243,10 +261,12 @@ bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
     // shifts every byte after it); without one, the codes of every read are kept.
     const Results before = results();
     bool answered = false;
+    std::string unread;  // what the last reply that could not be read was
     for (int read = 1;; ++read) {
         const QZEModuleReply reply = readOnce();
         noteSetAside(module, reply);
         const bool cut = reply.readAgain();
+        if (reply.unreadable()) unread = unreadableAnswer(reply);
         if (reply.answered() && read > 1) restoreResults(before);
         if (!reply.messages.empty()) {
             decode(reply);
@@ -260,8 +280,9 @@ bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
         if (!cut || read > kRereads) {
             log().logWarning(
                 "Incomplete answer from module: %@ with request_ID: %@ after %@ "
-                "reads, keeping its %lu codes",
-                module.description(), module.requestId(), std::to_string(read), m_codeArray.size());
+                "reads, keeping its %lu codes: %@",
+                module.description(), module.requestId(), std::to_string(read), m_codeArray.size(),
+                unread);
             // Frames without their beginning are no answer.
             if (!answered && responseState() == ResponseStateHasData)
                 setResponseState(ResponseStateNoData);
@@ -442,12 +463,15 @@ QZEMakeModule::Bus QZEMakeModule::selectModuleBus(const QZEModuleData& module) {
 
 // Whatever the module's protocol and pins (or its row's protocol) moved is put back: the next
 // module finds the sensor as the scanner left it.
-void QZEMakeModule::restoreBus(const Bus& before) {
-    if (!before.selected) return;
+bool QZEMakeModule::restoreBus(const Bus& before) {
+    if (!before.selected) return true;
     auto& vehicle = QZEVehicle::TheVehicle();
+    bool restored = true;
     if (before.protocol && vehicle.activeProtocolString() != before.protocol)
-        setProtocolIfNeeded(before.protocol);
-    if (before.pinsKnown && activePins() != before.pins) setPinsIfNeeded(before.pins);
+        restored = setProtocolIfNeeded(before.protocol);
+    if (before.pinsKnown && activePins() != before.pins)
+        restored = setPinsIfNeeded(before.pins) && restored;
+    return restored;
 }
 
 bool QZEMakeModule::selectProtocolKeepingPins(const std::string& protocol) {
@@ -464,6 +488,7 @@ bool QZEMakeModule::onModuleBus(const QZEModuleData& module,
     // On a bus the sensor did not select, another module would answer in its place.
     if (before.refused) {
         restoreBus(before);
+        noteOutcome(QZEReadOutcome::setupRefused);
         return false;
     }
     if (m_traits.startDelay > 0 && m_delayTransmission.exchange(false)) {
@@ -474,7 +499,8 @@ bool QZEMakeModule::onModuleBus(const QZEModuleData& module,
     // The pins it answered on, before they are put back.
     if (ok && m_readingModule && QZEVehicle::TheVehicle().activeHighPin() != 0)
         m_answeredPins = activePins();
-    restoreBus(before);
+    // Not put back, the sensor is not where the next module expects it.
+    if (!restoreBus(before)) noteOutcome(QZEReadOutcome::setupRefused);
     return ok;
 }
 
@@ -490,31 +516,33 @@ bool QZEMakeModule::onModuleBus(const QZEModuleData& module, const QZEModuleProt
 bool QZEMakeModule::addressModule(const QZEModuleData& module, const QZEModuleProtocol& row) {
     const auto target = address(module.requestId());
     if (!target && (row.addressing != QZEAddressing::preset || row.prefixAddress)) return false;
-    if (!row.protocol.empty() && !selectProtocolKeepingPins(row.protocol)) return false;
+    if (!row.protocol.empty() && !selectProtocolKeepingPins(row.protocol)) {
+        noteOutcome(QZEReadOutcome::setupRefused);
+        return false;
+    }
     switch (row.addressing) {
         case QZEAddressing::preset:
             return true;
         case QZEAddressing::can:
         case QZEAddressing::canNoFilter:
-            if (!sendSetupCommandToOstrel(setupCommand("SH") + *target)) return false;
+            if (!setUpForRead(setupCommand("SH") + *target)) return false;
             if (row.addressing == QZEAddressing::can)
                 if (auto response = address(module.responseId()))
-                    return sendSetupCommandToOstrel(setupCommand("CF") + *response);
+                    return setUpForRead(setupCommand("CF") + *response);
             return true;
         default:
-            return sendSetupCommandToOstrel(setupCommand("SH") + headerFormat(row.addressing) +
-                                            *target + "F1");
+            return setUpForRead(setupCommand("SH") + headerFormat(row.addressing) + *target + "F1");
     }
 }
 
 // Headers the scanner already shows are left to it.
 QZEMakeModule::ShownHeaders::ShownHeaders(QZEBaseDiagnosticModule& module, bool show)
     : module_(module), shown_(show && QZEVehicle::TheVehicle().headersShown() != true) {
-    if (shown_) accepted_ = module_.sendSetupCommandToOstrel(setupCommand("H1"));
+    if (shown_) accepted_ = module_.setUpForRead(setupCommand("H1"));
 }
 
 QZEMakeModule::ShownHeaders::~ShownHeaders() {
-    if (shown_ && accepted_) module_.sendSetupCommandToOstrel(setupCommand("H0"));
+    if (shown_ && accepted_) module_.setUpForRead(setupCommand("H0"));
 }
 
 void QZEMakeModule::notePins(QZEModuleData& module) const {

@@ -155,14 +155,15 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
 
     // Runs `exchange` with the module's bus selected and the line rested when asked; then
     // puts the sensor's protocol and pins back as they were. When the sensor refuses the
-    // module's protocol or pins the exchange is not run (false).
+    // module's protocol or pins the exchange is not run (false); either refused, the read's
+    // outcome is a refused set-up.
     bool onModuleBus(const QZEModuleData& module, const std::function<bool()>& exchange);
     // The same with the row's protocol in force and the module addressed, headers shown for the
     // rows that want them (false, and the exchange not run, when one of these fails).
     bool onModuleBus(const QZEModuleData& module, const QZEModuleProtocol& row,
                      const std::function<bool()>& exchange);
     // Sends the header (and filter) that reaches the module; false when the module has no
-    // address or the sensor refused it.
+    // address or the sensor refused it (the read's outcome: a refused set-up).
     bool addressModule(const QZEModuleData& module, const QZEModuleProtocol& row);
     // The question of a request of the row to the module: the row's framing, the request's
     // service, the positive answer (`positive`, else the service + 0x40), the address the module
@@ -228,7 +229,7 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     bool selectProtocolKeepingPins(const std::string& protocol);
 
     // Shows headers for the life of the object when asked to and they are off, and hides them
-    // again.
+    // again. Either refused, the read's outcome is a refused set-up.
     class ShownHeaders {
       public:
         ShownHeaders(QZEBaseDiagnosticModule& module, bool show);
@@ -273,7 +274,8 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
   private:
     struct Bus;
     Bus selectModuleBus(const QZEModuleData& module);
-    void restoreBus(const Bus& before);
+    // False when the sensor refused to go back.
+    bool restoreBus(const Bus& before);
     // ": <failure type text>" of a code with a failure type, as the catalogue words it for this
     // module's make; empty when the catalogue does not know the code's base.
     std::string failureTypeText(const std::string& code) const;

@@ -57,6 +57,15 @@ std::vector<std::string> split(const std::string& text, char separator) {
 
 constexpr const char* kEngine = "ENGINE";
 
+// The lines of a reply that are no flagged frame (a failed request has none).
+std::string wholeLines(const OptionalText& reply) {
+    std::string out;
+    if (!reply || *reply == QZVehicleCommunicationProtocol::kNoDataReply) return out;
+    for (auto line : reply::lines(*reply))
+        if (!reply::isDamagedLine(reply::tokens(line))) out.append(line).append("\r");
+    return out;
+}
+
 }  // namespace
 
 bool QZEnhancedScanner::isCodeListAnswer(const OptionalText& reply) {
@@ -74,21 +83,23 @@ bool QZEnhancedScanner::isCodeListAnswer(const OptionalText& reply) {
         if (t.empty() || reply::isNotice(line) || reply::holdsNoData(line)) continue;
         if (t.size() == 1 && echoes.contains(upper(std::string(t[0])))) continue;
         if (std::all_of(t.begin(), t.end(), reply::isHexToken)) {
-            // A header, a byte count; or the vehicle's refusal.
+            // The vehicle's refusal.
             switch (QZEModuleReply::classify(line, anyService).kind) {
                 case QZEReplyKind::refusal:
                 case QZEReplyKind::pending:
                 case QZEReplyKind::busy:
                     return false;
                 default:
-                    continue;
+                    break;
             }
         }
         for (size_t i = 0; i < t.size(); ++i) {
             // A code the module is built with, or the filler: a code half read is none.
             const bool code = listedCode(std::string(t[i])) ||
                               (t[i].size() == 5 && QZEnhancedUtils::isJ2012(std::string(t[i])));
-            const bool header = i == 0 && reply::isIdentifier(t[i]);
+            // A header stands before what it heads: alone, it is a code that lost its letter
+            // ("420", "0420").
+            const bool header = i == 0 && t.size() > 1 && reply::isIdentifier(t[i]);
             if (!code && !header && !reply::isByte(t[i])) return false;
         }
     }
@@ -204,7 +215,6 @@ void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
     // Without a vehicle bus (the sensor answered its bus query with 0: no vehicle, or its
     // ignition off), "NO DATA" tells nothing of codes: the modules wait until a code is read.
     const bool noBus = m_scanner && m_scanner->originalBus() == 0;
-    auto d = delegate();
     QZEModuleArray built;
     bool failed = false;
     auto read = [&](std::string_view suffix, const char* logLine, const char* type, bool wanted) {
@@ -212,19 +222,21 @@ void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
         const OptionalText reply = QZEVehicle::TheVehicle().sendCommandToOstrel(command);
         QZELogging::shared().logInfo(logLine, reply);
         if (!wanted) return;
-        if (!isCodeListAnswer(reply)) {
-            // The request failed, or it was refused or not understood: nothing is known of
-            // these codes.
+        const bool list = isCodeListAnswer(reply);
+        if (!list) {
+            // The request failed, or it was refused, not understood or damaged: nothing is known
+            // of these codes but the whole ones it held.
             QZELogging::shared().logError("Generic code read failed: %@ answered %@", command,
                                           reply);
             failed = true;
-            return;
         }
-        auto module = basicCodeResponseToQZEModuleDataWithString(*reply, type);
+        auto module =
+            basicCodeResponseToQZEModuleDataWithString(list ? *reply : wholeLines(reply), type);
+        if (!list && module->codeList().value_or(Texts{}).empty()) return;
         module->setLight(std::string(kEngine));
         module->setCategory(std::string(kEngine));
         built.push_back(module);
-        if (separate && !noBus && d) d->scannedModule(module);
+        if (separate && !noBus) deliver(module);
     };
     read("TC", "Confirmed Codes Result: %@", "Confirmed", true);
     read("TCP", "Pending Codes Result: %@", "Pending", true);
@@ -240,8 +252,8 @@ void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
     // A read that failed ends the scan in a communication error: the codes read are still
     // reported, but never a list made empty by what could not be read.
     if (failed) noteOutcome(QZEReadOutcome::incomplete);
-    if (separate && noBus && d)
-        for (const auto& module : built) d->scannedModule(module);
+    if (separate && noBus)
+        for (const auto& module : built) deliver(module);
     if (separate || built.empty()) return;
 
     QZEModuleData& combined = *built.front();
@@ -261,7 +273,7 @@ void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
     }
     for (const auto& e : entries) addCode(e.code, e.status, e.definition, combined);
     if (failed && combined.codeList().value_or(Texts{}).empty()) return;
-    if (d) d->scannedModule(built.front());
+    deliver(built.front());
 }
 
 }  // namespace qz

@@ -133,29 +133,41 @@ bool QZEModuleScanner::setupSensor(bool notCheckEngine) {
 
 // --- Sensor switches ---
 
+void QZEModuleScanner::prepare(bool accepted) {
+    m_prepared = m_prepared && accepted;
+}
+
 // Each switch changes the flag only when the sensor accepted it.
 void QZEModuleScanner::multiResponseOnIfOff() {
-    if (!m_multiRespIsOn && sendSetupCommandToOstrel(form("X1"))) m_multiRespIsOn = true;
+    if (m_multiRespIsOn) return;
+    m_multiRespIsOn = sendSetupCommandToOstrel(form("X1"));
+    prepare(m_multiRespIsOn);
 }
 
 void QZEModuleScanner::headersOnIfOff() {
-    if (!m_headerDispIsOn && sendSetupCommandToOstrel(form("H1"))) m_headerDispIsOn = true;
+    if (m_headerDispIsOn) return;
+    m_headerDispIsOn = sendSetupCommandToOstrel(form("H1"));
+    prepare(m_headerDispIsOn);
 }
 
 void QZEModuleScanner::headersOffIfOn() {
-    if (m_headerDispIsOn && sendSetupCommandToOstrel(form("H0"))) m_headerDispIsOn = false;
+    if (!m_headerDispIsOn) return;
+    m_headerDispIsOn = !sendSetupCommandToOstrel(form("H0"));
+    prepare(!m_headerDispIsOn);
 }
 
 void QZEModuleScanner::rawCanOffIfOn() {
-    if (m_rawCanOn && sendPlainSetupCommand("KQCR0")) m_rawCanOn = false;
+    if (!m_rawCanOn) return;
+    m_rawCanOn = !sendPlainSetupCommand("KQCR0");
+    prepare(!m_rawCanOn);
 }
 
 void QZEModuleScanner::sendCanMask29() {
-    sendSetupCommandToOstrel(objcFormat("%@1FFFFFFF", form("CM")));
+    prepare(sendSetupCommandToOstrel(objcFormat("%@1FFFFFFF", form("CM"))));
 }
 
 void QZEModuleScanner::sendCanMask11() {
-    sendSetupCommandToOstrel(objcFormat("%@7FF", form("CM")));
+    prepare(sendSetupCommandToOstrel(objcFormat("%@7FF", form("CM"))));
 }
 
 bool QZEModuleScanner::ensureKLineProtocolActive() {
@@ -175,18 +187,23 @@ void QZEModuleScanner::initVagGlobalStore() {
 
 std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadModule(int64_t busKey,
                                                                   int32_t scanType) {
+    m_prepared = true;
     switch (busKey) {
         case 2:
             headersOffIfOn();
             m_activeBus = 1;
             if (scanType == 1) multiResponseOnIfOff();
             log().logVerbose("Original bus is %li, active is %li", m_originalBus, m_activeBus);
-            if (m_originalBus != 1) sendSetupCommandToOstrel(form("SP1"));
+            if (m_originalBus != 1) prepare(sendSetupCommandToOstrel(form("SP1")));
             return std::make_unique<QZEFordPWMDiagnosticModule>();
         case 3: {
             const bool gm = isMake(m_vehicleManufacturer, Make::GM);
             log().logVerbose("Original bus is %li, active is %li", m_originalBus, m_activeBus);
-            if (m_activeBus != 2 && sendSetupCommandToOstrel(form("SP2"))) m_activeBus = 2;
+            if (m_activeBus != 2) {
+                const bool selected = sendSetupCommandToOstrel(form("SP2"));
+                prepare(selected);
+                if (selected) m_activeBus = 2;
+            }
             if (!gm) return std::make_unique<QZEChryslerVPWDiagnosticModule>();
             if (scanType == 1) multiResponseOnIfOff();
             headersOffIfOn();
@@ -214,7 +231,11 @@ std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadModule(int64_t busKey
 }
 
 std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadKLineModule(int64_t busKey) {
-    ensureKLineProtocolActive();
+    // Not on a K-line bus, no K-line module is read.
+    if (!ensureKLineProtocolActive()) {
+        prepare(false);
+        return nullptr;
+    }
     switch (static_cast<Make>(m_vehicleManufacturer)) {
         case Make::Toyota:
             multiResponseOnIfOff();
@@ -298,9 +319,13 @@ std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadCanModule(int64_t bus
     const auto make = static_cast<Make>(m_vehicleManufacturer);
     std::unique_ptr<QZEDiagnosticModule> nissan;
     if (make == Make::Nissan) {
-        if (busKey == 97 && m_activeBus != 97 && sendSetupCommandToOstrel(form("SP6"))) {
-            m_activeBus = 97;
-            sendSetupCommandToOstrel(form("X0"));
+        if (busKey == 97 && m_activeBus != 97) {
+            const bool selected = sendSetupCommandToOstrel(form("SP6"));
+            prepare(selected);
+            if (selected) {
+                m_activeBus = 97;
+                prepare(sendSetupCommandToOstrel(form("X0")));
+            }
         }
         nissan = std::make_unique<QZNissanCanDiagnosticModule>();
         log().logInfo("Loading Nissan CAN Diagnostic Module");
@@ -320,7 +345,9 @@ std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadCanModule(int64_t bus
             headersOnIfOff();
             if (busKey == 95 && m_activeBus != 95) {
                 log().logInfo("Setting bus formodu GM CAN ON VPW");
-                if (sendSetupCommandToOstrel(form("SP6"))) {
+                const bool selected = sendSetupCommandToOstrel(form("SP6"));
+                prepare(selected);
+                if (selected) {
                     m_activeBus = 95;
                     sendCanMask11();
                 }
@@ -346,16 +373,29 @@ std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadCanModule(int64_t bus
             return std::make_unique<QZEHondaCanDiagnosticModule>();
         case Make::VOLKSWAGEN:
             initVagGlobalStore();
-            if (m_activeBus != 6 && sendSetupCommandToOstrel(form("SP6"))) {
-                sendCanMask11();
-                m_activeBus = 6;
+            if (m_activeBus != 6) {
+                const bool selected = sendSetupCommandToOstrel(form("SP6"));
+                prepare(selected);
+                if (selected) {
+                    sendCanMask11();
+                    m_activeBus = 6;
+                }
             }
             headersOnIfOff();
             if (busKey == 98) {
-                if (!m_multiRespIsOn && sendPlainSetupCommand(form("X1"))) m_multiRespIsOn = true;
-                if (!m_rawCanOn && sendPlainSetupCommand("KQCR1")) m_rawCanOn = true;
+                if (!m_multiRespIsOn) {
+                    m_multiRespIsOn = sendPlainSetupCommand(form("X1"));
+                    prepare(m_multiRespIsOn);
+                }
+                if (!m_rawCanOn) {
+                    m_rawCanOn = sendPlainSetupCommand("KQCR1");
+                    prepare(m_rawCanOn);
+                }
             } else if (busKey == 1) {
-                if (m_multiRespIsOn && sendPlainSetupCommand(form("X0"))) m_multiRespIsOn = false;
+                if (m_multiRespIsOn) {
+                    m_multiRespIsOn = !sendPlainSetupCommand(form("X0"));
+                    prepare(!m_multiRespIsOn);
+                }
                 rawCanOffIfOn();
             }
             log().logInfo("Loading VAG CAN Diagnostic Module");
@@ -367,7 +407,11 @@ std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadCanModule(int64_t bus
             log().logInfo("Loading HYUNDAI CAN Diagnostic Module");
             return std::make_unique<QZEHyundaiCanModule>();
         case Make::Mitsubishi:
-            if (m_activeBus != 6 && sendPlainSetupCommand(form("SP6"))) m_activeBus = 6;
+            if (m_activeBus != 6) {
+                const bool selected = sendPlainSetupCommand(form("SP6"));
+                prepare(selected);
+                if (selected) m_activeBus = 6;
+            }
             return std::make_unique<QZEMitsubishiCANDiagnosticModule>();
         case Make::Subaru:
             log().logInfo("Loading Subaru CAN Diagnostic Module");
@@ -398,12 +442,12 @@ bool QZEModuleScanner::runScan(int64_t busKey) {
                      m_originalBus, m_activeBus);
     m_modelYear = QZEVehicle::TheVehicle().modelYear();
 
-    m_setupRefused = false;
     auto object = loadModule(busKey, 1);
-    if (m_setupRefused && m_currentModule) {
+    if (!m_prepared && m_currentModule) {
         // Read now, another module (or none) would answer in its place.
-        log().logError("Module not read: %@ with request_ID: %@, the sensor refused its set-up",
-                       m_currentModule->description(), m_currentModule->requestId());
+        log().logInfo(
+            "Module skipped: %@ with request_ID: %@, the sensor did not accept its set-up",
+            m_currentModule->description(), m_currentModule->requestId());
         m_readOutcome = QZEReadOutcome::setupRefused;
         return false;
     }
@@ -554,9 +598,8 @@ std::string QZEModuleScanner::activePins() {
 }
 
 bool QZEModuleScanner::performClearCodesOnBus(int64_t busKey) {
-    m_setupRefused = false;
     auto object = loadModule(busKey, 0);
-    if (m_setupRefused) return false;
+    if (!m_prepared) return false;
     const std::string before = activePins();
     bool onPins = true;
     if (m_currentModule) {
@@ -639,18 +682,17 @@ void QZEModuleScanner::exitScanMode() {
 // --- Sensor traffic ---
 
 bool QZEModuleScanner::sendSetupCommandToOstrel(const std::string& cmd) {
-    if (QZEVehicle::TheVehicle().sendSetupCommandToOstrel(cmd)) return true;
-    log().logError("Setup command refused: %@", cmd);
-    m_setupRefused = true;
-    return false;
+    return QZEBaseDiagnosticModule::setupTaken(cmd, QZEVehicle::TheVehicle().sendSetupCommand(cmd));
 }
 
 bool QZEModuleScanner::sendPlainSetupCommand(const std::string& cmd) {
     const std::string reply = sendCommandToOstrel(cmd);
-    if (reply::isAccepted(reply)) return true;
-    log().logError("Setup command refused: %@", cmd);
-    m_setupRefused = true;
-    return false;
+    QZESetupAnswer answer = QZESetupAnswer::refused;
+    if (reply::isAccepted(reply))
+        answer = QZESetupAnswer::accepted;
+    else if (reply == QZVehicleCommunicationProtocol::kNoDataReply)
+        answer = QZESetupAnswer::unanswered;  // the exchange failed
+    return QZEBaseDiagnosticModule::setupTaken(cmd, answer);
 }
 
 std::string QZEModuleScanner::sendCommandToOstrel(const std::string& cmd) {

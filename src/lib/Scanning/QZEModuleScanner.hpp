@@ -105,8 +105,8 @@ class QZEModuleScanner {
     const QZEModuleListsByBus& moduleDictionary() const { return m_infoKeyedByBus; }
     QZEModuleListsByBus& moduleDictionary() { return m_infoKeyedByBus; }
 
-    // A set-up command; false, and logged, unless the sensor accepted it ("OK" with no
-    // refusal or error word).
+    // A set-up command; false, and logged as refused or not answered, unless the sensor accepted
+    // it ("OK" with no refusal or error word).
     bool sendSetupCommandToOstrel(const std::string& cmd);
     // The same for a set-up command sent plain (its reply text comes back).
     bool sendPlainSetupCommand(const std::string& cmd);
@@ -118,6 +118,8 @@ class QZEModuleScanner {
 
   private:
     bool setupSensor(bool notCheckEngine);
+    // Notes a set-up of the preparation: one not accepted keeps the module from being read.
+    void prepare(bool accepted);
     // The switches of the table: multi-response on, headers on/off, raw CAN off. A flag follows
     // only a switch the sensor accepted.
     void multiResponseOnIfOff();
@@ -150,8 +152,8 @@ class QZEModuleScanner {
     QZEModuleListsByBus m_infoKeyedByBus;
     std::shared_ptr<QZEVagGlobalTroubleCodeStore> m_vagGlobalCodeStore;
     bool m_rawCanOn = false;
-    // A set-up command was refused since the preparation of the current read or clear began.
-    bool m_setupRefused = false;
+    // The last preparation (loadModule) had every set-up it sent accepted.
+    bool m_prepared = true;
     QZEReadOutcome m_readOutcome = QZEReadOutcome::complete;
     bool m_restoreAccepted = true;
 };

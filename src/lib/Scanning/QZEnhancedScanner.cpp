@@ -1,6 +1,7 @@
 #include "lib/Scanning/QZEnhancedScanner.hpp"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "lib/Facades/QZEData.hpp"
 #include "lib/Facades/QZEVehicle.hpp"
@@ -58,11 +59,11 @@ QZEnhancedScanner::~QZEnhancedScanner() {
 }
 
 QZEReadOutcome QZEnhancedScanner::scanOutcome() const {
+    const auto noted = static_cast<QZEReadOutcome>(m_flags->outcome.load());
     // A BLE link reports its end on the queue the scan holds: the link itself tells sooner.
-    if (static_cast<QZEReadOutcome>(m_flags->outcome.load()) != QZEReadOutcome::linkLost &&
-        !QZEVehicle::TheVehicle().isLinkOpen())
-        m_flags->note(QZEReadOutcome::linkLost);
-    return static_cast<QZEReadOutcome>(m_flags->outcome.load());
+    if (noted != QZEReadOutcome::linkLost && !QZEVehicle::TheVehicle().isLinkOpen())
+        return QZEReadOutcome::linkLost;
+    return noted;
 }
 
 void QZEnhancedScanner::noteOutcome(QZEReadOutcome outcome) {
@@ -193,7 +194,10 @@ void QZEnhancedScanner::startScan(int64_t) {
         const QZEModuleArray modules = *dictionary.objectForKey(key);
         const int64_t bus = keyNumber(key);
         // Without its protocol the bus's modules are not read.
-        if (key == "10" && !setUp(*m_scanner, "KQSP<", true)) continue;
+        if (key == "10" && !setUp(*m_scanner, "KQSP<", true)) {
+            noteSkipped(modules);
+            continue;
+        }
         if ((bus == 4 || bus == 99) && isMake(make, Make::BMW)) {
             if (bus == 4) {
                 QZEnhancedScanner bmw;
@@ -201,6 +205,7 @@ void QZEnhancedScanner::startScan(int64_t) {
                 bmw.performEnhancedScanForManufacturer(make, m_scanner,
                                                        lockedCopy(m_mutex, m_delegate));
                 noteOutcome(bmw.scanOutcome());
+                m_ledger.take(bmw.m_ledger);
             } else {
                 log().logInfo(
                     "Skipping old implementationm for BMW Alternate KLine bus, as its handled "
@@ -208,22 +213,37 @@ void QZEnhancedScanner::startScan(int64_t) {
             }
             continue;
         }
+        // The modules kept, as this thread's copies, and the records delivered beside them: once
+        // delivered, a record is changed on the receiver's queue only.
         QZEModuleArray kept;
+        QZEModuleArray delivered;
         for (const auto& module : modules) {
             if (linkLost()) break;
             ++scanned;
             log().logInfo("Scanning module %li of %li, progress %f", scanned, m_totalModules,
                           m_totalModules > 0 ? static_cast<double>(scanned) / m_totalModules : 0.0);
             auto result = filterEnhancedData(module, *m_scanner, kept, key);
-            if (result) populateCodeDefs(*result);
-            if (auto d = delegate()) d->scannedModule(module);
-            if (result) kept.push_back(result);
+            if (result) {
+                populateCodeDefs(*result);
+                kept.push_back(result->copy());
+                delivered.push_back(result);
+            }
+            if (!module) continue;
+            deliver(module);
+            if (result || module->codeList().value_or(std::vector<std::string>{}).empty()) continue;
+            // A duplicate: the codes it added reach the module kept.
+            for (size_t i = 0; i < kept.size(); ++i)
+                if (kept[i]->accronym() == module->accronym() &&
+                    kept[i]->requestId() == module->requestId() &&
+                    kept[i]->responseId() == module->responseId())
+                    deliverCodes(delivered[i], *kept[i]);
         }
     }
     restore();
 }
 
 void QZEnhancedScanner::restore() {
+    logModulesNotRead();
     m_scanner->exitScanMode();
     // Not back on its starting bus, the sensor would read the generic codes of another.
     if (!linkLost() && !m_scanner->restoreAccepted()) noteOutcome(QZEReadOutcome::setupRefused);
@@ -238,7 +258,7 @@ bool QZEnhancedScanner::setUp(QZEModuleScanner& scanner, const std::string& cmd,
 }
 
 void QZEnhancedScanner::readModule(const QZEModuleDataPtr& record, QZEModuleScanner& scanner,
-                                   const std::string& busKey) {
+                                   const std::string& busKey, const QZEModuleDataPtr& listed) {
     scanner.scanModule(record, keyNumber(busKey));
     // Its codes so far are reported, and the scan reads on to end in its communication error.
     // With none found nothing is known of it: it is left out as a module that did not answer.
@@ -250,6 +270,13 @@ void QZEnhancedScanner::readModule(const QZEModuleDataPtr& record, QZEModuleScan
     record->setStatusList(scanner.statusArray());
     record->setDefinitionList(scanner.definitionArray());
     record->setRequestType(scanner.requestType());
+    // A module that answered was read, whatever else its read met; one whose read a set-up not
+    // accepted cut short is not known to be silent.
+    if (countedResponseState(record->responseState(), !scanner.codeArray().empty()) >=
+        ResponseStateHasData)
+        m_ledger.answered(listed);
+    else if (outcome == QZEReadOutcome::setupRefused)
+        m_ledger.skipped({listed});
 }
 
 QZEModuleDataPtr QZEnhancedScanner::filterEnhancedData(const QZEModuleDataPtr& module,
@@ -258,7 +285,7 @@ QZEModuleDataPtr QZEnhancedScanner::filterEnhancedData(const QZEModuleDataPtr& m
                                                        const std::string& busKey) {
     if (!module) return nullptr;
     log().logInfo("Scanning module: %@ address: %@", module->accronym(), module->requestId());
-    readModule(module, scanner, busKey);
+    readModule(module, scanner, busKey, module);
     const auto codes = module->codeList().value_or(std::vector<std::string>{});
     if (codes.empty()) return nullptr;
     const auto statuses = module->statusList().value_or(std::vector<std::string>{});
@@ -296,7 +323,7 @@ QZEModuleDataPtr QZEnhancedScanner::filterEnhancedData(const QZEModuleDataPtr& m
 
 // --- Reading buses ---
 
-void QZEnhancedScanner::deliverOnMainQueue(const QZEModuleDataPtr& module) {
+void QZEnhancedScanner::deliver(const QZEModuleDataPtr& module) {
     // The receiver may change the record on the main queue; a later read starts from this copy.
     m_delivered.insert_or_assign(module, module->copy());
     auto d = delegate();
@@ -305,6 +332,19 @@ void QZEnhancedScanner::deliverOnMainQueue(const QZEModuleDataPtr& module) {
         d->scannedModule(module);
     else
         DispatchQueue::main()->async([d, module] { d->scannedModule(module); });
+}
+
+void QZEnhancedScanner::deliverCodes(const QZEModuleDataPtr& record, const QZEModuleData& from) {
+    auto update = [record, codes = from.codeList(), statuses = from.statusList(),
+                   definitions = from.definitionList()] {
+        record->setCodeList(codes);
+        record->setStatusList(statuses);
+        record->setDefinitionList(definitions);
+    };
+    if (DispatchQueue::isMainThread())
+        update();
+    else
+        DispatchQueue::main()->async(update);
 }
 
 QZEModuleArray QZEnhancedScanner::scanModules(const QZEModuleArray& modules,
@@ -320,7 +360,8 @@ QZEModuleArray QZEnhancedScanner::readBus(const QZEModuleArray& modules, const s
     QZEModuleArray found;
     for (size_t i = 0; i < modules.size(); ++i) {
         if (linkLost()) break;
-        QZEModuleDataPtr module = modules[i];
+        const QZEModuleDataPtr& listed = modules[i];
+        QZEModuleDataPtr module = listed;
         if (!module) continue;
         // A record that was read (and reported) before is read again as a new record, so what
         // was reported stays as it was.
@@ -334,7 +375,7 @@ QZEModuleArray QZEnhancedScanner::readBus(const QZEModuleArray& modules, const s
         log().logVerbose("Scanning module: %@ address: %@ (%d of %ld)", module->accronym(),
                          module->requestId(), static_cast<int>(i + 1),
                          static_cast<long>(modules.size()));
-        readModule(module, scanner, busKey);
+        readModule(module, scanner, busKey, listed);
         const bool hasCodes = module->codeList() && !module->codeList()->empty();
         if (hasCodes) {
             log().logVerbose("Found codes %td codes for module: %@", module->codeList()->size(),
@@ -348,7 +389,7 @@ QZEModuleArray QZEnhancedScanner::readBus(const QZEModuleArray& modules, const s
         const bool answered =
             countedResponseState(module->responseState(), hasCodes) >= ResponseStateHasData;
         if (answered && mark) mark(*module);
-        deliverOnMainQueue(module);
+        deliver(module);
     }
     return found;
 }
@@ -375,7 +416,10 @@ std::expected<QZEModuleArray, QZEScanCallError> QZEnhancedScanner::scanModules(
         const std::string command = pinSwitchCommand(pins);
         log().logVerbose("Sending pin switch command: %@", command);
         // Not on these pins: their modules are not read.
-        if (!setUp(scanner, command)) continue;
+        if (!setUp(scanner, command)) {
+            noteSkipped(modules);
+            continue;
+        }
         scanner.resetTransmissionDelay();
         scanner.setHighPin(high);
         scanner.setLowPin(low.value_or(0));
@@ -442,7 +486,10 @@ void QZEnhancedScanner::performGMScan(QZEModuleScanner& scanner) {
         Marker mark;
         if (key == "58") {
             if (!QZEnhancedUtils::checkFwIsAtLeast(407, "GM LAN")) continue;
-            if (!setUp(scanner, "KQSP:")) continue;
+            if (!setUp(scanner, "KQSP:")) {
+                noteSkipped(modules);
+                continue;
+            }
             // Its clear selects single-wire CAN again.
             mark = [](QZEModuleData& module) { module.setExtra("*GM_LAN", "1"); };
         }
@@ -467,9 +514,15 @@ void QZEnhancedScanner::performFordScan(QZEModuleScanner& scanner, bool doMsCan)
         if (key != "1" || firmware() < 401) continue;
         // The high-speed bus is selected again in every case.
         if (doMsCan) {
-            if (setUp(scanner, "KQSP=")) scanModules(modules, key, scanner, markAs("*MSCAN"));
+            if (setUp(scanner, "KQSP="))
+                scanModules(modules, key, scanner, markAs("*MSCAN"));
+            else
+                noteSkipped(modules);
         } else if (QZEnhancedUtils::checkFwIsAtLeast(406, "Ford HSCAN")) {
-            if (setUp(scanner, "KQSM3B")) scanModules(modules, key, scanner, markAs("*HSCAN"));
+            if (setUp(scanner, "KQSM3B"))
+                scanModules(modules, key, scanner, markAs("*HSCAN"));
+            else
+                noteSkipped(modules);
             setUp(scanner, "KQSM6E");
         } else {
             setUp(scanner, "KQSM6E");
@@ -487,10 +540,14 @@ void QZEnhancedScanner::performToyotaScan(QZEModuleScanner& scanner) {
         } else {
             scanModules(filterExtendedCANModules(modules, true), key, scanner);
             const int64_t fw = firmware();
-            if (!linkLost() && (fw >= 403 || (fw >= 251 && fw <= 399)) &&
-                setUp(scanner, form("SH") + "750") && setUp(scanner, form("CF") + "758") &&
-                setUp(scanner, "KQCD1"))
-                scanModules(filterExtendedCANModules(modules, false), key, scanner);
+            if (!linkLost() && (fw >= 403 || (fw >= 251 && fw <= 399))) {
+                const auto extended = filterExtendedCANModules(modules, false);
+                if (setUp(scanner, form("SH") + "750") && setUp(scanner, form("CF") + "758") &&
+                    setUp(scanner, "KQCD1"))
+                    scanModules(extended, key, scanner);
+                else
+                    noteSkipped(extended);
+            }
         }
         if (linkLost()) break;
     }
@@ -507,10 +564,13 @@ void QZEnhancedScanner::performHondaScan(QZEModuleScanner& scanner) {
             if (!linkLost() && QZEnhancedUtils::checkFwIsAtLeast(406, "DIAGH") &&
                 dictionary.count() == 1) {
                 QZEHondaKlineDiagnosticModule::setDIAGH(true);
+                const auto diagH = filterHondaDIAGHModules(modules, false);
                 if (setUp(scanner, "KQSP;") && setUp(scanner, "KQIF5"))
-                    scanModules(
-                        filterHondaDIAGHModules(modules, false), key, scanner,
-                        [](QZEModuleData& module) { module.setExtra("wasReadOnDiagH", "1"); });
+                    scanModules(diagH, key, scanner, [](QZEModuleData& module) {
+                        module.setExtra("wasReadOnDiagH", "1");
+                    });
+                else
+                    noteSkipped(diagH);
                 QZEHondaKlineDiagnosticModule::setDIAGH(false);
                 setUp(scanner, form("SP5"));
             }
@@ -524,7 +584,11 @@ void QZEnhancedScanner::performHyundaiScan(QZEModuleScanner& scanner) {
         const QZEModuleArray modules = *modulesOf(scanner, key);
         if (key == "4") {
             if (scanner.getActiveBus() != 4) {
-                if (!setUp(scanner, form("SP5"))) continue;
+                // Not on K-line, this bus's modules are not read; the other buses are.
+                if (!setUp(scanner, form("SP5"))) {
+                    noteSkipped(modules);
+                    continue;
+                }
                 scanner.setActiveBus(4);
             }
             (void)scanModules(modules, key, QZEHyundaiKlineModule::getHighPINs(), std::nullopt,
@@ -533,6 +597,8 @@ void QZEnhancedScanner::performHyundaiScan(QZEModuleScanner& scanner) {
             if (setUp(scanner, "KQSP5", true) && setUp(scanner, "KQSMC0", true) &&
                 setUp(scanner, form("X0"), true) && setUp(scanner, "KQSH8040F1", true))
                 scanModules(modules, key, scanner);
+            else
+                noteSkipped(modules);
         } else {
             scanModules(modules, key, scanner);
         }
@@ -549,6 +615,7 @@ void QZEnhancedScanner::peformMercedesScan(QZEModuleScanner& scanner) {
             // the first module of the first pin pair is read on the K-line default pins.
             if (!scanner.ensureKLineProtocolActive()) {
                 noteOutcome(QZEReadOutcome::setupRefused);
+                noteSkipped(modules);
                 continue;
             }
             (void)scanModules(modules, key, QZEMercedesKlineDiagnosticModule::getHighPINs(),
@@ -573,6 +640,55 @@ void QZEnhancedScanner::performBMWKBusScan(QZEModuleScanner& scanner) {
             scanModules(modules, key, scanner);
         }
     }
+}
+
+// --- Modules not read ---
+
+namespace {
+
+// A module as the log names it.
+std::string nameOf(const QZEModuleData& module) {
+    return module.description().value_or("(null)") +
+           " with request_ID: " + module.requestId().value_or("(null)");
+}
+
+// A module as the lists name it: a vehicle has one module of a name, whichever bus (or method)
+// each list reaches it on.
+std::string namedInLists(const QZEModuleData& module) {
+    return module.description().value_or(module.accronym().value_or("(null)"));
+}
+
+}  // namespace
+
+void QZEnhancedScanner::Ledger::answered(const QZEModuleDataPtr& listed) {
+    if (listed) heard.insert(namedInLists(*listed));
+}
+
+void QZEnhancedScanner::Ledger::skipped(const QZEModuleArray& listed) {
+    for (const auto& module : listed)
+        if (module) unread.push_back(module);
+}
+
+void QZEnhancedScanner::Ledger::take(Ledger& other) {
+    heard.insert(other.heard.begin(), other.heard.end());
+    unread.insert(unread.end(), other.unread.begin(), other.unread.end());
+    other = {};
+}
+
+void QZEnhancedScanner::noteSkipped(const QZEModuleArray& listed) {
+    m_ledger.skipped(listed);
+}
+
+void QZEnhancedScanner::logModulesNotRead() {
+    // Once each, unless another pass, list or bus read it.
+    std::string list;
+    std::unordered_set<std::string> named = m_ledger.heard;
+    for (const auto& module : m_ledger.unread)
+        if (named.insert(namedInLists(*module)).second)
+            list += (list.empty() ? "" : "; ") + nameOf(*module);
+    m_ledger = {};
+    if (!list.empty())
+        log().logError("Modules not read, the sensor did not accept their set-up: %@", list);
 }
 
 // --- Filters ---

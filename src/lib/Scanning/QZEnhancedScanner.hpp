@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "lib/Facades/QZEAdapters.hpp"
@@ -23,8 +24,8 @@ namespace qz {
 class QZEEnhancedScannerDelegate {
   public:
     virtual ~QZEEnhancedScannerDelegate() = default;
-    // One module has been read (on the main queue from the make strategies, on the scanning
-    // thread from the generic bus loop and the generic OBD-II read).
+    // One module has been read: on the main queue (directly when the scan runs there), every
+    // module of the scan in the order read.
     virtual void scannedModule(const QZEModuleDataPtr& module) = 0;
     // The user must act; the scan waits until interactionComplete is called.
     virtual void interactionRequired(const std::string& message) = 0;
@@ -71,8 +72,9 @@ class QZEnhancedScanner {
     bool mayReadGenericCodes() const;
     // Reads the stored and pending codes (and the permanent ones when asked) as one module
     // "OBD", or three when useSeperateEmissionsModules is set. A request that is no code list
-    // (see isCodeListAnswer) makes the outcome incomplete; its module is left out, and so is the
-    // merged module when it holds no code. When the sensor named no vehicle bus (0) at the
+    // (see isCodeListAnswer) makes the outcome incomplete; the whole codes it held still count
+    // (outside flagged frames), its module is left out when it held none, and so is the merged
+    // module when it holds no code. When the sensor named no vehicle bus (0) at the
     // scan's start, answers without any code say nothing of codes either: the outcome is
     // incomplete, with no module.
     void startBasicObdScan(bool includePermanent);
@@ -149,11 +151,11 @@ class QZEnhancedScanner {
     static std::vector<std::string> cleanResponseString(std::string_view reply);
     // Whether a reply to a generic code command ("KQTC", "KQTCP", "KQTCA", or the "AT" forms) is
     // the sensor's code list: the request did not fail (no adapter, time-out, link closed), and
-    // every line is a list of codes ("P0420", "U0100-87"), each after a header or byte count if
-    // shown, or the sensor's notice, its "NO DATA", the echo of the command or empty. "?", an
-    // error word, a negative answer ("7F 03 22", a bare "7F") and any other token (a code cut
-    // short, junk) are none. "NO DATA", an empty reply and the echo alone are a list without
-    // codes.
+    // every line is a list of codes ("P0420", "U0100-87"), each after a header if shown, or bytes
+    // (byte counts), or the sensor's notice, its "NO DATA", the echo of the command or empty.
+    // "?", an error word, a negative answer ("7F 03 22", a bare "7F") and any other token (a code
+    // cut short, junk, a code that lost its letter: "0420", or "420" alone on its line) are none.
+    // "NO DATA", an empty reply and the echo alone are a list without codes.
     static bool isCodeListAnswer(const OptionalText& reply);
     // The module of a "KQTC"/"KQTCP"/"KQTCA" reply: its J2012 codes (a failure-type byte after
     // one is dropped: "U0100-87" is U0100) with the type as status; other tokens are ignored.
@@ -180,7 +182,11 @@ class QZEnhancedScanner {
         }
     };
 
-    void deliverOnMainQueue(const QZEModuleDataPtr& module);
+    // Hands a module to the delegate on the main queue (directly when already there), in the
+    // order read: the one road of every module of the scan.
+    void deliver(const QZEModuleDataPtr& module);
+    // Gives a delivered record the code lists of `from`, on the same road, after it.
+    void deliverCodes(const QZEModuleDataPtr& record, const QZEModuleData& from);
     // Restores the sensor after the module scan; a restore refused makes the outcome a refused
     // set-up.
     void restore();
@@ -191,9 +197,14 @@ class QZEnhancedScanner {
     QZEModuleArray readBus(const QZEModuleArray& modules, const std::string& busKey,
                            QZEModuleScanner& scanner, const Marker& mark, bool alwaysCopy);
     // Reads one module and takes over the scanner's codes; a read that could not be finished
-    // makes the scan's outcome worse.
+    // makes the scan's outcome worse. `listed` is the record of the module lists it stands for.
     void readModule(const QZEModuleDataPtr& record, QZEModuleScanner& scanner,
-                    const std::string& busKey);
+                    const std::string& busKey, const QZEModuleDataPtr& listed);
+    // Modules of the lists a pass did not read: the sensor did not accept its set-up.
+    void noteSkipped(const QZEModuleArray& listed);
+    // Logs the listed modules that some pass skipped and none answered, in one line ("Modules
+    // not read, ...: <name> with request_ID: <id>; ...").
+    void logModulesNotRead();
     const QZEModuleArray* modulesOf(QZEModuleScanner& scanner, const std::string& key) const;
     std::string pinSwitchCommand(int64_t pinValue) const;
 
@@ -207,6 +218,17 @@ class QZEnhancedScanner {
     // Records this scanner has delivered, each with a copy taken before it was handed over
     // (scanning thread only).
     std::unordered_map<QZEModuleDataPtr, QZEModuleDataPtr> m_delivered;
+    // The modules of the lists a pass skipped, and those that answered (known by name: a vehicle
+    // has one module of a name, whichever list, bus or method reaches it).
+    struct Ledger {
+        QZEModuleArray unread;
+        std::unordered_set<std::string> heard;
+        void answered(const QZEModuleDataPtr& listed);
+        void skipped(const QZEModuleArray& listed);
+        // Adds another scanner's (and empties it).
+        void take(Ledger& other);
+    };
+    Ledger m_ledger;
     std::vector<ObserverToken> m_observers;
 };
 

@@ -123,7 +123,7 @@ TEST_F(BasicObdReadTest, ReadsStoredPendingAndPermanentCodes) {
             EXPECT_EQ(m.statusList().value_or(Texts{}), c.modules[i].statuses);
             EXPECT_EQ(m.definitionList().value_or(Texts{}).size(), c.modules[i].codes.size());
         }
-        EXPECT_EQ(delegate->onMainQueue(), std::vector<bool>(c.modules.size(), false));
+        EXPECT_EQ(delegate->onMainQueue(), std::vector<bool>(c.modules.size(), true));
     }
     // Descriptions come from the catalogue.
     QZEnhancedScanner scan;

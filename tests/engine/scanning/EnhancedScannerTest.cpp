@@ -1,3 +1,4 @@
+#include <condition_variable>
 #include <thread>
 
 #include "engine/scanning/ScanningFakes.hpp"
@@ -112,9 +113,9 @@ TEST_F(EnhancedScannerTest, TheGenericLoopReportsEveryModuleAndMergesDuplicates)
     EXPECT_EQ(traffic(), (Texts{"setup:KQCM1FFFFFFF", "read:A", "read:B", "read:A", "send:KQSP<",
                                 "read:A", "read:B", "read:A"}));
     EXPECT_TRUE(restored());
-    // Every module reaches the delegate on the scanning thread, in order.
+    // Every module reaches the delegate on the main queue, in order.
     const auto onMain = delegate->onMainQueue();
-    EXPECT_EQ(onMain, std::vector<bool>(6, false));
+    EXPECT_EQ(onMain, std::vector<bool>(6, true));
     const auto reported = delegate->modules();
     EXPECT_EQ(delegate->acronyms(), (Texts{"A", "B", "A", "A", "B", "A"}));
     // The first A of bus 7 took the second's new code.
@@ -346,19 +347,36 @@ TEST_F(EnhancedScannerTest, EachMakesStrategyReadsItsBuses) {
         auto token = NotificationCenter::defaultCenter().addObserver(
             "KeyFlickDone", [&](const Notification&) { scan->interactionComplete(); });
         auto before = delegate->modules().size();
+        // The main queue held until the generic read is done: every module still comes in the
+        // order read, "OBD" last.
+        std::mutex held;
+        std::condition_variable changed;
+        bool release = false;
+        DispatchQueue::main()->async([&] {
+            std::unique_lock lock(held);
+            changed.wait(lock, [&] { return release; });
+        });
         scan->startScan(1);
         NotificationCenter::defaultCenter().removeObserver(token);
         EXPECT_EQ(traffic(), c.traffic);
         EXPECT_TRUE(restored());
         EXPECT_EQ(scan->scanErrorDuringScan(), !c.refused.empty());
+        scan->startBasicObdScan(false);
+        {
+            std::lock_guard lock(held);
+            release = true;
+        }
+        changed.notify_all();
         auto reported = delegate->modules();
         Texts acronyms;
         for (size_t i = before; i < reported.size(); ++i)
             acronyms.push_back(reported[i]->accronym().value_or(""));
-        EXPECT_EQ(acronyms, c.reported);
+        Texts expected = c.reported;
+        expected.push_back("OBD");
+        EXPECT_EQ(acronyms, expected);
         auto onMain = delegate->onMainQueue();
         EXPECT_EQ(std::count(onMain.begin() + static_cast<long>(before), onMain.end(), true),
-                  static_cast<long>(c.reported.size()));
+                  static_cast<long>(expected.size()));
         EXPECT_EQ(delegate->messages().size(), c.make == 5 ? 1u : 0u);
         delegate = std::make_shared<RecordingDelegate>();
         delegate->onInteraction = [] { NotificationCenter::defaultCenter().post("KeyFlickDone"); };

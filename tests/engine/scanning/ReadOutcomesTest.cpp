@@ -52,6 +52,11 @@ TEST_F(ReadOutcomesTest, AGenericCodeCommandFailsOnlyOnTheSensorsRefusalOrErrorW
         {"UNABLETO CONNECT\r>", false},
         {"CANERROR\r>", false},
         {"P0420 <RX ERROR\r>", false},
+        // A code that lost its letter is no header.
+        {"P0101 0420\r>", false},
+        {"P0101\r0420\r>", false},
+        {"P0101\r420\r>", false},
+        {"420\r>", false},
     };
     for (const auto& [reply, answered] : cases)
         EXPECT_EQ(QZEnhancedScanner::isCodeListAnswer(reply), answered) << reply.value_or("(none)");
@@ -95,6 +100,15 @@ TEST_F(ReadOutcomesTest, AGenericReadThatFailsEndsInTheScansError) {
          true,
          {{"Emissions", {"P0171", "P0300"}}}},
         {"nothing read", false, true, "?\r>", "CAN ERROR\r>", "NO DATA/r>", true, {}},
+        // The whole codes of a damaged list are kept, never those of a flagged frame.
+        {"a damaged list",
+         false,
+         true,
+         "P0101 <RX ERROR\rP04#0\rP0420\r>",
+         "P0171\r>",
+         "NO DATA\r>",
+         true,
+         {{"Emissions", {"P0420", "P0171"}}}},
         {"nothing read but no codes",
          false,
          true,

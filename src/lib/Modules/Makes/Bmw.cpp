@@ -24,7 +24,7 @@ bool QZEBmwKlineDiagnosticModule::scanCodes(QZEModuleData& module) {
     const int64_t pin = highPin();
     if (pin > 0 && QZEVehicle::TheVehicle().activeHighPin() != pin &&
         QZEnhancedUtils::checkFwIsAtLeast(400, "PIN SWITCHING") &&
-        !sendSetupCommandToOstrel(objcFormat("KQSM%lX0", pin)))
+        !setUpForRead(objcFormat("KQSM%lX0", pin)))
         return false;
     return QZEMakeModule::scanCodes(module);
 }

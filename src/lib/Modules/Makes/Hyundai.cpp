@@ -33,13 +33,13 @@ QZEModuleProtocol QZEHyundaiMutModule::protocolFor(const QZEModuleData&) const {
 
 bool QZEHyundaiMutModule::scanCodes(QZEModuleData& module) {
     const bool ok = QZEMakeModule::scanCodes(module);
-    sendSetupCommandToOstrel(kMutLineHeader);
+    setUpForRead(kMutLineHeader);
     return ok;
 }
 
 bool QZEHyundaiMutModule::clearCodes(QZEModuleData& module) {
     const bool ok = QZEMakeModule::clearCodes(module);
-    sendSetupCommandToOstrel(kMutLineHeader);
+    setUpForRead(kMutLineHeader);
     return ok;
 }
 

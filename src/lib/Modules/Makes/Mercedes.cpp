@@ -176,9 +176,9 @@ std::optional<std::string> QZEMercedesCANDiagnosticModule::answersFrom(
 
 bool QZEMercedesCANDiagnosticModule::addressCanUnit(const QZEModuleData& module) {
     auto requestId = mercedesId(module.requestId());
-    if (!requestId || !sendSetupCommandToOstrel(setupCommand("SH") + *requestId)) return false;
+    if (!requestId || !setUpForRead(setupCommand("SH") + *requestId)) return false;
     if (auto responseId = mercedesId(module.responseId()))
-        return sendSetupCommandToOstrel(setupCommand("CF") + *responseId);
+        return setUpForRead(setupCommand("CF") + *responseId);
     return true;
 }
 
@@ -221,11 +221,13 @@ bool QZEMercedesCANDiagnosticModule::readKLineUnit(QZEModuleData& module, bool c
     // CAN pins back afterwards.
     QZEModuleProtocol row = protocolFor(module);
     const bool selected = setProtocolIfNeeded(row.protocol);
+    if (!selected) noteOutcome(QZEReadOutcome::setupRefused);
     row.protocol.clear();
     const bool ok = selected && addressModule(module, row) &&
                     (clear ? clearAddressed(module, row) : readAddressed(module, row));
     const int64_t bus = QZEData::sharedData().obd2Protocol();
-    if (bus >= 1 && bus <= 9) setProtocolIfNeeded(std::to_string(bus));
+    if (bus >= 1 && bus <= 9 && !setProtocolIfNeeded(std::to_string(bus)))
+        noteOutcome(QZEReadOutcome::setupRefused);
     if (!clear) finishCodes(module, row.status);
     return ok;
 }

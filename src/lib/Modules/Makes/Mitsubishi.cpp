@@ -59,7 +59,7 @@ QZEModuleProtocol QZEMitsubishiKlineDiagnosticModule::protocolFor(const QZEModul
 
 bool QZEMitsubishiKlineDiagnosticModule::selectLineSpeed(const std::string& baud,
                                                          const QZEModuleData& module) {
-    if (!baud.empty() && !sendSetupCommandToOstrel(setupCommand("IF") + baud)) return false;
+    if (!baud.empty() && !setUpForRead(setupCommand("IF") + baud)) return false;
     return addressModule(module, protocolFor(module));
 }
 

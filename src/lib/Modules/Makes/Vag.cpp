@@ -49,6 +49,20 @@ std::vector<std::vector<std::string>> rawFrames(std::string_view text) {
     return out;
 }
 
+// Whether a channel set-up's answer came cut short: a line of bytes that ends inside a byte, or
+// its positive frame (<destination> D0 ...) without the two identifiers.
+bool setupAnswerCut(std::string_view text) {
+    reply::Identifiers identifiers;
+    for (auto line : reply::lines(text)) {
+        auto t = reply::tokens(line);
+        t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(identifiers.at(t)));
+        if (t.empty() || !std::all_of(t.begin(), t.end(), reply::isHexToken)) continue;
+        if (!std::all_of(t.begin(), t.end(), isHexByte)) return true;
+        if (t.size() >= 2 && t.size() < 6 && t[1] == "D0") return true;
+    }
+    return false;
+}
+
 std::string firstListed(const std::string& list) {
     return list.substr(0, list.find(','));
 }
@@ -219,7 +233,18 @@ QZEModuleReply QZEVAGCanModule::tp2Request(const QZEModuleData& module, const st
     std::optional<QZEModuleReply> answer;
     {
         UnratedReplies unrated(*this);
-        if (!openChannel(*tp2, *callUp)) return {};
+        switch (openChannel(*tp2, *callUp)) {
+            case Channel::none:
+                return {};
+            case Channel::cut: {
+                // Read again, as any answer cut short.
+                QZEModuleReply cut;
+                cut.kind = QZEReplyKind::cutShort;
+                return cut;
+            }
+            case Channel::open:
+                break;
+        }
         answer = channelRequest(kwp, asked);
         closeChannel();
     }
@@ -228,11 +253,12 @@ QZEModuleReply QZEVAGCanModule::tp2Request(const QZEModuleData& module, const st
     return *answer;
 }
 
-bool QZEVAGCanModule::openChannel(const std::string& tp2, const std::string& callUp) {
+QZEVAGCanModule::Channel QZEVAGCanModule::openChannel(const std::string& tp2,
+                                                      const std::string& callUp) {
     m_sequence = 0;
-    if (!sendSetupCommandToOstrel(setupCommand("SH") + kSetupIdentifier) ||
-        !sendSetupCommandToOstrel(setupCommand("CF") + callUp))
-        return false;
+    if (!setUpForRead(setupCommand("SH") + kSetupIdentifier) ||
+        !setUpForRead(setupCommand("CF") + callUp))
+        return Channel::none;
     const std::string reply = sendCommandToOstrel(tp2 + kSetupRequest);
     // <destination> D0 <tester's identifier, low, high> <module's identifier, low, high> ...
     std::optional<std::pair<int, int>> ids;
@@ -245,19 +271,23 @@ bool QZEVAGCanModule::openChannel(const std::string& tp2, const std::string& cal
         break;
     }
     if (!ids) {
+        if (setupAnswerCut(reply)) {
+            log().logInfo("TP2.0 channel set-up at %@ answered cut short", tp2);
+            return Channel::cut;
+        }
         log().logVerbose("No TP2.0 channel at %@", tp2);
-        return false;
+        return Channel::none;
     }
     const auto [receive, transmit] = *ids;
-    if (!sendSetupCommandToOstrel(setupCommand("SH") + objcFormat("%03X", transmit)) ||
-        !sendSetupCommandToOstrel(setupCommand("CF") + objcFormat("%03X", receive)))
-        return false;
+    if (!setUpForRead(setupCommand("SH") + objcFormat("%03X", transmit)) ||
+        !setUpForRead(setupCommand("CF") + objcFormat("%03X", receive)))
+        return Channel::none;
     const std::string parameters = sendCommandToOstrel(kChannelParameters);
     for (const auto& frame : rawFrames(parameters))
-        if (frame[0] == "A1") return true;
+        if (frame[0] == "A1") return Channel::open;
     log().logVerbose("TP2.0 channel at %@ gave no parameters", tp2);
     closeChannel();
-    return false;
+    return Channel::none;
 }
 
 void QZEVAGCanModule::closeChannel() {

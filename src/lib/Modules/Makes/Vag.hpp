@@ -92,15 +92,22 @@ class QZEVAGCanModule : public QZEMakeModule {
     QZEModuleProtocol protocolFor(const QZEModuleData& module) const override;
 
   private:
+    // What became of a channel set-up.
+    enum class Channel {
+        open,
+        none,  // no channel: no answer, a refusal, or the sensor refused its header or filter
+        cut,   // the module's answer to the set-up came cut short
+    };
     // Opens the channel to the module: header and filter of the channel identifiers it gives.
-    bool openChannel(const std::string& tp2, const std::string& callUp);
+    Channel openChannel(const std::string& tp2, const std::string& callUp);
     void closeChannel();
     // One KWP2000 request on the open channel: the module's answer classified (cut short when
     // its blocks stopped, ran short of the length announced or came out of sequence; damaged
     // when a block was flagged; a "response pending" asked again after a pause, at most three
     // times in all), none when it gave none.
     std::optional<QZEModuleReply> channelRequest(const std::string& kwp, const QZEAsked& asked);
-    // Opens the channel, asks, closes it; silence when the channel could not be opened.
+    // Opens the channel, asks, closes it; silence when the channel could not be opened, cut
+    // short (without messages) when its set-up answer came cut short.
     QZEModuleReply tp2Request(const QZEModuleData& module, const std::string& kwp,
                               const QZEAsked& asked);
 
