@@ -462,8 +462,9 @@ Message j1850Message(const Tokens& t, int positive, std::optional<bool> headers)
 
 // Lines printed without blanks ("7E8037F0422", "486B10447F") as the bytes they hold: a CAN
 // identifier first where the display shows one, then two digits a byte, an odd digit left
-// being a byte cut in half; a frame of the headers-off display keeps its marker ("1:08C10000"
-// is "1: 08 C1 00 00"). Other lines as they stand.
+// being a byte cut in half, a pair holding junk no byte ("5902FF1G" is "59 02 FF 1G"); a frame
+// of the headers-off display keeps its marker ("1:08C10000" is "1: 08 C1 00 00"). Lines that
+// do not begin with two bytes (one after a marker) stand as they are.
 class Unspaced {
   public:
     explicit Unspaced(const QZEAsked& asked)
@@ -477,7 +478,7 @@ class Unspaced {
             return line;
         }
         if (t[0].size() > 3 && reply::isFrameMarker(t[0].substr(0, 2)) &&
-            reply::isHexToken(t[0].substr(2))) {
+            leadsWithHex(t[0].substr(2), 2)) {
             storage = std::string(t[0].substr(0, 2));
             for (size_t at = 2; at < t[0].size(); at += 2) {
                 storage += ' ';
@@ -485,7 +486,7 @@ class Unspaced {
             }
             return storage;
         }
-        if (t[0].size() < 4 || !reply::isHexToken(t[0])) {
+        if (!leadsWithHex(t[0], 4)) {
             seen(t);
             return line;
         }
@@ -502,6 +503,10 @@ class Unspaced {
     }
 
   private:
+    static bool leadsWithHex(std::string_view run, size_t digits) {
+        return run.size() >= digits && reply::isHexToken(run.substr(0, digits));
+    }
+
     // A spaced line's identifier is a token of its own.
     void seen(const Tokens& t) {
         if (t.empty() || !std::all_of(t.begin(), t.end(), isData)) return;
@@ -543,18 +548,21 @@ class Unspaced {
 };
 
 // What a line holds: bytes, bytes up to a flag or a token that is no byte (`at`), or the
-// sensor's words. A token that is no byte makes a frame damaged only after two of data: before
-// that the line is the sensor's words ("FB ERROR", "?").
+// sensor's words. A token that is no byte makes a frame damaged after data; the line is the
+// sensor's words when it begins with one, or after one byte when it holds the sensor's error
+// words ("FB ERROR", "?").
 struct LineShape {
     enum { bytes, flagged, words } kind = bytes;
     size_t at = kNone;
 };
 
-LineShape shapeOf(const Tokens& t) {
+LineShape shapeOf(const Tokens& t, std::string_view line) {
     for (size_t i = 0; i < t.size(); ++i) {
         if (reply::isDamageFlag(t[i])) return {LineShape::flagged, i};
-        if (!isData(t[i]))
-            return i >= 2 ? LineShape{LineShape::flagged, i} : LineShape{LineShape::words};
+        if (isData(t[i])) continue;
+        if (i == 0 || (i == 1 && (reply::holdsSensorError(line) || reply::holdsNoData(line))))
+            return {LineShape::words};
+        return {LineShape::flagged, i};
     }
     return {};
 }
@@ -582,7 +590,7 @@ Lines readLines(std::string_view text, const QZEAsked& asked) {
         const std::string_view line = unspaced.line(printed, storage.back());
         auto t = reply::tokens(line);
         if (t.empty()) continue;
-        const LineShape shape = shapeOf(t);
+        const LineShape shape = shapeOf(t, line);
         if (shape.kind != LineShape::words) {
             rows.push_back(Row{std::move(t), shape.at});
         } else if (reply::holdsNoData(line) && !reply::holdsSensorError(line)) {
