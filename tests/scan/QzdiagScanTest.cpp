@@ -294,7 +294,8 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
          "communicaton",
          {"ECM", "ABS", "SMK", "OBD"},
          communication + "the set-up command KQSP5 got no answer; " +
-             named({{"Transmission Control Module", "18"},
+             named({{"Engine Control Module", "10"},
+                    {"Transmission Control Module", "18"},
                     {"Anti-lock Brake System", "28"},
                     {"Airbag Control Unit", "58"},
                     {"Electronic Time and Alarm Control System", "40"},

@@ -633,10 +633,10 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         {"Hyundai: pins 8/0 a bus error", "hyundai.json", "KQSM80", "CAN ERROR", false,
          "ECM: P1326-00/CONFIRMED/PENDING P1529-00/MIL/CONFIRMED|ABS: C1611-00/CONFIRMED"
          "|SMK: B1602-00/CONFIRMED|ABS-D0: C0035/PRESENT|ETACS-70: B1602/INTERMITTENT"
-         "|ABS: C0051/PRESENT|SRS: B0001/MIL/PRESENT|ETACS:|OBD:", false, {}, 5},
+         "|ABS: C0051/PRESENT|SRS: B0001/MIL/PRESENT|ETACS:|OBD:", false, {}, 6},
         {"GM: headers off refused", "gm.json", "KQH0", "?", false,
          "ECM: P1101/CURRENT/HISTORY/MIL P0171/CURRENT|PSCM: C0460/CURRENT/HISTORY"
-         "|EBCM: C0035/HISTORY|BCM: B1000/MIL|OBD: P0171/CONFIRMED", false, {}, 13},
+         "|EBCM: C0035/HISTORY|BCM: B1000/MIL|OBD: P0171/CONFIRMED", false, {}, 16},
         // What the sensor refused is not in force: a later set-up is not skipped as selected.
         {"Mercedes: K-line protocol 5 refused", "mercedes-kline.json", "KQSP5", "?", false,
          "KLA_KL-D0: B1000/INTERMITTENT|ABR-70: C1200/PRESENT|AB-B0: B1000/NOT PRESENT"
@@ -655,12 +655,12 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
          "ECM: P1135/STORED P1656/STORED|EPS: U0293/STORED"
          "|ABS: C1201/STORED C1241/STORED C1249/STORED C1336/STORED|OBD:", false, {}, 8},
         {"Hyundai: K-line protocol refused", "hyundai.json", "KQSP5", "?", false,
-         hyundaiCan + "|OBD:", false, {}, 10},
+         hyundaiCan + "|OBD:", false, {}, 11},
         {"BMW: K-line protocol refused", "bmw.json", "KQSP5", "?", false,
          bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|OBD:", false, {}, 12},
         // Refused for the K-line bus, the next bus (the MUT line) is still read.
         {"Hyundai: K-line bus's protocol refused once", "hyundai.json", "KQSP5", "?", true,
-         hyundaiCan + "|" + hyundaiMut + "|OBD:", false, {}, 5},
+         hyundaiCan + "|" + hyundaiMut + "|OBD:", false, {}, 6},
         // The restore refused: the generic codes are not read on a bus the sensor may not be on.
         {"Toyota: the mask's restore refused", "toyota.json", "KQCM7F8", "?", false,
          "ECM: P1135/STORED P1656/STORED|EPS: U0293/STORED"
@@ -670,7 +670,7 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         // The CAN units answer on any pins here: read on the K-line pins they would be listed.
         {"Nissan: the CAN units' own pins refused", "nissan.json", "KQSM7F", "?", false,
          "ECM: P1148/STORED P1614/ACTIVE|ABS: C1101/PENDING|BCM:|AIRBAG: B1000/STORED|OBD:",
-         false, [](VehicleProfile& p) { for (auto& m : p.modules) m.pins.clear(); }, 5},
+         false, [](VehicleProfile& p) { for (auto& m : p.modules) m.pins.clear(); }, 7},
         // Fault tables: the module with the codes of the tables answered; with none found
         // nothing is known of it, and it is left out.
         {"Honda: SRS table 30 busy to the end", "honda.json", "SRS/2130", "7F 21 21", false,

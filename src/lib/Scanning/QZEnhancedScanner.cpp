@@ -652,10 +652,11 @@ std::string nameOf(const QZEModuleData& module) {
            " with request_ID: " + module.requestId().value_or("(null)");
 }
 
-// A module as the lists name it: a vehicle has one module of a name, whichever bus (or method)
-// each list reaches it on.
+// A module as the lists name it: one name at one request id is one module, whichever bus (or
+// method) each list reaches it on; a module of the same name elsewhere is another one.
 std::string namedInLists(const QZEModuleData& module) {
-    return module.description().value_or(module.accronym().value_or("(null)"));
+    return module.description().value_or(module.accronym().value_or("(null)")) + " at " +
+           module.requestId().value_or("(null)");
 }
 
 }  // namespace

@@ -218,8 +218,8 @@ class QZEnhancedScanner {
     // Records this scanner has delivered, each with a copy taken before it was handed over
     // (scanning thread only).
     std::unordered_map<QZEModuleDataPtr, QZEModuleDataPtr> m_delivered;
-    // The modules of the lists a pass skipped, and those that answered (known by name: a vehicle
-    // has one module of a name, whichever list, bus or method reaches it).
+    // The modules of the lists a pass skipped, and those that answered (known by name and request
+    // id: one module, whichever list, bus or method reaches it).
     struct Ledger {
         QZEModuleArray unread;
         std::unordered_set<std::string> heard;
