@@ -49,18 +49,20 @@ std::vector<std::vector<std::string>> rawFrames(std::string_view text) {
     return out;
 }
 
-// Whether a channel set-up's answer came cut short: a line of bytes that ends inside a byte, or
-// its positive frame (<destination> D0 ...) without the two identifiers.
-bool setupAnswerCut(std::string_view text) {
-    reply::Identifiers identifiers;
-    for (auto line : reply::lines(text)) {
-        auto t = reply::tokens(line);
-        t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(identifiers.at(t)));
-        if (t.empty() || !std::all_of(t.begin(), t.end(), reply::isHexToken)) continue;
-        if (!std::all_of(t.begin(), t.end(), isHexByte)) return true;
-        if (t.size() >= 2 && t.size() < 6 && t[1] == "D0") return true;
-    }
-    return false;
+// A channel set-up's answer that could not be read: damaged, or its positive frame
+// (<destination> D0 <tester's identifier> <module's identifier> <type>, one raw frame from the
+// call-up identifier) cut short, or too little of it came to tell. None otherwise.
+std::optional<QZEModuleReply> unreadableSetUp(std::string_view text, const std::string& callUp) {
+    QZEAsked asked = QZEAsked::of("C0", QZEFraming::message, QZEBaseDiagnosticModule::displayed());
+    asked.positive = QZEAsked::kAnyByte;
+    asked.records = {7, -1, 0};
+    asked.from = {callUp};
+    QZEModuleReply reply = QZEModuleReply::classify(text, asked);
+    const bool positive =
+        !reply.messages.empty() && (reply.messages[0].size() < 2 || reply.messages[0][1] == "D0");
+    if (reply.kind == QZEReplyKind::damaged || (reply.kind == QZEReplyKind::cutShort && positive))
+        return reply;
+    return std::nullopt;
 }
 
 std::string firstListed(const std::string& list) {
@@ -233,13 +235,15 @@ QZEModuleReply QZEVAGCanModule::tp2Request(const QZEModuleData& module, const st
     std::optional<QZEModuleReply> answer;
     {
         UnratedReplies unrated(*this);
-        switch (openChannel(*tp2, *callUp)) {
+        QZEModuleReply setUp;
+        switch (openChannel(*tp2, *callUp, setUp)) {
             case Channel::none:
                 return {};
             case Channel::cut: {
-                // Read again, as any answer cut short.
+                // Read again, as any answer cut short or damaged; its bytes are no codes.
                 QZEModuleReply cut;
-                cut.kind = QZEReplyKind::cutShort;
+                cut.kind = setUp.kind;
+                cut.text = setUp.text;
                 return cut;
             }
             case Channel::open:
@@ -254,7 +258,8 @@ QZEModuleReply QZEVAGCanModule::tp2Request(const QZEModuleData& module, const st
 }
 
 QZEVAGCanModule::Channel QZEVAGCanModule::openChannel(const std::string& tp2,
-                                                      const std::string& callUp) {
+                                                      const std::string& callUp,
+                                                      QZEModuleReply& setUp) {
     m_sequence = 0;
     if (!setUpForRead(setupCommand("SH") + kSetupIdentifier) ||
         !setUpForRead(setupCommand("CF") + callUp))
@@ -271,8 +276,10 @@ QZEVAGCanModule::Channel QZEVAGCanModule::openChannel(const std::string& tp2,
         break;
     }
     if (!ids) {
-        if (setupAnswerCut(reply)) {
-            log().logInfo("TP2.0 channel set-up at %@ answered cut short", tp2);
+        if (auto unreadable = unreadableSetUp(reply, callUp)) {
+            log().logInfo("TP2.0 channel set-up at %@ answered %@", tp2,
+                          replyKindName(unreadable->kind));
+            setUp = std::move(*unreadable);
             return Channel::cut;
         }
         log().logVerbose("No TP2.0 channel at %@", tp2);

@@ -96,10 +96,11 @@ class QZEVAGCanModule : public QZEMakeModule {
     enum class Channel {
         open,
         none,  // no channel: no answer, a refusal, or the sensor refused its header or filter
-        cut,   // the module's answer to the set-up came cut short
+        cut,   // the module's answer to the set-up came cut short or damaged
     };
     // Opens the channel to the module: header and filter of the channel identifiers it gives.
-    Channel openChannel(const std::string& tp2, const std::string& callUp);
+    // A set-up answer cut short or damaged is given in `setUp`.
+    Channel openChannel(const std::string& tp2, const std::string& callUp, QZEModuleReply& setUp);
     void closeChannel();
     // One KWP2000 request on the open channel: the module's answer classified (cut short when
     // its blocks stopped, ran short of the length announced or came out of sequence; damaged
@@ -107,7 +108,7 @@ class QZEVAGCanModule : public QZEMakeModule {
     // times in all), none when it gave none.
     std::optional<QZEModuleReply> channelRequest(const std::string& kwp, const QZEAsked& asked);
     // Opens the channel, asks, closes it; silence when the channel could not be opened, cut
-    // short (without messages) when its set-up answer came cut short.
+    // short or damaged (without messages) when its set-up answer came so.
     QZEModuleReply tp2Request(const QZEModuleData& module, const std::string& kwp,
                               const QZEAsked& asked);
 
