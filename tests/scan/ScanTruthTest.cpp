@@ -727,6 +727,8 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         {"VW: TP2.0 engine's channel set-up answer flagged for good", "volkswagen.json",
          "01 Engine: TP2.0 channel set-up/01C0", "00 D0 00 03 <RX ERROR", false,
          vwUds + "|" + vwOthers},
+        {"VW: TP2.0 engine's channel parameters flagged for good", "volkswagen.json",
+         "01 Engine: TP2.0 channel/A0", "A1 0F 8A <RX ERROR", false, vwUds + "|" + vwOthers},
         {"VW: TP2.0 engine's channel set-up answer cut once", "volkswagen.json",
          "01 Engine: TP2.0 channel set-up/01C00010000301", "00 D0 00 03 40", true,
          vwUds + "|01: P0300/STORED P1297/ACTIVE|" + vwOthers, true},

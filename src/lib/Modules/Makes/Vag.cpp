@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <utility>
 
 #include "lib/Facades/QZEVehicle.hpp"
@@ -49,18 +50,19 @@ std::vector<std::vector<std::string>> rawFrames(std::string_view text) {
     return out;
 }
 
-// A channel set-up's answer that could not be read: damaged, or its positive frame
-// (<destination> D0 <tester's identifier> <module's identifier> <type>, one raw frame from the
-// call-up identifier) cut short, or too little of it came to tell. None otherwise.
-std::optional<QZEModuleReply> unreadableSetUp(std::string_view text, const std::string& callUp) {
-    QZEAsked asked = QZEAsked::of("C0", QZEFraming::message, QZEBaseDiagnosticModule::displayed());
+// A channel frame's answer that could not be read: damaged, or the frame asked for cut short
+// (`size` bytes, `ours` telling it from other frames), or too little of it came to tell. None
+// otherwise.
+std::optional<QZEModuleReply> unreadableFrame(
+    std::string_view text, const std::string& from, size_t size,
+    const std::function<bool(const QZEMessageBytes&)>& ours) {
+    QZEAsked asked = QZEAsked::of("", QZEFraming::message, QZEBaseDiagnosticModule::displayed());
     asked.positive = QZEAsked::kAnyByte;
-    asked.records = {7, -1, 0};
-    asked.from = {callUp};
+    asked.records = {size, -1, 0};
+    asked.from = {from};
     QZEModuleReply reply = QZEModuleReply::classify(text, asked);
-    const bool positive =
-        !reply.messages.empty() && (reply.messages[0].size() < 2 || reply.messages[0][1] == "D0");
-    if (reply.kind == QZEReplyKind::damaged || (reply.kind == QZEReplyKind::cutShort && positive))
+    const bool askedFor = reply.messages.empty() || ours(reply.messages[0]);
+    if (reply.kind == QZEReplyKind::damaged || (reply.kind == QZEReplyKind::cutShort && askedFor))
         return reply;
     return std::nullopt;
 }
@@ -276,7 +278,11 @@ QZEVAGCanModule::Channel QZEVAGCanModule::openChannel(const std::string& tp2,
         break;
     }
     if (!ids) {
-        if (auto unreadable = unreadableSetUp(reply, callUp)) {
+        // The positive frame, or too little of one to tell.
+        auto unreadable = unreadableFrame(reply, callUp, 7, [](const QZEMessageBytes& frame) {
+            return frame.size() < 2 || frame[1] == "D0";
+        });
+        if (unreadable) {
             log().logInfo("TP2.0 channel set-up at %@ answered %@", tp2,
                           replyKindName(unreadable->kind));
             setUp = std::move(*unreadable);
@@ -286,15 +292,21 @@ QZEVAGCanModule::Channel QZEVAGCanModule::openChannel(const std::string& tp2,
         return Channel::none;
     }
     const auto [receive, transmit] = *ids;
+    const std::string channel = objcFormat("%03X", receive);
     if (!setUpForRead(setupCommand("SH") + objcFormat("%03X", transmit)) ||
-        !setUpForRead(setupCommand("CF") + objcFormat("%03X", receive)))
+        !setUpForRead(setupCommand("CF") + channel))
         return Channel::none;
+    // A1 <block size> <timing parameters>
     const std::string parameters = sendCommandToOstrel(kChannelParameters);
     for (const auto& frame : rawFrames(parameters))
         if (frame[0] == "A1") return Channel::open;
+    auto unreadable = unreadableFrame(
+        parameters, channel, 6, [](const QZEMessageBytes& frame) { return frame[0] == "A1"; });
     log().logVerbose("TP2.0 channel at %@ gave no parameters", tp2);
     closeChannel();
-    return Channel::none;
+    if (!unreadable) return Channel::none;
+    setUp = std::move(*unreadable);
+    return Channel::cut;
 }
 
 void QZEVAGCanModule::closeChannel() {

@@ -96,10 +96,10 @@ class QZEVAGCanModule : public QZEMakeModule {
     enum class Channel {
         open,
         none,  // no channel: no answer, a refusal, or the sensor refused its header or filter
-        cut,   // the module's answer to the set-up came cut short or damaged
+        cut,   // the module's answer to the set-up or parameters came cut short or damaged
     };
     // Opens the channel to the module: header and filter of the channel identifiers it gives.
-    // A set-up answer cut short or damaged is given in `setUp`.
+    // A set-up or parameters answer cut short or damaged is given in `setUp`.
     Channel openChannel(const std::string& tp2, const std::string& callUp, QZEModuleReply& setUp);
     void closeChannel();
     // One KWP2000 request on the open channel: the module's answer classified (cut short when
@@ -108,7 +108,7 @@ class QZEVAGCanModule : public QZEMakeModule {
     // times in all), none when it gave none.
     std::optional<QZEModuleReply> channelRequest(const std::string& kwp, const QZEAsked& asked);
     // Opens the channel, asks, closes it; silence when the channel could not be opened, cut
-    // short or damaged (without messages) when its set-up answer came so.
+    // short or damaged (without messages) when its set-up or parameters answer came so.
     QZEModuleReply tp2Request(const QZEModuleData& module, const std::string& kwp,
                               const QZEAsked& asked);
 
