@@ -735,6 +735,12 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         {"VW: TP2.0 brakes' only block flagged for good", "volkswagen.json",
          "03 Brakes: TP2.0 channel/1000041800FF00", "B1 \r10 00 05 58 01 01 1B 20 <RX ERROR",
          false, vwUds + "|01: P0300/STORED P1297/ACTIVE|17: U0155/STORED|OBD:"},
+        {"VW: TP2.0 brakes' only block garbled for good", "volkswagen.json",
+         "03 Brakes: TP2.0 channel/1000041800FF00", "B1 \r10 00 05 58 01 01 1G 20", false,
+         vwUds + "|01: P0300/STORED P1297/ACTIVE|17: U0155/STORED|OBD:"},
+        {"VW: TP2.0 brakes' only block cut inside a byte for good", "volkswagen.json",
+         "03 Brakes: TP2.0 channel/1000041800FF00", "B1 \r10 00 05 58 01 01 1", false,
+         vwUds + "|01: P0300/STORED P1297/ACTIVE|17: U0155/STORED|OBD:"},
         // An answer that stops before its prompt is one cut short: read again, its codes so far;
         // a "response pending" that stops is waited out.
         {"Toyota: the ECM's answer stops inside its codes, every read", "toyota.json",

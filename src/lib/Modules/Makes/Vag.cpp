@@ -36,16 +36,31 @@ bool isHexByte(std::string_view token) {
 }
 
 // The frames of a raw CAN reply: one per line (printed without blanks or with them), an
-// identifier in front skipped.
-std::vector<std::vector<std::string>> rawFrames(std::string_view text) {
-    std::vector<std::vector<std::string>> out;
+// identifier in front skipped. A line that begins with a byte and does not hold whole bytes to
+// its end is no frame: it was cut inside a byte, or garbled.
+struct RawFrames {
+    std::vector<std::vector<std::string>> frames;
+    bool cut = false;      // a line of bytes ending in half a byte
+    bool garbled = false;  // a line of bytes holding a token that is no byte
+};
+
+RawFrames rawFrames(std::string_view text) {
+    RawFrames out;
     reply::Identifiers identifiers;
     const QZEAsked shown = QZEAsked::of("", QZEFraming::can, QZEBaseDiagnosticModule::displayed());
     for (const auto& line : QZEModuleReply::spacedLines(text, shown)) {
         auto t = reply::tokens(line);
         t.erase(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(identifiers.at(t)));
-        if (t.empty() || !std::all_of(t.begin(), t.end(), isHexByte)) continue;
-        out.emplace_back(t.begin(), t.end());
+        if (t.empty()) continue;
+        if (std::all_of(t.begin(), t.end(), isHexByte)) {
+            out.frames.emplace_back(t.begin(), t.end());
+        } else if (isHexByte(t[0]) && !reply::holdsSensorError(line) && !reply::holdsNoData(line)) {
+            const bool halfByte = t.back().size() == 1 && reply::isHexToken(t.back());
+            if (halfByte && std::all_of(t.begin(), t.end() - 1, isHexByte))
+                out.cut = true;
+            else
+                out.garbled = true;
+        }
     }
     return out;
 }
@@ -114,8 +129,15 @@ QZETp2Assembler::Step QZETp2Assembler::feed(std::string_view reply) {
         step.damaged = true;
         return step;
     }
+    const RawFrames raw = rawFrames(reply);
+    if (raw.garbled || raw.cut) {
+        step.broken = true;
+        step.damaged = raw.garbled;
+        step.cut = !raw.garbled;
+        return step;
+    }
     bool sawData = false;
-    for (const auto& frame : rawFrames(reply)) {
+    for (const auto& frame : raw.frames) {
         const int op = reply::byteValue(frame[0]);
         const int kind = op >> 4;
         const int sequence = op & 15;
@@ -269,7 +291,7 @@ QZEVAGCanModule::Channel QZEVAGCanModule::openChannel(const std::string& tp2,
     const std::string reply = sendCommandToOstrel(tp2 + kSetupRequest);
     // <destination> D0 <tester's identifier, low, high> <module's identifier, low, high> ...
     std::optional<std::pair<int, int>> ids;
-    for (const auto& frame : rawFrames(reply)) {
+    for (const auto& frame : rawFrames(reply).frames) {
         if (frame.size() < 6 || frame[1] != "D0") continue;
         auto word = [&](size_t at) {
             return (reply::byteValue(frame[at + 1]) << 8 | reply::byteValue(frame[at])) & 0x7FF;
@@ -298,7 +320,7 @@ QZEVAGCanModule::Channel QZEVAGCanModule::openChannel(const std::string& tp2,
         return Channel::none;
     // A1 <block size> <timing parameters>
     const std::string parameters = sendCommandToOstrel(kChannelParameters);
-    for (const auto& frame : rawFrames(parameters))
+    for (const auto& frame : rawFrames(parameters).frames)
         if (frame[0] == "A1") return Channel::open;
     auto unreadable = unreadableFrame(
         parameters, channel, 6, [](const QZEMessageBytes& frame) { return frame[0] == "A1"; });
@@ -334,8 +356,10 @@ std::optional<QZEModuleReply> QZEVAGCanModule::channelRequest(const std::string&
         }
         const auto& message = assembler.message();
         if (!step.complete) {
-            // Blocks that stopped short of the length the first one announced, or a damaged one.
-            if (!step.damaged && !(assembler.started() && !message.empty())) return std::nullopt;
+            // Blocks that stopped short of the length the first one announced, or a damaged or
+            // cut one.
+            if (!step.damaged && !step.cut && !(assembler.started() && !message.empty()))
+                return std::nullopt;
             return QZEModuleReply::classifyMessage(message, false, asked, step.damaged);
         }
         answer = QZEModuleReply::classifyMessage(message, true, asked);

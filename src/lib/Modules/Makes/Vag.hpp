@@ -36,8 +36,11 @@ class QZETp2Assembler {
         int ackSequence = 0;
         // A frame out of sequence, or a reply without any data frame.
         bool broken = false;
-        // A frame the adapter flags as damaged ("<RX ERROR"): the blocks are broken there.
+        // A frame the adapter flags as damaged ("<RX ERROR"), or garbled (a token that is no
+        // byte): the blocks are broken there.
         bool damaged = false;
+        // A frame cut inside a byte: the blocks are broken there.
+        bool cut = false;
     };
 
     // Takes the frames of one reply.
