@@ -77,9 +77,16 @@ void QZEnhancedScanner::setScanErrorDuringScan(bool value) {
         m_flags->outcome = static_cast<int>(QZEReadOutcome::complete);
 }
 
-bool QZEnhancedScanner::mayReadGenericCodes() const {
-    if (linkLost()) return false;
+bool QZEnhancedScanner::mayReadGenericCodes() {
+    if (linkGone()) return false;
     return !m_scanner || m_scanner->restoreAccepted();
+}
+
+bool QZEnhancedScanner::linkGone() {
+    if (!linkLost()) return false;
+    // Noted where the scan stops for it: a link that comes back does not make the scan whole.
+    noteOutcome(QZEReadOutcome::linkLost);
+    return true;
 }
 
 std::shared_ptr<QZEEnhancedScannerDelegate> QZEnhancedScanner::delegate() const {
@@ -173,7 +180,7 @@ void QZEnhancedScanner::startScan(int64_t) {
             m_awaitingInteraction = true;
             d->interactionRequired(kKeyFlickMessage);
             // Ends with interactionComplete, or when the link goes away.
-            while (m_awaitingInteraction && !linkLost())
+            while (m_awaitingInteraction && !linkGone())
                 QZEVehicle::TheVehicle().pause(kInteractionPoll);
         } else {
             log().logWarning("No delegate to ask for the key flick, scanning without it");
@@ -190,7 +197,7 @@ void QZEnhancedScanner::startScan(int64_t) {
     auto& dictionary = m_scanner->moduleDictionary();
     int64_t scanned = 0;
     for (const auto& key : dictionary.allKeys()) {
-        if (linkLost()) break;
+        if (linkGone()) break;
         const QZEModuleArray modules = *dictionary.objectForKey(key);
         const int64_t bus = keyNumber(key);
         // Without its protocol the bus's modules are not read.
@@ -218,7 +225,7 @@ void QZEnhancedScanner::startScan(int64_t) {
         QZEModuleArray kept;
         QZEModuleArray delivered;
         for (const auto& module : modules) {
-            if (linkLost()) break;
+            if (linkGone()) break;
             ++scanned;
             log().logInfo("Scanning module %li of %li, progress %f", scanned, m_totalModules,
                           m_totalModules > 0 ? static_cast<double>(scanned) / m_totalModules : 0.0);
@@ -246,7 +253,7 @@ void QZEnhancedScanner::restore() {
     logModulesNotRead();
     m_scanner->exitScanMode();
     // Not back on its starting bus, the sensor would read the generic codes of another.
-    if (!linkLost() && !m_scanner->restoreAccepted()) noteOutcome(QZEReadOutcome::setupRefused);
+    if (!linkGone() && !m_scanner->restoreAccepted()) noteOutcome(QZEReadOutcome::setupRefused);
 }
 
 bool QZEnhancedScanner::setUp(QZEModuleScanner& scanner, const std::string& cmd, bool plain) {
@@ -359,7 +366,7 @@ QZEModuleArray QZEnhancedScanner::readBus(const QZEModuleArray& modules, const s
     log().logVerbose("Scanning modules on bus %@", busKey);
     QZEModuleArray found;
     for (size_t i = 0; i < modules.size(); ++i) {
-        if (linkLost()) break;
+        if (linkGone()) break;
         const QZEModuleDataPtr& listed = modules[i];
         QZEModuleDataPtr module = listed;
         if (!module) continue;
@@ -408,7 +415,7 @@ std::expected<QZEModuleArray, QZEScanCallError> QZEnhancedScanner::scanModules(
             "Invalid number of low pins for high pins - must be 1:1 or low pins should be nil"});
     QZEModuleArray found;
     for (size_t i = 0; i < highPins.size(); ++i) {
-        if (linkLost()) break;
+        if (linkGone()) break;
         const int64_t high = highPins[i];
         const std::optional<int64_t> low =
             lowPins ? std::optional<int64_t>((*lowPins)[i]) : std::nullopt;
@@ -495,7 +502,7 @@ void QZEnhancedScanner::performGMScan(QZEModuleScanner& scanner) {
         }
         auto read = scanModules(modules, key, scanner, mark);
         found.insert(found.end(), read.begin(), read.end());
-        if (linkLost()) break;
+        if (linkGone()) break;
     }
     scanComplete(found);
 }
@@ -510,7 +517,7 @@ void QZEnhancedScanner::performFordScan(QZEModuleScanner& scanner, bool doMsCan)
     for (const auto& key : scanner.moduleDictionary().allKeys()) {
         const QZEModuleArray modules = *modulesOf(scanner, key);
         scanModules(modules, key, scanner);
-        if (linkLost()) break;
+        if (linkGone()) break;
         if (key != "1" || firmware() < 401) continue;
         // The high-speed bus is selected again in every case.
         if (doMsCan) {
@@ -528,7 +535,7 @@ void QZEnhancedScanner::performFordScan(QZEModuleScanner& scanner, bool doMsCan)
             setUp(scanner, "KQSM6E");
         }
         setUp(scanner, form("SP6"));
-        if (linkLost()) break;
+        if (linkGone()) break;
     }
 }
 
@@ -540,7 +547,7 @@ void QZEnhancedScanner::performToyotaScan(QZEModuleScanner& scanner) {
         } else {
             scanModules(filterExtendedCANModules(modules, true), key, scanner);
             const int64_t fw = firmware();
-            if (!linkLost() && (fw >= 403 || (fw >= 251 && fw <= 399))) {
+            if (!linkGone() && (fw >= 403 || (fw >= 251 && fw <= 399))) {
                 const auto extended = filterExtendedCANModules(modules, false);
                 if (setUp(scanner, form("SH") + "750") && setUp(scanner, form("CF") + "758") &&
                     setUp(scanner, "KQCD1"))
@@ -549,7 +556,7 @@ void QZEnhancedScanner::performToyotaScan(QZEModuleScanner& scanner) {
                     noteSkipped(extended);
             }
         }
-        if (linkLost()) break;
+        if (linkGone()) break;
     }
 }
 
@@ -561,7 +568,7 @@ void QZEnhancedScanner::performHondaScan(QZEModuleScanner& scanner) {
             scanModules(modules, key, scanner);
         } else {
             scanModules(filterHondaDIAGHOnlyModules(modules, true), key, scanner);
-            if (!linkLost() && QZEnhancedUtils::checkFwIsAtLeast(406, "DIAGH") &&
+            if (!linkGone() && QZEnhancedUtils::checkFwIsAtLeast(406, "DIAGH") &&
                 dictionary.count() == 1) {
                 QZEHondaKlineDiagnosticModule::setDIAGH(true);
                 const auto diagH = filterHondaDIAGHModules(modules, false);
@@ -575,7 +582,7 @@ void QZEnhancedScanner::performHondaScan(QZEModuleScanner& scanner) {
                 setUp(scanner, form("SP5"));
             }
         }
-        if (linkLost()) break;
+        if (linkGone()) break;
     }
 }
 
@@ -602,7 +609,7 @@ void QZEnhancedScanner::performHyundaiScan(QZEModuleScanner& scanner) {
         } else {
             scanModules(modules, key, scanner);
         }
-        if (linkLost()) break;
+        if (linkGone()) break;
     }
 }
 
@@ -623,7 +630,7 @@ void QZEnhancedScanner::peformMercedesScan(QZEModuleScanner& scanner) {
         } else {
             scanModules(modules, key, scanner);
         }
-        if (linkLost()) break;
+        if (linkGone()) break;
     }
 }
 

@@ -68,8 +68,8 @@ class QZEnhancedScanner {
     // refused set-up.
     void startScan(int64_t scanType);
     // Whether the generic codes can be read after the module scan: the link is there and the
-    // sensor took its restore (always before a module scan).
-    bool mayReadGenericCodes() const;
+    // sensor took its restore (always before a module scan). A link found gone is noted.
+    bool mayReadGenericCodes();
     // Reads the stored and pending codes (and the permanent ones when asked) as one module
     // "OBD", or three when useSeperateEmissionsModules is set. A request that is no code list
     // (see isCodeListAnswer) makes the outcome incomplete; the whole codes it held still count
@@ -200,6 +200,8 @@ class QZEnhancedScanner {
     // makes the scan's outcome worse. `listed` is the record of the module lists it stands for.
     void readModule(const QZEModuleDataPtr& record, QZEModuleScanner& scanner,
                     const std::string& busKey, const QZEModuleDataPtr& listed);
+    // The link went away (linkLost), noted as the scan's outcome: the scan stops here.
+    bool linkGone();
     // Modules of the lists a pass did not read: the sensor did not accept its set-up.
     void noteSkipped(const QZEModuleArray& listed);
     // Logs the listed modules that some pass skipped and none answered, in one line ("Modules

@@ -485,15 +485,20 @@ TEST_F(EnhancedScannerTest, GmLanModulesAreClearedOverGmLan) {
 }
 
 // "DeviceDisconnected" or "DeviceTimedOut" ends the scan before the next module; the sensor is
-// still restored.
+// still restored. So does the link seen closed right after a read, even when it is open again
+// by the end ("").
 TEST_F(EnhancedScannerTest, ALostLinkEndsTheScanAtTheNextModule) {
     for (int64_t make : {2, 3}) {
-        for (const char* name : {"DeviceDisconnected", "DeviceTimedOut"}) {
-            SCOPED_TRACE(std::string(name) + " make " + std::to_string(make));
+        for (const std::string name : {"DeviceDisconnected", "DeviceTimedOut", ""}) {
+            SCOPED_TRACE(name + " make " + std::to_string(make));
             setMake(make);
             fakes.settings->version = 406;
             script->onRead = [&](const std::string& acronym) {
-                if (acronym == "B") NotificationCenter::defaultCenter().post(name);
+                if (acronym != "B") return;
+                if (name.empty())
+                    vehicle->looksBeforeClosing = 1;  // the read's own look sees it open
+                else
+                    NotificationCenter::defaultCenter().post(name);
             };
             auto scan = loaded({{"1", {module("A", "1"), module("B", "1"), module("C", "1")}},
                                 {"3", {module("D", "3")}}});

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <deque>
 #include <filesystem>
 #include <map>
@@ -46,7 +47,16 @@ class ScanVehicle : public PinTrackingVehicle {
 
     // A switch the sensor does not accept ("?"), set-up or plain.
     std::string refused;
+    // After that many more looks at the link it is seen closed once, then open again (-1:
+    // never).
+    std::atomic<int> looksBeforeClosing{-1};
 
+    bool isLinkOpen() override {
+        int left = looksBeforeClosing.load();
+        while (left >= 0 && !looksBeforeClosing.compare_exchange_weak(left, left - 1)) {
+        }
+        return left != 0;
+    }
     OptionalText obd2ProtocolString() override { return protocolText; }
     OptionalText vin() override { return vinText; }
     bool sendSetupCommandToOstrel(const OptionalText& cmd) override {
