@@ -314,6 +314,8 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
          "7E8075902FF56110008ZZ\r\r>", shown(kUds, true, 3), K::damaged},
         {"a garbled byte in a K-line answer printed without blanks", "85F1105801116GA0F6\r\r>",
          shown(kKwpKLine, true), K::damaged},
+        {"a flag after a garbled line printed without blanks", "7E8075902FF561G0008 <RX ERROR\r\r>",
+         shown(kUds, true, 3), K::damaged},
         // The display form told: an odd count of digits is a byte cut in half.
         {"a line without blanks cut inside a byte, headers off", "5304520152415249533\r\r>",
          shown(kToyota, false), K::cutShort},

@@ -463,8 +463,9 @@ Message j1850Message(const Tokens& t, int positive, std::optional<bool> headers)
 // Lines printed without blanks ("7E8037F0422", "486B10447F") as the bytes they hold: a CAN
 // identifier first where the display shows one, then two digits a byte, an odd digit left
 // being a byte cut in half, a pair holding junk no byte ("5902FF1G" is "59 02 FF 1G"); a frame
-// of the headers-off display keeps its marker ("1:08C10000" is "1: 08 C1 00 00"). Lines that
-// do not begin with two bytes (one after a marker) stand as they are.
+// of the headers-off display keeps its marker ("1:08C10000" is "1: 08 C1 00 00"); a flag or
+// words after the run stay behind it. Lines that do not begin with two bytes (one after a
+// marker) stand as they are.
 class Unspaced {
   public:
     explicit Unspaced(const QZEAsked& asked)
@@ -473,24 +474,29 @@ class Unspaced {
 
     std::string_view line(std::string_view line, std::string& storage) {
         const auto t = reply::tokens(line);
-        if (t.size() != 1) {
-            seen(t);
-            return line;
-        }
-        if (t[0].size() > 3 && reply::isFrameMarker(t[0].substr(0, 2)) &&
-            leadsWithHex(t[0].substr(2), 2)) {
-            storage = std::string(t[0].substr(0, 2));
-            for (size_t at = 2; at < t[0].size(); at += 2) {
-                storage += ' ';
-                storage += t[0].substr(at, 2);
-            }
-            return storage;
-        }
-        if (!leadsWithHex(t[0], 4)) {
+        // A run followed by words only ("7E8037F1922 <RX ERROR"): the run is respaced, the words
+        // stay behind it.
+        const bool wordsAfter = t.size() > 1 && std::none_of(t.begin() + 1, t.end(), isData);
+        if (t.size() != 1 && !wordsAfter) {
             seen(t);
             return line;
         }
         const std::string_view run = t[0];
+        const std::string_view rest = line.substr(static_cast<size_t>(run.end() - line.begin()));
+        if (run.size() > 3 && reply::isFrameMarker(run.substr(0, 2)) &&
+            leadsWithHex(run.substr(2), 2)) {
+            storage = std::string(run.substr(0, 2));
+            for (size_t at = 2; at < run.size(); at += 2) {
+                storage += ' ';
+                storage += run.substr(at, 2);
+            }
+            storage += rest;
+            return storage;
+        }
+        if (!leadsWithHex(run, 4)) {
+            seen(t);
+            return line;
+        }
         const size_t id = can_ ? identifierDigits(run) : 0;
         if (id > 0) identifiers_.insert(std::string(run.substr(0, id)));
         firstLine_ = false;
@@ -499,6 +505,7 @@ class Unspaced {
             if (!storage.empty()) storage += ' ';
             storage += run.substr(at, 2);
         }
+        storage += rest;
         return storage;
     }
 
