@@ -109,7 +109,10 @@ std::string wordsBeside(std::string_view text) {
         if (!reply::holdsSensorError(line) || line == QZVehicleCommunicationProtocol::kCutShortLine)
             continue;
         std::string words;
-        for (auto token : t) words += (words.empty() ? "" : " ") + std::string(token);
+        for (auto token : t) {
+            if (!words.empty()) words += ' ';
+            words.append(token);
+        }
         return words;
     }
     return {};
@@ -126,8 +129,11 @@ std::string unreadableAnswer(const QZEModuleReply& reply) {
             if (reply::holdsDamagedFrame(reply.text))
                 return "answered only in part: a frame of its answer was damaged";
             const std::string words = wordsBeside(reply.text);
-            if (!words.empty())
-                return "answered, with the sensor's error \"" + words + "\" beside the answer";
+            if (!words.empty()) {
+                std::string said = "answered, with the sensor's error \"";
+                said.append(words).append("\" beside the answer");
+                return said;
+            }
             return "answered only in part: its answer was damaged";
         }
         case QZEReplyKind::elsewhere:
