@@ -10,10 +10,10 @@ namespace qz {
 // Where a BlueZ central looks for Bluetooth.
 struct BlueZOptions {
     // The adapter's name ("hci0", "hci1", ...); empty: the first adapter BlueZ lists.
-    std::string adapter;
+    std::string adapter{};
     // The D-Bus address of the bus BlueZ is on; empty: the system bus (DBUS_SYSTEM_BUS_ADDRESS
     // when set, else the standard socket).
-    std::string busAddress;
+    std::string busAddress{};
 };
 
 // The BLE central over BlueZ, the Linux Bluetooth stack, on D-Bus (org.bluez):
