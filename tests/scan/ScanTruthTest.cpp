@@ -661,6 +661,20 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         // Refused for the K-line bus, the next bus (the MUT line) is still read.
         {"Hyundai: K-line bus's protocol refused once", "hyundai.json", "KQSP5", "?", true,
          hyundaiCan + "|" + hyundaiMut + "|OBD:", false, {}, 6},
+        // A 2003 C-Class on CAN: refused for its K-line units, its CAN units are listed.
+        {"Mercedes: the K-line units' protocol refused beside CAN units", "mercedes.json", "KQSP5",
+         "?", false, "ME20: P1570/MIL/PRESENT|EGS52: P0715/PRESENT|OBD:", false,
+         [](VehicleProfile& p) {
+             p.vin = "WDBRF61J03F123456";
+             // KWP2000 on CAN at the engine's and transmission's identifiers.
+             auto kwp = [&](const char* unit, std::vector<uint8_t> codes) {
+                 moduleNamed(p, unit).replies = {{"1A87", {bytesOf({0x5A, 0x87, 0x01})}},
+                                                 {"1802FF00", {bytesOf(std::move(codes))}}};
+             };
+             kwp("Engine", {0x58, 0x01, 0x15, 0x70, 0xE0});
+             kwp("VGS2FE", {0x58, 0x01, 0x07, 0x15, 0x60});
+         },
+         3},
         // The restore refused: the generic codes are not read on a bus the sensor may not be on.
         {"Toyota: the mask's restore refused", "toyota.json", "KQCM7F8", "?", false,
          "ECM: P1135/STORED P1656/STORED|EPS: U0293/STORED"
