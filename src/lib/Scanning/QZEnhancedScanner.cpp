@@ -617,6 +617,8 @@ void QZEnhancedScanner::peformMercedesScan(QZEModuleScanner& scanner) {
     for (const auto& key : scanner.moduleDictionary().allKeys()) {
         const QZEModuleArray modules = *modulesOf(scanner, key);
         if ((key == "4" || key == "96") && firmware() >= 405) {
+            // No K-line unit listed for the chassis: nothing to select the protocol for.
+            if (modules.empty()) continue;
             scanner.setPerformMercedesFullKlineMethod(true);
             // Selecting a protocol resets the sensor's pins, so K-line goes first: otherwise
             // the first module of the first pin pair is read on the K-line default pins.
