@@ -612,13 +612,10 @@ std::string SensorCore::vinBody(const std::string& vin) const {
     for (size_t i = 0; i * 4 < padded.size(); ++i) {
         if (i) out += "\r";
         out += hexByte(static_cast<unsigned>(i + 1));
-        // GCC 12 sees an overlap in std::string's inlined copy here that cannot occur (a false
-        // warning).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wrestrict"
-        for (size_t k = 0; k < 4; ++k)
-            out += " " + hexByte(static_cast<uint8_t>(padded[i * 4 + k]));
-#pragma GCC diagnostic pop
+        for (size_t k = 0; k < 4; ++k) {
+            out += ' ';
+            out += hexByte(static_cast<uint8_t>(padded[i * 4 + k]));
+        }
     }
     return out;
 }

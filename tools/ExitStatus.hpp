@@ -1,6 +1,7 @@
 #pragma once
 
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -16,16 +17,23 @@ inline constexpr int kRecovery = 2;
 // Bad command line (sysexits' EX_USAGE).
 inline constexpr int kUsage = 64;
 
-// A bad command line: said on standard error; with `json` one document too ("kind": "usage").
-inline int usageError(bool json, const std::string& command, const std::string& message) {
+// Prints a failure on standard error, with `json` one document too ("command" null when there
+// is none, "kind" when given); the exit status.
+inline int printFailure(bool json, const std::string& command, const std::string& message,
+                        int status, const std::optional<std::string>& kind = std::nullopt) {
     if (json) {
-        nlohmann::json doc{
-            {"command", nullptr}, {"ok", false}, {"error", message}, {"kind", "usage"}};
+        nlohmann::json doc{{"command", nullptr}, {"ok", false}, {"error", message}};
         if (!command.empty()) doc["command"] = command;
+        if (kind) doc["kind"] = *kind;
         std::cout << doc.dump(2) << "\n";
     }
     std::cerr << "qzdiag: " << message << "\n";
-    return kUsage;
+    return status;
+}
+
+// A bad command line ("kind": "usage").
+inline int usageError(bool json, const std::string& command, const std::string& message) {
+    return printFailure(json, command, message, kUsage, "usage");
 }
 
 }  // namespace qz::tools

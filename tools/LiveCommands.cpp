@@ -31,23 +31,11 @@ namespace qz::tools {
 
 namespace {
 
-// Prints a failure on standard error (with --json its document too, `kind` the library's case
-// name when there is one); the exit status.
-int fail(bool json, const std::string& command, const std::string& message, int status,
-         const std::optional<std::string>& kind = std::nullopt) {
-    if (json) {
-        nlohmann::json doc{{"command", command}, {"ok", false}, {"error", message}};
-        if (kind) doc["kind"] = *kind;
-        std::cout << doc.dump(2) << "\n";
-    }
-    std::cerr << "qzdiag: " << message << "\n";
-    return status;
-}
-
 // A command's failure on a connection that did not open or whose sensor is in recovery mode.
 int fail(bool json, const std::string& command, const Connection& connection) {
-    return fail(json, command, connection.error.value_or("no connection"), connection.failed(),
-                connection.recovery ? std::optional<std::string>("recoveryMode") : std::nullopt);
+    return printFailure(
+        json, command, connection.error.value_or("no connection"), connection.failed(),
+        connection.recovery ? std::optional<std::string>("recoveryMode") : std::nullopt);
 }
 
 }  // namespace
@@ -194,10 +182,11 @@ int runVin(bool json, DiagSession& session) {
     auto result = answer.first();
     const auto why = result && !*result ? vinFailure(gateway, result->error()) : std::string();
     disconnect(gateway);
-    if (!result) return fail(json, "vin", "the library did not answer", connection.failed());
+    if (!result)
+        return printFailure(json, "vin", "the library did not answer", connection.failed());
     if (!*result)
-        return fail(json, "vin", "the VIN could not be read: " + why, connection.failed(),
-                    describe(result->error()));
+        return printFailure(json, "vin", "the VIN could not be read: " + why, connection.failed(),
+                            describe(result->error()));
     const std::string vin = **result;
     auto year = VIN::year(vin);
     const std::string make = VIN::manufacturerName(vin);
@@ -234,11 +223,12 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
     auto supported = discovery.first();
     if (!supported || !*supported) {
         disconnect(gateway);
-        return fail(json, "live",
-                    "the supported parameters could not be read: " +
-                        (supported ? reason(supported->error()) : "the library did not answer"),
-                    connection.failed(),
-                    supported ? std::optional(supported->error().description()) : std::nullopt);
+        return printFailure(
+            json, "live",
+            "the supported parameters could not be read: " +
+                (supported ? reason(supported->error()) : "the library did not answer"),
+            connection.failed(),
+            supported ? std::optional(supported->error().description()) : std::nullopt);
     }
 
     // The parameter objects to show, and one request per PID number: a refresh feeds every
@@ -321,15 +311,16 @@ int runSmog(bool json, DiagSession& session) {
     gateway.requestSmogInfo(answer.callback());
     auto result = answer.first();
     disconnect(gateway);
-    if (!result) return fail(json, "smog", "the library did not answer", connection.failed());
+    if (!result)
+        return printFailure(json, "smog", "the library did not answer", connection.failed());
     if (!*result) {
         // What failed, as the library's log says it.
         std::string why;
         for (const auto& note : session.engineNotes().notes())
             why += (why.empty() ? "" : "; ") + note;
-        return fail(json, "smog",
-                    "the smog check failed: " + (why.empty() ? reason(result->error()) : why),
-                    connection.failed(), describe(result->error()));
+        return printFailure(
+            json, "smog", "the smog check failed: " + (why.empty() ? reason(result->error()) : why),
+            connection.failed(), describe(result->error()));
     }
     auto report = **result;
     auto monitors = report->monitorStatus();

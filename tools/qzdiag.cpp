@@ -246,11 +246,7 @@ std::string versionText(float v) {
 
 // A failure on standard error; with --json its document too.
 int printError(const Options& options, const std::string& command, const std::string& message) {
-    if (options.json)
-        std::cout << nlohmann::json{{"command", command}, {"ok", false}, {"error", message}}.dump(2)
-                  << "\n";
-    std::cerr << "qzdiag: " << message << "\n";
-    return kFailed;
+    return qz::tools::printFailure(options.json, command, message, kFailed);
 }
 
 int runInfo(const Options& options, DiagSession& session) {

@@ -125,13 +125,8 @@ std::vector<std::string> PIDInterface::vinData(const std::string& answer) {
             else if (c != '\n')
                 line.push_back(c);
         }
-        // GCC 12 sees an overlap in std::string's inlined copy here that cannot occur (a false
-        // warning).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wrestrict"
         for (size_t at = 0; (at = line.find("  ", at)) != std::string::npos; ++at)
-            line.replace(at, 2, " ");
-#pragma GCC diagnostic pop
+            line.erase(at, 1);
         line = trimmed(line);
         if (std::find(lines.begin(), lines.end(), line) == lines.end()) lines.push_back(line);
     }

@@ -574,13 +574,6 @@ LineShape shapeOf(const Tokens& t, std::string_view line) {
     return {};
 }
 
-bool isCutShortLine(std::string_view line) {
-    const auto t = reply::tokens(line);
-    std::string words;
-    for (auto token : t) words += std::string(words.empty() ? "" : " ") + std::string(token);
-    return words == QZVehicleCommunicationProtocol::kCutShortLine;
-}
-
 // The lines of a reply read in the question's framing and display form.
 Lines readLines(std::string_view text, const QZEAsked& asked) {
     Lines out;
@@ -825,6 +818,10 @@ QZEModuleReply classifyLines(Lines lines, const QZEAsked& asked) {
 }
 
 }  // namespace
+
+bool isCutShortLine(std::string_view line) {
+    return reply::tokens(line) == reply::tokens(QZVehicleCommunicationProtocol::kCutShortLine);
+}
 
 bool isBusyCode(int code) {
     return std::find(kBusyCodes.begin(), kBusyCodes.end(), code) != kBusyCodes.end();

@@ -396,12 +396,10 @@ void QZEMercedesJsonParser::unreadable(const std::filesystem::path& path, std::s
     std::string name;
     bool inFolder = false;
     for (const auto& part : path) {
-        // GCC 12 sees an overlap in std::string's inlined copy here that cannot occur (a false
-        // warning).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wrestrict"
-        if (inFolder) name += (name.empty() ? "" : "/") + part.string();
-#pragma GCC diagnostic pop
+        if (inFolder) {
+            if (!name.empty()) name += '/';
+            name += part.string();
+        }
         inFolder = inFolder || part == "enhanceddiag";
     }
     unreadable(name.empty() ? path.filename().string() : name, std::move(why));

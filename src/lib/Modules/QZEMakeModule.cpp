@@ -106,8 +106,7 @@ std::string wordsBeside(std::string_view text) {
     for (auto line : reply::lines(text)) {
         const auto t = reply::tokens(line);
         if (t.empty() || reply::isNotice(line) || reply::isDamagedLine(t)) continue;
-        if (!reply::holdsSensorError(line) || line == QZVehicleCommunicationProtocol::kCutShortLine)
-            continue;
+        if (!reply::holdsSensorError(line) || isCutShortLine(line)) continue;
         std::string words;
         for (auto token : t) {
             if (!words.empty()) words += ' ';
