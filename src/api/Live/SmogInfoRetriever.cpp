@@ -58,19 +58,6 @@ int64_t SmogInfoRetriever::countCodeLines(const std::string& reply) {
     return n;
 }
 
-// A reply on one line, without its prompt: "?", "7F 03 22".
-std::string SmogInfoRetriever::shown(const std::string& reply) {
-    std::string text;
-    for (char c : reply) {
-        if (c == '>') continue;
-        const bool blank = c == '\r' || c == '\n' || c == ' ';
-        if (blank && (text.empty() || text.back() == ' ')) continue;
-        text += blank ? ' ' : c;
-    }
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
-}
-
 void SmogInfoRetriever::fail(std::string cause) {
     Log::e("Smog check: " + cause);
     failures_.push_back(std::move(cause));
@@ -87,7 +74,7 @@ bool SmogInfoRetriever::setUp(const char* command) {
         fail(std::string("the sensor did not answer the set-up command ") + command);
     else if (!reply::isAccepted(*reply))
         fail(std::string("the sensor refused the set-up command ") + command + " (it answered \"" +
-             shown(*reply) + "\")");
+             reply::joinedTokens(reply::tokens(*reply)) + "\")");
     return reply && reply::isAccepted(*reply);
 }
 
@@ -156,7 +143,8 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
                 reply = std::move(*sent);
         if (QZEnhancedScanner::isCodeListAnswer(reply)) return countCodeLines(*reply);
         fail(std::string("the ") + what + " codes were not read: " + command +
-             (reply ? " was answered \"" + shown(*reply) + "\"" : std::string(" got no answer")));
+             (reply ? " was answered \"" + reply::joinedTokens(reply::tokens(*reply)) + "\""
+                    : std::string(" got no answer")));
         return 0;
     };
     report->setNumConfirmed(count("KQTC", "stored"));

@@ -32,7 +32,6 @@ class SmogInfoRetriever {
     const std::vector<std::string>& failures() const { return failures_; }
 
   private:
-    static std::string shown(const std::string& reply);
     void fail(std::string cause);
     // Sends a set-up command; whether the sensor took it ("OK").
     bool setUp(const char* command);

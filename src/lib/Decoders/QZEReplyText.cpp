@@ -44,6 +44,15 @@ Tokens tokens(std::string_view text) {
     return out;
 }
 
+std::string joinedTokens(const Tokens& t) {
+    std::string out;
+    for (auto token : t) {
+        if (!out.empty()) out += ' ';
+        out += token;
+    }
+    return out;
+}
+
 std::vector<std::string_view> lines(std::string_view text) {
     std::vector<std::string_view> out;
     size_t start = 0;

@@ -18,6 +18,9 @@ using Tokens = std::vector<std::string_view>;
 // byte) adds no empty token.
 Tokens tokens(std::string_view text);
 
+// The tokens with one blank between them ("7F 19 78").
+std::string joinedTokens(const Tokens& t);
+
 // The reply split at carriage returns, each line as it stands.
 std::vector<std::string_view> lines(std::string_view text);
 

@@ -107,12 +107,7 @@ std::string wordsBeside(std::string_view text) {
         const auto t = reply::tokens(line);
         if (t.empty() || reply::isNotice(line) || reply::isDamagedLine(t)) continue;
         if (!reply::holdsSensorError(line) || isCutShortLine(line)) continue;
-        std::string words;
-        for (auto token : t) {
-            if (!words.empty()) words += ' ';
-            words.append(token);
-        }
-        return words;
+        return reply::joinedTokens(t);
     }
     return {};
 }

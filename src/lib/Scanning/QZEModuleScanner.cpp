@@ -133,33 +133,30 @@ bool QZEModuleScanner::setupSensor(bool notCheckEngine) {
 
 // --- Sensor switches ---
 
-void QZEModuleScanner::prepare(bool accepted) {
+bool QZEModuleScanner::prepare(bool accepted) {
     m_prepared = m_prepared && accepted;
+    return accepted;
 }
 
 // Each switch changes the flag only when the sensor accepted it.
 void QZEModuleScanner::multiResponseOnIfOff() {
     if (m_multiRespIsOn) return;
-    m_multiRespIsOn = sendSetupCommandToOstrel(form("X1"));
-    prepare(m_multiRespIsOn);
+    m_multiRespIsOn = prepare(sendSetupCommandToOstrel(form("X1")));
 }
 
 void QZEModuleScanner::headersOnIfOff() {
     if (m_headerDispIsOn) return;
-    m_headerDispIsOn = sendSetupCommandToOstrel(form("H1"));
-    prepare(m_headerDispIsOn);
+    m_headerDispIsOn = prepare(sendSetupCommandToOstrel(form("H1")));
 }
 
 void QZEModuleScanner::headersOffIfOn() {
     if (!m_headerDispIsOn) return;
-    m_headerDispIsOn = !sendSetupCommandToOstrel(form("H0"));
-    prepare(!m_headerDispIsOn);
+    m_headerDispIsOn = !prepare(sendSetupCommandToOstrel(form("H0")));
 }
 
 void QZEModuleScanner::rawCanOffIfOn() {
     if (!m_rawCanOn) return;
-    m_rawCanOn = !sendPlainSetupCommand("KQCR0");
-    prepare(!m_rawCanOn);
+    m_rawCanOn = !prepare(sendPlainSetupCommand("KQCR0"));
 }
 
 void QZEModuleScanner::sendCanMask29() {
@@ -199,11 +196,7 @@ std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadModule(int64_t busKey
         case 3: {
             const bool gm = isMake(m_vehicleManufacturer, Make::GM);
             log().logVerbose("Original bus is %li, active is %li", m_originalBus, m_activeBus);
-            if (m_activeBus != 2) {
-                const bool selected = sendSetupCommandToOstrel(form("SP2"));
-                prepare(selected);
-                if (selected) m_activeBus = 2;
-            }
+            if (m_activeBus != 2 && prepare(sendSetupCommandToOstrel(form("SP2")))) m_activeBus = 2;
             if (!gm) return std::make_unique<QZEChryslerVPWDiagnosticModule>();
             if (scanType == 1) multiResponseOnIfOff();
             headersOffIfOn();
@@ -320,9 +313,7 @@ std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadCanModule(int64_t bus
     std::unique_ptr<QZEDiagnosticModule> nissan;
     if (make == Make::Nissan) {
         if (busKey == 97 && m_activeBus != 97) {
-            const bool selected = sendSetupCommandToOstrel(form("SP6"));
-            prepare(selected);
-            if (selected) {
+            if (prepare(sendSetupCommandToOstrel(form("SP6")))) {
                 m_activeBus = 97;
                 prepare(sendSetupCommandToOstrel(form("X0")));
             }
@@ -345,9 +336,7 @@ std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadCanModule(int64_t bus
             headersOnIfOff();
             if (busKey == 95 && m_activeBus != 95) {
                 log().logInfo("Setting bus formodu GM CAN ON VPW");
-                const bool selected = sendSetupCommandToOstrel(form("SP6"));
-                prepare(selected);
-                if (selected) {
+                if (prepare(sendSetupCommandToOstrel(form("SP6")))) {
                     m_activeBus = 95;
                     sendCanMask11();
                 }
@@ -374,28 +363,17 @@ std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadCanModule(int64_t bus
         case Make::VOLKSWAGEN:
             initVagGlobalStore();
             if (m_activeBus != 6) {
-                const bool selected = sendSetupCommandToOstrel(form("SP6"));
-                prepare(selected);
-                if (selected) {
+                if (prepare(sendSetupCommandToOstrel(form("SP6")))) {
                     sendCanMask11();
                     m_activeBus = 6;
                 }
             }
             headersOnIfOff();
             if (busKey == 98) {
-                if (!m_multiRespIsOn) {
-                    m_multiRespIsOn = sendPlainSetupCommand(form("X1"));
-                    prepare(m_multiRespIsOn);
-                }
-                if (!m_rawCanOn) {
-                    m_rawCanOn = sendPlainSetupCommand("KQCR1");
-                    prepare(m_rawCanOn);
-                }
+                if (!m_multiRespIsOn) m_multiRespIsOn = prepare(sendPlainSetupCommand(form("X1")));
+                if (!m_rawCanOn) m_rawCanOn = prepare(sendPlainSetupCommand("KQCR1"));
             } else if (busKey == 1) {
-                if (m_multiRespIsOn) {
-                    m_multiRespIsOn = !sendPlainSetupCommand(form("X0"));
-                    prepare(!m_multiRespIsOn);
-                }
+                if (m_multiRespIsOn) m_multiRespIsOn = !prepare(sendPlainSetupCommand(form("X0")));
                 rawCanOffIfOn();
             }
             log().logInfo("Loading VAG CAN Diagnostic Module");
@@ -407,11 +385,7 @@ std::unique_ptr<QZEDiagnosticModule> QZEModuleScanner::loadCanModule(int64_t bus
             log().logInfo("Loading HYUNDAI CAN Diagnostic Module");
             return std::make_unique<QZEHyundaiCanModule>();
         case Make::Mitsubishi:
-            if (m_activeBus != 6) {
-                const bool selected = sendPlainSetupCommand(form("SP6"));
-                prepare(selected);
-                if (selected) m_activeBus = 6;
-            }
+            if (m_activeBus != 6 && prepare(sendPlainSetupCommand(form("SP6")))) m_activeBus = 6;
             return std::make_unique<QZEMitsubishiCANDiagnosticModule>();
         case Make::Subaru:
             log().logInfo("Loading Subaru CAN Diagnostic Module");

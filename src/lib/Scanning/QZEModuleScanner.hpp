@@ -119,7 +119,8 @@ class QZEModuleScanner {
   private:
     bool setupSensor(bool notCheckEngine);
     // Notes a set-up of the preparation: one not accepted keeps the module from being read.
-    void prepare(bool accepted);
+    // Gives `accepted` back.
+    bool prepare(bool accepted);
     // The switches of the table: multi-response on, headers on/off, raw CAN off. A flag follows
     // only a switch the sensor accepted.
     void multiResponseOnIfOff();

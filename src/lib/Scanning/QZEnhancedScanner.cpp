@@ -30,6 +30,20 @@ std::string form(std::string_view suffix) {
     return QZEBaseDiagnosticModule::setupCommand(suffix);
 }
 
+// The same module of the lists, read again (by another pass or on another bus).
+bool sameModule(const QZEModuleData& a, const QZEModuleData& b) {
+    return a.accronym() == b.accronym() && a.requestId() == b.requestId() &&
+           a.responseId() == b.responseId();
+}
+
+// Runs `work` on the main queue: at once when already there.
+void onMainQueue(DispatchQueue::Work work) {
+    if (DispatchQueue::isMainThread())
+        work();
+    else
+        DispatchQueue::main()->async(std::move(work));
+}
+
 int64_t keyNumber(const std::string& key) {
     return QZEValue(key).integerValue();
 }
@@ -240,10 +254,7 @@ void QZEnhancedScanner::startScan(int64_t) {
             if (result || module->codeList().value_or(std::vector<std::string>{}).empty()) continue;
             // A duplicate: the codes it added reach the module kept.
             for (size_t i = 0; i < kept.size(); ++i)
-                if (kept[i]->accronym() == module->accronym() &&
-                    kept[i]->requestId() == module->requestId() &&
-                    kept[i]->responseId() == module->responseId())
-                    deliverCodes(delivered[i], *kept[i]);
+                if (sameModule(*kept[i], *module)) deliverCodes(delivered[i], *kept[i]);
         }
     }
     restore();
@@ -300,9 +311,7 @@ QZEModuleDataPtr QZEnhancedScanner::filterEnhancedData(const QZEModuleDataPtr& m
 
     bool duplicate = false;
     for (const auto& other : kept) {
-        if (other->accronym() != module->accronym() || other->requestId() != module->requestId() ||
-            other->responseId() != module->responseId())
-            continue;
+        if (!sameModule(*other, *module)) continue;
         duplicate = true;
         auto otherCodes = other->codeList().value_or(std::vector<std::string>{});
         auto otherStatuses = other->statusList().value_or(std::vector<std::string>{});
@@ -334,24 +343,16 @@ void QZEnhancedScanner::deliver(const QZEModuleDataPtr& module) {
     // The receiver may change the record on the main queue; a later read starts from this copy.
     m_delivered.insert_or_assign(module, module->copy());
     auto d = delegate();
-    if (!d) return;
-    if (DispatchQueue::isMainThread())
-        d->scannedModule(module);
-    else
-        DispatchQueue::main()->async([d, module] { d->scannedModule(module); });
+    if (d) onMainQueue([d, module] { d->scannedModule(module); });
 }
 
 void QZEnhancedScanner::deliverCodes(const QZEModuleDataPtr& record, const QZEModuleData& from) {
-    auto update = [record, codes = from.codeList(), statuses = from.statusList(),
-                   definitions = from.definitionList()] {
+    onMainQueue([record, codes = from.codeList(), statuses = from.statusList(),
+                 definitions = from.definitionList()] {
         record->setCodeList(codes);
         record->setStatusList(statuses);
         record->setDefinitionList(definitions);
-    };
-    if (DispatchQueue::isMainThread())
-        update();
-    else
-        DispatchQueue::main()->async(update);
+    });
 }
 
 QZEModuleArray QZEnhancedScanner::scanModules(const QZEModuleArray& modules,

@@ -73,14 +73,7 @@ bool QZEChryslerVPWDiagnosticModule::readJ2190(QZEModuleData& module, const std:
     for (size_t start = 0; readout && start <= readout->size();) {
         const size_t end = std::min(readout->find(',', start), readout->size());
         const std::string piece = readout->substr(start, end - start);
-        std::string one;
-        // GCC 12 sees an overlap in std::string's inlined copy here that cannot occur (a false
-        // warning).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wrestrict"
-        for (auto token : reply::tokens(piece))
-            one += (one.empty() ? "" : " ") + std::string(token);
-#pragma GCC diagnostic pop
+        const std::string one = reply::joinedTokens(reply::tokens(piece));
         if (!one.empty()) readouts.push_back(one);
         start = end + 1;
     }
