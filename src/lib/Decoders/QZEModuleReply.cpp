@@ -887,8 +887,11 @@ bool QZEModuleReply::readAgain() const {
            kind == QZEReplyKind::elsewhere;
 }
 
-QZEModuleReply QZEModuleReply::classify(std::string_view reply, const QZEAsked& asked) {
-    QZEModuleReply out = classifyLines(readLines(reply, asked), asked);
+QZEModuleReply QZEModuleReply::classify(std::string_view reply, const QZEAsked& asked,
+                                        bool cutShort) {
+    Lines lines = readLines(reply, asked);
+    lines.endedEarly = lines.endedEarly || cutShort;
+    QZEModuleReply out = classifyLines(std::move(lines), asked);
     out.text = std::string(reply);
     return out;
 }

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "lib/Facades/QZEAdapters.hpp"
+
 // What a module's reply is: the one place the engine tells an answer from a refusal, a "response
 // pending", a busy module, an answer cut short or damaged, the sensor's own words and silence.
 // Every module class, strategy and decoder asks it; no other code reads negative answers, pending
@@ -149,7 +151,12 @@ struct QZEModuleReply {
     // answer, then the sensor's words. A reply that stopped before its prompt (the engine's
     // cutShortLine after the part that came) is cut short where the module's bytes came: pending
     // or busy to the end where that is all it said.
-    static QZEModuleReply classify(std::string_view reply, const QZEAsked& asked);
+    // `cutShort`: the reply stopped before its prompt, `reply` being the part that came.
+    static QZEModuleReply classify(std::string_view reply, const QZEAsked& asked,
+                                   bool cutShort = false);
+    static QZEModuleReply classify(const QZECommandReply& reply, const QZEAsked& asked) {
+        return classify(reply.text, asked, reply.cutShort);
+    }
     // The lines of a reply, each printed without blanks spaced into its identifier and bytes as
     // the question's display form shows them ("7E8037F1922": "7E8 03 7F 19 22").
     static std::vector<std::string> spacedLines(std::string_view reply, const QZEAsked& asked);

@@ -22,6 +22,13 @@ enum class QZESetupAnswer {
     unanswered,  // no reply: a time-out, the link closed, no adapter
 };
 
+// A command's reply as the engine reads it: the text the sensor printed and, apart from it,
+// whether the reply stopped before its prompt (the text is then the part that came).
+struct QZECommandReply {
+    std::string text;
+    bool cutShort = false;
+};
+
 // Sends commands to the sensor.
 class QZVehicleCommunicationProtocol {
   public:
@@ -41,6 +48,11 @@ class QZVehicleCommunicationProtocol {
     // The reply text.
     virtual OptionalText sendCommandToOstrel(const OptionalText& cmd) = 0;
     virtual bool sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) = 0;
+    // A command and its reply, a reply cut short told apart from its text; an adapter that
+    // cannot tell answers the text of sendCommandToOstrel, never cut.
+    virtual QZECommandReply sendCommand(const OptionalText& cmd) {
+        return {sendCommandToOstrel(cmd).value_or(kNoDataReply), false};
+    }
     // A set-up command and how the sensor took it; an adapter that cannot tell a refusal from no
     // answer calls every failure a refusal.
     virtual QZESetupAnswer sendSetupCommand(const OptionalText& cmd) {

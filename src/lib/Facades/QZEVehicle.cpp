@@ -55,6 +55,12 @@ OptionalText QZEVehicle::sendCommandToOstrel(const OptionalText& cmd) {
     return std::nullopt;
 }
 
+QZECommandReply QZEVehicle::sendCommand(const OptionalText& cmd) {
+    if (auto c = comms()) return c->sendCommand(cmd);
+    QZELogging::shared().logError(kNoComms);
+    return {};
+}
+
 bool QZEVehicle::sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout) {
     if (auto c = comms()) return c->sendSetupCommandToOstrel(cmd, ignoreTimeout);
     QZELogging::shared().logError(kNoComms);

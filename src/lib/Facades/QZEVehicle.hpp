@@ -21,6 +21,9 @@ class QZEVehicle {
     // Without a communication adapter: error log, false / none.
     bool sendSetupCommandToOstrel(const OptionalText& cmd);
     OptionalText sendCommandToOstrel(const OptionalText& cmd);
+    // The reply with the fact that it was cut short apart from its text (an empty text, not
+    // cut, without a communication adapter).
+    QZECommandReply sendCommand(const OptionalText& cmd);
     bool sendSetupCommandToOstrel(const OptionalText& cmd, bool ignoreTimeout);
     // Unanswered without a communication adapter.
     QZESetupAnswer sendSetupCommand(const OptionalText& cmd);
