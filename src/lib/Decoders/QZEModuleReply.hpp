@@ -69,6 +69,7 @@ struct QZERecordLayout {
     size_t head = 1;   // bytes before the first record, the response byte included
     int countAt = -1;  // the byte holding the record count; -1: none
     size_t size = 0;   // bytes of a record; 0: records are not checked
+    size_t least = 0;  // records a whole answer holds at least (a module without faults says so)
 
     static QZERecordLayout kwp2000() { return {2, 1, 3}; }  // 58, count, (A, B, status)...
     static QZERecordLayout uds() { return {3, -1, 4}; }     // 59, type, mask, (A, B, FT, status)...
