@@ -314,6 +314,7 @@ std::optional<std::string> writeWhole(const std::filesystem::path& file, const s
     for (size_t done = 0; done < text.size() && !error;) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno != EINTR) error = errno;
+        if (n == 0) error = ENOSPC;
         if (n > 0) done += static_cast<size_t>(n);
     }
     if (!error && ::fsync(fd) != 0) error = errno;
