@@ -232,7 +232,11 @@ void BM_TroubleCodesLoad(benchmark::State& state) {
 
 void BM_PlainLookup(benchmark::State& state) {
     std::unordered_map<std::string, std::string> table;
-    for (int i = 0; i < 2000; ++i) table["P" + std::to_string(1000 + i)] = "Description";
+    for (int i = 0; i < 2000; ++i) {
+        std::string code = "P";
+        code += std::to_string(1000 + i);
+        table[code] = "Description";
+    }
     const std::string code = "P1300";
     gPlainLookup = timed(state, [&] {
         auto it = table.find(code);

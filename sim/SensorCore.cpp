@@ -99,6 +99,45 @@ const ModuleProfile::Replies::value_type* longestPrefix(const ModuleProfile::Rep
     return best;
 }
 
+// What a unit does on a generic clear: its stored and pending codes go (permanent ones stay),
+// the lamp goes off with its code count, every non-continuous monitor it supports starts over
+// (not complete; the continuous ones run all the time), and the counters since the clear and
+// those of the lamp restart from 0.
+void clearGenerically(EcuProfile& ecu) {
+    ecu.stored.clear();
+    ecu.pending.clear();
+    auto bytesOf = [](const std::string& text) {
+        std::string digits;
+        for (char c : text)
+            if (c != ' ') digits += c;
+        std::vector<unsigned> bytes;
+        if (digits.size() % 2 != 0 || !isHexText(digits)) return bytes;  // left as it stands
+        for (size_t i = 0; i + 1 < digits.size(); i += 2)
+            bytes.push_back(static_cast<unsigned>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+        return bytes;
+    };
+    auto textOf = [](const std::vector<unsigned>& bytes) {
+        std::string text;
+        for (unsigned b : bytes) {
+            if (!text.empty()) text += ' ';
+            text += hexByte(b);
+        }
+        return text;
+    };
+    if (auto status = ecu.mode1.find(0x01); status != ecu.mode1.end()) {
+        auto bytes = bytesOf(status->second);
+        if (bytes.size() == 4) {
+            bytes[0] = 0;         // lamp off, no code
+            bytes[3] = bytes[2];  // each supported monitor not complete
+            status->second = textOf(bytes);
+        }
+    }
+    for (uint8_t counter : {0x21, 0x30, 0x31, 0x4D, 0x4E})
+        if (auto it = ecu.mode1.find(counter); it != ecu.mode1.end())
+            if (const auto bytes = bytesOf(it->second); !bytes.empty())
+                it->second = textOf(std::vector<unsigned>(bytes.size(), 0));
+}
+
 }  // namespace
 
 Fault Fault::silence(int times, std::string match) {
@@ -361,10 +400,7 @@ std::string SensorCore::body(const std::string& key) {
     if (op == "TCP") return codeBody(1);
     if (op == "TCA") return codeBody(2);
     if (op == "CC") {
-        for (auto& ecu : profile_.ecus) {
-            ecu.stored.clear();
-            ecu.pending.clear();
-        }
+        for (auto& ecu : profile_.ecus) clearGenerically(ecu);
         return "OK";
     }
     if (op == "X0" || op == "X1") {

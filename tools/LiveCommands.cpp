@@ -339,7 +339,12 @@ int runSmog(bool json, DiagSession& session) {
                            {"monitorStatus", monitors->description()},
                            {"numConfirmed", report->numConfirmed()},
                            {"numPending", report->numPending()}};
-        for (auto& [key, pid] : figures) doc[key] = parameterJson(pid);
+        // A counter not read carries its request's error; one not given is unsupported.
+        for (auto& [key, pid] : figures) {
+            const auto notRead = report->notRead(pid->pid());
+            doc[key] =
+                parameterJson(pid, notRead ? std::optional(describe(*notRead)) : std::nullopt);
+        }
         std::cout << doc.dump(2) << "\n";
     } else {
         std::cout << "Verdict:          " << verdict << "\n"
@@ -348,8 +353,12 @@ int runSmog(bool json, DiagSession& session) {
                   << "Stored codes:     " << report->numConfirmed() << "\n"
                   << "Pending codes:    " << report->numPending() << "\n"
                   << "Monitors:         " << monitors->description() << "\n";
-        for (auto& [key, pid] : figures)
-            std::cout << pid->fullName() << ": " << readableValue(*pid) << "\n";
+        for (auto& [key, pid] : figures) {
+            const auto notRead = report->notRead(pid->pid());
+            std::cout << pid->fullName() << ": "
+                      << (notRead ? "not read (" + reason(*notRead) + ")" : readableValue(*pid))
+                      << "\n";
+        }
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -131,6 +132,32 @@ std::string moduleNamed(std::string_view text) {
     return module + " (request ID " + id + ")";
 }
 
+// A command as a user reads it: a control byte by its name ("<DLE>KQCD1"), another byte that
+// is no printable text by its value ("<C3>"), and in quotes when it holds what would read as
+// the sentence's own punctuation ("KQSP;").
+std::string readableCommand(std::string_view command) {
+    static constexpr std::array<const char*, 32> kControls = {
+        "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
+        "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
+        "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+    std::string text;
+    bool quoted = command.empty();
+    for (const char c : command) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < kControls.size()) {
+            text.append("<").append(kControls[byte]).append(">");
+        } else if (byte >= 0x7F) {
+            char value[8];
+            std::snprintf(value, sizeof value, "<%02X>", byte);
+            text += value;
+        } else {
+            text += c;
+            quoted = quoted || std::string_view(" ;,()\"").find(c) != std::string_view::npos;
+        }
+    }
+    return quoted ? "\"" + text + "\"" : text;
+}
+
 // A sensor's reply on one line: its line breaks as blanks, without its prompt.
 std::string oneLine(std::string_view reply) {
     std::string text;
@@ -151,11 +178,11 @@ std::string noteOf(std::string_view line) {
         return line.substr(head.size());
     };
     if (auto rest = after("Setup command refused: "))
-        return "the sensor refused the set-up command " + std::string(*rest);
+        return "the sensor refused the set-up command " + readableCommand(*rest);
     if (auto rest = after("Setup command not answered: "))
-        return "the set-up command " + std::string(*rest) + " got no answer";
+        return "the set-up command " + readableCommand(*rest) + " got no answer";
     if (auto rest = after("Restore command refused: "))
-        return "the sensor refused the restore command " + std::string(*rest) +
+        return "the sensor refused the restore command " + readableCommand(*rest) +
                ", so the generic codes were not read";
     if (auto rest = after("Modules not read, the sensor did not accept their set-up: ")) {
         std::vector<std::string> modules;
@@ -183,7 +210,7 @@ std::string noteOf(std::string_view line) {
     if (auto rest = after("Generic code read failed: ")) {
         constexpr std::string_view kAnswered = " answered ";
         const size_t at = rest->find(kAnswered);
-        const std::string command(rest->substr(0, at));
+        const std::string command = readableCommand(rest->substr(0, at));
         const auto reply =
             at == std::string_view::npos ? std::string_view() : rest->substr(at + kAnswered.size());
         if (at == std::string_view::npos || reply == QZVehicleCommunicationProtocol::kNoDataReply)

@@ -1,13 +1,18 @@
 #include "ScanCommands.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <mutex>
 #include <optional>
 
@@ -21,7 +26,9 @@
 #include "api/Communication/Vehicle.hpp"
 #include "api/Data/EnhancedProtocolManufacturerNames.hpp"
 #include "api/Gateway/Gateway.hpp"
+#include "api/Scan/InstanceStorage.hpp"
 #include "platform/FileSystem.hpp"
+#include "platform/Result.hpp"
 
 namespace qz::tools {
 
@@ -29,6 +36,18 @@ namespace {
 
 // Seconds (of the installed clock) a whole scan or clear may take.
 constexpr double kScanTimeout = 3600.0;
+
+// One unit as a scan showed it: two units may share a name and acronym (a make's units on two
+// buses), never the identifiers they are asked and answer on together with their line.
+struct Unit {
+    std::string name;
+    std::string acronym;
+    std::string requestId;   // empty for none (the generic module)
+    std::string responseId;  // empty for none
+    std::string line;        // its bus, protocol, pins and path, as the engine read it
+
+    bool operator==(const Unit&) const = default;
+};
 
 // What one scan gave.
 struct ScanOutcome {
@@ -39,6 +58,7 @@ struct ScanOutcome {
     std::string result;  // "complete" or the error's case name
     std::string error;   // why it did not complete, in words
     PelkModules modules;
+    std::vector<Unit> units;  // the modules' units, in the same order
 
     bool ok() const { return result == "complete"; }
 };
@@ -104,6 +124,25 @@ std::string failure(PelkScanError::Kind kind, const PelkModules& modules,
                             : "modules read: " + acronyms(modules));
 }
 
+// The unit a module of the latest scan stands for, from the engine's record of it.
+Unit unitOf(const std::shared_ptr<PelkModule>& module) {
+    Unit unit{module->name(), module->acronym(), {}, {}, {}};
+    const auto record = InstanceStorage::record(module);
+    if (!record) return unit;
+    unit.requestId = record->requestId().value_or("");
+    unit.responseId = record->responseId().value_or("");
+    std::vector<std::string> line;
+    if (record->busType()) line.push_back("bus " + *record->busType());
+    for (auto [key, said] : {std::pair{"PROTOCOL", "protocol "},
+                             {"TP2", "TP2.0 address "},
+                             {"CallUp", "call-up "},
+                             {"RESPONSE_PIN_COMMAND", "pins "}})
+        if (auto value = record->extra(key).text()) line.push_back(said + *value);
+    if (record->extraFlag("wasReadOnDiagH")) line.push_back("DIAG-H");
+    unit.line = joined(line, ", ");
+    return unit;
+}
+
 // The VIN read through Mode 9, else the profile's, as the user would enter it.
 std::optional<std::string> vehicleVin(Gateway& gateway, const DiagSession& session) {
     Answers<Result<std::string, CommError>> answer;
@@ -165,6 +204,7 @@ ScanOutcome scanOnce(bool json, DiagSession& session, const Connection& connecti
         failed = end->result()->error().kind();
         outcome.modules = end->result()->error().modules();
     }
+    for (const auto& m : outcome.modules) outcome.units.push_back(unitOf(m));
     if (failed) {
         outcome.result = describe(*failed);
         outcome.error = failure(*failed, outcome.modules, session.engineNotes().notes(),
@@ -241,39 +281,144 @@ void printTable(const ScanOutcome& o) {
     }
 }
 
-// The modules of the last scan qzdiag showed, by position: what "@N" names.
+// The units of the last scan qzdiag showed, by position: what "@N" names.
 struct Shown {
     std::optional<std::string> vin;
-    std::vector<std::pair<std::string, std::string>> modules;  // name, acronym
+    PelkScanType type = PelkScanType::all;
+    std::vector<Unit> modules;
 };
+
+// The record's layout; a record without it (name and acronym alone) is of an older qzdiag.
+constexpr int kRecordFormat = 2;
 
 std::filesystem::path shownFile() {
     return Paths::applicationSupportDirectory() / "qzdiag-last-scan.json";
 }
 
-// Keeps what a scan showed, for a later "@N".
-void remember(const ScanOutcome& o) {
-    if (!o.ran) return;
-    nlohmann::json doc{{"vin", o.vin ? nlohmann::json(*o.vin) : nlohmann::json()},
-                       {"modules", nlohmann::json::array()}};
-    for (const auto& m : o.modules)
-        doc["modules"].push_back({{"name", m->name()}, {"acronym", m->acronym()}});
-    const auto file = shownFile();
-    if (!Paths::createDirectories(file.parent_path())) return;
-    const auto written = file.string() + ".new";
-    std::ofstream(written) << doc.dump();
-    std::error_code ignored;
-    std::filesystem::rename(written, file, ignored);
+std::string systemError(int error) {
+    return std::strerror(error);
 }
 
-std::optional<Shown> lastShown() {
-    std::ifstream in(shownFile());
-    auto doc = nlohmann::json::parse(in, nullptr, false);
-    if (doc.is_discarded() || !doc.is_object() || !doc["modules"].is_array()) return std::nullopt;
+// Writes `text` as `file` whole or not at all, readable by its owner alone (it holds the VIN):
+// through a temporary file of this process, renamed over it. Why it could not, else none.
+std::optional<std::string> writeWhole(const std::filesystem::path& file, const std::string& text) {
+    if (!Paths::createDirectories(file.parent_path()))
+        return "the folder " + file.parent_path().string() + " cannot be made";
+    const auto temporary =
+        file.parent_path() / (file.filename().string() + "." + std::to_string(::getpid()) + ".new");
+    ::unlink(temporary.c_str());  // one a crashed run of the same process number left
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return temporary.string() + ": " + systemError(errno);
+    int error = 0;
+    for (size_t done = 0; done < text.size() && !error;) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno != EINTR) error = errno;
+        if (n == 0) error = ENOSPC;
+        if (n > 0) done += static_cast<size_t>(n);
+    }
+    if (!error && ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && !error) error = errno;
+    if (!error && ::rename(temporary.c_str(), file.c_str()) != 0) error = errno;
+    if (!error) return std::nullopt;
+    ::unlink(temporary.c_str());
+    return file.string() + ": " + systemError(error);
+}
+
+// Keeps what a scan showed, for a later "@N". When it cannot, says so and leaves no record of
+// an earlier scan: "@N" then names nothing rather than a module the user did not see.
+void remember(const ScanOutcome& o) {
+    if (!o.ran) return;
+    nlohmann::json doc{{"format", kRecordFormat},
+                       {"vin", o.vin ? nlohmann::json(*o.vin) : nlohmann::json()},
+                       {"scanType", rawValue(o.type)},
+                       {"modules", nlohmann::json::array()}};
+    for (const auto& u : o.units)
+        doc["modules"].push_back({{"name", u.name},
+                                  {"acronym", u.acronym},
+                                  {"requestId", u.requestId},
+                                  {"responseId", u.responseId},
+                                  {"line", u.line}});
+    const auto file = shownFile();
+    const auto failed = writeWhole(file, doc.dump());
+    if (!failed) return;
+    std::string said =
+        "qzdiag: the scan shown could not be kept for a later clear @N (" + *failed + ")";
+    std::error_code ec;
+    if (!std::filesystem::is_directory(std::filesystem::symlink_status(file, ec)) &&
+        std::filesystem::exists(std::filesystem::symlink_status(file, ec)) &&
+        !std::filesystem::remove(file, ec)) {
+        // Where it cannot go, an emptied record still names no module.
+        const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 || ::close(fd) != 0)
+            said += "; the record of an earlier scan is still there: a position names its modules";
+    }
+    std::cerr << said << "\n";
+}
+
+// The record of the last scan shown: none when no scan was kept, else why it cannot be used.
+Result<std::optional<Shown>, std::string> lastShown(const std::string& named) {
+    const auto file = shownFile();
+    auto refused = [&](const std::string& why) -> Result<std::optional<Shown>, std::string> {
+        return std::unexpected("the record of the last scan shown cannot be read: " +
+                               file.string() + " " + why + " (run qzdiag scan again)");
+    };
+    std::error_code ec;
+    const auto status = std::filesystem::status(file, ec);
+    if (status.type() == std::filesystem::file_type::not_found) return std::nullopt;
+    if (std::filesystem::is_directory(status))
+        return std::unexpected("the record of the last scan shown cannot be read: " +
+                               file.string() + " is a folder (move it away, then run qzdiag scan)");
+    if (ec) return refused("cannot be reached: " + ec.message());
+    if (!std::filesystem::is_regular_file(status)) return refused("is not a file");
+    std::ifstream in(file, std::ios::binary);
+    if (!in.is_open()) return refused("cannot be opened: " + systemError(errno));
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (text.empty()) return refused("is empty");
+    const auto doc = nlohmann::json::parse(text, nullptr, false);
+    if (doc.is_discarded()) return refused("is damaged: it holds no JSON document");
+    if (!doc.is_object() || !doc.contains("modules") || !doc["modules"].is_array())
+        return refused("is damaged: it holds no list of modules");
+    // An older qzdiag kept names and acronyms alone.
+    const bool older = !doc.contains("format");
+    if (!older && doc["format"] != kRecordFormat)
+        return refused("is in a format this qzdiag does not know (" + doc["format"].dump() + ")");
     Shown shown;
-    if (doc["vin"].is_string()) shown.vin = doc["vin"].get<std::string>();
-    for (const auto& m : doc["modules"])
-        shown.modules.emplace_back(m.value("name", ""), m.value("acronym", ""));
+    for (const auto& m : doc["modules"]) {
+        Unit unit;
+        bool whole = m.is_object();
+        for (auto [key, field] : {std::pair{"name", &unit.name},
+                                  {"acronym", &unit.acronym},
+                                  {"requestId", &unit.requestId},
+                                  {"responseId", &unit.responseId},
+                                  {"line", &unit.line}}) {
+            if (older && field == &unit.requestId) break;
+            if (!whole || !m.contains(key) || !m[key].is_string()) {
+                whole = false;
+                break;
+            }
+            *field = m[key].get<std::string>();
+        }
+        if (!whole)
+            return refused("is damaged: its module " + std::to_string(shown.modules.size() + 1) +
+                           " is not a module");
+        shown.modules.push_back(std::move(unit));
+    }
+    if (doc.contains("vin") && doc["vin"].is_string())
+        shown.vin = doc["vin"].get<std::string>();
+    else if (doc.contains("vin") && !doc["vin"].is_null())
+        return refused("is damaged: its VIN is not text");
+    if (older)
+        return std::unexpected(
+            "the record of the last scan shown (" + file.string() +
+            ") comes from an older qzdiag, which kept no more than names and acronyms: it does "
+            "not say which unit " +
+            named + " was (run qzdiag scan again)");
+    const auto type = doc.contains("scanType") && doc["scanType"].is_string()
+                          ? pelkScanType(doc["scanType"].get<std::string>())
+                          : std::nullopt;
+    if (!type) return refused("is damaged: it names no scan type");
+    shown.type = *type;
     return shown;
 }
 
@@ -303,45 +448,56 @@ struct Choice {
     std::optional<std::string> why;  // when it fits none: why, else the name is unknown
 };
 
-// "@N" names the module the user saw at N in the last scan shown; it is chosen only while the
-// clear's own scan has that module there.
-Choice choose(const std::string& named, const ScanOutcome& scanned) {
-    const PelkModules& modules = scanned.modules;
-    Choice choice;
-    if (named.size() > 1 && named[0] == '@') {
-        const std::string digits = named.substr(1);
-        const bool number = std::all_of(digits.begin(), digits.end(),
-                                        [](unsigned char c) { return std::isdigit(c); });
-        const size_t position = number && digits.size() < 6 ? std::stoul(digits) : 0;
-        const auto shown = lastShown();
-        const size_t count = shown ? shown->modules.size() : 0;
-        if (!shown) {
-            choice.why = "no scan has been shown yet to say which module " + named +
-                         " is (run qzdiag scan first)";
-        } else if (shown->vin != scanned.vin) {
-            choice.why = "the last scan shown was of another vehicle (" +
-                         shown->vin.value_or("no VIN") + ")";
-        } else if (position < 1 || position > count) {
-            choice.why =
-                "the last scan shown reported no module " + named + " (it reported " +
-                std::to_string(count) +
-                (count == 1 ? " module, @1" : " modules, @1 to @" + std::to_string(count)) + ")";
-        } else {
-            const auto& [name, acronym] = shown->modules[position - 1];
-            const std::string was =
-                named + " was " + name + " (" + acronym + ") in the last scan shown, but ";
-            if (position > modules.size())
-                choice.why = was + "this scan has no module " + named;
-            else if (modules[position - 1]->name() != name ||
-                     modules[position - 1]->acronym() != acronym)
-                choice.why = was + "this scan has " + modules[position - 1]->name() + " (" +
-                             modules[position - 1]->acronym() + ") at " + named;
-            else
-                choice.index = position - 1;
-        }
-        if (choice.why) *choice.why += "; nothing was cleared";
-        return choice;
+// "Powertrain Control Module (PCM)"; beside `other`, a unit of the same name and acronym,
+// with what tells them apart: "(PCM, request ID 7E0)".
+std::string unitText(const Unit& unit, const Unit& other) {
+    std::string text = unit.name + " (" + unit.acronym;
+    auto value = [](const std::string& v) { return v.empty() ? std::string("none") : v; };
+    if (unit != other && unit.name == other.name && unit.acronym == other.acronym) {
+        if (unit.requestId != other.requestId)
+            text += ", request ID " + value(unit.requestId);
+        else if (unit.responseId != other.responseId)
+            text += ", response ID " + value(unit.responseId);
+        else
+            text += ", read on " + (unit.line.empty() ? std::string("no line named") : unit.line);
     }
+    return text + ")";
+}
+
+// "@N" names the unit the user saw at N in the last scan shown; it is chosen only while the
+// clear's own scan has that very unit there (its name, acronym, identifiers and line).
+Choice choosePosition(size_t position, const std::string& named, const Shown& shown,
+                      const ScanOutcome& scanned) {
+    Choice choice;
+    const size_t count = shown.modules.size();
+    if (shown.vin != scanned.vin) {
+        choice.why =
+            "the last scan shown was of another vehicle (" + shown.vin.value_or("no VIN") + ")";
+    } else if (position > count) {
+        choice.why = "the last scan shown reported no module " + named + " (it reported " +
+                     std::to_string(count) +
+                     (count == 1 ? " module, @1" : " modules, @1 to @" + std::to_string(count)) +
+                     ")";
+    } else {
+        const Unit& was = shown.modules[position - 1];
+        if (position > scanned.units.size()) {
+            choice.why = named + " was " + unitText(was, was) +
+                         " in the last scan shown, but this scan has no module " + named;
+        } else if (const Unit& now = scanned.units[position - 1]; now != was) {
+            choice.why = named + " was " + unitText(was, now) +
+                         " in the last scan shown, but this scan has " + unitText(now, was) +
+                         " at " + named;
+        } else {
+            choice.index = position - 1;
+        }
+    }
+    if (choice.why) *choice.why += "; nothing was cleared";
+    return choice;
+}
+
+// A module named by its acronym or name, in any letter case.
+Choice chooseNamed(const std::string& named, const PelkModules& modules) {
+    Choice choice;
     for (size_t i = 0; i < modules.size(); ++i)
         if (upper(modules[i]->acronym()) == upper(named) ||
             upper(modules[i]->name()) == upper(named))
@@ -351,6 +507,24 @@ Choice choose(const std::string& named, const ScanOutcome& scanned) {
         choice.fitting.clear();
     }
     return choice;
+}
+
+// The position "@N" names (from 1), none for a module named otherwise; a text that starts with
+// "@" and is no position is a usage error, said in `error`.
+std::optional<size_t> positionNamed(const std::string& named, std::string& error) {
+    if (!named.starts_with('@')) return std::nullopt;
+    const std::string digits = named.substr(1);
+    const bool number = !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c));
+    });
+    const size_t significant =
+        digits.size() - std::min(digits.find_first_not_of('0'), digits.size());
+    if (!number || significant == 0) {
+        error = "not a position: " + named + " (a module's position is @1, @2, ...)";
+        return std::nullopt;
+    }
+    // Beyond any scan: kept as a number that no scan reaches.
+    return significant > 9 ? size_t{1000000000} : std::stoul(digits);
 }
 
 // "@5 Anti-lock Brake and Vehicle Dynamic Control (ABS)"
@@ -400,10 +574,15 @@ int runClear(bool json, const std::vector<std::string>& args, DiagSession& sessi
         if (!rescan) return usageError(json, "clear", "scan takes one of cel, com or all");
     }
     const std::string named = args[0];
+    std::string notAPosition;
+    const std::optional<size_t> position = positionNamed(named, notAPosition);
+    if (!notAPosition.empty()) return usageError(json, "clear", notAPosition);
     Gateway& gateway = *session.gateway();
-    // One JSON document: the clear, and the scan after it when one was asked for.
+    // One JSON document: the clear, and the scan after it when one was asked for. A module named
+    // by position is reported by its position until it is found.
     using Json = nlohmann::ordered_json;
-    Json doc{{"acronym", named}, {"cleared", false}};
+    Json doc = position ? Json{{"position", *position}, {"cleared", false}}
+                        : Json{{"acronym", named}, {"cleared", false}};
     auto print = [&](bool cleared, const std::string& message, int failed) {
         doc["cleared"] = cleared;
         if (!cleared) {
@@ -418,14 +597,29 @@ int runClear(bool json, const std::vector<std::string>& args, DiagSession& sessi
         if (json) std::cout << doc.dump(2) << "\n";
         return rc;
     };
+    // A position names a unit of the last scan shown: without a record of it nothing is cleared,
+    // and the clear's own scan is of that scan's kind.
+    std::optional<Shown> shown;
+    if (position) {
+        auto record = lastShown(named);
+        if (!record) return finish(print(false, record.error() + "; nothing was cleared", kFailed));
+        if (!*record)
+            return finish(print(false,
+                                "no scan has been shown yet to say which module " + named +
+                                    " is (run qzdiag scan first); nothing was cleared",
+                                kFailed));
+        shown = std::move(**record);
+    }
     const Connection connection = connect(gateway);
     if (connection.error) return finish(print(false, *connection.error, connection.failed()));
     const int failed = connection.failed();
 
     const auto vin = vehicleVin(gateway, session);
-    const auto scanned = scanOnce(json, session, connection, PelkScanType::all, vin);
+    const auto scanned =
+        scanOnce(json, session, connection, shown ? shown->type : PelkScanType::all, vin);
     const PelkModules& modules = scanned.modules;
-    const Choice choice = choose(named, scanned);
+    const Choice choice =
+        position ? choosePosition(*position, named, *shown, scanned) : chooseNamed(named, modules);
     if (choice.index) {
         const auto& m = modules[*choice.index];
         doc["acronym"] = m->acronym();
@@ -463,21 +657,21 @@ int runClear(bool json, const std::vector<std::string>& args, DiagSession& sessi
         // A scan that read only part of the vehicle still reported the modules it read: those
         // clear as any other.
         if (!scanned.ok()) std::cerr << "qzdiag: " << scanned.error << "\n";
-        const std::string shown = label(modules, *choice.index);
+        const std::string called = label(modules, *choice.index);
         Answers<PelkClearResult> answer;
         gateway.clearModule(modules[*choice.index], answer.callback());
         auto result = answer.first(kScanTimeout);
         if (!result)
-            rc = print(false, "the clear of " + shown + " got no answer", failed);
+            rc = print(false, "the clear of " + called + " got no answer", failed);
         else if (result->kind() == PelkClearResult::Kind::error)
-            rc = print(false, "the clear of " + shown + " failed: " + reason(*result->error()),
+            rc = print(false, "the clear of " + called + " failed: " + reason(*result->error()),
                        failed);
         else if (!result->result())
             rc = print(false,
-                       shown + " did not clear: the module refused the clear or did not answer it",
+                       called + " did not clear: the module refused the clear or did not answer it",
                        failed);
         else
-            rc = print(true, "Cleared " + shown, failed);
+            rc = print(true, "Cleared " + called, failed);
     }
     if (rc == kSuccess && rescan) {
         const auto after = scanOnce(json, session, connection, *rescan, vin);

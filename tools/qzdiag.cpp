@@ -97,18 +97,22 @@ const std::vector<Command>& commands() {
          "its codes, statuses and descriptions (--json: one object with scanType, vin, make,\n"
          "result and modules, each with its position). A request to the user is shown and\n"
          "taken as done. Fails when the scan does not complete, saying why (--json: result\n"
-         "is the library's case name, error the reason) with the modules read.\n"},
+         "is the library's case name, error the reason) with the modules read. The units\n"
+         "shown are kept for clear @N (readable by the user alone); when they cannot be\n"
+         "kept it says so, and no position names a module until a scan is kept.\n"},
         {"clear", "MODULE [scan [cel|com|all]]",
          "clear one module's codes (OBD: the generic codes)",
-         "Runs a full scan and clears one module: MODULE is its position in the last scan\n"
-         "shown (@5; nothing is cleared when this scan has another module there), its\n"
-         "acronym or its name, in any letter case (OBD is the generic OBD-II module).\n"
+         "Scans and clears one module: MODULE is its position in the last scan shown (@5:\n"
+         "a scan of that scan's kind runs, and nothing is cleared unless it has that very\n"
+         "unit there, the same name, acronym, identifiers and line), or its acronym or\n"
+         "name in any letter case after a full scan (OBD is the generic OBD-II module).\n"
          "A name that fits several modules (two ABS on two buses) clears none and lists\n"
          "them with their positions; one that fits none names the acronyms the scan found.\n"
          "With scan, scans again once the module has cleared. --json prints one object:\n"
-         "acronym and cleared, the module's name and position, error (and choices or found)\n"
-         "when it did not clear, scan (the second scan) when one ran. Fails when the module\n"
-         "does not clear.\n"},
+         "acronym (position for @N) and cleared, the module's name, acronym and position\n"
+         "once found, error (and choices or found) when it did not clear, scan (the second\n"
+         "scan) when one ran. Fails when the module does not clear, or the last scan's\n"
+         "record cannot be read; @ and no number is a usage error.\n"},
     };
     return list;
 }

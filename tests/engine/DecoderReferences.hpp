@@ -17,7 +17,8 @@ inline std::string hex(const Bytes& bytes) {
     for (int b : bytes) {
         char buf[4];
         std::snprintf(buf, sizeof buf, "%02X", b & 0xFF);
-        out += (out.empty() ? "" : " ") + std::string(buf);
+        if (!out.empty()) out += ' ';
+        out += buf;
     }
     return out;
 }

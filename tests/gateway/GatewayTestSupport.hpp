@@ -69,11 +69,11 @@ class Received {
     };
     std::function<void(T)> callback() {
         return [state = state_](T value) {
-            Entry e{std::move(value), DispatchQueue::isMainThread(),
-                    DispatchQueue::currentLabel() == "GatewayQueue"};
+            const bool onMain = DispatchQueue::isMainThread();
+            const bool onGatewayQueue = DispatchQueue::currentLabel() == "GatewayQueue";
             {
                 std::lock_guard lock(state->mutex);
-                state->entries.push_back(std::move(e));
+                state->entries.push_back(Entry{std::move(value), onMain, onGatewayQueue});
             }
             state->cv.notify_all();
         };

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,18 +25,20 @@ class QzdiagConventions : public qz::testsupport::QzdiagFixture {
     qz::testsupport::QzdiagRun run(const std::string& args, bool withErrors = false) const {
         return runTo(args, withErrors ? " 2>&1" : " 2>/dev/null");
     }
-    // The same, standard error kept apart.
-    qz::testsupport::QzdiagRun runApart(const std::string& args) const {
+    // The same, standard error kept apart; `shell` runs first in the same shell.
+    qz::testsupport::QzdiagRun runApart(const std::string& args,
+                                        const std::string& shell = "") const {
         const auto err = home.path() / "stderr.txt";
-        auto ran = runTo(args, " 2>'" + err.string() + "'");
+        auto ran = runTo(args, " 2>'" + err.string() + "'", shell);
         ran.err = qz::testsupport::text(qz::testsupport::readFileBytes(err));
         return ran;
     }
-    qz::testsupport::QzdiagRun runTo(const std::string& args, const std::string& errors) const {
+    qz::testsupport::QzdiagRun runTo(const std::string& args, const std::string& errors,
+                                     const std::string& shell = "") const {
         qz::testsupport::QzdiagRun run;
         int rc = -1;
         run.out = qz::testsupport::runCommand(
-            "env QZ_TIME_SCALE=0.1 QZ_BACKEND_HOST=http://127.0.0.1:9 " +
+            shell + "env QZ_TIME_SCALE=0.1 QZ_BACKEND_HOST=http://127.0.0.1:9 " +
                 std::string(QZ_BINARY_DIR) + "/qzdiag " + homeArg() + " " + args + errors,
             &rc);
         run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -101,6 +106,33 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
     bmw["modules"].erase(4);
     qz::testsupport::writeText(home.path() / "bmw-shifted.json", bmw.dump());
     const std::string shifted = "--vehicle '" + (home.path() / "bmw-shifted.json").string() + "' ";
+    // The Chrysler with its CAN units silent: the J1850 PCM, of the same name and acronym as
+    // the CAN one, stands at @1.
+    auto chrysler = nlohmann::json::parse(qz::testsupport::text(qz::testsupport::readFileBytes(
+        std::string(QZ_SOURCE_DIR) + "/sim/profiles/chrysler.json")));
+    auto& units = chrysler["modules"];
+    units.erase(units.begin(), std::find_if(units.begin(), units.end(), [](const auto& m) {
+                    return m["name"] == "PCM (J1850 VPW)";
+                }));
+    qz::testsupport::writeText(home.path() / "chrysler-j1850.json", chrysler.dump());
+    const std::string j1850 = "--vehicle '" + (home.path() / "chrysler-j1850.json").string() + "' ";
+    // The record of the last scan shown, and what reading it says.
+    const auto record =
+        home.path() / "app" / "Library" / "Application Support" / "qzdiag-last-scan.json";
+    auto writeRecord = [record](const std::string& text) {
+        return [record, text] {
+            std::filesystem::remove_all(record);
+            qz::testsupport::writeText(record, text);
+        };
+    };
+    auto unreadable = [&](const std::string& why) {
+        return "qzdiag: the record of the last scan shown cannot be read: " + record.string() +
+               " " + why + " (run qzdiag scan again); nothing was cleared\n";
+    };
+    const std::string damagedModule = unreadable("is damaged: its module 1 is not a module");
+    const std::string noScanShown =
+        "qzdiag: no scan has been shown yet to say which module @1 is (run qzdiag scan first); "
+        "nothing was cleared\n";
     const std::string recovery =
         "qzdiag: the sensor is in firmware recovery mode: update its firmware first\n";
     const std::string noVehicle =
@@ -111,12 +143,12 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
         int status;
         std::string said = {};                  // all of standard error, when given
         std::optional<std::string> shown = {};  // all of standard output, when given
+        std::function<void()> before = {};      // done to the home first
+        std::string shell = {};                 // run first in qzdiag's shell
     };
     // In order: a position names the module of the last scan shown before it.
     const std::vector<Case> cases = {
-        {"clear @1", 1,
-         "qzdiag: no scan has been shown yet to say which module @1 is (run qzdiag scan first); "
-         "nothing was cleared\n"},
+        {"clear @1", 1, noScanShown},
         {"scan", 0},
         {"clear @2", 1,
          "qzdiag: the last scan shown reported no module @2 (it reported 1 module, @1); nothing "
@@ -128,9 +160,84 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
          "A Keyflick is required before this scan.\nqzdiag: @4 was Integrated Automatic Heating "
          "and Air Conditioning (BMWVB33IHKA-80) in the last scan shown, but this scan has Tyre "
          "Pressure Control (BMWVB33RDC-70) at @4; nothing was cleared\n"},
+        // Shorter than the position: nothing stands there.
+        {shifted + "clear @6", 1,
+         "qzdiag: @6 was Emissions (OBD) in the last scan shown, but this scan has no module @6; "
+         "nothing was cleared\n"},
         {"clear @1", 1,
          "qzdiag: the last scan shown was of another vehicle (WBAVB33526PX12345); nothing was "
          "cleared\n"},
+        // A position of a check-engine scan is checked against one.
+        {vehicle("bmw.json") + "scan cel", 0},
+        {vehicle("bmw.json") + "clear @1", 0, "", "Cleared OBD\n"},
+        // Another unit of the same name and acronym at the position is not the one shown.
+        {vehicle("chrysler.json") + "scan", 0},
+        {j1850 + "clear @1", 1,
+         "qzdiag: @1 was Powertrain Control Module (PCM, request ID 7E0) in the last scan shown, "
+         "but this scan has Powertrain Control Module (PCM, request ID 10) at @1; nothing was "
+         "cleared\n"},
+        // Nor one of the same name under another acronym.
+        {"scan", 0},
+        {"clear @1", 1,
+         "qzdiag: @1 was Emissions (ECM) in the last scan shown, but this scan has Emissions "
+         "(OBD) at @1; nothing was cleared\n",
+         std::nullopt,
+         [record] {
+             auto doc = nlohmann::json::parse(
+                 qz::testsupport::text(qz::testsupport::readFileBytes(record)));
+             doc["modules"][0]["acronym"] = "ECM";
+             qz::testsupport::writeText(record, doc.dump());
+         }},
+        // A position is a number from 1, before any scan.
+        {"clear @abc", 64, "qzdiag: not a position: @abc (a module's position is @1, @2, ...)\n",
+         ""},
+        {"--json clear @-1", 64,
+         "qzdiag: not a position: @-1 (a module's position is @1, @2, ...)\n"},
+        // A damaged record clears nothing and says why.
+        {"--json clear @1", 1, damagedModule, std::nullopt,
+         writeRecord(R"({"format":2,"vin":null,"scanType":"all","modules":[1,2]})")},
+        {"--json clear @1", 1, damagedModule, std::nullopt,
+         writeRecord(R"({"format":2,"vin":null,"scanType":"all","modules":["ECM"]})")},
+        {"--json clear @1", 1, damagedModule, std::nullopt,
+         writeRecord(R"({"format":2,"vin":null,"scanType":"all","modules":[{"name":5,)"
+                     R"("acronym":"OBD","requestId":"","responseId":"","line":""}]})")},
+        {"--json clear @1", 1, damagedModule, std::nullopt,
+         writeRecord(R"({"vin":null,"modules":[{"name":null,"acronym":"OBD"}]})")},
+        {"--json clear @1", 1, unreadable("is damaged: it holds no JSON document"), std::nullopt,
+         writeRecord(R"({"vin":null,"modu)")},
+        {"--json clear @1", 1, unreadable("is damaged: it holds no list of modules"), std::nullopt,
+         writeRecord("[]")},
+        // A record of an older qzdiag does not say which of two units of one name it was.
+        {"--json clear @1", 1,
+         "qzdiag: the record of the last scan shown (" + record.string() +
+             ") comes from an older qzdiag, which kept no more than names and acronyms: it does "
+             "not say which unit @1 was (run qzdiag scan again); nothing was cleared\n",
+         std::nullopt,
+         writeRecord(
+             R"({"vin":"1HGCM82633A004352","modules":[{"name":"Emissions","acronym":"OBD"}]})")},
+        // A folder where the record goes: it is neither written nor read.
+        {"scan", 0,
+         "qzdiag: the scan shown could not be kept for a later clear @N (" + record.string() +
+             ": Is a directory)\n",
+         std::nullopt,
+         [record] {
+             std::filesystem::remove_all(record);
+             std::filesystem::create_directories(record);
+         }},
+        {"--json clear @1", 1,
+         "qzdiag: the record of the last scan shown cannot be read: " + record.string() +
+             " is a folder (move it away, then run qzdiag scan); nothing was cleared\n"},
+        // A record that cannot be written whole (files limited to 1 KiB, as on a full disk)
+        // leaves none of the scan before: the position names nothing.
+        {"scan", 0, "", std::nullopt, [record] { std::filesystem::remove_all(record); }},
+        {vehicle("ford.json") + "scan",
+         0,
+         "qzdiag: the scan shown could not be kept for a later clear @N (" + record.string() +
+             ": File too large)\n",
+         std::nullopt,
+         {},
+         "trap '' XFSZ; ulimit -f 1; "},
+        {"clear @1", 1, noScanShown},
         {"info", 0},
         {"live 0C", 0},
         {"live 0C FF", 0},  // one value read
@@ -151,6 +258,13 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
          1,
          "qzdiag: the smog check failed: the pending codes were not read: KQTCP was answered "
          "\"?\"\n"},
+        // Every cause is said.
+        {variant("default.json", "code-lists-refused.json",
+                 {{"answers", {{"KQTC", "7F 03 22"}, {"KQTCP", "?"}}}}) +
+             "smog",
+         1,
+         "qzdiag: the smog check failed: the stored codes were not read: KQTC was answered \"7F "
+         "03 22\"; the pending codes were not read: KQTCP was answered \"?\"\n"},
         {variant("default.json", "kqcc-silent.json", {{"answers", {{"KQCC", nullptr}}}}) +
              "clear OBD",
          1, "qzdiag: the clear of OBD failed: the clear command KQCC got no answer\n"},
@@ -183,7 +297,8 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
-        auto ran = runApart(c.args);
+        if (c.before) c.before();
+        auto ran = runApart(c.args, c.shell);
         EXPECT_EQ(ran.status, c.status);
         if (!c.said.empty()) {
             EXPECT_EQ(ran.err, c.said);
@@ -195,6 +310,10 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
         // One document, whose error is the failure's sentence.
         auto doc = nlohmann::json::parse(ran.out, nullptr, false);
         ASSERT_TRUE(doc.is_object()) << ran.out;
+        // A module named by position is reported by its position.
+        if (c.args.find("clear @") != std::string::npos && c.status != 64) {
+            EXPECT_TRUE(doc["position"].is_number_unsigned()) << ran.out;
+        }
         if (c.status == 0 || c.said.empty()) continue;
         std::string last = c.said.substr(0, c.said.size() - 1);
         last = last.substr(last.rfind('\n') + 1);

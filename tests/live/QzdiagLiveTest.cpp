@@ -106,6 +106,22 @@ TEST_F(QzdiagLive, SmogPrintsTheVerdictAndFigures) {
     EXPECT_EQ(doc["milOn"], true);
     EXPECT_EQ(doc["numConfirmed"], 1);
     EXPECT_EQ(doc["runTimeSinceEngineStart"]["value"], 300.0);
+    EXPECT_EQ(doc["runTimeSinceEngineStart"]["error"], nullptr);
+
+    // A counter the vehicle gives whose request stalls is not read, not "not given".
+    const std::string stalled = qz::testsupport::profileVariant(
+        home.path(), "default.json", "run-time-stalled.json", {{"answers", {{"011F", nullptr}}}});
+    auto json = qzdiag(homeArg() + " " + stalled + "--json smog");
+    ASSERT_EQ(json.status, 0) << json.out;
+    const auto figure = nlohmann::json::parse(json.out)["runTimeSinceEngineStart"];
+    EXPECT_EQ(figure["supported"], true);
+    EXPECT_EQ(figure["value"], nullptr);
+    EXPECT_EQ(figure["error"], "timedOut");
+    auto text = qzdiag(homeArg() + " " + stalled + "smog");
+    EXPECT_NE(
+        text.out.find("\nRun Time Since Engine Start: not read (the sensor did not answer)\n"),
+        std::string::npos)
+        << text.out;
 }
 
 TEST_F(QzdiagLive, LiveAndSmogRunOnEveryShippedProfile) {

@@ -56,8 +56,10 @@ TEST(SmogReport, StartsEmptyAndDescribesItsFigures) {
     const std::string text = r->description();
     EXPECT_EQ(text.front(), '[');
     EXPECT_EQ(text.find(r->runTimeSinceEngineStart()->description()), 1u);
-    EXPECT_NE(text.find("\r" + r->monitorStatus()->description() + "\rNum confirmed: 2\r"),
-              std::string::npos);
+    std::string monitors = "\r";
+    monitors += r->monitorStatus()->description();
+    monitors += "\rNum confirmed: 2\r";
+    EXPECT_NE(text.find(monitors), std::string::npos);
     EXPECT_EQ(text.substr(text.size() - 16), "\rNum pending: 1]");
 }
 

@@ -51,6 +51,18 @@ TEST_F(SmogRetriever, ReadsEverythingInOrder) {
     EXPECT_DOUBLE_EQ(report->distanceMilOff()->value()->value, 500);
     EXPECT_DOUBLE_EQ(report->timeMilOff()->value()->value, 16);
     EXPECT_EQ(report->monitorStatus()->supportStatus(), SupportStatus::supported);
+
+    // As in a car, a generic clear turns the lamp off and starts the monitors and the counters
+    // since the clear over: a warning now, no longer a fail.
+    ASSERT_TRUE(rig_->relay->sendToSensor("KQCC", false, 0, MultiResponseStrategy::bitwiseOr));
+    auto cleared = run();
+    ASSERT_TRUE(cleared);
+    EXPECT_FALSE((*cleared)->monitorStatus()->milOn());
+    EXPECT_FALSE((*cleared)->monitorStatus()->areAllComplete());
+    EXPECT_EQ((*cleared)->numConfirmed(), 0);
+    EXPECT_EQ((*cleared)->smogCheckResult(), SmogReportStatus::warning);
+    EXPECT_DOUBLE_EQ((*cleared)->distanceMilOff()->value()->value, 0);
+    EXPECT_DOUBLE_EQ((*cleared)->timeMilOff()->value()->value, 0);
 }
 
 TEST_F(SmogRetriever, SeveralUnitsGiveTheSmallestCounterAndTheOredMonitors) {
@@ -66,12 +78,19 @@ TEST_F(SmogRetriever, SeveralUnitsGiveTheSmallestCounterAndTheOredMonitors) {
 }
 
 TEST_F(SmogRetriever, UnreadBlocksAreUnsupportedAndNoDataCountsNoCode) {
-    use(profileWith(R"({"01": "00 07 65 00", "1F": "00 10", "4D": "00 00"})"));
+    use(profileWith(R"({"01": "00 07 65 00", "1F": "00 10", "21": "00 00", "4D": "00 00"})"));
     rig_->core().addFault(Fault::noData(-1, "0140"));
+    // A counter that stalls is given but not read: the report tells it from one not given.
+    rig_->core().addFault(Fault::silence(1, "0121"));
     auto r = run();
     ASSERT_TRUE(r);
     EXPECT_EQ((*r)->timeMilOn()->supportStatus(), SupportStatus::unsupported);
     EXPECT_FALSE((*r)->timeMilOn()->value());
+    EXPECT_EQ((*r)->notRead(0x4D), std::nullopt);
+    EXPECT_EQ((*r)->distanceMilOn()->supportStatus(), SupportStatus::supported);
+    EXPECT_FALSE((*r)->distanceMilOn()->value());
+    EXPECT_EQ((*r)->notRead(0x21), CommError::timedOut);
+    EXPECT_EQ((*r)->notRead(0x1F), std::nullopt);
     EXPECT_EQ((*r)->numConfirmed(), 0);  // "NO DATA" counts no code
     EXPECT_EQ((*r)->smogCheckResult(), SmogReportStatus::pass);
 }
@@ -111,6 +130,8 @@ TEST_F(SmogRetriever, SetupFailures) {
         {"KQTCP CAN ERROR", nullptr, Fault::reply("CAN ERROR\r>", 1, "KQTCP"), true,
          "the pending codes were not read: KQTCP was answered \"CAN ERROR\""},
     };
+    // One retriever a row: what it says is of its last check alone.
+    std::optional<SmogInfoRetriever> retriever;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (!c.profile)
@@ -120,9 +141,9 @@ TEST_F(SmogRetriever, SetupFailures) {
         else
             use(profileWith(R"({"1F": "00 10"})"));
         if (c.fault) rig_->core().addFault(*c.fault);
-        SmogInfoRetriever retriever(vehicle_);
-        EXPECT_EQ(retriever.retrieveSmogStatus().error(), SmogInfoError::setupFailed);
-        EXPECT_EQ(retriever.failures(), std::vector<std::string>{c.failure});
+        retriever.emplace(vehicle_);
+        EXPECT_EQ(retriever->retrieveSmogStatus().error(), SmogInfoError::setupFailed);
+        EXPECT_EQ(retriever->failures(), std::vector<std::string>{c.failure});
         const auto commands = rig_->commands();
         ASSERT_FALSE(commands.empty());
         EXPECT_EQ(commands.front(), "KQX1");
@@ -130,9 +151,9 @@ TEST_F(SmogRetriever, SetupFailures) {
     }
     EXPECT_EQ(count("KQTCP"), 1u);  // the last row: everything was read
 
+    // The last row's retriever again, its vehicle without a link now.
     vehicle_->setRelay(nullptr);
-    SmogInfoRetriever retriever(vehicle_);
-    EXPECT_EQ(retriever.retrieveSmogStatus().error(), SmogInfoError::setupFailed);
-    EXPECT_EQ(retriever.failures(),
+    EXPECT_EQ(retriever->retrieveSmogStatus().error(), SmogInfoError::setupFailed);
+    EXPECT_EQ(retriever->failures(),
               std::vector<std::string>{"the library has no link to the sensor"});
 }

@@ -231,7 +231,9 @@ TEST_F(LogTest, ManyThreadsStartOneSession) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t)
         threads.emplace_back([t] {
-            for (int i = 0; i < 20; ++i) Log::d2("t" + std::to_string(t));
+            std::string line = "t";
+            line += std::to_string(t);
+            for (int i = 0; i < 20; ++i) Log::d2(line);
         });
     for (auto& th : threads) th.join();
     auto l = lines();
@@ -259,7 +261,8 @@ TEST_F(LogTest, EngineLinesThroughTheBinder) {
 
     QZEPitCrew crew;
     crew.registerLoggingAdapter(std::make_shared<LogBinder>());
-    QZELogging::shared().logError("code %@ at %d (%@)", "P0301", 7, std::optional<std::string>());
+    const std::optional<std::string> none;
+    QZELogging::shared().logError("code %@ at %d (%@)", "P0301", 7, none);
     QZELogging::shared().logVerbose("v");
     QZELogging::shared().logDebug("d");
     crew.registerLoggingAdapter(nullptr);

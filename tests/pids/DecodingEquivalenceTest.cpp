@@ -110,7 +110,9 @@ TEST(DecodingEquivalenceTest, NumberTextsAreToCharsShortest) {
         ASSERT_EQ(shortestNumberText(v), referenceText(v)) << std::hexfloat << v;
         std::string appended = "x";
         appendShortestNumberText(appended, v);
-        ASSERT_EQ(appended, "x" + referenceText(v));
+        std::string expected = "x";
+        expected += referenceText(v);
+        ASSERT_EQ(appended, expected);
     }
 }
 

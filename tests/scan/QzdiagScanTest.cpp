@@ -202,15 +202,19 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
     const std::string dropping =
         variant("chrysler.json", "dropping.json", {{"dropLinkAfter", "13"}});
     const std::string communication = "the scan could not read everything: communication error (";
-    // The VW airbag answering its code read so, every time.
-    auto airbag = [&](const std::string& name, const std::string& answer) {
+    // A sample profile as `name`, the module whose name starts with `module` patched.
+    auto changed = [&](const std::string& profile, const std::string& name,
+                       const std::string& module, const nlohmann::json& patch) {
         auto doc = nlohmann::json::parse(qz::testsupport::text(
-            qz::testsupport::readFileBytes(VehicleProfile::sampleFolder() / "volkswagen.json")));
-        for (auto& module : doc["modules"])
-            if (module["name"].get<std::string>().starts_with("15 Airbag"))
-                module["replies"]["19 02 FF"] = answer;
+            qz::testsupport::readFileBytes(VehicleProfile::sampleFolder() / profile)));
+        for (auto& m : doc["modules"])
+            if (m["name"].get<std::string>().starts_with(module)) m.merge_patch(patch);
         qz::testsupport::writeText(home.path() / name, doc.dump());
         return "--vehicle '" + (home.path() / name).string() + "' ";
+    };
+    // The VW airbag answering its code read so, every time.
+    auto airbag = [&](const std::string& name, const std::string& answer) {
+        return changed("volkswagen.json", name, "15 Airbag", {{"replies", {{"19 02 FF", answer}}}});
     };
     // "<name> (request ID <id>)" of each, joined as a sentence says them.
     auto named = [](const std::vector<std::pair<std::string, std::string>>& modules) {
@@ -327,6 +331,12 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
          communication +
              "Airbag (request ID 715) answered, with the sensor's error \"CAN ERROR\" beside the "
              "answer); modules read: 01, 15, 03, 17, OBD"},
+        {changed("nissan.json", "nissan-abs-elsewhere.json", "ABS (KWP2000)", {{"response", "29"}}),
+         "communicaton",
+         {"ECM", "BCM", "AIRBAG", "ABS", "BCM", "AIRBAG", "OBD"},
+         communication +
+             "Anti-lock Brake System (request ID 28) was answered only from another address); "
+             "modules read: ECM, BCM, AIRBAG, ABS, OBD"},
         // Refused on both K-line buses, the pins are said once.
         {variant("bmw.json", "pins-refused.json", {{"answers", {{"KQSM80", "?"}}}}),
          "communicaton",
@@ -345,6 +355,24 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
                     {"Transfer Case Control", "0E"}}) +
              " were not read: the sensor did not accept their set-up); modules read: BMWVB33DME, "
              "BMWVB33DSC, BMWVB33KOMBI, BMWVB33RDC-70, OBD"},
+        // A command as a user reads it: the control byte before the BMW's KQCD1 by its name, one
+        // that ends in ";" in quotes.
+        {variant("bmw.json", "kqcd1-refused.json", {{"answers", {{"KQCD1", "?"}}}}),
+         "errorLoading",
+         {},
+         "the scan could not be loaded for this vehicle's make (the sensor refused the set-up "
+         "command <DLE>KQCD1); no module was read"},
+        {variant("honda.json", "diag-h-refused.json", {{"answers", {{"KQSP;", "?"}}}}),
+         "communicaton",
+         {"PGMFI", "AT", "ABS", "SRS", "OBD"},
+         communication + "the sensor refused the set-up command \"KQSP;\"; " +
+             named({{"Electric Power Steering", "30"},
+                    {"Immobiliser Control Unit", "D0"},
+                    {"Gauge Control Module", "60"},
+                    {"Multiplex Integrated Control Unit", "40"},
+                    {"Climate Control Unit", "98"}}) +
+             " were not read: the sensor did not accept their set-up); modules read: PGMFI, AT, "
+             "ABS, SRS, OBD"},
         // Not back on its bus, the sensor would give another bus's generic codes.
         {variant("ford.json", "restore-refused.json", {{"answers", {{"KQCM7F8", "?"}}}}),
          "communicaton",

@@ -79,9 +79,12 @@ TEST(SimSensorCore, ModeNineAndCodeLists) {
     EXPECT_EQ(ask(core, "KQTC"), "P0301\rP0420\rU0100\r\r>");
     EXPECT_EQ(ask(core, "KQTCP"), "P0171\r\r>");
     EXPECT_EQ(ask(core, "KQTCA"), "P0420\r\r>");
+    EXPECT_EQ(ask(core, "0101"), "83 07 65 04 \r>");
     EXPECT_EQ(ask(core, "KQCC"), "OK\r>");
     EXPECT_EQ(ask(core, "KQTC"), "NO DATA\r>");
     EXPECT_EQ(ask(core, "KQTCA"), "P0420\r\r>");
+    // As in a car: the lamp off, no code counted, each supported monitor not complete again.
+    EXPECT_EQ(ask(core, "0101"), "00 07 65 65 \r>");
 }
 
 TEST(SimSensorCore, EchoRepeatsTheCommand) {

@@ -147,8 +147,11 @@ TEST(SimDisplay, FramesEveryPayloadAsTheSensorPrintsIt) {
          "",
          {3, 7},
          [](const Frame& p) {
-             Frame b{0x61, 0xF1, 0x10};
-             b.insert(b.end(), p.begin(), p.end());
+             Frame b(p.size() + 3);
+             b[0] = 0x61;
+             b[1] = 0xF1;
+             b[2] = 0x10;
+             std::copy(p.begin(), p.end(), b.begin() + 3);
              b.push_back(display::j1850Crc(b));
              return sensorBytes(b) + "\r";
          }},

@@ -34,6 +34,21 @@ QZ_REPORT_FIELD(int64_t, numConfirmed, setNumConfirmed)
 QZ_REPORT_FIELD(int64_t, numPending, setNumPending)
 #undef QZ_REPORT_FIELD
 
+std::optional<CommError> SmogInfoReport::notRead(uint64_t pid) const {
+    std::lock_guard l(mutex_);
+    const auto found = notRead_.find(pid);
+    if (found == notRead_.end()) return std::nullopt;
+    return found->second;
+}
+
+void SmogInfoReport::setNotRead(uint64_t pid, std::optional<CommError> error) {
+    std::lock_guard l(mutex_);
+    if (error)
+        notRead_[pid] = *error;
+    else
+        notRead_.erase(pid);
+}
+
 std::vector<std::shared_ptr<PIDInfo>> SmogInfoReport::pids() const {
     std::lock_guard l(mutex_);
     if (!pids_)

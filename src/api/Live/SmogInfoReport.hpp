@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "api/Communication/CommError.hpp"
 #include "api/Live/SmogReportStatus.hpp"
 #include "api/PIDs/NumericPID.hpp"
 #include "api/milstatus/PID0101_MonitorStatus.hpp"
@@ -18,8 +20,8 @@ class SmogInfoRetriever;
 // What the emissions-readiness check read: five run-time and distance counters, the readiness
 // monitors and the numbers of stored and pending codes, with the verdict worked out from them
 // at its first read. Built only by the check; the caller owns it afterwards. A counter the
-// vehicle does not give keeps support status unsupported and no value. Safe to read from any
-// thread.
+// vehicle does not give keeps support status unsupported and no value; one it lists that could
+// not be read has no value either, and notRead() says why. Safe to read from any thread.
 class SmogInfoReport {
   public:
     ~SmogInfoReport() = default;
@@ -43,6 +45,10 @@ class SmogInfoReport {
     void setNumConfirmed(int64_t value);
     int64_t numPending() const;
     void setNumPending(int64_t value);
+    // Why a parameter the vehicle lists was not read (its request stalled, or its answer held
+    // no value), by PID number (0x1F, ...); none for one read or one the vehicle does not give.
+    std::optional<CommError> notRead(uint64_t pid) const;
+    void setNotRead(uint64_t pid, std::optional<CommError> error);
 
     // The verdict, worked out at the first read and kept: MIL on or a stored code fail; a
     // pending code or an incomplete monitor warn; else pass.
@@ -69,6 +75,7 @@ class SmogInfoReport {
     std::shared_ptr<PID0101_MonitorStatus> monitorStatus_;
     int64_t numConfirmed_ = 0;
     int64_t numPending_ = 0;
+    std::map<uint64_t, CommError> notRead_;
     mutable std::optional<std::vector<std::shared_ptr<PIDInfo>>> pids_;
     mutable std::optional<SmogReportStatus> smogCheckResult_;
 

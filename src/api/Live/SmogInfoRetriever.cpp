@@ -125,9 +125,11 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
         const auto strategy = p->category() == PIDCategory::numeric
                                   ? MultiResponseStrategy::smallestValue
                                   : MultiResponseStrategy::bitwiseOr;
-        if (vehicle_->sendAndUpdate(*p, true, strategy)) {
+        if (auto read = vehicle_->sendAndUpdate(*p, true, strategy)) {
             Log::i("Updated: " + p->description());
         } else {
+            // Listed by the vehicle, so given: the report says it was not read.
+            report->setNotRead(number, read.error());
             Log::e(p->fullName() + " error updating");
             if (monitors)
                 fail("the monitor status (01 01) was not read: 0101 got no usable answer");
