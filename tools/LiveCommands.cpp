@@ -222,12 +222,13 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
     gateway.supportedPids(discovery.callback());
     auto supported = discovery.first();
     if (!supported || !*supported) {
+        // A link that went away is said so, not blamed on the vehicle.
+        const std::string why = connection.dropped(gateway) ? kLinkDropped
+                                : supported                 ? reason(supported->error())
+                                                            : "the library did not answer";
         disconnect(gateway);
         return printFailure(
-            json, "live",
-            "the supported parameters could not be read: " +
-                (supported ? reason(supported->error()) : "the library did not answer"),
-            connection.failed(),
+            json, "live", "the supported parameters could not be read: " + why, connection.failed(),
             supported ? std::optional(supported->error().description()) : std::nullopt);
     }
 
@@ -256,7 +257,14 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
     }
     // Each failed request's error: its case name (--json), and in words.
     std::map<uint64_t, std::string> errors, said;
+    bool dropped = false;
     for (auto& p : requests) {
+        // Once the link is gone nothing more is asked.
+        if (dropped || (dropped = connection.dropped(gateway))) {
+            errors[p->pid()] = describe(CommError::notConnected);
+            said[p->pid()] = kLinkDropped;
+            continue;
+        }
         Answers<Result<std::shared_ptr<PIDInfo>, CommError>> refreshed;
         gateway.updatePID(p, refreshed.callback());
         auto r = refreshed.first();
@@ -265,9 +273,10 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
             said[p->pid()] = "the library did not answer";
         } else if (!*r) {
             errors[p->pid()] = describe(r->error());
-            said[p->pid()] = reason(r->error());
+            said[p->pid()] = connection.dropped(gateway) ? kLinkDropped : reason(r->error());
         }
     }
+    dropped = dropped || connection.dropped(gateway);
     disconnect(gateway);
 
     // Each parameter's error: its request's, else "no value" when nothing decodes.
@@ -298,7 +307,8 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
         }
     }
     if (read > 0) return kSuccess;
-    std::cerr << "qzdiag: no value could be read\n";
+    std::cerr << "qzdiag: no value could be read"
+              << (dropped ? std::string(": ") + kLinkDropped : "") << "\n";
     return connection.failed();
 }
 

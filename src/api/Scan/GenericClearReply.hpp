@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "lib/Decoders/QZEModuleReply.hpp"
+
 namespace qz {
 
 // Whether the sensor's reply to the generic clear "KQCC" confirms that the codes were cleared:
@@ -10,6 +12,8 @@ namespace qz {
 // 22", cut short or not), a "response pending" with no answer after it, the sensor's words in any
 // spacing ("?", "NO DATA", "LP ALERT"), any other bytes ("00", "54", a stale "41 0D 00") or junk
 // is no confirmation. A reply that says nothing (the prompt, the echo, "SEARCHING...") is none.
-bool genericClearConfirmed(std::string_view reply);
+// The units' answers are read in the display form told (QZEVehicle::displayForm()), by their
+// shape when it is not known: "7E80144" is a unit's 44 only with headers shown.
+bool genericClearConfirmed(std::string_view reply, const QZEDisplayForm& display = {});
 
 }  // namespace qz
