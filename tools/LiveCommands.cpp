@@ -16,6 +16,7 @@
 #include "ExitStatus.hpp"
 #include "Reasons.hpp"
 #include "api/Communication/PelkSensorState.hpp"
+#include "api/Communication/Relay.hpp"
 #include "api/Communication/SessionController.hpp"
 #include "api/Gateway/Gateway.hpp"
 #include "api/Live/SmogInfoReport.hpp"
@@ -46,9 +47,9 @@ int Connection::failed() const {
 
 bool Connection::dropped(Gateway& gateway) const {
     // The closing reaches the listener after the work "GatewayQueue" is busy with: the session
-    // knows it first.
+    // knows it first, and the relay as soon as it declared the sensor dead.
     auto session = gateway.sessionController();
-    return (session && !session->isLinkOpen()) ||
+    return (session && !session->isLinkOpen()) || !gateway.relay()->linkOpen() ||
            (states && states->has([](const PelkSensorState& s) {
                return s.kind() == PelkSensorState::Kind::onSensorDisconnected;
            }));

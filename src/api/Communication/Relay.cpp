@@ -150,6 +150,13 @@ Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* li
         lock.lock();
         if (!open && semaphore_ == 0) return Wait::linkClosed;
     }
+    if (!setAside_.empty()) {
+        // Nothing else came: the reply set aside was the answer after all (its mark misled: an
+        // echo switched off unseen, say).
+        response_ = std::move(setAside_.back());
+        setAside_.pop_back();
+        return Wait::reply;
+    }
     return Wait::timedOut;
 }
 

@@ -51,8 +51,9 @@ class SessionController;
 //   answer carries a mark of its own: a sensor that echoes commands puts the command before its
 //   answer, so a reply without the echo of the command sent is the rest of an earlier one; and a
 //   caller may say what its answer holds (`ReplyCheck`: a live-data answer names its PID). Such
-//   a reply is set aside and the wait goes on. Without a mark a late rest cannot be told from an
-//   answer (both are bytes and a prompt) and is handed over as the reply, as it came.
+//   a reply is set aside and the wait goes on; when nothing else comes before the deadline, it
+//   is handed over after all. Without a mark a late rest cannot be told from an answer (both are
+//   bytes and a prompt) and is handed over as the reply, as it came.
 //
 // Firmware mode: `sendFwModeCommand` writes one raw frame (the recovery probe, answered by
 // a bare "s"); `writeFw` writes one raw block and completes when the expected 'C' and
@@ -140,7 +141,8 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     // Waits (mutex_ held through `lock`) for one signal that comes with a reply. With
     // `linkSeen` (the link closings counted before the transmission), a closing since then
     // ends the wait when the link is no longer open. While a late reply is due, a reply that
-    // `ours` does not take is set aside (`setAside_`) and the wait goes on.
+    // `ours` does not take is set aside (`setAside_`) and the wait goes on; at the deadline the
+    // last one set aside is the reply.
     Wait waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* linkSeen = nullptr,
                       const ReplyCheck& ours = {});
     // After a time-out: waits (mutex_ held) until the late reply is through, the link is quiet,

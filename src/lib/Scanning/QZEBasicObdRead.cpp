@@ -75,10 +75,14 @@ bool QZEnhancedScanner::isCodeListAnswer(const OptionalText& reply, const QZEDis
     if (reply::holdsSensorError(*reply)) return false;
     static const std::unordered_set<std::string> echoes = {"KQTC", "KQTCP", "KQTCA",
                                                            "ATTC", "ATTCP", "ATTCA"};
-    // A negative answer where a message begins, to any of the code services, read in the
-    // display form in force (not known: the shape of each line decides).
+    // A negative answer where a message begins, to any of the code services. A code list is the
+    // sensor's own print: read in the display form in force when that shows headers; otherwise
+    // the shape of each line decides.
     QZEAsked anyService;
-    anyService.display = display;
+    if (display.headers == true) {
+        anyService.display = display;
+        anyService.positive = QZEAsked::kAnyByte;  // a unit's answer to whichever code service
+    }
     for (auto line : reply::lines(*reply)) {
         const auto t = reply::tokens(line);
         if (t.empty() || reply::isNotice(line) || reply::holdsNoData(line)) continue;
@@ -92,7 +96,7 @@ bool QZEnhancedScanner::isCodeListAnswer(const OptionalText& reply, const QZEDis
                     return false;
                 // A unit's answer in the form told, printed without blanks ("7E80143"): bytes.
                 case QZEReplyKind::answer:
-                    if (display.headers.has_value()) continue;
+                    if (display.headers == true) continue;
                     break;
                 default:
                     break;

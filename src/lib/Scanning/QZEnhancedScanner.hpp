@@ -157,7 +157,8 @@ class QZEnhancedScanner {
     // "?", an error word, a negative answer ("7F 03 22", a bare "7F") and any other token (a code
     // cut short, junk, a code that lost its letter: "0420", or "420" alone on its line) are none.
     // "NO DATA", an empty reply and the echo alone are a list without codes. Lines of bytes are
-    // read in the display form told (QZEVehicle::displayForm()), by their shape when not known.
+    // read in the display form told (QZEVehicle::displayForm()) when it shows headers, by their
+    // shape otherwise.
     static bool isCodeListAnswer(const OptionalText& reply, const QZEDisplayForm& display = {});
     // The module of a "KQTC"/"KQTCP"/"KQTCA" reply: its J2012 codes (a failure-type byte after
     // one is dropped: "U0100-87" is U0100) with the type as status; other tokens are ignored.
