@@ -128,9 +128,12 @@ TEST_F(RelayTest, FiveEmptyTimeOutsInARowDeclareTheSensorDead) {
     EXPECT_EQ(relay_->consectutiveTimeouts(), 0);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
     EXPECT_FALSE(relay_->timedOut());
+    EXPECT_TRUE(relay_->linkOpen());
     EXPECT_EQ(posts.load(), 0);
     EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
     EXPECT_TRUE(relay_->timedOut());
+    // Gone for every caller, whatever the session says while it closes the link.
+    EXPECT_FALSE(relay_->linkOpen());
     EXPECT_EQ(posts.load(), 1);
     EXPECT_EQ(postThread, std::this_thread::get_id());
 
@@ -140,6 +143,7 @@ TEST_F(RelayTest, FiveEmptyTimeOutsInARowDeclareTheSensorDead) {
 
     NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_CONNECT_STARTED);
     EXPECT_FALSE(relay_->timedOut());
+    EXPECT_TRUE(relay_->linkOpen());
     EXPECT_TRUE(relay_->sendToSensor("KQD").has_value());
     NotificationCenter::defaultCenter().removeObserver(token);
 }
