@@ -308,6 +308,21 @@ TEST_F(VehicleTest, CommandsReturnTheReplyAndKeepPins) {
     }
     EXPECT_EQ(vehicle->sendSetupCommand(std::string("KQH1")), QZESetupAnswer::accepted);
     EXPECT_EQ(vehicle->headersShown(), true);
+
+    // The service and PID before a live answer's bytes: asked for once, off again after "KQD";
+    // a sensor that refused them is not asked again.
+    core->clearCommands();
+    EXPECT_TRUE(vehicle->showResponseBytes(true));
+    EXPECT_TRUE(vehicle->showResponseBytes(true));
+    EXPECT_TRUE(vehicle->responseBytesShown());
+    EXPECT_TRUE(vehicle->sendSetupCommandToOstrel(std::string("KQD")));
+    EXPECT_FALSE(vehicle->responseBytesShown());
+    EXPECT_EQ(vehicle->headersShown(), false);
+    core->addFault(Fault::unknown(1, "KQRP1"));
+    EXPECT_FALSE(vehicle->showResponseBytes(true));
+    EXPECT_FALSE(vehicle->showResponseBytes(true));
+    EXPECT_TRUE(vehicle->showResponseBytes(false));
+    EXPECT_EQ(core->commands(), (std::vector<std::string>{"KQRP1", "KQD", "KQRP1"}));
 }
 
 TEST_F(VehicleTest, SetupCommandWithoutCommandIsNotAccepted) {

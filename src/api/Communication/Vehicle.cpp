@@ -99,6 +99,7 @@ bool Vehicle::initializeVehicle() {
         std::lock_guard lock(m_mutex);
         m_headersShown = false;
         m_responseBytesShown = false;
+        m_responseBytesRefused = false;
         // GCC 12 sees an overlap in std::string's inlined copy here that cannot occur (a false
         // warning).
 #pragma GCC diagnostic push
@@ -350,7 +351,12 @@ bool Vehicle::responseBytesShown() const {
 
 bool Vehicle::showResponseBytes(bool shown) {
     if (responseBytesShown() == shown) return true;
-    return sendSetupCommand(std::string(shown ? "KQRP1" : "KQRP0")) == QZESetupAnswer::accepted;
+    // A sensor that refused them once is not asked again before it starts up anew.
+    if (shown && lockedCopy(m_mutex, m_responseBytesRefused)) return false;
+    const QZESetupAnswer answer = sendSetupCommand(std::string(shown ? "KQRP1" : "KQRP0"));
+    if (shown && answer == QZESetupAnswer::refused)
+        lockedAssign(m_mutex, m_responseBytesRefused, true);
+    return answer == QZESetupAnswer::accepted;
 }
 
 std::optional<bool> Vehicle::headersShown() {

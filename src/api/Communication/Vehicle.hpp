@@ -124,8 +124,9 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     // Whether the sensor prints the service and PID before the bytes of a Mode 1 or Mode 9
     // answer ("KQRP1" in force, as followed here).
     bool responseBytesShown() const;
-    // Has the sensor print them, or not ("KQRP1"/"KQRP0", sent only when not in force already);
-    // true when they are as asked.
+    // Has the sensor print them, or not ("KQRP1"/"KQRP0", sent only when not in force already,
+    // and "KQRP1" not again after a refusal until the next initialisation); true when they are
+    // as asked.
     bool showResponseBytes(bool shown);
 
     // "0x" prefix optional; empty, unparseable or above 255 gives 0.
@@ -145,6 +146,7 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     BusProtocol m_activeMainBus = BusProtocol::unknownBus;
     bool m_headersShown = false;
     bool m_responseBytesShown = false;
+    bool m_responseBytesRefused = false;
     int64_t m_activeHighPin = 0;
     int64_t m_activeLowPin = 0;
     std::string m_activeObdProtocol = "0";
