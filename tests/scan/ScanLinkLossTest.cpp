@@ -230,14 +230,14 @@ TEST_P(ScanLinkLoss, ADropJustBeforeTheScanIsADroppedLink) {
 }
 
 // A sensor that goes silent is declared dead by the library after five empty time-outs, which
-// drops its link; a BLE radio may fail to close it. From then on nothing more is asked (no
-// restore, no generic read) and nothing is called refused: the scan reports the dropped link.
+// drops its link; a BLE session reports the link closed only later. From then on nothing more is
+// asked (no restore, no generic read) and nothing is called refused: the scan reports the
+// dropped link.
 TEST_P(ScanLinkLoss, ASensorDeclaredDeadIsADroppedLink) {
     ASSERT_NO_FATAL_FAILURE(connect());
     // Five time-outs cost their waits: a quarter of them.
     scanClock.reset();
     scanClock.emplace(std::make_shared<QuickClock>(0.25));
-    if (ble()) module->injectFault(sim::SimulatedBGX13::Fault::disconnect);
     constexpr int kAnswered = 12;
     core->clearCommands();
     core->addFault(Fault::silence(-1).after(kAnswered));
