@@ -16,6 +16,7 @@
 #include "ExitStatus.hpp"
 #include "Reasons.hpp"
 #include "api/Communication/PelkSensorState.hpp"
+#include "api/Communication/Relay.hpp"
 #include "api/Communication/SessionController.hpp"
 #include "api/Gateway/Gateway.hpp"
 #include "api/Live/SmogInfoReport.hpp"
@@ -46,9 +47,9 @@ int Connection::failed() const {
 
 bool Connection::dropped(Gateway& gateway) const {
     // The closing reaches the listener after the work "GatewayQueue" is busy with: the session
-    // knows it first.
+    // knows it first, and the relay as soon as it declared the sensor dead.
     auto session = gateway.sessionController();
-    return (session && !session->isLinkOpen()) ||
+    return (session && !session->isLinkOpen()) || !gateway.relay()->linkOpen() ||
            (states && states->has([](const PelkSensorState& s) {
                return s.kind() == PelkSensorState::Kind::onSensorDisconnected;
            }));
@@ -222,12 +223,13 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
     gateway.supportedPids(discovery.callback());
     auto supported = discovery.first();
     if (!supported || !*supported) {
+        // A link that went away is said so, not blamed on the vehicle.
+        const std::string why = connection.dropped(gateway) ? kLinkDropped
+                                : supported                 ? reason(supported->error())
+                                                            : "the library did not answer";
         disconnect(gateway);
         return printFailure(
-            json, "live",
-            "the supported parameters could not be read: " +
-                (supported ? reason(supported->error()) : "the library did not answer"),
-            connection.failed(),
+            json, "live", "the supported parameters could not be read: " + why, connection.failed(),
             supported ? std::optional(supported->error().description()) : std::nullopt);
     }
 
@@ -256,7 +258,14 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
     }
     // Each failed request's error: its case name (--json), and in words.
     std::map<uint64_t, std::string> errors, said;
+    bool dropped = false;
     for (auto& p : requests) {
+        // Once the link is gone nothing more is asked.
+        if (dropped || (dropped = connection.dropped(gateway))) {
+            errors[p->pid()] = describe(CommError::notConnected);
+            said[p->pid()] = kLinkDropped;
+            continue;
+        }
         Answers<Result<std::shared_ptr<PIDInfo>, CommError>> refreshed;
         gateway.updatePID(p, refreshed.callback());
         auto r = refreshed.first();
@@ -265,9 +274,10 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
             said[p->pid()] = "the library did not answer";
         } else if (!*r) {
             errors[p->pid()] = describe(r->error());
-            said[p->pid()] = reason(r->error());
+            said[p->pid()] = connection.dropped(gateway) ? kLinkDropped : reason(r->error());
         }
     }
+    dropped = dropped || connection.dropped(gateway);
     disconnect(gateway);
 
     // Each parameter's error: its request's, else "no value" when nothing decodes.
@@ -298,7 +308,8 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
         }
     }
     if (read > 0) return kSuccess;
-    std::cerr << "qzdiag: no value could be read\n";
+    std::cerr << "qzdiag: no value could be read"
+              << (dropped ? std::string(": ") + kLinkDropped : "") << "\n";
     return connection.failed();
 }
 

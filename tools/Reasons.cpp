@@ -207,6 +207,14 @@ std::string noteOf(std::string_view line) {
     }
     if (auto rest = after("Fault tables not answered by module: "))
         return moduleNamed(*rest) + " did not answer all its fault tables";
+    if (auto rest = after("Generic code read stopped before its end: ")) {
+        constexpr std::string_view kAfter = " after ";
+        const size_t at = rest->find(kAfter);
+        if (at == std::string_view::npos)
+            return "the generic code read " + std::string(*rest) + " stopped before its end";
+        return "the generic code read " + std::string(rest->substr(0, at)) +
+               " stopped before its end, after " + std::string(rest->substr(at + kAfter.size()));
+    }
     if (auto rest = after("Generic code read failed: ")) {
         constexpr std::string_view kAnswered = " answered ";
         const size_t at = rest->find(kAnswered);

@@ -20,6 +20,9 @@ std::string reason(const PelkClearError& error);
 // error".
 std::string reason(PelkScanError::Kind kind);
 
+// What a command says of a link that went away while it ran.
+inline constexpr const char* kLinkDropped = "the link to the sensor dropped";
+
 // The recovery-mode message every command ends with.
 inline constexpr const char* kRecoveryText =
     "the sensor is in firmware recovery mode: update its firmware first";

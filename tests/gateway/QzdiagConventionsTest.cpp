@@ -265,6 +265,19 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
          1,
          "qzdiag: the smog check failed: the stored codes were not read: KQTC was answered \"7F "
          "03 22\"; the pending codes were not read: KQTCP was answered \"?\"\n"},
+        // A link that drops is said to have dropped, over either transport: not blamed on the
+        // vehicle or a set-up.
+        {variant("default.json", "drop-0100.json", {{"dropLinkAfter", "0100"}}) + "smog", 1,
+         "qzdiag: the smog check failed: the link to the sensor dropped\n"},
+        {variant("default.json", "drop-0101.json", {{"dropLinkAfter", "0101"}}) +
+             "--transport ble --json smog",
+         1, "qzdiag: the smog check failed: the link to the sensor dropped\n"},
+        {variant("default.json", "drop-0100.json", {{"dropLinkAfter", "0100"}}) +
+             "--transport ble live",
+         1, "qzdiag: the supported parameters could not be read: the link to the sensor dropped\n"},
+        {variant("default.json", "drop-010c.json", {{"dropLinkAfter", "010C"}}) + "live 0C 0D", 0,
+         "",
+         "0C  Engine RPM: 1726.0 RPM\n0D  Vehicle Speed: N/A  (the link to the sensor dropped)\n"},
         {variant("default.json", "kqcc-silent.json", {{"answers", {{"KQCC", nullptr}}}}) +
              "clear OBD",
          1, "qzdiag: the clear of OBD failed: the clear command KQCC got no answer\n"},

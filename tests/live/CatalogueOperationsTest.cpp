@@ -151,6 +151,28 @@ TEST_F(CatalogueOperations, CleaningHelpers) {
               (Tokens{"1A", "F8"}));
     EXPECT_EQ(PIDInterface::cleanAnswer("1A  F8\r>", Mode::LiveData, 2).value(),
               (Tokens{"1A", "", "F8"}));
+    // An answer printed with its service and PID: its bytes when every line names the request
+    // asked, first or after its header; none when one names another, or none.
+    const struct {
+        const char* answer;
+        std::optional<std::string> bytes;
+    } named[] = {
+        {"41 0D 32 \r>", "32 \r>"},
+        {"41 0d 32\r\r>", "32 \r\r>"},
+        {"7E8 41 0D 32 \r7E9 41 0D 33 \r>", "7E8 32 \r7E9 33 \r>"},
+        {"41 0C 1A F8 \r>", std::nullopt},
+        {"7E8 41 0D 32 \r7E9 41 0C 1A F8 \r>", std::nullopt},
+        {"32 \r>", std::nullopt},
+        {"8 \r>", std::nullopt},
+        {"49 0D 32 \r>", std::nullopt},
+        {"NO DATA\r>", std::nullopt},
+    };
+    for (const auto& c : named)
+        EXPECT_EQ(PIDInterface::namedAnswer(c.answer, PID010D()), c.bytes) << c.answer;
+    EXPECT_TRUE(PIDInterface::namesRequest("F8 \r41 0D 32 \r>", PID010D()));
+    EXPECT_TRUE(PIDInterface::namesRequest("NO DATA\r>", PID010D()));
+    EXPECT_FALSE(PIDInterface::namesRequest("F8 \r>", PID010D()));
+    EXPECT_FALSE(PIDInterface::namesRequest("41 0C 1A F8 \r>", PID010D()));
 }
 
 TEST_F(CatalogueOperations, ListsBeforeAnyDiscovery) {

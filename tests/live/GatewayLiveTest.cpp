@@ -89,7 +89,8 @@ TEST_F(GatewayLive, DiscoversRefreshesAndListsTheVehiclesParameters) {
     EXPECT_EQ(*refreshed.at(0).value, rpm);
     EXPECT_TRUE(refreshed.at(0).onGatewayQueue);
     EXPECT_EQ(rpm->valueAsText(false), "1726.0 RPM");
-    EXPECT_EQ(sent(), std::vector<std::string>{"010C"});
+    // The sensor is asked to name the PID before its bytes, once.
+    EXPECT_EQ(sent(), (std::vector<std::string>{"KQRP1", "010C"}));
     EXPECT_EQ(lines->containing("updatePID(_:callback:) -> Function Called: [\"pid: PID: 0C"), 1u);
 
     // `pids` is the whole catalogue, the same objects.
@@ -337,7 +338,8 @@ TEST_F(GatewayLive, ADisconnectMidDiscoveryFailsIt) {
     Received<ListResult> list;
     gateway->supportedPids(list.callback());
     ASSERT_TRUE(list.waitFor(1));
-    EXPECT_EQ(list.at(0).value.error(), PelkError::initialization());
+    // The link went, not the vehicle.
+    EXPECT_EQ(list.at(0).value.error(), PelkError::notConnected());
     EXPECT_FALSE(gateway->isBusy());
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "LiveTestSupport.hpp"
+#include "api/Communication/Vehicle.hpp"
 #include "api/Live/LiveDataSupportChecker.hpp"
 #include "api/PIDs/Mode1/Mode1PIDs.hpp"
 #include "api/PIDs/PID0902.hpp"
@@ -84,17 +85,63 @@ TEST(LiveSim, VinSupportFollowsTheUnitsVins) {
     EXPECT_EQ(LiveDataSupportChecker(withVin.relay).checkVinSupport(), true);
 }
 
+// Faults in the middle of live data, read by read. NO DATA and silence fail the read they hit. A
+// stalled answer fails the read of its PID alone: with the vehicle, the sensor names the PID
+// before its bytes, and the next PID's late answer is its own, never the stalled one's rest.
 TEST(LiveSim, FaultsMidOperation) {
-    RelayRig rig;
-    PIDInterface pids;
-    pids.setRelay(rig.relay);
-    // The third 010C is answered NO DATA, the fourth not at all.
-    rig.core().addFault(Fault::noData(1, "010C").after(2));
-    rig.core().addFault(Fault::silence(1, "010C").after(3));
-    auto rpm = std::make_shared<PID010C>();
-    EXPECT_TRUE(pids.updatePid(rpm));
-    EXPECT_TRUE(pids.updatePid(rpm));
-    EXPECT_EQ(pids.updatePid(rpm).error(), CommError::invalidData);
-    EXPECT_EQ(pids.updatePid(rpm).error(), CommError::timedOut);
-    EXPECT_TRUE(pids.updatePid(rpm));
+    struct Read {
+        uint64_t pid;
+        std::optional<CommError> error;
+        std::string value = {};  // when given
+    };
+    struct Case {
+        const char* name;
+        bool withVehicle;
+        std::vector<Fault> faults;
+        std::vector<Read> reads;
+    };
+    const std::vector<Case> cases = {
+        // The third 010C is answered NO DATA, the fourth not at all.
+        {"NO DATA, then silence",
+         false,
+         {Fault::noData(1, "010C").after(2), Fault::silence(1, "010C").after(3)},
+         {{0x0C, {}},
+          {0x0C, {}},
+          {0x0C, CommError::invalidData},
+          {0x0C, CommError::timedOut},
+          {0x0C, {}, "1726.0 RPM"}}},
+        // 010C's rest comes 5 s after its first part, once 010D went out; 010D is answered
+        // 1.5 s after it goes out.
+        {"a stalled 010C, then 010D answered late",
+         true,
+         {Fault::split(2, 5.0, 1, "010C"), Fault::delay(1.5, 1, "010D")},
+         {{0x0C, CommError::timedOut}, {0x0D, {}, "50.0 km/h"}, {0x0C, {}, "1726.0 RPM"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RelayRig rig(VehicleProfile::load(VehicleProfile::sampleFolder() / "live-full.json"));
+        PIDInterface pids;
+        pids.setRelay(rig.relay);
+        if (c.withVehicle) {
+            auto vehicle = Vehicle::create(std::nullopt);
+            vehicle->setRelay(rig.relay);
+            pids.setVehicle(vehicle);
+        }
+        for (const auto& f : c.faults) rig.core().addFault(f);
+        for (const auto& read : c.reads) {
+            SCOPED_TRACE(read.pid);
+            for (const auto& p : pids.pidMap()->at(read.pid))
+                p->setSupportStatus(SupportStatus::supported);
+            const auto pid = pids.pidMap()->at(read.pid).front();
+            auto r = pids.updatePid(pid);
+            if (read.error) {
+                EXPECT_EQ(r.error(), *read.error);
+                continue;
+            }
+            ASSERT_TRUE(r);
+            if (!read.value.empty()) {
+                EXPECT_EQ(pid->valueAsText(false), read.value);
+            }
+        }
+    }
 }

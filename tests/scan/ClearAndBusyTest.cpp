@@ -103,12 +103,25 @@ TEST_F(GenericClear, EveryOtherReplyStaysCleared) {
     ASSERT_NO_FATAL_FAILURE(connectTo(carWithCodes()));
     auto obd = scanGeneric();
     ASSERT_TRUE(obd);
-    for (const char* reply : {"OK\r>", "44 \r>", "7F 04 78\r44 \r>", "KQCC\rOK\r>",
-                              "OK\r>\rtrailing", "48 6B 10 44 7F \r>"}) {
-        SCOPED_TRACE(reply);
-        core->addFault(Fault::reply(reply, 1, "KQCC"));
+    const struct {
+        const char* reply;
+        bool headers = false;  // shown, as the vehicle follows them
+    } replies[] = {{"OK\r>"},
+                   {"44 \r>"},
+                   {"7F 04 78\r44 \r>"},
+                   {"KQCC\rOK\r>"},
+                   {"OK\r>\rtrailing"},
+                   {"48 6B 10 44 7F \r>"},
+                   // Read in the display form in force: with headers, a unit's 44 behind its
+                   // identifier, printed without blanks.
+                   {"7E80144\r>", true}};
+    for (const auto& c : replies) {
+        SCOPED_TRACE(c.reply);
+        gateway->vehicle()->proccessPinSwitchCommands(c.headers ? "KQH1" : "KQH0");
+        core->addFault(Fault::reply(c.reply, 1, "KQCC"));
         EXPECT_EQ(clear(obd), PelkClearResult::complete(true));
     }
+    gateway->vehicle()->proccessPinSwitchCommands("KQH0");
     EXPECT_EQ(lines->containing("Generic clear refused"), 0u);
 }
 

@@ -9,9 +9,11 @@
 using namespace qz;
 
 TEST(GenericClearReply, ClearedOnlyWhenTheReplyAnswersAndNothingRefuses) {
+    const QZEDisplayForm headers{true, 3};
     const struct {
         const char* reply;
         bool cleared;
+        QZEDisplayForm display = {};  // the form told
     } cases[] = {
         // Answers.
         {"OK\r>", true},
@@ -72,9 +74,12 @@ TEST(GenericClearReply, ClearedOnlyWhenTheReplyAnswersAndNothingRefuses) {
         // The sensor's words beside a 44.
         {"44 \rNO DATA\r>", false},
         {"NO DATA\r44 \r>", false},
+        // Printed without blanks, read in the form told.
+        {"7E80144\r>", true, headers},
+        {"7E8037F0422\r>", false, headers},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.reply)));
-        EXPECT_EQ(genericClearConfirmed(c.reply), c.cleared);
+        EXPECT_EQ(genericClearConfirmed(c.reply, c.display), c.cleared);
     }
 }

@@ -400,6 +400,33 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
          "communicaton",
          {"PCM", "BCM", "TIPM"},
          communication + "the link to the sensor dropped); modules read: PCM, BCM, TIPM"},
+        // The link drops just before the scan (at the VIN read), over either transport: no
+        // scan to load, the sensor is gone.
+        {variant("default.json", "dropping-at-vin.json", {{"dropLinkAfter", "0902"}}),
+         "disconnected",
+         {},
+         "the scan could not go on: the sensor is not connected (the link to the sensor "
+         "dropped); no module was read"},
+        {variant("default.json", "dropping-at-vin.json", {{"dropLinkAfter", "0902"}}) +
+             "--transport ble ",
+         "disconnected",
+         {},
+         "the scan could not go on: the sensor is not connected (the link to the sensor "
+         "dropped); no module was read"},
+        // The library drops a link whose sensor leaves a set-up unanswered five times: nothing
+        // more is sent, and nothing is refused.
+        {variant("bmw.json", "bmw-kline-silent.json", {{"answers", {{"KQSP5", nullptr}}}}) +
+             "--transport ble ",
+         "communicaton",
+         {"BMWVB33DME", "BMWVB33DSC", "BMWVB33KOMBI"},
+         communication +
+             "the link to the sensor dropped; the set-up command KQSP5 got no "
+             "answer; " +
+             named({{"Electronic Transmission Control", "18"},
+                    {"Electric Fuel Pump Control", "17"},
+                    {"Advanced Crash Safety Module", "01"}}) +
+             " were not read: the sensor did not accept their set-up); modules read: BMWVB33DME, "
+             "BMWVB33DSC, BMWVB33KOMBI"},
         // A sensor in firmware recovery is asked nothing more: it cannot be scanned.
         {vehicle("recovery.json"),
          "notInitialized",

@@ -211,6 +211,52 @@ TEST_P(ScanLinkLoss, ADropAsAPauseBeginsEndsThePause) {
     EXPECT_FALSE(gateway->isBusy());
 }
 
+// A link that drops as a scan is asked for, before its work runs (the session's closing not yet
+// reported on the queue the scan waits on): the scan reports the dropped link, not a scan that
+// could not be loaded.
+TEST_P(ScanLinkLoss, ADropJustBeforeTheScanIsADroppedLink) {
+    ASSERT_NO_FATAL_FAILURE(connect());
+    ScanRecorder recorder;
+    {
+        gwtest::QueueGate gate;
+        gateway->performScan(profile().vin, PelkScanType::all, recorder.listener());
+        dropLink();
+    }
+    auto end = recorder.waitForEnd(60);
+    ASSERT_TRUE(end);
+    EXPECT_EQ(recorder.kinds().back(), "complete:disconnected");
+    gwtest::drainQueues();
+    EXPECT_FALSE(gateway->isBusy());
+}
+
+// A sensor that goes silent is declared dead by the library after five empty time-outs, which
+// drops its link; a BLE session reports the link closed only later. From then on nothing more is
+// asked (no restore, no generic read) and nothing is called refused: the scan reports the
+// dropped link.
+TEST_P(ScanLinkLoss, ASensorDeclaredDeadIsADroppedLink) {
+    ASSERT_NO_FATAL_FAILURE(connect());
+    // Five time-outs cost their waits: a quarter of them.
+    scanClock.reset();
+    scanClock.emplace(std::make_shared<QuickClock>(0.25));
+    constexpr int kAnswered = 12;
+    core->clearCommands();
+    core->addFault(Fault::silence(-1).after(kAnswered));
+    const std::string before = gwtest::libraryLogText();
+    ScanRecorder recorder;
+    auto end = fullScan(recorder);
+    ASSERT_TRUE(end);
+    gwtest::drainQueues();
+    EXPECT_EQ(core->commands().size(), static_cast<size_t>(kAnswered + 5));
+    ASSERT_FALSE(*end->result());
+    EXPECT_EQ(end->result()->error().kind(), PelkScanError::Kind::communicaton);
+    EXPECT_TRUE(gateway->relay()->timedOut());
+    const std::string log = gwtest::libraryLogText();
+    for (const char* said :
+         {"Restore command refused", "Generic code read failed", "Generic code read stopped"})
+        EXPECT_EQ(occurrences(log, said), occurrences(before, said)) << said;
+    EXPECT_FALSE(gateway->isBusy());
+}
+
 // The Toyota K-line ECM asks for a key cycle on a pending answer.
 class KeyCyclePromptLinkLoss : public ScanLinkLoss {};
 

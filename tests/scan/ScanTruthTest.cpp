@@ -172,6 +172,8 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
         nlohmann::json answers;
         std::string end;
         Texts modules;
+        std::vector<sim::Fault> faults = {};
+        std::string noted = {};  // an engine line, when given
     };
     const std::vector<Case> cases = {
         {"answered",
@@ -261,16 +263,27 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
          {{"KQTC", "?"}, {"KQTCP", "?"}, {"KQTCA", "NO DATA"}},
          "complete:communicaton",
          {}},
+        // A list that stops before its end: its whole codes, and what happened in words.
+        {"the stored codes stop after the first",
+         nlohmann::json::object(),
+         "complete:communicaton",
+         {"OBD: P0420/CONFIRMED P0171/PENDING P0101/PENDING P0300/PERMANENT"},
+         {sim::Fault::reply("P0420\r", -1, "KQTC")},
+         "E:Generic code read stopped before its end: KQTC after P0420"},
     };
-    ASSERT_NO_FATAL_FAILURE(connectTo(genericCar()));
+    ASSERT_NO_FATAL_FAILURE(connectAndListen(genericCar()));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         core->setProfile(genericCar(c.answers));
-        // A silent command costs its wait: those cases run once, and on a clock on which it
-        // costs a quarter of its 3 s (an answer has that long to come). The others keep the
-        // whole wait for every answer.
-        const bool silent = std::any_of(c.answers.begin(), c.answers.end(),
-                                        [](const auto& answer) { return answer.is_null(); });
+        core->clearFaults();
+        for (const auto& f : c.faults) core->addFault(f);
+        engineLines->seen.clear();
+        // A silent or stopped command costs its wait: those cases run once, and on a clock on
+        // which it costs a quarter of its 3 s (an answer has that long to come). The others keep
+        // the whole wait for every answer.
+        const bool silent =
+            !c.faults.empty() || std::any_of(c.answers.begin(), c.answers.end(),
+                                             [](const auto& answer) { return answer.is_null(); });
         scanClock.reset();
         if (silent)
             scanClock.emplace(std::make_shared<QuickClock>(0.25));
@@ -287,6 +300,10 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
                 *end->result() ? **end->result() : end->result()->error().modules();
             EXPECT_EQ(moduleLines(modules), c.modules);
             EXPECT_FALSE(gateway->isBusy());
+        }
+        if (!c.noted.empty()) {
+            EXPECT_EQ(logged(c.noted), 1u)
+                << ::testing::PrintToString(engineLines->seen.linesStartingWith("E:"));
         }
     }
 }

@@ -128,9 +128,12 @@ TEST_F(RelayTest, FiveEmptyTimeOutsInARowDeclareTheSensorDead) {
     EXPECT_EQ(relay_->consectutiveTimeouts(), 0);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
     EXPECT_FALSE(relay_->timedOut());
+    EXPECT_TRUE(relay_->linkOpen());
     EXPECT_EQ(posts.load(), 0);
     EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
     EXPECT_TRUE(relay_->timedOut());
+    // Gone for every caller, whatever the session says while it closes the link.
+    EXPECT_FALSE(relay_->linkOpen());
     EXPECT_EQ(posts.load(), 1);
     EXPECT_EQ(postThread, std::this_thread::get_id());
 
@@ -140,6 +143,7 @@ TEST_F(RelayTest, FiveEmptyTimeOutsInARowDeclareTheSensorDead) {
 
     NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_CONNECT_STARTED);
     EXPECT_FALSE(relay_->timedOut());
+    EXPECT_TRUE(relay_->linkOpen());
     EXPECT_TRUE(relay_->sendToSensor("KQD").has_value());
     NotificationCenter::defaultCenter().removeObserver(token);
 }
@@ -267,16 +271,70 @@ TEST(RelaySettle, TheNextCommandWaitsOutTheLateReplyAndGetsOnlyItsOwn) {
     EXPECT_EQ(*fourth.get(), "41 05 7B \r>");
 }
 
-TEST_F(RelayTest, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
-    // 010C's answer comes 3.2 s after it was sent; 010D is asked for right after the time-out
-    // and answered half a second after it goes out.
-    core().addFault(Fault::delay(3.2, 1, "010C"));
-    core().addFault(Fault::delay(0.5, 1, "010D"));
-    EXPECT_EQ(relay_->sendToSensor("010C").error(), CommError::timedOut);
-    auto speed = relay_->sendToSensor("010D");
-    ASSERT_TRUE(speed.has_value());
-    EXPECT_EQ(*speed, FakeSensorLink::create()->core().answer("010D"));
-    EXPECT_EQ(core().commands(), (std::vector<std::string>{"010C", "010D"}));
+// A reply that comes after its time-out is never taken for the next command's answer: within the
+// settling it is dropped; after it, while the next command waits, it is told apart by the
+// answer's marks, the command's echo or what the caller knows its answer holds.
+TEST(RelayLate, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
+    struct Case {
+        const char* name;
+        bool echo;           // the sensor echoes commands
+        bool responseBytes;  // the sensor names the service and PID ("KQRP1")
+        std::vector<Fault> faults;
+        bool checked;  // the caller says its answer names 010D
+        std::string answer;
+    };
+    const std::vector<Case> cases = {
+        // 010C's answer comes 3.2 s after it was sent, in the settling; 010D is answered half a
+        // second after it goes out.
+        {"late within the settling",
+         false,
+         false,
+         {Fault::delay(3.2, 1, "010C"), Fault::delay(0.5, 1, "010D")},
+         false,
+         "32 \r>"},
+        // 010C stalls: its rest comes 6 s after its first part, once 010D went out; 010D is
+        // answered 2.5 s after it goes out.
+        {"a stalled answer's rest before the echo",
+         true,
+         false,
+         {Fault::split(2, 6.0, 1, "010C"), Fault::delay(2.5, 1, "010D")},
+         false,
+         "010D\r32 \r>"},
+        {"a stalled answer's rest, not naming the PID asked",
+         false,
+         true,
+         {Fault::split(2, 6.0, 1, "010C"), Fault::delay(2.5, 1, "010D")},
+         true,
+         "41 0D 32 \r>"},
+        {"a late whole answer, not naming the PID asked",
+         false,
+         true,
+         {Fault::delay(6.0, 1, "010C"), Fault::delay(2.5, 1, "010D")},
+         true,
+         "41 0D 32 \r>"},
+    };
+    // At 0.3 of real time the half seconds between the late bytes and the answer hold under load.
+    ScopedClock clock(std::make_shared<ScaledClock>(0.3));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto link = FakeSensorLink::create();
+        auto relay = Relay::createWithSensor(link);
+        link->core().setEcho(c.echo);
+        if (c.responseBytes) {
+            ASSERT_TRUE(relay->sendToSensor("KQRP1").has_value());
+        }
+        ASSERT_TRUE(relay->sendToSensor("KQI").has_value());
+        for (const auto& f : c.faults) link->core().addFault(f);
+        EXPECT_EQ(relay->sendToSensor("010C").error(), CommError::timedOut);
+        const Relay::ReplyCheck named = [](std::string_view reply) {
+            return reply.find("41 0D") != std::string_view::npos;
+        };
+        auto speed =
+            relay->sendToSensor("010D", false, 0, {}, c.checked ? named : Relay::ReplyCheck{});
+        ASSERT_TRUE(speed.has_value());
+        EXPECT_EQ(*speed, c.answer);
+        EXPECT_EQ(relay->consectutiveTimeouts(), 0);
+    }
 }
 
 TEST_F(RelayTest, NoSensorMeansNoDelegate) {

@@ -245,13 +245,30 @@ TEST_F(VehicleTimeoutTest, EngineSeesEveryFailureAsNoData) {
     core->addFault(Fault::silence(1, "KQSP6"));
     EXPECT_EQ(vehicle->sendSetupCommand(std::string("KQSP6")), QZESetupAnswer::unanswered);
     EXPECT_EQ(vehicle->sendSetupCommand(std::string("KQSP6")), QZESetupAnswer::accepted);
-    // A reply that stopped before its prompt: the part that came, marked cut short; blanks
-    // alone are nothing.
+    // A reply that stopped before its prompt: the part that came, told as cut short beside its
+    // text (in the text alone it is a failure); blanks alone are nothing.
+    struct Stop {
+        const char* part;
+        QZECommandReply reply;
+    };
+    const Stop stops[] = {
+        {"59 02 FF 01 23 \r", {"59 02 FF 01 23 \r", true}},
+        {"7E8 ", {"7E8 ", true}},
+        {" \r", {"NO DATA/r>", false}},
+    };
+    for (const auto& stop : stops) {
+        SCOPED_TRACE(::testing::PrintToString(std::string(stop.part)));
+        core->addFault(Fault::reply(stop.part, 1, "19 02 FF"));
+        const QZECommandReply reply = vehicle->sendCommand(std::string("19 02 FF"));
+        EXPECT_EQ(reply.text, stop.reply.text);
+        EXPECT_EQ(reply.cutShort, stop.reply.cutShort);
+        const QZECommandReply whole = vehicle->sendCommand(std::string("KQI"));
+        EXPECT_EQ(whole.text, "OSAPI 4.05\r>");
+        EXPECT_FALSE(whole.cutShort);
+    }
     core->addFault(Fault::reply("59 02 FF 01 23 \r", 1, "19 02 FF"));
-    EXPECT_EQ(vehicle->sendCommandToOstrel(std::string("19 02 FF")),
-              "59 02 FF 01 23 \r\rNO DATA: REPLY CUT SHORT ERROR\r>");
-    core->addFault(Fault::reply(" \r", 1, "0100"));
-    EXPECT_EQ(vehicle->sendCommandToOstrel(std::string("0100")), "NO DATA/r>");
+    EXPECT_EQ(vehicle->sendCommandToOstrel(std::string("19 02 FF")), "NO DATA/r>");
+    EXPECT_EQ(vehicle->sendCommand(std::nullopt).text, "NO DATA/r>");
 }
 
 TEST_F(VehicleTest, CommandsReturnTheReplyAndKeepPins) {
@@ -291,6 +308,21 @@ TEST_F(VehicleTest, CommandsReturnTheReplyAndKeepPins) {
     }
     EXPECT_EQ(vehicle->sendSetupCommand(std::string("KQH1")), QZESetupAnswer::accepted);
     EXPECT_EQ(vehicle->headersShown(), true);
+
+    // The service and PID before a live answer's bytes: asked for once, off again after "KQD";
+    // a sensor that refused them is not asked again.
+    core->clearCommands();
+    EXPECT_TRUE(vehicle->showResponseBytes(true));
+    EXPECT_TRUE(vehicle->showResponseBytes(true));
+    EXPECT_TRUE(vehicle->responseBytesShown());
+    EXPECT_TRUE(vehicle->sendSetupCommandToOstrel(std::string("KQD")));
+    EXPECT_FALSE(vehicle->responseBytesShown());
+    EXPECT_EQ(vehicle->headersShown(), false);
+    core->addFault(Fault::unknown(1, "KQRP1"));
+    EXPECT_FALSE(vehicle->showResponseBytes(true));
+    EXPECT_FALSE(vehicle->showResponseBytes(true));
+    EXPECT_TRUE(vehicle->showResponseBytes(false));
+    EXPECT_EQ(core->commands(), (std::vector<std::string>{"KQRP1", "KQD", "KQRP1"}));
 }
 
 TEST_F(VehicleTest, SetupCommandWithoutCommandIsNotAccepted) {

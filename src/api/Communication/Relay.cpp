@@ -124,7 +124,8 @@ std::string Relay::maskedForLog(std::string_view text, std::string_view password
     return out;
 }
 
-Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* linkSeen) {
+Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* linkSeen,
+                                const ReplyCheck& ours) {
     auto clock = Clock::current();
     const auto deadline = clock->deadlineAfter(kReplyTimeout);
     auto linkChanged = [&] { return linkSeen && linkClosings_ != *linkSeen; };
@@ -132,8 +133,15 @@ Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* li
                             [&] { return semaphore_ > 0 || linkChanged(); })) {
         if (semaphore_ > 0) {
             --semaphore_;
-            if (!response_.empty()) return Wait::reply;
-            continue;
+            if (response_.empty()) continue;
+            if (lateReplies_ > 0 && ours && !ours(response_)) {
+                // The late reply, come at last: not this command's answer.
+                --lateReplies_;
+                setAside_.push_back(std::move(response_));
+                response_.clear();
+                continue;
+            }
+            return Wait::reply;
         }
         *linkSeen = linkClosings_;
         // The session is asked without the relay's lock (it takes its own).
@@ -141,6 +149,13 @@ Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* li
         const bool open = linkOpen();
         lock.lock();
         if (!open && semaphore_ == 0) return Wait::linkClosed;
+    }
+    if (!setAside_.empty()) {
+        // Nothing else came: the reply set aside was the answer after all (its mark misled: an
+        // echo switched off unseen, say).
+        response_ = std::move(setAside_.back());
+        setAside_.pop_back();
+        return Wait::reply;
     }
     return Wait::timedOut;
 }
@@ -164,7 +179,8 @@ void Relay::settle(std::unique_lock<std::mutex>& lock, uint64_t linkSeen) {
 
 Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
                                                    bool multipleResponess, int noDataRetryCount,
-                                                   MultiResponseStrategy strategy) {
+                                                   MultiResponseStrategy strategy,
+                                                   const ReplyCheck& isAnswer) {
     int64_t tries = static_cast<int64_t>(std::max(noDataRetryCount, 0)) + 1;
     {
         std::lock_guard lock(mutex_);
@@ -200,6 +216,18 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
     }
     stringBuffer_.clear();
     response_.clear();
+    setAside_.clear();
+    // The command's answer, told from a late reply by its marks: the echo of the command where
+    // the sensor echoes, and what the caller knows of its answer.
+    const ReplyCheck ours = [&](std::string_view reply) {
+        if (echoes_ && reply::withoutEcho(reply, command).size() == reply.size()) return false;
+        return !isAnswer || isAnswer(reply);
+    };
+    auto logSetAside = [&] {
+        for (const auto& late : setAside_)
+            Log::e("cmd: \"" + logged +
+                   "\" waited on past a late reply: " + maskedForLog(late, password));
+    };
     while (true) {
         const bool transmit =
             response_.empty() ? tries > 0 : (reply::holdsNoData(response_) && tries > 0);
@@ -211,10 +239,11 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
         sensor_->send(transmitted);
         Log::v("-> " + logged);
         lock.lock();
-        const Wait wait = waitForReply(lock, &linkSeen);
+        const Wait wait = waitForReply(lock, &linkSeen, ours);
         if (wait == Wait::reply) continue;
         if (wait == Wait::linkClosed) {
             lock.unlock();
+            logSetAside();
             Log::e("cmd: \"" + logged + "\" not answered, the link to the sensor closed");
             return std::unexpected(CommError::notConnected);
         }
@@ -222,22 +251,28 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
         const std::string response = response_;
         timedOutPart_ = stringBuffer_;
         bool post = false;
-        if (response.empty() && ++consectutiveTimeouts_ >= kTimeoutsBeforeDisconnect) {
+        // A sensor that sent a late reply meanwhile is not silent.
+        if (response.empty() && setAside_.empty() &&
+            ++consectutiveTimeouts_ >= kTimeoutsBeforeDisconnect) {
             timedOut_ = true;
             consectutiveTimeouts_ = 0;
             post = true;
         }
         // The reply may still come: it must not be taken for the next command's.
         settling_ = true;
+        ++lateReplies_;
         lastInput_ = Clock::current()->now();
         lock.unlock();
+        logSetAside();
         Log::e("cmd: \"" + logged + "\" timed out, response: " + maskedForLog(response, password));
         if (post) NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_TIMEDOUT);
         return std::unexpected(CommError::timedOut);
     }
     std::string response = response_;
     consectutiveTimeouts_ = 0;
+    echoes_ = reply::withoutEcho(response, command).size() != response.size();
     lock.unlock();
+    logSetAside();
     Log::v("<- " + maskedForLog(response, password));
     if (multipleResponess) response = strategy.process(response);
     return response;
@@ -307,9 +342,10 @@ void Relay::received(const std::string& response) {
         }
         if (settling_) {
             // The rest of a timed-out reply: dropped, and its prompt ends the settling.
-            if (response.find('>') != std::string::npos)
+            if (response.find('>') != std::string::npos) {
                 settling_ = false;
-            else
+                if (lateReplies_ > 0) --lateReplies_;
+            } else
                 lastInput_ = Clock::current()->now();
         } else {
             stringBuffer_ += response;
@@ -326,11 +362,14 @@ void Relay::linkClosed() {
     {
         std::lock_guard lock(mutex_);
         ++linkClosings_;
+        lateReplies_ = 0;  // nothing of the closed link comes any more
     }
     replied_.notify_all();
 }
 
 bool Relay::linkOpen() const {
+    // A sensor declared dead is gone for everyone, whatever its session says while it closes.
+    if (timedOut()) return false;
     return !sensor_ || sensor_->isLinkOpen();
 }
 
@@ -351,6 +390,7 @@ void Relay::resetTimeOut() {
     std::lock_guard lock(mutex_);
     timedOut_ = false;
     consectutiveTimeouts_ = 0;
+    lateReplies_ = 0;  // a new connection starts
 }
 
 bool Relay::timedOut() const {

@@ -2,10 +2,12 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "api/Communication/CommError.hpp"
 #include "api/Communication/SensorDelegate.hpp"
@@ -45,6 +47,13 @@ class SessionController;
 //   what arrives meanwhile is discarded, so a late reply is never taken as the answer to the
 //   next command, and no part of it is left in front of that answer. What came of the reply
 //   before the time-out is kept (`timedOutPart`).
+// - A late reply that comes after that, while the next command waits, is told apart where the
+//   answer carries a mark of its own: a sensor that echoes commands puts the command before its
+//   answer, so a reply without the echo of the command sent is the rest of an earlier one; and a
+//   caller may say what its answer holds (`ReplyCheck`: a live-data answer names its PID). Such
+//   a reply is set aside and the wait goes on; when nothing else comes before the deadline, it
+//   is handed over after all. Without a mark a late rest cannot be told from an answer (both are
+//   bytes and a prompt) and is handed over as the reply, as it came.
 //
 // Firmware mode: `sendFwModeCommand` writes one raw frame (the recovery probe, answered by
 // a bare "s"); `writeFw` writes one raw block and completes when the expected 'C' and
@@ -72,11 +81,17 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
 
-    // One exchange; blocks. `command` is given without a line ending.
+    // Whether a complete reply is the answer to the command sent (as it came, before folding);
+    // false: the rest of an earlier answer, which came late.
+    using ReplyCheck = std::function<bool(std::string_view reply)>;
+
+    // One exchange; blocks. `command` is given without a line ending. `isAnswer`, when given,
+    // tells the command's answer from a late reply while a late reply is still due.
     Result<std::string, CommError> sendToSensor(const std::string& command,
                                                 bool multipleResponess = false,
                                                 int noDataRetryCount = 0,
-                                                MultiResponseStrategy strategy = {});
+                                                MultiResponseStrategy strategy = {},
+                                                const ReplyCheck& isAnswer = {});
 
     // One raw firmware-mode frame; blocks. A bare "s" left in the buffer at the time-out
     // is the recovery probe's answer and counts as success.
@@ -90,7 +105,8 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     void received(const std::string& response) override;
     // SensorReceiver: the session's link closed; a waiting exchange checks the link and ends.
     void linkClosed() override;
-    // Whether the sensor's link is open, as the session tells (true without a sensor).
+    // Whether the sensor's link is open, as the session tells (true without a sensor); not once
+    // the relay declared the sensor dead (until "DeviceConnectStarted").
     bool linkOpen() const;
 
     // Leaves the timed-out state ("DeviceConnectStarted").
@@ -124,8 +140,11 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     enum class Wait { reply, timedOut, linkClosed };
     // Waits (mutex_ held through `lock`) for one signal that comes with a reply. With
     // `linkSeen` (the link closings counted before the transmission), a closing since then
-    // ends the wait when the link is no longer open.
-    Wait waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* linkSeen = nullptr);
+    // ends the wait when the link is no longer open. While a late reply is due, a reply that
+    // `ours` does not take is set aside (`setAside_`) and the wait goes on; at the deadline the
+    // last one set aside is the reply.
+    Wait waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* linkSeen = nullptr,
+                      const ReplyCheck& ours = {});
     // After a time-out: waits (mutex_ held) until the late reply is through, the link is quiet,
     // or the link closings counted differ from `linkSeen`.
     void settle(std::unique_lock<std::mutex>& lock, uint64_t linkSeen);
@@ -150,6 +169,12 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     // dropped meanwhile. `lastInput_`: the time-out or the last chunk since.
     bool settling_ = false;
     Clock::TimePoint lastInput_{};
+    // Replies that timed out and whose prompt has not come since (on this link).
+    int64_t lateReplies_ = 0;
+    // The sensor put the command's echo before the last reply taken.
+    bool echoes_ = false;
+    // The replies of the current exchange set aside as late ones.
+    std::vector<std::string> setAside_;
 };
 
 }  // namespace qz

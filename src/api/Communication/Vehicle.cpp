@@ -98,6 +98,8 @@ bool Vehicle::initializeVehicle() {
         // scan cut short by a lost link had selected.
         std::lock_guard lock(m_mutex);
         m_headersShown = false;
+        m_responseBytesShown = false;
+        m_responseBytesRefused = false;
         // GCC 12 sees an overlap in std::string's inlined copy here that cannot occur (a false
         // warning).
 #pragma GCC diagnostic push
@@ -141,23 +143,30 @@ Result<std::string, CommError> Vehicle::exchange(const std::string& command) {
     return r->sendToSensor(command, false, 0, MultiResponseStrategy{});
 }
 
-OptionalText Vehicle::sendCommandToOstrel(const OptionalText& cmd) {
+QZECommandReply Vehicle::sendCommand(const OptionalText& cmd) {
     if (!cmd) {
         Log::e("Invalid cmd");
-        return kNoDataReply;
+        return {kNoDataReply, false};
     }
     auto reply = exchange(*cmd);
     if (!reply) {
-        // A reply that stopped before its prompt: the part that came, marked as cut short.
+        // A reply that stopped before its prompt: the part that came, told as cut short.
         if (auto r = relay(); r && reply.error() == CommError::timedOut) {
-            const std::string part = r->timedOutPart();
-            if (!reply::tokens(part).empty()) return cutShortReply(part);
+            std::string part = r->timedOutPart();
+            if (!reply::tokens(part).empty()) return {std::move(part), true};
         }
-        return kNoDataReply;
+        return {kNoDataReply, false};
     }
     // A set-up sent plain is in force only when the sensor took it.
     if (reply::isAccepted(*reply)) proccessPinSwitchCommands(*cmd);
-    return *reply;
+    return {std::move(*reply), false};
+}
+
+OptionalText Vehicle::sendCommandToOstrel(const OptionalText& cmd) {
+    // A reply cut short is a failure as any other here: its part travels only with the fact.
+    QZECommandReply reply = sendCommand(cmd);
+    if (reply.cutShort) return kNoDataReply;
+    return std::move(reply.text);
 }
 
 QZESetupAnswer Vehicle::sendSetupCommand(const OptionalText& cmd) {
@@ -208,9 +217,14 @@ void Vehicle::proccessPinSwitchCommands(const std::string& cmd) {
         }
     } else if (bare == "KQH1" || bare == "ATH1") {
         lockedAssign(m_mutex, m_headersShown, true);
-    } else if (bare == "KQH0" || bare == "ATH0" || bare == "KQD" || bare == "ATD" ||
-               bare == "KQZ" || bare == "ATZ") {
+    } else if (bare == "KQH0" || bare == "ATH0") {
         lockedAssign(m_mutex, m_headersShown, false);
+    } else if (bare == "KQRP1" || bare == "ATRP1" || bare == "KQRP0" || bare == "ATRP0") {
+        lockedAssign(m_mutex, m_responseBytesShown, bare.back() == '1');
+    } else if (bare == "KQD" || bare == "ATD" || bare == "KQZ" || bare == "ATZ") {
+        std::lock_guard lock(m_mutex);
+        m_headersShown = false;
+        m_responseBytesShown = false;
     } else if (bare.rfind("KQSM", 0) == 0) {
         // Characters as the user sees them: "KQSM", the high pin, the low pin.
         const auto characters = text::split(bare, 1);
@@ -329,6 +343,20 @@ int64_t Vehicle::activeHighPin() {
 
 int64_t Vehicle::activeLowPin() {
     return lockedCopy(m_mutex, m_activeLowPin);
+}
+
+bool Vehicle::responseBytesShown() const {
+    return lockedCopy(m_mutex, m_responseBytesShown);
+}
+
+bool Vehicle::showResponseBytes(bool shown) {
+    if (responseBytesShown() == shown) return true;
+    // A sensor that refused them once is not asked again before it starts up anew.
+    if (shown && lockedCopy(m_mutex, m_responseBytesRefused)) return false;
+    const QZESetupAnswer answer = sendSetupCommand(std::string(shown ? "KQRP1" : "KQRP0"));
+    if (shown && answer == QZESetupAnswer::refused)
+        lockedAssign(m_mutex, m_responseBytesRefused, true);
+    return answer == QZESetupAnswer::accepted;
 }
 
 std::optional<bool> Vehicle::headersShown() {

@@ -82,7 +82,11 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     void setActivePins(BusPins pins);
 
     // QZVehicleCommunicationProtocol
+    // The reply text; "NO DATA/r>" on any failure, a reply cut short included.
     OptionalText sendCommandToOstrel(const OptionalText& cmd) override;
+    // The reply; one that stopped before its prompt is the part that came, told as cut short
+    // (nothing or blanks before the time-out are a failure: "NO DATA/r>", not cut).
+    QZECommandReply sendCommand(const OptionalText& cmd) override;
     // True when the sensor accepted the command: "OK" with no "?", NO DATA or error word.
     bool sendSetupCommandToOstrel(const OptionalText& cmd) override;
     // As above; the flag has no effect.
@@ -112,10 +116,18 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     OptionalText activeVin() override;
     int64_t activeProtocol() override;
 
-    // The pins and protocol text that a "KQSP" or "KQSM" command selects, and the header
-    // display of "KQH0"/"KQH1" (off again after "KQD" or "KQZ"). Run for a command the sensor
-    // accepted, whichever way it was sent.
+    // The pins and protocol text that a "KQSP" or "KQSM" command selects, the header display of
+    // "KQH0"/"KQH1" and the response bytes of "KQRP0"/"KQRP1" (both off again after "KQD" or
+    // "KQZ"). Run for a command the sensor accepted, whichever way it was sent.
     void proccessPinSwitchCommands(const std::string& cmd);
+
+    // Whether the sensor prints the service and PID before the bytes of a Mode 1 or Mode 9
+    // answer ("KQRP1" in force, as followed here).
+    bool responseBytesShown() const;
+    // Has the sensor print them, or not ("KQRP1"/"KQRP0", sent only when not in force already,
+    // and "KQRP1" not again after a refusal until the next initialisation); true when they are
+    // as asked.
+    bool showResponseBytes(bool shown);
 
     // "0x" prefix optional; empty, unparseable or above 255 gives 0.
     static uint8_t hexToUInt8(std::string_view text);
@@ -133,6 +145,8 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     std::optional<std::string> m_currentVin;
     BusProtocol m_activeMainBus = BusProtocol::unknownBus;
     bool m_headersShown = false;
+    bool m_responseBytesShown = false;
+    bool m_responseBytesRefused = false;
     int64_t m_activeHighPin = 0;
     int64_t m_activeLowPin = 0;
     std::string m_activeObdProtocol = "0";

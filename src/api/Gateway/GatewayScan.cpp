@@ -20,6 +20,7 @@
 #include "api/Scan/GenericClearReply.hpp"
 #include "api/Scan/InstanceStorage.hpp"
 #include "api/Scan/ScanController.hpp"
+#include "lib/Facades/QZEVehicle.hpp"
 #include "lib/Scanning/QZEModuleScanner.hpp"
 #include "platform/Clock.hpp"
 #include "platform/Describe.hpp"
@@ -167,7 +168,9 @@ void relayProgress(const std::shared_ptr<ScanState>& state, PelkScanProgress val
 
 bool sensorConnected(Gateway& gateway) {
     auto bt = gateway.relay()->bt();
-    return bt && bt->activeSensor() && gateway.status() == SensorConnectionStatus::connected;
+    // The status follows the session on this queue: the link itself tells sooner.
+    return bt && bt->activeSensor() && gateway.status() == SensorConnectionStatus::connected &&
+           gateway.relay()->linkOpen();
 }
 
 // The scan work, on "GatewayQueue".
@@ -209,9 +212,15 @@ void runScan(const std::weak_ptr<Gateway>& weak, const std::optional<std::string
         vin, scanType, [state](PelkScanProgress value) { relayProgress(state, std::move(value)); });
     state->hold(controller);
     if (controller->load() <= 0) {
-        Log::PublicError("Error loading scan controller");
         state->release();
         self->setIsBusy(false);
+        // A link that dropped as the scan was set up is no scan that could not be loaded.
+        if (!self->relay()->linkOpen()) {
+            Log::PublicError("Could not perform scan. The link to the sensor dropped.");
+            listener(PelkScanProgress::complete(std::unexpected(PelkScanError::disconnected({}))));
+            return;
+        }
+        Log::PublicError("Error loading scan controller");
         listener(PelkScanProgress::error(PelkScanError::errorLoading()));
         return;
     }
@@ -309,7 +318,8 @@ void Gateway::clearModule(std::shared_ptr<PelkModule> module, ClearListener list
                 return;
             }
             // A refusal or an error word is no clear: the codes are still there.
-            const bool cleared = genericClearConfirmed(*reply);
+            const bool cleared =
+                genericClearConfirmed(*reply, QZEVehicle::TheVehicle().displayForm());
             if (!cleared) {
                 std::string shown = *reply;
                 std::replace(shown.begin(), shown.end(), '\r', ' ');

@@ -12,6 +12,7 @@
 #include "api/Live/LiveDataSupportChecker.hpp"
 #include "api/Logging/Log.hpp"
 #include "lib/Decoders/QZEReplyText.hpp"
+#include "lib/Facades/QZEVehicle.hpp"
 #include "lib/Scanning/QZEnhancedScanner.hpp"
 
 namespace qz {
@@ -63,13 +64,23 @@ void SmogInfoRetriever::fail(std::string cause) {
     failures_.push_back(std::move(cause));
 }
 
+bool SmogInfoRetriever::linkDropped() {
+    auto relay = vehicle_ ? vehicle_->relay() : nullptr;
+    if (!relay || relay->linkOpen()) return false;
+    if (!dropped_) fail("the link to the sensor dropped");
+    dropped_ = true;
+    return true;
+}
+
 bool SmogInfoRetriever::setUp(const char* command) {
     auto relay = vehicle_ ? vehicle_->relay() : nullptr;
     if (!relay) {
         fail("the library has no link to the sensor");
         return false;
     }
+    if (linkDropped()) return false;
     auto reply = relay->sendToSensor(command, false, 0, MultiResponseStrategy::bitwiseOr);
+    if (!reply && linkDropped()) return false;
     if (!reply)
         fail(std::string("the sensor did not answer the set-up command ") + command);
     else if (!reply::isAccepted(*reply))
@@ -80,9 +91,12 @@ bool SmogInfoRetriever::setUp(const char* command) {
 
 Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrieveSmogStatus() {
     failures_.clear();
+    dropped_ = false;
+    // The answers' bytes alone, as the report reads them.
+    if (vehicle_) vehicle_->showResponseBytes(false);
     if (!setUp("KQX1")) {
         Log::e("Setup failed");
-        return std::unexpected(SmogInfoError::setupFailed);
+        return std::unexpected(dropped_ ? SmogInfoError::notConnected : SmogInfoError::setupFailed);
     }
     auto relay = vehicle_->relay();
     if (!relay) {
@@ -96,19 +110,22 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
         -> Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> {
         if (!setUp("KQX0")) {
             Log::e("Setup failed");
-            return std::unexpected(SmogInfoError::setupFailed);
+            return std::unexpected(dropped_ ? SmogInfoError::notConnected
+                                            : SmogInfoError::setupFailed);
         }
         if (!report) return std::unexpected(SmogInfoError::setupFailed);
         return report;
     };
     auto flags = LiveDataSupportChecker(relay).checkSupport(false);
     if (!flags) {
-        fail("the vehicle did not answer 0100 (no vehicle, or its ignition is off)");
+        if (!linkDropped())
+            fail("the vehicle did not answer 0100 (no vehicle, or its ignition is off)");
         return end(nullptr);
     }
 
     auto report = std::shared_ptr<SmogInfoReport>(new SmogInfoReport());
     for (const auto& p : report->pids()) {
+        if (linkDropped()) return end(nullptr);
         const uint64_t number = p->pid();
         const bool monitors = number == 0x01;
         if (number >= flags->size() || !(*flags)[number]) {
@@ -131,7 +148,7 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
             // Listed by the vehicle, so given: the report says it was not read.
             report->setNotRead(number, read.error());
             Log::e(p->fullName() + " error updating");
-            if (monitors)
+            if (monitors && !linkDropped())
                 fail("the monitor status (01 01) was not read: 0101 got no usable answer");
         }
     }
@@ -140,10 +157,13 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
     auto count = [&](const char* command, const char* what) -> int64_t {
         auto r = vehicle_->relay();
         OptionalText reply;
+        if (linkDropped()) return 0;
         if (r)
             if (auto sent = r->sendToSensor(command, false, 0, MultiResponseStrategy::bitwiseOr))
                 reply = std::move(*sent);
-        if (QZEnhancedScanner::isCodeListAnswer(reply)) return countCodeLines(*reply);
+        if (QZEnhancedScanner::isCodeListAnswer(reply, QZEVehicle::TheVehicle().displayForm()))
+            return countCodeLines(*reply);
+        if (linkDropped()) return 0;
         fail(std::string("the ") + what + " codes were not read: " + command +
              (reply ? " was answered \"" + reply::joinedTokens(reply::tokens(*reply)) + "\""
                     : std::string(" got no answer")));

@@ -17,7 +17,8 @@ class Vehicle;
 // "KQTCP", "KQX0". A verdict comes only from what was read: a failed walk (no vehicle), a
 // monitor status (01 01) not read, or a code list not read ("KQTC"/"KQTCP" failed, "?", an
 // error word) is `setupFailed`, after "KQX0"; so is a set-up command ("KQX1", "KQX0") the
-// sensor did not answer or refused. failures() says what failed.
+// sensor did not answer or refused. A link that drops ends the check there, with nothing more
+// sent: `notConnected`. failures() says what failed.
 class SmogInfoRetriever {
   public:
     explicit SmogInfoRetriever(std::shared_ptr<Vehicle> vehicle) : vehicle_(std::move(vehicle)) {}
@@ -35,9 +36,12 @@ class SmogInfoRetriever {
     void fail(std::string cause);
     // Sends a set-up command; whether the sensor took it ("OK").
     bool setUp(const char* command);
+    // Whether the link to the sensor is gone; said once, as what kept the check from a verdict.
+    bool linkDropped();
 
     std::shared_ptr<Vehicle> vehicle_;
     std::vector<std::string> failures_;
+    bool dropped_ = false;
 };
 
 }  // namespace qz

@@ -10,6 +10,7 @@
 #include "api/Logging/Log.hpp"
 #include "api/PIDs/HexText.hpp"
 #include "api/PIDs/Mode1/Mode1PIDs.hpp"
+#include "lib/Decoders/QZEReplyText.hpp"
 #include "platform/Locked.hpp"
 
 namespace qz {
@@ -45,6 +46,27 @@ std::vector<std::string> splitDroppingEmpty(const std::string& s, char sep) {
 // One left-to-right pass: text that the removal joins up is not removed again.
 void removeAll(std::string& s, std::string_view what) {
     for (size_t at = 0; (at = s.find(what, at)) != std::string::npos;) s.erase(at, what.size());
+}
+
+// The words of a line: runs between blanks.
+std::vector<std::string_view> wordsOf(std::string_view line) {
+    std::vector<std::string_view> out;
+    for (size_t at = 0; at < line.size();) {
+        const size_t end = std::min(line.find_first_of(" \t\n", at), line.size());
+        if (end > at) out.push_back(line.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
+// Where a line names the response to `service` and `pid` ("41 0D" for 010D): first, or after
+// the line's header; npos when it does not.
+size_t namedAt(const std::vector<std::string_view>& words, uint8_t service, uint8_t pid) {
+    for (size_t at : {size_t{0}, size_t{1}}) {
+        if (words.size() < at + 2) break;
+        if (parseByte(words[at]) == service + 0x40 && parseByte(words[at + 1]) == pid) return at;
+    }
+    return std::string_view::npos;
 }
 
 double numberOf(const std::shared_ptr<NumericPID>& pid) {
@@ -113,6 +135,39 @@ Result<std::vector<std::string>, CommError> PIDInterface::cleanAnswer(const std:
     return tokens;
 }
 
+std::optional<std::string> PIDInterface::namedAnswer(std::string_view answer, const PIDInfo& pid) {
+    const auto service = static_cast<uint8_t>(pid.mode());
+    const auto number = static_cast<uint8_t>(pid.pid());
+    std::string out;
+    for (size_t at = 0; at <= answer.size();) {
+        const size_t cr = std::min(answer.find('\r', at), answer.size());
+        const std::string_view line = answer.substr(at, cr - at);
+        const auto words = wordsOf(line);
+        if (words.empty() || line.find('>') != std::string_view::npos) {
+            out += line;  // blank, or the prompt's line
+        } else {
+            const size_t named = namedAt(words, service, number);
+            if (named == std::string_view::npos) return std::nullopt;
+            for (size_t i = 0; i < words.size(); ++i) {
+                if (i == named || i == named + 1) continue;
+                out.append(words[i]).append(" ");
+            }
+        }
+        if (cr < answer.size()) out += '\r';
+        at = cr + 1;
+    }
+    return out;
+}
+
+bool PIDInterface::namesRequest(std::string_view reply, const PIDInfo& pid) {
+    if (reply::holdsNoData(reply) || reply::holdsSensorError(reply)) return true;
+    const auto service = static_cast<uint8_t>(pid.mode());
+    const auto number = static_cast<uint8_t>(pid.pid());
+    for (auto line : reply::lines(reply))
+        if (namedAt(wordsOf(line), service, number) != std::string_view::npos) return true;
+    return false;
+}
+
 std::vector<std::string> PIDInterface::vinData(const std::string& answer) {
     std::string text = answer;
     removeAll(text, " \r>");
@@ -153,9 +208,18 @@ Result<std::shared_ptr<PIDInfo>, CommError> PIDInterface::updatePid(
         Log::e("Relay not set");
         return std::unexpected(CommError::noDelegate);
     }
-    auto answer = r->sendToSensor(requestText(*pid), false, 0, MultiResponseStrategy::bitwiseOr);
+    // Asked to name the service and PID before the bytes, the sensor's answer shows whose it is:
+    // what names another request (the late rest of an earlier answer) is none of this one's.
+    auto v = vehicle();
+    const bool named = v && v->showResponseBytes(true);
+    Relay::ReplyCheck isAnswer;
+    if (named) isAnswer = [&](std::string_view reply) { return namesRequest(reply, *pid); };
+    auto answer =
+        r->sendToSensor(requestText(*pid), false, 0, MultiResponseStrategy::bitwiseOr, isAnswer);
     if (!answer) return std::unexpected(answer.error());
-    auto tokens = cleanAnswer(*answer, pid->mode(), pid->responseBytes());
+    std::optional<std::string> bytes = named ? namedAnswer(*answer, *pid) : *answer;
+    if (!bytes) return std::unexpected(CommError::invalidData);
+    auto tokens = cleanAnswer(*bytes, pid->mode(), pid->responseBytes());
     if (!tokens) return std::unexpected(tokens.error());
 
     // Only objects of the request's own service take the answer.
@@ -190,7 +254,9 @@ Result<std::shared_ptr<PIDInfo>, CommError> PIDInterface::updateVinPid(
         Log::e("Relay not set");
         return std::unexpected(CommError::noDelegate);
     }
-    const bool onCan = onCanBus(vehicle());
+    auto v = vehicle();
+    if (v) v->showResponseBytes(false);  // the VIN's bytes alone
+    const bool onCan = onCanBus(v);
     if (!onCan) (void)r->sendToSensor("KQX1", false, 0, MultiResponseStrategy::bitwiseOr);
     auto answer = r->sendToSensor(requestText(*pid), !onCan, 0, MultiResponseStrategy::unchanged);
     if (!onCan) (void)r->sendToSensor("KQX0", false, 0, MultiResponseStrategy::bitwiseOr);
@@ -205,7 +271,11 @@ Result<PIDInterface::PIDList, PelkError> PIDInterface::checkSupport() {
         Log::e("Relay not set");
         return std::unexpected(PelkError::initialization());
     }
+    // The walk reads the bitmaps' bytes alone.
+    if (auto v = vehicle()) v->showResponseBytes(false);
     auto walk = LiveDataSupportChecker(r).checkSupport(true);
+    // A walk the link's end cut short says nothing of the vehicle.
+    if (!walk && !r->linkOpen()) return std::unexpected(PelkError::notConnected());
     if (!walk) return std::unexpected(PelkError::initialization());
     std::vector<bool> flags = std::move(*walk);
 
@@ -283,6 +353,7 @@ Result<bool, PelkError> PIDInterface::checkVinSupport() {
         Log::e("Relay not set");
         return std::unexpected(PelkError::initialization());
     }
+    if (auto v = vehicle()) v->showResponseBytes(false);
     auto supported = LiveDataSupportChecker(r).checkVinSupport();
     if (!supported)
         return std::unexpected(PelkError::general(describe(supported.error()),

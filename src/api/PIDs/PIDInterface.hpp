@@ -4,6 +4,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "api/Communication/CommError.hpp"
@@ -49,13 +52,17 @@ class PIDInterface {
     // reads the oxygen-sensor layout (01 13, 01 1D) and the reported maxima (01 4F, 01 50)
     // through objects of its own, then resets every catalogue object's support and marks,
     // adapts, rescales and bit-checks the flagged ones. Any failure before the marking is
-    // `initialization` and leaves the catalogue untouched. The result is `supportedPIDs()`.
+    // `initialization` (`notConnected` when the link to the sensor went away) and leaves the
+    // catalogue untouched. The result is `supportedPIDs()`.
     Result<PIDList, PelkError> checkSupport();
 
     // Refreshes one parameter number (blocks on the relay): sends "0MPP", cleans the answer
     // into byte texts and hands them to every supported catalogue object of the same service
     // and number, or to `pid` itself when there is none. Mode 9 PID 02 takes the VIN route.
-    // Non-hexadecimal, empty or blank answers and too few bytes are `invalidData`.
+    // Non-hexadecimal, empty or blank answers and too few bytes are `invalidData`. With a
+    // vehicle, the sensor names the service and PID before the bytes ("KQRP1"): an answer that
+    // names another request is `invalidData`, and a late reply of an earlier request is waited
+    // past (Relay::ReplyCheck); the other reads have it print the bytes alone again.
     Result<std::shared_ptr<PIDInfo>, CommError> updatePid(const std::shared_ptr<PIDInfo>& pid);
 
     // Whether the vehicle reports its VIN over Mode 9 (blocks on the relay).
@@ -68,6 +75,13 @@ class PIDInterface {
     static Result<std::vector<std::string>, CommError> cleanAnswer(const std::string& answer,
                                                                    Mode mode,
                                                                    int64_t responseBytes);
+    // An answer printed with its service and PID ("41 0D 32 \r>" to "010D"), without them
+    // ("32 \r>"): every line of bytes must name `pid`'s request, first or after its header;
+    // none when one does not (it answers another request).
+    static std::optional<std::string> namedAnswer(std::string_view answer, const PIDInfo& pid);
+    // Whether a reply printed with services and PIDs is the answer to `pid`'s request: a line
+    // names it, or the sensor's words ("NO DATA", "?") answer it.
+    static bool namesRequest(std::string_view reply, const PIDInfo& pid);
     // The VIN characters of a "0902" answer as lower-case hex byte texts (distinct lines
     // once, bytes that are no digit or upper-case letter dropped).
     static std::vector<std::string> vinData(const std::string& answer);

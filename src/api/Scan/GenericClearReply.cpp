@@ -21,7 +21,7 @@ std::string bare(std::string_view line) {
 
 }  // namespace
 
-bool genericClearConfirmed(std::string_view reply) {
+bool genericClearConfirmed(std::string_view reply, const QZEDisplayForm& display) {
     // The reply ends at the prompt; what came after it in the same chunk is not part of it.
     std::string text(reply.substr(0, reply.find('>')));
     std::replace(text.begin(), text.end(), '\n', '\r');
@@ -41,10 +41,12 @@ bool genericClearConfirmed(std::string_view reply) {
     // The sensor's words beside a 44 do not confirm it: NO DATA tells that no unit answered.
     if (reply::holdsNoData(vehicle)) return false;
     // Otherwise only the units' positive answer (44 where a message begins, on whichever bus)
-    // with no unit refusing confirms it. The sensor prints them as it does for its own command,
-    // not in the display form set: the shape of each line decides.
+    // with no unit refusing confirms it. With headers shown the lines are read in the form in
+    // force; otherwise the sensor may still print a header for its own command: the shape of
+    // each line decides.
+    const QZEDisplayForm form = display.headers == true ? display : QZEDisplayForm{};
     for (QZEFraming framing : {QZEFraming::can, QZEFraming::kLine, QZEFraming::j1850}) {
-        const auto answer = QZEModuleReply::classify(vehicle, QZEAsked::of("04", framing, {}));
+        const auto answer = QZEModuleReply::classify(vehicle, QZEAsked::of("04", framing, form));
         if (answer.answered()) return !answer.withRefusal;
     }
     return false;

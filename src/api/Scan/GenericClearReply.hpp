@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "lib/Decoders/QZEModuleReply.hpp"
+
 namespace qz {
 
 // Whether the sensor's reply to the generic clear "KQCC" confirms that the codes were cleared:
@@ -10,6 +12,8 @@ namespace qz {
 // 22", cut short or not), a "response pending" with no answer after it, the sensor's words in any
 // spacing ("?", "NO DATA", "LP ALERT"), any other bytes ("00", "54", a stale "41 0D 00") or junk
 // is no confirmation. A reply that says nothing (the prompt, the echo, "SEARCHING...") is none.
-bool genericClearConfirmed(std::string_view reply);
+// The units' answers are read in the display form told (QZEVehicle::displayForm()) when it shows
+// headers ("7E80144" behind the identifier the form shows), by their shape otherwise.
+bool genericClearConfirmed(std::string_view reply, const QZEDisplayForm& display = {});
 
 }  // namespace qz

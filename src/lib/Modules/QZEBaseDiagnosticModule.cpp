@@ -130,7 +130,11 @@ bool QZEBaseDiagnosticModule::clearCodes(QZEModuleData&) {
 
 std::string QZEBaseDiagnosticModule::sendCommandToOstrel(const std::string& cmd) {
     log().logVerbose("Send this command to the vehicle: %@", cmd);
-    std::string reply = QZEVehicle::TheVehicle().sendCommandToOstrel(cmd).value_or("");
+    // Until the module reads take the cut-short fact apart from the text, it is put back in
+    // the text they read.
+    const QZECommandReply sent = QZEVehicle::TheVehicle().sendCommand(cmd);
+    std::string reply =
+        sent.cutShort ? QZVehicleCommunicationProtocol::cutShortReply(sent.text) : sent.text;
     // With the sensor's echo on, the command comes back before its answer.
     reply = std::string(reply::withoutEcho(reply, cmd));
     if (!cmd.starts_with("KQ")) rate(reply, askedOf(cmd));
@@ -152,7 +156,9 @@ bool QZEBaseDiagnosticModule::setupTaken(const std::string& cmd, QZESetupAnswer 
             log().logError("Setup command refused: %@", cmd);
             return false;
         case QZESetupAnswer::unanswered:
-            log().logError("Setup command not answered: %@", cmd);
+            // Once the link is gone, its end is what happened, not the command's.
+            if (QZEVehicle::TheVehicle().isLinkOpen())
+                log().logError("Setup command not answered: %@", cmd);
             return false;
     }
     return false;

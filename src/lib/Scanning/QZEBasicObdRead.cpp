@@ -57,38 +57,47 @@ std::vector<std::string> split(const std::string& text, char separator) {
 
 constexpr const char* kEngine = "ENGINE";
 
-// The lines of a reply that are no flagged frame (a failed request has none).
-std::string wholeLines(const OptionalText& reply) {
+// The lines of a reply that are no flagged frame (a failed request has none); of a reply cut
+// short, the lines it ended.
+std::string wholeLines(std::string_view reply, bool cutShort) {
     std::string out;
-    if (!reply || *reply == QZVehicleCommunicationProtocol::kNoDataReply) return out;
-    for (auto line : reply::lines(*reply))
+    if (reply == QZVehicleCommunicationProtocol::kNoDataReply) return out;
+    if (cutShort) reply = reply.substr(0, reply.find_last_of("\r\n") + 1);
+    for (auto line : reply::lines(reply))
         if (!reply::isDamagedLine(reply::tokens(line))) out.append(line).append("\r");
     return out;
 }
 
 }  // namespace
 
-bool QZEnhancedScanner::isCodeListAnswer(const OptionalText& reply) {
+bool QZEnhancedScanner::isCodeListAnswer(const OptionalText& reply, const QZEDisplayForm& display) {
     if (!reply || *reply == QZVehicleCommunicationProtocol::kNoDataReply) return false;
     if (reply::holdsSensorError(*reply)) return false;
     static const std::unordered_set<std::string> echoes = {"KQTC", "KQTCP", "KQTCA",
                                                            "ATTC", "ATTCP", "ATTCA"};
-    // A negative answer where a message begins, to any of the code services.
-    // A code list is the sensor's own print, not a module's answer in the display form set:
+    // A negative answer where a message begins, to any of the code services. A code list is the
+    // sensor's own print: read in the display form in force when that shows headers; otherwise
     // the shape of each line decides.
     QZEAsked anyService;
-    anyService.display = {};
+    if (display.headers == true) {
+        anyService.display = display;
+        anyService.positive = QZEAsked::kAnyByte;  // a unit's answer to whichever code service
+    }
     for (auto line : reply::lines(*reply)) {
         const auto t = reply::tokens(line);
         if (t.empty() || reply::isNotice(line) || reply::holdsNoData(line)) continue;
         if (t.size() == 1 && echoes.contains(upper(std::string(t[0])))) continue;
         if (std::all_of(t.begin(), t.end(), reply::isHexToken)) {
-            // The vehicle's refusal.
             switch (QZEModuleReply::classify(line, anyService).kind) {
+                // The vehicle's refusal.
                 case QZEReplyKind::refusal:
                 case QZEReplyKind::pending:
                 case QZEReplyKind::busy:
                     return false;
+                // A unit's answer in the form told, printed without blanks ("7E80143"): bytes.
+                case QZEReplyKind::answer:
+                    if (display.headers == true) continue;
+                    break;
                 default:
                     break;
             }
@@ -218,20 +227,34 @@ void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
     QZEModuleArray built;
     bool failed = false;
     auto read = [&](std::string_view suffix, const char* logLine, const char* type, bool wanted) {
+        // Once the link is gone nothing more is sent: what was not read is not known.
+        if (linkGone()) {
+            failed = true;
+            return;
+        }
         const std::string command = QZEBaseDiagnosticModule::setupCommand(suffix);
-        const OptionalText reply = QZEVehicle::TheVehicle().sendCommandToOstrel(command);
+        const QZECommandReply answer = QZEVehicle::TheVehicle().sendCommand(command);
+        // No adapter answers nothing at all.
+        const OptionalText reply =
+            answer.text.empty() && !answer.cutShort ? OptionalText() : OptionalText(answer.text);
         QZELogging::shared().logInfo(logLine, reply);
         if (!wanted) return;
-        const bool list = isCodeListAnswer(reply);
-        if (!list) {
+        const bool list =
+            !answer.cutShort && isCodeListAnswer(reply, QZEVehicle::TheVehicle().displayForm());
+        if (answer.cutShort) {
+            // The list stopped before its end: the codes of its whole lines are kept.
+            QZELogging::shared().logError("Generic code read stopped before its end: %@ after %@",
+                                          command, reply::joinedTokens(reply::tokens(answer.text)));
+            failed = true;
+        } else if (!list) {
             // The request failed, or it was refused, not understood or damaged: nothing is known
             // of these codes but the whole ones it held.
             QZELogging::shared().logError("Generic code read failed: %@ answered %@", command,
                                           reply);
             failed = true;
         }
-        auto module =
-            basicCodeResponseToQZEModuleDataWithString(list ? *reply : wholeLines(reply), type);
+        auto module = basicCodeResponseToQZEModuleDataWithString(
+            list ? *reply : wholeLines(answer.text, answer.cutShort), type);
         if (!list && module->codeList().value_or(Texts{}).empty()) return;
         module->setLight(std::string(kEngine));
         module->setCategory(std::string(kEngine));

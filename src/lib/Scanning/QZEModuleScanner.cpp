@@ -605,15 +605,17 @@ void QZEModuleScanner::exitScanMode() {
     }
     QZEVehicle::TheVehicle().pause(kRestorePause);
     m_restoreAccepted = true;
-    // The restore runs whole, whatever the sensor answers to each command.
-    auto restore = [this](const std::string& cmd) {
-        if (QZEVehicle::TheVehicle().sendSetupCommandToOstrel(cmd)) return;
+    // The restore runs whole, whatever the sensor answers to each command, while the link lasts:
+    // once it is gone nothing more is sent, and nothing was refused.
+    auto restore = [this, &linkOpen](const std::string& cmd) {
+        if (!linkOpen()) return;
+        if (QZEVehicle::TheVehicle().sendSetupCommandToOstrel(cmd) || !linkOpen()) return;
         log().logError("Restore command refused: %@", cmd);
         m_restoreAccepted = false;
     };
     // Requests to the vehicle that wake it: their answers say nothing of the sensor's state.
-    auto wake = [](const std::string& cmd) {
-        QZEVehicle::TheVehicle().sendSetupCommandToOstrel(cmd);
+    auto wake = [&linkOpen](const std::string& cmd) {
+        if (linkOpen()) QZEVehicle::TheVehicle().sendSetupCommandToOstrel(cmd);
     };
     const bool specialCan = m_activeBus == 95 || m_activeBus == 97;
     if (!specialCan && m_originalBus <= 10) restore(objcFormat("%@%li", form("SP"), m_originalBus));

@@ -13,6 +13,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "lib/Decoders/QZEModuleReply.hpp"
 #include "lib/Facades/QZEAdapters.hpp"
 #include "lib/Records/QZEModuleData.hpp"
 #include "lib/Scanning/QZEModuleScanner.hpp"
@@ -155,8 +156,10 @@ class QZEnhancedScanner {
     // (byte counts), or the sensor's notice, its "NO DATA", the echo of the command or empty.
     // "?", an error word, a negative answer ("7F 03 22", a bare "7F") and any other token (a code
     // cut short, junk, a code that lost its letter: "0420", or "420" alone on its line) are none.
-    // "NO DATA", an empty reply and the echo alone are a list without codes.
-    static bool isCodeListAnswer(const OptionalText& reply);
+    // "NO DATA", an empty reply and the echo alone are a list without codes. Lines of bytes are
+    // read in the display form told (QZEVehicle::displayForm()) when it shows headers, by their
+    // shape otherwise.
+    static bool isCodeListAnswer(const OptionalText& reply, const QZEDisplayForm& display = {});
     // The module of a "KQTC"/"KQTCP"/"KQTCA" reply: its J2012 codes (a failure-type byte after
     // one is dropped: "U0100-87" is U0100) with the type as status; other tokens are ignored.
     QZEModuleDataPtr basicCodeResponseToQZEModuleDataWithString(const std::string& reply,

@@ -17,7 +17,13 @@ class ReadOutcomesTest : public ScanningTest {
 // error; anything else is read for its codes (headers, byte counts, "SEARCHING..." and an empty
 // reply hold none).
 TEST_F(ReadOutcomesTest, AGenericCodeCommandFailsOnlyOnTheSensorsRefusalOrErrorWords) {
-    const std::vector<std::pair<OptionalText, bool>> cases = {
+    struct Case {
+        OptionalText reply;
+        bool answered;
+        QZEDisplayForm display = {};  // the form told
+    };
+    const QZEDisplayForm headers{true, 3};
+    const std::vector<Case> cases = {
         {"P0420\rP0101\r\r>", true},
         {"NO DATA\r>", true},
         {"KQTC\rNO DATA\r>", true},  // echoed
@@ -57,9 +63,16 @@ TEST_F(ReadOutcomesTest, AGenericCodeCommandFailsOnlyOnTheSensorsRefusalOrErrorW
         {"P0101\r0420\r>", false},
         {"P0101\r420\r>", false},
         {"420\r>", false},
+        // A unit's answer printed without blanks is read in the form told: bytes with headers
+        // shown, a byte cut in half without.
+        {"7E80143\r>", true, headers},
+        {"7E80143\r>", false},
+        {"7E8037F0322\r>", false, headers},
+        {"7E8037F0378\r>", false, headers},
     };
-    for (const auto& [reply, answered] : cases)
-        EXPECT_EQ(QZEnhancedScanner::isCodeListAnswer(reply), answered) << reply.value_or("(none)");
+    for (const auto& c : cases)
+        EXPECT_EQ(QZEnhancedScanner::isCodeListAnswer(c.reply, c.display), c.answered)
+            << c.reply.value_or("(none)");
 }
 
 // A failed request makes the scan's error; the codes other requests read are still reported,
