@@ -83,16 +83,15 @@ bool isByte(std::string_view token) {
     return token.size() == 2 && isHex(token);
 }
 
-size_t Identifiers::at(const Tokens& line) {
-    if (line.empty()) return 0;
-    if (isIdentifier(line[0])) {
+size_t Identifiers::at(Tokens::const_iterator begin, Tokens::const_iterator end) {
+    if (begin == end) return 0;
+    if (isIdentifier(*begin)) {
         oneToken_ = true;
         return 1;
     }
-    if (!fourBytes_ || line.size() < 4 || !std::all_of(line.begin(), line.begin() + 4, isByte))
-        return 0;
-    const int priority = byteValue(line[0]);
-    const int format = byteValue(line[1]);
+    if (!fourBytes_ || end - begin < 4 || !std::all_of(begin, begin + 4, isByte)) return 0;
+    const int priority = byteValue(begin[0]);
+    const int format = byteValue(begin[1]);
     if (priority_ >= 0) return priority == priority_ && format == format_ ? 4 : 0;
     if (oneToken_ || priority < 0x08 || priority > 0x1F || format < 0xC0) return 0;
     priority_ = priority;

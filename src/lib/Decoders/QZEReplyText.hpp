@@ -51,7 +51,8 @@ class Identifiers {
     // Without `fourBytes`, only one-token identifiers (the display shows 11-bit ones).
     explicit Identifiers(bool fourBytes = true) : fourBytes_(fourBytes) {}
     // How many tokens at the start of the line are its identifier: 0, 1 or 4.
-    size_t at(const Tokens& line);
+    size_t at(const Tokens& line) { return at(line.begin(), line.end()); }
+    size_t at(Tokens::const_iterator begin, Tokens::const_iterator end);
 
   private:
     bool fourBytes_;
