@@ -22,20 +22,6 @@ bool leadsWithHex(std::string_view run, size_t digits) {
     return run.size() >= digits && isHexToken(run.substr(0, digits));
 }
 
-// Appends the tokens of `line` to `out`, as `tokens` splits them.
-void tokenise(std::string_view line, Tokens& out) {
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && isSpace(line[i])) ++i;
-        const size_t start = i;
-        while (i < line.size() && !isSpace(line[i])) ++i;
-        if (i > start) {
-            const auto token = line.substr(start, i - start);
-            if (token != ">") out.push_back(token);
-        }
-    }
-}
-
 // Lines printed without blanks ("7E8037F0422", "486B10447F") as the bytes they hold: a CAN
 // identifier first where the display shows one, then two digits a byte, an odd digit left being
 // a byte cut in half, a pair holding junk no byte ("5902FF1G" is "59 02 FF 1G"); a frame of the
@@ -52,7 +38,7 @@ class Respacer {
     // Appends the line's tokens to `out`; false when the line stands as it was printed.
     bool line(std::string_view line, Tokens& out) {
         const size_t start = out.size();
-        tokenise(line, out);
+        appendTokens(line, out);
         const size_t count = out.size() - start;
         if (count == 0) return false;
         // A run followed by words only ("7E8037F1922 <RX ERROR"): the run is respaced, the words
@@ -102,8 +88,8 @@ class Respacer {
     void seen(const Tokens& out, size_t start) {
         size_t data = start;
         while (data < out.size() && isData(out[data])) ++data;
-        const bool bytes = data == out.size() || data - start >= 2 ||
-                           (data > start && isDamageFlag(out[data]));
+        const bool bytes =
+            data == out.size() || data - start >= 2 || (data > start && isDamageFlag(out[data]));
         if (!bytes) return;
         if (out[start].size() >= 3 && isHexToken(out[start])) remember(out[start]);
         firstLine_ = false;

@@ -31,17 +31,21 @@ bool isMarker(std::string_view token) {
 
 Tokens tokens(std::string_view text) {
     Tokens out;
+    appendTokens(text, out);
+    return out;
+}
+
+void appendTokens(std::string_view text, Tokens& out) {
     size_t i = 0;
     while (i < text.size()) {
         while (i < text.size() && isSpace(text[i])) ++i;
-        size_t start = i;
+        const size_t start = i;
         while (i < text.size() && !isSpace(text[i])) ++i;
         if (i > start) {
-            auto token = text.substr(start, i - start);
+            const auto token = text.substr(start, i - start);
             if (token != ">") out.push_back(token);
         }
     }
-    return out;
 }
 
 std::string joinedTokens(const Tokens& t) {

@@ -17,6 +17,8 @@ using Tokens = std::vector<std::string_view>;
 // blanks read the same way: a doubled or trailing blank (the sensor prints one after every
 // byte) adds no empty token.
 Tokens tokens(std::string_view text);
+// The same, appended to `out`.
+void appendTokens(std::string_view text, Tokens& out);
 
 // The tokens with one blank between them ("7F 19 78").
 std::string joinedTokens(const Tokens& t);
