@@ -5,8 +5,9 @@
 // display: the messages are the input's bytes in its order, an answer begins with its positive
 // byte and holds its records, pending carries 78 and busy its codes, every negative answer
 // needs a 7F, the sensor's notices, CR LF line ends and a trailing prompt change nothing, a reply
-// printed without blanks reads as with them, and a reply stopped or damaged where the module's
-// bytes came is never silence, the sensor's words nor a whole answer.
+// printed without blanks reads as with them, a reply of the module's bytes is never the sensor's
+// words nor silence, and an answer stopped, cut or damaged anywhere (in its first bytes too,
+// printed with blanks or without) is never silence, the sensor's words nor a whole answer.
 
 #include <algorithm>
 #include <cctype>
@@ -14,7 +15,6 @@
 #include "FuzzTarget.hpp"
 #include "lib/Decoders/QZEModuleReply.hpp"
 #include "lib/Decoders/QZEReplyText.hpp"
-#include "lib/Facades/QZEAdapters.hpp"
 
 using namespace qz;
 
@@ -22,8 +22,11 @@ namespace {
 
 constexpr QZEFraming kFramings[] = {QZEFraming::can, QZEFraming::canExtended, QZEFraming::kLine,
                                     QZEFraming::j1850, QZEFraming::message};
-const QZERecordLayout kLayouts[] = {
-    {}, QZERecordLayout::kwp2000(), QZERecordLayout::uds(), QZERecordLayout::toyota(), {1, -1, 2}};
+const QZERecordLayout kLayouts[] = {{},
+                                    QZERecordLayout::kwp2000(),
+                                    QZERecordLayout::uds(),
+                                    QZERecordLayout::toyota(),
+                                    {1, -1, 2, 1}};
 const std::vector<std::string> kAddresses[] = {{}, {"7E8"}, {"10"}, {"07E9", "5E8"}, {"12"}};
 
 std::string upper(std::string_view text) {
@@ -51,14 +54,40 @@ bool sameReading(const QZEModuleReply& a, const QZEModuleReply& b) {
     return a.kind == b.kind && a.messages == b.messages && a.whole == b.whole && a.code == b.code;
 }
 
+// Records as many as the count gives (without a count, whole ones), at least the least.
 bool recordsHeld(const QZEMessageBytes& m, const QZERecordLayout& layout) {
     if (m.size() < layout.head) return false;
     if (layout.size == 0) return true;
     const size_t records = (m.size() - layout.head) / layout.size;
-    if (layout.countAt >= 0 && static_cast<size_t>(layout.countAt) < m.size())
-        return records >=
-               static_cast<size_t>(reply::byteValue(m[static_cast<size_t>(layout.countAt)]));
-    return (m.size() - layout.head) % layout.size == 0;
+    if (layout.countAt >= 0 && static_cast<size_t>(layout.countAt) < m.size()) {
+        const auto count =
+            static_cast<size_t>(reply::byteValue(m[static_cast<size_t>(layout.countAt)]));
+        if (m.size() != layout.head + count * layout.size) return false;
+    } else if ((m.size() - layout.head) % layout.size != 0) {
+        return false;
+    }
+    return records >= layout.least;
+}
+
+bool isData(std::string_view token) {
+    return reply::isHexToken(token) || reply::isFrameMarker(token);
+}
+
+// Whether the text holds a line of the module's bytes: hex only (frame markers aside), where
+// every address is the module's.
+bool holdsModuleBytes(std::string_view text, const QZEAsked& asked) {
+    if (!asked.from.empty()) return false;
+    for (auto line : reply::lines(text)) {
+        const auto t = reply::tokens(line);
+        if (!t.empty() && std::all_of(t.begin(), t.end(), isData) &&
+            std::any_of(t.begin(), t.end(), reply::isHexToken))
+            return true;
+    }
+    return false;
+}
+
+bool nothing(const QZEModuleReply& r) {
+    return r.kind == QZEReplyKind::silence || r.kind == QZEReplyKind::sensorWord;
 }
 
 std::string replaced(std::string_view text, char from, std::string_view to) {
@@ -68,7 +97,8 @@ std::string replaced(std::string_view text, char from, std::string_view to) {
 }
 
 // The text with the blanks taken out of each line of bytes that the display would print so:
-// bytes (a byte cut in half last, a frame number first), four digits or more; with headers told
+// bytes (a byte cut in half last, a frame number first), four digits or more (three on K-line and
+// J1850, where no identifier stands first); with headers told
 // on, lines of whole bytes behind an identifier of the size told (a 29-bit one as diagnostic
 // identifiers begin). None when the form told leaves such a line ambiguous.
 std::optional<std::string> unspaced(std::string_view text, const QZEAsked& asked) {
@@ -109,7 +139,7 @@ std::optional<std::string> unspaced(std::string_view text, const QZEAsked& asked
             if (!reply::isFrameMarker(t[i])) digits += t[i].size();
         }
         // Data that cannot be told apart once its blanks are gone.
-        if (!bytes || digits < 4) {
+        if (!bytes || digits < (can ? 4u : 3u)) {
             if (headers) return std::nullopt;
             out += line;
             continue;
@@ -200,11 +230,14 @@ QZ_FUZZ_TARGET(module_reply) {
         fuzz::require(sameReading(r, QZEModuleReply::classify(*without, asked)),
                       "a reply without blanks reads as with them");
 
+    // A reply of the module's bytes is never nothing.
+    if (holdsModuleBytes(text, asked))
+        fuzz::require(!nothing(r), "a reply of the module's bytes is never the sensor's words");
+
     // Stopped before its prompt: never silence nor a whole answer; cut short or damaged where
     // the module's bytes had come.
     const std::string part(text.substr(0, cutAt));
-    const auto stopped =
-        QZEModuleReply::classify(QZVehicleCommunicationProtocol::cutShortReply(part), asked);
+    const auto stopped = QZEModuleReply::classify(part, asked, true);
     fuzz::require(stopped.kind != QZEReplyKind::answer && stopped.kind != QZEReplyKind::silence,
                   "a stopped reply is no answer and no silence");
     if (!QZEModuleReply::classify(part, asked).messages.empty())
@@ -212,8 +245,19 @@ QZ_FUZZ_TARGET(module_reply) {
             stopped.kind == QZEReplyKind::cutShort || stopped.kind == QZEReplyKind::damaged,
             "a stopped answer is cut short");
 
-    // An answer damaged anywhere is never silence nor the sensor's words.
+    // An answer cut anywhere, stopped or printed so, with blanks or without (lines of every
+    // length), or damaged anywhere, is never silence nor the sensor's words once a byte of the
+    // module came.
     if (r.answered()) {
+        auto neverNothing = [&](const std::string& whole, const char* what) {
+            const std::string cut = whole.substr(0, cutAt % (whole.size() + 1));
+            if (!holdsModuleBytes(cut, asked)) return;
+            fuzz::require(!nothing(QZEModuleReply::classify(cut, asked, true)), what);
+            fuzz::require(!nothing(QZEModuleReply::classify(cut + "\r>", asked)), what);
+        };
+        neverNothing(asString, "an answer cut anywhere is never nothing");
+        if (auto without = unspaced(text, asked))
+            neverNothing(*without, "an answer without blanks cut anywhere is never nothing");
         const size_t lineEnd = std::min(text.find('\r', cutAt), text.size());
         const std::string flagged =
             asString.substr(0, lineEnd) + " <RX ERROR" + asString.substr(lineEnd);

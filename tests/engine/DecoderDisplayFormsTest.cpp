@@ -326,20 +326,12 @@ TEST_F(DecoderDisplayForms, AFlaggedFrameGivesNoCode) {
 TEST_F(DecoderDisplayForms, NegativeAnswersAndTheSensorsWordsAreNoCodes) {
     const std::vector<Bytes> negatives = {
         {0x7F, 0x13, 0x78}, {0x7F, 0x19, 0x12}, {0x7F, 0x18, 0x31}, {0x7F, 0xA9, 0x22}};
-    const Texts words = {"NO DATA\r\r>",
-                         "UNABLE TO CONNECT\r\r>",
-                         "CAN ERROR\r\r>",
-                         "BUS INIT: ...ERROR\r\r>",
-                         "?\r\r>",
-                         "STOPPED\r\r>",
-                         "BUFFER FULL\r\r>",
-                         "7F 13 78\rNO DATA\r\r>",
-                         "DATA ERROR\r\r>",
-                         "<RX ERROR\r\r>",
-                         "SEARCHING...\r\r>",
-                         QZVehicleCommunicationProtocol::kNoDataReply,
-                         QZVehicleCommunicationProtocol::cutShortReply("7F 13 78 \r"),
-                         QZVehicleCommunicationProtocol::cutShortReply("SEARCHING...\r")};
+    const Texts words = {"NO DATA\r\r>", "UNABLE TO CONNECT\r\r>", "CAN ERROR\r\r>",
+                         "BUS INIT: ...ERROR\r\r>", "?\r\r>", "STOPPED\r\r>", "BUFFER FULL\r\r>",
+                         "7F 13 78\rNO DATA\r\r>", "DATA ERROR\r\r>", "<RX ERROR\r\r>",
+                         "SEARCHING...\r\r>", QZVehicleCommunicationProtocol::kNoDataReply,
+                         // Replies that stopped before their prompt, as far as they came.
+                         "7F 13 78 \r", "SEARCHING...\r"};
     for (const auto& layout : layouts()) {
         for (const auto& form : layout.forms) {
             SCOPED_TRACE(std::string(layout.name) + ", " + form.name);
@@ -537,6 +529,8 @@ TEST_F(DecoderDisplayForms, NegativeResponsesAndTheAnswersBesideThem) {
         // A negative response cut short is a refusal; beside the data, the data is the answer.
         {"7F 18 \r\r>", can, K::refusal},
         {"7F 18 \r58 01 12 81 E0 \r\r>", can, K::answer},
+        // Another service's negative response answers nothing asked: no answer, nor nothing.
+        {"7F 22 78 \r\r>", can, K::damaged},
     };
     for (const auto& c : cases) {
         const auto r =

@@ -419,7 +419,7 @@ TEST_F(DecodersTest, LayoutRules) {
         {"uds: filler", uds, "59 02 FF 00 00 00 08 01 23 45 00\r\r>", 2, {"P0123-45"}, {""}},
         {"uds: length past the data",
          uds,
-         "7E8 10 0F 59 02 FF 01 23 45 08\r21 04 56\r\r>",
+         "7E8 10 0F 59 02 FF 01 23 45\r21 08 04 56\r\r>",
          1,
          {"P0123-45"},
          {"CONFIRMED"}},

@@ -38,9 +38,18 @@ QZEAsked gmlanFrom(const char* from) {
     return asked;
 }
 
-// A reply that stopped before its prompt, as the engine hands it on.
-std::string stopped(const std::string& part) {
-    return QZVehicleCommunicationProtocol::cutShortReply(part);
+// A reply as the engine hands it on: its text and, apart from it, whether it stopped before its
+// prompt.
+struct Reply {
+    Reply(const char* text) : text(text) {}
+    Reply(std::string text, bool cutShort = false) : text(std::move(text)), cutShort(cutShort) {}
+    std::string text;
+    bool cutShort = false;
+};
+
+// A reply that stopped before its prompt: the part that came.
+Reply stopped(const std::string& part) {
+    return {part, true};
 }
 
 // The usual questions.
@@ -63,6 +72,12 @@ const QZEAsked kErase = ask(F::kLine, 0xFC, {}, {}, QZEAsked::kAnyByte);
 const QZEAsked kTp2 = ask(F::message, 0x18, QZERecordLayout::kwp2000());
 // The J1850 PWM read: "<response>", then (A, B) pairs.
 const QZEAsked kPwmPairs = ask(F::j1850, 0x13, {1, -1, 2}, {"58"});
+// A Toyota K-line list with its count; the Chrysler J1850 answer, whose unit without faults
+// answers "53 00 00"; GM Class 2 lines of (A, B, status).
+const QZEAsked kToyotaKLineCounted =
+    ask(F::kLine, 0x13, QZERecordLayout::toyota(), {"10"}, -1, {true, 0});
+const QZEAsked kChryslerAcm = ask(F::j1850, 0x13, {1, -1, 2, 1}, {}, -1, {false, 0});
+const QZEAsked kGmClass2 = ask(F::j1850, 0x19, {1, -1, 3}, {}, -1, {false, 0});
 // A VW TP2.0 channel's set-up: "<destination> D0 <tester's id> <module's id> <type>", one raw
 // frame on the module's call-up identifier.
 const QZEAsked kTp2SetUp = ask(F::message, 0xC0, {7, -1, 0}, {"201"}, QZEAsked::kAnyByte);
@@ -79,7 +94,7 @@ std::string joined(const std::vector<QZEMessageBytes>& messages) {
 TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
     struct Case {
         const char* name;
-        std::string reply;
+        Reply reply;
         QZEAsked asked;
         K kind;
         const char* messages = nullptr;  // the messages given, "|" between them; null: unchecked
@@ -152,7 +167,7 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
         {"a refusal and the sensor's words", "7F 19 22 \rCAN ERROR\r\r>", kUds, K::refusal},
         {"GMLAN refusal as a raw frame", "7EA 7F A9 12 \r\r>", kGmlan, K::refusal},
         {"a refused erase", "7F FC \r\r>", kErase, K::refusal},
-        {"another request's pending answer", "7F 22 78 \r\r>", kUds, K::sensorWord},
+        {"another request's pending answer", "7F 22 78 \r\r>", kUds, K::damaged, ""},
         // Pending and busy.
         {"pending", "7F 19 78 \r\r>", kUds, K::pending, nullptr, 0x78},
         {"pending twice", "7F 19 78 \r7F 19 78 \r\r>", kUds, K::pending},
@@ -183,7 +198,7 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
         {"headers off, a frame lost, the bytes all there",
          "00F\r0: 59 02 FF 01 23 45 \r2: 08 C1 00 00 2F 04 20 \r3: 00 8C \r\r>", kUds, K::cutShort},
         {"headers on, a frame lost", "7E8 10 0F 59 02 FF 01 23 45 \r22 00 8C \r\r>", kUds,
-         K::cutShort},
+         K::cutShort, "59 02 FF 01 23 45"},
         {"headers on, a frame repeated",
          "7E8 10 0F 59 02 FF 01 23 45 \r21 08 C1 00 00 2F 04 20 \r21 00 8C \r\r>", kUds,
          K::cutShort},
@@ -201,8 +216,10 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
         {"a K-line header alone", "88 F1 10 \r\r>", kKwpKLine, K::cutShort},
         {"a Honda table cut in its last byte", "83 F1 12 61 4\r\r>", kHondaTable, K::cutShort},
         {"a length byte lost", "80 F1 28 \r\r>", kMut, K::cutShort},
-        {"a KWP list announcing more codes", "58 02 9E 10 20 \r\r>", kBmwIhka, K::cutShort},
-        {"a KWP record cut", "58 01 9E 10 \r\r>", kBmwIhka, K::cutShort},
+        {"a KWP list announcing more codes", "58 02 9E 10 20 \r\r>", kBmwIhka, K::damaged, ""},
+        {"a KWP record cut", "58 01 9E 10 \r\r>", kBmwIhka, K::damaged, ""},
+        {"a KWP record stopped inside", stopped("58 01 9E 10"), kBmwIhka, K::cutShort,
+         "58 01 9E 10"},
         {"a KWP list whole", "58 01 9E 10 20 \r\r>", kBmwIhka, K::answer},
         {"a KWP list without codes", "58 00 \r\r>", kKwpCan, K::answer},
         {"extended addressing, cut short", "612 F1 10 07 59 02 FF 01 23 \r\r>", kBmwCan,
@@ -221,7 +238,7 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
         {"extended addressing, its own beside another's",
          "618 F1 03 7F 19 11 \r612 F1 10 07 59 02 FF 01 23 \r612 F1 21 45 08 \r\r>", kBmwCan,
          K::answer, "59 02 FF 01 23 45 08"},
-        {"a Toyota list announcing more codes", "53 02 11 35 \r\r>", kToyota, K::cutShort},
+        {"a Toyota list announcing more codes", "53 02 11 35 \r\r>", kToyota, K::damaged, ""},
         {"TP2.0 blocks whole", "58 02 41 2C 20 45 11 60", kTp2, K::answer},
         {"TP2.0 list cut", "58 02 41 2C 20 45", kTp2, K::cutShort},
         // Damaged.
@@ -244,12 +261,12 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
         {"buffer full", "BUFFER FULL\r>", kUds, K::sensorWord},
         {"stopped", "STOPPED\r>", kUds, K::sensorWord},
         {"junk", "59 0? F#\r\r>", kUds, K::sensorWord},
-        {"a stale answer to another request", "41 0D 00 \r\r>", kUds, K::sensorWord},
+        {"a stale answer to another request", "41 0D 00 \r\r>", kUds, K::damaged, ""},
         {"a single frame's PCI byte shown without the identifier", "03 7F 19 78 \r\r>", kUds,
          K::pending},
         {"a single frame's PCI byte before a whole answer", "05 59 02 FF 00 00 \r\r>", kFrames,
          K::answer, "59 02 FF 00 00"},
-        {"a lone byte 03 is no PCI byte", "03 \r\r>", kUds, K::sensorWord},
+        {"a lone byte 03 is no PCI byte", "03 \r\r>", kUds, K::damaged, ""},
         {"nothing", "\r>", kUds, K::silence},
         {"the prompt alone", ">", kUds, K::silence},
         {"only the notice", "SEARCHING...\r\r>", kUds, K::silence},
@@ -332,7 +349,7 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
          "59 02 FF 01 23 45 08 C1 00 00 2F 04 20 00 8C"},
         {"a multi-frame answer without blanks, a line cut",
          "7E8100F5902FF012345\r7E82108C100002F042\r7E822008C\r\r>", shown(kUds, true, 3),
-         K::cutShort},
+         K::cutShort, "59 02 FF 01 23 45 08 C1 00 00 2F 04"},
         {"headers off: an identifier is no byte", "7E8 03 59 02 FF \r\r>", shown(kUds, false),
          K::cutShort},
         {"a padded frame with its PCI byte, headers off", "03 7F 13 22 AA AA AA AA \r\r>",
@@ -363,7 +380,7 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
         {"stopped after a whole answer", stopped("59 02 FF 01 23 45 08 \r"), kUds, K::cutShort,
          "59 02 FF 01 23 45 08"},
         {"stopped inside an answer", stopped("00F\r0: 59 02 FF 01 23 45 \r1: 08 C1 0"), kUds,
-         K::cutShort},
+         K::cutShort, "59 02 FF 01 23 45 08 C1"},
         {"stopped after a pending answer", stopped("7F 19 78 \r"), kUds, K::pending},
         {"stopped after a busy answer", stopped("7E8 03 7F 19 21 \r"), kUds, K::busy},
         {"stopped after a refusal", stopped("7F 19 22 \r"), kUds, K::cutShort},
@@ -378,9 +395,81 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
         {"a TP2.0 set-up cut short", "201 00 D0 00 03 40 \r\r>", kTp2SetUp, K::cutShort},
         {"a TP2.0 set-up without blanks", "20100D00003400701\r\r>", shown(kTp2SetUp, true, 3),
          K::answer, "00 D0 00 03 40 07 01"},
+        // A reply that holds the module's bytes is never nothing. Stopped in its first bytes,
+        // after the identifier, inside a header's source byte, after a header and a data byte:
+        {"stopped after its identifier", stopped("7E8 "), shown(kUds, true, 3), K::cutShort, ""},
+        {"an identifier alone", "7E8 \r\r>", shown(kUds, true, 3), K::cutShort, ""},
+        {"a GMLAN read stopped after its identifier", stopped("7E8 "), gmlanFrom("7E8"),
+         K::cutShort, ""},
+        {"a 29-bit identifier alone", stopped("18 DA F1 10 "), shown(kUds, true, 8), K::cutShort,
+         ""},
+        {"stopped inside a K-line header's source byte", stopped("84 F1 1"), shown(kKwpKLine, true),
+         K::cutShort, ""},
+        {"a K-line header cut in its source byte without blanks", "84F11\r\r>",
+         shown(kKwpKLine, true), K::cutShort, ""},
+        {"a functional K-line header cut in its source byte", "C4 F1 1\r\r>",
+         shown(kKwpKLine, true), K::cutShort, ""},
+        {"stopped after an ISO 9141 header and a data byte", stopped("48 6B 10 58 "),
+         shown(kKwpKLine, true), K::cutShort, "58"},
+        {"Honda AT stopped after its header and a data byte", stopped("48 6B 12 61 "),
+         shown(kHondaTable, true), K::cutShort, "61"},
+        {"an ISO 9141 header and one byte", "48 6B 10 58 \r\r>", shown(kKwpKLine, true),
+         K::cutShort, ""},
+        {"stopped after an ISO 9141 header", stopped("48 6B 10"), shown(kKwpKLine, true),
+         K::cutShort, ""},
+        {"three digits without blanks on K-line", "580\r\r>", shown(kKwpKLine, true), K::cutShort,
+         "58"},
+        {"the same spaced", "58 0\r\r>", shown(kKwpKLine, true), K::cutShort, "58"},
+        {"three digits without blanks on J1850", "530\r\r>", shown(kPwmPairs, false), K::cutShort,
+         "53"},
+        // A K-line answer printed without its header while headers are on: read when whole.
+        {"a K-line answer without its header, headers on", "58 01 11 66 A0 \r\r>",
+         shown(kKwpKLine, true), K::answer, "58 01 11 66 A0"},
+        {"the same garbled", "58 01 11 6G A0 \r\r>", shown(kKwpKLine, true), K::damaged, ""},
+        {"the same, a count its length does not give", "58 02 11 66 A0 \r\r>",
+         shown(kKwpKLine, true), K::damaged, ""},
+        {"the same stopped inside its record", stopped("58 01 11 66"), shown(kKwpKLine, true),
+         K::cutShort, "58 01 11 66"},
+        // Bytes answering nothing asked: a neighbour's late bytes behind the module's own 7F.
+        {"a refusal of a service not asked", "7A9 03 7F 0A 05 21 10 \r\r>",
+         shown(ask(F::can, 0x22, {}, {"7A9"}), true, 3), K::damaged, ""},
+        {"another service's positive answer", "7E8 04 62 F1 00 01 \r\r>", shown(kUds, true, 3),
+         K::damaged, ""},
+        {"a flow-control frame alone", "7E8 30 00 00 \r\r>", shown(kUds, true, 3), K::damaged, ""},
+        // Longer than its framing allows: the late rest of one answer glued to the next.
+        {"a CAN frame of nine bytes", "7E8 10 0B 59 02 FF 01 71  19 78 >",
+         shown(ask(F::can, 0x19, QZERecordLayout::uds(), {"7E8"}), true, 3), K::damaged, ""},
+        {"a single frame of nine bytes", "7E8 03 59 02 FF 00 00 00 00 00 \r\r>",
+         shown(kUds, true, 3), K::damaged, ""},
+        {"a headers-off first frame of seven bytes", "00B\r0: 59 02 FF 01 71 19 78 \r\r>",
+         shown(kUds, false), K::damaged, ""},
+        {"a K-line message longer than its length", "82 F1 10 58 00 DB 44 \r\r>",
+         shown(kKwpKLine, true), K::damaged, ""},
+        // Record counts and the records a whole answer holds at least.
+        {"a Toyota K-line count its length does not give", "87 F1 10 53 03 00 12 00 25 11 26 \r\r>",
+         kToyotaKLineCounted, K::damaged, ""},
+        {"a Toyota K-line list whole", "86 F1 10 53 02 11 35 16 56 8E \r\r>", kToyotaKLineCounted,
+         K::answer, "53 02 11 35 16 56"},
+        {"a bare response byte where no faults read 53 00 00", "53 \r\r>", kChryslerAcm,
+         K::cutShort, "53"},
+        {"no faults", "53 00 00 \r\r>", kChryslerAcm, K::answer, "53 00 00"},
+        {"GM Class 2 lines", "59 01 71 82 \r59 13 80 10 \r\r>", kGmClass2, K::answer,
+         "59 01 71 82|59 13 80 10"},
+        {"GM Class 2 lines, the last cut inside its record", "59 01 71 82 \r59 13 \r\r>", kGmClass2,
+         K::cutShort, "59 01 71 82|59 13"},
+        // Several units printed without blanks: each line's identifier read.
+        {"two units printed without blanks", "7E8035902FF\r7E9075902FF01234508\r\r>",
+         shown(kUdsFrom7E9, true, 3), K::answer, "59 02 FF 01 23 45 08"},
+        {"two 29-bit units printed without blanks",
+         "18DAF110035902FF\r18DAF118075902FF01234508\r\r>",
+         shown(ask(F::can, 0x19, QZERecordLayout::uds(), {"18DAF118"}), true, 8), K::answer,
+         "59 02 FF 01 23 45 08"},
+        // The fact of a cut travels beside the text: the engine's former line is words.
+        {"the engine's former cut line beside a refusal",
+         "7F 19 22 \rNO DATA: REPLY CUT SHORT ERROR\r>", kUds, K::refusal},
     };
     for (const auto& c : cases) {
-        const auto r = QZEModuleReply::classify(c.reply, c.asked);
+        const auto r = QZEModuleReply::classify(c.reply.text, c.asked, c.reply.cutShort);
         EXPECT_EQ(replyKindName(r.kind), std::string(replyKindName(c.kind))) << c.name;
         if (c.messages) {
             EXPECT_EQ(joined(r.messages), c.messages) << c.name;

@@ -56,9 +56,13 @@ ModuleProfile::Answer bytesOf(std::vector<uint8_t> message) {
 
 // "7F <the request's service> 78".
 ModuleProfile::Answer pendingFor(const std::string& request) {
-    const uint8_t service =
-        request.size() >= 2 ? static_cast<uint8_t>(std::stoul(request.substr(0, 2), nullptr, 16))
-                            : 0;
+    auto byteAt = [&](size_t at) {
+        return request.size() >= at + 2
+                   ? static_cast<uint8_t>(std::stoul(request.substr(at, 2), nullptr, 16))
+                   : 0;
+    };
+    // A MUT line request begins with its length: the service follows it.
+    const uint8_t service = byteAt(0) < 0x10 && request.size() >= 4 ? byteAt(2) : byteAt(0);
     return bytesOf({0x7F, service, 0x78});
 }
 
@@ -449,6 +453,13 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
          2,
          1},
         {"only a flag for good", "ABS (CAN", {words("<RX ERROR")}, "", 2, 1},
+        // The module's bytes answering nothing asked are an answer that could not be read.
+        {"a refusal behind two bytes for good",
+         "ECM (CAN)",
+         {bytesOf({0x41, 0x00, 0x7F, 0x13, 0x12})},
+         "",
+         2,
+         1},
     };
     ASSERT_NO_FATAL_FAILURE(connectAndListen(original));
     const Texts baseline = scanLines(original);
@@ -477,7 +488,7 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
 }
 
 // Negative answers alone are no read: such a module is left out as one that did not answer,
-// whatever came before them; so is one whose bytes answer nothing asked.
+// whatever came before them.
 TEST_F(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
     const auto data = bytesOf({0x53, 0x02, 0x11, 0x35, 0x16, 0x56});
     const auto pending = pendingFor("13");
@@ -515,19 +526,7 @@ TEST_F(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
          "13",
          {pending, bytesOf({0x7F, 0x13, 0x22})},
          ""},
-        {"a refusal behind two bytes",
-         "toyota.json",
-         "ECM (CAN)",
-         "13",
-         {bytesOf({0x41, 0x00, 0x7F, 0x13, 0x12})},
-         ""},
         {"GM: a refusal", "gm.json", "PSCM (GMLAN)", "A98112", {bytesOf({0x7F, 0xA9, 0x12})}, ""},
-        {"GM: bytes that answer nothing asked",
-         "gm.json",
-         "PSCM (GMLAN)",
-         "A98112",
-         {bytesOf({0x41, 0x00, 0x7F, 0xA9, 0x12})},
-         ""},
         // A 7F is a negative answer only where a message begins.
         {"a code with 7F and 78 in its first bytes",
          "ford.json",
@@ -732,7 +731,7 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         {"BMW: DSC's record list ends inside a record", "bmw.json", "DSC/1902FF",
          "F1 06 59 02 FF 5E 20 00 \r", false, bmwDme + "|BMWVB33KOMBI:|" + bmwKLine + "|OBD:"},
         {"VW: airbag's record list ends inside its second record", "volkswagen.json",
-         "15 Airbag/1902FF", "59 02 FF 90 01 00 08 90 02", false,
+         "15 Airbag/1902FF", "77F 10 09 59 02 FF 90 01 00 \r77F 21 08 90 02 ", false,
          vwUds + "|01: P0300/STORED P1297/ACTIVE|" + vwOthers},
         {"VW: airbag's answer ends before its mask", "volkswagen.json", "15 Airbag/1902FF",
          "59 02", false,
@@ -795,6 +794,14 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
          gmWithoutEcm, false,
          [](VehicleProfile& p) { moduleNamed(p, "ECM (GMLAN)").response = 0x7E9; },
          0, "answer from 7E9 set aside for ECM (7E8)"},
+        // The module's bytes answering nothing asked: read again, never left out in silence.
+        {"GM: the PSCM's bytes answer nothing asked", "gm.json", "", "", false,
+         "ECM: P1101/CURRENT/HISTORY/MIL P0171/CURRENT|EBCM: C0035/HISTORY|BCM: B1000/MIL"
+         "|PCM: P0171/CURRENT/MIL P1380/HISTORY|EBCM: C0040/CURRENT|OBD: P0171/CONFIRMED", false,
+         [](VehicleProfile& p) {
+             moduleNamed(p, "PSCM (GMLAN)").replies["A98112"] = {
+                 bytesOf({0x41, 0x00, 0x7F, 0xA9, 0x12})};
+         }},
         {"Toyota: the tire pressure unit's late answer to the body's request", "toyota.json",
          "BODY (behind/13", "58 06 53 02 C1 00 C1 21", false, toyotaWithoutBody, false, {}, 0,
          "answer from 58 set aside for BODY (40)"},

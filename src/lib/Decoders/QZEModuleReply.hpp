@@ -40,14 +40,17 @@ enum class QZEFraming {
 
 // What a reply is, for the module asked.
 enum class QZEReplyKind {
-    answer,    // the module's positive answer, every message whole
-    refusal,   // its negative answer to the service asked, whole or cut short ("7F", "7F 19")
-    pending,   // only "response pending" (7F <service> 78)
-    busy,      // only "busy" (7F <service> 21, 37, 10 or 23)
-    cutShort,  // an answer shorter than its own length says: a frame lost, a message or list cut
-    damaged,   // a frame the adapter flags as damaged ("<RX ERROR"), or its error words beside data
-    sensorWord,  // the sensor's own words or junk alone ("NO DATA", "?", "CAN ERROR"), or bytes
-                 // that answer nothing asked
+    answer,      // the module's positive answer, every message whole
+    refusal,     // its negative answer to the service asked, whole or cut short ("7F", "7F 19")
+    pending,     // only "response pending" (7F <service> 78)
+    busy,        // only "busy" (7F <service> 21, 37, 10 or 23)
+    cutShort,    // an answer shorter than its own length says: a frame lost, a message or list cut,
+                 // a reply that stopped in its first bytes
+    damaged,     // a frame the adapter flags as damaged ("<RX ERROR"), or its error words beside
+                 // data; a frame longer than its framing allows; a whole message whose length its
+                 // record count does not give; the module's bytes answering nothing asked
+    sensorWord,  // the sensor's own words or junk alone ("NO DATA", "?", "CAN ERROR"): no byte
+                 // of the module
     silence,     // nothing: the prompt, blank lines, the sensor's notices
     elsewhere,   // nothing of the module: only another address answered what it was asked
 };
@@ -57,14 +60,16 @@ enum class QZEReplyKind {
 inline constexpr std::array<int, 4> kBusyCodes = {0x21, 0x37, 0x10, 0x23};
 bool isBusyCode(int code);
 
-// The engine's line after the part of a reply that stopped before its prompt, in any spacing.
+// The engine's former line after the part of a reply that stopped before its prompt, in any
+// spacing. The classifier takes the fact apart from the text and no longer reads it.
 bool isCutShortLine(std::string_view line);
 
 // The name of a kind, for the log ("answer", "cut short", ...).
 const char* replyKindName(QZEReplyKind kind);
 
-// Where the records of a positive answer stand: a message shorter than `head` bytes, one with
-// fewer records than its count says, or (without a count) one ending inside a record is cut short.
+// Where the records of a positive answer stand: a message shorter than `head` bytes, one
+// (without a count) ending inside a record, or one with fewer than `least` records is cut short;
+// a whole message whose length is not what its count gives is damaged, one cut stays cut short.
 struct QZERecordLayout {
     size_t head = 1;   // bytes before the first record, the response byte included
     int countAt = -1;  // the byte holding the record count; -1: none
@@ -118,7 +123,8 @@ struct QZEAsked {
 struct QZEModuleReply {
     QZEReplyKind kind = QZEReplyKind::silence;
     // An answer: the module's positive messages, whole. Cut short or damaged: the positive
-    // messages as far as they came (a record list possibly cut). Otherwise none.
+    // messages as far as they came in order (a record list possibly cut), never the bytes of a
+    // damaged frame nor a message whose length its count does not give. Otherwise none.
     std::vector<QZEMessageBytes> messages;
     // Whether each of the messages came whole (beside `messages`).
     std::vector<bool> whole;
@@ -145,14 +151,18 @@ struct QZEModuleReply {
     // without blanks is read as its bytes, an odd count of digits being a byte cut in half; a
     // negative answer is "7F" where a message begins, the service asked after it (or nothing, or
     // half a byte: cut short); a 7F anywhere else is data. A frame flagged damaged ("<RX ERROR"),
-    // or holding a token that is no byte after bytes, damages the message it stands in. Messages
-    // of several kinds in one reply: an answer wins (a "response pending" printed before it, a
+    // holding a token that is no byte after bytes, or longer than its framing allows (a CAN
+    // frame of more than 8 bytes, a K-line message longer than its length) damages the message
+    // it stands in. A message stopped in its first bytes (an identifier or header alone) is cut
+    // short; the module's bytes that answer nothing asked (another service's) are damaged: a
+    // reply that holds a byte of the module is never the sensor's words nor silence. Messages of
+    // several kinds in one reply: an answer wins (a "response pending" printed before it, a
     // unit's refusal beside it) unless a message of it is damaged or cut; then a damaged or cut
-    // message, then a refusal, then the last pending or busy answer, then another address's
-    // answer, then the sensor's words. A reply that stopped before its prompt (the engine's
-    // cutShortLine after the part that came) is cut short where the module's bytes came: pending
+    // message, then a refusal, then the last pending or busy answer, then the module's bytes
+    // answering nothing asked, then another address's answer, then the sensor's words.
+    // `cutShort`: the reply stopped before its prompt, `reply` being the part that came (its last
+    // line cut unless the part ended with one); cut short where the module's bytes came, pending
     // or busy to the end where that is all it said.
-    // `cutShort`: the reply stopped before its prompt, `reply` being the part that came.
     static QZEModuleReply classify(std::string_view reply, const QZEAsked& asked,
                                    bool cutShort = false);
     static QZEModuleReply classify(const QZECommandReply& reply, const QZEAsked& asked) {

@@ -31,17 +31,21 @@ bool isMarker(std::string_view token) {
 
 Tokens tokens(std::string_view text) {
     Tokens out;
+    appendTokens(text, out);
+    return out;
+}
+
+void appendTokens(std::string_view text, Tokens& out) {
     size_t i = 0;
     while (i < text.size()) {
         while (i < text.size() && isSpace(text[i])) ++i;
-        size_t start = i;
+        const size_t start = i;
         while (i < text.size() && !isSpace(text[i])) ++i;
         if (i > start) {
-            auto token = text.substr(start, i - start);
+            const auto token = text.substr(start, i - start);
             if (token != ">") out.push_back(token);
         }
     }
-    return out;
 }
 
 std::string joinedTokens(const Tokens& t) {
@@ -83,16 +87,15 @@ bool isByte(std::string_view token) {
     return token.size() == 2 && isHex(token);
 }
 
-size_t Identifiers::at(const Tokens& line) {
-    if (line.empty()) return 0;
-    if (isIdentifier(line[0])) {
+size_t Identifiers::at(Tokens::const_iterator begin, Tokens::const_iterator end) {
+    if (begin == end) return 0;
+    if (isIdentifier(*begin)) {
         oneToken_ = true;
         return 1;
     }
-    if (!fourBytes_ || line.size() < 4 || !std::all_of(line.begin(), line.begin() + 4, isByte))
-        return 0;
-    const int priority = byteValue(line[0]);
-    const int format = byteValue(line[1]);
+    if (!fourBytes_ || end - begin < 4 || !std::all_of(begin, begin + 4, isByte)) return 0;
+    const int priority = byteValue(begin[0]);
+    const int format = byteValue(begin[1]);
     if (priority_ >= 0) return priority == priority_ && format == format_ ? 4 : 0;
     if (oneToken_ || priority < 0x08 || priority > 0x1F || format < 0xC0) return 0;
     priority_ = priority;

@@ -17,6 +17,8 @@ using Tokens = std::vector<std::string_view>;
 // blanks read the same way: a doubled or trailing blank (the sensor prints one after every
 // byte) adds no empty token.
 Tokens tokens(std::string_view text);
+// The same, appended to `out`.
+void appendTokens(std::string_view text, Tokens& out);
 
 // The tokens with one blank between them ("7F 19 78").
 std::string joinedTokens(const Tokens& t);
@@ -51,7 +53,8 @@ class Identifiers {
     // Without `fourBytes`, only one-token identifiers (the display shows 11-bit ones).
     explicit Identifiers(bool fourBytes = true) : fourBytes_(fourBytes) {}
     // How many tokens at the start of the line are its identifier: 0, 1 or 4.
-    size_t at(const Tokens& line);
+    size_t at(const Tokens& line) { return at(line.begin(), line.end()); }
+    size_t at(Tokens::const_iterator begin, Tokens::const_iterator end);
 
   private:
     bool fourBytes_;

@@ -306,7 +306,7 @@ TEST_F(MakeModuleTest, AProtocolSwitchKeepsThePinsOfThePinRead) {
     vehicle->protocol = "5";
     vehicle->highPin = 13;
     vehicle->lowPin = 0;
-    vehicle->script("18 02 FF 00", {"83 F1 10 58 00 00 DC \r\r>"});
+    vehicle->script("18 02 FF 00", {"82 F1 10 58 00 DB \r\r>"});
     QZEMercedesMBISODiagModule mbIso;
     auto record = moduleAt("10", "10");
     record.setExtra("protocol", "3");
@@ -412,7 +412,8 @@ TEST_F(MakeModuleTest, MercedesCanReadsKwpUnitsByVariantAndKLineUnitsOnKLine) {
 // A Mercedes K-line unit read with both methods: a refusal or a cut in the first that the second
 // reads whole leaves the unit whole; the read is incomplete only when the last method fails too.
 TEST_F(MakeModuleTest, MercedesKLineMethodsFailOnlyWhenTheLastFails) {
-    const std::string cut = "58 02 01 00 E0 \r\r>";  // two codes announced, one sent
+    // Two codes announced, the line cut after the first (7 bytes its header gives, 5 came).
+    const std::string cut = "87 F1 10 58 02 01 00 E0 \r\r>";
     const struct {
         const char* name;
         std::string kwp2000, kwfb;  // the answers to "18 02 FF FF" and "18 02 FF 00"

@@ -553,7 +553,7 @@ TEST_F(ModuleScannerTest, ClearsAlongTheModulesPath) {
          "4"},
         {"no module class", 2, 4, {}, true, {"send:KQSP5"}, "4"},
     };
-    vehicle->script("06 31 01 00 00 00 00", {"80 F1 40 02 71 01 25 4A\r>"});
+    vehicle->script("06 31 01 00 00 00 00", {"80 F1 40 02 71 01 25\r>"});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         setMake(c.make);
