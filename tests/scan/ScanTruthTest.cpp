@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
 
 #include "ScanTestSupport.hpp"
+#include "api/Communication/Relay.hpp"
 #include "lib/Content/DefinitionFile.hpp"
 #include "lib/Logging/QZELogging.hpp"
 #include "lib/Utils/DataAES256.hpp"
@@ -294,9 +297,30 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
 // Every make's vehicle whose modules answer with nothing but the sensor's words or junk, give
 // only refusals, or keep saying "response pending" or "busy": the scan lists no manufacturer
 // module at all. Modules that answered and could not be read (pending or busy to the end) end the
-// scan in its communication error, with the generic codes still read.
-class ModulesThatNeverAnswer : public ScanTruth,
-                               public ::testing::WithParamInterface<std::string> {};
+// scan in its communication error, with the generic codes still read. And the vehicle as it is,
+// with the app's main queue held (twice the relay's wait) as the first module is asked: the scan
+// reads what it reads with the main queue free.
+class ModulesThatNeverAnswer : public ScanTruth, public ::testing::WithParamInterface<std::string> {
+  protected:
+    // Holds the main queue, from the first module request the sensor gets on, for twice the
+    // relay's wait on the scan clock.
+    void holdMainQueueAtFirstModuleRequest() {
+        auto armed = std::make_shared<std::atomic<bool>>(true);
+        core->addHandler([armed](const std::string& command) -> std::optional<std::string> {
+            const bool moduleRequest = !command.empty() && std::isxdigit(command[0]) &&
+                                       !command.starts_with("01") && !command.starts_with("09");
+            if (moduleRequest && armed->exchange(false))
+                DispatchQueue::main()->async([] {
+                    std::mutex mutex;
+                    std::condition_variable never;
+                    std::unique_lock lock(mutex);
+                    Clock::current()->waitFor(lock, never, 2 * Relay::kReplyTimeout,
+                                              [] { return false; });
+                });
+            return std::nullopt;
+        });
+    }
+};
 
 TEST_P(ModulesThatNeverAnswer, AreNotListed) {
     const auto original = sample(GetParam());
@@ -327,14 +351,32 @@ TEST_P(ModulesThatNeverAnswer, AreNotListed) {
     const bool readsModules = std::any_of(read.begin(), read.end(), [](const std::string& line) {
         return !line.starts_with("OBD:");
     });
-    const std::vector<std::pair<const VehicleProfile*, const char*>> profiles = {
-        {&saying, "complete"},
-        {&refusing, "complete"},
-        {&waiting, readsModules ? "complete:communicaton" : "complete"}};
-    for (const auto& [profile, end] : profiles) {
-        SCOPED_TRACE(profile == &saying ? "words" : profile == &refusing ? "refusals" : "waiting");
-        const auto [kind, lines] = scanEnd(*profile);
-        EXPECT_EQ(kind, end);
+    struct Row {
+        const char* name;
+        const VehicleProfile* profile;
+        const char* end;
+        bool mainQueueHeld = false;  // then every module of the plain scan is listed
+    };
+    const std::vector<Row> rows = {
+        {"words", &saying, "complete"},
+        {"refusals", &refusing, "complete"},
+        {"waiting", &waiting, readsModules ? "complete:communicaton" : "complete"},
+        {"the main queue held", &original, "complete", true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.mainQueueHeld) {
+            // Waits without an answer a quarter of their length: the hold outlasts the relay's
+            // wait.
+            scanClock.reset();
+            scanClock.emplace(std::make_shared<QuickClock>(0.25));
+            holdMainQueueAtFirstModuleRequest();
+        }
+        const auto [kind, lines] = scanEnd(*row.profile);
+        EXPECT_EQ(kind, row.end);
+        if (row.mainQueueHeld) {
+            EXPECT_EQ(lines, read);
+            continue;
+        }
         for (const auto& line : lines) EXPECT_TRUE(line.starts_with("OBD:")) << line;
         EXPECT_FALSE(lines.empty());
     }
