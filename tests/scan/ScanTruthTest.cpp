@@ -643,6 +643,11 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     const std::string mitsubishi =
         "AT: P1751/STORED|SRS: B0001|ENG: P1400/STORED P1510/ACTIVE"
         "|ETACS: U1100/STORED|OBD:";
+    // The units read on K-line and DIAG-H: the second reading named by its line.
+    const std::string hondaWithoutSrs =
+        "PGMFI: P1456/ACTIVE/MIL P1259/STORED|AT: P0740/STORED P0753/STORED"
+        "|ABS: C0040/STORED 31/STORED|ABS*DIAGH: C0040/STORED 31/STORED|EPS*DIAGH: U0131/ACTIVE"
+        "|IMMO: U0155/STORED|OBD:";
     const std::string tp2 = "01 Engine: TP2.0 channel/1000041800FF00";
     const std::string tp2Cut = "B1 \r20 00 08 58 02 41 2C 20 \r11 45 11 ";
     const std::string tp2Flagged = "B1 \r20 00 08 58 02 41 2C 20 <RX ERROR\r11 45 11 60 ";
@@ -736,13 +741,15 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         // Fault tables: the module with the codes of the tables answered; with none found
         // nothing is known of it, and it is left out.
         {"Honda: SRS table 30 busy to the end", "honda.json", "SRS/2130", "7F 21 21", false,
-         "PGMFI: P1456/ACTIVE/MIL P1259/STORED|AT: P0740/STORED P0753/STORED"
-         "|ABS: C0040/STORED 31/STORED|ABS: C0040/STORED 31/STORED|EPS: U0131/ACTIVE"
-         "|IMMO: U0155/STORED|OBD:"},
+         hondaWithoutSrs},
+        // Every table busy to the end: nothing is known of the unit, on either line.
+        {"Honda: SRS busy to the end", "honda.json", "", "", false, hondaWithoutSrs, false,
+         [](VehicleProfile& p) {
+             for (auto& [request, answers] : moduleNamed(p, "SRS").replies)
+                 answers = {bytesOf({0x7F, 0x21, 0x21})};
+         }},
         {"Honda: SRS table 30 not understood", "honda.json", "SRS/2130", "?", false,
-         "PGMFI: P1456/ACTIVE/MIL P1259/STORED|AT: P0740/STORED P0753/STORED"
-         "|ABS: C0040/STORED 31/STORED|ABS: C0040/STORED 31/STORED|EPS: U0131/ACTIVE"
-         "|IMMO: U0155/STORED|OBD:"},
+         hondaWithoutSrs},
         {"Mitsubishi: ENG table 20 NO DATA", "mitsubishi.json", "ENG (bit/2120", "NO DATA", false,
          "ABS: C1210/STORED|" + mitsubishi},
         {"Mitsubishi: ENG table 21 flagged damaged", "mitsubishi.json", "ENG (bit/2121",

@@ -52,6 +52,9 @@ int64_t firmware() {
     return QZEData::sharedData().sensorVersionNumber();
 }
 
+// The acronym suffix of a Honda unit's DIAG-H reading.
+constexpr const char* kDiagHMark = "*DIAGH";
+
 constexpr const char* kKeyFlickMessage = "A Keyflick is required before this scan.";
 constexpr double kInteractionPoll = 1.0;
 
@@ -573,9 +576,13 @@ void QZEnhancedScanner::performHondaScan(QZEModuleScanner& scanner) {
                 dictionary.count() == 1) {
                 QZEHondaKlineDiagnosticModule::setDIAGH(true);
                 const auto diagH = filterHondaDIAGHModules(modules, false);
+                // A unit the K-line pass reads too is named by its line, as pin pairs and MS-CAN
+                // are: its two readings stay two entries that can be told apart (and cleared).
                 if (setUp(scanner, "KQSP;") && setUp(scanner, "KQIF5"))
                     scanModules(diagH, key, scanner, [](QZEModuleData& module) {
                         module.setExtra("wasReadOnDiagH", "1");
+                        if (!module.extraFlag("isDIAGHOnly"))
+                            module.setAccronym(module.accronym().value_or("") + kDiagHMark);
                     });
                 else
                     noteSkipped(diagH);
