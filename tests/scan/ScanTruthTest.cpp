@@ -728,6 +728,12 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
          "ESP9: C1020-00/CONFIRMED C1032-00/CONFIRMED|IC204:"
          "|$7E0: P0016-00/CONFIRMED P0171-00/CONFIRMED/PENDING P2004-00/PENDING|OBD:",
          true},
+        // A put-back refused (headers hidden again after a read): the read is done, and the next
+        // one works with the headers still shown. Nothing is missed.
+        {"Mercedes: the headers' put-back refused", "mercedes.json", "KQH0", "?", false,
+         "ESP9: C1020-00/CONFIRMED C1032-00/CONFIRMED|IC204:"
+         "|$7E0: P0016-00/CONFIRMED P0171-00/CONFIRMED/PENDING P2004-00/PENDING|OBD:",
+         true},
         // The restore refused: the generic codes are not read on a bus the sensor may not be on.
         {"Toyota: the mask's restore refused", "toyota.json", "KQCM7F8", "?", false,
          "ECM: P1135/STORED P1656/STORED|EPS: U0293/STORED"
