@@ -610,8 +610,8 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         std::string lines;  // "|" between modules
         bool complete = false;
         std::function<void(VehicleProfile&)> change = {};  // to the vehicle besides
-        // Modules a set-up not accepted kept unread and no other pass, list or bus heard from:
-        // logged once each.
+        // Modules a set-up not accepted kept unread and no pass heard from on the same line (bus,
+        // pins, method): logged once each, a module's pin pairs together.
         size_t notRead = 0;
         std::string warning = {};  // a warning the scan logs
         // The request's first answers (that many) stop before their prompt: the text, no more.
@@ -667,47 +667,47 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     const std::vector<Case> cases = {
         // Set-ups: the Ford's MS-CAN modules would be the HS-CAN ones under new names, and so on.
         {"Ford: MS-CAN refused", "ford.json", "KQSP=", "?", false, fordHs + "|" + fordPwm + "|OBD:",
-         false, {}, 16},
+         false, {}, 21},
         {"Mazda: MS-CAN not answered", "mazda.json", "KQSP=", "NO DATA", false,
-         "PCM: P1603/ACTIVE/MIL P0300/STORED|TCM: P0700-00/CONFIRMED/PENDING|OBD:", false, {}, 19},
+         "PCM: P1603/ACTIVE/MIL P0300/STORED|TCM: P0700-00/CONFIRMED/PENDING|OBD:", false, {}, 21},
         {"Mercedes: pins 9/0 refused", "mercedes-kline.json", "KQSM90", "?", false,
          "KLA_KL-D0: B1000/INTERMITTENT|HFM62-70: P0100/MIL/PRESENT P0130/MIL/NOT PRESENT"
          "|ABR-70: C1200/PRESENT|AB-B0: B1000/NOT PRESENT|ME-70: P1570/MIL/PRESENT|OBD:", false, {},
-         11},
+         16},
         {"BMW: pins 8/0 refused", "bmw.json", "KQSM80", "?", false,
          bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|BMWVB33RDC-70: C0035/PENDING|OBD:",
-         false, {}, 11},
+         false, {}, 15},
         {"Hyundai: pins 8/0 a bus error", "hyundai.json", "KQSM80", "CAN ERROR", false,
          "ECM: P1326-00/CONFIRMED/PENDING P1529-00/MIL/CONFIRMED|ABS: C1611-00/CONFIRMED"
          "|SMK: B1602-00/CONFIRMED|ABS-D0: C0035/PRESENT|ETACS-70: B1602/INTERMITTENT"
-         "|ABS: C0051/PRESENT|SRS: B0001/MIL/PRESENT|ETACS:|OBD:", false, {}, 6},
+         "|ABS: C0051/PRESENT|SRS: B0001/MIL/PRESENT|ETACS:|OBD:", false, {}, 9},
         {"GM: headers off refused", "gm.json", "KQH0", "?", false,
          "ECM: P1101/CURRENT/HISTORY/MIL P0171/CURRENT|PSCM: C0460/CURRENT/HISTORY"
          "|EBCM: C0035/HISTORY|BCM: B1000/MIL|OBD: P0171/CONFIRMED", false, {}, 16},
         // What the sensor refused is not in force: a later set-up is not skipped as selected.
         {"Mercedes: K-line protocol 5 refused", "mercedes-kline.json", "KQSP5", "?", false,
          "KLA_KL-D0: B1000/INTERMITTENT|ABR-70: C1200/PRESENT|AB-B0: B1000/NOT PRESENT"
-         "|ME-70: P1570/MIL/PRESENT|OBD:", false, {}, 5},
+         "|ME-70: P1570/MIL/PRESENT|OBD:", false, {}, 7},
         {"Hyundai: MUT pins refused", "hyundai.json", "KQSMC0", "?", false, hyundaiToMut + "|OBD:",
-         false, {}, 8},
+         false, {}, 15},
         {"BMW: pins 7/0 refused", "bmw.json", "KQSM70", "?", false,
          bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|BMWVB33IHKA-80: B1E10/STORED|OBD:",
-         false, {}, 11},
+         false, {}, 15},
         {"Mercedes: pins D/0 refused", "mercedes-kline.json", "KQSMD0", "?", false,
          "HFM62-70: P0100/MIL/PRESENT P0130/MIL/NOT PRESENT|ABR-70: C1200/PRESENT"
-         "|AB-B0: B1000/NOT PRESENT|ME-70: P1570/MIL/PRESENT|OBD:", false, {}, 12},
+         "|AB-B0: B1000/NOT PRESENT|ME-70: P1570/MIL/PRESENT|OBD:", false, {}, 16},
         {"Hyundai: MUT header refused", "hyundai.json", "KQSH8040F1", "?", false,
-         hyundaiToMut + "|OBD:", false, {}, 4},
+         hyundaiToMut + "|OBD:", false, {}, 6},
         {"Toyota: gateway header refused", "toyota.json", "KQSH750", "?", false,
          "ECM: P1135/STORED P1656/STORED|EPS: U0293/STORED"
          "|ABS: C1201/STORED C1241/STORED C1249/STORED C1336/STORED|OBD:", false, {}, 8},
         {"Hyundai: K-line protocol refused", "hyundai.json", "KQSP5", "?", false,
-         hyundaiCan + "|OBD:", false, {}, 11},
+         hyundaiCan + "|OBD:", false, {}, 15},
         {"BMW: K-line protocol refused", "bmw.json", "KQSP5", "?", false,
-         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|OBD:", false, {}, 12},
+         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|OBD:", false, {}, 15},
         // Refused for the K-line bus, the next bus (the MUT line) is still read.
         {"Hyundai: K-line bus's protocol refused once", "hyundai.json", "KQSP5", "?", true,
-         hyundaiCan + "|" + hyundaiMut + "|OBD:", false, {}, 6},
+         hyundaiCan + "|" + hyundaiMut + "|OBD:", false, {}, 9},
         // A 2003 C-Class on CAN: refused for its K-line units, its CAN units are listed.
         {"Mercedes: the K-line units' protocol refused beside CAN units", "mercedes.json", "KQSP5",
          "?", false, "ME20: P1570/MIL/PRESENT|EGS52: P0715/PRESENT|OBD:", false,
