@@ -256,6 +256,8 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
         {"Air Conditioning Control on the MUT line", "98"},
         {"Four Wheel Drive Control on the MUT line", "2A"},
         {"Cruise Control Unit on the MUT line", "24"}};
+    const std::string toyotaKqiSilent =
+        variant("toyota.json", "toyota-kqi-silent.json", {{"answers", {{"KQI", nullptr}}}});
     const std::vector<Failure> failures = {
         // Without a vehicle bus (the ignition off) a scan knows nothing of codes.
         {vehicle("no-vehicle.json"),
@@ -376,6 +378,24 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
          communication + "the sensor refused the set-up command KQSH8040F1; " + named(hyundaiMut) +
              " were not read: the sensor did not accept their set-up); modules read: ECM, ABS, "
              "SMK, ECM-80, ABS-D0, ETACS-70, OBD"},
+        // The version never answered on a home that has seen no sensor: not known, the units
+        // that need a firmware are named, the scan is not complete.
+        {"--home '" + (home.path() / "fresh").string() + "' " + toyotaKqiSilent,
+         "communicaton",
+         {"ECM", "EPS", "ABS", "OBD"},
+         communication +
+             named({{"Main Body", "40"},
+                    {"Driver Door Motor", "90"},
+                    {"Passenger Door Motor", "91"},
+                    {"Tire Pressure Monitor", "58"},
+                    {"Occupant Detection", "5F"},
+                    {"Smart Key Certification", "B5"},
+                    {"Headlamp Swivel and Leveling", "70"},
+                    {"Navigation and Multi-display", "60"}}) +
+             " were not read: they need a sensor firmware, and the sensor's version is not "
+             "known); modules read: ECM, EPS, ABS, OBD"},
+        // The same on the home of this table, which has the version this sensor told before.
+        {toyotaKqiSilent, "complete", {"ECM", "EPS", "ABS", "BODY", "TPMS", "OBD"}, "", 0},
         // A put-back refused (headers hidden again after a read): nothing was missed.
         {variant("mercedes.json", "mercedes-h0-refused.json", {{"answers", {{"KQH0", "?"}}}}),
          "complete",

@@ -52,6 +52,11 @@ int64_t firmware() {
     return QZEData::sharedData().sensorVersionNumber();
 }
 
+// The methods of passes that read a bus's modules again.
+constexpr const char* kMsCan = "MS-CAN";
+constexpr const char* kHsCan = "HS-CAN pins 3/11";
+constexpr const char* kDiagH = "DIAG-H";
+
 // The acronym suffix of a Honda unit's DIAG-H reading.
 constexpr const char* kDiagHMark = "*DIAGH";
 
@@ -221,6 +226,11 @@ void QZEnhancedScanner::startScan(int64_t) {
         }
     }
 
+    // The lists a known firmware would have: not read while it is not known.
+    const auto& needingFirmware = m_scanner->modulesNeedingFirmware();
+    for (const auto& key : needingFirmware.allKeys())
+        noteSkipped(*needingFirmware.objectForKey(key), key, Missed::firmware);
+
     const int64_t make = QZEVehicle::TheVehicle().vehicleDataManufacturer();
     if (doesEnhancedScannerSupportCurrentManufacturer()) {
         performEnhancedScanForManufacturer(make, m_scanner, lockedCopy(m_mutex, m_delegate));
@@ -297,6 +307,13 @@ bool QZEnhancedScanner::setUp(QZEModuleScanner& scanner, const std::string& cmd,
 
 void QZEnhancedScanner::readModule(const QZEModuleDataPtr& record, QZEModuleScanner& scanner,
                                    const std::string& busKey, const QZEModuleDataPtr& listed) {
+    // A module on pins of its own needs the firmware's pin switching: on the pins in force it
+    // would be taken for one that is not there.
+    const auto ownPins = record->extra("pins").text();
+    if (ownPins && ownPins->size() == 2 && !QZEnhancedUtils::firmwareKnown()) {
+        noteSkipped({listed}, busKey, Missed::firmware);
+        return;
+    }
     scanner.scanModule(record, keyNumber(busKey));
     // Its codes so far are reported, and the scan reads on to end in its communication error.
     // With none found nothing is known of it: it is left out as a module that did not answer.
@@ -494,18 +511,27 @@ void QZEnhancedScanner::performEnhancedScanForManufacturer(
             setDelegate(std::move(caller));
             return peformMercedesScan(*scanner);
         case Make::Ford:
-        case Make::Mazda: {
-            bool doMsCan = true;
-            const auto vin = QZEData::sharedData().activeVin();
-            if (isMake(make, Make::Ford) && QZEnhancedUtils::vehicleYearFromVINString(vin) >= 2010)
-                doMsCan = QZEMSCanHelper().isMsCanSupportedByVin(vin) &&
-                          QZEnhancedUtils::checkFwIsAtLeast(407, "FORD MS CAN");
+        case Make::Mazda:
             setDelegate(std::move(caller));
-            return performFordScan(*scanner, doMsCan);
-        }
+            return performFordScan(*scanner, fordReadsMsCan(make));
         default:
             return;
     }
+}
+
+bool QZEnhancedScanner::fordReadsMsCan(int64_t make) {
+    const auto vin = QZEData::sharedData().activeVin();
+    if (!isMake(make, Make::Ford) || QZEnhancedUtils::vehicleYearFromVINString(vin) < 2010)
+        return true;
+    return QZEMSCanHelper().isMsCanSupportedByVin(vin) &&
+           QZEnhancedUtils::checkFwIsAtLeast(407, "FORD MS CAN");
+}
+
+bool QZEnhancedScanner::firmwareLets(int64_t minimum, const char* feature,
+                                     const QZEModuleArray& modules, const std::string& busKey) {
+    if (QZEnhancedUtils::checkFwIsAtLeast(minimum, feature)) return true;
+    if (!QZEnhancedUtils::firmwareKnown()) noteSkipped(modules, busKey, Missed::firmware);
+    return false;
 }
 
 void QZEnhancedScanner::performGMScan(QZEModuleScanner& scanner) {
@@ -514,7 +540,7 @@ void QZEnhancedScanner::performGMScan(QZEModuleScanner& scanner) {
         const QZEModuleArray modules = *modulesOf(scanner, key);
         Marker mark;
         if (key == "58") {
-            if (!QZEnhancedUtils::checkFwIsAtLeast(407, "GM LAN")) continue;
+            if (!firmwareLets(407, "GM LAN", modules, key)) continue;
             if (!setUp(scanner, "KQSP:")) {
                 noteSkipped(modules, key);
                 continue;
@@ -540,16 +566,28 @@ void QZEnhancedScanner::performFordScan(QZEModuleScanner& scanner, bool doMsCan)
         const QZEModuleArray modules = *modulesOf(scanner, key);
         scanModules(modules, key, scanner);
         if (linkGone()) break;
-        if (key != "1" || firmware() < 401) continue;
+        if (key != "1") continue;
+        if (!QZEnhancedUtils::firmwareKnown()) {
+            // The second pass a known firmware would make: not made, its modules named.
+            bool msCan = doMsCan;
+            if (!msCan) {
+                QZEnhancedUtils::AssumingNewestFirmware newest;
+                msCan = fordReadsMsCan(QZEVehicle::TheVehicle().vehicleDataManufacturer());
+            }
+            PassLine pass(*this, {.bus = {}, .pins = {}, .method = msCan ? kMsCan : kHsCan});
+            noteSkipped(modules, key, Missed::firmware);
+            continue;
+        }
+        if (firmware() < 401) continue;
         // The high-speed bus is selected again in every case.
         if (doMsCan) {
-            PassLine onMsCan(*this, {.bus = {}, .pins = {}, .method = "MS-CAN"});
+            PassLine onMsCan(*this, {.bus = {}, .pins = {}, .method = kMsCan});
             if (setUp(scanner, "KQSP="))
                 scanModules(modules, key, scanner, markAs("*MSCAN"));
             else
                 noteSkipped(modules, key);
         } else if (QZEnhancedUtils::checkFwIsAtLeast(406, "Ford HSCAN")) {
-            PassLine onHsCan(*this, {.bus = {}, .pins = {}, .method = "HS-CAN pins 3/11"});
+            PassLine onHsCan(*this, {.bus = {}, .pins = {}, .method = kHsCan});
             if (setUp(scanner, "KQSM3B"))
                 scanModules(modules, key, scanner, markAs("*HSCAN"));
             else
@@ -571,8 +609,10 @@ void QZEnhancedScanner::performToyotaScan(QZEModuleScanner& scanner) {
         } else {
             scanModules(filterExtendedCANModules(modules, true), key, scanner);
             const int64_t fw = firmware();
+            const auto extended = filterExtendedCANModules(modules, false);
+            if (!linkGone() && !QZEnhancedUtils::firmwareKnown())
+                noteSkipped(extended, key, Missed::firmware);
             if (!linkGone() && (fw >= 403 || (fw >= 251 && fw <= 399))) {
-                const auto extended = filterExtendedCANModules(modules, false);
                 if (setUp(scanner, form("SH") + "750") && setUp(scanner, form("CF") + "758") &&
                     setUp(scanner, "KQCD1"))
                     scanModules(extended, key, scanner);
@@ -592,10 +632,14 @@ void QZEnhancedScanner::performHondaScan(QZEModuleScanner& scanner) {
             scanModules(modules, key, scanner);
         } else {
             scanModules(filterHondaDIAGHOnlyModules(modules, true), key, scanner);
-            if (!linkGone() && QZEnhancedUtils::checkFwIsAtLeast(406, "DIAGH") &&
-                dictionary.count() == 1) {
+            const bool diagHBus = dictionary.count() == 1;
+            if (diagHBus && !linkGone() && !QZEnhancedUtils::firmwareKnown()) {
+                PassLine onDiagH(*this, {.bus = {}, .pins = {}, .method = kDiagH});
+                noteSkipped(filterHondaDIAGHModules(modules, false), key, Missed::firmware);
+            }
+            if (diagHBus && !linkGone() && QZEnhancedUtils::checkFwIsAtLeast(406, "DIAGH")) {
                 QZEHondaKlineDiagnosticModule::setDIAGH(true);
-                PassLine onDiagH(*this, {.bus = {}, .pins = {}, .method = "DIAG-H"});
+                PassLine onDiagH(*this, {.bus = {}, .pins = {}, .method = kDiagH});
                 const auto diagH = filterHondaDIAGHModules(modules, false);
                 // A unit the K-line pass reads too is named by its line, as pin pairs and MS-CAN
                 // are: its two readings stay two entries that can be told apart (and cleared).
@@ -762,11 +806,15 @@ void QZEnhancedScanner::logModulesNotRead() {
         if (same == list.end()) same = list.insert(list.end(), {&entry, {}});
         if (!entry.line.pins.empty()) same->pins.push_back(entry.line.pins);
     }
+    // Said once, where two lines name a module alike (a list of each bus).
     std::string texts[2];
-    for (int i = 0; i < 2; ++i)
-        for (const auto& n : lists[i])
-            texts[i] +=
-                (texts[i].empty() ? "" : "; ") + nameOf(*n.entry->module, n.entry->line, n.pins);
+    for (int i = 0; i < 2; ++i) {
+        std::unordered_set<std::string> said;
+        for (const auto& n : lists[i]) {
+            std::string text = nameOf(*n.entry->module, n.entry->line, n.pins);
+            if (said.insert(text).second) texts[i] += (texts[i].empty() ? "" : "; ") + text;
+        }
+    }
     m_ledger = {};
     if (!texts[0].empty())
         log().logError("Modules not read, the sensor did not accept their set-up: %@", texts[0]);

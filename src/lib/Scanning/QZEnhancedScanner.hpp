@@ -202,6 +202,9 @@ class QZEnhancedScanner {
                     const std::string& busKey, const QZEModuleDataPtr& listed);
     // The link went away (linkLost), noted as the scan's outcome: the scan stops here.
     bool linkGone();
+    // Whether a Ford-strategy scan of that make reads the high-speed list again on MS-CAN (else
+    // on the alternate HS-CAN pins, when the firmware has them).
+    static bool fordReadsMsCan(int64_t make);
     // Why a pass left modules of the lists unread.
     enum class Missed {
         setUp,     // the sensor did not accept (or answer) a set-up the pass needs
@@ -210,6 +213,10 @@ class QZEnhancedScanner {
     // Modules of a bus's list that the pass in force (its pins and method) did not read.
     void noteSkipped(const QZEModuleArray& listed, const std::string& busKey,
                      Missed why = Missed::setUp);
+    // Whether the firmware reaches `minimum` for a pass over `modules`; while it is not known,
+    // the pass's modules are noted as skipped for their firmware.
+    bool firmwareLets(int64_t minimum, const char* feature, const QZEModuleArray& modules,
+                      const std::string& busKey);
     // Logs the listed modules that some pass skipped and none answered on the same line, one
     // line per reason ("Modules not read, ...: <name>[ on <line>] with request_ID: <id>; ...").
     void logModulesNotRead();
