@@ -184,20 +184,26 @@ std::string noteOf(std::string_view line) {
     if (auto rest = after("Restore command refused: "))
         return "the sensor refused the restore command " + readableCommand(*rest) +
                ", so the generic codes were not read";
-    if (auto rest = after("Modules not read, the sensor did not accept their set-up: ")) {
+    // "<module>; <module>" not read, for the reason given once and for many.
+    auto notRead = [](std::string_view list, const std::string& one, const std::string& many) {
         std::vector<std::string> modules;
-        for (size_t start = 0; start <= rest->size();) {
-            const size_t end = std::min(rest->find("; ", start), rest->size());
-            modules.push_back(moduleNamed(rest->substr(start, end - start)));
+        for (size_t start = 0; start <= list.size();) {
+            const size_t end = std::min(list.find("; ", start), list.size());
+            modules.push_back(moduleNamed(list.substr(start, end - start)));
             start = end + 2;
         }
-        if (modules.size() == 1)
-            return modules.front() + " was not read: the sensor did not accept its set-up";
+        if (modules.size() == 1) return modules.front() + " was not read: " + one;
         std::string names;
         for (size_t i = 0; i < modules.size(); ++i)
             names += (i == 0 ? "" : i + 1 == modules.size() ? " and " : ", ") + modules[i];
-        return names + " were not read: the sensor did not accept their set-up";
-    }
+        return names + " were not read: " + many;
+    };
+    if (auto rest = after("Modules not read, the sensor did not accept their set-up: "))
+        return notRead(*rest, "the sensor did not accept its set-up",
+                       "the sensor did not accept their set-up");
+    if (auto rest = after("Modules not read, the sensor's firmware version is not known: "))
+        return notRead(*rest, "it needs a sensor firmware, and the sensor's version is not known",
+                       "they need a sensor firmware, and the sensor's version is not known");
     if (auto rest = after("Incomplete answer from module: ")) {
         // What the module did follows the count of codes kept.
         constexpr std::string_view kDid = " codes: ";

@@ -243,6 +243,8 @@ double rounded(float v) {
 }
 
 std::string versionText(float v) {
+    // No firmware is 0: the version was not read.
+    if (v <= 0) return "not read";
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%.2f", static_cast<double>(v));
     return buffer;
@@ -263,7 +265,9 @@ int runInfo(const Options& options, DiagSession& session) {
                          {"type", r.sensorType}};
         doc["state"] = r.stateText;
         doc["initialized"] = r.initialized;
-        doc["sensorVersion"] = rounded(r.sensorVersion);
+        // Null: not read.
+        doc["sensorVersion"] =
+            r.sensorVersion > 0 ? nlohmann::json(rounded(r.sensorVersion)) : nlohmann::json();
         doc["bus"] = r.bus;
         doc["libraryVersion"] = r.libraryVersion;
         doc["disconnected"] = r.disconnected;

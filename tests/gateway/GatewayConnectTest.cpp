@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "SimulatedSensorTest.hpp"
+#include "api/Communication/Relay.hpp"
 #include "api/Communication/SessionController.hpp"
 #include "api/Data/PelkData.hpp"
 #include "platform/UserDefaults.hpp"
@@ -36,8 +37,21 @@ class GatewayConnectTest : public SimulatedSensorTest {
 
 }  // namespace
 
+// The app's main queue, which hands the sensor's replies over, held past the relay's wait while
+// the version is asked: the reply is no later for it.
 TEST_F(GatewayConnectTest, StartsTheSensorUpAndReportsOnTheMainQueue) {
     plugIn();
+    core->addHandler([](const std::string& command) -> std::optional<std::string> {
+        if (command == "KQI")
+            DispatchQueue::main()->async([] {
+                std::mutex mutex;
+                std::condition_variable never;
+                std::unique_lock lock(mutex);
+                Clock::current()->waitFor(lock, never, 2 * Relay::kReplyTimeout,
+                                          [] { return false; });
+            });
+        return std::nullopt;
+    });
     PelkData::shared()->setInRecoveryMode(true);
     auto s = sensor();
     ASSERT_TRUE(s);

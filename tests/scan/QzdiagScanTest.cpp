@@ -226,6 +226,42 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
                    modules[i].first + " (request ID " + modules[i].second + ")";
         return out;
     };
+    // The BMW's K-line units, each with the line it was not read on.
+    const std::vector<std::pair<std::string, std::string>> bmwKLine = {
+        {"Digital Motor Electronics", "12"},
+        {"Electronic Transmission Control", "18"},
+        {"Dynamic Stability Control", "29"},
+        {"Electric Fuel Pump Control", "17"},
+        {"Advanced Crash Safety Module", "01"},
+        {"Instrument Cluster", "60"},
+        {"Car Access System", "40"},
+        {"Footwell Module", "72"},
+        {"Junction Box Electronics", "00"},
+        {"Steering Column Switch Centre", "02"},
+        {"Integrated Automatic Heating and Air Conditioning", "78"},
+        {"Park Distance Control", "64"},
+        {"Tyre Pressure Control", "20"},
+        {"Car Information Computer", "63"},
+        {"Transfer Case Control", "0E"}};
+    auto onPins = [](std::vector<std::pair<std::string, std::string>> modules,
+                     const std::string& line) {
+        for (auto& m : modules) m.first += line;
+        return modules;
+    };
+    auto joined = [](std::vector<std::pair<std::string, std::string>> a,
+                     const std::vector<std::pair<std::string, std::string>>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const std::vector<std::pair<std::string, std::string>> hyundaiMut = {
+        {"Anti-lock Brake System on the MUT line", "28"},
+        {"Airbag Control Unit on the MUT line", "58"},
+        {"Electronic Time and Alarm Control System on the MUT line", "40"},
+        {"Air Conditioning Control on the MUT line", "98"},
+        {"Four Wheel Drive Control on the MUT line", "2A"},
+        {"Cruise Control Unit on the MUT line", "24"}};
+    const std::string toyotaKqiSilent =
+        variant("toyota.json", "toyota-kqi-silent.json", {{"answers", {{"KQI", nullptr}}}});
     const std::vector<Failure> failures = {
         // Without a vehicle bus (the ignition off) a scan knows nothing of codes.
         {vehicle("no-vehicle.json"),
@@ -240,7 +276,8 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
          "communicaton",
          {"ECM", "OBD"},
          communication + "the sensor refused the set-up command KQSP<; " +
-             named({{"Transmission Control Module", "18DA18F1"},
+             named({{"Engine Control Module", "18DA10F1"},
+                    {"Transmission Control Module", "18DA18F1"},
                     {"Transfer Case Control Module", "18DA1AF1"},
                     {"Electronic Shift Module", "18DA1CF1"},
                     {"Anti-lock Brake Module", "18DA28F1"},
@@ -273,24 +310,13 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
                     {"Integrated Trailer Brake Module", "18DA2EF1"},
                     {"Air Suspension Control Module", "18DA2FF1"}}) +
              " were not read: the sensor did not accept their set-up); modules read: ECM, OBD"},
-        // The K-line protocol refused on the BMW: its K-line modules no CAN read answered for are
-        // named, DME, DSC and KOMBI (read on CAN) are not.
+        // The K-line protocol refused on the BMW: its K-line modules are named with the pins
+        // they were not read on, DME, DSC and KOMBI too (read on CAN, another line).
         {variant("bmw.json", "bmw-kline-refused.json", {{"answers", {{"KQSP5", "?"}}}}),
          "communicaton",
          {"BMWVB33DME", "BMWVB33DSC", "BMWVB33KOMBI", "OBD"},
          communication + "the sensor refused the set-up command KQSP5; " +
-             named({{"Electronic Transmission Control", "18"},
-                    {"Electric Fuel Pump Control", "17"},
-                    {"Advanced Crash Safety Module", "01"},
-                    {"Car Access System", "40"},
-                    {"Footwell Module", "72"},
-                    {"Junction Box Electronics", "00"},
-                    {"Steering Column Switch Centre", "02"},
-                    {"Integrated Automatic Heating and Air Conditioning", "78"},
-                    {"Park Distance Control", "64"},
-                    {"Tyre Pressure Control", "20"},
-                    {"Car Information Computer", "63"},
-                    {"Transfer Case Control", "0E"}}) +
+             named(onPins(bmwKLine, " on pins 7/0 and 8/0")) +
              " were not read: the sensor did not accept their set-up); modules read: BMWVB33DME, "
              "BMWVB33DSC, BMWVB33KOMBI, OBD"},
         // Not answered is not refused.
@@ -298,17 +324,16 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
          "communicaton",
          {"ECM", "ABS", "SMK", "OBD"},
          communication + "the set-up command KQSP5 got no answer; " +
-             named({{"Engine Control Module", "10"},
-                    {"Transmission Control Module", "18"},
-                    {"Anti-lock Brake System", "28"},
-                    {"Airbag Control Unit", "58"},
-                    {"Electronic Time and Alarm Control System", "40"},
-                    {"Immobiliser", "44"},
-                    {"Instrument Cluster", "60"},
-                    {"Full Auto Temperature Control", "98"},
-                    {"Four Wheel Drive Control", "2A"},
-                    {"Air Conditioning Control", "98"},
-                    {"Cruise Control Unit", "24"}}) +
+             named(joined({{"Engine Control Module", "10"},
+                           {"Transmission Control Module", "18"},
+                           {"Anti-lock Brake System", "28"},
+                           {"Airbag Control Unit", "58"},
+                           {"Electronic Time and Alarm Control System", "40"},
+                           {"Immobiliser", "44"},
+                           {"Instrument Cluster", "60"},
+                           {"Full Auto Temperature Control", "98"},
+                           {"Four Wheel Drive Control", "2A"}},
+                          hyundaiMut)) +
              " were not read: the sensor did not accept their set-up); modules read: ECM, ABS, "
              "SMK, "
              "OBD"},
@@ -337,22 +362,13 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
          communication +
              "Anti-lock Brake System (request ID 28) was answered only from another address); "
              "modules read: ECM, BCM, AIRBAG, ABS, OBD"},
-        // Refused on both K-line buses, the pins are said once.
+        // Refused on both K-line buses, the pins are said once; Tyre Pressure Control, read on
+        // pins 7/0, is not read on 8/0 either.
         {variant("bmw.json", "pins-refused.json", {{"answers", {{"KQSM80", "?"}}}}),
          "communicaton",
          {"BMWVB33DME", "BMWVB33DSC", "BMWVB33KOMBI", "BMWVB33RDC-70", "OBD"},
          communication + "the sensor refused the set-up command KQSM80; " +
-             named({{"Electronic Transmission Control", "18"},
-                    {"Electric Fuel Pump Control", "17"},
-                    {"Advanced Crash Safety Module", "01"},
-                    {"Car Access System", "40"},
-                    {"Footwell Module", "72"},
-                    {"Junction Box Electronics", "00"},
-                    {"Steering Column Switch Centre", "02"},
-                    {"Integrated Automatic Heating and Air Conditioning", "78"},
-                    {"Park Distance Control", "64"},
-                    {"Car Information Computer", "63"},
-                    {"Transfer Case Control", "0E"}}) +
+             named(onPins(bmwKLine, " on pins 8/0")) +
              " were not read: the sensor did not accept their set-up); modules read: BMWVB33DME, "
              "BMWVB33DSC, BMWVB33KOMBI, BMWVB33RDC-70, OBD"},
         // A command as a user reads it: the control byte before the BMW's KQCD1 by its name, one
@@ -373,6 +389,47 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
                     {"Climate Control Unit", "98"}}) +
              " were not read: the sensor did not accept their set-up); modules read: PGMFI, AT, "
              "ABS, SRS, OBD"},
+        // A K-line unit's header not answered on the pins it is not on: that unit, read on its
+        // own pins by the other method, is named on the line it was not read on.
+        {variant("bmw.json", "bmw-header-silent.json", {{"answers", {{"KQSH8178F1", nullptr}}}}),
+         "communicaton",
+         {"BMWVB33DME", "BMWVB33DSC", "BMWVB33KOMBI", "BMWVB33IHKA-80", "BMWVB33RDC-70", "OBD"},
+         communication + "the set-up command KQSH8178F1 got no answer; " +
+             named({{"Integrated Automatic Heating and Air Conditioning on pins 7/0", "78"}}) +
+             " was not read: the sensor did not accept its set-up); modules read: BMWVB33DME, "
+             "BMWVB33DSC, BMWVB33KOMBI, BMWVB33IHKA-80, BMWVB33RDC-70, OBD"},
+        // The MUT line's header refused: every MUT unit is named, the ABS and ETACS at the ids of
+        // K-line units read too.
+        {variant("hyundai.json", "hyundai-mut-refused.json", {{"answers", {{"KQSH8040F1", "?"}}}}),
+         "communicaton",
+         {"ECM", "ABS", "SMK", "ECM-80", "ABS-D0", "ETACS-70", "OBD"},
+         communication + "the sensor refused the set-up command KQSH8040F1; " + named(hyundaiMut) +
+             " were not read: the sensor did not accept their set-up); modules read: ECM, ABS, "
+             "SMK, ECM-80, ABS-D0, ETACS-70, OBD"},
+        // The version never answered on a home that has seen no sensor: not known, the units
+        // that need a firmware are named, the scan is not complete.
+        {"--home '" + (home.path() / "fresh").string() + "' " + toyotaKqiSilent,
+         "communicaton",
+         {"ECM", "EPS", "ABS", "OBD"},
+         communication +
+             named({{"Main Body", "40"},
+                    {"Driver Door Motor", "90"},
+                    {"Passenger Door Motor", "91"},
+                    {"Tire Pressure Monitor", "58"},
+                    {"Occupant Detection", "5F"},
+                    {"Smart Key Certification", "B5"},
+                    {"Headlamp Swivel and Leveling", "70"},
+                    {"Navigation and Multi-display", "60"}}) +
+             " were not read: they need a sensor firmware, and the sensor's version is not "
+             "known); modules read: ECM, EPS, ABS, OBD"},
+        // The same on the home of this table, which has the version this sensor told before.
+        {toyotaKqiSilent, "complete", {"ECM", "EPS", "ABS", "BODY", "TPMS", "OBD"}, "", 0},
+        // A put-back refused (headers hidden again after a read): nothing was missed.
+        {variant("mercedes.json", "mercedes-h0-refused.json", {{"answers", {{"KQH0", "?"}}}}),
+         "complete",
+         {"ESP9", "IC204", "$7E0", "OBD"},
+         "",
+         0},
         // Not back on its bus, the sensor would give another bus's generic codes.
         {variant("ford.json", "restore-refused.json", {{"answers", {{"KQCM7F8", "?"}}}}),
          "communicaton",

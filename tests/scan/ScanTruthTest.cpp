@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
 
 #include "ScanTestSupport.hpp"
+#include "api/Communication/Relay.hpp"
 #include "lib/Content/DefinitionFile.hpp"
 #include "lib/Logging/QZELogging.hpp"
 #include "lib/Utils/DataAES256.hpp"
@@ -315,9 +318,30 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
 // Every make's vehicle whose modules answer with nothing but the sensor's words or junk, give
 // only refusals, or keep saying "response pending" or "busy": the scan lists no manufacturer
 // module at all. Modules that answered and could not be read (pending or busy to the end) end the
-// scan in its communication error, with the generic codes still read.
-class ModulesThatNeverAnswer : public ScanTruth,
-                               public ::testing::WithParamInterface<std::string> {};
+// scan in its communication error, with the generic codes still read. And the vehicle as it is,
+// with the app's main queue held (twice the relay's wait) as the first module is asked: the scan
+// reads what it reads with the main queue free.
+class ModulesThatNeverAnswer : public ScanTruth, public ::testing::WithParamInterface<std::string> {
+  protected:
+    // Holds the main queue, from the first module request the sensor gets on, for twice the
+    // relay's wait on the scan clock.
+    void holdMainQueueAtFirstModuleRequest() {
+        auto armed = std::make_shared<std::atomic<bool>>(true);
+        core->addHandler([armed](const std::string& command) -> std::optional<std::string> {
+            const bool moduleRequest = !command.empty() && std::isxdigit(command[0]) &&
+                                       !command.starts_with("01") && !command.starts_with("09");
+            if (moduleRequest && armed->exchange(false))
+                DispatchQueue::main()->async([] {
+                    std::mutex mutex;
+                    std::condition_variable never;
+                    std::unique_lock lock(mutex);
+                    Clock::current()->waitFor(lock, never, 2 * Relay::kReplyTimeout,
+                                              [] { return false; });
+                });
+            return std::nullopt;
+        });
+    }
+};
 
 TEST_P(ModulesThatNeverAnswer, AreNotListed) {
     const auto original = sample(GetParam());
@@ -348,14 +372,32 @@ TEST_P(ModulesThatNeverAnswer, AreNotListed) {
     const bool readsModules = std::any_of(read.begin(), read.end(), [](const std::string& line) {
         return !line.starts_with("OBD:");
     });
-    const std::vector<std::pair<const VehicleProfile*, const char*>> profiles = {
-        {&saying, "complete"},
-        {&refusing, "complete"},
-        {&waiting, readsModules ? "complete:communicaton" : "complete"}};
-    for (const auto& [profile, end] : profiles) {
-        SCOPED_TRACE(profile == &saying ? "words" : profile == &refusing ? "refusals" : "waiting");
-        const auto [kind, lines] = scanEnd(*profile);
-        EXPECT_EQ(kind, end);
+    struct Row {
+        const char* name;
+        const VehicleProfile* profile;
+        const char* end;
+        bool mainQueueHeld = false;  // then every module of the plain scan is listed
+    };
+    const std::vector<Row> rows = {
+        {"words", &saying, "complete"},
+        {"refusals", &refusing, "complete"},
+        {"waiting", &waiting, readsModules ? "complete:communicaton" : "complete"},
+        {"the main queue held", &original, "complete", true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.mainQueueHeld) {
+            // Waits without an answer a quarter of their length: the hold outlasts the relay's
+            // wait.
+            scanClock.reset();
+            scanClock.emplace(std::make_shared<QuickClock>(0.25));
+            holdMainQueueAtFirstModuleRequest();
+        }
+        const auto [kind, lines] = scanEnd(*row.profile);
+        EXPECT_EQ(kind, row.end);
+        if (row.mainQueueHeld) {
+            EXPECT_EQ(lines, read);
+            continue;
+        }
         for (const auto& line : lines) EXPECT_TRUE(line.starts_with("OBD:")) << line;
         EXPECT_FALSE(lines.empty());
     }
@@ -584,8 +626,8 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         std::string lines;  // "|" between modules
         bool complete = false;
         std::function<void(VehicleProfile&)> change = {};  // to the vehicle besides
-        // Modules a set-up not accepted kept unread and no other pass, list or bus heard from:
-        // logged once each.
+        // Modules a set-up not accepted kept unread and no pass heard from on the same line (bus,
+        // pins, method): logged once each, a module's pin pairs together.
         size_t notRead = 0;
         std::string warning = {};  // a warning the scan logs
         // The request's first answers (that many) stop before their prompt: the text, no more.
@@ -617,6 +659,11 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     const std::string mitsubishi =
         "AT: P1751/STORED|SRS: B0001|ENG: P1400/STORED P1510/ACTIVE"
         "|ETACS: U1100/STORED|OBD:";
+    // The units read on K-line and DIAG-H: the second reading named by its line.
+    const std::string hondaWithoutSrs =
+        "PGMFI: P1456/ACTIVE/MIL P1259/STORED|AT: P0740/STORED P0753/STORED"
+        "|ABS: C0040/STORED 31/STORED|ABS*DIAGH: C0040/STORED 31/STORED|EPS*DIAGH: U0131/ACTIVE"
+        "|IMMO: U0155/STORED|OBD:";
     const std::string tp2 = "01 Engine: TP2.0 channel/1000041800FF00";
     const std::string tp2Cut = "B1 \r20 00 08 58 02 41 2C 20 \r11 45 11 ";
     const std::string tp2Flagged = "B1 \r20 00 08 58 02 41 2C 20 <RX ERROR\r11 45 11 60 ";
@@ -636,47 +683,47 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     const std::vector<Case> cases = {
         // Set-ups: the Ford's MS-CAN modules would be the HS-CAN ones under new names, and so on.
         {"Ford: MS-CAN refused", "ford.json", "KQSP=", "?", false, fordHs + "|" + fordPwm + "|OBD:",
-         false, {}, 16},
+         false, {}, 21},
         {"Mazda: MS-CAN not answered", "mazda.json", "KQSP=", "NO DATA", false,
-         "PCM: P1603/ACTIVE/MIL P0300/STORED|TCM: P0700-00/CONFIRMED/PENDING|OBD:", false, {}, 19},
+         "PCM: P1603/ACTIVE/MIL P0300/STORED|TCM: P0700-00/CONFIRMED/PENDING|OBD:", false, {}, 21},
         {"Mercedes: pins 9/0 refused", "mercedes-kline.json", "KQSM90", "?", false,
          "KLA_KL-D0: B1000/INTERMITTENT|HFM62-70: P0100/MIL/PRESENT P0130/MIL/NOT PRESENT"
          "|ABR-70: C1200/PRESENT|AB-B0: B1000/NOT PRESENT|ME-70: P1570/MIL/PRESENT|OBD:", false, {},
-         11},
+         16},
         {"BMW: pins 8/0 refused", "bmw.json", "KQSM80", "?", false,
          bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|BMWVB33RDC-70: C0035/PENDING|OBD:",
-         false, {}, 11},
+         false, {}, 15},
         {"Hyundai: pins 8/0 a bus error", "hyundai.json", "KQSM80", "CAN ERROR", false,
          "ECM: P1326-00/CONFIRMED/PENDING P1529-00/MIL/CONFIRMED|ABS: C1611-00/CONFIRMED"
          "|SMK: B1602-00/CONFIRMED|ABS-D0: C0035/PRESENT|ETACS-70: B1602/INTERMITTENT"
-         "|ABS: C0051/PRESENT|SRS: B0001/MIL/PRESENT|ETACS:|OBD:", false, {}, 6},
+         "|ABS: C0051/PRESENT|SRS: B0001/MIL/PRESENT|ETACS:|OBD:", false, {}, 9},
         {"GM: headers off refused", "gm.json", "KQH0", "?", false,
          "ECM: P1101/CURRENT/HISTORY/MIL P0171/CURRENT|PSCM: C0460/CURRENT/HISTORY"
          "|EBCM: C0035/HISTORY|BCM: B1000/MIL|OBD: P0171/CONFIRMED", false, {}, 16},
         // What the sensor refused is not in force: a later set-up is not skipped as selected.
         {"Mercedes: K-line protocol 5 refused", "mercedes-kline.json", "KQSP5", "?", false,
          "KLA_KL-D0: B1000/INTERMITTENT|ABR-70: C1200/PRESENT|AB-B0: B1000/NOT PRESENT"
-         "|ME-70: P1570/MIL/PRESENT|OBD:", false, {}, 5},
+         "|ME-70: P1570/MIL/PRESENT|OBD:", false, {}, 7},
         {"Hyundai: MUT pins refused", "hyundai.json", "KQSMC0", "?", false, hyundaiToMut + "|OBD:",
-         false, {}, 8},
+         false, {}, 15},
         {"BMW: pins 7/0 refused", "bmw.json", "KQSM70", "?", false,
          bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|BMWVB33IHKA-80: B1E10/STORED|OBD:",
-         false, {}, 11},
+         false, {}, 15},
         {"Mercedes: pins D/0 refused", "mercedes-kline.json", "KQSMD0", "?", false,
          "HFM62-70: P0100/MIL/PRESENT P0130/MIL/NOT PRESENT|ABR-70: C1200/PRESENT"
-         "|AB-B0: B1000/NOT PRESENT|ME-70: P1570/MIL/PRESENT|OBD:", false, {}, 12},
+         "|AB-B0: B1000/NOT PRESENT|ME-70: P1570/MIL/PRESENT|OBD:", false, {}, 16},
         {"Hyundai: MUT header refused", "hyundai.json", "KQSH8040F1", "?", false,
-         hyundaiToMut + "|OBD:", false, {}, 4},
+         hyundaiToMut + "|OBD:", false, {}, 6},
         {"Toyota: gateway header refused", "toyota.json", "KQSH750", "?", false,
          "ECM: P1135/STORED P1656/STORED|EPS: U0293/STORED"
          "|ABS: C1201/STORED C1241/STORED C1249/STORED C1336/STORED|OBD:", false, {}, 8},
         {"Hyundai: K-line protocol refused", "hyundai.json", "KQSP5", "?", false,
-         hyundaiCan + "|OBD:", false, {}, 11},
+         hyundaiCan + "|OBD:", false, {}, 15},
         {"BMW: K-line protocol refused", "bmw.json", "KQSP5", "?", false,
-         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|OBD:", false, {}, 12},
+         bmwDme + "|BMWVB33DSC: C1E20-00/PENDING|BMWVB33KOMBI:|OBD:", false, {}, 15},
         // Refused for the K-line bus, the next bus (the MUT line) is still read.
         {"Hyundai: K-line bus's protocol refused once", "hyundai.json", "KQSP5", "?", true,
-         hyundaiCan + "|" + hyundaiMut + "|OBD:", false, {}, 6},
+         hyundaiCan + "|" + hyundaiMut + "|OBD:", false, {}, 9},
         // A 2003 C-Class on CAN: refused for its K-line units, its CAN units are listed.
         {"Mercedes: the K-line units' protocol refused beside CAN units", "mercedes.json", "KQSP5",
          "?", false, "ME20: P1570/MIL/PRESENT|EGS52: P0715/PRESENT|OBD:", false,
@@ -697,6 +744,12 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
          "ESP9: C1020-00/CONFIRMED C1032-00/CONFIRMED|IC204:"
          "|$7E0: P0016-00/CONFIRMED P0171-00/CONFIRMED/PENDING P2004-00/PENDING|OBD:",
          true},
+        // A put-back refused (headers hidden again after a read): the read is done, and the next
+        // one works with the headers still shown. Nothing is missed.
+        {"Mercedes: the headers' put-back refused", "mercedes.json", "KQH0", "?", false,
+         "ESP9: C1020-00/CONFIRMED C1032-00/CONFIRMED|IC204:"
+         "|$7E0: P0016-00/CONFIRMED P0171-00/CONFIRMED/PENDING P2004-00/PENDING|OBD:",
+         true},
         // The restore refused: the generic codes are not read on a bus the sensor may not be on.
         {"Toyota: the mask's restore refused", "toyota.json", "KQCM7F8", "?", false,
          "ECM: P1135/STORED P1656/STORED|EPS: U0293/STORED"
@@ -710,13 +763,15 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         // Fault tables: the module with the codes of the tables answered; with none found
         // nothing is known of it, and it is left out.
         {"Honda: SRS table 30 busy to the end", "honda.json", "SRS/2130", "7F 21 21", false,
-         "PGMFI: P1456/ACTIVE/MIL P1259/STORED|AT: P0740/STORED P0753/STORED"
-         "|ABS: C0040/STORED 31/STORED|ABS: C0040/STORED 31/STORED|EPS: U0131/ACTIVE"
-         "|IMMO: U0155/STORED|OBD:"},
+         hondaWithoutSrs},
+        // Every table busy to the end: nothing is known of the unit, on either line.
+        {"Honda: SRS busy to the end", "honda.json", "", "", false, hondaWithoutSrs, false,
+         [](VehicleProfile& p) {
+             for (auto& [request, answers] : moduleNamed(p, "SRS").replies)
+                 answers = {bytesOf({0x7F, 0x21, 0x21})};
+         }},
         {"Honda: SRS table 30 not understood", "honda.json", "SRS/2130", "?", false,
-         "PGMFI: P1456/ACTIVE/MIL P1259/STORED|AT: P0740/STORED P0753/STORED"
-         "|ABS: C0040/STORED 31/STORED|ABS: C0040/STORED 31/STORED|EPS: U0131/ACTIVE"
-         "|IMMO: U0155/STORED|OBD:"},
+         hondaWithoutSrs},
         {"Mitsubishi: ENG table 20 NO DATA", "mitsubishi.json", "ENG (bit/2120", "NO DATA", false,
          "ABS: C1210/STORED|" + mitsubishi},
         {"Mitsubishi: ENG table 21 flagged damaged", "mitsubishi.json", "ENG (bit/2121",

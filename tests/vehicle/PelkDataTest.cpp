@@ -58,6 +58,17 @@ TEST_F(PelkDataTest, SettersStoreUnderTheirKeysAndNoneRemoves) {
     EXPECT_FALSE(prefs->object("enhancedProtocol"));
     EXPECT_EQ(data.sensorVersionNumber(), 0);
 
+    // Each sensor's version, by its identifier; one not told (or stored as no number) is none.
+    data.setSensorVersionOf("001A2B3C4D5E", 408);
+    data.setSensorVersionOf("AB12", 405);
+    data.setSensorVersionOf("001A2B3C4D5E", 407);
+    EXPECT_EQ(prefs->object("sensorVersions"),
+              nlohmann::json({{"001A2B3C4D5E", 407}, {"AB12", 405}}));
+    EXPECT_EQ(data.sensorVersionOf("001A2B3C4D5E"), 407);
+    EXPECT_EQ(data.sensorVersionOf("CD34"), std::nullopt);
+    prefs->set("sensorVersions", nlohmann::json({{"AB12", "4.05"}}));
+    EXPECT_EQ(data.sensorVersionOf("AB12"), std::nullopt);
+
     // Keys only the host writes are read as they stand.
     prefs->set("vin", "1HGCM82633A004352");
     prefs->set("customVehicleMan", "Honda");

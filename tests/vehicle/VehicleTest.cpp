@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "VehicleTestSupport.hpp"
 #include "api/Communication/Relay.hpp"
@@ -212,12 +213,27 @@ TEST_F(VehicleTest, NoRelay) {
     EXPECT_EQ(vehicle->sendAndUpdate(pid, false, {}).error(), CommError::noDelegate);
 }
 
-TEST_F(VehicleTimeoutTest, KqiTimeOutKeepsTheVersionAndGoesOn) {
-    core->addFault(Fault::silence(1, "KQI"));
-    ASSERT_TRUE(vehicle->initializeVehicle());
-    EXPECT_EQ(core->commands(), (std::vector<std::string>{"KQD", "KQI", "KQDP"}));
-    EXPECT_FLOAT_EQ(vehicle->activeSensorVersion(), 0.0f);
-    EXPECT_EQ(PelkData::shared()->sensorVersionNumber(), 0);
+// A "KQI" without an answer is asked again; never answered, the run goes on with the version
+// not known (0), whatever an earlier run read: this vehicle's relay knows no sensor to take a
+// stored version for.
+TEST_F(VehicleTimeoutTest, KqiTimeOutAsksAgainAndGoesOn) {
+    struct Case {
+        const char* name;
+        int silences;
+        float version;
+    };
+    for (const Case& c : {Case{"once", 1, 4.05f}, Case{"every time", 2, 0.0f}}) {
+        SCOPED_TRACE(c.name);
+        connect(VehicleProfile::builtIn());
+        ASSERT_TRUE(vehicle->initializeVehicle());
+        core->clearCommands();
+        core->addFault(Fault::silence(c.silences, "KQI"));
+        ASSERT_TRUE(vehicle->initializeVehicle());
+        EXPECT_EQ(core->commands(), (std::vector<std::string>{"KQD", "KQI", "KQI", "KQDP"}));
+        EXPECT_FLOAT_EQ(vehicle->activeSensorVersion(), c.version);
+        EXPECT_EQ(PelkData::shared()->sensorVersionNumber(), std::llround(c.version * 100));
+        EXPECT_EQ(vehicle->activeSensorVersionText(), c.version > 0 ? "4.05" : "");
+    }
 }
 
 TEST_F(VehicleTimeoutTest, RecoveryModeIsRecognised) {

@@ -9,6 +9,7 @@
 #include "lib/Decoders/QZEReplyText.hpp"
 #include "platform/Clock.hpp"
 #include "platform/Describe.hpp"
+#include "platform/DispatchQueue.hpp"
 #include "platform/Locked.hpp"
 
 namespace qz {
@@ -129,26 +130,35 @@ Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* li
     auto clock = Clock::current();
     const auto deadline = clock->deadlineAfter(kReplyTimeout);
     auto linkChanged = [&] { return linkSeen && linkClosings_ != *linkSeen; };
-    while (clock->waitUntil(lock, replied_, deadline,
-                            [&] { return semaphore_ > 0 || linkChanged(); })) {
-        if (semaphore_ > 0) {
-            --semaphore_;
-            if (response_.empty()) continue;
-            if (lateReplies_ > 0 && ours && !ours(response_)) {
-                // The late reply, come at last: not this command's answer.
-                --lateReplies_;
-                setAside_.push_back(std::move(response_));
-                response_.clear();
-                continue;
+    for (bool caughtUp = false;; caughtUp = true) {
+        while (clock->waitUntil(lock, replied_, deadline,
+                                [&] { return semaphore_ > 0 || linkChanged(); })) {
+            if (semaphore_ > 0) {
+                --semaphore_;
+                if (response_.empty()) continue;
+                if (lateReplies_ > 0 && ours && !ours(response_)) {
+                    // The late reply, come at last: not this command's answer.
+                    --lateReplies_;
+                    setAside_.push_back(std::move(response_));
+                    response_.clear();
+                    continue;
+                }
+                return Wait::reply;
             }
-            return Wait::reply;
+            *linkSeen = linkClosings_;
+            // The session is asked without the relay's lock (it takes its own).
+            lock.unlock();
+            const bool open = linkOpen();
+            lock.lock();
+            if (!open && semaphore_ == 0) return Wait::linkClosed;
         }
-        *linkSeen = linkClosings_;
-        // The session is asked without the relay's lock (it takes its own).
+        // The session hands what the sensor sent over on the main queue: a reply that came in
+        // time may still wait there behind other work (an app's long task, a modal wait). It
+        // is late only if it is not there once the main queue has run what it held.
+        if (caughtUp || DispatchQueue::isMainThread()) break;
         lock.unlock();
-        const bool open = linkOpen();
+        DispatchQueue::main()->sync([] {});
         lock.lock();
-        if (!open && semaphore_ == 0) return Wait::linkClosed;
     }
     if (!setAside_.empty()) {
         // Nothing else came: the reply set aside was the answer after all (its mark misled: an

@@ -33,7 +33,9 @@ class SessionController;
 // - The command is sent again only while the reply holds "NO DATA" (in any spacing), at most
 //   `noDataRetryCount` more times (a negative count counts as 0); when every try answered
 //   "NO DATA" the call succeeds with that text. `CommError::noData` is never returned.
-// - A transmission that receives nothing within 3 seconds fails with `timedOut`; the fifth
+// - A transmission that receives nothing within 3 seconds fails with `timedOut` (a reply that
+//   came in time and still waits on the main queue, where the session hands replies over, is
+//   not late: the wait ends once that queue has run what it held); the fifth
 //   such empty time-out in a row (counted across calls, reset by any success) puts the relay
 //   in its timed-out state and posts "DeviceTimedOut" synchronously on the sending thread
 //   (the session controller disconnects inside that post). In that state `sendToSensor`

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "api/Communication/PelkSensor.hpp"
 #include "api/Communication/Relay.hpp"
+#include "api/Communication/SessionController.hpp"
 #include "api/Communication/VehicleInitializer.hpp"
 #include "api/Data/EnhancedProtocolManufacturerNames.hpp"
 #include "api/Data/PelkData.hpp"
@@ -110,19 +112,47 @@ bool Vehicle::initializeVehicle() {
     auto& init = initializer();
     if (!init.doStandardInit(2)) return false;
 
-    const float version = init.sensorVersion();
+    // A version not read is not known: the one this sensor last told, if it is stored, else none
+    // (0, which no firmware is): what needs a newer firmware is then not done, and said so.
+    float version = 0;
+    std::string versionText;
+    std::optional<int64_t> hundredfold;
+    const auto sensor = sensorIdentifier();
+    if (init.sensorVersionRead()) {
+        version = init.sensorVersion();
+        versionText = init.sensorVersionText();
+        // Rounded, so that 2.10 (2.0999999 in single precision) is stored as 210.
+        hundredfold = std::llround(static_cast<double>(version) * 100.0);
+        if (sensor) PelkData::shared()->setSensorVersionOf(*sensor, *hundredfold);
+    } else if (auto stored = sensor ? PelkData::shared()->sensorVersionOf(*sensor) : std::nullopt) {
+        hundredfold = stored;
+        version = static_cast<float>(static_cast<double>(*stored) / 100.0);
+        char text[32];
+        std::snprintf(text, sizeof text, "%lld.%02lld", static_cast<long long>(*stored / 100),
+                      static_cast<long long>(*stored % 100));
+        versionText = text;
+        Log::i("Sensor version not read, taking the one this sensor told before: " + versionText);
+    } else {
+        Log::e("Sensor version not read and none stored for this sensor: it is not known");
+    }
     const BusProtocol bus = init.busProtocol();
     {
         std::lock_guard lock(m_mutex);
         m_activeSensorVersion = version;
-        m_activeSensorVersionText = init.sensorVersionText();
+        m_activeSensorVersionText = versionText;
         m_activeMainBus = bus;
     }
-    // Rounded, so that 2.10 (2.0999999 in single precision) is stored as 210.
-    PelkData::shared()->setActiveSensorVersion(std::llround(static_cast<double>(version) * 100.0));
+    PelkData::shared()->setActiveSensorVersion(hundredfold);
     PelkData::shared()->setActiveBusProtocol(bus);
     lockedAssign(m_mutex, m_initialized, true);
     return true;
+}
+
+std::optional<std::string> Vehicle::sensorIdentifier() const {
+    auto r = relay();
+    auto sessions = r ? r->bt() : nullptr;
+    auto sensor = sessions ? sessions->activeSensor() : nullptr;
+    return sensor ? sensor->identifier() : std::nullopt;
 }
 
 bool Vehicle::checkIfInRecoveryMode() {

@@ -55,7 +55,9 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     // sensor-state adapter.
     void registerWithEngine(QZEPitCrew& pitCrew);
 
-    // Initialises a freshly connected sensor; stores its version and bus in PelkData.
+    // Initialises a freshly connected sensor; stores its version and bus in PelkData. A version
+    // the sensor did not answer is the one stored for that sensor (by its identifier), else not
+    // known (0).
     bool initializeVehicle();
     // Probes up to three times whether the sensor sits in firmware recovery mode.
     bool checkIfInRecoveryMode();
@@ -74,8 +76,9 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     BusProtocol activeMainBus() const;
     EnhancedProtocolManufacturer activeEnhancedProtocol() const;
     std::optional<int64_t> activeYear() const;
+    // 0 when not known.
     float activeSensorVersion() const;
-    // The same version as the sensor wrote it ("4.08"); empty before an initialisation.
+    // The same version as the sensor wrote it ("4.08"); empty when not known.
     std::string activeSensorVersionText() const;
 
     // Pins the sensor uses after initialisation on the given bus.
@@ -135,6 +138,8 @@ class Vehicle : public QZVehicleCommunicationProtocol,
   private:
     explicit Vehicle(std::optional<std::filesystem::path> rebrandedVins);
     Result<std::string, CommError> exchange(const std::string& command);
+    // The identifier of the sensor the relay's session is connected to, if any.
+    std::optional<std::string> sensorIdentifier() const;
 
     std::unique_ptr<QZERebrandedVinChecker> m_rebrandingChecker;
     std::unique_ptr<VehicleInitializer> m_initializer;

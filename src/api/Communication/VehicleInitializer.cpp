@@ -31,6 +31,7 @@ std::string numberText(const std::string& reply) {
 
 bool VehicleInitializer::doStandardInit(int retry) {
     for (; retry >= 0; --retry) {
+        m_sensorVersionRead = false;
         auto relay = m_vehicle.relay();
         if (!relay) continue;
         auto reply = exchange(relay, "KQD");
@@ -74,15 +75,21 @@ std::optional<int64_t> VehicleInitializer::parseBusNumber(const std::string& rep
 bool VehicleInitializer::requestSensorVersion() {
     auto relay = m_vehicle.relay();
     if (!relay) return true;
-    auto reply = exchange(relay, "KQI");
-    if (!reply) return true;
-    auto version = parseSensorVersion(*reply);
-    if (!version) {
-        Log::e("Could not parse OSAPI version");
-        return false;
+    for (int ask = 0; ask < kVersionAsks; ++ask) {
+        auto reply = exchange(relay, "KQI");
+        // Not answered (a stalled answer is dropped by the relay): asked again.
+        if (!reply) continue;
+        auto version = parseSensorVersion(*reply);
+        if (!version) {
+            Log::e("Could not parse OSAPI version");
+            return false;
+        }
+        m_sensorVersion = *version;
+        m_sensorVersionText = numberText(*reply);
+        m_sensorVersionRead = true;
+        return true;
     }
-    m_sensorVersion = *version;
-    m_sensorVersionText = numberText(*reply);
+    Log::e("Sensor version not answered");
     return true;
 }
 

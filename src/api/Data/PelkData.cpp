@@ -51,6 +51,26 @@ void PelkData::setActiveSensorVersion(std::optional<int64_t> versionTimes100) {
           versionTimes100 ? std::optional<nlohmann::json>(*versionTimes100) : std::nullopt);
 }
 
+std::optional<int64_t> PelkData::sensorVersionOf(const std::string& sensor) const {
+    auto suite = prefs();
+    if (!suite) return std::nullopt;
+    const auto versions = suite->object(kSensorVersionsKey);
+    if (!versions || !versions->is_object()) return std::nullopt;
+    const auto found = versions->find(sensor);
+    if (found == versions->end() || !found->is_number_integer()) return std::nullopt;
+    const auto version = found->get<int64_t>();
+    return version > 0 ? std::optional<int64_t>(version) : std::nullopt;
+}
+
+void PelkData::setSensorVersionOf(const std::string& sensor, int64_t versionTimes100) {
+    auto suite = prefs();
+    if (!suite) return;
+    auto versions = suite->object(kSensorVersionsKey).value_or(nlohmann::json::object());
+    if (!versions.is_object()) versions = nlohmann::json::object();
+    versions[sensor] = versionTimes100;
+    store(kSensorVersionsKey, versions);
+}
+
 void PelkData::setActiveBusProtocol(BusProtocol bus) {
     store(kObd2ProtocolKey, rawValue(bus));
 }

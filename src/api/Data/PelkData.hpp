@@ -27,6 +27,8 @@ class PelkData : public QZDataAdapter, public QZVINDataAdapter {
     static constexpr const char* kVehicleParentManKey = "vehicleParentMan";
     static constexpr const char* kVinKey = "vin";
     static constexpr const char* kCustomVehicleManKey = "customVehicleMan";
+    // The firmware version × 100 each sensor last told, by the sensor's identifier.
+    static constexpr const char* kSensorVersionsKey = "sensorVersions";
 
     static std::shared_ptr<PelkData> shared();
 
@@ -38,7 +40,11 @@ class PelkData : public QZDataAdapter, public QZVINDataAdapter {
 
     // Facade-layer setters.
     void setInRecoveryMode(bool inRecovery);
+    // None: the version is not known (read as 0, which no firmware is).
     void setActiveSensorVersion(std::optional<int64_t> versionTimes100);
+    // The version × 100 the sensor of that identifier last told, if any.
+    std::optional<int64_t> sensorVersionOf(const std::string& sensor) const;
+    void setSensorVersionOf(const std::string& sensor, int64_t versionTimes100);
     void setActiveBusProtocol(BusProtocol bus);
     void setActiveParentMan(const std::optional<std::string>& parent);
     void setEnhancedProtocolString(const std::optional<std::string>& value);
@@ -49,6 +55,7 @@ class PelkData : public QZDataAdapter, public QZVINDataAdapter {
     OptionalText VIN() override;
     void setVehicleParentMan(const OptionalText& value) override;
     OptionalText vehicleParentMan() override;
+    // 0 when not known.
     int64_t sensorVersionNumber() override;
     // The stored bus number when it is a known bus, else 0.
     int64_t obd2Protocol() override;

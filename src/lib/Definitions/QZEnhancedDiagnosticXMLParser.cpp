@@ -157,7 +157,7 @@ void QZEnhancedDiagnosticXMLParser::setVehicleOBD2Buses() {
         buses[0] = contains(p, "29") ? 7 : 1;
         switch (static_cast<M>(m)) {
             case M::GM:
-                if (QZEData::sharedData().sensorVersionNumber() >= 407) add(58);
+                if (QZEnhancedUtils::checkFwIsAtLeast(407, "GM LAN (loading XML)")) add(58);
                 if (modelYear() <= 2014) add(3);
                 break;
             case M::Chrysler:
@@ -268,7 +268,7 @@ bool QZEnhancedDiagnosticXMLParser::processEnhancedManufacturer(int64_t manufact
     std::optional<std::string> file;
     if (manufacturer == make(M::BMW)) {
         const int64_t minimum = bus == 1 ? 254 : 249;
-        if (QZEData::sharedData().sensorVersionNumber() >= minimum)
+        if (QZEnhancedUtils::checkFwIsAtLeast(minimum, "BMW modules (loading XML)"))
             file = "bmw-modules";
         else
             log.logWarning("MIN BMW FW not met, no CAN will be scanned");

@@ -542,7 +542,9 @@ QZEMakeModule::ShownHeaders::ShownHeaders(QZEBaseDiagnosticModule& module, bool 
 }
 
 QZEMakeModule::ShownHeaders::~ShownHeaders() {
-    if (shown_ && accepted_) module_.setUpForRead(setupCommand("H0"));
+    // A put-back refused leaves the headers shown, as the vehicle follows: the read is done and
+    // the next one works in that state.
+    if (shown_ && accepted_) module_.sendSetupCommandToOstrel(setupCommand("H0"));
 }
 
 void QZEMakeModule::notePins(QZEModuleData& module) const {

@@ -229,7 +229,8 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     bool selectProtocolKeepingPins(const std::string& protocol);
 
     // Shows headers for the life of the object when asked to and they are off, and hides them
-    // again. Either refused, the read's outcome is a refused set-up.
+    // again. Showing them refused, the read's outcome is a refused set-up; hiding them again
+    // refused is only logged (the read is done, and the sensor's state is followed).
     class ShownHeaders {
       public:
         ShownHeaders(QZEBaseDiagnosticModule& module, bool show);

@@ -1,5 +1,6 @@
 #include "lib/Scanning/QZEModuleScanner.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <unordered_set>
 
@@ -22,6 +23,7 @@
 #include "lib/Modules/Makes/Vag.hpp"
 #include "lib/Modules/QZEBaseDiagnosticModule.hpp"
 #include "lib/Utils/EnhancedProtocolManufacturer.hpp"
+#include "lib/Utils/QZEnhancedUtils.hpp"
 
 namespace qz {
 
@@ -101,7 +103,34 @@ bool QZEModuleScanner::setupScan(int64_t scanType) {
         log().logError("Scan stopped, module lists could not be read: %@", files);
         return false;
     }
+    if (scanType != kCheckEngineScan) noteModulesNeedingFirmware(scanType);
     return setupSensor(scanType != kCheckEngineScan);
+}
+
+void QZEModuleScanner::noteModulesNeedingFirmware(int64_t scanType) {
+    m_needingFirmware = {};
+    if (QZEnhancedUtils::firmwareKnown()) return;
+    // The lists as a firmware that reaches every minimum would have them: what they hold beyond
+    // this scan's lists is left out for the firmware alone.
+    QZEnhancedUtils::AssumingNewestFirmware newest;
+    auto& vehicle = QZEVehicle::TheVehicle();
+    QZEnhancedDiagnosticXMLParser parser(m_vehicleManufacturer, vehicle.obd2ProtocolString(),
+                                         vehicle.vin(), scanType == kQuickScan);
+    const auto all = parser.loadXml();
+    auto listed = [&](const std::string& key, const QZEModuleData& module) {
+        const auto* modules = m_infoKeyedByBus.objectForKey(key);
+        if (!modules) return false;
+        return std::any_of(modules->begin(), modules->end(), [&](const QZEModuleDataPtr& m) {
+            return m && m->description() == module.description() &&
+                   m->requestId() == module.requestId();
+        });
+    };
+    for (const auto& key : all.allKeys()) {
+        QZEModuleList missing;
+        for (const auto& module : *all.objectForKey(key))
+            if (module && !listed(key, *module)) missing.push_back(module);
+        if (!missing.empty()) m_needingFirmware.setObject(std::move(missing), key);
+    }
 }
 
 bool QZEModuleScanner::prepareForClear() {

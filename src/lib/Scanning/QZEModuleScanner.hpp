@@ -104,6 +104,9 @@ class QZEModuleScanner {
     // Bus key text to the modules of that bus, in definition-file order.
     const QZEModuleListsByBus& moduleDictionary() const { return m_infoKeyedByBus; }
     QZEModuleListsByBus& moduleDictionary() { return m_infoKeyedByBus; }
+    // The modules a module scan would list with the sensor's firmware known, and does not while
+    // it is not known (empty when it is), by bus key.
+    const QZEModuleListsByBus& modulesNeedingFirmware() const { return m_needingFirmware; }
 
     // A set-up command; false, and logged as refused or not answered, unless the sensor accepted
     // it ("OK" with no refusal or error word).
@@ -118,6 +121,8 @@ class QZEModuleScanner {
 
   private:
     bool setupSensor(bool notCheckEngine);
+    // Fills modulesNeedingFirmware (empty with the firmware known).
+    void noteModulesNeedingFirmware(int64_t scanType);
     // Notes a set-up of the preparation: one not accepted keeps the module from being read.
     // Gives `accepted` back.
     bool prepare(bool accepted);
@@ -151,6 +156,7 @@ class QZEModuleScanner {
     QZEModuleDataPtr m_currentModule;
     int64_t m_originalBus = kNoBus;
     QZEModuleListsByBus m_infoKeyedByBus;
+    QZEModuleListsByBus m_needingFirmware;
     std::shared_ptr<QZEVagGlobalTroubleCodeStore> m_vagGlobalCodeStore;
     bool m_rawCanOn = false;
     // The last preparation (loadModule) had every set-up it sent accepted.

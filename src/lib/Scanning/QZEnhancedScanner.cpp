@@ -52,10 +52,35 @@ int64_t firmware() {
     return QZEData::sharedData().sensorVersionNumber();
 }
 
+// The methods of passes that read a bus's modules again.
+constexpr const char* kMsCan = "MS-CAN";
+constexpr const char* kHsCan = "HS-CAN pins 3/11";
+constexpr const char* kDiagH = "DIAG-H";
+
+// The acronym suffix of a Honda unit's DIAG-H reading.
+constexpr const char* kDiagHMark = "*DIAGH";
+
 constexpr const char* kKeyFlickMessage = "A Keyflick is required before this scan.";
 constexpr double kInteractionPoll = 1.0;
 
 }  // namespace
+
+class QZEnhancedScanner::PassLine {
+  public:
+    // The pins or the method given (the others of the pass in force stay).
+    PassLine(QZEnhancedScanner& scanner, const Line& changes)
+        : scanner_(scanner), saved_(scanner.m_pass) {
+        if (!changes.pins.empty()) scanner_.m_pass.pins = changes.pins;
+        if (!changes.method.empty()) scanner_.m_pass.method = changes.method;
+    }
+    ~PassLine() { scanner_.m_pass = saved_; }
+    PassLine(const PassLine&) = delete;
+    PassLine& operator=(const PassLine&) = delete;
+
+  private:
+    QZEnhancedScanner& scanner_;
+    const Line saved_;
+};
 
 QZEnhancedScanner::QZEnhancedScanner() {
     auto& center = NotificationCenter::defaultCenter();
@@ -201,6 +226,11 @@ void QZEnhancedScanner::startScan(int64_t) {
         }
     }
 
+    // The lists a known firmware would have: not read while it is not known.
+    const auto& needingFirmware = m_scanner->modulesNeedingFirmware();
+    for (const auto& key : needingFirmware.allKeys())
+        noteSkipped(*needingFirmware.objectForKey(key), key, Missed::firmware);
+
     const int64_t make = QZEVehicle::TheVehicle().vehicleDataManufacturer();
     if (doesEnhancedScannerSupportCurrentManufacturer()) {
         performEnhancedScanForManufacturer(make, m_scanner, lockedCopy(m_mutex, m_delegate));
@@ -216,7 +246,7 @@ void QZEnhancedScanner::startScan(int64_t) {
         const int64_t bus = keyNumber(key);
         // Without its protocol the bus's modules are not read.
         if (key == "10" && !setUp(*m_scanner, "KQSP<", true)) {
-            noteSkipped(modules);
+            noteSkipped(modules, key);
             continue;
         }
         if ((bus == 4 || bus == 99) && isMake(make, Make::BMW)) {
@@ -277,6 +307,13 @@ bool QZEnhancedScanner::setUp(QZEModuleScanner& scanner, const std::string& cmd,
 
 void QZEnhancedScanner::readModule(const QZEModuleDataPtr& record, QZEModuleScanner& scanner,
                                    const std::string& busKey, const QZEModuleDataPtr& listed) {
+    // A module on pins of its own needs the firmware's pin switching: on the pins in force it
+    // would be taken for one that is not there.
+    const auto ownPins = record->extra("pins").text();
+    if (ownPins && ownPins->size() == 2 && !QZEnhancedUtils::firmwareKnown()) {
+        noteSkipped({listed}, busKey, Missed::firmware);
+        return;
+    }
     scanner.scanModule(record, keyNumber(busKey));
     // Its codes so far are reported, and the scan reads on to end in its communication error.
     // With none found nothing is known of it: it is left out as a module that did not answer.
@@ -292,9 +329,9 @@ void QZEnhancedScanner::readModule(const QZEModuleDataPtr& record, QZEModuleScan
     // accepted cut short is not known to be silent.
     if (countedResponseState(record->responseState(), !scanner.codeArray().empty()) >=
         ResponseStateHasData)
-        m_ledger.answered(listed);
+        m_ledger.answered(listed, lineOf(busKey));
     else if (outcome == QZEReadOutcome::setupRefused)
-        m_ledger.skipped({listed});
+        m_ledger.skipped({listed}, lineOf(busKey), Missed::setUp);
 }
 
 QZEModuleDataPtr QZEnhancedScanner::filterEnhancedData(const QZEModuleDataPtr& module,
@@ -423,9 +460,10 @@ std::expected<QZEModuleArray, QZEScanCallError> QZEnhancedScanner::scanModules(
         const int64_t pins = QZEnhancedUtils::getPinValueForPinsWithHighPin(high, low);
         const std::string command = pinSwitchCommand(pins);
         log().logVerbose("Sending pin switch command: %@", command);
+        PassLine onPins(*this, {.bus = {}, .pins = objcFormat("%lX", pins), .method = {}});
         // Not on these pins: their modules are not read.
         if (!setUp(scanner, command)) {
-            noteSkipped(modules);
+            noteSkipped(modules, busKey);
             continue;
         }
         scanner.resetTransmissionDelay();
@@ -473,18 +511,27 @@ void QZEnhancedScanner::performEnhancedScanForManufacturer(
             setDelegate(std::move(caller));
             return peformMercedesScan(*scanner);
         case Make::Ford:
-        case Make::Mazda: {
-            bool doMsCan = true;
-            const auto vin = QZEData::sharedData().activeVin();
-            if (isMake(make, Make::Ford) && QZEnhancedUtils::vehicleYearFromVINString(vin) >= 2010)
-                doMsCan = QZEMSCanHelper().isMsCanSupportedByVin(vin) &&
-                          QZEnhancedUtils::checkFwIsAtLeast(407, "FORD MS CAN");
+        case Make::Mazda:
             setDelegate(std::move(caller));
-            return performFordScan(*scanner, doMsCan);
-        }
+            return performFordScan(*scanner, fordReadsMsCan(make));
         default:
             return;
     }
+}
+
+bool QZEnhancedScanner::fordReadsMsCan(int64_t make) {
+    const auto vin = QZEData::sharedData().activeVin();
+    if (!isMake(make, Make::Ford) || QZEnhancedUtils::vehicleYearFromVINString(vin) < 2010)
+        return true;
+    return QZEMSCanHelper().isMsCanSupportedByVin(vin) &&
+           QZEnhancedUtils::checkFwIsAtLeast(407, "FORD MS CAN");
+}
+
+bool QZEnhancedScanner::firmwareLets(int64_t minimum, const char* feature,
+                                     const QZEModuleArray& modules, const std::string& busKey) {
+    if (QZEnhancedUtils::checkFwIsAtLeast(minimum, feature)) return true;
+    if (!QZEnhancedUtils::firmwareKnown()) noteSkipped(modules, busKey, Missed::firmware);
+    return false;
 }
 
 void QZEnhancedScanner::performGMScan(QZEModuleScanner& scanner) {
@@ -493,9 +540,9 @@ void QZEnhancedScanner::performGMScan(QZEModuleScanner& scanner) {
         const QZEModuleArray modules = *modulesOf(scanner, key);
         Marker mark;
         if (key == "58") {
-            if (!QZEnhancedUtils::checkFwIsAtLeast(407, "GM LAN")) continue;
+            if (!firmwareLets(407, "GM LAN", modules, key)) continue;
             if (!setUp(scanner, "KQSP:")) {
-                noteSkipped(modules);
+                noteSkipped(modules, key);
                 continue;
             }
             // Its clear selects single-wire CAN again.
@@ -519,18 +566,32 @@ void QZEnhancedScanner::performFordScan(QZEModuleScanner& scanner, bool doMsCan)
         const QZEModuleArray modules = *modulesOf(scanner, key);
         scanModules(modules, key, scanner);
         if (linkGone()) break;
-        if (key != "1" || firmware() < 401) continue;
+        if (key != "1") continue;
+        if (!QZEnhancedUtils::firmwareKnown()) {
+            // The second pass a known firmware would make: not made, its modules named.
+            bool msCan = doMsCan;
+            if (!msCan) {
+                QZEnhancedUtils::AssumingNewestFirmware newest;
+                msCan = fordReadsMsCan(QZEVehicle::TheVehicle().vehicleDataManufacturer());
+            }
+            PassLine pass(*this, {.bus = {}, .pins = {}, .method = msCan ? kMsCan : kHsCan});
+            noteSkipped(modules, key, Missed::firmware);
+            continue;
+        }
+        if (firmware() < 401) continue;
         // The high-speed bus is selected again in every case.
         if (doMsCan) {
+            PassLine onMsCan(*this, {.bus = {}, .pins = {}, .method = kMsCan});
             if (setUp(scanner, "KQSP="))
                 scanModules(modules, key, scanner, markAs("*MSCAN"));
             else
-                noteSkipped(modules);
+                noteSkipped(modules, key);
         } else if (QZEnhancedUtils::checkFwIsAtLeast(406, "Ford HSCAN")) {
+            PassLine onHsCan(*this, {.bus = {}, .pins = {}, .method = kHsCan});
             if (setUp(scanner, "KQSM3B"))
                 scanModules(modules, key, scanner, markAs("*HSCAN"));
             else
-                noteSkipped(modules);
+                noteSkipped(modules, key);
             setUp(scanner, "KQSM6E");
         } else {
             setUp(scanner, "KQSM6E");
@@ -548,13 +609,15 @@ void QZEnhancedScanner::performToyotaScan(QZEModuleScanner& scanner) {
         } else {
             scanModules(filterExtendedCANModules(modules, true), key, scanner);
             const int64_t fw = firmware();
+            const auto extended = filterExtendedCANModules(modules, false);
+            if (!linkGone() && !QZEnhancedUtils::firmwareKnown())
+                noteSkipped(extended, key, Missed::firmware);
             if (!linkGone() && (fw >= 403 || (fw >= 251 && fw <= 399))) {
-                const auto extended = filterExtendedCANModules(modules, false);
                 if (setUp(scanner, form("SH") + "750") && setUp(scanner, form("CF") + "758") &&
                     setUp(scanner, "KQCD1"))
                     scanModules(extended, key, scanner);
                 else
-                    noteSkipped(extended);
+                    noteSkipped(extended, key);
             }
         }
         if (linkGone()) break;
@@ -569,16 +632,25 @@ void QZEnhancedScanner::performHondaScan(QZEModuleScanner& scanner) {
             scanModules(modules, key, scanner);
         } else {
             scanModules(filterHondaDIAGHOnlyModules(modules, true), key, scanner);
-            if (!linkGone() && QZEnhancedUtils::checkFwIsAtLeast(406, "DIAGH") &&
-                dictionary.count() == 1) {
+            const bool diagHBus = dictionary.count() == 1;
+            if (diagHBus && !linkGone() && !QZEnhancedUtils::firmwareKnown()) {
+                PassLine onDiagH(*this, {.bus = {}, .pins = {}, .method = kDiagH});
+                noteSkipped(filterHondaDIAGHModules(modules, false), key, Missed::firmware);
+            }
+            if (diagHBus && !linkGone() && QZEnhancedUtils::checkFwIsAtLeast(406, "DIAGH")) {
                 QZEHondaKlineDiagnosticModule::setDIAGH(true);
+                PassLine onDiagH(*this, {.bus = {}, .pins = {}, .method = kDiagH});
                 const auto diagH = filterHondaDIAGHModules(modules, false);
+                // A unit the K-line pass reads too is named by its line, as pin pairs and MS-CAN
+                // are: its two readings stay two entries that can be told apart (and cleared).
                 if (setUp(scanner, "KQSP;") && setUp(scanner, "KQIF5"))
                     scanModules(diagH, key, scanner, [](QZEModuleData& module) {
                         module.setExtra("wasReadOnDiagH", "1");
+                        if (!module.extraFlag("isDIAGHOnly"))
+                            module.setAccronym(module.accronym().value_or("") + kDiagHMark);
                     });
                 else
-                    noteSkipped(diagH);
+                    noteSkipped(diagH, key);
                 QZEHondaKlineDiagnosticModule::setDIAGH(false);
                 setUp(scanner, form("SP5"));
             }
@@ -594,7 +666,7 @@ void QZEnhancedScanner::performHyundaiScan(QZEModuleScanner& scanner) {
             if (scanner.getActiveBus() != 4) {
                 // Not on K-line, this bus's modules are not read; the other buses are.
                 if (!setUp(scanner, form("SP5"))) {
-                    noteSkipped(modules);
+                    noteSkipped(modules, key);
                     continue;
                 }
                 scanner.setActiveBus(4);
@@ -606,7 +678,7 @@ void QZEnhancedScanner::performHyundaiScan(QZEModuleScanner& scanner) {
                 setUp(scanner, form("X0"), true) && setUp(scanner, "KQSH8040F1", true))
                 scanModules(modules, key, scanner);
             else
-                noteSkipped(modules);
+                noteSkipped(modules, key);
         } else {
             scanModules(modules, key, scanner);
         }
@@ -625,7 +697,7 @@ void QZEnhancedScanner::peformMercedesScan(QZEModuleScanner& scanner) {
             // the first module of the first pin pair is read on the K-line default pins.
             if (!scanner.ensureKLineProtocolActive()) {
                 noteOutcome(QZEReadOutcome::setupRefused);
-                noteSkipped(modules);
+                noteSkipped(modules, key);
                 continue;
             }
             (void)scanModules(modules, key, QZEMercedesKlineDiagnosticModule::getHighPINs(),
@@ -654,30 +726,50 @@ void QZEnhancedScanner::performBMWKBusScan(QZEModuleScanner& scanner) {
 
 // --- Modules not read ---
 
-namespace {
-
-// A module as the log names it.
-std::string nameOf(const QZEModuleData& module) {
-    return module.description().value_or("(null)") +
-           " with request_ID: " + module.requestId().value_or("(null)");
+QZEnhancedScanner::Line QZEnhancedScanner::lineOf(const std::string& busKey) const {
+    Line line = m_pass;
+    // The alternate BMW method reads the same K-line units on the same pins.
+    line.bus = busKey == "99" ? "4" : busKey;
+    return line;
 }
 
-// A module as the lists name it: one name at one request id is one module, whichever bus (or
-// method) each list reaches it on; a module of the same name elsewhere is another one.
-std::string namedInLists(const QZEModuleData& module) {
+namespace {
+
+// A module of the lists on its line: one name at one request id on one bus, pin pair and method
+// is one reading; the same unit read on another line says nothing of this one.
+std::string onLine(const QZEModuleData& module, const QZEnhancedScanner::Line& line) {
     return module.description().value_or(module.accronym().value_or("(null)")) + " at " +
-           module.requestId().value_or("(null)");
+           module.requestId().value_or("(null)") + " on " + line.bus + "/" + line.pins + "/" +
+           line.method;
+}
+
+// A module as the log names it, with its line where the name alone does not tell it apart: the
+// MUT line, the pin pairs (several joined: "on pins 8/0 and 7/0"), the method.
+std::string nameOf(const QZEModuleData& module, const QZEnhancedScanner::Line& line,
+                   const std::vector<std::string>& pinPairs) {
+    std::string name = module.description().value_or("(null)");
+    if (line.bus == "12") name += " on the MUT line";
+    for (size_t i = 0; i < pinPairs.size(); ++i) {
+        const std::string& pins = pinPairs[i];
+        name += (i == 0                     ? " on pins "
+                 : i + 1 == pinPairs.size() ? " and "
+                                            : ", ") +
+                pins.substr(0, 1) + "/" + pins.substr(1);
+    }
+    if (!line.method.empty()) name += " on " + line.method;
+    return name + " with request_ID: " + module.requestId().value_or("(null)");
 }
 
 }  // namespace
 
-void QZEnhancedScanner::Ledger::answered(const QZEModuleDataPtr& listed) {
-    if (listed) heard.insert(namedInLists(*listed));
+void QZEnhancedScanner::Ledger::answered(const QZEModuleDataPtr& listed, const Line& line) {
+    if (listed) heard.insert(onLine(*listed, line));
 }
 
-void QZEnhancedScanner::Ledger::skipped(const QZEModuleArray& listed) {
+void QZEnhancedScanner::Ledger::skipped(const QZEModuleArray& listed, const Line& line,
+                                        Missed why) {
     for (const auto& module : listed)
-        if (module) unread.push_back(module);
+        if (module) unread.push_back({module, line, why});
 }
 
 void QZEnhancedScanner::Ledger::take(Ledger& other) {
@@ -686,20 +778,49 @@ void QZEnhancedScanner::Ledger::take(Ledger& other) {
     other = {};
 }
 
-void QZEnhancedScanner::noteSkipped(const QZEModuleArray& listed) {
-    m_ledger.skipped(listed);
+void QZEnhancedScanner::noteSkipped(const QZEModuleArray& listed, const std::string& busKey,
+                                    Missed why) {
+    m_ledger.skipped(listed, lineOf(busKey), why);
+    if (why == Missed::firmware && !listed.empty()) noteOutcome(QZEReadOutcome::incomplete);
 }
 
 void QZEnhancedScanner::logModulesNotRead() {
-    // Once each, unless another pass, list or bus read it.
-    std::string list;
+    // Once each, unless another pass, list or bus read it on the same line; the pin pairs of one
+    // module on one bus and method together.
+    struct Named {
+        const Ledger::Entry* entry;
+        std::vector<std::string> pins;
+    };
     std::unordered_set<std::string> named = m_ledger.heard;
-    for (const auto& module : m_ledger.unread)
-        if (named.insert(namedInLists(*module)).second)
-            list += (list.empty() ? "" : "; ") + nameOf(*module);
+    std::vector<Named> lists[2];
+    for (const auto& entry : m_ledger.unread) {
+        if (!named.insert(onLine(*entry.module, entry.line)).second) continue;
+        auto& list = lists[entry.why == Missed::setUp ? 0 : 1];
+        Line anyPins = entry.line;
+        anyPins.pins.clear();
+        auto same = std::find_if(list.begin(), list.end(), [&](const Named& n) {
+            Line other = n.entry->line;
+            other.pins.clear();
+            return onLine(*n.entry->module, other) == onLine(*entry.module, anyPins);
+        });
+        if (same == list.end()) same = list.insert(list.end(), {&entry, {}});
+        if (!entry.line.pins.empty()) same->pins.push_back(entry.line.pins);
+    }
+    // Said once, where two lines name a module alike (a list of each bus).
+    std::string texts[2];
+    for (int i = 0; i < 2; ++i) {
+        std::unordered_set<std::string> said;
+        for (const auto& n : lists[i]) {
+            std::string text = nameOf(*n.entry->module, n.entry->line, n.pins);
+            if (said.insert(text).second) texts[i] += (texts[i].empty() ? "" : "; ") + text;
+        }
+    }
     m_ledger = {};
-    if (!list.empty())
-        log().logError("Modules not read, the sensor did not accept their set-up: %@", list);
+    if (!texts[0].empty())
+        log().logError("Modules not read, the sensor did not accept their set-up: %@", texts[0]);
+    if (!texts[1].empty())
+        log().logError("Modules not read, the sensor's firmware version is not known: %@",
+                       texts[1]);
 }
 
 // --- Filters ---

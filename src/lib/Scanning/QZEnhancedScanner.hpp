@@ -205,10 +205,23 @@ class QZEnhancedScanner {
                     const std::string& busKey, const QZEModuleDataPtr& listed);
     // The link went away (linkLost), noted as the scan's outcome: the scan stops here.
     bool linkGone();
-    // Modules of the lists a pass did not read: the sensor did not accept its set-up.
-    void noteSkipped(const QZEModuleArray& listed);
-    // Logs the listed modules that some pass skipped and none answered, in one line ("Modules
-    // not read, ...: <name> with request_ID: <id>; ...").
+    // Whether a Ford-strategy scan of that make reads the high-speed list again on MS-CAN (else
+    // on the alternate HS-CAN pins, when the firmware has them).
+    static bool fordReadsMsCan(int64_t make);
+    // Why a pass left modules of the lists unread.
+    enum class Missed {
+        setUp,     // the sensor did not accept (or answer) a set-up the pass needs
+        firmware,  // the pass needs a firmware the sensor is not known to have
+    };
+    // Modules of a bus's list that the pass in force (its pins and method) did not read.
+    void noteSkipped(const QZEModuleArray& listed, const std::string& busKey,
+                     Missed why = Missed::setUp);
+    // Whether the firmware reaches `minimum` for a pass over `modules`; while it is not known,
+    // the pass's modules are noted as skipped for their firmware.
+    bool firmwareLets(int64_t minimum, const char* feature, const QZEModuleArray& modules,
+                      const std::string& busKey);
+    // Logs the listed modules that some pass skipped and none answered on the same line, one
+    // line per reason ("Modules not read, ...: <name>[ on <line>] with request_ID: <id>; ...").
     void logModulesNotRead();
     const QZEModuleArray* modulesOf(QZEModuleScanner& scanner, const std::string& key) const;
     std::string pinSwitchCommand(int64_t pinValue) const;
@@ -223,17 +236,38 @@ class QZEnhancedScanner {
     // Records this scanner has delivered, each with a copy taken before it was handed over
     // (scanning thread only).
     std::unordered_map<QZEModuleDataPtr, QZEModuleDataPtr> m_delivered;
-    // The modules of the lists a pass skipped, and those that answered (known by name and request
-    // id: one module, whichever list, bus or method reaches it).
+
+  public:
+    // Where a module is read: its bus, and the pins and method of the pass.
+    struct Line {
+        std::string bus;     // the bus key (the alternate BMW method's 99 is the K-line, 4)
+        std::string pins;    // the pin pair of a pin pass ("80"), else empty
+        std::string method;  // "MS-CAN", "HS-CAN pins 3/11", "DIAG-H", else empty
+    };
+
+  private:
+    // The modules of the lists a pass skipped, and those that answered, each known by name,
+    // request id and line: a module read on one line says nothing of it on another.
     struct Ledger {
-        QZEModuleArray unread;
+        struct Entry {
+            QZEModuleDataPtr module;
+            Line line;
+            Missed why;
+        };
+        std::vector<Entry> unread;
         std::unordered_set<std::string> heard;
-        void answered(const QZEModuleDataPtr& listed);
-        void skipped(const QZEModuleArray& listed);
+        void answered(const QZEModuleDataPtr& listed, const Line& line);
+        void skipped(const QZEModuleArray& listed, const Line& line, Missed why);
         // Adds another scanner's (and empties it).
         void take(Ledger& other);
     };
     Ledger m_ledger;
+    // The pins and method of the pass in force (scanning thread only).
+    Line m_pass;
+    // The line of a module read on `busKey` by the pass in force.
+    Line lineOf(const std::string& busKey) const;
+    // Puts a pass's pins or method in force for its life.
+    class PassLine;
     std::vector<ObserverToken> m_observers;
 };
 

@@ -148,10 +148,33 @@ bool QZEnhancedUtils::isJ2012(const std::optional<std::string>& code) {
     return true;
 }
 
+namespace {
+
+thread_local bool assumingNewestFirmware = false;
+
+}  // namespace
+
+QZEnhancedUtils::AssumingNewestFirmware::AssumingNewestFirmware() : saved_(assumingNewestFirmware) {
+    assumingNewestFirmware = true;
+}
+
+QZEnhancedUtils::AssumingNewestFirmware::~AssumingNewestFirmware() {
+    assumingNewestFirmware = saved_;
+}
+
+bool QZEnhancedUtils::firmwareKnown() {
+    return QZEData::sharedData().sensorVersionNumber() > 0;
+}
+
 bool QZEnhancedUtils::checkFwIsAtLeast(int64_t minimum,
                                        const std::optional<std::string>& featureName) {
+    if (assumingNewestFirmware) return true;
     int64_t current = QZEData::sharedData().sensorVersionNumber();
-    if (current >= minimum) return true;
+    if (current > 0 && current >= minimum) return true;
+    if (current <= 0) {
+        QZELogging::shared().logDebug("Sensor FW not known, not using %@", featureName);
+        return false;
+    }
     QZELogging::shared().logDebug("Current sensor FW (%@) is below min required for %@ (%@)",
                                   current, featureName, minimum);
     return false;

@@ -36,8 +36,24 @@ class QZEnhancedUtils {
     static bool isJ2012(const std::optional<std::string>& code);
 
     // True when the sensor firmware number is at least the minimum; otherwise
-    // logs a debug line naming the feature and answers false.
+    // logs a debug line naming the feature and answers false. A firmware not known (a number of
+    // 0 or less) reaches no minimum.
     static bool checkFwIsAtLeast(int64_t minimum, const std::optional<std::string>& featureName);
+    // Whether the sensor's firmware number is known.
+    static bool firmwareKnown();
+
+    // While one lives, on its thread, checkFwIsAtLeast answers as for a firmware that reaches
+    // every minimum: what a scan would do with its version known.
+    class AssumingNewestFirmware {
+      public:
+        AssumingNewestFirmware();
+        ~AssumingNewestFirmware();
+        AssumingNewestFirmware(const AssumingNewestFirmware&) = delete;
+        AssumingNewestFirmware& operator=(const AssumingNewestFirmware&) = delete;
+
+      private:
+        bool saved_;
+    };
 };
 
 }  // namespace qz

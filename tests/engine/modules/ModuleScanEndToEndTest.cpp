@@ -260,7 +260,10 @@ std::vector<Case> cases() {
           {"4", "AT", true, {{"P0740", "STORED"}, {"P0753", "STORED"}}},
           {"4", "ABS", true, {{"C0040", "STORED"}, {"31", "STORED"}}},
           {"4", "SRS", true, {{"B0001", "ACTIVE"}, {"B0052", "ACTIVE"}}},
-          {"4", "EPS", false, {{"U0131", "ACTIVE"}}},
+          // Read again on DIAG-H, named by that line.
+          {"4", "ABS*DIAGH", true, {{"C0040", "STORED"}, {"31", "STORED"}}},
+          {"4", "SRS*DIAGH", true, {{"B0001", "ACTIVE"}, {"B0052", "ACTIVE"}}},
+          {"4", "EPS*DIAGH", false, {{"U0131", "ACTIVE"}}},
           {"4", "IMMO", false, {{"U0155", "STORED"}}}},
          kLine5},
         {"HondaCan",

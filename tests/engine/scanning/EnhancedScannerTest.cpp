@@ -259,7 +259,7 @@ TEST_F(EnhancedScannerTest, EachMakesStrategyReadsItsBuses) {
          {{"H", {codes}}},
          {"send:KQSP5", "setup:KQH1", "read:H", "read:K", "setup:KQSP;", "setup:KQIF5",
           "read:H on DIAG-H", "read:O on DIAG-H", "setup:KQSP5"},
-         {"H", "K", "H", "O"}},
+         {"H", "K", "H*DIAGH", "O"}},
         {"Honda, DIAG-H refused",
          7,
          406,
@@ -400,6 +400,8 @@ TEST_F(EnhancedScannerTest, ReportedModulesStayAsTheyWereReported) {
     EXPECT_NE(reported[1], honda);
     EXPECT_EQ(reported[1]->codeList(), Texts{"P2000"});
     EXPECT_TRUE(reported[1]->extraFlag("wasReadOnDiagH"));
+    EXPECT_EQ(reported[0]->accronym(), "H");
+    EXPECT_EQ(reported[1]->accronym(), "H*DIAGH") << "the second reading named by its line";
 
     // Pin reads never change the listed record; a stale pin mark does not carry over.
     setMake(10);

@@ -31,15 +31,17 @@ QZEModuleProtocol QZEHyundaiMutModule::protocolFor(const QZEModuleData&) const {
     return QZEModuleProtocols::hyundaiMut;
 }
 
+// The line's header put back after a read or clear; refused, it is only logged: what was read
+// or cleared stands, and the next module selects its own header.
 bool QZEHyundaiMutModule::scanCodes(QZEModuleData& module) {
     const bool ok = QZEMakeModule::scanCodes(module);
-    setUpForRead(kMutLineHeader);
+    sendSetupCommandToOstrel(kMutLineHeader);
     return ok;
 }
 
 bool QZEHyundaiMutModule::clearCodes(QZEModuleData& module) {
     const bool ok = QZEMakeModule::clearCodes(module);
-    setUpForRead(kMutLineHeader);
+    sendSetupCommandToOstrel(kMutLineHeader);
     return ok;
 }
 
