@@ -424,13 +424,9 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
          "ABS: C1201/STORED C1241/STORED",
          1,
          1},
-        // A damaged frame is an answer that could not be read, never one of no codes.
-        {"the last frame flagged for good",
-         "ABS (CAN",
-         {words(absLastFlagged)},
-         "ABS: C1201/STORED C1241/STORED",
-         2,
-         1},
+        // A damaged frame is an answer that could not be read, never one of no codes; nothing of
+        // its message is a code, not even what came before the damage.
+        {"the last frame flagged for good", "ABS (CAN", {words(absLastFlagged)}, "", 2, 1},
         {"only a flag for good", "ABS (CAN", {words("<RX ERROR")}, "", 2, 1},
     };
     ASSERT_NO_FATAL_FAILURE(connectAndListen(original));
@@ -616,6 +612,14 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     const std::string gmWithoutEcm =
         "PSCM: C0460/CURRENT/HISTORY|EBCM: C0035/HISTORY|BCM: B1000/MIL"
         "|PCM: P0171/CURRENT/MIL P1380/HISTORY|EBCM: C0040/CURRENT|OBD: P0171/CONFIRMED";
+    const std::string mercedes =
+        "ESP9: C1020-00/CONFIRMED C1032-00/CONFIRMED|IC204:"
+        "|$7E0: P0016-00/CONFIRMED P0171-00/CONFIRMED/PENDING P2004-00/PENDING|OBD:";
+    const std::string gmAll = "ECM: P1101/CURRENT/HISTORY/MIL P0171/CURRENT|" + gmWithoutEcm;
+    const std::string gmToPcm =
+        "ECM: P1101/CURRENT/HISTORY/MIL P0171/CURRENT|PSCM: C0460/CURRENT/HISTORY"
+        "|EBCM: C0035/HISTORY|BCM: B1000/MIL|";
+    const std::string gmAfterPcm = "EBCM: C0040/CURRENT|OBD: P0171/CONFIRMED";
     // clang-format off
     const std::vector<Case> cases = {
         // Set-ups: the Ford's MS-CAN modules would be the HS-CAN ones under new names, and so on.
@@ -781,6 +785,47 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         {"Toyota: the tire pressure unit's late answer to the body's request", "toyota.json",
          "BODY (behind/13", "58 06 53 02 C1 00 C1 21", false, toyotaWithoutBody, false, {}, 0,
          "answer from 58 set aside for BODY (40)"},
+        // GMLAN: a module's frames on the identifier paired with the one it answers from.
+        {"GM: the ECM's frames on its paired identifier", "gm.json", "", "", false, gmAll, true,
+         [](VehicleProfile& p) { moduleNamed(p, "ECM (GMLAN)").response = 0x5E8; }},
+        // GM lists end with their end record; a frame or message cut inside its record is cut.
+        {"GM: the Class 2 PCM's list without its end", "gm.json", "PCM (Class 2)/19D2FF00",
+         "59 01 71 82", false, gmToPcm + "PCM: P0171/CURRENT/MIL|" + gmAfterPcm},
+        {"GM: the Class 2 PCM's second code cut short", "gm.json", "PCM (Class 2)/19D2FF00",
+         "59 01 71 82 \r59 13 \r59 00 00 FF ", false,
+         gmToPcm + "PCM: P0171/CURRENT/MIL|" + gmAfterPcm},
+        {"GM: the Class 2 PCM's first code cut short", "gm.json", "PCM (Class 2)/19D2FF00",
+         "59 01 \r59 13 80 10 \r59 00 00 FF ", false, gmToPcm + "PCM: P1380/HISTORY|" + gmAfterPcm},
+        {"GM: the Class 2 PCM's list without its end once", "gm.json", "PCM (Class 2)/19D2FF00",
+         "59 01 71 82", true, gmAll, true},
+        // A message after a list's end belongs to no list of the module's.
+        {"GM: a Class 2 message after the PCM's list's end", "gm.json", "PCM (Class 2)/19D2FF00",
+         "59 01 71 82 \r59 00 00 FF \r59 13 80 10 ", false,
+         gmToPcm + "PCM: P0171/CURRENT/MIL|" + gmAfterPcm},
+        {"GM: the ECM's second frame cut short", "gm.json", "ECM (GMLAN)/A98112",
+         "7E8 81 11 01 00 92 00 00 00 \r81 01 71 00 \r81 00 00 00 FF 00 00 00 ", false,
+         "ECM: P1101/CURRENT/HISTORY/MIL|" + gmWithoutEcm},
+        // Read in the form the engine set (headers off, here without blanks), a frame cut
+        // inside a byte is cut short: its whole codes, never the sensor's words.
+        {"Toyota: the ABS's answer without blanks cut inside a byte", "toyota.json",
+         "ABS (CAN/13", "5304520152415249533", false,
+         "ECM: P1135/STORED P1656/STORED|EPS: U0293/STORED"
+         "|ABS: C1201/STORED C1241/STORED C1249/STORED|BODY: B1650/STORED"
+         "|TPMS: U0100/STORED U0121/STORED|OBD:",
+         false, [](VehicleProfile& p) { p.noSpaces = true; }},
+        // An identification that stops before its end identifies nothing, whatever came of it
+        // (VGS2FE, the first unit read).
+        {"Mercedes: VGS2FE's identification stops, every time", "mercedes.json",
+         "VGS2FE/22F100", "7E9 07 62 F1 00 0A ", false, mercedes, true, {}, 0,
+         "Mercedes unit VGS2FE not identified (its answer: cut short)", 3},
+        // Its count and its length disagree: damaged, never three codes the car does not hold.
+        {"Toyota: the K-line ECM's count a pair more than it holds", "toyota.json", "", "", false,
+         "ABS: C1249/STORED|BODY: B1650/STORED|OBD:", false, [](VehicleProfile& p) {
+             p.bus = 5;
+             p.vin = "JT2BG22K1Y0123456";
+             moduleNamed(p, "ECM (K-line").replies["13"] = {
+                 bytesOf({0x53, 0x03, 0x00, 0x12, 0x00, 0x25, 0x11})};
+         }},
     };
     // clang-format on
     ASSERT_NO_FATAL_FAILURE(connectAndListen(sample("toyota.json")));
