@@ -818,6 +818,11 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         {"Mercedes: VGS2FE's identification stops, every time", "mercedes.json",
          "VGS2FE/22F100", "7E9 07 62 F1 00 0A ", false, mercedes, true, {}, 0,
          "Mercedes unit VGS2FE not identified (its answer: cut short)", 3},
+        // The TCM's refusal cut by a stall, the ECM's late rest glued to it: never a TCM listed
+        // without codes.
+        {"GM: the TCM's refusal with the ECM's late rest", "gm.json",
+         "TCM (GMLAN/A98112", "7EA 7F A81 01 71 00 0A 00 00 00 \r81 00 00 00 FF 00 00 00 ",
+         false, gmAll},
         // Its count and its length disagree: damaged, never three codes the car does not hold.
         {"Toyota: the K-line ECM's count a pair more than it holds", "toyota.json", "", "", false,
          "ABS: C1249/STORED|BODY: B1650/STORED|OBD:", false, [](VehicleProfile& p) {

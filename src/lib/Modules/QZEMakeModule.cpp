@@ -283,6 +283,13 @@ QZEModuleReply QZEMakeModule::checkedList(QZEModuleReply reply, QZEReplyLayout l
         case QZEReplyLayout::gmlan:
         case QZEReplyLayout::j1850VpwGm: {
             if (messages.empty()) break;
+            if (reply.withRefusal) {
+                // A GM module is asked alone: its refusal beside a list is another answer glued
+                // to its own, and neither can be told apart.
+                std::fill(whole.begin(), whole.end(), false);
+                reply.kind = QZEReplyKind::damaged;
+                break;
+            }
             const auto end = std::find_if(messages.begin(), messages.end(), isListEnd);
             if (end != messages.end() && end + 1 != messages.end()) {
                 // Messages after the list's end belong to no list of the module's.
