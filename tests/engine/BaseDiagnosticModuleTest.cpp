@@ -133,7 +133,8 @@ TEST_F(BaseModuleTest, RepliesRaiseTheResponseStateInOrder) {
         {1, {"7EA 7F 19 12"}, ResponseStateHasNakData},     // headers shown: after the identifier
         {1, {"7EA 03 7F 19 12"}, ResponseStateHasNakData},  // and the frame's length byte
         {1, {"7EA 10 03 7F 19 12"}, ResponseStateHasNakData},  // a first frame of three bytes
-        {1, {"7EA 7F A9 12"}, ResponseStateNoData},            // the answer to another request
+        // The answer to another request: bytes of the module that could not be read.
+        {1, {"7EA 7F A9 12"}, ResponseStateHasData},
         {4, {"59 02 FF", "NO DATA", "7F 19 12"}, ResponseStateHasData},  // never decreases
         {4, {"NO DATA", "7F 19 31", "NO DATA"}, ResponseStateHasNakData},
     };

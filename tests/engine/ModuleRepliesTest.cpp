@@ -129,7 +129,11 @@ TEST_F(ModuleRepliesTest, OnlyModuleDataCountsAsAnAnswer) {
          ResponseStateHasData},
         {"data with a 7F code byte", toyota, {"53 01 7F 13 \r\r>"}, ResponseStateHasData},
         {"UDS data with a 7F code byte", uds, {"59 02 FF 7F 13 \r\r>"}, ResponseStateHasData},
-        {"the answer to another request", kwp, {"59 02 FF 01 23 45 08 \r\r>"}, ResponseStateNoData},
+        // Bytes that answer nothing asked: an answer that could not be read.
+        {"the answer to another request",
+         kwp,
+         {"59 02 FF 01 23 45 08 \r\r>"},
+         ResponseStateHasData},
         {"a cut answer holds data",
          uds,
          {"7E8 10 0B 59 02 FF 01 23 45 \r\r>"},

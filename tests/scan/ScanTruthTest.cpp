@@ -570,6 +570,8 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         std::string warning = {};  // a warning the scan logs
         // The request's first answers (that many) stop before their prompt: the text, no more.
         int stops = 0;
+        // The request's first answers (that many) are the text, with the prompt.
+        int repeats = 0;
     };
     const std::string fordHs =
         "PCM: P1000/ACTIVE/MIL P1131/STORED|TCM: P1744-00/CONFIRMED/PENDING"
@@ -612,6 +614,9 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     const std::string gmWithoutEcm =
         "PSCM: C0460/CURRENT/HISTORY|EBCM: C0035/HISTORY|BCM: B1000/MIL"
         "|PCM: P0171/CURRENT/MIL P1380/HISTORY|EBCM: C0040/CURRENT|OBD: P0171/CONFIRMED";
+    const std::string hondaAfterAt =
+        "ABS: C0040/STORED 31/STORED|SRS: B0001/ACTIVE B0052/ACTIVE|ABS: C0040/STORED 31/STORED"
+        "|SRS: B0001/ACTIVE B0052/ACTIVE|EPS: U0131/ACTIVE|IMMO: U0155/STORED|OBD:";
     const std::string mercedes =
         "ESP9: C1020-00/CONFIRMED C1032-00/CONFIRMED|IC204:"
         "|$7E0: P0016-00/CONFIRMED P0171-00/CONFIRMED/PENDING P2004-00/PENDING|OBD:";
@@ -823,6 +828,34 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         {"GM: the TCM's refusal with the ECM's late rest", "gm.json",
          "TCM (GMLAN/A98112", "7EA 7F A81 01 71 00 0A 00 00 00 \r81 00 00 00 FF 00 00 00 ",
          false, gmAll},
+        // Stalled three times in a row, the late rest of one answer comes with the next one's
+        // first frame (as the relay hands it over): a frame too long, never a code of bytes from
+        // two answers.
+        {"VW: the ECM's code read stalls three times in a row", "volkswagen.json",
+         "01 Engine (UDS/1902FF", "7E8 10 0B 59 02 FF 01 71  19 78 ", false,
+         "15: B1001-00/CONFIRMED|01: P0300/STORED P1297/ACTIVE|" + vwOthers, false, {}, 0, "", 0,
+         3},
+        // A reply that stops inside its first bytes holds the module's bytes: cut short, read
+        // again, never the sensor's words.
+        {"GM: the ECM's read stops right after its identifier, every time", "gm.json",
+         "ECM (GMLAN)/A98112", "7E8 ", false, gmWithoutEcm, false, {}, 0, "", 3},
+        {"Honda: AT's table answer stops after its first byte, every time", "honda.json",
+         "AT (K-line/2140", "48 6B 12 61 ", false,
+         "PGMFI: P1456/ACTIVE/MIL P1259/STORED|" + hondaAfterAt, false,
+         [](VehicleProfile& p) { p.iso9141Headers = true; }, 0, "", 3},
+        {"Honda: PGMFI's answer stops after its first byte, every time", "honda.json",
+         "PGMFI (K-line/1800FF00", "48 6B 11 58 ", false,
+         "AT: P0740/STORED P0753/STORED|" + hondaAfterAt, false,
+         [](VehicleProfile& p) { p.iso9141Headers = true; }, 0, "", 3},
+        // A module without faults answers "53 00 00": the response byte alone is cut short.
+        {"Chrysler: ACM's J1850 answer of its response byte alone for good", "chrysler.json",
+         "ACM/13", "53", false, chryslerCan + "|PCM: P1294/STORED P1693/STORED|" + cab +
+             "|BCM: B1210/STORED|MIC:|OBD:"},
+        // Bytes that answer nothing asked (its own "7F" and a neighbour's late bytes) are an
+        // answer that could not be read: the unit is there, its codes are read.
+        {"Mercedes: ESP9's identification answered with a neighbour's late bytes", "mercedes.json",
+         "ESP9/22F100", "7A9 03 7F 0A 05 21 10 \r", false, mercedes, true, {}, 0,
+         "Mercedes unit ESP9 not identified (its answer: damaged)"},
         // Its count and its length disagree: damaged, never three codes the car does not hold.
         {"Toyota: the K-line ECM's count a pair more than it holds", "toyota.json", "", "", false,
          "ABS: C1249/STORED|BODY: B1650/STORED|OBD:", false, [](VehicleProfile& p) {
@@ -851,8 +884,8 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
             // The vehicle changed alone.
         } else if (c.stops) {
             core->addFault(sim::Fault::reply(c.answer, c.stops, request));
-        } else if (c.once) {
-            core->addFault(sim::Fault::reply(c.answer + "\r\r>", 1, request));
+        } else if (c.once || c.repeats) {
+            core->addFault(sim::Fault::reply(c.answer + "\r\r>", c.once ? 1 : c.repeats, request));
         } else if (slash == std::string::npos) {
             profile.answers[c.command] = c.answer;
         } else {
