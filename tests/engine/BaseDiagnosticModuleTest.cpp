@@ -86,10 +86,10 @@ TEST_F(BaseModuleTest, RetryHelpersSendAndPauseAsTheRepliesDemand) {
         fakes.events->clear();
         fakes.vehicle->script("21 01", c.replies);
         Module m;
-        std::string reply = c.helper == kline ? m.retryIfNrcAckOnKline("21 01")
-                            : c.helper == can ? m.retryIfNrcAckOnCAN("21 01")
-                                              : m.sendCommandWithReties("21 01");
-        EXPECT_EQ(reply, c.result);
+        const QZECommandReply reply = c.helper == kline ? m.retryIfNrcAckOnKline("21 01")
+                                      : c.helper == can ? m.retryIfNrcAckOnCAN("21 01")
+                                                        : m.sendCommandWithReties("21 01");
+        EXPECT_EQ(reply.text, c.result);
         EXPECT_EQ(fakes.events->events(), c.events);
     }
     EXPECT_EQ(fakes.logger->linesStartingWith("I:Retrying"),
@@ -102,9 +102,9 @@ TEST_F(BaseModuleTest, RetryHelpersSendAndPauseAsTheRepliesDemand) {
 TEST_F(BaseModuleTest, RetryHelpersSendThroughTheOverride) {
     class Override : public Module {
       public:
-        std::string sendCommandToOstrel(const std::string& cmd) override {
+        QZECommandReply sendCommandToOstrel(const std::string& cmd) override {
             seen.push_back(cmd);
-            return "";
+            return {};
         }
         Texts seen;
     } m;
@@ -133,7 +133,8 @@ TEST_F(BaseModuleTest, RepliesRaiseTheResponseStateInOrder) {
         {1, {"7EA 7F 19 12"}, ResponseStateHasNakData},     // headers shown: after the identifier
         {1, {"7EA 03 7F 19 12"}, ResponseStateHasNakData},  // and the frame's length byte
         {1, {"7EA 10 03 7F 19 12"}, ResponseStateHasNakData},  // a first frame of three bytes
-        {1, {"7EA 7F A9 12"}, ResponseStateNoData},            // the answer to another request
+        // The answer to another request: bytes of the module that could not be read.
+        {1, {"7EA 7F A9 12"}, ResponseStateHasData},
         {4, {"59 02 FF", "NO DATA", "7F 19 12"}, ResponseStateHasData},  // never decreases
         {4, {"NO DATA", "7F 19 31", "NO DATA"}, ResponseStateHasNakData},
     };
@@ -160,7 +161,7 @@ TEST_F(BaseModuleTest, RepliesRaiseTheResponseStateInOrder) {
     // Sensor commands never count.
     Module m;
     fakes.vehicle->script("KQTC", {"59 02 FF 01 23 45 08"});
-    EXPECT_EQ(m.sendCommandToOstrel("KQTC"), "59 02 FF 01 23 45 08");
+    EXPECT_EQ(m.sendCommandToOstrel("KQTC").text, "59 02 FF 01 23 45 08");
     EXPECT_EQ(m.responseState(), ResponseStateUnknown);
 
     auto upgrades = fakes.logger->linesStartingWith("I:Updrading");
@@ -173,7 +174,7 @@ TEST_F(BaseModuleTest, RepliesRaiseTheResponseStateInOrder) {
 TEST_F(BaseModuleTest, NoAdapterGivesAnEmptyReplyAndRefusedSetups) {
     fakes.crew.registerVehicleCommuications(nullptr);
     Module m;
-    EXPECT_EQ(m.sendCommandToOstrel("19 02 FF"), "");
+    EXPECT_EQ(m.sendCommandToOstrel("19 02 FF").text, "");
     EXPECT_FALSE(m.sendSetupCommandToOstrel("KQH1"));
     EXPECT_EQ(m.responseState(), ResponseStateUnknown);
 }

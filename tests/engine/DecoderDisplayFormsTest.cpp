@@ -574,8 +574,9 @@ TEST_F(DecoderDisplayForms, APendingAnswerWithItsDataIsTheAnswer) {
         fakes.events->clear();
         fakes.vehicle->script("19 02 FF", {c.reply});
         Module m;
-        EXPECT_EQ(c.can ? m.retryIfNrcAckOnCAN("19 02 FF") : m.retryIfNrcAckOnKline("19 02 FF"),
-                  c.reply);
+        EXPECT_EQ(
+            (c.can ? m.retryIfNrcAckOnCAN("19 02 FF") : m.retryIfNrcAckOnKline("19 02 FF")).text,
+            c.reply);
         EXPECT_EQ(fakes.events->events(), c.events);
         EXPECT_EQ(m.responseState(), c.state);
     }

@@ -336,7 +336,8 @@ TEST_F(DecodersTest, LayoutRules) {
          2,
          {"P0123", "P0456"},
          {"CURRENT/SINCE CLEAR/HISTORY/SINCE POWER/MIL", ""}},
-        {"vpw: no status byte", vpw, "59 01 23\r\r>", 1, {"P0123"}, {""}},
+        // A record is A, B and the status: one cut inside its status is no code.
+        {"vpw: no status byte", vpw, "59 01 23\r\r>", 0, {}, {}},
         {"vpw: status byte 02", vpw, "59 01 23 02 ", 1, {"P0123"}, {"CURRENT"}},
         {"vpw: too short", vpw, "59 01   \r", 0, {}, {}},
         {"vpw: a flagged line",
@@ -361,12 +362,13 @@ TEST_F(DecodersTest, LayoutRules) {
         {"toyota can: too short", toyotaCan, "53 01\r\r>  ", 0, {}, {}},
         {"toyota can: no 53", toyotaCan, "7F 13 12\r\r>", 0, {}, {}},
         {"toyota can: filler", toyotaCan, "53 02 00 00 04 56\r\r>", 1, {"P0456"}, {""}},
-        {"toyota can: a flagged frame keeps what came before",
+        // Nothing of a damaged message is a code, not even what came before the damage.
+        {"toyota can: a flagged frame damages its message",
          toyotaCan,
          "7E8 10 0A 53 04 11 35 16 56\r7E8 21 52 41 C1 21 <RX ERROR\r\r>",
-         2,
-         {"P1135", "P1656"},
-         {"", ""}},
+         0,
+         {},
+         {}},
         // Toyota on K-line: format byte, target, source, 53, [count,] pairs, checksum.
         {"toyota k: odd length",
          toyotaK,
@@ -383,10 +385,29 @@ TEST_F(DecodersTest, LayoutRules) {
         {"toyota k: skipped lines", toyotaK, "83 F1 10 7F 13 12 AA\r81 F1 10\r\r>", 0, {}, {}},
         {"toyota k: count past the line",
          toyotaK,
-         "83 F1 10 53 01 23 AA\r86 F1 10 53 05 04 56 AA\r",
+         "83 F1 10 53 11 23 AA\r86 F1 10 53 05 04 56 AA\r",
          1,
-         {"P0123"},
+         {"P1123"},
          {"STORED"}},
+        // A count that disagrees with the length: no code of the message.
+        {"toyota k: a counted message a byte short",
+         toyotaK,
+         "87 F1 10 53 03 00 12 00 25 11 AA\r\r>",
+         0,
+         {},
+         {}},
+        {"toyota k: a count smaller than the pairs",
+         toyotaK,
+         "86 F1 10 53 01 01 23 04 56 AA\r\r>",
+         0,
+         {},
+         {}},
+        {"toyota k: a count larger than the pairs",
+         toyotaK,
+         "86 F1 10 53 03 01 23 04 56 AA\r\r>",
+         0,
+         {},
+         {}},
         {"toyota k: a flagged line",
          toyotaK,
          "85 F1 10 53 01 23 04 56 AA <RX ERROR\r85 F1 10 53 11 35 16 56 AA\r\r>",
@@ -429,13 +450,13 @@ TEST_F(DecodersTest, LayoutRules) {
          2,
          {"P0123-45", "P0456-78"},
          {"CONFIRMED", "CONFIRMED/PENDING"}},
-        {"uds: a flagged frame keeps what came before",
+        {"uds: a flagged frame damages its message",
          uds,
          "0B7\r0: 59 02 FF 01 23 45\r1: 08 04 56 78 2C 07 89\r2: 0A 2C 01 01 01 01 01 <DATA "
          "ERROR\r3: 0A 2C 01 01 01 01 01\r\r>",
-         2,
-         {"P0123-45", "P0456-78"},
-         {"CONFIRMED", "CONFIRMED/PENDING"}},
+         0,
+         {},
+         {}},
         {"uds: a flagged first frame",
          uds,
          "7E8 10 0B 59 02 FF 01 23 45 <RX ERROR\r7E8 21 08 C1 00 00 2F\r\r>",
@@ -478,7 +499,7 @@ TEST_F(DecodersTest, LayoutRules) {
         EXPECT_EQ(m.statusArray(), c.statuses);
     }
     EXPECT_EQ(fakes.logger->linesStartingWith("E:Invalid byte count on line, aborting.").size(),
-              1u);
+              4u);
     EXPECT_EQ(fakes.logger->linesStartingWith("I:Unexpected line format, skipping line: ").size(),
               2u);
     EXPECT_EQ(fakes.logger->linesStartingWith("V:Improper response received  ").size(), 1u);
@@ -605,10 +626,16 @@ TEST_F(DecodersTest, EcuIdentification) {
         {"1A86", "5A 87 01 02 03 04 05", std::nullopt},
         {"1A87", "5A 87 01 02 03 04 05", "0304"},
         {"1A87", "5A 87 01 02 03", std::nullopt},
-        {"22F100", "62 F1 00 11 22 33 44 55", "334455"},
-        {"22F100", "62 F1 00 11 22 33 44", std::nullopt},
-        {"3C00", "7C 00 01 02 03 04 05 06 07 08 09", "0405060708"},
-        {"3C00", "7C 00 01 02 03 04 05 06 07 08", std::nullopt},
+        // Read from the answer's message, whatever the display: headers off or on.
+        {"22F100", "62 F1 00 11 22 33 44", "112233"},
+        {"22F100", "7E8 07 62 F1 00 11 22 33 44 \r\r>", "112233"},
+        {"22F100", "62 F1 00 11 22", std::nullopt},
+        {"22F100", "7E8 06 62 F1 00 11 22 33 \r7E8 03 7F 22 31 \r\r>", "112233"},
+        {"22F100", "7E8 10 08 62 F1 00 11 22 33 \r\r>", std::nullopt},  // its last frame lost
+        {"22F100", "7E8 03 7F 22 31 \r\r>", std::nullopt},
+        {"22F100", "NO DATA\r\r>", std::nullopt},
+        {"3C00", "00B\r0: 7C 00 01 02 03 04 \r1: 05 06 07 08 09 \r\r>", "0102030405"},
+        {"3C00", "7C 00 01 02 03 04", std::nullopt},
         {"1A90", "5A 90 01 02 03 04 05", std::nullopt},
     };
     Module m;

@@ -31,9 +31,7 @@ TEST_F(ModuleRepliesTest, OnlyModuleDataCountsAsAnAnswer) {
     const auto gmlan = ask("A9 81 12", QZEFraming::can, 0x81);
     auto udsFrom7E9 = ask("19 02 FF");
     udsFrom7E9.second.from = {"7E9"};
-    const auto stopped = [](const char* part) {
-        return QZVehicleCommunicationProtocol::cutShortReply(part);
-    };
+    const auto stopped = [](const char* part) { return ScriptedVehicle::stalled(part); };
     struct Case {
         const char* name;
         std::pair<std::string, QZEAsked> asked;
@@ -46,7 +44,8 @@ TEST_F(ModuleRepliesTest, OnlyModuleDataCountsAsAnAnswer) {
         {"K-line init failed", kLine, {"BUS INIT: ...ERROR\r\r>"}, ResponseStateNoData},
         {"stopped", toyota, {"STOPPED\r>"}, ResponseStateNoData},
         {"junk", toyota, {"59 0? F#\r\r>"}, ResponseStateNoData},
-        {"a byte in junk is no line of bytes", toyota, {"<RX ERROR 59\r>"}, ResponseStateNoData},
+        // A flagged frame: the module answered, and what it said could not be read.
+        {"a flag before a byte", toyota, {"<RX ERROR 59\r>"}, ResponseStateHasData},
         {"only response pending", toyota, {"7F 13 78 \r\r>"}, ResponseStateHasNakData},
         {"pending twice in one reply",
          toyota,
@@ -63,6 +62,8 @@ TEST_F(ModuleRepliesTest, OnlyModuleDataCountsAsAnAnswer) {
         {"another address's answer", udsFrom7E9, {"7E8 03 59 02 FF \r\r>"}, ResponseStateNoData},
         {"stopped inside the answer", uds, {stopped("59 02 FF 01 23 ")}, ResponseStateHasData},
         {"stopped after response pending", uds, {stopped("7F 19 78 \r")}, ResponseStateHasNakData},
+        // What followed the refusal is unknown: an answer that could not be read.
+        {"stopped after a refusal", uds, {stopped("7F 19 31 \r")}, ResponseStateHasData},
         {"a failed exchange",
          uds,
          {QZVehicleCommunicationProtocol::kNoDataReply},
@@ -128,15 +129,20 @@ TEST_F(ModuleRepliesTest, OnlyModuleDataCountsAsAnAnswer) {
          ResponseStateHasData},
         {"data with a 7F code byte", toyota, {"53 01 7F 13 \r\r>"}, ResponseStateHasData},
         {"UDS data with a 7F code byte", uds, {"59 02 FF 7F 13 \r\r>"}, ResponseStateHasData},
-        {"the answer to another request", kwp, {"59 02 FF 01 23 45 08 \r\r>"}, ResponseStateNoData},
+        // Bytes that answer nothing asked: an answer that could not be read.
+        {"the answer to another request",
+         kwp,
+         {"59 02 FF 01 23 45 08 \r\r>"},
+         ResponseStateHasData},
         {"a cut answer holds data",
          uds,
          {"7E8 10 0B 59 02 FF 01 23 45 \r\r>"},
          ResponseStateHasData},
-        {"frames without their beginning hold none",
+        // The module's bytes came: it answered, and what it said could not be read.
+        {"frames without their beginning are an answer that could not be read",
          uds,
          {"7E8 21 08 C1 00 00 \r\r>"},
-         ResponseStateNoData},
+         ResponseStateHasData},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -232,7 +238,7 @@ TEST_F(ModuleRepliesTest, ResponsePendingIsWaitedOutWithinABound) {
         fakes.events->clear();
         fakes.vehicle->script("13", c.replies);
         BareModule m;
-        EXPECT_EQ(m.request("13", c.retry), c.result);
+        EXPECT_EQ(m.request("13", c.retry).text, c.result);
         EXPECT_EQ(fakes.events->events(), c.events);
     }
 }

@@ -487,13 +487,9 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
          "ABS: C1201/STORED C1241/STORED",
          1,
          1},
-        // A damaged frame is an answer that could not be read, never one of no codes.
-        {"the last frame flagged for good",
-         "ABS (CAN",
-         {words(absLastFlagged)},
-         "ABS: C1201/STORED C1241/STORED",
-         2,
-         1},
+        // A damaged frame is an answer that could not be read, never one of no codes; nothing of
+        // its message is a code, not even what came before the damage.
+        {"the last frame flagged for good", "ABS (CAN", {words(absLastFlagged)}, "", 2, 1},
         {"only a flag for good", "ABS (CAN", {words("<RX ERROR")}, "", 2, 1},
         // The module's bytes answering nothing asked are an answer that could not be read.
         {"a refusal behind two bytes for good",
@@ -632,6 +628,8 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         std::string warning = {};  // a warning the scan logs
         // The request's first answers (that many) stop before their prompt: the text, no more.
         int stops = 0;
+        // The request's first answers (that many) are the text, with the prompt.
+        int repeats = 0;
     };
     const std::string fordHs =
         "PCM: P1000/ACTIVE/MIL P1131/STORED|TCM: P1744-00/CONFIRMED/PENDING"
@@ -679,6 +677,17 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     const std::string gmWithoutEcm =
         "PSCM: C0460/CURRENT/HISTORY|EBCM: C0035/HISTORY|BCM: B1000/MIL"
         "|PCM: P0171/CURRENT/MIL P1380/HISTORY|EBCM: C0040/CURRENT|OBD: P0171/CONFIRMED";
+    const std::string hondaAfterAt =
+        "ABS: C0040/STORED 31/STORED|SRS: B0001/ACTIVE B0052/ACTIVE|ABS: C0040/STORED 31/STORED"
+        "|SRS: B0001/ACTIVE B0052/ACTIVE|EPS: U0131/ACTIVE|IMMO: U0155/STORED|OBD:";
+    const std::string mercedes =
+        "ESP9: C1020-00/CONFIRMED C1032-00/CONFIRMED|IC204:"
+        "|$7E0: P0016-00/CONFIRMED P0171-00/CONFIRMED/PENDING P2004-00/PENDING|OBD:";
+    const std::string gmAll = "ECM: P1101/CURRENT/HISTORY/MIL P0171/CURRENT|" + gmWithoutEcm;
+    const std::string gmToPcm =
+        "ECM: P1101/CURRENT/HISTORY/MIL P0171/CURRENT|PSCM: C0460/CURRENT/HISTORY"
+        "|EBCM: C0035/HISTORY|BCM: B1000/MIL|";
+    const std::string gmAfterPcm = "EBCM: C0040/CURRENT|OBD: P0171/CONFIRMED";
     // clang-format off
     const std::vector<Case> cases = {
         // Set-ups: the Ford's MS-CAN modules would be the HS-CAN ones under new names, and so on.
@@ -860,6 +869,80 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         {"Toyota: the tire pressure unit's late answer to the body's request", "toyota.json",
          "BODY (behind/13", "58 06 53 02 C1 00 C1 21", false, toyotaWithoutBody, false, {}, 0,
          "answer from 58 set aside for BODY (40)"},
+        // GMLAN: a module's frames on the identifier paired with the one it answers from.
+        {"GM: the ECM's frames on its paired identifier", "gm.json", "", "", false, gmAll, true,
+         [](VehicleProfile& p) { moduleNamed(p, "ECM (GMLAN)").response = 0x5E8; }},
+        // GM lists end with their end record; a frame or message cut inside its record is cut.
+        {"GM: the Class 2 PCM's list without its end", "gm.json", "PCM (Class 2)/19D2FF00",
+         "59 01 71 82", false, gmToPcm + "PCM: P0171/CURRENT/MIL|" + gmAfterPcm},
+        {"GM: the Class 2 PCM's second code cut short", "gm.json", "PCM (Class 2)/19D2FF00",
+         "59 01 71 82 \r59 13 \r59 00 00 FF ", false,
+         gmToPcm + "PCM: P0171/CURRENT/MIL|" + gmAfterPcm},
+        {"GM: the Class 2 PCM's first code cut short", "gm.json", "PCM (Class 2)/19D2FF00",
+         "59 01 \r59 13 80 10 \r59 00 00 FF ", false, gmToPcm + "PCM: P1380/HISTORY|" + gmAfterPcm},
+        {"GM: the Class 2 PCM's list without its end once", "gm.json", "PCM (Class 2)/19D2FF00",
+         "59 01 71 82", true, gmAll, true},
+        // A message after a list's end belongs to no list of the module's.
+        {"GM: a Class 2 message after the PCM's list's end", "gm.json", "PCM (Class 2)/19D2FF00",
+         "59 01 71 82 \r59 00 00 FF \r59 13 80 10 ", false,
+         gmToPcm + "PCM: P0171/CURRENT/MIL|" + gmAfterPcm},
+        {"GM: the ECM's second frame cut short", "gm.json", "ECM (GMLAN)/A98112",
+         "7E8 81 11 01 00 92 00 00 00 \r81 01 71 00 \r81 00 00 00 FF 00 00 00 ", false,
+         "ECM: P1101/CURRENT/HISTORY/MIL|" + gmWithoutEcm},
+        // Read in the form the engine set (headers off, here without blanks), a frame cut
+        // inside a byte is cut short: its whole codes, never the sensor's words.
+        {"Toyota: the ABS's answer without blanks cut inside a byte", "toyota.json",
+         "ABS (CAN/13", "5304520152415249533", false,
+         "ECM: P1135/STORED P1656/STORED|EPS: U0293/STORED"
+         "|ABS: C1201/STORED C1241/STORED C1249/STORED|BODY: B1650/STORED"
+         "|TPMS: U0100/STORED U0121/STORED|OBD:",
+         false, [](VehicleProfile& p) { p.noSpaces = true; }},
+        // An identification that stops before its end identifies nothing, whatever came of it
+        // (VGS2FE, the first unit read).
+        {"Mercedes: VGS2FE's identification stops, every time", "mercedes.json",
+         "VGS2FE/22F100", "7E9 07 62 F1 00 0A ", false, mercedes, true, {}, 0,
+         "Mercedes unit VGS2FE not identified (its answer: cut short)", 3},
+        // The TCM's refusal cut by a stall, the ECM's late rest glued to it: never a TCM listed
+        // without codes.
+        {"GM: the TCM's refusal with the ECM's late rest", "gm.json",
+         "TCM (GMLAN/A98112", "7EA 7F A81 01 71 00 0A 00 00 00 \r81 00 00 00 FF 00 00 00 ",
+         false, gmAll},
+        // Stalled three times in a row, the late rest of one answer comes with the next one's
+        // first frame (as the relay hands it over): a frame too long, never a code of bytes from
+        // two answers.
+        {"VW: the ECM's code read stalls three times in a row", "volkswagen.json",
+         "01 Engine (UDS/1902FF", "7E8 10 0B 59 02 FF 01 71  19 78 ", false,
+         "15: B1001-00/CONFIRMED|01: P0300/STORED P1297/ACTIVE|" + vwOthers, false, {}, 0, "", 0,
+         3},
+        // A reply that stops inside its first bytes holds the module's bytes: cut short, read
+        // again, never the sensor's words.
+        {"GM: the ECM's read stops right after its identifier, every time", "gm.json",
+         "ECM (GMLAN)/A98112", "7E8 ", false, gmWithoutEcm, false, {}, 0, "", 3},
+        {"Honda: AT's table answer stops after its first byte, every time", "honda.json",
+         "AT (K-line/2140", "48 6B 12 61 ", false,
+         "PGMFI: P1456/ACTIVE/MIL P1259/STORED|" + hondaAfterAt, false,
+         [](VehicleProfile& p) { p.iso9141Headers = true; }, 0, "", 3},
+        {"Honda: PGMFI's answer stops after its first byte, every time", "honda.json",
+         "PGMFI (K-line/1800FF00", "48 6B 11 58 ", false,
+         "AT: P0740/STORED P0753/STORED|" + hondaAfterAt, false,
+         [](VehicleProfile& p) { p.iso9141Headers = true; }, 0, "", 3},
+        // A module without faults answers "53 00 00": the response byte alone is cut short.
+        {"Chrysler: ACM's J1850 answer of its response byte alone for good", "chrysler.json",
+         "ACM/13", "53", false, chryslerCan + "|PCM: P1294/STORED P1693/STORED|" + cab +
+             "|BCM: B1210/STORED|MIC:|OBD:"},
+        // Bytes that answer nothing asked (its own "7F" and a neighbour's late bytes) are an
+        // answer that could not be read: the unit is there, its codes are read.
+        {"Mercedes: ESP9's identification answered with a neighbour's late bytes", "mercedes.json",
+         "ESP9/22F100", "7A9 03 7F 0A 05 21 10 \r", false, mercedes, true, {}, 0,
+         "Mercedes unit ESP9 not identified (its answer: damaged)"},
+        // Its count and its length disagree: damaged, never three codes the car does not hold.
+        {"Toyota: the K-line ECM's count a pair more than it holds", "toyota.json", "", "", false,
+         "ABS: C1249/STORED|BODY: B1650/STORED|OBD:", false, [](VehicleProfile& p) {
+             p.bus = 5;
+             p.vin = "JT2BG22K1Y0123456";
+             moduleNamed(p, "ECM (K-line").replies["13"] = {
+                 bytesOf({0x53, 0x03, 0x00, 0x12, 0x00, 0x25, 0x11})};
+         }},
     };
     // clang-format on
     ASSERT_NO_FATAL_FAILURE(connectAndListen(sample("toyota.json")));
@@ -880,8 +963,8 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
             // The vehicle changed alone.
         } else if (c.stops) {
             core->addFault(sim::Fault::reply(c.answer, c.stops, request));
-        } else if (c.once) {
-            core->addFault(sim::Fault::reply(c.answer + "\r\r>", 1, request));
+        } else if (c.once || c.repeats) {
+            core->addFault(sim::Fault::reply(c.answer + "\r\r>", c.once ? 1 : c.repeats, request));
         } else if (slash == std::string::npos) {
             profile.answers[c.command] = c.answer;
         } else {

@@ -163,13 +163,26 @@ class ScriptedVehicle : public QZVehicleCommunicationProtocol,
     bool sendSetupCommandToOstrel(const OptionalText& cmd, bool) override {
         return sendSetupCommandToOstrel(cmd);
     }
+    // A scripted reply that stops before its prompt: the part that came. sendCommand tells it
+    // cut short; sendCommandToOstrel gives the part alone.
+    static std::string stalled(std::string part) { return part + kStall; }
+    QZECommandReply sendCommand(const OptionalText& cmd) override {
+        std::string text = sendCommandToOstrel(cmd).value_or(kNoDataReply);
+        std::lock_guard lock(mutex_);
+        return {std::move(text), lastStalled_};
+    }
     OptionalText sendCommandToOstrel(const OptionalText& cmd) override {
         std::string c = cmd.value_or("");
         log_->add("send:" + c);
         std::lock_guard lock(mutex_);
+        lastStalled_ = false;
         if (auto it = scripts_.find(c); it != scripts_.end() && !it->second.empty()) {
             std::string reply = it->second.front();
             if (it->second.size() > 1) it->second.pop_front();
+            if (!reply.empty() && reply.back() == kStall) {
+                reply.pop_back();
+                lastStalled_ = true;
+            }
             return reply;
         }
         if (answer_) return answer_(c);
@@ -181,22 +194,27 @@ class ScriptedVehicle : public QZVehicleCommunicationProtocol,
 
     int64_t highPin = 0, lowPin = 0;
     OptionalText protocol;
+    std::optional<bool> headers;  // shown ("KQH1"); none: not followed
+    OptionalText bus;             // the vehicle's bus ("CAN29_500")
     int64_t year = 2015;
     int64_t make = 0;
 
     int64_t activeHighPin() override { return highPin; }
     int64_t activeLowPin() override { return lowPin; }
     OptionalText activeProtocolString() override { return protocol; }
+    std::optional<bool> headersShown() override { return headers; }
     int64_t modelYear() override { return year; }
     int64_t vehicleDataManufacturer() override { return make; }
-    OptionalText obd2ProtocolString() override { return std::nullopt; }
+    OptionalText obd2ProtocolString() override { return bus; }
     OptionalText vin() override { return std::nullopt; }
     void setMaxWaitTimeForSensorResponse(double) override {}
     void resetSesorResponseTime() override { log_->add("reset-timeout"); }
 
   private:
+    static constexpr char kStall = '\x1B';
     std::shared_ptr<EventLog> log_;
     std::mutex mutex_;
+    bool lastStalled_ = false;
     std::map<std::string, std::deque<std::string>> scripts_;
     std::function<std::string(const std::string&)> answer_;
     int refusals_ = 0;

@@ -25,7 +25,7 @@ int64_t QZEBaseDiagnosticModule::decodeEnhancedCodesCANGMJ2012(std::string_view 
     QZEAsked asked;
     asked.positive = 0x81;
     asked.display = displayed();
-    for (const auto& message : QZEModuleReply::classify(text, asked).messages)
+    for (const auto& message : readableMessages(QZEModuleReply::classify(text, asked)))
         decodeGmlanMessage(message);
     return static_cast<int64_t>(m_codeArray.size());
 }

@@ -21,7 +21,7 @@ std::vector<QZEMessageBytes> j1850Answers(std::string_view text, int positive) {
     asked.framing = QZEFraming::j1850;
     asked.positive = positive;
     asked.display = QZEBaseDiagnosticModule::displayed();
-    return QZEModuleReply::classify(text, asked).messages;
+    return QZEBaseDiagnosticModule::readableMessages(QZEModuleReply::classify(text, asked));
 }
 
 // A message as its line shows it: the bytes with a blank between them.
@@ -65,10 +65,10 @@ int64_t QZEBaseDiagnosticModule::decodeEnhancedCodesVPWGMJ2012(std::string_view 
 
 void QZEBaseDiagnosticModule::decodeVpwGmMessage(const QZEMessageBytes& t) {
     QZELogging::shared().logVerbose("item: %@", shown(t));
-    // A line of three tokens has A and B but no status byte: the code is reported with an
-    // empty status. Shorter lines hold no code.
-    if (t.size() < 3) return;
-    int s = t.size() >= 4 ? reply::byteValue(t[3]) : 0;
+    // A record is A, B and the status byte: a line without its status byte was cut inside it
+    // and holds no code.
+    if (t.size() < 4) return;
+    int s = reply::byteValue(t[3]);
     std::string status = (s & 0x80) ? "MIL" : "";
     if (s & 0x40) status = "SINCE POWER/" + status;
     if (s & 0x10) status = "HISTORY/" + status;

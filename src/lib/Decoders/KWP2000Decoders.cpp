@@ -51,7 +51,7 @@ int64_t QZEBaseDiagnosticModule::decodeKWP2000CANResponse(std::string_view text)
     asked.positive = 0x58;
     asked.display = displayed();
     // A negative response ("response pending") may come before the answer in the same reply.
-    for (const auto& message : QZEModuleReply::classify(text, asked).messages)
+    for (const auto& message : readableMessages(QZEModuleReply::classify(text, asked)))
         return decodeKwp2000Records(reply::Tokens(message.begin(), message.end()));
     return 0;
 }

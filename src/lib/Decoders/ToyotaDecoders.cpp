@@ -16,9 +16,8 @@ int64_t QZEBaseDiagnosticModule::decodeToyotaDataCAN(std::string_view text,
     log.logDebug("Toyota decode str: %@", text);
     if (text.size() < 10) return 0;
     if (text.starts_with("53")) log.logDebug("Appending 00 for single frame");
-    for (const auto& message :
-         QZEModuleReply::classify(text, QZEAsked::of("13", QZEFraming::can, displayed()))
-             .messages) {
+    for (const auto& message : readableMessages(
+             QZEModuleReply::classify(text, QZEAsked::of("13", QZEFraming::can, displayed())))) {
         if (message.size() < 4) return 0;
         decodeToyotaMessage(message, status);
         return static_cast<int64_t>(m_codeArray.size());
@@ -50,7 +49,7 @@ int64_t QZEBaseDiagnosticModule::decodeExtendedCANBroadcast(std::string_view tex
     const auto answer = QZEModuleReply::classify(
         text, QZEAsked::of("13", useExtendedCan ? QZEFraming::canExtended : QZEFraming::can,
                            displayed()));
-    const auto& messages = answer.messages;
+    const auto messages = readableMessages(answer);
     if (messages.empty()) {
         const bool negative = answer.kind == QZEReplyKind::refusal ||
                               answer.kind == QZEReplyKind::pending ||
@@ -66,20 +65,37 @@ int64_t QZEBaseDiagnosticModule::decodeExtendedCANBroadcast(std::string_view tex
     return static_cast<int64_t>(m_codeArray.size());
 }
 
+std::optional<size_t> QZEBaseDiagnosticModule::toyotaKLinePairs(const QZEMessageBytes& message) {
+    if (message.size() < 2) return 0;
+    const auto count = static_cast<size_t>(reply::byteValue(message[1]));
+    if (message.size() % 2 == 0) {
+        if (2 + 2 * count != message.size()) return std::nullopt;
+        return count;
+    }
+    const size_t pairs = (message.size() - 1) / 2;
+    if (count >= 1 && count == pairs) return std::nullopt;
+    return pairs;
+}
+
 void QZEBaseDiagnosticModule::decodeToyotaMessage(const QZEMessageBytes& message,
                                                   const std::string& status, bool kLine) {
     auto& log = QZELogging::shared();
-    // "53 <count> A B ..."; on K-line a message of odd length holds pairs only.
-    const bool counted = !kLine || message.size() % 2 == 0;
-    size_t pos = counted ? 2 : 1;
-    if (message.size() < pos) return;
-    const size_t pairs = (message.size() - pos) / 2;
-    size_t n = pairs;
-    if (counted && message.size() >= 2) {
-        // At least one pair is read even when the count says none.
-        n = std::min(
-            std::max<size_t>(static_cast<size_t>(reply::byteValue(message[1])), kLine ? 0 : 1),
-            pairs);
+    size_t pos = 2;
+    size_t n = 0;
+    if (kLine) {
+        // "53 <count> A B ..." or, of odd length, "53 A B ...".
+        const auto pairs = toyotaKLinePairs(message);
+        if (!pairs) {
+            log.logError("Invalid byte count on line, aborting.");
+            return;
+        }
+        pos = message.size() % 2 == 0 ? 2 : 1;
+        n = *pairs;
+    } else {
+        // "53 <count> A B ...": at least one pair is read even when the count says none.
+        if (message.size() < pos) return;
+        const auto count = static_cast<size_t>(reply::byteValue(message[1]));
+        n = std::min(std::max<size_t>(count, 1), (message.size() - pos) / 2);
     }
     for (size_t i = 0; i < n; ++i, pos += 2) {
         if (kLine)

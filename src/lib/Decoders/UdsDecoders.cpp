@@ -12,7 +12,7 @@ namespace qz {
 
 namespace {
 
-std::string joined(reply::Tokens::const_iterator begin, reply::Tokens::const_iterator end) {
+std::string joined(QZEMessageBytes::const_iterator begin, QZEMessageBytes::const_iterator end) {
     std::string out;
     for (auto it = begin; it != end; ++it) out += *it;
     return out;
@@ -23,17 +23,16 @@ std::string joined(reply::Tokens::const_iterator begin, reply::Tokens::const_ite
 int64_t QZEBaseDiagnosticModule::decodeUds(std::string_view text) {
     if (text.size() < 10) return 0;
     // A negative response ("response pending") may come before the answer in the same reply.
-    for (const auto& message :
-         QZEModuleReply::classify(text, QZEAsked::of("19", QZEFraming::can, displayed())).messages)
+    for (const auto& message : readableMessages(
+             QZEModuleReply::classify(text, QZEAsked::of("19", QZEFraming::can, displayed()))))
         return decodeUdsMessage(message);
     QZELogging::shared().logVerbose("Invalid index for UTC code");
     return 0;
 }
 
 int64_t QZEBaseDiagnosticModule::decodeExtendedUds(std::string_view text) {
-    for (const auto& message :
-         QZEModuleReply::classify(text, QZEAsked::of("19", QZEFraming::canExtended, displayed()))
-             .messages)
+    for (const auto& message : readableMessages(QZEModuleReply::classify(
+             text, QZEAsked::of("19", QZEFraming::canExtended, displayed()))))
         return decodeUdsMessage(message);
     return 0;
 }
@@ -65,36 +64,46 @@ std::string QZEBaseDiagnosticModule::decodeStatusByte(int64_t status) {
 
 std::optional<std::string> QZEBaseDiagnosticModule::decodeEcuIdentificationWithRequest(
     std::string_view request, std::string_view response) {
-    auto t = reply::tokens(response);
+    return ecuIdentification(request,
+                             QZEModuleReply::classify(response, askedOf(std::string(request))));
+}
+
+std::optional<std::string> QZEBaseDiagnosticModule::ecuIdentification(std::string_view request,
+                                                                      const QZEModuleReply& reply) {
+    if (!reply.answered()) return std::nullopt;
     auto contains = [](std::string_view text, std::string_view part) {
         return text.find(part) != std::string_view::npos;
     };
-    // The first "5A" directly followed by the identifier.
-    auto find = [&](std::string_view id) {
-        for (size_t i = 0; i + 1 < t.size(); ++i)
-            if (t[i] == "5A" && t[i + 1] == id) return t.begin() + static_cast<std::ptrdiff_t>(i);
-        return t.end();
+    // The bytes [from, from + count) after the first "5A <id>" of a message, or none.
+    auto after5A = [&](int id, size_t from, size_t count) -> std::optional<std::string> {
+        for (const auto& m : reply.messages)
+            for (size_t i = 0; i + 1 < m.size(); ++i) {
+                if (reply::byteValue(m[i]) != 0x5A || reply::byteValue(m[i + 1]) != id) continue;
+                if (m.size() < i + from + count) return std::nullopt;
+                return joined(m.begin() + static_cast<std::ptrdiff_t>(i + from),
+                              m.begin() + static_cast<std::ptrdiff_t>(i + from + count));
+            }
+        return std::nullopt;
     };
-    if (contains(request, "86")) {
-        if (!contains(response, "5A 86")) return std::nullopt;
-        auto at = find("86");
-        if (at == t.end() || t.end() - at < 7) return std::nullopt;
-        return joined(at + 2, at + 7);
-    }
-    if (contains(request, "87")) {
-        if (!contains(response, "5A 87")) return std::nullopt;
-        auto at = find("87");
-        if (at == t.end() || t.end() - at < 6) return std::nullopt;
-        return joined(at + 4, at + 6);
-    }
-    if (contains(request, "22F100")) {
-        if (t.size() < 8) return std::nullopt;
-        return joined(t.begin() + 5, t.begin() + 8);
-    }
-    if (contains(request, "3C00")) {
-        if (t.size() < 11) return std::nullopt;
-        return joined(t.begin() + 5, t.begin() + 10);
-    }
+    // The bytes [from, from + count) of the first message that begins with `head`.
+    auto at = [&](std::initializer_list<int> head, size_t from,
+                  size_t count) -> std::optional<std::string> {
+        for (const auto& m : reply.messages) {
+            if (m.size() < from + count || m.size() < head.size()) continue;
+            if (!std::equal(head.begin(), head.end(), m.begin(),
+                            [](int b, const std::string& t) { return reply::byteValue(t) == b; }))
+                continue;
+            return joined(m.begin() + static_cast<std::ptrdiff_t>(from),
+                          m.begin() + static_cast<std::ptrdiff_t>(from + count));
+        }
+        return std::nullopt;
+    };
+    // 5A 86 <five bytes>; 5A 87 <two bytes> <two bytes>; 62 F1 00 <three bytes>;
+    // 7C 00 <five bytes>.
+    if (contains(request, "86")) return after5A(0x86, 2, 5);
+    if (contains(request, "87")) return after5A(0x87, 4, 2);
+    if (contains(request, "22F100")) return at({0x62, 0xF1, 0x00}, 3, 3);
+    if (contains(request, "3C00")) return at({0x7C, 0x00}, 2, 5);
     return std::nullopt;
 }
 

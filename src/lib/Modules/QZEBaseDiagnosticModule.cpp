@@ -128,15 +128,11 @@ bool QZEBaseDiagnosticModule::clearCodes(QZEModuleData&) {
 
 // --- Sending ---
 
-std::string QZEBaseDiagnosticModule::sendCommandToOstrel(const std::string& cmd) {
+QZECommandReply QZEBaseDiagnosticModule::sendCommandToOstrel(const std::string& cmd) {
     log().logVerbose("Send this command to the vehicle: %@", cmd);
-    // Until the module reads take the cut-short fact apart from the text, it is put back in
-    // the text they read.
-    const QZECommandReply sent = QZEVehicle::TheVehicle().sendCommand(cmd);
-    std::string reply =
-        sent.cutShort ? QZVehicleCommunicationProtocol::cutShortReply(sent.text) : sent.text;
+    QZECommandReply reply = QZEVehicle::TheVehicle().sendCommand(cmd);
     // With the sensor's echo on, the command comes back before its answer.
-    reply = std::string(reply::withoutEcho(reply, cmd));
+    reply.text = std::string(reply::withoutEcho(reply.text, cmd));
     if (!cmd.starts_with("KQ")) rate(reply, askedOf(cmd));
     return reply;
 }
@@ -181,13 +177,14 @@ QZEDisplayForm QZEBaseDiagnosticModule::displayed() {
     return QZEVehicle::TheVehicle().displayForm();
 }
 
-std::string QZEBaseDiagnosticModule::sendCommandWithReties(const std::string& cmd) {
+QZECommandReply QZEBaseDiagnosticModule::sendCommandWithReties(const std::string& cmd) {
     const QZEAsked asked = askedOf(cmd);
-    auto noData = [&](const std::string& reply) {
-        return reply::holdsNoData(reply) &&
+    // The sensor's NO DATA, whole: a reply cut short is the module's to tell.
+    auto noData = [&](const QZECommandReply& reply) {
+        return !reply.cutShort && reply::holdsNoData(reply.text) &&
                QZEModuleReply::classify(reply, asked).kind == QZEReplyKind::sensorWord;
     };
-    std::string reply = sendCommandToOstrel(cmd);
+    QZECommandReply reply = sendCommandToOstrel(cmd);
     for (int attempt = 2; attempt <= kSendAttempts && noData(reply); ++attempt) {
         log().logInfo("Retrying NO_DATA CMD: %@, attempt %@ of 3", cmd, std::to_string(attempt));
         reply = sendCommandToOstrel(cmd);
@@ -195,15 +192,15 @@ std::string QZEBaseDiagnosticModule::sendCommandWithReties(const std::string& cm
     return reply;
 }
 
-std::string QZEBaseDiagnosticModule::retryIfNrcAckOnKline(const std::string& cmd) {
+QZECommandReply QZEBaseDiagnosticModule::retryIfNrcAckOnKline(const std::string& cmd) {
     Asking asking(*this, cmd, QZEFraming::kLine);
     return retryOnKline(cmd, [this](const std::string& c) { return sendCommandToOstrel(c); });
 }
 
-std::string QZEBaseDiagnosticModule::retryOnKline(
-    const std::string& cmd, const std::function<std::string(const std::string&)>& send) {
+QZECommandReply QZEBaseDiagnosticModule::retryOnKline(
+    const std::string& cmd, const std::function<QZECommandReply(const std::string&)>& send) {
     const QZEAsked asked = askedOf(cmd);
-    std::string reply;
+    QZECommandReply reply;
     int sends = 0;
     int pending = 0;
     while (sends < kSendAttempts) {
@@ -226,10 +223,10 @@ std::string QZEBaseDiagnosticModule::retryOnKline(
     return reply;
 }
 
-std::string QZEBaseDiagnosticModule::retryIfNrcAckOnCAN(const std::string& cmd) {
+QZECommandReply QZEBaseDiagnosticModule::retryIfNrcAckOnCAN(const std::string& cmd) {
     Asking asking(*this, cmd, QZEFraming::can);
     const QZEAsked asked = askedOf(cmd);
-    std::string reply;
+    QZECommandReply reply;
     int sends = 0;
     int pending = 0;
     while (sends < kSendAttempts) {
@@ -255,7 +252,7 @@ std::string QZEBaseDiagnosticModule::retryIfNrcAckOnCAN(const std::string& cmd) 
     return reply;
 }
 
-void QZEBaseDiagnosticModule::evaluteModuleResponse(const std::string& reply) {
+void QZEBaseDiagnosticModule::evaluteModuleResponse(const QZECommandReply& reply) {
     if (asking_) return rate(reply, *asking_);
     // Without the request: any service, and any message that is no negative answer answers it.
     QZEAsked any = QZEAsked::of(
@@ -264,8 +261,11 @@ void QZEBaseDiagnosticModule::evaluteModuleResponse(const std::string& reply) {
     rate(reply, any);
 }
 
-void QZEBaseDiagnosticModule::rate(const std::string& reply, const QZEAsked& asked) {
-    const QZEModuleReply classified = QZEModuleReply::classify(reply, asked);
+void QZEBaseDiagnosticModule::rate(const QZECommandReply& reply, const QZEAsked& asked) {
+    rate(QZEModuleReply::classify(reply, asked));
+}
+
+void QZEBaseDiagnosticModule::rate(const QZEModuleReply& classified) {
     int64_t state = ResponseStateNoData;
     const char* name = "NoData";
     switch (classified.kind) {
@@ -286,18 +286,17 @@ void QZEBaseDiagnosticModule::rate(const std::string& reply, const QZEAsked& ask
             break;
         case QZEReplyKind::cutShort:
         case QZEReplyKind::damaged:
-            // Frames without their beginning are no answer.
-            if (!classified.messages.empty()) {
-                state = ResponseStateHasData;
-                name = "HasData";
-            }
+            // The module's bytes came: it answered, and what it said could not be read (the read
+            // is the one to tell that it could not).
+            state = ResponseStateHasData;
+            name = "HasData";
             break;
-        default:  // the sensor's words, bytes that answer nothing asked, another's answer
+        default:  // the sensor's words, another address's answer
             break;
     }
     if (state > responseLimit_) return;
     if (state > responseState_) {
-        log().logInfo("Updrading response state to %@due to response: %@", name, reply);
+        log().logInfo("Updrading response state to %@due to response: %@", name, classified.text);
         responseState_ = state;
     }
 }
@@ -308,6 +307,16 @@ std::vector<std::string> QZEBaseDiagnosticModule::cleanResponseString(std::strin
 
 std::vector<std::string> QZEBaseDiagnosticModule::parseResponseToArray(std::string_view reply) {
     return cleanResponseString(reply);
+}
+
+std::vector<QZEMessageBytes> QZEBaseDiagnosticModule::readableMessages(
+    const QZEModuleReply& reply) {
+    if (reply.kind != QZEReplyKind::damaged) return reply.messages;
+    // A damaged message's bytes are no code, not even those before the damage.
+    std::vector<QZEMessageBytes> out;
+    for (size_t i = 0; i < reply.messages.size(); ++i)
+        if (i < reply.whole.size() && reply.whole[i]) out.push_back(reply.messages[i]);
+    return out;
 }
 
 // --- Results ---
@@ -459,7 +468,7 @@ bool QZEBaseDiagnosticModule::sendSetupCommands(std::initializer_list<std::strin
     return true;
 }
 
-std::string QZEBaseDiagnosticModule::request(const std::string& cmd, Retry retry) {
+QZECommandReply QZEBaseDiagnosticModule::request(const std::string& cmd, Retry retry) {
     switch (retry) {
         case Retry::noData:
             return sendCommandWithReties(cmd);
@@ -482,7 +491,7 @@ QZEModuleReply QZEBaseDiagnosticModule::exchange(const std::string& cmd, Retry r
                                                  const QZEAsked& asked) {
     const auto before = asking_;
     asking_ = asked;
-    const std::string reply = request(cmd, retry);
+    const QZECommandReply reply = request(cmd, retry);
     asking_ = before;
     return QZEModuleReply::classify(reply, asked);
 }

@@ -49,7 +49,8 @@ struct QZEKwpRecord {
 // A module class derives from it, passes its make to the constructor and overrides scanCodes
 // and clearCodes. Three hooks are virtual and every base operation calls them on the instance:
 // sendCommandToOstrel (used by all retry helpers), addDTCWithAByte and addUdsCodeFromBytes
-// (used by the decoders).
+// (used by the decoders). A reply travels as the text that came and, apart from it, whether it
+// stopped before its prompt; every reply is read through QZEModuleReply.
 class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
   public:
     // Empty lists, request type 1, retries enabled; observes the interaction hand-shake.
@@ -83,9 +84,9 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // --- Sending (command texts carry no carriage return) ---
 
     // Sends through QZEVehicle and returns the reply (empty when no communication adapter is
-    // registered), without the sensor's echo of the command. Replies to vehicle requests
-    // (commands not beginning with "KQ") raise the response state.
-    virtual std::string sendCommandToOstrel(const std::string& cmd);
+    // registered), without the sensor's echo of the command, and whether it was cut short.
+    // Replies to vehicle requests (commands not beginning with "KQ") raise the response state.
+    virtual QZECommandReply sendCommandToOstrel(const std::string& cmd);
     // A sensor set-up command, up to 3 attempts until one is accepted. One still refused or not
     // answered is logged; the read's outcome is the read's to note (setUpForRead).
     bool sendSetupCommandToOstrel(const std::string& cmd);
@@ -98,22 +99,25 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // The retries below take their decisions from the reply's kind (QZEModuleReply), for the
     // question of the exchange in force (see exchange), else for the request text on the protocol
     // in force.
-    // Up to 3 sends while the reply holds "NO DATA" (no pause).
-    std::string sendCommandWithReties(const std::string& cmd);
+    // Up to 3 sends while the reply, whole, holds "NO DATA" (no pause).
+    QZECommandReply sendCommandWithReties(const std::string& cmd);
     // Up to 3 sends, after a 1 s pause for silence or a busy answer (21, 37, 10, 23; the pause
     // also follows the last send). A "response pending" is sent again at once without using up a
     // send, up to six such replies in all.
-    std::string retryIfNrcAckOnKline(const std::string& cmd);
+    QZECommandReply retryIfNrcAckOnKline(const std::string& cmd);
     // Up to 3 sends: "NO DATA" returns at once; silence is returned after a 5 s pause; a busy
     // answer is resent after a 5 s pause (also after the last send). A "response pending" is sent
     // again after a 5 s pause without using up a send, up to six such replies in all.
-    std::string retryIfNrcAckOnCAN(const std::string& cmd);
-    // Raises the response state for a vehicle reply, by its kind: an answer 3 (so is a reply cut
-    // short or damaged that holds answer bytes), a negative answer (a refusal, pending or busy) 2,
-    // the sensor's words, bytes that answer nothing asked, another address's answer and a cut
-    // without answer bytes 1, silence 0. The question is that of the exchange in
-    // force; without one, any message that is no negative answer is an answer.
-    void evaluteModuleResponse(const std::string& reply);
+    QZECommandReply retryIfNrcAckOnCAN(const std::string& cmd);
+    // Raises the response state for a vehicle reply, by its kind: an answer 3, and so is a reply
+    // of the module's bytes that could not be read (cut short or damaged: the module answered),
+    // a negative answer (a refusal, pending or busy) 2, the sensor's words and another address's
+    // answer 1, silence 0. The question is that of the exchange in force; without one, any
+    // message that is no negative answer is an answer.
+    void evaluteModuleResponse(const QZECommandReply& reply);
+    void evaluteModuleResponse(const std::string& reply) {
+        evaluteModuleResponse(QZECommandReply{reply, false});
+    }
 
     // --- Exchanges ---
 
@@ -124,8 +128,8 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // Sends a request with its retries and classifies the last reply for `asked`, the question
     // every reply of the exchange is rated by.
     QZEModuleReply exchange(const std::string& cmd, Retry retry, const QZEAsked& asked);
-    // A vehicle request through the given retry helper: the last reply's text.
-    std::string request(const std::string& cmd, Retry retry);
+    // A vehicle request through the given retry helper: the last reply.
+    QZECommandReply request(const std::string& cmd, Retry retry);
     // The question of a request text on the protocol in force (CAN unless a J1850 or K-line
     // protocol is selected) in the display form in force, or that of the exchange in force.
     QZEAsked askedOf(const std::string& cmd) const;
@@ -170,7 +174,13 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
 
     // --- Decoders (lib/Decoders). Results are the code count after decoding unless noted. ---
     // The reply decoders find the module's positive messages through QZEModuleReply and hand
-    // them to the message decoders; a message cut short gives its whole records.
+    // them to the message decoders; a message cut short gives its whole records, a damaged one
+    // none.
+
+    // The messages of a reply whose codes count: those of an answer, or of one cut short (a
+    // message cut at its end holds its whole records); of a damaged reply only the messages that
+    // came whole.
+    static std::vector<QZEMessageBytes> readableMessages(const QZEModuleReply& reply);
 
     // KWP2000 records (A, B, status) after the count that follows "58" (the first token when
     // there is no "58"), each handed to addDTCWithAByte.
@@ -205,9 +215,16 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // UDS 59 replies; the result is the number of records handed to addUdsCodeFromBytes.
     int64_t decodeUds(std::string_view reply);
     int64_t decodeExtendedUds(std::string_view reply);
-    // Identification bytes joined without separator, or none.
+    // Identification bytes joined without separator, or none: those of the reply to the
+    // request, read by ecuIdentification in the display form in force.
     std::optional<std::string> decodeEcuIdentificationWithRequest(std::string_view request,
                                                                   std::string_view response);
+    // The identification a whole positive answer gives (none when the reply is not whole or
+    // the bytes are not all there), from its messages: "1A86" the five bytes after "5A 86",
+    // "1A87" the two bytes after the two that follow "5A 87", "22F100" the three bytes after
+    // "62 F1 00", "3C00" the five after "7C 00".
+    static std::optional<std::string> ecuIdentification(std::string_view request,
+                                                        const QZEModuleReply& reply);
 
     // Message decoders: one positive message, its response byte first.
     // UDS "59 <type> <mask>", then (A, B, failure type, status) records to addUdsCodeFromBytes;
@@ -215,9 +232,15 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     int64_t decodeUdsMessage(const QZEMessageBytes& message);
     // Toyota "53 <count>", then (A, B) pairs to addDTCWithAByte with the status: as many as the
     // count says and the message holds, at least one. On K-line a message of odd length has no
-    // count: its pairs follow the response byte.
+    // count, its pairs following the response byte, and a count that disagrees with the length
+    // gives no code (see toyotaKLinePairs).
     void decodeToyotaMessage(const QZEMessageBytes& message, const std::string& status,
                              bool kLine = false);
+    // The pairs of a Toyota K-line message, or none when its count and length disagree: a
+    // message of even length has a count, which must be its number of pairs; one of odd length
+    // has none, unless its second byte counts exactly the pairs of a message one byte longer (a
+    // counted message a byte short).
+    static std::optional<size_t> toyotaKLinePairs(const QZEMessageBytes& message);
     // GMLAN "81 A B <failure type> <status> ..." (a whole frame of 8 bytes).
     void decodeGmlanMessage(const QZEMessageBytes& message);
     // J1850 PWM "<response> A B A B": the pairs the message holds wholly.
@@ -286,10 +309,12 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
         bool set_;
     };
     // Raises the response state for a reply rated by the question.
-    void rate(const std::string& reply, const QZEAsked& asked);
+    void rate(const QZECommandReply& reply, const QZEAsked& asked);
+    // The same for a reply classified already.
+    void rate(const QZEModuleReply& classified);
     // The K-line retry over the given send.
-    std::string retryOnKline(const std::string& cmd,
-                             const std::function<std::string(const std::string&)>& send);
+    QZECommandReply retryOnKline(const std::string& cmd,
+                                 const std::function<QZECommandReply(const std::string&)>& send);
 
     // Decoder internals on token views.
     int64_t decodeKwp2000Records(const reply::Tokens& tokens);

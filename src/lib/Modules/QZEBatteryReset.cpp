@@ -15,12 +15,12 @@ void QZEBatteryResetResult::setMessage(std::optional<std::string> value) {
 }
 
 std::string QZEBatteryReset::send(const std::string& cmd) {
-    std::string reply;
+    QZECommandReply reply;
     for (int sends = 0; sends < 3; ++sends) {
-        reply = QZEVehicle::TheVehicle().sendCommandToOstrel(cmd).value_or("");
-        if (!reply::holdsNoData(reply)) break;
+        reply = QZEVehicle::TheVehicle().sendCommand(cmd);
+        if (!reply.cutShort && !reply::holdsNoData(reply.text)) break;
     }
-    return reply;
+    return reply.text;
 }
 
 std::shared_ptr<QZEBatteryResetResult> QZEBatteryReset::resetToDefaultsWithResult(

@@ -33,7 +33,8 @@ class QZEBatteryReset {
     virtual ~QZEBatteryReset() = default;
 
     // Sends through QZEVehicle without response evaluation, resending at once while the reply
-    // holds "NO DATA" (at most 3 sends); the last reply (empty without an adapter).
+    // holds "NO DATA" or was cut short (at most 3 sends); the last reply's text (empty without
+    // an adapter).
     std::string send(const std::string& cmd);
     // Restores the sensor ("KQCM7F8", "KQD", the reply time-out) and returns the same result.
     std::shared_ptr<QZEBatteryResetResult> resetToDefaultsWithResult(

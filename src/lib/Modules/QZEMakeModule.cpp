@@ -95,10 +95,23 @@ QZERecordLayout recordsOf(QZEReplyLayout layout) {
         case QZEReplyLayout::bitTable:
             return {3, -1, 0};  // "<read + 40> <byte> <fault bits>"
         case QZEReplyLayout::j1850Pwm:
-            return {1, -1, 2};  // "<response> A B A B": a message ending inside a code is cut
+            // "<response> A B A B": a message ending inside a code is cut; a module without
+            // faults answers "53 00 00", so the response byte alone is cut too.
+            return {1, -1, 2, 1};
+        case QZEReplyLayout::j1850VpwGm:
+            return {1, -1, 3, 1};  // "59 A B <status>", one code a message
+        case QZEReplyLayout::gmlan:
+            return {8, -1, 0};  // "81 A B <failure type> <status>" in a whole frame of 8 bytes
+        case QZEReplyLayout::toyotaKLine:
+            return {2, -1, 0};  // "53 [count] A B ...": the count checked by the module
         default:
             return {};
     }
+}
+
+// GM lists end with a record of the code bytes 00 00 ("59 00 00 FF", "81 00 00 00 FF ...").
+bool isListEnd(const QZEMessageBytes& message) {
+    return message.size() >= 3 && value(message[1]) == 0 && value(message[2]) == 0;
 }
 
 // The sensor's error words printed beside a module's answer ("CAN ERROR"), or empty.
@@ -106,7 +119,7 @@ std::string wordsBeside(std::string_view text) {
     for (auto line : reply::lines(text)) {
         const auto t = reply::tokens(line);
         if (t.empty() || reply::isNotice(line) || reply::isDamagedLine(t)) continue;
-        if (!reply::holdsSensorError(line) || isCutShortLine(line)) continue;
+        if (!reply::holdsSensorError(line)) continue;
         return reply::joinedTokens(t);
     }
     return {};
@@ -250,8 +263,49 @@ bool QZEMakeModule::readAddressed(const QZEModuleData& module, const QZEModulePr
     }
     const QZEAsked asked = askedFor(module, row, row.read, row.readPositive);
     return readWhileCutShort(
-        module, [&] { return sendRow(module, row, row.read, asked); },
+        module, [&] { return checkedList(sendRow(module, row, row.read, asked), row.layout); },
         [&](const QZEModuleReply& reply) { decodeMessages(reply, row); });
+}
+
+QZEModuleReply QZEMakeModule::checkedList(QZEModuleReply reply, QZEReplyLayout layout) {
+    if (reply.kind != QZEReplyKind::answer && reply.kind != QZEReplyKind::cutShort) return reply;
+    auto& messages = reply.messages;
+    auto& whole = reply.whole;
+    whole.resize(messages.size(), false);
+    switch (layout) {
+        case QZEReplyLayout::toyotaKLine:
+            for (size_t i = 0; i < messages.size(); ++i)
+                if (whole[i] && !toyotaKLinePairs(messages[i])) {
+                    whole[i] = false;
+                    reply.kind = QZEReplyKind::damaged;
+                }
+            break;
+        case QZEReplyLayout::gmlan:
+        case QZEReplyLayout::j1850VpwGm: {
+            if (messages.empty()) break;
+            if (reply.withRefusal) {
+                // A GM module is asked alone: its refusal beside a list is another answer glued
+                // to its own, and neither can be told apart.
+                std::fill(whole.begin(), whole.end(), false);
+                reply.kind = QZEReplyKind::damaged;
+                break;
+            }
+            const auto end = std::find_if(messages.begin(), messages.end(), isListEnd);
+            if (end != messages.end() && end + 1 != messages.end()) {
+                // Messages after the list's end belong to no list of the module's.
+                for (auto i = static_cast<size_t>(end - messages.begin()) + 1; i < whole.size();
+                     ++i)
+                    whole[i] = false;
+                reply.kind = QZEReplyKind::damaged;
+            } else if (end == messages.end()) {
+                reply.kind = QZEReplyKind::cutShort;  // stopped before its end
+            }
+            break;
+        }
+        default:
+            break;
+    }
+    return reply;
 }
 
 bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
@@ -268,7 +322,7 @@ bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
         const bool cut = reply.readAgain();
         if (reply.unreadable()) unread = unreadableAnswer(reply);
         if (reply.answered() && read > 1) restoreResults(before);
-        if (!reply.messages.empty()) {
+        if (!readableMessages(reply).empty()) {
             decode(reply);
             answered = true;
         }
@@ -296,7 +350,13 @@ bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
 }
 
 void QZEMakeModule::decodeMessages(const QZEModuleReply& reply, const QZEModuleProtocol& row) {
-    for (const auto& message : reply.messages) {
+    // Of a damaged reply the messages that came whole (readableMessages); a Toyota K-line
+    // message cut short no longer tells by its length whether a count follows its response byte.
+    const bool wholeOnly =
+        reply.kind == QZEReplyKind::damaged || row.layout == QZEReplyLayout::toyotaKLine;
+    for (size_t i = 0; i < reply.messages.size(); ++i) {
+        const auto& message = reply.messages[i];
+        if (wholeOnly && !(i < reply.whole.size() && reply.whole[i])) continue;
         switch (row.layout) {
             case QZEReplyLayout::kwp2000Can:
             case QZEReplyLayout::kwp2000KLine: {

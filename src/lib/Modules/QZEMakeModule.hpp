@@ -177,19 +177,26 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
                            const std::string& request, const QZEAsked& asked);
     // Sends the row's read to the addressed module and decodes its answer (readWhileCutShort).
     bool readAddressed(const QZEModuleData& module, const QZEModuleProtocol& row);
+    // A read's answer with the checks of its layout that go beyond its records: a GM list whose
+    // last message is not its end record (the code bytes 00 00) stopped before its end (cut
+    // short), messages after its end, or a negative answer beside it, make it damaged; a Toyota
+    // K-line message whose count and length disagree (toyotaKLinePairs) is damaged. Other
+    // replies stay as they are.
+    static QZEModuleReply checkedList(QZEModuleReply reply, QZEReplyLayout layout);
     // Reads with `readOnce` and hands the positive messages to `decode`. An answer cut short or
     // damaged is asked for up to twice more; a whole answer then replaces the codes of the
     // others, else (cut every time, or no whole answer when read again) the codes of every
-    // answer are kept. Cut or damaged to the end, or pending or busy to the end, the module is
-    // logged as incomplete and the read's outcome is incomplete. True when any answer was
-    // positive.
+    // answer are kept: the whole records of messages cut short, nothing of a damaged message
+    // (readableMessages). Cut or damaged to the end, or pending or busy to the end, the module is
+    // logged as incomplete and the read's outcome is incomplete. True when any answer gave a
+    // readable positive message.
     bool readWhileCutShort(const QZEModuleData& module,
                            const std::function<QZEModuleReply()>& readOnce,
                            const std::function<void(const QZEModuleReply&)>& decode);
     // Logs the addresses whose answers the reply set aside: the module does not answer from
     // them.
     void noteSetAside(const QZEModuleData& module, const QZEModuleReply& reply);
-    // Decodes the positive messages of a reply to the row's read.
+    // Decodes the readable positive messages of a reply to the row's read.
     void decodeMessages(const QZEModuleReply& reply, const QZEModuleProtocol& row);
     // Sends the row's clear to the addressed module; true when it was answered positively.
     bool clearAddressed(const QZEModuleData& module, const QZEModuleProtocol& row);

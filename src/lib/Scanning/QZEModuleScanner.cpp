@@ -141,9 +141,11 @@ bool QZEModuleScanner::setupSensor(bool notCheckEngine) {
     bool ok = notCheckEngine ? sendSetupCommandToOstrel(form("RP1")) : true;
     m_responseBytesOn = true;
 
-    const OptionalText reply = QZEVehicle::TheVehicle().sendCommandToOstrel(form("DP"));
-    log().logVerbose("Response string: %@", reply);
-    auto bus = busFromReply(reply.value_or(""));
+    const QZECommandReply reply = sendCommand(form("DP"));
+    log().logVerbose("Response string: %@",
+                     reply.text.empty() ? OptionalText() : OptionalText(reply.text));
+    // A number cut short may have lost a digit.
+    auto bus = reply.cutShort ? std::nullopt : busFromReply(reply.text);
     if (!bus) {
         m_originalBus = kNoBus;
         return false;
@@ -579,8 +581,7 @@ bool QZEModuleScanner::clearCodes(int64_t busKey) {
         QZEAsked started =
             QZEAsked::of("31", QZEFraming::kLine, QZEVehicle::TheVehicle().displayForm());
         started.from = {"40"};
-        const auto reply =
-            QZEModuleReply::classify(sendCommandToOstrel("06 31 01 00 00 00 00"), started);
+        const auto reply = QZEModuleReply::classify(sendCommand("06 31 01 00 00 00 00"), started);
         if (reply.answered() && reply.messages.front() == QZEMessageBytes{"71", "01"})
             performClearCodesOnBus(12);
         sendCommandToOstrel("06 31 02 00 00 00 00");
@@ -691,17 +692,23 @@ bool QZEModuleScanner::sendSetupCommandToOstrel(const std::string& cmd) {
 }
 
 bool QZEModuleScanner::sendPlainSetupCommand(const std::string& cmd) {
-    const std::string reply = sendCommandToOstrel(cmd);
+    const QZECommandReply reply = sendCommand(cmd);
     QZESetupAnswer answer = QZESetupAnswer::refused;
-    if (reply::isAccepted(reply))
+    // An "OK" is taken only from a reply that came whole.
+    if (!reply.cutShort && reply::isAccepted(reply.text))
         answer = QZESetupAnswer::accepted;
-    else if (reply == QZVehicleCommunicationProtocol::kNoDataReply)
+    else if (reply.text == QZVehicleCommunicationProtocol::kNoDataReply ||
+             (reply.cutShort && reply::tokens(reply.text).empty()))
         answer = QZESetupAnswer::unanswered;  // the exchange failed
     return QZEBaseDiagnosticModule::setupTaken(cmd, answer);
 }
 
 std::string QZEModuleScanner::sendCommandToOstrel(const std::string& cmd) {
-    return QZEVehicle::TheVehicle().sendCommandToOstrel(cmd).value_or("");
+    return sendCommand(cmd).text;
+}
+
+QZECommandReply QZEModuleScanner::sendCommand(const std::string& cmd) {
+    return QZEVehicle::TheVehicle().sendCommand(cmd);
 }
 
 }  // namespace qz

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lib/Definitions/QZEnhancedDiagnosticXMLParser.hpp"
+#include "lib/Facades/QZEAdapters.hpp"
 #include "lib/Modules/QZEDiagnosticModule.hpp"
 #include "lib/Records/QZEModuleData.hpp"
 
@@ -111,9 +112,13 @@ class QZEModuleScanner {
     // A set-up command; false, and logged as refused or not answered, unless the sensor accepted
     // it ("OK" with no refusal or error word).
     bool sendSetupCommandToOstrel(const std::string& cmd);
-    // The same for a set-up command sent plain (its reply text comes back).
+    // The same for a set-up command sent plain (its reply text comes back); one whose reply was
+    // cut short is not accepted.
     bool sendPlainSetupCommand(const std::string& cmd);
+    // A command's reply text (sendCommand's, without whether it was cut short).
     std::string sendCommandToOstrel(const std::string& cmd);
+    // A command and its reply, the fact that it was cut short apart from its text.
+    QZECommandReply sendCommand(const std::string& cmd);
 
     // The starting bus of a "KQDP" reply: its leading decimal number (after an echo of the
     // command, if any); none for an empty reply or "NO DATA".

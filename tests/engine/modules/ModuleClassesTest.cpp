@@ -185,6 +185,13 @@ TEST_F(ModuleClassesTest, ReadsAndClearsPerClass) {
          {{"19 02 FF", can("59 02 FF 17 44 00 2F")}},
          {"setup:KQSH7E1", "setup:KQCF7E9", "send:19 02 FF"},
          {{"P1744-00", "CONFIRMED/PENDING", ""}}},
+        // Whole as far as it came, an answer that stopped before its prompt is cut short.
+        {"Ford CAN: an answer that stopped before its prompt is read again, its codes kept",
+         [] { return std::make_unique<QZEFordCANDiagnosticModule>(); },
+         moduleAt("7E1", "7E9", {{"type", "UDS"}}),
+         {{"19 02 FF", ScriptedVehicle::stalled("59 02 FF 17 44 00 2F \r")}},
+         {"setup:KQSH7E1", "setup:KQCF7E9", "send:19 02 FF", "send:19 02 FF", "send:19 02 FF"},
+         {{"P1744-00", "CONFIRMED/PENDING", ""}}},
         {"Ford CAN: the module's own texts for its codes",
          [] { return std::make_unique<QZEFordCANDiagnosticModule>(); },
          moduleAt("7E0", "7E8", {{"dtcsDict", QZEDictionary{{"P1000", "Readiness"}}}}),
@@ -347,6 +354,35 @@ TEST_F(ModuleClassesTest, ReadsAndClearsPerClass) {
          {},
          {},
          false},
+        // Read in the form the engine tells (29-bit identifiers, headers shown, no blanks): the
+        // codes of a multi-frame answer cut inside its last byte, read again.
+        {"Honda CAN on 29-bit CAN, headers shown, lines without blanks",
+         [] { return std::make_unique<QZEHondaCanDiagnosticModule>(); },
+         moduleAt("18DA28F1", "18DAF128"),
+         {{"19 02 FF", "18DAF128100B5902FF521000\r18DAF12821885227000\r\r>"}},
+         {"setup:KQSH18DA28F1", "setup:KQCF18DAF128", "send:19 02 FF", "send:19 02 FF",
+          "send:19 02 FF"},
+         {{"C1210-00", "MIL/CONFIRMED", ""}},
+         true,
+         false,
+         [this](QZEBaseDiagnosticModule&) {
+             vehicle->protocol = "7";
+             vehicle->headers = true;
+         }},
+        {"Honda CAN on 29-bit CAN under the automatic protocol, the same",
+         [] { return std::make_unique<QZEHondaCanDiagnosticModule>(); },
+         moduleAt("18DA28F1", "18DAF128"),
+         {{"19 02 FF", "18DAF128100B5902FF521000\r18DAF12821885227000\r\r>"}},
+         {"setup:KQSH18DA28F1", "setup:KQCF18DAF128", "send:19 02 FF", "send:19 02 FF",
+          "send:19 02 FF"},
+         {{"C1210-00", "MIL/CONFIRMED", ""}},
+         true,
+         false,
+         [this](QZEBaseDiagnosticModule&) {
+             vehicle->protocol = "0";
+             vehicle->bus = "CAN29_500";
+             vehicle->headers = true;
+         }},
         {"Chrysler CAN B: a module of bus key 10 is read on protocol \"<\", then put back",
          [] { return std::make_unique<QZEChryslerCANDiagnosticModule>(); },
          [] {
@@ -363,6 +399,8 @@ TEST_F(ModuleClassesTest, ReadsAndClearsPerClass) {
         SCOPED_TRACE(c.name);
         fakes.events->clear();
         vehicle->protocol = "5";
+        vehicle->headers.reset();
+        vehicle->bus.reset();
         vehicle->highPin = 7;
         vehicle->lowPin = 0;
         QZEHondaKlineDiagnosticModule::setDIAGH(false);
@@ -383,7 +421,7 @@ TEST_F(ModuleClassesTest, ReadsAndClearsPerClass) {
 // once and resends after the answer; other vehicles resend at once; a lost link ends the read.
 TEST_F(ModuleClassesTest, ToyotaKLineAsksForAKeyCycleOnAPendingAnswer) {
     const std::string pending = kline(0x10, "7F 13 78");
-    const std::string data = kline(0x10, "53 01 33");
+    const std::string data = kline(0x10, "53 12 33");
     auto& center = NotificationCenter::defaultCenter();
     struct Case {
         const char* name;

@@ -22,7 +22,7 @@ class SimModule : public QZEBaseDiagnosticModule {
 
     bool scanCodes(QZEModuleData& module) override {
         sendSetupCommandToOstrel("KQSH" + module.requestId().value_or(""));
-        const std::string reply = request(kline_ ? "18 00 FF 00" : "19 02 FF", Retry::none);
+        const std::string reply = request(kline_ ? "18 00 FF 00" : "19 02 FF", Retry::none).text;
         if (kline_) {
             decodeKWP2000ResponseBytes(cleanResponseString(reply));
             auto& vehicle = QZEVehicle::TheVehicle();

@@ -21,9 +21,11 @@ struct Method {
 };
 const Method kKwp2000{"KW2000", QZEModuleProtocols::mercedesKwp2000};
 const Method kKwfb{"KWFB", QZEModuleProtocols::mercedesKwfb};
-// CAN: the identification runs with headers shown, around the read.
+// CAN: the identification runs with headers shown, around the read; one that could not be read
+// is asked for again, as often as a code read is.
 constexpr const char* kUdsIdentification = "22F100";
 constexpr const char* kKwpIdentification = "1A87";
+constexpr int kIdentificationReads = 3;
 
 bool contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
@@ -190,19 +192,27 @@ bool QZEMercedesCANDiagnosticModule::scanCodes(QZEModuleData& module) {
     if (!shown.accepted()) return false;
     const char* identify =
         row.layout == QZEReplyLayout::uds ? kUdsIdentification : kKwpIdentification;
-    std::string reply;
+    QZEModuleReply reply;
     {
         // The identification tells nothing of how the unit answers the code request.
         UnratedReplies unrated(*this);
-        reply = request(identify, row.retry);
+        const QZEAsked asked = askedFor(module, row, identify);
+        reply = exchange(identify, row.retry, asked);
+        for (int read = 1; read < kIdentificationReads && reply.readAgain(); ++read)
+            reply = exchange(identify, row.retry, asked);
     }
-    const auto kind = QZEModuleReply::classify(reply, askedOf(identify)).kind;
-    // Nothing of the unit (a reply cut short is something: its code read tells the rest).
-    if (kind == QZEReplyKind::silence || kind == QZEReplyKind::sensorWord) return false;
-    auto identification = decodeEcuIdentificationWithRequest(identify, reply);
+    // Nothing of the unit. Bytes of it that could not be read are something: its code read
+    // tells the rest, with the texts of its first variant.
+    if (reply.kind == QZEReplyKind::silence || reply.kind == QZEReplyKind::sensorWord) return false;
+    const auto identification = ecuIdentification(identify, reply);
     const QZEModuleData* variant = variantFor(variantsOf(module), identification);
-    QZELogging::shared().logInfo("Mercedes unit %@ identified as %@, variant %@", module.accronym(),
-                                 identification, variant->accronym());
+    if (identification)
+        QZELogging::shared().logInfo("Mercedes unit %@ identified as %@, variant %@",
+                                     module.accronym(), identification, variant->accronym());
+    else
+        QZELogging::shared().logWarning(
+            "Mercedes unit %@ not identified (its answer: %@), the texts of variant %@",
+            module.accronym(), replyKindName(reply.kind), variant->accronym());
     const bool ok = readAddressed(module, row);
     // The scan leaves the texts of a unit with variants as they are.
     finishCodes(*variant, row.status, true);

@@ -28,21 +28,21 @@ bool QZEToyotaKlineDiagnosticModule::needsKeyCycle(const OptionalText& vin) {
     return vin && vin->size() == 17 && vin->starts_with("JT");
 }
 
-std::string QZEToyotaKlineDiagnosticModule::sendCommandToOstrel(const std::string& cmd) {
-    if (m_linkLost) return "";
-    std::string reply = QZEBaseDiagnosticModule::sendCommandToOstrel(cmd);
+QZECommandReply QZEToyotaKlineDiagnosticModule::sendCommandToOstrel(const std::string& cmd) {
+    if (m_linkLost) return {};
+    QZECommandReply reply = QZEBaseDiagnosticModule::sendCommandToOstrel(cmd);
     if (m_abort || cmd.starts_with("KQ") ||
         QZEModuleReply::classify(reply, askedOf(cmd)).kind != QZEReplyKind::pending ||
         !needsKeyCycle(QZEData::sharedData().activeVin()))
         return reply;
     m_abort = true;
-    QZELogging::shared().logInfo("Asking for a key cycle after: %@", reply);
+    QZELogging::shared().logInfo("Asking for a key cycle after: %@", reply.text);
     postInteractionNotificaiton(kKeyCycleMessage);
     if (!waitForInteraction()) {
         QZELogging::shared().logWarning("Key cycle not confirmed, the link went away");
         m_linkLost = true;
     }
-    return "";
+    return {};
 }
 
 void QZEToyotaKlineDiagnosticModule::mapTwoDigitCodes(const QZEModuleData& module) {

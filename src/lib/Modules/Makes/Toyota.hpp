@@ -24,7 +24,7 @@ class QZEToyotaKlineDiagnosticModule : public QZEMakeModule {
     // needs it, makes the module ask the user for an ignition key cycle (once per module), wait
     // for the answer and return the empty text, so that the request is sent again. When the
     // link goes away during the wait, nothing more is sent.
-    std::string sendCommandToOstrel(const std::string& cmd) override;
+    QZECommandReply sendCommandToOstrel(const std::string& cmd) override;
 
     // The vehicles whose controllers need the key cycle: Japan-built Toyota, Lexus and Scion
     // (VIN beginning "JT").

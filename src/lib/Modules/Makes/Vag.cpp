@@ -69,7 +69,7 @@ RawFrames rawFrames(std::string_view text) {
 // (`size` bytes, `ours` telling it from other frames), or too little of it came to tell. None
 // otherwise.
 std::optional<QZEModuleReply> unreadableFrame(
-    std::string_view text, const std::string& from, size_t size,
+    const QZECommandReply& text, const std::string& from, size_t size,
     const std::function<bool(const QZEMessageBytes&)>& ours) {
     QZEAsked asked = QZEAsked::of("", QZEFraming::message, QZEBaseDiagnosticModule::displayed());
     asked.positive = QZEAsked::kAnyByte;
@@ -122,7 +122,18 @@ QZEVagCode vagCodeForFaultNumber(int a, int b, QZEVagTroubleCodeStore* moduleSto
 
 // --- TP2.0 ---
 
-QZETp2Assembler::Step QZETp2Assembler::feed(std::string_view reply) {
+QZETp2Assembler::Step QZETp2Assembler::feed(std::string_view reply, bool cutShort) {
+    Step step = frames(reply);
+    if (cutShort && !step.broken) {
+        // The reply stopped before its prompt: the blocks are broken where it stopped.
+        step.broken = true;
+        step.cut = true;
+        step.complete = false;
+    }
+    return step;
+}
+
+QZETp2Assembler::Step QZETp2Assembler::frames(std::string_view reply) {
     Step step;
     if (reply::holdsDamagedFrame(reply)) {
         step.broken = true;
@@ -277,7 +288,7 @@ QZEModuleReply QZEVAGCanModule::tp2Request(const QZEModuleData& module, const st
         closeChannel();
     }
     if (!answer) return {};
-    rate(answer->text, asked);
+    rate(*answer);
     return *answer;
 }
 
@@ -288,10 +299,10 @@ QZEVAGCanModule::Channel QZEVAGCanModule::openChannel(const std::string& tp2,
     if (!setUpForRead(setupCommand("SH") + kSetupIdentifier) ||
         !setUpForRead(setupCommand("CF") + callUp))
         return Channel::none;
-    const std::string reply = sendCommandToOstrel(tp2 + kSetupRequest);
+    const QZECommandReply reply = sendCommandToOstrel(tp2 + kSetupRequest);
     // <destination> D0 <tester's identifier, low, high> <module's identifier, low, high> ...
     std::optional<std::pair<int, int>> ids;
-    for (const auto& frame : rawFrames(reply).frames) {
+    for (const auto& frame : rawFrames(reply.text).frames) {
         if (frame.size() < 6 || frame[1] != "D0") continue;
         auto word = [&](size_t at) {
             return (reply::byteValue(frame[at + 1]) << 8 | reply::byteValue(frame[at])) & 0x7FF;
@@ -319,8 +330,8 @@ QZEVAGCanModule::Channel QZEVAGCanModule::openChannel(const std::string& tp2,
         !setUpForRead(setupCommand("CF") + channel))
         return Channel::none;
     // A1 <block size> <timing parameters>
-    const std::string parameters = sendCommandToOstrel(kChannelParameters);
-    for (const auto& frame : rawFrames(parameters).frames)
+    const QZECommandReply parameters = sendCommandToOstrel(kChannelParameters);
+    for (const auto& frame : rawFrames(parameters.text).frames)
         if (frame[0] == "A1") return Channel::open;
     auto unreadable = unreadableFrame(
         parameters, channel, 6, [](const QZEMessageBytes& frame) { return frame[0] == "A1"; });
@@ -345,11 +356,11 @@ std::optional<QZEModuleReply> QZEVAGCanModule::channelRequest(const std::string&
                                   hexByte(static_cast<int>(bytes.size() >> 8)) + " " +
                                   hexByte(static_cast<int>(bytes.size())) + " " + kwp;
         m_sequence = (m_sequence + 1) & 15;
-        std::string reply = sendCommandToOstrel(frame);
+        QZECommandReply reply = sendCommandToOstrel(frame);
         QZETp2Assembler assembler;
         QZETp2Assembler::Step step;
         for (int round = 0; round < kTp2Rounds; ++round) {
-            step = assembler.feed(reply);
+            step = assembler.feed(reply.text, reply.cutShort);
             if (step.broken || !step.ackNeeded) break;
             reply = sendCommandToOstrel(objcFormat("B%X", step.ackSequence));
             if (step.complete) break;

@@ -43,14 +43,17 @@ class QZETp2Assembler {
         bool cut = false;
     };
 
-    // Takes the frames of one reply.
-    Step feed(std::string_view reply);
+    // Takes the frames of one reply; one cut short (`cutShort`) breaks the blocks where it
+    // stopped.
+    Step feed(std::string_view reply, bool cutShort = false);
     // The message so far (whole once a step was complete).
     const QZEMessageBytes& message() const { return m_message; }
     // A first frame with the message length has come.
     bool started() const { return m_started; }
 
   private:
+    Step frames(std::string_view reply);
+
     QZEMessageBytes m_message;
     size_t m_length = 0;
     bool m_started = false;
