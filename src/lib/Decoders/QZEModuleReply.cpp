@@ -9,10 +9,6 @@
 
 namespace qz {
 
-bool isCutShortLine(std::string_view line) {
-    return reply::tokens(line) == reply::tokens(QZVehicleCommunicationProtocol::kCutShortLine);
-}
-
 bool isBusyCode(int code) {
     return std::find(kBusyCodes.begin(), kBusyCodes.end(), code) != kBusyCodes.end();
 }

@@ -60,10 +60,6 @@ enum class QZEReplyKind {
 inline constexpr std::array<int, 4> kBusyCodes = {0x21, 0x37, 0x10, 0x23};
 bool isBusyCode(int code);
 
-// The engine's former line after the part of a reply that stopped before its prompt, in any
-// spacing. The classifier takes the fact apart from the text and no longer reads it.
-bool isCutShortLine(std::string_view line);
-
 // The name of a kind, for the log ("answer", "cut short", ...).
 const char* replyKindName(QZEReplyKind kind);
 

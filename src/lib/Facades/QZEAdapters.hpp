@@ -35,14 +35,6 @@ class QZVehicleCommunicationProtocol {
     virtual ~QZVehicleCommunicationProtocol() = default;
     // What every failed command answers (no adapter, a time-out, the link closed).
     static constexpr const char* kNoDataReply = "NO DATA/r>";
-    // What a command answers whose reply stopped before its prompt: the part that came, then
-    // this line and the prompt. The line holds the failure's NO DATA and an error word, so a
-    // reader that does not know it takes the reply for a failed one; the reply classifier reads
-    // the part as a reply cut short.
-    static constexpr const char* kCutShortLine = "NO DATA: REPLY CUT SHORT ERROR";
-    static std::string cutShortReply(std::string_view part) {
-        return std::string(part) + "\r" + kCutShortLine + "\r>";
-    }
     // True when the sensor accepted the set-up command.
     virtual bool sendSetupCommandToOstrel(const OptionalText& cmd) = 0;
     // The reply text.
