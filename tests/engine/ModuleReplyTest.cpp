@@ -313,6 +313,13 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
         {"GMLAN frames on another unit's identifier", "5EA 81 11 01 00 92 00 00 00 \r\r>",
          gmlanFrom("7E8"), K::elsewhere},
         {"GMLAN refusal of another unit", "7EA 03 7F A9 12 \r\r>", gmlanFrom("7E8"), K::elsewhere},
+        // The module's own bytes that cannot be read, shown from its address beside its list:
+        // another answer's rest glued on, never a list whole.
+        {"GMLAN list beside a damaged refusal of its own",
+         "7EA 7F A81 01 71 00 0A 00 00 00 \r81 00 00 00 FF 00 00 00 \r\r>", gmlanFrom("7EA"),
+         K::damaged},
+        {"GMLAN list beside bytes of its own that answer nothing asked",
+         "7E8 81 11 01 00 92 00 00 00 \r7E8 03 7F 22 31 \r\r>", gmlanFrom("7E8"), K::damaged},
         // A token that is no byte inside an answer, in either display form and on K-line.
         {"a garbled byte in an answer", "59 02 FF 56 1G 00 08 \r\r>", kUds, K::damaged},
         {"junk after a whole record", "59 02 FF 56 11 00 08 ZZ \r\r>", kUds, K::damaged},

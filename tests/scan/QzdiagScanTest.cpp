@@ -382,11 +382,13 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
          "communicaton",
          {"PGMFI", "AT", "ABS", "SRS", "OBD"},
          communication + "the sensor refused the set-up command \"KQSP;\"; " +
-             named({{"Electric Power Steering", "30"},
-                    {"Immobiliser Control Unit", "D0"},
-                    {"Gauge Control Module", "60"},
-                    {"Multiplex Integrated Control Unit", "40"},
-                    {"Climate Control Unit", "98"}}) +
+             named({{"Anti-lock Brake System on DIAG-H", "28"},
+                    {"Supplemental Restraint System on DIAG-H", "53"},
+                    {"Electric Power Steering on DIAG-H", "30"},
+                    {"Immobiliser Control Unit on DIAG-H", "D0"},
+                    {"Gauge Control Module on DIAG-H", "60"},
+                    {"Multiplex Integrated Control Unit on DIAG-H", "40"},
+                    {"Climate Control Unit on DIAG-H", "98"}}) +
              " were not read: the sensor did not accept their set-up); modules read: PGMFI, AT, "
              "ABS, SRS, OBD"},
         // A K-line unit's header not answered on the pins it is not on: that unit, read on its
@@ -479,9 +481,11 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
          communication +
              "the link to the sensor dropped; the set-up command KQSP5 got no "
              "answer; " +
-             named({{"Electronic Transmission Control", "18"},
-                    {"Electric Fuel Pump Control", "17"},
-                    {"Advanced Crash Safety Module", "01"}}) +
+             named({{"Digital Motor Electronics on pins 7/0", "12"},
+                    {"Electronic Transmission Control on pins 7/0", "18"},
+                    {"Dynamic Stability Control on pins 7/0", "29"},
+                    {"Electric Fuel Pump Control on pins 7/0", "17"},
+                    {"Advanced Crash Safety Module on pins 7/0", "01"}}) +
              " were not read: the sensor did not accept their set-up); modules read: BMWVB33DME, "
              "BMWVB33DSC, BMWVB33KOMBI"},
         // A sensor in firmware recovery is asked nothing more: it cannot be scanned.

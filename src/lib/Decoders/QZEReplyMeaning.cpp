@@ -117,7 +117,9 @@ QZEModuleReply meaningOf(const std::vector<Message>& messages, const Beside& bes
     };
     bool anyCut = false;  // a positive message, or one that cannot be told, cut short
     bool damaged = beside.damaged;
-    bool positiveDamaged = false;  // a damaged message that was a positive one
+    // The module's own bytes, shown from its address, that could not be read or answer nothing
+    // asked: an answer beside them is not all it said (the rest of another answer glued on).
+    bool spoiled = false;
     bool refused = false;
     bool others = false;  // the module's bytes that answer nothing asked
     std::optional<QZEReplyKind> waiting;
@@ -135,16 +137,20 @@ QZEModuleReply meaningOf(const std::vector<Message>& messages, const Beside& bes
             }
             continue;
         }
+        const bool own = from.any() && m.sender.known();
         if (m.control) {
             others = true;
+            spoiled = spoiled || own;
             continue;
         }
         if (m.damaged) {
-            // A damaged message spoils an answer when it was a positive one itself.
+            // A damaged message spoils an answer when it was a positive one itself, or shown
+            // from the module's address.
             damaged = true;
+            spoiled = spoiled || own;
             const int first = m.bytes.empty() ? m.shown : hexByte(m.bytes[0]);
             if (first >= 0 && isPositive(first)) {
-                positiveDamaged = true;
+                spoiled = true;
                 if (!m.bytes.empty()) {
                     out.messages.push_back(owned(m.bytes));
                     out.whole.push_back(false);
@@ -161,6 +167,7 @@ QZEModuleReply meaningOf(const std::vector<Message>& messages, const Beside& bes
             // "7F", the service asked, the response code; any of them may be cut off.
             if (m.bytes.size() >= 2 && asked.service >= 0 && hexByte(m.bytes[1]) != asked.service) {
                 others = true;  // the answer to another request
+                spoiled = spoiled || own;
                 continue;
             }
             const int code = m.bytes.size() >= 3 ? hexByte(m.bytes[2]) : -1;
@@ -175,10 +182,12 @@ QZEModuleReply meaningOf(const std::vector<Message>& messages, const Beside& bes
             continue;
         }
         if (!isPositive(first)) {
-            if (!m.whole)
+            if (!m.whole) {
                 anyCut = true;  // a message that cannot be told
-            else
+            } else {
                 others = true;
+                spoiled = spoiled || own;
+            }
             continue;
         }
         const Fit fit = recordsOf(m.bytes, asked.records);
@@ -188,7 +197,7 @@ QZEModuleReply meaningOf(const std::vector<Message>& messages, const Beside& bes
         if (known && (fit == Fit::wrong || (m.unframed && fit != Fit::holds))) {
             // Whole, and not the answer its own bytes say: no record of it is trusted.
             damaged = true;
-            positiveDamaged = true;
+            spoiled = true;
             continue;
         }
         const bool whole = m.whole && fit == Fit::holds;
@@ -199,7 +208,7 @@ QZEModuleReply meaningOf(const std::vector<Message>& messages, const Beside& bes
     }
     out.withRefusal = refused || waitingAfterAnswer;
     if (!out.messages.empty()) {
-        if (positiveDamaged || beside.damaged || beside.words)
+        if (spoiled || beside.damaged || beside.words)
             out.kind = QZEReplyKind::damaged;
         else if (anyCut || beside.endedEarly)
             out.kind = QZEReplyKind::cutShort;
