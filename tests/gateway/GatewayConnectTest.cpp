@@ -41,17 +41,7 @@ class GatewayConnectTest : public SimulatedSensorTest {
 // the version is asked: the reply is no later for it.
 TEST_F(GatewayConnectTest, StartsTheSensorUpAndReportsOnTheMainQueue) {
     plugIn();
-    core->addHandler([](const std::string& command) -> std::optional<std::string> {
-        if (command == "KQI")
-            DispatchQueue::main()->async([] {
-                std::mutex mutex;
-                std::condition_variable never;
-                std::unique_lock lock(mutex);
-                Clock::current()->waitFor(lock, never, 2 * Relay::kReplyTimeout,
-                                          [] { return false; });
-            });
-        return std::nullopt;
-    });
+    holdMainQueueAt([](const std::string& command) { return command == "KQI"; });
     PelkData::shared()->setInRecoveryMode(true);
     auto s = sensor();
     ASSERT_TRUE(s);

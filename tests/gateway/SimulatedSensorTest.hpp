@@ -1,10 +1,15 @@
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "GatewayTestSupport.hpp"
+#include "api/Communication/Relay.hpp"
 #include "sim/SensorCore.hpp"
 #include "sim/SimulatedAccessory.hpp"
 #include "sim/VehicleProfile.hpp"
@@ -19,6 +24,23 @@ class SimulatedSensorTest : public GatewayTest {
         gateway.reset();
         if (accessory) accessory->unplug();
         GatewayTest::TearDown();
+    }
+    // At the first command `when` picks, the app's main queue, which hands the sensor's replies
+    // over, is held for twice the relay's wait.
+    void holdMainQueueAt(std::function<bool(const std::string&)> when) {
+        auto armed = std::make_shared<std::atomic<bool>>(true);
+        core->addHandler([armed, when = std::move(when)](
+                             const std::string& command) -> std::optional<std::string> {
+            if (when(command) && armed->exchange(false))
+                DispatchQueue::main()->async([] {
+                    std::mutex mutex;
+                    std::condition_variable never;
+                    std::unique_lock lock(mutex);
+                    Clock::current()->waitFor(lock, never, 2 * Relay::kReplyTimeout,
+                                              [] { return false; });
+                });
+            return std::nullopt;
+        });
     }
     void plugIn(sim::VehicleProfile profile = sim::VehicleProfile::builtIn()) {
         core = std::make_shared<sim::SensorCore>(std::move(profile));

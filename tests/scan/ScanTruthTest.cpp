@@ -326,19 +326,9 @@ class ModulesThatNeverAnswer : public ScanTruth, public ::testing::WithParamInte
     // Holds the main queue, from the first module request the sensor gets on, for twice the
     // relay's wait on the scan clock.
     void holdMainQueueAtFirstModuleRequest() {
-        auto armed = std::make_shared<std::atomic<bool>>(true);
-        core->addHandler([armed](const std::string& command) -> std::optional<std::string> {
-            const bool moduleRequest = !command.empty() && std::isxdigit(command[0]) &&
-                                       !command.starts_with("01") && !command.starts_with("09");
-            if (moduleRequest && armed->exchange(false))
-                DispatchQueue::main()->async([] {
-                    std::mutex mutex;
-                    std::condition_variable never;
-                    std::unique_lock lock(mutex);
-                    Clock::current()->waitFor(lock, never, 2 * Relay::kReplyTimeout,
-                                              [] { return false; });
-                });
-            return std::nullopt;
+        holdMainQueueAt([](const std::string& command) {
+            return !command.empty() && std::isxdigit(command[0]) && !command.starts_with("01") &&
+                   !command.starts_with("09");
         });
     }
 };

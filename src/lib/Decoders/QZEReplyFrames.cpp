@@ -6,19 +6,7 @@
 namespace qz::reply {
 
 int hexByte(std::string_view token) {
-    int value = 0;
-    for (char c : token.substr(0, 2)) {
-        int digit = -1;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        if (digit < 0) break;
-        value = value * 16 + digit;
-    }
-    return value;
+    return static_cast<int>(leadingHex(token.substr(0, 2)));
 }
 
 namespace {

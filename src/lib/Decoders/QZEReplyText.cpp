@@ -71,6 +71,23 @@ std::vector<std::string_view> lines(std::string_view text) {
     }
 }
 
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+uint64_t leadingHex(std::string_view text) {
+    uint64_t value = 0;
+    for (char c : text) {
+        const int digit = hexDigit(c);
+        if (digit < 0) break;
+        value = value * 16 + static_cast<uint64_t>(digit);
+    }
+    return value;
+}
+
 bool isHexToken(std::string_view token) {
     return isHex(token);
 }

@@ -29,6 +29,12 @@ std::vector<std::string_view> lines(std::string_view text);
 // One or more hex digits.
 bool isHexToken(std::string_view token);
 
+// The value of a hex digit in either case; -1 for any other character.
+int hexDigit(char c);
+
+// A hex text read up to its first character that is not a hex digit (0 when none is).
+uint64_t leadingHex(std::string_view text);
+
 // A frame marker of the headers-off multi-frame display: one hex digit and a colon ("1:").
 bool isFrameMarker(std::string_view token);
 

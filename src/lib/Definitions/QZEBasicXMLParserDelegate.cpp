@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "lib/Decoders/QZEBitEncodedAddress.hpp"
+#include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Definitions/DefinitionXML.hpp"
 #include "lib/Descriptions/QZESubaruCodeStore.hpp"
 #include "lib/Logging/QZELogging.hpp"
@@ -29,24 +30,6 @@ constexpr std::array<int64_t, 4> kChrysler29BitBuses = {7, 9, 10, 11};
 // Attributes that fill the record's own fields; every other one goes to the extras.
 constexpr std::array<std::string_view, 7> kModuleFields = {
     "Acronym", "Description", "Request_ID", "Response_ID", "Common", "Light", "ModuleCategory"};
-
-// A hex text read up to its first character that is not a hex digit.
-uint64_t wholeHex(const std::string& text) {
-    uint64_t value = 0;
-    for (char c : text) {
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else
-            break;
-        value = value * 16 + static_cast<uint64_t>(digit);
-    }
-    return value;
-}
 
 }  // namespace
 
@@ -194,7 +177,7 @@ void QZEBasicXMLParserDelegate::startBit(const XMLAttributes& attributes) {
     const auto bit = QZEnhancedUtils::hexStringToInt(bitNum ? *bitNum : none);
     const std::string& byteText = m_currentByte ? *m_currentByte : none;
     const uint64_t byte = byteText.size() >= 3
-                              ? wholeHex(byteText)
+                              ? reply::leadingHex(byteText)
                               : static_cast<uint64_t>(QZEnhancedUtils::hexStringToInt(byteText));
     // The J2012 table is keyed by the code: without one the mapping is skipped.
     if (const auto* j2012 = find(attributes, "j2012"); j2012 && code) j2012Table()[*code] = *j2012;

@@ -61,13 +61,6 @@ std::vector<std::string> toStrings(const reply::Tokens& tokens) {
     return {tokens.begin(), tokens.end()};
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 // The wait for the user, shared with the notification observers so that a post racing with
@@ -412,8 +405,8 @@ bool QZEBaseDiagnosticModule::setProtocolIfNeeded(const std::optional<std::strin
 bool QZEBaseDiagnosticModule::setPinsIfNeeded(const std::optional<std::string>& pins) {
     if (!pins || pins->size() != 2) return true;
     if (!QZEnhancedUtils::checkFwIsAtLeast(400, "PIN SWITCHING")) return true;
-    int high = hexDigit((*pins)[0]);
-    int low = hexDigit((*pins)[1]);
+    int high = reply::hexDigit((*pins)[0]);
+    int low = reply::hexDigit((*pins)[1]);
     if (high < 0 || low < 0) {
         log().logError("Invalid pins requested: %@", *pins);
         return true;

@@ -3,19 +3,13 @@
 #include <bit>
 #include <vector>
 
+#include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Facades/QZEData.hpp"
 #include "lib/Logging/QZELogging.hpp"
 
 namespace qz {
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // The text split into code points, each kept as its UTF-8 bytes.
 std::vector<std::string> characters(const std::string& text) {
@@ -105,7 +99,7 @@ int32_t QZEnhancedUtils::hexStringToInt(std::string_view text) {
     if (text.size() >= 2) padded[0] = text[0], padded[1] = text[1];
     int32_t value = 0;
     for (char c : padded) {
-        int d = hexValue(c);
+        int d = reply::hexDigit(c);
         if (d < 0) break;
         value = value * 16 + d;
     }
@@ -144,7 +138,7 @@ bool QZEnhancedUtils::isJ2012(const std::optional<std::string>& code) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     if (head[0] != 'B' && head[0] != 'C' && head[0] != 'P' && head[0] != 'U') return false;
     for (size_t i = 1; i < 5; ++i)
-        if (hexValue(head[i]) < 0) return false;
+        if (reply::hexDigit(head[i]) < 0) return false;
     return true;
 }
 
