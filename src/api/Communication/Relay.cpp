@@ -261,9 +261,7 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
         const std::string response = response_;
         timedOutPart_ = stringBuffer_;
         bool post = false;
-        // A sensor that sent a late reply meanwhile is not silent.
-        if (response.empty() && setAside_.empty() &&
-            ++consectutiveTimeouts_ >= kTimeoutsBeforeDisconnect) {
+        if (response.empty() && ++consectutiveTimeouts_ >= kTimeoutsBeforeDisconnect) {
             timedOut_ = true;
             consectutiveTimeouts_ = 0;
             post = true;
@@ -273,7 +271,6 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
         ++lateReplies_;
         lastInput_ = Clock::current()->now();
         lock.unlock();
-        logSetAside();
         Log::e("cmd: \"" + logged + "\" timed out, response: " + maskedForLog(response, password));
         if (post) NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_TIMEDOUT);
         return std::unexpected(CommError::timedOut);
