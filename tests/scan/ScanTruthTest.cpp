@@ -889,9 +889,9 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
          "|TPMS: U0100/STORED U0121/STORED|OBD:",
          false, [](VehicleProfile& p) { p.noSpaces = true; }},
         // An identification that stops before its end identifies nothing, whatever came of it
-        // (VGS2FE, the first unit read).
+        // (VGS2FE, the first unit read), and leaves the read not whole.
         {"Mercedes: VGS2FE's identification stops, every time", "mercedes.json",
-         "VGS2FE/22F100", "7E9 07 62 F1 00 0A ", false, mercedes, true, {}, 0,
+         "VGS2FE/22F100", "7E9 07 62 F1 00 0A ", false, mercedes, false, {}, 0,
          "Mercedes unit VGS2FE not identified (its answer: cut short)", 3},
         // The TCM's refusal cut by a stall, the ECM's late rest glued to it: never a TCM listed
         // without codes.
@@ -922,9 +922,10 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
          "ACM/13", "53", false, chryslerCan + "|PCM: P1294/STORED P1693/STORED|" + cab +
              "|BCM: B1210/STORED|MIC:|OBD:"},
         // Bytes that answer nothing asked (its own "7F" and a neighbour's late bytes) are an
-        // answer that could not be read: the unit is there, its codes are read.
+        // answer that could not be read: the unit is there, its codes are read, the read is not
+        // whole.
         {"Mercedes: ESP9's identification answered with a neighbour's late bytes", "mercedes.json",
-         "ESP9/22F100", "7A9 03 7F 0A 05 21 10 \r", false, mercedes, true, {}, 0,
+         "ESP9/22F100", "7A9 03 7F 0A 05 21 10 \r", false, mercedes, false, {}, 0,
          "Mercedes unit ESP9 not identified (its answer: damaged)"},
         // Its count and its length disagree: damaged, never three codes the car does not hold.
         {"Toyota: the K-line ECM's count a pair more than it holds", "toyota.json", "", "", false,

@@ -383,7 +383,7 @@ TEST_F(MakeModuleTest, MercedesCanReadsKwpUnitsByVariantAndKLineUnitsOnKLine) {
     EXPECT_EQ(can.definitionArray(), (Texts{"Diesel air flow"}));
 
     // An identification that stops before its end, every time it is asked, identifies nothing:
-    // the unit's codes with the texts of its first variant.
+    // the unit's codes with the texts of its first variant, the read not whole.
     fakes.events->clear();
     vehicle->script("1A87", {ScriptedVehicle::stalled("7E8 06 5A 87 01 02 02 04 \r")});
     QZEMercedesCANDiagnosticModule unidentified;
@@ -392,6 +392,7 @@ TEST_F(MakeModuleTest, MercedesCanReadsKwpUnitsByVariantAndKLineUnitsOnKLine) {
               (Texts{"KQSH7E0", "KQCF7E8", "KQH1", "1A87", "1A87", "1A87", "18 02 FF 00", "KQH0"}));
     EXPECT_EQ(codesWithStatus(unidentified), (Texts{"P0100 MIL/PRESENT"}));
     EXPECT_EQ(unidentified.definitionArray(), (Texts{"Petrol air flow"}));
+    EXPECT_EQ(unidentified.readOutcome(), QZEReadOutcome::incomplete);
 
     fakes.events->clear();
     vehicle->protocol = "6";

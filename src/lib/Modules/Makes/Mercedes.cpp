@@ -206,13 +206,16 @@ bool QZEMercedesCANDiagnosticModule::scanCodes(QZEModuleData& module) {
     if (reply.kind == QZEReplyKind::silence || reply.kind == QZEReplyKind::sensorWord) return false;
     const auto identification = ecuIdentification(identify, reply);
     const QZEModuleData* variant = variantFor(variantsOf(module), identification);
-    if (identification)
+    if (identification) {
         QZELogging::shared().logInfo("Mercedes unit %@ identified as %@, variant %@",
                                      module.accronym(), identification, variant->accronym());
-    else
+    } else {
         QZELogging::shared().logWarning(
             "Mercedes unit %@ not identified (its answer: %@), the texts of variant %@",
             module.accronym(), replyKindName(reply.kind), variant->accronym());
+        // It answered and could not be read: its codes are read, the read is not whole.
+        noteOutcome(QZEReadOutcome::incomplete);
+    }
     const bool ok = readAddressed(module, row);
     // The scan leaves the texts of a unit with variants as they are.
     finishCodes(*variant, row.status, true);
