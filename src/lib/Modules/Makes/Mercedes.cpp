@@ -213,8 +213,9 @@ bool QZEMercedesCANDiagnosticModule::scanCodes(QZEModuleData& module) {
         QZELogging::shared().logWarning(
             "Mercedes unit %@ not identified (its answer: %@), the texts of variant %@",
             module.accronym(), replyKindName(reply.kind), variant->accronym());
-        // It answered and could not be read: its codes are read, the read is not whole.
-        noteOutcome(QZEReadOutcome::incomplete);
+        // It answered and could not be read (a refusal tells it has none to give): its codes
+        // are read, the read is not whole.
+        if (reply.unreadable()) noteOutcome(QZEReadOutcome::incomplete);
     }
     const bool ok = readAddressed(module, row);
     // The scan leaves the texts of a unit with variants as they are.
