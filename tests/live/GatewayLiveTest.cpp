@@ -89,8 +89,8 @@ TEST_F(GatewayLive, DiscoversRefreshesAndListsTheVehiclesParameters) {
     EXPECT_EQ(*refreshed.at(0).value, rpm);
     EXPECT_TRUE(refreshed.at(0).onGatewayQueue);
     EXPECT_EQ(rpm->valueAsText(false), "1726.0 RPM");
-    // The sensor is asked to name the PID before its bytes, once.
-    EXPECT_EQ(sent(), (std::vector<std::string>{"KQRP1", "010C"}));
+    // The sensor names the PID before its bytes since the support walk: not asked again.
+    EXPECT_EQ(sent(), (std::vector<std::string>{"010C"}));
     EXPECT_EQ(lines->containing("updatePID(_:callback:) -> Function Called: [\"pid: PID: 0C"), 1u);
 
     // `pids` is the whole catalogue, the same objects.
@@ -310,7 +310,8 @@ TEST_F(GatewayLive, OffCanTheVinIsReadWithMultipleResponses) {
     gateway->requestVin(vin.callback());
     ASSERT_TRUE(vin.waitFor(1));
     EXPECT_EQ(vin.at(0).value, "JT2BF22K1W0123456");
-    EXPECT_EQ(sent(), (std::vector<std::string>{"KQX1", "0902", "KQX0"}));
+    // The VIN's bytes alone: the names the support check asked for are put off.
+    EXPECT_EQ(sent(), (std::vector<std::string>{"KQRP0", "KQX1", "0902", "KQX0"}));
 }
 
 TEST_F(GatewayLive, AsksForVinSupport) {

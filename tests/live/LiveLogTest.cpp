@@ -68,8 +68,9 @@ TEST_F(LiveLog, TheSmogRetrievalLogsEveryParameterAndTheReport) {
     rig.core().addFault(qz::sim::Fault::unknown(1, "KQTC"));
     EXPECT_FALSE(SmogInfoRetriever(vehicle).retrieveSmogStatus());
     EXPECT_TRUE(has("-> Malfunction Indicator Lamp (MIL) Status error updating"));
-    EXPECT_TRUE(has("-> Smog check: the monitor status (01 01) was not read: 0101 got no usable "
-                    "answer"));
+    EXPECT_TRUE(
+        has("-> Smog check: the monitor status (01 01) was not read: 0101 got no usable "
+            "answer"));
     EXPECT_TRUE(has("-> Smog check: the stored codes were not read: KQTC was answered \"?\""));
     EXPECT_FALSE(has("-> Setup failed"));
 

@@ -43,8 +43,8 @@ TEST_F(SmogRetriever, ReadsEverythingInOrder) {
     auto r = run();
     ASSERT_TRUE(r);
     EXPECT_EQ(rig_->commands(),
-              (std::vector<std::string>{"KQX1", "0100", "0120", "0140", "011F", "0121", "0131",
-                                        "014D", "014E", "0101", "KQTC", "KQTCP", "KQX0"}));
+              (std::vector<std::string>{"KQX1", "KQRP1", "0100", "0120", "0140", "011F", "0121",
+                                        "0131", "014D", "014E", "0101", "KQTC", "KQTCP", "KQX0"}));
     auto report = *r;
     EXPECT_EQ(report->smogCheckResult(), SmogReportStatus::fail);
     EXPECT_EQ(report->numConfirmed(), 1);
@@ -78,10 +78,13 @@ TEST_F(SmogRetriever, SeveralUnitsGiveTheSmallestCounterAndTheOredMonitors) {
 }
 
 TEST_F(SmogRetriever, UnreadBlocksAreUnsupportedAndNoDataCountsNoCode) {
-    use(profileWith(R"({"01": "00 07 65 00", "1F": "00 10", "21": "00 00", "4D": "00 00"})"));
+    use(profileWith(
+        R"({"01": "00 07 65 00", "1F": "00 10", "21": "12 34 56 78", "31": "01 F4", "4D": "00 00"})"));
     rig_->core().addFault(Fault::noData(-1, "0140"));
-    // A counter that stalls is given but not read: the report tells it from one not given.
-    rig_->core().addFault(Fault::silence(1, "0121"));
+    // A counter that stalls is given but not read: the report tells it from one not given. The
+    // rest of its answer, come while the next counter's late answer is awaited, is none of it.
+    rig_->core().addFault(Fault::split(2, 6.0, 1, "0121"));
+    rig_->core().addFault(Fault::delay(2.0, 1, "0131"));
     auto r = run();
     ASSERT_TRUE(r);
     EXPECT_EQ((*r)->timeMilOn()->supportStatus(), SupportStatus::unsupported);
@@ -90,6 +93,8 @@ TEST_F(SmogRetriever, UnreadBlocksAreUnsupportedAndNoDataCountsNoCode) {
     EXPECT_EQ((*r)->distanceMilOn()->supportStatus(), SupportStatus::supported);
     EXPECT_FALSE((*r)->distanceMilOn()->value());
     EXPECT_EQ((*r)->notRead(0x21), CommError::timedOut);
+    ASSERT_TRUE((*r)->distanceMilOff()->value());
+    EXPECT_EQ((*r)->distanceMilOff()->value()->value, 500.0);
     EXPECT_EQ((*r)->notRead(0x1F), std::nullopt);
     EXPECT_EQ((*r)->numConfirmed(), 0);  // "NO DATA" counts no code
     EXPECT_EQ((*r)->smogCheckResult(), SmogReportStatus::pass);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <future>
+#include <optional>
 #include <thread>
 
 #include "api/Communication/PelkNotifications.hpp"
@@ -280,8 +281,8 @@ TEST(RelayLate, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
         bool echo;           // the sensor echoes commands
         bool responseBytes;  // the sensor names the service and PID ("KQRP1")
         std::vector<Fault> faults;
-        bool checked;  // the caller says its answer names 010D
-        std::string answer;
+        bool checked;                       // the caller says its answer names 010D
+        std::optional<std::string> answer;  // none: 010D times out
     };
     const std::vector<Case> cases = {
         // 010C's answer comes 3.2 s after it was sent, in the settling; 010D is answered half a
@@ -312,6 +313,14 @@ TEST(RelayLate, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
          {Fault::delay(6.0, 1, "010C"), Fault::delay(2.5, 1, "010D")},
          true,
          "41 0D 32 \r>"},
+        // The rest the caller's check refused is no answer at the deadline either; the sensor
+        // that sent it is not silent.
+        {"a stalled answer's rest, and no answer",
+         false,
+         true,
+         {Fault::split(2, 6.0, 1, "010C"), Fault::silence(1, "010D")},
+         true,
+         std::nullopt},
     };
     // At 0.3 of real time the half seconds between the late bytes and the answer hold under load.
     ScopedClock clock(std::make_shared<ScaledClock>(0.3));
@@ -326,14 +335,19 @@ TEST(RelayLate, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
         ASSERT_TRUE(relay->sendToSensor("KQI").has_value());
         for (const auto& f : c.faults) link->core().addFault(f);
         EXPECT_EQ(relay->sendToSensor("010C").error(), CommError::timedOut);
+        const int64_t timeOuts = relay->consectutiveTimeouts();
         const Relay::ReplyCheck named = [](std::string_view reply) {
             return reply.find("41 0D") != std::string_view::npos;
         };
         auto speed =
             relay->sendToSensor("010D", false, 0, {}, c.checked ? named : Relay::ReplyCheck{});
-        ASSERT_TRUE(speed.has_value());
-        EXPECT_EQ(*speed, c.answer);
-        EXPECT_EQ(relay->consectutiveTimeouts(), 0);
+        if (c.answer) {
+            ASSERT_TRUE(speed.has_value());
+            EXPECT_EQ(*speed, *c.answer);
+        } else {
+            EXPECT_EQ(speed.error(), CommError::timedOut);
+        }
+        EXPECT_EQ(relay->consectutiveTimeouts(), c.answer ? 0 : timeOuts);
     }
 }
 

@@ -126,7 +126,7 @@ std::string Relay::maskedForLog(std::string_view text, std::string_view password
 }
 
 Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* linkSeen,
-                                const ReplyCheck& ours) {
+                                const ReplyCheck& ours, const ReplyCheck& isAnswer) {
     auto clock = Clock::current();
     const auto deadline = clock->deadlineAfter(kReplyTimeout);
     auto linkChanged = [&] { return linkSeen && linkClosings_ != *linkSeen; };
@@ -160,14 +160,23 @@ Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* li
         DispatchQueue::main()->sync([] {});
         lock.lock();
     }
-    if (!setAside_.empty()) {
-        // Nothing else came: the reply set aside was the answer after all (its mark misled: an
-        // echo switched off unseen, say).
-        response_ = std::move(setAside_.back());
-        setAside_.pop_back();
+    // Nothing else came: a reply set aside only for want of the echo was the answer after all
+    // (an echo switched off unseen). One the caller's check refused is no answer. Either way a
+    // reply may still be due: the next transmission waits for the link to settle.
+    for (auto late = setAside_.rbegin(); late != setAside_.rend(); ++late) {
+        if (isAnswer && !isAnswer(*late)) continue;
+        response_ = std::move(*late);
+        setAside_.erase(std::next(late).base());
+        expectLateReply();
         return Wait::reply;
     }
     return Wait::timedOut;
+}
+
+void Relay::expectLateReply() {
+    settling_ = true;
+    lateReplies_ = std::min(lateReplies_ + 1, kLateRepliesKept);
+    lastInput_ = Clock::current()->now();
 }
 
 void Relay::settle(std::unique_lock<std::mutex>& lock, uint64_t linkSeen) {
@@ -249,7 +258,7 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
         sensor_->send(transmitted);
         Log::v("-> " + logged);
         lock.lock();
-        const Wait wait = waitForReply(lock, &linkSeen, ours);
+        const Wait wait = waitForReply(lock, &linkSeen, ours, isAnswer);
         if (wait == Wait::reply) continue;
         if (wait == Wait::linkClosed) {
             lock.unlock();
@@ -261,16 +270,17 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
         const std::string response = response_;
         timedOutPart_ = stringBuffer_;
         bool post = false;
-        if (response.empty() && ++consectutiveTimeouts_ >= kTimeoutsBeforeDisconnect) {
+        // Replies set aside as late ones show a sensor that still answers.
+        if (response.empty() && setAside_.empty() &&
+            ++consectutiveTimeouts_ >= kTimeoutsBeforeDisconnect) {
             timedOut_ = true;
             consectutiveTimeouts_ = 0;
             post = true;
         }
         // The reply may still come: it must not be taken for the next command's.
-        settling_ = true;
-        ++lateReplies_;
-        lastInput_ = Clock::current()->now();
+        expectLateReply();
         lock.unlock();
+        logSetAside();
         Log::e("cmd: \"" + logged + "\" timed out, response: " + maskedForLog(response, password));
         if (post) NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_TIMEDOUT);
         return std::unexpected(CommError::timedOut);

@@ -53,9 +53,11 @@ class SessionController;
 //   answer carries a mark of its own: a sensor that echoes commands puts the command before its
 //   answer, so a reply without the echo of the command sent is the rest of an earlier one; and a
 //   caller may say what its answer holds (`ReplyCheck`: a live-data answer names its PID). Such
-//   a reply is set aside and the wait goes on; when nothing else comes before the deadline, it
-//   is handed over after all. Without a mark a late rest cannot be told from an answer (both are
-//   bytes and a prompt) and is handed over as the reply, as it came.
+//   a reply is set aside and the wait goes on; when nothing else comes before the deadline, one
+//   set aside for want of the echo alone is handed over after all (the link then settles before
+//   the next transmission, the command's own answer being possibly still due), and one the
+//   caller's check refused is none: the command times out. Without a mark a late rest cannot be
+//   told from an answer (both are bytes and a prompt) and is handed over as the reply, as it came.
 //
 // Firmware mode: `sendFwModeCommand` writes one raw frame (the recovery probe, answered by
 // a bare "s"); `writeFw` writes one raw block and completes when the expected 'C' and
@@ -71,6 +73,8 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     static constexpr int64_t kTimeoutsBeforeDisconnect = 5;
     // Seconds of silence after a time-out before the next transmission.
     static constexpr double kSettleTime = 1.0;
+    // Late replies looked out for at most (each time-out adds one until its prompt comes).
+    static constexpr int64_t kLateRepliesKept = 3;
 
     // A relay over `sessionController` (its `bt` and `sensor`); registers itself as the
     // controller's receiver and observes "DeviceConnectStarted".
@@ -144,9 +148,13 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     // `linkSeen` (the link closings counted before the transmission), a closing since then
     // ends the wait when the link is no longer open. While a late reply is due, a reply that
     // `ours` does not take is set aside (`setAside_`) and the wait goes on; at the deadline the
-    // last one set aside is the reply.
+    // last one set aside that the caller's `isAnswer` takes is the reply, and a late reply is
+    // looked out for again.
     Wait waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* linkSeen = nullptr,
-                      const ReplyCheck& ours = {});
+                      const ReplyCheck& ours = {}, const ReplyCheck& isAnswer = {});
+    // A reply may still come after the one taken (mutex_ held): what arrives until its prompt
+    // or a quiet `kSettleTime` is dropped, and later replies are checked for their marks.
+    void expectLateReply();
     // After a time-out: waits (mutex_ held) until the late reply is through, the link is quiet,
     // or the link closings counted differ from `linkSeen`.
     void settle(std::unique_lock<std::mutex>& lock, uint64_t linkSeen);

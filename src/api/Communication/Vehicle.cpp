@@ -14,6 +14,7 @@
 #include "api/Logging/Log.hpp"
 #include "api/PIDs/HexText.hpp"
 #include "api/PIDs/PIDInfo.hpp"
+#include "api/PIDs/PIDRequest.hpp"
 #include "api/VIN/VIN.hpp"
 #include "lib/Content/DefinitionFile.hpp"
 #include "lib/Decoders/QZEReplyText.hpp"
@@ -46,12 +47,6 @@ std::string removingAll(std::string text, std::string_view what) {
         text.erase(at, what.size());
     }
     return text;
-}
-
-std::string twoDigitHex(uint64_t value) {
-    char buffer[24];
-    std::snprintf(buffer, sizeof buffer, "%02llX", static_cast<unsigned long long>(value));
-    return buffer;
 }
 
 }  // namespace
@@ -205,6 +200,7 @@ QZESetupAnswer Vehicle::sendSetupCommand(const OptionalText& cmd) {
         return QZESetupAnswer::refused;
     }
     auto reply = exchange(*cmd);
+    if (isResponseBytesCommand(*cmd)) followResponseBytes(reply);
     if (!reply) return QZESetupAnswer::unanswered;
     // "OK" with no refusal, NO DATA or error word beside it; what the sensor did not take is not
     // in force.
@@ -281,11 +277,12 @@ uint8_t Vehicle::hexToUInt8(std::string_view text) {
 
 Result<std::string, CommError> Vehicle::sendAndUpdate(PIDInfo& pid, bool multipleResponses,
                                                       MultiResponseStrategy strategy) {
-    const std::string request =
-        twoDigitHex(static_cast<uint64_t>(pid.mode())) + twoDigitHex(pid.pid());
     auto r = relay();
     if (!r) return std::unexpected(CommError::noDelegate);
-    auto reply = r->sendToSensor(request, multipleResponses, 0, strategy);
+    // Named answers: a late rest of an earlier answer is not taken for this one.
+    const auto named = answersNamed();
+    if (!named) return std::unexpected(named.error());
+    auto reply = PIDRequest::of(pid).ask(*r, *named, multipleResponses, 0, strategy);
     if (!reply) return reply;
 
     const std::string cleaned = removingAll(*reply, " \r>");
@@ -375,7 +372,7 @@ int64_t Vehicle::activeLowPin() {
     return lockedCopy(m_mutex, m_activeLowPin);
 }
 
-bool Vehicle::responseBytesShown() const {
+std::optional<bool> Vehicle::responseBytesShown() const {
     return lockedCopy(m_mutex, m_responseBytesShown);
 }
 
@@ -383,10 +380,36 @@ bool Vehicle::showResponseBytes(bool shown) {
     if (responseBytesShown() == shown) return true;
     // A sensor that refused them once is not asked again before it starts up anew.
     if (shown && lockedCopy(m_mutex, m_responseBytesRefused)) return false;
-    const QZESetupAnswer answer = sendSetupCommand(std::string(shown ? "KQRP1" : "KQRP0"));
-    if (shown && answer == QZESetupAnswer::refused)
+    const std::string command = shown ? "KQRP1" : "KQRP0";
+    auto reply = exchange(command);
+    if (reply && reply::isAccepted(*reply)) {
+        proccessPinSwitchCommands(command);
+        return true;
+    }
+    followResponseBytes(reply);
+    if (shown && reply && reply::holdsSensorError(*reply))
         lockedAssign(m_mutex, m_responseBytesRefused, true);
-    return answer == QZESetupAnswer::accepted;
+    return false;
+}
+
+bool Vehicle::isResponseBytesCommand(const std::string& cmd) {
+    const std::string bare = removingAll(cmd, " ");
+    return bare == "KQRP1" || bare == "KQRP0" || bare == "ATRP1" || bare == "ATRP0";
+}
+
+void Vehicle::followResponseBytes(const Result<std::string, CommError>& reply) {
+    // "OK" puts the command in force (as followed on acceptance) and a refusal ("?", an error
+    // word) leaves the sensor as it was; after anything else it may print either way.
+    if (reply && (reply::isAccepted(*reply) || reply::holdsSensorError(*reply))) return;
+    lockedAssign(m_mutex, m_responseBytesShown, std::nullopt);
+}
+
+Result<bool, CommError> Vehicle::answersNamed(bool wanted) {
+    if (showResponseBytes(wanted)) return wanted;
+    if (auto state = responseBytesShown()) return *state;
+    if (showResponseBytes(!wanted)) return !wanted;
+    if (auto state = responseBytesShown()) return *state;
+    return std::unexpected(isLinkOpen() ? CommError::timedOut : CommError::notConnected);
 }
 
 std::optional<bool> Vehicle::headersShown() {

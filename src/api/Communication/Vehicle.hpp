@@ -125,12 +125,18 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     void proccessPinSwitchCommands(const std::string& cmd);
 
     // Whether the sensor prints the service and PID before the bytes of a Mode 1 or Mode 9
-    // answer ("KQRP1" in force, as followed here).
-    bool responseBytesShown() const;
-    // Has the sensor print them, or not ("KQRP1"/"KQRP0", sent only when not in force already,
-    // and "KQRP1" not again after a refusal until the next initialisation); true when they are
-    // as asked.
+    // answer ("KQRP1" in force, as followed here); none when not known (a "KQRP" set-up that
+    // went unanswered or was answered with something else than "OK" or a refusal).
+    std::optional<bool> responseBytesShown() const;
+    // Has the sensor print them, or not ("KQRP1"/"KQRP0", sent only when not known to be in
+    // force already, and "KQRP1" not again after a refusal until the next initialisation); true
+    // when they are as asked. A refusal ("?", an error word) leaves the sensor as it was.
     bool showResponseBytes(bool shown);
+    // How the next Mode 1 or Mode 9 answer comes: with names (true) or its bytes alone (false),
+    // `wanted` where the sensor takes it, else the way known to be in force. Never a guess: when
+    // neither is known, the sensor did not answer its set-up (`timedOut`, or `notConnected` once
+    // the link is gone), and nothing is to be read.
+    Result<bool, CommError> answersNamed(bool wanted = true);
 
     // "0x" prefix optional; empty, unparseable or above 255 gives 0.
     static uint8_t hexToUInt8(std::string_view text);
@@ -138,6 +144,9 @@ class Vehicle : public QZVehicleCommunicationProtocol,
   private:
     explicit Vehicle(std::optional<std::filesystem::path> rebrandedVins);
     Result<std::string, CommError> exchange(const std::string& command);
+    static bool isResponseBytesCommand(const std::string& cmd);
+    // Follows the answer to a "KQRP" set-up that was not accepted.
+    void followResponseBytes(const Result<std::string, CommError>& reply);
     // The identifier of the sensor the relay's session is connected to, if any.
     std::optional<std::string> sensorIdentifier() const;
 
@@ -150,7 +159,7 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     std::optional<std::string> m_currentVin;
     BusProtocol m_activeMainBus = BusProtocol::unknownBus;
     bool m_headersShown = false;
-    bool m_responseBytesShown = false;
+    std::optional<bool> m_responseBytesShown = false;
     bool m_responseBytesRefused = false;
     int64_t m_activeHighPin = 0;
     int64_t m_activeLowPin = 0;

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <optional>
 
 #include "api/Communication/Relay.hpp"
 #include "api/Logging/Log.hpp"
 #include "api/PIDs/HexText.hpp"
+#include "api/PIDs/PIDRequest.hpp"
 #include "lib/Decoders/QZEReplyText.hpp"
 
 namespace qz {
@@ -36,9 +36,8 @@ Result<std::vector<bool>, CommError> LiveDataSupportChecker::checkSupport(
     for (size_t i = 0; i < blocks.size(); ++i) blocks[i].pid = static_cast<int64_t>(i) * 0x20;
     std::optional<CommError> noVehicle;
     for (auto& block : blocks) {
-        char request[8];
-        std::snprintf(request, sizeof request, "01%02X", static_cast<unsigned>(block.pid));
-        auto answer = relay_->sendToSensor(request, true, 2, MultiResponseStrategy::bitwiseOr);
+        const PIDRequest request{0x01, static_cast<uint8_t>(block.pid)};
+        auto answer = request.ask(*relay_, named_, true, 2, MultiResponseStrategy::bitwiseOr);
         // Every OBD-II vehicle answers 01 00: without an answer there is no vehicle to walk.
         if (block.pid == 0 && (!answer || reply::holdsNoData(*answer) ||
                                reply::holdsSensorError(*answer) || !holdsByte(*answer))) {
@@ -68,7 +67,8 @@ Result<std::vector<bool>, CommError> LiveDataSupportChecker::checkSupport(
 
 Result<bool, CommError> LiveDataSupportChecker::checkVinSupport() {
     if (!relay_) return std::unexpected(CommError::noDelegate);
-    auto answer = relay_->sendToSensor("0900", true, 0, MultiResponseStrategy::bitwiseOr);
+    auto answer =
+        PIDRequest{0x09, 0x00}.ask(*relay_, named_, true, 0, MultiResponseStrategy::bitwiseOr);
     if (!answer) return std::unexpected(answer.error());
     std::string text;
     for (char c : *answer)

@@ -19,7 +19,9 @@ class LiveDataSupportChecker {
     // Flags of PIDs 0x00...0xC0.
     static constexpr size_t kFlagCount = 193;
 
-    explicit LiveDataSupportChecker(std::shared_ptr<Relay> relay) : relay_(std::move(relay)) {}
+    // `named`: the sensor names the service and PID before the bytes ("KQRP1" in force).
+    explicit LiveDataSupportChecker(std::shared_ptr<Relay> relay, bool named = false)
+        : relay_(std::move(relay)), named_(named) {}
 
     const std::shared_ptr<Relay>& relay() const { return relay_; }
 
@@ -36,6 +38,7 @@ class LiveDataSupportChecker {
 
   private:
     std::shared_ptr<Relay> relay_;
+    bool named_ = false;
 };
 
 }  // namespace qz

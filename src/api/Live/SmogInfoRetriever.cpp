@@ -92,8 +92,6 @@ bool SmogInfoRetriever::setUp(const char* command) {
 Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrieveSmogStatus() {
     failures_.clear();
     dropped_ = false;
-    // The answers' bytes alone, as the report reads them.
-    if (vehicle_) vehicle_->showResponseBytes(false);
     if (!setUp("KQX1")) {
         Log::e("Setup failed");
         return std::unexpected(dropped_ ? SmogInfoError::notConnected : SmogInfoError::setupFailed);
@@ -116,7 +114,14 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
         if (!report) return std::unexpected(SmogInfoError::setupFailed);
         return report;
     };
-    auto flags = LiveDataSupportChecker(relay).checkSupport(false);
+    // Named answers where the sensor takes it: the late rest of an earlier answer is not read as
+    // the next one.
+    const auto named = vehicle_->answersNamed();
+    if (!named) {
+        if (!linkDropped()) fail("the sensor did not answer the set-up command KQRP1");
+        return end(nullptr);
+    }
+    auto flags = LiveDataSupportChecker(relay, *named).checkSupport(false);
     if (!flags) {
         if (!linkDropped())
             fail("the vehicle did not answer 0100 (no vehicle, or its ignition is off)");

@@ -10,6 +10,7 @@
 #include "api/Logging/Log.hpp"
 #include "api/PIDs/HexText.hpp"
 #include "api/PIDs/Mode1/Mode1PIDs.hpp"
+#include "api/PIDs/PIDRequest.hpp"
 #include "lib/Decoders/QZEReplyText.hpp"
 #include "platform/Locked.hpp"
 
@@ -48,27 +49,6 @@ void removeAll(std::string& s, std::string_view what) {
     for (size_t at = 0; (at = s.find(what, at)) != std::string::npos;) s.erase(at, what.size());
 }
 
-// The words of a line: runs between blanks.
-std::vector<std::string_view> wordsOf(std::string_view line) {
-    std::vector<std::string_view> out;
-    for (size_t at = 0; at < line.size();) {
-        const size_t end = std::min(line.find_first_of(" \t\n", at), line.size());
-        if (end > at) out.push_back(line.substr(at, end - at));
-        at = end + 1;
-    }
-    return out;
-}
-
-// Where a line names the response to `service` and `pid` ("41 0D" for 010D): first, or after
-// the line's header; npos when it does not.
-size_t namedAt(const std::vector<std::string_view>& words, uint8_t service, uint8_t pid) {
-    for (size_t at : {size_t{0}, size_t{1}}) {
-        if (words.size() < at + 2) break;
-        if (parseByte(words[at]) == service + 0x40 && parseByte(words[at + 1]) == pid) return at;
-    }
-    return std::string_view::npos;
-}
-
 double numberOf(const std::shared_ptr<NumericPID>& pid) {
     auto v = pid->value();
     return v ? v->value : 0.0;
@@ -77,7 +57,7 @@ double numberOf(const std::shared_ptr<NumericPID>& pid) {
 }  // namespace
 
 std::string PIDInterface::requestText(const PIDInfo& pid) {
-    return asTwoDigitHex(static_cast<int64_t>(pid.mode())) + asTwoDigitHex(pid.pid());
+    return PIDRequest::of(pid).text();
 }
 
 Result<std::vector<std::string>, CommError> PIDInterface::cleanAnswer(const std::string& answer,
@@ -136,36 +116,11 @@ Result<std::vector<std::string>, CommError> PIDInterface::cleanAnswer(const std:
 }
 
 std::optional<std::string> PIDInterface::namedAnswer(std::string_view answer, const PIDInfo& pid) {
-    const auto service = static_cast<uint8_t>(pid.mode());
-    const auto number = static_cast<uint8_t>(pid.pid());
-    std::string out;
-    for (size_t at = 0; at <= answer.size();) {
-        const size_t cr = std::min(answer.find('\r', at), answer.size());
-        const std::string_view line = answer.substr(at, cr - at);
-        const auto words = wordsOf(line);
-        if (words.empty() || line.find('>') != std::string_view::npos) {
-            out += line;  // blank, or the prompt's line
-        } else {
-            const size_t named = namedAt(words, service, number);
-            if (named == std::string_view::npos) return std::nullopt;
-            for (size_t i = 0; i < words.size(); ++i) {
-                if (i == named || i == named + 1) continue;
-                out.append(words[i]).append(" ");
-            }
-        }
-        if (cr < answer.size()) out += '\r';
-        at = cr + 1;
-    }
-    return out;
+    return PIDRequest::of(pid).bytesOf(answer);
 }
 
 bool PIDInterface::namesRequest(std::string_view reply, const PIDInfo& pid) {
-    if (reply::holdsNoData(reply) || reply::holdsSensorError(reply)) return true;
-    const auto service = static_cast<uint8_t>(pid.mode());
-    const auto number = static_cast<uint8_t>(pid.pid());
-    for (auto line : reply::lines(reply))
-        if (namedAt(wordsOf(line), service, number) != std::string_view::npos) return true;
-    return false;
+    return PIDRequest::of(pid).namedBy(reply);
 }
 
 std::vector<std::string> PIDInterface::vinData(const std::string& answer) {
@@ -211,14 +166,10 @@ Result<std::shared_ptr<PIDInfo>, CommError> PIDInterface::updatePid(
     // Asked to name the service and PID before the bytes, the sensor's answer shows whose it is:
     // what names another request (the late rest of an earlier answer) is none of this one's.
     auto v = vehicle();
-    const bool named = v && v->showResponseBytes(true);
-    Relay::ReplyCheck isAnswer;
-    if (named) isAnswer = [&](std::string_view reply) { return namesRequest(reply, *pid); };
-    auto answer =
-        r->sendToSensor(requestText(*pid), false, 0, MultiResponseStrategy::bitwiseOr, isAnswer);
-    if (!answer) return std::unexpected(answer.error());
-    std::optional<std::string> bytes = named ? namedAnswer(*answer, *pid) : *answer;
-    if (!bytes) return std::unexpected(CommError::invalidData);
+    const auto named = v ? v->answersNamed() : Result<bool, CommError>(false);
+    if (!named) return std::unexpected(named.error());
+    auto bytes = PIDRequest::of(*pid).ask(*r, *named, false, 0, MultiResponseStrategy::bitwiseOr);
+    if (!bytes) return std::unexpected(bytes.error());
     auto tokens = cleanAnswer(*bytes, pid->mode(), pid->responseBytes());
     if (!tokens) return std::unexpected(tokens.error());
 
@@ -254,11 +205,13 @@ Result<std::shared_ptr<PIDInfo>, CommError> PIDInterface::updateVinPid(
         Log::e("Relay not set");
         return std::unexpected(CommError::noDelegate);
     }
+    // The VIN's bytes alone where the sensor takes it; named, its names are taken off.
     auto v = vehicle();
-    if (v) v->showResponseBytes(false);  // the VIN's bytes alone
+    const auto named = v ? v->answersNamed(false) : Result<bool, CommError>(false);
+    if (!named) return std::unexpected(named.error());
     const bool onCan = onCanBus(v);
     if (!onCan) (void)r->sendToSensor("KQX1", false, 0, MultiResponseStrategy::bitwiseOr);
-    auto answer = r->sendToSensor(requestText(*pid), !onCan, 0, MultiResponseStrategy::unchanged);
+    auto answer = PIDRequest::of(*pid).ask(*r, *named, !onCan, 0, MultiResponseStrategy::unchanged);
     if (!onCan) (void)r->sendToSensor("KQX0", false, 0, MultiResponseStrategy::bitwiseOr);
     if (!answer) return std::unexpected(answer.error());
     pid->setData(vinData(*answer));
@@ -271,9 +224,11 @@ Result<PIDInterface::PIDList, PelkError> PIDInterface::checkSupport() {
         Log::e("Relay not set");
         return std::unexpected(PelkError::initialization());
     }
-    // The walk reads the bitmaps' bytes alone.
-    if (auto v = vehicle()) v->showResponseBytes(false);
-    auto walk = LiveDataSupportChecker(r).checkSupport(true);
+    auto v = vehicle();
+    const auto named = v ? v->answersNamed() : Result<bool, CommError>(false);
+    if (!named && !r->linkOpen()) return std::unexpected(PelkError::notConnected());
+    if (!named) return std::unexpected(PelkError::initialization());
+    auto walk = LiveDataSupportChecker(r, *named).checkSupport(true);
     // A walk the link's end cut short says nothing of the vehicle.
     if (!walk && !r->linkOpen()) return std::unexpected(PelkError::notConnected());
     if (!walk) return std::unexpected(PelkError::initialization());
@@ -353,8 +308,12 @@ Result<bool, PelkError> PIDInterface::checkVinSupport() {
         Log::e("Relay not set");
         return std::unexpected(PelkError::initialization());
     }
-    if (auto v = vehicle()) v->showResponseBytes(false);
-    auto supported = LiveDataSupportChecker(r).checkVinSupport();
+    auto v = vehicle();
+    const auto named = v ? v->answersNamed() : Result<bool, CommError>(false);
+    if (!named)
+        return std::unexpected(
+            PelkError::general(describe(named.error()), static_cast<int64_t>(named.error())));
+    auto supported = LiveDataSupportChecker(r, *named).checkVinSupport();
     if (!supported)
         return std::unexpected(PelkError::general(describe(supported.error()),
                                                   static_cast<int64_t>(supported.error())));
