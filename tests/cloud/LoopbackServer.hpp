@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,26 +44,31 @@ class LoopbackServer {
     std::thread thread_;
 };
 
-// A one-shot latch for handlers that must hold a request open until the test lets go.
+// A one-shot latch for handlers that must hold a request open until the test lets go. Copies
+// share one latch: a handler holds its own copy, since a request may still reach it after the
+// test that made the gate has ended.
 class Gate {
   public:
-    void open() {
+    void open() const {
         {
-            std::lock_guard lock(m_);
-            open_ = true;
+            std::lock_guard lock(state_->m);
+            state_->open = true;
         }
-        cv_.notify_all();
+        state_->cv.notify_all();
     }
     // Waits until open; bounded so a failing test cannot hang the server.
-    bool wait(std::chrono::seconds limit = std::chrono::seconds(30)) {
-        std::unique_lock lock(m_);
-        return cv_.wait_for(lock, limit, [&] { return open_; });
+    bool wait(std::chrono::seconds limit = std::chrono::seconds(30)) const {
+        std::unique_lock lock(state_->m);
+        return state_->cv.wait_for(lock, limit, [&] { return state_->open; });
     }
 
   private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool open_ = false;
+    struct State {
+        std::mutex m;
+        std::condition_variable cv;
+        bool open = false;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 // Waits for a future with a generous bound; the bound is never meant to expire.

@@ -113,7 +113,7 @@ TEST_F(CloudTest, RepairLookupMapsEveryFailure) {
 TEST_F(CloudTest, RepairLookupReportsAnEndedRequestAsAFailure) {
     test::Gate gate;
     srv.server.Post("/api/v2/repair",
-                    [&](const httplib::Request&, httplib::Response&) { gate.wait(); });
+                    [gate](const httplib::Request&, httplib::Response&) { gate.wait(); });
     startServer();
     auto session = URLSession::create();
     // A client whose session is ended while the backend says nothing reports a failure,

@@ -139,7 +139,7 @@ TEST(URLSession, ReportsTransportFailures) {
 TEST(URLSession, TimesOutAndCancelsHeldRequests) {
     LoopbackServer srv;
     Gate gate;
-    srv.server.Get("/hold", [&](const httplib::Request&, httplib::Response& res) {
+    srv.server.Get("/hold", [gate](const httplib::Request&, httplib::Response& res) {
         gate.wait();
         res.set_content("late", "text/plain");
     });
@@ -235,7 +235,7 @@ TEST(URLSession, RunsRequestsConcurrentlyAndCallsBackOnOneThread) {
 TEST(URLSession, EndingTheSessionCancelsWhatIsRunning) {
     LoopbackServer srv;
     Gate gate;
-    srv.server.Get("/hold", [&](const httplib::Request&, httplib::Response& res) { gate.wait(); });
+    srv.server.Get("/hold", [gate](const httplib::Request&, httplib::Response&) { gate.wait(); });
     srv.start();
     auto session = URLSession::create();
     std::promise<Outcome> p;
