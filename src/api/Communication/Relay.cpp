@@ -252,6 +252,8 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
             response_.empty() ? tries > 0 : (reply::holdsNoData(response_) && tries > 0);
         if (!transmit) break;
         --tries;
+        // A reply handed over in doubt may leave another due: it is waited out first.
+        settle(lock, linkSeen);
         // Whatever was signalled before this transmission belongs to an earlier one.
         semaphore_ = 0;
         lock.unlock();
