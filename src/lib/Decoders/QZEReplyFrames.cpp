@@ -192,14 +192,17 @@ class CanFrames {
         return s;
     }
 
+    // The first byte after the line's identifier, which is kept for its frames.
+    It afterIdentifier(const Line& line) {
+        if (line.identifier == 0) return lines_.begin(line);
+        identifier_ = identified(lines_, line);
+        return lines_.begin(line) + line.identifier;
+    }
+
     void extendedLine(const Line& line) {
-        It begin = lines_.begin(line);
+        const It begin = afterIdentifier(line);
         const It end = lines_.end(line);
-        if (line.identifier > 0) {
-            identifier_ = identified(lines_, line);
-            begin += line.identifier;
-            if (begin == end) return cut({});
-        }
+        if (line.identifier > 0 && begin == end) return cut({});
         // A line of more than 8 bytes holds several frames.
         for (It at = begin; at < end; at += std::min<std::ptrdiff_t>(kCanFrame, end - at))
             extendedFrame(at, at + std::min<std::ptrdiff_t>(kCanFrame, end - at), line.whole);
@@ -213,12 +216,8 @@ class CanFrames {
 
     // The frames of the line before the last came whole; the flag stands in the last.
     void lostExtended(const Line& line) {
-        It at = lines_.begin(line);
+        It at = afterIdentifier(line);
         const It end = lines_.end(line);
-        if (line.identifier > 0) {
-            identifier_ = identified(lines_, line);
-            at += line.identifier;
-        }
         for (; end - at > static_cast<std::ptrdiff_t>(kCanFrame); at += kCanFrame)
             extendedFrame(at, at + kCanFrame, true);
         Sender sender;

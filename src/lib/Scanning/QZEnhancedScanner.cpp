@@ -633,26 +633,24 @@ void QZEnhancedScanner::performHondaScan(QZEModuleScanner& scanner) {
         } else {
             scanModules(filterHondaDIAGHOnlyModules(modules, true), key, scanner);
             const bool diagHBus = dictionary.count() == 1;
-            if (diagHBus && !linkGone() && !QZEnhancedUtils::firmwareKnown()) {
-                PassLine onDiagH(*this, {.bus = {}, .pins = {}, .method = kDiagH});
-                noteSkipped(filterHondaDIAGHModules(modules, false), key, Missed::firmware);
-            }
-            if (diagHBus && !linkGone() && QZEnhancedUtils::checkFwIsAtLeast(406, "DIAGH")) {
-                QZEHondaKlineDiagnosticModule::setDIAGH(true);
+            if (diagHBus && !linkGone()) {
                 PassLine onDiagH(*this, {.bus = {}, .pins = {}, .method = kDiagH});
                 const auto diagH = filterHondaDIAGHModules(modules, false);
-                // A unit the K-line pass reads too is named by its line, as pin pairs and MS-CAN
-                // are: its two readings stay two entries that can be told apart (and cleared).
-                if (setUp(scanner, "KQSP;") && setUp(scanner, "KQIF5"))
-                    scanModules(diagH, key, scanner, [](QZEModuleData& module) {
-                        module.setExtra("wasReadOnDiagH", "1");
-                        if (!module.extraFlag("isDIAGHOnly"))
-                            module.setAccronym(module.accronym().value_or("") + kDiagHMark);
-                    });
-                else
-                    noteSkipped(diagH, key);
-                QZEHondaKlineDiagnosticModule::setDIAGH(false);
-                setUp(scanner, form("SP5"));
+                if (firmwareLets(406, "DIAGH", diagH, key)) {
+                    QZEHondaKlineDiagnosticModule::setDIAGH(true);
+                    // A unit the K-line pass reads too is named by its line, as pin pairs and
+                    // MS-CAN are: its two readings stay two entries that can be told apart.
+                    if (setUp(scanner, "KQSP;") && setUp(scanner, "KQIF5"))
+                        scanModules(diagH, key, scanner, [](QZEModuleData& module) {
+                            module.setExtra("wasReadOnDiagH", "1");
+                            if (!module.extraFlag("isDIAGHOnly"))
+                                module.setAccronym(module.accronym().value_or("") + kDiagHMark);
+                        });
+                    else
+                        noteSkipped(diagH, key);
+                    QZEHondaKlineDiagnosticModule::setDIAGH(false);
+                    setUp(scanner, form("SP5"));
+                }
             }
         }
         if (linkGone()) break;
