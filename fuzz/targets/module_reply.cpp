@@ -26,7 +26,8 @@ const QZERecordLayout kLayouts[] = {{},
                                     QZERecordLayout::kwp2000(),
                                     QZERecordLayout::uds(),
                                     QZERecordLayout::toyota(),
-                                    {1, -1, 2, 1}};
+                                    {1, -1, 2, 1},
+                                    QZERecordLayout::toyotaKLine()};
 const std::vector<std::string> kAddresses[] = {{}, {"7E8"}, {"10"}, {"07E9", "5E8"}, {"12"}};
 
 std::string upper(std::string_view text) {
@@ -54,17 +55,21 @@ bool sameReading(const QZEModuleReply& a, const QZEModuleReply& b) {
     return a.kind == b.kind && a.messages == b.messages && a.whole == b.whole && a.code == b.code;
 }
 
-// Records as many as the count gives (without a count, whole ones), at least the least.
+// Records as many as the count gives (Toyota's count of none: none or one; without a count,
+// whole ones), at least the least. A Toyota K-line message of odd length holds no count.
 bool recordsHeld(const QZEMessageBytes& m, const QZERecordLayout& layout) {
-    if (m.size() < layout.head) return false;
+    using Count = QZERecordLayout::Count;
+    const bool uncounted = layout.count == Count::evenLength && m.size() % 2;
+    const size_t head = uncounted ? 1 : layout.head;
+    if (m.size() < head) return false;
     if (layout.size == 0) return true;
-    const size_t records = (m.size() - layout.head) / layout.size;
-    if (layout.countAt >= 0 && static_cast<size_t>(layout.countAt) < m.size()) {
+    const size_t records = (m.size() - head) / layout.size;
+    if ((m.size() - head) % layout.size != 0) return false;
+    if (!uncounted && layout.countAt >= 0 && static_cast<size_t>(layout.countAt) < m.size()) {
         const auto count =
             static_cast<size_t>(reply::byteValue(m[static_cast<size_t>(layout.countAt)]));
-        if (m.size() != layout.head + count * layout.size) return false;
-    } else if ((m.size() - layout.head) % layout.size != 0) {
-        return false;
+        const bool none = layout.count == Count::oneAtLeast && count == 0 && records <= 1;
+        if (records != count && !none) return false;
     }
     return records >= layout.least;
 }

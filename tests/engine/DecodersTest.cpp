@@ -359,6 +359,9 @@ TEST_F(DecodersTest, LayoutRules) {
          2,
          {"P0123", "P0456"},
          {"", ""}},
+        {"toyota can: count 0 and one pair", toyotaCan, "53 00 C2 93\r\r>", 1, {"U0293"}, {""}},
+        // A count above the pairs: a message cut at its end, its whole pairs read.
+        {"toyota can: a count above the pairs", toyotaCan, "53 02 C2 93\r\r>", 1, {"U0293"}, {""}},
         {"toyota can: too short", toyotaCan, "53 01\r\r>  ", 0, {}, {}},
         {"toyota can: no 53", toyotaCan, "7F 13 12\r\r>", 0, {}, {}},
         {"toyota can: filler", toyotaCan, "53 02 00 00 04 56\r\r>", 1, {"P0456"}, {""}},
@@ -385,17 +388,42 @@ TEST_F(DecodersTest, LayoutRules) {
         {"toyota k: skipped lines", toyotaK, "83 F1 10 7F 13 12 AA\r81 F1 10\r\r>", 0, {}, {}},
         {"toyota k: count past the line",
          toyotaK,
-         "83 F1 10 53 11 23 AA\r86 F1 10 53 05 04 56 AA\r",
+         "83 F1 10 53 01 23 AA\r86 F1 10 53 05 04 56 AA\r",
          1,
-         {"P1123"},
+         {"P0123"},
          {"STORED"}},
-        // A count that disagrees with the length: no code of the message.
-        {"toyota k: a counted message a byte short",
+        // Of odd length a message holds no count, whatever its first code byte.
+        {"toyota k: three codes, the first byte 03",
          toyotaK,
          "87 F1 10 53 03 00 12 00 25 11 AA\r\r>",
-         0,
-         {},
-         {}},
+         3,
+         {"P0300", "P1200", "P2511"},
+         {"STORED", "STORED", "STORED"}},
+        {"toyota k: a P01xx code alone",
+         toyotaK,
+         "83 F1 10 53 01 71 D1\r\r>",
+         1,
+         {"P0171"},
+         {"STORED"}},
+        {"toyota k: the misfire triple",
+         toyotaK,
+         "87 F1 10 53 03 00 03 01 03 02 8C\r\r>",
+         3,
+         {"P0300", "P0301", "P0302"},
+         {"STORED", "STORED", "STORED"}},
+        {"toyota k: a P01xx code alone, headers off",
+         toyotaK,
+         "53 01 71\r\r>",
+         1,
+         {"P0171"},
+         {"STORED"}},
+        {"toyota k: the misfire triple, headers off",
+         toyotaK,
+         "53 03 00 03 01 03 02\r\r>",
+         3,
+         {"P0300", "P0301", "P0302"},
+         {"STORED", "STORED", "STORED"}},
+        // A count that disagrees with the length: no code of the message.
         {"toyota k: a count smaller than the pairs",
          toyotaK,
          "86 F1 10 53 01 01 23 04 56 AA\r\r>",
@@ -498,8 +526,9 @@ TEST_F(DecodersTest, LayoutRules) {
         EXPECT_EQ(m.codeArray(), c.codes);
         EXPECT_EQ(m.statusArray(), c.statuses);
     }
+    // Once a Toyota K-line reply with a message cut short, damaged or not counted by its length.
     EXPECT_EQ(fakes.logger->linesStartingWith("E:Invalid byte count on line, aborting.").size(),
-              4u);
+              5u);
     EXPECT_EQ(fakes.logger->linesStartingWith("I:Unexpected line format, skipping line: ").size(),
               2u);
     EXPECT_EQ(fakes.logger->linesStartingWith("V:Improper response received  ").size(), 1u);

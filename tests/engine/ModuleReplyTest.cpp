@@ -67,6 +67,8 @@ const QZEAsked kOcc = ask(F::canExtended, 0x13, QZERecordLayout::toyota(), {"5F"
 const QZEAsked kBmwCan = ask(F::canExtended, 0x19, QZERecordLayout::uds(), {"12"});
 const QZEAsked kHondaTable = ask(F::kLine, 0x21, {3, -1, 0}, {"12"});
 const QZEAsked kGmlan = ask(F::can, 0xA9, {}, {}, 0x81);
+// A 29-bit unit asked by its response id, in the display form the engine tells.
+const QZEAsked k29BitUnit = ask(F::can, 0x19, QZERecordLayout::uds(), {"18DAF110"}, -1, {true, 8});
 const QZEAsked kPwm = ask(F::j1850, 0x13, {}, {"28"});
 const QZEAsked kErase = ask(F::kLine, 0xFC, {}, {}, QZEAsked::kAnyByte);
 const QZEAsked kTp2 = ask(F::message, 0x18, QZERecordLayout::kwp2000());
@@ -75,7 +77,7 @@ const QZEAsked kPwmPairs = ask(F::j1850, 0x13, {1, -1, 2}, {"58"});
 // A Toyota K-line list with its count; the Chrysler J1850 answer, whose unit without faults
 // answers "53 00 00"; GM Class 2 lines of (A, B, status).
 const QZEAsked kToyotaKLineCounted =
-    ask(F::kLine, 0x13, QZERecordLayout::toyota(), {"10"}, -1, {true, 0});
+    ask(F::kLine, 0x13, QZERecordLayout::toyotaKLine(), {"10"}, -1, {true, 0});
 const QZEAsked kChryslerAcm = ask(F::j1850, 0x13, {1, -1, 2, 1}, {}, -1, {false, 0});
 const QZEAsked kGmClass2 = ask(F::j1850, 0x19, {1, -1, 3}, {}, -1, {false, 0});
 // A VW TP2.0 channel's set-up: "<destination> D0 <tester's id> <module's id> <type>", one raw
@@ -121,6 +123,9 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
         {"29-bit identifier as four bytes",
          "18 DA F1 10 10 0A 59 02 FF 01 23 45 \r18 DA F1 10 21 08 C1 00 00 \r\r>", kFrames,
          K::answer, "59 02 FF 01 23 45 08 C1 00 00"},
+        {"29-bit identifier as four bytes, the module's own",
+         "18 DA F1 10 10 0B 59 02 FF 01 23 45 \r18 DA F1 10 21 08 C1 00 00 2F \r\r>", k29BitUnit,
+         K::answer, "59 02 FF 01 23 45 08 C1 00 00 2F"},
         {"29-bit identifier as four bytes once",
          "18 DA F1 10 10 0A 59 02 FF 01 23 45 \r21 08 C1 00 00 \r\r>", kFrames, K::answer},
         {"29-bit identifier 17 FC as four bytes once",
@@ -193,6 +198,9 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
          K::cutShort},
         {"headers off, length line lost", "1: 08 C1 00 00 2F 04 20 \r2: 00 8C \r\r>", kUds,
          K::cutShort},
+        {"headers off, the length line lost before the first frame",
+         "0: 59 02 FF 01 23 45 \r1: 08 C1 00 00 2F 04 20 \r2: 00 8C \r\r>", kUds, K::cutShort,
+         "59 02 FF 01 23 45 08 C1 00 00 2F 04 20 00 8C"},
         {"headers off, a frame short", "00F\r0: 59 02 FF 01 23 45 \r1: 08 C1 00 \r2: 00 8C \r\r>",
          kUds, K::cutShort},
         {"headers off, a frame lost, the bytes all there",
@@ -238,7 +246,8 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
         {"extended addressing, its own beside another's",
          "618 F1 03 7F 19 11 \r612 F1 10 07 59 02 FF 01 23 \r612 F1 21 45 08 \r\r>", kBmwCan,
          K::answer, "59 02 FF 01 23 45 08"},
-        {"a Toyota list announcing more codes", "53 02 11 35 \r\r>", kToyota, K::damaged, ""},
+        {"a Toyota list announcing more codes", "53 02 11 35 \r\r>", kToyota, K::cutShort,
+         "53 02 11 35"},
         {"TP2.0 blocks whole", "58 02 41 2C 20 45 11 60", kTp2, K::answer},
         {"TP2.0 list cut", "58 02 41 2C 20 45", kTp2, K::cutShort},
         // Damaged.
@@ -410,6 +419,18 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
          K::cutShort, ""},
         {"a 29-bit identifier alone", stopped("18 DA F1 10 "), shown(kUds, true, 8), K::cutShort,
          ""},
+        // Stopped inside an identifier of one token: nothing tells whose the line is.
+        {"a 29-bit identifier stopped after 7 of its digits", stopped("18DAF11"), k29BitUnit,
+         K::cutShort, ""},
+        {"a 29-bit identifier stopped after 3 of its digits", stopped("18D"), k29BitUnit,
+         K::cutShort, ""},
+        {"a 29-bit identifier stopped after 5 of its digits", stopped("18DAF"), k29BitUnit,
+         K::cutShort, ""},
+        {"a 29-bit identifier stopped whole", stopped("18DAF110"), k29BitUnit, K::cutShort, ""},
+        {"another unit's 29-bit identifier stopped whole", stopped("18DAF118"), k29BitUnit,
+         K::sensorWord, ""},
+        {"an extended-addressing identifier stopped in its digits", stopped("61"),
+         shown(kBmwCan, true, 3), K::cutShort, ""},
         {"stopped inside a K-line header's source byte", stopped("84 F1 1"), shown(kKwpKLine, true),
          K::cutShort, ""},
         {"a K-line header cut in its source byte without blanks", "84F11\r\r>",
@@ -452,11 +473,52 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
          shown(kUds, false), K::damaged, ""},
         {"a K-line message longer than its length", "82 F1 10 58 00 DB 44 \r\r>",
          shown(kKwpKLine, true), K::damaged, ""},
-        // Record counts and the records a whole answer holds at least.
-        {"a Toyota K-line count its length does not give", "87 F1 10 53 03 00 12 00 25 11 26 \r\r>",
-         kToyotaKLineCounted, K::damaged, ""},
+        // A last frame holds the message's bytes, padded to a whole frame or not: bytes past its
+        // end in a shorter one are another answer's first frame run into this one's last.
+        {"a last frame holding bytes past the message's end",
+         "7E8 10 08 58 02 2C 3B E0 25 \r7E8 21 B3 60 91 EA 20 \r\r>", shown(kKwpCan, true, 3),
+         K::damaged, "58 02 2C 3B E0 25"},
+        {"the same padded to a whole frame",
+         "7E8 10 08 58 02 2C 3B E0 25 \r7E8 21 B3 60 AA AA AA AA AA \r\r>", shown(kKwpCan, true, 3),
+         K::answer, "58 02 2C 3B E0 25 B3 60"},
+        {"the same, headers off", "008\r0: 58 02 2C 3B E0 25 \r1: B3 60 91 EA 20 \r\r>",
+         shown(kKwpCan, false), K::damaged, "58 02 2C 3B E0 25"},
+        {"the same, extended addressing",
+         "612 F1 10 0F 59 02 FF 01 23 \rF1 21 45 08 C1 00 00 2F \rF1 22 04 20 00 8C 19 \r\r>",
+         kBmwCan, K::damaged, "59 02 FF 01 23 45 08 C1 00 00 2F"},
+        {"the same, extended addressing, padded",
+         "612 F1 10 0F 59 02 FF 01 23 \rF1 21 45 08 C1 00 00 2F \rF1 22 04 20 00 8C AA AA \r\r>",
+         kBmwCan, K::answer, "59 02 FF 01 23 45 08 C1 00 00 2F 04 20 00 8C"},
+        // Record counts and the records a whole answer holds at least. On K-line only a Toyota
+        // message of even length holds a count, whatever its first code byte.
+        {"a Toyota K-line message of odd length holds no count",
+         "87 F1 10 53 03 00 12 00 25 11 26 \r\r>", kToyotaKLineCounted, K::answer,
+         "53 03 00 12 00 25 11"},
         {"a Toyota K-line list whole", "86 F1 10 53 02 11 35 16 56 8E \r\r>", kToyotaKLineCounted,
          K::answer, "53 02 11 35 16 56"},
+        {"a Toyota K-line P01xx code alone", "83 F1 10 53 01 71 D1 \r\r>", kToyotaKLineCounted,
+         K::answer, "53 01 71"},
+        {"the misfire triple", "87 F1 10 53 03 00 03 01 03 02 8C \r\r>", kToyotaKLineCounted,
+         K::answer, "53 03 00 03 01 03 02"},
+        {"a P01xx code alone, headers off", "53 01 71 \r\r>", shown(kToyotaKLineCounted, false),
+         K::answer, "53 01 71"},
+        {"the misfire triple, headers off", "53 03 00 03 01 03 02 \r\r>",
+         shown(kToyotaKLineCounted, false), K::answer, "53 03 00 03 01 03 02"},
+        {"a Toyota K-line count above its pairs", "86 F1 10 53 03 01 23 04 56 0E \r\r>",
+         kToyotaKLineCounted, K::damaged, ""},
+        {"a Toyota K-line message shorter than its length byte", "87 F1 10 53 03 00 03 01 \r\r>",
+         kToyotaKLineCounted, K::cutShort, "53 03 00 03 01"},
+        {"a Toyota K-line message the relay cut", stopped("53 03 00 03 01"),
+         shown(kToyotaKLineCounted, false), K::cutShort, "53 03 00 03 01"},
+        // On CAN a count of none reads one pair; a count above the pairs is a message cut at its
+        // end, its whole pairs kept.
+        {"a Toyota count of none and one pair", "53 00 C2 93 \r\r>", kToyota, K::answer,
+         "53 00 C2 93"},
+        {"a Toyota count above the pairs present", "53 02 C2 93 \r\r>", kToyota, K::cutShort,
+         "53 02 C2 93"},
+        {"a Toyota count below the pairs present", "53 01 C2 93 11 22 \r\r>", kToyota, K::damaged,
+         ""},
+        {"a Toyota list without codes", "53 00 \r\r>", kToyota, K::answer, "53 00"},
         {"a bare response byte where no faults read 53 00 00", "53 \r\r>", kChryslerAcm,
          K::cutShort, "53"},
         {"no faults", "53 00 00 \r\r>", kChryslerAcm, K::answer, "53 00 00"},

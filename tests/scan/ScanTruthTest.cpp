@@ -927,13 +927,65 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         {"Mercedes: ESP9's identification answered with a neighbour's late bytes", "mercedes.json",
          "ESP9/22F100", "7A9 03 7F 0A 05 21 10 \r", false, mercedes, false, {}, 0,
          "Mercedes unit ESP9 not identified (its answer: damaged)"},
-        // Its count and its length disagree: damaged, never three codes the car does not hold.
-        {"Toyota: the K-line ECM's count a pair more than it holds", "toyota.json", "", "", false,
-         "ABS: C1249/STORED|BODY: B1650/STORED|OBD:", false, [](VehicleProfile& p) {
+        // On K-line a message of odd length holds no count, whatever its first code byte: three
+        // codes, never a counted message a byte short.
+        {"Toyota: the K-line ECM's three codes, the first byte 03", "toyota.json", "", "", false,
+         "ECM: P0300/STORED P1200/STORED P2511/STORED|ABS: C1249/STORED|BODY: B1650/STORED|OBD:",
+         true, [](VehicleProfile& p) {
              p.bus = 5;
              p.vin = "JT2BG22K1Y0123456";
              moduleNamed(p, "ECM (K-line").replies["13"] = {
                  bytesOf({0x53, 0x03, 0x00, 0x12, 0x00, 0x25, 0x11})};
+         }},
+        // On CAN a count of none reads one pair; a count above the pairs present is a message cut
+        // at its end: its whole pair kept, the read not whole.
+        {"Toyota: the EPS's count of none", "toyota.json", "EPS (CAN)/13", "53 00 C2 93", false,
+         toyotaEcm + "|" + toyotaAfterEcm, true},
+        {"Toyota: the EPS's count above its pair", "toyota.json", "EPS (CAN)/13", "53 02 C2 93",
+         false, toyotaEcm + "|" + toyotaAfterEcm},
+        // A K-line message cut short no longer tells by its length whether a count follows: no
+        // code of it, the read not whole.
+        {"Toyota: the K-line ECM's answer stops inside its codes, every read", "toyota.json",
+         "ECM (K-line/13", "87 F1 10 53 03 00 03 01 ", false, "OBD:", false,
+         [](VehicleProfile& p) {
+             p.bus = 3;
+             moduleNamed(p, "ECM (K-line").replies["13"] = {
+                 bytesOf({0x53, 0x03, 0x00, 0x03, 0x01, 0x03, 0x02})};
+         }, 0, "", 3},
+        // Another answer's first frame, then this one's last frame holding more bytes than it
+        // needs: never a code of two answers.
+        {"Chrysler: the PCM's last frame holds another answer's first bytes, every read",
+         "chrysler.json", "PCM (KWP2000/1800FF00",
+         "008\r0: 58 02 12 81 E0 16 \r1: 84 20 91 EA 20 ", false,
+         "BCM: B1A00/STORED|TIPM: U1110/ACTIVE|PCM: P1294/STORED P1693/STORED|" + cab + "|" +
+             chryslerAfterCab,
+         false, {}, 0, "", 0, 3},
+        // GM lists end with the record of the code bytes 00 00, not with a code P00xx.
+        {"GM: the Class 2 PCM's list with a P00xx code first", "gm.json", "PCM (Class 2)/19D2FF00",
+         "59 00 12 82 \r59 01 71 82 \r59 00 00 FF ", false,
+         gmToPcm + "PCM: P0012/CURRENT/MIL P0171/CURRENT/MIL|" + gmAfterPcm, true},
+        // Without blanks, an 11-bit line cut inside a byte is cut short behind the identifier
+        // the display shows: the whole records before it are kept.
+        {"Subaru: the ECM's last line without blanks cut inside a byte, every read", "subaru.json",
+         "ECM (UDS/1902FF", "7E8100F5902FF013016\r7E821081443002C0301\r7E822000", false,
+         "ECM: P0130/CONFIRMED P1443/CONFIRMED/PENDING|VDC: C0021/CONFIRMED|METER:"
+         "|ECM: P0031/STORED P1152/PENDING|ABS: C0022/ACTIVE|OBD:",
+         false, [](VehicleProfile& p) {
+             p.noSpaces = true;
+             p.headersEveryLine = true;
+         }},
+        {"Toyota: the K-line ECM's P0171 on bus 3", "toyota.json", "", "", false,
+         "ECM: P0171/STORED|OBD:", true,
+         [](VehicleProfile& p) {
+             p.bus = 3;
+             moduleNamed(p, "ECM (K-line").replies["13"] = {bytesOf({0x53, 0x01, 0x71})};
+         }},
+        {"Toyota: the K-line ECM's misfire triple on bus 3", "toyota.json", "", "", false,
+         "ECM: P0300/STORED P0301/STORED P0302/STORED|OBD:", true,
+         [](VehicleProfile& p) {
+             p.bus = 3;
+             moduleNamed(p, "ECM (K-line").replies["13"] = {
+                 bytesOf({0x53, 0x03, 0x00, 0x03, 0x01, 0x03, 0x02})};
          }},
     };
     // clang-format on

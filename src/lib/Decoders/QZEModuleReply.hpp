@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -67,14 +68,36 @@ const char* replyKindName(QZEReplyKind kind);
 // (without a count) ending inside a record, or one with fewer than `least` records is cut short;
 // a whole message whose length is not what its count gives is damaged, one cut stays cut short.
 struct QZERecordLayout {
+    // How a count gives the records.
+    enum class Count : uint8_t {
+        exact,  // the message holds that many records
+        // Toyota on CAN: a count of none still has one record where one stands, and fewer
+        // records than counted are a message cut at its end
+        oneAtLeast,
+        // Toyota on K-line: only a message of even length holds a count (exact); one of odd
+        // length has its records right after the response byte
+        evenLength,
+    };
+
     size_t head = 1;   // bytes before the first record, the response byte included
     int countAt = -1;  // the byte holding the record count; -1: none
     size_t size = 0;   // bytes of a record; 0: records are not checked
     size_t least = 0;  // records a whole answer holds at least (a module without faults says so)
+    Count count = Count::exact;
 
     static QZERecordLayout kwp2000() { return {2, 1, 3}; }  // 58, count, (A, B, status)...
     static QZERecordLayout uds() { return {3, -1, 4}; }     // 59, type, mask, (A, B, FT, status)...
-    static QZERecordLayout toyota() { return {2, 1, 2}; }   // 53, count, (A, B)...
+    // 53, count, (A, B)...
+    static QZERecordLayout toyota() { return {2, 1, 2, 0, Count::oneAtLeast}; }
+    // 53, [count,] (A, B)...
+    static QZERecordLayout toyotaKLine() { return {2, 1, 2, 0, Count::evenLength}; }
+
+    // Whether a message of `size` bytes holds the count; where its records begin.
+    bool counted(size_t size) const {
+        return countAt >= 0 && static_cast<size_t>(countAt) < size &&
+               !(count == Count::evenLength && size % 2);
+    }
+    size_t headOf(size_t size) const { return count == Count::evenLength && size % 2 ? 1 : head; }
 };
 
 // How the sensor shows a module's messages: what the engine set. Blanks between the bytes, or
@@ -148,9 +171,10 @@ struct QZEModuleReply {
     // negative answer is "7F" where a message begins, the service asked after it (or nothing, or
     // half a byte: cut short); a 7F anywhere else is data. A frame flagged damaged ("<RX ERROR"),
     // holding a token that is no byte after bytes, or longer than its framing allows (a CAN
-    // frame of more than 8 bytes, a K-line message longer than its length) damages the message
-    // it stands in. A message stopped in its first bytes (an identifier or header alone) is cut
-    // short; the module's bytes that answer nothing asked (another service's) are damaged: a
+    // frame of more than 8 bytes, a last frame holding bytes past its message's end that is not
+    // a whole frame, a K-line message longer than its length) damages the message it stands in.
+    // A message stopped in its first bytes (an identifier, or part of one, or a header alone) is
+    // cut short; the module's bytes that answer nothing asked (another service's) are damaged: a
     // reply that holds a byte of the module is never the sensor's words nor silence. Messages of
     // several kinds in one reply: an answer wins (a "response pending" printed before it, a
     // unit's refusal beside it) unless a message of it is damaged or cut; then a damaged or cut

@@ -57,11 +57,14 @@ Sender addressed(std::string_view token) {
     return s;
 }
 
-// The CAN identifier in front of a line.
-Sender identified(const Lines& lines, const Line& line) {
+// The CAN identifier in front of a line. One cut in its digits (fewer than the display shows,
+// nothing after it) tells nothing of whose the line is.
+Sender identified(const Lines& lines, const Line& line, int digits) {
     Sender s;
     if (line.identifier == 0) return s;
     const It at = lines.begin(line);
+    if (line.identifier == 1 && line.size() == 1 && at->size() < static_cast<size_t>(digits))
+        return s;
     if (line.identifier == 4) {
         s.id = (int64_t{hexByte(at[0])} << 24) | (hexByte(at[1]) << 16) | (hexByte(at[2]) << 8) |
                hexByte(at[3]);
@@ -83,7 +86,8 @@ class CanFrames {
         : lines_(lines),
           out_(out),
           extended_(asked.framing == QZEFraming::canExtended),
-          headersOn_(asked.display.headers == true) {}
+          headersOn_(asked.display.headers == true),
+          digits_(asked.display.identifierDigits) {}
 
     void run() {
         for (const Line& line : lines_.lines) {
@@ -129,7 +133,7 @@ class CanFrames {
         if (line.identifier > 0) {
             // Shown once, the identifier stands for the lines after it too.
             headersOn_ = true;
-            sender_ = identified(lines_, line);
+            sender_ = identified(lines_, line, digits_);
             begin += line.identifier;
             // Nothing after it: the frame stopped in its first bytes.
             if (begin == end) return cut(sender_);
@@ -162,7 +166,7 @@ class CanFrames {
             size_t at = 0;
             if (line.identifier > 0 && line.identifier < size) {
                 headersOn_ = true;
-                sender_ = identified(lines_, line);
+                sender_ = identified(lines_, line, digits_);
                 sender = sender_;
                 at = line.identifier;
             }
@@ -195,7 +199,7 @@ class CanFrames {
     // The first byte after the line's identifier, which is kept for its frames.
     It afterIdentifier(const Line& line) {
         if (line.identifier == 0) return lines_.begin(line);
-        identifier_ = identified(lines_, line);
+        identifier_ = identified(lines_, line, digits_);
         return lines_.begin(line) + line.identifier;
     }
 
@@ -290,7 +294,15 @@ class CanFrames {
             broken(sender);
             return;
         }
-        if (markers && size > (o->bytes.empty() ? kCanFrame - 2 : kCanFrame - 1))
+        // Data bytes of a whole frame: behind the first marker, behind any other marker or PCI
+        // byte, behind an address byte and the PCI byte.
+        const size_t whole =
+            (markers && o->bytes.empty()) || extended_ ? kCanFrame - 2 : kCanFrame - 1;
+        if (markers && size > whole)
+            return tooLong(sender, o->bytes.empty() ? dataAt(begin, end) : -1);
+        // The last frame is as long as the message's last bytes, or padded to a whole frame:
+        // bytes past the message's end in a shorter one are another answer run into it.
+        if (o->lengthKnown && size > o->expected - o->bytes.size() && size != whole)
             return tooLong(sender, o->bytes.empty() ? dataAt(begin, end) : -1);
         o->next = (sequence + 1) & 15;
         append(sender, begin, end);
@@ -395,6 +407,7 @@ class CanFrames {
     std::vector<Message>& out_;
     bool extended_;
     bool headersOn_;
+    int digits_;         // of the identifiers the display shows; 0: not known
     Sender sender_;      // the identifier shown last
     Sender identifier_;  // the same, with extended addressing
     std::vector<Open> open_;
@@ -551,7 +564,7 @@ Messages frameMessages(const Lines& lines, const QZEAsked& asked) {
                 It begin = lines.begin(line);
                 const It end = lines.end(line);
                 if (line.identifier > 0) {
-                    m.sender = identified(lines, line);
+                    m.sender = identified(lines, line, asked.display.identifierDigits);
                     begin += line.identifier;
                     if (begin == end) m.whole = false;  // the frame stopped after its identifier
                 }

@@ -79,13 +79,21 @@ enum class Fit {
 
 Fit recordsOf(const std::vector<std::string_view>& m, const QZERecordLayout& layout) {
     const size_t size = m.size();
-    if (size < layout.head) return Fit::cut;
+    const size_t head = layout.headOf(size);
+    if (size < head) return Fit::cut;
     if (layout.size == 0) return Fit::holds;
-    const size_t records = (size - layout.head) / layout.size;
-    if (layout.countAt >= 0 && static_cast<size_t>(layout.countAt) < size) {
+    const size_t records = (size - head) / layout.size;
+    const bool rest = (size - head) % layout.size != 0;
+    if (layout.counted(size)) {
         const auto count = static_cast<size_t>(hexByte(m[static_cast<size_t>(layout.countAt)]));
-        if (size != layout.head + count * layout.size) return Fit::wrong;
-    } else if ((size - layout.head) % layout.size != 0) {
+        if (layout.count == QZERecordLayout::Count::oneAtLeast) {
+            // Fewer records than counted: cut at its end; more than it reads: not its count's.
+            if (records < count) return Fit::cut;
+            if (rest || records > std::max<size_t>(count, 1)) return Fit::wrong;
+        } else if (size != head + count * layout.size) {
+            return Fit::wrong;
+        }
+    } else if (rest) {
         return Fit::cut;
     }
     return records < layout.least ? Fit::cut : Fit::holds;

@@ -27,16 +27,15 @@ int64_t QZEBaseDiagnosticModule::decodeToyotaDataCAN(std::string_view text,
 
 int64_t QZEBaseDiagnosticModule::decodeToyotaDataKLine(std::string_view text,
                                                        const std::string& status) {
-    const auto answer =
-        QZEModuleReply::classify(text, QZEAsked::of("13", QZEFraming::kLine, displayed()));
-    for (size_t i = 0; i < answer.messages.size(); ++i) {
-        // Cut short, its length no longer tells whether a count follows the response byte.
-        if (!answer.whole[i]) {
-            QZELogging::shared().logError("Invalid byte count on line, aborting.");
-            continue;
-        }
-        decodeToyotaMessage(answer.messages[i], status, true);
-    }
+    QZEAsked asked = QZEAsked::of("13", QZEFraming::kLine, displayed());
+    asked.records = QZERecordLayout::toyotaKLine();
+    const auto answer = QZEModuleReply::classify(text, asked);
+    // Cut short, a message's length no longer tells whether a count follows its response byte;
+    // one whose count its length does not give, or a damaged one, holds no code either.
+    if (answer.kind == QZEReplyKind::cutShort || answer.kind == QZEReplyKind::damaged)
+        QZELogging::shared().logError("Invalid byte count on line, aborting.");
+    for (size_t i = 0; i < answer.messages.size(); ++i)
+        if (answer.whole[i]) decodeToyotaMessage(answer.messages[i], status, true);
     return static_cast<int64_t>(m_codeArray.size());
 }
 
@@ -65,37 +64,18 @@ int64_t QZEBaseDiagnosticModule::decodeExtendedCANBroadcast(std::string_view tex
     return static_cast<int64_t>(m_codeArray.size());
 }
 
-std::optional<size_t> QZEBaseDiagnosticModule::toyotaKLinePairs(const QZEMessageBytes& message) {
-    if (message.size() < 2) return 0;
-    const auto count = static_cast<size_t>(reply::byteValue(message[1]));
-    if (message.size() % 2 == 0) {
-        if (2 + 2 * count != message.size()) return std::nullopt;
-        return count;
-    }
-    const size_t pairs = (message.size() - 1) / 2;
-    if (count >= 1 && count == pairs) return std::nullopt;
-    return pairs;
-}
-
 void QZEBaseDiagnosticModule::decodeToyotaMessage(const QZEMessageBytes& message,
                                                   const std::string& status, bool kLine) {
     auto& log = QZELogging::shared();
-    size_t pos = 2;
-    size_t n = 0;
-    if (kLine) {
-        // "53 <count> A B ..." or, of odd length, "53 A B ...".
-        const auto pairs = toyotaKLinePairs(message);
-        if (!pairs) {
-            log.logError("Invalid byte count on line, aborting.");
-            return;
-        }
-        pos = message.size() % 2 == 0 ? 2 : 1;
-        n = *pairs;
-    } else {
-        // "53 <count> A B ...": at least one pair is read even when the count says none.
-        if (message.size() < pos) return;
+    // "53 <count> A B ...": on CAN at least one pair is read even when the count says none; on
+    // K-line a message of odd length holds no count, its pairs following the response byte.
+    const auto layout = kLine ? QZERecordLayout::toyotaKLine() : QZERecordLayout::toyota();
+    size_t pos = layout.headOf(message.size());
+    if (message.size() < pos) return;
+    size_t n = (message.size() - pos) / 2;
+    if (layout.counted(message.size())) {
         const auto count = static_cast<size_t>(reply::byteValue(message[1]));
-        n = std::min(std::max<size_t>(count, 1), (message.size() - pos) / 2);
+        n = std::min(kLine ? count : std::max<size_t>(count, 1), n);
     }
     for (size_t i = 0; i < n; ++i, pos += 2) {
         if (kLine)

@@ -232,15 +232,9 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     int64_t decodeUdsMessage(const QZEMessageBytes& message);
     // Toyota "53 <count>", then (A, B) pairs to addDTCWithAByte with the status: as many as the
     // count says and the message holds, at least one. On K-line a message of odd length has no
-    // count, its pairs following the response byte, and a count that disagrees with the length
-    // gives no code (see toyotaKLinePairs).
+    // count, its pairs following the response byte (QZERecordLayout::toyotaKLine).
     void decodeToyotaMessage(const QZEMessageBytes& message, const std::string& status,
                              bool kLine = false);
-    // The pairs of a Toyota K-line message, or none when its count and length disagree: a
-    // message of even length has a count, which must be its number of pairs; one of odd length
-    // has none, unless its second byte counts exactly the pairs of a message one byte longer (a
-    // counted message a byte short).
-    static std::optional<size_t> toyotaKLinePairs(const QZEMessageBytes& message);
     // GMLAN "81 A B <failure type> <status> ..." (a whole frame of 8 bytes).
     void decodeGmlanMessage(const QZEMessageBytes& message);
     // J1850 PWM "<response> A B A B": the pairs the message holds wholly.

@@ -103,7 +103,7 @@ QZERecordLayout recordsOf(QZEReplyLayout layout) {
         case QZEReplyLayout::gmlan:
             return {8, -1, 0};  // "81 A B <failure type> <status>" in a whole frame of 8 bytes
         case QZEReplyLayout::toyotaKLine:
-            return {2, -1, 0};  // "53 [count] A B ...": the count checked by the module
+            return QZERecordLayout::toyotaKLine();
         default:
             return {};
     }
@@ -273,13 +273,6 @@ QZEModuleReply QZEMakeModule::checkedList(QZEModuleReply reply, QZEReplyLayout l
     auto& whole = reply.whole;
     whole.resize(messages.size(), false);
     switch (layout) {
-        case QZEReplyLayout::toyotaKLine:
-            for (size_t i = 0; i < messages.size(); ++i)
-                if (whole[i] && !toyotaKLinePairs(messages[i])) {
-                    whole[i] = false;
-                    reply.kind = QZEReplyKind::damaged;
-                }
-            break;
         case QZEReplyLayout::gmlan:
         case QZEReplyLayout::j1850VpwGm: {
             if (messages.empty()) break;

@@ -179,8 +179,7 @@ class QZEMakeModule : public QZEBaseDiagnosticModule {
     bool readAddressed(const QZEModuleData& module, const QZEModuleProtocol& row);
     // A read's answer with the checks of its layout that go beyond its records: a GM list whose
     // last message is not its end record (the code bytes 00 00) stopped before its end (cut
-    // short), messages after its end, or a negative answer beside it, make it damaged; a Toyota
-    // K-line message whose count and length disagree (toyotaKLinePairs) is damaged. Other
+    // short), messages after its end, or a negative answer beside it, make it damaged. Other
     // replies stay as they are.
     static QZEModuleReply checkedList(QZEModuleReply reply, QZEReplyLayout layout);
     // Reads with `readOnce` and hands the positive messages to `decode`. An answer cut short or

@@ -421,7 +421,7 @@ TEST_F(ModuleClassesTest, ReadsAndClearsPerClass) {
 // once and resends after the answer; other vehicles resend at once; a lost link ends the read.
 TEST_F(ModuleClassesTest, ToyotaKLineAsksForAKeyCycleOnAPendingAnswer) {
     const std::string pending = kline(0x10, "7F 13 78");
-    const std::string data = kline(0x10, "53 12 33");
+    const std::string data = kline(0x10, "53 01 33");
     auto& center = NotificationCenter::defaultCenter();
     struct Case {
         const char* name;
