@@ -974,6 +974,14 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
              p.noSpaces = true;
              p.headersEveryLine = true;
          }},
+        {"Nissan: the CAN BCM's last line without blanks cut inside a byte, every read",
+         "nissan.json", "BCM on the CAN/1902FF", "765100B5902FFD00087\r7652188D001880", false,
+         "ECM: P1148/STORED P1614/ACTIVE|ABS: C1101/PENDING|BCM:|AIRBAG: B1000/STORED"
+         "|ABS: C1101/CONFIRMED|BCM: U1000/MIL/CONFIRMED|AIRBAG:|OBD:",
+         false, [](VehicleProfile& p) {
+             p.noSpaces = true;
+             p.headersEveryLine = true;
+         }},
         {"Toyota: the K-line ECM's P0171 on bus 3", "toyota.json", "", "", false,
          "ECM: P0171/STORED|OBD:", true,
          [](VehicleProfile& p) {

@@ -191,8 +191,10 @@ void identifiers(Lines& out, const QZEAsked& asked) {
         if (asked.framing == QZEFraming::message && line.flagged) continue;
         if (asked.display.headers == false) continue;
         line.identifier = static_cast<uint8_t>(ids.at(out.begin(line), out.end(line)));
-        // Told that an identifier comes first, a first line of fewer digits alone was cut in it.
-        if (line.identifier == 0 && i == 0 && line.size() == 1 && asked.display.headers == true &&
+        // Told that an identifier comes first, a first line stopped after fewer digits was cut
+        // in it.
+        if (line.identifier == 0 && i == 0 && !line.whole && line.size() == 1 &&
+            asked.display.headers == true &&
             first.size() < static_cast<size_t>(asked.display.identifierDigits) && isHexToken(first))
             line.identifier = 1;
     }
