@@ -995,6 +995,22 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
              moduleNamed(p, "ECM (K-line").replies["13"] = {
                  bytesOf({0x53, 0x03, 0x00, 0x03, 0x01, 0x03, 0x02})};
          }},
+        // Under ISO 9141 headers no length byte is shown: the message's own length tells.
+        {"Toyota: the K-line ECM's P0171 on bus 3 under ISO 9141 headers", "toyota.json", "", "",
+         false, "ECM: P0171/STORED|OBD:", true,
+         [](VehicleProfile& p) {
+             p.bus = 3;
+             p.iso9141Headers = true;
+             moduleNamed(p, "ECM (K-line").replies["13"] = {bytesOf({0x53, 0x01, 0x71})};
+         }},
+        {"Toyota: the K-line ECM's misfire triple on bus 3 under ISO 9141 headers", "toyota.json",
+         "", "", false, "ECM: P0300/STORED P0301/STORED P0302/STORED|OBD:", true,
+         [](VehicleProfile& p) {
+             p.bus = 3;
+             p.iso9141Headers = true;
+             moduleNamed(p, "ECM (K-line").replies["13"] = {
+                 bytesOf({0x53, 0x03, 0x00, 0x03, 0x01, 0x03, 0x02})};
+         }},
     };
     // clang-format on
     ASSERT_NO_FATAL_FAILURE(connectAndListen(sample("toyota.json")));
