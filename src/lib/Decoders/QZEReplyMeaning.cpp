@@ -86,11 +86,21 @@ Fit recordsOf(const std::vector<std::string_view>& m, const QZERecordLayout& lay
     const bool rest = (size - head) % layout.size != 0;
     if (layout.counted(size)) {
         const auto count = static_cast<size_t>(hexByte(m[static_cast<size_t>(layout.countAt)]));
+        // Records past those a Toyota count reads are filler when every byte is 00 (no code).
+        auto fillerFrom = [&](size_t record) {
+            for (size_t at = head + record * layout.size; at < size; ++at)
+                if (hexByte(m[at]) != 0) return false;
+            return true;
+        };
         if (layout.count == QZERecordLayout::Count::oneAtLeast) {
             // Fewer records than counted: cut at its end; more than it reads: not its count's.
             if (records < count) return Fit::cut;
-            if (rest || records > std::max<size_t>(count, 1)) return Fit::wrong;
-        } else if (size != head + count * layout.size) {
+            if (rest || (records > std::max<size_t>(count, 1) &&
+                         !fillerFrom(std::max<size_t>(count, 1))))
+                return Fit::wrong;
+        } else if (size != head + count * layout.size &&
+                   !(layout.count == QZERecordLayout::Count::evenLength && !rest &&
+                     records > count && fillerFrom(count))) {
             return Fit::wrong;
         }
     } else if (rest) {
