@@ -260,6 +260,17 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
         {"Air Conditioning Control on the MUT line", "98"},
         {"Four Wheel Drive Control on the MUT line", "2A"},
         {"Cruise Control Unit on the MUT line", "24"}};
+    const std::string firmwareNotKnown =
+        " were not read: they need a sensor firmware, and the sensor's version is not known)";
+    // Honda's units read again on DIAG-H.
+    const std::vector<std::pair<std::string, std::string>> hondaDiagH = {
+        {"Anti-lock Brake System on DIAG-H", "28"},
+        {"Supplemental Restraint System on DIAG-H", "53"},
+        {"Electric Power Steering on DIAG-H", "30"},
+        {"Immobiliser Control Unit on DIAG-H", "D0"},
+        {"Gauge Control Module on DIAG-H", "60"},
+        {"Multiplex Integrated Control Unit on DIAG-H", "40"},
+        {"Climate Control Unit on DIAG-H", "98"}};
     const std::string toyotaKqiSilent =
         variant("toyota.json", "toyota-kqi-silent.json", {{"answers", {{"KQI", nullptr}}}});
     const std::vector<Failure> failures = {
@@ -381,14 +392,7 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
         {variant("honda.json", "diag-h-refused.json", {{"answers", {{"KQSP;", "?"}}}}),
          "communicaton",
          {"PGMFI", "AT", "ABS", "SRS", "OBD"},
-         communication + "the sensor refused the set-up command \"KQSP;\"; " +
-             named({{"Anti-lock Brake System on DIAG-H", "28"},
-                    {"Supplemental Restraint System on DIAG-H", "53"},
-                    {"Electric Power Steering on DIAG-H", "30"},
-                    {"Immobiliser Control Unit on DIAG-H", "D0"},
-                    {"Gauge Control Module on DIAG-H", "60"},
-                    {"Multiplex Integrated Control Unit on DIAG-H", "40"},
-                    {"Climate Control Unit on DIAG-H", "98"}}) +
+         communication + "the sensor refused the set-up command \"KQSP;\"; " + named(hondaDiagH) +
              " were not read: the sensor did not accept their set-up); modules read: PGMFI, AT, "
              "ABS, SRS, OBD"},
         // A K-line unit's header not answered on the pins it is not on: that unit, read on its
@@ -422,10 +426,41 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
                     {"Smart Key Certification", "B5"},
                     {"Headlamp Swivel and Leveling", "70"},
                     {"Navigation and Multi-display", "60"}}) +
-             " were not read: they need a sensor firmware, and the sensor's version is not "
-             "known); modules read: ECM, EPS, ABS, OBD"},
+             firmwareNotKnown + "; modules read: ECM, EPS, ABS, OBD"},
         // The same on the home of this table, which has the version this sensor told before.
         {toyotaKqiSilent, "complete", {"ECM", "EPS", "ABS", "BODY", "TPMS", "OBD"}, "", 0},
+        // Not known, a second pass that needs a firmware names its modules (Honda's DIAG-H), as
+        // a list does (GM's LAN).
+        {"--home '" + (home.path() / "fresh").string() + "' " +
+             variant("honda.json", "honda-kqi-silent.json", {{"answers", {{"KQI", nullptr}}}}),
+         "communicaton",
+         {"PGMFI", "AT", "ABS", "SRS", "OBD"},
+         communication + named(hondaDiagH) + firmwareNotKnown +
+             "; modules read: PGMFI, AT, ABS, SRS, OBD"},
+        {"--home '" + (home.path() / "fresh").string() + "' " +
+             variant("gm.json", "gm-kqi-silent.json", {{"answers", {{"KQI", nullptr}}}}),
+         "communicaton",
+         {"ECM", "PSCM", "EBCM", "PCM", "EBCM", "OBD"},
+         communication +
+             named({{"Body Control Module", "241"},
+                    {"Radio", "244"},
+                    {"Vehicle Communication Interface Module", "24A"},
+                    {"Instrument Panel Cluster", "24C"},
+                    {"HVAC Control Module", "251"},
+                    {"Driver Door Module", "252"},
+                    {"Passenger Door Module", "253"},
+                    {"Parking Assist Module", "254"},
+                    {"Memory Seat Module", "256"},
+                    {"Audio Amplifier", "257"},
+                    {"Liftgate Module", "258"},
+                    {"Theft Deterrent Module", "259"},
+                    {"Rear Seat Entertainment Module", "25A"},
+                    {"Sunroof Control Module", "25B"},
+                    {"Tire Pressure Monitor Module", "255"},
+                    {"Driver Door Module", "A0"},
+                    {"Passenger Door Module", "A1"},
+                    {"Memory Seat Module", "A6"}}) +
+             firmwareNotKnown + "; modules read: ECM, PSCM, EBCM, PCM, OBD"},
         // A put-back refused (headers hidden again after a read): nothing was missed.
         {variant("mercedes.json", "mercedes-h0-refused.json", {{"answers", {{"KQH0", "?"}}}}),
          "complete",

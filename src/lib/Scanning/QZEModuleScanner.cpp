@@ -109,9 +109,10 @@ bool QZEModuleScanner::setupScan(int64_t scanType) {
 
 void QZEModuleScanner::noteModulesNeedingFirmware(int64_t scanType) {
     m_needingFirmware = {};
-    if (QZEnhancedUtils::firmwareKnown()) return;
+    if (QZEnhancedUtils::firmwareRead()) return;
     // The lists as a firmware that reaches every minimum would have them: what they hold beyond
-    // this scan's lists is left out for the firmware alone.
+    // this scan's lists (made by a guess of the version, or none) is left out for the firmware
+    // alone.
     QZEnhancedUtils::AssumingNewestFirmware newest;
     auto& vehicle = QZEVehicle::TheVehicle();
     QZEnhancedDiagnosticXMLParser parser(m_vehicleManufacturer, vehicle.obd2ProtocolString(),
