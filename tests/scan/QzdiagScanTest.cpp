@@ -201,6 +201,10 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
                                        {{"bus", 7}, {"answers", {{"KQSP<", "?"}}}});
     const std::string dropping =
         variant("chrysler.json", "dropping.json", {{"dropLinkAfter", "13"}});
+    // The link drops as the pending codes' read goes out, unanswered.
+    const std::string droppingAtKqtcp =
+        variant("default.json", "dropping-at-kqtcp.json",
+                {{"dropLinkAfter", "KQTCP"}, {"answers", {{"KQTCP", nullptr}}}});
     const std::string communication = "the scan could not read everything: communication error (";
     // A sample profile as `name`, the module whose name starts with `module` patched.
     auto changed = [&](const std::string& profile, const std::string& name,
@@ -474,6 +478,19 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
          communication + "the sensor refused the restore command KQCM7F8, so the generic codes "
                          "were not read); modules read: PCM, TCM, GWM, DDM, ABS, GWM*MSCAN, "
                          "IPC*MSCAN"},
+        // Not answered is not refused.
+        {variant("ford.json", "restore-silent.json", {{"answers", {{"KQCM7F8", nullptr}}}}),
+         "communicaton",
+         {"PCM", "TCM", "GWM", "DDM", "ABS", "GWM*MSCAN", "IPC*MSCAN", "PCM", "ABS"},
+         communication + "the restore command KQCM7F8 got no answer, so the generic codes were "
+                         "not read); modules read: PCM, TCM, GWM, DDM, ABS, GWM*MSCAN, "
+                         "IPC*MSCAN"},
+        // A set-up the scan makes before it reads anything: no module, no generic code.
+        {variant("toyota.json", "kqrp1-refused.json", {{"answers", {{"KQRP1", "?"}}}}),
+         "errorLoading",
+         {},
+         "the scan could not be loaded for this vehicle's make (the sensor refused the set-up "
+         "command KQRP1); no module was read"},
         // The generic read of pending codes answered "?", or not at all: the stored ones are
         // kept.
         {variant("default.json", "generic-refused.json", {{"answers", {{"KQTCP", "?"}}}}),
@@ -494,6 +511,16 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
          "communicaton",
          {"PCM", "BCM", "TIPM"},
          communication + "the link to the sensor dropped); modules read: PCM, BCM, TIPM"},
+        // The link drops while the pending codes' read is out, over either transport: that
+        // read is not a failure of its own.
+        {droppingAtKqtcp,
+         "communicaton",
+         {"OBD"},
+         communication + "the link to the sensor dropped); modules read: OBD"},
+        {droppingAtKqtcp + "--transport ble ",
+         "communicaton",
+         {"OBD"},
+         communication + "the link to the sensor dropped); modules read: OBD"},
         // The link drops just before the scan (at the VIN read), over either transport: no
         // scan to load, the sensor is gone.
         {variant("default.json", "dropping-at-vin.json", {{"dropLinkAfter", "0902"}}),
