@@ -184,6 +184,9 @@ std::string noteOf(std::string_view line) {
     if (auto rest = after("Restore command refused: "))
         return "the sensor refused the restore command " + readableCommand(*rest) +
                ", so the generic codes were not read";
+    if (auto rest = after("Restore command not answered: "))
+        return "the restore command " + readableCommand(*rest) +
+               " got no answer, so the generic codes were not read";
     // "<module>; <module>" not read, for the reason given once and for many.
     auto notRead = [](std::string_view list, const std::string& one, const std::string& many) {
         std::vector<std::string> modules;

@@ -299,6 +299,17 @@ std::string systemError(int error) {
     return std::strerror(error);
 }
 
+// Writes all of `text` to `fd`; the error that stopped it, else 0.
+int writeAll(int fd, const std::string& text) {
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno != EINTR) return errno;
+        if (n == 0) return ENOSPC;
+        if (n > 0) done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
 // Writes `text` as `file` whole or not at all, readable by its owner alone (it holds the VIN):
 // through a temporary file of this process, renamed over it. Why it could not, else none.
 std::optional<std::string> writeWhole(const std::filesystem::path& file, const std::string& text) {
@@ -309,14 +320,10 @@ std::optional<std::string> writeWhole(const std::filesystem::path& file, const s
     ::unlink(temporary.c_str());  // one a crashed run of the same process number left
     const int fd =
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return temporary.string() + ": " + systemError(errno);
-    int error = 0;
-    for (size_t done = 0; done < text.size() && !error;) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno != EINTR) error = errno;
-        if (n == 0) error = ENOSPC;
-        if (n > 0) done += static_cast<size_t>(n);
-    }
+    if (fd < 0)
+        return "the folder " + file.parent_path().string() +
+               " takes no new file: " + systemError(errno);
+    int error = writeAll(fd, text);
     if (!error && ::fsync(fd) != 0) error = errno;
     if (::close(fd) != 0 && !error) error = errno;
     if (!error && ::rename(temporary.c_str(), file.c_str()) != 0) error = errno;
@@ -325,8 +332,25 @@ std::optional<std::string> writeWhole(const std::filesystem::path& file, const s
     return file.string() + ": " + systemError(error);
 }
 
-// Keeps what a scan showed, for a later "@N". When it cannot, says so and leaves no record of
-// an earlier scan: "@N" then names nothing rather than a module the user did not see.
+// Where a scan's record could not be written, leaves in its place why (`note`): whole, else
+// written over the record in place (a folder that takes no new file, a full disk), else the
+// record emptied. False when an earlier scan's record is still there, naming its modules.
+bool keepNote(const std::filesystem::path& file, const std::string& note) {
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(file, ec);
+    // A folder in its place is neither written nor read as a record.
+    if (std::filesystem::is_directory(status)) return true;
+    if (!writeWhole(file, note) || !std::filesystem::exists(status)) return true;
+    const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return std::filesystem::remove(file, ec);
+    const bool whole = writeAll(fd, note) == 0;
+    const bool emptied = whole || ::ftruncate(fd, 0) == 0;
+    return ::close(fd) == 0 && emptied;
+}
+
+// Keeps what a scan showed, for a later "@N". When it cannot, says so and leaves why in its
+// place, never the record of an earlier scan: "@N" then names nothing rather than a module the
+// user did not see.
 void remember(const ScanOutcome& o) {
     if (!o.ran) return;
     nlohmann::json doc{{"format", kRecordFormat},
@@ -344,15 +368,9 @@ void remember(const ScanOutcome& o) {
     if (!failed) return;
     std::string said =
         "qzdiag: the scan shown could not be kept for a later clear @N (" + *failed + ")";
-    std::error_code ec;
-    if (!std::filesystem::is_directory(std::filesystem::symlink_status(file, ec)) &&
-        std::filesystem::exists(std::filesystem::symlink_status(file, ec)) &&
-        !std::filesystem::remove(file, ec)) {
-        // Where it cannot go, an emptied record still names no module.
-        const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0 || ::close(fd) != 0)
-            said += "; the record of an earlier scan is still there: a position names its modules";
-    }
+    const nlohmann::json note{{"format", kRecordFormat}, {"notKept", *failed}};
+    if (!keepNote(file, note.dump()))
+        said += "; the record of an earlier scan is still there: a position names its modules";
     std::cerr << said << "\n";
 }
 
@@ -374,9 +392,17 @@ Result<std::optional<Shown>, std::string> lastShown(const std::string& named) {
     std::ifstream in(file, std::ios::binary);
     if (!in.is_open()) return refused("cannot be opened: " + systemError(errno));
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (text.empty()) return refused("is empty");
+    // What a scan that could not be kept leaves: scanning again where it could not be written
+    // keeps nothing either.
+    auto notKept = [&](const std::string& why) -> Result<std::optional<Shown>, std::string> {
+        return std::unexpected("the last scan shown could not be kept for a later clear @N (" +
+                               why + "), so nothing says which module " + named + " is");
+    };
+    if (text.empty()) return notKept("its record " + file.string() + " was left empty");
     const auto doc = nlohmann::json::parse(text, nullptr, false);
     if (doc.is_discarded()) return refused("is damaged: it holds no JSON document");
+    if (doc.is_object() && doc.contains("notKept") && doc["notKept"].is_string())
+        return notKept(doc["notKept"].get<std::string>());
     if (!doc.is_object() || !doc.contains("modules") || !doc["modules"].is_array())
         return refused("is damaged: it holds no list of modules");
     // An older qzdiag kept names and acronyms alone.
@@ -649,7 +675,7 @@ int runClear(bool json, const std::vector<std::string>& args, DiagSession& sessi
     } else if (!choice.index) {
         rc = print(false,
                    choice.why.value_or("the scan reported no module " + named + " (it found " +
-                                       acronyms(modules) + ")"),
+                                       acronyms(modules) + "); nothing was cleared"),
                    failed);
         doc["found"] = Json::array();
         for (const auto& m : modules) doc["found"].push_back(m->acronym());

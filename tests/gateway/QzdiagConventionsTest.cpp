@@ -87,7 +87,8 @@ TEST_F(QzdiagConventions, DoubleDashEndsTheOptions) {
     // And the acronym of a module.
     auto acronym = run("clear -- -OBD", true);
     EXPECT_EQ(acronym.status, 1);
-    EXPECT_EQ(acronym.out, "qzdiag: the scan reported no module -OBD (it found OBD)\n");
+    EXPECT_EQ(acronym.out,
+              "qzdiag: the scan reported no module -OBD (it found OBD); nothing was cleared\n");
 }
 
 TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
@@ -133,6 +134,15 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
     const std::string noScanShown =
         "qzdiag: no scan has been shown yet to say which module @1 is (run qzdiag scan first); "
         "nothing was cleared\n";
+    // A scan that could not be kept, and why; what a later position says of it.
+    const std::string folder = record.parent_path().string();
+    auto notKept = [&](const std::string& why) {
+        return "qzdiag: the scan shown could not be kept for a later clear @N (" + why + ")\n";
+    };
+    auto clearNotKept = [&](const std::string& why) {
+        return "qzdiag: the last scan shown could not be kept for a later clear @N (" + why +
+               "), so nothing says which module @1 is; nothing was cleared\n";
+    };
     const std::string recovery =
         "qzdiag: the sensor is in firmware recovery mode: update its firmware first\n";
     const std::string noVehicle =
@@ -228,16 +238,31 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
          "qzdiag: the record of the last scan shown cannot be read: " + record.string() +
              " is a folder (move it away, then run qzdiag scan); nothing was cleared\n"},
         // A record that cannot be written whole (files limited to 1 KiB, as on a full disk)
-        // leaves none of the scan before: the position names nothing.
+        // leaves none of the scan before: the position names nothing, and says why.
         {"scan", 0, "", std::nullopt, [record] { std::filesystem::remove_all(record); }},
         {vehicle("ford.json") + "scan",
          0,
-         "qzdiag: the scan shown could not be kept for a later clear @N (" + record.string() +
-             ": File too large)\n",
+         notKept(record.string() + ": File too large"),
          std::nullopt,
          {},
          "trap '' XFSZ; ulimit -f 1; "},
-        {"clear @1", 1, noScanShown},
+        {"clear @1", 1, clearNotKept(record.string() + ": File too large")},
+        // A folder that takes no new file (as a read-only one; here the temporary file's name is
+        // taken, whoever runs the test): why is written over the record in place.
+        {"scan", 0},
+        {vehicle("ford.json") + "scan",
+         0,
+         notKept("the folder " + folder + " takes no new file: File exists"),
+         std::nullopt,
+         {},
+         "mkdir -p '" + record.string() + ".'$$'.new/taken'; exec "},
+        {"--json clear @1", 1,
+         clearNotKept("the folder " + folder + " takes no new file: File exists")},
+        // Nothing can be written at all (files limited to nothing, its standard error too): the
+        // record is emptied.
+        {"scan", 0},
+        {vehicle("ford.json") + "scan", 0, "", std::nullopt, {}, "trap '' XFSZ; ulimit -f 0; "},
+        {"clear @1", 1, clearNotKept("its record " + record.string() + " was left empty")},
         {"info", 0},
         {"live 0C", 0},
         {"live 0C FF", 0},  // one value read
@@ -398,5 +423,5 @@ TEST_F(QzdiagConventions, ClearMatchesAcronymsInAnyCaseNamesOrPositionsAndNamesT
     EXPECT_EQ(missing.out,
               "A Keyflick is required before this scan.\nqzdiag: the scan reported no module NOPE "
               "(it found BMWVB33DME, BMWVB33DSC, BMWVB33KOMBI, BMWVB33IHKA-80, BMWVB33RDC-70, "
-              "OBD)\n");
+              "OBD); nothing was cleared\n");
 }

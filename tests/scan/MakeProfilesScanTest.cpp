@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <map>
 
@@ -138,6 +139,72 @@ TEST_P(MakeProfile, AFullScanMatchesTheEngineIsReportedAndAClearClears) {
                              lines[static_cast<size_t>(target - modules.begin())]));
     ScanRecorder again;
     EXPECT_EQ(withCodes(moduleLines(modulesOf(fullScan(profile.vin, again)))), expected);
+}
+
+// A version not read whole at this connection is not stored, and is not the sensor's version;
+// the one that sensor told before may choose what a scan tries, never what it leaves out unsaid:
+// a scan that misses a module the version read gave is not complete and names it as not read.
+TEST_P(MakeProfile, AVersionNotReadWholeLeavesNoModuleOutUnsaid) {
+    auto profile = VehicleProfile::load(VehicleProfile::sampleFolder() / GetParam());
+    ASSERT_NO_FATAL_FAILURE(connectTo(profile));
+    ScanRecorder first;
+    auto read = fullScan(profile.vin, first);
+    ASSERT_TRUE(read && read->result() && *read->result());
+    const PelkModules modules = modulesOf(read);
+    const auto sensor = gateway->connectedDevices().front()->identifier();
+    ASSERT_TRUE(sensor);
+    const auto told = PelkData::shared()->sensorVersionOf(*sensor);
+    ASSERT_EQ(told, std::llround(std::stod(profile.version) * 100))
+        << "the version read at the connection, stored as this sensor's";
+
+    const struct {
+        const char* name;
+        std::optional<std::string> kqi;  // its answer, none for silence
+        std::optional<int64_t> stored;   // stored as this sensor's before the connection
+        bool complete;                   // with a version told before that reaches every minimum
+    } rows[] = {
+        // Cut short by a digit: a version not read, never 4.00. The one told before decides.
+        {"KQI answered OSAPI 4.0", "OSAPI 4.0", std::nullopt, true},
+        {"KQI answered OSAPI 4.", "OSAPI 4.", std::nullopt, true},
+        // An older version told before, the sensor's newer one not answered now.
+        {"3.00 stored, KQI unanswered", std::nullopt, 300, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.stored) PelkData::shared()->setSensorVersionOf(*sensor, *row.stored);
+        profile.answers["KQI"] = row.kqi;
+        core->setProfile(profile);
+        ASSERT_NO_FATAL_FAILURE(reconnectListed());
+        EXPECT_EQ(gateway->sensorVersion(), 0.0f) << "not read";
+        EXPECT_EQ(PelkData::shared()->sensorVersionOf(*sensor), row.stored.value_or(*told))
+            << "nothing stored";
+        const size_t logged = gwtest::libraryLogText().size();
+        ScanRecorder recorder;
+        auto end = fullScan(profile.vin, recorder);
+        ASSERT_TRUE(end && end->result());
+        const std::string log = gwtest::libraryLogText().substr(logged);
+        constexpr std::string_view kNotRead =
+            "Modules not read, the sensor's firmware version is not known: ";
+        const size_t at = log.find(kNotRead);
+        const std::string named =
+            at == std::string::npos ? "" : log.substr(at, log.find_first_of("\n[", at) - at);
+        if (*end->result()) {
+            // Complete: every module the version read gave, as it gave them; nothing named.
+            EXPECT_EQ(moduleLines(modulesOf(end)), moduleLines(modules));
+            EXPECT_EQ(named, "");
+            continue;
+        }
+        EXPECT_FALSE(row.complete) << named;
+        EXPECT_EQ(end->result()->error().kind(), PelkScanError::Kind::communicaton);
+        // Each module missing is named as not read for its firmware.
+        const Texts lines = moduleLines(end->result()->error().modules());
+        for (const auto& m : modules) {
+            const Texts mine = moduleLines({m});
+            if (std::find(lines.begin(), lines.end(), mine.front()) != lines.end()) continue;
+            EXPECT_NE(named.find(m->name() + " "), std::string::npos)
+                << mine.front() << " left out unsaid";
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(SimulatedVehicles, MakeProfile, ::testing::ValuesIn(profilesWithModules()),

@@ -201,6 +201,10 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
                                        {{"bus", 7}, {"answers", {{"KQSP<", "?"}}}});
     const std::string dropping =
         variant("chrysler.json", "dropping.json", {{"dropLinkAfter", "13"}});
+    // The link drops as the pending codes' read goes out, unanswered.
+    const std::string droppingAtKqtcp =
+        variant("default.json", "dropping-at-kqtcp.json",
+                {{"dropLinkAfter", "KQTCP"}, {"answers", {{"KQTCP", nullptr}}}});
     const std::string communication = "the scan could not read everything: communication error (";
     // A sample profile as `name`, the module whose name starts with `module` patched.
     auto changed = [&](const std::string& profile, const std::string& name,
@@ -260,6 +264,17 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
         {"Air Conditioning Control on the MUT line", "98"},
         {"Four Wheel Drive Control on the MUT line", "2A"},
         {"Cruise Control Unit on the MUT line", "24"}};
+    const std::string firmwareNotKnown =
+        " were not read: they need a sensor firmware, and the sensor's version is not known)";
+    // Honda's units read again on DIAG-H.
+    const std::vector<std::pair<std::string, std::string>> hondaDiagH = {
+        {"Anti-lock Brake System on DIAG-H", "28"},
+        {"Supplemental Restraint System on DIAG-H", "53"},
+        {"Electric Power Steering on DIAG-H", "30"},
+        {"Immobiliser Control Unit on DIAG-H", "D0"},
+        {"Gauge Control Module on DIAG-H", "60"},
+        {"Multiplex Integrated Control Unit on DIAG-H", "40"},
+        {"Climate Control Unit on DIAG-H", "98"}};
     const std::string toyotaKqiSilent =
         variant("toyota.json", "toyota-kqi-silent.json", {{"answers", {{"KQI", nullptr}}}});
     const std::vector<Failure> failures = {
@@ -381,14 +396,7 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
         {variant("honda.json", "diag-h-refused.json", {{"answers", {{"KQSP;", "?"}}}}),
          "communicaton",
          {"PGMFI", "AT", "ABS", "SRS", "OBD"},
-         communication + "the sensor refused the set-up command \"KQSP;\"; " +
-             named({{"Anti-lock Brake System on DIAG-H", "28"},
-                    {"Supplemental Restraint System on DIAG-H", "53"},
-                    {"Electric Power Steering on DIAG-H", "30"},
-                    {"Immobiliser Control Unit on DIAG-H", "D0"},
-                    {"Gauge Control Module on DIAG-H", "60"},
-                    {"Multiplex Integrated Control Unit on DIAG-H", "40"},
-                    {"Climate Control Unit on DIAG-H", "98"}}) +
+         communication + "the sensor refused the set-up command \"KQSP;\"; " + named(hondaDiagH) +
              " were not read: the sensor did not accept their set-up); modules read: PGMFI, AT, "
              "ABS, SRS, OBD"},
         // A K-line unit's header not answered on the pins it is not on: that unit, read on its
@@ -422,10 +430,41 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
                     {"Smart Key Certification", "B5"},
                     {"Headlamp Swivel and Leveling", "70"},
                     {"Navigation and Multi-display", "60"}}) +
-             " were not read: they need a sensor firmware, and the sensor's version is not "
-             "known); modules read: ECM, EPS, ABS, OBD"},
+             firmwareNotKnown + "; modules read: ECM, EPS, ABS, OBD"},
         // The same on the home of this table, which has the version this sensor told before.
         {toyotaKqiSilent, "complete", {"ECM", "EPS", "ABS", "BODY", "TPMS", "OBD"}, "", 0},
+        // Not known, a second pass that needs a firmware names its modules (Honda's DIAG-H), as
+        // a list does (GM's LAN).
+        {"--home '" + (home.path() / "fresh").string() + "' " +
+             variant("honda.json", "honda-kqi-silent.json", {{"answers", {{"KQI", nullptr}}}}),
+         "communicaton",
+         {"PGMFI", "AT", "ABS", "SRS", "OBD"},
+         communication + named(hondaDiagH) + firmwareNotKnown +
+             "; modules read: PGMFI, AT, ABS, SRS, OBD"},
+        {"--home '" + (home.path() / "fresh").string() + "' " +
+             variant("gm.json", "gm-kqi-silent.json", {{"answers", {{"KQI", nullptr}}}}),
+         "communicaton",
+         {"ECM", "PSCM", "EBCM", "PCM", "EBCM", "OBD"},
+         communication +
+             named({{"Body Control Module", "241"},
+                    {"Radio", "244"},
+                    {"Vehicle Communication Interface Module", "24A"},
+                    {"Instrument Panel Cluster", "24C"},
+                    {"HVAC Control Module", "251"},
+                    {"Driver Door Module", "252"},
+                    {"Passenger Door Module", "253"},
+                    {"Parking Assist Module", "254"},
+                    {"Memory Seat Module", "256"},
+                    {"Audio Amplifier", "257"},
+                    {"Liftgate Module", "258"},
+                    {"Theft Deterrent Module", "259"},
+                    {"Rear Seat Entertainment Module", "25A"},
+                    {"Sunroof Control Module", "25B"},
+                    {"Tire Pressure Monitor Module", "255"},
+                    {"Driver Door Module", "A0"},
+                    {"Passenger Door Module", "A1"},
+                    {"Memory Seat Module", "A6"}}) +
+             firmwareNotKnown + "; modules read: ECM, PSCM, EBCM, PCM, OBD"},
         // A put-back refused (headers hidden again after a read): nothing was missed.
         {variant("mercedes.json", "mercedes-h0-refused.json", {{"answers", {{"KQH0", "?"}}}}),
          "complete",
@@ -439,6 +478,19 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
          communication + "the sensor refused the restore command KQCM7F8, so the generic codes "
                          "were not read); modules read: PCM, TCM, GWM, DDM, ABS, GWM*MSCAN, "
                          "IPC*MSCAN"},
+        // Not answered is not refused.
+        {variant("ford.json", "restore-silent.json", {{"answers", {{"KQCM7F8", nullptr}}}}),
+         "communicaton",
+         {"PCM", "TCM", "GWM", "DDM", "ABS", "GWM*MSCAN", "IPC*MSCAN", "PCM", "ABS"},
+         communication + "the restore command KQCM7F8 got no answer, so the generic codes were "
+                         "not read); modules read: PCM, TCM, GWM, DDM, ABS, GWM*MSCAN, "
+                         "IPC*MSCAN"},
+        // A set-up the scan makes before it reads anything: no module, no generic code.
+        {variant("toyota.json", "kqrp1-refused.json", {{"answers", {{"KQRP1", "?"}}}}),
+         "errorLoading",
+         {},
+         "the scan could not be loaded for this vehicle's make (the sensor refused the set-up "
+         "command KQRP1); no module was read"},
         // The generic read of pending codes answered "?", or not at all: the stored ones are
         // kept.
         {variant("default.json", "generic-refused.json", {{"answers", {{"KQTCP", "?"}}}}),
@@ -459,6 +511,16 @@ TEST_F(QzdiagScan, FailuresExitNonZero) {
          "communicaton",
          {"PCM", "BCM", "TIPM"},
          communication + "the link to the sensor dropped); modules read: PCM, BCM, TIPM"},
+        // The link drops while the pending codes' read is out, over either transport: that
+        // read is not a failure of its own.
+        {droppingAtKqtcp,
+         "communicaton",
+         {"OBD"},
+         communication + "the link to the sensor dropped); modules read: OBD"},
+        {droppingAtKqtcp + "--transport ble ",
+         "communicaton",
+         {"OBD"},
+         communication + "the link to the sensor dropped); modules read: OBD"},
         // The link drops just before the scan (at the VIN read), over either transport: no
         // scan to load, the sensor is gone.
         {variant("default.json", "dropping-at-vin.json", {{"dropLinkAfter", "0902"}}),

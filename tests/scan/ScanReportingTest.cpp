@@ -86,11 +86,13 @@ TEST_F(ScanReporting, TheResultDoesNotWaitForABackendThatNeverAnswers) {
 
 TEST_F(ScanReporting, TheSensorVersionIsReportedWithTheSensorsOwnDigits) {
     ASSERT_NO_FATAL_FAILURE(connectTo(carWithVersion("4.08")));
+    // A version in another form than the sensor's (a number with its two decimals) is not read:
+    // 0, never the one told before.
     const struct {
         const char* version;
         const char* written;
-    } cases[] = {{"4.08", "4.08"},     {"4.05", "4.05"}, {"3.9", "3.9"},
-                 {"12.345", "12.345"}, {"4.10", "4.1"},  {"4", "4.0"}};
+    } cases[] = {{"4.08", "4.08"},  {"4.05", "4.05"}, {"3.9", "0.0"}, {"12.34", "12.34"},
+                 {"12.345", "0.0"}, {"4.10", "4.1"},  {"4", "0.0"}};
     size_t seen = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.version);

@@ -107,11 +107,12 @@ bool Vehicle::initializeVehicle() {
     auto& init = initializer();
     if (!init.doStandardInit(2)) return false;
 
-    // A version not read is not known: the one this sensor last told, if it is stored, else none
-    // (0, which no firmware is): what needs a newer firmware is then not done, and said so.
+    // A version not read is not known: the one this sensor told before is a guess, kept for the
+    // engine's firmware check alone (it may choose what is tried, and says what it leaves out).
     float version = 0;
     std::string versionText;
     std::optional<int64_t> hundredfold;
+    int64_t guess = 0;
     const auto sensor = sensorIdentifier();
     if (init.sensorVersionRead()) {
         version = init.sensorVersion();
@@ -120,13 +121,12 @@ bool Vehicle::initializeVehicle() {
         hundredfold = std::llround(static_cast<double>(version) * 100.0);
         if (sensor) PelkData::shared()->setSensorVersionOf(*sensor, *hundredfold);
     } else if (auto stored = sensor ? PelkData::shared()->sensorVersionOf(*sensor) : std::nullopt) {
-        hundredfold = stored;
-        version = static_cast<float>(static_cast<double>(*stored) / 100.0);
+        guess = *stored;
         char text[32];
         std::snprintf(text, sizeof text, "%lld.%02lld", static_cast<long long>(*stored / 100),
                       static_cast<long long>(*stored % 100));
-        versionText = text;
-        Log::i("Sensor version not read, taking the one this sensor told before: " + versionText);
+        Log::i(std::string("Sensor version not read; the one this sensor told before, ") + text +
+               ", is only a guess");
     } else {
         Log::e("Sensor version not read and none stored for this sensor: it is not known");
     }
@@ -135,6 +135,7 @@ bool Vehicle::initializeVehicle() {
         std::lock_guard lock(m_mutex);
         m_activeSensorVersion = version;
         m_activeSensorVersionText = versionText;
+        m_sensorVersionGuess = guess;
         m_activeMainBus = bus;
     }
     PelkData::shared()->setActiveSensorVersion(hundredfold);
@@ -356,6 +357,10 @@ float Vehicle::activeSensorVersion() const {
 
 std::string Vehicle::activeSensorVersionText() const {
     return lockedCopy(m_mutex, m_activeSensorVersionText);
+}
+
+int64_t Vehicle::sensorVersionGuess() {
+    return lockedCopy(m_mutex, m_sensorVersionGuess);
 }
 
 void Vehicle::setActivePins(BusPins pins) {

@@ -55,9 +55,10 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     // sensor-state adapter.
     void registerWithEngine(QZEPitCrew& pitCrew);
 
-    // Initialises a freshly connected sensor; stores its version and bus in PelkData. A version
-    // the sensor did not answer is the one stored for that sensor (by its identifier), else not
-    // known (0).
+    // Initialises a freshly connected sensor; stores its version and bus in PelkData, and the
+    // version as that sensor's (by its identifier). A version not read (no whole answer) is not
+    // known (0) and stores nothing: the one stored for that sensor is only a guess
+    // (sensorVersionGuess).
     bool initializeVehicle();
     // Probes up to three times whether the sensor sits in firmware recovery mode.
     bool checkIfInRecoveryMode();
@@ -76,9 +77,9 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     BusProtocol activeMainBus() const;
     EnhancedProtocolManufacturer activeEnhancedProtocol() const;
     std::optional<int64_t> activeYear() const;
-    // 0 when not known.
+    // 0 when not read at this connection.
     float activeSensorVersion() const;
-    // The same version as the sensor wrote it ("4.08"); empty when not known.
+    // The same version as the sensor wrote it ("4.08"); empty when not read.
     std::string activeSensorVersionText() const;
 
     // Pins the sensor uses after initialisation on the given bus.
@@ -118,6 +119,7 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     // QZESessionProtocol
     OptionalText activeVin() override;
     int64_t activeProtocol() override;
+    int64_t sensorVersionGuess() override;
 
     // The pins and protocol text that a "KQSP" or "KQSM" command selects, the header display of
     // "KQH0"/"KQH1" and the response bytes of "KQRP0"/"KQRP1" (both off again after "KQD" or
@@ -168,6 +170,8 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     std::optional<int64_t> m_activeYear;
     float m_activeSensorVersion = 0;
     std::string m_activeSensorVersionText;
+    // The version × 100 the sensor told at an earlier connection, while this one's was not read.
+    int64_t m_sensorVersionGuess = 0;
 };
 
 }  // namespace qz

@@ -1,8 +1,9 @@
 #include "api/Communication/VehicleInitializer.hpp"
 
+#include <algorithm>
 #include <charconv>
-#include <cmath>
-#include <cstdlib>
+#include <string_view>
+#include <vector>
 
 #include "api/Communication/Relay.hpp"
 #include "api/Communication/Vehicle.hpp"
@@ -27,6 +28,31 @@ std::string numberText(const std::string& reply) {
     return digits;
 }
 
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The lines of a reply that hold more than blanks, without its prompt.
+std::vector<std::string_view> filledLines(std::string_view reply) {
+    if (reply.ends_with('>')) reply.remove_suffix(1);
+    std::vector<std::string_view> lines;
+    while (!reply.empty()) {
+        const size_t end = std::min(reply.find_first_of("\r\n"), reply.size());
+        std::string_view line = reply.substr(0, end);
+        reply.remove_prefix(std::min(end + 1, reply.size()));
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+        if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
+}
+
+// What the sensor's version answer starts with ("OSAPI 4.08").
+constexpr std::string_view kVersionWord = "OSAPI";
+// At most this many digits before the point: the hundredfold fits 64 bits.
+constexpr size_t kMostVersionDigits = 13;
+
 }  // namespace
 
 bool VehicleInitializer::doStandardInit(int retry) {
@@ -45,21 +71,24 @@ bool VehicleInitializer::doStandardInit(int retry) {
 }
 
 std::optional<float> VehicleInitializer::parseSensorVersion(const std::string& reply) {
-    const std::string digits = numberText(reply);
-    if (digits.empty()) return std::nullopt;
-    float version = 0;
-    const char* end = digits.data() + digits.size();
-    auto [ptr, ec] = std::from_chars(digits.data(), end, version, std::chars_format::fixed);
-    if (ec == std::errc::result_out_of_range && ptr == end &&
-        digits.substr(0, digits.find('.')).find_first_not_of('0') == std::string::npos) {
-        // Too small for single precision: it reads as 0. Only too large a number fails.
-        version = 0;
-        ec = std::errc();
-    }
-    if (ec != std::errc() || ptr != end || !std::isfinite(version)) return std::nullopt;
-    // The stored form is the hundredfold as a 64-bit integer.
-    if (std::fabs(static_cast<double>(version) * 100.0) >= 9.0e18) return std::nullopt;
-    return version;
+    auto lines = filledLines(reply);
+    // The command echoed is its own line.
+    if (lines.size() == 2 && lines.front() == "KQI") lines.erase(lines.begin());
+    if (lines.size() != 1 || !lines.front().starts_with(kVersionWord)) return std::nullopt;
+    std::string_view number = lines.front().substr(kVersionWord.size());
+    if (number.empty() || number.front() != ' ') return std::nullopt;
+    while (!number.empty() && number.front() == ' ') number.remove_prefix(1);
+    // Its whole number, a point and its two decimals: an answer cut short lost some of them.
+    const size_t point = number.find('.');
+    if (point == 0 || point == std::string_view::npos || point > kMostVersionDigits ||
+        number.size() != point + 3 ||
+        !std::all_of(number.begin(), number.begin() + point, isDigit) ||
+        !isDigit(number[point + 1]) || !isDigit(number[point + 2]))
+        return std::nullopt;
+    int64_t hundredfold = 0;
+    for (char c : number)
+        if (c != '.') hundredfold = hundredfold * 10 + (c - '0');
+    return static_cast<float>(static_cast<double>(hundredfold) / 100.0);
 }
 
 std::optional<int64_t> VehicleInitializer::parseBusNumber(const std::string& reply) {
@@ -77,19 +106,19 @@ bool VehicleInitializer::requestSensorVersion() {
     if (!relay) return true;
     for (int ask = 0; ask < kVersionAsks; ++ask) {
         auto reply = exchange(relay, "KQI");
-        // Not answered (a stalled answer is dropped by the relay): asked again.
+        // Not answered (a stalled answer is dropped by the relay), or not whole: asked again.
         if (!reply) continue;
         auto version = parseSensorVersion(*reply);
         if (!version) {
             Log::e("Could not parse OSAPI version");
-            return false;
+            continue;
         }
         m_sensorVersion = *version;
         m_sensorVersionText = numberText(*reply);
         m_sensorVersionRead = true;
         return true;
     }
-    Log::e("Sensor version not answered");
+    Log::e("Sensor version not read");
     return true;
 }
 

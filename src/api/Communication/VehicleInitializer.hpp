@@ -17,14 +17,14 @@ class VehicleInitializer {
     // `vehicle` owns this object and outlives it.
     explicit VehicleInitializer(Vehicle& vehicle) : m_vehicle(vehicle) {}
 
-    // "KQI" is asked this many times in one run while it gets no answer.
+    // "KQI" is asked this many times in one run while it gets no whole answer.
     static constexpr int kVersionAsks = 2;
 
     // Runs the sequence at most retry + 1 times; true after one complete run.
     bool doStandardInit(int retry);
-    // "KQI", asked again while it gets no answer: keeps the version in sensorVersion. False only
-    // for an answer that does not parse as a version; never answered (or no relay), the run goes
-    // on with the version not read (sensorVersionRead).
+    // "KQI", asked again while it gets no whole answer: keeps the version in sensorVersion.
+    // Never answered whole (or no relay), the run goes on with the version not read
+    // (sensorVersionRead); always true.
     bool requestSensorVersion();
     // "KQDP": keeps the bus in busProtocol (unknownBus for an unknown number).
     bool requestVehicleProtocol();
@@ -36,8 +36,9 @@ class VehicleInitializer {
     const std::string& sensorVersionText() const { return m_sensorVersionText; }
     BusProtocol busProtocol() const { return m_busProtocol; }
 
-    // The version digits of a "KQI" answer as a version: only digits and full stops count,
-    // and the result must be a finite decimal number whose hundredfold fits 64 bits.
+    // The version of a whole "KQI" answer in the sensor's form, "OSAPI" and a number with its
+    // two decimals ("OSAPI 4.08", after the command's echo when it is on); anything else (an
+    // answer cut short, "OSAPI 4.0", letters) is none.
     static std::optional<float> parseSensorVersion(const std::string& reply);
     // The bus number of a "KQDP" answer: digits only, as a decimal integer.
     static std::optional<int64_t> parseBusNumber(const std::string& reply);

@@ -46,7 +46,11 @@ class PelkSensorDelegate {
     // The library's version, "1.6.194".
     virtual std::string libraryVersion() = 0;
     // The firmware version of the last sensor that started up, as stored by the library (also
-    // across runs): 4.05 for a sensor that reports "OSAPI 4.05"; 0 when none ever did.
+    // across runs): 4.05 for a sensor that reports "OSAPI 4.05"; 0 when none ever did, and when
+    // the last one's version was not read at its start-up (no whole answer in that form). The
+    // firmware check of a scan then goes by the version that sensor told at an earlier start-up,
+    // a guess: it sends what that version reaches (nothing that needs a firmware when none was
+    // told), and the scan names what it leaves out as not read and is not complete.
     virtual float sensorVersion() = 0;
     // The same value as sensorVersion().
     virtual float lastConnectedFwVersion() = 0;

@@ -87,6 +87,9 @@ class QZESessionProtocol {
     virtual OptionalText activeVin() = 0;
     // The active enhanced protocol, i.e. the make number.
     virtual int64_t activeProtocol() = 0;
+    // When the connected sensor's version was not read at this connection: the firmware number
+    // (400 for 4.00) that sensor told at an earlier one, a guess; else 0.
+    virtual int64_t sensorVersionGuess() { return 0; }
 };
 
 // The stored sensor and vehicle settings.
@@ -98,7 +101,7 @@ class QZDataAdapter {
     virtual OptionalText VIN() = 0;
     virtual void setVehicleParentMan(const OptionalText& value) = 0;
     virtual OptionalText vehicleParentMan() = 0;
-    // For example 400 for version 4.00.
+    // For example 400 for version 4.00; 0 when the version was not read.
     virtual int64_t sensorVersionNumber() = 0;
     virtual int64_t obd2Protocol() = 0;
     // Send the "KQ" form of set-up commands, else the "AT" form.

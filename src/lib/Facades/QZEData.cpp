@@ -86,4 +86,9 @@ OptionalText QZEData::activeVin() {
     return std::nullopt;
 }
 
+int64_t QZEData::sensorVersionGuess() {
+    auto a = sessionAdapter();
+    return a ? a->sensorVersionGuess() : 0;
+}
+
 }  // namespace qz

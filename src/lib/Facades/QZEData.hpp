@@ -33,6 +33,8 @@ class QZEData {
     // Session adapter; without one: error log, 0 / none.
     int64_t activeProtocol();
     OptionalText activeVin();
+    // Session adapter; 0 without one (no log).
+    int64_t sensorVersionGuess();
 
   private:
     QZEData() = default;

@@ -241,7 +241,11 @@ void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
         if (!wanted) return;
         const bool list =
             !answer.cutShort && isCodeListAnswer(reply, QZEVehicle::TheVehicle().displayForm());
-        if (answer.cutShort) {
+        if (!list && linkGone()) {
+            // The link went while the request was out: its end is what happened, not the
+            // request's.
+            failed = true;
+        } else if (answer.cutShort) {
             // The list stopped before its end: the codes of its whole lines are kept.
             QZELogging::shared().logError("Generic code read stopped before its end: %@ after %@",
                                           command, reply::joinedTokens(reply::tokens(answer.text)));

@@ -109,9 +109,10 @@ bool QZEModuleScanner::setupScan(int64_t scanType) {
 
 void QZEModuleScanner::noteModulesNeedingFirmware(int64_t scanType) {
     m_needingFirmware = {};
-    if (QZEnhancedUtils::firmwareKnown()) return;
+    if (QZEnhancedUtils::firmwareRead()) return;
     // The lists as a firmware that reaches every minimum would have them: what they hold beyond
-    // this scan's lists is left out for the firmware alone.
+    // this scan's lists (made by a guess of the version, or none) is left out for the firmware
+    // alone.
     QZEnhancedUtils::AssumingNewestFirmware newest;
     auto& vehicle = QZEVehicle::TheVehicle();
     QZEnhancedDiagnosticXMLParser parser(m_vehicleManufacturer, vehicle.obd2ProtocolString(),
@@ -639,8 +640,13 @@ void QZEModuleScanner::exitScanMode() {
     // once it is gone nothing more is sent, and nothing was refused.
     auto restore = [this, &linkOpen](const std::string& cmd) {
         if (!linkOpen()) return;
-        if (QZEVehicle::TheVehicle().sendSetupCommandToOstrel(cmd) || !linkOpen()) return;
-        log().logError("Restore command refused: %@", cmd);
+        const QZESetupAnswer answer = QZEVehicle::TheVehicle().sendSetupCommand(cmd);
+        if (answer == QZESetupAnswer::accepted || !linkOpen()) return;
+        // Silence is not a refusal: neither tells that the sensor is back as it was.
+        if (answer == QZESetupAnswer::refused)
+            log().logError("Restore command refused: %@", cmd);
+        else
+            log().logError("Restore command not answered: %@", cmd);
         m_restoreAccepted = false;
     };
     // Requests to the vehicle that wake it: their answers say nothing of the sensor's state.

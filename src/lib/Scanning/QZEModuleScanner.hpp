@@ -105,8 +105,8 @@ class QZEModuleScanner {
     // Bus key text to the modules of that bus, in definition-file order.
     const QZEModuleListsByBus& moduleDictionary() const { return m_infoKeyedByBus; }
     QZEModuleListsByBus& moduleDictionary() { return m_infoKeyedByBus; }
-    // The modules a module scan would list with the sensor's firmware known, and does not while
-    // it is not known (empty when it is), by bus key.
+    // The modules a module scan would list with a firmware version read that reaches every
+    // minimum, and does not while the version was not read (empty when it was), by bus key.
     const QZEModuleListsByBus& modulesNeedingFirmware() const { return m_needingFirmware; }
 
     // A set-up command; false, and logged as refused or not answered, unless the sensor accepted
@@ -126,7 +126,7 @@ class QZEModuleScanner {
 
   private:
     bool setupSensor(bool notCheckEngine);
-    // Fills modulesNeedingFirmware (empty with the firmware known).
+    // Fills modulesNeedingFirmware (empty with the firmware version read).
     void noteModulesNeedingFirmware(int64_t scanType);
     // Notes a set-up of the preparation: one not accepted keeps the module from being read.
     // Gives `accepted` back.

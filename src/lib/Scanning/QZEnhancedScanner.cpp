@@ -49,7 +49,16 @@ int64_t keyNumber(const std::string& key) {
 }
 
 int64_t firmware() {
-    return QZEData::sharedData().sensorVersionNumber();
+    return QZEnhancedUtils::firmwareNumber();
+}
+
+// The high pin a K-line list is read on without a pin pass (the K-line protocol's pins, 7/0).
+constexpr int64_t kKLineHighPin = 7;
+
+// The high pins a pin pass reads a list on with a firmware that reaches every minimum.
+std::vector<int64_t> newestHighPins(std::vector<int64_t> (*highPins)()) {
+    QZEnhancedUtils::AssumingNewestFirmware newest;
+    return highPins();
 }
 
 // The methods of passes that read a bus's modules again.
@@ -310,10 +319,9 @@ void QZEnhancedScanner::readModule(const QZEModuleDataPtr& record, QZEModuleScan
     // A module on pins of its own needs the firmware's pin switching: on the pins in force it
     // would be taken for one that is not there.
     const auto ownPins = record->extra("pins").text();
-    if (ownPins && ownPins->size() == 2 && !QZEnhancedUtils::firmwareKnown()) {
-        noteSkipped({listed}, busKey, Missed::firmware);
+    if (ownPins && ownPins->size() == 2 && !QZEnhancedUtils::firmwareRead() &&
+        !firmwareLets(QZEnhancedUtils::checkFwIsAtLeast(400, "PIN SWITCHING"), {listed}, busKey))
         return;
-    }
     scanner.scanModule(record, keyNumber(busKey));
     // Its codes so far are reported, and the scan reads on to end in its communication error.
     // With none found nothing is known of it: it is left out as a module that did not answer.
@@ -527,11 +535,22 @@ bool QZEnhancedScanner::fordReadsMsCan(int64_t make) {
            QZEnhancedUtils::checkFwIsAtLeast(407, "FORD MS CAN");
 }
 
-bool QZEnhancedScanner::firmwareLets(int64_t minimum, const char* feature,
-                                     const QZEModuleArray& modules, const std::string& busKey) {
-    if (QZEnhancedUtils::checkFwIsAtLeast(minimum, feature)) return true;
-    if (!QZEnhancedUtils::firmwareKnown()) noteSkipped(modules, busKey, Missed::firmware);
-    return false;
+bool QZEnhancedScanner::firmwareLets(bool lets, const QZEModuleArray& modules,
+                                     const std::string& busKey) {
+    if (!lets && !QZEnhancedUtils::firmwareRead()) noteSkipped(modules, busKey, Missed::firmware);
+    return lets;
+}
+
+void QZEnhancedScanner::firmwareLetsPins(const std::vector<int64_t>& readHighPins,
+                                         const std::vector<int64_t>& allHighPins,
+                                         const QZEModuleArray& modules, const std::string& busKey) {
+    for (int64_t high : allHighPins) {
+        const bool read =
+            std::find(readHighPins.begin(), readHighPins.end(), high) != readHighPins.end();
+        const int64_t pins = QZEnhancedUtils::getPinValueForPinsWithHighPin(high, std::nullopt);
+        PassLine onPins(*this, {.bus = {}, .pins = objcFormat("%lX", pins), .method = {}});
+        firmwareLets(read, modules, busKey);
+    }
 }
 
 void QZEnhancedScanner::performGMScan(QZEModuleScanner& scanner) {
@@ -540,7 +559,8 @@ void QZEnhancedScanner::performGMScan(QZEModuleScanner& scanner) {
         const QZEModuleArray modules = *modulesOf(scanner, key);
         Marker mark;
         if (key == "58") {
-            if (!firmwareLets(407, "GM LAN", modules, key)) continue;
+            if (!firmwareLets(QZEnhancedUtils::checkFwIsAtLeast(407, "GM LAN"), modules, key))
+                continue;
             if (!setUp(scanner, "KQSP:")) {
                 noteSkipped(modules, key);
                 continue;
@@ -567,26 +587,29 @@ void QZEnhancedScanner::performFordScan(QZEModuleScanner& scanner, bool doMsCan)
         scanModules(modules, key, scanner);
         if (linkGone()) break;
         if (key != "1") continue;
-        if (!QZEnhancedUtils::firmwareKnown()) {
-            // The second pass a known firmware would make: not made, its modules named.
-            bool msCan = doMsCan;
-            if (!msCan) {
-                QZEnhancedUtils::AssumingNewestFirmware newest;
-                msCan = fordReadsMsCan(QZEVehicle::TheVehicle().vehicleDataManufacturer());
-            }
-            PassLine pass(*this, {.bus = {}, .pins = {}, .method = msCan ? kMsCan : kHsCan});
-            noteSkipped(modules, key, Missed::firmware);
-            continue;
+        // The list is read again on MS-CAN, else on the alternate HS-CAN pins where the firmware
+        // has them; a firmware that reaches every minimum makes the pass on `newestMsCan`'s line.
+        const bool msCan = firmware() >= 401 && doMsCan;
+        const bool hsCan =
+            firmware() >= 401 && !doMsCan && QZEnhancedUtils::checkFwIsAtLeast(406, "Ford HSCAN");
+        bool newestMsCan = true;
+        {
+            QZEnhancedUtils::AssumingNewestFirmware newest;
+            newestMsCan = fordReadsMsCan(QZEVehicle::TheVehicle().vehicleDataManufacturer());
+        }
+        {
+            PassLine pass(*this, {.bus = {}, .pins = {}, .method = newestMsCan ? kMsCan : kHsCan});
+            firmwareLets(newestMsCan ? msCan : hsCan, modules, key);
         }
         if (firmware() < 401) continue;
         // The high-speed bus is selected again in every case.
-        if (doMsCan) {
+        if (msCan) {
             PassLine onMsCan(*this, {.bus = {}, .pins = {}, .method = kMsCan});
             if (setUp(scanner, "KQSP="))
                 scanModules(modules, key, scanner, markAs("*MSCAN"));
             else
                 noteSkipped(modules, key);
-        } else if (QZEnhancedUtils::checkFwIsAtLeast(406, "Ford HSCAN")) {
+        } else if (hsCan) {
             PassLine onHsCan(*this, {.bus = {}, .pins = {}, .method = kHsCan});
             if (setUp(scanner, "KQSM3B"))
                 scanModules(modules, key, scanner, markAs("*HSCAN"));
@@ -610,9 +633,7 @@ void QZEnhancedScanner::performToyotaScan(QZEModuleScanner& scanner) {
             scanModules(filterExtendedCANModules(modules, true), key, scanner);
             const int64_t fw = firmware();
             const auto extended = filterExtendedCANModules(modules, false);
-            if (!linkGone() && !QZEnhancedUtils::firmwareKnown())
-                noteSkipped(extended, key, Missed::firmware);
-            if (!linkGone() && (fw >= 403 || (fw >= 251 && fw <= 399))) {
+            if (!linkGone() && firmwareLets(fw >= 403 || (fw >= 251 && fw <= 399), extended, key)) {
                 if (setUp(scanner, form("SH") + "750") && setUp(scanner, form("CF") + "758") &&
                     setUp(scanner, "KQCD1"))
                     scanModules(extended, key, scanner);
@@ -636,7 +657,7 @@ void QZEnhancedScanner::performHondaScan(QZEModuleScanner& scanner) {
             if (diagHBus && !linkGone()) {
                 PassLine onDiagH(*this, {.bus = {}, .pins = {}, .method = kDiagH});
                 const auto diagH = filterHondaDIAGHModules(modules, false);
-                if (firmwareLets(406, "DIAGH", diagH, key)) {
+                if (firmwareLets(QZEnhancedUtils::checkFwIsAtLeast(406, "DIAGH"), diagH, key)) {
                     QZEHondaKlineDiagnosticModule::setDIAGH(true);
                     // A unit the K-line pass reads too is named by its line, as pin pairs and
                     // MS-CAN are: its two readings stay two entries that can be told apart.
@@ -669,8 +690,10 @@ void QZEnhancedScanner::performHyundaiScan(QZEModuleScanner& scanner) {
                 }
                 scanner.setActiveBus(4);
             }
-            (void)scanModules(modules, key, QZEHyundaiKlineModule::getHighPINs(), std::nullopt,
-                              scanner);
+            const auto pins = QZEHyundaiKlineModule::getHighPINs();
+            firmwareLetsPins(pins, newestHighPins(&QZEHyundaiKlineModule::getHighPINs), modules,
+                             key);
+            (void)scanModules(modules, key, pins, std::nullopt, scanner);
         } else if (key == "12") {
             if (setUp(scanner, "KQSP5", true) && setUp(scanner, "KQSMC0", true) &&
                 setUp(scanner, form("X0"), true) && setUp(scanner, "KQSH8040F1", true))
@@ -701,6 +724,10 @@ void QZEnhancedScanner::peformMercedesScan(QZEModuleScanner& scanner) {
             (void)scanModules(modules, key, QZEMercedesKlineDiagnosticModule::getHighPINs(),
                               std::nullopt, scanner, false);
         } else {
+            // Without the pin pass, a K-line list is read on the K-line's own pins alone.
+            if (key == "4" || key == "96")
+                firmwareLetsPins({kKLineHighPin}, QZEMercedesKlineDiagnosticModule::getHighPINs(),
+                                 modules, key);
             scanModules(modules, key, scanner);
         }
         if (linkGone()) break;
@@ -716,6 +743,9 @@ void QZEnhancedScanner::performBMWKBusScan(QZEModuleScanner& scanner) {
             (void)scanModules(modules, key, QZEBmwKlineDiagnosticModule::getHighPINs(),
                               std::nullopt, scanner);
         } else {
+            firmwareLetsPins({kKLineHighPin},
+                             newestHighPins(&QZEBmwKlineDiagnosticModule::getHighPINs), modules,
+                             key);
             scanner.resetTransmissionDelay();
             scanModules(modules, key, scanner);
         }

@@ -211,15 +211,23 @@ class QZEnhancedScanner {
     // Why a pass left modules of the lists unread.
     enum class Missed {
         setUp,     // the sensor did not accept (or answer) a set-up the pass needs
-        firmware,  // the pass needs a firmware the sensor is not known to have
+        firmware,  // the pass needs a firmware the sensor is not known to have (its version
+                   // was not read at this connection)
     };
     // Modules of a bus's list that the pass in force (its pins and method) did not read.
     void noteSkipped(const QZEModuleArray& listed, const std::string& busKey,
                      Missed why = Missed::setUp);
-    // Whether the firmware reaches `minimum` for a pass over `modules`; while it is not known,
-    // the pass's modules are noted as skipped for their firmware.
-    bool firmwareLets(int64_t minimum, const char* feature, const QZEModuleArray& modules,
-                      const std::string& busKey);
+    // Gives back `lets`, the firmware check's answer for a pass over `modules` on the line in
+    // force. A pass it does not let be made while the version was not read at this connection
+    // (the check went by a guess, or by nothing) has its modules noted as skipped for their
+    // firmware: a version not read may choose what is tried, never leave a module out unsaid.
+    bool firmwareLets(bool lets, const QZEModuleArray& modules, const std::string& busKey);
+    // A pin pass reads the list on each of `allHighPins` (as a firmware that reaches every
+    // minimum has them); the firmware let it be read on `readHighPins` only: the other pin pairs
+    // go through firmwareLets as passes not made.
+    void firmwareLetsPins(const std::vector<int64_t>& readHighPins,
+                          const std::vector<int64_t>& allHighPins, const QZEModuleArray& modules,
+                          const std::string& busKey);
     // Logs the listed modules that some pass skipped and none answered on the same line, one
     // line per reason ("Modules not read, ...: <name>[ on <line>] with request_ID: <id>; ...").
     void logModulesNotRead();

@@ -1,5 +1,6 @@
 #include "lib/Utils/QZEnhancedUtils.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <vector>
 
@@ -156,14 +157,20 @@ QZEnhancedUtils::AssumingNewestFirmware::~AssumingNewestFirmware() {
     assumingNewestFirmware = saved_;
 }
 
-bool QZEnhancedUtils::firmwareKnown() {
+bool QZEnhancedUtils::firmwareRead() {
     return QZEData::sharedData().sensorVersionNumber() > 0;
+}
+
+int64_t QZEnhancedUtils::firmwareNumber() {
+    auto& data = QZEData::sharedData();
+    const int64_t read = data.sensorVersionNumber();
+    return read > 0 ? read : std::max<int64_t>(data.sensorVersionGuess(), 0);
 }
 
 bool QZEnhancedUtils::checkFwIsAtLeast(int64_t minimum,
                                        const std::optional<std::string>& featureName) {
     if (assumingNewestFirmware) return true;
-    int64_t current = QZEData::sharedData().sensorVersionNumber();
+    const int64_t current = firmwareNumber();
     if (current > 0 && current >= minimum) return true;
     if (current <= 0) {
         QZELogging::shared().logDebug("Sensor FW not known, not using %@", featureName);

@@ -35,15 +35,19 @@ class QZEnhancedUtils {
     // case), optionally followed by "-" and anything.
     static bool isJ2012(const std::optional<std::string>& code);
 
-    // True when the sensor firmware number is at least the minimum; otherwise
+    // True when the sensor firmware number (firmwareNumber) is at least the minimum; otherwise
     // logs a debug line naming the feature and answers false. A firmware not known (a number of
     // 0 or less) reaches no minimum.
     static bool checkFwIsAtLeast(int64_t minimum, const std::optional<std::string>& featureName);
-    // Whether the sensor's firmware number is known.
-    static bool firmwareKnown();
+    // Whether the sensor's firmware version was read at this connection. When it was not, the
+    // number the checks go by is at best a guess: what a check leaves out is said, not assumed.
+    static bool firmwareRead();
+    // The number the checks go by: the version read at this connection, else the one the sensor
+    // told at an earlier connection (a guess), else 0 (not known).
+    static int64_t firmwareNumber();
 
     // While one lives, on its thread, checkFwIsAtLeast answers as for a firmware that reaches
-    // every minimum: what a scan would do with its version known.
+    // every minimum: what a scan would do with a version read that reaches them all.
     class AssumingNewestFirmware {
       public:
         AssumingNewestFirmware();
