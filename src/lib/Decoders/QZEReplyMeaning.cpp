@@ -95,8 +95,8 @@ Fit recordsOf(const std::vector<std::string_view>& m, const QZERecordLayout& lay
         if (layout.count == QZERecordLayout::Count::oneAtLeast) {
             // Fewer records than counted: cut at its end; more than it reads: not its count's.
             if (records < count) return Fit::cut;
-            if (rest || (records > std::max<size_t>(count, 1) &&
-                         !fillerFrom(std::max<size_t>(count, 1))))
+            if (rest ||
+                (records > std::max<size_t>(count, 1) && !fillerFrom(std::max<size_t>(count, 1))))
                 return Fit::wrong;
         } else if (size != head + count * layout.size &&
                    !(layout.count == QZERecordLayout::Count::evenLength && !rest &&
