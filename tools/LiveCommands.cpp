@@ -220,11 +220,15 @@ int runLive(bool json, const std::vector<std::string>& pids, DiagSession& sessio
     if (connection.error) return fail(json, "live", connection);
 
     Answers<Result<std::vector<std::shared_ptr<PIDInfo>>, PelkError>> discovery;
+    session.engineNotes().clear();
     gateway.supportedPids(discovery.callback());
     auto supported = discovery.first();
     if (!supported || !*supported) {
-        // A link that went away is said so, not blamed on the vehicle.
+        // A link that went away is said so, not blamed on the vehicle; nor is a set-up the
+        // sensor did not take, which the library's log names.
+        const auto notes = session.engineNotes().notes();
         const std::string why = connection.dropped(gateway) ? kLinkDropped
+                                : !notes.empty()            ? notes.front()
                                 : supported                 ? reason(supported->error())
                                                             : "the library did not answer";
         disconnect(gateway);

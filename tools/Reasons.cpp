@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "api/Communication/GatewayLogger.hpp"
+#include "api/PIDs/PIDInterface.hpp"
 #include "lib/Facades/QZEAdapters.hpp"
 #include "lib/Logging/QZELogging.hpp"
 
@@ -234,10 +235,12 @@ std::string noteOf(std::string_view line) {
             return "the generic code read " + command + " got no answer";
         return "the generic code read " + command + " was answered " + oneLine(reply);
     }
-    // The library's public line of a smog check without a verdict says why in words.
-    constexpr std::string_view kNoVerdict = "Smog check gave no verdict: ";
-    if (const size_t at = line.find(kNoVerdict); at != std::string_view::npos)
-        return std::string(line.substr(at + kNoVerdict.size()));
+    // The library's public lines of a smog check without a verdict and of supported PIDs not
+    // read for the sensor's set-up say why in words.
+    for (const std::string_view head : {std::string_view("Smog check gave no verdict: "),
+                                        std::string_view(PIDInterface::kSupportNotRead)})
+        if (const size_t at = line.find(head); at != std::string_view::npos)
+            return std::string(line.substr(at + head.size()));
     if (line.starts_with("No vehicle bus named by the sensor and no code read"))
         return "the sensor named no vehicle bus and no code was read: no vehicle answered, check "
                "that the ignition is on";

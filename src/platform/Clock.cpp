@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 #include <thread>
+#include <vector>
 
 namespace qz {
 
@@ -127,6 +129,8 @@ struct VirtualClock::State {
     std::condition_variable changed;  // time advanced or the set of waiters changed
     Duration offset{};
     size_t waiters = 0;
+    std::multiset<Duration> deadlines;  // of the sleeps and waits blocked, as offsets
+    uint64_t ended = 0;
     std::vector<std::condition_variable*> waitingCvs;
     TimePoint origin;
     WallTimePoint wallOrigin;
@@ -167,17 +171,22 @@ void VirtualClock::sleepFor(double seconds) {
     std::unique_lock lock(state_->mutex);
     auto deadline = state_->offset + toDuration(seconds);
     ++state_->waiters;
+    const auto at = state_->deadlines.insert(deadline);
     state_->changed.notify_all();
     state_->changed.wait(lock, [&] { return state_->offset >= deadline; });
     --state_->waiters;
+    state_->deadlines.erase(at);
+    ++state_->ended;
     state_->changed.notify_all();
 }
 
 bool VirtualClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                              TimePoint deadline, const std::function<bool()>& pred) {
+    std::multiset<Duration>::iterator at;
     {
         std::lock_guard g(state_->mutex);
         ++state_->waiters;
+        at = state_->deadlines.insert(deadline - state_->origin);
         state_->waitingCvs.push_back(&cv);
         state_->changed.notify_all();
     }
@@ -198,6 +207,8 @@ bool VirtualClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_
     {
         std::lock_guard g(state_->mutex);
         --state_->waiters;
+        state_->deadlines.erase(at);
+        ++state_->ended;
         auto& cvs = state_->waitingCvs;
         cvs.erase(std::find(cvs.begin(), cvs.end(), &cv));
         state_->changed.notify_all();
@@ -208,6 +219,17 @@ bool VirtualClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_
 size_t VirtualClock::waiterCount() const {
     std::lock_guard lock(state_->mutex);
     return state_->waiters;
+}
+
+std::optional<Clock::TimePoint> VirtualClock::nextDeadline() const {
+    std::lock_guard lock(state_->mutex);
+    if (state_->deadlines.empty()) return std::nullopt;
+    return state_->origin + *state_->deadlines.begin();
+}
+
+uint64_t VirtualClock::waitsEnded() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->ended;
 }
 
 bool VirtualClock::waitForWaiters(size_t count, double realTimeoutSeconds) const {

@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace qz {
 
@@ -109,6 +111,11 @@ class VirtualClock : public Clock {
     // Blocks (in real time, at most `realTimeoutSeconds`) until at least `count`
     // threads are blocked on this clock. Returns whether they are.
     bool waitForWaiters(size_t count, double realTimeoutSeconds = 10.0) const;
+    // The nearest deadline of the sleeps and waits blocked on this clock, if any: where a
+    // test moves the time next.
+    std::optional<TimePoint> nextDeadline() const;
+    // Sleeps and waits that have returned since construction.
+    uint64_t waitsEnded() const;
 
   private:
     struct State;

@@ -290,6 +290,13 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
          1,
          "qzdiag: the smog check failed: the stored codes were not read: KQTC was answered \"7F "
          "03 22\"; the pending codes were not read: KQTCP was answered \"?\"\n"},
+        // Nor is live data without the sensor's set-up blamed on the vehicle.
+        {variant("default.json", "kqrp-silent.json",
+                 {{"answers", {{"KQRP1", nullptr}, {"KQRP0", nullptr}}}}) +
+             "--json live",
+         1,
+         "qzdiag: the supported parameters could not be read: the sensor did not answer the "
+         "set-up command KQRP1\n"},
         // A link that drops is said to have dropped, over either transport: not blamed on the
         // vehicle or a set-up.
         {variant("default.json", "drop-0100.json", {{"dropLinkAfter", "0100"}}) + "smog", 1,

@@ -2,11 +2,13 @@
 
 #include <atomic>
 #include <future>
+#include <map>
 #include <optional>
 #include <thread>
 
 #include "api/Communication/PelkNotifications.hpp"
 #include "api/Communication/Relay.hpp"
+#include "api/PIDs/PIDRequest.hpp"
 #include "platform/Clock.hpp"
 #include "platform/DispatchQueue.hpp"
 #include "platform/NotificationCenter.hpp"
@@ -52,6 +54,72 @@ class ManualSensor : public SensorDelegate {
     std::mutex mutex_;
     std::vector<std::string> sent_;
     int writes_ = 0;
+};
+
+// A sensor whose answers are written out: each command's chunks, each that many seconds after
+// the command came. `run` hands them to the relay as a virtual clock reaches them.
+class ScriptedSensor : public SensorDelegate {
+  public:
+    struct Chunk {
+        double after;
+        std::string text;
+    };
+    explicit ScriptedSensor(std::shared_ptr<VirtualClock> clock) : clock_(std::move(clock)) {}
+
+    void answer(const std::string& command, std::vector<Chunk> chunks) {
+        std::lock_guard lock(mutex_);
+        script_[command] = std::move(chunks);
+    }
+    void send(const std::string& cmd) override {
+        std::lock_guard lock(mutex_);
+        for (const auto& chunk : script_[cmd.substr(0, cmd.find('\r'))])
+            due_.emplace(clock_->now() + Clock::toDuration(chunk.after), chunk.text);
+    }
+    void write(const Data&, bool) override {}
+    void setReceiver(const std::shared_ptr<SensorReceiver>& receiver) override {
+        receiver_ = receiver;
+    }
+
+    // Runs `exchanges` on another thread and moves the clock from one event to the next: the
+    // deadline of the wait on it or the next chunk, whichever comes first (a deadline before a
+    // chunk due with it). Each deadline and each chunk that ends a reply is taken in by the relay
+    // before the clock moves on.
+    template <class F>
+    auto run(F exchanges) {
+        auto result = std::async(std::launch::async, std::move(exchanges));
+        auto done = [&] {
+            return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        };
+        while (simtest::eventually([&] { return done() || clock_->nextDeadline(); }) && !done()) {
+            const auto wait = clock_->nextDeadline();
+            if (!wait) continue;  // it ended meanwhile
+            const uint64_t ended = clock_->waitsEnded();
+            std::string text;  // the chunk handed over now, if one comes first
+            {
+                std::lock_guard lock(mutex_);
+                const bool chunkFirst = !due_.empty() && due_.begin()->first < *wait;
+                const auto at = chunkFirst ? due_.begin()->first : *wait;
+                clock_->advance(Clock::toSeconds(at - clock_->now()));
+                if (chunkFirst) {
+                    text = due_.begin()->second;
+                    due_.erase(due_.begin());
+                }
+            }
+            if (!text.empty()) {
+                if (auto receiver = receiver_.lock()) receiver->received(text);
+                if (text.find('>') == std::string::npos) continue;
+            }
+            EXPECT_TRUE(simtest::eventually([&] { return clock_->waitsEnded() > ended; }));
+        }
+        return result.get();
+    }
+
+  private:
+    std::shared_ptr<VirtualClock> clock_;
+    std::weak_ptr<SensorReceiver> receiver_;
+    std::mutex mutex_;
+    std::map<std::string, std::vector<Chunk>> script_;
+    std::multimap<Clock::TimePoint, std::string> due_;
 };
 
 }  // namespace
@@ -274,80 +342,131 @@ TEST(RelaySettle, TheNextCommandWaitsOutTheLateReplyAndGetsOnlyItsOwn) {
 
 // A reply that comes after its time-out is never taken for the next command's answer: within the
 // settling it is dropped; after it, while the next command waits, it is told apart by the
-// answer's marks, the command's echo or what the caller knows its answer holds.
+// answer's marks: the command's echo, or what the live read knows of its answer (the PID it
+// names, or without names its length). On a clock that moves only from one event to the next.
 TEST(RelayLate, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
+    using Chunks = std::vector<ScriptedSensor::Chunk>;
+    // The relay alone, or the live read of 010D (PIDRequest) on a sensor that names the service
+    // and PID ("KQRP1") or one that does not.
+    enum class Reader { relay, named, unnamed };
     struct Case {
         const char* name;
-        bool echo;           // the sensor echoes commands
-        bool responseBytes;  // the sensor names the service and PID ("KQRP1")
-        std::vector<Fault> faults;
-        bool checked;                       // the caller says its answer names 010D
-        std::optional<std::string> answer;  // none: 010D times out
+        bool echo;  // the sensor echoes commands
+        Reader reader;
+        // 010C's answer and 010D's, in chunks: [seconds after the command, part of the answer].
+        std::vector<std::pair<double, size_t>> rpm;
+        std::vector<std::pair<double, size_t>> speed;
+        std::optional<std::string> answer;  // none: 010D fails with `error`
+        CommError error = CommError::timedOut;
     };
+    const auto whole = std::string::npos;
     const std::vector<Case> cases = {
         // 010C's answer comes 3.2 s after it was sent, in the settling; 010D is answered half a
         // second after it goes out.
         {"late within the settling",
          false,
-         false,
-         {Fault::delay(3.2, 1, "010C"), Fault::delay(0.5, 1, "010D")},
-         false,
+         Reader::relay,
+         {{3.2, whole}},
+         {{0.5, whole}},
          "32 \r>"},
-        // 010C stalls: its rest comes 6 s after its first part, once 010D went out; 010D is
-        // answered 2.5 s after it goes out.
+        // 010C stalls: its rest comes 6 s after its first part, once 010D went out (a quiet second
+        // after the time-out); 010D is answered 2.5 s after it goes out.
         {"a stalled answer's rest before the echo",
          true,
-         false,
-         {Fault::split(2, 6.0, 1, "010C"), Fault::delay(2.5, 1, "010D")},
-         false,
+         Reader::relay,
+         {{0, 6}, {6.0, whole}},
+         {{2.5, whole}},
          "010D\r32 \r>"},
         {"a stalled answer's rest, not naming the PID asked",
          false,
-         true,
-         {Fault::split(2, 6.0, 1, "010C"), Fault::delay(2.5, 1, "010D")},
-         true,
-         "41 0D 32 \r>"},
+         Reader::named,
+         {{0, 7}, {6.0, whole}},
+         {{2.5, whole}},
+         "32 \r>"},
         {"a late whole answer, not naming the PID asked",
          false,
-         true,
-         {Fault::delay(6.0, 1, "010C"), Fault::delay(2.5, 1, "010D")},
-         true,
-         "41 0D 32 \r>"},
-        // The rest the caller's check refused is no answer at the deadline either; the sensor
-        // that sent it is not silent.
+         Reader::named,
+         {{6.0, whole}},
+         {{2.5, whole}},
+         "32 \r>"},
+        // The rest the read's check refused is no answer at the deadline either.
         {"a stalled answer's rest, and no answer",
          false,
-         true,
-         {Fault::split(2, 6.0, 1, "010C"), Fault::silence(1, "010D")},
-         true,
+         Reader::named,
+         {{0, 7}, {6.0, whole}},
+         {},
          std::nullopt},
+        // Set aside for want of the echo, the rest is not the live read's answer at the deadline.
+        {"a stalled answer's rest before the echo, the answer after the deadline",
+         true,
+         Reader::unnamed,
+         {{0, 6}, {6.0, whole}},
+         {{3.5, whole}},
+         std::nullopt},
+        // Without names or echo: the rest ("8") cannot be a speed.
+        {"a stalled answer's rest, no speed",
+         false,
+         Reader::unnamed,
+         {{0, 4}, {6.0, whole}},
+         {{2.5, whole}},
+         "32 \r>"},
+        // 010D's answer comes first: either may be its answer.
+        {"a stalled answer's rest after the answer",
+         false,
+         Reader::unnamed,
+         {{0, 4}, {6.0, whole}},
+         {{0.5, whole}},
+         std::nullopt,
+         CommError::invalidData},
     };
-    // At 0.3 of real time the half seconds between the late bytes and the answer hold under load.
-    ScopedClock clock(std::make_shared<ScaledClock>(0.3));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto link = FakeSensorLink::create();
-        auto relay = Relay::createWithSensor(link);
-        link->core().setEcho(c.echo);
-        if (c.responseBytes) {
-            ASSERT_TRUE(relay->sendToSensor("KQRP1").has_value());
-        }
-        ASSERT_TRUE(relay->sendToSensor("KQI").has_value());
-        for (const auto& f : c.faults) link->core().addFault(f);
-        EXPECT_EQ(relay->sendToSensor("010C").error(), CommError::timedOut);
-        const int64_t timeOuts = relay->consectutiveTimeouts();
-        const Relay::ReplyCheck named = [](std::string_view reply) {
-            return reply.find("41 0D") != std::string_view::npos;
+        auto clock = std::make_shared<VirtualClock>();
+        ScopedClock scoped(clock);
+        auto sensor = std::make_shared<ScriptedSensor>(clock);
+        auto relay = Relay::createWithSensor(sensor);
+        // An answer as the sensor prints it ("010C\r41 0C 1A F8 \r>"), cut at the given lengths.
+        auto answer = [&](const std::string& command, const std::string& bytes,
+                          const std::vector<std::pair<double, size_t>>& parts) {
+            const bool named = c.reader == Reader::named && command.starts_with("01");
+            const std::string text = (c.echo ? command + "\r" : "") +
+                                     (named ? "41 " + command.substr(2) + " " : "") + bytes + "\r>";
+            Chunks chunks;
+            size_t from = 0;
+            for (const auto& [after, length] : parts) {
+                chunks.push_back({after, text.substr(from, length)});
+                from = length == whole ? text.size() : from + length;
+            }
+            sensor->answer(command, chunks);
         };
-        auto speed =
-            relay->sendToSensor("010D", false, 0, {}, c.checked ? named : Relay::ReplyCheck{});
-        if (c.answer) {
-            ASSERT_TRUE(speed.has_value());
-            EXPECT_EQ(*speed, *c.answer);
+        answer("KQI", "OSAPI 4.05", {{0, whole}});
+        answer("010C", "1A F8 ", c.rpm);
+        answer("010D", "32 ", c.speed);
+        struct Outcome {
+            Result<std::string, CommError> rpm, speed;
+            int64_t timeOuts;
+        };
+        auto outcome = sensor->run([&] {
+            EXPECT_TRUE(relay->sendToSensor("KQI").has_value());
+            auto rpm = relay->sendToSensor("010C");
+            const int64_t timeOuts = relay->consectutiveTimeouts();
+            const PIDRequest speed{0x01, 0x0D, 1};
+            return Outcome{rpm,
+                           c.reader == Reader::relay ? relay->sendToSensor("010D")
+                                                     : speed.ask(*relay, c.reader == Reader::named),
+                           timeOuts};
+        });
+        EXPECT_FALSE(outcome.rpm.has_value());
+        if (!outcome.rpm) EXPECT_EQ(outcome.rpm.error(), CommError::timedOut);
+        if (!outcome.speed) {
+            EXPECT_FALSE(c.answer) << describe(outcome.speed.error());
+            EXPECT_EQ(outcome.speed.error(), c.error);
         } else {
-            EXPECT_EQ(speed.error(), CommError::timedOut);
+            EXPECT_EQ(*outcome.speed, c.answer.value_or("no answer"));
         }
-        EXPECT_EQ(relay->consectutiveTimeouts(), c.answer ? 0 : timeOuts);
+        // A sensor that sent the late reply is not silent.
+        const bool silent = !c.answer && c.error == CommError::timedOut;
+        EXPECT_EQ(relay->consectutiveTimeouts(), silent ? outcome.timeOuts : 0);
     }
 }
 

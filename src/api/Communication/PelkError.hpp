@@ -12,7 +12,9 @@ class PelkError {
         general,              // with a text and a code: the link did not open ("Could not open
                               // stream", 99); connect again
         dataError,            // declared for the app; the library does not report it
-        initialization,       // the vehicle did not answer the supported-parameter requests
+        initialization,       // the vehicle did not answer the supported-parameter requests,
+                              // or the sensor did not take their set-up (a public log line
+                              // names it)
         callbackDeallocated,  // the gateway was released before the work ran
         notConnected,         // no connected sensor: connect first
         deviceBusy            // another operation holds the gateway: try again after it

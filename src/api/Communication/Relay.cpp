@@ -173,9 +173,9 @@ Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* li
     return Wait::timedOut;
 }
 
-void Relay::expectLateReply() {
+void Relay::expectLateReply(bool counted) {
     settling_ = true;
-    lateReplies_ = std::min(lateReplies_ + 1, kLateRepliesKept);
+    if (counted) lateReplies_ = std::min(lateReplies_ + 1, kLateRepliesKept);
     lastInput_ = Clock::current()->now();
 }
 
@@ -279,8 +279,10 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
             consectutiveTimeouts_ = 0;
             post = true;
         }
-        // The reply may still come: it must not be taken for the next command's.
-        expectLateReply();
+        // The reply may still come: it must not be taken for the next command's. A reply set
+        // aside meanwhile may have been it (the late one it was taken for lost): the link
+        // settles, and no more late replies are looked out for than before.
+        expectLateReply(setAside_.empty());
         lock.unlock();
         logSetAside();
         Log::e("cmd: \"" + logged + "\" timed out, response: " + maskedForLog(response, password));

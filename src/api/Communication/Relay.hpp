@@ -56,8 +56,10 @@ class SessionController;
 //   a reply is set aside and the wait goes on; when nothing else comes before the deadline, one
 //   set aside for want of the echo alone is handed over after all (the link then settles before
 //   the next transmission, the command's own answer being possibly still due), and one the
-//   caller's check refused is none: the command times out. Without a mark a late rest cannot be
-//   told from an answer (both are bytes and a prompt) and is handed over as the reply, as it came.
+//   caller's check refused is none: the command times out. Such a time-out looks out for no more
+//   late replies than before (one set aside may have been the command's own answer, the late one
+//   lost); the link settles all the same. Without a mark a late rest cannot be told from an
+//   answer (both are bytes and a prompt) and is handed over as the reply, as it came.
 //
 // Firmware mode: `sendFwModeCommand` writes one raw frame (the recovery probe, answered by
 // a bare "s"); `writeFw` writes one raw block and completes when the expected 'C' and
@@ -153,8 +155,9 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     Wait waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* linkSeen = nullptr,
                       const ReplyCheck& ours = {}, const ReplyCheck& isAnswer = {});
     // A reply may still come after the one taken (mutex_ held): what arrives until its prompt
-    // or a quiet `kSettleTime` is dropped, and later replies are checked for their marks.
-    void expectLateReply();
+    // or a quiet `kSettleTime` is dropped, and, `counted`, later replies are checked for their
+    // marks.
+    void expectLateReply(bool counted = true);
     // After a time-out: waits (mutex_ held) until the late reply is through, the link is quiet,
     // or the link closings counted differ from `linkSeen`.
     void settle(std::unique_lock<std::mutex>& lock, uint64_t linkSeen);

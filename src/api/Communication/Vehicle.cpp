@@ -201,7 +201,7 @@ QZESetupAnswer Vehicle::sendSetupCommand(const OptionalText& cmd) {
         return QZESetupAnswer::refused;
     }
     auto reply = exchange(*cmd);
-    if (isResponseBytesCommand(*cmd)) followResponseBytes(reply);
+    if (isResponseBytesCommand(*cmd)) followResponseBytes(*cmd, reply);
     if (!reply) return QZESetupAnswer::unanswered;
     // "OK" with no refusal, NO DATA or error word beside it; what the sensor did not take is not
     // in force.
@@ -391,7 +391,7 @@ bool Vehicle::showResponseBytes(bool shown) {
         proccessPinSwitchCommands(command);
         return true;
     }
-    followResponseBytes(reply);
+    followResponseBytes(command, reply);
     if (shown && reply && reply::holdsSensorError(*reply))
         lockedAssign(m_mutex, m_responseBytesRefused, true);
     return false;
@@ -402,11 +402,26 @@ bool Vehicle::isResponseBytesCommand(const std::string& cmd) {
     return bare == "KQRP1" || bare == "KQRP0" || bare == "ATRP1" || bare == "ATRP0";
 }
 
-void Vehicle::followResponseBytes(const Result<std::string, CommError>& reply) {
+void Vehicle::followResponseBytes(const std::string& command,
+                                  const Result<std::string, CommError>& reply) {
     // "OK" puts the command in force (as followed on acceptance) and a refusal ("?", an error
     // word) leaves the sensor as it was; after anything else it may print either way.
     if (reply && (reply::isAccepted(*reply) || reply::holdsSensorError(*reply))) return;
-    lockedAssign(m_mutex, m_responseBytesShown, std::nullopt);
+    std::lock_guard lock(m_mutex);
+    if (m_responseBytesShown) m_responseBytesUnknown = setupNotTaken(command, reply);
+    m_responseBytesShown = std::nullopt;
+}
+
+std::string Vehicle::responseBytesUnknown() const {
+    std::lock_guard lock(m_mutex);
+    return m_responseBytesShown ? std::string() : m_responseBytesUnknown;
+}
+
+std::string Vehicle::setupNotTaken(std::string_view command,
+                                   const Result<std::string, CommError>& reply) {
+    if (!reply) return "the sensor did not answer the set-up command " + std::string(command);
+    return "the sensor refused the set-up command " + std::string(command) + " (it answered \"" +
+           reply::joinedTokens(reply::tokens(*reply)) + "\")";
 }
 
 Result<bool, CommError> Vehicle::answersNamed(bool wanted) {

@@ -130,6 +130,9 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     // answer ("KQRP1" in force, as followed here); none when not known (a "KQRP" set-up that
     // went unanswered or was answered with something else than "OK" or a refusal).
     std::optional<bool> responseBytesShown() const;
+    // Why that is not known, in words (`setupNotTaken` of the first "KQRP" set-up that left it
+    // unknown); empty while it is known.
+    std::string responseBytesUnknown() const;
     // Has the sensor print them, or not ("KQRP1"/"KQRP0", sent only when not known to be in
     // force already, and "KQRP1" not again after a refusal until the next initialisation); true
     // when they are as asked. A refusal ("?", an error word) leaves the sensor as it was.
@@ -142,13 +145,18 @@ class Vehicle : public QZVehicleCommunicationProtocol,
 
     // "0x" prefix optional; empty, unparseable or above 255 gives 0.
     static uint8_t hexToUInt8(std::string_view text);
+    // A set-up command the sensor did not take, in words: "the sensor did not answer the set-up
+    // command KQX1" (no reply), "the sensor refused the set-up command KQX1 (it answered "?")".
+    static std::string setupNotTaken(std::string_view command,
+                                     const Result<std::string, CommError>& reply);
 
   private:
     explicit Vehicle(std::optional<std::filesystem::path> rebrandedVins);
     Result<std::string, CommError> exchange(const std::string& command);
     static bool isResponseBytesCommand(const std::string& cmd);
     // Follows the answer to a "KQRP" set-up that was not accepted.
-    void followResponseBytes(const Result<std::string, CommError>& reply);
+    void followResponseBytes(const std::string& command,
+                             const Result<std::string, CommError>& reply);
     // The identifier of the sensor the relay's session is connected to, if any.
     std::optional<std::string> sensorIdentifier() const;
 
@@ -162,6 +170,7 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     BusProtocol m_activeMainBus = BusProtocol::unknownBus;
     bool m_headersShown = false;
     std::optional<bool> m_responseBytesShown = false;
+    std::string m_responseBytesUnknown;
     bool m_responseBytesRefused = false;
     int64_t m_activeHighPin = 0;
     int64_t m_activeLowPin = 0;

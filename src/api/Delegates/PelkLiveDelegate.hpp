@@ -38,7 +38,8 @@ class PelkLiveDelegate {
     // Asks the vehicle which parameters it supports, marks the catalogue's objects supported
     // or unsupported, and hands over the supported ones (the objects of pids(), which later
     // refreshes update in place). Fails with `initialization` when the vehicle does not answer
-    // the support requests. Run it once per vehicle before updatePID.
+    // the support requests, or the sensor does not take their set-up (the public log line
+    // "Supported PIDs not read: ..." names it). Run it once per vehicle before updatePID.
     virtual void supportedPids(PIDListCallback callback) = 0;
     // Reads `pid`'s current value from the vehicle: one request, whose answer refreshes every
     // supported catalogue object of that PID number (several values may share one). The

@@ -36,7 +36,7 @@ Result<std::vector<bool>, CommError> LiveDataSupportChecker::checkSupport(
     for (size_t i = 0; i < blocks.size(); ++i) blocks[i].pid = static_cast<int64_t>(i) * 0x20;
     std::optional<CommError> noVehicle;
     for (auto& block : blocks) {
-        const PIDRequest request{0x01, static_cast<uint8_t>(block.pid)};
+        const PIDRequest request{0x01, static_cast<uint8_t>(block.pid), SupportPid::kBytes};
         auto answer = request.ask(*relay_, named_, true, 2, MultiResponseStrategy::bitwiseOr);
         // Every OBD-II vehicle answers 01 00: without an answer there is no vehicle to walk.
         if (block.pid == 0 && (!answer || reply::holdsNoData(*answer) ||
@@ -67,8 +67,8 @@ Result<std::vector<bool>, CommError> LiveDataSupportChecker::checkSupport(
 
 Result<bool, CommError> LiveDataSupportChecker::checkVinSupport() {
     if (!relay_) return std::unexpected(CommError::noDelegate);
-    auto answer =
-        PIDRequest{0x09, 0x00}.ask(*relay_, named_, true, 0, MultiResponseStrategy::bitwiseOr);
+    auto answer = PIDRequest{0x09, 0x00, SupportPid::kBytes}.ask(*relay_, named_, true, 0,
+                                                                 MultiResponseStrategy::bitwiseOr);
     if (!answer) return std::unexpected(answer.error());
     std::string text;
     for (char c : *answer)

@@ -81,12 +81,9 @@ bool SmogInfoRetriever::setUp(const char* command) {
     if (linkDropped()) return false;
     auto reply = relay->sendToSensor(command, false, 0, MultiResponseStrategy::bitwiseOr);
     if (!reply && linkDropped()) return false;
-    if (!reply)
-        fail(std::string("the sensor did not answer the set-up command ") + command);
-    else if (!reply::isAccepted(*reply))
-        fail(std::string("the sensor refused the set-up command ") + command + " (it answered \"" +
-             reply::joinedTokens(reply::tokens(*reply)) + "\")");
-    return reply && reply::isAccepted(*reply);
+    const bool taken = reply && reply::isAccepted(*reply);
+    if (!taken) fail(Vehicle::setupNotTaken(command, reply));
+    return taken;
 }
 
 Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrieveSmogStatus() {
@@ -118,7 +115,7 @@ Result<std::shared_ptr<SmogInfoReport>, SmogInfoError> SmogInfoRetriever::retrie
     // the next one.
     const auto named = vehicle_->answersNamed();
     if (!named) {
-        if (!linkDropped()) fail("the sensor did not answer the set-up command KQRP1");
+        if (!linkDropped()) fail(vehicle_->responseBytesUnknown());
         return end(nullptr);
     }
     auto flags = LiveDataSupportChecker(relay, *named).checkSupport(false);

@@ -8,6 +8,9 @@ namespace qz {
 
 // One support block of Mode 1: element k tells whether PID `pid` + 1 + k is supported.
 struct SupportPid {
+    // The bytes of a support bitmap (01 00 ... 01 A0, 09 00).
+    static constexpr int64_t kBytes = 4;
+
     int64_t pid = 0;
     std::array<bool, 32> supportArray{};
 

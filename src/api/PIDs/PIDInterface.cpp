@@ -227,7 +227,11 @@ Result<PIDInterface::PIDList, PelkError> PIDInterface::checkSupport() {
     auto v = vehicle();
     const auto named = v ? v->answersNamed() : Result<bool, CommError>(false);
     if (!named && !r->linkOpen()) return std::unexpected(PelkError::notConnected());
-    if (!named) return std::unexpected(PelkError::initialization());
+    if (!named) {
+        // Not the vehicle: the sensor's set-up.
+        Log::PublicError(std::string(kSupportNotRead) + v->responseBytesUnknown());
+        return std::unexpected(PelkError::initialization());
+    }
     auto walk = LiveDataSupportChecker(r, *named).checkSupport(true);
     // A walk the link's end cut short says nothing of the vehicle.
     if (!walk && !r->linkOpen()) return std::unexpected(PelkError::notConnected());

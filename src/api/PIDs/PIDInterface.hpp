@@ -53,8 +53,13 @@ class PIDInterface {
     // through objects of its own, then resets every catalogue object's support and marks,
     // adapts, rescales and bit-checks the flagged ones. Any failure before the marking is
     // `initialization` (`notConnected` when the link to the sensor went away) and leaves the
-    // catalogue untouched. The result is `supportedPIDs()`.
+    // catalogue untouched; where the sensor did not take the set-up that has it name the PIDs,
+    // the public line `kSupportNotRead` says so. The result is `supportedPIDs()`.
     Result<PIDList, PelkError> checkSupport();
+    // The opening of the public line of a discovery that failed on the sensor's set-up, before
+    // what the sensor did: "Supported PIDs not read: the sensor did not answer the set-up command
+    // KQRP1".
+    static constexpr const char* kSupportNotRead = "Supported PIDs not read: ";
 
     // Refreshes one parameter number (blocks on the relay): sends "0MPP", cleans the answer
     // into byte texts and hands them to every supported catalogue object of the same service

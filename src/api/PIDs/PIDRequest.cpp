@@ -1,5 +1,8 @@
 #include "api/PIDs/PIDRequest.hpp"
 
+#include <algorithm>
+#include <vector>
+
 #include "api/Communication/Relay.hpp"
 #include "api/PIDs/HexText.hpp"
 #include "api/PIDs/PIDInfo.hpp"
@@ -26,7 +29,8 @@ bool sensorWords(std::string_view reply) {
 }  // namespace
 
 PIDRequest PIDRequest::of(const PIDInfo& info) {
-    return {static_cast<uint8_t>(info.mode()), static_cast<uint8_t>(info.pid())};
+    const int64_t bytes = info.mode() == Mode::LiveData ? info.responseBytes() : 0;
+    return {static_cast<uint8_t>(info.mode()), static_cast<uint8_t>(info.pid()), bytes};
 }
 
 std::string PIDRequest::text() const {
@@ -62,19 +66,53 @@ std::optional<std::string> PIDRequest::bytesOf(std::string_view answer) const {
     return out;
 }
 
+bool PIDRequest::canAnswer(std::string_view answer) const {
+    if (sensorWords(answer)) return true;
+    bool any = false;
+    for (auto line : reply::lines(answer)) {
+        const auto words = reply::tokens(line);
+        if (words.empty() || reply::isNotice(line)) continue;
+        const size_t header = reply::isIdentifier(words.front()) ? 1 : 0;
+        if (bytes > 0 && words.size() - header != static_cast<size_t>(bytes)) return false;
+        for (size_t i = header; i < words.size(); ++i)
+            if (!reply::isByte(words[i])) return false;
+        any = any || words.size() > header;
+    }
+    return any;
+}
+
 Result<std::string, CommError> PIDRequest::ask(Relay& relay, bool named, bool multiple,
                                                int noDataRetries,
                                                MultiResponseStrategy strategy) const {
     const std::string request = text();
-    if (!named) return relay.sendToSensor(request, multiple, noDataRetries, strategy);
+    // The relay asks the check only while a late reply of an earlier request is due. Named, an
+    // answer shows whose it is. Without names nothing does: every reply is set aside as the late
+    // one until none is due.
+    std::vector<std::string> setAside;
+    auto ours = [this](std::string_view reply) { return namedBy(reply); };
+    auto late = [&setAside](std::string_view reply) {
+        setAside.emplace_back(reply);
+        return false;
+    };
     auto answer = relay.sendToSensor(request, false, noDataRetries, strategy,
-                                     [this](std::string_view reply) { return namedBy(reply); });
+                                     named ? Relay::ReplyCheck(ours) : Relay::ReplyCheck(late));
     if (!answer) return answer;
     const std::string_view said = reply::withoutEcho(*answer, request);
-    std::optional<std::string> bytes =
-        sensorWords(said) ? std::optional<std::string>(said) : bytesOf(said);
-    if (!bytes) return std::unexpected(CommError::invalidData);
-    return multiple ? strategy.process(*bytes) : std::move(*bytes);
+    std::optional<std::string> data;
+    if (named) {
+        data = sensorWords(said) ? std::optional<std::string>(said) : bytesOf(said);
+    } else {
+        // A reply set aside may have been this request's answer, and the one taken a late rest
+        // that came after it: which is which shows only where the two cannot both be its answer.
+        const bool told =
+            setAside.empty() ||
+            (canAnswer(said) && std::none_of(setAside.begin(), setAside.end(), [&](auto& r) {
+                 return canAnswer(reply::withoutEcho(r, request));
+             }));
+        if (told) data = std::string(said);
+    }
+    if (!data) return std::unexpected(CommError::invalidData);
+    return multiple ? strategy.process(*data) : std::move(*data);
 }
 
 }  // namespace qz
