@@ -93,7 +93,7 @@ class PrivateBus {
     // A folder of its own with a short path, removed with the object.
     class ShortFolder {
       public:
-        ShortFolder() : path_(*Paths::makeUniqueDirectory("qzbus", "/tmp")) {}
+        ShortFolder() : path_(Paths::makeUniqueDirectory("qzbus", "/tmp").value()) {}
         ~ShortFolder() {
             std::error_code ec;
             std::filesystem::remove_all(path_, ec);

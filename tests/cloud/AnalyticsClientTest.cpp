@@ -39,8 +39,8 @@ struct EventSink {
 };
 
 std::shared_ptr<MyPersistentContainer> store() {
-    auto c = std::make_shared<MyPersistentContainer>("AnalyticsEvent",
-                                                     *ManagedObjectModel::named("AnalyticsEvent"));
+    auto c = std::make_shared<MyPersistentContainer>(
+        "AnalyticsEvent", ManagedObjectModel::named("AnalyticsEvent").value());
     EXPECT_TRUE(c->loadPersistentStores());
     return c;
 }
@@ -89,7 +89,7 @@ TEST_F(AnalyticsTest, ScanEventsArePostedAsJsonUnderTheirEventType) {
     EXPECT_TRUE(finished(*c));
     Device::setSystemVersion(std::nullopt);
     ASSERT_EQ(sink.count(), 2u);
-    EXPECT_EQ(*container->eventCount(), 0u);
+    EXPECT_EQ(container->eventCount().value(), 0u);
 
     auto [type, start] = sink.received[0];
     EXPECT_EQ(type, "logScanStarted");
@@ -129,15 +129,15 @@ TEST_F(AnalyticsTest, EventsRefusedByTheBackendAreCachedAndResentOnce) {
     EXPECT_FALSE(started(*c));
     EXPECT_FALSE(finished(*c));
     // Cached before the completion reported the failure.
-    ASSERT_EQ(*container->eventCount(), 2u);
+    ASSERT_EQ(container->eventCount().value(), 2u);
     EXPECT_EQ(resend(*c), (std::pair<size_t, size_t>{0, 2}));
-    EXPECT_EQ(*container->eventCount(), 2u);
+    EXPECT_EQ(container->eventCount().value(), 2u);
     EXPECT_EQ(sink.count(), 0u);
 
     sink.status = 200;
-    auto cached = *container->fetchEvents();
+    auto cached = container->fetchEvents().value();
     EXPECT_EQ(resend(*c), (std::pair<size_t, size_t>{2, 0}));
-    EXPECT_EQ(*container->eventCount(), 0u);
+    EXPECT_EQ(container->eventCount().value(), 0u);
     ASSERT_EQ(sink.count(), 2u);
     EXPECT_EQ(sink.received[0].first, "logScanStarted");
     EXPECT_EQ(sink.received[1].first, "logScanFinished");
@@ -155,12 +155,12 @@ TEST_F(AnalyticsTest, OnlyStatusesFrom200To299CountAsSent) {
         sink.status = status;
         EXPECT_TRUE(started(*c)) << status;
     }
-    EXPECT_EQ(*container->eventCount(), 0u);
+    EXPECT_EQ(container->eventCount().value(), 0u);
     size_t cached = 0;
     for (int status : {300, 400, 404}) {
         sink.status = status;
         EXPECT_FALSE(started(*c)) << status;
-        EXPECT_EQ(*container->eventCount(), ++cached) << status;
+        EXPECT_EQ(container->eventCount().value(), ++cached) << status;
     }
 }
 
@@ -171,7 +171,7 @@ TEST_F(AnalyticsTest, EventsCachedWhileTheBackendIsDownSurviveARestart) {
         auto c = client(store());
         EXPECT_FALSE(started(*c));
         EXPECT_FALSE(finished(*c));
-        EXPECT_EQ(*c->container()->eventCount(), 2u);
+        EXPECT_EQ(c->container()->eventCount().value(), 2u);
     }
     // The app starts again; the backend is back (on another port).
     LoopbackServer backend;
@@ -181,7 +181,7 @@ TEST_F(AnalyticsTest, EventsCachedWhileTheBackendIsDownSurviveARestart) {
     auto container = store();
     auto c = client(container);
     EXPECT_EQ(resend(*c), (std::pair<size_t, size_t>{2, 0}));
-    EXPECT_EQ(*container->eventCount(), 0u);
+    EXPECT_EQ(container->eventCount().value(), 0u);
     EXPECT_EQ(sink.count(), 2u);
 }
 
@@ -196,7 +196,7 @@ TEST_F(AnalyticsTest, MoreCachedEventsThanOneReadHoldsAreAllResent) {
             container->insertEvent({0, "logScanStarted", Data(json.begin(), json.end()), 1.0}));
     auto c = client(container);
     EXPECT_EQ(resend(*c), (std::pair<size_t, size_t>{cached, 0}));
-    EXPECT_EQ(*container->eventCount(), 0u);
+    EXPECT_EQ(container->eventCount().value(), 0u);
     EXPECT_EQ(sink.count(), cached);
 }
 
@@ -222,7 +222,7 @@ TEST_F(AnalyticsTest, OverlappingResendsPostEachEventOnce) {
     ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return runs == 3; }));
     EXPECT_EQ(sent, 5u);
     EXPECT_EQ(sink.count(), 5u);
-    EXPECT_EQ(*container->eventCount(), 0u);
+    EXPECT_EQ(container->eventCount().value(), 0u);
 }
 
 TEST_F(AnalyticsTest, AnEventThatCannotBeEncodedFailsAtOnceAndIsNotPosted) {
@@ -247,7 +247,7 @@ TEST_F(AnalyticsTest, AnEventThatCannotBeEncodedFailsAtOnceAndIsNotPosted) {
     EXPECT_EQ(errorLines, 2);
     EXPECT_TRUE(finished(*c));  // the client still works
     EXPECT_EQ(sink.count(), 1u);
-    EXPECT_EQ(*container->eventCount(), 0u);
+    EXPECT_EQ(container->eventCount().value(), 0u);
 }
 
 TEST_F(AnalyticsTest, WithoutAStoreFailedEventsAreOnlyReported) {

@@ -60,6 +60,7 @@ TEST_F(CloudTest, ConfigurationDocumentComesFromTheHostBundleFirst) {
     write(bundles.library / "pelkconfig.json",
           R"({"clientId":"lib","clientkey":"lk","clientPass":"lp"})");
     ASSERT_TRUE(ConfigManager::initializeFromBundles());
+    ASSERT_TRUE(ConfigManager::credentials());
     EXPECT_EQ(ConfigManager::credentials()->clientId, "lib");
 
     write(bundles.main / "pelkconfig.json",

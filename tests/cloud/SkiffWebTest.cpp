@@ -4,9 +4,11 @@
 #include "api/Firmware/FirmwareDownloadState.hpp"
 #include "api/Firmware/FirmwareUpdateState.hpp"
 #include "api/Firmware/SkiffUpdater.hpp"
+#include "support/TestSupport.hpp"
 
 using namespace qz;
 using qz::test::CloudTest;
+using qz::testsupport::errorOf;
 
 namespace {
 using VersionResult = Result<std::string, FirmwareError>;
@@ -48,7 +50,7 @@ TEST_F(CloudTest, FirmwareServerVersionQuery) {
 
     auto badArgs = await<VersionResult>(
         [](auto cb) { SkiffWeb::requestServerVersion("1.6.194", "4&x=1", false, cb); });
-    EXPECT_EQ(badArgs.error(), FirmwareError::invalidArguments());
+    EXPECT_EQ(errorOf(badArgs), FirmwareError::invalidArguments());
 
     srv.stop();
     auto down = await<VersionResult>(
@@ -88,17 +90,18 @@ TEST_F(CloudTest, FirmwareImageDownloadKeepsEveryByte) {
     EXPECT_FALSE(updater.inRecovery);
     EXPECT_FALSE(updater.fwData());
     updater.setFwData(*r);
+    ASSERT_TRUE(updater.fwData());
     EXPECT_EQ(updater.fwData()->size(), image.size());
 
     auto gone = await<ImageResult>(
         [](auto cb) { SkiffWeb::downloadFirmware("1.6.194", "old", "405", false, cb); });
-    EXPECT_EQ(gone.error(), FirmwareError::invalidResponse(410));
+    EXPECT_EQ(errorOf(gone), FirmwareError::invalidResponse(410));
     auto empty = await<ImageResult>(
         [](auto cb) { SkiffWeb::downloadFirmware("1.6.194", "none", "405", false, cb); });
-    EXPECT_EQ(empty.error(), FirmwareError::invalidPayload());
+    EXPECT_EQ(errorOf(empty), FirmwareError::invalidPayload());
     auto noKey = await<ImageResult>(
         [](auto cb) { SkiffWeb::downloadFirmware("1.6.194", "", "405", false, cb); });
-    EXPECT_EQ(noKey.error(), FirmwareError::invalidArguments());
+    EXPECT_EQ(errorOf(noKey), FirmwareError::invalidArguments());
 }
 
 TEST(FirmwareStates, DescribeThemselvesByCase) {
@@ -157,14 +160,14 @@ TEST(SkiffUpdaterBlocks, CutsTheImageIntoBlocksOfWholeFramesWithTheirAcks) {
 
 TEST(SkiffUpdaterBlocks, RefusesImagesThatAreNotWholeFramesEndingWithTheLastFrame) {
     Data image = framedImage(2, 3);
-    EXPECT_EQ(SkiffUpdater::makeBlocks({}, 375).error(), FirmwareUpdateError::malformedPayload);
+    EXPECT_EQ(errorOf(SkiffUpdater::makeBlocks({}, 375)), FirmwareUpdateError::malformedPayload);
     Data cut(image.begin(), image.end() - 1);
-    EXPECT_EQ(SkiffUpdater::makeBlocks(cut, 375).error(), FirmwareUpdateError::malformedPayload);
+    EXPECT_EQ(errorOf(SkiffUpdater::makeBlocks(cut, 375)), FirmwareUpdateError::malformedPayload);
     Data noEnd(image.begin(), image.end() - 15);
-    EXPECT_EQ(SkiffUpdater::makeBlocks(noEnd, 375).error(), FirmwareUpdateError::malformedPayload);
+    EXPECT_EQ(errorOf(SkiffUpdater::makeBlocks(noEnd, 375)), FirmwareUpdateError::malformedPayload);
     Data earlyEnd = image;
     earlyEnd[15] = 0x04;
-    EXPECT_EQ(SkiffUpdater::makeBlocks(earlyEnd, 375).error(),
+    EXPECT_EQ(errorOf(SkiffUpdater::makeBlocks(earlyEnd, 375)),
               FirmwareUpdateError::malformedPayload);
-    EXPECT_EQ(SkiffUpdater::makeBlocks(image, 100).error(), FirmwareUpdateError::setupFailed);
+    EXPECT_EQ(errorOf(SkiffUpdater::makeBlocks(image, 100)), FirmwareUpdateError::setupFailed);
 }

@@ -23,7 +23,9 @@ class FakeVehicle : public QZVehicleCommunicationProtocol,
                     public QZESessionProtocol {
   public:
     bool sendSetupCommandToOstrel(const OptionalText& cmd) override { return cmd == "KQSM6E"; }
-    OptionalText sendCommandToOstrel(const OptionalText& cmd) override { return *cmd + " OK>"; }
+    OptionalText sendCommandToOstrel(const OptionalText& cmd) override {
+        return cmd ? *cmd + " OK>" : cmd;
+    }
     bool sendSetupCommandToOstrel(const OptionalText&, bool ignoreTimeout) override {
         return ignoreTimeout;
     }

@@ -58,7 +58,7 @@ TEST(OrderedDictionaryTest, KeepsInsertionOrderThroughEveryOperation) {
     KeyedArchiver coder;
     d.encode(coder, [](int v) { return nlohmann::ordered_json(v); });
     auto back =
-        OrderedDictionary<int>::decode(*KeyedUnarchiver::fromData(coder.data()),
+        OrderedDictionary<int>::decode(KeyedUnarchiver::fromData(coder.data()).value(),
                                        [](const nlohmann::ordered_json& j) -> std::optional<int> {
                                            if (!j.is_number_integer()) return std::nullopt;
                                            return j.get<int>();
@@ -139,7 +139,7 @@ TEST(QZEModuleDataTest, NewRecordCopyKeyAndArchive) {
     EXPECT_EQ(archived, (std::vector<std::string>{"accronym", "description", "requestId",
                                                   "responseId", "codeList", "statusList",
                                                   "defnList", "busType", "light", "category"}));
-    auto back = QZEModuleData::decode(*KeyedUnarchiver::fromData(coder.data()));
+    auto back = QZEModuleData::decode(KeyedUnarchiver::fromData(coder.data()).value());
     EXPECT_EQ(back->description(), "Engine");
     EXPECT_EQ(back->codeList(), m->codeList());
     EXPECT_EQ(back->statusList(), std::vector<std::string>{});  // empty stays empty

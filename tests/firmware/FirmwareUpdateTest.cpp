@@ -111,7 +111,7 @@ TEST_F(FirmwareUpdateTest, AFullUpdateGoesThroughTheLoaderAndTheRestart) {
     // The sensor answers commands again through the relay.
     std::optional<Result<std::string, CommError>> version;
     Gateway::gatewayQueue()->sync([&] { version = gateway->relay()->sendToSensor("KQI"); });
-    ASSERT_TRUE(*version);
+    ASSERT_TRUE(version && *version);
     EXPECT_NE((*version)->find("OSAPI"), std::string::npos);
 }
 

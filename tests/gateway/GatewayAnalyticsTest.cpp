@@ -16,7 +16,8 @@ using namespace qz::gwtest;
 
 TEST_F(GatewayTest, StartUpResendsCachedAnalyticsEvents) {
     {
-        MyPersistentContainer store("AnalyticsEvent", *ManagedObjectModel::named("AnalyticsEvent"));
+        MyPersistentContainer store("AnalyticsEvent",
+                                    ManagedObjectModel::named("AnalyticsEvent").value());
         ASSERT_TRUE(store.loadPersistentStores());
         std::string json = R"({"eventType": "logScanStarted", "vin": "1HGCM82633A004352"})";
         ASSERT_TRUE(store.insertEvent({0, "logScanStarted", Data(json.begin(), json.end()), 1.0}));
@@ -54,7 +55,8 @@ TEST_F(GatewayTest, StartUpLoadsTheHostConfigurationForTheBackendRequests) {
         << R"({"clientId":"host-id","clientkey":"host-key","clientPass":"host-pass"})";
     Bundle::setMainPath(bundle);
     {
-        MyPersistentContainer store("AnalyticsEvent", *ManagedObjectModel::named("AnalyticsEvent"));
+        MyPersistentContainer store("AnalyticsEvent",
+                                    ManagedObjectModel::named("AnalyticsEvent").value());
         ASSERT_TRUE(store.loadPersistentStores());
         std::string json = R"({"eventType": "logScanStarted"})";
         ASSERT_TRUE(store.insertEvent({0, "logScanStarted", Data(json.begin(), json.end()), 1.0}));

@@ -3,9 +3,11 @@
 #include <nlohmann/json.hpp>
 
 #include "GatewayTestSupport.hpp"
+#include "support/TestSupport.hpp"
 
 using namespace qz;
 using namespace qz::gwtest;
+using qz::testsupport::errorOf;
 
 namespace {
 
@@ -41,7 +43,7 @@ TEST_F(GatewayTest, RepairInfoForAMalformedVinFailsOnTheMainQueue) {
     gateway->requestRepairInfo("not a vin", {"P0420"}, got.callback());
     ASSERT_TRUE(got.waitFor(1));
     EXPECT_TRUE(got.at(0).onMain);
-    EXPECT_EQ(got.at(0).value.error(), WebError::invalidParameter("vin"));
+    EXPECT_EQ(errorOf(got.at(0).value), WebError::invalidParameter("vin"));
 }
 
 TEST_F(GatewayTest, VehicleDocumentsAndServerErrorsArriveOnTheMainQueue) {

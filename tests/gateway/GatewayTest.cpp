@@ -14,11 +14,13 @@
 #include "api/PIDs/PIDInterface.hpp"
 #include "platform/Compression.hpp"
 #include "sim/SimulatedAccessory.hpp"
+#include "support/TestSupport.hpp"
 
 using namespace qz;
 using namespace qz::gwtest;
 using qz::sim::SensorCore;
 using qz::sim::SimulatedAccessory;
+using qz::testsupport::errorOf;
 
 namespace {
 
@@ -160,6 +162,7 @@ TEST_F(GatewayTest, ABleSensorWithoutABleSessionDoesNotOpen) {
     gateway->connect(leSensor(), states.callback());
     ASSERT_TRUE(states.waitFor(1));
     EXPECT_EQ(states.at(0).value.kind(), PelkSensorState::Kind::onError);
+    ASSERT_TRUE(states.at(0).value.error());
     EXPECT_EQ(states.at(0).value.error()->code(), 99);
 }
 
@@ -200,6 +203,7 @@ TEST_F(GatewayTest, ConnectAndDisconnectWriteTheirInfoLinesToTheFile) {
     auto text = libraryLogText() + "[";
     EXPECT_NE(text.find(" -> Attempting to connect to sensor FFFFFFFFFFFF["), std::string::npos);
     // A BLE sensor by its peripheral's UUID text.
+    ASSERT_TRUE(le->identifier());
     EXPECT_NE(text.find(" -> Attempting to connect to sensor " + *le->identifier() + "["),
               std::string::npos);
     EXPECT_NE(text.find(" -> disconnecting["), std::string::npos);
@@ -282,7 +286,7 @@ TEST_F(GatewayTest, FirmwareOperationsRefuseABleSensor) {
     Received<Result<std::string, FirmwareError>> version;
     gateway->requestLatestServerFirmware(version.callback());
     ASSERT_EQ(version.size(), 1u) << "refused at once";
-    EXPECT_EQ(version.at(0).value.error(), FirmwareError::notSupported());
+    EXPECT_EQ(errorOf(version.at(0).value), FirmwareError::notSupported());
 
     Received<FirmwareDownloadState> download;
     gateway->downloadFirmware("4.10", download.callback());
@@ -360,6 +364,7 @@ TEST_F(GatewayTest, AFailedDownloadKeepsNoImage) {
     ASSERT_TRUE(download.waitFor(2));
     auto last = download.at(1).value;
     ASSERT_EQ(last.kind(), FirmwareDownloadState::Kind::firmwareDownloadCompleted);
+    ASSERT_TRUE(last.status());
     EXPECT_EQ(last.status()->kind(), FirmwareDownloadStatus::Kind::downloadFailed);
     EXPECT_FALSE(gateway->firmwareUpdater()->fwData());
 }

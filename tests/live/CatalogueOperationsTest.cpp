@@ -6,10 +6,12 @@
 #include "api/PIDs/Mode1/Mode1PIDs.hpp"
 #include "api/PIDs/PID0902.hpp"
 #include "api/PIDs/PIDInterface.hpp"
+#include "support/TestSupport.hpp"
 
 using namespace qz;
 using namespace qz::sim;
 using namespace qz::livetest;
+using qz::testsupport::errorOf;
 
 namespace {
 
@@ -110,13 +112,13 @@ TEST_F(CatalogueOperations, AModeNineAnswerNeverLandsInModeOneObjects) {
 TEST_F(CatalogueOperations, ExchangeFailuresPassThrough) {
     rig_->core().addFault(Fault::silence(1, "010C"));
     auto r = pids_.updatePid(std::make_shared<PID010C>());
-    EXPECT_EQ(r.error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(r), CommError::timedOut);
 
     PIDInterface unwired;
-    EXPECT_EQ(unwired.updatePid(std::make_shared<PID010C>()).error(), CommError::noDelegate);
-    EXPECT_EQ(unwired.updatePid(std::make_shared<PID0902>()).error(), CommError::noDelegate);
-    EXPECT_EQ(unwired.checkSupport().error(), PelkError::initialization());
-    EXPECT_EQ(unwired.checkVinSupport().error(), PelkError::initialization());
+    EXPECT_EQ(errorOf(unwired.updatePid(std::make_shared<PID010C>())), CommError::noDelegate);
+    EXPECT_EQ(errorOf(unwired.updatePid(std::make_shared<PID0902>())), CommError::noDelegate);
+    EXPECT_EQ(errorOf(unwired.checkSupport()), PelkError::initialization());
+    EXPECT_EQ(errorOf(unwired.checkVinSupport()), PelkError::initialization());
 }
 
 TEST_F(CatalogueOperations, ReadsTheVinOffCanWithMultipleResponses) {
@@ -137,7 +139,7 @@ TEST_F(CatalogueOperations, VinLinesFromSeveralUnitsCountOnce) {
     EXPECT_EQ(vin->valueAsText(false), "1HGCM");
 
     rig_->core().addFault(Fault::silence(1, "0902"));
-    EXPECT_EQ(pids_.updatePid(vin).error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(pids_.updatePid(vin)), CommError::timedOut);
     EXPECT_EQ(rig_->commands().back(), "KQX0");  // switched back also after a failure
 }
 
@@ -254,7 +256,7 @@ TEST_F(CatalogueOperations, SupportBitsDecideAfterTheWalk) {
 TEST_F(CatalogueOperations, AFailedLayoutReadFailsTheDiscoveryAndChangesNothing) {
     use(profileWith(R"({"13": "01", "0C": "1A F8"})"));
     rig_->core().addFault(Fault::noData(1, "0113"));
-    EXPECT_EQ(pids_.checkSupport().error(), PelkError::initialization());
+    EXPECT_EQ(errorOf(pids_.checkSupport()), PelkError::initialization());
     for (auto& p : pids_.getPids()) EXPECT_EQ(p->supportStatus(), SupportStatus::unknown);
 }
 
@@ -269,10 +271,10 @@ TEST_F(CatalogueOperations, ASecondVehicleNeverShowsTheFirstOnesParameters) {
 
 TEST_F(CatalogueOperations, WalkFailureIsInitialization) {
     rig_->core().addFault(Fault::silence(1, "KQX1"));
-    EXPECT_EQ(pids_.checkSupport().error(), PelkError::initialization());
+    EXPECT_EQ(errorOf(pids_.checkSupport()), PelkError::initialization());
     // No vehicle answers 01 00.
     use(VehicleProfile::load(VehicleProfile::sampleFolder() / "no-vehicle.json"));
-    EXPECT_EQ(pids_.checkSupport().error(), PelkError::initialization());
+    EXPECT_EQ(errorOf(pids_.checkSupport()), PelkError::initialization());
     EXPECT_EQ(rig_->commands().back(), "KQX0");
 }
 

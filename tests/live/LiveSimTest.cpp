@@ -8,10 +8,12 @@
 #include "api/PIDs/Mode1/Mode1PIDs.hpp"
 #include "api/PIDs/PID0902.hpp"
 #include "api/PIDs/PIDInterface.hpp"
+#include "support/TestSupport.hpp"
 
 using namespace qz;
 using namespace qz::sim;
 using namespace qz::livetest;
+using qz::testsupport::errorOf;
 
 namespace {
 
@@ -79,7 +81,7 @@ TEST(LiveSim, TheVinRouteReadsEveryForm) {
 
 TEST(LiveSim, VinSupportFollowsTheUnitsVins) {
     RelayRig rig(VehicleProfile::fromText(R"({"ecus": [{"address": "7E8", "mode1": {}}]})"));
-    EXPECT_EQ(LiveDataSupportChecker(rig.relay).checkVinSupport().error(),
+    EXPECT_EQ(errorOf(LiveDataSupportChecker(rig.relay).checkVinSupport()),
               CommError::invalidData);  // NO DATA
     RelayRig withVin(twoUnits(6, ""));
     EXPECT_EQ(LiveDataSupportChecker(withVin.relay).checkVinSupport(), true);

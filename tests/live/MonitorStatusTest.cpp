@@ -14,7 +14,7 @@ TEST(MonitorStatus, DecodesASparkEngineWithAnIncompleteMonitor) {
     EXPECT_EQ(m.fuelSystemTest(), S::complete);
     EXPECT_EQ(m.componentsTest(), S::complete);
     ASSERT_EQ(m.monitorType().kind(), MonitorTestType::Kind::spark);
-    auto s = *m.monitorType().sparkTests();
+    auto s = m.monitorType().sparkTests().value();
     EXPECT_EQ(s.eGRSystem(), S::unavailable);
     EXPECT_EQ(s.oxygenSensorHeater(), S::complete);
     EXPECT_EQ(s.oxygenSensor(), S::complete);
@@ -38,7 +38,7 @@ TEST(MonitorStatus, DecodesACompressionEngineIgnoringReservedBits) {
     PID0101_MonitorStatus m;
     m.setData({"00", "08", "FF", "14"});
     ASSERT_EQ(m.monitorType().kind(), MonitorTestType::Kind::compression);
-    auto c = *m.monitorType().compressionTests();
+    auto c = m.monitorType().compressionTests().value();
     for (auto s : {c.eGRAndOrVVTSystem(), c.pMFilterMonitoring(), c.exhaustGasSensor(),
                    c.boostPressure(), c.nOxSCRMonitor(), c.nMHCCatalyst()})
         EXPECT_EQ(s, S::complete);

@@ -8,10 +8,12 @@
 #include "api/Communication/Vehicle.hpp"
 #include "api/Live/SmogInfoRetriever.hpp"
 #include "platform/FileSystem.hpp"
+#include "support/TestSupport.hpp"
 
 using namespace qz;
 using namespace qz::sim;
 using namespace qz::livetest;
+using qz::testsupport::errorOf;
 
 namespace {
 
@@ -48,7 +50,9 @@ TEST_F(SmogRetriever, ReadsEverythingInOrder) {
     auto report = *r;
     EXPECT_EQ(report->smogCheckResult(), SmogReportStatus::fail);
     EXPECT_EQ(report->numConfirmed(), 1);
+    ASSERT_TRUE(report->distanceMilOff()->value());
     EXPECT_DOUBLE_EQ(report->distanceMilOff()->value()->value, 500);
+    ASSERT_TRUE(report->timeMilOff()->value());
     EXPECT_DOUBLE_EQ(report->timeMilOff()->value()->value, 16);
     EXPECT_EQ(report->monitorStatus()->supportStatus(), SupportStatus::supported);
 
@@ -61,7 +65,9 @@ TEST_F(SmogRetriever, ReadsEverythingInOrder) {
     EXPECT_FALSE((*cleared)->monitorStatus()->areAllComplete());
     EXPECT_EQ((*cleared)->numConfirmed(), 0);
     EXPECT_EQ((*cleared)->smogCheckResult(), SmogReportStatus::warning);
+    ASSERT_TRUE((*cleared)->distanceMilOff()->value());
     EXPECT_DOUBLE_EQ((*cleared)->distanceMilOff()->value()->value, 0);
+    ASSERT_TRUE((*cleared)->timeMilOff()->value());
     EXPECT_DOUBLE_EQ((*cleared)->timeMilOff()->value()->value, 0);
 }
 
@@ -71,6 +77,7 @@ TEST_F(SmogRetriever, SeveralUnitsGiveTheSmallestCounterAndTheOredMonitors) {
         {"address": "7E9", "mode1": {"01": "00 04 04 04", "1F": "00 20"}}]})"));
     auto r = run();
     ASSERT_TRUE(r);
+    ASSERT_TRUE((*r)->runTimeSinceEngineStart()->value());
     EXPECT_DOUBLE_EQ((*r)->runTimeSinceEngineStart()->value()->value, 0x20);
     EXPECT_FALSE((*r)->monitorStatus()->areAllComplete());  // the second unit's EVAP
     EXPECT_EQ((*r)->smogCheckResult(), SmogReportStatus::warning);
@@ -147,7 +154,7 @@ TEST_F(SmogRetriever, SetupFailures) {
             use(profileWith(R"({"1F": "00 10"})"));
         if (c.fault) rig_->core().addFault(*c.fault);
         retriever.emplace(vehicle_);
-        EXPECT_EQ(retriever->retrieveSmogStatus().error(), SmogInfoError::setupFailed);
+        EXPECT_EQ(errorOf(retriever->retrieveSmogStatus()), SmogInfoError::setupFailed);
         EXPECT_EQ(retriever->failures(), std::vector<std::string>{c.failure});
         const auto commands = rig_->commands();
         ASSERT_FALSE(commands.empty());
@@ -158,7 +165,7 @@ TEST_F(SmogRetriever, SetupFailures) {
 
     // The last row's retriever again, its vehicle without a link now.
     vehicle_->setRelay(nullptr);
-    EXPECT_EQ(retriever->retrieveSmogStatus().error(), SmogInfoError::setupFailed);
+    EXPECT_EQ(errorOf(retriever->retrieveSmogStatus()), SmogInfoError::setupFailed);
     EXPECT_EQ(retriever->failures(),
               std::vector<std::string>{"the library has no link to the sensor"});
 }

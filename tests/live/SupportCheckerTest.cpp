@@ -2,10 +2,12 @@
 
 #include "LiveTestSupport.hpp"
 #include "api/Live/LiveDataSupportChecker.hpp"
+#include "support/TestSupport.hpp"
 
 using namespace qz;
 using namespace qz::sim;
 using namespace qz::livetest;
+using qz::testsupport::errorOf;
 
 namespace {
 
@@ -144,7 +146,7 @@ TEST(SupportChecker, ModeSwitchFailuresAndAnUnansweredFirstBlockFailTheWalk) {
         EXPECT_EQ(rig.commands(), c.commands);
     }
     RelayRig noVehicle(VehicleProfile::load(VehicleProfile::sampleFolder() / "no-vehicle.json"));
-    EXPECT_EQ(LiveDataSupportChecker(noVehicle.relay).checkSupport(false).error(),
+    EXPECT_EQ(errorOf(LiveDataSupportChecker(noVehicle.relay).checkSupport(false)),
               CommError::noData);
     RelayRig unspaced;  // bytes printed without blanks are an answer
     unspaced.core().addFault(Fault::reply("BE1FA812\r>", 1, "0100"));
@@ -159,8 +161,8 @@ TEST(SupportChecker, VinSupportIsBit30OfTheAnswer) {
     rig.core().addFault(Fault::reply("15 40 00 00 \r>"));
     EXPECT_EQ(LiveDataSupportChecker(rig.relay).checkVinSupport(), false);
     rig.core().addFault(Fault::noData(1, "0900"));
-    EXPECT_EQ(LiveDataSupportChecker(rig.relay).checkVinSupport().error(), CommError::invalidData);
+    EXPECT_EQ(errorOf(LiveDataSupportChecker(rig.relay).checkVinSupport()), CommError::invalidData);
     rig.core().addFault(Fault::reply(">"));
-    EXPECT_EQ(LiveDataSupportChecker(rig.relay).checkVinSupport().error(), CommError::invalidData);
+    EXPECT_EQ(errorOf(LiveDataSupportChecker(rig.relay).checkVinSupport()), CommError::invalidData);
     EXPECT_EQ(rig.commands().back(), "0900");
 }

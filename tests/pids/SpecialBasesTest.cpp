@@ -51,6 +51,7 @@ TEST(SpecialBasesTest, CompressorInletPressureScaleEight) {
     EXPECT_EQ(p.scalar(), 8.0);
     EXPECT_EQ(p.maxValue(), 255 * 8.0);
     p.setSupportStatus(SupportStatus::supported);
+    ASSERT_TRUE(p.value());
     EXPECT_EQ(p.value()->value, 128.0);
 }
 
@@ -64,6 +65,7 @@ TEST(SpecialBasesTest, TimerUnavailableAtItsMaximum) {
     EXPECT_EQ(t.valueAsText(false), "N/A");
     data[8] = "FE";
     t.setData(data);
+    ASSERT_TRUE(t.value());
     EXPECT_EQ(t.value()->value, 4294967294.0);
     EXPECT_EQ(t.value()->unit, &UnitDuration::seconds());
 }
@@ -77,9 +79,11 @@ TEST(SpecialBasesTest, NoxConcentrationFlaggedUnavailable) {
     EXPECT_FALSE(n.value().has_value());
     data[0] = "04";
     n.setData(data);
+    ASSERT_TRUE(n.value());
     EXPECT_EQ(n.value()->value, 100.0);
     data[0] = "XX";
     n.setData(data);
+    ASSERT_TRUE(n.value());
     EXPECT_EQ(n.value()->value, 100.0);
     n.setData({});
     EXPECT_FALSE(n.value().has_value());

@@ -25,6 +25,7 @@ TEST(UnitsTest, LibraryUnitsUseTheirRoundedCoefficients) {
     EXPECT_DOUBLE_EQ(convert(1, UnitTorque::poundFoot(), UnitTorque::newtonMeter()), 1.35582);
     EXPECT_DOUBLE_EQ(convert(60, UnitFrequency::revolutionsPerMinute(), UnitFrequency::hertz()),
                      1.0);
+    ASSERT_TRUE(UnitFrequency::revolutionsPerMinute().converter());
     EXPECT_EQ(UnitFrequency::revolutionsPerMinute().converter()->coefficient, 1.0 / 60.0);
 }
 

@@ -80,18 +80,21 @@ TEST(NumericKindTest, OffsetAndLimits) {
     EXPECT_EQ(iat.minValue(), -40.0);
     EXPECT_EQ(iat.maxValue(), 215.0);
     supported(iat, {"00"});
+    ASSERT_TRUE(iat.value());
     EXPECT_EQ(iat.value()->value, -40.0);
     EXPECT_EQ(iat.valueAsText(false), "-40.0 °C");
     // The platform's rounded Fahrenheit coefficients, kept as they are.
     EXPECT_EQ(iat.valueAsText(true), "-40.000000000003425 °F");
     supported(iat, {"8C"});  // 100 °C
     EXPECT_EQ(iat.valueAsText(false), "100.0 °C");
+    ASSERT_TRUE(iat.altValue());
     EXPECT_NEAR(iat.altValue()->value, 212.0, 1e-9);
     EXPECT_EQ(iat.altValue()->unit, &UnitTemperature::fahrenheit());
 
     NumericPID two(Mode::LiveData, 0x10, "x", "x", 2, std::nullopt, std::nullopt, nullptr, nullptr,
                    std::nullopt, std::nullopt, 0.01, 0);
     supported(two, {"FF", "FF"});
+    ASSERT_TRUE(two.value());
     EXPECT_EQ(two.value()->value, two.maxValue());
 }
 
@@ -100,6 +103,7 @@ TEST(NumericKindTest, UnitlessValueKeepsTheBlank) {
                      nullptr, nullptr, std::nullopt, std::nullopt, 1, 0);
     supported(count, {"07"});
     EXPECT_EQ(count.valueAsText(false), "7.0 ");
+    ASSERT_TRUE(count.value());
     EXPECT_EQ(count.value()->unit, &UnitNone::none());
     EXPECT_EQ(count.description(),
               "PID: 30, Warm-ups, value: 7.000000 units:  supported: supported");
@@ -139,22 +143,28 @@ SignedNumericPID evap(double offset = 0) {
 TEST(SignedNumericKindTest, TwosComplementOverTheField) {
     auto p = evap();
     supported(p, {"80", "00"});
+    ASSERT_TRUE(p.value());
     EXPECT_EQ(p.value()->value, -8192.0);
     supported(p, {"FF", "FF"});
+    ASSERT_TRUE(p.value());
     EXPECT_EQ(p.value()->value, -0.25);
     supported(p, {"7F", "FF"});
+    ASSERT_TRUE(p.value());
     EXPECT_EQ(p.value()->value, 8191.75);
     supported(p, {"FF", "FC"});
     EXPECT_EQ(p.valueAsText(false), "-1.0 PA");
     supported(p, {"00", "00"});
+    ASSERT_TRUE(p.value());
     EXPECT_EQ(p.value()->value, 0.0);
 }
 
 TEST(SignedNumericKindTest, OffsetIsAddedAfterTheSignedProduct) {
     auto p = evap(10);
     supported(p, {"FF", "FC"});
+    ASSERT_TRUE(p.value());
     EXPECT_EQ(p.value()->value, 9.0);  // -4 * 0.25 + 10, not -(1 + 10)
     supported(p, {"00", "04"});
+    ASSERT_TRUE(p.value());
     EXPECT_EQ(p.value()->value, 11.0);
 }
 
@@ -164,6 +174,7 @@ TEST(SignedNumericKindTest, WideFieldsNeverOverflow) {
     supported(eight, {"80", "00", "00", "00", "00", "00", "00", "00"});
     EXPECT_FALSE(eight.value().has_value());  // does not fit a signed 64-bit number
     supported(eight, {"7F", "FF", "FF", "FF", "FF", "FF", "FF", "FF"});
+    ASSERT_TRUE(eight.value());
     EXPECT_EQ(eight.value()->value, 9223372036854775807.0);
     SignedNumericPID nine(Mode::LiveData, 0x99, "x", "x", 9, std::nullopt, std::nullopt, nullptr,
                           nullptr, 0, 0, 1, 0);
@@ -175,6 +186,7 @@ TEST(PartialByteKindTest, ReadsItsBits) {
     PartialByteNumericPID dtc(Mode::LiveData, 0x01, "DTCs", "DTC_CNT", 4, 0, ClosedRange{0, 6},
                               std::nullopt, nullptr, nullptr, std::nullopt, 48, 1, 0);
     supported(dtc, {"83", "00", "00", "00"});
+    ASSERT_TRUE(dtc.value());
     EXPECT_EQ(dtc.value()->value, 3.0);
     supported(dtc, {"ZZ"});
     EXPECT_FALSE(dtc.value().has_value());
@@ -183,6 +195,7 @@ TEST(PartialByteKindTest, ReadsItsBits) {
     PartialByteNumericPID high(Mode::LiveData, 0x01, "x", "x", 1, 0, ClosedRange{8, 12},
                                std::nullopt, nullptr, nullptr, std::nullopt, std::nullopt, 1, 0);
     supported(high, {"FF"});
+    ASSERT_TRUE(high.value());
     EXPECT_EQ(high.value()->value, 0.0);
 }
 

@@ -68,22 +68,22 @@ INSTANTIATE_TEST_SUITE_P(Lengths, CryptoCliTest, ::testing::Values(0, 1, 15, 16,
 
 TEST(CryptoTest, RejectsBadKeyAndIvLengths) {
     Data plain = bytes("hello");
-    EXPECT_EQ(AES256::encryptCBC(pattern(31, 0), kIv, plain).error(),
+    EXPECT_EQ(errorOf(AES256::encryptCBC(pattern(31, 0), kIv, plain)),
               CryptoError::invalidKeyLength);
-    EXPECT_EQ(AES256::encryptCBC(pattern(33, 0), kIv, plain).error(),
+    EXPECT_EQ(errorOf(AES256::encryptCBC(pattern(33, 0), kIv, plain)),
               CryptoError::invalidKeyLength);
-    EXPECT_EQ(AES256::encryptCBC(kKey, pattern(15, 0), plain).error(),
+    EXPECT_EQ(errorOf(AES256::encryptCBC(kKey, pattern(15, 0), plain)),
               CryptoError::invalidIvLength);
-    EXPECT_EQ(AES256::decryptCBC(kKey, Data{}, plain).error(), CryptoError::invalidIvLength);
-    EXPECT_EQ(AES256::encryptECB(Data{}, plain).error(), CryptoError::invalidKeyLength);
+    EXPECT_EQ(errorOf(AES256::decryptCBC(kKey, Data{}, plain)), CryptoError::invalidIvLength);
+    EXPECT_EQ(errorOf(AES256::encryptECB(Data{}, plain)), CryptoError::invalidKeyLength);
 }
 
 TEST(CryptoTest, RejectsDamagedCiphertext) {
     auto sealed = AES256::encryptCBC(kKey, kIv, bytes("some log text"));
     ASSERT_TRUE(sealed);
     Data truncated(sealed->begin(), sealed->end() - 1);
-    EXPECT_EQ(AES256::decryptCBC(kKey, kIv, truncated).error(), CryptoError::invalidInput);
-    EXPECT_EQ(AES256::decryptCBC(kKey, kIv, Data{}).error(), CryptoError::badPadding);
+    EXPECT_EQ(errorOf(AES256::decryptCBC(kKey, kIv, truncated)), CryptoError::invalidInput);
+    EXPECT_EQ(errorOf(AES256::decryptCBC(kKey, kIv, Data{})), CryptoError::badPadding);
     // A wrong key almost always leaves invalid padding; try keys until one does.
     int badPadding = 0;
     for (uint8_t k = 0; k < 8; ++k)

@@ -168,7 +168,7 @@ TEST_F(GatewayScan, TheResultArrivesWhenTheAnalyticsEventFails) {
     const size_t before = waitForEvents(2).size();
     auto unencodable = scan(PelkScanType::cel, std::string(kHondaVin).substr(0, 16) + "\xff");
     ASSERT_TRUE(unencodable);
-    EXPECT_TRUE(*unencodable->result());
+    EXPECT_TRUE(unencodable->result() && *unencodable->result());
     gwtest::drainQueues();
     EXPECT_EQ(waitForEvents(before).size(), before);
     EXPECT_FALSE(gateway->isBusy());
@@ -273,6 +273,7 @@ TEST_F(GatewayScan, WithoutAnOpenSessionScansAndClearsReportDisconnectedAtOnce) 
     auto end = scan(PelkScanType::all, kHondaVin, never);
     ASSERT_TRUE(end);
     EXPECT_EQ(never.kinds(), Texts{"complete:disconnected"});
+    ASSERT_TRUE(end->result() && !*end->result());
     EXPECT_TRUE(end->result()->error().modules().empty());
     EXPECT_EQ(lines->endingWith(" -> Could not perform scan. No sensor connected.").size(), 1u);
     gwtest::Received<PelkClearResult> clear;
@@ -285,7 +286,7 @@ TEST_F(GatewayScan, WithoutAnOpenSessionScansAndClearsReportDisconnectedAtOnce) 
     gateway.reset();
     ASSERT_NO_FATAL_FAILURE(connectTo(genericCar()));
     auto cel = scan(PelkScanType::cel, kHondaVin);
-    ASSERT_TRUE(cel && *cel->result());
+    ASSERT_TRUE(cel && cel->result() && *cel->result());
     gateway->disconnect();
     gwtest::drainQueues();
     ASSERT_EQ(gateway->status(), SensorConnectionStatus::disconnected);
@@ -411,6 +412,7 @@ TEST_F(GatewayScan, ALinkLostInTheMiddleOfAScanEndsItWithTheModulesSoFar) {
     broken.onInteraction([](const InteractionType& t) { t.listener()(); });
     auto end = scan(PelkScanType::all, kBmwVin, broken);
     ASSERT_TRUE(end);
+    ASSERT_TRUE(end->result());
     ASSERT_FALSE(*end->result());
     const auto& error = end->result()->error();
     EXPECT_EQ(error.kind(), PelkScanError::Kind::communicaton);
@@ -486,6 +488,7 @@ TEST_F(GatewayScan, TheResultHoldsAModuleStillQueuedOnTheMainQueue) {
     gwtest::drainQueues();
     std::lock_guard lock(mutex);
     ASSERT_EQ(heard.back().kind(), PelkScanProgress::Kind::complete);
+    ASSERT_TRUE(*heard.back().result());
     EXPECT_EQ(moduleLines(**heard.back().result()), (Texts{kGenericCodes}));
 }
 

@@ -81,6 +81,7 @@ TEST_P(MakeProfile, AFullScanMatchesTheEngineIsReportedAndAClearClears) {
     ScanRecorder recorder;
     auto end = fullScan(profile.vin, recorder);
     ASSERT_TRUE(end);
+    ASSERT_TRUE(end->result());
     ASSERT_TRUE(*end->result()) << describe(end->result()->error());
     const PelkModules modules = modulesOf(end);
     const Texts lines = moduleLines(modules);

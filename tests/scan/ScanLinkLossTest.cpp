@@ -163,6 +163,7 @@ TEST_P(ScanLinkLoss, TheScanReportsTheDropWithinASecond) {
     EXPECT_EQ(core->commands().size(), static_cast<size_t>(dropAt))
         << "the unanswered command ends with the link, and nothing follows it";
 
+    ASSERT_TRUE(end->result());
     ASSERT_FALSE(*end->result());
     const auto& error = end->result()->error();
     EXPECT_EQ(error.kind(), PelkScanError::Kind::communicaton);
@@ -202,6 +203,7 @@ TEST_P(ScanLinkLoss, ADropAsAPauseBeginsEndsThePause) {
     ASSERT_TRUE(end);
     gwtest::drainQueues();
     ASSERT_GE(clock->sleptAtDrop(), 0.0) << "the scan paused";
+    ASSERT_TRUE(end->result());
     ASSERT_FALSE(*end->result());
     EXPECT_EQ(end->result()->error().kind(), PelkScanError::Kind::communicaton);
     // Any pause of a scan is a second or more: this one, and every later one, ended with the
@@ -247,6 +249,7 @@ TEST_P(ScanLinkLoss, ASensorDeclaredDeadIsADroppedLink) {
     ASSERT_TRUE(end);
     gwtest::drainQueues();
     EXPECT_EQ(core->commands().size(), static_cast<size_t>(kAnswered + 5));
+    ASSERT_TRUE(end->result());
     ASSERT_FALSE(*end->result());
     EXPECT_EQ(end->result()->error().kind(), PelkScanError::Kind::communicaton);
     EXPECT_TRUE(gateway->relay()->timedOut());

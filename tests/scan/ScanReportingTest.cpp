@@ -112,7 +112,7 @@ TEST_F(ScanReporting, TheSensorVersionIsReportedWithTheSensorsOwnDigits) {
 TEST_F(ScanReporting, ModulesOfOneAcronymAllReportTheirCodes) {
     ASSERT_NO_FATAL_FAILURE(connectTo(sampleProfile("gm.json")));
     auto end = scan(PelkScanType::all, sampleProfile("gm.json").vin);
-    ASSERT_TRUE(end && *end->result());
+    ASSERT_TRUE(end && end->result() && *end->result());
     // Two brake and two body modules: each acronym lists the codes of both, in scan order.
     const auto events = waitForEvents(2);
     const Event* finished = eventOfType(events, "logScanFinished");
@@ -139,7 +139,7 @@ TEST_F(ScanReporting, ASettingsFolderThatRefusesWritesLosesNoSensorFacts) {
     ScanRecorder recorder;
     recorder.onInteraction([](const InteractionType& t) { t.listener()(); });
     auto end = scan(PelkScanType::all, sampleProfile("toyota.json").vin, recorder);
-    ASSERT_TRUE(end && *end->result());
+    ASSERT_TRUE(end && end->result() && *end->result());
     const Texts found = acronyms(modulesOf(end));
     EXPECT_TRUE(contains(found, "BODY")) << describe(modulesOf(end));
     EXPECT_TRUE(contains(found, "TPMS")) << describe(modulesOf(end));

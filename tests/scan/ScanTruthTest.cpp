@@ -301,7 +301,7 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
         for (auto type : types) {
             ScanRecorder recorder;
             auto end = scan(type, std::nullopt, recorder);
-            ASSERT_TRUE(end);
+            ASSERT_TRUE(end && end->result());
             EXPECT_EQ(recorder.kinds().back(), c.end);
             const PelkModules modules =
                 *end->result() ? **end->result() : end->result()->error().modules();
@@ -1084,7 +1084,7 @@ TEST_F(ScanTruth, ADamagedModuleListEndsTheScanWithErrorLoading) {
         const char* name;
         std::function<void(Data&)> damage;  // the encrypted file's bytes
     };
-    const Data plain = *DefinitionFile::load(shipped / "enhanceddiag" / "Toyota_CAN.xml");
+    const Data plain = DefinitionFile::load(shipped / "enhanceddiag" / "Toyota_CAN.xml").value();
     const std::vector<Case> cases = {
         {"cut short", [](Data& d) { d.resize(d.size() / 2); }},
         {"cut short on a block", [](Data& d) { d.resize(d.size() / 32 * 16); }},
@@ -1093,16 +1093,19 @@ TEST_F(ScanTruth, ADamagedModuleListEndsTheScanWithErrorLoading) {
              for (size_t i = 0; i < 64; ++i) d[(i * 997 + 100) % (d.size() - 32)] ^= 0x5A;
          }},
         {"under another key",
-         [&](Data& d) { d = *DataAES256::encryptedWithKey(plain, bytes("Marshquill")); }},
+         [&](Data& d) { d = DataAES256::encryptedWithKey(plain, bytes("Marshquill")).value(); }},
         {"empty", [](Data& d) { d.clear(); }},
-        {"an empty text", [&](Data& d) { d = *DataAES256::encryptedWithKey({}, key); }},
+        {"an empty text", [&](Data& d) { d = DataAES256::encryptedWithKey({}, key).value(); }},
         {"no module",
-         [&](Data& d) { d = *DataAES256::encryptedWithKey(bytes("<modules></modules>"), key); }},
+         [&](Data& d) {
+             d = DataAES256::encryptedWithKey(bytes("<modules></modules>"), key).value();
+         }},
         {"another document",
          [&](Data& d) {
-             d = *DataAES256::encryptedWithKey(bytes("<troublecodes><sae><tc><c>P0420</c>"
-                                                     "<d>Catalyst</d></tc></sae></troublecodes>"),
-                                               key);
+             d = DataAES256::encryptedWithKey(bytes("<troublecodes><sae><tc><c>P0420</c>"
+                                                    "<d>Catalyst</d></tc></sae></troublecodes>"),
+                                              key)
+                     .value();
          }},
         {"missing", nullptr},
     };
@@ -1148,13 +1151,14 @@ TEST_F(ScanTruth, ADamagedMercedesListEndsTheScanWithErrorLoading) {
     const fs::path folder = fs::path("enhanceddiag") / "mercedes";
     const fs::path yearList = folder / "years" / "2008" / "204.json";
     // A unit the list names.
-    const auto list = *DefinitionFile::load(shipped / yearList);
+    const auto list = DefinitionFile::load(shipped / yearList).value();
     const auto units = nlohmann::json::parse(list.begin(), list.end());
     std::string unit = units.at(0).at(0).get<std::string>();
     if (auto at = unit.find("*1"); at != std::string::npos) unit.erase(at, 2);
     const Data key = DataAES256::definitionFileKey();
     auto holding = [&](const std::string& text) {
-        return [&key, text](Data& d) { d = *DataAES256::encryptedWithKey(bytes(text), key); };
+        return
+            [&key, text](Data& d) { d = DataAES256::encryptedWithKey(bytes(text), key).value(); };
     };
     const auto cutShort = [](Data& d) { d.resize(d.size() / 2); };
     struct Case {
@@ -1173,9 +1177,9 @@ TEST_F(ScanTruth, ADamagedMercedesListEndsTheScanWithErrorLoading) {
         {folder / "ecus" / (unit + ".json"), "cut short", cutShort},
         {folder / "ecus" / (unit + ".json"), "decrypts but does not parse",
          [&](Data& d) {
-             Data plain = *DataAES256::decryptedWithKey(d, key);
+             Data plain = DataAES256::decryptedWithKey(d, key).value();
              plain.resize(plain.size() / 2);
-             d = *DataAES256::encryptedWithKey(plain, key);
+             d = DataAES256::encryptedWithKey(plain, key).value();
          }},
     };
     TempDir copy{"qz-damaged-mercedes"};

@@ -254,6 +254,7 @@ TEST_F(ModuleMaking, PromptsReachTheListenerUntilTheScanEnds) {
     ASSERT_EQ(heard[0].kind(), PelkScanProgress::Kind::interactionRequired);
     EXPECT_EQ(heard[0].interaction()->kind(), InteractionType::Kind::custom);
     EXPECT_EQ(heard[0].interaction()->msg(), "Turn the key off");
+    ASSERT_TRUE(heard[1].interaction());
     EXPECT_EQ(heard[1].interaction()->msg(), "") << "answerable without a message";
     heard[0].interaction()->listener()();  // no scanner: nothing to let go on
 

@@ -11,8 +11,10 @@
 #include "api/Communication/Relay.hpp"
 #include "platform/Clock.hpp"
 #include "sim/SimTestSupport.hpp"
+#include "support/TestSupport.hpp"
 
 using namespace qz;
+using qz::testsupport::errorOf;
 
 namespace {
 
@@ -76,7 +78,7 @@ TEST_F(RelayClosedLink, CommandsFailAtOnceUntilALinkOpensAgain) {
     sensor->close();
     // More than the five empty time-outs that would declare a silent sensor dead.
     for (int i = 0; i < 7; ++i)
-        EXPECT_EQ(relay->sendToSensor("KQD", false, 2).error(), CommError::notConnected);
+        EXPECT_EQ(errorOf(relay->sendToSensor("KQD", false, 2)), CommError::notConnected);
     EXPECT_EQ(sensor->sent, 0) << "nothing goes out on a closed link";
     EXPECT_EQ(relay->consectutiveTimeouts(), 0);
     EXPECT_FALSE(relay->timedOut());
@@ -100,7 +102,7 @@ TEST_F(RelayClosedLink, AWaitingExchangeEndsWithItsOwnLinkOnly) {
     ASSERT_TRUE(simtest::eventually([&] { return sensor->sent == 2; }));
     sensor->close();
     ASSERT_TRUE(ended(lost)) << "the 3 s wait is not waited out";
-    EXPECT_EQ(lost.get().error(), CommError::notConnected);
+    EXPECT_EQ(errorOf(lost.get()), CommError::notConnected);
     EXPECT_EQ(clock->elapsed(), 0.0);
     EXPECT_EQ(relay->consectutiveTimeouts(), 0);
 }
@@ -123,7 +125,7 @@ TEST_F(RelayClosedLink, ACommandMeetingTheClosingNeitherWaitsNorSucceeds) {
         sensor->closeOnSend = c.onSend;
         auto meeting = sendAsync();
         ASSERT_TRUE(ended(meeting)) << "the 3 s wait is not waited out";
-        EXPECT_EQ(meeting.get().error(), CommError::notConnected);
+        EXPECT_EQ(errorOf(meeting.get()), CommError::notConnected);
         EXPECT_EQ(sensor->sent, c.sent);
     }
     EXPECT_EQ(clock->elapsed(), 0.0);
@@ -136,14 +138,14 @@ TEST_F(RelayClosedLink, TheQuietPeriodAfterATimeOutEndsWithTheLink) {
     ASSERT_TRUE(clock->waitForWaiters(1));
     clock->advance(Relay::kReplyTimeout);
     ASSERT_TRUE(ended(silent)) << "the time-out does not end the wait";
-    EXPECT_EQ(silent.get().error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(silent.get()), CommError::timedOut);
 
     // The next command waits for the late reply or a quiet second, and the link goes meanwhile.
     auto next = sendAsync();
     ASSERT_TRUE(clock->waitForWaiters(1));
     sensor->close();
     ASSERT_TRUE(ended(next)) << "the quiet period is not waited out";
-    EXPECT_EQ(next.get().error(), CommError::notConnected);
+    EXPECT_EQ(errorOf(next.get()), CommError::notConnected);
     EXPECT_EQ(sensor->sent, 1) << "nothing goes out on the closed link";
     EXPECT_EQ(clock->elapsed(), Relay::kReplyTimeout);
 }

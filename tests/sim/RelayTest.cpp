@@ -14,9 +14,11 @@
 #include "platform/NotificationCenter.hpp"
 #include "sim/FakeSensorLink.hpp"
 #include "sim/SimTestSupport.hpp"
+#include "support/TestSupport.hpp"
 
 using namespace qz;
 using namespace qz::sim;
+using qz::testsupport::errorOf;
 
 namespace {
 
@@ -191,15 +193,17 @@ TEST_F(RelayTest, FiveEmptyTimeOutsInARowDeclareTheSensorDead) {
             postThread = std::this_thread::get_id();
         });
     core().addFault(Fault::silence(-1, "KQI"));
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(errorOf(relay_->sendToSensor("KQI")), CommError::timedOut);
     EXPECT_EQ(relay_->consectutiveTimeouts(), 4);
     EXPECT_TRUE(relay_->sendToSensor("KQD").has_value());
     EXPECT_EQ(relay_->consectutiveTimeouts(), 0);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(errorOf(relay_->sendToSensor("KQI")), CommError::timedOut);
     EXPECT_FALSE(relay_->timedOut());
     EXPECT_TRUE(relay_->linkOpen());
     EXPECT_EQ(posts.load(), 0);
-    EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(relay_->sendToSensor("KQI")), CommError::timedOut);
     EXPECT_TRUE(relay_->timedOut());
     // Gone for every caller, whatever the session says while it closes the link.
     EXPECT_FALSE(relay_->linkOpen());
@@ -207,7 +211,7 @@ TEST_F(RelayTest, FiveEmptyTimeOutsInARowDeclareTheSensorDead) {
     EXPECT_EQ(postThread, std::this_thread::get_id());
 
     core().clearCommands();
-    EXPECT_EQ(relay_->sendToSensor("KQD").error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(relay_->sendToSensor("KQD")), CommError::timedOut);
     EXPECT_TRUE(core().commands().empty());  // nothing sent in the timed-out state
 
     NotificationCenter::defaultCenter().post(PelkNotifications::SENSOR_CONNECT_STARTED);
@@ -220,7 +224,7 @@ TEST_F(RelayTest, FiveEmptyTimeOutsInARowDeclareTheSensorDead) {
 TEST_F(RelayTest, ATimeOutAfterNoDataIsNotAnEmptyTimeOut) {
     core().addFault(Fault::noData(1, "010C"));
     core().addFault(Fault::silence(1, "010C").after(1));  // the retry goes unanswered
-    EXPECT_EQ(relay_->sendToSensor("010C", false, 1).error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(relay_->sendToSensor("010C", false, 1)), CommError::timedOut);
     EXPECT_EQ(core().commands().size(), 2u);
     EXPECT_EQ(relay_->consectutiveTimeouts(), 0);
 }
@@ -228,7 +232,7 @@ TEST_F(RelayTest, ATimeOutAfterNoDataIsNotAnEmptyTimeOut) {
 TEST_F(RelayTest, ALateReplyIsNotTakenForTheNextOne) {
     // The answer to KQI comes 4 s late, after its 3-second wait.
     core().addFault(Fault::delay(4.0, 1, "KQI"));
-    EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(relay_->sendToSensor("KQI")), CommError::timedOut);
     EXPECT_EQ(relay_->timedOutPart(), "");
     Clock::current()->sleepFor(6.0);  // the late reply has arrived by now
     auto r = relay_->sendToSensor("KQDP");
@@ -239,7 +243,7 @@ TEST_F(RelayTest, ALateReplyIsNotTakenForTheNextOne) {
     // Its second half comes 4 s after the first: the first is kept, the time-out still counts
     // as one without a reply, and the next command gets only its own answer.
     core().addFault(Fault::split(2, 4.0, 1, "KQI"));
-    EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(relay_->sendToSensor("KQI")), CommError::timedOut);
     EXPECT_EQ(relay_->timedOutPart(), "OSAPI ");
     EXPECT_EQ(relay_->consectutiveTimeouts(), 1);
     Clock::current()->sleepFor(6.0);
@@ -305,7 +309,7 @@ TEST(RelaySettle, TheNextCommandWaitsOutTheLateReplyAndGetsOnlyItsOwn) {
     relay->received("41 0C 1A");  // part of the answer, no prompt
     ASSERT_TRUE(clock->waitForWaiters(1));
     clock->advance(3.0);
-    EXPECT_EQ(first.get().error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(first.get()), CommError::timedOut);
 
     auto second = send("010D");
     ASSERT_TRUE(clock->waitForWaiters(1));
@@ -328,7 +332,7 @@ TEST(RelaySettle, TheNextCommandWaitsOutTheLateReplyAndGetsOnlyItsOwn) {
     ASSERT_TRUE(sent(3));
     ASSERT_TRUE(clock->waitForWaiters(1));
     clock->advance(3.0);
-    EXPECT_EQ(third.get().error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(third.get()), CommError::timedOut);
     auto fourth = send("0105");
     ASSERT_TRUE(clock->waitForWaiters(1));
     clock->advance(0.9);
@@ -337,7 +341,7 @@ TEST(RelaySettle, TheNextCommandWaitsOutTheLateReplyAndGetsOnlyItsOwn) {
     clock->advance(0.1);
     ASSERT_TRUE(sent(4));
     relay->received("41 05 7B \r>");
-    EXPECT_EQ(*fourth.get(), "41 05 7B \r>");
+    EXPECT_EQ(fourth.get().value(), "41 05 7B \r>");
 }
 
 // A reply that comes after its time-out is never taken for the next command's answer: within the
@@ -472,15 +476,16 @@ TEST(RelayLate, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
 
 TEST_F(RelayTest, NoSensorMeansNoDelegate) {
     auto relay = Relay::createWithSensor(nullptr);
-    EXPECT_EQ(relay->sendToSensor("KQD").error(), CommError::noDelegate);
-    EXPECT_EQ(relay->sendFwModeCommand(SensorCore::recoveryProbe()).error(), CommError::noDelegate);
-    EXPECT_EQ(relay->writeFw(Data(30), 1).error(), CommError::noDelegate);
+    EXPECT_EQ(errorOf(relay->sendToSensor("KQD")), CommError::noDelegate);
+    EXPECT_EQ(errorOf(relay->sendFwModeCommand(SensorCore::recoveryProbe())),
+              CommError::noDelegate);
+    EXPECT_EQ(errorOf(relay->writeFw(Data(30), 1)), CommError::noDelegate);
     EXPECT_TRUE(relay->awaitingFwResponse());
 }
 
 TEST_F(RelayTest, RecoveryProbeSucceedsOnABareS) {
     auto r = relay_->sendFwModeCommand(SensorCore::recoveryProbe());
-    EXPECT_EQ(r.error(), CommError::timedOut);  // a working sensor ignores the probe
+    EXPECT_EQ(errorOf(r), CommError::timedOut);  // a working sensor ignores the probe
     core().setFirmwareMode(true);
     r = relay_->sendFwModeCommand(SensorCore::recoveryProbe());
     ASSERT_TRUE(r.has_value());
@@ -504,7 +509,7 @@ TEST_F(RelayTest, FirmwareBlocksCompleteOnTheirAcknowledgements) {
     // Surplus acknowledgements never bring the counters back to zero.
     core().addFault(Fault::silence());
     r = relay_->writeFw(Data(block.begin(), block.begin() + 15 * 2), 0);
-    EXPECT_EQ(r.error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(r), CommError::timedOut);
 }
 
 TEST(RelayFirmware, CountsAcknowledgementsSpreadOverChunks) {
@@ -550,5 +555,5 @@ TEST(RelayClock, TheReplyDeadlineRunsOnTheInjectedMonotonicClock) {
     EXPECT_FALSE(done.load());  // real time passing does not end the wait; only the clock does
     clock->advance(0.2);
     sender.join();
-    EXPECT_EQ(result.error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(result), CommError::timedOut);
 }

@@ -12,10 +12,12 @@
 #include "api/Communication/SessionController.hpp"
 #include "platform/Clock.hpp"
 #include "sim/SimulatedAccessory.hpp"
+#include "support/TestSupport.hpp"
 
 using namespace qz;
 using namespace qz::sim;
 using namespace qz::simtest;
+using qz::testsupport::errorOf;
 
 namespace {
 
@@ -100,7 +102,7 @@ TEST_F(SensorLinkTest, NonAsciiReplyTextArrivesIntact) {
 
 TEST_F(SensorLinkTest, ALateReplyIsNotTheNextCommandsAnswer) {
     core_->addFault(Fault::delay(4.0, 1, "KQI"));
-    EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(relay_->sendToSensor("KQI")), CommError::timedOut);
     Clock::current()->sleepFor(6.0);
     EXPECT_EQ(relay_->sendToSensor("KQDP").value(), "6\r>");
 }
@@ -118,14 +120,15 @@ TEST_F(SensorLinkTest, ADeadSensorIsDisconnectedAndANewConnectRevivesTheRelay) {
     const int postsBefore = disconnectedPosts.load();
 
     core_->addFault(Fault::silence(-1));
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(errorOf(relay_->sendToSensor("KQI")), CommError::timedOut);
     // The disconnect ran inside the relay's post, on this thread.
     EXPECT_EQ(heardOn, std::this_thread::get_id());
     EXPECT_EQ(disconnectedPosts.load(), postsBefore + 1);
     EXPECT_FALSE(controller_->mfiController()->session());
     EXPECT_TRUE(relay_->timedOut());
     const size_t sent = core_->commands().size();
-    EXPECT_EQ(relay_->sendToSensor("KQI").error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(relay_->sendToSensor("KQI")), CommError::timedOut);
     EXPECT_EQ(core_->commands().size(), sent);
 
     core_->clearFaults();
@@ -141,7 +144,7 @@ TEST_F(SensorLinkTest, ASensorThatDisappearsAndComesBack) {
     ASSERT_TRUE(eventually([&] { return broadcasts_.count(BroadcastStatus::disappeared) == 1; }));
     EXPECT_TRUE(status_.saw(SensorConnectionStatus::disconnected));
     // The session said its link closed: no wait for a reply that cannot come.
-    EXPECT_EQ(relay_->sendToSensor("KQD").error(), CommError::notConnected);
+    EXPECT_EQ(errorOf(relay_->sendToSensor("KQD")), CommError::notConnected);
 
     ASSERT_TRUE(eventually([&] { return broadcasts_.count(BroadcastStatus::appeared) == 2; }));
     auto back = broadcasts_.seen().back().sensor;
@@ -152,7 +155,7 @@ TEST_F(SensorLinkTest, ASensorThatDisappearsAndComesBack) {
 
 TEST_F(SensorLinkTest, RecoveryProbeAndFirmwareBlocks) {
     core_->setProfile(VehicleProfile::load(VehicleProfile::sampleFolder() / "recovery.json"));
-    EXPECT_EQ(relay_->sendToSensor("KQD").error(), CommError::timedOut);  // no text answers
+    EXPECT_EQ(errorOf(relay_->sendToSensor("KQD")), CommError::timedOut);  // no text answers
     EXPECT_EQ(relay_->sendFwModeCommand(SensorCore::recoveryProbe()).value(), "s");
 
     Data block;

@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <expected>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -13,6 +15,14 @@
 
 // Helpers shared by the test suites: files, bytes and shell commands.
 namespace qz::testsupport {
+
+// The error `r` holds, or nothing when it holds a value: `EXPECT_EQ(errorOf(r), E::x)` fails on
+// a success (printed "(nullopt)") instead of reading an error that is not there.
+template <class T, class E>
+std::optional<E> errorOf(const std::expected<T, E>& r) {
+    if (r) return std::nullopt;
+    return r.error();
+}
 
 inline Data readFileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -70,7 +80,7 @@ inline std::string runCommand(const std::string& command, int* status = nullptr)
 class TempDir {
   public:
     explicit TempDir(const std::string& prefix = "qz-test")
-        : path_(*Paths::makeUniqueDirectory(prefix)) {}
+        : path_(Paths::makeUniqueDirectory(prefix).value()) {}
     ~TempDir() {
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);

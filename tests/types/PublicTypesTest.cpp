@@ -12,7 +12,8 @@
 using namespace qz;
 
 namespace {
-const UUID kUuid = *UUID::fromString("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
+// All zero if it did not parse: the tests below then fail.
+const UUID kUuid = UUID::fromString("e621e1f8-c36c-495a-93fc-0c247a3e6e5f").value_or(UUID());
 }
 
 TEST(SensorTypeTest, Equality) {

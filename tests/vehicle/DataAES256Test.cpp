@@ -40,6 +40,7 @@ TEST(DataAES256Test, ShortKeyIsZeroPaddedLongKeyIsCut) {
     Data first32(longKey.begin(), longKey.begin() + 32);
     auto a = DataAES256::encryptedWithKey(plain, longKey);
     EXPECT_EQ(a, DataAES256::encryptedWithKey(plain, first32));
+    ASSERT_TRUE(a);
     EXPECT_EQ(DataAES256::decryptedWithKey(*a, first32), plain);
 
     // No key at all is the all-zero key.
@@ -54,7 +55,7 @@ TEST(DataAES256Test, FailuresLogOneLineAndAnswerNothing) {
               "Error: Could not decrypt data: Alignment error\n");
 
     // A whole block whose plain text ends in 0: not valid padding.
-    auto encrypted = *DataAES256::encryptedWithKey(Data(16, 0), key());
+    auto encrypted = DataAES256::encryptedWithKey(Data(16, 0), key()).value();
     encrypted.resize(16);
     testing::internal::CaptureStderr();
     EXPECT_FALSE(DataAES256::decryptedWithKey(encrypted, key()));
@@ -67,7 +68,7 @@ TEST(DataAES256Test, ReadableByOpensslAndBack) {
     std::string plain = "<?xml version=\"1.0\"?>\n<list><brand name=\"x\"/></list>\n";
     for (int i = 0; i < 50; ++i) plain += "line " + std::to_string(i) + "\n";
     writeFileBytes(dir / "ours.enc",
-                   *DataAES256::encryptedWithKey(Data(plain.begin(), plain.end()), key()));
+                   DataAES256::encryptedWithKey(Data(plain.begin(), plain.end()), key()).value());
     ASSERT_TRUE(run("openssl enc -d -aes-256-ecb -K " + kKeyHex + " -in " +
                     (dir / "ours.enc").string() + " -out " + (dir / "ours.txt").string()));
     EXPECT_EQ(text(readFileBytes(dir / "ours.txt")), plain);

@@ -144,9 +144,9 @@ TEST_F(VehicleTest, AVersionNotInTheSensorsFormIsNotRead) {
 }
 
 TEST_F(VehicleTest, VersionAndBusParsing) {
-    EXPECT_FLOAT_EQ(*VehicleInitializer::parseSensorVersion("OSAPI 4.05\r>"), 4.05f);
-    EXPECT_FLOAT_EQ(*VehicleInitializer::parseSensorVersion("KQI\rOSAPI 4.05\r>"), 4.05f);
-    EXPECT_FLOAT_EQ(*VehicleInitializer::parseSensorVersion("OSAPI 12.34\r\r>"), 12.34f);
+    EXPECT_FLOAT_EQ(VehicleInitializer::parseSensorVersion("OSAPI 4.05\r>").value(), 4.05f);
+    EXPECT_FLOAT_EQ(VehicleInitializer::parseSensorVersion("KQI\rOSAPI 4.05\r>").value(), 4.05f);
+    EXPECT_FLOAT_EQ(VehicleInitializer::parseSensorVersion("OSAPI 12.34\r\r>").value(), 12.34f);
     // Whole, in the sensor's form, or no version.
     for (const std::string& reply :
          {std::string("KQI\rOSAPI v4.1b\r>"), std::string("OSAPI\r>"), std::string("1.2.3"),
@@ -217,7 +217,7 @@ TEST_F(VehicleTest, NoRelay) {
     EXPECT_FALSE(vehicle->sendSetupCommandToOstrel(std::string("KQSP6")));
     EXPECT_FALSE(vehicle->checkIfInRecoveryMode());
     PIDInfo pid(Mode::LiveData, 0x0C, "Engine RPM", PIDCategory::numeric, "RPM", 2, std::nullopt);
-    EXPECT_EQ(vehicle->sendAndUpdate(pid, false, {}).error(), CommError::noDelegate);
+    EXPECT_EQ(errorOf(vehicle->sendAndUpdate(pid, false, {})), CommError::noDelegate);
 }
 
 // A "KQI" without an answer is asked again; never answered, the run goes on with the version
@@ -421,14 +421,14 @@ TEST_F(VehicleTest, SendAndUpdateStoresTheBytes) {
 
 TEST_F(VehicleTest, SendAndUpdateRejectsBadAnswers) {
     PIDInfo rpm(Mode::LiveData, 0x0C, "Engine RPM", PIDCategory::numeric, "RPM", 3, std::nullopt);
-    EXPECT_EQ(vehicle->sendAndUpdate(rpm, false, {}).error(), CommError::invalidData);  // 2 bytes
+    EXPECT_EQ(errorOf(vehicle->sendAndUpdate(rpm, false, {})), CommError::invalidData);  // 2 bytes
     EXPECT_TRUE(rpm.data().empty());
 
     rpm.setResponseBytes(2);
     core->addFault(Fault::reply("1A ZZ \r>", 1, "010C"));
-    EXPECT_EQ(vehicle->sendAndUpdate(rpm, false, {}).error(), CommError::invalidData);
+    EXPECT_EQ(errorOf(vehicle->sendAndUpdate(rpm, false, {})), CommError::invalidData);
     core->addFault(Fault::noData(1, "010C"));
-    EXPECT_EQ(vehicle->sendAndUpdate(rpm, false, {}).error(), CommError::invalidData);
+    EXPECT_EQ(errorOf(vehicle->sendAndUpdate(rpm, false, {})), CommError::invalidData);
     EXPECT_TRUE(rpm.data().empty());
     // The answer names its PID: the echo before it is no byte of it.
     core->setEcho(true);
@@ -439,7 +439,7 @@ TEST_F(VehicleTest, SendAndUpdateRejectsBadAnswers) {
 TEST_F(VehicleTimeoutTest, SendAndUpdatePassesRelayFailures) {
     PIDInfo rpm(Mode::LiveData, 0x0C, "Engine RPM", PIDCategory::numeric, "RPM", 2, std::nullopt);
     core->addFault(Fault::silence(1, "010C"));
-    EXPECT_EQ(vehicle->sendAndUpdate(rpm, false, {}).error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(vehicle->sendAndUpdate(rpm, false, {})), CommError::timedOut);
     // Whether the sensor names the PID before the bytes is known from its "OK" or its refusal
     // alone: after a set-up unanswered or answered otherwise it is asked again, and nothing is
     // read while neither way is known.
@@ -449,7 +449,7 @@ TEST_F(VehicleTimeoutTest, SendAndUpdatePassesRelayFailures) {
     core->addFault(Fault::noData(1, "KQRP1"));
     core->addFault(Fault::silence(1, "KQRP0"));
     core->clearCommands();
-    EXPECT_EQ(vehicle->sendAndUpdate(rpm, false, {}).error(), CommError::timedOut);
+    EXPECT_EQ(errorOf(vehicle->sendAndUpdate(rpm, false, {})), CommError::timedOut);
     EXPECT_EQ(core->commands(), (std::vector<std::string>{"KQRP1", "KQRP0"}));
     core->clearCommands();
     EXPECT_TRUE(vehicle->sendAndUpdate(rpm, false, {}).has_value());

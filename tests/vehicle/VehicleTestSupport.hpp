@@ -17,7 +17,7 @@ using namespace testsupport;
 inline void writeDefinitionFile(const std::filesystem::path& path, const std::string& plain) {
     auto encrypted = DataAES256::encryptedWithKey(Data(plain.begin(), plain.end()),
                                                   DataAES256::definitionFileKey());
-    writeFileBytes(path, *encrypted);
+    writeFileBytes(path, encrypted.value());
 }
 
 // Writes `plain` encrypted as the definition file at `relative` under the resource folder.

@@ -112,7 +112,7 @@ TEST(WiFiConfiguration, ChecksInOrderAndListsTheCommands) {
         ASSERT_TRUE(config.has_value()) << describe(config.error());
         EXPECT_EQ(config->generateKqCommands(), std::get<Commands>(c.expected));
         EXPECT_EQ(config->ipMode(), c.isStatic ? 0 : 1);
-        EXPECT_EQ(config->securityType(), *c.security);
+        EXPECT_EQ(config->securityType(), c.security);
         EXPECT_EQ(config->password(), c.password);
         const std::string text = config->description();
         EXPECT_NE(text.find("ipMode: " + std::to_string(config->ipMode())), std::string::npos)

@@ -204,7 +204,7 @@ TEST_F(LoaderTest, MitsubishiAbsModulesFoldIntoBraking) {
     EXPECT_EQ(unit->at("Request_ID"), QZEValue("28"));
     auto table = unit->at("dtcBitEncodedDitct").object<QZEBitEncodedAddress>();
     ASSERT_TRUE(table);
-    EXPECT_EQ(table->infoForBit(0, 1)->at(0), "C1200");
+    EXPECT_EQ(table->infoForBit(0, 1).value().at(0), "C1200");
 
     writeResource("enhanceddiag/Mitsubishi_KLINE.xml", R"(<m>
       <module Acronym="ABS" Description="ABS" Request_ID="28" baud_hex="0A"/>

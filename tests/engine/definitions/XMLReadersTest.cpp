@@ -93,6 +93,7 @@ TEST_F(DefinitionsTest, BasicReaderReadsModulesCodesAndBitTables) {
     const auto& incomplete = *modules[2];
     EXPECT_FALSE(incomplete.description());
     EXPECT_FALSE(incomplete.requestId());
+    ASSERT_TRUE(incomplete.extras());
     EXPECT_EQ(incomplete.extras()->size(), 1u);
     EXPECT_EQ(textTable(incomplete.extra("dtcsDict")),
               (std::map<std::string, std::string>{{"P2000", "Left over"}}));
@@ -111,7 +112,7 @@ TEST_F(DefinitionsTest, ModelGateOnAShortVinMatchesNothing) {
         auto modules = readBasic(3, 1, kModuleList, false, vin);
         auto table = modules[1]->extra("dtcBitEncodedDitct").object<QZEBitEncodedAddress>();
         EXPECT_EQ(table->infoForBit(1, 0x1A), (Strings{"", "", ""}));
-        EXPECT_EQ(table->infoForBit(0, 0x1A)->at(0), "C1200");
+        EXPECT_EQ(table->infoForBit(0, 0x1A).value().at(0), "C1200");
     }
 }
 

@@ -579,7 +579,7 @@ TEST_F(EnhancedScannerTest, PinPairReadsAndFilters) {
                                   module("D", "1", {{"isDIAGH", "1"}, {"isDIAGHOnly", "1"}})};
     auto names = [](const QZEModuleArray& list) {
         Texts out;
-        for (const auto& m : list) out.push_back(*m->accronym());
+        for (const auto& m : list) out.push_back(m->accronym().value_or(""));
         return out;
     };
     EXPECT_EQ(names(QZEnhancedScanner::filterExtendedCANModules(mixed, true)),
