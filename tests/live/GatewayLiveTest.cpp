@@ -296,6 +296,27 @@ TEST_F(GatewayLive, ReadsAndChecksTheVin) {
     ASSERT_TRUE(silent.waitFor(1));
     EXPECT_EQ(silent.at(0).value.error(), CommError::timedOut);
     EXPECT_EQ(sent().back(), "0902");  // on CAN: the request alone
+
+    // A callback on the main queue that waits for the VIN holds the answer there: the read ends
+    // with an error within the relay's bound, and the answer that comes after is nobody's.
+    {
+        ScopedClock quick(std::make_shared<ScaledClock>(0.05));
+        core->setProfile(profileWith(R"({"0C": "1A F8"})"));
+        auto waited = std::make_shared<Received<VinResult>>();
+        DispatchQueue::main()->async([gateway = gateway, waited] {
+            gateway->requestVin(waited->callback());
+            waited->waitFor(1, 10);
+        });
+        ASSERT_TRUE(waited->waitFor(1, 20));
+        ASSERT_FALSE(waited->at(0).value);
+        EXPECT_EQ(waited->at(0).value.error(), CommError::timedOut);
+        EXPECT_TRUE(waited->at(0).onGatewayQueue);
+        EXPECT_NE(libraryLogText().find("\"0902\" not answered in time"), std::string::npos);
+        Received<VinResult> again;
+        gateway->requestVin(again.callback());
+        ASSERT_TRUE(again.waitFor(1));
+        EXPECT_EQ(again.at(0).value, "1HGCM82633A004352");
+    }
 }
 
 TEST_F(GatewayLive, OffCanTheVinIsReadWithMultipleResponses) {

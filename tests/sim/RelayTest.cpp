@@ -283,6 +283,9 @@ TEST(RelayLate, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
         std::vector<Fault> faults;
         bool checked;                       // the caller says its answer names 010D
         std::optional<std::string> answer;  // none: 010D times out
+        // A later command the sensor leaves unanswered: it times out, handed nothing set aside
+        // for 010D.
+        bool thenUnanswered = false;
     };
     const std::vector<Case> cases = {
         // 010C's answer comes 3.2 s after it was sent, in the settling; 010D is answered half a
@@ -300,7 +303,8 @@ TEST(RelayLate, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
          false,
          {Fault::split(2, 6.0, 1, "010C"), Fault::delay(2.5, 1, "010D")},
          false,
-         "010D\r32 \r>"},
+         "010D\r32 \r>",
+         true},
         {"a stalled answer's rest, not naming the PID asked",
          false,
          true,
@@ -348,6 +352,12 @@ TEST(RelayLate, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
             EXPECT_EQ(speed.error(), CommError::timedOut);
         }
         EXPECT_EQ(relay->consectutiveTimeouts(), c.answer ? 0 : timeOuts);
+        if (c.thenUnanswered) {
+            link->core().addFault(Fault::silence(1, "0105"));
+            auto later = relay->sendToSensor("0105");
+            ASSERT_FALSE(later.has_value()) << *later;
+            EXPECT_EQ(later.error(), CommError::timedOut);
+        }
     }
 }
 
