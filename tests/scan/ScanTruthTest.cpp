@@ -430,8 +430,9 @@ TEST_P(ModulesThatNeverAnswer, AreNotListed) {
             scanClock.emplace(std::make_shared<QuickClock>(0.25));
         }
         if (row.held == Held::atFirstModuleRequest) holdMainQueueAtFirstModuleRequest();
-        if (row.held == Held::asAReadGoesOut)
+        if (row.held == Held::asAReadGoesOut) {
             EXPECT_EQ(holdMainQueueAsAReadGoesOut(original, commands), readsModules);
+        }
         const auto [kind, lines] = scanEnd(*row.profile);
         EXPECT_EQ(kind, row.end);
         if (row.held != Held::no) {
