@@ -197,10 +197,12 @@ void SimulatedAccessory::fromHost(const Data& bytes, const std::weak_ptr<InputSt
                     break;
             }
         };
+        // What the sensor does at once is done as the input arrives, whatever the machine's load:
+        // its answer is on its way before the host waits for it.
         if (out.delay > 0)
             simQueue()->asyncAfter(out.delay, action);
         else
-            simQueue()->async(action);
+            action();
     }
 }
 

@@ -13,8 +13,9 @@ namespace qz::sim {
 
 // The simulated sensor as an MFi accessory: plugged into the accessory manager, it accepts
 // sessions on the sensor protocol, feeds what the host writes to the core and writes the
-// core's answers to the host's input stream (delays through the installed clock). A
-// disconnect fault unplugs it; a reappearance plugs it in again under a new connection id.
+// core's answers to the host's input stream: at once as the input arrives, or after their
+// delays through the installed clock. A disconnect fault unplugs it; a reappearance plugs it
+// in again under a new connection id.
 class SimulatedAccessory : public std::enable_shared_from_this<SimulatedAccessory> {
   public:
     struct Options {

@@ -400,7 +400,10 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
         {"stopped after a pending answer", stopped("7F 19 78 \r"), kUds, K::pending},
         {"stopped after a busy answer", stopped("7E8 03 7F 19 21 \r"), kUds, K::busy},
         {"stopped after a refusal", stopped("7F 19 22 \r"), kUds, K::cutShort},
-        {"stopped after the sensor's notice", stopped("SEARCHING...\r"), kUds, K::sensorWord},
+        // Nothing of the module before the stop (a notice, the echo the module took off): what it
+        // answered is not known.
+        {"stopped after the sensor's notice", stopped("SEARCHING...\r"), kUds, K::cutShort, ""},
+        {"stopped before anything came", stopped(""), kUds, K::cutShort, ""},
         {"stopped after another address's answer", stopped("7E8 03 59 02 FF \r"), kUdsFrom7E9,
          K::elsewhere},
         {"a failed exchange", QZVehicleCommunicationProtocol::kNoDataReply, kUds, K::sensorWord},
@@ -427,8 +430,9 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
         {"a 29-bit identifier stopped after 5 of its digits", stopped("18DAF"), k29BitUnit,
          K::cutShort, ""},
         {"a 29-bit identifier stopped whole", stopped("18DAF110"), k29BitUnit, K::cutShort, ""},
+        // Nothing of the module yet: whether it would have answered is not known.
         {"another unit's 29-bit identifier stopped whole", stopped("18DAF118"), k29BitUnit,
-         K::sensorWord, ""},
+         K::cutShort, ""},
         {"an extended-addressing identifier stopped in its digits", stopped("61"),
          shown(kBmwCan, true, 3), K::cutShort, ""},
         {"stopped inside a K-line header's source byte", stopped("84 F1 1"), shown(kKwpKLine, true),
@@ -464,6 +468,9 @@ TEST(ModuleReplyTest, EveryReplyIsOneKindInEveryFormOnEveryTransport) {
         {"another service's positive answer", "7E8 04 62 F1 00 01 \r\r>", shown(kUds, true, 3),
          K::damaged, ""},
         {"a flow-control frame alone", "7E8 30 00 00 \r\r>", shown(kUds, true, 3), K::damaged, ""},
+        // The module's first bytes run into a late rest's NO DATA: never the sensor's words.
+        {"the module's bytes running into NO DATA", "765 0NO DATA\r\r>",
+         shown(ask(F::can, 0x19, QZERecordLayout::uds(), {"765"}), true, 3), K::damaged, ""},
         // Longer than its framing allows: the late rest of one answer glued to the next.
         {"a CAN frame of nine bytes", "7E8 10 0B 59 02 FF 01 71  19 78 >",
          shown(ask(F::can, 0x19, QZERecordLayout::uds(), {"7E8"}), true, 3), K::damaged, ""},

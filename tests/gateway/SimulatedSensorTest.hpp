@@ -32,15 +32,17 @@ class SimulatedSensorTest : public GatewayTest {
         core->addHandler([armed, when = std::move(when)](
                              const std::string& command) -> std::optional<std::string> {
             if (when(command) && armed->exchange(false))
-                DispatchQueue::main()->async([] {
-                    std::mutex mutex;
-                    std::condition_variable never;
-                    std::unique_lock lock(mutex);
-                    Clock::current()->waitFor(lock, never, 2 * Relay::kReplyTimeout,
-                                              [] { return false; });
-                });
+                DispatchQueue::main()->async([] { holdThisThread(); });
             return std::nullopt;
         });
+    }
+    // Blocks the calling thread (the main queue, in an app's callback) for twice the relay's
+    // wait on the installed clock.
+    static void holdThisThread() {
+        std::mutex mutex;
+        std::condition_variable never;
+        std::unique_lock lock(mutex);
+        Clock::current()->waitFor(lock, never, 2 * Relay::kReplyTimeout, [] { return false; });
     }
     void plugIn(sim::VehicleProfile profile = sim::VehicleProfile::builtIn()) {
         core = std::make_shared<sim::SensorCore>(std::move(profile));

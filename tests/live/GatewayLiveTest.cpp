@@ -292,6 +292,28 @@ TEST_F(GatewayLive, ReadsAndChecksTheVin) {
     ASSERT_TRUE(bad.waitFor(1));
     EXPECT_EQ(errorOf(bad.at(0).value), CommError::invalidData);
 
+    // A callback on the main queue that waits for the VIN holds the answer there: the read ends
+    // with an error within the relay's bound, and the answer that comes after is nobody's.
+    {
+        ScopedClock quick(std::make_shared<ScaledClock>(0.05));
+        core->setProfile(profileWith(R"({"0C": "1A F8"})"));
+        auto waited = std::make_shared<Received<VinResult>>();
+        DispatchQueue::main()->async([gateway = gateway, waited] {
+            gateway->requestVin(waited->callback());
+            waited->waitFor(1, 10);
+        });
+        ASSERT_TRUE(waited->waitFor(1, 20));
+        ASSERT_FALSE(waited->at(0).value);
+        EXPECT_EQ(waited->at(0).value.error(), CommError::timedOut);
+        EXPECT_TRUE(waited->at(0).onGatewayQueue);
+        EXPECT_NE(libraryLogText().find("\"0902\" not answered in time"), std::string::npos);
+        Received<VinResult> again;
+        gateway->requestVin(again.callback());
+        ASSERT_TRUE(again.waitFor(1));
+        EXPECT_EQ(again.at(0).value, "1HGCM82633A004352");
+    }
+
+    // A vehicle that stays silent: the read times out.
     core->addFault(Fault::silence(1, "0902"));
     Received<VinResult> silent;
     gateway->requestVin(silent.callback());

@@ -181,7 +181,9 @@ TEST(LiveSim, FaultsMidOperation) {
             }
             if (!r) {
                 EXPECT_TRUE(read.error) << describe(r.error());
-                if (read.error) EXPECT_EQ(r.error(), *read.error);
+                if (read.error) {
+                    EXPECT_EQ(r.error(), *read.error);
+                }
             } else {
                 EXPECT_FALSE(read.error) << pid->valueAsText(false);
                 if (!read.value.empty()) {

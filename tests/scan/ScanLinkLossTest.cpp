@@ -75,20 +75,11 @@ class ScanLinkLoss : public ScanTest, public ::testing::WithParamInterface<Case>
     // machine instead.
     void connect() { connect(profile()); }
     void connect(VehicleProfile p) {
-        if (!ble()) return connectTo(std::move(p));
-        core = std::make_shared<sim::SensorCore>(std::move(p));
-        module = sim::SimulatedBGX13::create(core);
-        world->add(module);
-        gateway = Gateway::create();
-        ASSERT_NO_FATAL_FAILURE(connectBle());
+        transport = ble() ? Transport::ble : Transport::mfi;
+        ASSERT_NO_FATAL_FAILURE(connectTo(std::move(p)));
         clock = std::make_shared<DroppingClock>(10);
+        scanClock.reset();
         scanClock.emplace(clock);
-    }
-    void connectBle() {
-        auto sensor = gwtest::listedSensor(
-            *gateway, [](const PelkSensor& s) { return s.sensorType().isLe(); });
-        ASSERT_TRUE(sensor);
-        ASSERT_NO_FATAL_FAILURE(connectInitialized(sensor));
     }
     // Connects again after the drop (the accessory is plugged in anew).
     void reconnect() {
@@ -101,20 +92,11 @@ class ScanLinkLoss : public ScanTest, public ::testing::WithParamInterface<Case>
         }
         scanClock.emplace(clock);
     }
-    void connectTo(VehicleProfile p) {
-        ScanTest::connectTo(std::move(p));
-        clock = std::make_shared<DroppingClock>(10);
-        scanClock.reset();
-        scanClock.emplace(clock);
-    }
     std::optional<PelkScanProgress> fullScan(ScanRecorder& recorder) {
         recorder.onInteraction([](const InteractionType& t) { t.listener()(); });
         return scan(PelkScanType::all, profile().vin, recorder);
     }
 
-    std::shared_ptr<sim::SimulatedBluetooth> world = sim::SimulatedBluetooth::create();
-    sim::SimulatedBluetooth::Installation installation{world};
-    std::shared_ptr<sim::SimulatedBGX13> module;
     std::shared_ptr<DroppingClock> clock;
 
     // Drops the link of the case's session at once, and waits (real time) until the library

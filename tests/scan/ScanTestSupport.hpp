@@ -21,8 +21,10 @@
 #include "engine/modules/SimulatedVehicleRig.hpp"
 #include "gateway/SimulatedSensorTest.hpp"
 #include "platform/DispatchQueue.hpp"
+#include "sim/SimulatedBGX13.hpp"
+#include "sim/SimulatedBluetooth.hpp"
 
-// Scans and clears through the gateway, the MFi session and the simulated vehicle.
+// Scans and clears through the gateway, the MFi or BLE session and the simulated vehicle.
 namespace qz::scantest {
 
 using Texts = std::vector<std::string>;
@@ -202,6 +204,17 @@ struct Event {
     std::string text;  // the body as posted
 };
 
+// The session a test reaches the simulated sensor through.
+enum class Transport { mfi, ble };
+
+inline std::string transportName(const ::testing::TestParamInfo<Transport>& info) {
+    return info.param == Transport::ble ? "ble" : "mfi";
+}
+
+inline void PrintTo(Transport transport, std::ostream* os) {
+    *os << (transport == Transport::ble ? "ble" : "mfi");
+}
+
 // A gateway connected to the simulated vehicle, a backend that records analytics events, and
 // scans and clears through the public calls. Sleeps pass at once after connecting.
 class ScanTest : public gwtest::SimulatedSensorTest {
@@ -231,10 +244,21 @@ class ScanTest : public gwtest::SimulatedSensorTest {
     // sensor answers every command) or, `quick`, a tenth of it (the sensor falls silent).
     enum class Waits { real, quick };
 
-    // Plugs the vehicle in and connects; the scan clock runs from then on.
+    // Plugs the vehicle in and connects over `transport`; the scan clock runs from then on.
     void connectTo(sim::VehicleProfile profile, Waits waits = Waits::real) {
-        gateway = Gateway::create();
-        connectGateway(std::move(profile));
+        if (transport == Transport::ble) {
+            // The simulated radio world is in place before the gateway's BLE session starts.
+            if (!bluetooth) bluetooth.emplace(sim::SimulatedBluetooth::create());
+            gateway = Gateway::create();
+            core = std::make_shared<sim::SensorCore>(std::move(profile));
+            module = sim::SimulatedBGX13::create(core);
+            bluetooth->world()->add(module);
+            ASSERT_NO_FATAL_FAILURE(connectBle());
+            core->clearCommands();
+        } else {
+            gateway = Gateway::create();
+            connectGateway(std::move(profile));
+        }
         if (waits == Waits::real)
             scanClock.emplace(std::make_shared<modtest::InstantSleepClock>());
         else
@@ -245,6 +269,13 @@ class ScanTest : public gwtest::SimulatedSensorTest {
                   waits);
     }
 
+    // Connects the BLE sensor the gateway lists.
+    void connectBle() {
+        auto sensor = gwtest::listedSensor(
+            *gateway, [](const PelkSensor& s) { return s.sensorType().isLe(); });
+        ASSERT_TRUE(sensor);
+        ASSERT_NO_FATAL_FAILURE(connectInitialized(sensor));
+    }
     // Connects `sensor` and waits until it reports itself initialized; the queues are drained.
     void connectInitialized(const std::shared_ptr<PelkSensor>& sensor) {
         gwtest::Received<PelkSensorState> states;
@@ -308,6 +339,11 @@ class ScanTest : public gwtest::SimulatedSensorTest {
     }
 
     std::optional<ScopedClock> scanClock;
+    // The session `connectTo` connects through; BLE: the simulated radio world and the sensor's
+    // BGX13 module in it.
+    Transport transport = Transport::mfi;
+    std::optional<sim::SimulatedBluetooth::Installation> bluetooth;
+    std::shared_ptr<sim::SimulatedBGX13> module;
     int backendStatus = 200;  // set before a scan, or through answerBackend
     std::string heldEvent;
     std::mutex eventsMutex;

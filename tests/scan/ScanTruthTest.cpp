@@ -12,10 +12,12 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <tuple>
 
 #include "ScanTestSupport.hpp"
 #include "api/Communication/Relay.hpp"
 #include "lib/Content/DefinitionFile.hpp"
+#include "lib/Decoders/QZEReplyText.hpp"
 #include "lib/Logging/QZELogging.hpp"
 #include "lib/Utils/DataAES256.hpp"
 #include "platform/Bundle.hpp"
@@ -117,7 +119,7 @@ class EngineLines : public LoggerInterface {
     std::shared_ptr<LoggerInterface> next_;
 };
 
-class ScanTruth : public ScanTest {
+class ScanTruthBase : public ScanTest {
   protected:
     void TearDown() override {
         if (engineLines) QZELogging::shared().registerLoggerInterface(engineLines->next());
@@ -168,12 +170,21 @@ class ScanTruth : public ScanTest {
     size_t updates = 0;  // the progress reports of the last scanEnd
 };
 
+// Over either session: what the link does never changes what a scan says.
+class ScanTruth : public ScanTruthBase, public ::testing::WithParamInterface<Transport> {
+  protected:
+    void SetUp() override {
+        ScanTruthBase::SetUp();
+        transport = GetParam();
+    }
+};
+
 }  // namespace
 
 // The generic read answered otherwise than with a code list: a silent command, "?", the sensor's
 // error words, junk. The scan fails and keeps the codes it did read; "no codes" only when the
 // sensor said so.
-TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
+TEST_P(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
     struct Case {
         const char* name;
         nlohmann::json answers;
@@ -181,6 +192,7 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
         Texts modules;
         std::vector<sim::Fault> faults = {};
         std::string noted = {};  // an engine line, when given
+        bool echo = false;       // the sensor echoes commands
     };
     const std::vector<Case> cases = {
         {"answered",
@@ -277,11 +289,20 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
          {"OBD: P0420/CONFIRMED P0171/PENDING P0101/PENDING P0300/PERMANENT"},
          {sim::Fault::reply("P0420\r", -1, "KQTC")},
          "E:Generic code read stopped before its end: KQTC after P0420"},
+        // Stopped after the echo: nothing of the list came, the echo is no code.
+        {"the stored codes stop after the echo",
+         nlohmann::json::object(),
+         "complete:communicaton",
+         {"OBD: P0171/PENDING P0101/PENDING P0300/PERMANENT"},
+         {sim::Fault::reply("", -1, "KQTC")},
+         "E:Generic code read stopped before its end: KQTC",
+         true},
     };
     ASSERT_NO_FATAL_FAILURE(connectAndListen(genericCar()));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         core->setProfile(genericCar(c.answers));
+        core->setEcho(c.echo);
         core->clearFaults();
         for (const auto& f : c.faults) core->addFault(f);
         engineLines->seen.clear();
@@ -309,8 +330,9 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
             EXPECT_FALSE(gateway->isBusy());
         }
         if (!c.noted.empty()) {
-            EXPECT_EQ(logged(c.noted), 1u)
-                << ::testing::PrintToString(engineLines->seen.linesStartingWith("E:"));
+            const auto errors = engineLines->seen.linesStartingWith("E:");
+            EXPECT_EQ(std::count(errors.begin(), errors.end(), c.noted), 1)
+                << ::testing::PrintToString(errors);
         }
     }
 }
@@ -319,22 +341,56 @@ TEST_F(ScanTruth, AGenericReadThatFailsNeverSaysNoCodes) {
 // only refusals, or keep saying "response pending" or "busy": the scan lists no manufacturer
 // module at all. Modules that answered and could not be read (pending or busy to the end) end the
 // scan in its communication error, with the generic codes still read. And the vehicle as it is,
-// with the app's main queue held (twice the relay's wait) as the first module is asked: the scan
-// reads what it reads with the main queue free.
-class ModulesThatNeverAnswer : public ScanTruth, public ::testing::WithParamInterface<std::string> {
+// with the app's main queue held (twice the relay's wait) as the first module is asked, or as a
+// module's read goes out (over BLE the read waits there to go out): the scan reads what it reads
+// with the main queue free.
+class ModulesThatNeverAnswer
+    : public ScanTruthBase,
+      public ::testing::WithParamInterface<std::tuple<std::string, Transport>> {
   protected:
+    void SetUp() override {
+        ScanTruthBase::SetUp();
+        transport = std::get<1>(GetParam());
+    }
     // Holds the main queue, from the first module request the sensor gets on, for twice the
     // relay's wait on the scan clock.
-    void holdMainQueueAtFirstModuleRequest() {
-        holdMainQueueAt([](const std::string& command) {
-            return !command.empty() && std::isxdigit(command[0]) && !command.starts_with("01") &&
-                   !command.starts_with("09");
+    void holdMainQueueAtFirstModuleRequest() { holdMainQueueAt(isModuleRequest); }
+    // Holds the main queue as the first read that a module answers goes out after a set-up (in
+    // `commands`, the scan's commands): from the set-up's answer on, for twice the relay's wait on
+    // the scan clock. Over BLE the read then waits on the main queue to go out. False when no such
+    // read is found.
+    bool holdMainQueueAsAReadGoesOut(const VehicleProfile& profile, const Texts& commands) {
+        sim::SensorCore probe(profile);
+        size_t before = 0;
+        for (size_t i = 0; i < commands.size() && before == 0; ++i) {
+            const std::string answer = probe.answer(commands[i]);
+            const auto words = reply::tokens(answer);
+            const bool answered = answer.find("NO DATA") == std::string::npos &&
+                                  answer.find('?') == std::string::npos &&
+                                  std::find(words.begin(), words.end(), "7F") == words.end();
+            if (i > 0 && commands[i - 1].starts_with("KQ") && isModuleRequest(commands[i]) &&
+                answered)
+                before = i;  // the set-up's count among the commands, from 1
+        }
+        if (before == 0) return false;
+        auto count = std::make_shared<std::atomic<size_t>>(0);
+        core->addHandler([count, before](const std::string&) -> std::optional<std::string> {
+            // Queued behind the set-up's answer: the hold begins once the relay has it.
+            if (++*count == before)
+                DispatchQueue::main()->async(
+                    [] { DispatchQueue::main()->async([] { holdThisThread(); }); });
+            return std::nullopt;
         });
+        return true;
+    }
+    static bool isModuleRequest(const std::string& command) {
+        return !command.empty() && std::isxdigit(command[0]) && !command.starts_with("01") &&
+               !command.starts_with("09");
     }
 };
 
 TEST_P(ModulesThatNeverAnswer, AreNotListed) {
-    const auto original = sample(GetParam());
+    const auto original = sample(std::get<0>(GetParam()));
     ASSERT_NO_FATAL_FAILURE(connectTo(original));
     const Texts theWords = {"?",       "NO DATA",  "CAN ERROR", "BUS INIT: ...ERROR",
                             "STOPPED", "59 0? F#", "ERROR"};
@@ -359,32 +415,38 @@ TEST_P(ModulesThatNeverAnswer, AreNotListed) {
     });
     // A vehicle whose make has no module scan reads none of them.
     const Texts read = scanLines(original);
+    const Texts commands = gwtest::SimulatedSensorTest::sent();
     const bool readsModules = std::any_of(read.begin(), read.end(), [](const std::string& line) {
         return !line.starts_with("OBD:");
     });
+    enum class Held { no, atFirstModuleRequest, asAReadGoesOut };
     struct Row {
         const char* name;
         const VehicleProfile* profile;
         const char* end;
-        bool mainQueueHeld = false;  // then every module of the plain scan is listed
+        Held held = Held::no;  // then every module of the plain scan is listed
     };
     const std::vector<Row> rows = {
         {"words", &saying, "complete"},
         {"refusals", &refusing, "complete"},
         {"waiting", &waiting, readsModules ? "complete:communicaton" : "complete"},
-        {"the main queue held", &original, "complete", true}};
+        {"the main queue held", &original, "complete", Held::atFirstModuleRequest},
+        {"the main queue held as a read goes out", &original, "complete", Held::asAReadGoesOut}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        if (row.mainQueueHeld) {
+        if (row.held != Held::no) {
             // Waits without an answer a quarter of their length: the hold outlasts the relay's
             // wait.
             scanClock.reset();
             scanClock.emplace(std::make_shared<QuickClock>(0.25));
-            holdMainQueueAtFirstModuleRequest();
+        }
+        if (row.held == Held::atFirstModuleRequest) holdMainQueueAtFirstModuleRequest();
+        if (row.held == Held::asAReadGoesOut) {
+            EXPECT_EQ(holdMainQueueAsAReadGoesOut(original, commands), readsModules);
         }
         const auto [kind, lines] = scanEnd(*row.profile);
         EXPECT_EQ(kind, row.end);
-        if (row.mainQueueHeld) {
+        if (row.held != Held::no) {
             EXPECT_EQ(lines, read);
             continue;
         }
@@ -394,13 +456,18 @@ TEST_P(ModulesThatNeverAnswer, AreNotListed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SimulatedVehicles, ModulesThatNeverAnswer,
-                         ::testing::ValuesIn(profilesWithModules()), profileTestName);
+                         ::testing::Combine(::testing::ValuesIn(profilesWithModules()),
+                                            ::testing::Values(Transport::mfi, Transport::ble)),
+                         [](const auto& info) {
+                             return profileTestName({std::get<0>(info.param), info.index}) + "_" +
+                                    transportName({std::get<1>(info.param), info.index});
+                         });
 
 // A Toyota ECM that says "response pending" before its data, and an ABS whose multi-frame answer
 // is cut short (the sensor's headers-off display, a frame lost). An answer still cut short after
 // its re-reads, or still pending, ends the scan in its communication error, with the module's
 // codes so far; every other module and the generic codes are still read.
-TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
+TEST_P(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
     const auto original = sample("toyota.json");
     const std::string absFull = "00A\r0: 53 04 52 01 52 41 \r1: 52 49 53 36 ";
     const std::string absLastLost = "00A\r0: 53 04 52 01 52 41 ";
@@ -517,7 +584,7 @@ TEST_F(ScanTruth, PendingAnswersAreWaitedOutAndCutShortAnswersReadAgain) {
 
 // Negative answers alone are no read: such a module is left out as one that did not answer,
 // whatever came before them.
-TEST_F(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
+TEST_P(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
     const auto data = bytesOf({0x53, 0x02, 0x11, 0x35, 0x16, 0x56});
     const auto pending = pendingFor("13");
     struct Case {
@@ -600,7 +667,7 @@ TEST_F(ScanTruth, ModulesThatOnlyRefuseAreLeftOut) {
 // read on a bus the sensor did not select, every other module and the generic codes are read,
 // and the scan ends in its communication error; the sensor is restored all the same. An answer
 // that comes whole when read again ends the scan complete.
-TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
+TEST_P(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
     struct Case {
         const char* name;
         std::string profile;
@@ -921,6 +988,22 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
         {"Chrysler: ACM's J1850 answer of its response byte alone for good", "chrysler.json",
          "ACM/13", "53", false, chryslerCan + "|PCM: P1294/STORED P1693/STORED|" + cab +
              "|BCM: B1210/STORED|MIC:|OBD:"},
+        // A sensor that echoes: an answer that stopped after the echo (the CAN PCM's "pending"),
+        // or the module's first bytes run into a late rest's NO DATA (Nissan's CAN BCM), is no
+        // answer of nothing: read again, the units are whole.
+        {"Chrysler: the CAN PCM's answer stopped after the echo", "chrysler.json", "PCM/1800FF00",
+         "", false, chryslerCan + "|PCM: P1294/STORED P1693/STORED|" + cab +
+             "|BCM: B1210/STORED|ACM: B1001/STORED|MIC:|OBD:", true,
+         [](VehicleProfile& p) { p.echo = true; }, 0, "", 1},
+        {"Nissan: the CAN BCM's first bytes run into NO DATA", "nissan.json", "", "", false,
+         "ECM: P1148/STORED P1614/ACTIVE|ABS: C1101/PENDING|BCM:|AIRBAG: B1000/STORED"
+         "|ABS: C1101/CONFIRMED|BCM: U1000/MIL/CONFIRMED U1001/PENDING|AIRBAG:|OBD:", true,
+         [](VehicleProfile& p) {
+             p.echo = true;
+             p.vin = "JN1AZ34D95M654321";  // a car whose units answered nothing before
+             auto& answers = moduleNamed(p, "BCM on the CAN").replies["1902FF"];
+             answers.insert(answers.begin(), words("765 0NO DATA"));
+         }},
         // Bytes that answer nothing asked (its own "7F" and a neighbour's late bytes) are an
         // answer that could not be read: the unit is there, its codes are read, the read is not
         // whole.
@@ -1075,7 +1158,7 @@ TEST_F(ScanTruth, ARefusedSetUpOrAPartReadEndsTheScanWithTheModulesReadSoFar) {
 // A module list the make has that is damaged, missing, empty or holds no module ends a module
 // scan with errorLoading; a check-engine scan and a make without manufacturer support keep the
 // generic scan.
-TEST_F(ScanTruth, ADamagedModuleListEndsTheScanWithErrorLoading) {
+TEST_P(ScanTruth, ADamagedModuleListEndsTheScanWithErrorLoading) {
     const fs::path shipped = Bundle::library().bundlePath();
     TempDir copy{"qz-damaged-lists"};
     const fs::path file = copy.path() / "enhanceddiag" / "Toyota_CAN.xml";
@@ -1146,7 +1229,7 @@ TEST_F(ScanTruth, ADamagedModuleListEndsTheScanWithErrorLoading) {
 // K-line list, each unit's file. One that is missing (the chassis table, the K-line list), does
 // not decrypt or parse, or holds no entry at all ends a module scan with errorLoading, as a
 // damaged module list of any other make does.
-TEST_F(ScanTruth, ADamagedMercedesListEndsTheScanWithErrorLoading) {
+TEST_P(ScanTruth, ADamagedMercedesListEndsTheScanWithErrorLoading) {
     const fs::path shipped = Bundle::library().bundlePath();
     const fs::path folder = fs::path("enhanceddiag") / "mercedes";
     const fs::path yearList = folder / "years" / "2008" / "204.json";
@@ -1217,7 +1300,7 @@ TEST_F(ScanTruth, ADamagedMercedesListEndsTheScanWithErrorLoading) {
 
 // A J1850 module may answer NO DATA to the first request after a bus switch: asked again, it
 // gives its codes, and a clear clears.
-TEST_F(ScanTruth, J1850ModulesAreAskedAgainAfterNoData) {
+TEST_P(ScanTruth, J1850ModulesAreAskedAgainAfterNoData) {
     for (const char* file : {"ford.json", "gm.json", "chrysler.json"}) {
         SCOPED_TRACE(file);
         auto original = sample(file);
@@ -1242,7 +1325,7 @@ TEST_F(ScanTruth, J1850ModulesAreAskedAgainAfterNoData) {
 }
 
 // The sensor is put back as the scan found it: the 29-bit mask after a scan begun on 29-bit CAN.
-TEST_F(ScanTruth, TheRestoreAfterA29BitScanSendsThe29BitMask) {
+TEST_P(ScanTruth, TheRestoreAfterA29BitScanSendsThe29BitMask) {
     const std::vector<std::pair<int, std::string>> cases = {
         {7, "KQCMFFFFFF00"}, {9, "KQCMFFFFFF00"}, {6, "KQCM7F8"}};
     auto profile = sample("chrysler.json");
@@ -1270,7 +1353,7 @@ TEST_F(ScanTruth, TheRestoreAfterA29BitScanSendsThe29BitMask) {
 
 // A Mitsubishi module whose erase is refused ("7F FC 22") is not cleared, and the next scan
 // still shows its codes.
-TEST_F(ScanTruth, ARefusedEraseIsNotCleared) {
+TEST_P(ScanTruth, ARefusedEraseIsNotCleared) {
     auto profile = sample("mitsubishi.json");
     for (auto& m : profile.modules)
         for (const auto& clear : m.clear)
@@ -1290,3 +1373,6 @@ TEST_F(ScanTruth, ARefusedEraseIsNotCleared) {
     EXPECT_EQ(moduleLines(modulesOf(answeredScan(PelkScanType::all, profile.vin, again))),
               moduleLines(modules));
 }
+
+INSTANTIATE_TEST_SUITE_P(Sessions, ScanTruth, ::testing::Values(Transport::mfi, Transport::ble),
+                         transportName);

@@ -92,10 +92,19 @@ class ScriptedSensor : public SensorDelegate {
         auto done = [&] {
             return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
         };
+        std::optional<Clock::TimePoint> reached;  // the deadline the clock last moved to
         while (simtest::eventually([&] { return done() || clock_->nextDeadline(); }) && !done()) {
             const auto wait = clock_->nextDeadline();
             if (!wait) continue;  // it ended meanwhile
             const uint64_t ended = clock_->waitsEnded();
+            if (reached && *wait == *reached + Clock::toDuration(Relay::kMainQueueWait)) {
+                // Past its reply's deadline the relay looks behind the main queue: the look runs
+                // before anything else happens.
+                reached.reset();
+                DispatchQueue::main()->sync([] {});
+                EXPECT_TRUE(simtest::eventually([&] { return clock_->waitsEnded() > ended; }));
+                continue;
+            }
             std::string text;  // the chunk handed over now, if one comes first
             {
                 std::lock_guard lock(mutex_);
@@ -105,10 +114,16 @@ class ScriptedSensor : public SensorDelegate {
                 if (chunkFirst) {
                     text = due_.begin()->second;
                     due_.erase(due_.begin());
+                    reached.reset();
+                } else {
+                    reached = at;
                 }
             }
             if (!text.empty()) {
-                if (auto receiver = receiver_.lock()) receiver->received(text);
+                // Handed over on the main queue, as the sessions do.
+                DispatchQueue::main()->sync([&] {
+                    if (auto receiver = receiver_.lock()) receiver->received(text);
+                });
                 if (text.find('>') == std::string::npos) continue;
             }
             EXPECT_TRUE(simtest::eventually([&] { return clock_->waitsEnded() > ended; }));
@@ -362,6 +377,9 @@ TEST(RelayLate, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
         std::vector<std::pair<double, size_t>> speed;
         std::optional<std::string> answer;  // none: 010D fails with `error`
         CommError error = CommError::timedOut;
+        // A later command the sensor leaves unanswered: it times out, handed nothing set aside
+        // for 010D.
+        bool thenUnanswered = false;
     };
     const auto whole = std::string::npos;
     const std::vector<Case> cases = {
@@ -380,7 +398,9 @@ TEST(RelayLate, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
          Reader::relay,
          {{0, 6}, {6.0, whole}},
          {{2.5, whole}},
-         "010D\r32 \r>"},
+         "010D\r32 \r>",
+         CommError::timedOut,
+         true},
         {"a stalled answer's rest, not naming the PID asked",
          false,
          Reader::named,
@@ -449,19 +469,23 @@ TEST(RelayLate, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
         struct Outcome {
             Result<std::string, CommError> rpm, speed;
             int64_t timeOuts;
+            int64_t timeOutsAfter = 0;  // after the speed's read
+            std::optional<Result<std::string, CommError>> later;
         };
         auto outcome = sensor->run([&] {
             EXPECT_TRUE(relay->sendToSensor("KQI").has_value());
             auto rpm = relay->sendToSensor("010C");
             const int64_t timeOuts = relay->consectutiveTimeouts();
             const PIDRequest speed{0x01, 0x0D, 1};
-            return Outcome{rpm,
-                           c.reader == Reader::relay ? relay->sendToSensor("010D")
-                                                     : speed.ask(*relay, c.reader == Reader::named),
-                           timeOuts};
+            Outcome out{rpm,
+                        c.reader == Reader::relay ? relay->sendToSensor("010D")
+                                                  : speed.ask(*relay, c.reader == Reader::named),
+                        timeOuts, 0, std::nullopt};
+            out.timeOutsAfter = relay->consectutiveTimeouts();
+            if (c.thenUnanswered) out.later = relay->sendToSensor("0105");
+            return out;
         });
-        EXPECT_FALSE(outcome.rpm.has_value());
-        if (!outcome.rpm) EXPECT_EQ(outcome.rpm.error(), CommError::timedOut);
+        EXPECT_EQ(errorOf(outcome.rpm), CommError::timedOut);
         if (!outcome.speed) {
             EXPECT_FALSE(c.answer) << describe(outcome.speed.error());
             EXPECT_EQ(outcome.speed.error(), c.error);
@@ -470,7 +494,11 @@ TEST(RelayLate, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
         }
         // A sensor that sent the late reply is not silent.
         const bool silent = !c.answer && c.error == CommError::timedOut;
-        EXPECT_EQ(relay->consectutiveTimeouts(), silent ? outcome.timeOuts : 0);
+        EXPECT_EQ(outcome.timeOutsAfter, silent ? outcome.timeOuts : 0);
+        if (c.thenUnanswered) {
+            ASSERT_TRUE(outcome.later.has_value());
+            EXPECT_EQ(errorOf(*outcome.later), CommError::timedOut);
+        }
     }
 }
 

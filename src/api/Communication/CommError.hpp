@@ -8,7 +8,8 @@ namespace qz {
 enum class CommError {
     timedOut = 0,      // the sensor did not answer within 3 seconds (also without an open
                        // session, and at once after five silent exchanges in a row, until the
-                       // next connect): check the link, connect again
+                       // next connect), or the main queue held its answer past the wait: check
+                       // the link, connect again, keep the main queue free
     noData = 1,        // declared for the app; the library's calls report a "NO DATA" answer
                        // as invalidData (only the internal support walk gives noData: 01 00
                        // not answered)

@@ -236,21 +236,28 @@ std::shared_ptr<LESessionController> LESessionController::create() {
 LESessionController::LESessionController() : controller_(LESessionObjcBridge::create()) {}
 
 void LESessionController::send(const std::string& cmd) {
+    handOver(cmd, {});
+}
+
+void LESessionController::handOver(const std::string& cmd, const Handing& handing) {
     // Scrambled as bytes and sent as bytes: a UTF-8 round trip would empty non-ASCII text.
-    transmit(xorData(Data(cmd.begin(), cmd.end())));
+    transmit(xorData(Data(cmd.begin(), cmd.end())), handing);
 }
 
 void LESessionController::write(const Data& fwdata, bool) {
     transmit(fwdata);
 }
 
-void LESessionController::transmit(Data bytes) {
+void LESessionController::transmit(Data bytes, Handing handing) {
     std::weak_ptr<LESessionController> weak = weak_from_this();
-    controller_->bgxDeviceScanner()->queue()->async([weak, bytes = std::move(bytes)] {
-        auto self = weak.lock();
-        if (!self) return;
-        if (auto device = self->controller_->device()) device->writeData(bytes);
-    });
+    controller_->bgxDeviceScanner()->queue()->async(
+        [weak, bytes = std::move(bytes), handing = std::move(handing)] {
+            auto self = weak.lock();
+            if (!self) return;
+            // Its turn: the link takes it now, unless its exchange ended while it waited.
+            if (handing && !handing()) return;
+            if (auto device = self->controller_->device()) device->writeData(bytes);
+        });
 }
 
 void LESessionController::setReceiver(const std::shared_ptr<SensorReceiver>& receiver) {

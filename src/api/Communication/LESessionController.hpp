@@ -98,8 +98,9 @@ class LESessionObjcBridge : public BGXScanDelegate,
 
 // The BLE session: the session controller's SensorDelegate for a BLE sensor. Commands go to
 // the current device scrambled byte by byte, firmware data raw, both in call order on the
-// driver's serial queue; the result of the driver's write is not looked at (the relay's
-// time-out covers a refused one). Scanning starts by itself once Bluetooth is powered on.
+// driver's serial queue (the main queue): a command is handed to the link when its turn comes
+// there. The result of the driver's write is not looked at (the relay's time-out covers a
+// refused one). Scanning starts by itself once Bluetooth is powered on.
 class LESessionController : public LESessionLink,
                             public std::enable_shared_from_this<LESessionController> {
   public:
@@ -109,6 +110,7 @@ class LESessionController : public LESessionLink,
 
     // SensorDelegate.
     void send(const std::string& cmd) override;
+    void handOver(const std::string& cmd, const Handing& handing) override;
     void write(const Data& fwdata, bool useFwDelegate) override;
     void setReceiver(const std::shared_ptr<SensorReceiver>& receiver) override;
     // Whether there is a current device whose link has not closed.
@@ -129,8 +131,9 @@ class LESessionController : public LESessionLink,
 
   private:
     LESessionController();
-    // Hands `bytes` to the current device on the driver's queue.
-    void transmit(Data bytes);
+    // Hands `bytes` to the current device on the driver's queue, once `handing` (when given)
+    // agrees there.
+    void transmit(Data bytes, Handing handing = {});
 
     const std::shared_ptr<LESessionObjcBridge> controller_;
     mutable std::mutex mutex_;

@@ -128,11 +128,27 @@ std::string Relay::maskedForLog(std::string_view text, std::string_view password
 Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* linkSeen,
                                 const ReplyCheck& ours, const ReplyCheck& isAnswer) {
     auto clock = Clock::current();
-    const auto deadline = clock->deadlineAfter(kReplyTimeout);
+    const auto start = clock->now();
+    // The main queue is waited for at most kMainQueueWait past the reply's own wait, in all.
+    const auto bound = start + Clock::toDuration(kReplyTimeout + kMainQueueWait);
     auto linkChanged = [&] { return linkSeen && linkClosings_ != *linkSeen; };
-    for (bool caughtUp = false;; caughtUp = true) {
-        while (clock->waitUntil(lock, replied_, deadline,
-                                [&] { return semaphore_ > 0 || linkChanged(); })) {
+    // The link closed since it was last asked (mutex_ held): whether it is gone. The session is
+    // asked without the relay's lock (it takes its own).
+    auto linkGone = [&] {
+        *linkSeen = linkClosings_;
+        lock.unlock();
+        const bool open = linkOpen();
+        lock.lock();
+        return !open;
+    };
+    // Takes what comes until `until` or `done()`: the reply, or the link's end; none when
+    // neither came.
+    // With `lateFrom`, a reply that came once the main queue had run that look is late.
+    auto takeUntil = [&](Clock::TimePoint until, const std::function<bool()>& done,
+                         uint64_t lateFrom = 0) -> std::optional<Wait> {
+        while (clock->waitUntil(lock, replied_, until,
+                                [&] { return semaphore_ > 0 || linkChanged() || done(); })) {
+            if (semaphore_ > 0 && lateFrom != 0 && replyLook_ >= lateFrom) return std::nullopt;
             if (semaphore_ > 0) {
                 --semaphore_;
                 if (response_.empty()) continue;
@@ -145,20 +161,39 @@ Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* li
                 }
                 return Wait::reply;
             }
-            *linkSeen = linkClosings_;
-            // The session is asked without the relay's lock (it takes its own).
-            lock.unlock();
-            const bool open = linkOpen();
-            lock.lock();
-            if (!open && semaphore_ == 0) return Wait::linkClosed;
+            if (linkChanged()) {
+                if (linkGone() && semaphore_ == 0) return Wait::linkClosed;
+                continue;
+            }
+            return std::nullopt;
         }
-        // The session hands what the sensor sent over on the main queue: a reply that came in
-        // time may still wait there behind other work (an app's long task, a modal wait). It
-        // is late only if it is not there once the main queue has run what it held.
-        if (caughtUp || DispatchQueue::isMainThread()) break;
-        lock.unlock();
-        DispatchQueue::main()->sync([] {});
-        lock.lock();
+        return std::nullopt;
+    };
+    // The link takes the command when the session's turn comes (a BLE write waits for it on the
+    // main queue): the reply's wait counts from there. One not taken in time is not sent.
+    while (handing_ != 0) {
+        clock->waitUntil(lock, replied_, start + Clock::toDuration(kMainQueueWait),
+                         [&] { return handing_ == 0 || linkChanged(); });
+        if (handing_ == 0) break;
+        if (!linkChanged()) {
+            handing_ = 0;
+            return Wait::notTaken;
+        }
+        if (linkGone()) {
+            handing_ = 0;
+            return Wait::linkClosed;
+        }
+    }
+    if (auto wait = takeUntil(handedAt_ + Clock::toDuration(kReplyTimeout), [] { return false; }))
+        return *wait;
+    // The session hands what the sensor sent over on the main queue: a reply that came in time
+    // may still wait there behind other work (an app's long task, a modal wait). It is late only
+    // if it is not there once the main queue has run what it held; a main queue still held at
+    // the bound leaves the answer unknown.
+    if (!DispatchQueue::isMainThread()) {
+        const uint64_t look = lookBehindMainQueue();
+        if (auto wait = takeUntil(bound, [&] { return lookedAt_ >= look; }, look)) return *wait;
+        if (lookedAt_ < look) return Wait::heldUp;
     }
     // Nothing else came: a reply set aside only for want of the echo was the answer after all
     // (an echo switched off unseen). One the caller's check refused is no answer. Either way a
@@ -173,6 +208,35 @@ Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* li
     return Wait::timedOut;
 }
 
+uint64_t Relay::lookBehindMainQueue() {
+    const uint64_t look = ++looks_;
+    std::weak_ptr<Relay> weak = weak_from_this();
+    DispatchQueue::main()->async([weak, look] {
+        auto self = weak.lock();
+        if (!self) return;
+        {
+            std::lock_guard lock(self->mutex_);
+            self->lookedAt_ = std::max(self->lookedAt_, look);
+        }
+        self->replied_.notify_all();
+    });
+    return look;
+}
+
+bool Relay::taken(uint64_t transmission) {
+    {
+        std::lock_guard lock(mutex_);
+        if (transmission != handing_) return false;  // its exchange has ended
+        handing_ = 0;
+        handedAt_ = Clock::current()->now();
+        // Replies complete before the command went out are earlier ones' late replies.
+        lateReplies_ = std::max<int64_t>(0, lateReplies_ - semaphore_);
+        semaphore_ = 0;
+    }
+    replied_.notify_all();
+    return true;
+}
+
 void Relay::expectLateReply(bool counted) {
     settling_ = true;
     if (counted) lateReplies_ = std::min(lateReplies_ + 1, kLateRepliesKept);
@@ -183,15 +247,21 @@ void Relay::settle(std::unique_lock<std::mutex>& lock, uint64_t linkSeen) {
     if (!settling_) return;
     auto clock = Clock::current();
     const auto limit = clock->deadlineAfter(kReplyTimeout);
+    // The link is quiet only once the main queue, where replies are handed over, has run what
+    // it held.
+    const uint64_t look = DispatchQueue::isMainThread() ? 0 : lookBehindMainQueue();
     // A closing link ends the wait: the late reply will not come.
     while (settling_ && linkClosings_ == linkSeen) {
         const auto quietUntil = lastInput_ + Clock::toDuration(kSettleTime);
         const auto now = clock->now();
-        if (now >= quietUntil || now >= limit) break;
+        if (now >= limit || (now >= quietUntil && lookedAt_ >= look)) break;
         const auto seen = lastInput_;
-        clock->waitUntil(lock, replied_, std::min(quietUntil, limit), [&] {
-            return !settling_ || lastInput_ != seen || linkClosings_ != linkSeen;
-        });
+        const bool caughtUp = lookedAt_ >= look;
+        clock->waitUntil(lock, replied_, std::min(quietUntil > now ? quietUntil : limit, limit),
+                         [&] {
+                             return !settling_ || lastInput_ != seen || linkClosings_ != linkSeen ||
+                                    (lookedAt_ >= look) != caughtUp;
+                         });
     }
     settling_ = false;
 }
@@ -204,6 +274,7 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
     {
         std::lock_guard lock(mutex_);
         timedOutPart_.clear();
+        answerUnknown_ = false;
         if (timedOut_) return std::unexpected(CommError::timedOut);
         awaitingFwResponse_ = false;
     }
@@ -254,10 +325,15 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
         --tries;
         // A reply handed over in doubt may leave another due: it is waited out first.
         settle(lock, linkSeen);
-        // Whatever was signalled before this transmission belongs to an earlier one.
-        semaphore_ = 0;
+        // Whatever is signalled before the link takes this transmission is an earlier one's.
+        const uint64_t transmission = ++transmissions_;
+        handing_ = transmission;
         lock.unlock();
-        sensor_->send(transmitted);
+        std::weak_ptr<Relay> weak = weak_from_this();
+        sensor_->handOver(transmitted, [weak, transmission] {
+            auto self = weak.lock();
+            return self && self->taken(transmission);
+        });
         Log::v("-> " + logged);
         lock.lock();
         const Wait wait = waitForReply(lock, &linkSeen, ours, isAnswer);
@@ -267,6 +343,20 @@ Result<std::string, CommError> Relay::sendToSensor(const std::string& command,
             logSetAside();
             Log::e("cmd: \"" + logged + "\" not answered, the link to the sensor closed");
             return std::unexpected(CommError::notConnected);
+        }
+        if (wait == Wait::notTaken || wait == Wait::heldUp) {
+            // The sensor may have answered: no empty time-out, and an answer still held up is
+            // not taken for the next command's.
+            timedOutPart_ = stringBuffer_;
+            answerUnknown_ = true;
+            if (wait == Wait::heldUp) expectLateReply();
+            lock.unlock();
+            logSetAside();
+            Log::e("cmd: \"" + logged +
+                   (wait == Wait::notTaken
+                        ? "\" not sent: the link did not take it in time, the main queue was held"
+                        : "\" not answered in time: the main queue held what came"));
+            return std::unexpected(CommError::timedOut);
         }
 
         const std::string response = response_;
@@ -306,6 +396,8 @@ Result<std::string, CommError> Relay::sendFwModeCommand(const Data& data) {
     stringBuffer_.clear();
     response_.clear();
     semaphore_ = 0;
+    handing_ = 0;
+    handedAt_ = Clock::current()->now();  // written as it stands
     lock.unlock();
     sensor_->write(data, false);
     lock.lock();
@@ -330,6 +422,8 @@ Result<std::string, CommError> Relay::writeFw(const Data& data, int64_t acksExpe
         stringBuffer_.clear();
         response_.clear();
         semaphore_ = 0;
+        handing_ = 0;
+        handedAt_ = Clock::current()->now();  // written as it stands
     }
     Log::v("sending and expecting for " + std::to_string(pendingC) + " Cs, and " +
            std::to_string(pendingK) + " Ks");
@@ -373,6 +467,7 @@ void Relay::received(const std::string& response) {
             if (response.find('>') == std::string::npos) return;
             response_ = std::move(stringBuffer_);
             stringBuffer_.clear();
+            replyLook_ = lookedAt_;
             ++semaphore_;
         }
     }
@@ -420,6 +515,10 @@ bool Relay::timedOut() const {
 
 std::string Relay::timedOutPart() const {
     return lockedCopy(mutex_, timedOutPart_);
+}
+
+bool Relay::answerUnknown() const {
+    return lockedCopy(mutex_, answerUnknown_);
 }
 
 int64_t Relay::consectutiveTimeouts() const {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,9 +27,10 @@ class SessionController;
 // Every text exchange with the sensor goes through `sendToSensor`: the command goes out
 // with one carriage return appended, and the call blocks until a received chunk that
 // itself holds the prompt ">" completes the reply (at most 3 seconds per transmission on
-// the installed `Clock`). The reply comes back verbatim: every chunk since the
-// transmission, concatenated, up to and including the chunk with ">" (echo, carriage
-// returns and anything after the ">" in that chunk included).
+// the installed `Clock`, counted from the moment the session's link took the command: a
+// BLE write waits its turn on the main queue). The reply comes back verbatim: every chunk
+// since the transmission, concatenated, up to and including the chunk with ">" (echo,
+// carriage returns and anything after the ">" in that chunk included).
 //
 // - The command is sent again only while the reply holds "NO DATA" (in any spacing), at most
 //   `noDataRetryCount` more times (a negative count counts as 0); when every try answered
@@ -40,15 +42,20 @@ class SessionController;
 //   in its timed-out state and posts "DeviceTimedOut" synchronously on the sending thread
 //   (the session controller disconnects inside that post). In that state `sendToSensor`
 //   fails at once until "DeviceConnectStarted" is posted (`resetTimeOut`).
+// - The main queue is waited for at most `kMainQueueWait` past the reply's wait, in all: for
+//   the link to take the command and for what it holds. A main queue still held at that bound
+//   ends the exchange without a known answer (`answerUnknown`): `timedOut`, no empty time-out,
+//   the part that came kept (`timedOutPart`); a command the link had not taken is not sent,
+//   and an answer still held is waited out as a late reply.
 // - Once the session has said its link closed (`linkClosed`), `sendToSensor` fails at once
 //   with `notConnected` until a link is open again, and an exchange waiting for its reply
 //   ends with `notConnected` as the link goes. These failures count as no time-out.
 // - After a time-out the relay does not transmit again until the late reply's prompt has
-//   arrived, the link has stayed quiet for `kSettleTime` (at most `kReplyTimeout` in all) or
-//   the link has closed (the command then fails with `notConnected`);
-//   what arrives meanwhile is discarded, so a late reply is never taken as the answer to the
-//   next command, and no part of it is left in front of that answer. What came of the reply
-//   before the time-out is kept (`timedOutPart`).
+//   arrived, the link has stayed quiet for `kSettleTime` with the main queue run (at most
+//   `kReplyTimeout` in all) or the link has closed (the command then fails with
+//   `notConnected`); what arrives meanwhile is discarded, so a late reply is never taken as the
+//   answer to the next command, and no part of it is left in front of that answer. What came of the
+//   reply before the time-out is kept (`timedOutPart`).
 // - A late reply that comes after that, while the next command waits, is told apart where the
 //   answer carries a mark of its own: a sensor that echoes commands puts the command before its
 //   answer, so a reply without the echo of the command sent is the rest of an earlier one; and a
@@ -77,6 +84,8 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     static constexpr double kSettleTime = 1.0;
     // Late replies looked out for at most (each time-out adds one until its prompt comes).
     static constexpr int64_t kLateRepliesKept = 3;
+    // Seconds the main queue is waited for at most past the reply's wait.
+    static constexpr double kMainQueueWait = 10.0;
 
     // A relay over `sessionController` (its `bt` and `sensor`); registers itself as the
     // controller's receiver and observes "DeviceConnectStarted".
@@ -129,6 +138,9 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     // What came of the reply to the last `sendToSensor` before it timed out, as received (empty
     // when nothing came, or the exchange did not time out).
     std::string timedOutPart() const;
+    // The last `sendToSensor` ended without a known answer: the main queue was held past its
+    // bound (the sensor may have answered).
+    bool answerUnknown() const;
     bool awaitingFwResponse() const;
 
     // A command or reply as the log shows it, with the value of every Wi-Fi password
@@ -145,15 +157,22 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     Relay(std::shared_ptr<SessionController> bt, std::shared_ptr<SensorDelegate> sensor);
     void attach();
     void receviedFwResponse(const std::string& response);  // mutex_ held
-    enum class Wait { reply, timedOut, linkClosed };
-    // Waits (mutex_ held through `lock`) for one signal that comes with a reply. With
-    // `linkSeen` (the link closings counted before the transmission), a closing since then
-    // ends the wait when the link is no longer open. While a late reply is due, a reply that
-    // `ours` does not take is set aside (`setAside_`) and the wait goes on; at the deadline the
-    // last one set aside that the caller's `isAnswer` takes is the reply, and a late reply is
-    // looked out for again.
+    // `notTaken`: the link did not take the command in time; `heldUp`: the main queue still held
+    // what came at the bound.
+    enum class Wait { reply, timedOut, linkClosed, notTaken, heldUp };
+    // Waits (mutex_ held through `lock`) until the link takes the transmission (`handing_`),
+    // then for one signal that comes with a reply. With `linkSeen` (the link closings counted
+    // before the transmission), a closing since then ends the wait when the link is no longer
+    // open. While a late reply is due, a reply that `ours` does not take is set aside
+    // (`setAside_`) and the wait goes on; at the deadline the last one set aside that the
+    // caller's `isAnswer` takes is the reply, and a late reply is looked out for again.
     Wait waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* linkSeen = nullptr,
                       const ReplyCheck& ours = {}, const ReplyCheck& isAnswer = {});
+    // The link takes transmission `transmission` now: false when its exchange has ended.
+    bool taken(uint64_t transmission);
+    // Posts a look to the main queue (mutex_ held); `lookedAt_` reaches its number once the
+    // queue has run what it held before.
+    uint64_t lookBehindMainQueue();
     // A reply may still come after the one taken (mutex_ held): what arrives until its prompt
     // or a quiet `kSettleTime` is dropped, and, `counted`, later replies are checked for their
     // marks.
@@ -188,6 +207,16 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     bool echoes_ = false;
     // The replies of the current exchange set aside as late ones.
     std::vector<std::string> setAside_;
+    // The transmission the link has not taken yet (0: none), the last one's number, and when
+    // the link took the last one.
+    uint64_t handing_ = 0;
+    uint64_t transmissions_ = 0;
+    Clock::TimePoint handedAt_{};
+    // Looks posted to the main queue, and the last it reached.
+    uint64_t looks_ = 0;
+    uint64_t lookedAt_ = 0;
+    uint64_t replyLook_ = 0;  // `lookedAt_` as the last complete reply came
+    bool answerUnknown_ = false;
 };
 
 }  // namespace qz

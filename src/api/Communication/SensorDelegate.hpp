@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -14,8 +15,19 @@ namespace qz {
 class SensorDelegate {
   public:
     virtual ~SensorDelegate() = default;
+    // Asked as the link takes a command: whether it still goes out (false: its exchange has
+    // ended, and it is dropped unsent).
+    using Handing = std::function<bool()>;
+
     // Sends command text to the sensor; the session scrambles it.
     virtual void send(const std::string& cmd) = 0;
+    // Sends as `send` does, asking `handing` (when given) as the link takes the text. A session
+    // whose link takes it at once asks on the calling thread (this default); one that writes
+    // later asks when the write's turn comes. A command dropped for want of a link is asked
+    // for all the same.
+    virtual void handOver(const std::string& cmd, const Handing& handing) {
+        if (!handing || handing()) send(cmd);
+    }
     // Writes firmware bytes unscrambled.
     virtual void write(const Data& fwdata, bool useFwDelegate) = 0;
     // Names the object that receives the sensor's text. The relay owns the

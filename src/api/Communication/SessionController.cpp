@@ -112,7 +112,14 @@ std::optional<std::string> SessionController::currentMac() const {
 }
 
 void SessionController::send(const std::string& cmd) {
-    if (auto delegate = sensorDelegate()) delegate->send(cmd);
+    handOver(cmd, {});
+}
+
+void SessionController::handOver(const std::string& cmd, const Handing& handing) {
+    if (auto delegate = sensorDelegate())
+        delegate->handOver(cmd, handing);
+    else if (handing)
+        handing();  // dropped, as without a link: the relay's wait tells
 }
 
 void SessionController::write(const Data& fwdata, bool useFwDelegate) {

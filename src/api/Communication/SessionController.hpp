@@ -63,6 +63,7 @@ class SessionController : public SensorDelegate,
 
     // SensorDelegate, forwarded to the current session.
     void send(const std::string& cmd) override;
+    void handOver(const std::string& cmd, const Handing& handing) override;
     void write(const Data& fwdata, bool useFwDelegate) override;
     void setReceiver(const std::shared_ptr<SensorReceiver>& receiver) override;
     // The current session's link; true without a session (commands are then dropped, and the

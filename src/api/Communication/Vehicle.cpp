@@ -176,10 +176,11 @@ QZECommandReply Vehicle::sendCommand(const OptionalText& cmd) {
     }
     auto reply = exchange(*cmd);
     if (!reply) {
-        // A reply that stopped before its prompt: the part that came, told as cut short.
+        // A reply that stopped before its prompt: the part that came, told as cut short. One
+        // whose answer is not known (the main queue held it) is cut short, nothing come or not.
         if (auto r = relay(); r && reply.error() == CommError::timedOut) {
             std::string part = r->timedOutPart();
-            if (!reply::tokens(part).empty()) return {std::move(part), true};
+            if (!reply::tokens(part).empty() || r->answerUnknown()) return {std::move(part), true};
         }
         return {kNoDataReply, false};
     }

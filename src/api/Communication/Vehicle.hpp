@@ -89,7 +89,8 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     // The reply text; "NO DATA/r>" on any failure, a reply cut short included.
     OptionalText sendCommandToOstrel(const OptionalText& cmd) override;
     // The reply; one that stopped before its prompt is the part that came, told as cut short
-    // (nothing or blanks before the time-out are a failure: "NO DATA/r>", not cut).
+    // (nothing or blanks before the time-out are a failure: "NO DATA/r>", not cut, unless the
+    // answer is not known for the main queue: then cut short all the same).
     QZECommandReply sendCommand(const OptionalText& cmd) override;
     // True when the sensor accepted the command: "OK" with no "?", NO DATA or error word.
     bool sendSetupCommandToOstrel(const OptionalText& cmd) override;

@@ -46,7 +46,7 @@ enum class QZEReplyKind {
     pending,     // only "response pending" (7F <service> 78)
     busy,        // only "busy" (7F <service> 21, 37, 10 or 23)
     cutShort,    // an answer shorter than its own length says: a frame lost, a message or list cut,
-                 // a reply that stopped in its first bytes
+                 // a reply that stopped in its first bytes, or before any (`unknown`)
     damaged,     // a frame the adapter flags as damaged ("<RX ERROR"), or its error words beside
                  // data; a frame longer than its framing allows; a whole message whose length its
                  // record count does not give; the module's bytes answering nothing asked
@@ -155,6 +155,8 @@ struct QZEModuleReply {
     // The addresses, as shown, whose answers to the question were set aside: the module does
     // not answer from them.
     std::vector<std::string> setAside;
+    // Cut short before anything of the module came: what it answered is not known.
+    bool unknown = false;
     // The reply as the sensor printed it.
     std::string text;
 
@@ -182,7 +184,8 @@ struct QZEModuleReply {
     // answering nothing asked, then another address's answer, then the sensor's words.
     // `cutShort`: the reply stopped before its prompt, `reply` being the part that came (its last
     // line cut unless the part ended with one); cut short where the module's bytes came, pending
-    // or busy to the end where that is all it said.
+    // or busy to the end where that is all it said, cut short and `unknown` where nothing of the
+    // module came (nothing, a notice; the sensor's words are what they say).
     static QZEModuleReply classify(std::string_view reply, const QZEAsked& asked,
                                    bool cutShort = false);
     static QZEModuleReply classify(const QZECommandReply& reply, const QZEAsked& asked) {

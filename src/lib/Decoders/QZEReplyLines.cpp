@@ -138,10 +138,20 @@ bool mayBeNotice(std::string_view line) {
     return false;
 }
 
+// Digits run into the sensor's "NO DATA" ("0NO" of "765 0NO DATA"): the line's bytes with a
+// late rest's words glued on after them.
+bool digitsBeforeNoData(std::string_view rest) {
+    size_t digits = 0;
+    while (digits < rest.size() && isHexToken(rest.substr(digits, 1))) ++digits;
+    const std::string_view words = rest.substr(digits);
+    return digits > 0 && words.size() >= 2 && (words[0] == 'N' || words[0] == 'n') &&
+           holdsNoData(words);
+}
+
 // Where the line's bytes stop: at a flag, or a token that is no byte after bytes (K-line and
 // J1850 lines take bytes only, a last half byte aside: a frame marker or a longer run is no byte
 // of theirs); the line is the sensor's words when it begins with a token that is no data, or
-// holds their error words after one byte ("FB ERROR").
+// holds their error words after one byte ("FB ERROR"), unless digits run into them.
 void shape(Line& line, const Tokens& tokens, std::string_view printed, bool bytesOnly) {
     for (uint32_t i = line.first; i < line.end; ++i) {
         const std::string_view token = tokens[i];
@@ -151,8 +161,10 @@ void shape(Line& line, const Tokens& tokens, std::string_view printed, bool byte
             break;
         }
         if (isData(token)) continue;
+        const auto rest = printed.substr(static_cast<size_t>(token.data() - printed.data()));
         if (i == line.first ||
-            (i == line.first + 1 && (holdsSensorError(printed) || holdsNoData(printed)))) {
+            (i == line.first + 1 && (holdsSensorError(printed) || holdsNoData(printed)) &&
+             !digitsBeforeNoData(rest))) {
             line.shape = holdsNoData(printed) && !holdsSensorError(printed) ? Line::Shape::noData
                                                                             : Line::Shape::words;
             return;

@@ -250,8 +250,13 @@ QZEModuleReply meaningOf(const std::vector<Message>& messages, const Beside& bes
         out.kind = QZEReplyKind::damaged;
     } else if (!out.setAside.empty()) {
         out.kind = QZEReplyKind::elsewhere;
-    } else if (beside.words || beside.noData || beside.endedEarly) {
+    } else if (beside.words || beside.noData) {
         out.kind = QZEReplyKind::sensorWord;
+    } else if (beside.endedEarly) {
+        // Stopped before anything of the module came (the sensor's echo or notice at most):
+        // what it answered is not known.
+        out.kind = QZEReplyKind::cutShort;
+        out.unknown = true;
     } else {
         out.kind = QZEReplyKind::silence;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 #include "lib/Facades/QZEData.hpp"
 #include "lib/Facades/QZEVehicle.hpp"
@@ -194,11 +195,14 @@ QZECommandReply QZEBaseDiagnosticModule::retryOnKline(
     const std::string& cmd, const std::function<QZECommandReply(const std::string&)>& send) {
     const QZEAsked asked = askedOf(cmd);
     QZECommandReply reply;
+    std::optional<QZECommandReply> waiting;  // its last "pending" or "busy"
     int sends = 0;
     int pending = 0;
     while (sends < kSendAttempts) {
         reply = send(cmd);
-        switch (QZEModuleReply::classify(reply, asked).kind) {
+        const QZEReplyKind kind = QZEModuleReply::classify(reply, asked).kind;
+        if (kind == QZEReplyKind::pending || kind == QZEReplyKind::busy) waiting = reply;
+        switch (kind) {
             case QZEReplyKind::pending:
                 // A module still working on the request is asked again at once, without using
                 // up a send, until it has said so kPendingAnswers times.
@@ -209,25 +213,48 @@ QZECommandReply QZEBaseDiagnosticModule::retryOnKline(
                 ++sends;
                 pause(kKlinePause);  // also after the last send
                 continue;
+            case QZEReplyKind::sensorWord:
+                // Nothing of a module that has answered: asked again, as a silent one is.
+                if (!stillAnswering(waiting)) return reply;
+                ++sends;
+                pause(kKlinePause);
+                continue;
             default:
                 return reply;
         }
     }
-    return reply;
+    // A module that answered is never one that did not: its last answer stands.
+    return stillAnswering(waiting) ? *waiting : reply;
+}
+
+bool QZEBaseDiagnosticModule::stillAnswering(const std::optional<QZECommandReply>& waiting) {
+    // Once the link is gone, its end is what happened.
+    return waiting && QZEVehicle::TheVehicle().isLinkOpen();
 }
 
 QZECommandReply QZEBaseDiagnosticModule::retryIfNrcAckOnCAN(const std::string& cmd) {
     Asking asking(*this, cmd, QZEFraming::can);
     const QZEAsked asked = askedOf(cmd);
     QZECommandReply reply;
+    std::optional<QZECommandReply> waiting;  // its last "pending" or "busy"
     int sends = 0;
     int pending = 0;
     while (sends < kSendAttempts) {
         reply = sendCommandToOstrel(cmd);
-        switch (QZEModuleReply::classify(reply, asked).kind) {
+        const QZEReplyKind kind = QZEModuleReply::classify(reply, asked).kind;
+        if (kind == QZEReplyKind::pending || kind == QZEReplyKind::busy) waiting = reply;
+        switch (kind) {
             case QZEReplyKind::silence:
+            case QZEReplyKind::sensorWord:
+                // NO DATA among the sensor's words ends it at once, unless the module has
+                // answered: then it is asked again, as a busy one is.
+                if (!stillAnswering(waiting)) {
+                    if (kind == QZEReplyKind::silence) pause(kCanPause);
+                    return reply;
+                }
+                ++sends;
                 pause(kCanPause);
-                return reply;
+                continue;
             case QZEReplyKind::pending:
                 // Still working on it: asked again after the pause, without using up a send,
                 // until it has said so kPendingAnswers times.
@@ -238,11 +265,12 @@ QZECommandReply QZEBaseDiagnosticModule::retryIfNrcAckOnCAN(const std::string& c
                 ++sends;
                 pause(kCanPause);  // also after the last send
                 continue;
-            default:  // NO DATA among the sensor's words ends it at once
+            default:
                 return reply;
         }
     }
-    return reply;
+    // A module that answered is never one that did not: its last answer stands.
+    return stillAnswering(waiting) ? *waiting : reply;
 }
 
 void QZEBaseDiagnosticModule::evaluteModuleResponse(const QZECommandReply& reply) {
@@ -280,9 +308,9 @@ void QZEBaseDiagnosticModule::rate(const QZEModuleReply& classified) {
         case QZEReplyKind::cutShort:
         case QZEReplyKind::damaged:
             // The module's bytes came: it answered, and what it said could not be read (the read
-            // is the one to tell that it could not).
-            state = ResponseStateHasData;
-            name = "HasData";
+            // is the one to tell that it could not). Nothing of it came: nothing is known.
+            state = classified.unknown ? ResponseStateUnknown : ResponseStateHasData;
+            name = classified.unknown ? "Unknown" : "HasData";
             break;
         default:  // the sensor's words, another address's answer
             break;

@@ -309,6 +309,9 @@ class QZEBaseDiagnosticModule : public QZEDiagnosticModule {
     // The K-line retry over the given send.
     QZECommandReply retryOnKline(const std::string& cmd,
                                  const std::function<QZECommandReply(const std::string&)>& send);
+    // A module whose last "pending" or "busy" is `waiting` is still answering: nothing after it
+    // ends the retry, and that answer stands (unless the link is gone).
+    static bool stillAnswering(const std::optional<QZECommandReply>& waiting);
 
     // Decoder internals on token views.
     int64_t decodeKwp2000Records(const reply::Tokens& tokens);

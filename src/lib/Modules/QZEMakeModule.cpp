@@ -146,6 +146,7 @@ std::string unreadableAnswer(const QZEModuleReply& reply) {
         case QZEReplyKind::elsewhere:
             return "was answered only from another address";
         default:
+            if (reply.unknown) return "may have answered: its reply did not come through in time";
             return "answered only in part: its answer was cut short";
     }
 }
@@ -308,6 +309,7 @@ bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
     // shifts every byte after it); without one, the codes of every read are kept.
     const Results before = results();
     bool answered = false;
+    bool seen = false;   // a reply so far held something of the module
     std::string unread;  // what the last reply that could not be read was
     for (int read = 1;; ++read) {
         const QZEModuleReply reply = readOnce();
@@ -321,8 +323,10 @@ bool QZEMakeModule::readWhileCutShort(const QZEModuleData& module,
         }
         if (reply.answered()) break;
         // The first reply tells all unless it was cut; a read again that brings no whole answer
-        // (no answer, a refusal) leaves the cut ones' codes, and the read incomplete.
-        const bool incomplete = cut || read > 1 || reply.unreadable();
+        // (no answer, a refusal) leaves the cut ones' codes, and the read incomplete. After
+        // replies that held nothing of the module, the read again tells all.
+        const bool incomplete = cut || (read > 1 && seen) || reply.unreadable();
+        seen = seen || !reply.unknown;
         if (!incomplete) break;
         if (!cut || read > kRereads) {
             log().logWarning(

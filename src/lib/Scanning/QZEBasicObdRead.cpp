@@ -246,9 +246,16 @@ void QZEnhancedScanner::startBasicObdScan(bool includePermanent) {
             // request's.
             failed = true;
         } else if (answer.cutShort) {
-            // The list stopped before its end: the codes of its whole lines are kept.
-            QZELogging::shared().logError("Generic code read stopped before its end: %@ after %@",
-                                          command, reply::joinedTokens(reply::tokens(answer.text)));
+            // The list stopped before its end: the codes of its whole lines are kept. Nothing of
+            // it may have come (the main queue held it).
+            const auto came = reply::tokens(reply::withoutEcho(answer.text, command));
+            if (came.empty())
+                QZELogging::shared().logError("Generic code read stopped before its end: %@",
+                                              command);
+            else
+                QZELogging::shared().logError(
+                    "Generic code read stopped before its end: %@ after %@", command,
+                    reply::joinedTokens(came));
             failed = true;
         } else if (!list) {
             // The request failed, or it was refused, not understood or damaged: nothing is known

@@ -171,20 +171,41 @@ bool OutputStream::hasSpaceAvailable() const {
 
 long OutputStream::write(const uint8_t* bytes, size_t maxLength) {
     size_t n = 0;
+    Sink sink;
     {
         std::lock_guard lock(mutex_);
         if (status_ != StreamStatus::open) return -1;
         n = std::min(maxLength, capacity_ - std::min(capacity_, inFlight_.size()));
         if (n == 0) return 0;
-        const bool idle = inFlight_.empty();
-        inFlight_.insert(inFlight_.end(), bytes, bytes + n);
-        if (!idle) return static_cast<long>(n);
+        const bool idle = inFlight_.empty() && !delivering_;
+        if (idle && n == maxLength && sink_) {
+            // Taken whole with nothing before it: the far end has it as it is written.
+            sink = sink_;
+            delivering_ = true;
+        } else {
+            inFlight_.insert(inFlight_.end(), bytes, bytes + n);
+            if (!idle) return static_cast<long>(n);
+        }
     }
+    if (!sink) {
+        drainLater();
+        return static_cast<long>(n);
+    }
+    sink(Data(bytes, bytes + n));
+    {
+        std::lock_guard lock(mutex_);
+        delivering_ = false;
+        if (!inFlight_.empty()) drainLater();
+    }
+    post(StreamEvent::hasSpaceAvailable);
+    return static_cast<long>(n);
+}
+
+void OutputStream::drainLater() {
     std::weak_ptr<Stream> weak = weak_from_this();
     drainQueue_->async([weak] {
         if (auto self = weak.lock()) std::static_pointer_cast<OutputStream>(self)->drain();
     });
-    return static_cast<long>(n);
 }
 
 void OutputStream::drain() {
@@ -192,11 +213,18 @@ void OutputStream::drain() {
     Sink sink;
     {
         std::lock_guard lock(mutex_);
+        if (delivering_) return;  // the write delivering now drains what came meanwhile
         bytes.swap(inFlight_);
         sink = sink_;
+        delivering_ = !bytes.empty();
     }
     if (bytes.empty()) return;
     if (sink) sink(bytes);
+    {
+        std::lock_guard lock(mutex_);
+        delivering_ = false;
+        if (!inFlight_.empty()) drainLater();
+    }
     post(StreamEvent::hasSpaceAvailable);
 }
 

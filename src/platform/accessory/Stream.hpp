@@ -124,16 +124,20 @@ class OutputStream : public Stream {
     long write(const uint8_t* bytes, size_t maxLength);
     bool isInput() const override { return false; }
 
-    // The far end: where accepted bytes go (on the stream's own delivery queue).
+    // The far end: where accepted bytes go. A write taken whole while nothing is in flight
+    // reaches it as it is written, on the writer's thread; the rest on the stream's own delivery
+    // queue, in order.
     void setSink(Sink sink);
     void setCapacity(size_t capacity);
 
   private:
     explicit OutputStream(size_t capacity);
     void drain();
+    void drainLater();
 
     size_t capacity_;
     Data inFlight_;
+    bool delivering_ = false;  // bytes are on their way to the sink
     Sink sink_;
     std::shared_ptr<DispatchQueue> drainQueue_;
 };
