@@ -192,7 +192,9 @@ Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* li
     // the bound leaves the answer unknown.
     if (!DispatchQueue::isMainThread()) {
         const uint64_t look = lookBehindMainQueue();
-        if (auto wait = takeUntil(bound, [&] { return lookedAt_ >= look; }, look)) return *wait;
+        if (auto wait = takeUntil(
+                bound, [&] { return lookedAt_ >= look; }, look))
+            return *wait;
         if (lookedAt_ < look) return Wait::heldUp;
     }
     // Nothing else came: a reply set aside only for want of the echo was the answer after all
