@@ -6,6 +6,7 @@
 #include <unicode/unistr.h>
 
 #include "api/Communication/PelkNotifications.hpp"
+#include "api/Communication/Relay.hpp"
 #include "api/Data/EnhancedProtocolManufacturerNames.hpp"
 #include "api/Data/PelkData.hpp"
 #include "api/Logging/Log.hpp"
@@ -119,7 +120,11 @@ void ScanController::start() {
         return;
     }
     InstanceStorage::setScanModuleMap({});
-    lockedAssign(mutex_, scannedModules_, PelkModules{});
+    {
+        std::lock_guard lock(mutex_);
+        scannedModules_.clear();
+        resultTaken_ = false;
+    }
     Log::i("Starting Enhanced Scan");
     const int64_t engineType = engineScanType(scanType_);
     if (scanType_ != PelkScanType::cel) scanner->startScan(engineType);
@@ -127,11 +132,24 @@ void ScanController::start() {
     // unless the link is gone or the sensor is not back on its bus.
     if (scanner->mayReadGenericCodes()) scanner->startBasicObdScan(true);
 
-    // The make strategies report on the main queue; wait for what they queued.
-    if (!DispatchQueue::isMainThread()) DispatchQueue::main()->sync([] {});
+    // The make strategies report on the main queue; wait for what they queued, as long as an
+    // exchange waits for that queue: modules still held there at the bound are not in the
+    // result, which then is not complete.
+    bool caughtUp = true;
+    if (!DispatchQueue::isMainThread()) {
+        const DispatchSemaphore ran;
+        DispatchQueue::main()->async([ran] { ran.signal(); });
+        caughtUp = ran.wait(Relay::kMainQueueWait);
+        if (!caughtUp) Log::e("Scan ended while the main queue still held modules it read");
+    }
 
-    errorDuringScan_ = scanner->scanErrorDuringScan();
-    const PelkModules modules = scannedModules();
+    errorDuringScan_ = scanner->scanErrorDuringScan() || !caughtUp;
+    PelkModules modules;
+    {
+        std::lock_guard lock(mutex_);
+        resultTaken_ = true;
+        modules = scannedModules_;
+    }
     if (errorDuringScan_) {
         Log::PublicError("Scan failed with results :" + describe(modules));
         listener_(
@@ -190,6 +208,12 @@ void ScanController::scannedModule(const QZEModuleDataPtr& record) {
     int64_t total = 0;
     {
         std::lock_guard lock(mutex_);
+        if (resultTaken_) {
+            // Held on the main queue past the scan's end: neither in its result nor heard.
+            Log::e("Module delivered after its scan ended: " +
+                   (record ? record->description().value_or("N/A") : std::string("N/A")));
+            return;
+        }
         count = ++scannedModuleCount_;
         total = totalModules_;
     }

@@ -88,6 +88,7 @@ class ScanController : public QZEEnhancedScannerDelegate,
     int64_t totalModules_ = 0;
     int64_t scannedModuleCount_ = 0;
     PelkModules scannedModules_;
+    bool resultTaken_ = false;  // the result is made: modules delivered later are none of it
 };
 
 }  // namespace qz
