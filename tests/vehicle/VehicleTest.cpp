@@ -22,6 +22,7 @@
 #include "platform/Clock.hpp"
 #include "platform/DispatchQueue.hpp"
 #include "sim/FakeSensorLink.hpp"
+#include "sim/SimTestSupport.hpp"
 
 namespace qz {
 namespace {
@@ -273,20 +274,24 @@ TEST_F(VehicleTimeoutTest, EngineSeesEveryFailureAsNoData) {
     EXPECT_EQ(vehicle->sendSetupCommand(std::string("KQSP6")), QZESetupAnswer::accepted);
     // A reply that stopped before its prompt: the part that came, told as cut short beside its
     // text (in the text alone it is a failure); blanks alone are nothing. An answer the main
-    // queue held past the relay's bound is not known: cut short, nothing of it come.
+    // queue held past the relay's bound is not known: cut short, nothing of it come; held on
+    // until the next command went out, it is not that command's answer.
     struct Stop {
         const char* part;
         QZECommandReply reply;
         bool mainQueueHeld = false;
+        bool heldPastTheNextCommand = false;
     };
     const Stop stops[] = {
         {"59 02 FF 01 23 \r", {"59 02 FF 01 23 \r", true}},
         {"7E8 ", {"7E8 ", true}},
         {" \r", {"NO DATA/r>", false}},
         {"", {"", true}, true},
+        {"", {"", true}, true, true},
     };
     for (const auto& stop : stops) {
-        SCOPED_TRACE(::testing::PrintToString(std::string(stop.part)));
+        SCOPED_TRACE(::testing::PrintToString(std::string(stop.part)) +
+                     (stop.heldPastTheNextCommand ? " held past the next command" : ""));
         auto release = std::make_shared<std::promise<void>>();
         if (stop.mainQueueHeld)
             DispatchQueue::main()->async([held = release->get_future().share()] {
@@ -295,10 +300,21 @@ TEST_F(VehicleTimeoutTest, EngineSeesEveryFailureAsNoData) {
         else
             core->addFault(Fault::reply(stop.part, 1, "19 02 FF"));
         const QZECommandReply reply = vehicle->sendCommand(std::string("19 02 FF"));
-        release->set_value();
+        if (!stop.heldPastTheNextCommand) release->set_value();
         EXPECT_EQ(reply.text, stop.reply.text);
         EXPECT_EQ(reply.cutShort, stop.reply.cutShort);
-        const QZECommandReply whole = vehicle->sendCommand(std::string("KQI"));
+        const auto kqiSent = [&] {
+            const auto commands = core->commands();
+            return std::count(commands.begin(), commands.end(), "KQI");
+        };
+        const auto asked = kqiSent();
+        auto next = std::async(std::launch::async,
+                               [&] { return vehicle->sendCommand(std::string("KQI")); });
+        if (stop.heldPastTheNextCommand) {
+            EXPECT_TRUE(simtest::eventually([&] { return kqiSent() > asked; }));
+            release->set_value();
+        }
+        const QZECommandReply whole = next.get();
         EXPECT_EQ(whole.text, "OSAPI 4.05\r>");
         EXPECT_FALSE(whole.cutShort);
     }

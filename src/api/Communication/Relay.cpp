@@ -149,6 +149,14 @@ Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* li
         while (clock->waitUntil(lock, replied_, until,
                                 [&] { return semaphore_ > 0 || linkChanged() || done(); })) {
             if (semaphore_ > 0 && lateFrom != 0 && replyLook_ >= lateFrom) return std::nullopt;
+            if (semaphore_ > 0 && replyOnMain_ && replyLook_ < sentLook_) {
+                // Handed over on the main queue ahead of the command's going out: an earlier
+                // command's answer that the queue held.
+                semaphore_ = 0;
+                if (lateReplies_ > 0) --lateReplies_;
+                response_.clear();
+                continue;
+            }
             if (semaphore_ > 0) {
                 --semaphore_;
                 if (response_.empty()) continue;
@@ -231,9 +239,11 @@ bool Relay::taken(uint64_t transmission) {
         if (transmission != handing_) return false;  // its exchange has ended
         handing_ = 0;
         handedAt_ = Clock::current()->now();
-        // Replies complete before the command went out are earlier ones' late replies.
+        // Replies complete before the command went out are earlier ones' late replies, and so
+        // are those the main queue still holds now.
         lateReplies_ = std::max<int64_t>(0, lateReplies_ - semaphore_);
         semaphore_ = 0;
+        sentLook_ = DispatchQueue::isMainThread() ? 0 : lookBehindMainQueue();
     }
     replied_.notify_all();
     return true;
@@ -470,6 +480,7 @@ void Relay::received(const std::string& response) {
             response_ = std::move(stringBuffer_);
             stringBuffer_.clear();
             replyLook_ = lookedAt_;
+            replyOnMain_ = DispatchQueue::isMainThread();
             ++semaphore_;
         }
     }

@@ -215,7 +215,9 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     // Looks posted to the main queue, and the last it reached.
     uint64_t looks_ = 0;
     uint64_t lookedAt_ = 0;
-    uint64_t replyLook_ = 0;  // `lookedAt_` as the last complete reply came
+    uint64_t replyLook_ = 0;    // `lookedAt_` as the last complete reply came
+    bool replyOnMain_ = false;  // and whether the main queue handed it over
+    uint64_t sentLook_ = 0;     // the look posted as the link took the command (0: none)
     bool answerUnknown_ = false;
 };
 
