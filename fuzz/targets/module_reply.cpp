@@ -55,8 +55,9 @@ bool sameReading(const QZEModuleReply& a, const QZEModuleReply& b) {
     return a.kind == b.kind && a.messages == b.messages && a.whole == b.whole && a.code == b.code;
 }
 
-// Records as many as the count gives (Toyota's count of none: none or one; without a count,
-// whole ones), at least the least. A Toyota K-line message of odd length holds no count.
+// Records as many as the count gives (Toyota's count of none: none or one; past those, filler
+// of 00; without a count, whole ones), at least the least. A Toyota K-line message of odd length
+// holds no count.
 bool recordsHeld(const QZEMessageBytes& m, const QZERecordLayout& layout) {
     using Count = QZERecordLayout::Count;
     const bool uncounted = layout.count == Count::evenLength && m.size() % 2;
@@ -69,7 +70,12 @@ bool recordsHeld(const QZEMessageBytes& m, const QZERecordLayout& layout) {
         const auto count =
             static_cast<size_t>(reply::byteValue(m[static_cast<size_t>(layout.countAt)]));
         const bool none = layout.count == Count::oneAtLeast && count == 0 && records <= 1;
-        if (records != count && !none) return false;
+        // Toyota: records past those the count reads whose bytes are all 00 are filler.
+        const size_t reads = layout.count == Count::oneAtLeast ? std::max<size_t>(count, 1) : count;
+        bool filler = layout.count != Count::exact && records > reads;
+        for (size_t at = head + reads * layout.size; filler && at < m.size(); ++at)
+            filler = reply::byteValue(m[at]) == 0;
+        if (records != count && !none && !filler) return false;
     }
     return records >= layout.least;
 }
