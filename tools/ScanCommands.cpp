@@ -333,16 +333,18 @@ std::optional<std::string> writeWhole(const std::filesystem::path& file, const s
 }
 
 // Where a scan's record could not be written, leaves in its place why (`note`): whole, else
-// written over the record in place (a folder that takes no new file, a full disk), else the
-// record emptied. False when an earlier scan's record is still there, naming its modules.
+// written in place (a folder that takes no new file, a full disk), else the record left empty
+// (an empty file needs no room on the disk). False when an earlier scan's record is still
+// there, naming its modules.
 bool keepNote(const std::filesystem::path& file, const std::string& note) {
     std::error_code ec;
     const auto status = std::filesystem::symlink_status(file, ec);
     // A folder in its place is neither written nor read as a record.
     if (std::filesystem::is_directory(status)) return true;
-    if (!writeWhole(file, note) || !std::filesystem::exists(status)) return true;
-    const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return std::filesystem::remove(file, ec);
+    if (!writeWhole(file, note)) return true;
+    const int fd =
+        ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return !std::filesystem::exists(status) || std::filesystem::remove(file, ec);
     const bool whole = writeAll(fd, note) == 0;
     const bool emptied = whole || ::ftruncate(fd, 0) == 0;
     return ::close(fd) == 0 && emptied;

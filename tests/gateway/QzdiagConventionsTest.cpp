@@ -263,6 +263,10 @@ TEST_F(QzdiagConventions, ExitStatusesSaySuccessFailureRecoveryOrUsage) {
         {"scan", 0},
         {vehicle("ford.json") + "scan", 0, "", std::nullopt, {}, "trap '' XFSZ; ulimit -f 0; "},
         {"clear @1", 1, clearNotKept("its record " + record.string() + " was left empty")},
+        // The same where no scan was kept before: an empty record is made.
+        {vehicle("ford.json") + "scan", 0, "", std::nullopt,
+         [record] { std::filesystem::remove_all(record); }, "trap '' XFSZ; ulimit -f 0; "},
+        {"clear @1", 1, clearNotKept("its record " + record.string() + " was left empty")},
         {"info", 0},
         {"live 0C", 0},
         {"live 0C FF", 0},  // one value read
