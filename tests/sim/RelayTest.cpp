@@ -92,15 +92,17 @@ class ScriptedSensor : public SensorDelegate {
         auto done = [&] {
             return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
         };
-        std::optional<Clock::TimePoint> reached;  // the deadline the clock last moved to
+        // The deadline the clock last moved to (none: min()).
+        const auto none = Clock::TimePoint::min();
+        Clock::TimePoint reached = none;
         while (simtest::eventually([&] { return done() || clock_->nextDeadline(); }) && !done()) {
             const auto wait = clock_->nextDeadline();
             if (!wait) continue;  // it ended meanwhile
             const uint64_t ended = clock_->waitsEnded();
-            if (reached && *wait == *reached + Clock::toDuration(Relay::kMainQueueWait)) {
+            if (reached != none && *wait == reached + Clock::toDuration(Relay::kMainQueueWait)) {
                 // Past its reply's deadline the relay looks behind the main queue: the look runs
                 // before anything else happens.
-                reached.reset();
+                reached = none;
                 DispatchQueue::main()->sync([] {});
                 EXPECT_TRUE(simtest::eventually([&] { return clock_->waitsEnded() > ended; }));
                 continue;
@@ -114,7 +116,7 @@ class ScriptedSensor : public SensorDelegate {
                 if (chunkFirst) {
                     text = due_.begin()->second;
                     due_.erase(due_.begin());
-                    reached.reset();
+                    reached = none;
                 } else {
                     reached = at;
                 }
@@ -499,6 +501,38 @@ TEST(RelayLate, ALateReplyAfterTheTimeOutIsNotTakenForTheNextCommand) {
             ASSERT_TRUE(outcome.later.has_value());
             EXPECT_EQ(errorOf(*outcome.later), CommError::timedOut);
         }
+    }
+}
+
+// The answer, read on the main queue in a turn queued before the link took the command (as a
+// stream's earlier turn reads every byte that has come by then), is still that command's answer:
+// nothing earlier was due.
+TEST_F(RelayTest, AnAnswerReadInAnEarlierMainQueueTurnIsTheCommandsOwn) {
+    class EarlyTurnSensor : public SensorDelegate {
+      public:
+        void send(const std::string&) override {}
+        void handOver(const std::string&, const Handing& handing) override {
+            auto answered = std::make_shared<std::promise<void>>();
+            DispatchQueue::main()->async([came = answered->get_future().share(), weak = receiver_] {
+                came.wait();
+                if (auto receiver = weak.lock()) receiver->received("OSAPI 4.05\r>");
+            });
+            if (handing) handing();
+            answered->set_value();
+        }
+        void write(const Data&, bool) override {}
+        void setReceiver(const std::shared_ptr<SensorReceiver>& receiver) override {
+            receiver_ = receiver;
+        }
+
+      private:
+        std::weak_ptr<SensorReceiver> receiver_;
+    };
+    auto relay = Relay::createWithSensor(std::make_shared<EarlyTurnSensor>());
+    for (int exchange = 0; exchange < 3; ++exchange) {
+        const auto reply = relay->sendToSensor("KQI");
+        ASSERT_TRUE(reply.has_value()) << describe(reply.error());
+        EXPECT_EQ(*reply, "OSAPI 4.05\r>");
     }
 }
 

@@ -144,6 +144,8 @@ Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* li
     // Takes what comes until `until` or `done()`: the reply, or the link's end; none when
     // neither came.
     // With `lateFrom`, a reply that came once the main queue had run that look is late.
+    // A reply dropped as an earlier one's may have held this command's answer as well.
+    bool dropped = false;
     auto takeUntil = [&](Clock::TimePoint until, const std::function<bool()>& done,
                          uint64_t lateFrom = 0) -> std::optional<Wait> {
         while (clock->waitUntil(lock, replied_, until,
@@ -155,6 +157,7 @@ Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* li
                 semaphore_ = 0;
                 if (lateReplies_ > 0) --lateReplies_;
                 response_.clear();
+                dropped = true;
                 continue;
             }
             if (semaphore_ > 0) {
@@ -215,7 +218,7 @@ Relay::Wait Relay::waitForReply(std::unique_lock<std::mutex>& lock, uint64_t* li
         expectLateReply();
         return Wait::reply;
     }
-    return Wait::timedOut;
+    return dropped ? Wait::heldUp : Wait::timedOut;
 }
 
 uint64_t Relay::lookBehindMainQueue() {
@@ -243,7 +246,10 @@ bool Relay::taken(uint64_t transmission) {
         // are those the main queue still holds now.
         lateReplies_ = std::max<int64_t>(0, lateReplies_ - semaphore_);
         semaphore_ = 0;
-        sentLook_ = DispatchQueue::isMainThread() ? 0 : lookBehindMainQueue();
+        // Looked for only while the main queue may still hold an earlier answer: what it hands
+        // over before the look may also be bytes come after the command, read in an earlier turn.
+        sentLook_ =
+            DispatchQueue::isMainThread() || lookedAt_ >= behindLook_ ? 0 : lookBehindMainQueue();
     }
     replied_.notify_all();
     return true;
@@ -275,6 +281,7 @@ void Relay::settle(std::unique_lock<std::mutex>& lock, uint64_t linkSeen) {
                                     (lookedAt_ >= look) != caughtUp;
                          });
     }
+    if (lookedAt_ < look) behindLook_ = look;
     settling_ = false;
 }
 

@@ -218,6 +218,9 @@ class Relay : public SensorReceiver, public std::enable_shared_from_this<Relay> 
     uint64_t replyLook_ = 0;    // `lookedAt_` as the last complete reply came
     bool replyOnMain_ = false;  // and whether the main queue handed it over
     uint64_t sentLook_ = 0;     // the look posted as the link took the command (0: none)
+    // A look the main queue had not reached when the link last settled: until it does, it may
+    // still hold an earlier command's answer.
+    uint64_t behindLook_ = 0;
     bool answerUnknown_ = false;
 };
 

@@ -408,8 +408,10 @@ void Vehicle::followResponseBytes(const std::string& command,
     // "OK" puts the command in force (as followed on acceptance) and a refusal ("?", an error
     // word) leaves the sensor as it was; after anything else it may print either way.
     if (reply && (reply::isAccepted(*reply) || reply::holdsSensorError(*reply))) return;
+    auto r = relay();
+    const bool unknown = !reply && r && r->answerUnknown();
     std::lock_guard lock(m_mutex);
-    if (m_responseBytesShown) m_responseBytesUnknown = setupNotTaken(command, reply);
+    if (m_responseBytesShown) m_responseBytesUnknown = setupNotTaken(command, reply, unknown);
     m_responseBytesShown = std::nullopt;
 }
 
@@ -419,7 +421,11 @@ std::string Vehicle::responseBytesUnknown() const {
 }
 
 std::string Vehicle::setupNotTaken(std::string_view command,
-                                   const Result<std::string, CommError>& reply) {
+                                   const Result<std::string, CommError>& reply,
+                                   bool answerUnknown) {
+    if (!reply && answerUnknown)
+        return "the answer to the set-up command " + std::string(command) +
+               " did not come through in time: the app's main queue held it";
     if (!reply) return "the sensor did not answer the set-up command " + std::string(command);
     return "the sensor refused the set-up command " + std::string(command) + " (it answered \"" +
            reply::joinedTokens(reply::tokens(*reply)) + "\")";

@@ -147,9 +147,12 @@ class Vehicle : public QZVehicleCommunicationProtocol,
     // "0x" prefix optional; empty, unparseable or above 255 gives 0.
     static uint8_t hexToUInt8(std::string_view text);
     // A set-up command the sensor did not take, in words: "the sensor did not answer the set-up
-    // command KQX1" (no reply), "the sensor refused the set-up command KQX1 (it answered "?")".
+    // command KQX1" (no reply), "the sensor refused the set-up command KQX1 (it answered "?")";
+    // with `answerUnknown` (the relay's, for no reply) that its answer was held on the app's main
+    // queue.
     static std::string setupNotTaken(std::string_view command,
-                                     const Result<std::string, CommError>& reply);
+                                     const Result<std::string, CommError>& reply,
+                                     bool answerUnknown = false);
 
   private:
     explicit Vehicle(std::optional<std::filesystem::path> rebrandedVins);

@@ -8,6 +8,7 @@
 #include "api/Communication/Relay.hpp"
 #include "api/Communication/Vehicle.hpp"
 #include "api/Logging/Log.hpp"
+#include "lib/Decoders/QZEReplyText.hpp"
 
 namespace qz {
 
@@ -71,9 +72,7 @@ bool VehicleInitializer::doStandardInit(int retry) {
 }
 
 std::optional<float> VehicleInitializer::parseSensorVersion(const std::string& reply) {
-    auto lines = filledLines(reply);
-    // The command echoed is its own line.
-    if (lines.size() == 2 && lines.front() == "KQI") lines.erase(lines.begin());
+    const auto lines = filledLines(reply::withoutEcho(reply, "KQI"));
     if (lines.size() != 1 || !lines.front().starts_with(kVersionWord)) return std::nullopt;
     std::string_view number = lines.front().substr(kVersionWord.size());
     if (number.empty() || number.front() != ' ') return std::nullopt;

@@ -82,7 +82,7 @@ bool SmogInfoRetriever::setUp(const char* command) {
     auto reply = relay->sendToSensor(command, false, 0, MultiResponseStrategy::bitwiseOr);
     if (!reply && linkDropped()) return false;
     const bool taken = reply && reply::isAccepted(*reply);
-    if (!taken) fail(Vehicle::setupNotTaken(command, reply));
+    if (!taken) fail(Vehicle::setupNotTaken(command, reply, !reply && relay->answerUnknown()));
     return taken;
 }
 
